@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, testing and running need.
+# Runs as root on Debian 12; does nothing when all of them are present.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  libsqlite3-dev sqlite3
+  libsnmp-dev snmp snmpd snmptrapd
+  libpugixml-dev libxml2-dev
+  procps iproute2
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,163 @@
+// OID ordering, deep copies and frees of the SNMP utility functions.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "platform/Snmp.h"
+
+namespace {
+
+// An OID that owns its sub-identifiers through the SNMP allocator.
+struct Oid {
+  AsnObjectIdentifier oid{0, nullptr};
+  explicit Oid(std::vector<UINT> ids) {
+    AsnObjectIdentifier view{static_cast<UINT>(ids.size()), ids.data()};
+    EXPECT_TRUE(SnmpUtilOidCpy(&oid, &view));
+  }
+  ~Oid() { SnmpUtilOidFree(&oid); }
+  Oid(const Oid&) = delete;
+  Oid& operator=(const Oid&) = delete;
+};
+
+int Cmp(std::vector<UINT> a, std::vector<UINT> b) {
+  Oid x(std::move(a)), y(std::move(b));
+  return SnmpUtilOidCmp(&x.oid, &y.oid);
+}
+
+TEST(SnmpUtilOidTest, OrdersBySubIdentifierThenShorterPrefixFirst) {
+  EXPECT_EQ(Cmp({1, 3, 6}, {1, 3, 6}), 0);
+  EXPECT_LT(Cmp({1, 3}, {1, 3, 6}), 0);
+  EXPECT_GT(Cmp({1, 3, 6}, {1, 3}), 0);
+  EXPECT_LT(Cmp({1, 3, 6, 9}, {1, 3, 7}), 0);
+  EXPECT_LT(Cmp({}, {0}), 0);
+  EXPECT_EQ(Cmp({}, {}), 0);
+}
+
+TEST(SnmpUtilOidTest, ComparesSubIdentifiersAsUnsigned) {
+  EXPECT_LT(Cmp({1, 0x7FFFFFFFu}, {1, 0x80000000u}), 0);
+  EXPECT_LT(Cmp({1, 0x80000000u}, {1, 0xFFFFFFFFu}), 0);
+  EXPECT_GT(Cmp({0xFFFFFFFFu}, {0}), 0);
+}
+
+TEST(SnmpUtilOidTest, NCmpLooksAtMostAtNSubIdentifiers) {
+  Oid prefix({1, 3, 6, 1}), inside({1, 3, 6, 1, 4, 1}), shorter({1, 3, 6}), after({1, 3, 7});
+  EXPECT_EQ(SnmpUtilOidNCmp(&prefix.oid, &inside.oid, 4), 0);
+  EXPECT_LT(SnmpUtilOidNCmp(&prefix.oid, &inside.oid, 6), 0);
+  // An entry shorter than the prefix is not inside it: the prefix sorts after.
+  EXPECT_GT(SnmpUtilOidNCmp(&prefix.oid, &shorter.oid, 4), 0);
+  EXPECT_LT(SnmpUtilOidNCmp(&prefix.oid, &after.oid, 4), 0);
+  EXPECT_EQ(SnmpUtilOidNCmp(&prefix.oid, &after.oid, 2), 0);
+  EXPECT_EQ(SnmpUtilOidNCmp(&prefix.oid, &after.oid, 0), 0);
+}
+
+TEST(SnmpUtilOidTest, CopySurvivesFreeingItsSourceAndAppendGrows) {
+  auto* source = new Oid({1, 3, 6, 1, 4, 1, 32473});
+  AsnObjectIdentifier copy{0, nullptr};
+  ASSERT_TRUE(SnmpUtilOidCpy(&copy, &source->oid));
+  EXPECT_NE(copy.ids, source->oid.ids);
+  delete source;
+  ASSERT_EQ(copy.idLength, 7u);
+  EXPECT_EQ(copy.ids[6], 32473u);
+
+  Oid tail({2, 47});
+  ASSERT_TRUE(SnmpUtilOidAppend(&copy, &tail.oid));
+  ASSERT_EQ(copy.idLength, 9u);
+  EXPECT_EQ(copy.ids[7], 2u);
+  EXPECT_EQ(copy.ids[8], 47u);
+
+  SnmpUtilOidFree(&copy);
+  EXPECT_EQ(copy.idLength, 0u);
+  EXPECT_EQ(copy.ids, nullptr);
+  SnmpUtilOidFree(&copy);  // freeing twice is harmless
+}
+
+TEST(SnmpUtilOidTest, CopyOfEmptyOidIsEmpty) {
+  AsnObjectIdentifier empty{0, nullptr};
+  AsnObjectIdentifier copy{5, reinterpret_cast<UINT*>(1)};  // garbage on entry is overwritten
+  ASSERT_TRUE(SnmpUtilOidCpy(&copy, &empty));
+  EXPECT_EQ(copy.idLength, 0u);
+  EXPECT_EQ(copy.ids, nullptr);
+}
+
+SnmpVarBind MakeTextVarBind(std::vector<UINT> name, const char* text) {
+  SnmpVarBind vb{};
+  AsnObjectIdentifier view{static_cast<UINT>(name.size()), name.data()};
+  SnmpUtilOidCpy(&vb.name, &view);
+  vb.value.asnType = ASN_OCTETSTRING;
+  const UINT length = static_cast<UINT>(std::strlen(text));
+  vb.value.asnValue.string.stream = static_cast<BYTE*>(SnmpUtilMemAlloc(length));
+  std::memcpy(vb.value.asnValue.string.stream, text, length);
+  vb.value.asnValue.string.length = length;
+  vb.value.asnValue.string.dynamic = TRUE;
+  return vb;
+}
+
+TEST(SnmpUtilVarBindTest, DeepCopiesEveryValueKind) {
+  SnmpVarBind text = MakeTextVarBind({1, 2}, "abc");
+  SnmpVarBind copy{};
+  ASSERT_TRUE(SnmpUtilVarBindCpy(&copy, &text));
+  SnmpUtilVarBindFree(&text);
+  EXPECT_EQ(text.value.asnType, ASN_NULL);
+  EXPECT_EQ(text.name.idLength, 0u);
+  ASSERT_EQ(copy.value.asnType, ASN_OCTETSTRING);
+  ASSERT_EQ(copy.value.asnValue.string.length, 3u);
+  EXPECT_EQ(std::memcmp(copy.value.asnValue.string.stream, "abc", 3), 0);
+  EXPECT_TRUE(copy.value.asnValue.string.dynamic);
+  SnmpUtilVarBindFree(&copy);
+
+  SnmpVarBind oid_value{};
+  oid_value.value.asnType = ASN_OBJECTIDENTIFIER;
+  UINT ids[] = {1, 3, 6};
+  AsnObjectIdentifier view{3, ids};
+  SnmpUtilOidCpy(&oid_value.value.asnValue.object, &view);
+  ASSERT_TRUE(SnmpUtilVarBindCpy(&copy, &oid_value));
+  SnmpUtilVarBindFree(&oid_value);
+  ASSERT_EQ(copy.value.asnValue.object.idLength, 3u);
+  EXPECT_EQ(copy.value.asnValue.object.ids[2], 6u);
+  SnmpUtilVarBindFree(&copy);
+
+  SnmpVarBind counter{};
+  counter.value.asnType = ASN_COUNTER32;
+  counter.value.asnValue.counter = 0xFFFFFFFFu;
+  ASSERT_TRUE(SnmpUtilVarBindCpy(&copy, &counter));
+  EXPECT_EQ(copy.value.asnValue.counter, 0xFFFFFFFFu);
+  SnmpUtilVarBindFree(&copy);
+}
+
+TEST(SnmpUtilVarBindTest, ListCopiesOfEmptyAndLargeLists) {
+  SnmpVarBindList empty{nullptr, 0};
+  SnmpVarBindList copy{nullptr, 7};
+  ASSERT_TRUE(SnmpUtilVarBindListCpy(&copy, &empty));
+  EXPECT_EQ(copy.len, 0u);
+  EXPECT_EQ(copy.list, nullptr);
+
+  constexpr UINT kCount = 5000;
+  SnmpVarBindList large{static_cast<SnmpVarBind*>(SnmpUtilMemAlloc(kCount * sizeof(SnmpVarBind))),
+                        kCount};
+  for (UINT i = 0; i < kCount; ++i) large.list[i] = MakeTextVarBind({1, 3, i}, "value");
+  ASSERT_TRUE(SnmpUtilVarBindListCpy(&copy, &large));
+  SnmpUtilVarBindListFree(&large);
+  EXPECT_EQ(large.list, nullptr);
+  EXPECT_EQ(large.len, 0u);
+  ASSERT_EQ(copy.len, kCount);
+  for (UINT i = 0; i < kCount; i += 999) {
+    EXPECT_EQ(copy.list[i].name.ids[2], i);
+    EXPECT_EQ(std::memcmp(copy.list[i].value.asnValue.string.stream, "value", 5), 0);
+  }
+  SnmpUtilVarBindListFree(&copy);
+}
+
+TEST(SnmpUtilMemTest, AllocationIsZeroFilledAndReallocKeepsContent) {
+  auto* bytes = static_cast<BYTE*>(SnmpUtilMemAlloc(64));
+  ASSERT_NE(bytes, nullptr);
+  for (int i = 0; i < 64; ++i) EXPECT_EQ(bytes[i], 0);
+  bytes[63] = 7;
+  bytes = static_cast<BYTE*>(SnmpUtilMemReAlloc(bytes, 128));
+  ASSERT_NE(bytes, nullptr);
+  EXPECT_EQ(bytes[63], 7);
+  SnmpUtilMemFree(bytes);
+  SnmpUtilMemFree(nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,209 @@
+// Events, threads, critical sections and the cross-process named mutex.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/Threads.h"
+
+namespace {
+
+class RuntimeDirFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/lorveth-platform-XXXXXX";
+    dir_ = mkdtemp(pattern);
+    setenv("LORVETH_RUNTIME_DIR", dir_.c_str(), 1);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  std::string dir_;
+};
+
+using EventTest = RuntimeDirFixture;
+using MutexTest = RuntimeDirFixture;
+
+TEST(EventTest, AutoResetEventWakesExactlyOneWaiter) {
+  UniqueHandle event(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+  ASSERT_TRUE(event);
+  std::atomic<int> woken{0};
+  std::vector<std::thread> waiters;
+  for (int i = 0; i < 4; ++i) {
+    waiters.emplace_back([&] {
+      if (WaitForSingleObject(event.Get(), 500) == WAIT_OBJECT_0) ++woken;
+    });
+  }
+  Sleep(50);
+  SetEvent(event.Get());
+  for (auto& waiter : waiters) waiter.join();
+  EXPECT_EQ(woken.load(), 1);
+  EXPECT_EQ(WaitForSingleObject(event.Get(), 0), WAIT_TIMEOUT);
+}
+
+TEST(EventTest, ManualResetEventStaysSetUntilReset) {
+  UniqueHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  SetEvent(event.Get());
+  SetEvent(event.Get());
+  EXPECT_EQ(WaitForSingleObject(event.Get(), 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(event.Get(), 0), WAIT_OBJECT_0);
+  ResetEvent(event.Get());
+  EXPECT_EQ(WaitForSingleObject(event.Get(), 0), WAIT_TIMEOUT);
+}
+
+TEST(EventTest, DescriptorIsReadableExactlyWhileSet) {
+  UniqueHandle event(CreateEventA(nullptr, FALSE, TRUE, nullptr));
+  const int fd = GetEventDescriptor(event.Get());
+  ASSERT_GE(fd, 0);
+  pollfd p{fd, POLLIN, 0};
+  EXPECT_EQ(poll(&p, 1, 0), 1);
+  EXPECT_EQ(WaitForSingleObject(event.Get(), 0), WAIT_OBJECT_0);  // consumes the signal
+  p.revents = 0;
+  EXPECT_EQ(poll(&p, 1, 0), 0);
+}
+
+TEST(EventTest, TimedWaitReturnsTimeoutAfterRoughlyItsTime) {
+  UniqueHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  const DWORD start = GetTickCount();
+  EXPECT_EQ(WaitForSingleObject(event.Get(), 60), WAIT_TIMEOUT);
+  EXPECT_GE(GetTickCount() - start, 55u);
+}
+
+TEST(EventTest, BadHandlesFailWithInvalidHandle) {
+  int not_a_handle = 0;
+  EXPECT_EQ(WaitForSingleObject(&not_a_handle, 0), WAIT_FAILED);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_FALSE(SetEvent(nullptr));
+  EXPECT_EQ(CreateEventA(nullptr, FALSE, FALSE, "named"), nullptr);
+}
+
+TEST(ThreadTest, SuspendedThreadRunsOnlyAfterResumeAndReportsExitCode) {
+  static std::atomic<bool> ran{false};
+  ran = false;
+  DWORD id = 0;
+  UniqueHandle thread(CreateThread(
+      nullptr, 0x100000,
+      [](LPVOID arg) -> DWORD {
+        ran = true;
+        return static_cast<DWORD>(reinterpret_cast<uintptr_t>(arg));
+      },
+      reinterpret_cast<LPVOID>(42), CREATE_SUSPENDED, &id));
+  ASSERT_TRUE(thread);
+  EXPECT_NE(id, 0u);
+  EXPECT_NE(id, GetCurrentThreadId());
+  EXPECT_EQ(GetThreadId(thread.Get()), id);
+  EXPECT_EQ(WaitForSingleObject(thread.Get(), 30), WAIT_TIMEOUT);
+  EXPECT_FALSE(ran.load());
+  DWORD code = 0;
+  GetExitCodeThread(thread.Get(), &code);
+  EXPECT_EQ(code, STILL_ACTIVE);
+  EXPECT_TRUE(SetThreadName(thread.Get(), "Lorveth_Agent:Thread_InitMib"));
+  ResumeThread(thread.Get());
+  EXPECT_EQ(WaitForSingleObject(thread.Get(), 5000), WAIT_OBJECT_0);
+  EXPECT_TRUE(ran.load());
+  GetExitCodeThread(thread.Get(), &code);
+  EXPECT_EQ(code, 42u);
+}
+
+TEST(ThreadTest, TerminateAbandonsAHangingThreadAndSignalsItsHandle) {
+  static std::atomic<bool> release{false};
+  release = false;
+  UniqueHandle thread(CreateThread(
+      nullptr, 0,
+      [](LPVOID) -> DWORD {
+        while (!release) Sleep(5);
+        return 7;
+      },
+      nullptr, 0, nullptr));
+  EXPECT_EQ(WaitForSingleObject(thread.Get(), 20), WAIT_TIMEOUT);
+  EXPECT_TRUE(TerminateThread(thread.Get(), 0));
+  EXPECT_EQ(WaitForSingleObject(thread.Get(), 0), WAIT_OBJECT_0);
+  DWORD code = 1;
+  GetExitCodeThread(thread.Get(), &code);
+  EXPECT_EQ(code, 0u);
+  thread.Reset();  // closing the handle while the thread runs is allowed
+  release = true;
+  Sleep(20);
+}
+
+TEST(ThreadTest, LastErrorIsPerThread) {
+  SetLastError(5);
+  std::thread other([] {
+    EXPECT_EQ(GetLastError(), 0u);
+    SetLastError(9);
+  });
+  other.join();
+  EXPECT_EQ(GetLastError(), 5u);
+}
+
+TEST(CriticalSectionTest, IsReentrantAndExcludesOtherThreads) {
+  CRITICAL_SECTION section;
+  InitializeCriticalSection(&section);
+  EnterCriticalSection(&section);
+  EnterCriticalSection(&section);
+  std::thread other([&] { EXPECT_FALSE(TryEnterCriticalSection(&section)); });
+  other.join();
+  LeaveCriticalSection(&section);
+  LeaveCriticalSection(&section);
+  std::thread again([&] {
+    EXPECT_TRUE(TryEnterCriticalSection(&section));
+    LeaveCriticalSection(&section);
+  });
+  again.join();
+  DeleteCriticalSection(&section);
+}
+
+TEST_F(MutexTest, NamedMutexExcludesThreadsSharingOneHandle) {
+  UniqueHandle mutex(CreateMutexA(nullptr, FALSE, "CFileDebug_C__t_a.log"));
+  ASSERT_TRUE(mutex);
+  ASSERT_EQ(WaitForSingleObject(mutex.Get(), 20), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(mutex.Get(), 20), WAIT_OBJECT_0);  // recursive on one thread
+  std::thread other([&] {
+    EXPECT_EQ(WaitForSingleObject(mutex.Get(), 20), WAIT_TIMEOUT);
+    EXPECT_FALSE(ReleaseMutex(mutex.Get()));  // not the owner
+  });
+  other.join();
+  EXPECT_TRUE(ReleaseMutex(mutex.Get()));
+  EXPECT_TRUE(ReleaseMutex(mutex.Get()));
+  EXPECT_FALSE(ReleaseMutex(mutex.Get()));
+}
+
+TEST_F(MutexTest, NamedMutexExcludesASecondProcessAndIsFreedWhenItsHolderIsKilled) {
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    HANDLE held = CreateMutexA(nullptr, FALSE, "shared-lock");
+    if (held == nullptr || WaitForSingleObject(held, 1000) != WAIT_OBJECT_0) _exit(1);
+    (void)!write(ready[1], "x", 1);
+    for (;;) pause();
+  }
+  char c = 0;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  UniqueHandle mutex(CreateMutexA(nullptr, FALSE, "shared-lock"));
+  ASSERT_TRUE(mutex);
+  EXPECT_EQ(WaitForSingleObject(mutex.Get(), 50), WAIT_TIMEOUT);
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  EXPECT_EQ(WaitForSingleObject(mutex.Get(), 1000), WAIT_OBJECT_0);
+  EXPECT_TRUE(ReleaseMutex(mutex.Get()));
+  close(ready[0]);
+  close(ready[1]);
+}
+
+TEST(TickCountTest, IsMonotonicMilliseconds) {
+  const DWORD first = GetTickCount();
+  Sleep(20);
+  const DWORD second = GetTickCount();
+  EXPECT_GE(second - first, 15u);
+  EXPECT_LT(second - first, 5000u);
+}
+
+}  // namespace
