@@ -51,3 +51,37 @@ function(lorveth_test name)
 endfunction()
 
 include(GoogleTest)
+
+if(LORVETH_BUILD_FUZZERS)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "LORVETH_BUILD_FUZZERS needs clang (CC=clang CXX=clang++)")
+  endif()
+  # Every library is instrumented for coverage; only the fuzz programs link
+  # libFuzzer's main.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# lorveth_fuzzer(<name> SOURCES ... [DEPS ...]): build/fuzz/fuzz_<name>, whose
+# seed corpus is fuzz/corpus/<name>/.
+function(lorveth_fuzzer name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(fuzz_${name} ${ARG_SOURCES})
+  target_include_directories(fuzz_${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  target_compile_options(fuzz_${name} PRIVATE ${LORVETH_WARNINGS})
+  target_link_libraries(fuzz_${name} PRIVATE ${ARG_DEPS})
+  target_link_options(fuzz_${name} PRIVATE -fsanitize=fuzzer)
+  set_target_properties(fuzz_${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/fuzz)
+endfunction()
+
+# lorveth_benchmark(<name> SOURCES ... [DEPS ...]): build/bench/bench_<name>.
+# Benchmarks print figures; nothing asserts a timing.
+function(lorveth_benchmark name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  find_package(benchmark REQUIRED)
+  add_executable(bench_${name} ${ARG_SOURCES})
+  target_include_directories(bench_${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  target_compile_options(bench_${name} PRIVATE ${LORVETH_WARNINGS})
+  target_link_libraries(bench_${name} PRIVATE ${ARG_DEPS} benchmark::benchmark)
+  set_target_properties(bench_${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bench)
+endfunction()
