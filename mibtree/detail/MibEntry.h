@@ -37,10 +37,16 @@ struct MibEntry {
   mutable BYTE access = 0;         // 2: read-write
 };
 
-// SNMP order: sub-identifier by sub-identifier as unsigned numbers, a prefix
-// before the longer OID.
+// The order of SnmpUtilOidCmp (sub-identifier by sub-identifier as unsigned
+// numbers, a prefix before the longer OID), inline because every lookup makes
+// some twenty of these comparisons.
 inline int CompareOids(const AsnObjectIdentifier& a, const AsnObjectIdentifier& b) {
-  return SnmpUtilOidCmp(const_cast<AsnObjectIdentifier*>(&a), const_cast<AsnObjectIdentifier*>(&b));
+  const UINT common = a.idLength < b.idLength ? a.idLength : b.idLength;
+  for (UINT i = 0; i < common; ++i) {
+    if (a.ids[i] != b.ids[i]) return a.ids[i] < b.ids[i] ? -1 : 1;
+  }
+  if (a.idLength == b.idLength) return 0;
+  return a.idLength < b.idLength ? -1 : 1;
 }
 
 struct EntryOrder {
