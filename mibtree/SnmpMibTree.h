@@ -102,11 +102,10 @@ class CSnmpMibTree {
     VarBindOwner value_holder;
     value_holder->value.asnType = asn_type;
     CriticalSectionLock lock(lock_);
-    const mibtree::detail::MibEntry* entry = StoreEntry(key, value_holder, object_name,
-                                          CallbackSet{get, set, check_set, pre_read}, access,
-                                          user_word);
+    const Entry* entry = StoreEntry(key, value_holder, object_name,
+                                    CallbackSet{get, set, check_set, pre_read}, access, user_word);
     if (entry == nullptr) return false;
-    TRACE(1, "\n## Var MIB entry:     %-30s - %s", entry->object_name, VarbindText(&entry->varbind));
+    TRACE(1, "\n## Var MIB entry:     %-30s - %s", entry->object_name, EntryText(*entry));
     return true;
   }
 
@@ -139,16 +138,17 @@ class CSnmpMibTree {
     OidOwner key;
     if (!ParseKey(column_oid_text, object_name, key)) return false;
     if (!AppendStringIndex(key.Get(), text_index)) return false;
+    const mibtree::detail::OidKey encoded(*key.Get());
+    if (!KeyFits(encoded, object_name)) return false;
     CriticalSectionLock lock(lock_);
     uint16_t callbacks = 0;
     if (!FindCallbackSet(CallbackSet{get, set, check_set, pre_read}, &callbacks)) return false;
-    const mibtree::detail::MibEntry& entry = FindOrInsert(key);
+    const Entry& entry = FindOrInsert(encoded.Span());
     entry.callbacks = callbacks;
     entry.access = access;
     entry.user_word = 0;
     if (object_name != nullptr) entry.object_name = names_.Intern(object_name);
-    TRACE(1, "\n## Var table entry:   %-30s - Oid=%s", entry.object_name,
-          OidToString(&entry.varbind.name));
+    TRACE(1, "\n## Var table entry:   %-30s - Oid=%s", entry.object_name, OidToString(key.Get()));
     return true;
   }
 
@@ -162,14 +162,14 @@ class CSnmpMibTree {
   bool RemoveMibSubtree(const char* prefix_text) {
     OidOwner prefix;
     if (!OidFromString(prefix_text, prefix.Get())) return false;
+    const mibtree::detail::OidKey encoded(*prefix.Get());
     CriticalSectionLock lock(lock_);
     // The subtree is the run of entries that starts at the first one not below
     // the prefix: every entry that begins with the prefix sorts there or later,
     // every entry after the run sorts after the whole subtree.
-    const auto first = store_.lower_bound(*prefix.Get());
+    const auto first = store_.lower_bound(encoded.Span());
     auto last = first;
-    while (last != store_.end() &&
-           SnmpUtilOidNCmp(prefix.Get(), &last->varbind.name, prefix->idLength) == 0) {
+    while (last != store_.end() && mibtree::detail::KeyStartsWith(last->Key(), encoded.Span())) {
       ++last;
     }
     if (first == last) return false;
@@ -182,11 +182,12 @@ class CSnmpMibTree {
   // result is false.
   bool GetNextMibEntry(SnmpVarBind* varbind) {
     if (varbind == nullptr) return false;
+    const mibtree::detail::OidKey key(varbind->name);
     CriticalSectionLock lock(lock_);
-    const auto next = store_.upper_bound(varbind->name);
+    const auto next = store_.upper_bound(key.Span());
     if (next == store_.end()) return false;
     VarBindOwner copy;
-    if (!SnmpUtilVarBindCpy(copy.Get(), &next->varbind)) return false;
+    if (!CopyEntry(*next, copy)) return false;
     SnmpUtilVarBindFree(varbind);
     *varbind = copy.Release();
     return true;
@@ -244,19 +245,20 @@ class CSnmpMibTree {
                      const char** object_name) {
     SetStatus(error_status, SNMP_ERRORSTATUS_NOSUCHNAME);
     if (varbind == nullptr) return false;
+    const mibtree::detail::OidKey key(varbind->name);
     CriticalSectionLock lock(lock_);
     auto found = store_.end();
     if (request_type == SNMP_PDU_GET) {
-      found = store_.find(varbind->name);
+      found = store_.find(key.Span());
     } else if (request_type == SNMP_PDU_GETNEXT) {
-      found = store_.upper_bound(varbind->name);
+      found = store_.upper_bound(key.Span());
     }
     if (found == store_.end()) return false;
 
     // Callbacks work on a copy of the entry and may change the tree meanwhile;
     // nothing below touches the entry again.
     VarBindOwner working;
-    if (!SnmpUtilVarBindCpy(working.Get(), &found->varbind)) {
+    if (!CopyEntry(*found, working)) {
       SetStatus(error_status, SNMP_ERRORSTATUS_GENERR);
       return false;
     }
@@ -281,8 +283,9 @@ class CSnmpMibTree {
                           const char** object_name) {
     SetStatus(error_status, SNMP_ERRORSTATUS_NOSUCHNAME);
     if (varbind == nullptr) return false;
+    const mibtree::detail::OidKey key(varbind->name);
     CriticalSectionLock lock(lock_);
-    const auto found = store_.find(varbind->name);
+    const auto found = store_.find(key.Span());
     if (found == store_.end()) return false;
     SetStatus(error_status, SNMP_ERRORSTATUS_NOERROR);
     if (object_name != nullptr) *object_name = found->object_name;
@@ -300,30 +303,27 @@ class CSnmpMibTree {
   bool MibSetVarbind(SnmpVarBind* varbind, AsnInteger32* error_status) {
     SetStatus(error_status, SNMP_ERRORSTATUS_NOSUCHNAME);
     if (varbind == nullptr) return false;
+    const mibtree::detail::OidKey key(varbind->name);
     CriticalSectionLock lock(lock_);
-    const auto found = store_.find(varbind->name);
+    const auto found = store_.find(key.Span());
     if (found == store_.end()) return false;
     if (found->access != kMibReadWrite) {
       SetStatus(error_status, SNMP_ERRORSTATUS_READONLY);
       return true;
     }
     DWORD status = SNMP_ERRORSTATUS_NOERROR;
-    OidOwner key;
-    if (!SnmpUtilOidCpy(key.Get(), &found->varbind.name)) {
-      SetStatus(error_status, SNMP_ERRORSTATUS_GENERR);
-      return true;
-    }
     if (const MibCallback set = callback_sets_[found->callbacks].set; set != nullptr) {
       status = Call(set, varbind, kMibModeSet);
     }
     if (status == SNMP_ERRORSTATUS_NOERROR) {
-      // The callback may have changed the tree: look the entry up again.
-      const auto entry = store_.find(*key.Get());
+      // The callback may have changed the tree (and the varbind): look the
+      // entry up again by the key taken before.
+      const auto entry = store_.find(key.Span());
       if (entry != store_.end()) {
         AsnAny copy;
         if (SnmpUtilAsnAnyCpy(&copy, &varbind->value)) {
-          SnmpUtilAsnAnyFree(&entry->varbind.value);
-          entry->varbind.value = copy;
+          SnmpUtilAsnAnyFree(&entry->value);
+          entry->value = copy;
         } else {
           status = SNMP_ERRORSTATUS_GENERR;
         }
@@ -341,8 +341,9 @@ class CSnmpMibTree {
   // Everything but the value of the entry registered under oid; false if none.
   bool GetMibEntryInfo(const AsnObjectIdentifier* oid, MibEntryInfo* info) const {
     if (oid == nullptr || info == nullptr) return false;
+    const mibtree::detail::OidKey key(*oid);
     CriticalSectionLock lock(lock_);
-    const auto found = store_.find(*oid);
+    const auto found = store_.find(key.Span());
     if (found == store_.end()) return false;
     const CallbackSet& callbacks = callback_sets_[found->callbacks];
     *info = MibEntryInfo{found->object_name, found->access,    found->user_word,
@@ -365,7 +366,8 @@ class CSnmpMibTree {
     std::string description;
   };
 
-  using Store = std::set<mibtree::detail::MibEntry, mibtree::detail::EntryOrder>;
+  using Entry = mibtree::detail::MibEntry;
+  using Store = std::set<Entry, mibtree::detail::EntryOrder>;
 
   static void SetStatus(AsnInteger32* error_status, DWORD status) {
     if (error_status != nullptr) *error_status = static_cast<AsnInteger32>(status);
@@ -386,6 +388,31 @@ class CSnmpMibTree {
     return false;
   }
 
+  // Entries hold keys of up to 64 KiB, far beyond any OID an SNMP message carries.
+  static bool KeyFits(const mibtree::detail::OidKey& key, const char* object_name) {
+    if (key.Span().size <= Entry::kMaxKeyBytes) return true;
+    TRACE(1, "\n## MIB entry rejected, OID too long: %-30s",
+          object_name != nullptr ? object_name : "");
+    return false;
+  }
+
+  // The entry as a varbind owned by copy (name decoded from the key).
+  static bool CopyEntry(const Entry& entry, VarBindOwner& copy) {
+    copy.Reset();
+    return mibtree::detail::DecodeOidKey(entry.Key(), &copy->name) &&
+           SnmpUtilAsnAnyCpy(&copy->value, &entry.value);
+  }
+
+  // VarbindText of an entry, for trace lines.
+  static const char* EntryText(const Entry& entry) {
+    SnmpVarBind view;
+    view.value = entry.value;  // borrowed, not freed
+    OidOwner name;
+    mibtree::detail::DecodeOidKey(entry.Key(), name.Get());
+    view.name = *name.Get();
+    return VarbindText(&view);
+  }
+
   // The index of set in the table of distinct callback sets, adding it if new.
   // The agent uses a handful of sets; the 16-bit index keeps entries small.
   bool FindCallbackSet(const CallbackSet& set, uint16_t* index) {
@@ -401,24 +428,26 @@ class CSnmpMibTree {
     return true;
   }
 
-  // The entry under key, created (adopting key's memory) if there is none.
-  const mibtree::detail::MibEntry& FindOrInsert(OidOwner& key) {
-    const auto position = store_.lower_bound(*key.Get());
-    if (position != store_.end() && mibtree::detail::CompareOids(position->varbind.name, *key.Get()) == 0) {
+  // The entry under key, created if there is none.
+  const Entry& FindOrInsert(mibtree::detail::KeySpan key) {
+    const auto position = store_.lower_bound(key);
+    if (position != store_.end() && mibtree::detail::CompareKeys(position->Key(), key) == 0) {
       return *position;
     }
-    return *store_.emplace_hint(position, key.Release());
+    return *store_.emplace_hint(position, key);
   }
 
   // Registers a scalar or constant cell: value (taken over), callbacks, access
   // and user word replace what the entry held; the object name when given.
-  const mibtree::detail::MibEntry* StoreEntry(OidOwner& key, VarBindOwner& value, const char* object_name,
-                                const CallbackSet& callbacks, BYTE access, DWORD user_word) {
+  const Entry* StoreEntry(const OidOwner& key, VarBindOwner& value, const char* object_name,
+                          const CallbackSet& callbacks, BYTE access, DWORD user_word) {
+    const mibtree::detail::OidKey encoded(*key.Get());
+    if (!KeyFits(encoded, object_name)) return nullptr;
     uint16_t callback_index = 0;
     if (!FindCallbackSet(callbacks, &callback_index)) return nullptr;
-    const mibtree::detail::MibEntry& entry = FindOrInsert(key);
-    SnmpUtilAsnAnyFree(&entry.varbind.value);
-    entry.varbind.value = value.Release().value;
+    const Entry& entry = FindOrInsert(encoded.Span());
+    SnmpUtilAsnAnyFree(&entry.value);
+    entry.value = value.Release().value;
     entry.callbacks = callback_index;
     entry.access = access;
     entry.user_word = user_word;
@@ -431,10 +460,10 @@ class CSnmpMibTree {
     OidOwner key;
     if (!ParseKey(oid_text, object_name, key)) return false;
     CriticalSectionLock lock(lock_);
-    const mibtree::detail::MibEntry* entry = StoreEntry(key, value, object_name, CallbackSet{}, access, 0);
+    const Entry* entry = StoreEntry(key, value, object_name, CallbackSet{}, access, 0);
     if (entry == nullptr) return false;
     TRACE(1, "\n## Const MIB entry:   %-30s%s %s", entry->object_name,
-          access == kMibReadWrite ? " (RW) -" : " -", VarbindText(&entry->varbind));
+          access == kMibReadWrite ? " (RW) -" : " -", EntryText(*entry));
     return true;
   }
 
@@ -448,11 +477,9 @@ class CSnmpMibTree {
       if (!SnmpUtilOidAppend(key.Get(), &number)) return false;
     }
     CriticalSectionLock lock(lock_);
-    const mibtree::detail::MibEntry* entry =
-        StoreEntry(key, value, object_name, CallbackSet{}, kMibReadOnly, 0);
+    const Entry* entry = StoreEntry(key, value, object_name, CallbackSet{}, kMibReadOnly, 0);
     if (entry == nullptr) return false;
-    TRACE(1, "\n## Const table entry: %-30s - %s", entry->object_name,
-          VarbindText(&entry->varbind));
+    TRACE(1, "\n## Const table entry: %-30s - %s", entry->object_name, EntryText(*entry));
     return true;
   }
 
