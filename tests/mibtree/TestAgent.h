@@ -1,0 +1,71 @@
+// A small agent for the MIB tree tests: module name, member callbacks that
+// record their calls, and a few behaviours the tests switch on.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "mibtree/SnmpMibTree.h"
+#include "mibtree/SnmpVarbind.h"
+
+class TestAgent : public CSnmpMibTree<TestAgent> {
+ public:
+  struct Call {
+    std::string callback;
+    std::string oid;
+    DWORD mode;
+    std::string value;
+  };
+
+  const char* GetAgentModuleName() { return "TestAgent"; }
+
+  DWORD Record(const char* callback, SnmpVarBind* varbind, DWORD mode) {
+    calls.push_back(Call{callback, OidToString(&varbind->name), mode,
+                         VarbindValueText(&varbind->value)});
+    return 0;
+  }
+
+  // Answers with the counter as INTEGER and counts up.
+  DWORD fGetCounter(SnmpVarBind* varbind, DWORD mode) {
+    Record("get", varbind, mode);
+    SetVarbindNumber(varbind, counter++, ASN_INTEGER);
+    return get_status;
+  }
+  DWORD fPreRead(SnmpVarBind* varbind, DWORD mode) {
+    Record("pre", varbind, mode);
+    return pre_read_status;
+  }
+  DWORD fCheckSet(SnmpVarBind* varbind, DWORD mode) {
+    Record("check", varbind, mode);
+    return check_status;
+  }
+  DWORD fSet(SnmpVarBind* varbind, DWORD mode) {
+    Record("set", varbind, mode);
+    return set_status;
+  }
+  DWORD fThrow(SnmpVarBind* varbind, DWORD mode) {
+    Record("throw", varbind, mode);
+    throw std::runtime_error("callback failed");
+  }
+  DWORD fThrowInt(SnmpVarBind* varbind, DWORD mode) {
+    Record("throw", varbind, mode);
+    throw 42;
+  }
+
+  std::vector<Call> calls;
+  DWORD counter = 100;
+  DWORD get_status = 0;
+  DWORD pre_read_status = 0;
+  DWORD check_status = 0;
+  DWORD set_status = 0;
+};
+
+using MibCallback = TestAgent::MibCallback;
+
+// A varbind built from dotted text, owned by the test.
+inline VarBindOwner MakeVarbind(const char* oid_text) {
+  VarBindOwner varbind;
+  OidFromString(oid_text, &varbind->name);
+  return varbind;
+}
