@@ -47,15 +47,20 @@ BYTE* BlockOf(BSTR text) { return reinterpret_cast<BYTE*>(text) - kLengthPrefix;
 // ---------------------------------------------------------------------------
 // Apartments
 
-struct ApartmentState {
-  int count = 0;
-  DWORD mode = COINIT_MULTITHREADED;
-};
-thread_local ApartmentState t_apartment;
 // Threads currently in the multithreaded apartment.  While there is one, every
 // thread of the process may use COM as a member of that apartment without
 // initialising itself, as on Windows.
 std::atomic<int> g_mta_threads{0};
+
+struct ApartmentState {
+  int count = 0;
+  DWORD mode = COINIT_MULTITHREADED;
+  // A thread that ends without uninitialising leaves the apartment anyway.
+  ~ApartmentState() {
+    if (count > 0 && mode == COINIT_MULTITHREADED) --g_mta_threads;
+  }
+};
+thread_local ApartmentState t_apartment;
 std::atomic<bool> g_security_initialized{false};
 
 bool ComUsableHere() { return t_apartment.count > 0 || g_mta_threads.load() > 0; }

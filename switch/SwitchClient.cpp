@@ -412,7 +412,9 @@ HRESULT CSwitchClient::CallRequestMethod(DISPID method, int index, CmdHeader* he
       header->MIDHigh = static_cast<WORD>(message >> 6);
     }
   }
-  if (data_string != nullptr && SysStringByteLen(data_string) != 0) {
+  // After a failed call the in/out string still holds what was sent; it is
+  // no reply, so the caller's frame keeps the failure status.
+  if (hr == S_OK && data_string != nullptr && SysStringByteLen(data_string) != 0) {
     header->Len = SysStringByteLen(data_string);
     if (data != nullptr) {
       *data = reinterpret_cast<BYTE*>(data_string);
