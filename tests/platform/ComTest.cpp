@@ -195,7 +195,7 @@ TEST_F(ActivationTest, CreationWithoutComIsRefused) {
 }
 
 TEST_F(ActivationTest, RegisteredClassServesEveryContextOfThisMachine) {
-  OnFreshThread([this] {
+  OnFreshThread([] {
     ComScope com;
     for (DWORD context : {DWORD{CLSCTX_INPROC_SERVER}, DWORD{CLSCTX_LOCAL_SERVER},
                           DWORD{CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER}}) {
