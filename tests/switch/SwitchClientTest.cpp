@@ -416,6 +416,16 @@ TEST_F(SwitchClientTest, RetryingStopsAtTheFirstRealAnswer) {
   EXPECT_STREQ(request.DataText(), "ok");
 }
 
+TEST_F(SwitchClientTest, DelayedAnswerStillArrivesWhenNobodyCancels) {
+  StartAttached();
+  Answer slow = Answer::Text(0, "late");
+  slow.delay_ms = 5;
+  fake_->QueueAnswer(slow);
+  CommandBuffer request(sp::kOcRuleCurrentValue, 0, 0, sp::kAgentCabinet, 0x13, "cpu", 4);
+  EXPECT_EQ(Send(request), 0u);
+  EXPECT_STREQ(request.DataText(), "late");
+}
+
 TEST_F(SwitchClientTest, FailedCallIsNotRetriedAndLeavesStatusSix) {
   StartAttached();
   fake_->QueueAnswer(Answer::Failure(RPC_E_DISCONNECTED));
