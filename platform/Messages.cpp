@@ -13,6 +13,9 @@ namespace {
 
 constexpr const char* kMessageSection = ".lorveth_messages";
 constexpr size_t kMaxInsert = 99;
+// Windows caps a formatted message at 64 KB; a width or precision beyond this
+// one can only be a mistake, and would make one insert huge.
+constexpr unsigned kMaxWidth = 4096;
 
 bool ParseId(std::string_view text, DWORD& id) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
@@ -53,11 +56,27 @@ bool FormatArgument(std::string_view spec, uintptr_t argument, std::string& out)
       break;
     }
   }
-  for (const char c : body) {
-    if (std::strchr("-+ #0123456789.", c) == nullptr) return false;
+  // flags, width, precision: "[-+ #0]*[0-9]*(.[0-9]*)?"; anything else is
+  // refused before it reaches snprintf.
+  size_t at = 0;
+  while (at < body.size() && std::string_view("-+ #0").find(body[at]) != std::string_view::npos) {
+    ++at;
   }
+  for (int part = 0; part < 2; ++part) {
+    if (part == 1) {
+      if (at == body.size()) break;
+      if (body[at] != '.') return false;
+      ++at;
+    }
+    unsigned number = 0;
+    while (at < body.size() && body[at] >= '0' && body[at] <= '9') {
+      number = number * 10 + static_cast<unsigned>(body[at++] - '0');
+      if (number > kMaxWidth) return false;
+    }
+  }
+  if (at != body.size()) return false;
   const std::string format = "%" + std::string(body) + conversion;
-  char text[512];
+  char text[2 * kMaxWidth + 64];
   int written = 0;
   switch (conversion) {
     case 's': {

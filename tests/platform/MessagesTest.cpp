@@ -128,6 +128,8 @@ TEST(FormatMessageTest, TextSourceAndBadInsertFormats) {
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(FormatMessageA(flags, "%1!n!", 0, 0, text, sizeof text, arguments), 0u);
   EXPECT_EQ(FormatMessageA(flags, "%1!*s!", 0, 0, text, sizeof text, arguments), 0u);
+  EXPECT_EQ(FormatMessageA(flags, "%1!5000s!", 0, 0, text, sizeof text, arguments), 0u);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(FormatMessageA(0x100 | flags, "x", 0, 0, text, sizeof text, arguments), 0u);
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 }
@@ -138,6 +140,19 @@ TEST(MessageTableTest, LookupSkipsMalformedLinesAndKeepsTheFirst) {
   EXPECT_EQ(platform::FindMessage(table, 17), "seventeen");
   EXPECT_EQ(platform::FindMessage(table, 0xFFFFFFFF), std::nullopt);
   EXPECT_EQ(platform::FindMessage("5|last line without newline", 5), "last line without newline");
+}
+
+TEST(MessageTableTest, MalformedInsertFormatsNeverReachTheFormatter) {
+  const uintptr_t args[] = {reinterpret_cast<uintptr_t>("one")};
+  std::string out;
+  // An embedded zero once cut the format short of its conversion.
+  using namespace std::string_literals;
+  for (const std::string& text : {"%1!-30\0\0-10s!"s, "%1!5.5.5s!"s, "%1!.-3s!"s, "%1!5 s!"s,
+                                 "%1!!"s}) {
+    EXPECT_EQ(platform::ExpandMessage(text, args, 1, false, out), ERROR_INVALID_PARAMETER) << text;
+  }
+  EXPECT_EQ(platform::ExpandMessage("%1!-+5.2s!", args, 1, false, out), ERROR_SUCCESS);
+  EXPECT_EQ(out, "on   ");
 }
 
 TEST(MessageTableTest, InsertBeyondTheArgumentsIsAnError) {
