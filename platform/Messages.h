@@ -10,7 +10,7 @@
 //   const char* args[] = {"srv1", "12:00", "cpu", "97"};
 //   char text[1000];
 //   FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, library,
-//                  0x80002FAA, 0, text, sizeof text, reinterpret_cast<va_list*>(args));
+//                  0x80002FAA, 0, text, sizeof text, platform::ArgumentArray(args));
 #pragma once
 
 #include <cstdarg>
@@ -48,6 +48,15 @@ DWORD FormatMessageA(DWORD flags, const void* source, DWORD message_id, DWORD la
                      LPSTR buffer, DWORD size, va_list* arguments);
 
 namespace platform {
+
+// An argument array in the type that FormatMessageA takes it, as Windows code
+// casts it; the array is only read.
+inline va_list* ArgumentArray(const char* const* texts) {
+  return reinterpret_cast<va_list*>(const_cast<char**>(texts));
+}
+inline va_list* ArgumentArray(const uintptr_t* values) {
+  return reinterpret_cast<va_list*>(const_cast<uintptr_t*>(values));
+}
 
 // The text of message `id` in a message table text, or none.  Lines that are not
 // "id|text" (id decimal or 0x-hexadecimal, 32-bit) are skipped; the first line

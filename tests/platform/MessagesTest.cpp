@@ -24,7 +24,7 @@ class MessageLibraryTest : public ::testing::Test {
     std::string buffer(size, '#');
     const DWORD length =
         FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | extra_flags, library_, id, 0, buffer.data(),
-                       size, reinterpret_cast<va_list*>(const_cast<uintptr_t*>(args)));
+                       size, platform::ArgumentArray(args));
     if (length == 0) return "<failed " + std::to_string(GetLastError()) + ">";
     EXPECT_EQ(buffer[length], '\0');
     return buffer.substr(0, length);
@@ -89,7 +89,7 @@ TEST_F(MessageLibraryTest, LoadedModuleServesMessagesToo) {
   char text[100];
   const char* args[] = {"a", "b"};
   EXPECT_GT(FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, loaded,
-                           0x40002FAB, 0, text, sizeof text, reinterpret_cast<va_list*>(args)),
+                           0x40002FAB, 0, text, sizeof text, platform::ArgumentArray(args)),
             0u);
   EXPECT_STREQ(text, "Information from a: b");
   EXPECT_TRUE(FreeLibrary(loaded));
@@ -120,7 +120,7 @@ TEST(FormatMessageTest, NoModuleOrAFreedModuleFailsWithMessageNotFound) {
 TEST(FormatMessageTest, TextSourceAndBadInsertFormats) {
   char text[100];
   const char* args[] = {"x"};
-  auto* arguments = reinterpret_cast<va_list*>(args);
+  auto* arguments = platform::ArgumentArray(args);
   const DWORD flags = FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ARGUMENT_ARRAY;
   EXPECT_EQ(FormatMessageA(flags, "[%1]%", 0, 0, text, sizeof text, arguments), 4u);
   EXPECT_STREQ(text, "[x]%");
