@@ -10,9 +10,15 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/detail/Text.h"
+
 namespace platform {
 
 namespace {
+
+using detail::Load16;
+using detail::Load32;
+using detail::Load64;
 
 constexpr unsigned char kElfMagic[4] = {0x7F, 'E', 'L', 'F'};
 constexpr unsigned kClass32 = 1;
@@ -78,15 +84,6 @@ class FileDescriptor {
  private:
   int fd_;
 };
-
-uint16_t Load16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Load32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-uint64_t Load64(const unsigned char* p) {
-  return static_cast<uint64_t>(Load32(p)) | (static_cast<uint64_t>(Load32(p + 4)) << 32);
-}
 
 // True if [offset, offset + length) lies inside a file of `size` bytes.
 bool InRange(uint64_t offset, uint64_t length, uint64_t size) {
@@ -263,6 +260,20 @@ const char* ElfResultName(ElfResult result) {
     case ElfResult::kSectionNotFound: return "section not found";
   }
   return "unknown";
+}
+
+DWORD ElfResultError(ElfResult result) {
+  switch (result) {
+    case ElfResult::kOk: return ERROR_SUCCESS;
+    case ElfResult::kFileNotFound: return ERROR_FILE_NOT_FOUND;
+    case ElfResult::kAccessDenied: return ERROR_ACCESS_DENIED;
+    case ElfResult::kReadFailed: return ERROR_READ_FAULT;
+    case ElfResult::kNotElf:
+    case ElfResult::kUnsupported:
+    case ElfResult::kMalformed: return ERROR_BAD_FORMAT;
+    case ElfResult::kSectionNotFound: return ERROR_RESOURCE_TYPE_NOT_FOUND;
+  }
+  return ERROR_INVALID_PARAMETER;
 }
 
 ElfResult ReadElfSection(const std::string& path, std::string_view name,

@@ -16,6 +16,18 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/WinTypes.h"
+
+#ifndef ERROR_BAD_FORMAT
+#define ERROR_BAD_FORMAT 11u
+#endif
+#ifndef ERROR_READ_FAULT
+#define ERROR_READ_FAULT 30u
+#endif
+#ifndef ERROR_RESOURCE_TYPE_NOT_FOUND
+#define ERROR_RESOURCE_TYPE_NOT_FOUND 1813u
+#endif
+
 namespace platform {
 
 enum class ElfResult {
@@ -31,6 +43,11 @@ enum class ElfResult {
 
 // Short English name of a result, for messages and test output.
 const char* ElfResultName(ElfResult result);
+
+// The Windows error code of a failed read: ERROR_FILE_NOT_FOUND,
+// ERROR_ACCESS_DENIED, ERROR_READ_FAULT, ERROR_BAD_FORMAT (not a well-formed ELF
+// file) or ERROR_RESOURCE_TYPE_NOT_FOUND (no such section); 0 for kOk.
+DWORD ElfResultError(ElfResult result);
 
 // Reads the contents of the first section named `name` from the ELF file at
 // `path` into `bytes` (replaced).  A section without file contents (SHT_NOBITS)

@@ -12,6 +12,7 @@
 
 #include "platform/System.h"
 #include "platform/Threads.h"
+#include "platform/detail/Text.h"
 
 namespace {
 
@@ -55,14 +56,7 @@ bool IsLocalServer(LPCSTR server) {
   char own[MAX_COMPUTERNAME_LENGTH + 1] = {};
   DWORD size = sizeof own;
   if (!GetComputerNameA(own, &size)) return false;
-  if (name.size() != size) return false;
-  for (size_t i = 0; i < name.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(name[i])) !=
-        std::tolower(static_cast<unsigned char>(own[i]))) {
-      return false;
-    }
-  }
-  return true;
+  return platform::detail::EqualsNoCase(name, std::string_view(own, size));
 }
 
 bool TypeOfEvent(WORD type, int& priority, const char*& name) {

@@ -155,18 +155,12 @@ bool FindModuleName(HANDLE process, HMODULE module, std::string& path) {
 
 HMODULE LoadDataFile(LPCSTR file) {
   const std::string path = RealPath(platform::ToNativePath(file));
-  switch (platform::CheckElfFile(path)) {
-    case platform::ElfResult::kOk:
-      break;
-    case platform::ElfResult::kFileNotFound:
-      SetLastError(ERROR_MOD_NOT_FOUND);
-      return nullptr;
-    case platform::ElfResult::kAccessDenied:
-      SetLastError(ERROR_ACCESS_DENIED);
-      return nullptr;
-    default:
-      SetLastError(ERROR_BAD_FORMAT);
-      return nullptr;
+  const platform::ElfResult result = platform::CheckElfFile(path);
+  if (result != platform::ElfResult::kOk) {
+    // As LoadLibrary reports it: a file that is not there is a missing module.
+    const DWORD error = platform::ElfResultError(result);
+    SetLastError(error == ERROR_FILE_NOT_FOUND ? ERROR_MOD_NOT_FOUND : error);
+    return nullptr;
   }
   auto data_file = std::make_unique<DataFile>();
   data_file->path = path;

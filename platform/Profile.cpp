@@ -10,25 +10,17 @@
 
 #include "platform/Paths.h"
 #include "platform/Threads.h"
+#include "platform/detail/Text.h"
 
 namespace {
+
+using platform::detail::EqualsNoCase;
 
 std::string_view Trim(std::string_view text) {
   const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
   while (!text.empty() && blank(text.front())) text.remove_prefix(1);
   while (!text.empty() && blank(text.back())) text.remove_suffix(1);
   return text;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
 }
 
 struct Line {
@@ -66,6 +58,23 @@ void ForEachLine(std::string_view text, Visit visit) {
     if (end == std::string_view::npos) break;
     text.remove_prefix(end + 1);
   }
+}
+
+// Calls visit(line) for the entries of the first section named `section`, until
+// visit returns false; later sections of the same name are not searched.
+template <typename Visit>
+void ForEachEntry(std::string_view text, std::string_view section, Visit visit) {
+  bool in_section = false;
+  bool section_seen = false;
+  ForEachLine(text, [&](const Line& line) {
+    if (line.kind == Line::Kind::kSection) {
+      if (in_section) return false;
+      in_section = !section_seen && EqualsNoCase(line.name, section);
+      section_seen = section_seen || in_section;
+      return true;
+    }
+    return line.kind != Line::Kind::kEntry || !in_section || visit(line);
+  });
 }
 
 std::string ReadFile(LPCSTR file) {
@@ -122,19 +131,10 @@ namespace platform {
 std::optional<std::string> FindProfileValue(std::string_view text, std::string_view section,
                                             std::string_view key) {
   std::optional<std::string> result;
-  bool in_section = false;
-  bool section_seen = false;
-  ForEachLine(text, [&](const Line& line) {
-    if (line.kind == Line::Kind::kSection) {
-      // Only the first section of that name is searched.
-      if (in_section) return false;
-      in_section = !section_seen && EqualsNoCase(line.name, section);
-      section_seen = section_seen || in_section;
-    } else if (line.kind == Line::Kind::kEntry && in_section && EqualsNoCase(line.name, key)) {
-      result = std::string(line.value);
-      return false;
-    }
-    return true;
+  ForEachEntry(text, section, [&](const Line& line) {
+    if (!EqualsNoCase(line.name, key)) return true;
+    result = std::string(line.value);
+    return false;
   });
   return result;
 }
@@ -170,22 +170,17 @@ DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default_value,
   const std::string text = ReadFile(file);
   if (section == nullptr || key == nullptr) {
     std::vector<std::string_view> names;
-    bool in_section = false;
-    bool section_seen = false;
-    ForEachLine(text, [&](const Line& line) {
-      if (line.kind == Line::Kind::kSection) {
-        if (section == nullptr) {
-          names.push_back(line.name);
-        } else {
-          if (in_section) return false;
-          in_section = !section_seen && EqualsNoCase(line.name, section);
-          section_seen = section_seen || in_section;
-        }
-      } else if (line.kind == Line::Kind::kEntry && in_section) {
+    if (section == nullptr) {
+      ForEachLine(text, [&](const Line& line) {
+        if (line.kind == Line::Kind::kSection) names.push_back(line.name);
+        return true;
+      });
+    } else {
+      ForEachEntry(text, section, [&](const Line& line) {
         names.push_back(line.name);
-      }
-      return true;
-    });
+        return true;
+      });
+    }
     return CopyList(names, buffer, size);
   }
   const std::optional<std::string> value = platform::FindProfileValue(text, section, key);

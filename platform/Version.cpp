@@ -13,6 +13,7 @@
 #include "platform/Paths.h"
 #include "platform/Threads.h"
 #include "platform/VersionBlock.h"
+#include "platform/detail/Text.h"
 
 static_assert(std::endian::native == std::endian::little,
               "version blocks are little-endian and are read in place");
@@ -21,14 +22,11 @@ static_assert(sizeof(VS_FIXEDFILEINFO) == platform::version_block::kFixedSize);
 namespace {
 
 namespace vb = platform::version_block;
+using platform::detail::EqualsNoCase;
+using platform::detail::Load16;
+using platform::detail::Load32;
 
 constexpr const char* kVersionSection = ".lorveth_version";
-
-uint16_t Load16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Load32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 struct StringEntry {
   std::string_view key;
@@ -97,16 +95,6 @@ bool Parse(const unsigned char* data, size_t available, ParsedBlock& parsed) {
   return true;
 }
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    const auto x = static_cast<unsigned char>(a[i]);
-    const auto y = static_cast<unsigned char>(b[i]);
-    if (std::tolower(x) != std::tolower(y)) return false;
-  }
-  return true;
-}
-
 bool ParseHex(std::string_view text, uint32_t& value) {
   value = 0;
   if (text.empty() || text.size() > 8) return false;
@@ -144,26 +132,11 @@ bool ReadVersionSection(LPCSTR file, std::vector<unsigned char>& bytes, size_t& 
     SetLastError(ERROR_INVALID_PARAMETER);
     return false;
   }
-  switch (platform::ReadElfSection(platform::ToNativePath(file), kVersionSection, bytes)) {
-    case platform::ElfResult::kOk:
-      break;
-    case platform::ElfResult::kFileNotFound:
-      SetLastError(ERROR_FILE_NOT_FOUND);
-      return false;
-    case platform::ElfResult::kAccessDenied:
-      SetLastError(ERROR_ACCESS_DENIED);
-      return false;
-    case platform::ElfResult::kReadFailed:
-      SetLastError(ERROR_READ_FAULT);
-      return false;
-    case platform::ElfResult::kNotElf:
-    case platform::ElfResult::kUnsupported:
-    case platform::ElfResult::kMalformed:
-      SetLastError(ERROR_BAD_FORMAT);
-      return false;
-    case platform::ElfResult::kSectionNotFound:
-      SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
-      return false;
+  const platform::ElfResult result =
+      platform::ReadElfSection(platform::ToNativePath(file), kVersionSection, bytes);
+  if (result != platform::ElfResult::kOk) {
+    SetLastError(platform::ElfResultError(result));
+    return false;
   }
   // Where several objects each carried a block, the linker put them one after
   // the other: the first one counts.
