@@ -18,16 +18,6 @@
 
 #include "platform/WinTypes.h"
 
-#ifndef ERROR_BAD_FORMAT
-#define ERROR_BAD_FORMAT 11u
-#endif
-#ifndef ERROR_READ_FAULT
-#define ERROR_READ_FAULT 30u
-#endif
-#ifndef ERROR_RESOURCE_TYPE_NOT_FOUND
-#define ERROR_RESOURCE_TYPE_NOT_FOUND 1813u
-#endif
-
 namespace platform {
 
 enum class ElfResult {

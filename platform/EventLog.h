@@ -17,12 +17,8 @@
 
 #include "platform/WinTypes.h"
 
-#ifndef RPC_S_SERVER_UNAVAILABLE
 #define RPC_S_SERVER_UNAVAILABLE 1722u
-#endif
-#ifndef NERR_Success
 #define NERR_Success 0u
-#endif
 
 constexpr WORD EVENTLOG_SUCCESS = 0x0000;
 constexpr WORD EVENTLOG_ERROR_TYPE = 0x0001;

@@ -18,10 +18,6 @@
 
 #include "platform/WinTypes.h"
 
-#ifndef ERROR_BAD_FORMAT
-#define ERROR_BAD_FORMAT 11u
-#endif
-
 // Loads a file as data only: nothing of it runs and nothing it needs is loaded.
 // Such a handle serves FormatMessageA and FreeLibrary, not GetProcAddress.
 constexpr DWORD LOAD_LIBRARY_AS_DATAFILE = 0x00000002;

@@ -17,25 +17,6 @@
 
 #include "platform/WinTypes.h"
 
-#ifndef ERROR_BAD_FORMAT
-#define ERROR_BAD_FORMAT 11u
-#endif
-#ifndef ERROR_INVALID_DATA
-#define ERROR_INVALID_DATA 13u
-#endif
-#ifndef ERROR_READ_FAULT
-#define ERROR_READ_FAULT 30u
-#endif
-#ifndef ERROR_RESOURCE_TYPE_NOT_FOUND
-#define ERROR_RESOURCE_TYPE_NOT_FOUND 1813u
-#endif
-#ifndef ERROR_RESOURCE_NAME_NOT_FOUND
-#define ERROR_RESOURCE_NAME_NOT_FOUND 1814u
-#endif
-#ifndef ERROR_RESOURCE_LANG_NOT_FOUND
-#define ERROR_RESOURCE_LANG_NOT_FOUND 1815u
-#endif
-
 struct VS_FIXEDFILEINFO {
   DWORD dwSignature;
   DWORD dwStrucVersion;
