@@ -76,8 +76,9 @@ ${entries}};
 constexpr platform::version_block::Spec kSpec{${ARG_LANGUAGE}, ${ARG_CODEPAGE}, ${file_type},
                                               kStrings, sizeof kStrings / sizeof kStrings[0]};
 
-// Kept although nothing refers to it: readers find it by section name.
-[[gnu::used, gnu::section(\".lorveth_version\"), gnu::aligned(4)]]
+// Kept although nothing refers to it, even by a linker that drops unused
+// sections: readers find it by section name.
+[[gnu::used, gnu::retain, gnu::section(\".lorveth_version\"), gnu::aligned(4)]]
 constexpr std::array<unsigned char, platform::version_block::Size(kSpec)> kVersionBlock =
     platform::version_block::Build<platform::version_block::Size(kSpec)>(kSpec);
 
