@@ -35,7 +35,8 @@ constexpr DWORD FORMAT_MESSAGE_MAX_WIDTH_MASK = 0x000000FF;
 // (FORMAT_MESSAGE_ARGUMENT_ARRAY: one pointer-sized entry per insert, a text
 // pointer unless the insert says otherwise, as in %2!u!; a null text inserts
 // nothing).  Escapes: %% % , %n new line ("\n"), %r, %t, "% ", %., %!, and %0
-// ends the text.  The language is ignored: a library holds one language.
+// ends the text.  The language is ignored: a library holds one language; the
+// line-width bits (FORMAT_MESSAGE_MAX_WIDTH_MASK) are accepted and ignored.
 // Returns the characters written without the terminator; 0 on failure with
 // ERROR_MR_MID_NOT_FOUND (no module, no table, no such message),
 // ERROR_INSUFFICIENT_BUFFER (nothing written) or ERROR_INVALID_PARAMETER
