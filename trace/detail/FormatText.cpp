@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "platform/Unicode.h"
+
 namespace trace::detail {
 
 namespace {
@@ -85,41 +87,12 @@ void PutNumber(Output& out, const Spec& spec, uint64_t magnitude, bool negative,
   PutPadded(out, spec, text, text.size());
 }
 
-void AppendUtf8(std::string& out, uint32_t code) {
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (code >> 18));
-    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  }
-}
-
 }  // namespace
 
 std::string Utf16ToUtf8(const char16_t* text, size_t max_units) {
-  std::string out;
-  for (size_t i = 0; i < max_units && text[i] != 0; ++i) {
-    const uint32_t unit = text[i];
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < max_units && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00));
-      ++i;
-    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-      AppendUtf8(out, 0xFFFD);
-    } else {
-      AppendUtf8(out, unit);
-    }
-  }
-  return out;
+  size_t units = 0;
+  while (units < max_units && text[units] != 0) ++units;
+  return platform::Utf16ToUtf8(std::u16string_view(text, units));
 }
 
 size_t FormatText(char* buffer, size_t size, const char* format, va_list args) {
