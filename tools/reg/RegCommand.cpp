@@ -45,8 +45,18 @@ std::string Lower(std::string text) {
   return text;
 }
 
+bool IsKnownOption(const std::string& name) {
+  for (const char* known : {"v", "ve", "va", "t", "d", "s", "f", "y", "volatile"}) {
+    if (name == known) return true;
+  }
+  return false;
+}
+
+// "/v" and "-v" are options; an unknown word after "/" is a path such as
+// /tmp/x.reg, after "-" a mistake.
 bool IsOption(const std::string& arg) {
-  return arg.size() >= 2 && (arg[0] == '/' || arg[0] == '-');
+  if (arg.size() < 2 || (arg[0] != '/' && arg[0] != '-')) return false;
+  return arg[0] == '-' || IsKnownOption(Lower(arg.substr(1)));
 }
 
 // Reads the arguments after the command; returns a message on a usage error.
