@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <utility>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "platform/WinTypes.h"
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace platform::detail {
 
@@ -37,11 +39,28 @@ struct ValueRow {
 // The comparison form of a key path or value name: ASCII letters lowered.
 std::string FoldCase(std::string_view text);
 
+// Prepared statements of one connection, kept for reuse by their text.
+class StatementCache {
+ public:
+  explicit StatementCache(sqlite3* db) : db_(db) {}
+  ~StatementCache();
+  StatementCache(const StatementCache&) = delete;
+  StatementCache& operator=(const StatementCache&) = delete;
+
+  // The statement, prepared on first use; rc receives the preparation result.
+  sqlite3_stmt* Get(const std::string& sql, int* rc);
+  sqlite3* db() const { return db_; }
+
+ private:
+  sqlite3* db_;
+  std::vector<std::pair<std::string, sqlite3_stmt*>> statements_;
+};
+
 // One transaction.  Every operation returns a Windows error code; the first
 // failure makes the caller give up, and the transaction is rolled back.
 class Session {
  public:
-  explicit Session(sqlite3* db) : db_(db) {}
+  explicit Session(StatementCache* cache) : cache_(cache), db_(cache->db()) {}
 
   // Either store; ERROR_FILE_NOT_FOUND if absent.  "" is the root.
   LONG FindKey(std::string_view path_key, KeyRow* row);
@@ -62,6 +81,7 @@ class Session {
   LONG ValueAt(const KeyRow& key, int64_t index, ValueRow* value);
 
  private:
+  StatementCache* cache_;
   sqlite3* db_;
 };
 
