@@ -112,6 +112,16 @@ LONG ResolveSub(Session& session, const RegistryKeyHandle& handle, LPCSTR sub_ke
   return session.FindKey(path_key, row);
 }
 
+// Runs op(session, key) on the key a handle names, in one transaction.
+template <typename Op>
+LONG OnKey(const RegistryKeyHandle& handle, bool write, DWORD needed, Op op) {
+  return RunInStore(write, [&](Session& session) {
+    KeyRow row;
+    if (const LONG r = Resolve(session, handle, needed, &row); r != ERROR_SUCCESS) return r;
+    return op(session, row);
+  });
+}
+
 HKEY NewHandle(const KeyRow& row, DWORD sam) {
   return Handles().Add(RegistryKeyHandle{row.store, row.id, row.path_key, sam & ~kViewFlags});
 }
@@ -222,7 +232,8 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR sub_key, DWORD /*reserved*/, LPSTR key_cla
   });
   if (status != ERROR_SUCCESS) return status;
   *result = NewHandle(row, sam);
-  if (disposition != nullptr) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+  if (disposition != nullptr)
+    *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   return ERROR_SUCCESS;
 }
 
@@ -251,13 +262,10 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, DWORD* reserved, DWORD* type, BYTE*
   RegistryKeyHandle handle;
   if (!Find(key, &handle)) return ERROR_INVALID_HANDLE;
   ValueRow value;
-  const LONG status = RunInStore(false, [&](Session& session) {
-    KeyRow row;
-    if (const LONG r = Resolve(session, handle, KEY_QUERY_VALUE, &row); r != ERROR_SUCCESS) {
-      return r;
-    }
-    return session.GetValue(row, ValueName(name), &value);
-  });
+  const LONG status =
+      OnKey(handle, false, KEY_QUERY_VALUE, [&](Session& session, const KeyRow& row) {
+        return session.GetValue(row, ValueName(name), &value);
+      });
   if (status != ERROR_SUCCESS) return status;
   if (type != nullptr) *type = value.type;
   return CopyOut(value.data, data, size);
@@ -277,8 +285,9 @@ LONG RegGetValueA(HKEY key, LPCSTR sub_key, LPCSTR name, DWORD flags, DWORD* typ
   ValueRow value;
   const LONG status = RunInStore(false, [&](Session& session) {
     KeyRow row;
-    LONG r = sub_key != nullptr && *sub_key != '\0' ? ResolveSub(session, handle, sub_key, &row)
-                                                    : Resolve(session, handle, KEY_QUERY_VALUE, &row);
+    LONG r = sub_key != nullptr && *sub_key != '\0'
+                 ? ResolveSub(session, handle, sub_key, &row)
+                 : Resolve(session, handle, KEY_QUERY_VALUE, &row);
     if (r != ERROR_SUCCESS) return r;
     return session.GetValue(row, ValueName(name), &value);
   });
@@ -308,9 +317,7 @@ LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD /*reserved*/, DWORD type, const
   if (!Find(key, &handle)) return ERROR_INVALID_HANDLE;
   // The root of the hive holds keys only.
   if (handle.id == 0) return ERROR_ACCESS_DENIED;
-  return RunInStore(true, [&](Session& session) {
-    KeyRow row;
-    if (const LONG r = Resolve(session, handle, KEY_SET_VALUE, &row); r != ERROR_SUCCESS) return r;
+  return OnKey(handle, true, KEY_SET_VALUE, [&](Session& session, const KeyRow& row) {
     return session.SetValue(row, ValueName(name), type, data, size);
   });
 }
@@ -318,9 +325,7 @@ LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD /*reserved*/, DWORD type, const
 LONG RegDeleteValueA(HKEY key, LPCSTR name) {
   RegistryKeyHandle handle;
   if (!Find(key, &handle)) return ERROR_INVALID_HANDLE;
-  return RunInStore(true, [&](Session& session) {
-    KeyRow row;
-    if (const LONG r = Resolve(session, handle, KEY_SET_VALUE, &row); r != ERROR_SUCCESS) return r;
+  return OnKey(handle, true, KEY_SET_VALUE, [&](Session& session, const KeyRow& row) {
     return session.DeleteValue(row, ValueName(name));
   });
 }
@@ -365,13 +370,9 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, DWORD* name_size, DWORD* r
   if (!Find(key, &handle)) return ERROR_INVALID_HANDLE;
   if (handle.id == 0) return ERROR_NO_MORE_ITEMS;
   ValueRow value;
-  const LONG status = RunInStore(false, [&](Session& session) {
-    KeyRow row;
-    if (const LONG r = Resolve(session, handle, KEY_QUERY_VALUE, &row); r != ERROR_SUCCESS) {
-      return r;
-    }
-    return session.ValueAt(row, index, &value);
-  });
+  const LONG status = OnKey(
+      handle, false, KEY_QUERY_VALUE,
+      [&](Session& session, const KeyRow& row) { return session.ValueAt(row, index, &value); });
   if (status != ERROR_SUCCESS) return status;
   if (const LONG r = CopyName(value.name, name, name_size); r != ERROR_SUCCESS) return r;
   if (type != nullptr) *type = value.type;
@@ -387,13 +388,10 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, DWORD* name_size, DWORD* r
   RegistryKeyHandle handle;
   if (!Find(key, &handle)) return ERROR_INVALID_HANDLE;
   KeyRow child;
-  const LONG status = RunInStore(false, [&](Session& session) {
-    KeyRow row;
-    if (const LONG r = Resolve(session, handle, KEY_ENUMERATE_SUB_KEYS, &row); r != ERROR_SUCCESS) {
-      return r;
-    }
-    return session.SubKeyAt(row.path_key, index, &child);
-  });
+  const LONG status =
+      OnKey(handle, false, KEY_ENUMERATE_SUB_KEYS, [&](Session& session, const KeyRow& row) {
+        return session.SubKeyAt(row.path_key, index, &child);
+      });
   if (status != ERROR_SUCCESS) return status;
   const size_t slash = child.path.rfind('\\');
   const std::string leaf = slash == std::string::npos ? child.path : child.path.substr(slash + 1);
@@ -426,8 +424,7 @@ DWORD ExpandEnvironmentStringsA(LPCSTR src, LPSTR dst, DWORD size) {
       for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
         const std::string_view candidate(*entry);
         const size_t equals = candidate.find('=');
-        if (equals != std::string_view::npos &&
-            FoldCase(candidate.substr(0, equals)) == folded) {
+        if (equals != std::string_view::npos && FoldCase(candidate.substr(0, equals)) == folded) {
           value = *entry + equals + 1;
           break;
         }
@@ -464,10 +461,9 @@ std::optional<RegistryKey> RegistryKey::Open(HKEY parent, std::string_view sub_k
 std::optional<RegistryKey> RegistryKey::Create(HKEY parent, std::string_view sub_key,
                                                bool is_volatile, DWORD sam, LONG* error) {
   HKEY key = nullptr;
-  const LONG result =
-      RegCreateKeyExA(parent, std::string(sub_key).c_str(), 0, nullptr,
-                      is_volatile ? REG_OPTION_VOLATILE : REG_OPTION_NON_VOLATILE, sam, nullptr,
-                      &key, nullptr);
+  const LONG result = RegCreateKeyExA(parent, std::string(sub_key).c_str(), 0, nullptr,
+                                      is_volatile ? REG_OPTION_VOLATILE : REG_OPTION_NON_VOLATILE,
+                                      sam, nullptr, &key, nullptr);
   if (error != nullptr) *error = result;
   if (result != ERROR_SUCCESS) return std::nullopt;
   return RegistryKey(key);

@@ -16,8 +16,8 @@
 //
 // or with the RAII layer at the end of this header:
 //
-//   if (auto key = platform::RegistryKey::Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Debug"))
-//     DWORD level = key->QueryDword("FileDebugLevel").value_or(0);
+//   auto key = platform::RegistryKey::Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Debug");
+//   const DWORD level = key ? key->QueryDword("FileDebugLevel").value_or(0) : 0;
 #pragma once
 
 #include <cstdint>
@@ -86,8 +86,7 @@ LONG RegCloseKey(HKEY key);
 // Raw value bytes (strings as stored, with their terminator).  data null:
 // *size receives the length.  Too small a buffer: ERROR_MORE_DATA, *size the
 // length needed.  name null or "": the default value.
-LONG RegQueryValueExA(HKEY key, LPCSTR name, DWORD* reserved, DWORD* type, BYTE* data,
-                      DWORD* size);
+LONG RegQueryValueExA(HKEY key, LPCSTR name, DWORD* reserved, DWORD* type, BYTE* data, DWORD* size);
 // Reads a value of the key or of its subkey sub_key, restricted to the types in
 // flags (RRF_RT_*; ERROR_UNSUPPORTED_TYPE otherwise).  Strings come back
 // terminated; REG_EXPAND_SZ is expanded and reported as REG_SZ unless

@@ -49,8 +49,8 @@ class LastErrorKeeper {
 // and once more without a view if that is refused.
 std::optional<platform::RegistryKey> OpenForReading(const std::string& path) {
   LONG error = ERROR_SUCCESS;
-  auto key = platform::RegistryKey::Open(HKEY_LOCAL_MACHINE, path, KEY_READ | KEY_WOW64_64KEY,
-                                         &error);
+  auto key =
+      platform::RegistryKey::Open(HKEY_LOCAL_MACHINE, path, KEY_READ | KEY_WOW64_64KEY, &error);
   if (!key && error == ERROR_ACCESS_DENIED) {
     key = platform::RegistryKey::Open(HKEY_LOCAL_MACHINE, path, KEY_READ);
   }
@@ -162,8 +162,8 @@ void CFileDebug::ReadSettingsLocked(DWORD now) {
     // Standard output stands in for the console; it always exists.
     next->console_level = dword("ConDebugLevel");
     next->debugger_level = dword("WinDebugLevel");
-    next->active = next->active || next->FileOn() || next->console_level != 0 ||
-                   next->debugger_level != 0;
+    next->active =
+        next->active || next->FileOn() || next->console_level != 0 || next->debugger_level != 0;
     next->time_stamp = dword("TimeStampOn");
     next->date_stamp = dword("DateStampOn");
     next->thread_id = dword("ThreadIdOn");
@@ -275,7 +275,8 @@ void CFileDebug::PrintV(DWORD level, const char* format, va_list args) {
 
 void CFileDebug::WriteFile(const Settings& settings, const std::string& text) const {
   HANDLE mutex = settings.file_mutex.get();
-  const bool owned = mutex != nullptr && WaitForSingleObject(mutex, kFileMutexWaitMs) == WAIT_OBJECT_0;
+  const bool owned =
+      mutex != nullptr && WaitForSingleObject(mutex, kFileMutexWaitMs) == WAIT_OBJECT_0;
   const std::string path = platform::ToNativePath(settings.file_name);
   std::error_code error;
   if (settings.file_limit != 0) {

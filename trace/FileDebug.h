@@ -83,8 +83,8 @@ inline CFileDebug& GetTrace() {
   return *instance;
 }
 
-#define TRACE(level, ...)                                          \
-  do {                                                             \
-    CFileDebug& lorveth_trace_ = GetTrace();                       \
+#define TRACE(level, ...)                                                      \
+  do {                                                                         \
+    CFileDebug& lorveth_trace_ = GetTrace();                                   \
     if (lorveth_trace_.IsActive()) lorveth_trace_.Print((level), __VA_ARGS__); \
   } while (0)

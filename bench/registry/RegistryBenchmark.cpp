@@ -29,7 +29,8 @@ class ScratchRegistry {
 
 void BM_OpenQueryDwordClose(benchmark::State& state) {
   ScratchRegistry scratch;
-  platform::RegistryKey::Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Debug")->SetDword("DynamicUpdate", 5);
+  platform::RegistryKey::Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Debug")
+      ->SetDword("DynamicUpdate", 5);
   for (auto _ : state) {
     auto key = platform::RegistryKey::Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Debug");
     benchmark::DoNotOptimize(key->QueryDword("DynamicUpdate"));

@@ -79,7 +79,8 @@ LONG MapSqliteError(int rc) {
 }
 
 LONG Fail(sqlite3* db, int rc, std::string_view what) {
-  StoreProblem() = std::string(what) + ": " + (db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
+  StoreProblem() =
+      std::string(what) + ": " + (db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
   return MapSqliteError(rc);
 }
 
@@ -237,14 +238,14 @@ class Connection {
 
  private:
   LONG Open(const std::string& main_path, const std::string& volatile_path) {
-    int rc = sqlite3_open_v2(main_path.c_str(), &db_,
-                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                             nullptr);
+    int rc =
+        sqlite3_open_v2(main_path.c_str(), &db_,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) return Fail(db_, rc, main_path);
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);
     sqlite3_extended_result_codes(db_, 0);
-    rc = sqlite3_exec(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr,
-                      nullptr, nullptr);
+    rc = sqlite3_exec(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr,
+                      nullptr);
     if (rc != SQLITE_OK) return Fail(db_, rc, main_path);
     {
       StatementCache once(db_);
@@ -254,11 +255,11 @@ class Connection {
         return result;
       }
     }
-    rc = sqlite3_exec(db_, "PRAGMA vol.journal_mode=WAL; PRAGMA vol.synchronous=NORMAL;",
-                      nullptr, nullptr, nullptr);
+    rc = sqlite3_exec(db_, "PRAGMA vol.journal_mode=WAL; PRAGMA vol.synchronous=NORMAL;", nullptr,
+                      nullptr, nullptr);
     if (rc != SQLITE_OK) return Fail(db_, rc, volatile_path);
-    const std::string schema = "BEGIN IMMEDIATE;" + WithSchema(kSchema, "main") +
-                               WithSchema(kSchema, "vol") + "COMMIT;";
+    const std::string schema =
+        "BEGIN IMMEDIATE;" + WithSchema(kSchema, "main") + WithSchema(kSchema, "vol") + "COMMIT;";
     rc = sqlite3_exec(db_, schema.c_str(), nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
       const LONG result = Fail(db_, rc, main_path + " / " + volatile_path);
@@ -301,6 +302,12 @@ void ReadKey(const Statement& row, StoreKind store, KeyRow* key) {
   key->last_write = row.Int(3);
 }
 
+void ReadValue(const Statement& row, ValueRow* value) {
+  value->name = row.Text(0);
+  value->type = static_cast<DWORD>(row.Int(1));
+  value->data = row.Blob(2);
+}
+
 }  // namespace
 
 StatementCache::~StatementCache() {
@@ -341,8 +348,8 @@ LONG Session::FindKey(std::string_view path_key, KeyRow* row) {
   }
   for (StoreKind store : {StoreKind::kPersistent, StoreKind::kVolatile}) {
     Statement find(cache_, WithSchema("SELECT id, path, class, last_write FROM %1.reg_keys "
-                                   "WHERE path_key = ?1",
-                                   SchemaOf(store)));
+                                      "WHERE path_key = ?1",
+                                      SchemaOf(store)));
     find.Bind(1, path_key);
     const int rc = find.Step();
     if (rc == SQLITE_ROW) {
@@ -357,8 +364,8 @@ LONG Session::FindKey(std::string_view path_key, KeyRow* row) {
 LONG Session::KeyById(StoreKind store, int64_t id, std::string_view path_key, KeyRow* row) {
   if (id == 0) return FindKey("", row);
   Statement find(cache_, WithSchema("SELECT id, path, class, last_write FROM %1.reg_keys "
-                                 "WHERE id = ?1 AND path_key = ?2",
-                                 SchemaOf(store)));
+                                    "WHERE id = ?1 AND path_key = ?2",
+                                    SchemaOf(store)));
   find.Bind(1, id).Bind(2, path_key);
   const int rc = find.Step();
   if (rc == SQLITE_ROW) {
@@ -375,9 +382,10 @@ LONG Session::InsertKey(StoreKind store, const std::string& path, std::string_vi
   const std::string parent_key = slash == std::string::npos ? "" : path_key.substr(0, slash);
   const std::string name_key = slash == std::string::npos ? path_key : path_key.substr(slash + 1);
   const int64_t now = FileTimeNow();
-  Statement insert(cache_, WithSchema("INSERT INTO %1.reg_keys(path, path_key, parent_key, name_key, "
-                                   "class, last_write) VALUES(?1, ?2, ?3, ?4, ?5, ?6)",
-                                   SchemaOf(store)));
+  Statement insert(cache_,
+                   WithSchema("INSERT INTO %1.reg_keys(path, path_key, parent_key, name_key, "
+                              "class, last_write) VALUES(?1, ?2, ?3, ?4, ?5, ?6)",
+                              SchemaOf(store)));
   insert.Bind(1, path).Bind(2, path_key).Bind(3, parent_key).Bind(4, name_key);
   insert.Bind(5, key_class).Bind(6, now);
   if (const LONG result = Execute(insert, "creating a key"); result != ERROR_SUCCESS) {
@@ -395,7 +403,7 @@ LONG Session::InsertKey(StoreKind store, const std::string& path, std::string_vi
 LONG Session::TouchKey(const KeyRow& key) {
   if (key.id == 0) return ERROR_SUCCESS;
   Statement touch(cache_, WithSchema("UPDATE %1.reg_keys SET last_write = ?2 WHERE id = ?1",
-                                  SchemaOf(key.store)));
+                                     SchemaOf(key.store)));
   touch.Bind(1, key.id).Bind(2, FileTimeNow());
   return Execute(touch, "updating a key");
 }
@@ -442,8 +450,9 @@ LONG Session::DeleteTree(const KeyRow& key, bool include_self) {
         "(path_key = ?3 OR (path_key > ?1 AND path_key < ?2 AND ?1 <> '') OR "
         "(?1 = '' AND path_key <> ''))";
     Statement values(cache_, WithSchema("DELETE FROM %1.reg_values WHERE key_id IN "
-                                     "(SELECT id FROM %1.reg_keys WHERE " + in_tree + ")",
-                                     schema));
+                                        "(SELECT id FROM %1.reg_keys WHERE " +
+                                            in_tree + ")",
+                                        schema));
     values.Bind(1, low).Bind(2, high).Bind(3, self);
     if (const LONG result = Execute(values, "deleting values"); result != ERROR_SUCCESS) {
       return result;
@@ -455,8 +464,8 @@ LONG Session::DeleteTree(const KeyRow& key, bool include_self) {
     }
   }
   if (!include_self) {
-    Statement values(cache_, WithSchema("DELETE FROM %1.reg_values WHERE key_id = ?1",
-                                     SchemaOf(key.store)));
+    Statement values(
+        cache_, WithSchema("DELETE FROM %1.reg_values WHERE key_id = ?1", SchemaOf(key.store)));
     values.Bind(1, key.id);
     if (const LONG result = Execute(values, "deleting values"); result != ERROR_SUCCESS) {
       return result;
@@ -468,14 +477,12 @@ LONG Session::DeleteTree(const KeyRow& key, bool include_self) {
 
 LONG Session::GetValue(const KeyRow& key, std::string_view name, ValueRow* value) {
   Statement query(cache_, WithSchema("SELECT name, type, data FROM %1.reg_values "
-                                  "WHERE key_id = ?1 AND name_key = ?2",
-                                  SchemaOf(key.store)));
+                                     "WHERE key_id = ?1 AND name_key = ?2",
+                                     SchemaOf(key.store)));
   query.Bind(1, key.id).Bind(2, FoldCase(name));
   const int rc = query.Step();
   if (rc == SQLITE_ROW) {
-    value->name = query.Text(0);
-    value->type = static_cast<DWORD>(query.Int(1));
-    value->data = query.Blob(2);
+    ReadValue(query, value);
     return ERROR_SUCCESS;
   }
   return rc == SQLITE_DONE ? ERROR_FILE_NOT_FOUND : Fail(db_, rc, "reading a value");
@@ -484,10 +491,11 @@ LONG Session::GetValue(const KeyRow& key, std::string_view name, ValueRow* value
 LONG Session::SetValue(const KeyRow& key, std::string_view name, DWORD type, const BYTE* data,
                        DWORD size) {
   // An update in place keeps the value's position in the enumeration order.
-  Statement upsert(cache_, WithSchema("INSERT INTO %1.reg_values(key_id, name, name_key, type, data) "
-                                   "VALUES(?1, ?2, ?3, ?4, ?5) ON CONFLICT(key_id, name_key) "
-                                   "DO UPDATE SET type = excluded.type, data = excluded.data",
-                                   SchemaOf(key.store)));
+  Statement upsert(cache_,
+                   WithSchema("INSERT INTO %1.reg_values(key_id, name, name_key, type, data) "
+                              "VALUES(?1, ?2, ?3, ?4, ?5) ON CONFLICT(key_id, name_key) "
+                              "DO UPDATE SET type = excluded.type, data = excluded.data",
+                              SchemaOf(key.store)));
   upsert.Bind(1, key.id).Bind(2, name).Bind(3, FoldCase(name)).Bind(4, int64_t{type});
   upsert.BindBlob(5, data, size);
   if (const LONG result = Execute(upsert, "writing a value"); result != ERROR_SUCCESS) {
@@ -497,8 +505,9 @@ LONG Session::SetValue(const KeyRow& key, std::string_view name, DWORD type, con
 }
 
 LONG Session::DeleteValue(const KeyRow& key, std::string_view name) {
-  Statement remove(cache_, WithSchema("DELETE FROM %1.reg_values WHERE key_id = ?1 AND name_key = ?2",
-                                   SchemaOf(key.store)));
+  Statement remove(cache_,
+                   WithSchema("DELETE FROM %1.reg_values WHERE key_id = ?1 AND name_key = ?2",
+                              SchemaOf(key.store)));
   remove.Bind(1, key.id).Bind(2, FoldCase(name));
   if (const LONG result = Execute(remove, "deleting a value"); result != ERROR_SUCCESS) {
     return result;
@@ -509,14 +518,12 @@ LONG Session::DeleteValue(const KeyRow& key, std::string_view name) {
 
 LONG Session::ValueAt(const KeyRow& key, int64_t index, ValueRow* value) {
   Statement query(cache_, WithSchema("SELECT name, type, data FROM %1.reg_values WHERE key_id = ?1 "
-                                  "ORDER BY rowid LIMIT 1 OFFSET ?2",
-                                  SchemaOf(key.store)));
+                                     "ORDER BY rowid LIMIT 1 OFFSET ?2",
+                                     SchemaOf(key.store)));
   query.Bind(1, key.id).Bind(2, index);
   const int rc = query.Step();
   if (rc == SQLITE_ROW) {
-    value->name = query.Text(0);
-    value->type = static_cast<DWORD>(query.Int(1));
-    value->data = query.Blob(2);
+    ReadValue(query, value);
     return ERROR_SUCCESS;
   }
   return rc == SQLITE_DONE ? ERROR_NO_MORE_ITEMS : Fail(db_, rc, "enumerating values");

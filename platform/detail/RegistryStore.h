@@ -5,9 +5,9 @@
 
 #include <cstdint>
 #include <functional>
-#include <utility>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/WinTypes.h"
@@ -66,8 +66,7 @@ class Session {
   LONG FindKey(std::string_view path_key, KeyRow* row);
   // The key a handle was opened on; ERROR_KEY_DELETED if it is gone.
   LONG KeyById(StoreKind store, int64_t id, std::string_view path_key, KeyRow* row);
-  LONG InsertKey(StoreKind store, const std::string& path, std::string_view key_class,
-                 KeyRow* row);
+  LONG InsertKey(StoreKind store, const std::string& path, std::string_view key_class, KeyRow* row);
   LONG TouchKey(const KeyRow& key);
   LONG CountSubKeys(std::string_view path_key, int64_t* count);
   LONG SubKeyAt(std::string_view path_key, int64_t index, KeyRow* row);
@@ -75,8 +74,7 @@ class Session {
   LONG DeleteTree(const KeyRow& key, bool include_self);
 
   LONG GetValue(const KeyRow& key, std::string_view name, ValueRow* value);
-  LONG SetValue(const KeyRow& key, std::string_view name, DWORD type, const BYTE* data,
-                DWORD size);
+  LONG SetValue(const KeyRow& key, std::string_view name, DWORD type, const BYTE* data, DWORD size);
   LONG DeleteValue(const KeyRow& key, std::string_view name);
   LONG ValueAt(const KeyRow& key, int64_t index, ValueRow* value);
 

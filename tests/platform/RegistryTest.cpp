@@ -1,7 +1,5 @@
 // The registry store: paths, volatile keys, values and their buffer rules,
 // deletion, enumeration, access rights, damaged files and several writers.
-#include "platform/Registry.h"
-
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/Registry.h"
 #include "platform/RegistryFixture.h"
 
 namespace {
@@ -20,11 +19,10 @@ using platform::RegistryKey;
 
 using RegistryTest = RegistryFixture;
 
-HKEY CreateKey(const char* path, DWORD options = REG_OPTION_NON_VOLATILE,
-               LONG* result = nullptr) {
+HKEY CreateKey(const char* path, DWORD options = REG_OPTION_NON_VOLATILE, LONG* result = nullptr) {
   HKEY key = nullptr;
-  const LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, options,
-                                      KEY_ALL_ACCESS, nullptr, &key, nullptr);
+  const LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, options, KEY_ALL_ACCESS,
+                                      nullptr, &key, nullptr);
   if (result != nullptr) *result = status;
   return key;
 }

@@ -1,10 +1,10 @@
 // The .reg text reader and writer: documents built from literals, written
 // back and compared; malformed files rejected at the right line.
-#include "tools/reg/RegFile.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
+
+#include "tools/reg/RegFile.h"
 
 namespace {
 
@@ -51,7 +51,8 @@ TEST(RegFileTest, ParsesEveryValueForm) {
 
 TEST(RegFileTest, WriteThenParseGivesTheSameDocument) {
   RegDocument document;
-  document.sections.push_back({"SOFTWARE\\Q", false,
+  document.sections.push_back({"SOFTWARE\\Q",
+                               false,
                                {{"s", 1, Bytes(std::string_view("back\\slash \"q\"\0", 15))},
                                 {"", 1, Bytes(std::string_view("def\0", 4))},
                                 {"line", 1, Bytes(std::string_view("two\nlines\0", 10))},
@@ -76,7 +77,8 @@ TEST(RegFileTest, WriteThenParseGivesTheSameDocument) {
   EXPECT_NE(text.find("\"s\"=\"back\\\\slash \\\"q\\\"\"\n"), std::string::npos);
   EXPECT_NE(text.find("@=\"def\"\n"), std::string::npos);
   EXPECT_NE(text.find("\"none\"=hex(0):\n"), std::string::npos);
-  for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+  for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
+       start = end + 1) {
     EXPECT_LE(end - start, 80u);
   }
 }
@@ -85,7 +87,8 @@ TEST(RegFileTest, AcceptsUtf16FilesWithTheirMark) {
   const std::string utf8 =
       "Windows Registry Editor Version 5.00\r\n[HKLM\\A]\r\n\"n\"=\"\xc3\xa9t\xc3\xa9\"\r\n";
   std::string utf16 = "\xFF\xFE";
-  for (char16_t c : std::u16string(u"Windows Registry Editor Version 5.00\r\n[HKLM\\A]\r\n\"n\"=\"\u00e9t\u00e9\"\r\n")) {
+  for (char16_t c : std::u16string(
+           u"Windows Registry Editor Version 5.00\r\n[HKLM\\A]\r\n\"n\"=\"\u00e9t\u00e9\"\r\n")) {
     utf16 += static_cast<char>(c & 0xFF);
     utf16 += static_cast<char>(c >> 8);
   }
@@ -115,26 +118,25 @@ TEST_P(RegFileRejectTest, ReportsTheLineAndWhy) {
 #define V5 "Windows Registry Editor Version 5.00\n"
 INSTANTIATE_TEST_SUITE_P(
     Malformed, RegFileRejectTest,
-    ::testing::Values(
-        BadFile{"", 1, "empty"}, BadFile{"[HKLM\\A]\n", 1, "not a registry file"},
-        BadFile{V5 "\"v\"=\"x\"\n", 2, "before the first"},
-        BadFile{V5 "[HKLM\\A\n", 2, "closing"},
-        BadFile{V5 "[HKEY_CURRENT_USER\\A]\n", 2, "HKEY_LOCAL_MACHINE"},
-        BadFile{V5 "[HKLM\\A\\\\B]\n", 2, "empty key name"},
-        BadFile{V5 "[-HKLM]\n", 2, "cannot be deleted"},
-        BadFile{V5 "[HKLM\\A]\n\"v\"=dword:123456789\n", 3, "1 to 8"},
-        BadFile{V5 "[HKLM\\A]\n\"v\"=dword:12g4\n", 3, "hex digit"},
-        BadFile{V5 "[HKLM\\A]\n\"v\"=hex:0,1,zz\n", 3, "bad byte"},
-        BadFile{V5 "[HKLM\\A]\n\"v\"=hex:01,,02\n", 3, "bad byte"},
-        BadFile{V5 "[HKLM\\A]\n\"v\"=hex(2):41,00,42\n", 3, "even"},
-        BadFile{V5 "[HKLM\\A]\n\"v\"=hex(zz):00\n", 3, "type"},
-        BadFile{V5 "[HKLM\\A]\n\"v\"=hex:01,\\", 3, "past the end"},
-        BadFile{V5 "[HKLM\\A]\n\"v\"=\"open\n", 3, "closing quote"},
-        BadFile{V5 "[HKLM\\A]\n\"v\"=\"x\" trailing\n", 3, "after the string"},
-        BadFile{V5 "[HKLM\\A]\n\"v\" \"x\"\n", 3, "\"=\""},
-        BadFile{V5 "[HKLM\\A]\n\"v\"=float:1\n", 3, "unknown value data"},
-        BadFile{V5 "[-HKLM\\A]\n\"v\"=\"x\"\n", 3, "deleted key"},
-        BadFile{V5 "[HKLM\\A]\ngarbage\n", 3, "expected"}));
+    ::testing::Values(BadFile{"", 1, "empty"}, BadFile{"[HKLM\\A]\n", 1, "not a registry file"},
+                      BadFile{V5 "\"v\"=\"x\"\n", 2, "before the first"},
+                      BadFile{V5 "[HKLM\\A\n", 2, "closing"},
+                      BadFile{V5 "[HKEY_CURRENT_USER\\A]\n", 2, "HKEY_LOCAL_MACHINE"},
+                      BadFile{V5 "[HKLM\\A\\\\B]\n", 2, "empty key name"},
+                      BadFile{V5 "[-HKLM]\n", 2, "cannot be deleted"},
+                      BadFile{V5 "[HKLM\\A]\n\"v\"=dword:123456789\n", 3, "1 to 8"},
+                      BadFile{V5 "[HKLM\\A]\n\"v\"=dword:12g4\n", 3, "hex digit"},
+                      BadFile{V5 "[HKLM\\A]\n\"v\"=hex:0,1,zz\n", 3, "bad byte"},
+                      BadFile{V5 "[HKLM\\A]\n\"v\"=hex:01,,02\n", 3, "bad byte"},
+                      BadFile{V5 "[HKLM\\A]\n\"v\"=hex(2):41,00,42\n", 3, "even"},
+                      BadFile{V5 "[HKLM\\A]\n\"v\"=hex(zz):00\n", 3, "type"},
+                      BadFile{V5 "[HKLM\\A]\n\"v\"=hex:01,\\", 3, "past the end"},
+                      BadFile{V5 "[HKLM\\A]\n\"v\"=\"open\n", 3, "closing quote"},
+                      BadFile{V5 "[HKLM\\A]\n\"v\"=\"x\" trailing\n", 3, "after the string"},
+                      BadFile{V5 "[HKLM\\A]\n\"v\" \"x\"\n", 3, "\"=\""},
+                      BadFile{V5 "[HKLM\\A]\n\"v\"=float:1\n", 3, "unknown value data"},
+                      BadFile{V5 "[-HKLM\\A]\n\"v\"=\"x\"\n", 3, "deleted key"},
+                      BadFile{V5 "[HKLM\\A]\ngarbage\n", 3, "expected"}));
 #undef V5
 
 TEST(RegFileTest, KeyArgumentsMayNameTheHiveInEitherForm) {

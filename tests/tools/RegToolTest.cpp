@@ -25,8 +25,8 @@ class RegToolTest : public RegistryFixture {
   // Runs the tool through the shell with stdin closed, so that it cannot ask.
   ToolRun Tool(const std::string& args) {
     const std::string err_file = root_ + "/stderr.txt";
-    const std::string command = std::string(LORVETH_BINARY_DIR) + "/tools/reg/lorveth-reg " +
-                                args + " </dev/null 2>" + err_file;
+    const std::string command = std::string(LORVETH_BINARY_DIR) + "/tools/reg/lorveth-reg " + args +
+                                " </dev/null 2>" + err_file;
     ToolRun run;
     FILE* pipe = popen(command.c_str(), "r");
     char buffer[4096];
@@ -50,9 +50,9 @@ class RegToolTest : public RegistryFixture {
 
 TEST_F(RegToolTest, AddThenQueryShowsValuesInTheirTypes) {
   EXPECT_EQ(Tool("add 'HKLM\\SOFTWARE\\Debug' /v DynamicUpdate /t REG_DWORD /d 0x10").exit_code, 0);
-  EXPECT_EQ(Tool("add 'SOFTWARE\\Debug\\App' /v TraceFile /t REG_EXPAND_SZ /d '%TEMP%\\a.log'")
-                .exit_code,
-            0);
+  EXPECT_EQ(
+      Tool("add 'SOFTWARE\\Debug\\App' /v TraceFile /t REG_EXPAND_SZ /d '%TEMP%\\a.log'").exit_code,
+      0);
   EXPECT_EQ(Tool("add 'SOFTWARE\\Debug\\App' /ve /d text").exit_code, 0);
   const ToolRun query = Tool("query 'HKEY_LOCAL_MACHINE\\software\\debug' /s");
   EXPECT_EQ(query.exit_code, 0) << query.err;
@@ -63,8 +63,9 @@ TEST_F(RegToolTest, AddThenQueryShowsValuesInTheirTypes) {
             "    TraceFile    REG_EXPAND_SZ    %TEMP%\\a.log\n"
             "    (Default)    REG_SZ    text\n\n");
   const ToolRun one = Tool("query 'HKLM\\SOFTWARE\\Debug\\App' /v tracefile");
-  EXPECT_EQ(one.out, "\nHKEY_LOCAL_MACHINE\\SOFTWARE\\Debug\\App\n"
-                     "    TraceFile    REG_EXPAND_SZ    %TEMP%\\a.log\n\n");
+  EXPECT_EQ(one.out,
+            "\nHKEY_LOCAL_MACHINE\\SOFTWARE\\Debug\\App\n"
+            "    TraceFile    REG_EXPAND_SZ    %TEMP%\\a.log\n\n");
 }
 
 TEST_F(RegToolTest, VolatileKeyLivesInTheRuntimeStore) {
@@ -161,7 +162,8 @@ TEST_F(RegToolTest, BadFileIsRejectedWithItsLineAndChangesNothing) {
   EXPECT_EQ(run.exit_code, 1);
   EXPECT_NE(run.err.find("line 4"), std::string::npos) << run.err;
   HKEY key = nullptr;
-  EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "New", 0, KEY_READ, &key), LONG{ERROR_FILE_NOT_FOUND});
+  EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "New", 0, KEY_READ, &key),
+            LONG{ERROR_FILE_NOT_FOUND});
 }
 
 TEST_F(RegToolTest, CorruptStoreIsReportedNotCrashedOn) {

@@ -1,8 +1,6 @@
 // The trace facility against a real registry, real files, a real syslog
 // socket and standard output: settings, targets and their levels, the line
 // layout, the trace file's mutex and roll-over, and re-reading.
-#include "trace/FileDebug.h"
-
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -21,6 +19,7 @@
 #include "platform/Registry.h"
 #include "platform/RegistryFixture.h"
 #include "platform/Threads.h"
+#include "trace/FileDebug.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
 // The format engine: every conversion the callers use, with flags, widths,
 // precisions, length modifiers, wide text and cutting.
-#include "trace/detail/FormatText.h"
-
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <cstdint>
 #include <string>
+
+#include "trace/detail/FormatText.h"
 
 namespace {
 

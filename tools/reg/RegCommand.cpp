@@ -196,11 +196,20 @@ std::string ErrorText(LONG error) {
   }
 }
 
+std::optional<platform::RegistryKey> OpenOrReport(const std::string& key, DWORD sam,
+                                                  std::ostream& err) {
+  LONG error = ERROR_SUCCESS;
+  auto opened = platform::RegistryKey::Open(HKEY_LOCAL_MACHINE, key, sam, &error);
+  if (!opened) err << ErrorText(error) << "\n";
+  return opened;
+}
+
 std::optional<std::string> KeyArgument(const Options& options, size_t index, std::ostream& err) {
   if (options.positional.size() <= index) return std::nullopt;
   std::string reason;
   std::optional<std::string> key = KeyBelowHive(options.positional[index], &reason);
-  if (!key) err << "ERROR: Invalid key name \"" << options.positional[index] << "\": " << reason << ".\n";
+  if (!key)
+    err << "ERROR: Invalid key name \"" << options.positional[index] << "\": " << reason << ".\n";
   return key;
 }
 
@@ -225,10 +234,12 @@ bool QueryKey(const std::string& path, const Options& options, std::ostream& out
   }
   const std::vector<std::string> subkeys = key->EnumSubKeys();
   if (options.recursive) {
-    for (const std::string& name : subkeys) QueryKey(path.empty() ? name : path + "\\" + name, options, out, found);
+    for (const std::string& name : subkeys)
+      QueryKey(path.empty() ? name : path + "\\" + name, options, out, found);
   } else if (!options.value_name) {
     if (!subkeys.empty()) out << "\n";
-    for (const std::string& name : subkeys) out << FullName(path.empty() ? name : path + "\\" + name) << "\n";
+    for (const std::string& name : subkeys)
+      out << FullName(path.empty() ? name : path + "\\" + name) << "\n";
   }
   return true;
 }
@@ -240,11 +251,7 @@ int Query(const Options& options, std::ostream& out, std::ostream& err) {
   }
   const std::optional<std::string> key = KeyArgument(options, 0, err);
   if (!key) return kExitUsage;
-  LONG error = ERROR_SUCCESS;
-  if (!platform::RegistryKey::Open(HKEY_LOCAL_MACHINE, *key, KEY_READ, &error)) {
-    err << ErrorText(error) << "\n";
-    return kExitFailure;
-  }
+  if (!OpenOrReport(*key, KEY_READ, err)) return kExitFailure;
   bool found = false;
   std::ostringstream text;
   QueryKey(StoredSpelling(*key), options, text, &found);
@@ -272,7 +279,7 @@ std::optional<std::vector<BYTE>> ValueBytes(DWORD type, const std::string& data,
       uint64_t parsed = 0;
       bool valid = !digits.empty();
       for (char c : digits) {
-        const int digit = c >= '0' && c <= '9'             ? c - '0'
+        const int digit = c >= '0' && c <= '9'          ? c - '0'
                           : hex && c >= 'a' && c <= 'f' ? c - 'a' + 10
                           : hex && c >= 'A' && c <= 'F' ? c - 'A' + 10
                                                         : -1;
@@ -309,7 +316,8 @@ std::optional<std::vector<BYTE>> ValueBytes(DWORD type, const std::string& data,
 
 int Add(const Options& options, std::ostream& out, std::ostream& err, const Confirm& confirm) {
   if (options.positional.size() != 1) return UsageFailure(err, "add needs exactly one KEY");
-  if (options.recursive || options.all_values) return UsageFailure(err, "add does not take /s or /va");
+  if (options.recursive || options.all_values)
+    return UsageFailure(err, "add does not take /s or /va");
   const std::optional<std::string> key = KeyArgument(options, 0, err);
   if (!key) return kExitUsage;
   if (key->empty()) {
@@ -329,7 +337,7 @@ int Add(const Options& options, std::ostream& out, std::ostream& err, const Conf
       type = REG_BINARY;
     } else {
       return UsageFailure(err, "unsupported type " + *options.type +
-                       " (REG_SZ, REG_EXPAND_SZ, REG_DWORD or REG_BINARY)");
+                                   " (REG_SZ, REG_EXPAND_SZ, REG_DWORD or REG_BINARY)");
     }
   }
   const bool sets_value = options.value_name || options.type || options.data;
@@ -378,12 +386,9 @@ int Delete(const Options& options, std::ostream& out, std::ostream& err, const C
   if (options.all_values && options.value_name) return UsageFailure(err, "/va excludes /v and /ve");
   const std::optional<std::string> key = KeyArgument(options, 0, err);
   if (!key) return kExitUsage;
+  auto opened = OpenOrReport(*key, KEY_ALL_ACCESS, err);
+  if (!opened) return kExitFailure;
   LONG error = ERROR_SUCCESS;
-  auto opened = platform::RegistryKey::Open(HKEY_LOCAL_MACHINE, *key, KEY_ALL_ACCESS, &error);
-  if (!opened) {
-    err << ErrorText(error) << "\n";
-    return kExitFailure;
-  }
   const std::string full = FullName(StoredSpelling(*key));
   if (options.value_name || options.all_values) {
     std::vector<std::string> names;
@@ -396,7 +401,7 @@ int Delete(const Options& options, std::ostream& out, std::ostream& err, const C
       }
       names.push_back(*options.value_name);
     }
-    const std::string what = options.all_values ? "all values under " + full
+    const std::string what = options.all_values            ? "all values under " + full
                              : options.value_name->empty() ? std::string("the default value")
                                                            : "the registry value " + names[0];
     if (!options.force && !confirm("Delete " + what + " (Yes/No)?")) {
@@ -438,8 +443,8 @@ LONG ApplySection(const RegSection& section) {
   }
   if (section.key.empty()) return ERROR_SUCCESS;
   LONG error = ERROR_SUCCESS;
-  auto key = platform::RegistryKey::Create(HKEY_LOCAL_MACHINE, section.key, false, KEY_ALL_ACCESS,
-                                           &error);
+  auto key =
+      platform::RegistryKey::Create(HKEY_LOCAL_MACHINE, section.key, false, KEY_ALL_ACCESS, &error);
   // A file knows nothing of volatile keys: below one, new keys are volatile too.
   if (!key && error == ERROR_CHILD_MUST_BE_VOLATILE) {
     key = platform::RegistryKey::Create(HKEY_LOCAL_MACHINE, section.key, true, KEY_ALL_ACCESS,
@@ -514,11 +519,7 @@ int Export(const Options& options, std::ostream& out, std::ostream& err, const C
   if (options.positional.size() != 2) return UsageFailure(err, "export needs a KEY and a FILE");
   const std::optional<std::string> key = KeyArgument(options, 0, err);
   if (!key) return kExitUsage;
-  LONG error = ERROR_SUCCESS;
-  if (!platform::RegistryKey::Open(HKEY_LOCAL_MACHINE, *key, KEY_READ, &error)) {
-    err << ErrorText(error) << "\n";
-    return kExitFailure;
-  }
+  if (!OpenOrReport(*key, KEY_READ, err)) return kExitFailure;
   RegDocument document;
   CollectSections(StoredSpelling(*key), &document);
   const std::string text = WriteRegText(document);

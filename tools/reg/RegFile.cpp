@@ -222,8 +222,8 @@ void AppendHex(std::string& line, std::string& out, const std::vector<BYTE>& byt
 }  // namespace
 
 std::vector<BYTE> Utf8ToUtf16Le(const std::vector<BYTE>& utf8) {
-  const std::u16string wide =
-      platform::Utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(utf8.data()), utf8.size()));
+  const std::u16string wide = platform::Utf8ToUtf16(
+      std::string_view(reinterpret_cast<const char*>(utf8.data()), utf8.size()));
   std::vector<BYTE> bytes;
   bytes.reserve(wide.size() * 2);
   for (char16_t unit : wide) {
@@ -301,8 +301,8 @@ ParseResult ParseRegText(std::string_view bytes, RegDocument* document) {
   const std::string_view header = Trim(lines[index]);
   const bool version5 = header == kHeader5;
   if (!version5 && header != kHeader4) {
-    return error(index + 1, "not a registry file: the first line must be \"" +
-                                std::string(kHeader5) + "\"");
+    return error(index + 1,
+                 "not a registry file: the first line must be \"" + std::string(kHeader5) + "\"");
   }
   RegSection* section = nullptr;
   for (++index; index < lines.size(); ++index) {
@@ -336,7 +336,8 @@ ParseResult ParseRegText(std::string_view bytes, RegDocument* document) {
     }
     if (section == nullptr) return error(line_number, "value before the first [key]");
     if (section->remove) return error(line_number, "value under a deleted key");
-    if (section->key.empty()) return error(line_number, "HKEY_LOCAL_MACHINE itself holds no values");
+    if (section->key.empty())
+      return error(line_number, "HKEY_LOCAL_MACHINE itself holds no values");
 
     RegValue value;
     std::string_view rest;
@@ -347,13 +348,15 @@ ParseResult ParseRegText(std::string_view bytes, RegDocument* document) {
     }
     if (value.name.size() > kMaxValueName) return error(line_number, "value name too long");
     rest = Trim(rest);
-    if (rest.empty() || rest.front() != '=') return error(line_number, "expected \"=\" after the name");
+    if (rest.empty() || rest.front() != '=')
+      return error(line_number, "expected \"=\" after the name");
     rest.remove_prefix(1);
     // Hex lists continue over lines that end in a backslash.
     std::string data(Trim(rest));
     while (StartsWithNoCase(data, "hex") && !data.empty() && data.back() == '\\') {
       data.pop_back();
-      if (++index == lines.size()) return error(index, "hex data continues past the end of the file");
+      if (++index == lines.size())
+        return error(index, "hex data continues past the end of the file");
       data += Trim(lines[index]);
     }
     std::string message;
@@ -386,10 +389,10 @@ std::string WriteRegText(const RegDocument& document) {
       }
       if (value.type == kRegDword && value.data.size() == 4) {
         char number[16];
-        std::snprintf(number, sizeof number, "dword:%08x",
-                      static_cast<unsigned>(value.data[0] | (value.data[1] << 8) |
-                                            (value.data[2] << 16) |
-                                            (static_cast<DWORD>(value.data[3]) << 24)));
+        std::snprintf(
+            number, sizeof number, "dword:%08x",
+            static_cast<unsigned>(value.data[0] | (value.data[1] << 8) | (value.data[2] << 16) |
+                                  (static_cast<DWORD>(value.data[3]) << 24)));
         out += line + number + "\n";
         continue;
       }

@@ -75,7 +75,8 @@ void PutNumber(Output& out, const Spec& spec, uint64_t magnitude, bool negative,
     prefix = "+";
   } else if (base == 10 && spec.space) {
     prefix = " ";
-  } else if (base == 16 && spec.alternate && !body.empty() && body != std::string(body.size(), '0')) {
+  } else if (base == 16 && spec.alternate && !body.empty() &&
+             body != std::string(body.size(), '0')) {
     prefix = upper ? "0X" : "0x";
   }
   const size_t width = spec.width > 0 ? static_cast<size_t>(spec.width) : 0;
