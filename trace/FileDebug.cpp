@@ -260,6 +260,7 @@ void CFileDebug::PrintV(DWORD level, const char* format, va_list args) {
     std::fflush(stdout);
   }
   if (s.debugger_level != 0 && level <= s.debugger_level) {
+    // One debugger string per line; as a syslog entry it needs no line end.
     std::string_view rest(line);
     if (!rest.empty() && rest.front() == '\n') rest.remove_prefix(1);
     while (!rest.empty()) {
