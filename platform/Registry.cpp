@@ -311,7 +311,9 @@ LONG RegGetValueA(HKEY key, LPCSTR sub_key, LPCSTR name, DWORD flags, DWORD* typ
 
 LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD /*reserved*/, DWORD type, const BYTE* data,
                     DWORD size) {
-  if (data == nullptr && size != 0) return ERROR_INVALID_PARAMETER;
+  if ((data == nullptr && size != 0) || size > kMaxRegistryValueSize) {
+    return ERROR_INVALID_PARAMETER;
+  }
   if (ValueName(name).size() > kMaxRegistryValueName) return ERROR_INVALID_PARAMETER;
   RegistryKeyHandle handle;
   if (!Find(key, &handle)) return ERROR_INVALID_HANDLE;

@@ -72,6 +72,9 @@ typedef struct RegistryKeyHandle* HKEY;
 // 16,383 per value name.
 constexpr DWORD kMaxRegistryKeyName = 255;
 constexpr DWORD kMaxRegistryValueName = 16383;
+// The registry holds settings, not documents; a larger value is refused with
+// ERROR_INVALID_PARAMETER so that no call has to hold huge buffers.
+constexpr DWORD kMaxRegistryValueSize = 16u << 20;
 
 // Creates the key and any missing parents, or opens it if it exists
 // (*disposition tells which).  With REG_OPTION_VOLATILE new keys go to the

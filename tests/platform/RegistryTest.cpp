@@ -149,6 +149,21 @@ TEST_F(RegistryTest, StringSizesIncludeTheTerminatorAndShortBuffersGetTheNeededS
             LONG{ERROR_FILE_NOT_FOUND});
 }
 
+TEST_F(RegistryTest, OversizedOrMissingDataIsRefusedAndLeavesTheValueAlone) {
+  auto key = RegistryKey::Create(HKEY_LOCAL_MACHINE, "Big");
+  key->SetDword("v", 7);
+  const std::vector<BYTE> huge(kMaxRegistryValueSize + 1);
+  EXPECT_EQ(RegSetValueExA(key->Get(), "v", 0, REG_BINARY, huge.data(),
+                           static_cast<DWORD>(huge.size())),
+            LONG{ERROR_INVALID_PARAMETER});
+  EXPECT_EQ(RegSetValueExA(key->Get(), "v", 0, REG_BINARY, nullptr, 4),
+            LONG{ERROR_INVALID_PARAMETER});
+  EXPECT_EQ(key->QueryDword("v"), 7u);
+  EXPECT_EQ(RegSetValueExA(key->Get(), std::string(kMaxRegistryValueName + 1, 'n').c_str(), 0,
+                           REG_NONE, nullptr, 0),
+            LONG{ERROR_INVALID_PARAMETER});
+}
+
 TEST_F(RegistryTest, DefaultValueIsNamedByNullOrEmptyName) {
   auto key = RegistryKey::Create(HKEY_LOCAL_MACHINE, "D");
   const char text[] = "default";
