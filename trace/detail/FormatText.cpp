@@ -33,7 +33,7 @@ class Output {
   size_t length_ = 0;
 };
 
-struct Spec {
+struct Directive {
   bool left = false;
   bool plus = false;
   bool space = false;
@@ -46,16 +46,16 @@ struct Spec {
   bool narrow = false;  // h on s/c
 };
 
-void PutPadded(Output& out, const Spec& spec, std::string_view text, size_t visible) {
-  const size_t width = spec.width > 0 ? static_cast<size_t>(spec.width) : 0;
+void PutPadded(Output& out, const Directive& directive, std::string_view text, size_t visible) {
+  const size_t width = directive.width > 0 ? static_cast<size_t>(directive.width) : 0;
   const size_t pad = width > visible ? width - visible : 0;
-  if (!spec.left) out.Repeat(' ', pad);
+  if (!directive.left) out.Repeat(' ', pad);
   out.Put(text);
-  if (spec.left) out.Repeat(' ', pad);
+  if (directive.left) out.Repeat(' ', pad);
 }
 
-void PutNumber(Output& out, const Spec& spec, uint64_t magnitude, bool negative, unsigned base,
-               bool upper) {
+void PutNumber(Output& out, const Directive& directive, uint64_t magnitude, bool negative,
+               unsigned base, bool upper) {
   const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
   char reversed[32];
   size_t count = 0;
@@ -64,28 +64,28 @@ void PutNumber(Output& out, const Spec& spec, uint64_t magnitude, bool negative,
     magnitude /= base;
   }
   std::string body;
-  const size_t min_digits = spec.precision >= 0 ? static_cast<size_t>(spec.precision) : 1;
+  const size_t min_digits = directive.precision >= 0 ? static_cast<size_t>(directive.precision) : 1;
   if (count < min_digits) body.append(min_digits - count, '0');
   while (count > 0) body += reversed[--count];
 
   std::string prefix;
   if (negative) {
     prefix = "-";
-  } else if (base == 10 && spec.plus) {
+  } else if (base == 10 && directive.plus) {
     prefix = "+";
-  } else if (base == 10 && spec.space) {
+  } else if (base == 10 && directive.space) {
     prefix = " ";
-  } else if (base == 16 && spec.alternate && !body.empty() &&
+  } else if (base == 16 && directive.alternate && !body.empty() &&
              body != std::string(body.size(), '0')) {
     prefix = upper ? "0X" : "0x";
   }
-  const size_t width = spec.width > 0 ? static_cast<size_t>(spec.width) : 0;
+  const size_t width = directive.width > 0 ? static_cast<size_t>(directive.width) : 0;
   const size_t length = prefix.size() + body.size();
-  if (spec.zero && !spec.left && spec.precision < 0 && width > length) {
+  if (directive.zero && !directive.left && directive.precision < 0 && width > length) {
     body.insert(0, width - length, '0');
   }
   const std::string text = prefix + body;
-  PutPadded(out, spec, text, text.size());
+  PutPadded(out, directive, text, text.size());
 }
 
 }  // namespace
@@ -106,18 +106,18 @@ size_t FormatText(char* buffer, size_t size, const char* format, va_list args) {
       continue;
     }
     const char* start = p++;
-    Spec spec;
+    Directive directive;
     for (;; ++p) {
       if (*p == '-') {
-        spec.left = true;
+        directive.left = true;
       } else if (*p == '+') {
-        spec.plus = true;
+        directive.plus = true;
       } else if (*p == ' ') {
-        spec.space = true;
+        directive.space = true;
       } else if (*p == '0') {
-        spec.zero = true;
+        directive.zero = true;
       } else if (*p == '#') {
-        spec.alternate = true;
+        directive.alternate = true;
       } else {
         break;
       }
@@ -125,51 +125,52 @@ size_t FormatText(char* buffer, size_t size, const char* format, va_list args) {
     // Widths are bounded so that a hostile format cannot overflow an int.
     constexpr int kMaxWidth = 4096;
     if (*p == '*') {
-      spec.width = va_arg(args, int);
-      if (spec.width < 0) {
-        spec.left = true;
-        spec.width = spec.width == INT32_MIN ? kMaxWidth : -spec.width;
+      directive.width = va_arg(args, int);
+      if (directive.width < 0) {
+        directive.left = true;
+        directive.width = directive.width == INT32_MIN ? kMaxWidth : -directive.width;
       }
       ++p;
     } else {
       while (*p >= '0' && *p <= '9') {
-        if (spec.width < kMaxWidth) spec.width = spec.width * 10 + (*p - '0');
+        if (directive.width < kMaxWidth) directive.width = directive.width * 10 + (*p - '0');
         ++p;
       }
     }
-    if (spec.width > kMaxWidth) spec.width = kMaxWidth;
+    if (directive.width > kMaxWidth) directive.width = kMaxWidth;
     if (*p == '.') {
       ++p;
-      spec.precision = 0;
+      directive.precision = 0;
       if (*p == '*') {
-        spec.precision = va_arg(args, int);
-        if (spec.precision < 0) spec.precision = -1;
+        directive.precision = va_arg(args, int);
+        if (directive.precision < 0) directive.precision = -1;
         ++p;
       } else {
         while (*p >= '0' && *p <= '9') {
-          if (spec.precision < kMaxWidth) spec.precision = spec.precision * 10 + (*p - '0');
+          if (directive.precision < kMaxWidth)
+            directive.precision = directive.precision * 10 + (*p - '0');
           ++p;
         }
       }
-      if (spec.precision > kMaxWidth) spec.precision = kMaxWidth;
+      if (directive.precision > kMaxWidth) directive.precision = kMaxWidth;
     }
     if (*p == 'h') {
-      spec.length = Spec::Length::kShort;
-      spec.narrow = true;
+      directive.length = Directive::Length::kShort;
+      directive.narrow = true;
       ++p;
       if (*p == 'h') ++p;
     } else if (*p == 'l' && p[1] == 'l') {
-      spec.length = Spec::Length::kLongLong;
+      directive.length = Directive::Length::kLongLong;
       p += 2;
     } else if (*p == 'l' || *p == 'w') {
-      spec.length = Spec::Length::kLong;
-      spec.wide = true;
+      directive.length = Directive::Length::kLong;
+      directive.wide = true;
       ++p;
     } else if (p[0] == 'I' && p[1] == '6' && p[2] == '4') {
-      spec.length = Spec::Length::kLongLong;
+      directive.length = Directive::Length::kLongLong;
       p += 3;
     } else if (*p == 'z') {
-      spec.length = Spec::Length::kSize;
+      directive.length = Directive::Length::kSize;
       ++p;
     }
     const char conversion = *p;
@@ -182,14 +183,14 @@ size_t FormatText(char* buffer, size_t size, const char* format, va_list args) {
       case 'd':
       case 'i': {
         int64_t value = 0;
-        switch (spec.length) {
-          case Spec::Length::kLongLong:
+        switch (directive.length) {
+          case Directive::Length::kLongLong:
             value = va_arg(args, long long);
             break;
-          case Spec::Length::kSize:
+          case Directive::Length::kSize:
             value = static_cast<int64_t>(va_arg(args, size_t));
             break;
-          case Spec::Length::kShort:
+          case Directive::Length::kShort:
             value = static_cast<int16_t>(va_arg(args, int));
             break;
           default:
@@ -197,31 +198,31 @@ size_t FormatText(char* buffer, size_t size, const char* format, va_list args) {
         }
         const uint64_t magnitude =
             value < 0 ? static_cast<uint64_t>(-(value + 1)) + 1 : static_cast<uint64_t>(value);
-        PutNumber(out, spec, magnitude, value < 0, 10, false);
+        PutNumber(out, directive, magnitude, value < 0, 10, false);
         break;
       }
       case 'u':
       case 'x':
       case 'X': {
         uint64_t value = 0;
-        switch (spec.length) {
-          case Spec::Length::kLongLong:
+        switch (directive.length) {
+          case Directive::Length::kLongLong:
             value = va_arg(args, unsigned long long);
             break;
-          case Spec::Length::kSize:
+          case Directive::Length::kSize:
             value = va_arg(args, size_t);
             break;
-          case Spec::Length::kShort:
+          case Directive::Length::kShort:
             value = static_cast<uint16_t>(va_arg(args, unsigned));
             break;
           default:
             value = va_arg(args, unsigned);
         }
-        PutNumber(out, spec, value, false, conversion == 'u' ? 10 : 16, conversion == 'X');
+        PutNumber(out, directive, value, false, conversion == 'u' ? 10 : 16, conversion == 'X');
         break;
       }
       case 'p': {
-        Spec pointer = spec;
+        Directive pointer = directive;
         pointer.precision = static_cast<int>(sizeof(void*) * 2);
         PutNumber(out, pointer, reinterpret_cast<uintptr_t>(va_arg(args, void*)), false, 16, true);
         break;
@@ -229,7 +230,7 @@ size_t FormatText(char* buffer, size_t size, const char* format, va_list args) {
       case 'c':
       case 'C': {
         const int value = va_arg(args, int);
-        const bool wide = conversion == 'C' ? !spec.narrow : spec.wide;
+        const bool wide = conversion == 'C' ? !directive.narrow : directive.wide;
         std::string text;
         // A zero character would end the line early: it prints as nothing.
         if (wide) {
@@ -238,29 +239,29 @@ size_t FormatText(char* buffer, size_t size, const char* format, va_list args) {
         } else if (value != 0) {
           text.assign(1, static_cast<char>(value));
         }
-        PutPadded(out, spec, text, 1);
+        PutPadded(out, directive, text, 1);
         break;
       }
       case 's':
       case 'S': {
-        const bool wide = conversion == 'S' ? !spec.narrow : spec.wide;
-        const size_t limit =
-            spec.precision >= 0 ? static_cast<size_t>(spec.precision) : static_cast<size_t>(-1);
+        const bool wide = conversion == 'S' ? !directive.narrow : directive.wide;
+        const size_t limit = directive.precision >= 0 ? static_cast<size_t>(directive.precision)
+                                                      : static_cast<size_t>(-1);
         if (wide) {
           const char16_t* text = va_arg(args, const char16_t*);
           if (text == nullptr) {
-            PutPadded(out, spec, "(null)", 6);
+            PutPadded(out, directive, "(null)", 6);
             break;
           }
           size_t units = 0;
           while (units < limit && text[units] != 0) ++units;
-          PutPadded(out, spec, Utf16ToUtf8(text, units), units);
+          PutPadded(out, directive, Utf16ToUtf8(text, units), units);
         } else {
           const char* text = va_arg(args, const char*);
           if (text == nullptr) text = "(null)";
           size_t length = 0;
           while (length < limit && text[length] != '\0') ++length;
-          PutPadded(out, spec, std::string_view(text, length), length);
+          PutPadded(out, directive, std::string_view(text, length), length);
         }
         break;
       }
