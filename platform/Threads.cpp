@@ -36,6 +36,10 @@ class KernelObject {
  public:
   virtual ~KernelObject() = default;
   virtual DWORD Wait(DWORD milliseconds) = 0;
+  // The pollable descriptor of an event, -1 for other objects.  Virtual, not
+  // a dynamic_cast: a host polls the events of extension agents that carry
+  // their own (hidden) copy of this library, whose type identities differ.
+  virtual int Descriptor() const { return -1; }
 };
 
 // What a HANDLE points to.  The magic word lets calls refuse pointers that are
@@ -110,7 +114,7 @@ class Event final : public KernelObject {
     }
   }
 
-  int Descriptor() const { return fd_; }
+  int Descriptor() const override { return fd_; }
 
  private:
   void ClearLocked() {
@@ -319,8 +323,14 @@ BOOL ResetEvent(HANDLE handle) {
 }
 
 int GetEventDescriptor(HANDLE handle) {
-  Event* event = Lookup<Event>(handle);
-  return event == nullptr ? -1 : event->Descriptor();
+  auto* box = static_cast<HandleBox*>(handle);
+  if (box == nullptr || box->magic != HandleBox::kMagic) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return -1;
+  }
+  const int fd = box->object->Descriptor();
+  if (fd < 0) SetLastError(ERROR_INVALID_HANDLE);
+  return fd;
 }
 
 HANDLE CreateThread(LPVOID /*attributes*/, size_t stack_size, LPTHREAD_START_ROUTINE start,

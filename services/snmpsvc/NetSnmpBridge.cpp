@@ -1,0 +1,541 @@
+// Net-SNMP's agent library serving extension agents.  This translation unit
+// sees Net-SNMP's headers only; the agents are reached through AgentHost.h.
+#include "services/snmpsvc/NetSnmpBridge.h"
+
+// clang-format off
+#include <net-snmp/net-snmp-config.h>
+#include <net-snmp/net-snmp-includes.h>
+#include <net-snmp/agent/net-snmp-agent-includes.h>
+// clang-format on
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "services/snmpsvc/NetSnmpConvert.h"
+
+// MIB modules of libnetsnmpmibs without installed headers.
+extern "C" {
+void init_system_mib(void);
+void init_sysORTable(void);
+void init_vacm_vars(void);
+}
+
+namespace snmpsvc {
+
+namespace {
+
+constexpr const char* kAppName = "snmpsvc";
+// An AgentX subagent pings its master this often (seconds) and reconnects
+// when the master has gone, e.g. after a restart of snmpd.
+constexpr int kAgentxPingSeconds = 5;
+// A duplicate registration after a reconnect means the master still holds
+// the previous session; it is retried after this many seconds.
+constexpr int kRegistrationRetrySeconds = 2;
+// An agent that keeps answering GET-NEXT with NULL values is not followed
+// further than this within one varbind.
+constexpr int kMaxNullSkips = 1000;
+
+const Oid kSysUpTime0 = {1, 3, 6, 1, 2, 1, 1, 3, 0};
+const Oid kSnmpTrapOid0 = {1, 3, 6, 1, 6, 3, 1, 1, 4, 1, 0};
+const Oid kSnmpTrapEnterprise0 = {1, 3, 6, 1, 6, 3, 1, 1, 4, 3, 0};
+
+struct Region {
+  ExtensionAgent* agent = nullptr;
+  Oid root;
+  std::string name;
+  netsnmp_handler_registration* registration = nullptr;
+};
+
+int g_stop_pipe[2] = {-1, -1};
+bool g_stop = false;
+
+extern "C" void OnStopSignal(int) {
+  const char byte = 1;
+  (void)!write(g_stop_pipe[1], &byte, 1);
+}
+
+void OnStopReadable(int fd, void*) {
+  char buffer[16];
+  while (read(fd, buffer, sizeof buffer) > 0) {
+  }
+  g_stop = true;
+}
+
+bool IsV1(const netsnmp_agent_request_info* reqinfo) {
+  return reqinfo->asp != nullptr && reqinfo->asp->pdu != nullptr &&
+         reqinfo->asp->pdu->version == SNMP_VERSION_1;
+}
+
+// Statuses outside the protocol's range become genErr.  SNMPv2 has no
+// noSuchName, badValue or readOnly: an agent written for SNMPv1 answers a SET
+// with them, so they are turned into their SNMPv2 counterparts (SNMPv1
+// requests get the agent's code, and Net-SNMP maps SNMPv2 codes back for them).
+int SetErrorFor(std::int32_t status, bool v1) {
+  if (status <= 0 || status > SNMP_ERR_INCONSISTENTNAME) return SNMP_ERR_GENERR;
+  if (v1) return status;
+  switch (status) {
+    case SNMP_ERR_NOSUCHNAME:
+    case SNMP_ERR_READONLY:
+      return SNMP_ERR_NOTWRITABLE;
+    case SNMP_ERR_BADVALUE:
+      return SNMP_ERR_WRONGVALUE;
+    default:
+      return status;
+  }
+}
+
+// A GET or GET-NEXT failure other than noSuchName: tooBig stays, anything
+// else is a general error of the agent.
+int ReadErrorFor(std::int32_t status) {
+  return status == SNMP_ERR_TOOBIG ? SNMP_ERR_TOOBIG : SNMP_ERR_GENERR;
+}
+
+netsnmp_request_info* RequestAt(const std::vector<netsnmp_request_info*>& requests,
+                                std::int32_t index) {
+  if (index < 1 || static_cast<std::size_t>(index) > requests.size()) return requests.front();
+  return requests[static_cast<std::size_t>(index - 1)];
+}
+
+std::optional<Oid> RequestName(const netsnmp_request_info* request) {
+  return FromNetSnmpOid(request->requestvb->name, request->requestvb->name_length);
+}
+
+void Answer(netsnmp_agent_request_info* reqinfo, netsnmp_request_info* request,
+            const VarBind& answer, bool set_name) {
+  if ((set_name && !SetNetSnmpName(answer.name, request->requestvb)) ||
+      !ToNetSnmpValue(answer.value, request->requestvb)) {
+    netsnmp_set_request_error(reqinfo, request, SNMP_ERR_GENERR);
+  }
+}
+
+// Whether the agent holds any instance right under the name's parent: then a
+// missing name is a missing instance of a known object, else a missing object.
+bool ParentHasInstances(const Region& region, const Oid& name) {
+  if (name.size() <= region.root.size() + 1) return false;
+  const Oid parent(name.begin(), name.end() - 1);
+  std::vector<VarBind> probe{VarBind{parent, Value::Null()}};
+  const QueryResult result = region.agent->Query(kPduGetNext, &probe);
+  return result.error_status == kNoError && OidStartsWith(probe.front().name, parent) &&
+         probe.front().name != parent;
+}
+
+void AnswerMissing(const Region& region, netsnmp_agent_request_info* reqinfo,
+                   netsnmp_request_info* request, const Oid& name) {
+  netsnmp_set_request_error(reqinfo, request,
+                            ParentHasInstances(region, name) ? SNMP_NOSUCHINSTANCE
+                                                             : SNMP_NOSUCHOBJECT);
+}
+
+// GET: the region's varbinds go to the agent in one call.  An agent answers a
+// list with an unknown name with noSuchName for the whole list (the SNMPv1
+// rule); SNMPv2 answers every other varbind, so the agent is then asked once
+// per varbind and only the unknown ones become noSuchObject/noSuchInstance.
+// Net-SNMP turns those into noSuchName for SNMPv1 requests.  A NULL value
+// cannot be returned through Net-SNMP (it marks an unanswered varbind) and
+// reads as noSuchInstance.
+void HandleGet(const Region& region, netsnmp_agent_request_info* reqinfo,
+               const std::vector<netsnmp_request_info*>& requests) {
+  std::vector<netsnmp_request_info*> asked;
+  std::vector<VarBind> list;
+  for (netsnmp_request_info* request : requests) {
+    auto name = RequestName(request);
+    if (!name) {
+      netsnmp_set_request_error(reqinfo, request, SNMP_NOSUCHOBJECT);
+      continue;
+    }
+    asked.push_back(request);
+    list.push_back(VarBind{std::move(*name), Value::Null()});
+  }
+  if (asked.empty()) return;
+  const std::vector<VarBind> names = list;
+  const QueryResult result = region.agent->Query(kPduGet, &list);
+  if (result.error_status == kNoError && result.ok) {
+    for (std::size_t i = 0; i < asked.size(); ++i) Answer(reqinfo, asked[i], list[i], false);
+    return;
+  }
+  if (result.error_status != kNoSuchName) {
+    netsnmp_set_request_error(reqinfo, RequestAt(asked, result.error_index),
+                              ReadErrorFor(result.error_status));
+    return;
+  }
+  for (std::size_t i = 0; i < asked.size(); ++i) {
+    std::vector<VarBind> one{names[i]};
+    const QueryResult single = region.agent->Query(kPduGet, &one);
+    if (single.error_status == kNoError && single.ok) {
+      Answer(reqinfo, asked[i], one.front(), false);
+    } else if (single.error_status == kNoSuchName || single.error_status == kNoError) {
+      AnswerMissing(region, reqinfo, asked[i], names[i].name);
+    } else {
+      netsnmp_set_request_error(reqinfo, asked[i], ReadErrorFor(single.error_status));
+    }
+  }
+}
+
+// GET-NEXT (GETBULK arrives split into GET-NEXTs): names before the region
+// are asked from the region root.  An answer that is not inside the region
+// after the asked name leaves the varbind unanswered, and Net-SNMP continues
+// the walk in the following registration (the agent steps out of its region
+// with root+1, for instance).
+void HandleGetNext(const Region& region, netsnmp_agent_request_info* reqinfo,
+                   const std::vector<netsnmp_request_info*>& requests) {
+  std::vector<netsnmp_request_info*> asked;
+  std::vector<VarBind> list;
+  for (netsnmp_request_info* request : requests) {
+    auto name = RequestName(request);
+    // A name with a sub-identifier the agent cannot hold ends the region.
+    if (!name) continue;
+    if (CompareOid(*name, region.root) < 0) *name = region.root;
+    asked.push_back(request);
+    list.push_back(VarBind{std::move(*name), Value::Null()});
+  }
+  if (asked.empty()) return;
+  const std::vector<VarBind> names = list;
+  const QueryResult result = region.agent->Query(kPduGetNext, &list);
+  if (result.error_status != kNoError) {
+    netsnmp_set_request_error(reqinfo, RequestAt(asked, result.error_index),
+                              ReadErrorFor(result.error_status));
+    return;
+  }
+  const bool v1 = IsV1(reqinfo);
+  for (std::size_t i = 0; i < asked.size(); ++i) {
+    VarBind answer = std::move(list[i]);
+    // Net-SNMP cannot return a NULL value (it marks an unanswered varbind),
+    // and SNMPv1 cannot carry Counter64: such instances are stepped over.
+    for (int skip = 0; skip < kMaxNullSkips; ++skip) {
+      const bool inside = OidStartsWith(answer.name, region.root) &&
+                          CompareOid(answer.name, names[i].name) > 0;
+      if (!inside) break;
+      const bool unsendable = answer.value.type == ValueType::kNull ||
+                              (v1 && answer.value.type == ValueType::kCounter64);
+      if (!unsendable) {
+        Answer(reqinfo, asked[i], answer, true);
+        break;
+      }
+      std::vector<VarBind> again{VarBind{answer.name, Value::Null()}};
+      const QueryResult next = region.agent->Query(kPduGetNext, &again);
+      if (next.error_status != kNoError) {
+        netsnmp_set_request_error(reqinfo, asked[i], ReadErrorFor(next.error_status));
+        break;
+      }
+      if (CompareOid(again.front().name, answer.name) <= 0) break;
+      answer = std::move(again.front());
+    }
+  }
+}
+
+bool CollectSetList(netsnmp_agent_request_info* reqinfo,
+                    const std::vector<netsnmp_request_info*>& requests,
+                    std::vector<VarBind>* list) {
+  for (netsnmp_request_info* request : requests) {
+    VarBind vb;
+    auto name = RequestName(request);
+    if (!name) {
+      netsnmp_set_request_error(reqinfo, request, SNMP_ERR_NOTWRITABLE);
+      return false;
+    }
+    vb.name = std::move(*name);
+    if (!FromNetSnmpValue(*request->requestvb, &vb.value)) {
+      netsnmp_set_request_error(reqinfo, request, SNMP_ERR_WRONGTYPE);
+      return false;
+    }
+    list->push_back(std::move(vb));
+  }
+  return true;
+}
+
+// SET: the agent's one call both checks and applies, so it runs once, in
+// the action phase; the reserve phases only check that every varbind can
+// reach the agent.  The agent cannot undo, so a failure in another region of
+// the same request leaves this region's change in place.
+void HandleSet(const Region& region, netsnmp_agent_request_info* reqinfo,
+               const std::vector<netsnmp_request_info*>& requests) {
+  std::vector<VarBind> list;
+  if (!CollectSetList(reqinfo, requests, &list)) return;
+  if (reqinfo->mode != MODE_SET_ACTION) return;
+  const QueryResult result = region.agent->Query(kPduSet, &list);
+  if (result.error_status != kNoError) {
+    netsnmp_set_request_error(reqinfo, RequestAt(requests, result.error_index),
+                              SetErrorFor(result.error_status, IsV1(reqinfo)));
+  } else if (!result.ok) {
+    netsnmp_set_request_error(reqinfo, RequestAt(requests, result.error_index), SNMP_ERR_GENERR);
+  }
+}
+
+int RegionHandler(netsnmp_mib_handler* handler, netsnmp_handler_registration*,
+                  netsnmp_agent_request_info* reqinfo, netsnmp_request_info* requests) {
+  const auto* region = static_cast<const Region*>(handler->myvoid);
+  std::vector<netsnmp_request_info*> list;
+  for (netsnmp_request_info* request = requests; request != nullptr; request = request->next) {
+    if (!request->processed) list.push_back(request);
+  }
+  if (list.empty()) return SNMP_ERR_NOERROR;
+  switch (reqinfo->mode) {
+    case MODE_GET:
+      HandleGet(*region, reqinfo, list);
+      break;
+    case MODE_GETNEXT:
+      HandleGetNext(*region, reqinfo, list);
+      break;
+    case MODE_SET_RESERVE1:
+    case MODE_SET_ACTION:
+      HandleSet(*region, reqinfo, list);
+      break;
+    default:
+      break;
+  }
+  return SNMP_ERR_NOERROR;
+}
+
+bool AppendVar(netsnmp_variable_list** list, const VarBind& vb) {
+  const std::vector<oid> name = ToNetSnmpOid(vb.name);
+  if (name.empty() || name.size() > MAX_OID_LEN) return false;
+  netsnmp_variable_list* var =
+      snmp_varlist_add_variable(list, name.data(), name.size(), ASN_NULL, nullptr, 0);
+  return var != nullptr && ToNetSnmpValue(vb.value, var);
+}
+
+// Enterprise-specific traps go out as SNMPv2 notifications built here, so that
+// sysUpTime.0 carries the trap's own time stamp; Net-SNMP derives the SNMPv1
+// trap (enterprise, specific number, time stamp, agent address) from them for
+// SNMPv1 sinks.  Generic traps 0 to 5 go out as such.
+void SendTrap(const Trap& trap) {
+  if (trap.enterprise.empty() || trap.enterprise.size() + 2 > MAX_OID_LEN) {
+    snmp_log(LOG_WARNING, "snmpsvc: trap with an unusable enterprise OID dropped\n");
+    return;
+  }
+  const std::vector<oid> enterprise = ToNetSnmpOid(trap.enterprise);
+  netsnmp_variable_list* vars = nullptr;
+  bool ok = true;
+  if (trap.generic == SNMP_TRAP_ENTERPRISESPECIFIC) {
+    Oid trap_oid = trap.enterprise;
+    trap_oid.push_back(0);
+    trap_oid.push_back(static_cast<std::uint32_t>(trap.specific));
+    ok = AppendVar(&vars, VarBind{kSysUpTime0, Value::Unsigned(ValueType::kTimeTicks,
+                                                               trap.time_stamp)}) &&
+         AppendVar(&vars, VarBind{kSnmpTrapOid0, Value::ObjectId(trap_oid)});
+    for (const VarBind& binding : trap.bindings) ok = ok && AppendVar(&vars, binding);
+    ok = ok && AppendVar(&vars, VarBind{kSnmpTrapEnterprise0, Value::ObjectId(trap.enterprise)});
+    if (ok) netsnmp_send_traps(-1, 0, enterprise.data(), enterprise.size(), vars, nullptr, 0);
+  } else if (trap.generic >= 0 && trap.generic < SNMP_TRAP_ENTERPRISESPECIFIC) {
+    for (const VarBind& binding : trap.bindings) ok = ok && AppendVar(&vars, binding);
+    if (ok) {
+      netsnmp_send_traps(trap.generic, 0, enterprise.data(), enterprise.size(), vars, nullptr, 0);
+    }
+  } else {
+    ok = false;
+  }
+  if (!ok) snmp_log(LOG_WARNING, "snmpsvc: trap that cannot be encoded dropped\n");
+  snmp_free_varbind(vars);
+}
+
+void OnTrapReadable(int, void* data) {
+  auto* agent = static_cast<ExtensionAgent*>(data);
+  std::size_t dropped = 0;
+  for (const Trap& trap : agent->TakeTraps(&dropped)) SendTrap(trap);
+  if (dropped != 0) {
+    snmp_log(LOG_WARNING, "snmpsvc: %zu trap(s) of %s could not be converted\n", dropped,
+             agent->path().c_str());
+  }
+}
+
+std::string Join(const std::vector<std::string>& parts) {
+  std::string joined;
+  for (const std::string& part : parts) {
+    if (!joined.empty()) joined += ',';
+    joined += part;
+  }
+  return joined;
+}
+
+bool RegisterRegion(Region* region) {
+  const std::vector<oid> root = ToNetSnmpOid(region->root);
+  netsnmp_handler_registration* registration = netsnmp_create_handler_registration(
+      region->name.c_str(), RegionHandler, root.data(), root.size(), HANDLER_CAN_RWRITE);
+  if (registration == nullptr) return false;
+  registration->handler->myvoid = region;
+  // Without HANDLER_CAN_GETBULK Net-SNMP injects its bulk-to-next helper, so
+  // GETBULK reaches the handler as a series of GET-NEXTs.
+  const int rc = netsnmp_register_handler(registration);
+  if (rc != MIB_REGISTERED_OK) {
+    snmp_log(LOG_ERR, "snmpsvc: region %s of %s not registered (error %d)\n",
+             OidToString(region->root).c_str(), region->agent->path().c_str(), rc);
+    return false;
+  }
+  region->registration = registration;
+  return true;
+}
+
+// An AgentX subagent re-registers its regions when it reconnects.  If the
+// master still holds the previous session's registrations it refuses them as
+// duplicates; the library only logs that, so the log line is watched and the
+// regions are registered again once the master has dropped the old session.
+std::vector<std::unique_ptr<Region>>* g_regions = nullptr;
+bool g_retry_pending = false;
+
+void RetryRegistrations(unsigned int, void*) {
+  g_retry_pending = false;
+  if (g_regions == nullptr) return;
+  snmp_log(LOG_INFO, "snmpsvc: registering the regions with the AgentX master again\n");
+  for (auto& region : *g_regions) {
+    if (region->registration != nullptr) {
+      const std::vector<oid> root = ToNetSnmpOid(region->root);
+      unregister_mib(const_cast<oid*>(root.data()), root.size());
+      region->registration = nullptr;
+    }
+    RegisterRegion(region.get());
+  }
+}
+
+int WatchLog(int, int, void* server_arg, void*) {
+  const auto* message = static_cast<const snmp_log_message*>(server_arg);
+  if (message != nullptr && message->msg != nullptr && !g_retry_pending &&
+      std::strstr(message->msg, "registering pdu failed") != nullptr) {
+    g_retry_pending = true;
+    snmp_alarm_register(kRegistrationRetrySeconds, 0, RetryRegistrations, nullptr);
+  }
+  return 0;
+}
+
+bool PrepareDirectory(const std::string& path, mode_t mode) {
+  if (path.empty()) return true;
+  std::string partial;
+  for (std::size_t pos = 0; pos != std::string::npos;) {
+    pos = path.find('/', pos + 1);
+    partial = path.substr(0, pos);
+    if (mkdir(partial.c_str(), mode) != 0 && errno != EEXIST) return false;
+  }
+  return chmod(path.c_str(), mode) == 0 || errno == EPERM;
+}
+
+void ConfigureLibrary(const ServiceOptions& options) {
+  // Managers meet numeric OIDs only: no MIB files are read, so none can warn.
+  setenv("MIBS", "", 1);
+  setenv("MIBDIRS", "", 1);
+  netsnmp_ds_set_int(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_MIB_WARNINGS, 0);
+  netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_MIB_ERRORS, 0);
+  // Only snmpsvc's own directory is read, never /etc/snmp or ~/.snmp.
+  netsnmp_ds_set_string(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_CONFIGURATION_DIR,
+                        options.config_dir.c_str());
+  netsnmp_ds_set_string(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_PERSISTENT_DIR,
+                        options.persistent_dir.c_str());
+  netsnmp_ds_set_boolean(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_VERBOSE, 0);
+  netsnmp_ds_set_boolean(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_DONT_LOG_TCPWRAPPERS_CONNECTS,
+                         1);
+  if (!options.agentx_socket.empty()) {
+    netsnmp_ds_set_boolean(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_ROLE, 1);
+    netsnmp_ds_set_string(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_X_SOCKET,
+                          options.agentx_socket.c_str());
+  } else {
+    netsnmp_ds_set_string(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_PORTS,
+                          Join(options.listen).c_str());
+  }
+}
+
+}  // namespace
+
+int RunService(const ServiceOptions& options, const std::vector<ExtensionAgent*>& agents) {
+  const bool subagent = !options.agentx_socket.empty();
+  if (options.foreground) {
+    snmp_enable_stderrlog();
+  } else {
+    snmp_enable_syslog_ident(kAppName, LOG_DAEMON);
+  }
+  if (!PrepareDirectory(options.config_dir, 0755) ||
+      !PrepareDirectory(options.persistent_dir, 0700)) {
+    snmp_log(LOG_ERR, "snmpsvc: cannot create %s or %s\n", options.config_dir.c_str(),
+             options.persistent_dir.c_str());
+    return 1;
+  }
+  ConfigureLibrary(options);
+  if (!options.foreground && netsnmp_daemonize(1, 0) != 0) return 1;
+
+  if (pipe2(g_stop_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return 1;
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+  signal(SIGHUP, SIG_IGN);
+
+  if (init_agent(kAppName) != 0) {
+    snmp_log(LOG_ERR, "snmpsvc: Net-SNMP agent initialization failed\n");
+    return 1;
+  }
+  if (subagent) {
+    netsnmp_ds_set_int(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_AGENTX_PING_INTERVAL,
+                       kAgentxPingSeconds);
+    snmp_register_callback(SNMP_CALLBACK_LIBRARY, SNMP_CALLBACK_LOGGING, WatchLog, nullptr);
+    snmp_enable_calllog();
+  } else {
+    // The master agent answers the system group and parses the access
+    // control lines (communities, users, views) itself.
+    init_system_mib();
+    init_sysORTable();
+    init_vacm_vars();
+  }
+
+  std::vector<std::unique_ptr<Region>> regions;
+  std::vector<ExtensionAgent*> running;
+  for (ExtensionAgent* agent : agents) {
+    std::string error;
+    if (!agent->Init(CurrentUptimeReference(), &error)) {
+      snmp_log(LOG_ERR, "snmpsvc: %s\n", error.c_str());
+      agent->Close();
+      continue;
+    }
+    running.push_back(agent);
+    for (const Oid& root : agent->regions()) {
+      auto region = std::make_unique<Region>();
+      region->agent = agent;
+      region->root = root;
+      region->name = "snmpsvc:" + OidToString(root);
+      if (RegisterRegion(region.get())) regions.push_back(std::move(region));
+    }
+    const int fd = agent->TrapDescriptor();
+    if (fd >= 0) {
+      register_readfd(fd, OnTrapReadable, agent);
+    } else {
+      snmp_log(LOG_WARNING, "snmpsvc: %s has no trap event; its traps are not sent\n",
+               agent->path().c_str());
+    }
+  }
+  g_regions = &regions;
+
+  init_snmp(kAppName);
+  if (!subagent && init_master_agent() != 0) {
+    snmp_log(LOG_ERR, "snmpsvc: cannot listen on %s\n", Join(options.listen).c_str());
+    for (ExtensionAgent* agent : running) agent->Close();
+    snmp_shutdown(kAppName);
+    return 1;
+  }
+  register_readfd(g_stop_pipe[0], OnStopReadable, nullptr);
+  snmp_log(LOG_INFO, "snmpsvc: serving %zu region(s) of %zu agent(s)%s%s\n", regions.size(),
+           running.size(), subagent ? " as AgentX subagent of " : " on ",
+           subagent ? options.agentx_socket.c_str() : Join(options.listen).c_str());
+
+  while (!g_stop) agent_check_and_process(1);
+
+  snmp_log(LOG_INFO, "snmpsvc: stopping\n");
+  unregister_readfd(g_stop_pipe[0]);
+  for (ExtensionAgent* agent : running) {
+    const int fd = agent->TrapDescriptor();
+    if (fd >= 0) unregister_readfd(fd);
+    agent->Close();
+  }
+  g_regions = nullptr;
+  snmp_shutdown(kAppName);
+  close(g_stop_pipe[0]);
+  close(g_stop_pipe[1]);
+  return 0;
+}
+
+}  // namespace snmpsvc
