@@ -419,6 +419,12 @@ void ConfigureLibrary(const ServiceOptions& options) {
   // Managers meet numeric OIDs only: no MIB files are read, so none can warn.
   setenv("MIBS", "", 1);
   setenv("MIBDIRS", "", 1);
+  // The environment would take precedence over the directories set below.
+  unsetenv("SNMPCONFPATH");
+  unsetenv("SNMP_PERSISTENT_DIR");
+  // No SMUX port: init_agent opens one unless the module is excluded.
+  std::string no_smux = "-smux";
+  add_to_init_list(no_smux.data());
   netsnmp_ds_set_int(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_MIB_WARNINGS, 0);
   netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_MIB_ERRORS, 0);
   // Only snmpsvc's own directory is read, never /etc/snmp or ~/.snmp.
