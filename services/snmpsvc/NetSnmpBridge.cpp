@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <cstdlib>
@@ -38,7 +39,8 @@ constexpr const char* kAppName = "snmpsvc";
 constexpr int kAgentxPingSeconds = 5;
 // A duplicate registration after a reconnect means the master still holds
 // the previous session; it is retried after this many seconds.
-constexpr int kRegistrationRetrySeconds = 2;
+constexpr unsigned int kRegistrationRetrySeconds = 2;
+constexpr unsigned int kMaxRegistrationRetrySeconds = 60;
 // An agent that keeps answering GET-NEXT with NULL values is not followed
 // further than this within one varbind.
 constexpr int kMaxNullSkips = 1000;
@@ -375,15 +377,23 @@ bool RegisterRegion(Region* region) {
 
 // An AgentX subagent re-registers its regions when it reconnects.  If the
 // master still holds the previous session's registrations it refuses them as
-// duplicates; the library only logs that, so the log line is watched and the
-// regions are registered again once the master has dropped the old session.
+// duplicates; the library only logs that (synchronously, while registering),
+// so the log line is watched and the regions are registered again, with a
+// growing delay, until the master has dropped the old session.
 std::vector<std::unique_ptr<Region>>* g_regions = nullptr;
 bool g_retry_pending = false;
+bool g_registration_refused = false;
+bool g_in_retry = false;
+unsigned int g_retry_delay = kRegistrationRetrySeconds;
+
+void ScheduleRetry();
 
 void RetryRegistrations(unsigned int, void*) {
   g_retry_pending = false;
   if (g_regions == nullptr) return;
-  snmp_log(LOG_INFO, "snmpsvc: registering the regions with the AgentX master again\n");
+  snmp_log(LOG_WARNING, "snmpsvc: the AgentX master refused a registration; registering again\n");
+  g_registration_refused = false;
+  g_in_retry = true;
   for (auto& region : *g_regions) {
     if (region->registration != nullptr) {
       const std::vector<oid> root = ToNetSnmpOid(region->root);
@@ -392,14 +402,30 @@ void RetryRegistrations(unsigned int, void*) {
     }
     RegisterRegion(region.get());
   }
+  g_in_retry = false;
+  if (g_registration_refused) {
+    ScheduleRetry();
+  } else {
+    snmp_log(LOG_INFO, "snmpsvc: regions registered with the AgentX master again\n");
+    g_retry_delay = kRegistrationRetrySeconds;
+  }
+}
+
+// Runs inside the logging callback too: it must not log itself.
+void ScheduleRetry() {
+  if (g_retry_pending) return;
+  g_retry_pending = true;
+  snmp_alarm_register(g_retry_delay, 0, RetryRegistrations, nullptr);
+  g_retry_delay = std::min(g_retry_delay * 2, kMaxRegistrationRetrySeconds);
 }
 
 int WatchLog(int, int, void* server_arg, void*) {
   const auto* message = static_cast<const snmp_log_message*>(server_arg);
-  if (message != nullptr && message->msg != nullptr && !g_retry_pending &&
+  if (message != nullptr && message->msg != nullptr &&
       std::strstr(message->msg, "registering pdu failed") != nullptr) {
-    g_retry_pending = true;
-    snmp_alarm_register(kRegistrationRetrySeconds, 0, RetryRegistrations, nullptr);
+    g_registration_refused = true;
+    // Within a retry the retry itself decides what follows.
+    if (!g_in_retry) ScheduleRetry();
   }
   return 0;
 }

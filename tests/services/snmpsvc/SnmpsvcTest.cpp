@@ -422,40 +422,73 @@ TEST_F(SnmpsvcTest, UnknownArgumentIsRefusedWithUsage) {
 
 // --- AgentX --------------------------------------------------------------------
 
-TEST_F(SnmpsvcTest, WalkThroughSystemSnmpdAsAgentxMasterEqualsTheTable) {
-  const std::string socket = dir_.path() + "/agentx.sock";
-  const int master_port = FreeUdpPort();
-  const std::string conf = dir_.path() + "/snmpd.conf";
-  WriteFile(conf, "master agentx\nagentXSocket " + socket + "\nagentaddress udp:127.0.0.1:" +
-                      std::to_string(master_port) + "\nrocommunity public 127.0.0.1\n" +
-                      "rwcommunity private 127.0.0.1\n");
-  auto snmpd = ChildProcess::Start({"/usr/sbin/snmpd", "-f", "-Lo", "-C", "-c", conf,
-                                    "-I", "-smux"},
-                                   env_, dir_.path() + "/snmpd.log");
-  ASSERT_NE(snmpd, nullptr);
-  ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(socket) || !snmpd->Running(); },
-                      seconds(10)));
-  ASSERT_TRUE(snmpd->Running()) << ReadFile(dir_.path() + "/snmpd.log");
+class SnmpsvcAgentxTest : public SnmpsvcTest {
+ protected:
+  // Starts the system's snmpd as AgentX master on a socket in the temporary
+  // directory, answering SNMP on a loopback port of its own.
+  bool StartMaster() {
+    if (master_port_ == 0) {
+      master_port_ = FreeUdpPort();
+      WriteFile(MasterConf(), "master agentx\nagentXSocket " + Socket() +
+                                  "\nagentaddress udp:127.0.0.1:" + std::to_string(master_port_) +
+                                  "\nrocommunity public 127.0.0.1\nrwcommunity private 127.0.0.1\n");
+    }
+    master_ = ChildProcess::Start(
+        {"/usr/sbin/snmpd", "-f", "-Lo", "-C", "-c", MasterConf(), "-I", "-smux"}, env_,
+        dir_.path() + "/snmpd.log");
+    if (master_ == nullptr) return false;
+    WaitFor([&] { return std::filesystem::exists(Socket()) || !master_->Running(); }, seconds(10));
+    if (!master_->Running()) ADD_FAILURE() << ReadFile(dir_.path() + "/snmpd.log");
+    port_ = master_port_;
+    return master_->Running();
+  }
 
-  WriteFile(state_dir_ + "/snmpsvc/snmpsvc.conf", "");
-  std::vector<std::string> env = env_;
-  env.push_back("LORVETH_STATE_DIR=" + state_dir_);
-  service_ = ChildProcess::Start({kService, "-f", "--agent", kAgent, "--agentx", socket}, env,
-                                 ServiceLog());
-  ASSERT_NE(service_, nullptr);
-  port_ = master_port;
-  const std::string expected = ExpectedRegionWalk(3);
-  std::string walk;
-  WaitFor(
-      [&] {
-        walk = Query("snmpwalk", "2c", "public", {kRoot});
-        return walk == expected || !service_->Running();
-      },
-      seconds(15));
-  EXPECT_EQ(walk, expected) << ReadFile(ServiceLog());
-  // A SET travels through the master as well.
+  bool StartSubagent() {
+    WriteFile(state_dir_ + "/snmpsvc/snmpsvc.conf", "");
+    std::vector<std::string> env = env_;
+    env.push_back("LORVETH_STATE_DIR=" + state_dir_);
+    service_ = ChildProcess::Start({kService, "-f", "--agent", kAgent, "--agentx", Socket()}, env,
+                                   ServiceLog());
+    return service_ != nullptr;
+  }
+
+  // Polls a walk through the master until it shows the table (bounded).
+  std::string WalkWhenRegistered() {
+    const std::string expected = ExpectedRegionWalk(3);
+    std::string walk;
+    WaitFor(
+        [&] {
+          walk = Query("snmpwalk", "2c", "public", {kRoot});
+          return walk == expected || !service_->Running();
+        },
+        seconds(20));
+    return walk;
+  }
+
+  std::string Socket() const { return dir_.path() + "/agentx.sock"; }
+  std::string MasterConf() const { return dir_.path() + "/snmpd.conf"; }
+
+  int master_port_ = 0;
+  std::unique_ptr<ChildProcess> master_;
+};
+
+TEST_F(SnmpsvcAgentxTest, WalkAndSetThroughSystemSnmpdMasterReachTheAgent) {
+  ASSERT_TRUE(StartMaster());
+  ASSERT_TRUE(StartSubagent());
+  EXPECT_EQ(WalkWhenRegistered(), ExpectedRegionWalk(3)) << ReadFile(ServiceLog());
   const std::string set = Query("snmpset", "2c", "private", {kColumns + "2.2", "s", "via agentx"});
   EXPECT_EQ(set, "." + kColumns + "2.2 = STRING: \"via agentx\"\n");
+}
+
+TEST_F(SnmpsvcAgentxTest, SubagentReconnectsAfterTheMasterRestarts) {
+  ASSERT_TRUE(StartMaster());
+  ASSERT_TRUE(StartSubagent());
+  ASSERT_EQ(WalkWhenRegistered(), ExpectedRegionWalk(3)) << ReadFile(ServiceLog());
+  master_->Signal(SIGTERM);
+  ASSERT_TRUE(master_->WaitExit(seconds(10)).has_value());
+  ASSERT_TRUE(StartMaster());
+  EXPECT_EQ(WalkWhenRegistered(), ExpectedRegionWalk(3)) << ReadFile(ServiceLog());
+  EXPECT_TRUE(service_->Running());
 }
 
 }  // namespace
