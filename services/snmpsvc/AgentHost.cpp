@@ -39,8 +39,8 @@ struct ExtensionAgent::EntryPoints {
   PFNSNMPEXTENSIONCLOSE close = nullptr;
 };
 
-ExtensionAgent::ExtensionAgent(std::string path, void* library, std::unique_ptr<EntryPoints> entry)
-    : path_(std::move(path)), library_(library), entry_(std::move(entry)) {}
+ExtensionAgent::ExtensionAgent(std::string path, std::unique_ptr<EntryPoints> entry)
+    : path_(std::move(path)), entry_(std::move(entry)) {}
 
 std::unique_ptr<ExtensionAgent> ExtensionAgent::Load(const std::string& path, std::string* error) {
   void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -60,14 +60,12 @@ std::unique_ptr<ExtensionAgent> ExtensionAgent::Load(const std::string& path, st
     dlclose(library);
     return nullptr;
   }
-  return std::unique_ptr<ExtensionAgent>(new ExtensionAgent(path, library, std::move(entry)));
+  // The library stays mapped for the life of the process: an agent may leave
+  // threads or atexit handlers behind, and the service ends soon after Close.
+  return std::unique_ptr<ExtensionAgent>(new ExtensionAgent(path, std::move(entry)));
 }
 
-ExtensionAgent::~ExtensionAgent() {
-  Close();
-  // The library stays mapped: an agent may leave threads or atexit handlers
-  // behind, and the process ends soon after anyway.
-}
+ExtensionAgent::~ExtensionAgent() { Close(); }
 
 bool ExtensionAgent::Init(std::uint32_t uptime_reference, std::string* error) {
   HANDLE trap_event = nullptr;

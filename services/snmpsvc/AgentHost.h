@@ -55,10 +55,9 @@ class ExtensionAgent {
 
  private:
   struct EntryPoints;
-  ExtensionAgent(std::string path, void* library, std::unique_ptr<EntryPoints> entry);
+  ExtensionAgent(std::string path, std::unique_ptr<EntryPoints> entry);
 
   std::string path_;
-  void* library_ = nullptr;
   std::unique_ptr<EntryPoints> entry_;
   void* trap_event_ = nullptr;
   std::vector<Oid> regions_;
