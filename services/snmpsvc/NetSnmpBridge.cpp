@@ -6,6 +6,7 @@
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
 #include <net-snmp/agent/net-snmp-agent-includes.h>
+#include <net-snmp/agent/agent_callbacks.h>
 // clang-format on
 
 #include <fcntl.h>
@@ -22,8 +23,13 @@
 
 #include "services/snmpsvc/NetSnmpConvert.h"
 
-// MIB modules of libnetsnmpmibs without installed headers.
+// MIB modules of libnetsnmpmibs and AgentX subagent calls of libnetsnmpagent
+// without installed headers.
 extern "C" {
+extern netsnmp_session* main_session;
+int agentx_register(netsnmp_session* session, oid start[], size_t startlen, int priority,
+                    int range_subid, oid range_ubound, int timeout, u_char flags,
+                    const char* context);
 void init_system_mib(void);
 void init_sysORTable(void);
 void init_vacm_vars(void);
@@ -53,7 +59,7 @@ struct Region {
   ExtensionAgent* agent = nullptr;
   Oid root;
   std::string name;
-  netsnmp_handler_registration* registration = nullptr;
+  bool refused = false;  // refused by the AgentX master, to be registered again
 };
 
 int g_stop_pipe[2] = {-1, -1};
@@ -371,45 +377,22 @@ bool RegisterRegion(Region* region) {
              OidToString(region->root).c_str(), region->agent->path().c_str(), rc);
     return false;
   }
-  region->registration = registration;
   return true;
 }
 
-// An AgentX subagent re-registers its regions when it reconnects.  If the
-// master still holds the previous session's registrations it refuses them as
-// duplicates; the library only logs that (synchronously, while registering),
-// so the log line is watched and the regions are registered again, with a
-// growing delay, until the master has dropped the old session.
+// An AgentX subagent registers its regions again whenever it (re)connects.
+// If the master still holds the registrations of a previous session (or of
+// another subagent) it refuses them as duplicates, and the library only logs
+// that.  The registration callback tells which region is being registered and
+// the log line that it was refused; such regions are registered again, with a
+// growing delay, until the master takes them.  (Unregistering first is no
+// way out: the master would drop another session's registration.)
 std::vector<std::unique_ptr<Region>>* g_regions = nullptr;
+Region* g_registering = nullptr;
 bool g_retry_pending = false;
-bool g_registration_refused = false;
-bool g_in_retry = false;
 unsigned int g_retry_delay = kRegistrationRetrySeconds;
 
-void ScheduleRetry();
-
-void RetryRegistrations(unsigned int, void*) {
-  g_retry_pending = false;
-  if (g_regions == nullptr) return;
-  snmp_log(LOG_WARNING, "snmpsvc: the AgentX master refused a registration; registering again\n");
-  g_registration_refused = false;
-  g_in_retry = true;
-  for (auto& region : *g_regions) {
-    if (region->registration != nullptr) {
-      const std::vector<oid> root = ToNetSnmpOid(region->root);
-      unregister_mib(const_cast<oid*>(root.data()), root.size());
-      region->registration = nullptr;
-    }
-    RegisterRegion(region.get());
-  }
-  g_in_retry = false;
-  if (g_registration_refused) {
-    ScheduleRetry();
-  } else {
-    snmp_log(LOG_INFO, "snmpsvc: regions registered with the AgentX master again\n");
-    g_retry_delay = kRegistrationRetrySeconds;
-  }
-}
+void RetryRegistrations(unsigned int, void*);
 
 // Runs inside the logging callback too: it must not log itself.
 void ScheduleRetry() {
@@ -419,13 +402,49 @@ void ScheduleRetry() {
   g_retry_delay = std::min(g_retry_delay * 2, kMaxRegistrationRetrySeconds);
 }
 
+void RetryRegistrations(unsigned int, void*) {
+  g_retry_pending = false;
+  g_registering = nullptr;
+  // Without a session the next reconnect registers every region anyway.
+  if (g_regions == nullptr || main_session == nullptr) return;
+  bool refused = false;
+  for (auto& region : *g_regions) {
+    if (!region->refused) continue;
+    std::vector<oid> root = ToNetSnmpOid(region->root);
+    if (agentx_register(main_session, root.data(), root.size(), DEFAULT_MIB_PRIORITY, 0, 0, 0, 0,
+                        "") != 0) {
+      region->refused = false;
+      snmp_log(LOG_INFO, "snmpsvc: region %s registered with the AgentX master\n",
+               OidToString(region->root).c_str());
+    } else {
+      refused = true;
+    }
+  }
+  if (refused) {
+    ScheduleRetry();
+  } else {
+    g_retry_delay = kRegistrationRetrySeconds;
+  }
+}
+
+int OnRegisterOid(int, int, void* server_arg, void*) {
+  const auto* parameters = static_cast<const register_parameters*>(server_arg);
+  g_registering = nullptr;
+  if (g_regions == nullptr || parameters == nullptr) return 0;
+  const auto name = FromNetSnmpOid(parameters->name, parameters->namelen);
+  for (auto& region : *g_regions) {
+    if (name && *name == region->root) g_registering = region.get();
+  }
+  return 0;
+}
+
 int WatchLog(int, int, void* server_arg, void*) {
   const auto* message = static_cast<const snmp_log_message*>(server_arg);
-  if (message != nullptr && message->msg != nullptr &&
+  if (message != nullptr && message->msg != nullptr && g_registering != nullptr &&
       std::strstr(message->msg, "registering pdu failed") != nullptr) {
-    g_registration_refused = true;
-    // Within a retry the retry itself decides what follows.
-    if (!g_in_retry) ScheduleRetry();
+    g_registering->refused = true;
+    g_registering = nullptr;
+    ScheduleRetry();
   }
   return 0;
 }
@@ -505,6 +524,9 @@ int RunService(const ServiceOptions& options, const std::vector<ExtensionAgent*>
   if (subagent) {
     netsnmp_ds_set_int(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_AGENTX_PING_INTERVAL,
                        kAgentxPingSeconds);
+    // Registered before the AgentX module's own callback, so it runs first.
+    snmp_register_callback(SNMP_CALLBACK_APPLICATION, SNMPD_CALLBACK_REGISTER_OID, OnRegisterOid,
+                           nullptr);
     snmp_register_callback(SNMP_CALLBACK_LIBRARY, SNMP_CALLBACK_LOGGING, WatchLog, nullptr);
     snmp_enable_calllog();
   } else {

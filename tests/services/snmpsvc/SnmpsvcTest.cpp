@@ -444,12 +444,17 @@ class SnmpsvcAgentxTest : public SnmpsvcTest {
   }
 
   bool StartSubagent() {
-    WriteFile(state_dir_ + "/snmpsvc/snmpsvc.conf", "");
-    std::vector<std::string> env = env_;
-    env.push_back("LORVETH_STATE_DIR=" + state_dir_);
-    service_ = ChildProcess::Start({kService, "-f", "--agent", kAgent, "--agentx", Socket()}, env,
-                                   ServiceLog());
+    service_ = StartSubagentProcess(state_dir_, ServiceLog());
     return service_ != nullptr;
+  }
+
+  std::unique_ptr<ChildProcess> StartSubagentProcess(const std::string& state,
+                                                     const std::string& log) {
+    std::filesystem::create_directories(state + "/snmpsvc");
+    WriteFile(state + "/snmpsvc/snmpsvc.conf", "");
+    std::vector<std::string> env = env_;
+    env.push_back("LORVETH_STATE_DIR=" + state);
+    return ChildProcess::Start({kService, "-f", "--agent", kAgent, "--agentx", Socket()}, env, log);
   }
 
   // Polls a walk through the master until it shows the table (bounded).
@@ -489,6 +494,28 @@ TEST_F(SnmpsvcAgentxTest, SubagentReconnectsAfterTheMasterRestarts) {
   ASSERT_TRUE(StartMaster());
   EXPECT_EQ(WalkWhenRegistered(), ExpectedRegionWalk(3)) << ReadFile(ServiceLog());
   EXPECT_TRUE(service_->Running());
+}
+
+TEST_F(SnmpsvcAgentxTest, RefusedDuplicateRegistrationIsRetriedUntilTheMasterTakesIt) {
+  ASSERT_TRUE(StartMaster());
+  ASSERT_TRUE(StartSubagent());
+  ASSERT_EQ(WalkWhenRegistered(), ExpectedRegionWalk(3)) << ReadFile(ServiceLog());
+  // A second service with the same regions is refused by the master...
+  const std::string second_log = dir_.path() + "/second.log";
+  auto second = StartSubagentProcess(dir_.path() + "/second-state", second_log);
+  ASSERT_NE(second, nullptr);
+  ASSERT_TRUE(WaitFor(
+      [&] { return ReadFile(second_log).find("registering pdu failed") != std::string::npos; },
+      seconds(10)))
+      << ReadFile(second_log);
+  // ...until the first one leaves; then its retry registers them.
+  service_->Signal(SIGTERM);
+  ASSERT_TRUE(service_->WaitExit(seconds(10)).has_value());
+  service_ = std::move(second);
+  EXPECT_EQ(WalkWhenRegistered(), ExpectedRegionWalk(3)) << ReadFile(second_log);
+  EXPECT_NE(ReadFile(second_log).find("region 1.3.6.1.4.1.55555.1 registered with the AgentX master"),
+            std::string::npos)
+      << ReadFile(second_log);
 }
 
 }  // namespace
