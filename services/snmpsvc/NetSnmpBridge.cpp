@@ -66,8 +66,10 @@ int g_stop_pipe[2] = {-1, -1};
 bool g_stop = false;
 
 extern "C" void OnStopSignal(int) {
+  const int saved_errno = errno;
   const char byte = 1;
   (void)!write(g_stop_pipe[1], &byte, 1);
+  errno = saved_errno;
 }
 
 void OnStopReadable(int fd, void*) {
@@ -387,28 +389,31 @@ bool RegisterRegion(Region* region) {
 // the log line that it was refused; such regions are registered again, with a
 // growing delay, until the master takes them.  (Unregistering first is no
 // way out: the master would drop another session's registration.)
-std::vector<std::unique_ptr<Region>>* g_regions = nullptr;
-Region* g_registering = nullptr;
-bool g_retry_pending = false;
-unsigned int g_retry_delay = kRegistrationRetrySeconds;
+struct AgentxRegistrations {
+  std::vector<std::unique_ptr<Region>>* regions = nullptr;
+  Region* registering = nullptr;  // the region the library is registering now
+  bool retry_pending = false;
+  unsigned int retry_delay = kRegistrationRetrySeconds;
+};
 
-void RetryRegistrations(unsigned int, void*);
+void RetryRegistrations(unsigned int, void* client_arg);
 
 // Runs inside the logging callback too: it must not log itself.
-void ScheduleRetry() {
-  if (g_retry_pending) return;
-  g_retry_pending = true;
-  snmp_alarm_register(g_retry_delay, 0, RetryRegistrations, nullptr);
-  g_retry_delay = std::min(g_retry_delay * 2, kMaxRegistrationRetrySeconds);
+void ScheduleRetry(AgentxRegistrations* state) {
+  if (state->retry_pending) return;
+  state->retry_pending = true;
+  snmp_alarm_register(state->retry_delay, 0, RetryRegistrations, state);
+  state->retry_delay = std::min(state->retry_delay * 2, kMaxRegistrationRetrySeconds);
 }
 
-void RetryRegistrations(unsigned int, void*) {
-  g_retry_pending = false;
-  g_registering = nullptr;
+void RetryRegistrations(unsigned int, void* client_arg) {
+  auto* state = static_cast<AgentxRegistrations*>(client_arg);
+  state->retry_pending = false;
+  state->registering = nullptr;
   // Without a session the next reconnect registers every region anyway.
-  if (g_regions == nullptr || main_session == nullptr) return;
+  if (main_session == nullptr) return;
   bool refused = false;
-  for (auto& region : *g_regions) {
+  for (auto& region : *state->regions) {
     if (!region->refused) continue;
     std::vector<oid> root = ToNetSnmpOid(region->root);
     if (agentx_register(main_session, root.data(), root.size(), DEFAULT_MIB_PRIORITY, 0, 0, 0, 0,
@@ -421,30 +426,32 @@ void RetryRegistrations(unsigned int, void*) {
     }
   }
   if (refused) {
-    ScheduleRetry();
+    ScheduleRetry(state);
   } else {
-    g_retry_delay = kRegistrationRetrySeconds;
+    state->retry_delay = kRegistrationRetrySeconds;
   }
 }
 
-int OnRegisterOid(int, int, void* server_arg, void*) {
+int OnRegisterOid(int, int, void* server_arg, void* client_arg) {
+  auto* state = static_cast<AgentxRegistrations*>(client_arg);
   const auto* parameters = static_cast<const register_parameters*>(server_arg);
-  g_registering = nullptr;
-  if (g_regions == nullptr || parameters == nullptr) return 0;
+  state->registering = nullptr;
+  if (parameters == nullptr) return 0;
   const auto name = FromNetSnmpOid(parameters->name, parameters->namelen);
-  for (auto& region : *g_regions) {
-    if (name && *name == region->root) g_registering = region.get();
+  for (auto& region : *state->regions) {
+    if (name && *name == region->root) state->registering = region.get();
   }
   return 0;
 }
 
-int WatchLog(int, int, void* server_arg, void*) {
+int WatchLog(int, int, void* server_arg, void* client_arg) {
+  auto* state = static_cast<AgentxRegistrations*>(client_arg);
   const auto* message = static_cast<const snmp_log_message*>(server_arg);
-  if (message != nullptr && message->msg != nullptr && g_registering != nullptr &&
+  if (message != nullptr && message->msg != nullptr && state->registering != nullptr &&
       std::strstr(message->msg, "registering pdu failed") != nullptr) {
-    g_registering->refused = true;
-    g_registering = nullptr;
-    ScheduleRetry();
+    state->registering->refused = true;
+    state->registering = nullptr;
+    ScheduleRetry(state);
   }
   return 0;
 }
@@ -517,6 +524,9 @@ int RunService(const ServiceOptions& options, const std::vector<ExtensionAgent*>
   signal(SIGPIPE, SIG_IGN);
   signal(SIGHUP, SIG_IGN);
 
+  std::vector<std::unique_ptr<Region>> regions;
+  AgentxRegistrations registrations;
+  registrations.regions = &regions;
   if (init_agent(kAppName) != 0) {
     snmp_log(LOG_ERR, "snmpsvc: Net-SNMP agent initialization failed\n");
     return 1;
@@ -526,8 +536,9 @@ int RunService(const ServiceOptions& options, const std::vector<ExtensionAgent*>
                        kAgentxPingSeconds);
     // Registered before the AgentX module's own callback, so it runs first.
     snmp_register_callback(SNMP_CALLBACK_APPLICATION, SNMPD_CALLBACK_REGISTER_OID, OnRegisterOid,
-                           nullptr);
-    snmp_register_callback(SNMP_CALLBACK_LIBRARY, SNMP_CALLBACK_LOGGING, WatchLog, nullptr);
+                           &registrations);
+    snmp_register_callback(SNMP_CALLBACK_LIBRARY, SNMP_CALLBACK_LOGGING, WatchLog,
+                           &registrations);
     snmp_enable_calllog();
   } else {
     // The master agent answers the system group and parses the access
@@ -537,7 +548,6 @@ int RunService(const ServiceOptions& options, const std::vector<ExtensionAgent*>
     init_vacm_vars();
   }
 
-  std::vector<std::unique_ptr<Region>> regions;
   std::vector<ExtensionAgent*> running;
   for (ExtensionAgent* agent : agents) {
     std::string error;
@@ -562,7 +572,6 @@ int RunService(const ServiceOptions& options, const std::vector<ExtensionAgent*>
                agent->path().c_str());
     }
   }
-  g_regions = &regions;
 
   init_snmp(kAppName);
   if (!subagent && init_master_agent() != 0) {
@@ -585,7 +594,6 @@ int RunService(const ServiceOptions& options, const std::vector<ExtensionAgent*>
     if (fd >= 0) unregister_readfd(fd);
     agent->Close();
   }
-  g_regions = nullptr;
   snmp_shutdown(kAppName);
   close(g_stop_pipe[0]);
   close(g_stop_pipe[1]);
