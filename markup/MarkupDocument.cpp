@@ -116,6 +116,29 @@ MarkupDocument::MarkupDocument(std::string_view text) {
   flags_ = 0;
 }
 
+MarkupDocument::MarkupDocument(MarkupDocument&& other) noexcept { *this = std::move(other); }
+
+MarkupDocument& MarkupDocument::operator=(MarkupDocument&& other) noexcept {
+  if (this == &other) return *this;
+  text_ = std::move(other.text_);
+  result_text_ = std::move(other.result_text_);
+  parent_ = other.parent_;
+  current_ = other.current_;
+  child_ = other.child_;
+  node_kind_ = other.node_kind_;
+  node_offset_ = other.node_offset_;
+  node_length_ = other.node_length_;
+  next_unused_ = other.next_unused_;
+  free_head_ = other.free_head_;
+  capacity_ = other.capacity_;
+  saved_ = std::move(other.saved_);
+  flags_ = other.flags_;
+  segments_ = std::move(other.segments_);
+  long_tags_ = std::move(other.long_tags_);
+  other.LoadText({});  // the source stays a usable, empty document
+  return *this;
+}
+
 bool MarkupDocument::CheckWellFormed() const {
   if (segments_.empty()) return false;
   const ElementRecord& doc = Rec(0);
@@ -155,17 +178,7 @@ void MarkupDocument::GrowTable() {
 
 void MarkupDocument::FreeSubtree(uint32_t root) {
   std::vector<uint32_t> doomed;
-  uint32_t i = root;
-  for (;;) {
-    doomed.push_back(i);
-    if (Rec(i).first_child != 0) {
-      i = Rec(i).first_child;
-      continue;
-    }
-    while (i != root && Rec(i).next_sibling == 0) i = Rec(i).parent;
-    if (i == root) break;
-    i = Rec(i).next_sibling;
-  }
+  ForEachInSubtree(root, [&doomed](uint32_t i) { doomed.push_back(i); });
   for (const uint32_t d : doomed) {
     if (!long_tags_.empty()) long_tags_.erase(d);
     ElementRecord& r = Rec(d);
@@ -261,17 +274,13 @@ void MarkupDocument::Unlink(uint32_t node) {
 // Offsets
 
 void MarkupDocument::ShiftSubtree(uint32_t root, int64_t delta) {
-  uint32_t i = root;
-  for (;;) {
-    Rec(i).start = static_cast<uint32_t>(Rec(i).start + delta);
-    if (Rec(i).first_child != 0) {
-      i = Rec(i).first_child;
-      continue;
-    }
-    while (i != root && Rec(i).next_sibling == 0) i = Rec(i).parent;
-    if (i == root) break;
-    i = Rec(i).next_sibling;
+  if (Rec(root).first_child == 0) {  // most records behind an edit are leaves
+    Rec(root).start = static_cast<uint32_t>(Rec(root).start + delta);
+    return;
   }
+  ForEachInSubtree(root, [this, delta](uint32_t i) {
+    Rec(i).start = static_cast<uint32_t>(Rec(i).start + delta);
+  });
 }
 
 // After a change of `delta` characters inside `node`: shifts everything behind

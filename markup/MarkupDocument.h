@@ -41,8 +41,9 @@ class MarkupDocument {
   explicit MarkupDocument(std::string_view text);
   MarkupDocument(const MarkupDocument&) = default;
   MarkupDocument& operator=(const MarkupDocument&) = default;
-  MarkupDocument(MarkupDocument&&) noexcept = default;
-  MarkupDocument& operator=(MarkupDocument&&) noexcept = default;
+  // Moving leaves the source an empty document.
+  MarkupDocument(MarkupDocument&& other) noexcept;
+  MarkupDocument& operator=(MarkupDocument&& other) noexcept;
   ~MarkupDocument() = default;
 
   // Replaces the text and parses it; returns CheckWellFormed().  A text too
@@ -157,6 +158,22 @@ class MarkupDocument {
   }
   void GrowTable();
   void FreeSubtree(uint32_t i);
+  // Calls visit(index) for root and its descendants in document order,
+  // without recursion: nesting depth is bounded only by memory.
+  template <typename Visit>
+  void ForEachInSubtree(uint32_t root, Visit&& visit) const {
+    uint32_t i = root;
+    for (;;) {
+      visit(i);
+      if (Rec(i).first_child != 0) {
+        i = Rec(i).first_child;
+        continue;
+      }
+      while (i != root && Rec(i).next_sibling == 0) i = Rec(i).parent;
+      if (i == root) break;
+      i = Rec(i).next_sibling;
+    }
+  }
   uint32_t StartTagLength(uint32_t i) const {
     const uint32_t field = Rec(i).StartTagField();
     return field != ElementRecord::kStartTagMax ? field : LongTag(i).first;

@@ -163,18 +163,11 @@ MarkupDocument::BuildResult MarkupDocument::Build(std::string_view text, uint32_
 }
 
 void MarkupDocument::FixLevels(uint32_t base, uint32_t base_level) {
-  // Iterative pre-order walk: nesting depth is bounded only by memory.
-  uint32_t i = Rec(base).first_child;
-  while (i != 0) {
-    const uint32_t parent = Rec(i).parent;
-    Rec(i).SetLevel(parent == base ? base_level : Rec(parent).Level() + 1);
-    if (Rec(i).first_child != 0) {
-      i = Rec(i).first_child;
-      continue;
-    }
-    while (i != 0 && i != base && Rec(i).next_sibling == 0) i = Rec(i).parent;
-    if (i == 0 || i == base) break;
-    i = Rec(i).next_sibling;
+  for (uint32_t top = Rec(base).first_child; top != 0; top = Rec(top).next_sibling) {
+    ForEachInSubtree(top, [this, base, base_level](uint32_t i) {
+      const uint32_t parent = Rec(i).parent;
+      Rec(i).SetLevel(parent == base ? base_level : Rec(parent).Level() + 1);
+    });
   }
 }
 
