@@ -274,22 +274,30 @@ void MarkupDocument::Unlink(uint32_t node) {
 // Offsets
 
 void MarkupDocument::ShiftSubtree(uint32_t root, int64_t delta) {
-  if (Rec(root).first_child == 0) {  // most records behind an edit are leaves
-    Rec(root).start = static_cast<uint32_t>(Rec(root).start + delta);
-    return;
-  }
   ForEachInSubtree(root, [this, delta](uint32_t i) {
     Rec(i).start = static_cast<uint32_t>(Rec(i).start + delta);
   });
+}
+
+// Shifts s, its following siblings and all their descendants.
+void MarkupDocument::ShiftSiblings(uint32_t s, int64_t delta) {
+  const auto step = static_cast<uint32_t>(delta);  // modulo 2^32, so negative works
+  while (s != 0) {
+    ElementRecord& r = Rec(s);
+    if (r.first_child == 0) {
+      r.start += step;
+    } else {
+      ShiftSubtree(s, delta);
+    }
+    s = r.next_sibling;
+  }
 }
 
 // After a change of `delta` characters inside `node`: shifts everything behind
 // node and grows its ancestors.
 void MarkupDocument::ShiftFollowing(uint32_t node, int64_t delta) {
   for (;;) {
-    for (uint32_t s = Rec(node).next_sibling; s != 0; s = Rec(s).next_sibling) {
-      ShiftSubtree(s, delta);
-    }
+    ShiftSiblings(Rec(node).next_sibling, delta);
     const uint32_t parent = Rec(node).parent;
     Rec(parent).length = static_cast<uint32_t>(Rec(parent).length + delta);
     if (parent == 0) break;
@@ -300,7 +308,7 @@ void MarkupDocument::ShiftFollowing(uint32_t node, int64_t delta) {
 // After a change of `delta` characters inside `container`, in front of its
 // child `first_shifted` (0: behind all its children).
 void MarkupDocument::ShiftBehind(uint32_t container, uint32_t first_shifted, int64_t delta) {
-  for (uint32_t s = first_shifted; s != 0; s = Rec(s).next_sibling) ShiftSubtree(s, delta);
+  ShiftSiblings(first_shifted, delta);
   Rec(container).length = static_cast<uint32_t>(Rec(container).length + delta);
   if (container != 0) ShiftFollowing(container, delta);
 }
@@ -564,6 +572,7 @@ bool MarkupDocument::SetAttributeOf(uint32_t i, std::string_view name, std::stri
     count = a.raw_end - a.raw_begin;
     insert = quoted;
   } else if (found) {
+    // A name written without a value ("<a x/>") gets its value after the name.
     pos = a.raw_begin;
     insert = '=' + quoted;
   } else {

@@ -201,6 +201,7 @@ class MarkupDocument {
 
   // Offsets.
   void ShiftSubtree(uint32_t root, int64_t delta);
+  void ShiftSiblings(uint32_t first, int64_t delta);
   void ShiftFollowing(uint32_t node, int64_t delta);
   void ShiftBehind(uint32_t container, uint32_t first_shifted, int64_t delta);
   bool ReplaceText(size_t pos, size_t count, std::string_view with);
