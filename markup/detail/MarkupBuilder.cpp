@@ -15,6 +15,15 @@ using markup::detail::MarkupScanner;
 using markup::detail::MarkupToken;
 using markup::detail::TokenKind;
 
+// Tag names are short; a plain loop beats a call to memcmp.
+inline bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+
 struct OpenTag {
   uint32_t record;
   std::string_view name;
@@ -107,7 +116,7 @@ MarkupDocument::BuildResult MarkupDocument::Build(std::string_view text, uint32_
       }
       case TokenKind::kEndTag: {
         size_t match = open.size();
-        if (!open.empty() && open.back().name == token.text) {
+        if (!open.empty() && SameName(open.back().name, token.text)) {
           match = open.size() - 1;
         } else if (!open.empty()) {
           if (!indexed) {

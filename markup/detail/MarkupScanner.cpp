@@ -117,7 +117,7 @@ MarkupToken MarkupScanner::ScanTag() {
     size_t p = start + 1;
     while (p < n && !EndsName(s[p])) ++p;
     const size_t name_end = p;
-    const size_t gt = FindQuotedAware(p);
+    const size_t gt = p < n && s[p] == '>' ? p : FindQuotedAware(p);
     if (gt == std::string_view::npos) return Unterminated(start, "Element tag");
     // "<a b=1/>": the '/' belongs to the unquoted value, so the element stays open.
     if (s[gt - 1] == '/' && gt - 1 > start + 1) {
@@ -132,7 +132,7 @@ MarkupToken MarkupScanner::ScanTag() {
   } else if (c == '/') {
     size_t p = start + 2;
     while (p < n && !EndsName(s[p])) ++p;
-    const size_t gt = Find(text_, '>', p);
+    const size_t gt = p < n && s[p] == '>' ? p : Find(text_, '>', p);
     if (gt == std::string_view::npos) return Unterminated(start, "Element end tag");
     token.kind = TokenKind::kEndTag;
     token.text = text_.substr(start + 2, p - start - 2);
