@@ -21,10 +21,10 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "markup/detail/ElementRecord.h"
@@ -64,14 +64,19 @@ class MarkupDocument {
   // in the first `length` characters of `text` (all of it if length < 0).
   static std::string UnescapeText(std::string_view text, int64_t length = -1);
 
-  // Navigation.  Each returns true on success; on failure the position stays.
-  void ResetPosition();
-  bool NextElement();
+  // Navigation.  Each returns true on success; on failure the position stays
+  // (except that NextChildElement first moves to the root element when there
+  // is no current element).  Names match exactly, case-sensitively; the
+  // overloads without a name take any element.
+  void ResetPosition();  // back to the document level, before the root element
+  bool NextElement();    // next sibling of the current element, or first child of the parent
   bool NextElement(std::string_view name);
-  bool NextChildElement();
+  bool NextChildElement();  // next child of the current element, behind the current child
   bool NextChildElement(std::string_view name);
-  bool EnterElement();
-  bool LeaveElement();
+  bool EnterElement();  // current element becomes the parent, current child the current element
+  bool LeaveElement();  // the reverse of EnterElement
+  // Saves the deepest level set (child, else element, else parent) under a
+  // name; restoring fails when nothing was saved or the element was removed.
   bool SavePosition(std::string_view name = {});
   bool RestorePosition(std::string_view name = {});
 
@@ -103,12 +108,20 @@ class MarkupDocument {
   }
   bool SetElementText(std::string_view value) { return SetTextOf(current_, value); }
   bool SetChildElementText(std::string_view value) { return SetTextOf(child_, value); }
+  // Adds <name/> (empty value) or <name>value</name> and a CR LF behind the
+  // current element (child), or last in its parent; the new element becomes
+  // the current element (child).
   bool AppendElement(std::string_view name, std::string_view value = {});
   bool AppendChildElement(std::string_view name, std::string_view value = {});
+  // Removes the element (child) with its descendants and the whitespace after
+  // it; its previous sibling, if any, becomes the current element (child).
   bool RemoveElement();
   bool RemoveChildElement();
-  // Both insert the text even when they return false; they return true only
-  // when `text` held exactly one element and parsed without error.
+  // Parse `text` and place its elements behind the current child (as children
+  // of the current element) or in front of the current element; the first new
+  // element becomes the current child or element.  Both insert the text even
+  // when they return false; they return true only when `text` held exactly
+  // one element and parsed without error.
   bool AppendChildMarkup(std::string_view text);
   bool InsertMarkup(std::string_view text);
 
