@@ -104,9 +104,22 @@ MarkupDocument::BuildResult MarkupDocument::Build(std::string_view text, uint32_
         fresh.start = token.start;
         fresh.length = token.length;
         fresh.SetLevel(base_level + static_cast<uint32_t>(open.size()));
+        fresh.parent = current;
+        // Appended as the current element's last child, written in one store.
+        ElementRecord& parent = Rec(current);
+        if (parent.first_child == 0) {
+          parent.first_child = i;
+          fresh.prev_sibling = i;
+          fresh.Set(ElementRecord::kFirstChild);
+        } else {
+          const uint32_t first = parent.first_child;
+          const uint32_t last = Rec(first).prev_sibling;
+          Rec(last).next_sibling = i;
+          Rec(first).prev_sibling = i;
+          fresh.prev_sibling = last;
+        }
         Rec(i) = fresh;
         SetTagLengths(i, token.length, 0);
-        LinkAfter(current, LastChild(current), i);
         if (!token.empty_element) {
           open.push_back({i, token.text});
           if (indexed) by_name[token.text].push_back(static_cast<uint32_t>(open.size() - 1));
