@@ -40,11 +40,21 @@ class KernelObject {
 
 // What a HANDLE points to.  The magic word lets calls refuse pointers that are
 // not handles of ours instead of crashing on them.
+//
+// A handle may cross into another copy of this library: an extension agent
+// links its own hidden copy, and the SNMP service waits on and polls the
+// agent's trap event.  The C++ types of one copy are foreign to the other, so
+// what a foreign copy needs is plain data: the event's descriptor, and a wait
+// function of the copy that created the handle.
 struct HandleBox {
   static constexpr uint32_t kMagic = 0x4C48444Eu;  // "LHDN"
   uint32_t magic = kMagic;
+  int descriptor = -1;
+  DWORD (*wait)(HandleBox* box, DWORD milliseconds) = nullptr;
   std::shared_ptr<KernelObject> object;
 };
+
+DWORD WaitOnBox(HandleBox* box, DWORD milliseconds) { return box->object->Wait(milliseconds); }
 
 template <typename T>
 T* Lookup(HANDLE handle) {
@@ -60,6 +70,7 @@ T* Lookup(HANDLE handle) {
 
 HANDLE MakeHandle(std::shared_ptr<KernelObject> object) {
   auto* box = new HandleBox;
+  box->wait = WaitOnBox;
   box->object = std::move(object);
   return box;
 }
@@ -301,7 +312,9 @@ HANDLE CreateEventA(LPVOID /*attributes*/, BOOL manual_reset, BOOL initial_state
   }
   auto event = std::make_shared<Event>(manual_reset != FALSE, fd);
   if (initial_state) event->Set();
-  return MakeHandle(std::move(event));
+  HANDLE handle = MakeHandle(std::move(event));
+  static_cast<HandleBox*>(handle)->descriptor = fd;
+  return handle;
 }
 
 BOOL SetEvent(HANDLE handle) {
@@ -319,8 +332,13 @@ BOOL ResetEvent(HANDLE handle) {
 }
 
 int GetEventDescriptor(HANDLE handle) {
-  Event* event = Lookup<Event>(handle);
-  return event == nullptr ? -1 : event->Descriptor();
+  auto* box = static_cast<HandleBox*>(handle);
+  if (box == nullptr || box->magic != HandleBox::kMagic) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return -1;
+  }
+  if (box->descriptor < 0) SetLastError(ERROR_INVALID_HANDLE);
+  return box->descriptor;
 }
 
 HANDLE CreateThread(LPVOID /*attributes*/, size_t stack_size, LPTHREAD_START_ROUTINE start,
@@ -423,7 +441,7 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     SetLastError(ERROR_INVALID_HANDLE);
     return WAIT_FAILED;
   }
-  return box->object->Wait(milliseconds);
+  return box->wait(box, milliseconds);
 }
 
 BOOL CloseHandle(HANDLE handle) {

@@ -8,7 +8,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev sqlite3
   libsnmp-dev snmp snmpd snmptrapd
-  libpugixml-dev libxml2-dev
+  libpugixml-dev libxml2-dev smitools
   procps iproute2
 )
 

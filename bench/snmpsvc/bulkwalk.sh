@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# snmpbulkwalk throughput of snmpsvc serving the test agent's table of 10,000
+# rows (11 columns) against Net-SNMP's own snmpd walking its own tree, both on
+# loopback in the same run.  Prints varbinds per second of each and the ratio.
+#
+#   bench/snmpsvc/bulkwalk.sh [build-dir] [rows] [repetitions]
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+build=${1:-build}
+rows=${2:-10000}
+reps=${3:-3}
+service=$build/services/snmpsvc/snmpsvc
+agent=$build/tests/services/snmpsvc/libsnmpsvc_test_agent.so
+[[ -x $service && -f $agent ]] || { echo "build first: $service, $agent" >&2; exit 1; }
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+free_port() {  # a random unprivileged UDP port that nothing listens on
+  local port
+  while :; do
+    port=$((20000 + RANDOM % 40000))
+    [[ -z $(ss -Hlun "sport = :$port") ]] && { echo "$port"; return; }
+  done
+}
+calc() { awk "BEGIN { print $1 }"; }
+export MIBS= MIBDIRS= SNMP_PERSISTENT_DIR=$work/tools SNMPCONFPATH=$work/tools
+mkdir -p "$work/tools" "$work/state/snmpsvc"
+
+wait_up() {  # port
+  for _ in $(seq 1 100); do
+    snmpget -v2c -c public -t 0.3 -r 0 "127.0.0.1:$1" 1.3.6.1.2.1.1.3.0 >/dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+  echo "agent on port $1 did not answer" >&2
+  exit 1
+}
+
+# Best of $reps: prints "varbinds seconds".
+measure() {  # port root
+  local best_rate=0 best="" n start end secs
+  for _ in $(seq 1 "$reps"); do
+    start=$(date +%s.%N)
+    n=$(snmpbulkwalk -v2c -c public -Cr50 -On -t 10 -r 0 "127.0.0.1:$1" "$2" | wc -l)
+    end=$(date +%s.%N)
+    secs=$(calc "$end - $start")
+    if [[ $(calc "($n / $secs > $best_rate) ? 1 : 0") == 1 ]]; then
+      best_rate=$(calc "$n / $secs")
+      best="$n $secs"
+    fi
+  done
+  echo "$best"
+}
+
+svc_port=$(free_port)
+printf 'rocommunity public 127.0.0.1\n' > "$work/state/snmpsvc/snmpsvc.conf"
+LORVETH_STATE_DIR=$work/state LORVETH_TEST_AGENT_ROWS=$rows \
+  "$service" -f --agent "$agent" --listen "udp:127.0.0.1:$svc_port" > "$work/snmpsvc.log" 2>&1 &
+pids+=($!)
+
+snmpd_port=$(free_port)
+printf 'agentaddress udp:127.0.0.1:%s\nrocommunity public 127.0.0.1\n' "$snmpd_port" > "$work/snmpd.conf"
+/usr/sbin/snmpd -f -Lo -C -c "$work/snmpd.conf" -I -smux > "$work/snmpd.log" 2>&1 &
+pids+=($!)
+
+wait_up "$svc_port"
+wait_up "$snmpd_port"
+
+read -r svc_n svc_s < <(measure "$svc_port" 1.3.6.1.4.1.55555.1)
+read -r snmpd_n snmpd_s < <(measure "$snmpd_port" .1)
+
+svc_rate=$(calc "$svc_n / $svc_s")
+snmpd_rate=$(calc "$snmpd_n / $snmpd_s")
+printf 'snmpbulkwalk -Cr50, best of %d, loopback\n' "$reps"
+printf '  snmpsvc + test agent (%d rows): %7d varbinds in %6.3f s = %9.0f varbinds/s\n' \
+  "$rows" "$svc_n" "$svc_s" "$svc_rate"
+printf '  snmpd, its own tree:             %7d varbinds in %6.3f s = %9.0f varbinds/s\n' \
+  "$snmpd_n" "$snmpd_s" "$snmpd_rate"
+printf '  ratio snmpsvc / snmpd: %.2f\n' "$(calc "$svc_rate / $snmpd_rate")"

@@ -1,0 +1,291 @@
+// Parsing: messages and their first-error rule, repairs of misnested and
+// unclosed elements, the scanner's token rules, and the record table.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "markup/MarkupDocument.h"
+#include "markup/detail/MarkupConsistency.h"
+#include "markup/detail/MarkupScanner.h"
+#include "MarkupTreeDump.h"
+
+namespace {
+
+using markup::detail::CheckConsistency;
+using markup::detail::MarkupScanner;
+using markup::detail::MarkupToken;
+using markup::detail::TokenKind;
+using markup_test::DumpTree;
+
+struct ParseCase {
+  const char* text;
+  bool well_formed;
+  const char* message;
+  const char* tree;
+};
+
+class MarkupParseMessageTest : public testing::TestWithParam<ParseCase> {};
+
+TEST_P(MarkupParseMessageTest, YieldsMessageWellFormednessAndRepairedTree) {
+  const ParseCase& c = GetParam();
+  MarkupDocument doc;
+  EXPECT_EQ(doc.LoadText(c.text), c.well_formed);
+  EXPECT_EQ(doc.CheckWellFormed(), c.well_formed);
+  EXPECT_EQ(doc.ResultText(), c.message);
+  EXPECT_EQ(CheckConsistency(doc), "");
+  EXPECT_EQ(DumpTree(doc), c.tree);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Messages, MarkupParseMessageTest,
+    testing::Values(
+        ParseCase{"", false, "Empty document", ""},
+        ParseCase{"   ", false, "No root element", ""},
+        ParseCase{"hello", false, "No root element", ""},
+        ParseCase{"abc<a/>xyz", true, "", "<a>{}"},
+        ParseCase{"<a/><b/>", false, "Root element has sibling", "<a>{}<b>{}"},
+        ParseCase{"<a><b></a>", false,
+                  "End tag 'a' at offset 7 does not match start tag 'b' at offset 3",
+                  "<a>{<b>{}}"},
+        ParseCase{"<a></b></a>", false, "No start tag for end tag 'b' at offset 3", "<a>{}"},
+        // Innermost first: the later message for a is not kept.
+        ParseCase{"<a><b>", false, "Element 'b' at offset 3 not ended", "<a>{}<b>{}"},
+        ParseCase{"<a b='x>y'/>", true, "", "<a b='x>y'>{}"},
+        ParseCase{"<a x=1/>", false, "Element 'a' at offset 0 not ended", "<a x='1/'>{}"},
+        ParseCase{"<a x=1/></a>", true, "", "<a x='1/'>{}"},
+        ParseCase{"<r><1a/></r>", false, "Incorrect tag name character at offset 3", "<r>{}"},
+        ParseCase{"<a/><!-x>", false, "Incorrect comment tag at offset 4", "<a>{}"},
+        ParseCase{"<1a/>", false, "No root element", ""},
+        ParseCase{"<a><!-- x", false, "Comment at offset 3 unterminated", "<a>{}"},
+        ParseCase{"<a/><![x]>", false, "Incorrect tag at offset 4", "<a>{}"},
+        ParseCase{"<a/><!x>", false, "Incorrect ! tag at offset 4", "<a>{}"},
+        ParseCase{"<a><![CDATA[x", false, "CDATA Section at offset 3 unterminated", "<a>{}"},
+        ParseCase{"<a><?pi x", false, "Processing instruction at offset 3 unterminated",
+                  "<a>{}"},
+        ParseCase{"<a><!DOCTYPE a [<!ENTITY x 'y'>", false, "Doctype at offset 3 unterminated",
+                  "<a>{}"},
+        ParseCase{"<a><b x='1", false, "Element tag at offset 3 unterminated", "<a>{}"},
+        ParseCase{"<a></a", false, "Element end tag at offset 3 unterminated", "<a>{}"},
+        ParseCase{"<a/><", false, "tag at offset 4 unterminated", "<a>{}"},
+        ParseCase{"<a/><!-", false, "tag at offset 4 unterminated", "<a>{}"},
+        ParseCase{"<a><>x</a>", false, "Incorrect tag name character at offset 3", "<a>x{}"},
+        // The first error survives a later one; the structural messages replace it.
+        ParseCase{"<a></b></c></a>", false, "No start tag for end tag 'b' at offset 3", "<a>{}"},
+        // An unclosed element's children become its siblings, so a broken
+        // document often has several top-level elements: its first error stays.
+        ParseCase{"<a></b></a><c/>", false, "No start tag for end tag 'b' at offset 3",
+                  "<a>{}<c>{}"},
+        // Prolog, comments, declarations and instructions anywhere are accepted.
+        ParseCase{"<?xml version=\"1.0\"?>\r\n<!DOCTYPE r [<!ELEMENT r ANY><!ATTLIST r a CDATA "
+                  "'>'>]>\r\n<!-- c --><r><?p?><!--x--></r><!-- after -->",
+                  true, "", "<r>{}"},
+        ParseCase{"<a><!--></a>", true, "", "<a>{}"},
+        ParseCase{"<a><?></a>", true, "", "<a>{}"}));
+
+TEST(MarkupParseTest, MisnestedChildrenMoveUpInOrderBehindTheUnendedElement) {
+  MarkupDocument doc("<r><a><b/><c><d/></c><e></r>");
+  EXPECT_EQ(doc.ResultText(),
+            "End tag 'r' at offset 25 does not match start tag 'e' at offset 21");
+  EXPECT_EQ(DumpTree(doc), "<r>{<a>{}<b>{}<c>{<d>{}}<e>{}}");
+  EXPECT_EQ(CheckConsistency(doc), "");
+  doc.NextElement();
+  doc.NextChildElement("a");
+  EXPECT_EQ(doc.ChildElementMarkup(), "<a>");
+}
+
+TEST(MarkupParseTest, EndTagMatchesAnOuterElementAfterStrayEndTags) {
+  MarkupDocument doc("<r><a><b></x></y></a></r>");
+  EXPECT_EQ(doc.ResultText(), "No start tag for end tag 'x' at offset 9");
+  EXPECT_EQ(DumpTree(doc), "<r>{<a>{<b>{}}}");
+  EXPECT_EQ(CheckConsistency(doc), "");
+}
+
+TEST(MarkupParseTest, ErrorInsideAnUnendedElementMarksItsParent) {
+  MarkupDocument doc("<r><a><1></r>");
+  EXPECT_FALSE(doc.CheckWellFormed());
+  EXPECT_EQ(DumpTree(doc), "<r>{<a>{}}");
+  EXPECT_EQ(CheckConsistency(doc), "");
+}
+
+TEST(MarkupParseTest, DeepNestingParsesWithoutRecursion) {
+  constexpr int kDepth = 200000;
+  std::string text;
+  for (int i = 0; i < kDepth; ++i) text += "<a>";
+  for (int i = 0; i < kDepth; ++i) text += "</a>";
+  MarkupDocument doc(text);
+  EXPECT_TRUE(doc.CheckWellFormed());
+  EXPECT_EQ(CheckConsistency(doc), "");
+  int depth = 0;
+  while (doc.NextElement()) {
+    ++depth;
+    doc.EnterElement();
+  }
+  EXPECT_EQ(depth, kDepth);
+}
+
+TEST(MarkupParseTest, DeepUnclosedNestingIsFlattenedInLinearTime) {
+  // Each unclosed element hands its children to its parent; done one by one
+  // this would move the same records again and again.
+  constexpr int kDepth = 200000;
+  std::string text = "<r>";
+  for (int i = 0; i < kDepth; ++i) text += "<a>";
+  text += "</r>";
+  MarkupDocument doc(text);
+  EXPECT_EQ(doc.ResultText(), "End tag 'r' at offset " + std::to_string(3 + 3 * kDepth + 1) +
+                                  " does not match start tag 'a' at offset " +
+                                  std::to_string(3 * kDepth));
+  EXPECT_EQ(CheckConsistency(doc), "");
+  doc.NextElement();
+  int children = 0;
+  while (doc.NextChildElement("a")) ++children;
+  EXPECT_EQ(children, kDepth);
+}
+
+TEST(MarkupParseTest, ManyStrayEndTagsUnderDeepNestingStayLinear) {
+  std::string text;
+  for (int i = 0; i < 50000; ++i) text += "<a>";
+  for (int i = 0; i < 50000; ++i) text += "</b>";
+  for (int i = 0; i < 50000; ++i) text += "</a>";
+  MarkupDocument doc(text);
+  EXPECT_EQ(doc.ResultText(), "No start tag for end tag 'b' at offset 150000");
+  EXPECT_EQ(CheckConsistency(doc), "");
+}
+
+TEST(MarkupParseTest, RecordTableGrowsPastItsInitialSize) {
+  // Sized for length / 64 + 8 records; short elements need far more.
+  std::string text = "<r>";
+  for (int i = 0; i < 70000; ++i) text += "<e/>";
+  text += "</r>";
+  MarkupDocument doc(text);
+  EXPECT_TRUE(doc.CheckWellFormed());
+  EXPECT_EQ(CheckConsistency(doc), "");
+  doc.NextElement();
+  int count = 0;
+  while (doc.NextChildElement("e")) ++count;
+  EXPECT_EQ(count, 70000);
+}
+
+TEST(MarkupParseTest, LongTagsBeyondThePackedFieldWidthsKeepTheirLengths) {
+  const std::string name(2000, 'n');                   // end tag > 1023 characters
+  const std::string value(5 * 1024 * 1024, 'v');       // start tag > 4 MiB
+  const std::string text = "<r><" + name + " a='" + value + "'>x</" + name + "></r>";
+  MarkupDocument doc(text);
+  ASSERT_TRUE(doc.CheckWellFormed()) << doc.ResultText();
+  EXPECT_EQ(CheckConsistency(doc), "");
+  doc.NextElement();
+  doc.NextChildElement();
+  EXPECT_EQ(doc.ChildTagName(), name);
+  EXPECT_EQ(doc.ChildElementText(), "x");
+  EXPECT_EQ(doc.ChildElementAttribute("a").size(), value.size());
+  EXPECT_TRUE(doc.SetChildElementText("yz"));
+  EXPECT_TRUE(doc.SetChildAttribute("b", "1"));
+  EXPECT_EQ(CheckConsistency(doc), "");
+  MarkupDocument reparsed(doc.DocumentText());
+  EXPECT_EQ(DumpTree(reparsed), DumpTree(doc));
+}
+
+TEST(MarkupParseTest, NulBytesAreOrdinaryCharacters) {
+  const std::string text("<a x='\0'>\0</a>", 14);
+  MarkupDocument doc(text);
+  EXPECT_TRUE(doc.CheckWellFormed());
+  doc.NextElement();
+  EXPECT_EQ(doc.ElementAttribute("x"), std::string(1, '\0'));
+  EXPECT_EQ(doc.ElementText(), std::string(1, '\0'));
+}
+
+TEST(MarkupParseTest, LoadTextReplacesEverythingIncludingTheFirstError) {
+  MarkupDocument doc("<a></b></a>");
+  doc.NextElement();
+  doc.SavePosition("");
+  EXPECT_TRUE(doc.LoadText("<c/>"));
+  EXPECT_EQ(doc.ResultText(), "");
+  EXPECT_FALSE(doc.RestorePosition(""));
+  EXPECT_EQ(doc.TagName(), "");
+  EXPECT_EQ(DumpTree(doc), "<c>{}");
+}
+
+TEST(MarkupParseTest, CopyIsIndependentOfTheOriginal) {
+  MarkupDocument original("<r><a/></r>");
+  original.NextElement();
+  MarkupDocument copy = original;
+  EXPECT_TRUE(copy.AppendChildElement("b"));
+  EXPECT_EQ(original.DocumentText(), "<r><a/></r>");
+  EXPECT_EQ(copy.DocumentText(), "<r><a/><b/>\r\n</r>");
+  EXPECT_EQ(CheckConsistency(original), "");
+  EXPECT_EQ(CheckConsistency(copy), "");
+  EXPECT_EQ(original.TagName(), "r");
+}
+
+// The token's name views into the scanned text, so the texts live on.
+MarkupToken Scan(std::string_view text) {
+  MarkupScanner scanner(text);
+  return scanner.Next();
+}
+
+TEST(MarkupScannerTest, ClassifiesEveryTokenKind) {
+  EXPECT_EQ(Scan("").kind, TokenKind::kEndOfText);
+  EXPECT_EQ(Scan("</a>").kind, TokenKind::kEndTag);
+  EXPECT_EQ(Scan("<a>").kind, TokenKind::kStartTag);
+  EXPECT_EQ(Scan("x <").kind, TokenKind::kText);
+  EXPECT_EQ(Scan(" \t\r\n<").kind, TokenKind::kWhitespace);
+  EXPECT_EQ(Scan("<![CDATA[x]]>").kind, TokenKind::kCData);
+  EXPECT_EQ(Scan("<?p x?>").kind, TokenKind::kProcessingInstruction);
+  EXPECT_EQ(Scan("<!--x-->").kind, TokenKind::kComment);
+  EXPECT_EQ(Scan("<!DOCTYPE x>").kind, TokenKind::kDeclaration);
+  EXPECT_EQ(Scan("<!ENTITY x 'y'>").kind, TokenKind::kDeclaration);
+  EXPECT_EQ(Scan("<#>").kind, TokenKind::kError);
+}
+
+TEST(MarkupScannerTest, NameStartCharactersIncludeEveryByteAboveLowercaseRange) {
+  for (int c = 0; c < 256; ++c) {
+    const char text[] = {'<', static_cast<char>(c), '>'};
+    const bool opens = (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c > 0x60;
+    EXPECT_EQ(Scan(std::string_view(text, 3)).kind == TokenKind::kStartTag, opens) << c;
+  }
+}
+
+TEST(MarkupScannerTest, EmptyElementNeedsSlashAfterNameWhitespaceOrQuote) {
+  EXPECT_TRUE(Scan("<a/>").empty_element);
+  EXPECT_TRUE(Scan("<a />").empty_element);
+  EXPECT_TRUE(Scan("<a b=\"1\"/>").empty_element);
+  EXPECT_TRUE(Scan("<a b='1'/>").empty_element);
+  EXPECT_FALSE(Scan("<a b=1/>").empty_element);
+  EXPECT_FALSE(Scan("<a/ >").empty_element);
+  EXPECT_FALSE(Scan("<a>").empty_element);
+}
+
+TEST(MarkupScannerTest, QuotesProtectGreaterThanInTagsButNotInComments) {
+  const MarkupToken tag = Scan("<a b='>' c=\"'>\">rest");
+  EXPECT_EQ(tag.length, 16u);
+  EXPECT_EQ(tag.text, "a");
+  const MarkupToken comment = Scan("<!-- '--> '-->");
+  EXPECT_EQ(comment.length, 9u);
+  const MarkupToken doctype = Scan("<!DOCTYPE r [<!ENTITY x '>'>]>tail");
+  EXPECT_EQ(doctype.length, 30u);
+}
+
+TEST(MarkupScannerTest, ErrorTokenStopsBeforeTheNextTag) {
+  MarkupScanner scanner("<=x<a/>");
+  const MarkupToken error = scanner.Next();
+  EXPECT_EQ(error.kind, TokenKind::kError);
+  EXPECT_EQ(error.length, 3u);
+  EXPECT_EQ(error.text, "Incorrect tag name character at offset 0");
+  EXPECT_EQ(scanner.Next().kind, TokenKind::kStartTag);
+  EXPECT_EQ(scanner.Next().kind, TokenKind::kEndOfText);
+}
+
+TEST(MarkupParseTest, MovedFromDocumentIsEmptyAndUsable) {
+  MarkupDocument source("<r><a/></r>");
+  source.NextElement();
+  source.NextChildElement();
+  MarkupDocument target = std::move(source);
+  EXPECT_EQ(target.ChildTagName(), "a");
+  EXPECT_EQ(source.DocumentText(), "");  // NOLINT(bugprone-use-after-move)
+  EXPECT_EQ(source.ChildTagName(), "");  // NOLINT(bugprone-use-after-move)
+  EXPECT_FALSE(source.NextElement());
+  EXPECT_TRUE(source.AppendElement("n"));
+  EXPECT_EQ(source.DocumentText(), "<n/>\r\n");
+  EXPECT_EQ(CheckConsistency(source), "");
+}
+
+}  // namespace

@@ -1,0 +1,435 @@
+// The in-process COM: byte strings, variants, apartments, activation, the
+// global interface table, call cancellation and the function lookup.
+#include "platform/Com.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <future>
+#include <string>
+#include <thread>
+
+#include "platform/Threads.h"
+
+namespace {
+
+using platform::ComPtr;
+
+// Runs a body on a thread of its own: apartment state belongs to a thread.
+template <typename F>
+void OnFreshThread(F body) {
+  std::thread(body).join();
+}
+
+// Keeps COM initialised on a thread for the lifetime of the object.
+class ComScope {
+ public:
+  explicit ComScope(DWORD mode = COINIT_MULTITHREADED) : hr_(CoInitializeEx(nullptr, mode)) {}
+  ~ComScope() {
+    if (SUCCEEDED(hr_)) CoUninitialize();
+  }
+  HRESULT Result() const { return hr_; }
+
+ private:
+  HRESULT hr_;
+};
+
+constexpr IID kIidCounter = {0x1111, 0x2222, 0x3333, {1, 2, 3, 4, 5, 6, 7, 8}};
+constexpr CLSID kClsidCounter = {0xABCD, 0x1, 0x2, {9, 9, 9, 9, 9, 9, 9, 9}};
+
+// An object that counts its references and answers for IUnknown and kIidCounter.
+class Counter final : public IUnknown {
+ public:
+  virtual ~Counter() = default;
+  HRESULT QueryInterface(REFIID iid, void** object) override {
+    if (iid == IID_IUnknown || iid == kIidCounter) {
+      *object = static_cast<IUnknown*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG AddRef() override { return ++references; }
+  ULONG Release() override { return --references; }
+  std::atomic<ULONG> references{0};
+};
+
+// --- Byte strings and variants ----------------------------------------------
+
+TEST(ByteStringTest, ByteLengthKeepsOddCountsAndEmbeddedZeros) {
+  const char bytes[5] = {'a', 0, 'b', 0, 'c'};
+  BSTR text = SysAllocStringByteLen(bytes, 5);
+  ASSERT_NE(text, nullptr);
+  EXPECT_EQ(SysStringByteLen(text), 5u);
+  EXPECT_EQ(SysStringLen(text), 2u);
+  EXPECT_EQ(std::memcmp(text, bytes, 5), 0);
+  EXPECT_EQ(reinterpret_cast<const BYTE*>(text)[5], 0);  // terminated behind the bytes
+  EXPECT_EQ(reinterpret_cast<const BYTE*>(text)[6], 0);
+  SysFreeString(text);
+}
+
+TEST(ByteStringTest, LengthPrefixSitsInFrontOfTheText) {
+  BSTR text = SysAllocString(u"switch");
+  uint32_t prefix = 0;
+  std::memcpy(&prefix, reinterpret_cast<const BYTE*>(text) - 4, 4);
+  EXPECT_EQ(prefix, 12u);
+  EXPECT_EQ(SysStringLen(text), 6u);
+  EXPECT_EQ(std::u16string(text), u"switch");
+  SysFreeString(text);
+}
+
+TEST(ByteStringTest, NullSourceGivesZeroedStringOfThatLength) {
+  BSTR text = SysAllocStringByteLen(nullptr, 7);
+  ASSERT_NE(text, nullptr);
+  EXPECT_EQ(SysStringByteLen(text), 7u);
+  for (int i = 0; i < 7; ++i) EXPECT_EQ(reinterpret_cast<const BYTE*>(text)[i], 0);
+  SysFreeString(text);
+  BSTR chars = SysAllocStringLen(u"abcdef", 3);
+  EXPECT_EQ(SysStringLen(chars), 3u);
+  EXPECT_EQ(std::u16string(chars), u"abc");
+  SysFreeString(chars);
+}
+
+TEST(ByteStringTest, EmptyAndNullStrings) {
+  EXPECT_EQ(SysAllocString(nullptr), nullptr);
+  EXPECT_EQ(SysStringByteLen(nullptr), 0u);
+  EXPECT_EQ(SysStringLen(nullptr), 0u);
+  SysFreeString(nullptr);
+  BSTR empty = SysAllocStringByteLen("", 0);
+  ASSERT_NE(empty, nullptr);
+  EXPECT_EQ(SysStringByteLen(empty), 0u);
+  EXPECT_EQ(empty[0], 0);
+  SysFreeString(empty);
+}
+
+TEST(ByteStringTest, ImpossibleLengthFailsInsteadOfWrapping) {
+  EXPECT_EQ(SysAllocStringByteLen(nullptr, 0xFFFFFFFF), nullptr);
+  EXPECT_EQ(SysAllocStringLen(nullptr, 0x80000000), nullptr);
+}
+
+TEST(VariantTest, ClearFreesStringsAndReleasesInterfacesButNotReferences) {
+  Counter counter;
+  VARIANT v;
+  VariantInit(&v);
+  EXPECT_EQ(v.vt, VT_EMPTY);
+  v.vt = VT_UNKNOWN;
+  v.punkVal = &counter;
+  counter.AddRef();
+  EXPECT_EQ(VariantClear(&v), S_OK);
+  EXPECT_EQ(counter.references.load(), 0u);
+  EXPECT_EQ(v.vt, VT_EMPTY);
+
+  v.vt = VT_BSTR;
+  v.bstrVal = SysAllocString(u"freed by clear");  // leak checkers watch this one
+  VariantClear(&v);
+
+  BSTR kept = SysAllocString(u"kept");
+  v.vt = VT_BSTR | VT_BYREF;
+  v.pbstrVal = &kept;
+  VariantClear(&v);
+  EXPECT_EQ(std::u16string(kept), u"kept");
+  SysFreeString(kept);
+  EXPECT_EQ(VariantClear(nullptr), E_INVALIDARG);
+}
+
+// --- Apartments ---------------------------------------------------------------
+
+TEST(ApartmentTest, FirstInitialisationOkRepeatFalseOtherModeRefused) {
+  OnFreshThread([] {
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_FALSE);
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), RPC_E_CHANGED_MODE);
+    CoUninitialize();
+    CoUninitialize();
+    // Fully uninitialised: the thread may choose again.
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), RPC_E_CHANGED_MODE);
+    CoUninitialize();
+  });
+}
+
+TEST(ApartmentTest, StateBelongsToEachThread) {
+  OnFreshThread([] {
+    ComScope mta;
+    ASSERT_EQ(mta.Result(), S_OK);
+    OnFreshThread([] {
+      EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+      CoUninitialize();
+    });
+  });
+}
+
+TEST(ApartmentTest, UnknownModeIsInvalid) {
+  OnFreshThread([] { EXPECT_EQ(CoInitializeEx(nullptr, 0x8), E_INVALIDARG); });
+}
+
+// --- Activation -----------------------------------------------------------------
+
+class ActivationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::RegisterInProcessClass(kClsidCounter, [this](REFIID iid, void** object) {
+      ++created_;
+      return counter_.QueryInterface(iid, object);
+    });
+  }
+  void TearDown() override {
+    platform::UnregisterInProcessClass(kClsidCounter);
+    platform::SetClassActivator(nullptr);
+  }
+  Counter counter_;
+  std::atomic<int> created_{0};
+};
+
+TEST_F(ActivationTest, CreationWithoutComIsRefused) {
+  OnFreshThread([] {
+    MULTI_QI qi{&IID_IUnknown, nullptr, S_OK};
+    EXPECT_EQ(CoCreateInstanceEx(kClsidCounter, nullptr, CLSCTX_LOCAL_SERVER, nullptr, 1, &qi),
+              CO_E_NOTINITIALIZED);
+    EXPECT_EQ(qi.pItf, nullptr);
+    EXPECT_EQ(qi.hr, CO_E_NOTINITIALIZED);
+  });
+  EXPECT_EQ(created_.load(), 0);
+}
+
+TEST_F(ActivationTest, RegisteredClassServesEveryContextOfThisMachine) {
+  OnFreshThread([] {
+    ComScope com;
+    for (DWORD context : {DWORD{CLSCTX_INPROC_SERVER}, DWORD{CLSCTX_LOCAL_SERVER},
+                          DWORD{CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER}}) {
+      MULTI_QI qi{&kIidCounter, nullptr, S_OK};
+      EXPECT_EQ(CoCreateInstanceEx(kClsidCounter, nullptr, context, nullptr, 1, &qi), S_OK);
+      ASSERT_NE(qi.pItf, nullptr);
+      qi.pItf->Release();
+    }
+    WCHAR localhost[] = u"localhost";
+    COSERVERINFO here{0, localhost, nullptr, 0};
+    MULTI_QI qi{&kIidCounter, nullptr, S_OK};
+    EXPECT_EQ(CoCreateInstanceEx(kClsidCounter, nullptr, CLSCTX_REMOTE_SERVER, &here, 1, &qi),
+              S_OK);
+    if (qi.pItf != nullptr) qi.pItf->Release();
+  });
+  EXPECT_EQ(created_.load(), 4);
+  EXPECT_EQ(counter_.references.load(), 0u);
+}
+
+TEST_F(ActivationTest, ReportsWhichInterfacesWereObtained) {
+  OnFreshThread([this] {
+    ComScope com;
+    MULTI_QI some[2] = {{&kIidCounter, nullptr, S_OK}, {&IID_IDispatch, nullptr, S_OK}};
+    EXPECT_EQ(CoCreateInstanceEx(kClsidCounter, nullptr, CLSCTX_SERVER, nullptr, 2, some),
+              CO_S_NOTALLINTERFACES);
+    EXPECT_EQ(some[0].hr, S_OK);
+    EXPECT_EQ(some[1].hr, E_NOINTERFACE);
+    EXPECT_EQ(some[1].pItf, nullptr);
+    some[0].pItf->Release();
+    MULTI_QI none{&IID_IDispatch, nullptr, S_OK};
+    EXPECT_EQ(CoCreateInstanceEx(kClsidCounter, nullptr, CLSCTX_SERVER, nullptr, 1, &none),
+              E_NOINTERFACE);
+    EXPECT_EQ(counter_.references.load(), 0u);
+  });
+}
+
+TEST_F(ActivationTest, UnknownClassAndBadArgumentsAreRefused) {
+  OnFreshThread([this] {
+    ComScope com;
+    constexpr CLSID kNobody = {0xDEAD, 0, 0, {0, 0, 0, 0, 0, 0, 0, 1}};
+    MULTI_QI qi{&IID_IUnknown, nullptr, S_OK};
+    EXPECT_EQ(CoCreateInstanceEx(kNobody, nullptr, CLSCTX_SERVER, nullptr, 1, &qi),
+              REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(CoCreateInstanceEx(kClsidCounter, nullptr, CLSCTX_SERVER, nullptr, 0, &qi),
+              E_INVALIDARG);
+    EXPECT_EQ(CoCreateInstanceEx(kClsidCounter, &counter_, CLSCTX_SERVER, nullptr, 1, &qi),
+              CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(platform::UnregisterInProcessClass(kNobody), S_FALSE);
+  });
+  EXPECT_EQ(created_.load(), 0);
+}
+
+TEST_F(ActivationTest, OtherMachinesAndUnregisteredClassesGoToTheActivator) {
+  std::u16string seen_server;
+  platform::SetClassActivator([&](REFCLSID, DWORD, const std::u16string& server, REFIID iid,
+                                  void** object) {
+    seen_server = server;
+    return counter_.QueryInterface(iid, object);
+  });
+  OnFreshThread([&] {
+    ComScope com;
+    WCHAR remote[] = u"remote-box";
+    COSERVERINFO there{0, remote, nullptr, 0};
+    MULTI_QI qi{&kIidCounter, nullptr, S_OK};
+    EXPECT_EQ(CoCreateInstanceEx(kClsidCounter, nullptr, CLSCTX_REMOTE_SERVER, &there, 1, &qi),
+              S_OK);
+    if (qi.pItf != nullptr) qi.pItf->Release();
+    // An in-process-only request never goes to another process.
+    MULTI_QI inproc{&kIidCounter, nullptr, S_OK};
+    EXPECT_EQ(CoCreateInstanceEx(kClsidCounter, nullptr, CLSCTX_INPROC_SERVER, &there, 1, &inproc),
+              REGDB_E_CLASSNOTREG);
+  });
+  EXPECT_EQ(seen_server, u"remote-box");
+  EXPECT_EQ(created_.load(), 0);
+}
+
+// --- Global interface table -----------------------------------------------------
+
+TEST(GlobalInterfaceTableTest, InterfaceRegisteredOnOneThreadIsReachableFromAnother) {
+  Counter counter;
+  OnFreshThread([&] {
+    ComScope com;
+    ComPtr<IGlobalInterfaceTable> table;
+    ASSERT_EQ(CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_IGlobalInterfaceTable, table.ReleaseAndGetVoidAddress()),
+              S_OK);
+    DWORD cookie = 0;
+    ASSERT_EQ(table->RegisterInterfaceInGlobal(&counter, kIidCounter, &cookie), S_OK);
+    EXPECT_NE(cookie, 0u);
+    EXPECT_EQ(counter.references.load(), 1u);
+
+    // A thread that never initialised COM belongs to the process's
+    // multithreaded apartment while this thread keeps it open.
+    OnFreshThread([&] {
+      ComPtr<IUnknown> got;
+      EXPECT_EQ(table->GetInterfaceFromGlobal(cookie, kIidCounter, got.ReleaseAndGetVoidAddress()),
+                S_OK);
+      EXPECT_EQ(got.Get(), static_cast<IUnknown*>(&counter));
+    });
+    EXPECT_EQ(table->RevokeInterfaceFromGlobal(cookie), S_OK);
+    EXPECT_EQ(counter.references.load(), 0u);
+    void* gone = &counter;
+    EXPECT_EQ(table->GetInterfaceFromGlobal(cookie, kIidCounter, &gone), E_INVALIDARG);
+    EXPECT_EQ(gone, nullptr);
+    EXPECT_EQ(table->RevokeInterfaceFromGlobal(cookie), E_INVALIDARG);
+  });
+}
+
+TEST(GlobalInterfaceTableTest, RefusesInterfacesTheObjectLacksAndThreadsWithoutCom) {
+  Counter counter;
+  ComPtr<IGlobalInterfaceTable> table;
+  OnFreshThread([&] {
+    ComScope com;
+    ASSERT_EQ(CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_IGlobalInterfaceTable, table.ReleaseAndGetVoidAddress()),
+              S_OK);
+    DWORD cookie = 0;
+    EXPECT_EQ(table->RegisterInterfaceInGlobal(&counter, IID_IDispatch, &cookie), E_NOINTERFACE);
+    EXPECT_EQ(cookie, 0u);
+  });
+  OnFreshThread([&] {
+    DWORD cookie = 0;
+    EXPECT_EQ(table->RegisterInterfaceInGlobal(&counter, kIidCounter, &cookie),
+              CO_E_NOTINITIALIZED);
+  });
+  EXPECT_EQ(counter.references.load(), 0u);
+}
+
+// --- Call cancellation ------------------------------------------------------------
+
+class CancellationTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(CoEnableCallCancellation(nullptr), S_OK); }
+  void TearDown() override { CoDisableCallCancellation(nullptr); }
+};
+
+TEST(CancellationDisabledTest, CancelIsRefusedWhileDisabled) {
+  EXPECT_EQ(CoCancelCall(GetCurrentThreadId(), 1), CO_E_CANCEL_DISABLED);
+  void* object = nullptr;
+  EXPECT_EQ(CoGetCancelObject(GetCurrentThreadId(), IID_ICancelMethodCalls, &object),
+            CO_E_CANCEL_DISABLED);
+  EXPECT_EQ(CoDisableCallCancellation(nullptr), CO_E_CANCEL_DISABLED);
+}
+
+TEST_F(CancellationTest, CancelWithoutCallInProgressReportsCompletion) {
+  EXPECT_EQ(CoCancelCall(GetCurrentThreadId(), 1), RPC_E_CALL_COMPLETE);
+  EXPECT_FALSE(platform::CurrentCallCancelled());
+}
+
+TEST_F(CancellationTest, CancelCallWakesTheBlockedThread) {
+  std::promise<DWORD> started;
+  auto outcome = std::async(std::launch::async, [&] {
+    platform::CancellableCall call;
+    started.set_value(GetCurrentThreadId());
+    const bool cancelled = call.WaitForCancel(20000);
+    return cancelled && platform::CurrentCallCancelled();
+  });
+  const DWORD thread = started.get_future().get();
+  EXPECT_EQ(CoCancelCall(thread, 5), S_OK);
+  EXPECT_TRUE(outcome.get());
+  EXPECT_EQ(CoCancelCall(thread, 5), RPC_E_CALL_COMPLETE);  // the call is over
+}
+
+TEST_F(CancellationTest, CancelObjectCancelsAndReportsState) {
+  std::promise<DWORD> started;
+  std::promise<void> checked;
+  auto outcome = std::async(std::launch::async, [&] {
+    platform::CancellableCall call;
+    started.set_value(GetCurrentThreadId());
+    const bool cancelled = call.WaitForCancel(20000);
+    checked.get_future().wait();
+    return cancelled;
+  });
+  const DWORD thread = started.get_future().get();
+  ComPtr<ICancelMethodCalls> cancel;
+  ASSERT_EQ(CoGetCancelObject(thread, IID_ICancelMethodCalls, cancel.ReleaseAndGetVoidAddress()),
+            S_OK);
+  EXPECT_EQ(cancel->TestCancel(), RPC_S_CALLPENDING);
+  EXPECT_EQ(cancel->Cancel(1), S_OK);
+  EXPECT_EQ(cancel->TestCancel(), RPC_E_CALL_CANCELED);
+  EXPECT_EQ(cancel->Cancel(1), RPC_E_CALL_CANCELED);
+  checked.set_value();
+  EXPECT_TRUE(outcome.get());
+  // The object outlives the call safely and knows it is over.
+  EXPECT_EQ(cancel->Cancel(1), RPC_E_CALL_COMPLETE);
+}
+
+TEST_F(CancellationTest, CancelReachesOnlyTheInnermostCall) {
+  platform::CancellableCall outer;
+  {
+    platform::CancellableCall inner;
+    EXPECT_EQ(CoCancelCall(GetCurrentThreadId(), 1), S_OK);
+    EXPECT_TRUE(inner.Cancelled());
+    EXPECT_TRUE(platform::CurrentCallCancelled());
+  }
+  EXPECT_FALSE(outer.Cancelled());
+  EXPECT_FALSE(platform::CurrentCallCancelled());
+  EXPECT_FALSE(outer.WaitForCancel(0));
+}
+
+TEST_F(CancellationTest, DescriptorBecomesReadableOnCancel) {
+  platform::CancellableCall call;
+  ASSERT_GE(call.Descriptor(), 0);
+  EXPECT_EQ(CoCancelCall(0, 1), S_OK);  // thread 0 names the calling thread
+  EXPECT_TRUE(call.WaitForCancel(0));
+}
+
+// --- Lookup by name and identifiers -------------------------------------------------
+
+TEST(ComProcTest, CancellationFunctionsAreFoundUnlessHidden) {
+  for (const char* name :
+       {"CoEnableCallCancellation", "CoDisableCallCancellation", "CoGetCancelObject",
+        "CoCancelCall"}) {
+    EXPECT_NE(platform::GetComProcAddress(name), nullptr) << name;
+    platform::SetComProcHidden(name, true);
+    EXPECT_EQ(platform::GetComProcAddress(name), nullptr) << name;
+    platform::SetComProcHidden(name, false);
+    EXPECT_NE(platform::GetComProcAddress(name), nullptr) << name;
+  }
+  EXPECT_EQ(platform::GetComProcAddress("CoCancelCallEx"), nullptr);
+  EXPECT_EQ(platform::GetComProcAddress(nullptr), nullptr);
+  auto cancel = reinterpret_cast<platform::PFN_CoCancelCall>(
+      platform::GetComProcAddress("CoCancelCall"));
+  EXPECT_EQ(cancel(GetCurrentThreadId(), 0), CO_E_CANCEL_DISABLED);
+}
+
+TEST(GuidTest, TextFormMatchesRegistryKeyNames) {
+  EXPECT_EQ(platform::GuidToString(IID_IDispatch), "{00020400-0000-0000-C000-000000000046}");
+  WCHAR text[39];
+  EXPECT_EQ(StringFromGUID2(IID_IDispatch, text, 39), 39);
+  EXPECT_EQ(std::u16string(text), u"{00020400-0000-0000-C000-000000000046}");
+  EXPECT_EQ(StringFromGUID2(IID_IDispatch, text, 38), 0);
+  EXPECT_TRUE(IsEqualIID(IID_IUnknown, IID_IUnknown));
+  EXPECT_FALSE(IsEqualIID(IID_IUnknown, IID_IDispatch));
+}
+
+}  // namespace

@@ -1,0 +1,210 @@
+// The ELF section reader on built libraries, on synthesized images of both
+// classes, and on truncated and corrupted copies.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/ElfSections.h"
+#include "platform/ElfImage.h"
+
+namespace {
+
+using platform::ElfResult;
+using platform::ReadElfSection;
+
+std::vector<unsigned char> ReadWhole(const std::string& path) {
+  std::ifstream stream(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
+}
+
+std::vector<unsigned char> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+class ElfFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/lorveth-elf-XXXXXX";
+    dir_ = mkdtemp(pattern);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  std::string Write(const std::string& name, const std::vector<unsigned char>& bytes) {
+    const std::string path = dir_ + "/" + name;
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return path;
+  }
+  std::string dir_;
+};
+
+TEST_F(ElfFileTest, BuiltLibraryYieldsItsVersionSectionFromDiskAndFromMemory) {
+  std::vector<unsigned char> from_file;
+  ASSERT_EQ(ReadElfSection(LORVETH_VERSIONED_MODULE, ".lorveth_version", from_file), ElfResult::kOk);
+  ASSERT_GE(from_file.size(), 4u);
+  EXPECT_EQ(std::string(from_file.begin(), from_file.begin() + 4), "LVVR");
+  std::vector<unsigned char> from_memory;
+  ASSERT_EQ(ReadElfSection(ReadWhole(LORVETH_VERSIONED_MODULE), ".lorveth_version", from_memory),
+            ElfResult::kOk);
+  EXPECT_EQ(from_file, from_memory);
+}
+
+TEST_F(ElfFileTest, LibraryWithoutTheSectionReportsSectionNotFound) {
+  std::vector<unsigned char> bytes{1, 2, 3};
+  EXPECT_EQ(ReadElfSection(LORVETH_PLAIN_MODULE, ".lorveth_version", bytes),
+            ElfResult::kSectionNotFound);
+  EXPECT_TRUE(bytes.empty());
+  EXPECT_EQ(ReadElfSection(LORVETH_PLAIN_MODULE, ".dynstr", bytes), ElfResult::kOk);
+  EXPECT_FALSE(bytes.empty());
+}
+
+TEST_F(ElfFileTest, MissingFileTextFileAndDirectoryAreTold) {
+  std::vector<unsigned char> bytes;
+  EXPECT_EQ(ReadElfSection(dir_ + "/absent.so", ".text", bytes), ElfResult::kFileNotFound);
+  EXPECT_EQ(ReadElfSection(Write("notes.txt", Bytes("[TrapTable]\n2201=2\n")), ".text", bytes),
+            ElfResult::kNotElf);
+  EXPECT_EQ(ReadElfSection(Write("empty", {}), ".text", bytes), ElfResult::kNotElf);
+  EXPECT_EQ(ReadElfSection(dir_, ".text", bytes), ElfResult::kReadFailed);
+  EXPECT_EQ(platform::CheckElfFile(LORVETH_PLAIN_MODULE), ElfResult::kOk);
+  EXPECT_EQ(platform::CheckElfFile(dir_ + "/notes.txt"), ElfResult::kNotElf);
+}
+
+TEST_F(ElfFileTest, EveryTruncationOfABuiltLibraryFailsCleanly) {
+  const std::vector<unsigned char> whole = ReadWhole(LORVETH_VERSIONED_MODULE);
+  ASSERT_GT(whole.size(), 1000u);
+  const std::string path = dir_ + "/cut.so";
+  // The section table sits at the end of a linked file, so every cut loses it.
+  for (size_t length = 0; length < whole.size(); length += length < 256 ? 1 : 97) {
+    const std::vector<unsigned char> cut(whole.begin(), whole.begin() + static_cast<long>(length));
+    std::vector<unsigned char> bytes;
+    const ElfResult result = ReadElfSection(cut, ".lorveth_version", bytes);
+    EXPECT_NE(result, ElfResult::kOk) << "length " << length;
+    EXPECT_TRUE(bytes.empty());
+  }
+  const std::vector<unsigned char> last(whole.begin(), whole.end() - 1);
+  std::vector<unsigned char> bytes;
+  EXPECT_EQ(ReadElfSection(Write("cut.so", last), ".lorveth_version", bytes), ElfResult::kMalformed);
+}
+
+TEST_F(ElfFileTest, RandomCorruptionOfABuiltLibraryNeverReadsOutsideIt) {
+  const std::vector<unsigned char> whole = ReadWhole(LORVETH_VERSIONED_MODULE);
+  std::mt19937 random(20261205);
+  std::uniform_int_distribution<size_t> position(0, whole.size() - 1);
+  // Corrupt the header and the section table, where the reader looks.
+  for (int round = 0; round < 3000; ++round) {
+    std::vector<unsigned char> damaged = whole;
+    for (int flips = 0; flips < 4; ++flips) {
+      const size_t at = round % 2 == 0 ? position(random) % 64
+                                       : whole.size() - 1 - position(random) % 2048;
+      damaged[at] = static_cast<unsigned char>(random());
+    }
+    std::vector<unsigned char> bytes;
+    if (ReadElfSection(damaged, ".lorveth_version", bytes) == ElfResult::kOk) {
+      EXPECT_LE(bytes.size(), damaged.size());
+    } else {
+      EXPECT_TRUE(bytes.empty());
+    }
+  }
+}
+
+class ElfImageTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(ElfImageTest, NamedSectionIsFoundAmongOthers) {
+  const auto image = testing_elf::Build(GetParam(), {{".first", 1, Bytes("one")},
+                                                     {".lorveth_version", 1, Bytes("block")},
+                                                     {".lorveth_version", 1, Bytes("second")}});
+  std::vector<unsigned char> bytes;
+  ASSERT_EQ(ReadElfSection(image.bytes, ".lorveth_version", bytes), ElfResult::kOk);
+  EXPECT_EQ(bytes, Bytes("block"));
+  ASSERT_EQ(ReadElfSection(image.bytes, ".first", bytes), ElfResult::kOk);
+  EXPECT_EQ(bytes, Bytes("one"));
+  EXPECT_EQ(ReadElfSection(image.bytes, ".firs", bytes), ElfResult::kSectionNotFound);
+  EXPECT_EQ(ReadElfSection(image.bytes, "", bytes), ElfResult::kOk);  // the null section
+  EXPECT_TRUE(bytes.empty());
+}
+
+TEST_P(ElfImageTest, ExtendedNumberingIsFollowed) {
+  const auto image = testing_elf::Build(GetParam(), {{".data", 1, Bytes("payload")}}, true);
+  std::vector<unsigned char> bytes;
+  ASSERT_EQ(ReadElfSection(image.bytes, ".data", bytes), ElfResult::kOk);
+  EXPECT_EQ(bytes, Bytes("payload"));
+}
+
+TEST_P(ElfImageTest, SectionWithoutFileContentsReadsEmpty) {
+  // SHT_NOBITS with a size far beyond the file: nothing is read.
+  auto image = testing_elf::Build(GetParam(), {{".bss", 8, Bytes("xxxx")}});
+  const size_t size_field = image.table_offset + image.entry_size + (GetParam() ? 32 : 20);
+  testing_elf::Put(image.bytes, size_field, 0x7FFFFFF0, 4);
+  std::vector<unsigned char> bytes;
+  EXPECT_EQ(ReadElfSection(image.bytes, ".bss", bytes), ElfResult::kOk);
+  EXPECT_TRUE(bytes.empty());
+}
+
+TEST_P(ElfImageTest, InconsistentFieldsAreMalformed) {
+  const bool is64 = GetParam();
+  const auto good = testing_elf::Build(is64, {{".data", 1, Bytes("payload")}});
+  const size_t entry = good.table_offset + good.entry_size;  // the .data header
+  const size_t names_entry = good.table_offset + 2 * good.entry_size;
+  struct Damage {
+    const char* what;
+    size_t at;
+    uint64_t value;
+    size_t width;
+  };
+  const Damage damages[] = {
+      {"table offset past the end", is64 ? 40u : 32u, good.bytes.size(), is64 ? 8u : 4u},
+      {"table offset wraps", is64 ? 40u : 32u, is64 ? ~uint64_t{0} - 8 : 0xFFFFFFF8u, is64 ? 8u : 4u},
+      {"entry size too small", is64 ? 58u : 46u, 8, 2},
+      {"count beyond the file", is64 ? 60u : 48u, 0xFFFE, 2},
+      {"name table index out of range", is64 ? 62u : 50u, 9, 2},
+      {"section offset past the end", entry + (is64 ? 24 : 16), good.bytes.size(), 4},
+      {"section size past the end", entry + (is64 ? 32 : 20), good.bytes.size(), 4},
+      {"section name past the name table", entry, 5000, 4},
+      {"name table past the end", names_entry + (is64 ? 32 : 20), 0x10000, 4},
+  };
+  for (const Damage& damage : damages) {
+    auto image = good;
+    testing_elf::Put(image.bytes, damage.at, damage.value, damage.width);
+    std::vector<unsigned char> bytes;
+    EXPECT_EQ(ReadElfSection(image.bytes, ".data", bytes), ElfResult::kMalformed) << damage.what;
+    EXPECT_TRUE(bytes.empty()) << damage.what;
+  }
+}
+
+TEST_P(ElfImageTest, NameTableWithoutTerminatorIsMalformed) {
+  auto image = testing_elf::Build(GetParam(), {{".data", 1, Bytes("payload")}});
+  // Cut the name table's size so that its last name loses the terminator.
+  const size_t names_entry = image.table_offset + 2 * image.entry_size;
+  const size_t size_field = names_entry + (GetParam() ? 32 : 20);
+  const uint32_t names_size = image.bytes[size_field] | (image.bytes[size_field + 1] << 8);
+  testing_elf::Put(image.bytes, size_field, names_size - 1, 4);
+  std::vector<unsigned char> bytes;
+  // A name before the broken one is still found; a search that reaches it fails.
+  EXPECT_EQ(ReadElfSection(image.bytes, ".data", bytes), ElfResult::kOk);
+  EXPECT_EQ(ReadElfSection(image.bytes, ".absent", bytes), ElfResult::kMalformed);
+}
+
+TEST_P(ElfImageTest, BigEndianAndUnknownClassAreUnsupported) {
+  auto image = testing_elf::Build(GetParam(), {{".data", 1, Bytes("payload")}});
+  std::vector<unsigned char> bytes;
+  auto big = image.bytes;
+  big[5] = 2;
+  EXPECT_EQ(ReadElfSection(big, ".data", bytes), ElfResult::kUnsupported);
+  auto odd = image.bytes;
+  odd[4] = 3;
+  EXPECT_EQ(ReadElfSection(odd, ".data", bytes), ElfResult::kUnsupported);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothClasses, ElfImageTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& param) { return param.param ? "Elf64" : "Elf32"; });
+
+TEST(ElfImageTest, ImageWithoutSectionTableHasNoSections) {
+  auto image = testing_elf::Build(true, {{".data", 1, Bytes("payload")}});
+  testing_elf::Put(image.bytes, 40, 0, 8);
+  std::vector<unsigned char> bytes;
+  EXPECT_EQ(ReadElfSection(image.bytes, ".data", bytes), ElfResult::kSectionNotFound);
+}
+
+}  // namespace

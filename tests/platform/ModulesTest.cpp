@@ -1,0 +1,167 @@
+// Modules of the test process: listing, names, loading, locking, data files and
+// function lookup.
+#include <dlfcn.h>
+#include <gnu/libc-version.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/Modules.h"
+#include "platform/System.h"
+#include "platform/Threads.h"
+
+namespace {
+
+std::string BaseName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+std::vector<HMODULE> ListModules() {
+  DWORD needed = 0;
+  EXPECT_TRUE(EnumProcessModules(GetCurrentProcess(), nullptr, 0, &needed));
+  std::vector<HMODULE> modules(needed / sizeof(HMODULE) + 8);
+  EXPECT_TRUE(EnumProcessModules(GetCurrentProcess(), modules.data(),
+                                 static_cast<DWORD>(modules.size() * sizeof(HMODULE)), &needed));
+  modules.resize(needed / sizeof(HMODULE));
+  return modules;
+}
+
+bool IsLoaded(const char* path) {
+  void* handle = dlopen(path, RTLD_LAZY | RTLD_NOLOAD);
+  if (handle != nullptr) dlclose(handle);
+  return handle != nullptr;
+}
+
+TEST(ModuleListTest, ExecutableComesFirstAndLibcIsListed) {
+  const std::vector<HMODULE> modules = ListModules();
+  ASSERT_GE(modules.size(), 2u);
+  char name[MAX_PATH];
+  ASSERT_GT(GetModuleBaseNameA(GetCurrentProcess(), modules[0], name, sizeof name), 0u);
+  EXPECT_STREQ(name, "platform_tests");
+  bool found_libc = false;
+  for (HMODULE module : modules) {
+    if (GetModuleBaseNameA(GetCurrentProcess(), module, name, sizeof name) != 0 &&
+        std::strcmp(name, "libc.so.6") == 0) {
+      found_libc = true;
+    }
+  }
+  EXPECT_TRUE(found_libc);
+}
+
+TEST(ModuleListTest, HandlesAgreeWithTheModuleOfAnAddress) {
+  // A function of libc that no sanitizer intercepts: its module is in the list
+  // under the same handle.
+  HMODULE libc = GetModuleHandleFromAddress(reinterpret_cast<const void*>(&gnu_get_libc_version));
+  ASSERT_NE(libc, nullptr);
+  const std::vector<HMODULE> modules = ListModules();
+  EXPECT_NE(std::find(modules.begin(), modules.end(), libc), modules.end());
+  char from_list[MAX_PATH];
+  char from_system[MAX_PATH];
+  ASSERT_GT(GetModuleFileNameExA(GetCurrentProcess(), libc, from_list, sizeof from_list), 0u);
+  ASSERT_GT(GetModuleFileNameA(libc, from_system, sizeof from_system), 0u);
+  EXPECT_STREQ(from_list, from_system);
+  EXPECT_EQ(GetModuleHandleA("libc.so.6"), libc);
+  EXPECT_EQ(GetModuleHandleA(nullptr), modules[0]);
+}
+
+TEST(ModuleListTest, SmallBufferGetsTheFirstHandlesAndTheFullSize) {
+  DWORD needed = 0;
+  HMODULE first = nullptr;
+  ASSERT_TRUE(EnumProcessModules(GetCurrentProcess(), &first, sizeof first, &needed));
+  EXPECT_GT(needed, sizeof first);
+  EXPECT_EQ(first, ListModules()[0]);
+  char cut[4];
+  EXPECT_EQ(GetModuleBaseNameA(GetCurrentProcess(), first, cut, sizeof cut), 3u);
+  EXPECT_STREQ(cut, "pla");
+}
+
+TEST(ModuleListTest, OtherProcessesAndUnknownModulesAreRefused) {
+  DWORD needed = 0;
+  HMODULE module = nullptr;
+  EXPECT_FALSE(EnumProcessModules(reinterpret_cast<HANDLE>(0x1234), &module, sizeof module, &needed));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  char name[MAX_PATH];
+  int local = 0;
+  EXPECT_EQ(GetModuleBaseNameA(GetCurrentProcess(), reinterpret_cast<HMODULE>(&local), name,
+                               sizeof name), 0u);
+  EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
+  EXPECT_EQ(GetModuleHandleA("LIBC.SO.6"), nullptr);  // names are exact
+}
+
+TEST(LoadLibraryTest, LibraryLoadedByPathServesFunctionsAndUnloadsWhenFreed) {
+  ASSERT_FALSE(IsLoaded(LORVETH_PLAIN_MODULE));
+  HMODULE module = LoadLibraryA(LORVETH_PLAIN_MODULE);
+  ASSERT_NE(module, nullptr);
+  EXPECT_EQ(GetModuleHandleA(BaseName(LORVETH_PLAIN_MODULE).c_str()), module);
+  auto answer = reinterpret_cast<int (*)()>(GetProcAddress(module, "lorveth_test_module_answer"));
+  ASSERT_NE(answer, nullptr);
+  EXPECT_EQ(answer(), 42);
+  EXPECT_EQ(GetProcAddress(module, "no_such_function"), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_PROC_NOT_FOUND);
+  EXPECT_TRUE(FreeLibrary(module));
+  EXPECT_FALSE(IsLoaded(LORVETH_PLAIN_MODULE));
+  EXPECT_EQ(GetModuleHandleA(BaseName(LORVETH_PLAIN_MODULE).c_str()), nullptr);
+  EXPECT_FALSE(FreeLibrary(module));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+}
+
+TEST(LoadLibraryTest, NamingALoadedModuleByBaseNameLocksIt) {
+  void* own = dlopen(LORVETH_LOCKABLE_MODULE, RTLD_NOW);
+  ASSERT_NE(own, nullptr);
+  HMODULE locked = LoadLibraryA(BaseName(LORVETH_LOCKABLE_MODULE).c_str());
+  ASSERT_NE(locked, nullptr);
+  EXPECT_EQ(locked, GetModuleHandleA(LORVETH_LOCKABLE_MODULE));
+  // Every other reference goes, even the locking one: the module stays.
+  EXPECT_TRUE(FreeLibrary(locked));
+  dlclose(own);
+  EXPECT_TRUE(IsLoaded(LORVETH_LOCKABLE_MODULE));
+}
+
+TEST(LoadLibraryTest, MissingAndBrokenFilesFailWithTheirErrors) {
+  EXPECT_EQ(LoadLibraryA("/nonexistent/libnothing.so"), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
+  EXPECT_EQ(LoadLibraryA("libnothing-at-all.so"), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
+  EXPECT_EQ(LoadLibraryA("/proc/self/status"), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_BAD_FORMAT);
+  EXPECT_EQ(LoadLibraryA(""), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(LoadLibraryExA(LORVETH_PLAIN_MODULE, nullptr, 0x8), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+}
+
+TEST(DataFileTest, DataFileRunsNothingAndKeepsItsPath) {
+  const std::string mark = "LORVETH_MARK_lorveth_test_versioned";
+  unsetenv(mark.c_str());
+  HMODULE data = LoadLibraryExA(LORVETH_VERSIONED_MODULE, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(data, nullptr);
+  EXPECT_EQ(std::getenv(mark.c_str()), nullptr);
+  EXPECT_FALSE(IsLoaded(LORVETH_VERSIONED_MODULE));
+  std::string path;
+  ASSERT_TRUE(platform::ModuleFilePath(data, path));
+  EXPECT_EQ(BaseName(path), BaseName(LORVETH_VERSIONED_MODULE));
+  EXPECT_EQ(GetProcAddress(data, "lorveth_test_module_answer"), nullptr);
+  EXPECT_TRUE(FreeLibrary(data));
+  EXPECT_FALSE(platform::ModuleFilePath(data, path));
+  EXPECT_FALSE(FreeLibrary(data));
+}
+
+TEST(DataFileTest, LoadingForRealRunsTheConstructor) {
+  const std::string mark = "LORVETH_MARK_lorveth_test_versioned";
+  unsetenv(mark.c_str());
+  HMODULE module = LoadLibraryA(LORVETH_VERSIONED_MODULE);
+  ASSERT_NE(module, nullptr);
+  EXPECT_NE(std::getenv(mark.c_str()), nullptr);
+  EXPECT_TRUE(FreeLibrary(module));
+}
+
+TEST(DataFileTest, MissingOrNonElfDataFileFails) {
+  EXPECT_EQ(LoadLibraryExA("/nonexistent/Messages.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
+  EXPECT_EQ(LoadLibraryExA("/proc/self/status", nullptr, LOAD_LIBRARY_AS_DATAFILE), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_BAD_FORMAT);
+}
+
+}  // namespace

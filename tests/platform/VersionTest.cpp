@@ -1,0 +1,207 @@
+// Version blocks: built into a library by the build, read back from its file,
+// queried by sub-block, and rejected when damaged.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/Threads.h"
+#include "platform/Version.h"
+#include "platform/VersionBlock.h"
+
+namespace {
+
+namespace vb = platform::version_block;
+
+std::vector<unsigned char> ReadBlock(const char* path) {
+  DWORD handle = 99;
+  const DWORD size = GetFileVersionInfoSizeA(path, &handle);
+  EXPECT_EQ(handle, 0u);
+  std::vector<unsigned char> block(size);
+  if (size != 0) {
+    EXPECT_TRUE(GetFileVersionInfoA(path, 0, size, block.data()));
+  }
+  return block;
+}
+
+std::string QueryText(const void* block, const char* sub_block) {
+  LPVOID value = nullptr;
+  UINT length = 0;
+  if (!VerQueryValueA(block, sub_block, &value, &length)) return "<failed>";
+  const std::string text(static_cast<const char*>(value));
+  EXPECT_EQ(length, text.size() + 1) << sub_block;
+  return text;
+}
+
+TEST(VersionFileTest, BuiltLibraryCarriesItsStringsUnderItsOnlyTranslation) {
+  const std::vector<unsigned char> block = ReadBlock(LORVETH_VERSIONED_MODULE);
+  ASSERT_FALSE(block.empty());
+  EXPECT_EQ(QueryText(block.data(), "\\StringFileInfo\\040704E4\\FileDescription"),
+            "Versioned test module");
+  EXPECT_EQ(QueryText(block.data(), "\\StringFileInfo\\040704E4\\CompanyName"),
+            "Lorveth test makers");
+  EXPECT_EQ(QueryText(block.data(), "\\StringFileInfo\\040704E4\\FileVersion"), "4.1.2.3");
+  EXPECT_EQ(QueryText(block.data(), "\\StringFileInfo\\040704E4\\ProductVersion"), "3.5");
+  EXPECT_EQ(QueryText(block.data(), "\\StringFileInfo\\040704E4\\LegalCopyright"),
+            "Nobody \"quoted\" \\ backslash");
+  // Names and hex digits match without regard to case.
+  EXPECT_EQ(QueryText(block.data(), "\\stringfileinfo\\040704e4\\fileDESCRIPTION"),
+            "Versioned test module");
+
+  LPVOID list = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueA(block.data(), "\\VarFileInfo\\Translation", &list, &length));
+  ASSERT_EQ(length, 4u);
+  const DWORD entry = *static_cast<const DWORD*>(list);
+  EXPECT_EQ(entry & 0xFFFF, 0x0407u);
+  EXPECT_EQ(entry >> 16, 0x04E4u);
+}
+
+TEST(VersionFileTest, FixedPartCarriesTheParsedVersions) {
+  const std::vector<unsigned char> block = ReadBlock(LORVETH_VERSIONED_MODULE);
+  LPVOID fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueA(block.data(), "\\", &fixed, &length));
+  ASSERT_EQ(length, sizeof(VS_FIXEDFILEINFO));
+  const auto* info = static_cast<const VS_FIXEDFILEINFO*>(fixed);
+  EXPECT_EQ(info->dwSignature, 0xFEEF04BDu);
+  EXPECT_EQ(info->dwFileVersionMS, 0x00040001u);
+  EXPECT_EQ(info->dwFileVersionLS, 0x00020003u);
+  EXPECT_EQ(info->dwProductVersionMS >> 16, 3u);
+  EXPECT_EQ(info->dwProductVersionMS, 0x00030005u);
+  EXPECT_EQ(info->dwProductVersionLS, 0u);
+  EXPECT_EQ(info->dwFileType, vb::kFileTypeDll);
+}
+
+TEST(VersionFileTest, MissingPiecesGiveTheirOwnErrors) {
+  const std::vector<unsigned char> block = ReadBlock(LORVETH_VERSIONED_MODULE);
+  LPVOID value = nullptr;
+  UINT length = 0;
+  EXPECT_FALSE(VerQueryValueA(block.data(), "\\StringFileInfo\\040704E4\\Comments", &value, &length));
+  EXPECT_EQ(GetLastError(), ERROR_RESOURCE_NAME_NOT_FOUND);
+  EXPECT_FALSE(VerQueryValueA(block.data(), "\\StringFileInfo\\040904B0\\FileDescription", &value,
+                              &length));
+  EXPECT_EQ(GetLastError(), ERROR_RESOURCE_LANG_NOT_FOUND);
+  EXPECT_FALSE(VerQueryValueA(block.data(), "\\StringFileInfo\\0407X4E4\\FileDescription", &value,
+                              &length));
+  EXPECT_EQ(GetLastError(), ERROR_RESOURCE_TYPE_NOT_FOUND);
+  EXPECT_FALSE(VerQueryValueA(block.data(), "\\VarFileInfo", &value, &length));
+  EXPECT_EQ(GetLastError(), ERROR_RESOURCE_TYPE_NOT_FOUND);
+}
+
+TEST(VersionFileTest, FileWithoutBlockOrWithoutFileFailsWithItsError) {
+  DWORD handle = 0;
+  EXPECT_EQ(GetFileVersionInfoSizeA(LORVETH_PLAIN_MODULE, &handle), 0u);
+  EXPECT_EQ(GetLastError(), ERROR_RESOURCE_TYPE_NOT_FOUND);
+  EXPECT_EQ(GetFileVersionInfoSizeA("/nonexistent/dir/lib.so", &handle), 0u);
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(GetFileVersionInfoSizeA("/proc/self/status", &handle), 0u);
+  EXPECT_EQ(GetLastError(), ERROR_BAD_FORMAT);
+  EXPECT_EQ(GetFileVersionInfoSizeA("", &handle), 0u);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  unsigned char buffer[16];
+  EXPECT_FALSE(GetFileVersionInfoA(LORVETH_PLAIN_MODULE, 0, sizeof buffer, buffer));
+  EXPECT_EQ(GetLastError(), ERROR_RESOURCE_TYPE_NOT_FOUND);
+}
+
+TEST(VersionFileTest, BackslashPathIsTranslated) {
+  std::string path = LORVETH_VERSIONED_MODULE;
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  DWORD handle = 0;
+  EXPECT_EQ(GetFileVersionInfoSizeA(path.c_str(), &handle),
+            GetFileVersionInfoSizeA(LORVETH_VERSIONED_MODULE, &handle));
+}
+
+TEST(VersionFileTest, BufferBelowTheBlockSizeIsLeftUntouched) {
+  DWORD handle = 0;
+  const DWORD size = GetFileVersionInfoSizeA(LORVETH_VERSIONED_MODULE, &handle);
+  ASSERT_GT(size, 0u);
+  std::vector<unsigned char> buffer(size, 0xAB);
+  EXPECT_FALSE(GetFileVersionInfoA(LORVETH_VERSIONED_MODULE, 0, size - 1, buffer.data()));
+  EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+  EXPECT_EQ(buffer, std::vector<unsigned char>(size, 0xAB));
+}
+
+constexpr vb::Entry kStrings[] = {{"FileDescription", "Desc"},
+                                  {"FileVersion", "1.2.3.4"},
+                                  {"ProductVersion", "4, 0, 7, 1"},
+                                  {"Comments", ""}};
+constexpr vb::Spec kSpec{0x0409, 0x04B0, vb::kFileTypeApp, kStrings, 4};
+
+TEST(VersionBlockTest, CompileTimeAndRunTimeBuildersAgree) {
+  constexpr auto kBlock = vb::Build<vb::Size(kSpec)>(kSpec);
+  const std::vector<unsigned char> runtime = vb::BuildVector(kSpec);
+  ASSERT_EQ(runtime.size(), kBlock.size());
+  EXPECT_TRUE(std::equal(runtime.begin(), runtime.end(), kBlock.begin()));
+  EXPECT_EQ(platform::ValidateVersionBlock(runtime.data(), runtime.size()), runtime.size());
+  EXPECT_EQ(runtime.size() % 4, 0u);
+}
+
+TEST(VersionBlockTest, EmptyValueIsFoundAsEmptyText) {
+  const std::vector<unsigned char> block = vb::BuildVector(kSpec);
+  EXPECT_EQ(QueryText(block.data(), "\\StringFileInfo\\040904B0\\Comments"), "");
+}
+
+TEST(VersionBlockTest, VersionTextsOfEitherSpellingFillTheFixedPart) {
+  EXPECT_EQ(vb::ParseVersion("4, 0, 7, 1"), 0x0004000000070001u);
+  EXPECT_EQ(vb::ParseVersion("3.5 beta 2"), 0x0003000500000000u);
+  EXPECT_EQ(vb::ParseVersion(""), 0u);
+  EXPECT_EQ(vb::ParseVersion("1.2.3.4.5"), 0x0001000200030004u);
+}
+
+TEST(VersionBlockTest, EveryTruncationIsRejected) {
+  const std::vector<unsigned char> block = vb::BuildVector(kSpec);
+  for (size_t length = 0; length < block.size(); ++length) {
+    EXPECT_EQ(platform::ValidateVersionBlock(block.data(), length), 0u) << length;
+  }
+}
+
+TEST(VersionBlockTest, TwoBlocksInARowValidateAsTheFirst) {
+  std::vector<unsigned char> both = vb::BuildVector(kSpec);
+  const size_t first = both.size();
+  const std::vector<unsigned char> second = vb::BuildVector(kSpec);
+  both.insert(both.end(), second.begin(), second.end());
+  EXPECT_EQ(platform::ValidateVersionBlock(both.data(), both.size()), first);
+}
+
+TEST(VersionBlockTest, DamagedCountsSizesAndTerminatorsAreRejected) {
+  const std::vector<unsigned char> good = vb::BuildVector(kSpec);
+  const size_t tables = vb::kTranslationsOffset + 8;  // after one translation
+  const size_t first_string = tables + 4 + 8;
+  struct Damage {
+    const char* what;
+    size_t at;
+    unsigned char value;
+  };
+  // A block that claims more bytes than it has is only detectable where the
+  // available size is known: VerQueryValueA trusts a block it is given.
+  std::vector<unsigned char> claims_more = good;
+  claims_more[5] = 0x10;
+  EXPECT_EQ(platform::ValidateVersionBlock(claims_more.data(), claims_more.size()), 0u);
+  const Damage damages[] = {
+      {"magic", 0, 'X'},
+      {"layout version", 8, 2},
+      {"fixed signature", vb::kFixedOffset, 0},
+      {"translation count", vb::kTranslationsOffset + 2, 0x10},
+      {"table count", tables + 1, 1},
+      {"string count", tables + 4 + 4 + 2, 1},
+      {"key size", first_string + 1, 0x10},
+      {"key size zero", first_string, 0},
+      {"value size zero", first_string + 2, 0},
+      {"key terminator", first_string + 4 + 15, 'x'},
+  };
+  for (const Damage& damage : damages) {
+    std::vector<unsigned char> block = good;
+    block[damage.at] = damage.value;
+    EXPECT_EQ(platform::ValidateVersionBlock(block.data(), block.size()), 0u) << damage.what;
+    LPVOID value = nullptr;
+    UINT length = 0;
+    EXPECT_FALSE(VerQueryValueA(block.data(), "\\", &value, &length)) << damage.what;
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_DATA) << damage.what;
+  }
+}
+
+}  // namespace

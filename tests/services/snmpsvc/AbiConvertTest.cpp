@@ -1,0 +1,112 @@
+// Conversion between the extension-agent ABI and neutral varbinds: every type
+// an agent can return, and what cannot cross.
+#include "services/snmpsvc/AbiConvert.h"
+
+#include <gtest/gtest.h>
+
+#include "ValuePrinter.h"
+
+#include <cstring>
+
+namespace snmpsvc {
+namespace {
+
+// Round trip neutral -> ABI -> neutral through memory an agent could own.
+Value RoundTrip(const Value& in) {
+  AsnAny any{};
+  EXPECT_TRUE(ToAbi(in, &any));
+  Value out;
+  EXPECT_TRUE(FromAbi(any, &out));
+  SnmpUtilAsnAnyFree(&any);
+  return out;
+}
+
+class AbiConvertTest : public ::testing::TestWithParam<Value> {};
+
+TEST_P(AbiConvertTest, ValueSurvivesRoundTripThroughAgentMemory) {
+  EXPECT_EQ(RoundTrip(GetParam()), GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryType, AbiConvertTest,
+    ::testing::Values(Value::Integer(-2147483647 - 1), Value::Integer(2147483647),
+                      Value::Octets(ValueType::kOctetString, std::string("a\0b", 3)),
+                      Value::Octets(ValueType::kOctetString, ""),
+                      Value::Octets(ValueType::kIpAddress, std::string("\x7f\x00\x00\x01", 4)),
+                      Value::Octets(ValueType::kOpaque, "\x9f\x78\x04"), Value::Null(),
+                      Value::ObjectId({1, 3, 6, 1, 4294967295u}),
+                      Value::Unsigned(ValueType::kCounter32, 4294967295u),
+                      Value::Unsigned(ValueType::kGauge32, 0),
+                      Value::Unsigned(ValueType::kTimeTicks, 123456),
+                      Value::Unsigned(ValueType::kCounter64, 18446744073709551615ull)));
+
+TEST(AbiConvertValueTest, Unsigned32AndBitsCrossAsTheirSnmpv2Encodings) {
+  AsnAny any{};
+  any.asnType = ASN_UNSIGNED32;
+  any.asnValue.unsigned32 = 77;
+  Value out;
+  ASSERT_TRUE(FromAbi(any, &out));
+  EXPECT_EQ(out, Value::Unsigned(ValueType::kGauge32, 77));
+
+  BYTE bits[] = {0xA0};
+  any.asnType = ASN_BITS;
+  any.asnValue.bits = AsnOctetString{bits, 1, FALSE};
+  ASSERT_TRUE(FromAbi(any, &out));
+  EXPECT_EQ(out, Value::Octets(ValueType::kOctetString, "\xA0"));
+}
+
+TEST(AbiConvertValueTest, IpAddressOfOtherLengthThanFourIsRefused) {
+  BYTE bytes[] = {10, 0, 0};
+  AsnAny any{};
+  any.asnType = ASN_IPADDRESS;
+  any.asnValue.address = AsnOctetString{bytes, 3, FALSE};
+  Value out;
+  EXPECT_FALSE(FromAbi(any, &out));
+}
+
+TEST(AbiConvertValueTest, NullStreamWithLengthIsRefused) {
+  AsnAny any{};
+  any.asnType = ASN_OCTETSTRING;
+  any.asnValue.string = AsnOctetString{nullptr, 5, FALSE};
+  Value out;
+  EXPECT_FALSE(FromAbi(any, &out));
+  any.asnType = ASN_OBJECTIDENTIFIER;
+  any.asnValue.object = AsnObjectIdentifier{3, nullptr};
+  EXPECT_FALSE(FromAbi(any, &out));
+}
+
+TEST(AbiConvertValueTest, UnknownAndSequenceTagsAreRefused) {
+  for (BYTE tag : {BYTE{0x30}, BYTE{0x45}, BYTE{0x80}, BYTE{0xFF}}) {
+    AsnAny any{};
+    any.asnType = tag;
+    Value out;
+    EXPECT_FALSE(FromAbi(any, &out)) << int{tag};
+  }
+}
+
+TEST(AbiConvertListTest, ListOwnsCopiesThatSnmpUtilFrees) {
+  std::vector<VarBind> in = {
+      VarBind{{1, 3, 6, 1, 2}, Value::Octets(ValueType::kOctetString, "text")},
+      VarBind{{1, 3, 6, 1, 3}, Value::ObjectId({1, 2, 3})},
+      VarBind{{1, 3, 6, 1, 4}, Value::Null()}};
+  ScopedVarBindList list;
+  ASSERT_TRUE(ToAbi(in, list.get()));
+  ASSERT_EQ(list.get()->len, 3u);
+  // The strings are the list's own, not views of the input.
+  in[0].value.octets[0] = 'X';
+  EXPECT_EQ(std::memcmp(list.get()->list[0].value.asnValue.string.stream, "text", 4), 0);
+  EXPECT_TRUE(list.get()->list[0].value.asnValue.string.dynamic);
+  VarBind back;
+  ASSERT_TRUE(FromAbi(list.get()->list[1], &back));
+  EXPECT_EQ(back, in[1]);
+}
+
+TEST(AbiConvertListTest, EmptyListHasNoArray) {
+  ScopedVarBindList list;
+  ASSERT_TRUE(ToAbi(std::vector<VarBind>{}, list.get()));
+  EXPECT_EQ(list.get()->len, 0u);
+  EXPECT_EQ(list.get()->list, nullptr);
+}
+
+}  // namespace
+}  // namespace snmpsvc

@@ -1,0 +1,522 @@
+// snmpsvc as a real process on a loopback port, serving the test agent, driven
+// by Net-SNMP's command-line tools; snmptrapd receives its traps and the
+// system's snmpd is the AgentX master.
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "ProcessHelpers.h"
+
+namespace snmpsvc_test {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+const std::string kService = LORVETH_BINARY_DIR "/services/snmpsvc/snmpsvc";
+const std::string kAgent = LORVETH_BINARY_DIR "/tests/services/snmpsvc/libsnmpsvc_test_agent.so";
+const std::string kRoot = "1.3.6.1.4.1.55555.1";
+const std::string kColumns = kRoot + ".1.1.";
+const std::string kSecondRoot = "1.3.6.1.4.1.55555.4";
+
+// The base configuration in Net-SNMP's syntax: a read-only and a read-write
+// community, two SNMPv3 users (SHA/AES) and the system group's texts.
+const std::string kConfig =
+    "rocommunity public 127.0.0.1\n"
+    "rwcommunity private 127.0.0.1\n"
+    "createUser tester SHA \"authpass123\" AES \"privpass123\"\n"
+    "rwuser tester priv\n"
+    "createUser reader SHA \"authpass123\" AES \"privpass123\"\n"
+    "rouser reader priv\n"
+    "syscontact ops@example.net\n"
+    "syslocation rack 7\n"
+    "sysservices 72\n";
+
+// The table as snmpwalk -On prints it, followed by the scalar of the region.
+std::string ExpectedRegionWalk(int rows) {
+  std::string out;
+  auto line = [&](int column, int row, const std::string& value) {
+    out += "." + kColumns + std::to_string(column) + "." + std::to_string(row) + " = " + value +
+           "\n";
+  };
+  for (int r = 1; r <= rows; ++r) line(1, r, "INTEGER: " + std::to_string(r));
+  for (int r = 1; r <= rows; ++r) line(2, r, "STRING: \"row " + std::to_string(r) + "\"");
+  for (int r = 1; r <= rows; ++r) line(3, r, "OID: ." + kRoot + ".7." + std::to_string(r));
+  for (int r = 1; r <= rows; ++r) line(4, r, "IpAddress: 10.0.0." + std::to_string(r));
+  for (int r = 1; r <= rows; ++r) line(5, r, "Counter32: " + std::to_string(4294967295u - r));
+  for (int r = 1; r <= rows; ++r) line(6, r, "Gauge32: " + std::to_string(1000 * r));
+  for (int r = 1; r <= rows; ++r) {
+    line(7, r, "Timeticks: (" + std::to_string(360000 + r) + ") 1:00:00.0" + std::to_string(r));
+  }
+  for (int r = 1; r <= rows; ++r) line(8, r, "OPAQUE: 04 02 6F 3" + std::to_string(r % 10) + " ");
+  for (int r = 1; r <= rows; ++r) line(9, r, "Gauge32: " + std::to_string(7 * r));
+  for (int r = 1; r <= rows; ++r) {
+    line(10, r, "Counter64: " + std::to_string((1ull << 40) + static_cast<unsigned>(r)));
+  }
+  for (int r = 1; r <= rows; ++r) line(11, r, "INTEGER: -" + std::to_string(r));
+  out += "." + kRoot + ".2.0 = STRING: \"test agent\"\n";
+  return out;
+}
+
+std::string WithoutLinesContaining(const std::string& text, const std::string& needle) {
+  std::string out;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    end = end == std::string::npos ? text.size() : end + 1;
+    const std::string line = text.substr(start, end - start);
+    if (line.find(needle) == std::string::npos) out += line;
+    start = end;
+  }
+  return out;
+}
+
+class SnmpsvcTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    state_dir_ = dir_.path() + "/state";
+    tool_dir_ = dir_.path() + "/tools";
+    std::filesystem::create_directories(state_dir_ + "/snmpsvc");
+    std::filesystem::create_directories(tool_dir_);
+    env_ = ToolEnvironment(tool_dir_);
+  }
+
+  // Starts snmpsvc with the base configuration plus `extra` and waits until it
+  // answers; false (with the log in the failure) if it does not.
+  bool StartService(const std::string& extra = "", std::vector<std::string> args = {}) {
+    port_ = FreeUdpPort();
+    WriteFile(state_dir_ + "/snmpsvc/snmpsvc.conf", kConfig + extra);
+    std::vector<std::string> argv = {kService, "-f", "--agent", kAgent};
+    if (args.empty()) args = {"--listen", "udp:" + Target()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<std::string> env = env_;
+    env.push_back("LORVETH_STATE_DIR=" + state_dir_);
+    env.push_back("LORVETH_TEST_AGENT_MARKER=" + Marker());
+    service_ = ChildProcess::Start(argv, env, ServiceLog());
+    if (service_ == nullptr) return false;
+    const bool up = WaitFor(
+        [&] {
+          return !service_->Running() ||
+                 Tool({"snmpget", "-v2c", "-c", "public", "-t", "0.3", "-r", "0", Target(),
+                       "1.3.6.1.2.1.1.3.0"})
+                         .exit_code == 0;
+        },
+        seconds(10));
+    if (!up || !service_->Running()) {
+      ADD_FAILURE() << "snmpsvc did not come up:\n" << ReadFile(ServiceLog());
+      return false;
+    }
+    return true;
+  }
+
+  CommandResult Tool(std::vector<std::string> argv) { return RunCommand(argv, env_); }
+
+  // snmpwalk/snmpbulkwalk/... with numeric output against the service.
+  std::string Query(const std::string& tool, const std::string& version,
+                    const std::string& community, std::vector<std::string> args) {
+    std::vector<std::string> argv = {tool, "-v" + version, "-c", community, "-On", "-t", "2",
+                                     "-r", "1", Target()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return Tool(argv).output;
+  }
+
+  std::string V3(const std::string& tool, const std::string& user, const std::string& auth,
+                 std::vector<std::string> args) {
+    std::vector<std::string> argv = {tool, "-v3", "-l", "authPriv", "-u", user, "-a", "SHA",
+                                     "-A", auth, "-x", "AES", "-X", "privpass123", "-On", "-t",
+                                     "2", "-r", "1", Target()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return Tool(argv).output;
+  }
+
+  std::string Target() const { return "127.0.0.1:" + std::to_string(port_); }
+  std::string Marker() const { return dir_.path() + "/agent-marker"; }
+  std::string ServiceLog() const { return dir_.path() + "/snmpsvc.log"; }
+
+  TempDir dir_;
+  std::string state_dir_;
+  std::string tool_dir_;
+  std::vector<std::string> env_;
+  int port_ = 0;
+  std::unique_ptr<ChildProcess> service_;
+};
+
+// --- Walks -------------------------------------------------------------------
+
+TEST_F(SnmpsvcTest, WalkOfRegionEqualsTheAgentsTable) {
+  ASSERT_TRUE(StartService());
+  EXPECT_EQ(Query("snmpwalk", "2c", "public", {kRoot}), ExpectedRegionWalk(3));
+}
+
+TEST_F(SnmpsvcTest, WalkContinuesFromFirstRegionIntoSecondRegionAndEnds) {
+  ASSERT_TRUE(StartService());
+  const std::string walk = Query("snmpwalk", "2c", "public", {"1.3.6.1.4.1.55555"});
+  EXPECT_EQ(walk, ExpectedRegionWalk(3) + "." + kSecondRoot + ".1.0 = STRING: \"second region\"\n");
+}
+
+TEST_F(SnmpsvcTest, BulkWalkEqualsWalkForEveryRepetitionCount) {
+  ASSERT_TRUE(StartService());
+  const std::string walk = Query("snmpwalk", "2c", "public", {"1.3.6.1.4.1.55555"});
+  for (const char* repetitions : {"-Cr1", "-Cr7", "-Cr50"}) {
+    EXPECT_EQ(Query("snmpbulkwalk", "2c", "public", {repetitions, "1.3.6.1.4.1.55555"}), walk)
+        << repetitions;
+  }
+}
+
+TEST_F(SnmpsvcTest, GetNextBeforeRegionAnswersItsFirstEntry) {
+  ASSERT_TRUE(StartService());
+  EXPECT_EQ(Query("snmpgetnext", "2c", "public", {"1.3.6.1.4.1.55555"}),
+            "." + kColumns + "1.1 = INTEGER: 1\n");
+}
+
+TEST_F(SnmpsvcTest, GetNextBetweenColumnsAnswersNextColumnsFirstRow) {
+  ASSERT_TRUE(StartService());
+  EXPECT_EQ(Query("snmpgetnext", "2c", "public", {kColumns + "2.99"}),
+            "." + kColumns + "3.1 = OID: ." + kRoot + ".7.1\n");
+}
+
+TEST_F(SnmpsvcTest, V1WalkSkipsCounter64InstancesOnly) {
+  ASSERT_TRUE(StartService());
+  EXPECT_EQ(Query("snmpwalk", "1", "public", {kRoot}),
+            WithoutLinesContaining(ExpectedRegionWalk(3), "Counter64"));
+}
+
+// --- GET ---------------------------------------------------------------------
+
+TEST_F(SnmpsvcTest, GetOfEveryValueTypeCrossesUnchanged) {
+  ASSERT_TRUE(StartService());
+  std::vector<std::string> names;
+  for (int column = 1; column <= 11; ++column) names.push_back(kColumns + std::to_string(column) + ".2");
+  const std::string expected =
+      WithoutLinesContaining(WithoutLinesContaining(ExpectedRegionWalk(2), ".1 = "), ".2.0 =");
+  EXPECT_EQ(Query("snmpget", "2c", "public", names), expected);
+}
+
+TEST_F(SnmpsvcTest, V2cGetAnswersMissingInstanceAndObjectWhileOthersAreAnswered) {
+  ASSERT_TRUE(StartService());
+  const std::string out = Query("snmpget", "2c", "public",
+                                {kColumns + "2.9", kColumns + "2.1", kRoot + ".99.0", kRoot + ".2.1"});
+  EXPECT_EQ(out,
+            "." + kColumns + "2.9 = No Such Instance currently exists at this OID\n" +
+            "." + kColumns + "2.1 = STRING: \"row 1\"\n" +
+            "." + kRoot + ".99.0 = No Such Object available on this agent at this OID\n" +
+            "." + kRoot + ".2.1 = No Such Instance currently exists at this OID\n");
+}
+
+TEST_F(SnmpsvcTest, V1GetOfMissingInstanceReportsNoSuchNameAtItsPosition) {
+  ASSERT_TRUE(StartService());
+  const std::string out =
+      Query("snmpget", "1", "public", {kColumns + "2.1", kColumns + "2.9", kColumns + "2.2"});
+  EXPECT_NE(out.find("(noSuchName)"), std::string::npos) << out;
+  EXPECT_NE(out.find("Failed object: ." + kColumns + "2.9"), std::string::npos) << out;
+}
+
+TEST_F(SnmpsvcTest, GetOfFailingObjectReportsGeneralError) {
+  ASSERT_TRUE(StartService());
+  const std::string out = Query("snmpget", "2c", "public", {kColumns + "2.1", kRoot + ".3.0"});
+  EXPECT_NE(out.find("(genError)"), std::string::npos) << out;
+  EXPECT_NE(out.find("Failed object: ." + kRoot + ".3.0"), std::string::npos) << out;
+}
+
+TEST_F(SnmpsvcTest, SystemGroupIsServedFromTheConfiguration) {
+  ASSERT_TRUE(StartService());
+  const std::string out = Query("snmpget", "2c", "public",
+                                {"1.3.6.1.2.1.1.1.0", "1.3.6.1.2.1.1.2.0", "1.3.6.1.2.1.1.3.0",
+                                 "1.3.6.1.2.1.1.4.0", "1.3.6.1.2.1.1.5.0", "1.3.6.1.2.1.1.6.0",
+                                 "1.3.6.1.2.1.1.7.0"});
+  EXPECT_NE(out.find(".1.3.6.1.2.1.1.1.0 = STRING: "), std::string::npos) << out;
+  EXPECT_NE(out.find(".1.3.6.1.2.1.1.2.0 = OID: "), std::string::npos) << out;
+  EXPECT_NE(out.find(".1.3.6.1.2.1.1.3.0 = Timeticks: "), std::string::npos) << out;
+  EXPECT_NE(out.find(".1.3.6.1.2.1.1.4.0 = STRING: \"ops@example.net\""), std::string::npos) << out;
+  EXPECT_NE(out.find(".1.3.6.1.2.1.1.6.0 = STRING: \"rack 7\""), std::string::npos) << out;
+  EXPECT_NE(out.find(".1.3.6.1.2.1.1.7.0 = INTEGER: 72"), std::string::npos) << out;
+  EXPECT_EQ(out.find("No Such"), std::string::npos) << out;
+}
+
+// --- SET ---------------------------------------------------------------------
+
+TEST_F(SnmpsvcTest, SetOfSeveralTypesInOneRequestIsVisibleToGet) {
+  ASSERT_TRUE(StartService());
+  const std::string set = Query("snmpset", "2c", "private",
+                                {kColumns + "2.1", "s", "renamed", kColumns + "3.1", "o", "1.3.6.9",
+                                 kColumns + "4.1", "a", "192.168.7.1", kColumns + "6.1", "u", "99",
+                                 kColumns + "7.1", "t", "4242"});
+  EXPECT_EQ(set.find("Error"), std::string::npos) << set;
+  EXPECT_EQ(Query("snmpget", "2c", "public",
+                  {kColumns + "2.1", kColumns + "3.1", kColumns + "4.1", kColumns + "6.1",
+                   kColumns + "7.1"}),
+            "." + kColumns + "2.1 = STRING: \"renamed\"\n." + kColumns + "3.1 = OID: .1.3.6.9\n." +
+                kColumns + "4.1 = IpAddress: 192.168.7.1\n." + kColumns + "6.1 = Gauge32: 99\n." +
+                kColumns + "7.1 = Timeticks: (4242) 0:00:42.42\n");
+}
+
+struct SetErrorCase {
+  const char* name;
+  const char* version;
+  std::vector<std::string> args;  // after the target: name type value ...
+  const char* reason;             // as snmpset prints it
+  std::string failed;             // the varbind the error names
+};
+
+void PrintTo(const SetErrorCase& c, std::ostream* out) { *out << c.name; }
+
+class SnmpsvcSetErrorTest : public SnmpsvcTest, public ::testing::WithParamInterface<SetErrorCase> {};
+
+TEST_P(SnmpsvcSetErrorTest, ErrorStatusAndFailedObjectAsTheToolReportsThem) {
+  ASSERT_TRUE(StartService());
+  const SetErrorCase& c = GetParam();
+  const std::string out = Query("snmpset", c.version, "private", c.args);
+  EXPECT_NE(out.find(c.reason), std::string::npos) << out;
+  EXPECT_NE(out.find("Failed object: ." + c.failed + "\n"), std::string::npos) << out;
+  // Nothing of a refused request is applied.
+  EXPECT_EQ(Query("snmpget", "2c", "public", {kColumns + "2.1"}),
+            "." + kColumns + "2.1 = STRING: \"row 1\"\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Statuses, SnmpsvcSetErrorTest,
+    ::testing::Values(
+        SetErrorCase{"ReadOnlyColumnV2c", "2c", {kColumns + "1.1", "i", "5"}, "notWritable",
+                     kColumns + "1.1"},
+        SetErrorCase{"ReadOnlyColumnV1", "1", {kColumns + "1.1", "i", "5"}, "(readOnly)",
+                     kColumns + "1.1"},
+        SetErrorCase{"WrongTypeV2c", "2c", {kColumns + "6.1", "s", "text"}, "wrongType",
+                     kColumns + "6.1"},
+        SetErrorCase{"TooLongTextV2c", "2c",
+                     {kColumns + "2.1", "s", std::string(40, 'x')}, "wrongLength",
+                     kColumns + "2.1"},
+        SetErrorCase{"OutOfRangeV2c", "2c", {kColumns + "11.2", "i", "500"}, "wrongValue",
+                     kColumns + "11.2"},
+        SetErrorCase{"OutOfRangeV1", "1", {kColumns + "11.2", "i", "500"}, "(badValue)",
+                     kColumns + "11.2"},
+        SetErrorCase{"MissingRowV2c", "2c", {kColumns + "2.9", "s", "new"}, "noCreation",
+                     kColumns + "2.9"},
+        SetErrorCase{"MissingRowV1", "1", {kColumns + "2.9", "s", "new"}, "(noSuchName)",
+                     kColumns + "2.9"},
+        SetErrorCase{"UnknownObjectV2c", "2c", {kRoot + ".5.0", "i", "1"}, "notWritable",
+                     kRoot + ".5.0"},
+        SetErrorCase{"SecondVarbindFailsV2c", "2c",
+                     {kColumns + "2.1", "s", "changed", kColumns + "1.2", "i", "5"}, "notWritable",
+                     kColumns + "1.2"}),
+    [](const auto& param_info) { return std::string(param_info.param.name); });
+
+TEST_F(SnmpsvcTest, ReadOnlyCommunityIsRefusedAndChangesNothing) {
+  ASSERT_TRUE(StartService());
+  const std::string out = Query("snmpset", "2c", "public", {kColumns + "2.1", "s", "nope"});
+  EXPECT_NE(out.find("noAccess"), std::string::npos) << out;
+  EXPECT_EQ(Query("snmpget", "2c", "public", {kColumns + "2.1"}),
+            "." + kColumns + "2.1 = STRING: \"row 1\"\n");
+}
+
+TEST_F(SnmpsvcTest, V3AuthPrivUserSetsWhileReadOnlyUserAndWrongKeyAreRefused) {
+  ASSERT_TRUE(StartService());
+  const std::string ok = V3("snmpset", "tester", "authpass123", {kColumns + "2.3", "s", "by v3"});
+  EXPECT_EQ(ok, "." + kColumns + "2.3 = STRING: \"by v3\"\n");
+  const std::string reader = V3("snmpset", "reader", "authpass123", {kColumns + "2.3", "s", "no"});
+  EXPECT_NE(reader.find("noAccess"), std::string::npos) << reader;
+  const std::string wrong = V3("snmpget", "tester", "wrongpass123", {kColumns + "2.3"});
+  EXPECT_NE(wrong.find("Authentication failure"), std::string::npos) << wrong;
+  EXPECT_EQ(V3("snmpget", "reader", "authpass123", {kColumns + "2.3"}),
+            "." + kColumns + "2.3 = STRING: \"by v3\"\n");
+}
+
+// --- Traps -------------------------------------------------------------------
+
+TEST_F(SnmpsvcTest, TrapOfTheAgentReachesV1AndV2cSinksWithItsBindings) {
+  const int trap_port = FreeUdpPort();
+  const std::string trapd_conf = dir_.path() + "/snmptrapd.conf";
+  WriteFile(trapd_conf, "disableAuthorization yes\n");
+  const std::string trap_log = dir_.path() + "/traps.log";
+  auto trapd = ChildProcess::Start(
+      {"/usr/sbin/snmptrapd", "-f", "-Lo", "-n", "-On", "-C", "-c", trapd_conf,
+       "udp:127.0.0.1:" + std::to_string(trap_port)},
+      env_, trap_log);
+  ASSERT_NE(trapd, nullptr);
+  ASSERT_TRUE(WaitFor([&] { return ReadFile(trap_log).find("NET-SNMP version") != std::string::npos; },
+                      seconds(10)))
+      << ReadFile(trap_log);
+  const std::string sink = "127.0.0.1:" + std::to_string(trap_port);
+  ASSERT_TRUE(StartService("trapsink " + sink + " public\ntrap2sink " + sink + " public\n" +
+                           "v1trapaddress 127.0.0.1\n"));
+
+  const std::string set = Query("snmpset", "2c", "private", {kColumns + "11.2", "i", "42"});
+  ASSERT_EQ(set.find("Error"), std::string::npos) << set;
+
+  auto both_arrived = [&] {
+    const std::string log = ReadFile(trap_log);
+    return log.find("SNMP v1") != std::string::npos &&
+           log.find(".1.3.6.1.6.3.1.1.4.1.0 = OID") != std::string::npos;
+  };
+  ASSERT_TRUE(WaitFor(both_arrived, seconds(10))) << ReadFile(trap_log);
+  const std::string log = ReadFile(trap_log);
+  const std::string bindings = "." + kColumns + "2.2 = STRING: \"row 2\"\t." + kColumns +
+                               "11.2 = INTEGER: 42\t." + kColumns + "4.2 = IpAddress: 10.0.0.2";
+  // SNMPv1: enterprise, specific number, the agent's time stamp, agent address.
+  EXPECT_NE(log.find("[127.0.0.1] (via UDP: [127.0.0.1]"), std::string::npos) << log;
+  EXPECT_NE(log.find(".1.3.6.1.4.1.55555.9 Enterprise Specific Trap (2202) Uptime: 0:20:34.56"),
+            std::string::npos)
+      << log;
+  // SNMPv2c: sysUpTime.0 = time stamp, snmpTrapOID.0 = enterprise.0.specific,
+  // the bindings, snmpTrapEnterprise.0.
+  EXPECT_NE(log.find(".1.3.6.1.2.1.1.3.0 = Timeticks: (123456) 0:20:34.56\t"
+                     ".1.3.6.1.6.3.1.1.4.1.0 = OID: .1.3.6.1.4.1.55555.9.0.2202\t" +
+                     bindings + "\t.1.3.6.1.6.3.1.1.4.3.0 = OID: .1.3.6.1.4.1.55555.9"),
+            std::string::npos)
+      << log;
+  const std::size_t v1_header = log.find("Enterprise Specific Trap (2202)");
+  ASSERT_NE(v1_header, std::string::npos);
+  EXPECT_NE(log.find("\n\t" + bindings, v1_header), std::string::npos) << log;
+}
+
+// --- Lifecycle ---------------------------------------------------------------
+
+TEST_F(SnmpsvcTest, SigtermClosesTheAgentAndExitsCleanly) {
+  ASSERT_TRUE(StartService());
+  service_->Signal(SIGTERM);
+  const auto status = service_->WaitExit(seconds(10));
+  ASSERT_TRUE(status.has_value()) << "snmpsvc did not stop";
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
+  const std::string marker = ReadFile(Marker());
+  EXPECT_EQ(marker.substr(0, 5), "init ") << marker;
+  EXPECT_NE(marker.find("\nclose\n"), std::string::npos) << marker;
+}
+
+TEST_F(SnmpsvcTest, SigintClosesTheAgentToo) {
+  ASSERT_TRUE(StartService());
+  service_->Signal(SIGINT);
+  ASSERT_TRUE(service_->WaitExit(seconds(10)).has_value());
+  EXPECT_NE(ReadFile(Marker()).find("close\n"), std::string::npos);
+}
+
+TEST_F(SnmpsvcTest, ServiceLogStaysQuietWhileServingRequests) {
+  ASSERT_TRUE(StartService());
+  Query("snmpwalk", "2c", "public", {"1.3.6.1.4.1.55555"});
+  Query("snmpget", "1", "public", {kColumns + "2.9"});
+  Query("snmpset", "2c", "private", {kColumns + "1.1", "i", "5"});
+  const std::string log = ReadFile(ServiceLog());
+  EXPECT_EQ(log.find("Cannot find module"), std::string::npos) << log;
+  EXPECT_EQ(log.find("Connection from"), std::string::npos) << log;
+  EXPECT_EQ(log.find("MIB search path"), std::string::npos) << log;
+  EXPECT_NE(log.find("serving 2 region(s) of 1 agent(s)"), std::string::npos) << log;
+}
+
+TEST_F(SnmpsvcTest, AgentThatCannotBeLoadedStopsTheServiceWithAMessage) {
+  const CommandResult result =
+      RunCommand({kService, "-f", "--agent", dir_.path() + "/missing.so", "--listen",
+                  "udp:127.0.0.1:" + std::to_string(FreeUdpPort())},
+                 env_);
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_NE(result.output.find("missing.so"), std::string::npos) << result.output;
+}
+
+TEST_F(SnmpsvcTest, UnknownArgumentIsRefusedWithUsage) {
+  const CommandResult result = RunCommand({kService, "--bogus"}, env_);
+  EXPECT_EQ(result.exit_code, 2);
+  EXPECT_NE(result.output.find("usage: snmpsvc"), std::string::npos) << result.output;
+}
+
+// --- AgentX --------------------------------------------------------------------
+
+class SnmpsvcAgentxTest : public SnmpsvcTest {
+ protected:
+  // Starts the system's snmpd as AgentX master on a socket in the temporary
+  // directory, answering SNMP on a loopback port of its own.
+  bool StartMaster() {
+    if (master_port_ == 0) {
+      master_port_ = FreeUdpPort();
+      WriteFile(MasterConf(), "master agentx\nagentXSocket " + Socket() +
+                                  "\nagentaddress udp:127.0.0.1:" + std::to_string(master_port_) +
+                                  "\nrocommunity public 127.0.0.1\nrwcommunity private 127.0.0.1\n");
+    }
+    master_ = ChildProcess::Start(
+        {"/usr/sbin/snmpd", "-f", "-Lo", "-C", "-c", MasterConf(), "-I", "-smux"}, env_,
+        dir_.path() + "/snmpd.log");
+    if (master_ == nullptr) return false;
+    WaitFor([&] { return std::filesystem::exists(Socket()) || !master_->Running(); }, seconds(10));
+    if (!master_->Running()) ADD_FAILURE() << ReadFile(dir_.path() + "/snmpd.log");
+    port_ = master_port_;
+    return master_->Running();
+  }
+
+  bool StartSubagent() {
+    service_ = StartSubagentProcess(state_dir_, ServiceLog());
+    return service_ != nullptr;
+  }
+
+  std::unique_ptr<ChildProcess> StartSubagentProcess(const std::string& state,
+                                                     const std::string& log) {
+    std::filesystem::create_directories(state + "/snmpsvc");
+    WriteFile(state + "/snmpsvc/snmpsvc.conf", "");
+    std::vector<std::string> env = env_;
+    env.push_back("LORVETH_STATE_DIR=" + state);
+    return ChildProcess::Start({kService, "-f", "--agent", kAgent, "--agentx", Socket()}, env, log);
+  }
+
+  // Polls a walk through the master until it shows the table (bounded).
+  std::string WalkWhenRegistered() {
+    const std::string expected = ExpectedRegionWalk(3);
+    std::string walk;
+    WaitFor(
+        [&] {
+          walk = Query("snmpwalk", "2c", "public", {kRoot});
+          return walk == expected || !service_->Running();
+        },
+        seconds(20));
+    return walk;
+  }
+
+  std::string Socket() const { return dir_.path() + "/agentx.sock"; }
+  std::string MasterConf() const { return dir_.path() + "/snmpd.conf"; }
+
+  int master_port_ = 0;
+  std::unique_ptr<ChildProcess> master_;
+};
+
+TEST_F(SnmpsvcAgentxTest, WalkAndSetThroughSystemSnmpdMasterReachTheAgent) {
+  ASSERT_TRUE(StartMaster());
+  ASSERT_TRUE(StartSubagent());
+  EXPECT_EQ(WalkWhenRegistered(), ExpectedRegionWalk(3)) << ReadFile(ServiceLog());
+  const std::string set = Query("snmpset", "2c", "private", {kColumns + "2.2", "s", "via agentx"});
+  EXPECT_EQ(set, "." + kColumns + "2.2 = STRING: \"via agentx\"\n");
+}
+
+TEST_F(SnmpsvcAgentxTest, SubagentReconnectsAfterTheMasterRestarts) {
+  ASSERT_TRUE(StartMaster());
+  ASSERT_TRUE(StartSubagent());
+  ASSERT_EQ(WalkWhenRegistered(), ExpectedRegionWalk(3)) << ReadFile(ServiceLog());
+  master_->Signal(SIGTERM);
+  ASSERT_TRUE(master_->WaitExit(seconds(10)).has_value());
+  ASSERT_TRUE(StartMaster());
+  EXPECT_EQ(WalkWhenRegistered(), ExpectedRegionWalk(3)) << ReadFile(ServiceLog());
+  EXPECT_TRUE(service_->Running());
+}
+
+TEST_F(SnmpsvcAgentxTest, RefusedDuplicateRegistrationIsRetriedUntilTheMasterTakesIt) {
+  ASSERT_TRUE(StartMaster());
+  ASSERT_TRUE(StartSubagent());
+  ASSERT_EQ(WalkWhenRegistered(), ExpectedRegionWalk(3)) << ReadFile(ServiceLog());
+  // A second service with the same regions is refused by the master...
+  const std::string second_log = dir_.path() + "/second.log";
+  auto second = StartSubagentProcess(dir_.path() + "/second-state", second_log);
+  ASSERT_NE(second, nullptr);
+  ASSERT_TRUE(WaitFor(
+      [&] { return ReadFile(second_log).find("registering pdu failed") != std::string::npos; },
+      seconds(10)))
+      << ReadFile(second_log);
+  // ...until the first one leaves; then its retry registers them.
+  service_->Signal(SIGTERM);
+  ASSERT_TRUE(service_->WaitExit(seconds(10)).has_value());
+  service_ = std::move(second);
+  EXPECT_EQ(WalkWhenRegistered(), ExpectedRegionWalk(3)) << ReadFile(second_log);
+  EXPECT_NE(ReadFile(second_log).find("region 1.3.6.1.4.1.55555.1 registered with the AgentX master"),
+            std::string::npos)
+      << ReadFile(second_log);
+}
+
+}  // namespace
+}  // namespace snmpsvc_test

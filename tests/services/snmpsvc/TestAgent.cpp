@@ -1,0 +1,347 @@
+// A small extension agent that snmpsvc's tests load the way the real agent is
+// loaded.  It serves, under 1.3.6.1.4.1.55555.1, a table of every value type
+// (rows 1..N, N from LORVETH_TEST_AGENT_ROWS, default 3) with settable
+// columns, a scalar, and an OID whose GET fails; a second region
+// 1.3.6.1.4.1.55555.4 holds one scalar.  Setting column 11 of a row queues a
+// trap.  With LORVETH_TEST_AGENT_MARKER set, Init and Close append a line to
+// that file.
+//
+// Columns of 1.3.6.1.4.1.55555.1.1.1.<column>.<row>:
+//   1 INTEGER row (read-only)        7 TimeTicks (settable)
+//   2 OCTET STRING, <= 32 (settable) 8 Opaque (read-only)
+//   3 OBJECT IDENTIFIER (settable)   9 unsigned32 (read-only)
+//   4 IpAddress (settable)          10 Counter64 (read-only)
+//   5 Counter32 (read-only)         11 INTEGER -100..100 (settable, sends a trap)
+//   6 Gauge32 (settable)
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/Snmp.h"
+#include "platform/Threads.h"
+
+#define TEST_AGENT_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+using Ids = std::vector<UINT>;
+
+const Ids kRoot = {1, 3, 6, 1, 4, 1, 55555, 1};
+const Ids kSecondRoot = {1, 3, 6, 1, 4, 1, 55555, 4};
+const Ids kEnterprise = {1, 3, 6, 1, 4, 1, 55555, 9};
+const Ids kFailingOid = {1, 3, 6, 1, 4, 1, 55555, 1, 3, 0};
+constexpr UINT kMaxName = 32;
+// Fixed so that receivers can check that the time stamp crosses unchanged.
+constexpr AsnTimeticks kTrapTimeStamp = 123456;
+constexpr AsnInteger32 kTrapSpecific = 2202;
+
+struct Cell {
+  BYTE type = ASN_NULL;
+  bool writable = false;
+  std::int32_t number = 0;
+  std::uint64_t big = 0;
+  std::string bytes;
+  Ids oid;
+};
+
+struct PendingTrap {
+  std::vector<std::pair<Ids, Cell>> bindings;
+};
+
+struct State {
+  std::map<Ids, Cell> objects;
+  std::deque<PendingTrap> traps;
+  HANDLE trap_event = nullptr;
+  std::string marker;
+  int next_region = 0;
+};
+
+State* g_state = nullptr;
+
+Ids Concat(const Ids& prefix, std::initializer_list<UINT> tail) {
+  Ids ids = prefix;
+  ids.insert(ids.end(), tail);
+  return ids;
+}
+
+Ids Column(UINT column, UINT row) { return Concat(kRoot, {1, 1, column, row}); }
+
+bool StartsWith(const Ids& ids, const Ids& prefix) {
+  return prefix.size() <= ids.size() && std::equal(prefix.begin(), prefix.end(), ids.begin());
+}
+
+Ids ToIds(const AsnObjectIdentifier& oid) {
+  return oid.ids == nullptr ? Ids{} : Ids(oid.ids, oid.ids + oid.idLength);
+}
+
+void SetIds(AsnObjectIdentifier* oid, const Ids& ids) {
+  SnmpUtilOidFree(oid);
+  oid->ids = static_cast<UINT*>(SnmpUtilMemAlloc(static_cast<UINT>(ids.size() * sizeof(UINT))));
+  if (oid->ids == nullptr) return;
+  std::memcpy(oid->ids, ids.data(), ids.size() * sizeof(UINT));
+  oid->idLength = static_cast<UINT>(ids.size());
+}
+
+void SetBytes(AsnOctetString* out, const std::string& bytes) {
+  out->stream = static_cast<BYTE*>(SnmpUtilMemAlloc(static_cast<UINT>(bytes.size())));
+  out->length = out->stream == nullptr ? 0 : static_cast<UINT>(bytes.size());
+  out->dynamic = out->stream != nullptr;
+  if (out->stream != nullptr) std::memcpy(out->stream, bytes.data(), bytes.size());
+}
+
+void Fill(AsnAny* any, const Cell& cell) {
+  SnmpUtilAsnAnyFree(any);
+  any->asnType = cell.type;
+  switch (cell.type) {
+    case ASN_INTEGER:
+      any->asnValue.number = cell.number;
+      break;
+    case ASN_OCTETSTRING:
+    case ASN_IPADDRESS:
+    case ASN_OPAQUE:
+      SetBytes(&any->asnValue.string, cell.bytes);
+      break;
+    case ASN_OBJECTIDENTIFIER:
+      SetIds(&any->asnValue.object, cell.oid);
+      break;
+    case ASN_COUNTER64:
+      any->asnValue.counter64.QuadPart = cell.big;
+      break;
+    case ASN_COUNTER32:
+    case ASN_GAUGE32:
+    case ASN_TIMETICKS:
+    case ASN_UNSIGNED32:
+      any->asnValue.unsigned32 = static_cast<AsnUnsigned32>(cell.big);
+      break;
+    default:
+      break;
+  }
+}
+
+Cell MakeCell(BYTE type, bool writable) {
+  Cell cell;
+  cell.type = type;
+  cell.writable = writable;
+  return cell;
+}
+
+void Populate(State* state, UINT rows) {
+  for (UINT row = 1; row <= rows; ++row) {
+    Cell c = MakeCell(ASN_INTEGER, false);
+    c.number = static_cast<std::int32_t>(row);
+    state->objects[Column(1, row)] = c;
+    c = MakeCell(ASN_OCTETSTRING, true);
+    c.bytes = "row " + std::to_string(row);
+    state->objects[Column(2, row)] = c;
+    c = MakeCell(ASN_OBJECTIDENTIFIER, true);
+    c.oid = Concat(kRoot, {7, row});
+    state->objects[Column(3, row)] = c;
+    c = MakeCell(ASN_IPADDRESS, true);
+    c.bytes = std::string{'\x0a', '\x00', '\x00', static_cast<char>(row & 0xFF)};
+    state->objects[Column(4, row)] = c;
+    c = MakeCell(ASN_COUNTER32, false);
+    c.big = 4294967295u - row;
+    state->objects[Column(5, row)] = c;
+    c = MakeCell(ASN_GAUGE32, true);
+    c.big = 1000u * row;
+    state->objects[Column(6, row)] = c;
+    c = MakeCell(ASN_TIMETICKS, true);
+    c.big = 360000u + row;
+    state->objects[Column(7, row)] = c;
+    c = MakeCell(ASN_OPAQUE, false);
+    c.bytes = std::string{'\x04', '\x02', 'o', static_cast<char>('0' + row % 10)};
+    state->objects[Column(8, row)] = c;
+    c = MakeCell(ASN_UNSIGNED32, false);
+    c.big = 7u * row;
+    state->objects[Column(9, row)] = c;
+    c = MakeCell(ASN_COUNTER64, false);
+    c.big = (std::uint64_t{1} << 40) + row;
+    state->objects[Column(10, row)] = c;
+    c = MakeCell(ASN_INTEGER, true);
+    c.number = -static_cast<std::int32_t>(row);
+    state->objects[Column(11, row)] = c;
+  }
+  Cell scalar = MakeCell(ASN_OCTETSTRING, false);
+  scalar.bytes = "test agent";
+  state->objects[Concat(kRoot, {2, 0})] = scalar;
+  scalar.bytes = "second region";
+  state->objects[Concat(kSecondRoot, {1, 0})] = scalar;
+}
+
+void Mark(const std::string& line) {
+  if (g_state == nullptr || g_state->marker.empty()) return;
+  if (FILE* f = std::fopen(g_state->marker.c_str(), "a")) {
+    std::fputs(line.c_str(), f);
+    std::fclose(f);
+  }
+}
+
+const Ids* RegionOf(const Ids& name) {
+  if (StartsWith(name, kRoot)) return &kRoot;
+  if (StartsWith(name, kSecondRoot)) return &kSecondRoot;
+  return nullptr;
+}
+
+AsnInteger32 CheckSet(const SnmpVarBind& vb) {
+  const Ids name = ToIds(vb.name);
+  const auto it = g_state->objects.find(name);
+  if (it == g_state->objects.end()) {
+    const bool column = StartsWith(name, Concat(kRoot, {1, 1})) && name.size() == kRoot.size() + 4;
+    return column ? SNMP_ERRORSTATUS_NOCREATION : SNMP_ERRORSTATUS_NOSUCHNAME;
+  }
+  const Cell& cell = it->second;
+  if (!cell.writable) return SNMP_ERRORSTATUS_READONLY;
+  if (vb.value.asnType != cell.type) return SNMP_ERRORSTATUS_WRONGTYPE;
+  if (cell.type == ASN_OCTETSTRING && vb.value.asnValue.string.length > kMaxName) {
+    return SNMP_ERRORSTATUS_WRONGLENGTH;
+  }
+  if (name[kRoot.size() + 2] == 11 &&
+      (vb.value.asnValue.number < -100 || vb.value.asnValue.number > 100)) {
+    return SNMP_ERRORSTATUS_WRONGVALUE;
+  }
+  return SNMP_ERRORSTATUS_NOERROR;
+}
+
+void Apply(const SnmpVarBind& vb) {
+  const Ids name = ToIds(vb.name);
+  Cell& cell = g_state->objects[name];
+  const AsnAny& v = vb.value;
+  switch (cell.type) {
+    case ASN_INTEGER:
+      cell.number = v.asnValue.number;
+      break;
+    case ASN_OCTETSTRING:
+    case ASN_IPADDRESS:
+      cell.bytes.assign(reinterpret_cast<const char*>(v.asnValue.string.stream),
+                        v.asnValue.string.length);
+      break;
+    case ASN_OBJECTIDENTIFIER:
+      cell.oid = ToIds(v.asnValue.object);
+      break;
+    default:
+      cell.big = v.asnValue.unsigned32;
+      break;
+  }
+  if (name[kRoot.size() + 2] == 11) {
+    const UINT row = name.back();
+    PendingTrap trap;
+    for (UINT column : {2u, 11u, 4u}) {
+      trap.bindings.emplace_back(Column(column, row), g_state->objects[Column(column, row)]);
+    }
+    g_state->traps.push_back(std::move(trap));
+    SetEvent(g_state->trap_event);
+  }
+}
+
+}  // namespace
+
+TEST_AGENT_EXPORT BOOL SnmpExtensionInit(DWORD uptime_reference, HANDLE* trap_event,
+                                         AsnObjectIdentifier* first_region) {
+  delete g_state;
+  g_state = new State;
+  const char* rows = std::getenv("LORVETH_TEST_AGENT_ROWS");
+  Populate(g_state, rows != nullptr ? static_cast<UINT>(std::strtoul(rows, nullptr, 10)) : 3);
+  if (const char* marker = std::getenv("LORVETH_TEST_AGENT_MARKER")) g_state->marker = marker;
+  g_state->trap_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  *trap_event = g_state->trap_event;
+  first_region->ids = nullptr;
+  first_region->idLength = 0;
+  SetIds(first_region, kRoot);
+  g_state->next_region = 1;
+  Mark("init " + std::to_string(uptime_reference) + "\n");
+  return TRUE;
+}
+
+TEST_AGENT_EXPORT BOOL SnmpExtensionInitEx(AsnObjectIdentifier* next_region) {
+  next_region->ids = nullptr;
+  next_region->idLength = 0;
+  if (g_state == nullptr || g_state->next_region != 1) return FALSE;
+  ++g_state->next_region;
+  SetIds(next_region, kSecondRoot);
+  return TRUE;
+}
+
+TEST_AGENT_EXPORT BOOL SnmpExtensionQuery(BYTE request_type, SnmpVarBindList* list,
+                                          AsnInteger32* error_status, AsnInteger32* error_index) {
+  *error_status = SNMP_ERRORSTATUS_NOERROR;
+  *error_index = 0;
+  if (g_state == nullptr) return FALSE;
+  BOOL found = FALSE;
+  for (UINT i = 0; i < list->len && *error_status == 0; ++i) {
+    SnmpVarBind& vb = list->list[i];
+    const Ids name = ToIds(vb.name);
+    if (request_type == SNMP_PDU_GET) {
+      const auto it = g_state->objects.find(name);
+      if (name == kFailingOid) {
+        *error_status = SNMP_ERRORSTATUS_GENERR;
+      } else if (it == g_state->objects.end()) {
+        *error_status = SNMP_ERRORSTATUS_NOSUCHNAME;
+      } else {
+        Fill(&vb.value, it->second);
+        found = TRUE;
+      }
+    } else if (request_type == SNMP_PDU_GETNEXT) {
+      found = TRUE;
+      const Ids* region = RegionOf(name);
+      const auto it = g_state->objects.upper_bound(name);
+      if (it != g_state->objects.end() && (region == nullptr || StartsWith(it->first, *region))) {
+        SetIds(&vb.name, it->first);
+        Fill(&vb.value, it->second);
+      } else if (region != nullptr) {
+        // Past the end of a region: answer the region root with its last
+        // sub-identifier increased, as the agents this service hosts do.
+        Ids beyond = *region;
+        ++beyond.back();
+        SetIds(&vb.name, beyond);
+      }
+    } else if (request_type == SNMP_PDU_SET) {
+      *error_status = CheckSet(vb);
+      found = TRUE;
+    } else {
+      return FALSE;
+    }
+    if (*error_status != 0) *error_index = static_cast<AsnInteger32>(i + 1);
+  }
+  if (request_type == SNMP_PDU_SET && *error_status == 0) {
+    for (UINT i = 0; i < list->len; ++i) Apply(list->list[i]);
+  }
+  if (!found) *error_index = 1;
+  return found;
+}
+
+TEST_AGENT_EXPORT BOOL SnmpExtensionTrap(AsnObjectIdentifier* enterprise, AsnInteger32* generic,
+                                         AsnInteger32* specific, AsnTimeticks* time_stamp,
+                                         SnmpVarBindList* bindings) {
+  enterprise->ids = nullptr;
+  enterprise->idLength = 0;
+  bindings->list = nullptr;
+  bindings->len = 0;
+  if (g_state == nullptr || g_state->traps.empty()) return FALSE;
+  const PendingTrap trap = std::move(g_state->traps.front());
+  g_state->traps.pop_front();
+  SetIds(enterprise, kEnterprise);
+  *generic = SNMP_GENERICTRAP_ENTERSPECIFIC;
+  *specific = kTrapSpecific;
+  *time_stamp = kTrapTimeStamp;
+  bindings->list = static_cast<SnmpVarBind*>(
+      SnmpUtilMemAlloc(static_cast<UINT>(trap.bindings.size() * sizeof(SnmpVarBind))));
+  for (const auto& [name, cell] : trap.bindings) {
+    SnmpVarBind& vb = bindings->list[bindings->len++];
+    vb.value.asnType = ASN_NULL;
+    SetIds(&vb.name, name);
+    Fill(&vb.value, cell);
+  }
+  return TRUE;
+}
+
+TEST_AGENT_EXPORT void SnmpExtensionClose() {
+  Mark("close\n");
+  if (g_state != nullptr) CloseHandle(g_state->trap_event);
+  delete g_state;
+  g_state = nullptr;
+}

@@ -1,0 +1,511 @@
+// The client as the switch's event sink: interface identity, decoding of the
+// two event forms, refusal of malformed events, the settings events, and
+// advising at the switch's connection point.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/FakeSwitch.h"
+#include "support/TraceCapture.h"
+#include "switch/SwitchProtocol.h"
+#include "switch/VarnClient.h"
+
+namespace {
+
+using test_support::FakeSwitch;
+namespace sp = switch_protocol;
+
+struct ReceivedFrame {
+  DWORD oc, oe, oid, cabid, stat, len;
+  std::vector<BYTE> data;
+};
+
+// Stands where the agent will: keeps a copy of every frame it is handed.
+class RecordingAgent : public IVarnReplyTarget {
+ public:
+  virtual ~RecordingAgent() = default;
+  void VarnReply(CommandBuffer& buffer) override {
+    const CmdHeader* header = buffer.Header();
+    ReceivedFrame frame{header->OC,   header->OE,   header->OID, header->CABID,
+                        header->Stat, header->Len, {}};
+    if (buffer.DataAt(0) != nullptr) {
+      frame.data.assign(buffer.DataAt(0), buffer.DataAt(0) + buffer.DataLength());
+    }
+    std::lock_guard lock(mutex_);
+    frames_.push_back(std::move(frame));
+  }
+  std::vector<ReceivedFrame> Frames() const {
+    std::lock_guard lock(mutex_);
+    return frames_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<ReceivedFrame> frames_;
+};
+
+std::string Line(const std::string& text) { return "\nCSwitchClient       : " + text; }
+std::string ReplyLine(const std::string& text) { return "\nCVarnClient::Reply  : " + text; }
+
+// Owns the variants of one hand-made event call.
+class EventArgs {
+ public:
+  EventArgs& Short(SHORT value) {
+    VARIANT& v = Add(VT_I2);
+    v.iVal = value;
+    return *this;
+  }
+  EventArgs& Long(LONG value) {
+    VARIANT& v = Add(VT_I4);
+    v.lVal = value;
+    return *this;
+  }
+  EventArgs& Byte(BYTE value) {
+    VARIANT& v = Add(VT_UI1);
+    v.bVal = value;
+    return *this;
+  }
+  EventArgs& Bytes(const std::vector<BYTE>& bytes) {
+    VARIANT& v = Add(VT_BSTR);
+    v.bstrVal = SysAllocStringByteLen(reinterpret_cast<const char*>(bytes.data()),
+                                      static_cast<UINT>(bytes.size()));
+    return *this;
+  }
+  ~EventArgs() {
+    for (VARIANT& v : args_) VariantClear(&v);
+  }
+  // In call order as added; DISPPARAMS wants them reversed.
+  DISPPARAMS* Params() {
+    reversed_.assign(args_.rbegin(), args_.rend());
+    params_ = DISPPARAMS{reversed_.data(), nullptr, static_cast<UINT>(reversed_.size()), 0};
+    return &params_;
+  }
+
+ private:
+  VARIANT& Add(VARTYPE type) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = type;
+    args_.push_back(v);
+    return args_.back();
+  }
+  std::vector<VARIANT> args_;
+  std::vector<VARIANT> reversed_;  // shallow copies; args_ owns the strings
+  DISPPARAMS params_{};
+};
+
+std::vector<BYTE> Header(DWORD oc, DWORD oe, DWORD stat, DWORD len) {
+  return FakeSwitch::HeaderImage(oc, oe, 0, 0xFFFFFFFF, stat, len);
+}
+
+class EventSinkTest : public ::testing::Test {
+ protected:
+  HRESULT Invoke(DISPID id, DISPPARAMS* params) {
+    return client_.Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, params, nullptr,
+                          nullptr, nullptr);
+  }
+
+  test_support::TraceCapture trace_;
+  RecordingAgent agent_;
+  SwitchPermissionFlags flags_;
+  CVarnClient client_{&agent_, &flags_};
+};
+
+// --- Identity --------------------------------------------------------------
+
+TEST_F(EventSinkTest, AnswersForEventInterfaceDispatchAndUnknownOnly) {
+  for (const IID& iid : {sp::DIID_LorvethSwitchEvents, IID_IDispatch, IID_IUnknown}) {
+    void* object = nullptr;
+    EXPECT_EQ(client_.QueryInterface(iid, &object), S_OK);
+    EXPECT_EQ(object, static_cast<IDispatch*>(&client_));
+  }
+  EXPECT_EQ(client_.ReferenceCount(), 3u);
+  void* object = &client_;
+  EXPECT_EQ(client_.QueryInterface(IID_IConnectionPoint, &object), E_NOINTERFACE);
+  EXPECT_EQ(object, nullptr);
+  EXPECT_EQ(client_.ReferenceCount(), 3u);
+}
+
+TEST_F(EventSinkTest, ReleaseNeverDestroysTheClient) {
+  EXPECT_EQ(client_.AddRef(), 1u);
+  EXPECT_EQ(client_.Release(), 0u);
+  EXPECT_EQ(client_.AddRef(), 1u);  // still alive and counting
+  client_.Release();
+}
+
+TEST_F(EventSinkTest, TypeInformationIsNotImplemented) {
+  UINT count = 0;
+  EXPECT_EQ(client_.GetTypeInfoCount(&count), E_NOTIMPL);
+  EXPECT_EQ(client_.GetTypeInfo(0, 0, nullptr), E_NOTIMPL);
+  EXPECT_EQ(client_.GetIDsOfNames(IID_NULL, nullptr, 0, 0, nullptr), E_NOTIMPL);
+}
+
+// --- Malformed events ------------------------------------------------------
+
+TEST_F(EventSinkTest, EventWithoutArgumentListIsRefused) {
+  EXPECT_EQ(Invoke(3, nullptr), DISP_E_PARAMNOTFOUND);
+  EXPECT_EQ(Invoke(1, nullptr), DISP_E_PARAMNOTFOUND);
+  DISPPARAMS broken{nullptr, nullptr, 6, 0};
+  EXPECT_EQ(Invoke(3, &broken), DISP_E_PARAMNOTFOUND);
+  EXPECT_TRUE(agent_.Frames().empty());
+}
+
+TEST_F(EventSinkTest, UnusedAndUnknownDispatchIdsAreRefused) {
+  EventArgs args;
+  EXPECT_EQ(Invoke(1, args.Params()), E_NOTIMPL);
+  EXPECT_EQ(Invoke(2, args.Params()), E_NOTIMPL);
+  for (DISPID id : {0, 5, -1, -3, 0x7FFFFFFF}) {
+    EXPECT_EQ(Invoke(id, args.Params()), DISP_E_MEMBERNOTFOUND) << id;
+  }
+  EXPECT_TRUE(agent_.Frames().empty());
+}
+
+struct BadEvent {
+  const char* name;
+  DISPID id;
+  std::function<void(EventArgs&)> build;
+  HRESULT expected;
+};
+
+class BadEventTest : public EventSinkTest, public ::testing::WithParamInterface<BadEvent> {};
+
+TEST_P(BadEventTest, IsRefusedAndNothingReachesTheAgent) {
+  EventArgs args;
+  GetParam().build(args);
+  EXPECT_EQ(Invoke(GetParam().id, args.Params()), GetParam().expected);
+  EXPECT_TRUE(agent_.Frames().empty());
+}
+
+const std::vector<BYTE> kText = {'a', 'b', 'c'};
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BadEventTest,
+    ::testing::Values(
+        BadEvent{"FieldsFiveArguments", 3,
+                 [](EventArgs& a) { a.Short(1).Short(2).Short(3).Short(4).Byte(0); },
+                 DISP_E_BADPARAMCOUNT},
+        BadEvent{"FieldsSevenArguments", 3,
+                 [](EventArgs& a) {
+                   a.Short(1).Short(2).Short(3).Short(4).Byte(0).Bytes(kText).Byte(0);
+                 },
+                 DISP_E_BADPARAMCOUNT},
+        BadEvent{"FieldsNoArguments", 3, [](EventArgs&) {}, DISP_E_BADPARAMCOUNT},
+        BadEvent{"FieldsOperationExtensionAs32Bit", 3,
+                 [](EventArgs& a) { a.Short(1).Long(2).Short(3).Short(4).Byte(0).Bytes(kText); },
+                 DISP_E_TYPEMISMATCH},
+        BadEvent{"FieldsOperationCodeAsByte", 3,
+                 [](EventArgs& a) { a.Byte(1).Short(2).Short(3).Short(4).Byte(0).Bytes(kText); },
+                 DISP_E_TYPEMISMATCH},
+        BadEvent{"FieldsStatusAs16Bit", 3,
+                 [](EventArgs& a) {
+                   a.Short(1).Short(2).Short(3).Short(4).Short(0).Bytes(kText);
+                 },
+                 DISP_E_TYPEMISMATCH},
+        BadEvent{"FieldsDataAsNumber", 3,
+                 [](EventArgs& a) { a.Short(1).Short(2).Short(3).Short(4).Byte(0).Long(5); },
+                 DISP_E_TYPEMISMATCH},
+        BadEvent{"HeaderOneArgument", 4,
+                 [](EventArgs& a) { a.Bytes(Header(1, 2, 0, 0)); }, DISP_E_BADPARAMCOUNT},
+        BadEvent{"HeaderThreeArguments", 4,
+                 [](EventArgs& a) { a.Bytes(Header(1, 2, 0, 0)).Bytes(kText).Bytes(kText); },
+                 DISP_E_BADPARAMCOUNT},
+        BadEvent{"HeaderAsNumber", 4, [](EventArgs& a) { a.Long(1).Bytes(kText); },
+                 DISP_E_TYPEMISMATCH},
+        BadEvent{"HeaderDataAsNumber", 4,
+                 [](EventArgs& a) { a.Bytes(Header(1, 2, 0, 0)).Short(1); }, DISP_E_TYPEMISMATCH},
+        BadEvent{"HeaderShorterThanImage", 4,
+                 [](EventArgs& a) {
+                   auto header = Header(1, 2, 0, 0);
+                   header.resize(51);
+                   a.Bytes(header).Bytes(kText);
+                 },
+                 E_INVALIDARG},
+        BadEvent{"HeaderEmpty", 4, [](EventArgs& a) { a.Bytes({}).Bytes(kText); }, E_INVALIDARG},
+        BadEvent{"DataShorterThanLen", 4,
+                 [](EventArgs& a) { a.Bytes(Header(1, 2, 0, 4)).Bytes(kText); }, E_INVALIDARG},
+        BadEvent{"HugeLenWithoutData", 4,
+                 [](EventArgs& a) { a.Bytes(Header(1, 2, 0, 0xFFFFFFFF)).Bytes({}); },
+                 E_INVALIDARG}),
+    [](const auto& param_info) { return std::string(param_info.param.name); });
+
+// --- Good events -----------------------------------------------------------
+
+TEST_F(EventSinkTest, FieldsEventBecomesFrameWithZeroExtendedFields) {
+  EventArgs args;
+  args.Short(static_cast<SHORT>(0xE002)).Short(0x311).Short(-1).Short(-2).Byte(0xFF).Bytes(kText);
+  EXPECT_EQ(Invoke(3, args.Params()), S_OK);
+  const auto frames = agent_.Frames();
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].oc, 0xE002u);
+  EXPECT_EQ(frames[0].oe, 0x311u);
+  EXPECT_EQ(frames[0].oid, 0xFFFFu);
+  EXPECT_EQ(frames[0].cabid, 0xFFFEu);
+  EXPECT_EQ(frames[0].stat, 255u);
+  EXPECT_EQ(frames[0].len, 3u);
+  EXPECT_EQ(frames[0].data, kText);
+}
+
+TEST_F(EventSinkTest, FieldsEventWithoutDataGivesEmptyFrame) {
+  EventArgs args;
+  args.Short(0x2201).Short(0).Short(0).Short(0).Byte(0);
+  VARIANT none;
+  VariantInit(&none);
+  none.vt = VT_BSTR;
+  none.bstrVal = nullptr;  // a null byte string is an empty one
+  DISPPARAMS* params = args.Params();
+  std::vector<VARIANT> with_data(params->rgvarg, params->rgvarg + params->cArgs);
+  with_data.insert(with_data.begin(), none);
+  DISPPARAMS six{with_data.data(), nullptr, 6, 0};
+  EXPECT_EQ(Invoke(3, &six), S_OK);
+  ASSERT_EQ(agent_.Frames().size(), 1u);
+  EXPECT_EQ(agent_.Frames()[0].len, 0u);
+}
+
+TEST_F(EventSinkTest, HeaderEventTakesLenAndStatusFromTheHeaderAndClipsData) {
+  EventArgs args;
+  args.Bytes(Header(sp::kOcThresholdEvent, 0, 255, 4)).Bytes({'<', 'x', '/', '>', 'j', 'u'});
+  EXPECT_EQ(Invoke(4, args.Params()), S_OK);
+  const auto frames = agent_.Frames();
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].oc, sp::kOcThresholdEvent);
+  EXPECT_EQ(frames[0].stat, 255u);
+  EXPECT_EQ(frames[0].len, 4u);
+  EXPECT_EQ(frames[0].data, (std::vector<BYTE>{'<', 'x', '/', '>'}));
+}
+
+TEST_F(EventSinkTest, HeaderEventMayCarryALongerHeaderString) {
+  EventArgs args;
+  auto header = Header(sp::kOcStoreConfiguration, sp::kTableRules, 0, 0);
+  header.resize(200, 0xAB);
+  args.Bytes(header).Bytes({});
+  EXPECT_EQ(Invoke(4, args.Params()), S_OK);
+  ASSERT_EQ(agent_.Frames().size(), 1u);
+  EXPECT_EQ(agent_.Frames()[0].oe, sp::kTableRules);
+}
+
+// --- Settings --------------------------------------------------------------
+
+struct SettingCase {
+  const char* name;
+  DWORD oe;
+  std::atomic<BYTE> SwitchPermissionFlags::*flag;
+  const char* on_line;
+  const char* off_line;
+  DWORD level;
+};
+
+class SettingEventTest : public EventSinkTest,
+                         public ::testing::WithParamInterface<SettingCase> {};
+
+TEST_P(SettingEventTest, OneByteEventChangesSettingAndReachesAgent) {
+  const SettingCase& setting = GetParam();
+  EventArgs on;
+  on.Short(static_cast<SHORT>(0xE002)).Short(static_cast<SHORT>(setting.oe)).Short(0).Short(0)
+      .Byte(0).Bytes({3});
+  EXPECT_EQ(Invoke(3, on.Params()), S_OK);
+  EXPECT_EQ((flags_.*setting.flag).load(), 3);
+  EXPECT_EQ(trace_.LevelOf(ReplyLine(setting.on_line)), setting.level);
+
+  EventArgs off;
+  off.Short(static_cast<SHORT>(0xE002)).Short(static_cast<SHORT>(setting.oe)).Short(0).Short(0)
+      .Byte(0).Bytes({0});
+  EXPECT_EQ(Invoke(3, off.Params()), S_OK);
+  EXPECT_EQ((flags_.*setting.flag).load(), 0);
+  EXPECT_EQ(trace_.LevelOf(ReplyLine(setting.off_line)), setting.level);
+  EXPECT_EQ(agent_.Frames().size(), 2u);
+}
+
+TEST_P(SettingEventTest, TwoByteEventLeavesSettingButReachesAgent) {
+  const SettingCase& setting = GetParam();
+  EventArgs args;
+  args.Short(static_cast<SHORT>(0xE002)).Short(static_cast<SHORT>(setting.oe)).Short(0).Short(0)
+      .Byte(0).Bytes({1, 1});
+  EXPECT_EQ(Invoke(3, args.Params()), S_OK);
+  EXPECT_EQ((flags_.*setting.flag).load(), 0);
+  EXPECT_TRUE(trace_.Lines().empty() ||
+              !trace_.Contains(ReplyLine(setting.on_line)));
+  EXPECT_EQ(agent_.Frames().size(), 1u);
+}
+
+TEST_P(SettingEventTest, SameCodesUnderAnotherOperationChangeNothing) {
+  const SettingCase& setting = GetParam();
+  EventArgs args;
+  args.Short(static_cast<SHORT>(0xE001)).Short(static_cast<SHORT>(setting.oe)).Short(0).Short(0)
+      .Byte(0).Bytes({1});
+  EXPECT_EQ(Invoke(3, args.Params()), S_OK);
+  EXPECT_EQ((flags_.*setting.flag).load(), 0);
+  EXPECT_EQ(agent_.Frames().size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings, SettingEventTest,
+    ::testing::Values(
+        SettingCase{"Trap2EventLog", sp::kSettingTrap2EventLog,
+                    &SwitchPermissionFlags::Trap2EventLog, "Trap2EventLog filter changed to 3",
+                    "Trap2EventLog filter changed to 0", 3},
+        SettingCase{"TrapToAdminAlert", sp::kSettingTrapToAdminAlert,
+                    &SwitchPermissionFlags::TrapToAdminAlert,
+                    "TrapToAdminAlert filter changed to 3", "TrapToAdminAlert filter changed to 0",
+                    3},
+        SettingCase{"SetAllowed", sp::kSettingSetAllowed, &SwitchPermissionFlags::SetAllowed,
+                    "# MIB write enabled! #", "# MIB write disabled! #", 2},
+        SettingCase{"ShutdownIsAllowed", sp::kSettingShutdownIsAllowed,
+                    &SwitchPermissionFlags::ShutdownIsAllowed, "# MIB shutdown enabled! #",
+                    "# MIB shutdown disabled! #", 2},
+        SettingCase{"DoAccountCheck", sp::kSettingDoAccountCheck,
+                    &SwitchPermissionFlags::DoAccountCheck, "# MIB account check enabled! #",
+                    "# MIB account check disabled! #", 2}),
+    [](const auto& param_info) { return std::string(param_info.param.name); });
+
+TEST_F(EventSinkTest, FiltersNeedGoodStatusButPermissionsDoNot) {
+  EventArgs filter;
+  filter.Short(static_cast<SHORT>(0xE002)).Short(0x3800).Short(0).Short(0).Byte(6).Bytes({1});
+  EXPECT_EQ(Invoke(3, filter.Params()), S_OK);
+  EXPECT_EQ(flags_.Trap2EventLog.load(), 0);
+  EventArgs permission;
+  permission.Short(static_cast<SHORT>(0xE002)).Short(0x3810).Short(0).Short(0).Byte(6).Bytes({1});
+  EXPECT_EQ(Invoke(3, permission.Params()), S_OK);
+  EXPECT_EQ(flags_.SetAllowed.load(), 1);
+  EXPECT_EQ(agent_.Frames().size(), 2u);
+}
+
+TEST_F(EventSinkTest, PlainClientIgnoresEveryFrame) {
+  CSwitchClient plain;
+  EventArgs args;
+  args.Short(static_cast<SHORT>(0xE002)).Short(0x3800).Short(0).Short(0).Byte(0).Bytes({1});
+  EXPECT_EQ(plain.Invoke(3, IID_NULL, 0, DISPATCH_METHOD, args.Params(), nullptr, nullptr,
+                         nullptr),
+            S_OK);
+  EXPECT_EQ(flags_.Trap2EventLog.load(), 0);
+}
+
+// --- Advising at the switch ------------------------------------------------
+
+class EventConnectionTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    client_.reset();
+    fake_.reset();
+  }
+  void Start() {
+    fake_ = std::make_unique<FakeSwitch>();
+    client_ = std::make_unique<CVarnClient>(&agent_, &flags_);
+    client_->SetDefaultClientName("Lorveth_Agent");
+  }
+
+  test_support::TraceCapture trace_;
+  RecordingAgent agent_;
+  SwitchPermissionFlags flags_;
+  std::unique_ptr<FakeSwitch> fake_;
+  std::unique_ptr<CVarnClient> client_;
+};
+
+TEST_F(EventConnectionTest, EnableEventsAttachesAdvisesAndDeliversBothForms) {
+  Start();
+  ASSERT_TRUE(client_->EnableEvents(TRUE));
+  EXPECT_TRUE(client_->IsAttached());
+  EXPECT_TRUE(client_->EventsEnabled());
+  EXPECT_EQ(fake_->SinkCount(), 1u);
+  EXPECT_TRUE(trace_.Contains(Line("Enable events at \"\"")));
+  EXPECT_EQ(trace_.LevelOf(Line("Advise OK!")), 4u);
+
+  EXPECT_EQ(fake_->RaiseFieldsEvent(0xE002, 0x3801, 0, 0, 0, {2}), S_OK);
+  EXPECT_EQ(flags_.TrapToAdminAlert.load(), 2);
+  EXPECT_EQ(fake_->RaiseHeaderEvent(Header(0xE002, sp::kTableRules, 0, 0), {}), S_OK);
+  const auto frames = agent_.Frames();
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames[1].oe, sp::kTableRules);
+}
+
+TEST_F(EventConnectionTest, EventsFromAnotherThreadArriveWhileRequestsRun) {
+  Start();
+  ASSERT_TRUE(client_->EnableEvents(TRUE));
+  std::thread events([&] {
+    for (int i = 0; i < 50; ++i) fake_->RaiseFieldsEvent(0x2201, 0, static_cast<WORD>(i), 0, 0, kText);
+  });
+  for (int i = 0; i < 50; ++i) {
+    CommandBuffer request(sp::kOcThresholdStatus, 0, 0, sp::kAgentCabinet, 0x13, nullptr, 0);
+    EXPECT_EQ(request.SendRequest(*client_, 0, 0, 0), 0u);
+  }
+  events.join();
+  EXPECT_EQ(agent_.Frames().size(), 50u);
+  EXPECT_EQ(fake_->Frames().size(), 50u);
+}
+
+TEST_F(EventConnectionTest, EnablingTwiceAdvisesOnce) {
+  Start();
+  ASSERT_TRUE(client_->EnableEvents(TRUE));
+  ASSERT_TRUE(client_->EnableEvents(TRUE));
+  EXPECT_EQ(fake_->AdviseCount(), 1);
+  EXPECT_EQ(client_->m_LasthResult, S_OK);
+  EXPECT_EQ(trace_.LevelOf(Line("Events at \"\" already enabled!")), 3u);
+}
+
+TEST_F(EventConnectionTest, DisablingOnAnotherThreadNeitherUnadvisesNorDetaches) {
+  Start();
+  ASSERT_TRUE(client_->EnableEvents(TRUE));
+  std::thread([&] { client_->EnableEvents(FALSE); }).join();
+  EXPECT_EQ(fake_->SinkCount(), 1u);
+  EXPECT_TRUE(client_->IsAttached());
+  EXPECT_TRUE(trace_.Contains(Line("Disable events")));
+  EXPECT_FALSE(trace_.Contains(Line("EnableEvents() - start unadvise")));
+}
+
+TEST_F(EventConnectionTest, DisablingOnTheEventThreadUnadvisesAndDetaches) {
+  Start();
+  ASSERT_TRUE(client_->EnableEvents(TRUE));
+  EXPECT_TRUE(client_->EnableEvents(FALSE));
+  EXPECT_EQ(fake_->SinkCount(), 0u);
+  EXPECT_FALSE(client_->IsAttached());
+  EXPECT_FALSE(client_->EventsEnabled());
+  EXPECT_EQ(fake_->ExternalReferences(), 0u);
+  EXPECT_EQ(client_->ReferenceCount(), 0u);
+  EXPECT_TRUE(trace_.Contains(Line("Thread ID " + std::to_string(GetCurrentThreadId()) +
+                                   ": Unadvise OK!")));
+  EXPECT_TRUE(trace_.Contains(Line("EnableEvents() - end unadvise")));
+  EXPECT_EQ(fake_->RaiseFieldsEvent(0x2201, 0, 0, 0, 0, kText), S_FALSE);  // nobody listens
+  EXPECT_TRUE(agent_.Frames().empty());
+}
+
+TEST_F(EventConnectionTest, DestructionOnTheEventThreadUnadvises) {
+  Start();
+  ASSERT_TRUE(client_->EnableEvents(TRUE));
+  client_.reset();
+  EXPECT_EQ(fake_->SinkCount(), 0u);
+  EXPECT_EQ(fake_->ExternalReferences(), 0u);
+}
+
+TEST_F(EventConnectionTest, SwitchWithoutConnectionPointsCannotBeAdvised) {
+  Start();
+  fake_->SetContainerQueryResult(E_NOINTERFACE);
+  EXPECT_FALSE(client_->EnableEvents(TRUE));
+  EXPECT_EQ(client_->m_LasthResult, E_NOINTERFACE);
+  EXPECT_TRUE(trace_.Contains(Line("Advise FAILED!")));
+  EXPECT_TRUE(client_->IsAttached());
+}
+
+TEST_F(EventConnectionTest, UnexpectedContainerFailureIsRaised) {
+  Start();
+  fake_->SetContainerQueryResult(E_UNEXPECTED);
+  try {
+    client_->EnableEvents(TRUE);
+    ADD_FAILURE() << "no exception";
+  } catch (const ComError& error) {
+    EXPECT_EQ(error.Result(), E_UNEXPECTED);
+  }
+  EXPECT_FALSE(client_->EventsEnabled());
+}
+
+TEST_F(EventConnectionTest, EnablingWithoutSwitchFails) {
+  client_ = std::make_unique<CVarnClient>(&agent_, &flags_);
+  EXPECT_FALSE(client_->EnableEvents(TRUE));
+  EXPECT_EQ(client_->m_LasthResult, REGDB_E_CLASSNOTREG);
+  EXPECT_FALSE(client_->EventsEnabled());
+}
+
+}  // namespace

@@ -1,0 +1,574 @@
+// The switch client against the in-process fake switch: attach and detach,
+// the three request methods, retries, cancellation and the client name.
+#include "switch/SwitchClient.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <future>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "support/FakeSwitch.h"
+#include "support/TraceCapture.h"
+#include "switch/CommandBuffer.h"
+#include "switch/SwitchProtocol.h"
+
+namespace {
+
+using test_support::FakeSwitch;
+using Answer = FakeSwitch::Answer;
+namespace sp = switch_protocol;
+
+std::string Line(const std::string& text) { return "\nCSwitchClient       : " + text; }
+
+class SwitchClientTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    client_.reset();
+    fake_.reset();
+    platform::ResetComProcHidden();
+  }
+
+  void Start(unsigned members = FakeSwitch::kAllMembers) {
+    fake_ = std::make_unique<FakeSwitch>(members);
+    client_ = std::make_unique<CSwitchClient>();
+    client_->SetDefaultClientName("Lorveth_Agent");
+  }
+  void StartAttached(unsigned members = FakeSwitch::kAllMembers) {
+    Start(members);
+    ASSERT_TRUE(client_->Attach(nullptr));
+  }
+  DWORD Send(CommandBuffer& buffer, WORD timeout = 0, DWORD retries = 0, WORD increment = 0) {
+    return buffer.SendRequest(*client_, timeout, retries, increment);
+  }
+
+  test_support::TraceCapture trace_;
+  std::unique_ptr<FakeSwitch> fake_;
+  std::unique_ptr<CSwitchClient> client_;
+};
+
+// --- Attach and detach -----------------------------------------------------
+
+TEST_F(SwitchClientTest, AttachLearnsDispatchIdsAndSendsModuleNameAsClientName) {
+  StartAttached();
+  EXPECT_TRUE(client_->IsAttached());
+  EXPECT_EQ(client_->m_LasthResult, S_OK);
+  EXPECT_EQ(client_->DispatchId(sp::kCmdRequest), FakeSwitch::kIdCmdRequest);
+  EXPECT_EQ(client_->DispatchId(sp::kVCRequestEx), FakeSwitch::kIdVCRequestEx);
+  EXPECT_EQ(client_->DispatchId(sp::kSyncRequest), FakeSwitch::kIdSyncRequest);
+  EXPECT_EQ(client_->DispatchId(sp::kServerControlVersion), FakeSwitch::kIdServerControlVersion);
+  EXPECT_EQ(fake_->ClientName(), "Lorveth_Agent");
+  EXPECT_TRUE(trace_.Contains(Line("Attach to SWITCH as module \"Lorveth_Agent\"")));
+  EXPECT_TRUE(trace_.Contains(Line("  ID of method CmdRequest = 208")));
+  EXPECT_TRUE(trace_.Contains(Line("  ID of method SyncRequest = 201")));
+  EXPECT_TRUE(trace_.Contains(Line("Attach succeeded")));
+}
+
+// COM state belongs to a thread, and an attach that fails leaves it behind
+// (as it would on Windows), so tests that look at it run on a fresh thread.
+template <typename F>
+void OnFreshThread(F body) {
+  std::thread(body).join();
+}
+
+TEST_F(SwitchClientTest, AttachTwiceInitialisesComOnceAndCreatesOnce) {
+  Start();
+  DWORD thread_id = 0;
+  OnFreshThread([&] {
+    thread_id = GetCurrentThreadId();
+    ASSERT_TRUE(client_->Attach(nullptr));
+    ASSERT_TRUE(client_->Attach(nullptr));
+    EXPECT_EQ(client_->ComThreadCount(), 1u);
+    client_->Detach();
+  });
+  EXPECT_EQ(fake_->CreateCount(), 1);
+  const std::string first = Line("Attach(): Thread ID " + std::to_string(thread_id) +
+                                 ": CoInitializeEx OK - was not called before!");
+  const std::string again = Line("Attach(): Thread ID " + std::to_string(thread_id) +
+                                 ": CoInitializeEx OK - was already called here!");
+  EXPECT_EQ(trace_.Count(first), 1);
+  EXPECT_EQ(trace_.Count(again), 1);
+  EXPECT_EQ(trace_.Count(Line("  already attached")), 1);
+  EXPECT_EQ(trace_.LevelOf(Line("  already attached")), 3u);
+}
+
+TEST_F(SwitchClientTest, AttachOnThreadInitialisedElsewhereKeepsThatInitialisation) {
+  Start();
+  OnFreshThread([&] {
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    ASSERT_TRUE(client_->Attach(nullptr));
+    client_->Detach();  // balances its own S_FALSE, not the thread's S_OK
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), RPC_E_CHANGED_MODE);
+    CoUninitialize();
+  });
+  bool traced = false;
+  for (const auto& line : trace_.Lines()) {
+    traced |= line.text.find("CoInitializeEx OK - was already called!") != std::string::npos;
+  }
+  EXPECT_TRUE(traced);
+}
+
+TEST_F(SwitchClientTest, MissingMembersStayUnknown) {
+  StartAttached(FakeSwitch::kVCRequestMember);
+  EXPECT_EQ(client_->DispatchId(sp::kCmdRequest), -1);
+  EXPECT_EQ(client_->DispatchId(sp::kClientName), -1);
+  EXPECT_EQ(client_->DispatchId(sp::kVCRequest), FakeSwitch::kIdVCRequest);
+  EXPECT_TRUE(trace_.Contains(Line("  ID of method ClientName = -1")));
+  EXPECT_EQ(fake_->ClientNameCalls(), 0);
+}
+
+TEST_F(SwitchClientTest, AttachWithoutModuleNameWarnsAndSendsNoName) {
+  fake_ = std::make_unique<FakeSwitch>();
+  client_ = std::make_unique<CSwitchClient>();
+  ASSERT_TRUE(client_->Attach(nullptr));
+  EXPECT_EQ(trace_.LevelOf(Line("## WARNING! Could not get a valid module name at Attach!")), 2u);
+  EXPECT_EQ(fake_->ClientNameCalls(), 0);
+}
+
+TEST_F(SwitchClientTest, AttachFailsWhenNoSwitchIsRegistered) {
+  client_ = std::make_unique<CSwitchClient>();
+  EXPECT_FALSE(client_->Attach(nullptr));
+  EXPECT_EQ(client_->m_LasthResult, REGDB_E_CLASSNOTREG);
+  EXPECT_FALSE(client_->IsAttached());
+  EXPECT_TRUE(trace_.Contains(Line("... Attach() - interface instance 0 created FALSE!")));
+  EXPECT_EQ(trace_.LevelOf(Line("## ERROR! Attach to SWITCH failed, m_LasthResult=0x80040154")),
+            1u);
+  client_->Detach();
+  EXPECT_TRUE(trace_.Contains(Line("Detach() - not attached (ignored)")));
+}
+
+TEST_F(SwitchClientTest, AttachToAnotherMachineDoesNotReachTheLocalSwitch) {
+  Start();
+  EXPECT_FALSE(client_->Attach(u"far-away-host"));
+  EXPECT_EQ(fake_->CreateCount(), 0);
+  EXPECT_EQ(client_->m_LasthResult, REGDB_E_CLASSNOTREG);
+}
+
+TEST_F(SwitchClientTest, AttachFailsWithTheCreationResult) {
+  Start();
+  fake_->SetCreationResult(E_OUTOFMEMORY);
+  EXPECT_FALSE(client_->Attach(nullptr));
+  EXPECT_EQ(client_->m_LasthResult, E_OUTOFMEMORY);
+  CommandBuffer request(sp::kOcThresholdStatus, 0, 0, sp::kAgentCabinet, 0x13, nullptr, 0);
+  EXPECT_EQ(Send(request), cmd_status::kCommandFailed);
+  EXPECT_EQ(client_->m_LasthResult, RPC_E_SERVER_DIED_DNE);
+}
+
+TEST_F(SwitchClientTest, DetachReleasesEveryReferenceAndUninitialisesCom) {
+  Start();
+  OnFreshThread([&] {
+    ASSERT_TRUE(client_->Attach(nullptr));
+    EXPECT_GT(fake_->ExternalReferences(), 0u);
+    client_->Detach();
+    // COM was uninitialised on this thread: the next initialisation is a first one.
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    CoUninitialize();
+  });
+  EXPECT_FALSE(client_->IsAttached());
+  EXPECT_EQ(fake_->ExternalReferences(), 0u);
+  EXPECT_EQ(client_->ComThreadCount(), 0u);
+  EXPECT_TRUE(trace_.Contains(Line("Detach(): Revoke RevokeInterfaceFromGlobal returned 0x0")));
+  EXPECT_TRUE(trace_.Contains(Line("... Detach() done!")));
+}
+
+TEST_F(SwitchClientTest, DetachFromOtherThreadKeepsRegistrationAndWarns) {
+  StartAttached();
+  DWORD other = 0;
+  std::thread([&] {
+    other = GetCurrentThreadId();
+    client_->Detach();
+  }).join();
+  EXPECT_TRUE(client_->IsAttached());
+  EXPECT_GT(fake_->ExternalReferences(), 0u);
+  EXPECT_EQ(trace_.LevelOf(Line("WARNING! Attach was done using thread " +
+                                std::to_string(GetCurrentThreadId()) + " current thread is " +
+                                std::to_string(other) + "! RevokeInterfaceFromGlobal() skipped!")),
+            1u);
+  // Requests still work from any thread.
+  CommandBuffer request(sp::kOcThresholdStatus, 0, 0, sp::kAgentCabinet, 0x13, nullptr, 0);
+  EXPECT_EQ(Send(request), 0u);
+  client_->Detach();
+  EXPECT_EQ(fake_->ExternalReferences(), 0u);
+}
+
+TEST_F(SwitchClientTest, AttachOnApartmentThreadDoesNotUninitialiseTheThreadsOwnCom) {
+  Start();
+  OnFreshThread([&] {
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    EXPECT_TRUE(client_->Attach(nullptr));
+    client_->Detach();
+    // Still initialised once, by this thread itself.
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_FALSE);
+    CoUninitialize();
+    CoUninitialize();
+  });
+  bool changed_mode_traced = false;
+  for (const auto& line : trace_.Lines()) {
+    if (line.text.find("CoInitializeEx FAILED - thread mode could not be changed!") !=
+        std::string::npos) {
+      changed_mode_traced = true;
+    }
+  }
+  EXPECT_TRUE(changed_mode_traced);
+  EXPECT_EQ(fake_->ExternalReferences(), 0u);
+}
+
+TEST_F(SwitchClientTest, DestructionDetachesAndTraces) {
+  StartAttached();
+  client_.reset();
+  EXPECT_EQ(fake_->ExternalReferences(), 0u);
+  EXPECT_TRUE(trace_.Contains(Line("Start d'tor")));
+  EXPECT_TRUE(trace_.Contains(Line("End d'tor\n")));
+}
+
+// --- Requests --------------------------------------------------------------
+
+struct TransportCase {
+  const char* name;
+  unsigned members;
+  DISPID method;
+};
+
+class TransportTest : public SwitchClientTest,
+                      public ::testing::WithParamInterface<TransportCase> {};
+
+TEST_P(TransportTest, FrameTravelsAndReplyComesBack) {
+  StartAttached(GetParam().members | FakeSwitch::kClientNameMember);
+  fake_->QueueAnswer(Answer::Text(0, "42.5"));
+  CommandBuffer request(sp::kOcRuleCurrentValue, 0, 5, sp::kAgentCabinet, 0x13, "cpu", 4);
+  EXPECT_EQ(Send(request, 30), 0u);
+  EXPECT_STREQ(request.DataText(), "42.5");
+  EXPECT_EQ(request.Header()->OC, sp::kOcRuleCurrentValue);
+
+  const auto frames = fake_->Frames();
+  ASSERT_EQ(frames.size(), 1u);
+  const auto& frame = frames[0];
+  EXPECT_EQ(frame.method, GetParam().method);
+  EXPECT_EQ(frame.oc, sp::kOcRuleCurrentValue);
+  EXPECT_EQ(frame.oid, 5u);
+  EXPECT_EQ(frame.stat, 0x13u);
+  EXPECT_EQ(frame.timeout, 30);
+  EXPECT_EQ(frame.data, (std::vector<BYTE>{'c', 'p', 'u', 0}));
+  // The VC methods carry the low halves of the fields only.
+  EXPECT_EQ(frame.cabid, GetParam().method == FakeSwitch::kIdCmdRequest ? 0xFFFFFFFFu : 0xFFFFu);
+}
+
+TEST_P(TransportTest, FrameWithoutDataSendsNoDataString) {
+  StartAttached(GetParam().members);
+  fake_->QueueAnswer(Answer::Status(0, {1}));
+  CommandBuffer request;
+  request.SetHeaderFields(sp::kOcReadConfiguration, sp::kSettingShutdownIsAllowed, 0,
+                          sp::kAgentCabinet, sp::kStatRequestPending);
+  EXPECT_EQ(Send(request), 0u);
+  EXPECT_TRUE(request.HasReplyData(1, false));
+  EXPECT_EQ(request.DataByte(0), 1);
+  ASSERT_EQ(fake_->Frames().size(), 1u);
+  EXPECT_TRUE(fake_->Frames()[0].data.empty());
+  EXPECT_EQ(fake_->Frames()[0].stat, 0x16u);
+}
+
+TEST_P(TransportTest, ReplyWithoutDataLeavesEmptyFrame) {
+  StartAttached(GetParam().members);
+  fake_->QueueAnswer(Answer::Status(cmd_status::kIllegalObject));
+  CommandBuffer request(sp::kOcRuleCurrentValue, 0, 0, sp::kAgentCabinet, 0x13, "cpu", 4);
+  EXPECT_EQ(Send(request), cmd_status::kIllegalObject);
+  EXPECT_EQ(request.DataLength(), 0u);
+  EXPECT_FALSE(request.HasReplyData(0, false));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Methods, TransportTest,
+    ::testing::Values(
+        TransportCase{"CmdRequest", FakeSwitch::kAllMembers, FakeSwitch::kIdCmdRequest},
+        TransportCase{"VCRequestEx", FakeSwitch::kVCRequestExMember | FakeSwitch::kVCRequestMember,
+                      FakeSwitch::kIdVCRequestEx},
+        TransportCase{"VCRequest", FakeSwitch::kVCRequestMember, FakeSwitch::kIdVCRequest}),
+    [](const auto& param_info) { return std::string(param_info.param.name); });
+
+TEST_F(SwitchClientTest, VCRequestExMapsMessageIdToMessageByteAndBack) {
+  StartAttached(FakeSwitch::kVCRequestExMember);
+  Answer answer = Answer::Status(0);
+  answer.message = 0xC7;  // low six bits 7, high two bits 3
+  fake_->QueueAnswer(answer);
+  CmdHeader header{};
+  std::memcpy(header.Signature, "$SIP", 4);
+  header.HeaderLength = 48;
+  header.OC = sp::kOcThresholdStatus;
+  header.MIDLow = 0x45;  // only the low six bits travel
+  header.MIDHigh = 2;
+  BYTE* data = nullptr;
+  client_->KeepMessageIdOnce();
+  EXPECT_TRUE(client_->CmdRequest(&header, &data, 0, 0, 0));
+  EXPECT_EQ(fake_->Frames().at(0).message, 0x05 + (2 << 6));
+  EXPECT_EQ(header.MIDLow, 7);
+  EXPECT_EQ(header.MIDHigh, 3);
+  EXPECT_EQ(data, nullptr);
+}
+
+TEST_F(SwitchClientTest, VCStatusByteIsSignExtended) {
+  StartAttached(FakeSwitch::kVCRequestMember);
+  fake_->QueueAnswer(Answer::Status(0xFF));
+  CommandBuffer request(sp::kOcThresholdStatus, 0, 0, sp::kAgentCabinet, 0x13, nullptr, 0);
+  EXPECT_EQ(Send(request), 255u);
+  EXPECT_EQ(request.Header()->Stat, 0xFFFFFFFFu);
+  EXPECT_TRUE(request.IsStatusOk());
+}
+
+TEST_F(SwitchClientTest, MessageIdIsClearedUnlessKeptOnce) {
+  StartAttached();
+  CmdHeader header{};
+  std::memcpy(header.Signature, "$SIP", 4);
+  header.HeaderLength = 48;
+  header.MIDLow = 0x1234;
+  header.MIDHigh = 0x5678;
+  BYTE* data = nullptr;
+  EXPECT_TRUE(client_->CmdRequest(&header, &data, 0, 0, 0));
+  EXPECT_EQ(fake_->Frames().at(0).mid_low, 0);
+  EXPECT_EQ(fake_->Frames().at(0).mid_high, 0);
+  header.MIDLow = 0x1234;
+  client_->KeepMessageIdOnce();
+  EXPECT_TRUE(client_->CmdRequest(&header, &data, 0, 0, 0));
+  EXPECT_EQ(fake_->Frames().at(1).mid_low, 0x1234);
+  header.MIDLow = 0x1234;
+  EXPECT_TRUE(client_->CmdRequest(&header, &data, 0, 0, 0));  // the flag was one-shot
+  EXPECT_EQ(fake_->Frames().at(2).mid_low, 0);
+}
+
+TEST_F(SwitchClientTest, RequestTracesFrameInAndOut) {
+  StartAttached();
+  fake_->QueueAnswer(Answer::Status(0, {1}));
+  CommandBuffer request;
+  request.SetHeaderFields(sp::kOcReadConfiguration, sp::kSettingShutdownIsAllowed, 0,
+                          sp::kAgentCabinet, sp::kStatRequestPending);
+  Send(request);
+  const std::string in = Line(
+      "CmdRequest() IN  CABID -001: OC 0xE001-0x3811 OID 0x0000 MID 0x00000000 Stat 0x16 Len 0000");
+  const std::string out = Line(
+      "CmdRequest() OUT CABID -001: OC 0xE001-0x3811 OID 0x0000 MID 0x00000000 Stat 0x00 Len 0001");
+  EXPECT_EQ(trace_.LevelOf(in), 3u);
+  EXPECT_EQ(trace_.LevelOf(out), 3u);
+  EXPECT_TRUE(trace_.Contains(Line("CmdRequest() - ... return from InvokeEx(), hResult=0x00000000")));
+}
+
+TEST_F(SwitchClientTest, CorruptHeaderIsRejectedBeforeSending) {
+  StartAttached();
+  CommandBuffer request(sp::kOcThresholdStatus, 0, 0, sp::kAgentCabinet, 0x13, nullptr, 0);
+  CmdHeader header;
+  std::memcpy(&header, request.Header(), sizeof header);
+  header.HeaderLength = 40;
+  BYTE* data = nullptr;
+  EXPECT_FALSE(client_->CmdRequest(&header, &data, 0, 0, 0));
+  header.HeaderLength = 48;
+  header.Signature[0] = '#';
+  EXPECT_FALSE(client_->CmdRequest(&header, &data, 0, 0, 0));
+  EXPECT_EQ(trace_.Count(Line("## ERROR in CmdRequest(): CmdHeader corrupt!")), 2);
+  EXPECT_FALSE(client_->CmdRequest(nullptr, &data, 0, 0, 0));
+  EXPECT_EQ(trace_.LevelOf(Line("## ERROR in CmdRequest(): pCmdHeader = NULL!")), 1u);
+  EXPECT_EQ(client_->m_LasthResult, RPC_E_SERVER_DIED_DNE);
+  EXPECT_TRUE(fake_->Frames().empty());
+}
+
+TEST_F(SwitchClientTest, RequestWithoutRequestMethodFailsWithInvalidMethod) {
+  StartAttached(FakeSwitch::kClientNameMember | FakeSwitch::kLookedUpOnlyMembers);
+  CommandBuffer request(sp::kOcThresholdStatus, 0, 0, sp::kAgentCabinet, 0x13, nullptr, 0);
+  EXPECT_EQ(Send(request), cmd_status::kCommandFailed);
+  EXPECT_EQ(client_->m_LasthResult, RPC_E_INVALIDMETHOD);
+  EXPECT_TRUE(fake_->Frames().empty());
+}
+
+TEST_F(SwitchClientTest, RequestBeforeAttachFailsWithoutSending) {
+  Start();
+  CommandBuffer request(sp::kOcThresholdStatus, 0, 0, sp::kAgentCabinet, 0x13, nullptr, 0);
+  EXPECT_EQ(Send(request), cmd_status::kCommandFailed);
+  EXPECT_EQ(client_->m_LasthResult, RPC_E_SERVER_DIED_DNE);
+  EXPECT_TRUE(fake_->Frames().empty());
+  CommandBuffer none;
+  EXPECT_EQ(Send(none), cmd_status::kIncompleteHeader);
+}
+
+TEST_F(SwitchClientTest, BusySwitchIsAskedRetriesPlusOneTimesWithGrowingTimeout) {
+  StartAttached();
+  fake_->AnswerBusy(5);
+  CommandBuffer request(sp::kOcRuleCurrentValue, 0, 0, sp::kAgentCabinet, 0x13, "cpu", 4);
+  EXPECT_EQ(Send(request, 10, 2, 5), cmd_status::kDeviceNotResponding);
+  const auto frames = fake_->Frames();
+  ASSERT_EQ(frames.size(), 3u);
+  EXPECT_EQ(frames[0].timeout, 10);
+  EXPECT_EQ(frames[1].timeout, 15);
+  EXPECT_EQ(frames[2].timeout, 20);
+  for (const auto& frame : frames) {
+    // Every attempt carries the original request.
+    EXPECT_EQ(frame.oc, sp::kOcRuleCurrentValue);
+    EXPECT_EQ(frame.stat, 0x13u);
+    EXPECT_EQ(frame.data.size(), 4u);
+  }
+}
+
+TEST_F(SwitchClientTest, RetryingStopsAtTheFirstRealAnswer) {
+  StartAttached(FakeSwitch::kVCRequestMember);
+  fake_->AnswerBusy(1);
+  fake_->QueueAnswer(Answer::Text(0, "ok"));
+  CommandBuffer request(sp::kOcRuleCurrentValue, 0, 0, sp::kAgentCabinet, 0x13, "cpu", 4);
+  EXPECT_EQ(Send(request, 0, 5, 1), 0u);
+  EXPECT_EQ(fake_->Frames().size(), 2u);
+  EXPECT_STREQ(request.DataText(), "ok");
+}
+
+TEST_F(SwitchClientTest, DelayedAnswerStillArrivesWhenNobodyCancels) {
+  StartAttached();
+  Answer slow = Answer::Text(0, "late");
+  slow.delay_ms = 5;
+  fake_->QueueAnswer(slow);
+  CommandBuffer request(sp::kOcRuleCurrentValue, 0, 0, sp::kAgentCabinet, 0x13, "cpu", 4);
+  EXPECT_EQ(Send(request), 0u);
+  EXPECT_STREQ(request.DataText(), "late");
+}
+
+TEST_F(SwitchClientTest, FailedCallIsNotRetriedAndLeavesStatusSix) {
+  StartAttached();
+  fake_->QueueAnswer(Answer::Failure(RPC_E_DISCONNECTED));
+  CommandBuffer request(sp::kOcThresholdStatus, 0, 0, sp::kAgentCabinet, 0x13, nullptr, 0);
+  EXPECT_EQ(Send(request, 0, 3, 0), cmd_status::kCommandFailed);
+  EXPECT_EQ(fake_->Frames().size(), 1u);
+  EXPECT_EQ(client_->m_LasthResult, RPC_E_DISCONNECTED);
+}
+
+TEST_F(SwitchClientTest, ShortReplyHeaderIsCopiedBackOnlyAsFarAsItGoes) {
+  StartAttached();
+  Answer answer = Answer::Status(0);
+  answer.header_bytes = 20;  // ends before the status field
+  fake_->QueueAnswer(answer);
+  CommandBuffer request(sp::kOcThresholdStatus, 0, 0, sp::kAgentCabinet, 0x13, nullptr, 0);
+  EXPECT_EQ(Send(request), 0x13u);
+  EXPECT_EQ(request.Header()->OC, sp::kOcThresholdStatus);
+}
+
+// --- Client name -----------------------------------------------------------
+
+TEST_F(SwitchClientTest, ClientNameIsStoredCutAndSentWhenAttached) {
+  Start();
+  EXPECT_TRUE(client_->ClientName("before-attach"));
+  EXPECT_EQ(fake_->ClientNameCalls(), 0);
+  ASSERT_TRUE(client_->Attach(nullptr));
+  EXPECT_EQ(fake_->ClientName(), "before-attach");
+  const std::string long_name(300, 'n');
+  EXPECT_TRUE(client_->ClientName(long_name.c_str()));
+  EXPECT_EQ(std::string(client_->GetClientName()), std::string(255, 'n'));
+  EXPECT_EQ(fake_->ClientName(), std::string(255, 'n'));
+  // Without a new name the stored one is sent again.
+  EXPECT_FALSE(client_->ClientName(nullptr) == FALSE);
+  EXPECT_EQ(fake_->ClientNameCalls(), 3);
+}
+
+TEST_F(SwitchClientTest, ClientNameWithoutNameIsFalseWhenNothingIsSent) {
+  Start();
+  EXPECT_FALSE(client_->ClientName(nullptr));
+}
+
+// --- Cancellation ----------------------------------------------------------
+
+class CancelTest : public SwitchClientTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(CancelTest, CancelFromAnotherThreadBreaksBlockedCallAndLaterRequests) {
+  const bool use_cancel_object = GetParam();
+  if (use_cancel_object) platform::SetComProcHidden("CoCancelCall", true);
+  StartAttached();
+  ASSERT_TRUE(client_->EnableCancelRequest(TRUE));
+  fake_->QueueAnswer(Answer::Blocking());
+
+  auto result = std::async(std::launch::async, [&] {
+    CommandBuffer request(sp::kOcRuleCurrentValue, 0, 0, sp::kAgentCabinet, 0x13, "cpu", 4);
+    const DWORD status = Send(request);
+    return std::make_pair(status, client_->m_LasthResult);
+  });
+  ASSERT_TRUE(fake_->WaitForCallInProgress(10000));
+  EXPECT_TRUE(client_->CancelRequest(5));
+  const auto [status, hr] = result.get();
+  EXPECT_EQ(status, cmd_status::kCommandFailed);
+  EXPECT_EQ(hr, RPC_E_CALL_CANCELED);
+  EXPECT_TRUE(trace_.Contains(Line("CancelRequest() - cancel result = 0x00000000")));
+  const bool with_timeout = !use_cancel_object;
+  bool found = false;
+  for (const auto& line : trace_.Lines()) {
+    if (line.text.find("CancelRequest() - cancel Invoke() with thread ID=") != std::string::npos) {
+      found = true;
+      EXPECT_EQ(line.text.find("Timout 5 sec") != std::string::npos, with_timeout);
+    }
+  }
+  EXPECT_TRUE(found);
+
+  // Until cancellation is disabled, nothing more reaches the switch.
+  CommandBuffer later(sp::kOcThresholdStatus, 0, 0, sp::kAgentCabinet, 0x13, nullptr, 0);
+  EXPECT_EQ(Send(later), cmd_status::kCommandFailed);
+  EXPECT_EQ(client_->m_LasthResult, static_cast<HRESULT>(RPC_S_CALL_CANCELLED));
+  EXPECT_EQ(fake_->Frames().size(), 1u);
+  EXPECT_EQ(trace_.LevelOf(Line("InvokeEx() - ## cancelled!")), 2u);
+
+  EXPECT_TRUE(client_->EnableCancelRequest(FALSE));
+  EXPECT_EQ(Send(later), 0u);
+  EXPECT_EQ(fake_->Frames().size(), 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(CancelFunctions, CancelTest, ::testing::Bool(),
+                         [](const auto& param_info) {
+                           return param_info.param ? std::string("CancelObject")
+                                             : std::string("CancelCall");
+                         });
+
+TEST_F(SwitchClientTest, CancelWhileIdleStillStopsTheNextRequest) {
+  StartAttached();
+  ASSERT_TRUE(client_->EnableCancelRequest(TRUE));
+  EXPECT_FALSE(client_->CancelRequest(5));
+  EXPECT_EQ(trace_.LevelOf(Line("CancelRequest() - no active thread available; ignored")), 5u);
+  CommandBuffer request(sp::kOcThresholdStatus, 0, 0, sp::kAgentCabinet, 0x13, nullptr, 0);
+  EXPECT_EQ(Send(request), cmd_status::kCommandFailed);
+  EXPECT_TRUE(fake_->Frames().empty());
+  client_->EnableCancelRequest(FALSE);
+}
+
+TEST_F(SwitchClientTest, CancelWithoutEnablingLetsTheRunningCallFinish) {
+  StartAttached();
+  std::promise<void> inside;
+  std::promise<void> release;
+  auto released = release.get_future().share();
+  fake_->SetHandler([&](const FakeSwitch::Frame&) {
+    inside.set_value();
+    released.wait();
+    return Answer::Status(0, {7});
+  });
+  auto result = std::async(std::launch::async, [&] {
+    CommandBuffer request(sp::kOcThresholdStatus, 0, 0, sp::kAgentCabinet, 0x13, nullptr, 0);
+    const DWORD status = Send(request);
+    return std::make_pair(status, request.DataByte(0));
+  });
+  inside.get_future().wait();
+  EXPECT_FALSE(client_->CancelRequest(5));
+  release.set_value();
+  const auto [status, value] = result.get();
+  EXPECT_EQ(status, 0u);
+  EXPECT_EQ(value, 7);
+  EXPECT_EQ(trace_.LevelOf(Line("CancelRequest() - Cancel request not enabled; ignored")), 5u);
+  EXPECT_TRUE(client_->IsCancelled());
+}
+
+TEST_F(SwitchClientTest, MissingCancellationFunctionsMakeEnablingFail) {
+  platform::SetComProcHidden("CoEnableCallCancellation", true);
+  StartAttached();
+  EXPECT_FALSE(client_->EnableCancelRequest(TRUE));
+  EXPECT_EQ(trace_.LevelOf(Line("EnableCancelRequest() - pointers to cancel functions not "
+                                "available (NT4?)")),
+            4u);
+  EXPECT_TRUE(trace_.Contains(Line("EnableCancelRequest(1) - hResult = 0x00000001")));
+}
+
+TEST_F(SwitchClientTest, EnablingCancellationTracesResult) {
+  StartAttached();
+  EXPECT_TRUE(client_->EnableCancelRequest(TRUE));
+  EXPECT_TRUE(trace_.Contains(Line("EnableCancelRequest(1) - hResult = 0x00000000")));
+  EXPECT_TRUE(client_->EnableCancelRequest(FALSE));
+  EXPECT_TRUE(trace_.Contains(Line("EnableCancelRequest(0) - hResult = 0x00000000")));
+}
+
+}  // namespace
