@@ -153,19 +153,6 @@ void MarkupDocument::GrowTable() {
   }
 }
 
-uint32_t MarkupDocument::NewRecord() {
-  uint32_t i;
-  if (free_head_ != 0) {
-    i = free_head_;
-    free_head_ = Rec(i).next_sibling;
-  } else {
-    if (next_unused_ >= capacity_) GrowTable();
-    i = next_unused_++;
-  }
-  Rec(i) = ElementRecord{};
-  return i;
-}
-
 void MarkupDocument::FreeSubtree(uint32_t root) {
   std::vector<uint32_t> doomed;
   uint32_t i = root;
@@ -189,29 +176,19 @@ void MarkupDocument::FreeSubtree(uint32_t root) {
   }
 }
 
-uint32_t MarkupDocument::StartTagLength(uint32_t i) const {
-  const uint32_t field = Rec(i).StartTagField();
-  if (field != ElementRecord::kStartTagMax) return field;
+std::pair<uint32_t, uint32_t> MarkupDocument::LongTag(uint32_t i) const {
   const auto it = long_tags_.find(i);
-  return it == long_tags_.end() ? field : it->second.first;
+  if (it != long_tags_.end()) return it->second;
+  return {Rec(i).StartTagField(), Rec(i).EndTagField()};
 }
 
-uint32_t MarkupDocument::EndTagLength(uint32_t i) const {
-  const uint32_t field = Rec(i).EndTagField();
-  if (field != ElementRecord::kEndTagMax) return field;
-  const auto it = long_tags_.find(i);
-  return it == long_tags_.end() ? field : it->second.second;
-}
-
-void MarkupDocument::SetTagLengths(uint32_t i, uint64_t start_tag, uint64_t end_tag) {
+// Keeps the true lengths beside the record when either packed field overflows;
+// the field then holds its maximum as the mark to look there.
+void MarkupDocument::SetLongTag(uint32_t i, uint64_t start_tag, uint64_t end_tag) {
   const auto s = static_cast<uint32_t>(std::min<uint64_t>(start_tag, ElementRecord::kStartTagMax));
   const auto e = static_cast<uint32_t>(std::min<uint64_t>(end_tag, ElementRecord::kEndTagMax));
   Rec(i).tag_lengths = s | (e << 22);
-  if (s == ElementRecord::kStartTagMax || e == ElementRecord::kEndTagMax) {
-    long_tags_[i] = {static_cast<uint32_t>(start_tag), static_cast<uint32_t>(end_tag)};
-  } else if (!long_tags_.empty()) {
-    long_tags_.erase(i);
-  }
+  long_tags_[i] = {static_cast<uint32_t>(start_tag), static_cast<uint32_t>(end_tag)};
 }
 
 // ---------------------------------------------------------------------------

@@ -139,12 +139,42 @@ class MarkupDocument {
 
   // Record table.
   void ResetTable(size_t text_length);
-  uint32_t NewRecord();
+  // A record index taken from the free list or the unused tail; NewRecord
+  // also clears the record, TakeRecord leaves it for the caller to fill.
+  uint32_t NewRecord() {
+    const uint32_t i = TakeRecord();
+    Rec(i) = ElementRecord{};
+    return i;
+  }
+  uint32_t TakeRecord() {
+    if (free_head_ != 0) {
+      const uint32_t i = free_head_;
+      free_head_ = Rec(i).next_sibling;
+      return i;
+    }
+    if (next_unused_ >= capacity_) GrowTable();
+    return next_unused_++;
+  }
   void GrowTable();
   void FreeSubtree(uint32_t i);
-  uint32_t StartTagLength(uint32_t i) const;
-  uint32_t EndTagLength(uint32_t i) const;
-  void SetTagLengths(uint32_t i, uint64_t start_tag, uint64_t end_tag);
+  uint32_t StartTagLength(uint32_t i) const {
+    const uint32_t field = Rec(i).StartTagField();
+    return field != ElementRecord::kStartTagMax ? field : LongTag(i).first;
+  }
+  uint32_t EndTagLength(uint32_t i) const {
+    const uint32_t field = Rec(i).EndTagField();
+    return field != ElementRecord::kEndTagMax ? field : LongTag(i).second;
+  }
+  void SetTagLengths(uint32_t i, uint64_t start_tag, uint64_t end_tag) {
+    if (start_tag < ElementRecord::kStartTagMax && end_tag < ElementRecord::kEndTagMax) {
+      Rec(i).tag_lengths = static_cast<uint32_t>(start_tag | (end_tag << 22));
+      if (!long_tags_.empty()) long_tags_.erase(i);
+    } else {
+      SetLongTag(i, start_tag, end_tag);
+    }
+  }
+  std::pair<uint32_t, uint32_t> LongTag(uint32_t i) const;
+  void SetLongTag(uint32_t i, uint64_t start_tag, uint64_t end_tag);
 
   // Links.
   uint32_t LastChild(uint32_t parent) const;

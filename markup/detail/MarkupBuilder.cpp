@@ -90,14 +90,13 @@ MarkupDocument::BuildResult MarkupDocument::Build(std::string_view text, uint32_
     const MarkupToken token = scanner.Next();
     switch (token.kind) {
       case TokenKind::kStartTag: {
-        const uint32_t i = NewRecord();
-        ElementRecord& r = Rec(i);
-        r.start = token.start;
-        r.length = token.length;
+        const uint32_t i = TakeRecord();
+        ElementRecord fresh;
+        fresh.start = token.start;
+        fresh.length = token.length;
+        fresh.SetLevel(base_level + static_cast<uint32_t>(open.size()));
+        Rec(i) = fresh;
         SetTagLengths(i, token.length, 0);
-        r.level_flags = 0;
-        r.SetLevel(base_level + static_cast<uint32_t>(open.size()));
-        r.first_child = 0;
         LinkAfter(current, LastChild(current), i);
         if (!token.empty_element) {
           open.push_back({i, token.text});

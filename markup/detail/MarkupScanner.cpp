@@ -29,20 +29,13 @@ size_t FindTerminator(std::string_view text, size_t from, std::string_view tail)
 
 }  // namespace
 
-void MarkupScanner::SkipCharacterData() {
-  const size_t lt = Find(text_, '<', offset_);
-  offset_ = lt == std::string_view::npos ? text_.size() : lt;
-}
-
-MarkupToken MarkupScanner::Next() {
+MarkupToken MarkupScanner::ScanCharacterData() {
   MarkupToken token;
   const size_t start = offset_;
   if (start >= text_.size()) {
     token.kind = TokenKind::kEndOfText;
     return token;
   }
-  if (text_[start] == '<') return ScanTag();
-
   size_t end = Find(text_, '<', start);
   if (end == std::string_view::npos) end = text_.size();
   token.kind = TokenKind::kWhitespace;

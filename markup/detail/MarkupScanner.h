@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -50,15 +51,23 @@ class MarkupScanner {
   explicit MarkupScanner(std::string_view text, size_t offset = 0) : text_(text), offset_(offset) {}
 
   // Reads the token at the current offset and moves past it.
-  MarkupToken Next();
+  MarkupToken Next() {
+    if (offset_ < text_.size() && text_[offset_] == '<') return ScanTag();
+    return ScanCharacterData();
+  }
   // Moves the offset to the next '<' (or the end) without classifying the
   // character data in between; for callers that ignore it.
-  void SkipCharacterData();
+  void SkipCharacterData() {
+    if (offset_ >= text_.size() || text_[offset_] == '<') return;
+    const void* hit = std::memchr(text_.data() + offset_, '<', text_.size() - offset_);
+    offset_ = hit ? static_cast<const char*>(hit) - text_.data() : text_.size();
+  }
 
   size_t Offset() const { return offset_; }
 
  private:
   MarkupToken ScanTag();
+  MarkupToken ScanCharacterData();
   MarkupToken Error(size_t start, size_t resume, const char* what);
   MarkupToken Unterminated(size_t start, TokenKind kind, const char* what);
   size_t FindQuotedAware(size_t from) const;
