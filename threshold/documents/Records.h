@@ -273,23 +273,64 @@ class RecordView {
   RecordDocument& doc_;
 };
 
-class RuleRecord : public RecordView {
+// What rules and reports share: both watch a resource of a target.
+struct MonitorItems {
+  const RecordItem& name;
+  const RecordItem& description;
+  const RecordItem& user_comment;
+  const RecordItem& help_text;
+  const RecordItem& poll_interval;
+  const RecordItem& resource;
+  const RecordItem& target;
+  const RecordItem& inst_monitor;
+  const RecordItem& inst_indexes;
+  const RecordItem& inst_patterns;
+  const RecordItem& access;
+};
+
+class MonitorRecordView : public RecordView {
+ public:
+  MonitorRecordView(RecordDocument& doc, const MonitorItems& items)
+      : RecordView(doc), items_(items) {}
+
+  std::string Name() const { return Text(items_.name); }
+  std::string Description() const { return Text(items_.description); }
+  std::string UserComment() const { return Text(items_.user_comment); }
+  std::string HelpText() const { return Text(items_.help_text); }
+  int PollInterval() const { return Number(items_.poll_interval); }
+  std::string ResourceName() const { return Text(items_.resource); }
+  std::string TargetName() const { return Text(items_.target); }
+  int InstMonitor() const { return Number(items_.inst_monitor); }
+  std::string InstIndexes() const { return Text(items_.inst_indexes); }
+  std::string InstNamePatterns() const { return Text(items_.inst_patterns); }
+  bool ReadOnly() const { return Flag(items_.access); }
+
+  bool SetDescription(std::string_view text) { return Write(items_.description, text); }
+  bool SetHelpText(std::string_view text) { return Write(items_.help_text, text); }
+  bool SetUserComment(std::string_view text) { return Write(items_.user_comment, text); }
+  bool SetPollInterval(int value) { return Write(items_.poll_interval, value); }
+  bool SetResource(std::string_view name) { return Write(items_.resource, name); }
+  bool SetTarget(std::string_view name) { return Write(items_.target, name); }
+  bool SetInstMonitor(int code) { return Write(items_.inst_monitor, code); }
+  bool SetInstIndexes(std::string_view text) { return Write(items_.inst_indexes, text); }
+  bool SetInstNamePatterns(std::string_view text) { return Write(items_.inst_patterns, text); }
+
+ private:
+  const MonitorItems& items_;
+};
+
+inline constexpr MonitorItems kRuleMonitorItems{
+    kRuleName,         kRuleDescription,  kRuleUserComment, kRuleHelpText,
+    kRulePollInterval, kRuleResourceName, kRuleTargetName,  kRuleInstMonitor,
+    kRuleInstIndexes,  kRuleInstPatterns, kRuleAccess};
+
+class RuleRecord : public MonitorRecordView {
  public:
   static constexpr std::string_view kTag = "Rule";
-  using RecordView::RecordView;
+  explicit RuleRecord(RecordDocument& doc) : MonitorRecordView(doc, kRuleMonitorItems) {}
 
-  std::string Name() const { return Text(kRuleName); }
-  std::string Description() const { return Text(kRuleDescription); }
-  std::string UserComment() const { return Text(kRuleUserComment); }
-  std::string HelpText() const { return Text(kRuleHelpText); }
-  int PollInterval() const { return Number(kRulePollInterval); }
   int WatchPeriod() const { return Number(kRuleWatchPeriod); }
   int OccurenceCount() const { return Number(kRuleOccurenceCount); }
-  std::string ResourceName() const { return Text(kRuleResourceName); }
-  std::string TargetName() const { return Text(kRuleTargetName); }
-  int InstMonitor() const { return Number(kRuleInstMonitor); }
-  std::string InstIndexes() const { return Text(kRuleInstIndexes); }
-  std::string InstNamePatterns() const { return Text(kRuleInstPatterns); }
   int ValueType() const { return Number(kRuleValueType); }
   int Valuation() const { return Number(kRuleValuation); }
   int Operator() const { return Number(kRuleOperator); }
@@ -301,20 +342,10 @@ class RuleRecord : public RecordView {
   int EventDelay() const { return Number(kRuleEventDelay); }
   int EventAlternating() const { return Number(kRuleEventAlternating); }
   int PerformanceStatusSeverity() const { return Number(kRulePerfStatusSeverity); }
-  bool ReadOnly() const { return Flag(kRuleAccess); }
 
-  bool SetDescription(std::string_view text) { return Write(kRuleDescription, text); }
-  bool SetHelpText(std::string_view text) { return Write(kRuleHelpText, text); }
-  bool SetUserComment(std::string_view text) { return Write(kRuleUserComment, text); }
-  bool SetPollInterval(int value) { return Write(kRulePollInterval, value); }
   bool SetWatchPeriod(int value) { return Write(kRuleWatchPeriod, value); }
   bool SetOccurenceCount(int value) { return Write(kRuleOccurenceCount, value); }
-  bool SetResource(std::string_view name) { return Write(kRuleResourceName, name); }
-  bool SetTarget(std::string_view name) { return Write(kRuleTargetName, name); }
   bool SetEvent(std::string_view name) { return Write(kRuleEventName, name); }
-  bool SetInstMonitor(int code) { return Write(kRuleInstMonitor, code); }
-  bool SetInstIndexes(std::string_view text) { return Write(kRuleInstIndexes, text); }
-  bool SetInstNamePatterns(std::string_view text) { return Write(kRuleInstPatterns, text); }
   bool SetValueType(int code) { return Write(kRuleValueType, code); }
   bool SetRuleValuation(int code) { return Write(kRuleValuation, code); }
   bool SetOperator(int code) { return Write(kRuleOperator, code); }
@@ -427,34 +458,18 @@ class TargetRecord : public RecordView {
   bool SetAddress(std::string_view text) { return Write(kTargetAddress, text); }
 };
 
-class ReportRecord : public RecordView {
+inline constexpr MonitorItems kReportMonitorItems{
+    kReportName,         kReportDescription,  kReportUserComment, kReportHelpText,
+    kReportPollInterval, kReportResourceName, kReportTargetName,  kReportInstMonitor,
+    kReportInstIndexes,  kReportInstPatterns, kReportAccess};
+
+class ReportRecord : public MonitorRecordView {
  public:
   static constexpr std::string_view kTag = "Report";
-  using RecordView::RecordView;
+  explicit ReportRecord(RecordDocument& doc) : MonitorRecordView(doc, kReportMonitorItems) {}
 
-  std::string Name() const { return Text(kReportName); }
-  std::string Description() const { return Text(kReportDescription); }
-  std::string UserComment() const { return Text(kReportUserComment); }
-  std::string HelpText() const { return Text(kReportHelpText); }
-  int PollInterval() const { return Number(kReportPollInterval); }
   int MaxEntries() const { return Number(kReportMaxEntries); }
-  std::string ResourceName() const { return Text(kReportResourceName); }
-  std::string TargetName() const { return Text(kReportTargetName); }
-  int InstMonitor() const { return Number(kReportInstMonitor); }
-  std::string InstIndexes() const { return Text(kReportInstIndexes); }
-  std::string InstNamePatterns() const { return Text(kReportInstPatterns); }
-  bool ReadOnly() const { return Flag(kReportAccess); }
-
-  bool SetDescription(std::string_view text) { return Write(kReportDescription, text); }
-  bool SetHelpText(std::string_view text) { return Write(kReportHelpText, text); }
-  bool SetUserComment(std::string_view text) { return Write(kReportUserComment, text); }
-  bool SetPollInterval(int value) { return Write(kReportPollInterval, value); }
   bool SetMaxEntries(int value) { return Write(kReportMaxEntries, value); }
-  bool SetResource(std::string_view name) { return Write(kReportResourceName, name); }
-  bool SetTarget(std::string_view name) { return Write(kReportTargetName, name); }
-  bool SetInstMonitor(int code) { return Write(kReportInstMonitor, code); }
-  bool SetInstIndexes(std::string_view text) { return Write(kReportInstIndexes, text); }
-  bool SetInstNamePatterns(std::string_view text) { return Write(kReportInstPatterns, text); }
 };
 
 class ReportSetRecord : public SetRecordView {
