@@ -29,6 +29,13 @@ TEST(ConfigIterationTest, RuleRuleEventRuleYieldsTwoRules) {
   EXPECT_EQ(Names(table, "Rule"), (std::vector<std::string>{"a", "b"}));
 }
 
+TEST(ConfigIterationTest, PrologAndCommentsAroundRecordsAreSkipped) {
+  ConfigDocument table(
+      "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<!-- table -->\r\n<Rules>\r\n"
+      "<!-- first -->\r\n<Rule Name=\"a\"/>\r\n<?pi?>\r\n<Rule Name=\"b\"/>\r\n</Rules>\r\n");
+  EXPECT_EQ(Names(table, "Rule"), (std::vector<std::string>{"a", "b"}));
+}
+
 TEST(ConfigIterationTest, RecordGetsTheElementsMarkupWithItsTrailingLineBreak) {
   ConfigDocument table(
       "<Rules>\r\n<Rule Name=\"a\">\r\n<Interval>5</Interval>\r\n</Rule>\r\n</Rules>");

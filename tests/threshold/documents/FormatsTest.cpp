@@ -40,12 +40,6 @@ TEST(DecimalFormatTest, NumbersBeyondThirtyTwoBitsSaturate) {
   EXPECT_EQ(records::ParseDecimal("99999999999999999999999999"), INT_MAX);
 }
 
-TEST(DecimalFormatTest, WrittenAsSignedDecimal) {
-  EXPECT_EQ(records::FormatDecimal(0), "0");
-  EXPECT_EQ(records::FormatDecimal(-17), "-17");
-  EXPECT_EQ(records::FormatDecimal(INT_MIN), "-2147483648");
-}
-
 TEST(DailyTimeFormatTest, HoursAndMinutesGiveMinutesOfDay) {
   EXPECT_EQ(records::ParseDailyTime("7:5"), 425);
   EXPECT_EQ(records::ParseDailyTime("08:30"), 510);

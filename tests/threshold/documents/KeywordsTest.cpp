@@ -60,14 +60,6 @@ TEST_P(EnumerationTableTest, CodesOutsideTheListHaveNoKeyword) {
   EXPECT_EQ(records::Info(c.enumeration).written_when_invalid, c.written_when_invalid);
 }
 
-TEST_P(EnumerationTableTest, MibValueIsCodePlusOne) {
-  const EnumerationCase& c = GetParam();
-  for (size_t code = 0; code < c.keywords.size(); ++code) {
-    EXPECT_EQ(records::MibEnumValue(records::KeywordCode(c.enumeration, c.keywords[code])),
-              static_cast<int>(code) + 1);
-  }
-}
-
 INSTANTIATE_TEST_SUITE_P(
     Vocabulary, EnumerationTableTest,
     testing::Values(
