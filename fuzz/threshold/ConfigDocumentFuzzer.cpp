@@ -19,7 +19,7 @@
 
 namespace {
 
-constexpr std::string_view kTags[] = {"Rule",   "RuleSet", "Event",    "Resource",
+constexpr std::string_view kTags[] = {"Rule",   "RuleSet", "Event",     "Resource",
                                       "Target", "Report",  "ReportSet", "Threshold"};
 constexpr std::string_view kTexts[] = {"", "v", "<&>\"'", "read-only", "12:30", "1/2/2003"};
 constexpr int64_t kValues[] = {0, 1, -1, 4, 1440, 1441, 2147483647, 1167616800};
