@@ -7,7 +7,7 @@
 namespace records {
 namespace {
 
-using std::string_view_literals::operator""sv;
+using namespace std::string_view_literals;
 
 constexpr std::array kRequestTypes = {"builtin"sv, "snmp"sv, "registry"sv};
 constexpr std::array kInstanceMonitors = {"any"sv, "average"sv};
