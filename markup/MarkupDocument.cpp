@@ -116,6 +116,29 @@ MarkupDocument::MarkupDocument(std::string_view text) {
   flags_ = 0;
 }
 
+MarkupDocument::MarkupDocument(MarkupDocument&& other) noexcept { *this = std::move(other); }
+
+MarkupDocument& MarkupDocument::operator=(MarkupDocument&& other) noexcept {
+  if (this == &other) return *this;
+  text_ = std::move(other.text_);
+  result_text_ = std::move(other.result_text_);
+  parent_ = other.parent_;
+  current_ = other.current_;
+  child_ = other.child_;
+  node_kind_ = other.node_kind_;
+  node_offset_ = other.node_offset_;
+  node_length_ = other.node_length_;
+  next_unused_ = other.next_unused_;
+  free_head_ = other.free_head_;
+  capacity_ = other.capacity_;
+  saved_ = std::move(other.saved_);
+  flags_ = other.flags_;
+  segments_ = std::move(other.segments_);
+  long_tags_ = std::move(other.long_tags_);
+  other.LoadText({});  // the source stays a usable, empty document
+  return *this;
+}
+
 bool MarkupDocument::CheckWellFormed() const {
   if (segments_.empty()) return false;
   const ElementRecord& doc = Rec(0);
@@ -155,17 +178,7 @@ void MarkupDocument::GrowTable() {
 
 void MarkupDocument::FreeSubtree(uint32_t root) {
   std::vector<uint32_t> doomed;
-  uint32_t i = root;
-  for (;;) {
-    doomed.push_back(i);
-    if (Rec(i).first_child != 0) {
-      i = Rec(i).first_child;
-      continue;
-    }
-    while (i != root && Rec(i).next_sibling == 0) i = Rec(i).parent;
-    if (i == root) break;
-    i = Rec(i).next_sibling;
-  }
+  ForEachInSubtree(root, [&doomed](uint32_t i) { doomed.push_back(i); });
   for (const uint32_t d : doomed) {
     if (!long_tags_.empty()) long_tags_.erase(d);
     ElementRecord& r = Rec(d);
@@ -261,16 +274,22 @@ void MarkupDocument::Unlink(uint32_t node) {
 // Offsets
 
 void MarkupDocument::ShiftSubtree(uint32_t root, int64_t delta) {
-  uint32_t i = root;
-  for (;;) {
+  ForEachInSubtree(root, [this, delta](uint32_t i) {
     Rec(i).start = static_cast<uint32_t>(Rec(i).start + delta);
-    if (Rec(i).first_child != 0) {
-      i = Rec(i).first_child;
-      continue;
+  });
+}
+
+// Shifts s, its following siblings and all their descendants.
+void MarkupDocument::ShiftSiblings(uint32_t s, int64_t delta) {
+  const auto step = static_cast<uint32_t>(delta);  // modulo 2^32, so negative works
+  while (s != 0) {
+    ElementRecord& r = Rec(s);
+    if (r.first_child == 0) {
+      r.start += step;
+    } else {
+      ShiftSubtree(s, delta);
     }
-    while (i != root && Rec(i).next_sibling == 0) i = Rec(i).parent;
-    if (i == root) break;
-    i = Rec(i).next_sibling;
+    s = r.next_sibling;
   }
 }
 
@@ -278,9 +297,7 @@ void MarkupDocument::ShiftSubtree(uint32_t root, int64_t delta) {
 // node and grows its ancestors.
 void MarkupDocument::ShiftFollowing(uint32_t node, int64_t delta) {
   for (;;) {
-    for (uint32_t s = Rec(node).next_sibling; s != 0; s = Rec(s).next_sibling) {
-      ShiftSubtree(s, delta);
-    }
+    ShiftSiblings(Rec(node).next_sibling, delta);
     const uint32_t parent = Rec(node).parent;
     Rec(parent).length = static_cast<uint32_t>(Rec(parent).length + delta);
     if (parent == 0) break;
@@ -291,7 +308,7 @@ void MarkupDocument::ShiftFollowing(uint32_t node, int64_t delta) {
 // After a change of `delta` characters inside `container`, in front of its
 // child `first_shifted` (0: behind all its children).
 void MarkupDocument::ShiftBehind(uint32_t container, uint32_t first_shifted, int64_t delta) {
-  for (uint32_t s = first_shifted; s != 0; s = Rec(s).next_sibling) ShiftSubtree(s, delta);
+  ShiftSiblings(first_shifted, delta);
   Rec(container).length = static_cast<uint32_t>(Rec(container).length + delta);
   if (container != 0) ShiftFollowing(container, delta);
 }
@@ -555,6 +572,7 @@ bool MarkupDocument::SetAttributeOf(uint32_t i, std::string_view name, std::stri
     count = a.raw_end - a.raw_begin;
     insert = quoted;
   } else if (found) {
+    // A name written without a value ("<a x/>") gets its value after the name.
     pos = a.raw_begin;
     insert = '=' + quoted;
   } else {

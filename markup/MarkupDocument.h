@@ -21,10 +21,10 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "markup/detail/ElementRecord.h"
@@ -41,8 +41,9 @@ class MarkupDocument {
   explicit MarkupDocument(std::string_view text);
   MarkupDocument(const MarkupDocument&) = default;
   MarkupDocument& operator=(const MarkupDocument&) = default;
-  MarkupDocument(MarkupDocument&&) noexcept = default;
-  MarkupDocument& operator=(MarkupDocument&&) noexcept = default;
+  // Moving leaves the source an empty document.
+  MarkupDocument(MarkupDocument&& other) noexcept;
+  MarkupDocument& operator=(MarkupDocument&& other) noexcept;
   ~MarkupDocument() = default;
 
   // Replaces the text and parses it; returns CheckWellFormed().  A text too
@@ -63,14 +64,19 @@ class MarkupDocument {
   // in the first `length` characters of `text` (all of it if length < 0).
   static std::string UnescapeText(std::string_view text, int64_t length = -1);
 
-  // Navigation.  Each returns true on success; on failure the position stays.
-  void ResetPosition();
-  bool NextElement();
+  // Navigation.  Each returns true on success; on failure the position stays
+  // (except that NextChildElement first moves to the root element when there
+  // is no current element).  Names match exactly, case-sensitively; the
+  // overloads without a name take any element.
+  void ResetPosition();  // back to the document level, before the root element
+  bool NextElement();    // next sibling of the current element, or first child of the parent
   bool NextElement(std::string_view name);
-  bool NextChildElement();
+  bool NextChildElement();  // next child of the current element, behind the current child
   bool NextChildElement(std::string_view name);
-  bool EnterElement();
-  bool LeaveElement();
+  bool EnterElement();  // current element becomes the parent, current child the current element
+  bool LeaveElement();  // the reverse of EnterElement
+  // Saves the deepest level set (child, else element, else parent) under a
+  // name; restoring fails when nothing was saved or the element was removed.
   bool SavePosition(std::string_view name = {});
   bool RestorePosition(std::string_view name = {});
 
@@ -102,12 +108,20 @@ class MarkupDocument {
   }
   bool SetElementText(std::string_view value) { return SetTextOf(current_, value); }
   bool SetChildElementText(std::string_view value) { return SetTextOf(child_, value); }
+  // Adds <name/> (empty value) or <name>value</name> and a CR LF behind the
+  // current element (child), or last in its parent; the new element becomes
+  // the current element (child).
   bool AppendElement(std::string_view name, std::string_view value = {});
   bool AppendChildElement(std::string_view name, std::string_view value = {});
+  // Removes the element (child) with its descendants and the whitespace after
+  // it; its previous sibling, if any, becomes the current element (child).
   bool RemoveElement();
   bool RemoveChildElement();
-  // Both insert the text even when they return false; they return true only
-  // when `text` held exactly one element and parsed without error.
+  // Parse `text` and place its elements behind the current child (as children
+  // of the current element) or in front of the current element; the first new
+  // element becomes the current child or element.  Both insert the text even
+  // when they return false; they return true only when `text` held exactly
+  // one element and parsed without error.
   bool AppendChildMarkup(std::string_view text);
   bool InsertMarkup(std::string_view text);
 
@@ -157,6 +171,22 @@ class MarkupDocument {
   }
   void GrowTable();
   void FreeSubtree(uint32_t i);
+  // Calls visit(index) for root and its descendants in document order,
+  // without recursion: nesting depth is bounded only by memory.
+  template <typename Visit>
+  void ForEachInSubtree(uint32_t root, Visit&& visit) const {
+    uint32_t i = root;
+    for (;;) {
+      visit(i);
+      if (Rec(i).first_child != 0) {
+        i = Rec(i).first_child;
+        continue;
+      }
+      while (i != root && Rec(i).next_sibling == 0) i = Rec(i).parent;
+      if (i == root) break;
+      i = Rec(i).next_sibling;
+    }
+  }
   uint32_t StartTagLength(uint32_t i) const {
     const uint32_t field = Rec(i).StartTagField();
     return field != ElementRecord::kStartTagMax ? field : LongTag(i).first;
@@ -184,6 +214,7 @@ class MarkupDocument {
 
   // Offsets.
   void ShiftSubtree(uint32_t root, int64_t delta);
+  void ShiftSiblings(uint32_t first, int64_t delta);
   void ShiftFollowing(uint32_t node, int64_t delta);
   void ShiftBehind(uint32_t container, uint32_t first_shifted, int64_t delta);
   bool ReplaceText(size_t pos, size_t count, std::string_view with);

@@ -199,7 +199,11 @@ void RemovePugi(benchmark::State& state, bool last_first) {
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) times_[run.benchmark_name()] = run.GetAdjustedCPUTime();
+    for (const Run& run : runs) {
+      // With --benchmark_repetitions the median stands for the pair.
+      if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") continue;
+      times_[run.run_name.str()] = run.GetAdjustedCPUTime();
+    }
     ConsoleReporter::ReportRuns(runs);
   }
   void PrintRatios() const {

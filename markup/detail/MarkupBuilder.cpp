@@ -15,6 +15,15 @@ using markup::detail::MarkupScanner;
 using markup::detail::MarkupToken;
 using markup::detail::TokenKind;
 
+// Tag names are short; a plain loop beats a call to memcmp.
+inline bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+
 struct OpenTag {
   uint32_t record;
   std::string_view name;
@@ -95,9 +104,22 @@ MarkupDocument::BuildResult MarkupDocument::Build(std::string_view text, uint32_
         fresh.start = token.start;
         fresh.length = token.length;
         fresh.SetLevel(base_level + static_cast<uint32_t>(open.size()));
+        fresh.parent = current;
+        // Appended as the current element's last child, written in one store.
+        ElementRecord& parent = Rec(current);
+        if (parent.first_child == 0) {
+          parent.first_child = i;
+          fresh.prev_sibling = i;
+          fresh.Set(ElementRecord::kFirstChild);
+        } else {
+          const uint32_t first = parent.first_child;
+          const uint32_t last = Rec(first).prev_sibling;
+          Rec(last).next_sibling = i;
+          Rec(first).prev_sibling = i;
+          fresh.prev_sibling = last;
+        }
         Rec(i) = fresh;
         SetTagLengths(i, token.length, 0);
-        LinkAfter(current, LastChild(current), i);
         if (!token.empty_element) {
           open.push_back({i, token.text});
           if (indexed) by_name[token.text].push_back(static_cast<uint32_t>(open.size() - 1));
@@ -107,7 +129,7 @@ MarkupDocument::BuildResult MarkupDocument::Build(std::string_view text, uint32_
       }
       case TokenKind::kEndTag: {
         size_t match = open.size();
-        if (!open.empty() && open.back().name == token.text) {
+        if (!open.empty() && SameName(open.back().name, token.text)) {
           match = open.size() - 1;
         } else if (!open.empty()) {
           if (!indexed) {
@@ -163,18 +185,11 @@ MarkupDocument::BuildResult MarkupDocument::Build(std::string_view text, uint32_
 }
 
 void MarkupDocument::FixLevels(uint32_t base, uint32_t base_level) {
-  // Iterative pre-order walk: nesting depth is bounded only by memory.
-  uint32_t i = Rec(base).first_child;
-  while (i != 0) {
-    const uint32_t parent = Rec(i).parent;
-    Rec(i).SetLevel(parent == base ? base_level : Rec(parent).Level() + 1);
-    if (Rec(i).first_child != 0) {
-      i = Rec(i).first_child;
-      continue;
-    }
-    while (i != 0 && i != base && Rec(i).next_sibling == 0) i = Rec(i).parent;
-    if (i == 0 || i == base) break;
-    i = Rec(i).next_sibling;
+  for (uint32_t top = Rec(base).first_child; top != 0; top = Rec(top).next_sibling) {
+    ForEachInSubtree(top, [this, base, base_level](uint32_t i) {
+      const uint32_t parent = Rec(i).parent;
+      Rec(i).SetLevel(parent == base ? base_level : Rec(parent).Level() + 1);
+    });
   }
 }
 

@@ -74,7 +74,7 @@ MarkupToken MarkupScanner::Error(size_t start, size_t resume, const char* what) 
   const size_t n = text_.size();
   size_t p = resume;
   while (p < n && text_[p] != '>' && text_[p] != '<') ++p;
-  if (p >= n) return Unterminated(start, TokenKind::kError, "tag");
+  if (p >= n) return Unterminated(start, "tag");
   if (text_[p] == '>') ++p;
   char buffer[96];
   std::snprintf(buffer, sizeof buffer, "Incorrect %s at offset %u", what,
@@ -89,8 +89,7 @@ MarkupToken MarkupScanner::Error(size_t start, size_t resume, const char* what) 
   return token;
 }
 
-MarkupToken MarkupScanner::Unterminated(size_t start, TokenKind kind, const char* what) {
-  (void)kind;
+MarkupToken MarkupScanner::Unterminated(size_t start, const char* what) {
   char buffer[96];
   std::snprintf(buffer, sizeof buffer, "%s at offset %u unterminated", what,
                 static_cast<unsigned>(start));
@@ -110,7 +109,7 @@ MarkupToken MarkupScanner::ScanTag() {
   const char* s = text_.data();
   MarkupToken token;
   token.start = static_cast<uint32_t>(start);
-  if (start + 1 >= n) return Unterminated(start, TokenKind::kError, "tag");
+  if (start + 1 >= n) return Unterminated(start, "tag");
   const char c = s[start + 1];
   size_t end = std::string_view::npos;  // one past the token's last character
 
@@ -118,8 +117,8 @@ MarkupToken MarkupScanner::ScanTag() {
     size_t p = start + 1;
     while (p < n && !EndsName(s[p])) ++p;
     const size_t name_end = p;
-    const size_t gt = FindQuotedAware(p);
-    if (gt == std::string_view::npos) return Unterminated(start, TokenKind::kStartTag, "Element tag");
+    const size_t gt = p < n && s[p] == '>' ? p : FindQuotedAware(p);
+    if (gt == std::string_view::npos) return Unterminated(start, "Element tag");
     // "<a b=1/>": the '/' belongs to the unquoted value, so the element stays open.
     if (s[gt - 1] == '/' && gt - 1 > start + 1) {
       const size_t slash = gt - 1;
@@ -133,8 +132,8 @@ MarkupToken MarkupScanner::ScanTag() {
   } else if (c == '/') {
     size_t p = start + 2;
     while (p < n && !EndsName(s[p])) ++p;
-    const size_t gt = Find(text_, '>', p);
-    if (gt == std::string_view::npos) return Unterminated(start, TokenKind::kEndTag, "Element end tag");
+    const size_t gt = p < n && s[p] == '>' ? p : Find(text_, '>', p);
+    if (gt == std::string_view::npos) return Unterminated(start, "Element end tag");
     token.kind = TokenKind::kEndTag;
     token.text = text_.substr(start + 2, p - start - 2);
     end = gt + 1;
@@ -143,25 +142,25 @@ MarkupToken MarkupScanner::ScanTag() {
     while (p < n && !EndsName(s[p]) && s[p] != '?') ++p;
     end = FindTerminator(text_, start + 1, "?>");
     if (end == std::string_view::npos) {
-      return Unterminated(start, TokenKind::kProcessingInstruction, "Processing instruction");
+      return Unterminated(start, "Processing instruction");
     }
     token.kind = TokenKind::kProcessingInstruction;
     token.text = text_.substr(start + 2, p - start - 2);
   } else if (c == '!') {
-    if (start + 2 >= n) return Unterminated(start, TokenKind::kError, "tag");
+    if (start + 2 >= n) return Unterminated(start, "tag");
     const char d = s[start + 2];
     if (d == '-') {
-      if (start + 3 >= n) return Unterminated(start, TokenKind::kError, "tag");
+      if (start + 3 >= n) return Unterminated(start, "tag");
       if (s[start + 3] != '-') return Error(start, start + 3, "comment tag");
       // The closing "-->" may share the opening dashes: "<!-->" is a comment.
       end = FindTerminator(text_, start + 2, "-->");
-      if (end == std::string_view::npos) return Unterminated(start, TokenKind::kComment, "Comment");
+      if (end == std::string_view::npos) return Unterminated(start, "Comment");
       token.kind = TokenKind::kComment;
     } else if (d == '[') {
-      if (start + 3 >= n) return Unterminated(start, TokenKind::kError, "tag");
+      if (start + 3 >= n) return Unterminated(start, "tag");
       if (s[start + 3] != 'C') return Error(start, start + 3, "tag");
       end = FindTerminator(text_, start + 4, "]]>");
-      if (end == std::string_view::npos) return Unterminated(start, TokenKind::kCData, "CDATA Section");
+      if (end == std::string_view::npos) return Unterminated(start, "CDATA Section");
       token.kind = TokenKind::kCData;
     } else if (d == 'D') {
       // A document type declaration may hold nested declarations whose own '>'
@@ -184,12 +183,12 @@ MarkupToken MarkupScanner::ScanTag() {
           --depth;
         }
       }
-      if (p >= n) return Unterminated(start, TokenKind::kDeclaration, "Doctype");
+      if (p >= n) return Unterminated(start, "Doctype");
       token.kind = TokenKind::kDeclaration;
       end = p + 1;
     } else if (d == 'E' || d == 'A' || d == 'N') {
       const size_t gt = FindQuotedAware(start + 2);
-      if (gt == std::string_view::npos) return Unterminated(start, TokenKind::kDeclaration, "Doctype");
+      if (gt == std::string_view::npos) return Unterminated(start, "Doctype");
       token.kind = TokenKind::kDeclaration;
       end = gt + 1;
     } else {

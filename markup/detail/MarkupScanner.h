@@ -69,7 +69,7 @@ class MarkupScanner {
   MarkupToken ScanTag();
   MarkupToken ScanCharacterData();
   MarkupToken Error(size_t start, size_t resume, const char* what);
-  MarkupToken Unterminated(size_t start, TokenKind kind, const char* what);
+  MarkupToken Unterminated(size_t start, const char* what);
   size_t FindQuotedAware(size_t from) const;
 
   std::string_view text_;

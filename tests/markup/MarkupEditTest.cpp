@@ -57,6 +57,13 @@ TEST(MarkupAttributeEditTest, ExistingValueIsReplacedWithItsQuotes) {
   EXPECT_EQ(doc.ChildElementMarkup(), "<b/>");
 }
 
+TEST(MarkupAttributeEditTest, ValuelessAttributeGetsItsValueAfterTheName) {
+  MarkupDocument doc("<a x y='2'/>");
+  doc.NextElement();
+  ASSERT_TRUE(doc.SetAttribute("x", "1"));
+  EXPECT_EQ(Text(doc), "<a x=\"1\" y='2'/>");
+}
+
 TEST(MarkupAttributeEditTest, IntAttributeIsWrittenInDecimal) {
   MarkupDocument doc("<r><c/></r>");
   doc.NextElement();

@@ -274,4 +274,18 @@ TEST(MarkupScannerTest, ErrorTokenStopsBeforeTheNextTag) {
   EXPECT_EQ(scanner.Next().kind, TokenKind::kEndOfText);
 }
 
+TEST(MarkupParseTest, MovedFromDocumentIsEmptyAndUsable) {
+  MarkupDocument source("<r><a/></r>");
+  source.NextElement();
+  source.NextChildElement();
+  MarkupDocument target = std::move(source);
+  EXPECT_EQ(target.ChildTagName(), "a");
+  EXPECT_EQ(source.DocumentText(), "");  // NOLINT(bugprone-use-after-move)
+  EXPECT_EQ(source.ChildTagName(), "");  // NOLINT(bugprone-use-after-move)
+  EXPECT_FALSE(source.NextElement());
+  EXPECT_TRUE(source.AppendElement("n"));
+  EXPECT_EQ(source.DocumentText(), "<n/>\r\n");
+  EXPECT_EQ(CheckConsistency(source), "");
+}
+
 }  // namespace
