@@ -1,0 +1,151 @@
+// Number and time formats: leading-number parsing, daily times, the recording
+// end date (local noon on reading, UTC date on writing) and Modified stamps,
+// in zones with and without daylight saving time.
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "TimeZone.h"
+#include "threshold/documents/Formats.h"
+
+namespace {
+
+using records_test::kBerlin;
+using records_test::kNewYork;
+using records_test::kUtc;
+using records_test::ScopedTimeZone;
+
+TEST(DecimalFormatTest, LeadingNumberIsReadUpToTheFirstNonDigit) {
+  EXPECT_EQ(records::ParseDecimal("42"), 42);
+  EXPECT_EQ(records::ParseDecimal(" \t\n -42abc"), -42);
+  EXPECT_EQ(records::ParseDecimal("+7"), 7);
+  EXPECT_EQ(records::ParseDecimal("007"), 7);
+  EXPECT_EQ(records::ParseDecimal("4.9"), 4);
+  EXPECT_EQ(records::ParseDecimal("12 34"), 12);
+}
+
+TEST(DecimalFormatTest, TextWithoutLeadingNumberReadsZero) {
+  EXPECT_EQ(records::ParseDecimal(""), 0);
+  EXPECT_EQ(records::ParseDecimal("abc"), 0);
+  EXPECT_EQ(records::ParseDecimal("- 5"), 0);
+  EXPECT_EQ(records::ParseDecimal("+"), 0);
+  EXPECT_EQ(records::ParseDecimal("x12"), 0);
+}
+
+TEST(DecimalFormatTest, NumbersBeyondThirtyTwoBitsSaturate) {
+  EXPECT_EQ(records::ParseDecimal("2147483647"), INT_MAX);
+  EXPECT_EQ(records::ParseDecimal("2147483648"), INT_MAX);
+  EXPECT_EQ(records::ParseDecimal("-2147483648"), INT_MIN);
+  EXPECT_EQ(records::ParseDecimal("-2147483649"), INT_MIN);
+  EXPECT_EQ(records::ParseDecimal("99999999999999999999999999"), INT_MAX);
+}
+
+TEST(DailyTimeFormatTest, HoursAndMinutesGiveMinutesOfDay) {
+  EXPECT_EQ(records::ParseDailyTime("7:5"), 425);
+  EXPECT_EQ(records::ParseDailyTime("08:30"), 510);
+  EXPECT_EQ(records::ParseDailyTime("24:00"), 1440);
+  EXPECT_EQ(records::ParseDailyTime(" 7: 5"), 425);  // "%d" skips leading blanks
+}
+
+TEST(DailyTimeFormatTest, UnmatchedFieldsCountZeroAndNothingIsRangeChecked) {
+  EXPECT_EQ(records::ParseDailyTime("7"), 420);
+  EXPECT_EQ(records::ParseDailyTime("7 :5"), 420);  // ':' must follow the hours directly
+  EXPECT_EQ(records::ParseDailyTime("abc"), 0);
+  EXPECT_EQ(records::ParseDailyTime(" "), 0);
+  EXPECT_EQ(records::ParseDailyTime("25:99"), 1599);
+  EXPECT_EQ(records::ParseDailyTime("-1:30"), -30);
+}
+
+TEST(DailyTimeFormatTest, MissingTextReadsMinusOne) { EXPECT_EQ(records::ParseDailyTime(""), -1); }
+
+TEST(DailyTimeFormatTest, WrittenWithTwoDigitFieldsWithinTheDayOnly) {
+  EXPECT_EQ(records::FormatDailyTime(0), "00:00");
+  EXPECT_EQ(records::FormatDailyTime(5), "00:05");
+  EXPECT_EQ(records::FormatDailyTime(1439), "23:59");
+  EXPECT_EQ(records::FormatDailyTime(1440), "24:00");
+  EXPECT_EQ(records::FormatDailyTime(-1), std::nullopt);
+  EXPECT_EQ(records::FormatDailyTime(1441), std::nullopt);
+  EXPECT_EQ(records::FormatDailyTime(INT_MIN), std::nullopt);
+}
+
+// 31 December 2006 12:00:00 in each zone (standard time everywhere).
+TEST(RecordingEndFormatTest, DateReadsAsLocalNoonOfThatDay) {
+  {
+    ScopedTimeZone zone(kUtc);
+    EXPECT_EQ(records::ParseRecordingEnd("12/31/2006"), 1167566400);
+  }
+  {
+    ScopedTimeZone zone(kNewYork);
+    EXPECT_EQ(records::ParseRecordingEnd("12/31/2006"), 1167566400 + 5 * 3600);
+  }
+  {
+    ScopedTimeZone zone(kBerlin);
+    EXPECT_EQ(records::ParseRecordingEnd("12/31/2006"), 1167566400 - 3600);
+  }
+}
+
+// 15 July 2006 12:00:00 falls in daylight saving time in both zones.
+TEST(RecordingEndFormatTest, SummerDateUsesDaylightSavingOffset) {
+  {
+    ScopedTimeZone zone(kNewYork);
+    EXPECT_EQ(records::ParseRecordingEnd("07/15/2006"), 1152979200);  // 16:00 UTC
+  }
+  {
+    ScopedTimeZone zone(kBerlin);
+    EXPECT_EQ(records::ParseRecordingEnd("7/15/2006"), 1152957600);  // 10:00 UTC
+  }
+}
+
+TEST(RecordingEndFormatTest, MissingOrIncompleteDateReadsZero) {
+  ScopedTimeZone zone(kBerlin);
+  EXPECT_EQ(records::ParseRecordingEnd(""), 0);
+  EXPECT_EQ(records::ParseRecordingEnd("12/31"), 0);
+  EXPECT_EQ(records::ParseRecordingEnd("2006-12-31"), 0);
+  EXPECT_EQ(records::ParseRecordingEnd("never"), 0);
+}
+
+TEST(RecordingEndFormatTest, DateBeyondWhatTheCalendarHoldsReadsZero) {
+  ScopedTimeZone zone(kUtc);
+  // Far outside what mktime can show: no time rather than a wrong one.
+  EXPECT_EQ(records::ParseRecordingEnd("2147483647/2147483647/2147483647"), 0);
+}
+
+// 1 January 2007 02:00 UTC is still 31 December in New York.
+TEST(RecordingEndFormatTest, WrittenAsTheUtcDateWhateverTheLocalZone) {
+  for (const char* name : {kUtc, kNewYork, kBerlin}) {
+    ScopedTimeZone zone(name);
+    EXPECT_EQ(records::FormatRecordingEnd(1167616800), "01/01/2007") << name;
+    EXPECT_EQ(records::FormatUtcDateTime(1167616800), "01/01/2007 02:00:00") << name;
+  }
+}
+
+TEST(RecordingEndFormatTest, ZeroIsRefusedButNegativeTimesAreDates) {
+  EXPECT_EQ(records::FormatRecordingEnd(0), std::nullopt);
+  EXPECT_EQ(records::FormatRecordingEnd(-1), "12/31/1969");
+  EXPECT_EQ(records::FormatRecordingEnd(INT_MIN), "12/13/1901");
+}
+
+TEST(ModifiedFormatTest, StampReadsAsLocalTime) {
+  {
+    ScopedTimeZone zone(kBerlin);  // 20 October 2006 is summer time there
+    EXPECT_EQ(records::ParseModified("10/20/2006 8:56:53"), 1161327413);
+  }
+  {
+    ScopedTimeZone zone(kNewYork);
+    EXPECT_EQ(records::ParseModified("10/20/2006 8:56:53"), 1161349013);
+  }
+  {
+    ScopedTimeZone zone(kUtc);
+    EXPECT_EQ(records::ParseModified("10/20/2006  08:56:53"), 1161334613);
+  }
+}
+
+TEST(ModifiedFormatTest, MissingOrIncompleteStampReadsZero) {
+  ScopedTimeZone zone(kUtc);
+  EXPECT_EQ(records::ParseModified(""), 0);
+  EXPECT_EQ(records::ParseModified("10/20/2006"), 0);
+  EXPECT_EQ(records::ParseModified("10/20/2006 8:56"), 0);
+  EXPECT_EQ(records::ParseModified("yesterday"), 0);
+}
+
+}  // namespace

@@ -1,0 +1,105 @@
+// One configuration record (a Rule, a RuleSet, ... or a threshold event) held
+// in a markup document of its own, and the items it carries.  A RecordItem
+// names where an item lives (record/child/grandchild, an attribute or the
+// element's text) and how its text is read and written; the record views of
+// Records.h give every item its reader and its named setter.
+//
+//   RecordDocument record("Rule", "cpu");           // <Rule Name="cpu"/>
+//   record.SetItemValue(records::kRuleOperator, 4);  // <Threshold Operator="greater"/>
+//   int mib = record.ColumnValue(records::kRuleOperator);  // 5
+//
+// Every operation saves the caller's navigation position, works from the
+// reset position and restores the caller's position before it returns.  A
+// record is used by one thread at a time.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "markup/MarkupDocument.h"
+#include "threshold/documents/Keywords.h"
+
+namespace records {
+
+enum class ItemForm {
+  kText,          // any text
+  kNumber,        // signed decimal text
+  kKeyword,       // a keyword of `enumeration`
+  kDailyTime,     // "hours:minutes", read as minutes of the day
+  kRecordingEnd,  // "month/day/year", read as seconds since 1970
+  kStatus,        // "enable" / "disable"
+  kAccess,        // "read-only" marks a record that may not be changed
+};
+
+struct RecordItem {
+  std::string_view record{};      // the record's root tag
+  std::string_view child{};       // first child of that tag; empty: the root itself
+  std::string_view grandchild{};  // first grandchild of that tag under the child; empty: none
+  std::string_view attribute{};   // an attribute of that element; empty: its text
+  ItemForm form = ItemForm::kText;
+  Enumeration enumeration = Enumeration::kRequestType;  // kKeyword only
+  int missing_value = 0;         // kNumber: the value when the element is missing
+  std::string_view only_with{};  // read only when this attribute of the same element is non-empty
+  std::string_view setter{};     // the writer's name; empty when the item has none
+};
+
+}  // namespace records
+
+class RecordDocument : public MarkupDocument {
+ public:
+  using Item = records::RecordItem;
+
+  // An empty document; fill it with LoadText (a record copied out of a table).
+  RecordDocument() = default;
+  // A record holding only its root element; with a non-empty name, the root
+  // carries it as its "Name" attribute.
+  explicit RecordDocument(std::string_view tag, std::string_view name = {});
+
+  // The tag of the root element, "" if there is none.
+  std::string RecordTag();
+
+  // The item's text: "" when its element or attribute is missing.
+  std::string ItemText(const Item& item);
+  // The item's value as the record means it: numbers (with the element's
+  // missing value), keyword codes (with the read fallback, or kNoCode),
+  // minutes of the day (-1 when missing), recording end seconds (0 when
+  // missing), 1/0 for enabled/disabled and for read-only/writable.  0 for text.
+  int64_t ItemValue(const Item& item);
+  // The value as a MIB column shows it: keyword codes + 1 (0 for kNoCode),
+  // row status 1 enabled / 2 disabled, storage type 5 read-only / 2 volatile;
+  // other forms as ItemValue.
+  int64_t ColumnValue(const Item& item);
+
+  // Writes the item's text: an element text is replaced, an attribute set or
+  // replaced, a missing child or grandchild created as the last child of its
+  // parent.  False (nothing changed) without the root, or when the element
+  // to hold a text already has child elements.
+  bool SetItemText(const Item& item, std::string_view text);
+  // Writes a value in the item's form: numbers as decimal text; keyword codes
+  // (an invalid code writes nothing, or the enumeration's fixed text, and
+  // fails); minutes of the day 0..1440 as "%02d:%02d" (fails outside);
+  // recording end seconds as the UTC date (fails for 0); status non-zero
+  // "enable", zero "disable".  Text and access items have no value to write.
+  bool SetItemValue(const Item& item, int64_t value);
+
+  // Members of a set: children of `member_tag` under the `set_tag` root.
+  // The name of member k (from 0), empty optional when there is no such member.
+  std::optional<std::string> MemberName(std::string_view set_tag, std::string_view member_tag,
+                                        int k);
+  std::vector<std::string> MemberNames(std::string_view set_tag, std::string_view member_tag);
+  // Appends <member_tag Name="name"/> as the last child unless a member of
+  // that name exists; true when one was added.
+  bool AddMember(std::string_view set_tag, std::string_view member_tag, std::string_view name);
+  // Removes the first member of that name; true when one was removed.
+  bool RemoveMember(std::string_view set_tag, std::string_view member_tag, std::string_view name);
+
+  // The markup of the first `child_tag` child of the `root_tag` root, "" if none.
+  std::string ChildMarkup(std::string_view root_tag, std::string_view child_tag);
+
+ private:
+  std::optional<std::string> ReadRaw(const Item& item);
+  bool WriteRaw(const Item& item, std::string_view text);
+};
