@@ -11,7 +11,7 @@
 
 #include "frame/AgentStatus.h"
 #include "frame/SnmpAgent.h"
-#include "host/ProcessName.h"
+#include "host/ProcessModules.h"
 #include "platform/FaultGuard.h"
 #include "platform/Snmp.h"
 #include "platform/System.h"
@@ -65,7 +65,11 @@ bool ProcessAttach(HMODULE module) {
 
   if (GetTrace().IsActive()) {
     char process_name[MAX_PATH] = {};
-    GetProcessName(GetCurrentProcessId(), process_name, sizeof process_name, nullptr, 0);
+    ProcessModuleReader reader;
+    if (reader.Load(nullptr)) {
+      reader.GetProcessName(GetCurrentProcessId(), process_name, sizeof process_name, nullptr, 0);
+      reader.Unload();
+    }
     TRACE(5, "\n%-20s: DllMain: ** DLL_PROCESS_ATTACH (PID %d \"%s\") **", Module(),
           GetCurrentProcessId(), process_name);
     TRACE(2, "\n%-20s: Starting SNMP agent...", Module());
@@ -99,7 +103,7 @@ void ProcessDetach() {
           Module(), now.wHour, now.wMinute, now.wSecond, now.wDay, now.wMonth, now.wYear);
   });
   if (!completed) {
-    char middle[160];
+    char middle[400];
     std::snprintf(middle, sizeof middle,
                   "\n                      %s - Exception in DLL_PROCESS_DETACH !!           ",
                   Module());

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <string>
@@ -14,6 +15,7 @@
 #include "frame/AgentStatus.h"
 #include "frame/Extension.h"
 #include "frame/SnmpAgent.h"
+#include "host/ProcessModules.h"
 #include "platform/Modules.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
@@ -101,15 +103,24 @@ void CSnmpAgent::ApplyModuleLockList() {
                     &key) != ERROR_SUCCESS) {
     return;
   }
+  ProcessModuleReader reader;
+  if (!reader.Load(nullptr) || reader.enum_process_modules() == nullptr ||
+      reader.get_module_base_name() == nullptr) {
+    RegCloseKey(key);
+    return;
+  }
+  // At most 256 module handles, as the module list buffer holds 1024 bytes
+  // of 32-bit handles on the platform the design comes from.
   std::map<std::string, HMODULE> loaded;
   std::vector<HMODULE> modules(256);
   DWORD needed = 0;
-  if (EnumProcessModules(GetCurrentProcess(), modules.data(),
-                         static_cast<DWORD>(modules.size() * sizeof(HMODULE)), &needed)) {
+  if (reader.enum_process_modules()(GetCurrentProcess(), modules.data(),
+                                    static_cast<DWORD>(modules.size() * sizeof(HMODULE)),
+                                    &needed)) {
     const size_t count = std::min<size_t>(needed / sizeof(HMODULE), modules.size());
     for (size_t i = 0; i < count; ++i) {
       char base[MAX_PATH] = {};
-      if (GetModuleBaseNameA(GetCurrentProcess(), modules[i], base, sizeof base) > 0) {
+      if (reader.get_module_base_name()(GetCurrentProcess(), modules[i], base, sizeof base) > 0) {
         loaded.emplace(base, modules[i]);
       }
     }
@@ -136,5 +147,6 @@ void CSnmpAgent::ApplyModuleLockList() {
             data);
     }
   }
+  reader.Unload();
   RegCloseKey(key);
 }

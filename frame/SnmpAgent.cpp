@@ -504,7 +504,7 @@ BOOL CSnmpAgent::SnmpTrap(AsnObjectIdentifier* enterprise, AsnInteger32* generic
     }
   });
   if (!completed) {
-    char middle[160];
+    char middle[400];
     std::snprintf(middle, sizeof middle,
                   "\n####                  %s - Exception in SnmpExtensionTrap !!                ####",
                   Module());

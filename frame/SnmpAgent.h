@@ -14,11 +14,14 @@
 #include <memory>
 #include <string>
 
+#include "frame/AgentStatus.h"
 #include "frame/SysBase.h"
 #include "frame/Thread.h"
 #include "frame/TrapAlert.h"
 #include "host/FileVersionInfo.h"
+#include "mibtree/SnmpErrorText.h"
 #include "mibtree/SnmpMibTree.h"
+#include "mibtree/SnmpVarbind.h"
 #include "platform/Snmp.h"
 #include "platform/Threads.h"
 #include "switch/CommandBuffer.h"

@@ -144,8 +144,8 @@ void CTrapAlert::FreeParams() {
 
 bool CTrapAlert::LoadMessageDLL(const char* path) {
   TRACE(3, "\nCTrapAlert          : load message DLL \"%s\"", path);
-  message_library_ =
-      LoadLibraryExA(path, nullptr, DONT_RESOLVE_DLL_REFERENCES | LOAD_LIBRARY_AS_DATAFILE);
+  // Data only: nothing in the file is resolved or run.
+  message_library_ = LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
   if (message_library_ == nullptr) {
     TRACE(1, "\n\nCTrapAlert          : ## ERROR! LoadMessageDLL(): could not load messages DLL %s (0x%08X)!\n",
           path, GetLastError());

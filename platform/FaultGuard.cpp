@@ -17,9 +17,12 @@ struct Guard {
   Guard* outer;
 };
 
-// initial-exec: the handler must not allocate when it first touches the slot.
-__attribute__((tls_model("initial-exec"))) thread_local Guard* t_guard = nullptr;
-__attribute__((tls_model("initial-exec"))) thread_local int t_last_fault = 0;
+// A thread's slots are allocated when it first enters a guard, so the handler
+// finds them in place on every thread that can be inside one.  (The
+// initial-exec model would avoid even that, but a library loaded with dlopen
+// cannot count on static TLS space.)
+thread_local Guard* t_guard = nullptr;
+thread_local int t_last_fault = 0;
 
 constexpr int kSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL};
 struct sigaction g_previous[sizeof kSignals / sizeof kSignals[0]];
