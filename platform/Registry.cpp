@@ -216,11 +216,16 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR sub_key, DWORD /*reserved*/, LPSTR key_cla
       if (found == ERROR_FILE_NOT_FOUND) {
         // A key is created through its parent, whose handle needs the right.
         if (!created && (handle.access & KEY_CREATE_SUB_KEY) == 0) return LONG{ERROR_ACCESS_DENIED};
+        const bool last = &part == &parts.back();
         const bool parent_volatile = row.id != 0 && row.store == StoreKind::kVolatile;
         if (parent_volatile && !want_volatile) return LONG{ERROR_CHILD_MUST_BE_VOLATILE};
-        const std::string_view this_class = &part == &parts.back() ? cls : std::string_view();
+        // Missing keys on the way are created persistent unless they sit below
+        // a volatile key: a volatile leaf must not make its parents vanish at
+        // reboot, nor keep persistent siblings from being created beside it.
+        const bool make_volatile = parent_volatile || (last && want_volatile);
+        const std::string_view this_class = last ? cls : std::string_view();
         const LONG inserted = session.InsertKey(
-            want_volatile ? StoreKind::kVolatile : StoreKind::kPersistent, path, this_class, &next);
+            make_volatile ? StoreKind::kVolatile : StoreKind::kPersistent, path, this_class, &next);
         if (inserted != ERROR_SUCCESS) return inserted;
         created = true;
       } else if (found != ERROR_SUCCESS) {

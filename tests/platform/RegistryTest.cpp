@@ -112,12 +112,17 @@ TEST_F(RegistryTest, VolatileKeysAreGoneWhenTheVolatileFileIsRemoved) {
   RegCloseKey(status_key);
 }
 
-TEST_F(RegistryTest, VolatileKeyCreatesItsMissingParentsVolatile) {
-  RegCloseKey(CreateKey("Persistent"));
+TEST_F(RegistryTest, VolatileKeyLeavesItsMissingParentsPersistent) {
+  // The agent writes its volatile status key before anything else exists; the
+  // persistent parameters created beside it later must still be possible.
   RegCloseKey(CreateKey("Persistent\\Fresh\\Leaf", REG_OPTION_VOLATILE));
+  LONG status = 0;
+  RegCloseKey(CreateKey("Persistent\\Fresh\\Sibling", 0, &status));
+  EXPECT_EQ(status, LONG{ERROR_SUCCESS});
   RemoveVolatileStore(runtime_dir_);
-  EXPECT_EQ(OpenStatus("Persistent"), LONG{ERROR_SUCCESS});
-  EXPECT_EQ(OpenStatus("Persistent\\Fresh"), LONG{ERROR_FILE_NOT_FOUND});
+  EXPECT_EQ(OpenStatus("Persistent\\Fresh"), LONG{ERROR_SUCCESS});
+  EXPECT_EQ(OpenStatus("Persistent\\Fresh\\Sibling"), LONG{ERROR_SUCCESS});
+  EXPECT_EQ(OpenStatus("Persistent\\Fresh\\Leaf"), LONG{ERROR_FILE_NOT_FOUND});
 }
 
 TEST_F(RegistryTest, NonVolatileChildOfVolatileKeyIsRefusedAndNothingIsCreated) {
