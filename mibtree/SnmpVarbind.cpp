@@ -99,15 +99,22 @@ bool OidFromString(const char* text, AsnObjectIdentifier* oid) {
 }
 
 const char* OidToString(const AsnObjectIdentifier* oid) {
-  thread_local std::string text;
-  text.clear();
-  if (oid == nullptr || oid->ids == nullptr) return text.c_str();
-  for (UINT i = 0; i < oid->idLength; ++i) {
-    if (i != 0) text += '.';
+  // Room for the longest OID SNMP allows (128 sub-identifiers of at most 11
+  // characters and a dot each); longer OIDs are cut.  A plain array keeps the
+  // thread-local trivially destructible, so it never pins the library.
+  constexpr size_t kOidTextSize = 128 * 12 + 1;
+  thread_local char text[kOidTextSize];
+  text[0] = '\0';
+  if (oid == nullptr || oid->ids == nullptr) return text;
+  size_t used = 0;
+  for (UINT i = 0; i < oid->idLength && used + 1 < kOidTextSize; ++i) {
     // Signed, as the trace has always shown sub-identifiers.
-    text += std::to_string(static_cast<int32_t>(oid->ids[i]));
+    const int written = std::snprintf(text + used, kOidTextSize - used, i == 0 ? "%d" : ".%d",
+                                      static_cast<int32_t>(oid->ids[i]));
+    if (written < 0) break;
+    used += std::min(static_cast<size_t>(written), kOidTextSize - used - 1);
   }
-  return text.c_str();
+  return text;
 }
 
 bool AppendStringIndex(AsnObjectIdentifier* oid, const char* text) {

@@ -2,6 +2,8 @@
 // registry, the global interface table and call cancellation.
 #include "platform/Com.h"
 
+#include <pthread.h>
+
 #include <strings.h>
 
 #include <cstdio>
@@ -55,12 +57,37 @@ std::atomic<int> g_mta_threads{0};
 struct ApartmentState {
   int count = 0;
   DWORD mode = COINIT_MULTITHREADED;
-  // A thread that ends without uninitialising leaves the apartment anyway.
-  ~ApartmentState() {
-    if (count > 0 && mode == COINIT_MULTITHREADED) --g_mta_threads;
-  }
 };
+// Trivially destructible, so that a thread that used COM does not keep a
+// library holding this code loaded (the loader pins a module while threads
+// with its TLS destructors live).  A thread that ends without uninitialising
+// still leaves the apartment: a pthread key destructor does that, and the key
+// is deleted when this code is unloaded.
 thread_local ApartmentState t_apartment;
+
+void LeaveApartmentAtThreadExit(void* state) {
+  auto* apartment = static_cast<ApartmentState*>(state);
+  if (apartment->count > 0 && apartment->mode == COINIT_MULTITHREADED) --g_mta_threads;
+  apartment->count = 0;
+}
+
+class ApartmentExitKey {
+ public:
+  ApartmentExitKey() { valid_ = pthread_key_create(&key_, &LeaveApartmentAtThreadExit) == 0; }
+  ~ApartmentExitKey() {
+    if (valid_) pthread_key_delete(key_);
+  }
+  ApartmentExitKey(const ApartmentExitKey&) = delete;
+  ApartmentExitKey& operator=(const ApartmentExitKey&) = delete;
+  void Watch(ApartmentState* state) {
+    if (valid_) pthread_setspecific(key_, state);
+  }
+
+ private:
+  pthread_key_t key_{};
+  bool valid_ = false;
+};
+ApartmentExitKey g_apartment_exit;
 std::atomic<bool> g_security_initialized{false};
 
 bool ComUsableHere() { return t_apartment.count > 0 || g_mta_threads.load() > 0; }
@@ -335,6 +362,7 @@ HRESULT CoInitializeEx(LPVOID /*reserved*/, DWORD mode) {
   state.mode = mode;
   state.count = 1;
   if (mode == COINIT_MULTITHREADED) ++g_mta_threads;
+  g_apartment_exit.Watch(&state);
   return S_OK;
 }
 

@@ -23,7 +23,7 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DLORVETH_SANITIZE=address,undefined -DLORVETH_BUILD_TESTS=ON
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --test-dir build-asan -L unit --output-on-failure -j "$jobs" --timeout 300
+  ctest --test-dir build-asan -LE e2e --output-on-failure -j "$jobs" --timeout 300
 
 echo "=== clang: build with fuzz targets, run each over its corpus"
 rm -rf build-clang

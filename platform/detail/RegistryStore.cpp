@@ -9,6 +9,8 @@
 
 #include <cerrno>
 #include <chrono>
+#include <thread>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -79,8 +81,7 @@ LONG MapSqliteError(int rc) {
 }
 
 LONG Fail(sqlite3* db, int rc, std::string_view what) {
-  StoreProblem() =
-      std::string(what) + ": " + (db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
+  SetStoreProblem(std::string(what) + ": " + (db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc)));
   return MapSqliteError(rc);
 }
 
@@ -208,7 +209,7 @@ class Connection {
     }
     for (const std::string* dir : {&state_dir, &runtime_dir}) {
       if (!MakeDirectories(*dir)) {
-        StoreProblem() = "cannot create directory " + *dir + ": " + std::strerror(errno);
+        SetStoreProblem("cannot create directory " + *dir + ": " + std::strerror(errno));
         return errno == EACCES || errno == EPERM || errno == EROFS ? ERROR_ACCESS_DENIED
                                                                    : ERROR_BADDB;
       }
@@ -244,8 +245,7 @@ class Connection {
     if (rc != SQLITE_OK) return Fail(db_, rc, main_path);
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);
     sqlite3_extended_result_codes(db_, 0);
-    rc = sqlite3_exec(db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr,
-                      nullptr);
+    rc = ExecRetryingBusy("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
     if (rc != SQLITE_OK) return Fail(db_, rc, main_path);
     {
       StatementCache once(db_);
@@ -255,22 +255,38 @@ class Connection {
         return result;
       }
     }
-    rc = sqlite3_exec(db_, "PRAGMA vol.journal_mode=WAL; PRAGMA vol.synchronous=NORMAL;", nullptr,
-                      nullptr, nullptr);
+    rc = ExecRetryingBusy("PRAGMA vol.journal_mode=WAL; PRAGMA vol.synchronous=NORMAL;");
     if (rc != SQLITE_OK) return Fail(db_, rc, volatile_path);
     const std::string schema =
         "BEGIN IMMEDIATE;" + WithSchema(kSchema, "main") + WithSchema(kSchema, "vol") + "COMMIT;";
-    rc = sqlite3_exec(db_, schema.c_str(), nullptr, nullptr, nullptr);
+    rc = ExecRetryingBusy(schema.c_str());
     if (rc != SQLITE_OK) {
       const LONG result = Fail(db_, rc, main_path + " / " + volatile_path);
       sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
       return result;
     }
     if (!Identify(main_path, &main_id_) || !Identify(volatile_path, &volatile_id_)) {
-      StoreProblem() = "registry files vanished while opening them";
+      SetStoreProblem("registry files vanished while opening them");
       return ERROR_BADDB;
     }
     return ERROR_SUCCESS;
+  }
+
+  // Two processes opening a new store at the same moment both switch it to WAL
+  // and create its tables; SQLite may answer one of them "busy" at once, without
+  // consulting the busy handler, so setup steps are retried within the timeout.
+  int ExecRetryingBusy(const char* sql) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+    for (;;) {
+      const int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
+      if ((rc != SQLITE_BUSY && rc != SQLITE_LOCKED) ||
+          std::chrono::steady_clock::now() >= deadline) {
+        return rc;
+      }
+      sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
   }
 
   sqlite3* db_ = nullptr;
@@ -336,10 +352,17 @@ std::string FoldCase(std::string_view text) {
   return folded;
 }
 
-std::string& StoreProblem() {
-  thread_local std::string problem;
-  return problem;
+namespace {
+// A plain array keeps the thread-local trivially destructible, so a thread that
+// met a store problem does not pin the library that holds this code.
+thread_local char t_store_problem[512];
+}  // namespace
+
+void SetStoreProblem(const std::string& text) {
+  std::snprintf(t_store_problem, sizeof t_store_problem, "%s", text.c_str());
 }
+
+std::string StoreProblem() { return t_store_problem; }
 
 LONG Session::FindKey(std::string_view path_key, KeyRow* row) {
   if (path_key.empty()) {

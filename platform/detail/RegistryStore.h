@@ -90,6 +90,7 @@ class Session {
 LONG RunInStore(bool write, const std::function<LONG(Session&)>& body);
 
 // Thread-local text of the last store failure.
-std::string& StoreProblem();
+void SetStoreProblem(const std::string& text);
+std::string StoreProblem();
 
 }  // namespace platform::detail

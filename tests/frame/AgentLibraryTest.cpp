@@ -1,0 +1,511 @@
+// The agent frame driven through the five entry points of a test copy of the
+// agent library, loaded with dlopen as the SNMP service loads it, in a fresh
+// state directory per test.  The trace goes to a real file through the registry
+// settings and is read back.
+#include <dlfcn.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/Registry.h"
+#include "platform/Snmp.h"
+#include "platform/SnmpOwners.h"
+#include "platform/Threads.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char kLibrary[] = LORVETH_BINARY_DIR "/tests/frame/Lorveth_TestAgent.so";
+constexpr const char kStatusKey[] = "SOFTWARE\\Quorvath\\#Status";
+constexpr const char kParametersKey[] = "SOFTWARE\\Quorvath\\Lorveth_TestAgent\\Parameters";
+
+std::vector<UINT> Ids(std::initializer_list<UINT> tail) {
+  std::vector<UINT> ids = {1, 3, 6, 1, 4, 1, 32473, 99};
+  ids.insert(ids.end(), tail);
+  return ids;
+}
+
+// A varbind list owned by the test, freed through the SNMP allocator.
+class VarBinds {
+ public:
+  VarBinds() = default;
+  ~VarBinds() { SnmpUtilVarBindListFree(&list_); }
+  VarBinds(const VarBinds&) = delete;
+  VarBinds& operator=(const VarBinds&) = delete;
+
+  SnmpVarBind& Add(const std::vector<UINT>& name) {
+    list_.list = static_cast<SnmpVarBind*>(
+        SnmpUtilMemReAlloc(list_.list, (list_.len + 1) * sizeof(SnmpVarBind)));
+    SnmpVarBind& vb = list_.list[list_.len++];
+    std::memset(&vb, 0, sizeof vb);
+    AsnObjectIdentifier view{static_cast<UINT>(name.size()), const_cast<UINT*>(name.data())};
+    SnmpUtilOidCpy(&vb.name, &view);
+    vb.value.asnType = ASN_NULL;
+    return vb;
+  }
+  SnmpVarBind& AddInteger(const std::vector<UINT>& name, AsnInteger32 value) {
+    SnmpVarBind& vb = Add(name);
+    vb.value.asnType = ASN_INTEGER;
+    vb.value.asnValue.number = value;
+    return vb;
+  }
+  SnmpVarBindList* Get() { return &list_; }
+  SnmpVarBind& operator[](size_t i) { return list_.list[i]; }
+
+ private:
+  SnmpVarBindList list_{nullptr, 0};
+};
+
+std::vector<UINT> NameOf(const SnmpVarBind& vb) {
+  return std::vector<UINT>(vb.name.ids, vb.name.ids + vb.name.idLength);
+}
+
+std::string ReadString(const char* key, const char* value) {
+  char buffer[512] = {};
+  DWORD size = sizeof buffer;
+  DWORD type = 0;
+  if (RegGetValueA(HKEY_LOCAL_MACHINE, key, value, RRF_RT_ANY, &type, buffer, &size) !=
+      ERROR_SUCCESS) {
+    return "<missing>";
+  }
+  if (type == REG_DWORD) return std::to_string(*reinterpret_cast<DWORD*>(buffer));
+  return buffer;
+}
+
+bool KeyExists(const char* key) {
+  HKEY handle = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
+  RegCloseKey(handle);
+  return true;
+}
+
+void SetString(const char* key, const char* name, const std::string& value) {
+  HKEY handle = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                            KEY_ALL_ACCESS, nullptr, &handle, nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExA(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                 static_cast<DWORD>(value.size() + 1));
+  RegCloseKey(handle);
+}
+
+void SetDword(const char* key, const char* name, DWORD value) {
+  HKEY handle = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                            KEY_ALL_ACCESS, nullptr, &handle, nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExA(handle, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+  RegCloseKey(handle);
+}
+
+// The loaded library and its entry points.
+struct AgentLibrary {
+  void* handle = nullptr;
+  PFNSNMPEXTENSIONINIT init = nullptr;
+  PFNSNMPEXTENSIONINITEX init_ex = nullptr;
+  PFNSNMPEXTENSIONQUERY query = nullptr;
+  PFNSNMPEXTENSIONTRAP trap = nullptr;
+  PFNSNMPEXTENSIONCLOSE close = nullptr;
+  void (*set_fault_mode)(int) = nullptr;
+  void (*queue_answer)(unsigned char, const unsigned char*, size_t) = nullptr;
+  long (*raise_setting)(unsigned short, unsigned char) = nullptr;
+  void (*flags)(unsigned char*) = nullptr;
+  int (*create_trap)(const char*, unsigned, const char*) = nullptr;
+};
+
+class AgentLibraryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/lorveth-frame-XXXXXX";
+    dir_ = mkdtemp(pattern);
+    setenv("LORVETH_STATE_DIR", (dir_ + "/state").c_str(), 1);
+    setenv("LORVETH_RUNTIME_DIR", (dir_ + "/run").c_str(), 1);
+    trace_path_ = dir_ + "/trace.log";
+    SetDword("SOFTWARE\\Debug\\Lorveth_TestAgent", "FileDebugLevel", 5);
+    SetDword("SOFTWARE\\Debug\\Lorveth_TestAgent", "TraceFileLimit", 0);
+    SetString("SOFTWARE\\Debug\\Lorveth_TestAgent", "TraceFile", trace_path_);
+  }
+
+  void TearDown() override {
+    Unload();
+    for (const char* name : {"LORVETH_TEST_AGENT_NO_REGION", "LORVETH_TEST_AGENT_HANG",
+                             "LORVETH_TEST_AGENT_NO_SWITCH"}) {
+      unsetenv(name);
+    }
+    fs::remove_all(dir_);
+  }
+
+  void Load() {
+    lib_.handle = dlopen(kLibrary, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(lib_.handle, nullptr) << dlerror();
+    lib_.init = reinterpret_cast<PFNSNMPEXTENSIONINIT>(dlsym(lib_.handle, "SnmpExtensionInit"));
+    lib_.init_ex =
+        reinterpret_cast<PFNSNMPEXTENSIONINITEX>(dlsym(lib_.handle, "SnmpExtensionInitEx"));
+    lib_.query = reinterpret_cast<PFNSNMPEXTENSIONQUERY>(dlsym(lib_.handle, "SnmpExtensionQuery"));
+    lib_.trap = reinterpret_cast<PFNSNMPEXTENSIONTRAP>(dlsym(lib_.handle, "SnmpExtensionTrap"));
+    lib_.close = reinterpret_cast<PFNSNMPEXTENSIONCLOSE>(dlsym(lib_.handle, "SnmpExtensionClose"));
+    lib_.set_fault_mode =
+        reinterpret_cast<void (*)(int)>(dlsym(lib_.handle, "LorvethTestAgent_SetFaultMode"));
+    lib_.queue_answer = reinterpret_cast<void (*)(unsigned char, const unsigned char*, size_t)>(
+        dlsym(lib_.handle, "LorvethTestAgent_QueueAnswer"));
+    lib_.raise_setting = reinterpret_cast<long (*)(unsigned short, unsigned char)>(
+        dlsym(lib_.handle, "LorvethTestAgent_RaiseSetting"));
+    lib_.flags =
+        reinterpret_cast<void (*)(unsigned char*)>(dlsym(lib_.handle, "LorvethTestAgent_Flags"));
+    lib_.create_trap = reinterpret_cast<int (*)(const char*, unsigned, const char*)>(
+        dlsym(lib_.handle, "LorvethTestAgent_CreateTrap"));
+    ASSERT_TRUE(lib_.init && lib_.init_ex && lib_.query && lib_.trap && lib_.close);
+  }
+
+  // SnmpExtensionInit, then waits until the agent reports "started".
+  void Start() {
+    ASSERT_NO_FATAL_FAILURE(Load());
+    ASSERT_TRUE(lib_.init(GetTickCount() / 10, &trap_event_, &region_));
+    ASSERT_TRUE(WaitForStatus("started"));
+  }
+
+  bool WaitForStatus(const std::string& status) {
+    for (int i = 0; i < 500; ++i) {
+      if (ReadString(kStatusKey, "Lorveth_TestAgent") == status) return true;
+      Sleep(10);
+    }
+    return false;
+  }
+
+  void Unload() {
+    if (lib_.handle != nullptr) dlclose(lib_.handle);
+    lib_ = AgentLibrary{};
+    SnmpUtilOidFree(&region_);
+  }
+
+  std::string Trace() const {
+    std::ifstream in(trace_path_, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  static size_t Count(const std::string& text, const std::string& what) {
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+      ++count;
+    }
+    return count;
+  }
+
+  BOOL Query(BYTE type, VarBinds& varbinds, AsnInteger32* status, AsnInteger32* index) {
+    return lib_.query(type, varbinds.Get(), status, index);
+  }
+
+  std::string dir_;
+  std::string trace_path_;
+  AgentLibrary lib_;
+  HANDLE trap_event_ = nullptr;
+  AsnObjectIdentifier region_{0, nullptr};
+};
+
+TEST_F(AgentLibraryTest, RequestsBeforeInitializationAreRefusedWithNoSuchNameAtIndexOne) {
+  ASSERT_NO_FATAL_FAILURE(Load());
+  for (BYTE type : {BYTE{SNMP_PDU_GET}, BYTE{SNMP_PDU_GETNEXT}, BYTE{SNMP_PDU_SET}, BYTE{0x42}}) {
+    VarBinds vbs;
+    vbs.Add(Ids({1, 1, 0}));
+    vbs.Add(Ids({1, 2, 0}));
+    AsnInteger32 status = -1, index = -1;
+    EXPECT_TRUE(Query(type, vbs, &status, &index));
+    EXPECT_EQ(status, SNMP_ERRORSTATUS_NOSUCHNAME);
+    EXPECT_EQ(index, 1);
+  }
+  EXPECT_NE(Trace().find("request refused; ERROR status: <<no such name>>"), std::string::npos);
+}
+
+TEST_F(AgentLibraryTest, StartAnnouncesTheRegionAndRecordsParametersAndStatus) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  EXPECT_EQ(std::vector<UINT>(region_.ids, region_.ids + region_.idLength), Ids({}));
+  EXPECT_NE(trap_event_, nullptr);
+  EXPECT_EQ(ReadString(kParametersKey, "InvTableIndex"), "1.3.6.1.4.1.32473.99");
+  EXPECT_EQ(ReadString(kParametersKey, "AgentPurpose"), "1");
+  const std::string volatile_key = std::string(kParametersKey) + "\\VolatileParameters";
+  EXPECT_EQ(ReadString(volatile_key.c_str(), "AgentStatus"), "0");
+  EXPECT_EQ(ReadString(volatile_key.c_str(), "AgentLastError"), "initializing");
+
+  AsnObjectIdentifier next{0, nullptr};
+  EXPECT_FALSE(lib_.init_ex(&next));
+  EXPECT_FALSE(lib_.init_ex(&next));
+  EXPECT_EQ(next.idLength, 0u);
+
+  lib_.close();
+  EXPECT_EQ(ReadString(kStatusKey, "Lorveth_TestAgent"), "stopped");
+  Unload();
+  EXPECT_EQ(ReadString(kStatusKey, "Lorveth_TestAgent"), "unloaded");
+  EXPECT_FALSE(KeyExists(volatile_key.c_str()));
+
+  const std::string trace = Trace();
+  EXPECT_NE(trace.find("*** SNMP agent module \"Lorveth_TestAgent\" loaded ***"),
+            std::string::npos);
+  EXPECT_NE(trace.find("Initialization done - SNMP requests enabled!"), std::string::npos);
+  EXPECT_EQ(Count(trace, "SnmpClose(): Shutting down agent"), 1u);
+  EXPECT_NE(trace.find("SNMP agent DLL unloaded"), std::string::npos);
+}
+
+TEST_F(AgentLibraryTest, GetReportsTheFirstUnknownVarbindAndFailsWhenNoneIsKnown) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  {
+    VarBinds vbs;
+    vbs.Add(Ids({1, 1, 0}));
+    vbs.Add(Ids({1, 1, 9}));
+    AsnInteger32 status = 0, index = 0;
+    EXPECT_TRUE(Query(SNMP_PDU_GET, vbs, &status, &index));
+    EXPECT_EQ(status, SNMP_ERRORSTATUS_NOSUCHNAME);
+    EXPECT_EQ(index, 2);
+    ASSERT_EQ(vbs[0].value.asnType, ASN_OCTETSTRING);
+  }
+  {
+    VarBinds vbs;
+    vbs.Add(Ids({1, 1, 9}));
+    vbs.Add(Ids({1, 1, 0}));
+    AsnInteger32 status = 0, index = 0;
+    EXPECT_FALSE(Query(SNMP_PDU_GET, vbs, &status, &index));
+    EXPECT_EQ(status, SNMP_ERRORSTATUS_NOSUCHNAME);
+    EXPECT_EQ(index, 1);
+  }
+  {
+    VarBinds empty;
+    AsnInteger32 status = 0, index = 0;
+    EXPECT_FALSE(Query(SNMP_PDU_GET, empty, &status, &index));
+    EXPECT_EQ(index, 1);
+    EXPECT_FALSE(Query(SNMP_PDU_SET, empty, &status, &index));
+    EXPECT_EQ(index, 1);
+  }
+  {
+    VarBinds vbs;
+    vbs.Add(Ids({1, 1, 0}));
+    AsnInteger32 status = 0, index = 0;
+    EXPECT_FALSE(Query(0xA5, vbs, &status, &index));
+    EXPECT_EQ(index, 1);
+  }
+}
+
+TEST_F(AgentLibraryTest, GetNextSkipsAFailingObjectAndStepsOutOfTheRegionAtTheEnd) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  VarBinds vbs;
+  vbs.Add(Ids({1, 3, 0}));  // next is the failing object, then the counter
+  vbs.Add(Ids({1, 7, 0}));  // the last object
+  vbs.Add(Ids({5}));        // after the last object, inside the region
+  AsnInteger32 status = -1, index = -1;
+  EXPECT_TRUE(Query(SNMP_PDU_GETNEXT, vbs, &status, &index));
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(NameOf(vbs[0]), Ids({1, 5, 0}));
+  EXPECT_EQ(vbs[0].value.asnType, ASN_INTEGER);
+  const std::vector<UINT> beyond = {1, 3, 6, 1, 4, 1, 32473, 100};
+  EXPECT_EQ(NameOf(vbs[1]), beyond);
+  EXPECT_EQ(NameOf(vbs[2]), beyond);
+  EXPECT_NE(Trace().find("GETNEXT SNMP Error 5 (callback failed) -> find next object"),
+            std::string::npos);
+}
+
+TEST_F(AgentLibraryTest, SetStopsAtAReadOnlySecondVarbindWithoutChangingAnything) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  {
+    VarBinds vbs;
+    vbs.AddInteger(Ids({1, 2, 0}), 5);
+    vbs.AddInteger(Ids({1, 1, 0}), 1);
+    AsnInteger32 status = 0, index = 0;
+    EXPECT_TRUE(Query(SNMP_PDU_SET, vbs, &status, &index));
+    EXPECT_EQ(status, SNMP_ERRORSTATUS_READONLY);
+    EXPECT_EQ(index, 2);
+  }
+  VarBinds get;
+  get.Add(Ids({1, 2, 0}));
+  AsnInteger32 status = 0, index = 0;
+  EXPECT_TRUE(Query(SNMP_PDU_GET, get, &status, &index));
+  EXPECT_EQ(get[0].value.asnValue.number, 7);
+}
+
+TEST_F(AgentLibraryTest, SetWhoseSecondApplyFailsKeepsTheFirstChange) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  {
+    VarBinds vbs;
+    vbs.AddInteger(Ids({1, 2, 0}), 5);
+    vbs.AddInteger(Ids({1, 6, 0}), 1);
+    AsnInteger32 status = 0, index = 0;
+    EXPECT_TRUE(Query(SNMP_PDU_SET, vbs, &status, &index));
+    EXPECT_EQ(status, SNMP_ERRORSTATUS_COMMITFAILED);
+    EXPECT_EQ(index, 2);
+  }
+  VarBinds get;
+  get.Add(Ids({1, 2, 0}));
+  AsnInteger32 status = 0, index = 0;
+  EXPECT_TRUE(Query(SNMP_PDU_GET, get, &status, &index));
+  EXPECT_EQ(get[0].value.asnValue.number, 5);
+}
+
+TEST_F(AgentLibraryTest, FaultOrExceptionInsideAQueryIsRecordedAndTheAgentKeepsServing) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  for (int mode : {1, 2}) {
+    lib_.set_fault_mode(mode);
+    VarBinds vbs;
+    vbs.Add(Ids({1, 1, 0}));
+    AsnInteger32 status = 0, index = 0;
+    EXPECT_FALSE(Query(SNMP_PDU_GET, vbs, &status, &index));
+    EXPECT_EQ(ReadString(kStatusKey, "Lorveth_TestAgent"), "exception (SnmpExtensionQuery)");
+    const std::string volatile_key = std::string(kParametersKey) + "\\VolatileParameters";
+    EXPECT_EQ(ReadString(volatile_key.c_str(), "AgentStatus"), "4");
+    EXPECT_EQ(ReadString(volatile_key.c_str(), "AgentLastError"), "exception occured");
+    lib_.set_fault_mode(0);
+    VarBinds again;
+    again.Add(Ids({1, 1, 0}));
+    EXPECT_TRUE(Query(SNMP_PDU_GET, again, &status, &index));
+    EXPECT_EQ(status, 0);
+  }
+  EXPECT_EQ(Count(Trace(), "##### Exception in SnmpQuery() !! #####"), 2u);
+}
+
+TEST_F(AgentLibraryTest, MissingRegionsMakeInitFailWithAnExceptionStatus) {
+  setenv("LORVETH_TEST_AGENT_NO_REGION", "1", 1);
+  ASSERT_NO_FATAL_FAILURE(Load());
+  EXPECT_FALSE(lib_.init(0, &trap_event_, &region_));
+  EXPECT_EQ(ReadString(kStatusKey, "Lorveth_TestAgent"), "exception (SnmpExtensionInit)");
+  const std::string trace = Trace();
+  EXPECT_NE(trace.find("## FATAL ERROR: InitSupportedRegions() function not implemented or failed!!"),
+            std::string::npos);
+  EXPECT_NE(trace.find("Exception in SnmpExtensionInit !!"), std::string::npos);
+}
+
+TEST_F(AgentLibraryTest, AgentThatCannotAttachNeverServesAndClosesQuickly) {
+  setenv("LORVETH_TEST_AGENT_NO_SWITCH", "1", 1);
+  ASSERT_NO_FATAL_FAILURE(Load());
+  ASSERT_TRUE(lib_.init(0, &trap_event_, &region_));
+  for (int i = 0; i < 200 && Trace().find("EXIT THREAD Thread_InitMib") == std::string::npos; ++i) {
+    Sleep(10);
+  }
+  EXPECT_EQ(ReadString(kStatusKey, "Lorveth_TestAgent"), "starting");
+  VarBinds vbs;
+  vbs.Add(Ids({1, 1, 0}));
+  AsnInteger32 status = 0, index = 0;
+  EXPECT_TRUE(Query(SNMP_PDU_GET, vbs, &status, &index));
+  EXPECT_EQ(status, SNMP_ERRORSTATUS_NOSUCHNAME);
+  lib_.close();
+  const std::string trace = Trace();
+  EXPECT_NE(trace.find("SWITCH attach FAILED (Class not registered)"), std::string::npos);
+  EXPECT_NE(trace.find("SnmpClose():   Init thread did already exit"), std::string::npos);
+}
+
+TEST_F(AgentLibraryTest, PermissionFlagsAreReadTwiceAtStartAndFollowSettingEvents) {
+  ASSERT_NO_FATAL_FAILURE(Load());
+  // Two rounds of the five settings: ShutdownIsAllowed, SetAllowed,
+  // DoAccountCheck, Trap2EventLog, TrapToAdminAlert.
+  const unsigned char values[] = {1, 1, 0, 3, 5, 1, 0, 1, 4, 6};
+  for (unsigned char value : values) lib_.queue_answer(0, &value, 1);
+  ASSERT_TRUE(lib_.init(0, &trap_event_, &region_));
+  ASSERT_TRUE(WaitForStatus("started"));
+  unsigned char flags[5] = {};
+  lib_.flags(flags);
+  EXPECT_EQ(std::vector<int>(flags, flags + 5), (std::vector<int>{1, 0, 1, 4, 6}));
+  EXPECT_EQ(lib_.raise_setting(0x3800, 2), 0);
+  lib_.flags(flags);
+  EXPECT_EQ(flags[3], 2);
+}
+
+TEST_F(AgentLibraryTest, TrapsLeaveTheQueueInOrderWithTheirTimeStamp) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  AsnObjectIdentifier enterprise{0, nullptr};
+  AsnInteger32 generic = 0, specific = 0;
+  AsnTimeticks stamp = 0;
+  SnmpVarBindList list{nullptr, 0};
+  EXPECT_FALSE(lib_.trap(&enterprise, &generic, &specific, &stamp, &list));
+
+  for (unsigned number : {2200u, 2201u, 2202u}) {
+    EXPECT_EQ(lib_.create_trap("1.3.6.1.4.1.32473.99.2", number, "text"), 1);
+  }
+  EXPECT_EQ(WaitForSingleObject(trap_event_, 0), WAIT_OBJECT_0);
+  for (AsnInteger32 expected : {2200, 2201, 2202}) {
+    ASSERT_TRUE(lib_.trap(&enterprise, &generic, &specific, &stamp, &list));
+    EXPECT_EQ(generic, SNMP_GENERICTRAP_ENTERSPECIFIC);
+    EXPECT_EQ(specific, expected);
+    EXPECT_LT(stamp, 500u);  // hundredths of a second since the start
+    ASSERT_EQ(list.len, 1u);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(list.list[0].value.asnValue.string.stream),
+                          list.list[0].value.asnValue.string.length),
+              "text");
+    EXPECT_EQ(enterprise.idLength, 9u);
+    SnmpUtilVarBindListFree(&list);
+    SnmpUtilOidFree(&enterprise);
+  }
+  EXPECT_FALSE(lib_.trap(&enterprise, &generic, &specific, &stamp, &list));
+}
+
+TEST_F(AgentLibraryTest, TrapTableDisablesTrapsSetToTwo) {
+  const std::string ini = dir_ + "/traps.ini";
+  std::ofstream(ini) << "[TrapTable]\n2201=2\n2202=0\n";
+  SetString("SOFTWARE\\Quorvath\\BRALLOCK\\FILE", "TrapIni", ini);
+  ASSERT_NO_FATAL_FAILURE(Start());
+  EXPECT_EQ(lib_.create_trap("1.3.6.1.4.1.32473.99.2", 2201, nullptr), 0);
+  EXPECT_EQ(WaitForSingleObject(trap_event_, 0), WAIT_TIMEOUT);
+  EXPECT_EQ(lib_.create_trap("1.3.6.1.4.1.32473.99.2", 2202, nullptr), 1);
+  EXPECT_EQ(lib_.create_trap("1.3.6.1.4.1.32473.99.2", 2203, nullptr), 1);
+  EXPECT_NE(Trace().find("TRAP 2201 disabled!"), std::string::npos);
+}
+
+TEST_F(AgentLibraryTest, UnreadableTrapConfigurationLetsEveryTrapThrough) {
+  SetString("SOFTWARE\\Quorvath\\BRALLOCK\\FILE", "TrapIni", dir_ + "/missing.ini");
+  ASSERT_NO_FATAL_FAILURE(Start());
+  EXPECT_EQ(lib_.create_trap("1.3.6.1.4.1.32473.99.2", 2201, nullptr), 1);
+  EXPECT_NE(Trace().find("ERROR! Could not open trap config"), std::string::npos);
+}
+
+TEST_F(AgentLibraryTest, ModuleLockListLocksOnlyModulesAlreadyLoadedByExactName) {
+  SetString("SOFTWARE\\Quorvath\\#LockList", "a", "libc.so.6");
+  SetString("SOFTWARE\\Quorvath\\#LockList", "b", "LIBC.SO.6");
+  ASSERT_NO_FATAL_FAILURE(Load());
+  const std::string trace = Trace();
+  EXPECT_NE(trace.find("Dirty module libc.so.6 ("), std::string::npos);
+  EXPECT_NE(trace.find("successfully locked!"), std::string::npos);
+  EXPECT_NE(trace.find("Dirty module LIBC.SO.6 was not already loaded before this agent!"),
+            std::string::npos);
+}
+
+// The close sequence waits at most 20 seconds for a hanging initialization
+// thread.  Runs in a child process: the abandoned thread keeps the library
+// loaded for the rest of that process.
+TEST_F(AgentLibraryTest, CloseGivesUpOnAHangingInitializationAfterTwentySeconds) {
+  setenv("LORVETH_TEST_AGENT_HANG", "1", 1);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    void* handle = dlopen(kLibrary, RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) _exit(2);
+    auto init = reinterpret_cast<PFNSNMPEXTENSIONINIT>(dlsym(handle, "SnmpExtensionInit"));
+    auto close = reinterpret_cast<PFNSNMPEXTENSIONCLOSE>(dlsym(handle, "SnmpExtensionClose"));
+    HANDLE event = nullptr;
+    AsnObjectIdentifier region{0, nullptr};
+    if (!init(0, &event, &region)) _exit(3);
+    Sleep(200);
+    const auto start = std::chrono::steady_clock::now();
+    close();
+    const auto waited = std::chrono::steady_clock::now() - start;
+    _exit(waited >= std::chrono::seconds(19) && waited < std::chrono::seconds(40) ? 0 : 4);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  const std::string trace = Trace();
+  EXPECT_NE(trace.find("Init thread did not terminate within 20 seconds! Thread is being killed!"),
+            std::string::npos);
+  EXPECT_NE(trace.find("TEMINATED!"), std::string::npos);
+  EXPECT_EQ(ReadString(kStatusKey, "Lorveth_TestAgent"), "stopped");
+}
+
+}  // namespace

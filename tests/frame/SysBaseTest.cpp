@@ -1,0 +1,125 @@
+// Registry roots, status values and data-file paths of the agent.
+#include "frame/SysBase.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "frame/AgentStatus.h"
+#include "platform/Registry.h"
+
+namespace {
+
+class TestSysBase : public CSysBase {
+ public:
+  explicit TestSysBase(const CRegistryRootSet& roots) {
+    SetRoots(roots.CommonRoot(), roots.AgentKey("Lorveth_Agent"), roots.DataRoot());
+  }
+
+ protected:
+  const char* StatusName() const override { return "Lorveth_Agent"; }
+};
+
+void SetString(const std::string& key, const char* name, const std::string& value) {
+  HKEY handle = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                            KEY_ALL_ACCESS, nullptr, &handle, nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExA(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                 static_cast<DWORD>(value.size() + 1));
+  RegCloseKey(handle);
+}
+
+class SysBaseTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/lorveth-sysbase-XXXXXX";
+    dir_ = mkdtemp(pattern);
+    setenv("LORVETH_STATE_DIR", (dir_ + "/state").c_str(), 1);
+    setenv("LORVETH_RUNTIME_DIR", (dir_ + "/run").c_str(), 1);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  std::string dir_;
+};
+
+TEST_F(SysBaseTest, WithoutTheUuidValueTheCommonRootIsTheDefault) {
+  const CRegistryRootSet roots;
+  EXPECT_EQ(roots.CommonRoot(), "SOFTWARE\\Quorvath");
+  EXPECT_EQ(roots.AgentKey("Lorveth_Agent"), "SOFTWARE\\Quorvath\\Lorveth_Agent");
+  EXPECT_EQ(roots.SetupKey(), "SOFTWARE\\Quorvath\\#Setup");
+  TestSysBase base(roots);
+  EXPECT_TRUE(base.SetAgentStatus(static_cast<DWORD>(AgentStatus::kLoaded)));
+  EXPECT_EQ(ReadRegistryString("SOFTWARE\\Quorvath\\#Status", "Lorveth_Agent"), "loaded");
+}
+
+TEST_F(SysBaseTest, UuidValueNamesTheCommonRootAndSetupKeyGivesTheDirectories) {
+  SetString(kCommonRootUuidKey, kCommonRootValue, "SOFTWARE\\Elsewhere");
+  SetString("SOFTWARE\\Elsewhere\\#Setup", "AgentRoot", "C:\\Agents\\");
+  SetString("SOFTWARE\\Elsewhere\\#Setup", "DataRoot", "D:\\Data\\");
+  const CRegistryRootSet roots;
+  EXPECT_EQ(roots.CommonRoot(), "SOFTWARE\\Elsewhere");
+  // One trailing backslash is removed, so the message library path is not doubled.
+  EXPECT_EQ(roots.FileRoot() + "\\Messages.dll", "C:\\Agents\\Messages.dll");
+  EXPECT_EQ(roots.DataRoot(), "D:\\Data");
+  SetString("SOFTWARE\\Elsewhere\\#Setup", "FileRoot", "E:\\Files");
+  EXPECT_EQ(CRegistryRootSet().FileRoot(), "E:\\Files");
+}
+
+TEST_F(SysBaseTest, AgentRegFilePathResolvesRelativeAndAbsolutePaths) {
+  SetString("SOFTWARE\\Quorvath\\#Setup", "DataRoot", "D:\\Data");
+  const CRegistryRootSet roots;
+  TestSysBase base(roots);
+  char path[260] = {};
+  EXPECT_FALSE(base.GetAgentRegFilePath("TrapIni", path, sizeof path, "BRALLOCK"));
+
+  const std::string key = "SOFTWARE\\Quorvath\\BRALLOCK\\FILE";
+  SetString(key, "TrapIni", "traps.ini");
+  ASSERT_TRUE(base.GetAgentRegFilePath("TrapIni", path, sizeof path, "BRALLOCK"));
+  EXPECT_STREQ(path, "D:\\Data\\traps.ini");
+
+  SetString(key, "TrapIni", "C:\\x.ini");
+  ASSERT_TRUE(base.GetAgentRegFilePath("TrapIni", path, sizeof path, "BRALLOCK"));
+  EXPECT_STREQ(path, "C:\\x.ini");
+
+  SetString(key, "TrapIni", "C:\\");  // three characters: relative
+  ASSERT_TRUE(base.GetAgentRegFilePath("TrapIni", path, sizeof path, "BRALLOCK"));
+  EXPECT_STREQ(path, "D:\\Data\\C:\\");
+
+  SetString(key, "TrapIni", "/etc/lorveth/traps.ini");
+  ASSERT_TRUE(base.GetAgentRegFilePath("TrapIni", path, sizeof path, "BRALLOCK"));
+  EXPECT_STREQ(path, "/etc/lorveth/traps.ini");
+
+  SetString(key, "TrapIni", "traps.ini");
+  char small[12] = {};
+  EXPECT_FALSE(base.GetAgentRegFilePath("TrapIni", small, sizeof small, "BRALLOCK"));
+  EXPECT_FALSE(base.GetAgentRegFilePath("TrapIni", path, sizeof path, ""));
+}
+
+TEST_F(SysBaseTest, VolatileParametersAreWrittenAndDeletedWithTheirSubtree) {
+  const CRegistryRootSet roots;
+  TestSysBase base(roots);
+  EXPECT_TRUE(base.SetAgentStatusValue(4));
+  EXPECT_TRUE(base.SetAgentLastError("exception occured"));
+  EXPECT_TRUE(base.SetAgentPurpose(1));
+  EXPECT_TRUE(base.SetInvTableIndex("1.3.6.1.4.1.32473.2.47"));
+  EXPECT_FALSE(base.SetInvTableIndex(nullptr));
+  const std::string parameters = "SOFTWARE\\Quorvath\\Lorveth_Agent\\Parameters";
+  EXPECT_EQ(ReadRegistryString(parameters + "\\VolatileParameters", "AgentLastError"),
+            "exception occured");
+  EXPECT_EQ(ReadRegistryString(parameters, "InvTableIndex"), "1.3.6.1.4.1.32473.2.47");
+  EXPECT_TRUE(base.DeleteVolatileParameters());
+  EXPECT_FALSE(ReadRegistryValue(parameters + "\\VolatileParameters", "AgentLastError"));
+  EXPECT_EQ(ReadRegistryString(parameters, "InvTableIndex"), "1.3.6.1.4.1.32473.2.47");
+}
+
+TEST(AgentStatusTextTest, CoversEveryCodeAndUnknown) {
+  EXPECT_STREQ(AgentStatusText(1), "loaded");
+  EXPECT_STREQ(AgentStatusText(9), "unloaded");
+  EXPECT_STREQ(AgentStatusText(14), "exception (SnmpExtensionQuery)");
+  EXPECT_STREQ(AgentStatusText(10), "unknown");
+  EXPECT_STREQ(AgentStatusText(17), "unknown");
+}
+
+}  // namespace
