@@ -63,6 +63,9 @@ bool FromNetSnmpValue(const variable_list& var, Value* out) {
       return true;
     case ASN_OBJECT_ID: {
       if (var.val.objid == nullptr && var.val_len != 0) return false;
+      // SNMP allows at most MAX_OID_LEN sub-identifiers; a longer value could
+      // not be sent back either.
+      if (var.val_len / sizeof(oid) > MAX_OID_LEN) return false;
       auto value = FromNetSnmpOid(var.val.objid, var.val_len / sizeof(oid));
       if (!value) return false;
       *out = Value::ObjectId(std::move(*value));

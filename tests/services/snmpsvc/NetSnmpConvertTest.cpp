@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "ValuePrinter.h"
 
 namespace snmpsvc {
@@ -86,6 +88,19 @@ TEST(NetSnmpValueEdgeTest, RequestOidWithHugeSubIdentifierIsRefused) {
   snmp_set_var_typed_value(var.get(), ASN_OBJECT_ID, ids, sizeof ids);
   Value out;
   EXPECT_FALSE(FromNetSnmpValue(*var.get(), &out));
+}
+
+TEST(NetSnmpValueEdgeTest, OidValueLongerThanSnmpAllowsIsRefused) {
+  // Found by the fuzzer: 130 sub-identifiers were taken in but could not be sent back.
+  ScopedVar var;
+  const std::vector<oid> ids(MAX_OID_LEN + 2, 0);
+  snmp_set_var_typed_value(var.get(), ASN_OBJECT_ID, ids.data(), ids.size() * sizeof(oid));
+  Value out;
+  EXPECT_FALSE(FromNetSnmpValue(*var.get(), &out));
+  const std::vector<oid> longest(MAX_OID_LEN, 7);
+  snmp_set_var_typed_value(var.get(), ASN_OBJECT_ID, longest.data(),
+                           longest.size() * sizeof(oid));
+  EXPECT_TRUE(FromNetSnmpValue(*var.get(), &out));
 }
 
 TEST(NetSnmpValueEdgeTest, OpaqueFloatsAndExceptionsAreRefused) {
