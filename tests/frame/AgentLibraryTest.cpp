@@ -254,6 +254,12 @@ TEST_F(AgentLibraryTest, StartAnnouncesTheRegionAndRecordsParametersAndStatus) {
   const std::string trace = Trace();
   EXPECT_NE(trace.find("*** SNMP agent module \"Lorveth_TestAgent\" loaded ***"),
             std::string::npos);
+  // The identity banner reads the version block built into the library file.
+  EXPECT_NE(trace.find("\n  Agent name    : Lorveth test agent"), std::string::npos);
+  EXPECT_NE(trace.find("\n  Company name  : Lorveth test"), std::string::npos);
+  EXPECT_NE(trace.find("\n  Dll version   : 4.0.1.7"), std::string::npos);
+  EXPECT_NE(trace.find("\n  Agent version : 3.2.0.0"), std::string::npos);
+  EXPECT_NE(trace.find("\n  BuildEnv      : Win32"), std::string::npos);
   EXPECT_NE(trace.find("Initialization done - SNMP requests enabled!"), std::string::npos);
   EXPECT_EQ(Count(trace, "SnmpClose(): Shutting down agent"), 1u);
   EXPECT_NE(trace.find("SNMP agent DLL unloaded"), std::string::npos);
