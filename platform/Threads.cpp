@@ -137,17 +137,33 @@ class Event final : public KernelObject {
   bool set_ = false;
 };
 
+// A worker thread.  Waiting for it means waiting until it has really ended,
+// not only until its procedure returned: the thread is joined, so once a wait
+// succeeds the thread runs no more code of the library that started it, and
+// that library may be unloaded (as after a successful wait on Windows).
 class Thread final : public KernelObject {
  public:
+  ~Thread() override {
+    // The last reference may go on the thread itself or long after it ended;
+    // an unjoined thread is left to clean up after itself.
+    std::lock_guard lock(join_mutex_);
+    if (!joined_ && !detached_) pthread_detach(pthread_);
+  }
+
   DWORD Wait(DWORD milliseconds) override {
-    std::unique_lock lock(mutex_);
-    if (milliseconds == INFINITE) {
-      done_cv_.wait(lock, [this] { return done_; });
-      return WAIT_OBJECT_0;
+    bool abandoned = false;
+    {
+      std::unique_lock lock(mutex_);
+      if (milliseconds == INFINITE) {
+        done_cv_.wait(lock, [this] { return done_; });
+      } else if (!done_cv_.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                                    [this] { return done_; })) {
+        return WAIT_TIMEOUT;
+      }
+      abandoned = abandoned_;
     }
-    return done_cv_.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return done_; })
-               ? WAIT_OBJECT_0
-               : WAIT_TIMEOUT;
+    if (!abandoned) Join();
+    return WAIT_OBJECT_0;
   }
 
   static void* Run(void* raw) {
@@ -161,16 +177,28 @@ class Thread final : public KernelObject {
       self->started_cv_.wait(lock, [&] { return self->resumed_; });
     }
     const DWORD code = self->start_(self->parameter_);
-    self->Finish(code);
+    self->Finish(code, false);
     return nullptr;
   }
 
-  void Finish(DWORD code) {
-    std::lock_guard lock(mutex_);
-    if (done_) return;  // already abandoned by TerminateThread
-    exit_code_ = code;
-    done_ = true;
-    done_cv_.notify_all();
+  // Records the end of the thread.  An abandoned thread (TerminateThread)
+  // counts as ended at once and is detached: it may still be running.
+  void Finish(DWORD code, bool abandon) {
+    {
+      std::lock_guard lock(mutex_);
+      if (done_) return;  // already abandoned by TerminateThread
+      exit_code_ = code;
+      done_ = true;
+      abandoned_ = abandon;
+      done_cv_.notify_all();
+    }
+    if (abandon) {
+      std::lock_guard lock(join_mutex_);
+      if (!joined_ && !detached_) {
+        pthread_detach(pthread_);
+        detached_ = true;
+      }
+    }
   }
 
   DWORD Resume() {
@@ -201,13 +229,27 @@ class Thread final : public KernelObject {
   pthread_t pthread_{};
 
  private:
+  void Join() {
+    std::lock_guard lock(join_mutex_);
+    if (joined_ || detached_) return;
+    // A thread that waits for itself would never return; it only learns that
+    // it has finished.
+    if (pthread_equal(pthread_, pthread_self())) return;
+    pthread_join(pthread_, nullptr);
+    joined_ = true;
+  }
+
   std::mutex mutex_;
   std::condition_variable started_cv_;
   std::condition_variable done_cv_;
   DWORD id_ = 0;
   bool resumed_ = false;
   bool done_ = false;
+  bool abandoned_ = false;
   DWORD exit_code_ = STILL_ACTIVE;
+  std::mutex join_mutex_;  // guards joined_ and detached_
+  bool joined_ = false;
+  bool detached_ = false;
 };
 
 class Mutex final : public KernelObject {
@@ -353,7 +395,6 @@ HANDLE CreateThread(LPVOID /*attributes*/, size_t stack_size, LPTHREAD_START_ROU
 
   pthread_attr_t attr;
   pthread_attr_init(&attr);
-  pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
   if (stack_size != 0) {
     const size_t minimum = static_cast<size_t>(PTHREAD_STACK_MIN);
     pthread_attr_setstacksize(&attr, stack_size < minimum ? minimum : stack_size);
@@ -401,7 +442,7 @@ BOOL TerminateThread(HANDLE handle, DWORD exit_code) {
   Thread* thread = Lookup<Thread>(handle);
   if (thread == nullptr) return FALSE;
   thread->Resume();  // a suspended thread would otherwise wait forever
-  thread->Finish(exit_code);
+  thread->Finish(exit_code, true);
   return TRUE;
 }
 

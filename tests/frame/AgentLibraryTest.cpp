@@ -482,6 +482,17 @@ TEST_F(AgentLibraryTest, ModuleLockListLocksOnlyModulesAlreadyLoadedByExactName)
             std::string::npos);
 }
 
+// Once the close sequence has waited for the initialization thread, that thread
+// runs no more code of the library, so unloading right away is safe.
+TEST_F(AgentLibraryTest, LibraryCanBeLoadedStartedClosedAndUnloadedAgainAndAgain) {
+  for (int round = 0; round < 10; ++round) {
+    ASSERT_NO_FATAL_FAILURE(Start());
+    lib_.close();
+    Unload();
+    ASSERT_EQ(ReadString(kStatusKey, "Lorveth_TestAgent"), "unloaded") << round;
+  }
+}
+
 // The close sequence waits at most 20 seconds for a hanging initialization
 // thread.  Runs in a child process: the abandoned thread keeps the library
 // loaded for the rest of that process.
