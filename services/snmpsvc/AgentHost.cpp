@@ -4,6 +4,11 @@
 
 #include <dlfcn.h>
 
+#include <cstdio>
+#include <cstring>
+
+#include "platform/Paths.h"
+#include "platform/Registry.h"
 #include "platform/Snmp.h"
 #include "platform/Threads.h"
 #include "services/snmpsvc/AbiConvert.h"
@@ -173,11 +178,29 @@ void ExtensionAgent::Close() {
 std::uint32_t CurrentUptimeReference() { return GetTickCount() / 10; }
 
 std::vector<std::string> FindRegisteredAgents() {
-  // Reading SYSTEM\CurrentControlSet\Services\SNMP\Parameters\ExtensionAgents
-  // (each value names a key whose "Pathname" is the library) needs the
-  // registry store, which is not part of the platform yet; until then agents
-  // come from the command line only.
-  return {};
+  // As the SNMP service of the design finds them: each value of the
+  // ExtensionAgents key names (in its data) a key whose "Pathname" value is the
+  // agent library.  Values are taken in their order; a value that leads nowhere
+  // is skipped with a message.
+  std::vector<std::string> paths;
+  const auto list = platform::RegistryKey::Open(HKEY_LOCAL_MACHINE, kExtensionAgentsKey);
+  if (!list) return paths;
+  for (const platform::RegistryKey::Value& value : list->EnumValues()) {
+    if (value.type != REG_SZ && value.type != REG_EXPAND_SZ) continue;
+    const std::string key_path(reinterpret_cast<const char*>(value.data.data()),
+                               strnlen(reinterpret_cast<const char*>(value.data.data()),
+                                       value.data.size()));
+    const auto agent_key = platform::RegistryKey::Open(HKEY_LOCAL_MACHINE, key_path);
+    const std::optional<std::string> pathname =
+        agent_key ? agent_key->QueryString("Pathname") : std::nullopt;
+    if (!pathname || pathname->empty()) {
+      std::fprintf(stderr, "snmpsvc: extension agent \"%s\" names key \"%s\" without a Pathname\n",
+                   value.name.c_str(), key_path.c_str());
+      continue;
+    }
+    paths.push_back(platform::ToNativePath(*pathname));
+  }
+  return paths;
 }
 
 }  // namespace snmpsvc

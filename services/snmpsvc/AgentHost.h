@@ -68,7 +68,11 @@ class ExtensionAgent {
 // GetTickCount() / 10: the uptime reference that SnmpExtensionInit receives.
 std::uint32_t CurrentUptimeReference();
 
-// Agents listed under the SNMP service's ExtensionAgents registry key.
+inline constexpr const char kExtensionAgentsKey[] =
+    "SYSTEM\\CurrentControlSet\\Services\\SNMP\\Parameters\\ExtensionAgents";
+
+// Library paths of the agents listed under the SNMP service's ExtensionAgents
+// registry key, in the order of its values.
 std::vector<std::string> FindRegisteredAgents();
 
 }  // namespace snmpsvc

@@ -1,0 +1,54 @@
+// Extension agents found the way the SNMP service finds them: through the
+// ExtensionAgents list and each agent's "Pathname", in a real registry store.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/Registry.h"
+#include "services/snmpsvc/AgentHost.h"
+
+namespace {
+
+class RegisteredAgentsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/lorveth-agents-XXXXXX";
+    dir_ = mkdtemp(pattern);
+    setenv("LORVETH_STATE_DIR", (dir_ + "/state").c_str(), 1);
+    setenv("LORVETH_RUNTIME_DIR", (dir_ + "/run").c_str(), 1);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  static void Set(const std::string& key, const std::string& name, const std::string& data,
+                  DWORD type = REG_SZ) {
+    auto handle = platform::RegistryKey::Create(HKEY_LOCAL_MACHINE, key);
+    ASSERT_TRUE(handle);
+    ASSERT_EQ(RegSetValueExA(handle->Get(), name.c_str(), 0, type,
+                             reinterpret_cast<const BYTE*>(data.c_str()),
+                             static_cast<DWORD>(data.size() + 1)),
+              ERROR_SUCCESS);
+  }
+
+  std::string dir_;
+};
+
+TEST_F(RegisteredAgentsTest, NoListMeansNoAgents) {
+  EXPECT_TRUE(snmpsvc::FindRegisteredAgents().empty());
+}
+
+TEST_F(RegisteredAgentsTest, EachListedKeyGivesItsPathnameInListOrderAndBrokenEntriesAreSkipped) {
+  Set(snmpsvc::kExtensionAgentsKey, "1", "SOFTWARE\\Quorvath\\Lorveth_Agent\\CurrentVersion");
+  Set(snmpsvc::kExtensionAgentsKey, "2", "SOFTWARE\\Nowhere");
+  Set(snmpsvc::kExtensionAgentsKey, "3", "SOFTWARE\\Other\\CurrentVersion");
+  Set("SOFTWARE\\Quorvath\\Lorveth_Agent\\CurrentVersion", "Pathname",
+      "%LORVETH_TEST_AGENT_DIR%\\Lorveth_Agent.so", REG_EXPAND_SZ);
+  Set("SOFTWARE\\Other\\CurrentVersion", "Pathname", "/usr/lib/other.so");
+  setenv("LORVETH_TEST_AGENT_DIR", "/opt/lorveth", 1);
+  EXPECT_EQ(snmpsvc::FindRegisteredAgents(),
+            (std::vector<std::string>{"/opt/lorveth/Lorveth_Agent.so", "/usr/lib/other.so"}));
+}
+
+}  // namespace
