@@ -99,10 +99,11 @@ bool OidFromString(const char* text, AsnObjectIdentifier* oid) {
 }
 
 const char* OidToString(const AsnObjectIdentifier* oid) {
-  // Room for the longest OID SNMP allows (128 sub-identifiers of at most 11
-  // characters and a dot each); longer OIDs are cut.  A plain array keeps the
-  // thread-local trivially destructible, so it never pins the library.
-  constexpr size_t kOidTextSize = 128 * 12 + 1;
+  // Room for kOidTextMaxSubIds sub-identifiers of at most 11 characters and a
+  // dot each (far beyond what SNMP carries); longer OIDs are cut.  A plain
+  // array keeps the thread-local trivially destructible, so it never pins the
+  // library that holds it.
+  constexpr size_t kOidTextSize = size_t{kOidTextMaxSubIds} * 12 + 1;
   thread_local char text[kOidTextSize];
   text[0] = '\0';
   if (oid == nullptr || oid->ids == nullptr) return text;

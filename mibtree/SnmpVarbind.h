@@ -23,7 +23,11 @@
 // old sub-identifiers are freed.  On failure oid is empty and the result false.
 bool OidFromString(const char* text, AsnObjectIdentifier* oid);
 
+// OidToString writes at most this many sub-identifiers; the rest is cut.
+constexpr UINT kOidTextMaxSubIds = 1024;
+
 // The OID as "%d" sub-identifiers joined by "."; "" for an empty or absent OID.
+// The text lives in a per-thread buffer that the next call overwrites.
 const char* OidToString(const AsnObjectIdentifier* oid);
 
 // Appends the length of text, then one sub-identifier per byte (0..255).

@@ -6,7 +6,8 @@
 //   sub-identifiers;
 // - formatting a parsed OID and parsing the text again gives the same OID,
 //   as long as every sub-identifier is below 2^31 (larger ones are formatted as
-//   negative numbers, which the parser does not take back);
+//   negative numbers, which the parser does not take back) and the OID fits
+//   the formatter's buffer;
 // - appending a string index adds its length and its unsigned bytes;
 // - for a 7-bit text without quotes, appending it as index equals parsing the
 //   formatted OID followed by the text in double quotes.
@@ -46,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   Check(oid->idLength >= 2);
 
-  bool small = true;
+  bool small = oid->idLength <= kOidTextMaxSubIds;
   for (UINT i = 0; i < oid->idLength; ++i) small = small && oid->ids[i] < 0x80000000u;
   const std::string text = OidToString(oid.Get());
   OidOwner again;
