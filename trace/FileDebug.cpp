@@ -1,22 +1,183 @@
-// Placeholder implementation of the trace facility: formats lines and hands them
-// to a capture sink.  The registry-driven targets replace it.
+// The trace facility: settings from the registry, the line layout with its
+// prefixes, and the file, console and debugger targets.
 #include "trace/FileDebug.h"
 
 #include <cstdio>
-#include <cstring>
+#include <filesystem>
+#include <string_view>
+#include <system_error>
 
+#include "platform/Diagnostics.h"
+#include "platform/Paths.h"
+#include "platform/Registry.h"
+#include "platform/System.h"
 #include "platform/Threads.h"
+#include "trace/detail/FormatText.h"
 
-CFileDebug::CFileDebug() = default;
+namespace {
 
-CFileDebug::CFileDebug(const char* application_name, bool announce) {
+constexpr char kDebugKey[] = "SOFTWARE\\Debug";
+constexpr size_t kMaxApplicationName = 31;
+constexpr size_t kMaxFileName = 259;
+constexpr DWORD kDefaultFileLimitMb = 10;
+// wsprintf writes at most 1,024 characters; the whole line buffer holds 1,123.
+constexpr size_t kMaxFormatted = 1024;
+constexpr size_t kMaxLine = 1123;
+// Newlines and prefixes must leave room for the text: from this length on
+// they are replaced by a fixed warning.
+constexpr size_t kMaxPrefix = 100;
+constexpr char kPrefixTooLong[] = "!! BUFFER TOO SMALL - FIXME !! ";
+// A debugger string holds one line of at most this many characters.
+constexpr size_t kMaxDebuggerLine = 1122;
+// The file mutex is waited for only briefly: a slow writer elsewhere must not
+// stall the caller, so after this the line is written unguarded.
+constexpr DWORD kFileMutexWaitMs = 20;
+
+// Restores the caller's last error, whatever the trace call did.
+class LastErrorKeeper {
+ public:
+  LastErrorKeeper() : saved_(GetLastError()) {}
+  ~LastErrorKeeper() { SetLastError(saved_); }
+  LastErrorKeeper(const LastErrorKeeper&) = delete;
+  LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
+
+ private:
+  DWORD saved_;
+};
+
+// Settings keys are opened in the 64-bit view first, as on a 64-bit system,
+// and once more without a view if that is refused.
+std::optional<platform::RegistryKey> OpenForReading(const std::string& path) {
+  LONG error = ERROR_SUCCESS;
+  auto key = platform::RegistryKey::Open(HKEY_LOCAL_MACHINE, path, KEY_READ | KEY_WOW64_64KEY,
+                                         &error);
+  if (!key && error == ERROR_ACCESS_DENIED) {
+    key = platform::RegistryKey::Open(HKEY_LOCAL_MACHINE, path, KEY_READ);
+  }
+  return key;
+}
+
+std::string FormatPrefix(const char* format, ...) {
+  char text[128];
+  va_list args;
+  va_start(args, format);
+  trace::detail::FormatText(text, sizeof text, format, args);
+  va_end(args);
+  return text;
+}
+
+std::string MutexNameFor(const std::string& file_name) {
+  std::string name = "CFileDebug_" + file_name;
+  for (char& c : name) {
+    if (c == '\\' || c == ':' || c == '/') c = '_';
+  }
+  return name;
+}
+
+}  // namespace
+
+struct CFileDebug::Settings {
+  DWORD dynamic_update = 0;  // units of 1,024 ms; 0 = never re-read
+  DWORD file_level = 0;
+  DWORD console_level = 0;
+  DWORD debugger_level = 0;
+  uint64_t file_limit = 0;  // bytes; 0 = unlimited
+  std::string file_name;
+  std::shared_ptr<void> file_mutex;  // closed with the last generation using it
+  DWORD time_stamp = 0;
+  DWORD date_stamp = 0;
+  DWORD thread_id = 0;
+  DWORD cpu_id = 0;
+  DWORD app_name = 0;
+  DWORD mem_usage = 0;
+  DWORD handle_count = 0;
+  bool active = false;
+
+  bool FileOn() const { return file_level != 0 && !file_name.empty(); }
+};
+
+CFileDebug::CFileDebug() : settings_(std::make_shared<Settings>()) {}
+
+CFileDebug::CFileDebug(const char* application_name, bool announce)
+    : settings_(std::make_shared<Settings>()) {
   Configure(application_name, announce);
 }
 
 CFileDebug::~CFileDebug() = default;
 
-void CFileDebug::Configure(const char* application_name, bool /*announce*/) {
-  application_name_ = application_name != nullptr ? application_name : "";
+DWORD CFileDebug::Now() const { return tick_source_ ? tick_source_() : GetTickCount(); }
+
+void CFileDebug::Configure(const char* application_name, bool announce) {
+  LastErrorKeeper keeper;
+  bool banner = false;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    settings_ = std::make_shared<Settings>();
+    application_name_ = application_name != nullptr ? application_name : "";
+    if (application_name_.size() > kMaxApplicationName) {
+      application_name_.resize(kMaxApplicationName);
+    }
+    if (!application_name_.empty()) ReadSettingsLocked(Now());
+    UpdateActiveLocked();
+    banner = announce && !application_name_.empty() && IsActive();
+  }
+  if (banner) {
+    SYSTEMTIME now{};
+    GetLocalTime(&now);
+    Print(1, "\n\n----- Application [%s] started at %02d:%02d:%02d %02d/%02d/%02d -----\n",
+          application_name_.c_str(), now.wHour, now.wMinute, now.wSecond, now.wMonth, now.wDay,
+          now.wYear);
+  }
+}
+
+void CFileDebug::ReadSettingsLocked(DWORD now) {
+  // Levels, file name and mutex carry over when the application's key is
+  // missing; the switches are read afresh every time.
+  auto next = std::make_shared<Settings>(*settings_);
+  next->dynamic_update = 0;
+  next->time_stamp = next->date_stamp = next->thread_id = next->cpu_id = 0;
+  next->app_name = next->mem_usage = next->handle_count = 0;
+  if (auto debug = OpenForReading(kDebugKey)) {
+    next->dynamic_update = debug->QueryDword("DynamicUpdate").value_or(0);
+  }
+  next->active = next->dynamic_update != 0;
+
+  if (auto app = OpenForReading(std::string(kDebugKey) + "\\" + application_name_)) {
+    const auto dword = [&app](const char* name) { return app->QueryDword(name).value_or(0); };
+    next->file_level = dword("FileDebugLevel");
+    if (next->file_level != 0) {
+      next->file_limit =
+          uint64_t{app->QueryDword("TraceFileLimit").value_or(kDefaultFileLimitMb)} * 1048576u;
+      std::string file_name = app->QueryString("TraceFile").value_or("");
+      if (file_name.size() > kMaxFileName) file_name.resize(kMaxFileName);
+      if (file_name != next->file_name) {
+        next->file_mutex.reset();
+        if (!file_name.empty()) {
+          HANDLE mutex = CreateMutexA(nullptr, FALSE, MutexNameFor(file_name).c_str());
+          if (mutex != nullptr) next->file_mutex = std::shared_ptr<void>(mutex, CloseHandle);
+        }
+        next->file_name = file_name;
+      }
+    }
+    // Standard output stands in for the console; it always exists.
+    next->console_level = dword("ConDebugLevel");
+    next->debugger_level = dword("WinDebugLevel");
+    next->active = next->active || next->FileOn() || next->console_level != 0 ||
+                   next->debugger_level != 0;
+    next->time_stamp = dword("TimeStampOn");
+    next->date_stamp = dword("DateStampOn");
+    next->thread_id = dword("ThreadIdOn");
+    next->cpu_id = dword("CpuIdOn");
+    next->app_name = dword("AppNameOn");
+    next->mem_usage = dword("MemUsageOn");
+    next->handle_count = dword("HandleCountOn");
+  }
+  settings_ = std::move(next);
+  last_read_ = now / 1024;
+}
+
+void CFileDebug::UpdateActiveLocked() {
+  active_.store(settings_->active || capture_ ? 1 : 0, std::memory_order_relaxed);
 }
 
 void CFileDebug::Print(DWORD level, const char* format, ...) {
@@ -26,113 +187,127 @@ void CFileDebug::Print(DWORD level, const char* format, ...) {
   va_end(args);
 }
 
-namespace {
-
-// Formats one conversion at a time so that %ls and %ws take 16-bit text, which
-// the C library's printf would read as 32-bit wchar_t.
-std::string FormatLine(const char* format, va_list args) {
-  std::string out;
-  char piece[512];
-  for (const char* p = format; *p != 0;) {
-    if (*p != '%') {
-      out.push_back(*p++);
-      continue;
+void CFileDebug::PrintV(DWORD level, const char* format, va_list args) {
+  LastErrorKeeper keeper;
+  std::shared_ptr<const Settings> settings;
+  CaptureSink capture;
+  std::string application_name;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (settings_->dynamic_update != 0) {
+      const DWORD now = Now() / 1024;
+      // A tick count that wrapped is below the last reading.
+      if (uint64_t{now} >= uint64_t{last_read_} + settings_->dynamic_update || now < last_read_) {
+        ReadSettingsLocked(Now());
+        UpdateActiveLocked();
+      }
     }
-    const char* start = p++;
-    while (*p != 0 && std::strchr("-+ #0", *p) != nullptr) ++p;
-    while (*p >= '0' && *p <= '9') ++p;
-    if (*p == '.') {
-      ++p;
-      while (*p >= '0' && *p <= '9') ++p;
-    }
-    std::string spec(start, p);  // flags, width and precision
-    int longs = 0;
-    bool wide = false;
-    while (*p == 'l' || *p == 'h' || *p == 'w') {
-      if (*p == 'l') ++longs;
-      if (*p == 'w') wide = true;
-      ++p;
-    }
-    const char conversion = *p;
-    if (conversion == 0) break;
-    ++p;
-    switch (conversion) {
-      case '%':
-        out.push_back('%');
-        continue;
-      case 's':
-        if (wide || longs > 0) {
-          const auto* text = va_arg(args, const char16_t*);
-          std::string narrow;
-          for (; text != nullptr && *text != 0; ++text) {
-            narrow.push_back(*text < 0x80 ? static_cast<char>(*text) : '?');
-          }
-          std::snprintf(piece, sizeof piece, (spec + "s").c_str(), narrow.c_str());
-        } else {
-          const char* text = va_arg(args, const char*);
-          std::snprintf(piece, sizeof piece, (spec + "s").c_str(), text ? text : "(null)");
-        }
-        break;
-      case 'd':
-      case 'i':
-      case 'c':
-        if (longs >= 2) {
-          std::snprintf(piece, sizeof piece, (spec + "ll" + conversion).c_str(),
-                        va_arg(args, long long));
-        } else if (longs == 1) {
-          std::snprintf(piece, sizeof piece, (spec + "l" + conversion).c_str(),
-                        va_arg(args, long));
-        } else {
-          std::snprintf(piece, sizeof piece, (spec + conversion).c_str(), va_arg(args, int));
-        }
-        break;
-      case 'u':
-      case 'x':
-      case 'X':
-      case 'o':
-        if (longs >= 2) {
-          std::snprintf(piece, sizeof piece, (spec + "ll" + conversion).c_str(),
-                        va_arg(args, unsigned long long));
-        } else if (longs == 1) {
-          std::snprintf(piece, sizeof piece, (spec + "l" + conversion).c_str(),
-                        va_arg(args, unsigned long));
-        } else {
-          std::snprintf(piece, sizeof piece, (spec + conversion).c_str(),
-                        va_arg(args, unsigned));
-        }
-        break;
-      case 'p':
-        std::snprintf(piece, sizeof piece, "%p", va_arg(args, void*));
-        break;
-      default:
-        out.append(start, p);
-        continue;
-    }
-    out += piece;
+    settings = settings_;
+    capture = capture_;
+    application_name = application_name_;
   }
-  return out;
+  const Settings& s = *settings;
+  if (!capture && level > s.file_level && level > s.console_level && level > s.debugger_level) {
+    return;
+  }
+  if (format == nullptr) format = "";
+
+  std::string line;
+  while (*format == '\n' && line.size() < kMaxLine) {
+    line += '\n';
+    ++format;
+  }
+  if (s.date_stamp != 0 || s.time_stamp != 0) {
+    SYSTEMTIME now{};
+    GetLocalTime(&now);
+    if (s.date_stamp != 0) {
+      line += FormatPrefix("[%02d-%02d-%02d] ", now.wYear, now.wMonth, now.wDay);
+    }
+    if (s.time_stamp != 0) {
+      line += FormatPrefix("[%02d:%02d:%02d.%03d] ", now.wHour, now.wMinute, now.wSecond,
+                           now.wMilliseconds);
+    }
+  }
+  if (s.thread_id != 0) line += FormatPrefix("(%05d) ", GetCurrentThreadId());
+  if (s.cpu_id != 0) line += FormatPrefix("#%02d ", platform::CurrentProcessorNumber());
+  if (s.mem_usage != 0) {
+    if (const auto usage = platform::ProcessMemoryUsage()) {
+      line += FormatPrefix("{PB %05dkB, MU %05dkB} ", usage->private_kb, usage->working_set_kb);
+    }
+  }
+  if (s.handle_count != 0) {
+    if (const auto handles = platform::ProcessHandleCount()) {
+      line += FormatPrefix("{%03d H} ", *handles);
+    }
+  }
+  if (s.app_name != 0) {
+    std::string prefix = FormatPrefix("%-13s  ", application_name.c_str());
+    prefix[application_name.size()] = ':';
+    line += prefix;
+  }
+  if (line.size() >= kMaxPrefix) line = kPrefixTooLong;
+
+  char text[kMaxFormatted + 1];
+  va_list copy;
+  va_copy(copy, args);
+  const size_t length = trace::detail::FormatText(text, sizeof text, format, copy);
+  va_end(copy);
+  line.append(text, length);
+
+  if (s.FileOn() && level <= s.file_level) WriteFile(s, line);
+  if (s.console_level != 0 && level <= s.console_level) {
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fflush(stdout);
+  }
+  if (s.debugger_level != 0 && level <= s.debugger_level) {
+    std::string_view rest(line);
+    if (!rest.empty() && rest.front() == '\n') rest.remove_prefix(1);
+    while (!rest.empty()) {
+      const size_t end = rest.find('\n');
+      std::string_view one = rest.substr(0, end);
+      rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+      if (one.size() > kMaxDebuggerLine) one = one.substr(0, kMaxDebuggerLine);
+      platform::WriteDebugString(application_name, one);
+    }
+  }
+  if (capture) capture(level, line);
 }
 
-}  // namespace
-
-void CFileDebug::PrintV(DWORD level, const char* format, va_list args) {
-  const DWORD saved_error = GetLastError();
-  if (capture_) {
-    va_list copy;
-    va_copy(copy, args);
-    const std::string line = FormatLine(format, copy);
-    va_end(copy);
-    capture_(level, line);
+void CFileDebug::WriteFile(const Settings& settings, const std::string& text) const {
+  HANDLE mutex = settings.file_mutex.get();
+  const bool owned = mutex != nullptr && WaitForSingleObject(mutex, kFileMutexWaitMs) == WAIT_OBJECT_0;
+  const std::string path = platform::ToNativePath(settings.file_name);
+  std::error_code error;
+  if (settings.file_limit != 0) {
+    const uintmax_t size = std::filesystem::file_size(path, error);
+    if (!error && size >= settings.file_limit) {
+      // One previous generation is kept, under the name with ".txt" appended.
+      const std::string previous = path + ".txt";
+      std::filesystem::remove(previous, error);
+      std::filesystem::rename(path, previous, error);
+    }
   }
-  SetLastError(saved_error);
+  std::string bytes;
+  bytes.reserve(text.size() + 16);
+  for (char c : text) {
+    if (c == '\n') bytes += '\r';
+    bytes += c;
+  }
+  // Opened and closed per line, so that other processes can write in between.
+  if (FILE* file = std::fopen(path.c_str(), "ab")) {
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+  }
+  if (owned) ReleaseMutex(mutex);
 }
 
 void CFileDebug::SetCapture(CaptureSink sink) {
+  const std::lock_guard<std::mutex> lock(mutex_);
   capture_ = std::move(sink);
-  active_.store(capture_ ? 1 : 0, std::memory_order_relaxed);
+  UpdateActiveLocked();
 }
 
-CFileDebug& GetTrace() {
-  static CFileDebug instance;
-  return instance;
+void CFileDebug::SetTickSource(TickSource tick_count) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  tick_source_ = std::move(tick_count);
 }

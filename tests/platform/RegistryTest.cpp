@@ -1,0 +1,447 @@
+// The registry store: paths, volatile keys, values and their buffer rules,
+// deletion, enumeration, access rights, damaged files and several writers.
+#include "platform/Registry.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/RegistryFixture.h"
+
+namespace {
+
+using platform::RegistryKey;
+
+using RegistryTest = RegistryFixture;
+
+HKEY CreateKey(const char* path, DWORD options = REG_OPTION_NON_VOLATILE,
+               LONG* result = nullptr) {
+  HKEY key = nullptr;
+  const LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, options,
+                                      KEY_ALL_ACCESS, nullptr, &key, nullptr);
+  if (result != nullptr) *result = status;
+  return key;
+}
+
+LONG OpenStatus(const char* path) {
+  HKEY key = nullptr;
+  const LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key);
+  if (key != nullptr) RegCloseKey(key);
+  return status;
+}
+
+std::vector<std::string> SubKeys(const char* path) {
+  auto key = RegistryKey::Open(HKEY_LOCAL_MACHINE, path);
+  return key ? key->EnumSubKeys() : std::vector<std::string>{"<missing>"};
+}
+
+void RemoveVolatileStore(const std::string& runtime_dir) {
+  for (const char* suffix : {"", "-wal", "-shm"}) {
+    unlink((runtime_dir + "/registry-volatile.db" + suffix).c_str());
+  }
+}
+
+// --- paths --------------------------------------------------------------
+
+TEST_F(RegistryTest, PathsMatchWithoutRegardToCaseAndKeepTheirFirstSpelling) {
+  RegCloseKey(CreateKey("SOFTWARE\\Quorvath\\Lorveth_Agent"));
+  EXPECT_EQ(OpenStatus("software\\QUORVATH\\lorveth_agent"), LONG{ERROR_SUCCESS});
+  RegCloseKey(CreateKey("SOFTWARE\\QUORVATH\\Other"));
+  EXPECT_EQ(SubKeys("SOFTWARE"), std::vector<std::string>{"Quorvath"});
+  EXPECT_EQ(SubKeys("Software\\quorvath"), (std::vector<std::string>{"Lorveth_Agent", "Other"}));
+}
+
+TEST_F(RegistryTest, CreateTellsNewFromExistingKey) {
+  HKEY key = nullptr;
+  DWORD disposition = 0;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "A\\B", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &key, &disposition),
+            LONG{ERROR_SUCCESS});
+  EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
+  RegCloseKey(key);
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "a\\b", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &key, &disposition),
+            LONG{ERROR_SUCCESS});
+  EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
+  RegCloseKey(key);
+}
+
+TEST_F(RegistryTest, MissingKeyGivesFileNotFoundAndNoHandle) {
+  HKEY key = reinterpret_cast<HKEY>(0x1234);
+  EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Nothing", 0, KEY_READ, &key),
+            LONG{ERROR_FILE_NOT_FOUND});
+  EXPECT_EQ(key, nullptr);
+}
+
+TEST_F(RegistryTest, MalformedPathsAreRefusedAndCreateNothing) {
+  LONG status = 0;
+  EXPECT_EQ(CreateKey("\\Leading", 0, &status), nullptr);
+  EXPECT_EQ(status, LONG{ERROR_BAD_PATHNAME});
+  EXPECT_EQ(CreateKey("Doubled\\\\Slash", 0, &status), nullptr);
+  EXPECT_EQ(status, LONG{ERROR_BAD_PATHNAME});
+  EXPECT_EQ(CreateKey(std::string(256, 'k').c_str(), 0, &status), nullptr);
+  EXPECT_EQ(status, LONG{ERROR_INVALID_PARAMETER});
+  EXPECT_EQ(OpenStatus("Doubled"), LONG{ERROR_FILE_NOT_FOUND});
+  // One trailing backslash is harmless.
+  RegCloseKey(CreateKey("Trailing\\"));
+  EXPECT_EQ(OpenStatus("Trailing"), LONG{ERROR_SUCCESS});
+}
+
+// --- volatile keys ------------------------------------------------------
+
+TEST_F(RegistryTest, VolatileKeysAreGoneWhenTheVolatileFileIsRemoved) {
+  RegCloseKey(CreateKey("SOFTWARE\\Quorvath"));
+  HKEY status_key = CreateKey("SOFTWARE\\Quorvath\\#Status", REG_OPTION_VOLATILE);
+  ASSERT_NE(status_key, nullptr);
+  RegistryKey::Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quorvath\\#Status")->SetString("Agent", "ok");
+  RemoveVolatileStore(runtime_dir_);
+
+  EXPECT_EQ(OpenStatus("SOFTWARE\\Quorvath\\#Status"), LONG{ERROR_FILE_NOT_FOUND});
+  EXPECT_EQ(OpenStatus("SOFTWARE\\Quorvath"), LONG{ERROR_SUCCESS});
+  const DWORD one = 1;
+  EXPECT_EQ(RegSetValueExA(status_key, "x", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4),
+            LONG{ERROR_KEY_DELETED});
+  RegCloseKey(status_key);
+}
+
+TEST_F(RegistryTest, VolatileKeyCreatesItsMissingParentsVolatile) {
+  RegCloseKey(CreateKey("Persistent"));
+  RegCloseKey(CreateKey("Persistent\\Fresh\\Leaf", REG_OPTION_VOLATILE));
+  RemoveVolatileStore(runtime_dir_);
+  EXPECT_EQ(OpenStatus("Persistent"), LONG{ERROR_SUCCESS});
+  EXPECT_EQ(OpenStatus("Persistent\\Fresh"), LONG{ERROR_FILE_NOT_FOUND});
+}
+
+TEST_F(RegistryTest, NonVolatileChildOfVolatileKeyIsRefusedAndNothingIsCreated) {
+  RegCloseKey(CreateKey("Params\\VolatileParameters", REG_OPTION_VOLATILE));
+  LONG status = 0;
+  EXPECT_EQ(CreateKey("Params\\VolatileParameters\\Mid\\Leaf", 0, &status), nullptr);
+  EXPECT_EQ(status, LONG{ERROR_CHILD_MUST_BE_VOLATILE});
+  EXPECT_EQ(OpenStatus("Params\\VolatileParameters\\Mid"), LONG{ERROR_FILE_NOT_FOUND});
+  // Opening the existing volatile key without the option is fine.
+  RegCloseKey(CreateKey("Params\\VolatileParameters", 0, &status));
+  EXPECT_EQ(status, LONG{ERROR_SUCCESS});
+}
+
+// --- values -------------------------------------------------------------
+
+TEST_F(RegistryTest, StringSizesIncludeTheTerminatorAndShortBuffersGetTheNeededSize) {
+  auto key = RegistryKey::Create(HKEY_LOCAL_MACHINE, "V");
+  ASSERT_EQ(key->SetString("Name", "abc"), LONG{ERROR_SUCCESS});
+  DWORD type = 0;
+  DWORD size = 0;
+  ASSERT_EQ(RegQueryValueExA(key->Get(), "name", nullptr, &type, nullptr, &size),
+            LONG{ERROR_SUCCESS});
+  EXPECT_EQ(type, REG_SZ);
+  EXPECT_EQ(size, 4u);
+  BYTE small[3] = {};
+  size = sizeof small;
+  EXPECT_EQ(RegQueryValueExA(key->Get(), "Name", nullptr, nullptr, small, &size),
+            LONG{ERROR_MORE_DATA});
+  EXPECT_EQ(size, 4u);
+  EXPECT_EQ(RegQueryValueExA(key->Get(), "Name", nullptr, nullptr, small, nullptr),
+            LONG{ERROR_INVALID_PARAMETER});
+  EXPECT_EQ(RegQueryValueExA(key->Get(), "Missing", nullptr, nullptr, nullptr, &size),
+            LONG{ERROR_FILE_NOT_FOUND});
+}
+
+TEST_F(RegistryTest, DefaultValueIsNamedByNullOrEmptyName) {
+  auto key = RegistryKey::Create(HKEY_LOCAL_MACHINE, "D");
+  const char text[] = "default";
+  ASSERT_EQ(RegSetValueExA(key->Get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                           sizeof text),
+            LONG{ERROR_SUCCESS});
+  EXPECT_EQ(key->QueryString(""), "default");
+}
+
+TEST_F(RegistryTest, ExpandableStringsAreExpandedOnReadUnlessAskedNotTo) {
+  setenv("LORVETH_TEST_LOGS", "/var/log/lorveth", 1);
+  unsetenv("SystemRoot");
+  auto key = RegistryKey::Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Debug\\App");
+  key->SetString("TraceFile", "%lorveth_test_logs%\\trace.log", REG_EXPAND_SZ);
+  key->SetString("Root", "%SystemRoot%system32 %NoSuchVariable% 100%", REG_EXPAND_SZ);
+  key->SetString("Plain", "%LORVETH_TEST_LOGS%");
+
+  EXPECT_EQ(key->QueryString("TraceFile"), "/var/log/lorveth\\trace.log");
+  EXPECT_EQ(key->QueryString("Root"), "/system32 %NoSuchVariable% 100%");
+  EXPECT_EQ(key->QueryString("Plain"), "%LORVETH_TEST_LOGS%");
+
+  char buffer[64];
+  DWORD size = sizeof buffer;
+  DWORD type = 0;
+  ASSERT_EQ(RegGetValueA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Debug\\App", "TraceFile", RRF_RT_REG_SZ,
+                         &type, buffer, &size),
+            LONG{ERROR_SUCCESS});
+  EXPECT_EQ(type, REG_SZ);
+  EXPECT_STREQ(buffer, "/var/log/lorveth\\trace.log");
+  EXPECT_EQ(size, std::strlen(buffer) + 1);
+
+  size = sizeof buffer;
+  ASSERT_EQ(RegGetValueA(key->Get(), nullptr, "TraceFile", RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
+                         &type, buffer, &size),
+            LONG{ERROR_SUCCESS});
+  EXPECT_EQ(type, REG_EXPAND_SZ);
+  EXPECT_STREQ(buffer, "%lorveth_test_logs%\\trace.log");
+
+  // Raw reads never expand.
+  size = sizeof buffer;
+  ASSERT_EQ(RegQueryValueExA(key->Get(), "TraceFile", nullptr, &type,
+                             reinterpret_cast<BYTE*>(buffer), &size),
+            LONG{ERROR_SUCCESS});
+  EXPECT_EQ(type, REG_EXPAND_SZ);
+  EXPECT_STREQ(buffer, "%lorveth_test_logs%\\trace.log");
+}
+
+TEST_F(RegistryTest, GetValueRefusesTypesOutsideItsFlags) {
+  auto key = RegistryKey::Create(HKEY_LOCAL_MACHINE, "T");
+  key->SetDword("Level", 3);
+  DWORD value = 0;
+  DWORD size = sizeof value;
+  EXPECT_EQ(RegGetValueA(key->Get(), nullptr, "Level", RRF_RT_REG_SZ, nullptr, &value, &size),
+            LONG{ERROR_UNSUPPORTED_TYPE});
+  EXPECT_EQ(RegGetValueA(key->Get(), nullptr, "Level", 0, nullptr, &value, &size),
+            LONG{ERROR_INVALID_PARAMETER});
+  ASSERT_EQ(RegGetValueA(key->Get(), nullptr, "Level", RRF_RT_REG_DWORD, nullptr, &value, &size),
+            LONG{ERROR_SUCCESS});
+  EXPECT_EQ(value, 3u);
+  EXPECT_EQ(key->QueryString("Level"), std::nullopt);
+  key->SetString("Text", "3");
+  EXPECT_EQ(key->QueryDword("Text"), std::nullopt);
+}
+
+TEST_F(RegistryTest, ExpandEnvironmentStringsReportsTheSizeNeededAndWritesOnlyWhenItFits) {
+  setenv("LORVETH_TEST_X", "12345", 1);
+  char buffer[8];
+  std::memset(buffer, '#', sizeof buffer);
+  EXPECT_EQ(ExpandEnvironmentStringsA("a%LORVETH_TEST_X%b", buffer, 4), 8u);
+  EXPECT_EQ(buffer[0], '#');
+  EXPECT_EQ(ExpandEnvironmentStringsA("a%LORVETH_TEST_X%b", buffer, 8), 8u);
+  EXPECT_STREQ(buffer, "a12345b");
+  EXPECT_EQ(ExpandEnvironmentStringsA("%%", buffer, 8), 3u);
+  EXPECT_STREQ(buffer, "%%");
+}
+
+// --- deletion -----------------------------------------------------------
+
+TEST_F(RegistryTest, DeleteTreeRemovesTheSubtreeOfBothStoresAndSparesNeighbours) {
+  RegistryKey::Create(HKEY_LOCAL_MACHINE, "Top\\A\\Deep")->SetDword("x", 1);
+  RegCloseKey(CreateKey("Top\\A\\Vol", REG_OPTION_VOLATILE));
+  RegistryKey::Create(HKEY_LOCAL_MACHINE, "Top\\AB")->SetDword("y", 2);
+  RegCloseKey(CreateKey("Top\\A]"));
+
+  ASSERT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, "top\\a"), LONG{ERROR_SUCCESS});
+  EXPECT_EQ(OpenStatus("Top\\A"), LONG{ERROR_FILE_NOT_FOUND});
+  EXPECT_EQ(OpenStatus("Top\\A\\Vol"), LONG{ERROR_FILE_NOT_FOUND});
+  EXPECT_EQ(SubKeys("Top"), (std::vector<std::string>{"A]", "AB"}));
+  EXPECT_EQ(RegistryKey::Open(HKEY_LOCAL_MACHINE, "Top\\AB")->QueryDword("y"), 2u);
+  EXPECT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Top\\A"), LONG{ERROR_FILE_NOT_FOUND});
+}
+
+TEST_F(RegistryTest, DeleteTreeWithoutSubKeyEmptiesTheKeyButKeepsIt) {
+  auto key = RegistryKey::Create(HKEY_LOCAL_MACHINE, "Keep");
+  key->SetDword("v", 1);
+  RegCloseKey(CreateKey("Keep\\Child"));
+  ASSERT_EQ(RegDeleteTreeA(key->Get(), nullptr), LONG{ERROR_SUCCESS});
+  EXPECT_TRUE(key->EnumValues().empty());
+  EXPECT_TRUE(key->EnumSubKeys().empty());
+  EXPECT_EQ(OpenStatus("Keep"), LONG{ERROR_SUCCESS});
+  EXPECT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, nullptr), LONG{ERROR_ACCESS_DENIED});
+}
+
+TEST_F(RegistryTest, DeleteKeyRefusesAKeyWithSubKeys) {
+  RegCloseKey(CreateKey("Parent\\Child", REG_OPTION_VOLATILE));
+  EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Parent"), LONG{ERROR_ACCESS_DENIED});
+  EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Parent\\Child"), LONG{ERROR_SUCCESS});
+  EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Parent"), LONG{ERROR_SUCCESS});
+  EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Parent"), LONG{ERROR_FILE_NOT_FOUND});
+}
+
+TEST_F(RegistryTest, HandleOfADeletedKeyReportsKeyDeletedEvenAfterTheNameIsReused) {
+  auto key = RegistryKey::Create(HKEY_LOCAL_MACHINE, "Gone");
+  ASSERT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Gone"), LONG{ERROR_SUCCESS});
+  RegCloseKey(CreateKey("Gone"));
+  EXPECT_EQ(key->SetDword("v", 1), LONG{ERROR_KEY_DELETED});
+  EXPECT_EQ(RegistryKey::Open(HKEY_LOCAL_MACHINE, "Gone")->QueryDword("v"), std::nullopt);
+}
+
+TEST_F(RegistryTest, DeleteValueOfMissingValueGivesFileNotFound) {
+  auto key = RegistryKey::Create(HKEY_LOCAL_MACHINE, "DV");
+  key->SetDword("v", 1);
+  EXPECT_EQ(key->DeleteValue("V"), LONG{ERROR_SUCCESS});
+  EXPECT_EQ(key->DeleteValue("V"), LONG{ERROR_FILE_NOT_FOUND});
+}
+
+// --- enumeration --------------------------------------------------------
+
+TEST_F(RegistryTest, ValuesEnumerateInFirstWrittenOrderAndAnUpdateKeepsItsPlace) {
+  auto key = RegistryKey::Create(HKEY_LOCAL_MACHINE, "E");
+  key->SetDword("zeta", 1);
+  key->SetString("", "default");
+  key->SetDword("Alpha", 2);
+  key->SetDword("ZETA", 3);  // same value, other spelling
+  std::vector<std::string> names;
+  for (const auto& value : key->EnumValues()) names.push_back(value.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"zeta", "", "Alpha"}));
+  EXPECT_EQ(key->QueryDword("zeta"), 3u);
+
+  char name[3];
+  DWORD name_size = sizeof name;
+  EXPECT_EQ(RegEnumValueA(key->Get(), 2, name, &name_size, nullptr, nullptr, nullptr, nullptr),
+            LONG{ERROR_MORE_DATA});
+  name_size = sizeof name;
+  EXPECT_EQ(RegEnumValueA(key->Get(), 3, name, &name_size, nullptr, nullptr, nullptr, nullptr),
+            LONG{ERROR_NO_MORE_ITEMS});
+}
+
+TEST_F(RegistryTest, SubKeysOfBothStoresEnumerateInCaseInsensitiveOrder) {
+  RegCloseKey(CreateKey("S\\delta"));
+  RegCloseKey(CreateKey("S\\Charlie", REG_OPTION_VOLATILE));
+  RegCloseKey(CreateKey("S\\bravo"));
+  RegCloseKey(CreateKey("S\\ALPHA", REG_OPTION_VOLATILE));
+  EXPECT_EQ(SubKeys("S"), (std::vector<std::string>{"ALPHA", "bravo", "Charlie", "delta"}));
+
+  HKEY key = CreateKey("S");
+  char name[8];
+  DWORD name_size = sizeof name;
+  std::uint64_t last_write = 0;
+  ASSERT_EQ(RegEnumKeyExA(key, 3, name, &name_size, nullptr, nullptr, nullptr, &last_write),
+            LONG{ERROR_SUCCESS});
+  EXPECT_EQ(name_size, 5u);
+  EXPECT_GT(last_write, 116444736000000000ull);  // after 1970 in FILETIME units
+  name_size = sizeof name;
+  EXPECT_EQ(RegEnumKeyExA(key, 4, name, &name_size, nullptr, nullptr, nullptr, nullptr),
+            LONG{ERROR_NO_MORE_ITEMS});
+  RegCloseKey(key);
+}
+
+// --- handles and rights -------------------------------------------------
+
+TEST_F(RegistryTest, AccessRightsOfTheHandleAreEnforced) {
+  RegCloseKey(CreateKey("R"));
+  auto reader = RegistryKey::Open(HKEY_LOCAL_MACHINE, "R", KEY_READ);
+  EXPECT_EQ(reader->SetDword("v", 1), LONG{ERROR_ACCESS_DENIED});
+  auto writer = RegistryKey::Open(HKEY_LOCAL_MACHINE, "R", KEY_SET_VALUE);
+  EXPECT_EQ(writer->SetDword("v", 1), LONG{ERROR_SUCCESS});
+  EXPECT_EQ(writer->QueryDword("v"), std::nullopt);
+  EXPECT_EQ(reader->QueryDword("v"), 1u);
+  HKEY child = nullptr;
+  EXPECT_EQ(RegCreateKeyExA(reader->Get(), "Child", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &child,
+                            nullptr),
+            LONG{ERROR_ACCESS_DENIED});
+}
+
+TEST_F(RegistryTest, UnknownOrClosedHandlesAreInvalid) {
+  HKEY key = CreateKey("H");
+  ASSERT_EQ(RegCloseKey(key), LONG{ERROR_SUCCESS});
+  EXPECT_EQ(RegCloseKey(key), LONG{ERROR_INVALID_HANDLE});
+  EXPECT_EQ(RegSetValueExA(key, "v", 0, REG_NONE, nullptr, 0), LONG{ERROR_INVALID_HANDLE});
+  EXPECT_EQ(RegCloseKey(nullptr), LONG{ERROR_INVALID_HANDLE});
+  EXPECT_EQ(RegCloseKey(HKEY_LOCAL_MACHINE), LONG{ERROR_SUCCESS});
+  EXPECT_EQ(RegSetValueExA(HKEY_LOCAL_MACHINE, "v", 0, REG_NONE, nullptr, 0),
+            LONG{ERROR_ACCESS_DENIED});
+}
+
+// --- damaged or moved stores --------------------------------------------
+
+TEST_F(RegistryTest, CorruptStoreGivesBadDbAndRecoversOnceReplaced) {
+  std::filesystem::create_directories(state_dir_);
+  {
+    std::ofstream garbage(state_dir_ + "/registry.db", std::ios::binary);
+    garbage << std::string(8192, 'Z');
+  }
+  EXPECT_EQ(OpenStatus("SOFTWARE"), LONG{ERROR_BADDB});
+  LONG status = 0;
+  EXPECT_EQ(CreateKey("SOFTWARE", 0, &status), nullptr);
+  EXPECT_EQ(status, LONG{ERROR_BADDB});
+  EXPECT_FALSE(platform::LastRegistryStoreProblem().empty());
+
+  std::filesystem::remove(state_dir_ + "/registry.db");
+  RegCloseKey(CreateKey("SOFTWARE", 0, &status));
+  EXPECT_EQ(status, LONG{ERROR_SUCCESS});
+}
+
+TEST_F(RegistryTest, TruncatedStoreGivesResultsButNeverCrashes) {
+  for (int i = 0; i < 200; ++i) {
+    const std::string path = "Bulk\\Key" + std::to_string(i);
+    RegistryKey::Create(HKEY_LOCAL_MACHINE, path)->SetString("text", std::string(300, 'x'));
+  }
+  // Moving elsewhere closes the files, which folds the log into the database.
+  const std::string original = state_dir_;
+  setenv("LORVETH_STATE_DIR", (root_ + "/elsewhere").c_str(), 1);
+  EXPECT_EQ(OpenStatus("Bulk"), LONG{ERROR_FILE_NOT_FOUND});
+  std::filesystem::resize_file(original + "/registry.db",
+                               std::filesystem::file_size(original + "/registry.db") / 2);
+  setenv("LORVETH_STATE_DIR", original.c_str(), 1);
+
+  int failures = 0;
+  for (int i = 0; i < 200; ++i) {
+    const std::string path = "Bulk\\Key" + std::to_string(i);
+    auto key = RegistryKey::Open(HKEY_LOCAL_MACHINE, path);
+    if (!key || key->QueryString("text") != std::string(300, 'x')) ++failures;
+  }
+  EXPECT_GT(failures, 0);
+  LONG status = 0;
+  RegCloseKey(CreateKey("Bulk\\New", 0, &status));
+  EXPECT_TRUE(status == LONG{ERROR_SUCCESS} || status == LONG{ERROR_BADDB}) << status;
+}
+
+TEST_F(RegistryTest, StoreFollowsTheEnvironmentBetweenCalls) {
+  RegCloseKey(CreateKey("OnlyInFirst"));
+  setenv("LORVETH_STATE_DIR", (root_ + "/second").c_str(), 1);
+  EXPECT_EQ(OpenStatus("OnlyInFirst"), LONG{ERROR_FILE_NOT_FOUND});
+  setenv("LORVETH_STATE_DIR", state_dir_.c_str(), 1);
+  EXPECT_EQ(OpenStatus("OnlyInFirst"), LONG{ERROR_SUCCESS});
+}
+
+// --- several writers ----------------------------------------------------
+
+constexpr int kValuesPerWriter = 150;
+
+bool AddValues(const std::string& prefix) {
+  for (int i = 0; i < kValuesPerWriter; ++i) {
+    auto key = RegistryKey::Create(HKEY_LOCAL_MACHINE, "Shared\\Target");
+    if (!key || key->SetDword(prefix + std::to_string(i), static_cast<DWORD>(i)) != ERROR_SUCCESS) {
+      return false;
+    }
+  }
+  return true;
+}
+
+TEST_F(RegistryTest, TwoProcessesAddingValuesToOneKeyLoseNone) {
+  std::vector<pid_t> children;
+  for (const char* prefix : {"first", "second"}) {
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) _exit(AddValues(prefix) ? 0 : 1);
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  auto key = RegistryKey::Open(HKEY_LOCAL_MACHINE, "Shared\\Target");
+  ASSERT_TRUE(key);
+  EXPECT_EQ(key->EnumValues().size(), 2u * kValuesPerWriter);
+  EXPECT_EQ(key->QueryDword("second149"), 149u);
+}
+
+TEST_F(RegistryTest, ThreadsAddingValuesToOneKeyLoseNone) {
+  std::vector<std::thread> threads;
+  std::vector<int> ok(4, 0);
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([t, &ok] { ok[t] = AddValues("t" + std::to_string(t) + "_") ? 1 : 0; });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(ok, std::vector<int>(4, 1));
+  EXPECT_EQ(RegistryKey::Open(HKEY_LOCAL_MACHINE, "Shared\\Target")->EnumValues().size(),
+            4u * kValuesPerWriter);
+}
+
+}  // namespace

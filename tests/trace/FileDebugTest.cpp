@@ -1,0 +1,396 @@
+// The trace facility against a real registry, real files, a real syslog
+// socket and standard output: settings, targets and their levels, the line
+// layout, the trace file's mutex and roll-over, and re-reading.
+#include "trace/FileDebug.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/Registry.h"
+#include "platform/RegistryFixture.h"
+#include "platform/Threads.h"
+
+namespace {
+
+using platform::RegistryKey;
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Receives the datagrams that the debugger target sends as syslog entries.
+class SyslogReceiver {
+ public:
+  explicit SyslogReceiver(const std::string& path) {
+    fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    setenv("LORVETH_SYSLOG_SOCKET", path.c_str(), 1);
+  }
+  ~SyslogReceiver() {
+    unsetenv("LORVETH_SYSLOG_SOCKET");
+    close(fd_);
+  }
+  // The messages received so far: the text after "ident[pid]: ".
+  std::vector<std::string> Messages(std::string* ident = nullptr) {
+    std::vector<std::string> messages;
+    char buffer[4096];
+    for (;;) {
+      const ssize_t n = recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
+      if (n < 0) break;
+      const std::string datagram(buffer, static_cast<size_t>(n));
+      EXPECT_EQ(datagram.rfind("<15>", 0), 0u) << datagram;
+      const size_t colon = datagram.find("]: ");
+      if (ident != nullptr) {
+        const size_t start = datagram.rfind(' ', datagram.find('['));
+        *ident = datagram.substr(start + 1, datagram.find('[') - start - 1);
+      }
+      messages.push_back(colon == std::string::npos ? datagram : datagram.substr(colon + 3));
+    }
+    return messages;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+class FileDebugTest : public RegistryFixture {
+ protected:
+  void SetUp() override {
+    RegistryFixture::SetUp();
+    // The settings name the file with backslashes, as an administrator would.
+    trace_file_ = root_ + "/trace.log";
+    trace_setting_ = trace_file_;
+    std::replace(trace_setting_.begin(), trace_setting_.end(), '/', '\\');
+    app_ = *RegistryKey::Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Debug\\App");
+  }
+
+  void SetApp(const char* name, DWORD value) { app_->SetDword(name, value); }
+  void SetDynamicUpdate(DWORD units) {
+    RegistryKey::Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Debug")->SetDword("DynamicUpdate", units);
+  }
+  void UseTraceFile(DWORD level) {
+    SetApp("FileDebugLevel", level);
+    app_->SetString("TraceFile", trace_setting_);
+  }
+
+  std::string trace_file_;
+  std::string trace_setting_;
+  std::optional<RegistryKey> app_;
+};
+
+// --- settings and the active flag ---------------------------------------
+
+TEST_F(FileDebugTest, NothingConfiguredLeavesTheFacilityInactive) {
+  RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Debug");
+  CFileDebug trace("App", true);
+  EXPECT_FALSE(trace.IsActive());
+  CFileDebug unnamed;
+  EXPECT_FALSE(unnamed.IsActive());
+}
+
+TEST_F(FileDebugTest, DynamicUpdateAloneMakesTheFacilityActive) {
+  SetDynamicUpdate(5);
+  CFileDebug trace("App", false);
+  EXPECT_TRUE(trace.IsActive());
+}
+
+TEST_F(FileDebugTest, FileLevelWithoutAFileNameLeavesTheFacilityInactive) {
+  SetApp("FileDebugLevel", 3);
+  CFileDebug trace("App", false);
+  EXPECT_FALSE(trace.IsActive());
+}
+
+TEST_F(FileDebugTest, MutexIsNamedAfterTheFilePathWithSeparatorsReplaced) {
+  SetApp("FileDebugLevel", 3);
+  app_->SetString("TraceFile", "C:\\t\\a.log");
+  CFileDebug trace("App", false);
+  EXPECT_TRUE(trace.IsActive());
+  // A named mutex lives as a lock file of the same name.
+  EXPECT_TRUE(std::filesystem::exists(runtime_dir_ + "/locks/CFileDebug_C__t_a.log.lock"));
+
+  app_->SetString("TraceFile", "/var/log/x.log");
+  trace.Configure("App", false);
+  EXPECT_TRUE(std::filesystem::exists(runtime_dir_ + "/locks/CFileDebug__var_log_x.log.lock"));
+}
+
+TEST_F(FileDebugTest, ExpandableTraceFileNameIsExpanded) {
+  setenv("LORVETH_TEST_TRACE_DIR", root_.c_str(), 1);
+  SetApp("FileDebugLevel", 1);
+  app_->SetString("TraceFile", "%LORVETH_TEST_TRACE_DIR%\\expanded.log", REG_EXPAND_SZ);
+  CFileDebug trace("App", false);
+  trace.Print(1, "\nhello");
+  EXPECT_EQ(ReadFile(root_ + "/expanded.log"), "\r\nhello");
+}
+
+// --- targets and levels -------------------------------------------------
+
+TEST_F(FileDebugTest, FileTargetTakesLinesUpToItsLevelWithCrLf) {
+  UseTraceFile(3);
+  CFileDebug trace("App", false);
+  trace.Print(4, "\nLORVETH_AGENT       : level four");
+  trace.Print(3, "\nLORVETH_AGENT       : level three");
+  trace.Print(1, "\nCTrapAlert          : two\nlines");
+  EXPECT_EQ(ReadFile(trace_file_),
+            "\r\nLORVETH_AGENT       : level three\r\nCTrapAlert          : two\r\nlines");
+}
+
+TEST_F(FileDebugTest, EachTargetFiltersByItsOwnLevel) {
+  UseTraceFile(3);
+  SetApp("ConDebugLevel", 2);
+  SetApp("WinDebugLevel", 1);
+  SyslogReceiver syslog(root_ + "/log.sock");
+  CFileDebug trace("App", false);
+  testing::internal::CaptureStdout();
+  for (DWORD level = 1; level <= 5; ++level) trace.Print(level, "\nline %u", level);
+  const std::string console = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(ReadFile(trace_file_), "\r\nline 1\r\nline 2\r\nline 3");
+  EXPECT_EQ(console, "\nline 1\nline 2");
+  std::string ident;
+  EXPECT_EQ(syslog.Messages(&ident), std::vector<std::string>{"line 1"});
+  EXPECT_EQ(ident, "App");
+}
+
+TEST_F(FileDebugTest, LeadingNewlinesBecomeEmptyDebuggerLines) {
+  SetApp("WinDebugLevel", 5);
+  SyslogReceiver syslog(root_ + "/log.sock");
+  CFileDebug trace("App", false);
+  trace.Print(1, "\n\n\ntext\nsecond");
+  EXPECT_EQ(syslog.Messages(), (std::vector<std::string>{"", "", "text", "second"}));
+}
+
+TEST_F(FileDebugTest, CaptureSeesEveryLevelEvenWithAllTargetsOff) {
+  CFileDebug trace("App", false);
+  ASSERT_FALSE(trace.IsActive());
+  std::vector<std::pair<DWORD, std::string>> lines;
+  trace.SetCapture([&](DWORD level, const std::string& text) { lines.emplace_back(level, text); });
+  EXPECT_TRUE(trace.IsActive());
+  trace.Print(5, "\n%-20s: %s", "CSwitchClient", "detail");
+  trace.SetCapture(nullptr);
+  EXPECT_FALSE(trace.IsActive());
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].first, 5u);
+  EXPECT_EQ(lines[0].second, "\nCSwitchClient       : detail");
+}
+
+// --- file roll-over and sharing -----------------------------------------
+
+TEST_F(FileDebugTest, FileAtTheLimitRollsOverReplacingTheOlderGeneration) {
+  UseTraceFile(1);
+  SetApp("TraceFileLimit", 1);
+  { std::ofstream(trace_file_ + ".txt") << "oldest"; }
+  { std::ofstream(trace_file_, std::ios::binary) << std::string(1048576, 'a'); }
+  CFileDebug trace("App", false);
+  trace.Print(1, "\nfresh");
+  EXPECT_EQ(ReadFile(trace_file_), "\r\nfresh");
+  EXPECT_EQ(std::filesystem::file_size(trace_file_ + ".txt"), 1048576u);
+}
+
+TEST_F(FileDebugTest, FileBelowTheLimitIsAppendedTo) {
+  UseTraceFile(1);
+  SetApp("TraceFileLimit", 1);
+  { std::ofstream(trace_file_, std::ios::binary) << std::string(1048575, 'a'); }
+  CFileDebug trace("App", false);
+  trace.Print(1, "\nmore");
+  EXPECT_EQ(std::filesystem::file_size(trace_file_), 1048575u + 6u);
+  EXPECT_FALSE(std::filesystem::exists(trace_file_ + ".txt"));
+}
+
+TEST_F(FileDebugTest, LineIsWrittenEvenWhileAnotherHolderKeepsTheFileMutex) {
+  UseTraceFile(1);
+  CFileDebug trace("App", false);
+  std::string mutex_name = "CFileDebug_" + trace_setting_;
+  std::replace(mutex_name.begin(), mutex_name.end(), '\\', '_');
+  UniqueHandle other(CreateMutexA(nullptr, FALSE, mutex_name.c_str()));
+  ASSERT_EQ(WaitForSingleObject(other.Get(), 0), WAIT_OBJECT_0);
+  trace.Print(1, "\nunguarded");
+  ReleaseMutex(other.Get());
+  EXPECT_EQ(ReadFile(trace_file_), "\r\nunguarded");
+}
+
+TEST_F(FileDebugTest, WritersInSeveralProcessesAndThreadsKeepEveryLineWhole) {
+  UseTraceFile(1);
+  constexpr int kLines = 60;
+  const std::string payload(200, 'p');
+  std::vector<pid_t> children;
+  for (int child = 0; child < 2; ++child) {
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      CFileDebug trace("App", false);
+      std::vector<std::thread> threads;
+      for (int t = 0; t < 2; ++t) {
+        threads.emplace_back([&] {
+          for (int i = 0; i < kLines; ++i) trace.Print(1, "\n<%s>", payload.c_str());
+        });
+      }
+      for (auto& thread : threads) thread.join();
+      _exit(0);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) waitpid(pid, nullptr, 0);
+  const std::string text = ReadFile(trace_file_);
+  const std::string line = "\r\n<" + payload + ">";
+  size_t count = 0;
+  for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++count;
+  EXPECT_EQ(count, 4u * kLines);
+  EXPECT_EQ(text.size(), 4u * kLines * line.size());
+}
+
+// --- line layout --------------------------------------------------------
+
+TEST_F(FileDebugTest, ApplicationNamePrefixIsPaddedAndMarkedWithAColon) {
+  auto snmp = RegistryKey::Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Debug\\SNMP");
+  snmp->SetDword("AppNameOn", 1);
+  snmp->SetDword("ConDebugLevel", 1);
+  CFileDebug trace("SNMP", false);
+  std::string line;
+  trace.SetCapture([&](DWORD, const std::string& text) { line = text; });
+  testing::internal::CaptureStdout();
+  trace.Print(1, "\n\ntext");
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(line, "\n\nSNMP:          text");
+}
+
+TEST_F(FileDebugTest, PrefixesComeInTheirOrderAfterTheNewlines) {
+  for (const char* name : {"DateStampOn", "TimeStampOn", "ThreadIdOn", "CpuIdOn", "MemUsageOn",
+                           "HandleCountOn", "AppNameOn", "ConDebugLevel"}) {
+    SetApp(name, 1);
+  }
+  CFileDebug trace("App", false);
+  std::string line;
+  trace.SetCapture([&](DWORD, const std::string& text) { line = text; });
+  testing::internal::CaptureStdout();
+  trace.Print(1, "\nbody");
+  testing::internal::GetCapturedStdout();
+  const std::regex layout(
+      "\n\\[\\d{4}-\\d\\d-\\d\\d\\] \\[\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\] \\(\\d{5,}\\) #\\d\\d+ "
+      "\\{PB \\d{5,}kB, MU \\d{5,}kB\\} \\{\\d{3,} H\\} App:           body");
+  EXPECT_TRUE(std::regex_match(line, layout)) << line;
+}
+
+TEST_F(FileDebugTest, PrefixOfOneHundredCharactersIsReplacedByTheWarning) {
+  SetApp("ConDebugLevel", 1);
+  CFileDebug trace("App", false);
+  std::vector<std::string> lines;
+  trace.SetCapture([&](DWORD, const std::string& text) { lines.push_back(text); });
+  testing::internal::CaptureStdout();
+  trace.Print(1, (std::string(99, '\n') + "kept").c_str());
+  trace.Print(1, (std::string(100, '\n') + "text").c_str());
+  testing::internal::GetCapturedStdout();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], std::string(99, '\n') + "kept");
+  EXPECT_EQ(lines[1], "!! BUFFER TOO SMALL - FIXME !! text");
+}
+
+TEST_F(FileDebugTest, FormattedTextIsCutAtTheBufferSize) {
+  CFileDebug trace("App", false);
+  std::string line;
+  trace.SetCapture([&](DWORD, const std::string& text) { line = text; });
+  trace.Print(1, "\n%s", std::string(5000, 'x').c_str());
+  EXPECT_EQ(line, "\n" + std::string(1024, 'x'));
+}
+
+TEST_F(FileDebugTest, BannerAnnouncesTheApplicationWhenActive) {
+  UseTraceFile(1);
+  CFileDebug trace("App", true);
+  const std::regex banner(
+      "\r\n\r\n----- Application \\[App\\] started at \\d\\d:\\d\\d:\\d\\d \\d\\d/\\d\\d/\\d{4} "
+      "-----\r\n");
+  EXPECT_TRUE(std::regex_match(ReadFile(trace_file_), banner)) << ReadFile(trace_file_);
+}
+
+TEST_F(FileDebugTest, CallersLastErrorSurvivesEveryCall) {
+  SetApp("FileDebugLevel", 1);
+  app_->SetString("TraceFile", "\\nonexistent-dir\\sub\\trace.log");
+  SetApp("WinDebugLevel", 1);
+  SetLastError(1234);
+  CFileDebug trace("App", true);
+  EXPECT_EQ(GetLastError(), 1234u);
+  trace.Print(1, "\nlost line");
+  EXPECT_EQ(GetLastError(), 1234u);
+}
+
+// --- re-reading ---------------------------------------------------------
+
+TEST_F(FileDebugTest, DynamicUpdateReReadsOnlyOnceItsIntervalHasPassed) {
+  UseTraceFile(1);
+  SetDynamicUpdate(5);
+  DWORD clock = 10 * 1024;
+  CFileDebug trace;
+  trace.SetTickSource([&clock] { return clock; });
+  trace.Configure("App", false);
+  SetApp("FileDebugLevel", 3);
+
+  clock += 5 * 1024 - 1;
+  trace.Print(3, "\nearly");
+  clock += 1;
+  trace.Print(3, "\non time");
+  EXPECT_EQ(ReadFile(trace_file_), "\r\non time");
+}
+
+TEST_F(FileDebugTest, DynamicUpdateZeroNeverReReads) {
+  UseTraceFile(1);
+  DWORD clock = 0;
+  CFileDebug trace;
+  trace.SetTickSource([&clock] { return clock; });
+  trace.Configure("App", false);
+  SetApp("FileDebugLevel", 3);
+  clock = 0x7FFFFFFF;
+  trace.Print(3, "\nnever");
+  EXPECT_FALSE(std::filesystem::exists(trace_file_));
+}
+
+TEST_F(FileDebugTest, WrappedTickCountTriggersAReRead) {
+  UseTraceFile(1);
+  SetDynamicUpdate(100);
+  DWORD clock = 0xFFFFF000u;
+  CFileDebug trace;
+  trace.SetTickSource([&clock] { return clock; });
+  trace.Configure("App", false);
+  SetApp("FileDebugLevel", 3);
+  clock = 10;
+  trace.Print(3, "\nafter wrap");
+  EXPECT_EQ(ReadFile(trace_file_), "\r\nafter wrap");
+}
+
+TEST_F(FileDebugTest, MissingApplicationKeyKeepsLevelsAndLeavesActivityToDynamicUpdate) {
+  UseTraceFile(2);
+  SetDynamicUpdate(1);
+  DWORD clock = 0;
+  CFileDebug trace;
+  trace.SetTickSource([&clock] { return clock; });
+  trace.Configure("App", false);
+  app_.reset();
+  ASSERT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Debug\\App"), LONG{ERROR_SUCCESS});
+
+  clock += 1024;
+  trace.Print(2, "\nstill written");
+  EXPECT_TRUE(trace.IsActive());
+  EXPECT_EQ(ReadFile(trace_file_), "\r\nstill written");
+
+  SetDynamicUpdate(0);
+  clock += 1024;
+  trace.Print(2, "\nlast re-read");
+  EXPECT_FALSE(trace.IsActive());
+}
+
+}  // namespace
