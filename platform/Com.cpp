@@ -12,6 +12,7 @@
 #include <set>
 #include <vector>
 
+#include "platform/ComRemoting.h"
 #include "platform/System.h"
 #include "platform/Threads.h"
 
@@ -77,7 +78,9 @@ struct GuidLess {
 struct ClassRegistry {
   std::mutex mutex;
   std::map<CLSID, platform::ClassFactory, GuidLess> in_process;
-  platform::ClassActivator activator;
+  // Classes of other processes are found through the registry and reached
+  // over a socket, from the start, as the system's COM does.
+  platform::ClassActivator activator = &platform::ActivateLocalServer;
 };
 
 ClassRegistry& Classes() {
@@ -507,7 +510,10 @@ CancellableCall::CancellableCall()
     : state_(std::make_shared<State>()), thread_id_(GetCurrentThreadId()) {
   CallRegistry& registry = Calls();
   std::lock_guard lock(registry.mutex);
-  registry.calls[thread_id_].push_back(state_);
+  auto& stack = registry.calls[thread_id_];
+  // Work done for a call that was cancelled is cancelled with it.
+  if (!stack.empty() && stack.back()->cancelled.load()) state_->Cancel();
+  stack.push_back(state_);
 }
 
 CancellableCall::~CancellableCall() {
@@ -543,6 +549,12 @@ bool CancellableCall::WaitForCancel(DWORD milliseconds) const {
 }
 
 int CancellableCall::Descriptor() const { return GetEventDescriptor(state_->event.Get()); }
+
+HRESULT CancelCallOnThread(DWORD thread_id) {
+  auto state = InnermostCall(thread_id);
+  if (!state) return RPC_E_CALL_COMPLETE;
+  return state->Cancel();
+}
 
 bool CurrentCallCancelled() {
   auto state = InnermostCall(GetCurrentThreadId());
