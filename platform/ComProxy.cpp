@@ -370,6 +370,9 @@ class Channel : public std::enable_shared_from_this<Channel> {
       std::lock_guard lock(mutex_);
       pending_.erase(id);
     };
+    // Open before sending, so that a cancel is seen from the moment the
+    // server can be working on the call.
+    CancellableCall call;
     Writer writer(type, id);
     HRESULT hr = build(writer);
     if (FAILED(hr)) {
@@ -387,7 +390,6 @@ class Channel : public std::enable_shared_from_this<Channel> {
       return RPC_E_DISCONNECTED;
     }
 
-    CancellableCall call;
     const DWORD timeout = RemoteCallTimeoutMs();
     const uint64_t deadline = NowMs() + timeout;
     pollfd waits[2] = {{pending->signal, POLLIN, 0}, {call.Descriptor(), POLLIN, 0}};
