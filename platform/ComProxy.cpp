@@ -143,8 +143,6 @@ struct QueuedEvent {
   std::unique_ptr<wire::EventMessage> event;
 };
 
-}  // namespace
-
 // ---------------------------------------------------------------------------
 // Channel: everything one proxy needs to talk to its server object.
 
@@ -362,8 +360,11 @@ class Channel : public std::enable_shared_from_this<Channel> {
     {
       std::lock_guard lock(mutex_);
       if (!connection->alive) return RPC_E_DISCONNECTED;
-      id = next_call_id_++;
-      if (next_call_id_ == 0) next_call_id_ = 1;
+      // Ids wrap after 2^32 calls; one still awaited is never given out again.
+      do {
+        id = next_call_id_++;
+        if (next_call_id_ == 0) next_call_id_ = 1;
+      } while (pending_.count(id) != 0);
       pending_[id] = pending;
     }
     auto forget = [&] {
@@ -580,8 +581,6 @@ class Channel : public std::enable_shared_from_this<Channel> {
   std::deque<QueuedEvent> events_;
   std::thread event_thread_;
 };
-
-namespace {
 
 // ---------------------------------------------------------------------------
 // The proxy of the server object, and of one of its connection points.

@@ -53,8 +53,6 @@ bool CanCarry(const VARIANT& value) {
   return (value.vt & VT_BYREF) == 0 && SUCCEEDED(probe.Variant(value));
 }
 
-}  // namespace
-
 class ServerConnection;
 
 // The sink that the server object sees for one client's advise: its Invoke
@@ -407,6 +405,8 @@ HRESULT SinkProxy::Invoke(DISPID id, REFIID, LCID locale, WORD flags, DISPPARAMS
   if (message.empty()) return E_INVALIDARG;
   return connection->Send(message) ? S_OK : RPC_E_DISCONNECTED;
 }
+
+}  // namespace
 
 // ---------------------------------------------------------------------------
 
