@@ -146,6 +146,7 @@ TEST_F(ComRemotingProcessTest, ServerKilledMidCallFailsTheCallWithAnRpcError) {
 }
 
 TEST_F(ComRemotingProcessTest, RestartedServerGetsTheSinkAgainAndEventsFlow) {
+  RecordingSink sink;  // outlives the proxy, which may still hold it
   ASSERT_TRUE(server_.Start(path_));
   ComPtr<IDispatch> proxy = Create();
   ASSERT_TRUE(proxy);
@@ -157,7 +158,6 @@ TEST_F(ComRemotingProcessTest, RestartedServerGetsTheSinkAgainAndEventsFlow) {
   ASSERT_EQ(container->FindConnectionPoint(remote_test::kEventsIid,
                                            point.ReleaseAndGetAddressOf()),
             S_OK);
-  RecordingSink sink;
   DWORD cookie = 0;
   ASSERT_EQ(point->Advise(&sink, &cookie), S_OK);
   ASSERT_EQ(CallWithShorts(proxy.Get(), remote_test::kIdRaise, {3, 1}, nullptr), S_OK);

@@ -352,11 +352,12 @@ TEST_F(ComRemotingTest, NamesResolveAndUnknownNameGivesUnknownName) {
 
 TEST_F(ComRemotingTest, EventsReachEachClientOnItsProxyThreadInOrder) {
   StartServer();
+  // Sinks outlive the proxies that may still hold them.
+  RecordingSink sink_a;
+  RecordingSink sink_b;
   ComPtr<IDispatch> first = Create();
   ComPtr<IDispatch> second = Create();
   ASSERT_TRUE(first && second);
-  RecordingSink sink_a;
-  RecordingSink sink_b;
   DWORD cookie_a = 0;
   DWORD cookie_b = 0;
   ComPtr<IConnectionPoint> point_a;
@@ -392,13 +393,19 @@ TEST_F(ComRemotingTest, EventsReachEachClientOnItsProxyThreadInOrder) {
   EXPECT_EQ(point_a->Unadvise(cookie_a), CONNECT_E_NOCONNECTION);
   EXPECT_EQ(object_.SinkCount(), 1u);
   EXPECT_EQ(point_b->Unadvise(cookie_b), S_OK);
+  // Once the proxies are gone, nothing holds the sinks any more.
+  point_a.Reset();
+  point_b.Reset();
+  first.Reset();
+  second.Reset();
   EXPECT_EQ(sink_a.References(), 0u);
+  EXPECT_EQ(sink_b.References(), 0u);
 }
 
 TEST_F(ComRemotingTest, EventRaisedByTheClientsOwnCallArrivesAfterTheCallReturns) {
   StartServer();
-  ComPtr<IDispatch> proxy = Create();
   RecordingSink sink;
+  ComPtr<IDispatch> proxy = Create();
   DWORD cookie = 0;
   ComPtr<IConnectionPoint> point;
   ASSERT_EQ(AdviseSink(proxy.Get(), &sink, &cookie, &point), S_OK);
@@ -738,8 +745,8 @@ TEST_F(ComRemotingTest, UnregisteredClassAndMissingServerGiveTheirResults) {
 
 TEST_F(ComRemotingTest, ServerRestartFailsCallsThenReconnectsAndReadvisesSinks) {
   StartServer();
-  ComPtr<IDispatch> proxy = Create();
   RecordingSink sink;
+  ComPtr<IDispatch> proxy = Create();
   DWORD cookie = 0;
   ComPtr<IConnectionPoint> point;
   ASSERT_EQ(AdviseSink(proxy.Get(), &sink, &cookie, &point), S_OK);

@@ -239,7 +239,7 @@ class TestObject final : public IDispatch,
           *arg.piVal = static_cast<SHORT>(*arg.piVal + 1);
           break;
         case VT_I4 | VT_BYREF:
-          *arg.plVal += 1;
+          *arg.plVal = static_cast<LONG>(static_cast<ULONG>(*arg.plVal) + 1);
           break;
         case VT_UI1 | VT_BYREF:
           *arg.pbVal = static_cast<BYTE>(*arg.pbVal + 1);
