@@ -88,19 +88,6 @@ ClassRegistry& Classes() {
   return registry;
 }
 
-bool NamesThisMachine(const std::u16string& server) {
-  if (server.empty() || server == u"." || server == u"localhost") return true;
-  char name[MAX_COMPUTERNAME_LENGTH + 1];
-  DWORD size = sizeof name;
-  if (!GetComputerNameA(name, &size)) return false;
-  std::string narrow;
-  for (const char16_t c : server) {
-    if (c > 0x7F) return false;
-    narrow.push_back(static_cast<char>(c));
-  }
-  return strcasecmp(narrow.c_str(), name) == 0;
-}
-
 // ---------------------------------------------------------------------------
 // Global interface table: one per process, never destroyed.
 
@@ -390,7 +377,7 @@ HRESULT CoCreateInstanceEx(REFCLSID clsid, IUnknown* outer, DWORD context, COSER
       ClassRegistry& registry = Classes();
       std::lock_guard lock(registry.mutex);
       auto found = registry.in_process.find(clsid);
-      if (found != registry.in_process.end() && NamesThisMachine(server_name)) {
+      if (found != registry.in_process.end() && platform::NamesThisMachine(server_name)) {
         factory = found->second;
       }
       activator = registry.activator;
@@ -496,6 +483,19 @@ void SetClassActivator(ClassActivator activator) {
   ClassRegistry& registry = Classes();
   std::lock_guard lock(registry.mutex);
   registry.activator = std::move(activator);
+}
+
+bool NamesThisMachine(const std::u16string& server) {
+  if (server.empty() || server == u"." || server == u"localhost") return true;
+  char name[MAX_COMPUTERNAME_LENGTH + 1];
+  DWORD size = sizeof name;
+  if (!GetComputerNameA(name, &size)) return false;
+  std::string narrow;
+  for (const char16_t c : server) {
+    if (c > 0x7F) return false;
+    narrow.push_back(static_cast<char>(c));
+  }
+  return strcasecmp(narrow.c_str(), name) == 0;
 }
 
 std::string GuidToString(REFGUID guid) {

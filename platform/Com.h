@@ -469,6 +469,10 @@ void SetClassActivator(ClassActivator activator);
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", as the registry names class keys.
 std::string GuidToString(REFGUID guid);
 
+// Whether a server name given to CoCreateInstanceEx means this machine: empty,
+// ".", "localhost" or the computer name (without regard to case).
+bool NamesThisMachine(const std::u16string& server);
+
 // ---------------------------------------------------------------------------
 // Call cancellation seen from the server side.
 //

@@ -3,7 +3,6 @@
 // cancellation, reconnection and re-advising), and the proxy objects.
 #include <errno.h>
 #include <poll.h>
-#include <strings.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -21,7 +20,6 @@
 
 #include "platform/ComRemoting.h"
 #include "platform/Registry.h"
-#include "platform/System.h"
 #include "platform/detail/ComSocket.h"
 #include "platform/detail/ComWire.h"
 
@@ -49,19 +47,6 @@ uint64_t NowMs() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec) / 1000000;
-}
-
-bool IsThisMachine(const std::u16string& server) {
-  if (server.empty() || server == u"." || server == u"localhost") return true;
-  char name[MAX_COMPUTERNAME_LENGTH + 1];
-  DWORD size = sizeof name;
-  if (!GetComputerNameA(name, &size)) return false;
-  std::string narrow;
-  for (const char16_t c : server) {
-    if (c > 0x7F) return false;
-    narrow.push_back(static_cast<char>(c));
-  }
-  return strcasecmp(narrow.c_str(), name) == 0;
 }
 
 // "unix:/path" or an absolute path; empty when the endpoint names neither.
@@ -771,7 +756,7 @@ HRESULT ActivateLocalServer(REFCLSID clsid, DWORD context, const std::u16string&
   *object = nullptr;
   if ((context & (CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER)) == 0) return REGDB_E_CLASSNOTREG;
   // Only servers of this machine are reachable: there is no transport to others.
-  if (!IsThisMachine(server)) return REGDB_E_CLASSNOTREG;
+  if (!NamesThisMachine(server)) return REGDB_E_CLASSNOTREG;
   const std::optional<std::string> endpoint = LocalServerEndpoint(clsid);
   if (!endpoint) return REGDB_E_CLASSNOTREG;
   const std::string path = SocketPathOf(*endpoint);
