@@ -106,6 +106,7 @@ struct Connection {
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
+  // False with errno set when the message could not be written.
   bool Send(const std::vector<uint8_t>& message) {
     std::lock_guard lock(write_mutex);
     return detail::WriteMessage(fd, message);
@@ -115,6 +116,8 @@ struct Connection {
   const uint64_t generation;
   std::mutex write_mutex;
   std::atomic<bool> alive{true};
+  // Why the connection ended: what calls waiting on it fail with.
+  std::atomic<HRESULT> failure{RPC_E_DISCONNECTED};
   std::thread reader;
 };
 
@@ -344,7 +347,7 @@ class Channel : public std::enable_shared_from_this<Channel> {
     uint32_t id;
     {
       std::lock_guard lock(mutex_);
-      if (!connection->alive) return RPC_E_DISCONNECTED;
+      if (!connection->alive) return connection->failure.load();
       // Ids wrap after 2^32 calls; one still awaited is never given out again.
       do {
         id = next_call_id_++;
@@ -371,9 +374,13 @@ class Channel : public std::enable_shared_from_this<Channel> {
       return E_INVALIDARG;  // larger than a message may be
     }
     if (!connection->Send(message)) {
-      forget();
-      Break(connection, RPC_E_DISCONNECTED, "cannot write to the server at " + path_);
-      return RPC_E_DISCONNECTED;
+      if (errno != EPIPE && errno != ECONNRESET) {
+        forget();
+        Break(connection, RPC_E_DISCONNECTED, "cannot write to the server at " + path_);
+        return RPC_E_DISCONNECTED;
+      }
+      // The server closed the connection.  The reader still reads what it
+      // sent before (a refusal says why) and then fails this call.
     }
 
     const DWORD timeout = RemoteCallTimeoutMs();
@@ -419,6 +426,7 @@ class Channel : public std::enable_shared_from_this<Channel> {
     {
       std::lock_guard lock(mutex_);
       if (!connection->alive.exchange(false)) return;
+      connection->failure = failure;
       if (current_ == connection) {
         current_.reset();
         retired_.push_back(connection);
