@@ -4,17 +4,16 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <future>
 #include <string>
 #include <vector>
 
 #include "RemoteTestObject.h"
 #include "platform/ComRemoting.h"
+#include "support/PrivateRegistry.h"
 
 namespace {
 
@@ -95,11 +94,7 @@ HRESULT CallWithShorts(IDispatch* object, DISPID id, std::vector<SHORT> values, 
 class ComRemotingProcessTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/lorveth-comproc-XXXXXX";
-    root_ = mkdtemp(pattern);
-    setenv("LORVETH_STATE_DIR", (root_ + "/state").c_str(), 1);
-    setenv("LORVETH_RUNTIME_DIR", (root_ + "/run").c_str(), 1);
-    path_ = root_ + "/run/test.sock";
+    path_ = registry_.Root() + "/run/test.sock";
     platform::SetRemotingErrorSink([](const std::string&) {});
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
     platform::EnableLocalServerActivation();
@@ -109,7 +104,6 @@ class ComRemotingProcessTest : public ::testing::Test {
     server_.Kill();
     CoUninitialize();
     platform::SetRemotingErrorSink(nullptr);
-    std::filesystem::remove_all(root_);
   }
 
   ComPtr<IDispatch> Create() {
@@ -119,7 +113,7 @@ class ComRemotingProcessTest : public ::testing::Test {
     return object;
   }
 
-  std::string root_;
+  test_support::PrivateRegistry registry_;
   std::string path_;
   ServerProcess server_;
 };

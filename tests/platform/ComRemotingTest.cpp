@@ -5,7 +5,6 @@
 #include "platform/ComRemoting.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -23,6 +22,7 @@
 #include "platform/Threads.h"
 #include "platform/detail/ComWire.h"
 #include "RemoteTestObject.h"
+#include "support/PrivateRegistry.h"
 
 namespace {
 
@@ -102,11 +102,7 @@ bool PeerCloses(int fd) {
 class ComRemotingTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/lorveth-com-XXXXXX";
-    root_ = mkdtemp(pattern);
-    setenv("LORVETH_STATE_DIR", (root_ + "/state").c_str(), 1);
-    setenv("LORVETH_RUNTIME_DIR", (root_ + "/run").c_str(), 1);
-    path_ = root_ + "/run/sockets/test.sock";
+    path_ = registry_.Root() + "/run/sockets/test.sock";
     platform::SetRemotingErrorSink([this](const std::string& message) {
       std::lock_guard lock(mutex_);
       errors_.push_back(message);
@@ -122,7 +118,6 @@ class ComRemotingTest : public ::testing::Test {
     CoUninitialize();
     platform::SetRemoteCallTimeoutMs(0);
     platform::SetRemotingErrorSink(nullptr);
-    std::filesystem::remove_all(root_);
   }
 
   void StartServer(ComServer::Options options = {}) {
@@ -179,7 +174,7 @@ class ComRemotingTest : public ::testing::Test {
     return changed_.wait_for(lock, kPatience, [&] { return advises_.size() >= count; });
   }
 
-  std::string root_;
+  test_support::PrivateRegistry registry_;
   std::string path_;
   TestObject object_;
   std::unique_ptr<ComServer> server_;

@@ -2,11 +2,9 @@
 // socket, found through the class's LocalServer32 registration: attach,
 // commands, both event forms, cancellation, and a server restart.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <chrono>
 #include <condition_variable>
-#include <filesystem>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -15,6 +13,7 @@
 
 #include "platform/ComRemoting.h"
 #include "support/FakeSwitch.h"
+#include "support/PrivateRegistry.h"
 #include "support/TraceCapture.h"
 #include "switch/CommandBuffer.h"
 #include "switch/SwitchProtocol.h"
@@ -67,11 +66,7 @@ class WaitingAgent : public IVarnReplyTarget {
 class RemoteSwitchTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/lorveth-switch-XXXXXX";
-    root_ = mkdtemp(pattern);
-    setenv("LORVETH_STATE_DIR", (root_ + "/state").c_str(), 1);
-    setenv("LORVETH_RUNTIME_DIR", (root_ + "/run").c_str(), 1);
-    path_ = root_ + "/run/switch.sock";
+    path_ = registry_.Root() + "/run/switch.sock";
     platform::EnableLocalServerActivation();
     ASSERT_EQ(platform::RegisterLocalServer(sp::CLSID_LorvethSwitch, "unix:" + path_),
               ERROR_SUCCESS);
@@ -95,7 +90,6 @@ class RemoteSwitchTest : public ::testing::Test {
     object_.Reset();
     fake_.reset();
     CoUninitialize();
-    std::filesystem::remove_all(root_);
   }
 
   void StartServer() {
@@ -119,8 +113,8 @@ class RemoteSwitchTest : public ::testing::Test {
     return changed_.wait_for(lock, kPatience, [&] { return readvised_ > 0; });
   }
 
+  test_support::PrivateRegistry registry_;
   test_support::TraceCapture trace_;
-  std::string root_;
   std::string path_;
   std::unique_ptr<FakeSwitch> fake_;
   platform::ComPtr<IUnknown> object_;
