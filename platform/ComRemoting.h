@@ -5,7 +5,7 @@
 // SOFTWARE\Classes\CLSID\{clsid}\LocalServer32 (default value, e.g.
 // "unix:/run/lorveth/switch.sock"), connects and returns a proxy whose
 // IDispatch and connection points are carried over the socket.  The activator
-// is installed when the process first uses COM; events come back over the
+// is installed in every process from the start; events come back over the
 // same connection and are delivered on the proxy's own event thread.
 //
 // Server side: a ComServer listens on a socket path and serves the classes
@@ -37,8 +37,8 @@
 
 namespace platform {
 
-// Installs the local-server activator (done for every process at its first
-// CoInitializeEx; calling it again is harmless).
+// Installs the local-server activator again after a test replaced it (every
+// process starts with it installed).
 void EnableLocalServerActivation();
 // The activator itself, for a caller that wants to chain it with its own.
 HRESULT ActivateLocalServer(REFCLSID clsid, DWORD context, const std::u16string& server,
