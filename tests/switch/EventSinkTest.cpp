@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/FakeSwitch.h"
+#include "support/PrivateRegistry.h"
 #include "support/TraceCapture.h"
 #include "switch/SwitchProtocol.h"
 #include "switch/VarnClient.h"
@@ -110,6 +111,8 @@ class EventSinkTest : public ::testing::Test {
                           nullptr, nullptr);
   }
 
+  // Creation goes to the registry when no fake is registered: an empty one.
+  test_support::PrivateRegistry registry_;
   test_support::TraceCapture trace_;
   RecordingAgent agent_;
   SwitchPermissionFlags flags_;
@@ -398,6 +401,8 @@ class EventConnectionTest : public ::testing::Test {
     client_->SetDefaultClientName("Lorveth_Agent");
   }
 
+  // Creation goes to the registry when no fake is registered: an empty one.
+  test_support::PrivateRegistry registry_;
   test_support::TraceCapture trace_;
   RecordingAgent agent_;
   SwitchPermissionFlags flags_;

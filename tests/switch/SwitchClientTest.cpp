@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "support/FakeSwitch.h"
+#include "support/PrivateRegistry.h"
 #include "support/TraceCapture.h"
 #include "switch/CommandBuffer.h"
 #include "switch/SwitchProtocol.h"
@@ -44,6 +45,8 @@ class SwitchClientTest : public ::testing::Test {
     return buffer.SendRequest(*client_, timeout, retries, increment);
   }
 
+  // Creation goes to the registry when no fake is registered: an empty one.
+  test_support::PrivateRegistry registry_;
   test_support::TraceCapture trace_;
   std::unique_ptr<FakeSwitch> fake_;
   std::unique_ptr<CSwitchClient> client_;

@@ -1,0 +1,56 @@
+// Points the registry store (and the runtime directory) of this process at a
+// fresh temporary directory while it lives, so that a test neither reads nor
+// writes the machine's registry, and finds no class registered there.
+//
+//   test_support::PrivateRegistry registry;   // member of the fixture
+//   registry.Root() + "/run/x.sock"            // a place for sockets
+#pragma once
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace test_support {
+
+class PrivateRegistry {
+ public:
+  PrivateRegistry() {
+    char pattern[] = "/tmp/lorveth-test-XXXXXX";
+    const char* made = mkdtemp(pattern);
+    root_ = made != nullptr ? made : "/tmp";
+    Replace("LORVETH_STATE_DIR", root_ + "/state", &old_state_);
+    Replace("LORVETH_RUNTIME_DIR", root_ + "/run", &old_runtime_);
+  }
+  ~PrivateRegistry() {
+    Restore("LORVETH_STATE_DIR", old_state_);
+    Restore("LORVETH_RUNTIME_DIR", old_runtime_);
+    std::error_code ignored;
+    if (root_ != "/tmp") std::filesystem::remove_all(root_, ignored);
+  }
+  PrivateRegistry(const PrivateRegistry&) = delete;
+  PrivateRegistry& operator=(const PrivateRegistry&) = delete;
+
+  const std::string& Root() const { return root_; }
+
+ private:
+  static void Replace(const char* name, const std::string& value,
+                      std::optional<std::string>* old) {
+    if (const char* current = getenv(name)) *old = current;
+    setenv(name, value.c_str(), 1);
+  }
+  static void Restore(const char* name, const std::optional<std::string>& old) {
+    if (old) {
+      setenv(name, old->c_str(), 1);
+    } else {
+      unsetenv(name);
+    }
+  }
+
+  std::string root_;
+  std::optional<std::string> old_state_;
+  std::optional<std::string> old_runtime_;
+};
+
+}  // namespace test_support
