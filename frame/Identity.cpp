@@ -59,11 +59,11 @@ void CSnmpAgent::InitializeIdentity(HMODULE module) {
 
   char trap_ini[MAX_PATH] = {};
   if (GetAgentRegFilePath("TrapIni", trap_ini, sizeof trap_ini, "BRALLOCK")) {
-    if (std::strchr(trap_ini, '\\') == nullptr && std::strchr(trap_ini, '/') == nullptr) {
-      std::snprintf(trap_config_path_, sizeof trap_config_path_, ".\\%s", trap_ini);
-    } else {
-      std::snprintf(trap_config_path_, sizeof trap_config_path_, "%s", trap_ini);
-    }
+    // A bare file name is taken relative to the working directory.
+    std::string path = trap_ini;
+    if (path.find_first_of("\\/") == std::string::npos) path = ".\\" + path;
+    path.copy(trap_config_path_, sizeof trap_config_path_ - 1);
+    trap_config_path_[std::min(path.size(), sizeof trap_config_path_ - 1)] = '\0';
     trap_config_open_ = CanOpenForReading(trap_config_path_);
     if (!trap_config_open_) {
       TRACE(2, "\nBRALLOCK            : ERROR! Could not open trap config \"%s\" - trap suppression not possible",
