@@ -96,9 +96,11 @@ class CThresholdAgent : public CSnmpAgent {
   // the first load that carried one.  Only grows.
   int64_t LatestConfigChangeTime() const { return config_change_time_.load(); }
 
- private:
+  // Descriptions of the tables and their loaders (TableLoading.cpp).
   struct LoaderSpec;
   struct TableSpec;
+
+ private:
 
   bool LoadTable(const LoaderSpec& loader);
   void RegisterRow(const TableSpec& table, RecordDocument& record, const std::string& name);
