@@ -31,8 +31,7 @@ FakeThresholdModule::Answer FakeThresholdModule::Word(DWORD value, BYTE status) 
   return Answer::Status(status, std::move(data));
 }
 
-FakeThresholdModule::Answer FakeThresholdModule::TextWithNul(const std::string& text,
-                                                             BYTE status) {
+FakeThresholdModule::Answer FakeThresholdModule::TextWithNul(const std::string& text, BYTE status) {
   std::vector<BYTE> data(text.begin(), text.end());
   data.push_back(0);
   return Answer::Status(status, std::move(data));
@@ -157,8 +156,7 @@ HRESULT FakeThresholdModule::RaiseThresholdEvent(const std::string& xml) {
 }
 
 HRESULT FakeThresholdModule::RaiseEvent(WORD oc, WORD oe, const std::vector<BYTE>& data) {
-  return switch_.RaiseFieldsEvent(oc, oe, 0, 0, static_cast<BYTE>(cmd_status::kEventMessage),
-                                  data);
+  return switch_.RaiseFieldsEvent(oc, oe, 0, 0, static_cast<BYTE>(cmd_status::kEventMessage), data);
 }
 
 }  // namespace test_support

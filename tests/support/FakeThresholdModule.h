@@ -59,17 +59,17 @@ class FakeThresholdModule {
   void ClearNamedReply(DWORD oc, const std::string& name, DWORD number = 0);
 
   // Convenience forms of SetNamedReply.
-  void SetThresholdStatus(BYTE status);    // 0x2200, one byte
-  void SetPerformanceStatus(BYTE status);  // 0x2220, one byte
-  void SetRuleCurrentValue(const std::string& rule, const std::string& value);      // 0x2207
+  void SetThresholdStatus(BYTE status);                                         // 0x2200, one byte
+  void SetPerformanceStatus(BYTE status);                                       // 0x2220, one byte
+  void SetRuleCurrentValue(const std::string& rule, const std::string& value);  // 0x2207
   void SetReportCurrentValue(const std::string& report, const std::string& value);  // 0x2214
-  void SetRuleSetStatus(const std::string& set, BYTE status);    // 0x2208
-  void SetReportSetStatus(const std::string& set, BYTE status);  // 0x2210
+  void SetRuleSetStatus(const std::string& set, BYTE status);                       // 0x2208
+  void SetReportSetStatus(const std::string& set, BYTE status);                     // 0x2210
   void SetHighestRecord(const std::string& report, DWORD number);  // 0x2215, four bytes
   void SetOldestRecord(const std::string& report, DWORD number);   // 0x2216, four bytes
   void SetRecordValue(const std::string& report, DWORD record, const std::string& value);  // 0x2213
-  void SetRuleSetDocument(const std::string& set, const std::string& xml);    // 0x2202
-  void SetReportSetDocument(const std::string& set, const std::string& xml);  // 0x2211
+  void SetRuleSetDocument(const std::string& set, const std::string& xml);                 // 0x2202
+  void SetReportSetDocument(const std::string& set, const std::string& xml);               // 0x2211
 
   // Status byte of every later store request (0xE002); 0 accepts.
   void SetStoreStatus(BYTE status);

@@ -27,9 +27,9 @@ std::set<std::string> DynamicSymbols(const std::string& path) {
 
 TEST(AgentExportsTest, AgentLibraryExportsExactlyTheFiveEntryPoints) {
   const std::set<std::string> symbols = DynamicSymbols(LORVETH_AGENT_LIBRARY);
-  EXPECT_EQ(symbols, (std::set<std::string>{"SnmpExtensionClose", "SnmpExtensionInit",
-                                            "SnmpExtensionInitEx", "SnmpExtensionQuery",
-                                            "SnmpExtensionTrap"}));
+  EXPECT_EQ(symbols,
+            (std::set<std::string>{"SnmpExtensionClose", "SnmpExtensionInit", "SnmpExtensionInitEx",
+                                   "SnmpExtensionQuery", "SnmpExtensionTrap"}));
 }
 
 }  // namespace

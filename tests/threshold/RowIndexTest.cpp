@@ -1,9 +1,9 @@
 // Row names read back from instance OIDs.
-#include "threshold/RowIndex.h"
-
 #include <gtest/gtest.h>
 
 #include <vector>
+
+#include "threshold/RowIndex.h"
 
 namespace {
 

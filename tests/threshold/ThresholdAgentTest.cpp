@@ -89,7 +89,8 @@ TEST_F(ThresholdAgentTest, StartSendsTheProbeThenEveryTableRequestInTheFixedOrde
   EXPECT_EQ(table_codes, (std::vector<unsigned>{0x311, 0x310, 0x314, 0x321, 0x320, 0x312, 0x313}));
   EXPECT_EQ(lib_.VolatileValue("AgentStatus"), "1");
   EXPECT_EQ(lib_.VolatileValue("AgentLastError"), "");
-  EXPECT_TRUE(HasTrace("\n\nLORVETH_AGENT       : ## Initialization finished - agent status = OK\n", 1));
+  EXPECT_TRUE(
+      HasTrace("\n\nLORVETH_AGENT       : ## Initialization finished - agent status = OK\n", 1));
   EXPECT_EQ(lib_.LastSetResult(), "No SET executed");
 }
 
@@ -110,8 +111,8 @@ TEST_F(ThresholdAgentTest, UnreachableModuleLeavesOnlyTheIdentityScalarsAndStatu
       "\n\n ## ERROR! No threshold status available - underlying module not available?!\n", 1));
   EXPECT_TRUE(HasTrace(
       "\n\nLORVETH_AGENT       : ## ERROR! Initialization of one of the MIB tables failed!", 1));
-  EXPECT_TRUE(
-      HasTrace("\n\nLORVETH_AGENT       : ## Initialization finished - agent status = FAILED\n", 1));
+  EXPECT_TRUE(HasTrace(
+      "\n\nLORVETH_AGENT       : ## Initialization finished - agent status = FAILED\n", 1));
 }
 
 TEST(ThresholdAgentVersionTest, FailedStartOfAVersionThreeAgentStillReportsStatusOne) {
@@ -207,14 +208,15 @@ TEST_P(LatestChangeTimeTest, LatestModifiedTimeWinsWhateverTheLoadOrder) {
   tm.tm_isdst = -1;
   const int64_t latest = std::mktime(&tm);
   EXPECT_EQ(lib_.latest_change_time(), latest);
-  EXPECT_EQ(lib_.Get(lib_.At("1.2.1.0")), "INTEGER " + std::to_string(static_cast<int32_t>(latest)));
+  EXPECT_EQ(lib_.Get(lib_.At("1.2.1.0")),
+            "INTEGER " + std::to_string(static_cast<int32_t>(latest)));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Orders, LatestChangeTimeTest,
-    ::testing::Values(
-        ModifiedCase{"10/20/2006 8:56:53", "10/19/2006 8:56:53", "10/20/2006 8:56:53"},
-        ModifiedCase{"10/19/2006 8:56:53", "10/20/2006 8:56:53", "10/20/2006 8:56:53"}));
+INSTANTIATE_TEST_SUITE_P(Orders, LatestChangeTimeTest,
+                         ::testing::Values(ModifiedCase{"10/20/2006 8:56:53", "10/19/2006 8:56:53",
+                                                        "10/20/2006 8:56:53"},
+                                           ModifiedCase{"10/19/2006 8:56:53", "10/20/2006 8:56:53",
+                                                        "10/20/2006 8:56:53"}));
 
 TEST_F(ThresholdAgentTest, ChangeTimeWithoutAnyModifiedAttributeReadsZero) {
   lib_.set_table(0x311, "<Rules><Rule Name=\"r\"/></Rules>");
@@ -222,7 +224,8 @@ TEST_F(ThresholdAgentTest, ChangeTimeWithoutAnyModifiedAttributeReadsZero) {
   EXPECT_EQ(lib_.Get(lib_.At("1.2.1.0")), "INTEGER 0");
   EXPECT_EQ(lib_.Get(lib_.At("1.3.2.0")), "INTEGER 0");
   EXPECT_TRUE(HasTrace(
-      "\nLORVETH_AGENT       : fGetConfigChangedTime - no configuration change time available!", 3));
+      "\nLORVETH_AGENT       : fGetConfigChangedTime - no configuration change time available!",
+      3));
 }
 
 // --- Callbacks
@@ -284,7 +287,8 @@ TEST_F(ThresholdAgentTest, CurrentValuesAskWithTheRowNameAndItsNul) {
   EXPECT_EQ(frames[0].stat, 19u);
   EXPECT_EQ(frames[0].cabid, kAllCabinets);
   EXPECT_TRUE(HasTrace(
-      "\nLORVETH_AGENT       : fGetResourceCurrentValue - current value of resource \"cpu\": 87%", 3));
+      "\nLORVETH_AGENT       : fGetResourceCurrentValue - current value of resource \"cpu\": 87%",
+      3));
 
   before = lib_.frame_count();
   EXPECT_EQ(lib_.Get(WithName(lib_.At("1.4.1.1.14"), "r1")), "STRING 12");
@@ -342,7 +346,8 @@ TEST_F(ThresholdAgentTest, SetStatusAsksWithTheNameOfTheSameRow) {
   EXPECT_EQ(frames[0].stat, 19u);
   EXPECT_TRUE(HasTrace("\nLORVETH_AGENT       : fGetRulesetStatus - Ruleset name = ab", 3));
 
-  for (const auto& [byte, value] : std::vector<std::pair<unsigned char, int>>{{0, 1}, {1, 2}, {2, 2}}) {
+  for (const auto& [byte, value] :
+       std::vector<std::pair<unsigned char, int>>{{0, 1}, {1, 2}, {2, 2}}) {
     lib_.SetReply(0x2208, "ab", {byte});
     EXPECT_EQ(lib_.Get(running), "INTEGER " + std::to_string(value)) << int{byte};
     lib_.SetReply(0x2210, "rs", {byte});
@@ -375,7 +380,8 @@ TEST_F(ThresholdAgentTest, LastSetResultMessageIsServedAsText) {
   ASSERT_NO_FATAL_FAILURE(Start());
   EXPECT_EQ(lib_.Get(lib_.At("1.2.4.0")), "STRING No SET executed");
   EXPECT_TRUE(HasTrace(
-      "\nLORVETH_AGENT       : fGetLastSetResultMsg - last SET result message = \"No SET executed\"", 3));
+      "\nLORVETH_AGENT       : fGetLastSetResultMsg - last SET result message = \"No SET executed\"",
+      3));
 }
 
 TEST_F(ThresholdAgentTest, RowAvailableFindsLoadedInstancesOnly) {
@@ -388,10 +394,9 @@ TEST_F(ThresholdAgentTest, RowAvailableFindsLoadedInstancesOnly) {
   EXPECT_FALSE(lib_.row_available(row_status.c_str(), "zz", -1));
   EXPECT_TRUE(lib_.row_available(member_status.c_str(), "ab", 1));
   EXPECT_FALSE(lib_.row_available(member_status.c_str(), "ab", 2));
-  EXPECT_TRUE(HasTrace(
-      "\nLORVETH_AGENT       :  RowAvailable(): checking for object \"" + member_status +
-          ".2.97.98.2\" being available...",
-      4));
+  EXPECT_TRUE(HasTrace("\nLORVETH_AGENT       :  RowAvailable(): checking for object \"" +
+                           member_status + ".2.97.98.2\" being available...",
+                       4));
   EXPECT_TRUE(HasTrace("NO", 4));
 
   // An empty name or column is false without looking into the tree.

@@ -99,11 +99,9 @@ INSTANTIATE_TEST_SUITE_P(
                     "<Resources><Resource Name=\"b\"/></Resources>", "1.5.1.1.1.1.97",
                     "1.5.1.1.1.1.98"},
         RefreshCase{0x313, "<Targets><Target Name=\"a\"/><Target Name=\"b\"/></Targets>",
-                    "<Targets><Target Name=\"b\"/></Targets>", "1.5.3.1.1.1.97",
-                    "1.5.3.1.1.1.98"},
+                    "<Targets><Target Name=\"b\"/></Targets>", "1.5.3.1.1.1.97", "1.5.3.1.1.1.98"},
         RefreshCase{0x321, "<Reports><Report Name=\"a\"/><Report Name=\"b\"/></Reports>",
-                    "<Reports><Report Name=\"b\"/></Reports>", "1.4.1.1.1.1.97",
-                    "1.4.1.1.1.1.98"},
+                    "<Reports><Report Name=\"b\"/></Reports>", "1.4.1.1.1.1.97", "1.4.1.1.1.1.98"},
         RefreshCase{0x320,
                     "<ReportSets><ReportSet Name=\"a\"><Report Name=\"x\"/></ReportSet>"
                     "<ReportSet Name=\"b\"/></ReportSets>",
@@ -167,7 +165,8 @@ TEST_F(ThresholdEventsTest, MinorSnmpTrapEventQueuesTrap2202WithItsFiveBindings)
   ASSERT_EQ(trap.bindings.size(), 5u);
   char host[256] = {};
   gethostname(host, sizeof host - 1);
-  EXPECT_EQ(trap.bindings[0], std::make_pair(lib_.At("2.1.1.0"), "STRING " + std::string(host).substr(0, 15)));
+  EXPECT_EQ(trap.bindings[0],
+            std::make_pair(lib_.At("2.1.1.0"), "STRING " + std::string(host).substr(0, 15)));
   EXPECT_EQ(trap.bindings[1].first, lib_.At("2.1.2.0"));
   const AsnInteger32 stamp = std::stoi(trap.bindings[1].second.substr(8));
   EXPECT_EQ(trap.bindings[1].second.rfind("INTEGER ", 0), 0u);
@@ -211,11 +210,15 @@ TEST_F(ThresholdEventsTest, EventsThatAreNotSnmpTrapsOrLackASeverityQueueNothing
   ASSERT_TRUE(lib_.Start());
   lib_.capture_trace(1);
   lib_.raise_threshold_event(ThresholdDocument("snmp-trap", "warning", "1").c_str());
-  EXPECT_EQ(lib_.TraceLevel("\nLORVETH_AGENT       : ## ERROR in SendThresholdTrap()! Event severity not available in event data!"),
-            1u);
+  EXPECT_EQ(
+      lib_.TraceLevel(
+          "\nLORVETH_AGENT       : ## ERROR in SendThresholdTrap()! Event severity not available in event data!"),
+      1u);
   lib_.raise_threshold_event(ThresholdDocument("eventlog", "minor", "1").c_str());
-  EXPECT_EQ(lib_.TraceLevel("\nLORVETH_AGENT       : SendThresholdTrap(): Event type (eventlog) not \"snmp-trap\" - event ignored"),
-            2u);
+  EXPECT_EQ(
+      lib_.TraceLevel(
+          "\nLORVETH_AGENT       : SendThresholdTrap(): Event type (eventlog) not \"snmp-trap\" - event ignored"),
+      2u);
   lib_.raise_threshold_event(ThresholdDocument(nullptr, "minor", "1").c_str());
   lib_.raise_threshold_event(ThresholdDocument("SNMP-TRAP", "minor", "1").c_str());
   lib_.raise_threshold_event("<Threshold><Rule Name=\"cpu\"/></Threshold>");

@@ -83,7 +83,9 @@ class VarBinds {
   SnmpVarBindList list_{nullptr, 0};
 };
 
-inline Oid NameOf(const SnmpVarBind& vb) { return Oid(vb.name.ids, vb.name.ids + vb.name.idLength); }
+inline Oid NameOf(const SnmpVarBind& vb) {
+  return Oid(vb.name.ids, vb.name.ids + vb.name.idLength);
+}
 
 // A value as a comparable text: "INTEGER 5", "STRING abc", "NULL".
 inline std::string ValueText(const AsnAny& value) {
@@ -195,7 +197,9 @@ class ThresholdLibrary {
 
   Oid Root() const { return ParseOid(mib_root()); }
   // root.<relative>
-  Oid At(const std::string& relative) const { return ParseOid(std::string(mib_root()) + "." + relative); }
+  Oid At(const std::string& relative) const {
+    return ParseOid(std::string(mib_root()) + "." + relative);
+  }
 
   // GET of one instance: the value text, or "noSuchName" when the MIB has none.
   std::string Get(const Oid& name) {

@@ -69,8 +69,7 @@ TEST_EXPORT void LorvethThresholdTest_SetReply(unsigned oc, const char* name, un
                                                unsigned char status, const unsigned char* data,
                                                size_t length) {
   Module()->SetNamedReply(
-      oc, name, FakeThresholdModule::Bytes(std::vector<BYTE>(data, data + length), status),
-      number);
+      oc, name, FakeThresholdModule::Bytes(std::vector<BYTE>(data, data + length), status), number);
 }
 
 TEST_EXPORT void LorvethThresholdTest_SetStoreStatus(unsigned char status) {

@@ -3,7 +3,6 @@
 // fixtures with an independent parser (pugixml) and the column rules written
 // out here once more.
 #include <gtest/gtest.h>
-#include <pugixml.hpp>
 
 #include <algorithm>
 #include <cstdio>
@@ -12,6 +11,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <pugixml.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -40,7 +40,8 @@ std::string TextOf(const pugi::xml_node& node) {
   std::string text;
   for (const pugi::xml_node& child : node.children()) {
     if (child.type() == pugi::node_element) return "";
-    if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) text += child.value();
+    if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata)
+      text += child.value();
   }
   return text;
 }
@@ -113,14 +114,14 @@ Column AttrNumber(const char* child, const char* attr) {
     return Int(LeadingNumber(r.child(child).attribute(attr).value()));
   };
 }
-Column AttrKeyword(const char* child, const char* attr, std::vector<std::string> words,
-                   int other) {
+Column AttrKeyword(const char* child, const char* attr, std::vector<std::string> words, int other) {
   return [=](const pugi::xml_node& r) {
     return Int(Keyword(r.child(child).attribute(attr).value(), words, other));
   };
 }
 Column Storage() {
-  return [](const pugi::xml_node& r) { return Int(TextOf(r.child("Access")) == "read-only" ? 5 : 2); };
+  return
+      [](const pugi::xml_node& r) { return Int(TextOf(r.child("Access")) == "read-only" ? 5 : 2); };
 }
 Column Fixed(int value) {
   return [=](const pugi::xml_node&) { return Int(value); };
@@ -129,7 +130,8 @@ Column NameColumn() {
   return [](const pugi::xml_node& r) { return Str(r.attribute("Name").value()); };
 }
 Column RowStatus() {
-  return [](const pugi::xml_node& r) { return Int(TextOf(r.child("Status")) == "disable" ? 2 : 1); };
+  return
+      [](const pugi::xml_node& r) { return Int(TextOf(r.child("Status")) == "disable" ? 2 : 1); };
 }
 
 // Live values as the fake module is scripted below.
@@ -181,7 +183,8 @@ class Listing {
 
   std::string Text() const {
     std::string text;
-    for (const auto& [oid, value] : entries_) text += threshold_test::OidText(oid) + " = " + value + "\n";
+    for (const auto& [oid, value] : entries_)
+      text += threshold_test::OidText(oid) + " = " + value + "\n";
     return text;
   }
 
@@ -226,18 +229,14 @@ class ThresholdWalkTest : public ::testing::Test {
   }
 
   static constexpr std::pair<unsigned, const char*> kTables[] = {
-      {0x311, "rules.xml"},     {0x310, "rulesets.xml"},   {0x314, "events.xml"},
-      {0x312, "resources.xml"}, {0x313, "targets.xml"},    {0x321, "reports.xml"},
+      {0x311, "rules.xml"},     {0x310, "rulesets.xml"}, {0x314, "events.xml"},
+      {0x312, "resources.xml"}, {0x313, "targets.xml"},  {0x321, "reports.xml"},
       {0x320, "reportsets.xml"}};
 
   ThresholdLibrary lib_;
   // "a" answers with no data, "disk" is not scripted: both read "".
-  Live live_{{{"cpu", "87%"}, {"a", ""}},
-             {{"r1", "12.5"}},
-             {{"ab", 1}, {"night", 0}},
-             {{"rs", 2}, {"", 0}, {"empty", 7}},
-             {{"r1", 7}},
-             {{"r1", 2}}};
+  Live live_{{{"cpu", "87%"}, {"a", ""}},        {{"r1", "12.5"}}, {{"ab", 1}, {"night", 0}},
+             {{"rs", 2}, {"", 0}, {"empty", 7}}, {{"r1", 7}},      {{"r1", 2}}};
 };
 
 TEST_F(ThresholdWalkTest, WalkFromTheRootShowsEveryObjectAsTheFixturesDescribeIt) {
@@ -299,7 +298,8 @@ TEST_F(ThresholdWalkTest, WalkFromTheRootShowsEveryObjectAsTheFixturesDescribeIt
        {8, GrandText("Instances", "Indexes")},
        {9, GrandText("Instances", "Names")},
        {10, AttrText("Target", "Name")},
-       {11, AttrKeyword("Threshold", "Type", {"absolute", "delta-any", "delta-inc", "delta-dec"}, 1)},
+       {11,
+        AttrKeyword("Threshold", "Type", {"absolute", "delta-any", "delta-inc", "delta-dec"}, 1)},
        {12, AttrKeyword("Threshold", "Valuation",
                         {"single-value", "average-linear", "average-muted"}, 1)},
        {13, ChildNumber("WatchPeriod", 0)},
@@ -318,8 +318,8 @@ TEST_F(ThresholdWalkTest, WalkFromTheRootShowsEveryObjectAsTheFixturesDescribeIt
         }},
        {18, ChildNumber("OccurenceCount", 0)},
        {19, AttrText("Event", "Name")},
-       {20, AttrKeyword("Event", "Control", {"single-shot", "continuous", "continuous-with-delay"},
-                        2)},
+       {20,
+        AttrKeyword("Event", "Control", {"single-shot", "continuous", "continuous-with-delay"}, 2)},
        {21, AttrNumber("Event", "Delay")},
        {22, AttrKeyword("Event", "Alternating", {"false", "true"}, 1)},
        {23, Fixed(1)},
@@ -336,10 +336,12 @@ TEST_F(ThresholdWalkTest, WalkFromTheRootShowsEveryObjectAsTheFixturesDescribeIt
   expected.Table(root[0x310], "RuleSet", "1.3.3.1",
                  {{1, NameColumn()},
                   {2, ChildText("Description")},
-                  {3, [](const pugi::xml_node& r) {
+                  {3,
+                   [](const pugi::xml_node& r) {
                      return Int(Minutes(r.child("Schedule").attribute("Start").value()));
                    }},
-                  {4, [](const pugi::xml_node& r) {
+                  {4,
+                   [](const pugi::xml_node& r) {
                      return Int(Minutes(r.child("Schedule").attribute("Stop").value()));
                    }},
                   {5, set_status(live.ruleset_status)},
@@ -351,10 +353,12 @@ TEST_F(ThresholdWalkTest, WalkFromTheRootShowsEveryObjectAsTheFixturesDescribeIt
 
   expected.Table(root[0x314], "Event", "1.3.6.1",
                  {{1, NameColumn()},
-                  {2, [](const pugi::xml_node& r) {
+                  {2,
+                   [](const pugi::xml_node& r) {
                      return Int(TextOf(r.child("Type")) == "snmp-trap" ? 1 : 0);
                    }},
-                  {3, [](const pugi::xml_node& r) {
+                  {3,
+                   [](const pugi::xml_node& r) {
                      return Int(Keyword(TextOf(r.child("Severity")),
                                         {"critical", "major", "minor", "informational"}, 0));
                    }},
@@ -388,20 +392,20 @@ TEST_F(ThresholdWalkTest, WalkFromTheRootShowsEveryObjectAsTheFixturesDescribeIt
                    expected.Add(WithName(lib_.At("1.4.8.1.1"), name), Int(0));
                  });
 
-  expected.Table(root[0x320], "ReportSet", "1.4.3.1",
-                 {{1, NameColumn()},
-                  {2, ChildText("Description")},
-                  {3, [](const pugi::xml_node& r) { return Int(Minutes(TextOf(r.child("StartTime")))); }},
-                  {4, [](const pugi::xml_node& r) { return Int(Minutes(TextOf(r.child("StopTime")))); }},
-                  {5, [](const pugi::xml_node& r) {
-                     return Int(RecordingEnd(TextOf(r.child("RecordingEnd"))));
-                   }},
-                  {6, set_status(live.reportset_status)},
-                  {7, RowStatus()},
-                  {8, Storage()}},
-                 [&](const pugi::xml_node& r, const std::string& name) {
-                   expected.Members(r, name, "Report", "1.4.5.1");
-                 });
+  expected.Table(
+      root[0x320], "ReportSet", "1.4.3.1",
+      {{1, NameColumn()},
+       {2, ChildText("Description")},
+       {3, [](const pugi::xml_node& r) { return Int(Minutes(TextOf(r.child("StartTime")))); }},
+       {4, [](const pugi::xml_node& r) { return Int(Minutes(TextOf(r.child("StopTime")))); }},
+       {5,
+        [](const pugi::xml_node& r) { return Int(RecordingEnd(TextOf(r.child("RecordingEnd")))); }},
+       {6, set_status(live.reportset_status)},
+       {7, RowStatus()},
+       {8, Storage()}},
+      [&](const pugi::xml_node& r, const std::string& name) {
+        expected.Members(r, name, "Report", "1.4.5.1");
+      });
 
   expected.Table(root[0x312], "Resource", "1.5.1.1",
                  {{1, NameColumn()},
@@ -439,7 +443,7 @@ TEST_F(ThresholdWalkTest, SpotValuesOfTheFixturesMatchTheirHandDerivedValues) {
   // A few values checked against hand-derived numbers, so that a rule shared
   // by the agent and the listing above cannot hide a fault.
   EXPECT_EQ(lib_.Get(WithName(lib_.At("1.3.1.1.1"), "a")), "STRING a");
-  EXPECT_EQ(lib_.Get(lib_.At("1.3.1.1.2.0")), "STRING nameless");  // rule without Name
+  EXPECT_EQ(lib_.Get(lib_.At("1.3.1.1.2.0")), "STRING nameless");             // rule without Name
   EXPECT_EQ(lib_.Get(WithName(lib_.At("1.3.1.1.17"), "a")), "INTEGER 0");     // RangeMax alone
   EXPECT_EQ(lib_.Get(WithName(lib_.At("1.3.1.1.17"), "disk")), "INTEGER 0");  // RangeMin ""
   EXPECT_EQ(lib_.Get(WithName(lib_.At("1.3.1.1.17"), "cpu")), "INTEGER 95");
@@ -461,8 +465,8 @@ TEST_F(ThresholdWalkTest, SpotValuesOfTheFixturesMatchTheirHandDerivedValues) {
   Oid member = WithName(lib_.At("1.3.4.1.2"), "ab");
   member.push_back(2);
   EXPECT_EQ(lib_.Get(member), "STRING a");
-  const std::string end = "INTEGER " + std::to_string(static_cast<int32_t>(
-                                           LocalTime(2006, 12, 31, 12, 0, 0)));
+  const std::string end =
+      "INTEGER " + std::to_string(static_cast<int32_t>(LocalTime(2006, 12, 31, 12, 0, 0)));
   EXPECT_EQ(lib_.Get(WithName(lib_.At("1.4.3.1.5"), "rs")), end);
   EXPECT_EQ(lib_.Get(WithName(lib_.At("1.4.3.1.5"), "empty")), "INTEGER 0");
 }
