@@ -3,6 +3,7 @@
 // threshold module.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -191,6 +192,11 @@ struct ModifiedCase {
   const char* latest;
 };
 
+// Test names carry the printed case, so it must print the same in every run.
+void PrintTo(const ModifiedCase& c, std::ostream* out) {
+  *out << "rules " << c.rules_modified << ", events " << c.events_modified;
+}
+
 class LatestChangeTimeTest : public ThresholdAgentTest,
                              public ::testing::WithParamInterface<ModifiedCase> {};
 
@@ -235,6 +241,12 @@ struct ByteCase {
   unsigned char status;
   int value;
 };
+
+void PrintTo(const ByteCase& c, std::ostream* out) {
+  *out << "status " << int{c.status} << ", bytes";
+  for (unsigned char b : c.reply) *out << ' ' << int{b};
+  *out << " -> " << c.value;
+}
 
 class ThresholdStatusTest : public ThresholdAgentTest,
                             public ::testing::WithParamInterface<ByteCase> {};
