@@ -418,4 +418,23 @@ TEST_F(ThresholdAgentTest, RowAvailableFindsLoadedInstancesOnly) {
   EXPECT_TRUE(lib_.TraceLines().empty());
 }
 
+// --- Requests
+
+TEST_F(ThresholdAgentTest, SetOfAScalarOutsideTheTablesIsAnsweredReadOnlyByTheMibTree) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  threshold_test::VarBinds vbs;
+  vbs.AddInteger(lib_.At("1.2.2.0"), 3);
+  vbs.AddText(lib_.At("1.1.1.0"), "renamed");
+  AsnInteger32 status = 0, index = 0;
+  lib_.query(SNMP_PDU_SET, vbs.Get(), &status, &index);
+  EXPECT_EQ(status, SNMP_ERRORSTATUS_READONLY);
+  EXPECT_EQ(index, 1);
+  EXPECT_EQ(lib_.Get(lib_.At("1.1.1.0")), "STRING Lorveth threshold test agent");
+  EXPECT_TRUE(HasTrace(
+      "\nLORVETH_AGENT       : OnPreSnmpQuery() - SET request, check whether new object to be created...",
+      4));
+  EXPECT_TRUE(
+      HasTrace("\nLORVETH_AGENT       : OnPreSnmpQuery() - GET request; check reportvalue", 4));
+}
+
 }  // namespace

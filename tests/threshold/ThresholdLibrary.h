@@ -75,6 +75,20 @@ class VarBinds {
     vb.value.asnType = ASN_NULL;
     return vb;
   }
+  SnmpVarBind& AddInteger(const Oid& name, AsnInteger32 value) {
+    SnmpVarBind& vb = Add(name);
+    vb.value.asnType = ASN_INTEGER;
+    vb.value.asnValue.number = value;
+    return vb;
+  }
+  SnmpVarBind& AddText(const Oid& name, const std::string& text) {
+    SnmpVarBind& vb = Add(name);
+    auto* bytes = static_cast<BYTE*>(SnmpUtilMemAlloc(static_cast<UINT>(text.size())));
+    if (!text.empty()) std::memcpy(bytes, text.data(), text.size());
+    vb.value.asnType = ASN_OCTETSTRING;
+    vb.value.asnValue.string = AsnOctetString{bytes, static_cast<UINT>(text.size()), TRUE};
+    return vb;
+  }
   SnmpVarBindList* Get() { return &list_; }
   SnmpVarBind& operator[](size_t i) { return list_.list[i]; }
   size_t size() const { return list_.len; }
