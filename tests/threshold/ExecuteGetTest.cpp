@@ -247,6 +247,14 @@ TEST_F(ExecuteGetTest, GetOfOneExistingAndOneMissingRecordLeavesTheMissingOneUnc
   EXPECT_EQ(ValueText(vbs[1].value), "NULL");
 }
 
+TEST_F(ExecuteGetTest, GetOutsideTheRecordTableNeverAsksForARecord) {
+  ASSERT_NO_FATAL_FAILURE(Start({"a"}));
+  // reportName of "a" ends in 97 like record 97 of "a" would.
+  SetRecord("a", 97, "not this");
+  EXPECT_EQ(lib_.Get(WithName(lib_.At("1.4.1.1.1"), "a")), "STRING a");
+  EXPECT_TRUE(Reads().empty());
+}
+
 TEST_F(ExecuteGetTest, ReplyWithAFailureStatusCountsAsMissingEvenWithData) {
   ASSERT_NO_FATAL_FAILURE(Start({"a"}));
   lib_.SetReply(kReadRecord, "a", Bytes("stale"), 15, 1);
@@ -311,6 +319,19 @@ TEST_F(ExecuteGetTest, AnExitAfterAnAnsweredVarbindHandsTheChangedRequestToTheTr
   EXPECT_EQ(answer.status, 0);
   // The tree goes on from record 1 of "a", as the first varbind was left.
   EXPECT_EQ(threshold_test::NameOf(vbs[0]), Record("b"));
+  EXPECT_EQ(ValueText(vbs[0].value), "INTEGER 0");
+  EXPECT_EQ(threshold_test::NameOf(vbs[1]), lib_.At("1.5.2.0"));
+}
+
+TEST_F(ExecuteGetTest, AnExitOnAnOidWithoutReportNameAlsoHandsTheWholeRequestToTheTree) {
+  ASSERT_NO_FATAL_FAILURE(Start({"a"}));
+  SetRecord("a", 1, "one");
+  VarBinds vbs;
+  vbs.Add(Record("a"));         // answered with record 1 of "a"
+  vbs.Add(lib_.At("1.4.8.2"));  // behind every placeholder, no report name
+  const Answer answer = Query(SNMP_PDU_GETNEXT, vbs);
+  EXPECT_EQ(answer.status, 0);
+  EXPECT_EQ(threshold_test::NameOf(vbs[0]), lib_.At("1.5.2.0"));
   EXPECT_EQ(ValueText(vbs[0].value), "INTEGER 0");
   EXPECT_EQ(threshold_test::NameOf(vbs[1]), lib_.At("1.5.2.0"));
 }
