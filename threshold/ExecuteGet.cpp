@@ -71,151 +71,166 @@ bool ReadRecord(CSwitchClient& client, const std::string& name, DWORD record, bo
   return true;
 }
 
+// GET of one varbind: true when it named a record that the module delivered.
+bool GetRecord(CThresholdAgent& agent, SnmpVarBind* varbind) {
+  if (!IsUnder(varbind->name, kValueRecordTable)) return false;
+  TRACE(3, "\nLORVETH_AGENT       : ExecuteGET(): Request for reportValueRecordTable");
+  const std::string name = RowNameAt(varbind->name, kRecordNamePosition);
+  TRACE(3, "\nLORVETH_AGENT       :  ExecuteGET(): index (%s) and create XML doc", name.c_str());
+  const DWORD record =
+      varbind->name.idLength != 0 ? varbind->name.ids[varbind->name.idLength - 1] : 0;
+  std::string value;
+  if (ReadRecord(agent.SwitchClient(), name, record, false, &value) &&
+      SetVarbindText(varbind, value.c_str(), ASN_OCTETSTRING)) {
+    TRACE(3, "\nLORVETH_AGENT       : ReportReadRecord - current value of resource \"%s\": %s",
+          name.c_str(), value.c_str());
+    return true;
+  }
+  TRACE(3,
+        "\nLORVETH_AGENT       : ReportReadRecord - current value of resource \"%s\":  not "
+        "available",
+        name.c_str());
+  return false;
+}
+
+enum class NextOutcome {
+  kAnswered,  // the varbind holds a record
+  kPassed,    // not a record-table varbind; left to the MIB tree
+  kGiveUp,    // no record follows: the MIB tree takes the whole request
+};
+
+// The registered entry after `oid` into *next; false past the last entry.
+bool NextEntry(CThresholdAgent& agent, const AsnObjectIdentifier* oid, VarBindOwner* next) {
+  return CopyOid(&(*next)->name, oid) && agent.GetNextMibEntry(next->Get());
+}
+
+// GET-NEXT of one varbind: the search over reports and records.
+NextOutcome GetNextRecord(CThresholdAgent& agent, SnmpVarBind* varbind) {
+  TRACE(5, "\nLORVETH_AGENT       : GETNEXT(): OID (%s)", OidToString(&varbind->name));
+  OidOwner current;
+  if (!CopyOid(current.Get(), &varbind->name)) return NextOutcome::kPassed;
+
+  // A walk that leaves the last reportIndexTable row continues at the first
+  // report's placeholder in the record table.
+  if (IsUnder(*current.Get(), kReportIndexTable)) {
+    TRACE(3, "\nLORVETH_AGENT       : GETNEXT(): OID %s is in Range \"reportValueRecordPropTable\"",
+          OidToString(current.Get()));
+    VarBindOwner next;
+    if (NextEntry(agent, current.Get(), &next) && IsUnder(next->name, kValueRecordTable)) {
+      TRACE(5,
+            "\nLORVETH_AGENT       : GETNEXT(): next OID (%s) is in the Range \"ValueRecordTable\"",
+            OidToString(&next->name));
+      if (!CopyOid(&varbind->name, &next->name) || !CopyOid(current.Get(), &next->name)) {
+        return NextOutcome::kPassed;
+      }
+    }
+  }
+
+  if (!IsUnder(*current.Get(), kValueRecordTable)) return NextOutcome::kPassed;
+  TRACE(5, "\nLORVETH_AGENT       : GETNEXT(): OID is in Range reportValueRecordTable");
+
+  for (;;) {
+    TRACE(5, "\nLORVETH_AGENT       : GETNEXT(): Search next Oid for (%s)",
+          OidToString(current.Get()));
+    DWORD record = 1;
+    // After record number 2^32 - 1 no record can follow in the same report.
+    bool exhausted = false;
+    if (current->idLength <= kRecordNamePosition) {
+      TRACE(5, "\nLORVETH_AGENT       : GETNEXT(): OID specified without ReportName (%d !> %d)",
+            static_cast<int>(current->idLength), static_cast<int>(kRecordNamePosition));
+      VarBindOwner next;
+      // Past the last entry of the tree no placeholder follows either.
+      const bool found = NextEntry(agent, current.Get(), &next);
+      TRACE(5, "\nLORVETH_AGENT       : GETNEXT(): new OID found is (%s)",
+            OidToString(found ? &next->name : current.Get()));
+      if (!found || !IsUnder(next->name, kValueRecordTable)) {
+        TRACE(5,
+              "\nLORVETH_AGENT       : GETNEXT(): next value out of range -> do not handle in "
+              "ValueRecordTable");
+        return NextOutcome::kGiveUp;
+      }
+      if (!CopyOid(current.Get(), &next->name)) return NextOutcome::kGiveUp;
+      TRACE(5, "\nLORVETH_AGENT       : GETNEXT(): new OID %s ", OidToString(current.Get()));
+      if (!AppendSubid(current.Get(), 1)) return NextOutcome::kGiveUp;
+    } else {
+      TRACE(5,
+            "\nLORVETH_AGENT       : GETNEXT(): OID specified WITH ReportName, Check for Index "
+            "... ");
+      TRACE(5, "\nLORVETH_AGENT       : GETNEXT(): Request for reportValueRecordTable");
+      if (HasRecordNumber(*current.Get())) {
+        const DWORD last = current->ids[current->idLength - 1];
+        exhausted = last == UINT32_MAX;
+        record = last + 1;
+        TRACE(5, "\nLORVETH_AGENT       : GETNEXT(): Index available, take %d as next one",
+              static_cast<int>(record));
+      } else {
+        if (!AppendSubid(current.Get(), 1)) return NextOutcome::kGiveUp;
+        TRACE(5, "\nLORVETH_AGENT       : GETNEXT(): No index available, take %d as the first one",
+              static_cast<int>(record));
+      }
+    }
+
+    const std::string name = RowNameAt(*current.Get(), kRecordNamePosition);
+    std::string value;
+    bool found_record = false;
+    if (!exhausted) {
+      TRACE(5, "\nLORVETH_AGENT       : GETNEXT(): fetch report value (%s)[%d] from VARN",
+            name.c_str(), static_cast<int>(record));
+      found_record = ReadRecord(agent.SwitchClient(), name, record, true, &value);
+    }
+    if (found_record) {
+      TRACE(5, "\nLORVETH_AGENT       : GETNEXT(): VARN has data");
+      current->ids[current->idLength - 1] = record;
+      const bool answered = SetVarbindText(varbind, value.c_str(), ASN_OCTETSTRING) &&
+                            CopyOid(&varbind->name, current.Get());
+      TRACE(4, "\nLORVETH_AGENT       : ReportReadRecord - current value of resource \"%s\":\n",
+            name.c_str());
+      TRACE(5, "\n %s", value.c_str());
+      return answered ? NextOutcome::kAnswered : NextOutcome::kPassed;
+    }
+
+    TRACE(5, "\nLORVETH_AGENT       : GETNEXT(): VARN has no data -> get next value record");
+    // current still ends in the number it came with, or in the appended 1:
+    // what follows it is the next report's placeholder.
+    VarBindOwner next;
+    const bool found = NextEntry(agent, current.Get(), &next);
+    TRACE(5, "\nLORVETH_AGENT       : GETNEXT(): new OID found is (%s)",
+          OidToString(found ? &next->name : current.Get()));
+    if (!found || !IsUnder(next->name, kValueRecordTable)) {
+      TRACE(5, "\nLORVETH_AGENT       : GETNEXT():not within range of recordvalue. Bailing out");
+      return NextOutcome::kGiveUp;
+    }
+    if (!CopyOid(current.Get(), &next->name)) return NextOutcome::kGiveUp;
+    TRACE(5,
+          "\nLORVETH_AGENT       : ReportReadRecord - current value of resource \"%s\" not "
+          "available",
+          name.c_str());
+  }
+}
+
 }  // namespace
 
 int CThresholdAgent::ExecuteGET(BYTE request_type, SnmpVarBindList* varbinds,
                                 AsnInteger32* /*error_status*/, AsnInteger32* /*error_index*/) {
+  if (request_type != SNMP_PDU_GET && request_type != SNMP_PDU_GETNEXT) return 0;
   if (varbinds == nullptr || (varbinds->len != 0 && varbinds->list == nullptr)) return 0;
   int handled = 0;
-
-  if (request_type == SNMP_PDU_GET) {
-    for (UINT i = 0; i < varbinds->len; ++i) {
-      SnmpVarBind* varbind = &varbinds->list[i];
-      if (!IsUnder(varbind->name, kValueRecordTable)) continue;
-      TRACE(3, "\nLORVETH_AGENT       : ExecuteGET(): Request for reportValueRecordTable");
-      const std::string name = RowNameAt(varbind->name, kRecordNamePosition);
-      TRACE(3, "\nLORVETH_AGENT       :  ExecuteGET(): index (%s) and create XML doc",
-            name.c_str());
-      const DWORD record =
-          varbind->name.idLength != 0 ? varbind->name.ids[varbind->name.idLength - 1] : 0;
-      std::string value;
-      if (ReadRecord(SwitchClient(), name, record, false, &value) &&
-          SetVarbindText(varbind, value.c_str(), ASN_OCTETSTRING)) {
-        handled = 1;
-        TRACE(3, "\nLORVETH_AGENT       : ReportReadRecord - current value of resource \"%s\": %s",
-              name.c_str(), value.c_str());
-      } else {
-        TRACE(3,
-              "\nLORVETH_AGENT       : ReportReadRecord - current value of resource \"%s\":  not "
-              "available",
-              name.c_str());
-      }
-    }
-    return handled;
-  }
-
-  if (request_type != SNMP_PDU_GETNEXT) return 0;
-
   for (UINT i = 0; i < varbinds->len; ++i) {
     SnmpVarBind* varbind = &varbinds->list[i];
-    TRACE(5, "\nLORVETH_AGENT       : GETNEXT(): OID (%s)", OidToString(&varbind->name));
-    OidOwner current;
-    if (!CopyOid(current.Get(), &varbind->name)) continue;
-
-    // A walk that leaves the last reportIndexTable row continues at the first
-    // report's placeholder in the record table.
-    if (IsUnder(*current.Get(), kReportIndexTable)) {
-      TRACE(3,
-            "\nLORVETH_AGENT       : GETNEXT(): OID %s is in Range \"reportValueRecordPropTable\"",
-            OidToString(current.Get()));
-      VarBindOwner next;
-      if (CopyOid(&next->name, current.Get()) && GetNextMibEntry(next.Get()) &&
-          IsUnder(next->name, kValueRecordTable)) {
-        TRACE(
-            5,
-            "\nLORVETH_AGENT       : GETNEXT(): next OID (%s) is in the Range \"ValueRecordTable\"",
-            OidToString(&next->name));
-        if (!CopyOid(&varbind->name, &next->name) || !CopyOid(current.Get(), &next->name)) {
-          continue;
-        }
-      }
+    if (request_type == SNMP_PDU_GET) {
+      if (GetRecord(*this, varbind)) handled = 1;
+      continue;
     }
-
-    if (!IsUnder(*current.Get(), kValueRecordTable)) continue;
-    TRACE(5, "\nLORVETH_AGENT       : GETNEXT(): OID is in Range reportValueRecordTable");
-
-    for (;;) {
-      TRACE(5, "\nLORVETH_AGENT       : GETNEXT(): Search next Oid for (%s)",
-            OidToString(current.Get()));
-      DWORD record = 1;
-      // Past the last possible record of a report there is none to ask for:
-      // the answer would not follow the requested OID.
-      bool exhausted = false;
-      if (current->idLength <= kRecordNamePosition) {
-        TRACE(5, "\nLORVETH_AGENT       : GETNEXT(): OID specified without ReportName (%d !> %d)",
-              static_cast<int>(current->idLength), static_cast<int>(kRecordNamePosition));
-        VarBindOwner next;
-        if (!CopyOid(&next->name, current.Get())) return 0;
-        // Past the last entry there is nothing left for this table either.
-        const bool found = GetNextMibEntry(next.Get());
-        TRACE(5, "\nLORVETH_AGENT       : GETNEXT(): new OID found is (%s)",
-              OidToString(&next->name));
-        if (!found || !IsUnder(next->name, kValueRecordTable)) {
-          TRACE(5,
-                "\nLORVETH_AGENT       : GETNEXT(): next value out of range -> do not handle in "
-                "ValueRecordTable");
-          return 0;
-        }
-        if (!CopyOid(current.Get(), &next->name)) return 0;
-        TRACE(5, "\nLORVETH_AGENT       : GETNEXT(): new OID %s ", OidToString(current.Get()));
-        if (!AppendSubid(current.Get(), 1)) return 0;
-      } else {
-        TRACE(5,
-              "\nLORVETH_AGENT       : GETNEXT(): OID specified WITH ReportName, Check for Index "
-              "... ");
-        TRACE(5, "\nLORVETH_AGENT       : GETNEXT(): Request for reportValueRecordTable");
-        if (HasRecordNumber(*current.Get())) {
-          const DWORD last = current->ids[current->idLength - 1];
-          exhausted = last == UINT32_MAX;
-          record = last + 1;
-          TRACE(5, "\nLORVETH_AGENT       : GETNEXT(): Index available, take %d as next one",
-                static_cast<int>(record));
-        } else {
-          if (!AppendSubid(current.Get(), 1)) return 0;
-          TRACE(5,
-                "\nLORVETH_AGENT       : GETNEXT(): No index available, take %d as the first one",
-                static_cast<int>(record));
-        }
-      }
-
-      const std::string name = RowNameAt(*current.Get(), kRecordNamePosition);
-      std::string value;
-      bool found_record = false;
-      if (!exhausted) {
-        TRACE(5, "\nLORVETH_AGENT       : GETNEXT(): fetch report value (%s)[%d] from VARN",
-              name.c_str(), static_cast<int>(record));
-        found_record = ReadRecord(SwitchClient(), name, record, true, &value);
-      }
-      if (found_record) {
-        TRACE(5, "\nLORVETH_AGENT       : GETNEXT(): VARN has data");
-        current->ids[current->idLength - 1] = record;
-        if (SetVarbindText(varbind, value.c_str(), ASN_OCTETSTRING) &&
-            CopyOid(&varbind->name, current.Get())) {
-          handled = 1;
-        }
-        TRACE(4, "\nLORVETH_AGENT       : ReportReadRecord - current value of resource \"%s\":\n",
-              name.c_str());
-        TRACE(5, "\n %s", value.c_str());
+    switch (GetNextRecord(*this, varbind)) {
+      case NextOutcome::kAnswered:
+        handled = 1;
         break;
-      }
-
-      TRACE(5, "\nLORVETH_AGENT       : GETNEXT(): VARN has no data -> get next value record");
-      // current still ends in the record asked for (or the appended 1), so the
-      // next entry is the following report's placeholder.
-      VarBindOwner next;
-      if (!CopyOid(&next->name, current.Get())) return 0;
-      const bool found = GetNextMibEntry(next.Get());
-      TRACE(5, "\nLORVETH_AGENT       : GETNEXT(): new OID found is (%s)",
-            OidToString(&next->name));
-      if (!found || !IsUnder(next->name, kValueRecordTable)) {
-        TRACE(5, "\nLORVETH_AGENT       : GETNEXT():not within range of recordvalue. Bailing out");
+      case NextOutcome::kPassed:
+        break;
+      case NextOutcome::kGiveUp:
+        // Even after answered varbinds: the tree serves the request as it
+        // now stands.
         return 0;
-      }
-      if (!CopyOid(current.Get(), &next->name)) return 0;
-      TRACE(5,
-            "\nLORVETH_AGENT       : ReportReadRecord - current value of resource \"%s\" not "
-            "available",
-            name.c_str());
     }
   }
   return handled;
