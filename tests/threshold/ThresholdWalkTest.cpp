@@ -147,6 +147,15 @@ class Listing {
 
   void Add(const std::string& relative, const std::string& value) { Add(lib_.At(relative), value); }
   void Add(const Oid& oid, const std::string& value) { entries_[oid] = value; }
+  // Removes the first entry below root.<relative>, if any.
+  void DropFirstUnder(const std::string& relative) {
+    const Oid prefix = lib_.At(relative);
+    const auto first = entries_.lower_bound(prefix);
+    if (first != entries_.end() && first->first.size() >= prefix.size() &&
+        std::equal(prefix.begin(), prefix.end(), first->first.begin())) {
+      entries_.erase(first);
+    }
+  }
 
   // One row per record child of the root with that tag, stopping at the first
   // child of another tag.
@@ -427,6 +436,11 @@ TEST_F(ThresholdWalkTest, WalkFromTheRootShowsEveryObjectAsTheFixturesDescribeIt
                   {3, Fixed(1)},
                   {4, Storage()}},
                  no_extra);
+
+  // The module holds no recorded values: the step out of the report index
+  // table lands on the first report's placeholder, finds no record there or
+  // behind it, and the MIB tree answers from that placeholder onwards.
+  expected.DropFirstUnder("1.4.8");
 
   std::vector<WalkEntry> walk = lib_.Walk();
   // The build stamp carries the build's date and time.
