@@ -14,6 +14,7 @@
 #include <set>
 #include <vector>
 
+#include "platform/ComRemoting.h"
 #include "platform/System.h"
 #include "platform/Threads.h"
 
@@ -104,25 +105,14 @@ struct GuidLess {
 struct ClassRegistry {
   std::mutex mutex;
   std::map<CLSID, platform::ClassFactory, GuidLess> in_process;
-  platform::ClassActivator activator;
+  // Classes of other processes are found through the registry and reached
+  // over a socket, from the start, as the system's COM does.
+  platform::ClassActivator activator = &platform::ActivateLocalServer;
 };
 
 ClassRegistry& Classes() {
   static ClassRegistry registry;
   return registry;
-}
-
-bool NamesThisMachine(const std::u16string& server) {
-  if (server.empty() || server == u"." || server == u"localhost") return true;
-  char name[MAX_COMPUTERNAME_LENGTH + 1];
-  DWORD size = sizeof name;
-  if (!GetComputerNameA(name, &size)) return false;
-  std::string narrow;
-  for (const char16_t c : server) {
-    if (c > 0x7F) return false;
-    narrow.push_back(static_cast<char>(c));
-  }
-  return strcasecmp(narrow.c_str(), name) == 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -415,7 +405,7 @@ HRESULT CoCreateInstanceEx(REFCLSID clsid, IUnknown* outer, DWORD context, COSER
       ClassRegistry& registry = Classes();
       std::lock_guard lock(registry.mutex);
       auto found = registry.in_process.find(clsid);
-      if (found != registry.in_process.end() && NamesThisMachine(server_name)) {
+      if (found != registry.in_process.end() && platform::NamesThisMachine(server_name)) {
         factory = found->second;
       }
       activator = registry.activator;
@@ -523,6 +513,19 @@ void SetClassActivator(ClassActivator activator) {
   registry.activator = std::move(activator);
 }
 
+bool NamesThisMachine(const std::u16string& server) {
+  if (server.empty() || server == u"." || server == u"localhost") return true;
+  char name[MAX_COMPUTERNAME_LENGTH + 1];
+  DWORD size = sizeof name;
+  if (!GetComputerNameA(name, &size)) return false;
+  std::string narrow;
+  for (const char16_t c : server) {
+    if (c > 0x7F) return false;
+    narrow.push_back(static_cast<char>(c));
+  }
+  return strcasecmp(narrow.c_str(), name) == 0;
+}
+
 std::string GuidToString(REFGUID guid) {
   char text[40];
   std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
@@ -535,7 +538,10 @@ CancellableCall::CancellableCall()
     : state_(std::make_shared<State>()), thread_id_(GetCurrentThreadId()) {
   CallRegistry& registry = Calls();
   std::lock_guard lock(registry.mutex);
-  registry.calls[thread_id_].push_back(state_);
+  auto& stack = registry.calls[thread_id_];
+  // Work done for a call that was cancelled is cancelled with it.
+  if (!stack.empty() && stack.back()->cancelled.load()) state_->Cancel();
+  stack.push_back(state_);
 }
 
 CancellableCall::~CancellableCall() {
@@ -571,6 +577,12 @@ bool CancellableCall::WaitForCancel(DWORD milliseconds) const {
 }
 
 int CancellableCall::Descriptor() const { return GetEventDescriptor(state_->event.Get()); }
+
+HRESULT CancelCallOnThread(DWORD thread_id) {
+  auto state = InnermostCall(thread_id);
+  if (!state) return RPC_E_CALL_COMPLETE;
+  return state->Cancel();
+}
 
 bool CurrentCallCancelled() {
   auto state = InnermostCall(GetCurrentThreadId());

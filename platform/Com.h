@@ -9,9 +9,9 @@
 //   MULTI_QI qi{&IID_IDispatch, nullptr, S_OK};
 //   HRESULT hr = CoCreateInstanceEx(clsid, nullptr, CLSCTX_LOCAL_SERVER, nullptr, 1, &qi);
 //
-// Classes that live in another process are reached through an activator that
-// the remoting layer installs (platform::SetClassActivator); this file knows
-// nothing of sockets.
+// Classes that live in another process are reached through an activator
+// (platform::SetClassActivator); the one installed from the start is the
+// socket remoting of platform/ComRemoting.h.
 #pragma once
 
 #include <atomic>
@@ -83,6 +83,7 @@ inline constexpr HRESULT E_FAIL = MakeHResult(0x80004005);
 inline constexpr HRESULT E_UNEXPECTED = MakeHResult(0x8000FFFF);
 inline constexpr HRESULT E_OUTOFMEMORY = MakeHResult(0x8007000E);
 inline constexpr HRESULT E_INVALIDARG = MakeHResult(0x80070057);
+inline constexpr HRESULT E_ACCESSDENIED = MakeHResult(0x80070005);
 inline constexpr HRESULT CLASS_E_NOAGGREGATION = MakeHResult(0x80040110);
 inline constexpr HRESULT REGDB_E_CLASSNOTREG = MakeHResult(0x80040154);
 inline constexpr HRESULT CONNECT_E_NOCONNECTION = MakeHResult(0x80040200);
@@ -103,6 +104,8 @@ inline constexpr HRESULT DISP_E_PARAMNOTOPTIONAL = MakeHResult(0x8002000F);
 inline constexpr HRESULT RPC_E_CALL_REJECTED = MakeHResult(0x80010001);
 inline constexpr HRESULT RPC_E_CALL_CANCELED = MakeHResult(0x80010002);
 inline constexpr HRESULT RPC_E_SERVER_DIED = MakeHResult(0x80010007);
+// The data of a call or of its reply could not be read.
+inline constexpr HRESULT RPC_E_INVALID_DATA = MakeHResult(0x8001000F);
 // The server is not available and the call was never made.
 inline constexpr HRESULT RPC_E_SERVER_DIED_DNE = MakeHResult(0x80010008);
 inline constexpr HRESULT RPC_E_CHANGED_MODE = MakeHResult(0x80010106);
@@ -113,10 +116,19 @@ inline constexpr HRESULT RPC_E_WRONG_THREAD = MakeHResult(0x8001010E);
 inline constexpr HRESULT RPC_S_CALLPENDING = MakeHResult(0x80010115);
 inline constexpr HRESULT RPC_E_TOO_LATE = MakeHResult(0x80010119);
 inline constexpr HRESULT RPC_E_CALL_COMPLETE = MakeHResult(0x8001011C);
+// The call did not complete within the caller's time limit.
+inline constexpr HRESULT RPC_E_TIMEOUT = MakeHResult(0x8001011F);
 inline constexpr HRESULT CO_E_CANCEL_DISABLED = MakeHResult(0x80010140);
 
 // The system error code (not an HRESULT) of a call that was cancelled.
 inline constexpr DWORD RPC_S_CALL_CANCELLED = 1818;
+// The system error code of a server that cannot be reached, and its HRESULT
+// form (0x800706BA), which is what a proxy returns when it cannot connect.
+inline constexpr DWORD RPC_S_SERVER_UNAVAILABLE = 1722;
+inline constexpr HRESULT HRESULT_FROM_WIN32(DWORD code) {
+  return code == 0 ? S_OK : MakeHResult((code & 0xFFFF) | 0x80070000u);
+}
+inline constexpr HRESULT RPC_E_SERVER_UNAVAILABLE = HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE);
 
 // ---------------------------------------------------------------------------
 // Byte strings and variants
@@ -446,8 +458,9 @@ HRESULT UnregisterInProcessClass(REFCLSID clsid);
 // Serves creation requests that no in-process registration answers and that
 // allow a local or remote server: it finds where the class lives (for a local
 // server the endpoint under SOFTWARE\Classes\CLSID\{clsid}\LocalServer32) and
-// returns a proxy.  `server` is empty for this machine.  Without an activator
-// such requests fail with REGDB_E_CLASSNOTREG.
+// returns a proxy.  `server` is empty for this machine.  The local-server
+// activator of ComRemoting.h is installed from the start; without an
+// activator such requests fail with REGDB_E_CLASSNOTREG.
 using ClassActivator = std::function<HRESULT(REFCLSID clsid, DWORD context,
                                              const std::u16string& server, REFIID iid,
                                              void** object)>;
@@ -455,6 +468,10 @@ void SetClassActivator(ClassActivator activator);
 
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", as the registry names class keys.
 std::string GuidToString(REFGUID guid);
+
+// Whether a server name given to CoCreateInstanceEx means this machine: empty,
+// ".", "localhost" or the computer name (without regard to case).
+bool NamesThisMachine(const std::u16string& server);
 
 // ---------------------------------------------------------------------------
 // Call cancellation seen from the server side.
@@ -490,6 +507,13 @@ class CancellableCall {
 
 // Whether the innermost CancellableCall of the calling thread was cancelled.
 bool CurrentCallCancelled();
+
+// Cancels the innermost call in progress on a thread, as CoCancelCall does but
+// whether or not that thread enabled cancellation: the remoting server uses it
+// to pass on a client's cancel to the thread that runs the call.  A call that
+// starts inside a cancelled one starts cancelled.  RPC_E_CALL_COMPLETE when the
+// thread is in no call.
+HRESULT CancelCallOnThread(DWORD thread_id);
 
 // The stand-in for loading the system's COM library and looking up a function
 // by name: the four call-cancellation functions (and the other Co* functions
