@@ -93,7 +93,7 @@ bool Service::Start(std::string* error) {
     platform::RegisterInProcessClass(sp::CLSID_LorvethSwitch, factory);
     registered_in_process_ = true;
   }
-  if (!options_.control_path.empty() &&
+  if (options_.serve_control &&
       !control_.Start(options_.control_path,
                       [this](const std::string& line) { return Execute(line); }, error)) {
     Stop();

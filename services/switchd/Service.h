@@ -36,6 +36,7 @@ struct ServiceOptions {
   unsigned poll_seconds = 5;   // how often the settings are read from the registry
   bool serve_socket = true;    // false: the switch is only registered in this process
   bool register_endpoint = true;
+  bool serve_control = true;   // false: no control socket (Execute still works)
 };
 
 // Fills the empty paths of the options with the defaults.

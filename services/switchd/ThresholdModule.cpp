@@ -114,12 +114,8 @@ class RecordApplier {
       return cmd_status::kSuccess;
     }
     *kept = true;
-    if (!exists) {
-      if (!candidate_.MergeRecord(sent)) {
-        return Refuse(cmd_status::kInvalidSetValue, "record \"" + *name + "\" is not one element");
-      }
-      return cmd_status::kSuccess;
-    }
+    // A new record is built item by item too, so that it passes the same checks.
+    if (!exists) stored = RecordDocument(table_.record, *name);
     const DWORD status = ChangeItems(sent, stored, *name);
     if (status != cmd_status::kSuccess) return status;
     if (!candidate_.MergeRecord(stored)) {
