@@ -137,8 +137,7 @@ void Service::PollLoop() {
 }
 
 std::vector<DWORD> Service::CheckSettings() {
-  static std::mutex check_mutex;  // the poll thread and switchctl may check at once
-  std::lock_guard lock(check_mutex);
+  std::lock_guard lock(settings_mutex_);
   const SettingValues now = ReadSettings();
   const SettingValues before = module_->CurrentSettings();
   std::vector<DWORD> changed;

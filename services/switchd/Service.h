@@ -80,6 +80,7 @@ class Service {
   bool started_ = false;
   bool registered_in_process_ = false;
 
+  std::mutex settings_mutex_;  // the poll thread and switchctl may check at once
   std::mutex poll_mutex_;
   std::condition_variable poll_wake_;
   bool stopping_ = false;
