@@ -214,7 +214,20 @@ class RecordApplier {
 }  // namespace
 
 ThresholdModule::ThresholdModule(std::string data_dir) : data_dir_(std::move(data_dir)) {
-  for (const TableInfo& table : Tables()) texts_[table.code] = "";
+  for (const TableInfo& table : Tables()) Keep(table, "");
+}
+
+void ThresholdModule::Keep(const TableInfo& table, std::string text) {
+  texts_[table.code] = std::move(text);
+  std::set<std::string, std::less<>>& names = names_[table.code];
+  names.clear();
+  ConfigDocument doc(ServedText(table));
+  RecordDocument record;
+  const records::RecordItem name = NameItem(table.record);
+  for (bool more = doc.FindFirstRecord(table.record, &record); more;
+       more = doc.FindNextRecord(table.record, &record)) {
+    names.insert(record.ItemText(name));
+  }
 }
 
 bool ThresholdModule::ParseTable(const TableInfo& table, const std::string& text,
@@ -261,7 +274,7 @@ bool ThresholdModule::Load(std::string* error) {
     loaded[table.code] = std::move(text);
   }
   std::lock_guard lock(mutex_);
-  texts_ = std::move(loaded);
+  for (const TableInfo& table : Tables()) Keep(table, std::move(loaded[table.code]));
   return true;
 }
 
@@ -285,7 +298,7 @@ std::vector<DWORD> ThresholdModule::Reload(std::vector<std::string>* problems) {
       problems->push_back(path + ": " + reason + "; the table stays as it was");
       continue;
     }
-    texts_[table.code] = std::move(text);
+    Keep(table, std::move(text));
     changed.push_back(table.code);
   }
   return changed;
@@ -305,11 +318,8 @@ std::string ThresholdModule::TableDocument(DWORD table) {
 }
 
 bool ThresholdModule::Exists(DWORD table, std::string_view name) const {
-  const TableInfo* info = FindTable(table);
-  if (info == nullptr || name.empty()) return false;
-  ConfigDocument doc(ServedText(*info));
-  RecordDocument key(info->record, name);
-  return doc.FindMatchingRecord(key);
+  const auto names = names_.find(table);
+  return !name.empty() && names != names_.end() && names->second.contains(name);
 }
 
 std::optional<std::string> ThresholdModule::RecordMarkup(DWORD table,
@@ -427,7 +437,7 @@ DWORD ThresholdModule::Store(DWORD table, std::string_view document, std::string
   if (!WriteFileAtomically(data_dir_, info->file, text, reason)) {
     return cmd_status::kCommandFailed;
   }
-  texts_[info->code] = std::move(text);
+  Keep(*info, std::move(text));
   return cmd_status::kSuccess;
 }
 

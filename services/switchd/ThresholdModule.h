@@ -19,6 +19,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -95,10 +96,14 @@ class ThresholdModule {
   bool Exists(DWORD table, std::string_view name) const;
   std::optional<std::string> RecordMarkup(DWORD table, std::string_view name) const;
   bool ParseTable(const TableInfo& table, const std::string& text, std::string* reason) const;
+  // Sets a table's text and the index of its record names.
+  void Keep(const TableInfo& table, std::string text);
 
   const std::string data_dir_;
   mutable std::mutex mutex_;
   std::map<DWORD, std::string> texts_;  // file contents; "" for a missing file
+  // Record names per table: a value request must not parse its whole table.
+  std::map<DWORD, std::set<std::string, std::less<>>> names_;
   SettingValues settings_{};
 };
 
