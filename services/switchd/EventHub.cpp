@@ -104,12 +104,27 @@ DWORD EventHub::Subscribe(IDispatch* sink, EventForm form, std::string client_na
 
 bool EventHub::Unsubscribe(DWORD cookie) {
   platform::ComPtr<IDispatch> released;  // released outside the lock
-  std::lock_guard lock(mutex_);
+  std::deque<Delivery> dropped;
+  std::unique_lock lock(mutex_);
   const auto it = std::find_if(subscribers_.begin(), subscribers_.end(),
                                [cookie](const Subscriber& s) { return s.cookie == cookie; });
   if (it == subscribers_.end()) return false;
   released = std::move(it->sink);
   subscribers_.erase(it);
+  // Once unadvised, a sink is not called again and no reference to it is
+  // kept: its owner may destroy it as soon as this returns.
+  for (auto queued = queue_.begin(); queued != queue_.end();) {
+    if (queued->cookie == cookie) {
+      dropped.push_back(std::move(*queued));
+      queued = queue_.erase(queued);
+    } else {
+      ++queued;
+    }
+  }
+  if (std::this_thread::get_id() != thread_.get_id()) {
+    changed_.wait(lock, [&] { return !busy_ || busy_cookie_ != cookie; });
+  }
+  lock.unlock();
   return true;
 }
 
@@ -176,6 +191,7 @@ void EventHub::Run() {
     Delivery delivery = std::move(queue_.front());
     queue_.pop_front();
     busy_ = true;
+    busy_cookie_ = delivery.cookie;
     lock.unlock();
     const HRESULT hr = DeliverEvent(delivery.sink.Get(), delivery.form, delivery.frame);
     delivery.sink.Reset();

@@ -61,6 +61,9 @@ class EventHub {
 
   // Keeps a reference to the sink; the cookie is never 0.
   DWORD Subscribe(IDispatch* sink, EventForm form, std::string client_name);
+  // Drops the sink's queued events and, unless called from inside an event,
+  // waits for one being delivered to it: afterwards the hub neither calls the
+  // sink nor holds a reference to it.
   bool Unsubscribe(DWORD cookie);
 
   // To every client advised now.
@@ -97,6 +100,7 @@ class EventHub {
   std::vector<Subscriber> subscribers_;
   std::deque<Delivery> queue_;
   bool busy_ = false;
+  DWORD busy_cookie_ = 0;  // whose event is being delivered while busy_
   bool stopping_ = false;
   DWORD next_cookie_ = 1;
   std::thread thread_;
