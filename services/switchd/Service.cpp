@@ -1,0 +1,258 @@
+// switchd's parts wired together, and the control commands.
+#include "services/switchd/Service.h"
+
+#include <cstdio>
+#include <sstream>
+
+#include "platform/Paths.h"
+#include "services/switchd/Log.h"
+#include "services/switchd/Settings.h"
+#include "services/switchd/SwitchObject.h"
+#include "switch/SwitchProtocol.h"
+
+namespace switchd {
+
+namespace sp = switch_protocol;
+
+namespace {
+
+std::vector<std::string> Words(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> words;
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
+}
+
+ControlAnswer Failure(std::string why) {
+  ControlAnswer answer;
+  answer.ok = false;
+  answer.error = std::move(why);
+  return answer;
+}
+
+std::string Hex(DWORD value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%X", value);
+  return text;
+}
+
+}  // namespace
+
+ServiceOptions WithDefaults(ServiceOptions options) {
+  if (options.data_dir.empty()) options.data_dir = platform::StateDirectory() + "/switchd";
+  if (options.socket_path.empty()) {
+    options.socket_path = platform::RuntimeDirectory() + "/switch.sock";
+  }
+  if (options.control_path.empty()) {
+    options.control_path = platform::RuntimeDirectory() + "/switchd.ctl";
+  }
+  if (options.poll_seconds == 0) options.poll_seconds = 1;
+  return options;
+}
+
+Service::Service(ServiceOptions options)
+    : options_(WithDefaults(std::move(options))),
+      module_(std::make_shared<ThresholdModule>(options_.data_dir)),
+      hub_(std::make_shared<EventHub>()) {}
+
+Service::~Service() { Stop(); }
+
+bool Service::Start(std::string* error) {
+  if (started_) return true;
+  if (!module_->Load(error)) return false;
+  module_->SetSettings(ReadSettings());
+
+  const platform::ClassFactory factory = SwitchObject::Factory(module_, hub_);
+  if (options_.serve_socket) {
+    com_server_ = std::make_unique<platform::ComServer>();
+    com_server_->RegisterClassObject(sp::CLSID_LorvethSwitch, factory);
+    platform::ComServer::Options com;
+    com.path = options_.socket_path;
+    com.group = options_.group;
+    // A client that comes back after a lost connection cannot know what
+    // changed meanwhile (this process may be a new one): it hears of every
+    // table and setting again.
+    const std::weak_ptr<EventHub> hub = hub_;
+    com.on_advise = [this, hub](const platform::ComServer::AdviseInfo& info) {
+      if (!info.again) return;
+      if (auto events = hub.lock()) events->SendToSink(info.sink, Everything());
+    };
+    if (!com_server_->Start(com, error)) {
+      com_server_.reset();
+      return false;
+    }
+    if (options_.register_endpoint) {
+      const LONG status =
+          platform::RegisterLocalServer(sp::CLSID_LorvethSwitch, "unix:" + options_.socket_path);
+      if (status != ERROR_SUCCESS) {
+        Log(LogLevel::kWarning, "cannot register the switch endpoint in the registry (error " +
+                                    std::to_string(status) + ")");
+      }
+    }
+  } else {
+    platform::RegisterInProcessClass(sp::CLSID_LorvethSwitch, factory);
+    registered_in_process_ = true;
+  }
+  if (options_.serve_control &&
+      !control_.Start(options_.control_path,
+                      [this](const std::string& line) { return Execute(line); }, error)) {
+    Stop();
+    return false;
+  }
+  stopping_ = false;
+  poll_thread_ = std::thread([this] { PollLoop(); });
+  started_ = true;
+  return true;
+}
+
+void Service::Stop() {
+  {
+    std::lock_guard lock(poll_mutex_);
+    stopping_ = true;
+  }
+  poll_wake_.notify_all();
+  if (poll_thread_.joinable()) poll_thread_.join();
+  control_.Stop();
+  if (com_server_) {
+    com_server_->Stop();
+    com_server_.reset();
+  }
+  if (registered_in_process_) {
+    platform::UnregisterInProcessClass(sp::CLSID_LorvethSwitch);
+    registered_in_process_ = false;
+  }
+  started_ = false;
+}
+
+void Service::PollLoop() {
+  std::unique_lock lock(poll_mutex_);
+  while (!stopping_) {
+    poll_wake_.wait_for(lock, std::chrono::seconds(options_.poll_seconds),
+                        [this] { return stopping_; });
+    if (stopping_) break;
+    lock.unlock();
+    CheckSettings();
+    lock.lock();
+  }
+}
+
+std::vector<DWORD> Service::CheckSettings() {
+  std::lock_guard lock(settings_mutex_);
+  const SettingValues now = ReadSettings();
+  const SettingValues before = module_->CurrentSettings();
+  std::vector<DWORD> changed;
+  module_->SetSettings(now);
+  for (size_t i = 0; i < kSettingCount; ++i) {
+    if (now[i] == before[i]) continue;
+    const SettingInfo& setting = Settings()[i];
+    changed.push_back(setting.code);
+    hub_->Broadcast(EventFrame::Setting(setting.code, now[i]));
+    Log(LogLevel::kInfo, std::string(setting.name) + " is now " + std::to_string(now[i]));
+  }
+  return changed;
+}
+
+std::vector<EventFrame> Service::Everything() {
+  std::vector<EventFrame> frames;
+  for (const TableInfo& table : Tables()) frames.push_back(EventFrame::Change(table.code));
+  const SettingValues values = module_->CurrentSettings();
+  for (size_t i = 0; i < kSettingCount; ++i) {
+    frames.push_back(EventFrame::Setting(Settings()[i].code, values[i]));
+  }
+  return frames;
+}
+
+ControlAnswer Service::Execute(const std::string& line) {
+  const std::vector<std::string> words = Words(line);
+  if (words.empty()) return Failure("empty command");
+  const std::string& command = words[0];
+  if (command == "ping") return {};
+  if (command == "status" && words.size() == 1) return Status();
+  if (command == "set") return SetSetting(words);
+  if (command == "announce") return Announce(words);
+  if (command == "event") return InjectEvent(words);
+  if (command == "reload" && words.size() == 1) return Reload();
+  return Failure("unknown command or wrong arguments: " + line);
+}
+
+ControlAnswer Service::Status() {
+  ControlAnswer answer;
+  answer.lines.push_back("data " + module_->DataDirectory());
+  answer.lines.push_back("socket " + options_.socket_path);
+  for (const TableSummary& summary : module_->Summaries()) {
+    std::string text = "table " + std::string(summary.table->collection) + " " +
+                       Hex(summary.table->code) + " records " + std::to_string(summary.records);
+    if (!summary.present) text += " (no file)";
+    if (!summary.modified.empty()) text += " modified " + summary.modified;
+    answer.lines.push_back(text);
+  }
+  const SettingValues values = module_->CurrentSettings();
+  for (size_t i = 0; i < kSettingCount; ++i) {
+    answer.lines.push_back("setting " + std::string(Settings()[i].name) + " " +
+                           Hex(Settings()[i].code) + " " + std::to_string(values[i]));
+  }
+  for (const ClientInfo& client : hub_->Clients()) {
+    answer.lines.push_back("client " + std::to_string(client.cookie) + " name \"" + client.name +
+                           "\" form " + std::to_string(static_cast<int>(client.form)) +
+                           " delivered " + std::to_string(client.delivered) + " failed " +
+                           std::to_string(client.failed));
+  }
+  return answer;
+}
+
+ControlAnswer Service::SetSetting(const std::vector<std::string>& words) {
+  if (words.size() != 3) return Failure("usage: set SETTING VALUE");
+  const SettingInfo* setting = FindSetting(words[1]);
+  if (setting == nullptr) return Failure("unknown setting " + words[1]);
+  char* end = nullptr;
+  const unsigned long value = std::strtoul(words[2].c_str(), &end, 0);
+  if (words[2].empty() || *end != '\0' || value > 255) {
+    return Failure("the value must be a number from 0 to 255");
+  }
+  const LONG status = WriteSetting(*setting, static_cast<DWORD>(value));
+  if (status != ERROR_SUCCESS) {
+    return Failure("cannot write the registry (error " + std::to_string(status) + ")");
+  }
+  CheckSettings();
+  return {};
+}
+
+ControlAnswer Service::Announce(const std::vector<std::string>& words) {
+  if (words.size() != 2) return Failure("usage: announce TABLE");
+  const TableInfo* table = FindTableByName(words[1]);
+  if (table == nullptr) return Failure("unknown table " + words[1]);
+  hub_->Broadcast(EventFrame::Change(table->code));
+  return {};
+}
+
+ControlAnswer Service::InjectEvent(const std::vector<std::string>& words) {
+  if (words.size() != 4) return Failure("usage: event RULE VALUE EVENT");
+  std::string document;
+  std::string error;
+  if (!module_->BuildThresholdEvent(words[1], words[2], words[3], &document, &error)) {
+    return Failure(error);
+  }
+  hub_->Broadcast(EventFrame::Threshold(document));
+  return {};
+}
+
+ControlAnswer Service::Reload() {
+  std::vector<std::string> problems;
+  const std::vector<DWORD> changed = module_->Reload(&problems);
+  ControlAnswer answer;
+  for (const DWORD code : changed) {
+    hub_->Broadcast(EventFrame::Change(code));
+    answer.lines.push_back("changed " + std::string(FindTable(code)->collection));
+  }
+  for (const std::string& problem : problems) {
+    Log(LogLevel::kWarning, problem);
+    answer.lines.push_back("problem " + problem);
+  }
+  if (!problems.empty()) {
+    answer.ok = false;
+    answer.error = std::to_string(problems.size()) + " table(s) could not be reloaded";
+  }
+  return answer;
+}
+
+}  // namespace switchd

@@ -1,0 +1,90 @@
+// switchd as one object: the threshold module, the event hub, the switch
+// served over the COM socket, the control socket and the settings watch.
+// The daemon's main() and the tests both run it through this class.
+//
+//   ServiceOptions options;
+//   options.data_dir = "/var/lib/lorveth/switchd";
+//   Service service(options);
+//   std::string error;
+//   if (!service.Start(&error)) ...;
+//   ... until SIGTERM ...
+//   service.Stop();
+#pragma once
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <sys/types.h>
+
+#include "platform/ComRemoting.h"
+#include "services/switchd/ControlChannel.h"
+#include "services/switchd/EventHub.h"
+#include "services/switchd/ThresholdModule.h"
+
+namespace switchd {
+
+struct ServiceOptions {
+  std::string data_dir;      // default: $LORVETH_STATE_DIR/switchd
+  std::string socket_path;   // default: $LORVETH_RUNTIME_DIR/switch.sock
+  std::string control_path;  // default: $LORVETH_RUNTIME_DIR/switchd.ctl
+  std::optional<gid_t> group;  // also permitted on the COM socket
+  unsigned poll_seconds = 5;   // how often the settings are read from the registry
+  bool serve_socket = true;    // false: the switch is only registered in this process
+  bool register_endpoint = true;
+  bool serve_control = true;   // false: no control socket (Execute still works)
+};
+
+// Fills the empty paths of the options with the defaults.
+ServiceOptions WithDefaults(ServiceOptions options);
+
+class Service {
+ public:
+  explicit Service(ServiceOptions options);
+  ~Service();
+  Service(const Service&) = delete;
+  Service& operator=(const Service&) = delete;
+
+  bool Start(std::string* error);
+  void Stop();
+
+  const ServiceOptions& Options() const { return options_; }
+  std::shared_ptr<ThresholdModule> Module() const { return module_; }
+  std::shared_ptr<EventHub> Hub() const { return hub_; }
+
+  // The control commands (see ControlChannel.h for the protocol).
+  ControlAnswer Execute(const std::string& line);
+
+  // Reads the settings now and sends an event for each that changed.
+  std::vector<DWORD> CheckSettings();
+  // Every table change and setting, as a client that lost track needs them.
+  std::vector<EventFrame> Everything();
+
+ private:
+  void PollLoop();
+  ControlAnswer Status();
+  ControlAnswer SetSetting(const std::vector<std::string>& words);
+  ControlAnswer Announce(const std::vector<std::string>& words);
+  ControlAnswer InjectEvent(const std::vector<std::string>& words);
+  ControlAnswer Reload();
+
+  ServiceOptions options_;
+  std::shared_ptr<ThresholdModule> module_;
+  std::shared_ptr<EventHub> hub_;
+  std::unique_ptr<platform::ComServer> com_server_;
+  ControlServer control_;
+  bool started_ = false;
+  bool registered_in_process_ = false;
+
+  std::mutex settings_mutex_;  // the poll thread and switchctl may check at once
+  std::mutex poll_mutex_;
+  std::condition_variable poll_wake_;
+  bool stopping_ = false;
+  std::thread poll_thread_;
+};
+
+}  // namespace switchd

@@ -1,0 +1,110 @@
+// The threshold module of the switch service: keeps the seven configuration
+// tables as XML files in a data directory, answers the commands that clients
+// send through the switch, applies store commands record by record, and
+// knows the settings that clients read.
+//
+// There is no rule engine yet: every status is 0 ("no rule fired"), no rule
+// or report has a current value, and no report has recorded values.
+//
+//   ThresholdModule module("/var/lib/lorveth/switchd");
+//   std::string error;
+//   if (!module.Load(&error)) ... a table file is unreadable ...
+//   ModuleReply reply = module.Handle({0xE001, 0x311, 0, 0xFFFFFFFF, {}});
+//   // reply.stat 0, reply.data = the Rules document and its terminating NUL
+//
+// Thread safety: every public operation may be called from any thread; they
+// run one at a time.
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/WinTypes.h"
+#include "services/switchd/Settings.h"
+#include "services/switchd/Tables.h"
+
+namespace switchd {
+
+struct ModuleRequest {
+  DWORD oc = 0;
+  DWORD oe = 0;
+  DWORD oid = 0;
+  DWORD cabid = 0;
+  std::string_view data;
+};
+
+struct ModuleReply {
+  DWORD stat = 0;
+  std::vector<BYTE> data;
+  // Set after an accepted store: the table whose change every client must hear of.
+  std::optional<DWORD> changed_table;
+};
+
+// One table as `switchctl status` shows it.
+struct TableSummary {
+  const TableInfo* table;
+  size_t records;
+  std::string modified;  // the "Modified" text, "" when none
+  bool present;          // whether its file exists
+};
+
+class ThresholdModule {
+ public:
+  explicit ThresholdModule(std::string data_dir);
+
+  const std::string& DataDirectory() const { return data_dir_; }
+
+  // Creates the directory if needed, removes temporaries of interrupted
+  // writes and reads every table.  A missing file is an empty table; a file
+  // that is not a well-formed document of its table fails the load with the
+  // file and the reason.
+  bool Load(std::string* error);
+
+  // Re-reads every file; returns the codes of the tables whose content
+  // changed (and are now served).  A file that cannot be used keeps the
+  // table as it was and adds a line to *problems.
+  std::vector<DWORD> Reload(std::vector<std::string>* problems);
+
+  // Answers one command.  Unknown commands get status 1.
+  ModuleReply Handle(const ModuleRequest& request);
+
+  // Validates and applies a store command; the status of the reply (0
+  // accepted, 4 refused document, 7 read-only record, 6 write failure).
+  // *reason says why a store was refused.  A refused store changes nothing.
+  DWORD Store(DWORD table, std::string_view document, std::string* reason);
+
+  // The table document as served (an empty table is its bare root element).
+  std::string TableDocument(DWORD table);
+  std::vector<TableSummary> Summaries();
+
+  void SetSettings(const SettingValues& values);
+  SettingValues CurrentSettings();
+
+  // The document of a threshold event for a stored rule and event: the
+  // rule's name and comment, the value and the event's Name, Type and
+  // Severity.  False with a reason when the rule or the event is not stored.
+  bool BuildThresholdEvent(std::string_view rule, std::string_view value,
+                           std::string_view event, std::string* document, std::string* error);
+
+ private:
+  std::string ServedText(const TableInfo& table) const;
+  bool Exists(DWORD table, std::string_view name) const;
+  std::optional<std::string> RecordMarkup(DWORD table, std::string_view name) const;
+  bool ParseTable(const TableInfo& table, const std::string& text, std::string* reason) const;
+  // Sets a table's text and the index of its record names.
+  void Keep(const TableInfo& table, std::string text);
+
+  const std::string data_dir_;
+  mutable std::mutex mutex_;
+  std::map<DWORD, std::string> texts_;  // file contents; "" for a missing file
+  // Record names per table: a value request must not parse its whole table.
+  std::map<DWORD, std::set<std::string, std::less<>>> names_;
+  SettingValues settings_{};
+};
+
+}  // namespace switchd

@@ -1,0 +1,138 @@
+// The control socket with real sockets: the line protocol, overlong and
+// odd input, a stale socket file, a path that is not a socket, and removal
+// of only the socket file it bound.
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "SwitchdFixture.h"
+#include "services/switchd/ControlChannel.h"
+
+namespace switchd_test {
+namespace {
+
+using switchd::ControlAnswer;
+using switchd::ControlServer;
+using switchd::SendControlCommand;
+
+// Answers "echo WORDS" with the words, anything else with an error.
+ControlAnswer Echo(const std::string& line) {
+  ControlAnswer answer;
+  if (line.rfind("echo", 0) == 0) {
+    answer.lines.push_back("[" + line + "]");
+  } else {
+    answer.ok = false;
+    answer.error = "no";
+  }
+  return answer;
+}
+
+// Sends raw bytes and returns everything the server answers.
+std::string RawExchange(const std::string& path, const std::string& bytes) {
+  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    close(fd);
+    return "connect failed";
+  }
+  size_t sent = 0;
+  while (sent < bytes.size()) {
+    const ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (n <= 0) break;
+    sent += static_cast<size_t>(n);
+  }
+  shutdown(fd, SHUT_WR);
+  std::string answer;
+  char buffer[1024];
+  for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, n);
+  close(fd);
+  return answer;
+}
+
+class ControlChannelTest : public DataDirFixture {
+ protected:
+  void SetUp() override {
+    DataDirFixture::SetUp();
+    path_ = root_ + "/run/ctl";
+  }
+  std::string path_;
+};
+
+TEST_F(ControlChannelTest, CommandIsAnsweredWithItsLinesAndAFinalStatus) {
+  ControlServer server;
+  std::string error;
+  ASSERT_TRUE(server.Start(path_, Echo, &error)) << error;
+  struct stat info {};
+  ASSERT_EQ(stat(path_.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+  std::string answer;
+  ASSERT_TRUE(SendControlCommand(path_, "echo a b", &answer, &error)) << error;
+  EXPECT_EQ(answer, "[echo a b]\nOK\n");
+  ASSERT_TRUE(SendControlCommand(path_, "other", &answer, &error));
+  EXPECT_EQ(answer, "ERROR no\n");
+  // A CR before the newline and anything after the first line are not part of the command.
+  EXPECT_EQ(RawExchange(path_, "echo x\r\nsecond line\n"), "[echo x]\nOK\n");
+  // A client that closes without a newline still has its line answered.
+  EXPECT_EQ(RawExchange(path_, "echo y"), "[echo y]\nOK\n");
+}
+
+TEST_F(ControlChannelTest, OverlongLineIsRefusedAndTheServerGoesOn) {
+  ControlServer server;
+  std::string error;
+  ASSERT_TRUE(server.Start(path_, Echo, &error)) << error;
+  const std::string huge(switchd::kMaxControlLine + 100, 'x');
+  EXPECT_EQ(RawExchange(path_, huge + "\n"), "ERROR command line too long\n");
+  EXPECT_EQ(RawExchange(path_, "echo " + std::string(switchd::kMaxControlLine - 5, 'y') + "\n")
+                .substr(0, 7),
+            "[echo y");
+  std::string answer;
+  EXPECT_TRUE(SendControlCommand(path_, "echo", &answer, &error));
+}
+
+TEST_F(ControlChannelTest, StaleSocketIsReplacedAndOtherFilesAreLeftAlone) {
+  std::string error;
+  {
+    ControlServer first;
+    ASSERT_TRUE(first.Start(path_, Echo, &error)) << error;
+    ControlServer second;
+    EXPECT_FALSE(second.Start(path_, Echo, &error));
+    EXPECT_NE(error.find("in use"), std::string::npos) << error;
+  }
+  // A socket file nobody listens on, as a killed server leaves it.
+  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path_.c_str(), sizeof address.sun_path - 1);
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  close(fd);
+  ControlServer revived;
+  ASSERT_TRUE(revived.Start(path_, Echo, &error)) << error;
+  revived.Stop();
+  EXPECT_FALSE(std::filesystem::exists(path_));
+
+  WriteText(path_, "not a socket");
+  ControlServer refused;
+  EXPECT_FALSE(refused.Start(path_, Echo, &error));
+  EXPECT_EQ(ReadText(path_), "not a socket");
+}
+
+TEST_F(ControlChannelTest, StopKeepsASocketFileThatIsNoLongerItsOwn) {
+  ControlServer server;
+  std::string error;
+  ASSERT_TRUE(server.Start(path_, Echo, &error)) << error;
+  // Someone else took the path over meanwhile.
+  std::filesystem::remove(path_);
+  WriteText(path_, "someone else's");
+  server.Stop();
+  EXPECT_EQ(ReadText(path_), "someone else's");
+}
+
+}  // namespace
+}  // namespace switchd_test

@@ -1,0 +1,430 @@
+// The switch object in this process, reached by the agent's real switch
+// client through the class registry: every request the agent sends, the
+// argument forms of the three request methods, events in both forms to
+// several clients, settings events after a registry change, and the
+// control commands.
+#include <stdlib.h>
+
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include "ClientHarness.h"
+#include "SwitchdFixture.h"
+#include "services/switchd/Service.h"
+#include "services/switchd/Settings.h"
+#include "services/switchd/SwitchObject.h"
+#include "threshold/documents/Records.h"
+
+namespace switchd_test {
+namespace {
+
+namespace sp = switch_protocol;
+using switchd::Service;
+using switchd::ServiceOptions;
+
+class SwitchObjectTest : public DataDirFixture {
+ protected:
+  void SetUp() override {
+    DataDirFixture::SetUp();
+    setenv("LORVETH_STATE_DIR", (root_ + "/state").c_str(), 1);
+    setenv("LORVETH_RUNTIME_DIR", (root_ + "/run").c_str(), 1);
+    Seed();
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    StartService(60);
+  }
+  void TearDown() override {
+    for (auto& client : clients_) {
+      client->EnableEvents(FALSE);
+      client->Detach();
+    }
+    clients_.clear();
+    service_.reset();
+    CoUninitialize();
+    DataDirFixture::TearDown();
+  }
+
+  void StartService(unsigned poll_seconds) {
+    ServiceOptions options;
+    options.data_dir = data_dir_;
+    options.serve_socket = false;
+    options.serve_control = false;
+    options.poll_seconds = poll_seconds;
+    service_ = std::make_unique<Service>(options);
+    std::string error;
+    ASSERT_TRUE(service_->Start(&error)) << error;
+  }
+
+  RecordingClient& NewClient(LONG form = 0) {
+    clients_.push_back(std::make_unique<RecordingClient>());
+    RecordingClient& client = *clients_.back();
+    EXPECT_TRUE(client.Attach(nullptr));
+    if (form != 0) {
+      EXPECT_EQ(client.ChooseEventForm(form), S_OK);
+    }
+    EXPECT_TRUE(client.EnableEvents(TRUE));
+    return client;
+  }
+
+  std::unique_ptr<Service> service_;
+  std::vector<std::unique_ptr<RecordingClient>> clients_;
+};
+
+TEST_F(SwitchObjectTest, ClientLearnsEveryMemberAndSendsItsName) {
+  RecordingClient& client = NewClient();
+  for (int i = 0; i < sp::kMethodCount; ++i) {
+    EXPECT_NE(client.DispatchId(i), DISPID_UNKNOWN) << i;
+  }
+  EXPECT_EQ(client.DispatchId(sp::kCmdRequest), switchd::dispid::kCmdRequest);
+  ASSERT_TRUE(client.ClientName("Lorveth_Agent"));
+  const auto clients = service_->Hub()->Clients();
+  ASSERT_EQ(clients.size(), 1u);
+  EXPECT_EQ(clients[0].form, switchd::EventForm::kHeader);
+}
+
+TEST_F(SwitchObjectTest, TableRequestReturnsTheWholeDocumentWithItsTerminator) {
+  RecordingClient& client = NewClient();
+  for (const switchd::TableInfo& table : switchd::Tables()) {
+    auto reply = SendAsAgent(client, sp::kOcReadConfiguration, table.code, nullptr);
+    EXPECT_EQ(reply->FrameStatus(), 0u) << table.collection;
+    const std::string text = ReplyText(*reply);
+    ASSERT_FALSE(text.empty());
+    EXPECT_EQ(text.back(), '\0');
+    EXPECT_EQ(text.substr(0, text.size() - 1), FileText(std::string(table.file)));
+  }
+}
+
+TEST_F(SwitchObjectTest, SettingRequestAnswersExactlyOneByteFromTheRegistry) {
+  ASSERT_EQ(switchd::WriteSetting(*switchd::FindSetting("TrapToAdminAlert"), 3), ERROR_SUCCESS);
+  service_->CheckSettings();
+  RecordingClient& client = NewClient();
+  auto reply = SendAsAgent(client, sp::kOcReadConfiguration, 0x3801, nullptr);
+  EXPECT_TRUE(reply->HasReplyData(1, false));
+  EXPECT_EQ(reply->DataByte(0), 3);
+  auto other = SendAsAgent(client, sp::kOcReadConfiguration, 0x3812, nullptr);
+  EXPECT_TRUE(other->HasReplyData(1, false));
+  EXPECT_EQ(other->DataByte(0), 0);
+}
+
+TEST_F(SwitchObjectTest, StatusRequestsAnswerNoRuleFired) {
+  RecordingClient& client = NewClient();
+  for (const DWORD oc : {sp::kOcThresholdStatus, sp::kOcPerformanceStatus}) {
+    auto reply = SendAsAgent(client, oc, 0, nullptr);
+    EXPECT_TRUE(reply->HasReplyData(1, false)) << oc;
+    EXPECT_EQ(reply->DataByte(0), 0) << oc;
+  }
+  for (const DWORD oc : {sp::kOcRuleSetStatus, sp::kOcReportSetStatus}) {
+    for (const char* name : {"w", ""}) {
+      auto reply = SendAsAgent(client, oc, 0, name);
+      EXPECT_TRUE(reply->HasReplyData(1, false)) << oc << " " << name;
+      EXPECT_EQ(reply->DataByte(0), 0);
+    }
+    EXPECT_EQ(SendAsAgent(client, oc, 0, "nope")->FrameStatus(), cmd_status::kIllegalObject);
+  }
+}
+
+TEST_F(SwitchObjectTest, ValueRequestsOfKnownRecordsHaveNoData) {
+  RecordingClient& client = NewClient();
+  for (const DWORD oc : {sp::kOcRuleCurrentValue, sp::kOcReportCurrentValue}) {
+    auto reply = SendAsAgent(client, oc, 0, "w");
+    EXPECT_EQ(reply->FrameStatus(), cmd_status::kNoMoreReplies) << oc;
+    EXPECT_EQ(reply->DataLength(), 0u);
+    EXPECT_EQ(SendAsAgent(client, oc, 0, "nope")->FrameStatus(), cmd_status::kIllegalObject);
+  }
+  // Record 70000 of report "w": the high half of the number - 1 in OE.
+  auto record = SendAsAgent(client, sp::kOcReportRecordValue, 1, "w", 70000 - 1 - 65536);
+  EXPECT_EQ(record->FrameStatus(), cmd_status::kNoMoreReplies);
+  EXPECT_FALSE(record->HasReplyData(0, false));
+}
+
+TEST_F(SwitchObjectTest, RecordNumberRequestsAnswerFourBytes) {
+  RecordingClient& client = NewClient();
+  for (const DWORD oc : {sp::kOcReportHighestRecord, sp::kOcReportOldestRecord}) {
+    auto reply = SendAsAgent(client, oc, 0, "w");
+    EXPECT_TRUE(reply->HasReplyData(4, false)) << oc;
+    EXPECT_EQ(reply->DataWord(0), 0u);
+    EXPECT_EQ(SendAsAgent(client, oc, 0, "ro\0x")->FrameStatus(), cmd_status::kSuccess);
+  }
+}
+
+TEST_F(SwitchObjectTest, SetDocumentRequestReturnsThatRecord) {
+  RecordingClient& client = NewClient();
+  auto rules = SendAsAgent(client, sp::kOcRuleSetDocument, 0, "w");
+  ASSERT_TRUE(rules->HasReplyData(0, false));
+  RecordDocument set;
+  ASSERT_TRUE(set.LoadText(rules->DataText()));
+  EXPECT_EQ(set.MemberNames("RuleSet", "Rule"), std::vector<std::string>{"w"});
+  EXPECT_EQ(set.ItemText(records::kRuleSetDescription), "all");
+
+  auto reports = SendAsAgent(client, sp::kOcReportSetDocument, 0, "w");
+  ASSERT_TRUE(reports->HasReplyData(0, false));
+  RecordDocument report_set;
+  ASSERT_TRUE(report_set.LoadText(reports->DataText()));
+  EXPECT_EQ(report_set.RecordTag(), "ReportSet");
+  EXPECT_EQ(SendAsAgent(client, sp::kOcReportSetDocument, 0, "nope")->FrameStatus(),
+            cmd_status::kIllegalObject);
+}
+
+TEST_F(SwitchObjectTest, UnknownCommandAndUnknownObjectAreRefused) {
+  RecordingClient& client = NewClient();
+  EXPECT_EQ(SendAsAgent(client, 0x2299, 0, nullptr)->FrameStatus(),
+            cmd_status::kUnsupportedCommand);
+  EXPECT_EQ(SendAsAgent(client, sp::kOcReadConfiguration, 0x315, nullptr)->FrameStatus(),
+            cmd_status::kIllegalObject);
+}
+
+TEST_F(SwitchObjectTest, AcceptedStoreIsAnnouncedToEveryClientInItsForm) {
+  RecordingClient& header_client = NewClient();
+  RecordingClient& fields_client = NewClient(3);
+  auto store = SendAsAgent(
+      header_client, sp::kOcStoreConfiguration, sp::kTableRules,
+      "<Rules><Rule Name=\"w\"><Description>changed</Description></Rule></Rules>");
+  EXPECT_EQ(store->FrameStatus(), 0u);
+
+  for (RecordingClient* client : {&header_client, &fields_client}) {
+    ASSERT_TRUE(client->WaitForFrames(1));
+    const ReceivedFrame frame = client->Frames().at(0);
+    EXPECT_EQ(frame.oc, sp::kOcStoreConfiguration);
+    EXPECT_EQ(frame.oe, sp::kTableRules);
+    EXPECT_TRUE(frame.data.empty());
+  }
+  EXPECT_EQ(header_client.Frames()[0].dispid, sp::kEventWithHeader);
+  EXPECT_EQ(fields_client.Frames()[0].dispid, sp::kEventWithFields);
+
+  // The table the event announces already shows the change.
+  auto table = SendAsAgent(fields_client, sp::kOcReadConfiguration, sp::kTableRules,
+                                    nullptr);
+  EXPECT_NE(ReplyText(*table).find("changed"), std::string::npos);
+}
+
+TEST_F(SwitchObjectTest, RefusedStoreAnnouncesNothing) {
+  RecordingClient& client = NewClient();
+  EXPECT_EQ(SendAsAgent(client, sp::kOcStoreConfiguration, sp::kTableRules,
+                        "<Rules><Rule Name=\"ro\"><Comment>x</Comment></Rule></Rules>")
+                ->FrameStatus(),
+            cmd_status::kObjectReadOnly);
+  EXPECT_EQ(SendAsAgent(client, sp::kOcStoreConfiguration, 0x399, "<Rules/>")->FrameStatus(),
+            cmd_status::kInvalidSetValue);
+  // An announcement sent after the refusals is the first to arrive.
+  service_->Execute("announce Events");
+  ASSERT_TRUE(client.WaitForFrames(1));
+  EXPECT_EQ(client.Frames()[0].oe, sp::kTableEvents);
+}
+
+TEST_F(SwitchObjectTest, SettingChangeInTheRegistryReachesTheClient) {
+  RecordingClient& fields_client = NewClient(3);
+  RecordingClient& header_client = NewClient(4);
+  ASSERT_EQ(switchd::WriteSetting(*switchd::FindSetting("SetAllowed"), 1), ERROR_SUCCESS);
+  EXPECT_EQ(service_->CheckSettings(), std::vector<DWORD>{0x3810});
+  EXPECT_TRUE(service_->CheckSettings().empty());  // no change, no event
+  for (RecordingClient* client : {&fields_client, &header_client}) {
+    ASSERT_TRUE(client->WaitForFrames(1));
+    const ReceivedFrame frame = client->Frames().at(0);
+    EXPECT_EQ(frame.oe, 0x3810u);
+    EXPECT_EQ(frame.data, std::string(1, '\x01'));
+    EXPECT_EQ(client->flags_.SetAllowed.load(), 1);
+  }
+}
+
+TEST_F(SwitchObjectTest, SettingsAreWatchedWithoutBeingAsked) {
+  service_.reset();
+  StartService(1);
+  RecordingClient& client = NewClient();
+  ASSERT_EQ(switchd::WriteSetting(*switchd::FindSetting("Trap2EventLog"), 2), ERROR_SUCCESS);
+  ASSERT_TRUE(client.WaitForFrames(1));
+  EXPECT_EQ(client.Frames()[0].oe, 0x3800u);
+  EXPECT_EQ(client.flags_.Trap2EventLog.load(), 2);
+}
+
+TEST_F(SwitchObjectTest, InjectedThresholdEventCarriesTheStoredRuleAndEvent) {
+  RecordingClient& client = NewClient(3);
+  EXPECT_TRUE(service_->Execute("event w 042 w").ok);
+  ASSERT_TRUE(client.WaitForFrames(1));
+  const ReceivedFrame frame = client.Frames()[0];
+  EXPECT_EQ(frame.oc, sp::kOcThresholdEvent);
+  RecordDocument threshold;
+  ASSERT_TRUE(threshold.LoadText(frame.data.c_str()));
+  EXPECT_EQ(threshold.ItemText(records::kThresholdRuleName), "w");
+  EXPECT_EQ(threshold.ItemText(records::kThresholdRuleComment), "watch it");
+  EXPECT_EQ(threshold.ItemValue(records::kThresholdValue), 42);
+  RecordDocument event;
+  ASSERT_TRUE(event.LoadText(threshold.ChildMarkup("Threshold", "Event")));
+  EXPECT_EQ(event.ItemText(records::kEventName), "w");
+  EXPECT_EQ(event.ItemText(records::kEventType), "snmp-trap");
+  EXPECT_EQ(event.ItemText(records::kEventSeverity), "minor");
+
+  EXPECT_FALSE(service_->Execute("event nope 1 w").ok);
+  EXPECT_FALSE(service_->Execute("event w 1 nope").ok);
+  EXPECT_FALSE(service_->Execute("event w 1").ok);
+}
+
+TEST_F(SwitchObjectTest, ReloadAnnouncesOnlyTheTablesThatChanged) {
+  RecordingClient& client = NewClient();
+  WriteText(data_dir_ + "/Reports.xml", "<Reports><Report Name=\"z\"/></Reports>");
+  const switchd::ControlAnswer answer = service_->Execute("reload");
+  EXPECT_TRUE(answer.ok);
+  EXPECT_EQ(answer.lines, std::vector<std::string>{"changed Reports"});
+  ASSERT_TRUE(client.WaitForFrames(1));
+  service_->Hub()->Flush();
+  ASSERT_EQ(client.Frames().size(), 1u);
+  EXPECT_EQ(client.Frames()[0].oe, sp::kTableReports);
+}
+
+TEST_F(SwitchObjectTest, StatusListsTablesSettingsAndClients) {
+  RecordingClient& client = NewClient(3);
+  ASSERT_TRUE(client.ClientName("probe"));
+  // The name is taken at advise; advise again to show it.
+  client.EnableEvents(FALSE);
+  ASSERT_TRUE(client.Attach(nullptr));
+  ASSERT_TRUE(client.EnableEvents(TRUE));
+  const switchd::ControlAnswer answer = service_->Execute("status");
+  ASSERT_TRUE(answer.ok);
+  const auto has = [&](const std::string& text) {
+    for (const std::string& line : answer.lines) {
+      if (line.find(text) != std::string::npos) return true;
+    }
+    return false;
+  };
+  EXPECT_TRUE(has("table Rules 0x311 records 2 modified 10/20/2006 8:56:53"));
+  EXPECT_TRUE(has("table ReportSets 0x320 records 2"));
+  EXPECT_TRUE(has("setting DoAccountCheck 0x3812 0"));
+  EXPECT_TRUE(has("name \"probe\" form 4"));
+  EXPECT_FALSE(service_->Execute("frobnicate").ok);
+  EXPECT_FALSE(service_->Execute("set Nothing 1").ok);
+  EXPECT_FALSE(service_->Execute("set SetAllowed 256").ok);
+  EXPECT_FALSE(service_->Execute("announce Nothing").ok);
+}
+
+// The request methods as other clients call them, straight on the object.
+class SwitchObjectArgumentTest : public DataDirFixture {
+ protected:
+  void SetUp() override {
+    DataDirFixture::SetUp();
+    Seed();
+    module_ = std::make_shared<switchd::ThresholdModule>(data_dir_);
+    std::string error;
+    ASSERT_TRUE(module_->Load(&error)) << error;
+    hub_ = std::make_shared<switchd::EventHub>();
+    object_.Attach(switchd::SwitchObject::Create(module_, hub_));
+  }
+
+  std::shared_ptr<switchd::ThresholdModule> module_;
+  std::shared_ptr<switchd::EventHub> hub_;
+  platform::ComPtr<switchd::SwitchObject> object_;
+};
+
+TEST_F(SwitchObjectArgumentTest, VCRequestExCarriesFieldsStatusAndDataByReference) {
+  for (const bool extended : {true, false}) {
+    BSTR data = SysAllocStringByteLen("w", 2);
+    BYTE status = 19;
+    BYTE message = 0x41;
+    VARIANTARG args[8];
+    for (VARIANTARG& arg : args) VariantInit(&arg);
+    const UINT count = extended ? 8 : 7;
+    const UINT last = count - 1;
+    const SHORT fields[4] = {static_cast<SHORT>(sp::kOcRuleSetStatus), 0, 0, -1};
+    for (UINT i = 0; i < 4; ++i) {
+      args[last - i].vt = VT_I2;
+      args[last - i].iVal = fields[i];
+    }
+    args[last - 4].vt = VT_BSTR | VT_BYREF;
+    args[last - 4].pbstrVal = &data;
+    args[last - 5].vt = VT_UI1 | VT_BYREF;
+    args[last - 5].pbVal = &status;
+    args[last - 6].vt = VT_I2;
+    args[last - 6].iVal = 0;
+    if (extended) {
+      args[0].vt = VT_UI1 | VT_BYREF;
+      args[0].pbVal = &message;
+    }
+    DISPPARAMS params{args, nullptr, count, 0};
+    const DISPID id = extended ? switchd::dispid::kVCRequestEx : switchd::dispid::kVCRequest;
+    EXPECT_EQ(object_->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr,
+                              nullptr),
+              S_OK);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(SysStringByteLen(data), 1u);
+    EXPECT_EQ(message, 0x41);
+    SysFreeString(data);
+  }
+}
+
+TEST_F(SwitchObjectArgumentTest, WrongArgumentFormsAreRefusedWithoutAnAnswer) {
+  VARIANTARG args[3];
+  for (VARIANTARG& arg : args) VariantInit(&arg);
+  BSTR header = SysAllocStringByteLen("$SIP", 4);  // far shorter than a header
+  BSTR data = nullptr;
+  args[2].vt = VT_BSTR | VT_BYREF;
+  args[2].pbstrVal = &header;
+  args[1].vt = VT_BSTR | VT_BYREF;
+  args[1].pbstrVal = &data;
+  args[0].vt = VT_I2;
+  DISPPARAMS params{args, nullptr, 3, 0};
+  EXPECT_EQ(object_->Invoke(switchd::dispid::kCmdRequest, IID_NULL, 0, DISPATCH_METHOD, &params,
+                            nullptr, nullptr, nullptr),
+            DISP_E_TYPEMISMATCH);
+  params.cArgs = 2;
+  EXPECT_EQ(object_->Invoke(switchd::dispid::kCmdRequest, IID_NULL, 0, DISPATCH_METHOD, &params,
+                            nullptr, nullptr, nullptr),
+            DISP_E_BADPARAMCOUNT);
+  SysFreeString(header);
+
+  // A whole header without the signature is answered "Command interface corrupt".
+  CmdHeader corrupt{};
+  corrupt.HeaderLength = 48;
+  corrupt.OC = sp::kOcThresholdStatus;
+  header = SysAllocStringByteLen(reinterpret_cast<const char*>(&corrupt), sizeof corrupt);
+  params.cArgs = 3;
+  EXPECT_EQ(object_->Invoke(switchd::dispid::kCmdRequest, IID_NULL, 0, DISPATCH_METHOD, &params,
+                            nullptr, nullptr, nullptr),
+            S_OK);
+  CmdHeader returned;
+  ASSERT_EQ(SysStringByteLen(header), sizeof returned);
+  std::memcpy(&returned, header, sizeof returned);
+  EXPECT_EQ(returned.Stat, cmd_status::kInterfaceCorrupt);
+  SysFreeString(header);
+  SysFreeString(data);
+
+  VARIANTARG form;
+  VariantInit(&form);
+  form.vt = VT_I4;
+  form.lVal = 5;
+  DISPID named = DISPID_PROPERTYPUT;
+  DISPPARAMS put{&form, &named, 1, 1};
+  EXPECT_EQ(object_->Invoke(switchd::dispid::kEventForm, IID_NULL, 0, DISPATCH_PROPERTYPUT, &put,
+                            nullptr, nullptr, nullptr),
+            DISP_E_OVERFLOW);
+}
+
+TEST_F(SwitchObjectArgumentTest, LookedUpMembersAnswerTheirValues) {
+  VARIANT result;
+  VariantInit(&result);
+  DISPPARAMS none{nullptr, nullptr, 0, 0};
+  EXPECT_EQ(object_->Invoke(switchd::dispid::kDefaultTimeout, IID_NULL, 0, DISPATCH_PROPERTYGET,
+                            &none, &result, nullptr, nullptr),
+            S_OK);
+  EXPECT_EQ(result.vt, VT_I4);
+  EXPECT_EQ(result.lVal, switchd::kDefaultTimeoutSeconds);
+  EXPECT_EQ(object_->Invoke(switchd::dispid::kServerControlVersion, IID_NULL, 0,
+                            DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr),
+            S_OK);
+  EXPECT_EQ(result.lVal, switchd::kServerControlVersion);
+  EXPECT_EQ(object_->Invoke(42, IID_NULL, 0, DISPATCH_METHOD, &none, &result, nullptr, nullptr),
+            DISP_E_MEMBERNOTFOUND);
+}
+
+TEST_F(SwitchObjectArgumentTest, SinkWithoutTheEventInterfaceCannotAdvise) {
+  platform::ComPtr<IConnectionPoint> point;
+  ASSERT_EQ(object_->FindConnectionPoint(sp::DIID_LorvethSwitchEvents,
+                                         point.ReleaseAndGetAddressOf()),
+            S_OK);
+  DWORD cookie = 0;
+  // The switch object itself does not implement the event interface.
+  EXPECT_EQ(point->Advise(static_cast<IDispatch*>(object_.Get()), &cookie),
+            CONNECT_E_CANNOTCONNECT);
+  EXPECT_EQ(point->Unadvise(12345), CONNECT_E_NOCONNECTION);
+  EXPECT_TRUE(hub_->Clients().empty());
+}
+
+}  // namespace
+}  // namespace switchd_test

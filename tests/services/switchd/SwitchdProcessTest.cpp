@@ -1,0 +1,202 @@
+// switchd as a separate process: switchctl drives it over the control socket,
+// the agent's switch client reaches it over the COM socket found through the
+// registry, and a restart brings every table and setting back to a client
+// that re-advises.
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "ClientHarness.h"
+#include "SwitchdFixture.h"
+#include "platform/ComRemoting.h"
+#include "platform/Registry.h"
+#include "services/snmpsvc/ProcessHelpers.h"
+#include "services/switchd/Settings.h"
+
+namespace switchd_test {
+namespace {
+
+namespace sp = switch_protocol;
+using snmpsvc_test::ChildProcess;
+using snmpsvc_test::CommandResult;
+using snmpsvc_test::RunCommand;
+
+const std::string kSwitchd = std::string(LORVETH_BINARY_DIR) + "/services/switchd/switchd";
+const std::string kSwitchctl = std::string(LORVETH_BINARY_DIR) + "/services/switchd/switchctl";
+
+class SwitchdProcessTest : public DataDirFixture {
+ protected:
+  void SetUp() override {
+    DataDirFixture::SetUp();
+    setenv("LORVETH_STATE_DIR", (root_ + "/state").c_str(), 1);
+    setenv("LORVETH_RUNTIME_DIR", (root_ + "/run").c_str(), 1);
+    socket_ = root_ + "/run/switch.sock";
+    control_ = root_ + "/run/switchd.ctl";
+    Seed();
+    platform::EnableLocalServerActivation();
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+  }
+  void TearDown() override {
+    if (client_) {
+      client_->EnableEvents(FALSE);
+      client_->Detach();
+      client_.reset();
+    }
+    daemon_.reset();
+    CoUninitialize();
+    DataDirFixture::TearDown();
+  }
+
+  std::unique_ptr<ChildProcess> StartSwitchd(const std::string& log_name = "switchd.log") {
+    auto child = ChildProcess::Start({kSwitchd, "-f", "--data", data_dir_, "--poll", "1"}, {},
+                                     root_ + "/" + log_name);
+    EXPECT_NE(child, nullptr);
+    return child;
+  }
+  bool WaitUntilServing() {
+    return snmpsvc_test::WaitFor([&] { return Ctl({"status"}).exit_code == 0; }, kPatience);
+  }
+  CommandResult Ctl(std::vector<std::string> words) {
+    words.insert(words.begin(), kSwitchctl);
+    return RunCommand(words, {});
+  }
+  RecordingClient& Client(LONG form = 0) {
+    client_ = std::make_unique<RecordingClient>();
+    client_->SetDefaultClientName("process-test");
+    EXPECT_TRUE(client_->Attach(nullptr));
+    if (form != 0) {
+      EXPECT_EQ(client_->ChooseEventForm(form), S_OK);
+    }
+    EXPECT_TRUE(client_->EnableEvents(TRUE));
+    return *client_;
+  }
+  // Waits for a frame with that OC and OE among those received so far.
+  bool WaitForEvent(DWORD oc, DWORD oe) {
+    for (size_t seen = 1;; ++seen) {
+      if (!client_->WaitForFrames(seen)) return false;
+      const ReceivedFrame frame = client_->Frames()[seen - 1];
+      if (frame.oc == oc && frame.oe == oe) return true;
+    }
+  }
+
+  std::string socket_;
+  std::string control_;
+  std::unique_ptr<ChildProcess> daemon_;
+  std::unique_ptr<RecordingClient> client_;
+};
+
+TEST_F(SwitchdProcessTest, SwitchctlCommandsReachTheClientsOfARunningSwitchd) {
+  daemon_ = StartSwitchd();
+  ASSERT_TRUE(WaitUntilServing());
+  EXPECT_EQ(platform::LocalServerEndpoint(sp::CLSID_LorvethSwitch), "unix:" + socket_);
+  RecordingClient& client = Client(3);
+
+  CommandResult status = Ctl({"status"});
+  EXPECT_NE(status.output.find("table Rules 0x311 records 2"), std::string::npos) << status.output;
+  EXPECT_NE(status.output.find("name \"process-test\" form 3"), std::string::npos)
+      << status.output;
+
+  CommandResult set = Ctl({"set", "DoAccountCheck", "1"});
+  EXPECT_EQ(set.exit_code, 0) << set.output;
+  ASSERT_TRUE(WaitForEvent(sp::kOcStoreConfiguration, 0x3812));
+  EXPECT_EQ(client.flags_.DoAccountCheck.load(), 1);
+  const auto key = platform::RegistryKey::Open(HKEY_LOCAL_MACHINE, switchd::kSettingsKey);
+  ASSERT_TRUE(key);
+  EXPECT_EQ(key->QueryDword("DoAccountCheck"), 1u);
+
+  EXPECT_EQ(Ctl({"announce", "0x312"}).exit_code, 0);
+  ASSERT_TRUE(WaitForEvent(sp::kOcStoreConfiguration, sp::kTableResources));
+
+  EXPECT_EQ(Ctl({"event", "w", "42", "w"}).exit_code, 0);
+  ASSERT_TRUE(WaitForEvent(sp::kOcThresholdEvent, 0));
+
+  WriteText(data_dir_ + "/Targets.xml", "<Targets><Target Name=\"w\">10.9.9.9</Target></Targets>");
+  CommandResult reload = Ctl({"reload"});
+  EXPECT_EQ(reload.exit_code, 0);
+  EXPECT_NE(reload.output.find("changed Targets"), std::string::npos) << reload.output;
+  ASSERT_TRUE(WaitForEvent(sp::kOcStoreConfiguration, sp::kTableTargets));
+
+  CommandResult wrong = Ctl({"event", "nope", "1", "w"});
+  EXPECT_EQ(wrong.exit_code, 1);
+  EXPECT_NE(wrong.output.find("ERROR no rule named \"nope\""), std::string::npos);
+}
+
+TEST_F(SwitchdProcessTest, StoreOverTheSocketReachesTheFileAndIsAnnounced) {
+  daemon_ = StartSwitchd();
+  ASSERT_TRUE(WaitUntilServing());
+  RecordingClient& client = Client();
+  auto store = SendAsAgent(client, sp::kOcStoreConfiguration, sp::kTableEvents,
+                           "<Events><Event Name=\"w\"><Severity>critical</Severity></Event></Events>");
+  EXPECT_EQ(store->FrameStatus(), 0u);
+  ASSERT_TRUE(WaitForEvent(sp::kOcStoreConfiguration, sp::kTableEvents));
+  EXPECT_EQ(client.Frames().back().dispid, sp::kEventWithHeader);
+  EXPECT_NE(FileText("Events.xml").find("critical"), std::string::npos);
+  auto table = SendAsAgent(client, sp::kOcReadConfiguration, sp::kTableEvents, nullptr);
+  EXPECT_EQ(ReplyText(*table).substr(0, table->DataLength() - 1), FileText("Events.xml"));
+}
+
+TEST_F(SwitchdProcessTest, RestartedSwitchdAnnouncesEverythingToTheClientThatComesBack) {
+  daemon_ = StartSwitchd();
+  ASSERT_TRUE(WaitUntilServing());
+  RecordingClient& client = Client();
+  ASSERT_EQ(SendAsAgent(client, sp::kOcThresholdStatus, 0, nullptr)->FrameStatus(), 0u);
+
+  daemon_->Signal(SIGTERM);
+  const auto exit = daemon_->WaitExit(kPatience);
+  ASSERT_TRUE(exit.has_value());
+  EXPECT_TRUE(WIFEXITED(*exit) && WEXITSTATUS(*exit) == 0);
+  EXPECT_FALSE(std::filesystem::exists(socket_));
+  EXPECT_FALSE(std::filesystem::exists(control_));
+  // The registration stays: a new switchd will serve the same endpoint.
+  EXPECT_EQ(platform::LocalServerEndpoint(sp::CLSID_LorvethSwitch), "unix:" + socket_);
+
+  // A table edited while switchd was down is what the client must pick up.
+  WriteText(data_dir_ + "/Rules.xml", "<Rules><Rule Name=\"later\"/></Rules>");
+  client.ClearFrames();
+  daemon_ = StartSwitchd("switchd-2.log");
+  ASSERT_TRUE(client.WaitForFrames(12));
+  std::vector<DWORD> tables;
+  std::vector<DWORD> settings;
+  for (const ReceivedFrame& frame : client.Frames()) {
+    EXPECT_EQ(frame.oc, sp::kOcStoreConfiguration);
+    (frame.oe >= 0x3800 ? settings : tables).push_back(frame.oe);
+  }
+  EXPECT_EQ(tables, (std::vector<DWORD>{0x310, 0x311, 0x312, 0x313, 0x314, 0x320, 0x321}));
+  EXPECT_EQ(settings, (std::vector<DWORD>{0x3800, 0x3801, 0x3810, 0x3811, 0x3812}));
+  auto rules = SendAsAgent(client, sp::kOcReadConfiguration, sp::kTableRules, nullptr);
+  EXPECT_NE(ReplyText(*rules).find("later"), std::string::npos);
+}
+
+TEST_F(SwitchdProcessTest, SecondSwitchdOnTheSameSocketRefusesToStart) {
+  daemon_ = StartSwitchd();
+  ASSERT_TRUE(WaitUntilServing());
+  auto second = StartSwitchd("second.log");
+  const auto exit = second->WaitExit(kPatience);
+  ASSERT_TRUE(exit.has_value());
+  EXPECT_TRUE(WIFEXITED(*exit) && WEXITSTATUS(*exit) == 1);
+  EXPECT_NE(snmpsvc_test::ReadFile(root_ + "/second.log").find("in use"), std::string::npos);
+  EXPECT_EQ(Ctl({"status"}).exit_code, 0);  // the first one still serves
+}
+
+TEST_F(SwitchdProcessTest, UnusableTableFileStopsTheStartWithItsName) {
+  WriteText(data_dir_ + "/Reports.xml", "<Reports><Report Name=\"x\">");
+  daemon_ = StartSwitchd();
+  const auto exit = daemon_->WaitExit(kPatience);
+  ASSERT_TRUE(exit.has_value());
+  EXPECT_TRUE(WIFEXITED(*exit) && WEXITSTATUS(*exit) == 1);
+  EXPECT_NE(snmpsvc_test::ReadFile(root_ + "/switchd.log").find("Reports.xml"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(socket_));
+}
+
+TEST_F(SwitchdProcessTest, SwitchctlWithoutARunningSwitchdSaysSo) {
+  CommandResult result = Ctl({"status"});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_NE(result.output.find("cannot reach switchd"), std::string::npos) << result.output;
+  EXPECT_EQ(Ctl({}).exit_code, 2);
+}
+
+}  // namespace
+}  // namespace switchd_test

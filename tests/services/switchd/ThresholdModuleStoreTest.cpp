@@ -1,0 +1,370 @@
+// Store commands against real table files: create, change item by item,
+// delete, refusals that change nothing, member lists, Modified, reloads and
+// a crash in the middle of a write.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <filesystem>
+#include <memory>
+
+#include "SwitchdFixture.h"
+#include "services/switchd/Tables.h"
+#include "switch/CommandBuffer.h"
+#include "threshold/documents/Formats.h"
+#include "threshold/documents/Records.h"
+
+namespace switchd_test {
+namespace {
+
+using switchd::ThresholdModule;
+
+// One table and the edits the generic store tests make to it.
+struct TableCase {
+  const char* label;
+  DWORD code;
+  const char* file;
+  const char* collection;
+  const char* tag;
+  const char* create;  // record "n"
+  const char* change;  // record "w", one item changed
+  records::RecordItem changed_item;
+  const char* changed_value;
+  records::RecordItem kept_item;  // an item of "w" the change must not touch
+  const char* kept_value;
+  const char* read_only_change;  // record "ro" with something changed
+};
+
+const TableCase kCases[] = {
+    {"Rules", 0x311, "Rules.xml", "Rules", "Rule",
+     "<Rule Name=\"n\"><Description>new</Description></Rule>",
+     "<Rule Name=\"w\"><Description>idle</Description></Rule>", records::kRuleDescription, "idle",
+     records::kRuleUserComment, "watch it",
+     "<Rule Name=\"ro\"><Description>x</Description></Rule>"},
+    {"RuleSets", 0x310, "RuleSets.xml", "RuleSets", "RuleSet",
+     "<RuleSet Name=\"n\"><Description>new</Description></RuleSet>",
+     "<RuleSet Name=\"w\"><Description>some</Description><Rule Name=\"w\"/></RuleSet>",
+     records::kRuleSetDescription, "some", records::kRuleSetStatus, "enable",
+     "<RuleSet Name=\"ro\"><Description>x</Description></RuleSet>"},
+    {"Events", 0x314, "Events.xml", "Events", "Event",
+     "<Event Name=\"n\"><Type>snmp-trap</Type><Severity>critical</Severity></Event>",
+     "<Event Name=\"w\"><Severity>critical</Severity></Event>", records::kEventSeverity,
+     "critical", records::kEventType, "snmp-trap",
+     "<Event Name=\"ro\"><Severity>minor</Severity></Event>"},
+    {"Resources", 0x312, "Resources.xml", "Resources", "Resource",
+     "<Resource Name=\"n\"><Request Type=\"snmp\">1.3.6</Request></Resource>",
+     "<Resource Name=\"w\"><Description>processor</Description></Resource>",
+     records::kResourceDescription, "processor", records::kResourceReqString, "cpu",
+     "<Resource Name=\"ro\"><Description>x</Description></Resource>"},
+    {"Targets", 0x313, "Targets.xml", "Targets", "Target",
+     "<Target Name=\"n\">10.0.0.9</Target>", "<Target Name=\"w\">10.0.0.2</Target>",
+     records::kTargetAddress, "10.0.0.2", records::kTargetName, "w",
+     "<Target Name=\"ro\">10.1.1.1</Target>"},
+    {"Reports", 0x321, "Reports.xml", "Reports", "Report",
+     "<Report Name=\"n\"><MaxEntries>5</MaxEntries></Report>",
+     "<Report Name=\"w\"><Description>load average</Description></Report>",
+     records::kReportDescription, "load average", records::kReportMaxEntries, "10",
+     "<Report Name=\"ro\"><Description>x</Description></Report>"},
+    {"ReportSets", 0x320, "ReportSets.xml", "ReportSets", "ReportSet",
+     "<ReportSet Name=\"n\"><StartTime>07:00</StartTime></ReportSet>",
+     "<ReportSet Name=\"w\"><Description>weekly</Description><Report Name=\"w\"/></ReportSet>",
+     records::kReportSetDescription, "weekly", records::kReportSetName, "w",
+     "<ReportSet Name=\"ro\"><Description>x</Description></ReportSet>"},
+};
+
+class StoreEveryTableTest : public DataDirFixture, public ::testing::WithParamInterface<TableCase> {
+ protected:
+  void SetUp() override {
+    DataDirFixture::SetUp();
+    Seed();
+    module_ = std::make_unique<ThresholdModule>(data_dir_);
+    std::string error;
+    ASSERT_TRUE(module_->Load(&error)) << error;
+  }
+  DWORD Store(const std::string& records) {
+    const TableCase& c = GetParam();
+    return module_->Store(c.code, std::string("<") + c.collection + ">" + records + "</" +
+                                     c.collection + ">",
+                         &reason_);
+  }
+  bool Stored(const std::string& name, RecordDocument* record) {
+    return StoredRecord(*module_, GetParam().code, GetParam().tag, name, record);
+  }
+
+  std::unique_ptr<ThresholdModule> module_;
+  std::string reason_;
+};
+
+TEST_P(StoreEveryTableTest, NewRecordIsCreatedAndWrittenToItsFile) {
+  const TableCase& c = GetParam();
+  ASSERT_EQ(Store(c.create), cmd_status::kSuccess) << reason_;
+  RecordDocument record;
+  EXPECT_TRUE(Stored("n", &record));
+  EXPECT_EQ(Count(*module_, c.code, c.tag), 3u);
+  // The file holds what the module serves, and a fresh module reads it back.
+  EXPECT_EQ(FileText(c.file), module_->TableDocument(c.code));
+  ThresholdModule reread(data_dir_);
+  std::string error;
+  ASSERT_TRUE(reread.Load(&error)) << error;
+  EXPECT_EQ(Count(reread, c.code, c.tag), 3u);
+}
+
+TEST_P(StoreEveryTableTest, ChangeTouchesOnlyTheItemsSent) {
+  const TableCase& c = GetParam();
+  ASSERT_EQ(Store(c.change), cmd_status::kSuccess) << reason_;
+  RecordDocument record;
+  ASSERT_TRUE(Stored("w", &record));
+  EXPECT_EQ(record.ItemText(c.changed_item), c.changed_value);
+  EXPECT_EQ(record.ItemText(c.kept_item), c.kept_value);
+  EXPECT_EQ(Count(*module_, c.code, c.tag), 2u);
+}
+
+TEST_P(StoreEveryTableTest, RecordWithOnlyItsNameIsDeleted) {
+  const TableCase& c = GetParam();
+  ASSERT_EQ(Store(std::string("<") + c.tag + " Name=\"w\"/>"), cmd_status::kSuccess) << reason_;
+  RecordDocument record;
+  EXPECT_FALSE(Stored("w", &record));
+  EXPECT_TRUE(Stored("ro", &record));
+  EXPECT_EQ(FileText(c.file), module_->TableDocument(c.code));
+}
+
+TEST_P(StoreEveryTableTest, ReadOnlyRecordRefusesChangeAndDeletion) {
+  const TableCase& c = GetParam();
+  const std::string before = FileText(c.file);
+  EXPECT_EQ(Store(c.read_only_change), cmd_status::kObjectReadOnly);
+  EXPECT_EQ(Store(std::string("<") + c.tag + " Name=\"ro\"/>"), cmd_status::kObjectReadOnly);
+  EXPECT_EQ(FileText(c.file), before);
+  EXPECT_EQ(module_->TableDocument(c.code), before);
+}
+
+TEST_P(StoreEveryTableTest, MalformedDocumentsAreRefusedAndChangeNothing) {
+  const TableCase& c = GetParam();
+  const std::string before = FileText(c.file);
+  const std::string open = std::string("<") + c.collection + ">";
+  const std::string close = std::string("</") + c.collection + ">";
+  const std::string bad[] = {
+      open + "<" + c.tag + " Name=\"n\"><Description>x</" + c.tag + ">" + close,  // crossed tags
+      open + "<" + c.tag + " Name=\"n\">",                                         // truncated
+      "",                                                                          // nothing
+      "<Other>" + std::string("<") + c.tag + " Name=\"n\"/></Other>",              // wrong table
+      open + "<Stranger Name=\"n\"/>" + close,                                     // not a record
+      open + "<" + c.tag + "><Description>x</Description></" + c.tag + ">" + close,  // no Name
+      open + "<" + c.tag + " Name=\"n\" Extra=\"1\"/>" + close,  // matched by more than its name
+      open + "<" + c.tag + " Name=\"n\"><A><B><C/></B></A></" + c.tag + ">" + close,  // too deep
+  };
+  for (const std::string& text : bad) {
+    EXPECT_EQ(module_->Store(c.code, text, &reason_), cmd_status::kInvalidSetValue) << text;
+    EXPECT_EQ(FileText(c.file), before) << text;
+    EXPECT_EQ(module_->TableDocument(c.code), before) << text;
+  }
+}
+
+TEST_P(StoreEveryTableTest, StoreIsAllOrNothingOverItsRecords) {
+  const TableCase& c = GetParam();
+  const std::string before = FileText(c.file);
+  // The first record alone would be accepted; the second is read-only.
+  EXPECT_EQ(Store(std::string(c.create) + c.read_only_change), cmd_status::kObjectReadOnly);
+  EXPECT_EQ(FileText(c.file), before);
+  RecordDocument record;
+  EXPECT_FALSE(Stored("n", &record));
+}
+
+TEST_P(StoreEveryTableTest, AcceptedStoreStampsModifiedWithTheCurrentTime) {
+  const TableCase& c = GetParam();
+  const int64_t before = std::time(nullptr);
+  ASSERT_EQ(Store(c.change), cmd_status::kSuccess) << reason_;
+  const int64_t after = std::time(nullptr);
+  ConfigDocument doc(FileText(c.file));
+  const int64_t modified = doc.ModifiedTime();
+  EXPECT_GE(modified, before - 1);
+  EXPECT_LE(modified, after + 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Tables, StoreEveryTableTest, ::testing::ValuesIn(kCases),
+                         [](const auto& param_info) { return std::string(param_info.param.label); });
+
+class StoreTest : public DataDirFixture {
+ protected:
+  void SetUp() override {
+    DataDirFixture::SetUp();
+    Seed();
+    module_ = std::make_unique<ThresholdModule>(data_dir_);
+    std::string error;
+    ASSERT_TRUE(module_->Load(&error)) << error;
+  }
+  std::unique_ptr<ThresholdModule> module_;
+  std::string reason_;
+};
+
+TEST_F(StoreTest, AttributeChangeKeepsTheElementsOtherAttributes) {
+  ASSERT_EQ(module_->Store(0x311, "<Rules><Rule Name=\"w\"><Threshold Value=\"95\"/></Rule></Rules>",
+                          &reason_),
+            cmd_status::kSuccess)
+      << reason_;
+  RecordDocument rule;
+  ASSERT_TRUE(StoredRecord(*module_, 0x311, "Rule", "w", &rule));
+  EXPECT_EQ(rule.ItemValue(records::kRuleThresholdValue), 95);
+  EXPECT_EQ(rule.ItemText(records::kRuleOperator), "greater");
+  EXPECT_EQ(rule.ItemText(records::kRuleDescription), "busy");
+}
+
+TEST_F(StoreTest, NestedItemIsCreatedUnderItsParent) {
+  ASSERT_EQ(module_->Store(0x311,
+                          "<Rules><Rule Name=\"w\"><Instances Monitor=\"average\">"
+                          "<Indexes>1,2</Indexes></Instances></Rule></Rules>",
+                          &reason_),
+            cmd_status::kSuccess)
+      << reason_;
+  RecordDocument rule;
+  ASSERT_TRUE(StoredRecord(*module_, 0x311, "Rule", "w", &rule));
+  EXPECT_EQ(rule.ItemText(records::kRuleInstIndexes), "1,2");
+  EXPECT_EQ(rule.ItemText(records::kRuleInstMonitor), "average");
+}
+
+TEST_F(StoreTest, MemberListIsReplacedAsAWhole) {
+  ASSERT_EQ(module_->Store(0x311, "<Rules><Rule Name=\"x\"/><Rule Name=\"y\"><Comment/></Rule></Rules>",
+                          &reason_),
+            cmd_status::kSuccess)
+      << reason_;
+  // "x" alone was a deletion of a rule that did not exist; create it properly.
+  ASSERT_EQ(module_->Store(0x311, "<Rules><Rule Name=\"x\"><Comment/></Rule></Rules>", &reason_),
+            cmd_status::kSuccess);
+  ASSERT_EQ(module_->Store(0x310,
+                          "<RuleSets><RuleSet Name=\"w\"><Rule Name=\"y\"/><Rule Name=\"x\"/>"
+                          "</RuleSet></RuleSets>",
+                          &reason_),
+            cmd_status::kSuccess)
+      << reason_;
+  RecordDocument set;
+  ASSERT_TRUE(StoredRecord(*module_, 0x310, "RuleSet", "w", &set));
+  EXPECT_EQ(set.MemberNames("RuleSet", "Rule"), (std::vector<std::string>{"y", "x"}));
+  EXPECT_EQ(set.ItemText(records::kRuleSetDescription), "all");
+
+  // A set sent with no members has none afterwards.
+  ASSERT_EQ(module_->Store(0x310,
+                          "<RuleSets><RuleSet Name=\"w\"><Status>disable</Status></RuleSet>"
+                          "</RuleSets>",
+                          &reason_),
+            cmd_status::kSuccess);
+  ASSERT_TRUE(StoredRecord(*module_, 0x310, "RuleSet", "w", &set));
+  EXPECT_TRUE(set.MemberNames("RuleSet", "Rule").empty());
+  EXPECT_EQ(set.ItemText(records::kRuleSetStatus), "disable");
+}
+
+TEST_F(StoreTest, ReferenceToAMissingRecordIsRefused) {
+  const struct {
+    DWORD code;
+    const char* document;
+    const char* file;
+  } kBad[] = {
+      {0x311, "<Rules><Rule Name=\"n\"><Resource Name=\"nope\"/></Rule></Rules>", "Rules.xml"},
+      {0x311, "<Rules><Rule Name=\"n\"><Target Name=\"nope\"/></Rule></Rules>", "Rules.xml"},
+      {0x311, "<Rules><Rule Name=\"w\"><Event Name=\"nope\"/></Rule></Rules>", "Rules.xml"},
+      {0x321, "<Reports><Report Name=\"n\"><Resource Name=\"nope\"/></Report></Reports>",
+       "Reports.xml"},
+      {0x321, "<Reports><Report Name=\"w\"><Target Name=\"nope\"/></Report></Reports>",
+       "Reports.xml"},
+      {0x310, "<RuleSets><RuleSet Name=\"w\"><Rule Name=\"nope\"/></RuleSet></RuleSets>",
+       "RuleSets.xml"},
+      {0x320,
+       "<ReportSets><ReportSet Name=\"n\"><Report Name=\"w\"/><Report Name=\"nope\"/>"
+       "</ReportSet></ReportSets>",
+       "ReportSets.xml"},
+  };
+  for (const auto& bad : kBad) {
+    const std::string before = FileText(bad.file);
+    EXPECT_EQ(module_->Store(bad.code, bad.document, &reason_), cmd_status::kInvalidSetValue)
+        << bad.document;
+    EXPECT_NE(reason_.find("nope"), std::string::npos) << reason_;
+    EXPECT_EQ(FileText(bad.file), before);
+  }
+}
+
+TEST_F(StoreTest, UnknownTableCodeIsRefused) {
+  EXPECT_EQ(module_->Store(0x315, "<Rules><Rule Name=\"n\"/></Rules>", &reason_),
+            cmd_status::kInvalidSetValue);
+}
+
+TEST_F(StoreTest, TextAfterTheTerminatorIsIgnored) {
+  std::string text = "<Rules><Rule Name=\"w\"><Comment>fine</Comment></Rule></Rules>";
+  text.push_back('\0');
+  text += "<garbage";
+  ASSERT_EQ(module_->Store(0x311, text, &reason_), cmd_status::kSuccess) << reason_;
+  RecordDocument rule;
+  ASSERT_TRUE(StoredRecord(*module_, 0x311, "Rule", "w", &rule));
+  EXPECT_EQ(rule.ItemText(records::kRuleUserComment), "fine");
+}
+
+TEST_F(StoreTest, MissingFileIsAnEmptyTableUntilTheFirstStore) {
+  std::filesystem::remove(data_dir_ + "/Targets.xml");
+  ThresholdModule fresh(data_dir_);
+  std::string error;
+  ASSERT_TRUE(fresh.Load(&error)) << error;
+  EXPECT_EQ(fresh.TableDocument(0x313), "<Targets/>");
+  ASSERT_EQ(fresh.Store(0x313, "<Targets><Target Name=\"a\">1.2.3.4</Target></Targets>", &reason_),
+            cmd_status::kSuccess)
+      << reason_;
+  ConfigDocument doc(FileText("Targets.xml"));
+  EXPECT_TRUE(doc.CheckWellFormed());
+  EXPECT_GT(doc.ModifiedTime(), 0);
+}
+
+TEST_F(StoreTest, UnreadableTableFileStopsTheLoad) {
+  WriteText(data_dir_ + "/Events.xml", "<Events><Event Name=\"a\">");
+  ThresholdModule broken(data_dir_);
+  std::string error;
+  EXPECT_FALSE(broken.Load(&error));
+  EXPECT_NE(error.find("Events.xml"), std::string::npos) << error;
+  WriteText(data_dir_ + "/Events.xml", "<Rules/>");
+  EXPECT_FALSE(broken.Load(&error));
+}
+
+TEST_F(StoreTest, ReloadServesEditedFilesAndKeepsBrokenOnesAsTheyWere) {
+  std::vector<std::string> problems;
+  EXPECT_TRUE(module_->Reload(&problems).empty());
+  WriteText(data_dir_ + "/Targets.xml", "<Targets><Target Name=\"z\">9.9.9.9</Target></Targets>");
+  const std::string events_before = module_->TableDocument(0x314);
+  WriteText(data_dir_ + "/Events.xml", "<Events><Event");
+  const std::vector<DWORD> changed = module_->Reload(&problems);
+  EXPECT_EQ(changed, std::vector<DWORD>{0x313});
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_NE(problems[0].find("Events.xml"), std::string::npos);
+  EXPECT_EQ(module_->TableDocument(0x314), events_before);
+  EXPECT_EQ(Count(*module_, 0x313, "Target"), 1u);
+}
+
+TEST_F(StoreTest, CrashBetweenWriteAndRenameLeavesTheOldFileIntact) {
+  const std::string before = FileText("Rules.xml");
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    switchd::SetBeforeRenameHook([] { _exit(3); });
+    std::string why;
+    module_->Store(0x311, "<Rules><Rule Name=\"w\"><Comment>lost</Comment></Rule></Rules>", &why);
+    _exit(0);  // the hook did not run: the test fails on the exit code
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_EQ(WEXITSTATUS(status), 3);
+
+  EXPECT_EQ(FileText("Rules.xml"), before);
+  size_t temporaries = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(data_dir_)) {
+    if (entry.path().filename().string().rfind(".Rules.xml", 0) == 0) ++temporaries;
+  }
+  EXPECT_EQ(temporaries, 1u);  // the complete new text, never renamed
+
+  ThresholdModule restarted(data_dir_);
+  std::string error;
+  ASSERT_TRUE(restarted.Load(&error)) << error;
+  RecordDocument rule;
+  ASSERT_TRUE(StoredRecord(restarted, 0x311, "Rule", "w", &rule));
+  EXPECT_EQ(rule.ItemText(records::kRuleUserComment), "watch it");
+  for (const auto& entry : std::filesystem::directory_iterator(data_dir_)) {
+    EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
+  }
+}
+
+}  // namespace
+}  // namespace switchd_test
