@@ -26,22 +26,34 @@ struct TableRefresh {
 // The report index and value-record placeholders are only re-registered: rows
 // of reports that no longer exist stay until the agent restarts.
 constexpr TableRefresh kTableRefreshes[] = {
-    {sp::kTableRuleSets, "\nLORVETH_AGENT       :  Updating Rulesets due to VARN Reply",
+    {sp::kTableRuleSets,
+     "\nLORVETH_AGENT       :  Updating Rulesets due to VARN Reply",
      {LORVETH_MIB_OID("1.3.3"), LORVETH_MIB_OID("1.3.4")},
      &CThresholdAgent::InitializeRulesetTables},
-    {sp::kTableRules, "\nLORVETH_AGENT       :  Updating Rules due to VARN Reply",
-     {LORVETH_MIB_OID("1.3.1"), nullptr}, &CThresholdAgent::InitializeRuleTable},
-    {sp::kTableResources, "\nLORVETH_AGENT       :  Updating Resources due to VARN Reply",
-     {LORVETH_MIB_OID("1.5.1"), nullptr}, &CThresholdAgent::InitializeResourceTable},
-    {sp::kTableTargets, "\nLORVETH_AGENT       :  Updating Targets due to VARN Reply",
-     {LORVETH_MIB_OID("1.5.3"), nullptr}, &CThresholdAgent::InitializeTargetTable},
-    {sp::kTableEvents, "\nLORVETH_AGENT       :  Updating Events due to VARN Reply",
-     {LORVETH_MIB_OID("1.3.6"), nullptr}, &CThresholdAgent::InitializeEventTable},
-    {sp::kTableReportSets, "\nLORVETH_AGENT       : Updating ReportSet Map due to VARN Reply",
+    {sp::kTableRules,
+     "\nLORVETH_AGENT       :  Updating Rules due to VARN Reply",
+     {LORVETH_MIB_OID("1.3.1"), nullptr},
+     &CThresholdAgent::InitializeRuleTable},
+    {sp::kTableResources,
+     "\nLORVETH_AGENT       :  Updating Resources due to VARN Reply",
+     {LORVETH_MIB_OID("1.5.1"), nullptr},
+     &CThresholdAgent::InitializeResourceTable},
+    {sp::kTableTargets,
+     "\nLORVETH_AGENT       :  Updating Targets due to VARN Reply",
+     {LORVETH_MIB_OID("1.5.3"), nullptr},
+     &CThresholdAgent::InitializeTargetTable},
+    {sp::kTableEvents,
+     "\nLORVETH_AGENT       :  Updating Events due to VARN Reply",
+     {LORVETH_MIB_OID("1.3.6"), nullptr},
+     &CThresholdAgent::InitializeEventTable},
+    {sp::kTableReportSets,
+     "\nLORVETH_AGENT       : Updating ReportSet Map due to VARN Reply",
      {LORVETH_MIB_OID("1.4.3"), LORVETH_MIB_OID("1.4.5")},
      &CThresholdAgent::InitializeReportsetTable},
-    {sp::kTableReports, "\nLORVETH_AGENT       : Updating Report Map due to VARN Reply",
-     {LORVETH_MIB_OID("1.4.1"), nullptr}, &CThresholdAgent::InitializeReportTable},
+    {sp::kTableReports,
+     "\nLORVETH_AGENT       : Updating Report Map due to VARN Reply",
+     {LORVETH_MIB_OID("1.4.1"), nullptr},
+     &CThresholdAgent::InitializeReportTable},
 };
 
 // Specific trap numbers: the first for "critical", then one per severity
@@ -98,13 +110,17 @@ void CThresholdAgent::SendThresholdTrap(CommandBuffer* reply) {
 
   const std::string type = event.TypeText();
   if (type != "snmp-trap") {
-    TRACE(2, "\nLORVETH_AGENT       : SendThresholdTrap(): Event type (%s) not \"snmp-trap\" - event ignored",
-          type.c_str());
+    TRACE(
+        2,
+        "\nLORVETH_AGENT       : SendThresholdTrap(): Event type (%s) not \"snmp-trap\" - event ignored",
+        type.c_str());
     return;
   }
   const int severity = event.Severity();
   if (severity == records::kNoCode) {
-    TRACE(1, "\nLORVETH_AGENT       : ## ERROR in SendThresholdTrap()! Event severity not available in event data!");
+    TRACE(
+        1,
+        "\nLORVETH_AGENT       : ## ERROR in SendThresholdTrap()! Event severity not available in event data!");
     return;
   }
   const DWORD trap_number = kFirstTrapNumber + static_cast<DWORD>(severity);
@@ -118,12 +134,12 @@ void CThresholdAgent::SendThresholdTrap(CommandBuffer* reply) {
       kTrapBindings};
   if (bindings.list == nullptr) return;
   SnmpVarBind* binding = bindings.list;
-  const bool built =
-      SetTextBinding(&binding[0], kServerNameOid, ComputerName()) &&
-      OidFromString(kTimeOid, &binding[1].name) && SetVarbindNumber(&binding[1], now, ASN_INTEGER) &&
-      SetTextBinding(&binding[2], kRuleNameOid, threshold.RuleName()) &&
-      SetTextBinding(&binding[3], kValueOid, value) &&
-      SetTextBinding(&binding[4], kCommentOid, threshold.RuleComment());
+  const bool built = SetTextBinding(&binding[0], kServerNameOid, ComputerName()) &&
+                     OidFromString(kTimeOid, &binding[1].name) &&
+                     SetVarbindNumber(&binding[1], now, ASN_INTEGER) &&
+                     SetTextBinding(&binding[2], kRuleNameOid, threshold.RuleName()) &&
+                     SetTextBinding(&binding[3], kValueOid, value) &&
+                     SetTextBinding(&binding[4], kCommentOid, threshold.RuleComment());
   if (built) {
     TRACE(2, "\nLORVETH_AGENT       : send trap #%d, enterprise %s...", trap_number,
           kTrapEnterprise);

@@ -201,12 +201,9 @@ struct ChangeScalar {
   const char* object_name;
 };
 
-constexpr ChangeScalar kRuleChanged[] = {
-    {LORVETH_MIB_OID("1.3.2.0"), "threshRuleTableChanged"}};
-constexpr ChangeScalar kRulesetChanged[] = {
-    {LORVETH_MIB_OID("1.3.5.0"), "threshRulesetsChanged"}};
-constexpr ChangeScalar kEventChanged[] = {
-    {LORVETH_MIB_OID("1.3.7.0"), "threshEventTableChanged"}};
+constexpr ChangeScalar kRuleChanged[] = {{LORVETH_MIB_OID("1.3.2.0"), "threshRuleTableChanged"}};
+constexpr ChangeScalar kRulesetChanged[] = {{LORVETH_MIB_OID("1.3.5.0"), "threshRulesetsChanged"}};
+constexpr ChangeScalar kEventChanged[] = {{LORVETH_MIB_OID("1.3.7.0"), "threshEventTableChanged"}};
 constexpr ChangeScalar kReportChanged[] = {{LORVETH_MIB_OID("1.4.2.0"), "reportTableChanged"}};
 constexpr ChangeScalar kReportSetChanged[] = {
     {LORVETH_MIB_OID("1.4.4.0"), "reportSetTableChanged"},
@@ -299,8 +296,15 @@ const TableSpec* const kTargetRows[] = {&kTargetTable};
 
 using LoaderSpec = CThresholdAgent::LoaderSpec;
 
-const LoaderSpec kRuleLoader{"InitializeRuleTable", sp::kTableRules, "Rule", r::kRuleName,
-                             kRuleRows, nullptr, nullptr, kRuleChanged, false};
+const LoaderSpec kRuleLoader{"InitializeRuleTable",
+                             sp::kTableRules,
+                             "Rule",
+                             r::kRuleName,
+                             kRuleRows,
+                             nullptr,
+                             nullptr,
+                             kRuleChanged,
+                             false};
 const LoaderSpec kRulesetLoader{"InitializeRulesetTables",
                                 sp::kTableRuleSets,
                                 "RuleSet",
@@ -310,10 +314,23 @@ const LoaderSpec kRulesetLoader{"InitializeRulesetTables",
                                 "Rule",
                                 kRulesetChanged,
                                 false};
-const LoaderSpec kEventLoader{"InitializeEventTable", sp::kTableEvents, "Event", r::kEventName,
-                              kEventRows, nullptr, nullptr, kEventChanged, false};
-const LoaderSpec kReportLoader{"InitializeReportTable", sp::kTableReports, "Report",
-                               r::kReportName, kReportRows, nullptr, nullptr, kReportChanged,
+const LoaderSpec kEventLoader{"InitializeEventTable",
+                              sp::kTableEvents,
+                              "Event",
+                              r::kEventName,
+                              kEventRows,
+                              nullptr,
+                              nullptr,
+                              kEventChanged,
+                              false};
+const LoaderSpec kReportLoader{"InitializeReportTable",
+                               sp::kTableReports,
+                               "Report",
+                               r::kReportName,
+                               kReportRows,
+                               nullptr,
+                               nullptr,
+                               kReportChanged,
                                true};
 const LoaderSpec kReportSetLoader{"InitializeReportsetTable",
                                   sp::kTableReportSets,
@@ -324,11 +341,23 @@ const LoaderSpec kReportSetLoader{"InitializeReportsetTable",
                                   "Report",
                                   kReportSetChanged,
                                   true};
-const LoaderSpec kResourceLoader{"InitializeResourceTable", sp::kTableResources, "Resource",
-                                 r::kResourceName, kResourceRows, nullptr, nullptr,
-                                 kResourceChanged, false};
-const LoaderSpec kTargetLoader{"InitializeTargetTable", sp::kTableTargets, "Target",
-                               r::kTargetName, kTargetRows, nullptr, nullptr, kTargetChanged,
+const LoaderSpec kResourceLoader{"InitializeResourceTable",
+                                 sp::kTableResources,
+                                 "Resource",
+                                 r::kResourceName,
+                                 kResourceRows,
+                                 nullptr,
+                                 nullptr,
+                                 kResourceChanged,
+                                 false};
+const LoaderSpec kTargetLoader{"InitializeTargetTable",
+                               sp::kTableTargets,
+                               "Target",
+                               r::kTargetName,
+                               kTargetRows,
+                               nullptr,
+                               nullptr,
+                               kTargetChanged,
                                false};
 
 }  // namespace
@@ -427,8 +456,8 @@ void CThresholdAgent::RegisterMembers(const LoaderSpec& loader, RecordDocument& 
   std::string column_oid;
   // Numbering stops at the first k without a k-th member.
   for (DWORD k = 1;; ++k) {
-    const auto member = record.MemberName(loader.record_tag, loader.member_tag,
-                                          static_cast<int>(k - 1));
+    const auto member =
+        record.MemberName(loader.record_tag, loader.member_tag, static_cast<int>(k - 1));
     if (!member) break;
     for (const ColumnSpec& column : table.columns) {
       column_oid.assign(table.entry_oid).append(".").append(std::to_string(column.column));
@@ -442,8 +471,8 @@ void CThresholdAgent::RegisterMembers(const LoaderSpec& loader, RecordDocument& 
                              ASN_OCTETSTRING, name.c_str(), k);
           break;
         case Source::kConstant:
-          AddConstTableEntry(column_oid.c_str(), column.object_name, column.constant,
-                             ASN_INTEGER, name.c_str(), k);
+          AddConstTableEntry(column_oid.c_str(), column.object_name, column.constant, ASN_INTEGER,
+                             name.c_str(), k);
           break;
         default:
           break;  // record columns belong to the set's own row
@@ -486,8 +515,10 @@ DWORD CThresholdAgent::fGetThresholdStatus(SnmpVarBind* varbind, DWORD /*mode*/)
     TRACE(3, "\nLORVETH_AGENT       : fGetThresholdStatus - current threshold status = %d", value);
   } else {
     SetVarbindNumber(varbind, 1, ASN_INTEGER);
-    TRACE(3, "\nLORVETH_AGENT       : fGetThresholdStatus - ## ERROR! cannot get current threshold status (CmdStatus=0x%02X)",
-          status);
+    TRACE(
+        3,
+        "\nLORVETH_AGENT       : fGetThresholdStatus - ## ERROR! cannot get current threshold status (CmdStatus=0x%02X)",
+        status);
   }
   return SNMP_ERRORSTATUS_NOERROR;
 }
@@ -504,8 +535,10 @@ DWORD CThresholdAgent::fGetPerformanceStatus(SnmpVarBind* varbind, DWORD /*mode*
           value);
   } else {
     SetVarbindNumber(varbind, 1, ASN_INTEGER);
-    TRACE(3, "\nLORVETH_AGENT       : fGetPerformanceStatus - ## ERROR! cannot get current performance status (CmdStatus=0x%02X)",
-          status);
+    TRACE(
+        3,
+        "\nLORVETH_AGENT       : fGetPerformanceStatus - ## ERROR! cannot get current performance status (CmdStatus=0x%02X)",
+        status);
   }
   return SNMP_ERRORSTATUS_NOERROR;
 }
@@ -618,8 +651,8 @@ DWORD CThresholdAgent::fGetRulesetStatus(SnmpVarBind* varbind, DWORD /*mode*/) {
 }
 
 DWORD CThresholdAgent::fGetReportsetStatus(SnmpVarBind* varbind, DWORD /*mode*/) {
-  return SetStatusOf(varbind, kReportSetNameColumn, kReportSetRunningColumn,
-                     sp::kOcReportSetStatus, "fGetReportsetStatus");
+  return SetStatusOf(varbind, kReportSetNameColumn, kReportSetRunningColumn, sp::kOcReportSetStatus,
+                     "fGetReportsetStatus");
 }
 
 bool CThresholdAgent::RowAvailable(const char* column_oid, const char* name, int member) {

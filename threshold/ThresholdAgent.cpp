@@ -141,7 +141,9 @@ int CThresholdAgent::ProductMajorVersion() {
 BOOL CThresholdAgent::OnPreSnmpQuery(BYTE request_type, SnmpVarBindList* varbinds,
                                      AsnInteger32* error_status, AsnInteger32* error_index) {
   if (request_type == SNMP_PDU_SET) {
-    TRACE(4, "\nLORVETH_AGENT       : OnPreSnmpQuery() - SET request, check whether new object to be created...");
+    TRACE(
+        4,
+        "\nLORVETH_AGENT       : OnPreSnmpQuery() - SET request, check whether new object to be created...");
     return ExecuteSET(varbinds, error_status, error_index) == 0;
   }
   TRACE(4, "\nLORVETH_AGENT       : OnPreSnmpQuery() - GET request; check reportvalue");
@@ -169,10 +171,13 @@ DWORD CThresholdAgent::fGetConfigChangedTime(SnmpVarBind* varbind, DWORD /*mode*
       if (localtime_r(&seconds, &local) != nullptr) {
         std::strftime(text, sizeof text, "%a %b %d %H:%M:%S %Y", &local);
       }
-      TRACE(3, "\nLORVETH_AGENT       : fGetConfigChangedTime - last configuration change time = %s",
+      TRACE(3,
+            "\nLORVETH_AGENT       : fGetConfigChangedTime - last configuration change time = %s",
             text);
     } else {
-      TRACE(3, "\nLORVETH_AGENT       : fGetConfigChangedTime - no configuration change time available!");
+      TRACE(
+          3,
+          "\nLORVETH_AGENT       : fGetConfigChangedTime - no configuration change time available!");
     }
   }
   return SNMP_ERRORSTATUS_NOERROR;

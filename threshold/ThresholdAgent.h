@@ -101,7 +101,6 @@ class CThresholdAgent : public CSnmpAgent {
   struct TableSpec;
 
  private:
-
   bool LoadTable(const LoaderSpec& loader);
   void RegisterRow(const TableSpec& table, RecordDocument& record, const std::string& name);
   void RegisterMembers(const LoaderSpec& loader, RecordDocument& record, const std::string& name);
@@ -113,8 +112,8 @@ class CThresholdAgent : public CSnmpAgent {
 
   // One-byte status requests and named requests to the threshold module.
   bool RequestByte(DWORD oc, const char* name, BYTE* value, DWORD* status);
-  DWORD SetStatusOf(SnmpVarBind* varbind, const char* name_column, const char* own_column,
-                    DWORD oc, const char* callback);
+  DWORD SetStatusOf(SnmpVarBind* varbind, const char* name_column, const char* own_column, DWORD oc,
+                    const char* callback);
   DWORD CurrentValueOf(SnmpVarBind* varbind, const char* column, DWORD oc, const char* callback);
   DWORD RecordIndexOf(SnmpVarBind* varbind, const char* column, DWORD oc, bool oldest);
 

@@ -1,0 +1,409 @@
+// Start-up, table loading and the live-value callbacks of the threshold
+// agent, driven through the entry points of the test library with the fake
+// threshold module.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "threshold/ThresholdLibrary.h"
+
+namespace {
+
+using threshold_test::Oid;
+using threshold_test::ThresholdLibrary;
+using threshold_test::WithName;
+using Bytes = std::vector<unsigned char>;
+
+constexpr unsigned kAllCabinets = 0xFFFFFFFF;
+
+Bytes TextData(const std::string& text) {
+  Bytes data(text.begin(), text.end());
+  data.push_back(0);
+  return data;
+}
+
+class ThresholdAgentTest : public ::testing::Test {
+ protected:
+  void SetUp() override { lib_.Load(); }
+
+  void Start() {
+    lib_.capture_trace(1);
+    ASSERT_TRUE(lib_.Start());
+  }
+
+  bool HasTrace(const std::string& text, unsigned level) { return lib_.TraceLevel(text) == level; }
+
+  // The entries of the walk below root.<relative>.
+  std::vector<Oid> OidsUnder(const std::string& relative) {
+    const Oid prefix = lib_.At(relative);
+    std::vector<Oid> oids;
+    for (const auto& entry : lib_.Walk(prefix)) {
+      if (entry.oid.size() < prefix.size() ||
+          !std::equal(prefix.begin(), prefix.end(), entry.oid.begin())) {
+        break;
+      }
+      oids.push_back(entry.oid);
+    }
+    return oids;
+  }
+
+  // The commands sent since `from` with the given operation code.
+  std::vector<ThresholdLibrary::FrameInfo> FramesOf(unsigned oc, size_t from = 0) {
+    std::vector<ThresholdLibrary::FrameInfo> frames;
+    for (auto& frame : lib_.Frames(from)) {
+      if (frame.oc == oc) frames.push_back(std::move(frame));
+    }
+    return frames;
+  }
+
+  ThresholdLibrary lib_;
+};
+
+// --- Start-up
+
+TEST_F(ThresholdAgentTest, StartSendsTheProbeThenEveryTableRequestInTheFixedOrder) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  const auto frames = lib_.Frames();
+  std::vector<unsigned> table_codes;
+  bool probe_seen = false;
+  for (const auto& frame : frames) {
+    if (frame.oc == 0x2200 && !probe_seen) {
+      probe_seen = true;
+      EXPECT_TRUE(table_codes.empty()) << "the probe comes before the tables";
+      EXPECT_EQ(frame.oe, 0u);
+      EXPECT_EQ(frame.oid, 0u);
+      EXPECT_EQ(frame.cabid, kAllCabinets);
+      EXPECT_EQ(frame.stat, 19u);
+      EXPECT_TRUE(frame.data.empty());
+    }
+    if (frame.oc == 0xE001 && frame.oe >= 0x310 && frame.oe <= 0x321) {
+      table_codes.push_back(frame.oe);
+      EXPECT_EQ(frame.oid, 0u);
+      EXPECT_EQ(frame.cabid, kAllCabinets);
+      EXPECT_EQ(frame.stat, 22u);
+      EXPECT_TRUE(frame.data.empty());
+    }
+  }
+  EXPECT_TRUE(probe_seen);
+  EXPECT_EQ(table_codes, (std::vector<unsigned>{0x311, 0x310, 0x314, 0x321, 0x320, 0x312, 0x313}));
+  EXPECT_EQ(lib_.VolatileValue("AgentStatus"), "1");
+  EXPECT_EQ(lib_.VolatileValue("AgentLastError"), "");
+  EXPECT_TRUE(
+      HasTrace("\n\nLORVETH_AGENT       : ## Initialization finished - agent status = OK\n", 1));
+  EXPECT_EQ(lib_.LastSetResult(), "No SET executed");
+}
+
+TEST_F(ThresholdAgentTest, UnreachableModuleLeavesOnlyTheIdentityScalarsAndStatusFour) {
+  lib_.SetReply(0x2200, "", {}, 6);
+  ASSERT_NO_FATAL_FAILURE(Start());
+  const auto walk = lib_.Walk();
+  ASSERT_EQ(walk.size(), 4u);
+  EXPECT_EQ(walk[0].oid, lib_.At("1.1.1.0"));
+  EXPECT_EQ(walk[0].value, "STRING Lorveth threshold test agent");
+  EXPECT_EQ(walk[1].value, "STRING Lorveth test");
+  EXPECT_EQ(walk[2].value, "STRING 4.1.2.3");
+  EXPECT_EQ(walk[3].value.rfind("STRING Build: ", 0), 0u);
+  for (const auto& frame : FramesOf(0xE001)) EXPECT_GE(frame.oe, 0x3800u) << "no table request";
+  EXPECT_EQ(lib_.VolatileValue("AgentStatus"), "4");
+  EXPECT_EQ(lib_.VolatileValue("AgentLastError"), "initialization failed");
+  EXPECT_TRUE(HasTrace(
+      "\n\n ## ERROR! No threshold status available - underlying module not available?!\n", 1));
+  EXPECT_TRUE(HasTrace(
+      "\n\nLORVETH_AGENT       : ## ERROR! Initialization of one of the MIB tables failed!", 1));
+  EXPECT_TRUE(HasTrace(
+      "\n\nLORVETH_AGENT       : ## Initialization finished - agent status = FAILED\n", 1));
+}
+
+TEST(ThresholdAgentVersionTest, FailedStartOfAVersionThreeAgentStillReportsStatusOne) {
+  ThresholdLibrary lib("Lorveth_ThresholdTest3");
+  lib.Load();
+  lib.SetReply(0x2200, "", {}, 6);
+  ASSERT_TRUE(lib.Start());
+  EXPECT_EQ(lib.VolatileValue("AgentStatus"), "1");
+  EXPECT_EQ(lib.VolatileValue("AgentLastError"), "initialization failed");
+}
+
+TEST_F(ThresholdAgentTest, FailingLoaderStopsTheLaterOnesAndKeepsTheEarlierTables) {
+  lib_.set_table(0x311, "<Rules><Rule Name=\"r\"/></Rules>");
+  lib_.set_table(0x310, "<RuleSets><RuleSet Name=\"s\"/></RuleSets>");
+  lib_.SetReply(0xE001, "", {}, 6, 0x314);
+  lib_.set_table(0x321, "<Reports><Report Name=\"p\"/></Reports>");
+  ASSERT_NO_FATAL_FAILURE(Start());
+  EXPECT_EQ(lib_.Get(WithName(lib_.At("1.3.1.1.1"), "r")), "STRING r");
+  EXPECT_EQ(lib_.Get(WithName(lib_.At("1.3.3.1.1"), "s")), "STRING s");
+  EXPECT_EQ(lib_.Get(lib_.At("1.3.7.0")), "error 2") << "the failed table's change scalar";
+  EXPECT_EQ(lib_.Get(lib_.At("1.4.2.0")), "error 2") << "later loaders never ran";
+  std::vector<unsigned> codes;
+  for (const auto& frame : FramesOf(0xE001)) {
+    if (frame.oe < 0x3800) codes.push_back(frame.oe);
+  }
+  EXPECT_EQ(codes, (std::vector<unsigned>{0x311, 0x310, 0x314}));
+  EXPECT_EQ(lib_.VolatileValue("AgentStatus"), "4");
+  EXPECT_TRUE(HasTrace(
+      "\nLORVETH_AGENT       : INIT ## ERROR in InitializeEventTable! Failed to get table data from SWITCH!\n",
+      1));
+}
+
+// --- Loading
+
+TEST_F(ThresholdAgentTest, TableAnsweredWithStatusTwelveAndNoDataIsEmptyWithChangeTimeZero) {
+  lib_.SetReply(0xE001, "", {}, 12, 0x311);
+  ASSERT_NO_FATAL_FAILURE(Start());
+  EXPECT_TRUE(OidsUnder("1.3.1").empty());
+  EXPECT_EQ(lib_.Get(lib_.At("1.3.2.0")), "INTEGER 0");
+  EXPECT_EQ(lib_.VolatileValue("AgentStatus"), "1");
+  EXPECT_TRUE(HasTrace("\nLORVETH_AGENT       : INIT  --> no data for table request", 2));
+}
+
+TEST_F(ThresholdAgentTest, RecordsAfterARecordOfAnotherKindAreNotLoaded) {
+  lib_.set_table(0x311,
+                 "<Rules><Rule Name=\"one\"/><Rule Name=\"two\"/><Event Name=\"e\"/>"
+                 "<Rule Name=\"three\"/></Rules>");
+  ASSERT_NO_FATAL_FAILURE(Start());
+  std::vector<Oid> names;
+  for (const Oid& oid : OidsUnder("1.3.1.1.1")) names.push_back(oid);
+  EXPECT_EQ(names, (std::vector<Oid>{WithName(lib_.At("1.3.1.1.1"), "one"),
+                                     WithName(lib_.At("1.3.1.1.1"), "two")}));
+}
+
+TEST_F(ThresholdAgentTest, UnparsableTableLoadsNoRowsAndStillSucceeds) {
+  lib_.set_table(0x314, "<Events Modified=\"1/2/2006 3:04:05\"><Event Name=\"x\"");
+  ASSERT_NO_FATAL_FAILURE(Start());
+  EXPECT_TRUE(OidsUnder("1.3.6").empty());
+  EXPECT_EQ(lib_.VolatileValue("AgentStatus"), "1");
+}
+
+TEST_F(ThresholdAgentTest, NamelessRuleIsIndexedByTheEmptyName) {
+  lib_.set_table(0x311, "<Rules><Rule><Description>d</Description></Rule></Rules>");
+  ASSERT_NO_FATAL_FAILURE(Start());
+  EXPECT_EQ(lib_.Get(lib_.At("1.3.1.1.1.0")), "STRING ");
+  EXPECT_EQ(lib_.Get(lib_.At("1.3.1.1.2.0")), "STRING d");
+  // The current value of a nameless row is not asked for.
+  const size_t before = lib_.frame_count();
+  EXPECT_EQ(lib_.Get(lib_.At("1.3.1.1.25.0")), "STRING ");
+  EXPECT_TRUE(FramesOf(0x2207, before).empty());
+}
+
+struct ModifiedCase {
+  const char* rules_modified;
+  const char* events_modified;
+  const char* latest;
+};
+
+class LatestChangeTimeTest : public ThresholdAgentTest,
+                             public ::testing::WithParamInterface<ModifiedCase> {};
+
+TEST_P(LatestChangeTimeTest, LatestModifiedTimeWinsWhateverTheLoadOrder) {
+  const ModifiedCase& c = GetParam();
+  lib_.set_table(0x311, (std::string("<Rules Modified=\"") + c.rules_modified + "\"/>").c_str());
+  lib_.set_table(0x314, (std::string("<Events Modified=\"") + c.events_modified + "\"/>").c_str());
+  ASSERT_NO_FATAL_FAILURE(Start());
+  std::tm tm{};
+  ASSERT_EQ(std::sscanf(c.latest, "%d/%d/%d %d:%d:%d", &tm.tm_mon, &tm.tm_mday, &tm.tm_year,
+                        &tm.tm_hour, &tm.tm_min, &tm.tm_sec),
+            6);
+  tm.tm_mon -= 1;
+  tm.tm_year -= 1900;
+  tm.tm_isdst = -1;
+  const int64_t latest = std::mktime(&tm);
+  EXPECT_EQ(lib_.latest_change_time(), latest);
+  EXPECT_EQ(lib_.Get(lib_.At("1.2.1.0")),
+            "INTEGER " + std::to_string(static_cast<int32_t>(latest)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Orders, LatestChangeTimeTest,
+                         ::testing::Values(ModifiedCase{"10/20/2006 8:56:53", "10/19/2006 8:56:53",
+                                                        "10/20/2006 8:56:53"},
+                                           ModifiedCase{"10/19/2006 8:56:53", "10/20/2006 8:56:53",
+                                                        "10/20/2006 8:56:53"}));
+
+TEST_F(ThresholdAgentTest, ChangeTimeWithoutAnyModifiedAttributeReadsZero) {
+  lib_.set_table(0x311, "<Rules><Rule Name=\"r\"/></Rules>");
+  ASSERT_NO_FATAL_FAILURE(Start());
+  EXPECT_EQ(lib_.Get(lib_.At("1.2.1.0")), "INTEGER 0");
+  EXPECT_EQ(lib_.Get(lib_.At("1.3.2.0")), "INTEGER 0");
+  EXPECT_TRUE(HasTrace(
+      "\nLORVETH_AGENT       : fGetConfigChangedTime - no configuration change time available!",
+      3));
+}
+
+// --- Callbacks
+
+struct ByteCase {
+  Bytes reply;
+  unsigned char status;
+  int value;
+};
+
+class ThresholdStatusTest : public ThresholdAgentTest,
+                            public ::testing::WithParamInterface<ByteCase> {};
+
+TEST_P(ThresholdStatusTest, ModuleByteMapsToTheMibValueOrFallsBackToOne) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  const ByteCase& c = GetParam();
+  lib_.SetReply(0x2200, "", c.reply, c.status);
+  const size_t before = lib_.frame_count();
+  EXPECT_EQ(lib_.Get(lib_.At("1.2.2.0")), "INTEGER " + std::to_string(c.value));
+  const auto frames = FramesOf(0x2200, before);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].stat, 19u);
+  EXPECT_EQ(frames[0].cabid, kAllCabinets);
+  EXPECT_TRUE(frames[0].data.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Replies, ThresholdStatusTest,
+                         ::testing::Values(ByteCase{{0}, 0, 2}, ByteCase{{1}, 0, 3},
+                                           ByteCase{{2}, 0, 4}, ByteCase{{3}, 0, 1},
+                                           ByteCase{{1, 0}, 0, 1}, ByteCase{{}, 0, 1},
+                                           ByteCase{{1}, 6, 1}, ByteCase{{1}, 12, 3}));
+
+class PerformanceStatusTest : public ThresholdAgentTest,
+                              public ::testing::WithParamInterface<ByteCase> {};
+
+TEST_P(PerformanceStatusTest, ModuleSeverityShiftsUpByOneOrFallsBackToOne) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  const ByteCase& c = GetParam();
+  lib_.SetReply(0x2220, "", c.reply, c.status);
+  EXPECT_EQ(lib_.Get(lib_.At("1.2.5.0")), "INTEGER " + std::to_string(c.value));
+}
+
+INSTANTIATE_TEST_SUITE_P(Replies, PerformanceStatusTest,
+                         ::testing::Values(ByteCase{{0}, 0, 1}, ByteCase{{1}, 0, 2},
+                                           ByteCase{{4}, 0, 5}, ByteCase{{5}, 0, 1},
+                                           ByteCase{{4, 4}, 0, 1}, ByteCase{{2}, 19, 1}));
+
+TEST_F(ThresholdAgentTest, CurrentValuesAskWithTheRowNameAndItsNul) {
+  lib_.set_table(0x311, "<Rules><Rule Name=\"cpu\"/></Rules>");
+  lib_.set_table(0x321, "<Reports><Report Name=\"r1\"/></Reports>");
+  ASSERT_NO_FATAL_FAILURE(Start());
+  lib_.SetReply(0x2207, "cpu", TextData("87%"));
+  lib_.SetReply(0x2214, "r1", {'1', '2'});  // without terminator
+  size_t before = lib_.frame_count();
+  EXPECT_EQ(lib_.Get(WithName(lib_.At("1.3.1.1.25"), "cpu")), "STRING 87%");
+  auto frames = FramesOf(0x2207, before);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].data, TextData("cpu"));
+  EXPECT_EQ(frames[0].stat, 19u);
+  EXPECT_EQ(frames[0].cabid, kAllCabinets);
+  EXPECT_TRUE(HasTrace(
+      "\nLORVETH_AGENT       : fGetResourceCurrentValue - current value of resource \"cpu\": 87%",
+      3));
+
+  before = lib_.frame_count();
+  EXPECT_EQ(lib_.Get(WithName(lib_.At("1.4.1.1.14"), "r1")), "STRING 12");
+  frames = FramesOf(0x2214, before);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].data, TextData("r1"));
+
+  // No data, or a bad status: the empty text.
+  lib_.SetReply(0x2207, "cpu", {});
+  EXPECT_EQ(lib_.Get(WithName(lib_.At("1.3.1.1.25"), "cpu")), "STRING ");
+  EXPECT_TRUE(HasTrace(
+      "\nLORVETH_AGENT       : fGetResourceCurrentValue - current value of resource \"cpu\":  not available",
+      3));
+  lib_.SetReply(0x2214, "r1", TextData("5"), 2);
+  EXPECT_EQ(lib_.Get(WithName(lib_.At("1.4.1.1.14"), "r1")), "STRING ");
+}
+
+TEST_F(ThresholdAgentTest, RecordIndexBoundsNeedExactlyFourBytes) {
+  lib_.set_table(0x321, "<Reports><Report Name=\"r1\"/></Reports>");
+  ASSERT_NO_FATAL_FAILURE(Start());
+  const Oid highest = WithName(lib_.At("1.4.7.1.1"), "r1");
+  const Oid oldest = WithName(lib_.At("1.4.7.1.2"), "r1");
+  lib_.SetReply(0x2215, "r1", {9, 0, 0, 0});
+  lib_.SetReply(0x2216, "r1", {9, 0, 0, 0});
+  const size_t before = lib_.frame_count();
+  EXPECT_EQ(lib_.Get(highest), "INTEGER 9");
+  EXPECT_EQ(lib_.Get(oldest), "INTEGER 10");
+  const auto frames = lib_.Frames(before);
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames[0].oc, 0x2215u);
+  EXPECT_EQ(frames[1].oc, 0x2216u);
+  EXPECT_EQ(frames[1].data, TextData("r1"));
+  EXPECT_TRUE(HasTrace("\nLORVETH_AGENT       : fGetReportOldestIndexInUse() = 10", 3));
+
+  lib_.SetReply(0x2215, "r1", {9, 0, 0});
+  lib_.SetReply(0x2216, "r1", {9, 0, 0, 0, 0});
+  EXPECT_EQ(lib_.Get(highest), "INTEGER 0");
+  EXPECT_EQ(lib_.Get(oldest), "INTEGER 0");
+  EXPECT_TRUE(HasTrace("\nLORVETH_AGENT       : fGetReportHighestIndexInUse() = 0!", 3));
+  EXPECT_TRUE(HasTrace("\nLORVETH_AGENT       : fGetReportOldestIndexInUse() = 0!", 3));
+}
+
+TEST_F(ThresholdAgentTest, SetStatusAsksWithTheNameOfTheSameRow) {
+  lib_.set_table(0x310, "<RuleSets><RuleSet Name=\"ab\"/></RuleSets>");
+  lib_.set_table(0x320, "<ReportSets><ReportSet Name=\"rs\"/></ReportSets>");
+  ASSERT_NO_FATAL_FAILURE(Start());
+  const Oid running = WithName(lib_.At("1.3.3.1.5"), "ab");
+  const Oid report_running = WithName(lib_.At("1.4.3.1.6"), "rs");
+
+  size_t before = lib_.frame_count();
+  EXPECT_EQ(lib_.Get(running), "INTEGER 1") << "no reply";
+  auto frames = FramesOf(0x2208, before);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].data, (Bytes{'a', 'b', 0}));
+  EXPECT_EQ(frames[0].stat, 19u);
+  EXPECT_TRUE(HasTrace("\nLORVETH_AGENT       : fGetRulesetStatus - Ruleset name = ab", 3));
+
+  for (const auto& [byte, value] :
+       std::vector<std::pair<unsigned char, int>>{{0, 1}, {1, 2}, {2, 2}}) {
+    lib_.SetReply(0x2208, "ab", {byte});
+    EXPECT_EQ(lib_.Get(running), "INTEGER " + std::to_string(value)) << int{byte};
+    lib_.SetReply(0x2210, "rs", {byte});
+    EXPECT_EQ(lib_.Get(report_running), "INTEGER " + std::to_string(value)) << int{byte};
+  }
+  EXPECT_TRUE(
+      HasTrace("\nLORVETH_AGENT       : fGetRulesetStatus - current status of ruleset ab = 2", 3));
+  // Any other byte leaves the value unset.
+  lib_.SetReply(0x2208, "ab", {3});
+  EXPECT_EQ(lib_.Get(running), "NULL");
+
+  before = lib_.frame_count();
+  lib_.Get(report_running);
+  frames = FramesOf(0x2210, before);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].data, (Bytes{'r', 's', 0}));
+}
+
+TEST_F(ThresholdAgentTest, OverallReportStatusAsksWithASingleNul) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  lib_.SetReply(0x2210, "", {1});
+  const size_t before = lib_.frame_count();
+  EXPECT_EQ(lib_.Get(lib_.At("1.2.3.0")), "INTEGER 2");
+  const auto frames = FramesOf(0x2210, before);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].data, (Bytes{0}));
+}
+
+TEST_F(ThresholdAgentTest, LastSetResultMessageIsServedAsText) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  EXPECT_EQ(lib_.Get(lib_.At("1.2.4.0")), "STRING No SET executed");
+  EXPECT_TRUE(HasTrace(
+      "\nLORVETH_AGENT       : fGetLastSetResultMsg - last SET result message = \"No SET executed\"",
+      3));
+}
+
+TEST_F(ThresholdAgentTest, RowAvailableFindsLoadedInstancesOnly) {
+  lib_.set_table(0x310, "<RuleSets><RuleSet Name=\"ab\"><Rule Name=\"x\"/></RuleSet></RuleSets>");
+  ASSERT_NO_FATAL_FAILURE(Start());
+  const std::string root = lib_.mib_root();
+  const std::string row_status = root + ".1.3.3.1.6";
+  const std::string member_status = root + ".1.3.4.1.3";
+  EXPECT_TRUE(lib_.row_available(row_status.c_str(), "ab", -1));
+  EXPECT_FALSE(lib_.row_available(row_status.c_str(), "zz", -1));
+  EXPECT_TRUE(lib_.row_available(member_status.c_str(), "ab", 1));
+  EXPECT_FALSE(lib_.row_available(member_status.c_str(), "ab", 2));
+  EXPECT_TRUE(HasTrace("\nLORVETH_AGENT       :  RowAvailable(): checking for object \"" +
+                           member_status + ".2.97.98.2\" being available...",
+                       4));
+  EXPECT_TRUE(HasTrace("NO", 4));
+
+  // An empty name or column is false without looking into the tree.
+  lib_.capture_trace(1);
+  EXPECT_FALSE(lib_.row_available(row_status.c_str(), "", -1));
+  EXPECT_FALSE(lib_.row_available("", "ab", -1));
+  EXPECT_TRUE(lib_.TraceLines().empty());
+}
+
+}  // namespace

@@ -1,0 +1,316 @@
+// Change and threshold events of the fake threshold module reaching the
+// agent: table refresh per table code, traps read back through
+// SnmpExtensionTrap, and reloads racing with walks.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <ctime>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "threshold/ThresholdLibrary.h"
+
+namespace {
+
+using threshold_test::Oid;
+using threshold_test::ThresholdLibrary;
+using threshold_test::VarBinds;
+using threshold_test::WithName;
+
+class ThresholdEventsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { lib_.Load(); }
+
+  // A trap taken from the queue through SnmpExtensionTrap.
+  struct Trap {
+    bool taken = false;
+    Oid enterprise;
+    AsnInteger32 generic = 0;
+    AsnInteger32 specific = 0;
+    std::vector<std::pair<Oid, std::string>> bindings;
+  };
+  Trap TakeTrap() {
+    Trap trap;
+    AsnObjectIdentifier enterprise{0, nullptr};
+    AsnTimeticks stamp = 0;
+    SnmpVarBindList list{nullptr, 0};
+    trap.taken = lib_.trap(&enterprise, &trap.generic, &trap.specific, &stamp, &list) != FALSE;
+    trap.enterprise = Oid(enterprise.ids, enterprise.ids + enterprise.idLength);
+    for (UINT i = 0; i < list.len; ++i) {
+      trap.bindings.emplace_back(threshold_test::NameOf(list.list[i]),
+                                 threshold_test::ValueText(list.list[i].value));
+    }
+    SnmpUtilOidFree(&enterprise);
+    SnmpUtilVarBindListFree(&list);
+    return trap;
+  }
+
+  ThresholdLibrary lib_;
+};
+
+// --- Table refresh
+
+struct RefreshCase {
+  unsigned table_code;
+  const char* before;
+  const char* after;
+  const char* deleted;  // an instance of the deleted row, relative to root
+  const char* kept;     // an instance of a remaining row
+};
+
+class TableRefreshTest : public ThresholdEventsTest,
+                         public ::testing::WithParamInterface<RefreshCase> {};
+
+TEST_P(TableRefreshTest, ChangeEventReloadsTheTableWithoutTheDeletedRows) {
+  const RefreshCase& c = GetParam();
+  lib_.set_table(c.table_code, c.before);
+  ASSERT_TRUE(lib_.Start());
+  ASSERT_NE(lib_.Get(lib_.At(c.deleted)), "error 2");
+  ASSERT_NE(lib_.Get(lib_.At(c.kept)), "error 2");
+
+  lib_.set_table(c.table_code, c.after);
+  const size_t before = lib_.frame_count();
+  lib_.raise_table_changed(c.table_code);
+  EXPECT_EQ(lib_.Get(lib_.At(c.deleted)), "error 2");
+  EXPECT_NE(lib_.Get(lib_.At(c.kept)), "error 2");
+  const auto frames = lib_.Frames(before);
+  ASSERT_FALSE(frames.empty());
+  EXPECT_EQ(frames[0].oc, 0xE001u);
+  EXPECT_EQ(frames[0].oe, c.table_code);
+}
+
+// Rows "a" (1.97) and "b" (1.98); the change deletes "a".
+INSTANTIATE_TEST_SUITE_P(
+    TableCodes, TableRefreshTest,
+    ::testing::Values(
+        RefreshCase{0x311, "<Rules><Rule Name=\"a\"/><Rule Name=\"b\"/></Rules>",
+                    "<Rules><Rule Name=\"b\"/></Rules>", "1.3.1.1.2.1.97", "1.3.1.1.2.1.98"},
+        RefreshCase{0x310,
+                    "<RuleSets><RuleSet Name=\"a\"><Rule Name=\"x\"/></RuleSet>"
+                    "<RuleSet Name=\"b\"/></RuleSets>",
+                    "<RuleSets><RuleSet Name=\"b\"/></RuleSets>", "1.3.4.1.2.1.97.1",
+                    "1.3.3.1.1.1.98"},
+        RefreshCase{0x314, "<Events><Event Name=\"a\"/><Event Name=\"b\"/></Events>",
+                    "<Events><Event Name=\"b\"/></Events>", "1.3.6.1.1.1.97", "1.3.6.1.1.1.98"},
+        RefreshCase{0x312, "<Resources><Resource Name=\"a\"/><Resource Name=\"b\"/></Resources>",
+                    "<Resources><Resource Name=\"b\"/></Resources>", "1.5.1.1.1.1.97",
+                    "1.5.1.1.1.1.98"},
+        RefreshCase{0x313, "<Targets><Target Name=\"a\"/><Target Name=\"b\"/></Targets>",
+                    "<Targets><Target Name=\"b\"/></Targets>", "1.5.3.1.1.1.97", "1.5.3.1.1.1.98"},
+        RefreshCase{0x321, "<Reports><Report Name=\"a\"/><Report Name=\"b\"/></Reports>",
+                    "<Reports><Report Name=\"b\"/></Reports>", "1.4.1.1.1.1.97", "1.4.1.1.1.1.98"},
+        RefreshCase{0x320,
+                    "<ReportSets><ReportSet Name=\"a\"><Report Name=\"x\"/></ReportSet>"
+                    "<ReportSet Name=\"b\"/></ReportSets>",
+                    "<ReportSets><ReportSet Name=\"b\"/></ReportSets>", "1.4.5.1.2.1.97.1",
+                    "1.4.3.1.1.1.98"}));
+
+TEST_F(ThresholdEventsTest, ReportRefreshKeepsTheIndexRowsOfDeletedReports) {
+  lib_.set_table(0x321, "<Reports><Report Name=\"a\"/><Report Name=\"b\"/></Reports>");
+  ASSERT_TRUE(lib_.Start());
+  lib_.set_table(0x321, "<Reports Modified=\"1/2/2007 3:04:05\"><Report Name=\"b\"/></Reports>");
+  lib_.raise_table_changed(0x321);
+  EXPECT_EQ(lib_.Get(WithName(lib_.At("1.4.1.1.1"), "a")), "error 2");
+  // Index and placeholder rows lie outside the removed subtree.
+  EXPECT_EQ(lib_.Get(WithName(lib_.At("1.4.8.1.1"), "a")), "INTEGER 0");
+  EXPECT_NE(lib_.Get(WithName(lib_.At("1.4.7.1.1"), "a")), "error 2");
+  EXPECT_NE(lib_.Get(lib_.At("1.4.2.0")), "INTEGER 0") << "the change scalar follows the reload";
+}
+
+TEST_F(ThresholdEventsTest, RuleRefreshTracesAndRunsUnderTheRequestLock) {
+  lib_.set_table(0x311, "<Rules><Rule Name=\"a\"/></Rules>");
+  ASSERT_TRUE(lib_.Start());
+  lib_.capture_trace(1);
+  lib_.raise_table_changed(0x311);
+  EXPECT_EQ(lib_.TraceLevel("\nLORVETH_AGENT       :  Updating Rules due to VARN Reply"), 2u);
+  EXPECT_EQ(lib_.TraceLevel("\n\nLORVETH_AGENT       : --- InitializeRuleTable --- START\n"), 2u);
+  EXPECT_EQ(lib_.TraceLevel("\nLORVETH_AGENT       :  VarnReply(): ... End"), 5u);
+}
+
+TEST_F(ThresholdEventsTest, ChangeEventForAnUnlistedTableCodeChangesNothing) {
+  lib_.set_table(0x311, "<Rules><Rule Name=\"a\"/></Rules>");
+  ASSERT_TRUE(lib_.Start());
+  const auto walk = lib_.Walk();
+  const size_t frames = lib_.frame_count();
+  lib_.raise_table_changed(0x315);
+  lib_.raise_event(0x2299, 0x311, "");
+  EXPECT_EQ(lib_.frame_count(), frames);
+  EXPECT_EQ(lib_.Walk(), walk);
+}
+
+// --- Threshold events
+
+std::string ThresholdDocument(const char* type, const char* severity, const char* value) {
+  std::string xml = "<Threshold><Rule Name=\"cpu\"><Comment>call ops</Comment></Rule>";
+  if (value != nullptr) xml += std::string("<Value>") + value + "</Value>";
+  xml += "<Event Name=\"e\">";
+  if (type != nullptr) xml += std::string("<Type>") + type + "</Type>";
+  if (severity != nullptr) xml += std::string("<Severity>") + severity + "</Severity>";
+  return xml + "</Event></Threshold>";
+}
+
+TEST_F(ThresholdEventsTest, MinorSnmpTrapEventQueuesTrap2202WithItsFiveBindings) {
+  ASSERT_TRUE(lib_.Start());
+  const auto before = static_cast<AsnInteger32>(std::time(nullptr));
+  lib_.raise_threshold_event(ThresholdDocument("snmp-trap", "minor", "42").c_str());
+  const auto after = static_cast<AsnInteger32>(std::time(nullptr));
+  const Trap trap = TakeTrap();
+  ASSERT_TRUE(trap.taken);
+  EXPECT_EQ(trap.enterprise, lib_.At("2"));
+  EXPECT_EQ(trap.generic, SNMP_GENERICTRAP_ENTERSPECIFIC);
+  EXPECT_EQ(trap.specific, 2202);
+  ASSERT_EQ(trap.bindings.size(), 5u);
+  char host[256] = {};
+  gethostname(host, sizeof host - 1);
+  EXPECT_EQ(trap.bindings[0],
+            std::make_pair(lib_.At("2.1.1.0"), "STRING " + std::string(host).substr(0, 15)));
+  EXPECT_EQ(trap.bindings[1].first, lib_.At("2.1.2.0"));
+  const AsnInteger32 stamp = std::stoi(trap.bindings[1].second.substr(8));
+  EXPECT_EQ(trap.bindings[1].second.rfind("INTEGER ", 0), 0u);
+  EXPECT_GE(stamp, before);
+  EXPECT_LE(stamp, after);
+  EXPECT_EQ(trap.bindings[2], std::make_pair(lib_.At("2.1.3.0"), std::string("STRING cpu")));
+  EXPECT_EQ(trap.bindings[3], std::make_pair(lib_.At("2.1.4.0"), std::string("STRING 42")));
+  EXPECT_EQ(trap.bindings[4], std::make_pair(lib_.At("2.1.5.0"), std::string("STRING call ops")));
+  EXPECT_FALSE(TakeTrap().taken) << "one event, one trap";
+}
+
+TEST_F(ThresholdEventsTest, EachSeverityKeywordHasItsTrapNumber) {
+  ASSERT_TRUE(lib_.Start());
+  const std::pair<const char*, AsnInteger32> cases[] = {
+      {"critical", 2200}, {"major", 2201}, {"minor", 2202}, {"informational", 2203}};
+  for (const auto& [severity, number] : cases) {
+    lib_.raise_threshold_event(ThresholdDocument("snmp-trap", severity, "1").c_str());
+    const Trap trap = TakeTrap();
+    ASSERT_TRUE(trap.taken) << severity;
+    EXPECT_EQ(trap.specific, number) << severity;
+  }
+}
+
+TEST_F(ThresholdEventsTest, ValueIsWrittenBackAsDecimalAndAMissingValueAsZero) {
+  ASSERT_TRUE(lib_.Start());
+  lib_.raise_threshold_event(ThresholdDocument("snmp-trap", "major", "007").c_str());
+  Trap trap = TakeTrap();
+  ASSERT_EQ(trap.bindings.size(), 5u);
+  EXPECT_EQ(trap.bindings[3].second, "STRING 7");
+  lib_.raise_threshold_event(ThresholdDocument("snmp-trap", "major", nullptr).c_str());
+  trap = TakeTrap();
+  ASSERT_EQ(trap.bindings.size(), 5u);
+  EXPECT_EQ(trap.bindings[3].second, "STRING 0");
+  lib_.raise_threshold_event(ThresholdDocument("snmp-trap", "major", "-12kg").c_str());
+  trap = TakeTrap();
+  ASSERT_EQ(trap.bindings.size(), 5u);
+  EXPECT_EQ(trap.bindings[3].second, "STRING -12");
+}
+
+TEST_F(ThresholdEventsTest, EventsThatAreNotSnmpTrapsOrLackASeverityQueueNothing) {
+  ASSERT_TRUE(lib_.Start());
+  lib_.capture_trace(1);
+  lib_.raise_threshold_event(ThresholdDocument("snmp-trap", "warning", "1").c_str());
+  EXPECT_EQ(
+      lib_.TraceLevel(
+          "\nLORVETH_AGENT       : ## ERROR in SendThresholdTrap()! Event severity not available in event data!"),
+      1u);
+  lib_.raise_threshold_event(ThresholdDocument("eventlog", "minor", "1").c_str());
+  EXPECT_EQ(
+      lib_.TraceLevel(
+          "\nLORVETH_AGENT       : SendThresholdTrap(): Event type (eventlog) not \"snmp-trap\" - event ignored"),
+      2u);
+  lib_.raise_threshold_event(ThresholdDocument(nullptr, "minor", "1").c_str());
+  lib_.raise_threshold_event(ThresholdDocument("SNMP-TRAP", "minor", "1").c_str());
+  lib_.raise_threshold_event("<Threshold><Rule Name=\"cpu\"/></Threshold>");
+  lib_.raise_threshold_event("not a document");
+  lib_.raise_threshold_event("");
+  EXPECT_FALSE(TakeTrap().taken);
+  EXPECT_EQ(lib_.TraceLevel("\nVarnReply() - CM_ThresholdEvent, fire threshold change trap"), 4u);
+}
+
+// --- Reloads racing with requests
+
+// Two versions of the rule table with different rows; each request below asks,
+// in one varbind list, for the successor of every row name of both versions.
+// The answers of a request that saw version A, version B, or anything in
+// between differ, so a request that sees a half-loaded table is caught.
+TEST_F(ThresholdEventsTest, RequestsDuringReloadsSeeEitherTheOldOrTheNewTableWhole) {
+  std::vector<std::string> names_a, names_b;
+  std::string table_a = "<Rules>", table_b = "<Rules>";
+  // Document order differs from OID order, so a partial load is visible.
+  for (int i = 40; i > 0; --i) {
+    names_a.push_back("a" + std::to_string(i));
+    table_a += "<Rule Name=\"" + names_a.back() + "\"><Description>A</Description></Rule>";
+    if (i % 2 == 0) {
+      names_b.push_back("b" + std::to_string(i));
+      table_b += "<Rule Name=\"" + names_b.back() + "\"><Description>B</Description></Rule>";
+    }
+  }
+  table_a += "</Rules>";
+  table_b += "</Rules>";
+  lib_.set_table(0x311, table_a.c_str());
+  ASSERT_TRUE(lib_.Start());
+
+  const Oid column = lib_.At("1.3.1.1.2");
+  std::set<Oid> all;
+  for (const auto& name : names_a) all.insert(WithName(column, name));
+  for (const auto& name : names_b) all.insert(WithName(column, name));
+  std::vector<Oid> starts{column};
+  starts.insert(starts.end(), all.begin(), all.end());
+
+  // The answers of a whole table: successor of each start within the table's rows.
+  const auto answers_of = [&](const std::vector<std::string>& names) {
+    std::set<Oid> rows;
+    for (const auto& name : names) rows.insert(WithName(column, name));
+    std::vector<Oid> answers;
+    for (const Oid& start : starts) {
+      const auto next = rows.upper_bound(start);
+      answers.push_back(next != rows.end() ? *next : Oid{});
+    }
+    return answers;
+  };
+  const std::vector<Oid> expect_a = answers_of(names_a);
+  const std::vector<Oid> expect_b = answers_of(names_b);
+
+  std::atomic<bool> stop{false};
+  std::atomic<int> torn{0}, requests{0}, walks{0};
+  std::vector<std::thread> walkers;
+  for (int t = 0; t < 3; ++t) {
+    walkers.emplace_back([&, t] {
+      while (!stop.load()) {
+        if (t == 2) {
+          // A plain walk of the whole MIB must always end.
+          lib_.Walk();
+          ++walks;
+          continue;
+        }
+        VarBinds vbs;
+        for (const Oid& start : starts) vbs.Add(start);
+        AsnInteger32 status = 0, index = 0;
+        lib_.query(SNMP_PDU_GETNEXT, vbs.Get(), &status, &index);
+        std::vector<Oid> answers;
+        for (size_t i = 0; i < vbs.size(); ++i) {
+          Oid name = threshold_test::NameOf(vbs[i]);
+          // Past the last row the answer lies in the next column.
+          answers.push_back(name.size() > column.size() &&
+                                    std::equal(column.begin(), column.end(), name.begin())
+                                ? name
+                                : Oid{});
+        }
+        if (answers != expect_a && answers != expect_b) ++torn;
+        ++requests;
+      }
+    });
+  }
+  for (int reload = 0; reload < 60; ++reload) {
+    lib_.set_table(0x311, reload % 2 == 0 ? table_b.c_str() : table_a.c_str());
+    lib_.raise_table_changed(0x311);
+  }
+  stop = true;
+  for (auto& walker : walkers) walker.join();
+  EXPECT_EQ(torn.load(), 0);
+  EXPECT_GT(requests.load(), 0);
+  EXPECT_GT(walks.load(), 0);
+}
+
+}  // namespace

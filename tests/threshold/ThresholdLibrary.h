@@ -1,0 +1,336 @@
+// The test copy of the threshold agent library, loaded with dlopen as the
+// SNMP service loads it, in a fresh state directory: its five entry points,
+// its test exports, and helpers to build varbind lists and to walk the MIB.
+// Free of any test framework, so that benchmarks can use it too.
+//
+//   ThresholdLibrary lib;                    // temporary state directory
+//   lib.Load();                              // the fake module is created
+//   lib.set_table(0x311, "<Rules>...</Rules>");
+//   lib.Start();                             // Init, wait for "started"
+//   std::vector<WalkEntry> walk = lib.Walk();
+#pragma once
+
+#include <dlfcn.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/Registry.h"
+#include "platform/Snmp.h"
+#include "platform/Threads.h"
+
+namespace threshold_test {
+
+using Oid = std::vector<UINT>;
+
+inline Oid ParseOid(const std::string& text) {
+  Oid ids;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find('.', at);
+    if (end == std::string::npos) end = text.size();
+    ids.push_back(static_cast<UINT>(std::stoul(text.substr(at, end - at))));
+    at = end + 1;
+  }
+  return ids;
+}
+
+inline std::string OidText(const Oid& oid) {
+  std::string text;
+  for (size_t i = 0; i < oid.size(); ++i) {
+    if (i != 0) text += '.';
+    text += std::to_string(oid[i]);
+  }
+  return text;
+}
+
+// name.length.bytes... as the MIB indexes rows.
+inline Oid WithName(Oid oid, const std::string& name) {
+  oid.push_back(static_cast<UINT>(name.size()));
+  for (unsigned char c : name) oid.push_back(c);
+  return oid;
+}
+
+// A varbind list owned by the caller, freed through the SNMP allocator.
+class VarBinds {
+ public:
+  VarBinds() = default;
+  ~VarBinds() { SnmpUtilVarBindListFree(&list_); }
+  VarBinds(const VarBinds&) = delete;
+  VarBinds& operator=(const VarBinds&) = delete;
+
+  SnmpVarBind& Add(const Oid& name) {
+    list_.list = static_cast<SnmpVarBind*>(
+        SnmpUtilMemReAlloc(list_.list, (list_.len + 1) * sizeof(SnmpVarBind)));
+    SnmpVarBind& vb = list_.list[list_.len++];
+    std::memset(&vb, 0, sizeof vb);
+    AsnObjectIdentifier view{static_cast<UINT>(name.size()), const_cast<UINT*>(name.data())};
+    SnmpUtilOidCpy(&vb.name, &view);
+    vb.value.asnType = ASN_NULL;
+    return vb;
+  }
+  SnmpVarBindList* Get() { return &list_; }
+  SnmpVarBind& operator[](size_t i) { return list_.list[i]; }
+  size_t size() const { return list_.len; }
+
+ private:
+  SnmpVarBindList list_{nullptr, 0};
+};
+
+inline Oid NameOf(const SnmpVarBind& vb) {
+  return Oid(vb.name.ids, vb.name.ids + vb.name.idLength);
+}
+
+// A value as a comparable text: "INTEGER 5", "STRING abc", "NULL".
+inline std::string ValueText(const AsnAny& value) {
+  switch (value.asnType) {
+    case ASN_INTEGER:
+      return "INTEGER " + std::to_string(value.asnValue.number);
+    case ASN_OCTETSTRING:
+      return "STRING " + std::string(reinterpret_cast<const char*>(value.asnValue.string.stream),
+                                     value.asnValue.string.length);
+    case ASN_NULL:
+      return "NULL";
+    default:
+      return "TYPE " + std::to_string(value.asnType);
+  }
+}
+
+struct WalkEntry {
+  Oid oid;
+  std::string value;
+  bool operator==(const WalkEntry&) const = default;
+};
+
+class ThresholdLibrary {
+ public:
+  static constexpr const char* kStatusKey = "SOFTWARE\\Quorvath\\#Status";
+
+  explicit ThresholdLibrary(std::string file = "Lorveth_ThresholdTest") : name_(std::move(file)) {
+    char pattern[] = "/tmp/lorveth-threshold-XXXXXX";
+    const char* dir = mkdtemp(pattern);
+    if (dir == nullptr) throw std::runtime_error("mkdtemp failed");
+    dir_ = dir;
+    setenv("LORVETH_STATE_DIR", (dir_ + "/state").c_str(), 1);
+    setenv("LORVETH_RUNTIME_DIR", (dir_ + "/run").c_str(), 1);
+  }
+  ~ThresholdLibrary() {
+    Unload();
+    std::filesystem::remove_all(dir_);
+  }
+  ThresholdLibrary(const ThresholdLibrary&) = delete;
+  ThresholdLibrary& operator=(const ThresholdLibrary&) = delete;
+
+  std::string Path() const {
+    return std::string(LORVETH_BINARY_DIR) + "/tests/threshold/" + name_ + ".so";
+  }
+  const std::string& Name() const { return name_; }
+
+  void Load() {
+    handle_ = dlopen(Path().c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle_ == nullptr) throw std::runtime_error(dlerror());
+    Bind(init, "SnmpExtensionInit");
+    Bind(init_ex, "SnmpExtensionInitEx");
+    Bind(query, "SnmpExtensionQuery");
+    Bind(trap, "SnmpExtensionTrap");
+    Bind(close, "SnmpExtensionClose");
+    Bind(set_table, "LorvethThresholdTest_SetTable");
+    Bind(set_reply, "LorvethThresholdTest_SetReply");
+    Bind(set_store_status, "LorvethThresholdTest_SetStoreStatus");
+    Bind(frame_count, "LorvethThresholdTest_FrameCount");
+    Bind(frame, "LorvethThresholdTest_Frame");
+    Bind(frame_data, "LorvethThresholdTest_FrameData");
+    Bind(raise_table_changed, "LorvethThresholdTest_RaiseTableChanged");
+    Bind(raise_threshold_event, "LorvethThresholdTest_RaiseThresholdEvent");
+    Bind(raise_event, "LorvethThresholdTest_RaiseEvent");
+    Bind(capture_trace, "LorvethThresholdTest_CaptureTrace");
+    Bind(trace_line, "LorvethThresholdTest_TraceLine");
+    Bind(latest_change_time, "LorvethThresholdTest_LatestChangeTime");
+    Bind(last_set_result, "LorvethThresholdTest_LastSetResult");
+    Bind(row_available, "LorvethThresholdTest_RowAvailable");
+    Bind(mib_entry_count, "LorvethThresholdTest_MibEntryCount");
+    Bind(mib_root, "LorvethThresholdTest_MibRoot");
+  }
+
+  // SnmpExtensionInit, then waits until the agent reports "started" (false
+  // when it does not within ten seconds).
+  bool Start() {
+    if (!init(GetTickCount() / 10, &trap_event_, &region_)) return false;
+    for (int i = 0; i < 1000; ++i) {
+      if (Status() == "started") return true;
+      Sleep(10);
+    }
+    return false;
+  }
+
+  void Unload() {
+    if (handle_ == nullptr) return;
+    capture_trace(0);
+    dlclose(handle_);
+    handle_ = nullptr;
+    SnmpUtilOidFree(&region_);
+  }
+
+  std::string Status() const { return ReadString(kStatusKey, name_.c_str()); }
+  std::string VolatileValue(const char* value) const {
+    return ReadString(("SOFTWARE\\Quorvath\\" + name_ + "\\Parameters\\VolatileParameters").c_str(),
+                      value);
+  }
+
+  static std::string ReadString(const char* key, const char* value) {
+    char buffer[512] = {};
+    DWORD size = sizeof buffer;
+    DWORD type = 0;
+    if (RegGetValueA(HKEY_LOCAL_MACHINE, key, value, RRF_RT_ANY, &type, buffer, &size) !=
+        ERROR_SUCCESS) {
+      return "<missing>";
+    }
+    if (type == REG_DWORD) return std::to_string(*reinterpret_cast<DWORD*>(buffer));
+    return buffer;
+  }
+
+  Oid Root() const { return ParseOid(mib_root()); }
+  // root.<relative>
+  Oid At(const std::string& relative) const {
+    return ParseOid(std::string(mib_root()) + "." + relative);
+  }
+
+  // GET of one instance: the value text, or "noSuchName" when the MIB has none.
+  std::string Get(const Oid& name) {
+    VarBinds vbs;
+    vbs.Add(name);
+    AsnInteger32 status = 0, index = 0;
+    query(SNMP_PDU_GET, vbs.Get(), &status, &index);
+    if (status != 0) return "error " + std::to_string(status);
+    return ValueText(vbs[0].value);
+  }
+
+  // GET-NEXT from `start` until the answer leaves the root.
+  std::vector<WalkEntry> Walk(Oid start = {}) {
+    const Oid root = Root();
+    if (start.empty()) start = root;
+    std::vector<WalkEntry> entries;
+    Oid at = start;
+    for (;;) {
+      VarBinds vbs;
+      vbs.Add(at);
+      AsnInteger32 status = 0, index = 0;
+      if (!query(SNMP_PDU_GETNEXT, vbs.Get(), &status, &index) || status != 0) break;
+      Oid next = NameOf(vbs[0]);
+      if (next.size() < root.size() || !std::equal(root.begin(), root.end(), next.begin()) ||
+          next <= at) {
+        break;
+      }
+      entries.push_back({next, ValueText(vbs[0].value)});
+      at = next;
+    }
+    return entries;
+  }
+
+  struct FrameInfo {
+    unsigned oc = 0, oe = 0, oid = 0, cabid = 0, stat = 0;
+    std::vector<unsigned char> data;
+  };
+  std::vector<FrameInfo> Frames(size_t from = 0) {
+    std::vector<FrameInfo> frames;
+    const size_t count = frame_count();
+    for (size_t i = from; i < count; ++i) {
+      FrameInfo info;
+      unsigned fields[5] = {};
+      frame(i, fields);
+      info.oc = fields[0];
+      info.oe = fields[1];
+      info.oid = fields[2];
+      info.cabid = fields[3];
+      info.stat = fields[4];
+      info.data.resize(frame_data(i, nullptr, 0));
+      if (!info.data.empty()) frame_data(i, info.data.data(), info.data.size());
+      frames.push_back(std::move(info));
+    }
+    return frames;
+  }
+
+  struct TraceLine {
+    unsigned level;
+    std::string text;
+  };
+  std::vector<TraceLine> TraceLines() {
+    std::vector<TraceLine> lines;
+    for (size_t i = 0;; ++i) {
+      unsigned level = 0;
+      const size_t size = trace_line(i, &level, nullptr, 0);
+      if (size == 0) break;
+      std::string text(size, '\0');
+      trace_line(i, &level, text.data(), size);
+      text.resize(size - 1);
+      lines.push_back({level, std::move(text)});
+    }
+    return lines;
+  }
+  // The level of the first captured line equal to text; 0 when none is.
+  unsigned TraceLevel(const std::string& text) {
+    for (const TraceLine& line : TraceLines()) {
+      if (line.text == text) return line.level;
+    }
+    return 0;
+  }
+
+  std::string LastSetResult() {
+    std::string text(last_set_result(nullptr, 0), '\0');
+    last_set_result(text.data(), text.size());
+    text.resize(text.size() - 1);
+    return text;
+  }
+
+  void SetReply(unsigned oc, const std::string& name, const std::vector<unsigned char>& data,
+                unsigned char status = 0, unsigned number = 0) {
+    set_reply(oc, name.c_str(), number, status, data.data(), data.size());
+  }
+
+  HANDLE TrapEvent() const { return trap_event_; }
+  const AsnObjectIdentifier& Region() const { return region_; }
+
+  PFNSNMPEXTENSIONINIT init = nullptr;
+  PFNSNMPEXTENSIONINITEX init_ex = nullptr;
+  PFNSNMPEXTENSIONQUERY query = nullptr;
+  PFNSNMPEXTENSIONTRAP trap = nullptr;
+  PFNSNMPEXTENSIONCLOSE close = nullptr;
+  void (*set_table)(unsigned, const char*) = nullptr;
+  void (*set_reply)(unsigned, const char*, unsigned, unsigned char, const unsigned char*,
+                    size_t) = nullptr;
+  void (*set_store_status)(unsigned char) = nullptr;
+  size_t (*frame_count)() = nullptr;
+  int (*frame)(size_t, unsigned*) = nullptr;
+  size_t (*frame_data)(size_t, unsigned char*, size_t) = nullptr;
+  long (*raise_table_changed)(unsigned) = nullptr;
+  long (*raise_threshold_event)(const char*) = nullptr;
+  long (*raise_event)(unsigned, unsigned, const char*) = nullptr;
+  void (*capture_trace)(int) = nullptr;
+  size_t (*trace_line)(size_t, unsigned*, char*, size_t) = nullptr;
+  long long (*latest_change_time)() = nullptr;
+  size_t (*last_set_result)(char*, size_t) = nullptr;
+  int (*row_available)(const char*, const char*, int) = nullptr;
+  size_t (*mib_entry_count)() = nullptr;
+  const char* (*mib_root)() = nullptr;
+
+ private:
+  template <class F>
+  void Bind(F& function, const char* symbol) {
+    function = reinterpret_cast<F>(dlsym(handle_, symbol));
+    if (function == nullptr) throw std::runtime_error(std::string("missing export ") + symbol);
+  }
+
+  std::string name_;
+  std::string dir_;
+  void* handle_ = nullptr;
+  HANDLE trap_event_ = nullptr;
+  AsnObjectIdentifier region_{0, nullptr};
+};
+
+}  // namespace threshold_test
