@@ -402,6 +402,9 @@ bool SetRequest::FetchSetConfiguration(const SetKind& set) {
   request.SendRequest(agent_.SwitchClient(), 0, 0, 0);
   if (!request.HasReplyData(0, false)) return false;
   const char* text = request.DataText();
+  // A cut or garbled reply would lose members when it is stored back: it
+  // counts as no reply, and the record stays as it was.
+  if (!MarkupDocument(text).CheckWellFormed()) return false;
   record_->LoadText(text);
   TRACE(4, "\nLORVETH_AGENT       :  ExecuteSET(): XML config: \n%s", text);
   return true;

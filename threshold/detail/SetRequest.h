@@ -157,7 +157,8 @@ class SetRequest {
   void TraceMemberIndex(const Target& target);
   void TakeRowStatus(const Target& target);
   // Fetches the set's current configuration and loads it into the record;
-  // false when the reply is invalid or carries no data.
+  // false (record unchanged) when the reply is invalid, carries no data or
+  // is no well-formed document.
   bool FetchSetConfiguration(const SetKind& set);
   bool InRange(int32_t value, ValueRange range);
 
