@@ -101,8 +101,10 @@ SetRequest::Flow SetRequest::HandleVarbind(SnmpVarBind* varbind, UINT position) 
 
   if (table_code_ == -1) {
     if (table->checks_report_name && !CheckReportName(row_name)) return Flow::kNext;
-    TRACE(3, "\nLORVETH_AGENT       :  ExecuteSET(): First object - save index (%s) and create XML doc",
-          row_name.c_str());
+    TRACE(
+        3,
+        "\nLORVETH_AGENT       :  ExecuteSET(): First object - save index (%s) and create XML doc",
+        row_name.c_str());
     row_index_ = row_name;
     table_code_ = static_cast<int32_t>(table->code);
     container_ = table->container;
@@ -112,7 +114,8 @@ SetRequest::Flow SetRequest::HandleVarbind(SnmpVarBind* varbind, UINT position) 
     // Only the names are compared: a varbind of another table with the same
     // name goes into the first varbind's record.
     TRACE(1,
-          "\nLORVETH_AGENT       :  ExecuteSET(): ## ERROR! Current table index 1 (%s) not equal to SET index (%s)",
+          "\nLORVETH_AGENT       :  ExecuteSET(): ## ERROR! Current table index 1 (%s) not equal "
+          "to SET index (%s)",
           row_index_.c_str(), row_name.c_str());
     agent_.SetLastSetResultMessage("Different table indexes in VarbindList");
     error_status_ = SNMP_ERRORSTATUS_INCONSISTENTVALUE;
@@ -121,7 +124,8 @@ SetRequest::Flow SetRequest::HandleVarbind(SnmpVarBind* varbind, UINT position) 
 
   if (record_ == nullptr) {
     TRACE(1,
-          "\nLORVETH_AGENT       :  ExecuteSET(): ## ERROR! Current table ID (0x%04X) not set or no XML doc available!",
+          "\nLORVETH_AGENT       :  ExecuteSET(): ## ERROR! Current table ID (0x%04X) not set or "
+          "no XML doc available!",
           static_cast<DWORD>(table_code_));
     error_status_ = SNMP_ERRORSTATUS_GENERR;
     return Flow::kNext;
@@ -132,7 +136,9 @@ SetRequest::Flow SetRequest::HandleVarbind(SnmpVarBind* varbind, UINT position) 
 bool SetRequest::CheckReportName(const std::string& name) {
   const size_t bad = name.find_first_of(kBadReportNameCharacters);
   if (bad == std::string::npos) return true;
-  TRACE(1, "\nLORVETH_AGENT       :  ExecuteSET(): ## ERROR! ReportName \"%s\" contains bad character at %d",
+  TRACE(1,
+        "\nLORVETH_AGENT       :  ExecuteSET(): ## ERROR! ReportName \"%s\" contains bad character "
+        "at %d",
         name.c_str(), static_cast<int>(bad));
   agent_.SetLastSetResultMessage("ReportName contains bad character ('/\\|:*\"<>?')");
   error_status_ = SNMP_ERRORSTATUS_INCONSISTENTNAME;
@@ -164,7 +170,8 @@ bool SetRequest::RowStatusAccepted() {
       TRACE(2, "\nLORVETH_AGENT       : --> Modify row \"%s\", make %sactive", row,
             row_status_ == 1 ? "" : "in");
       if (!agent_.RowAvailable(row_status_column_.c_str(), row, member_number_)) {
-        TRACE(1, "\nLORVETH_AGENT       : ## ERROR when activate/modify row: row does not exist!\n");
+        TRACE(1,
+              "\nLORVETH_AGENT       : ## ERROR when activate/modify row: row does not exist!\n");
         return false;
       }
       return true;
@@ -172,7 +179,9 @@ bool SetRequest::RowStatusAccepted() {
     case 5:  // createAndWait
       TRACE(2, "\nLORVETH_AGENT       : --> Create row \"%s\"", row);
       if (!objects_stored_) {
-        TRACE(1, "\nLORVETH_AGENT       : ## ERROR when creating row: no other objects in row provided!\n");
+        TRACE(1,
+              "\nLORVETH_AGENT       : ## ERROR when creating row: no other objects in row "
+              "provided!\n");
         return false;
       }
       if (agent_.RowAvailable(row_status_column_.c_str(), row, member_number_)) {
@@ -185,7 +194,8 @@ bool SetRequest::RowStatusAccepted() {
         TRACE(2, "\nLORVETH_AGENT       : --> Delete row \"%s\"", row);
         if (!agent_.RowAvailable(row_status_column_.c_str(), row, member_number_)) {
           TRACE(2,
-                "\nLORVETH_AGENT       : ## WARNING when deleting row: row does not exist! Don't report an error (according to RFC2579).\n");
+                "\nLORVETH_AGENT       : ## WARNING when deleting row: row does not exist! Don't "
+                "report an error (according to RFC2579).\n");
         }
       }
       return true;
@@ -205,7 +215,9 @@ void SetRequest::StoreRecord() {
     Fail(SNMP_ERRORSTATUS_GENERR, 1);
     return;
   }
-  TRACE(3, "\nLORVETH_AGENT       :  ExecuteSET(): RowStatus OK, send config to VARN threshold module...");
+  TRACE(3,
+        "\nLORVETH_AGENT       :  ExecuteSET(): RowStatus OK, send config to VARN threshold "
+        "module...");
   const std::string& text = config.DocumentText();
   TRACE(2, "\nLORVETH_AGENT       :  ExecuteSET(): XML config data:\n%s", text.c_str());
 
@@ -215,7 +227,8 @@ void SetRequest::StoreRecord() {
                      static_cast<DWORD>(text.size() + 1));
   request.SendRequest(agent_.SwitchClient(), 0, 0, 0);
   const DWORD status = request.FrameStatus();
-  TRACE(3, "\nLORVETH_AGENT       : ExecuteSET(): VARN request status = %s (MIB update by VARN event)",
+  TRACE(3,
+        "\nLORVETH_AGENT       : ExecuteSET(): VARN request status = %s (MIB update by VARN event)",
         CommandBuffer::StatusText(status));
   const AsnInteger32 snmp_status = SnmpStatusOfReply(status);
   if (snmp_status != SNMP_ERRORSTATUS_NOERROR) Fail(snmp_status, 1);

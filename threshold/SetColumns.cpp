@@ -146,20 +146,33 @@ constexpr SetKind kRuleSets{
     .fetch_oc = sp::kOcRuleSetDocument,
     .status = &r::kRuleSetStatus,
     .member_tag = "Rule",
-    .fetch_to_enable = "\nLORVETH_AGENT       :  ExecuteSET(): Getting current ruleset XML config to enable ...",
+    .fetch_to_enable =
+        "\nLORVETH_AGENT       :  ExecuteSET(): Getting current ruleset XML config to enable ...",
     .fetch_to_disable = nullptr,
     .fetch_members = "\nLORVETH_AGENT       :  ExecuteSET(): Getting current ruleset XML config...",
-    .fetch_failed_on_destroy = "\nLORVETH_AGENT       :  ExecuteSET(): ## Warning! Failed to get ruleset XML config from SWITCH!Do not report an error\n",
-    .fetch_failed = "\nLORVETH_AGENT       :  ExecuteSET(): ## ERROR! Failed to get ruleset XML config from SWITCH!\n",
-    .member_found = "\nLORVETH_AGENT       :  ExecuteSET(): found rule name \"%s\" to add/modify/remove...",
+    .fetch_failed_on_destroy =
+        "\nLORVETH_AGENT       :  ExecuteSET(): ## Warning! Failed to get ruleset XML config from "
+        "SWITCH!Do not report an error\n",
+    .fetch_failed =
+        "\nLORVETH_AGENT       :  ExecuteSET(): ## ERROR! Failed to get ruleset XML config from "
+        "SWITCH!\n",
+    .member_found =
+        "\nLORVETH_AGENT       :  ExecuteSET(): found rule name \"%s\" to add/modify/remove...",
     .index_with_member = "\nLORVETH_AGENT       :  ExecuteSET(): current rule index = \"%s\".%d",
     .index_without_member = "\nLORVETH_AGENT       :  ExecuteSET(): current rule index = \"%s\".*",
-    .name_missing_on_create = "\nLORVETH_AGENT       :  ExecuteSET(): ## ERROR! Rule name not specified while modifying ruleset contents table!\n",
-    .name_missing_on_destroy = "\nLORVETH_AGENT       :  ExecuteSET(): ## ERROR! Rule name not specified while destroying ruleset contents table!\n",
-    .adding = "\nLORVETH_AGENT       :  ExecuteSET(): Adding/modifying rule \"%s\" in ruleset \"%s\"...",
-    .removing = "\nLORVETH_AGENT       :  ExecuteSET(): Removing rule \"%s\" from ruleset \"%s\"...",
+    .name_missing_on_create =
+        "\nLORVETH_AGENT       :  ExecuteSET(): ## ERROR! Rule name not specified while modifying "
+        "ruleset contents table!\n",
+    .name_missing_on_destroy =
+        "\nLORVETH_AGENT       :  ExecuteSET(): ## ERROR! Rule name not specified while destroying "
+        "ruleset contents table!\n",
+    .adding =
+        "\nLORVETH_AGENT       :  ExecuteSET(): Adding/modifying rule \"%s\" in ruleset \"%s\"...",
+    .removing =
+        "\nLORVETH_AGENT       :  ExecuteSET(): Removing rule \"%s\" from ruleset \"%s\"...",
     .with_member = "\nLORVETH_AGENT       :  ExecuteSET(): RuleSetContent with Index specified",
-    .without_member = "\nLORVETH_AGENT       :  ExecuteSET(): RuleSetContent without Index specified",
+    .without_member =
+        "\nLORVETH_AGENT       :  ExecuteSET(): RuleSetContent without Index specified",
     // A rule that cannot be removed ends the removal of all rules silently.
     .removal_failed = nullptr,
 };
@@ -168,40 +181,92 @@ constexpr SetKind kReportSets{
     .fetch_oc = sp::kOcReportSetDocument,
     .status = &r::kReportSetStatus,
     .member_tag = "Report",
-    .fetch_to_enable = "\nLORVETH_AGENT       :  ExecuteSET(): Getting current reportset XML config to enable ...",
-    .fetch_to_disable = "\nLORVETH_AGENT       :  ExecuteSET(): Getting current reportset XML config to disable ...",
-    .fetch_members = "\nLORVETH_AGENT       :  ExecuteSET(): Getting current reportset XML config...",
-    .fetch_failed_on_destroy = "\nLORVETH_AGENT       :  ExecuteSET(): ## Warning! Failed to get reportset XML config from SWITCH! Do not report an error\n",
-    .fetch_failed = "\nLORVETH_AGENT       :  ExecuteSET(): ## ERROR! Failed to get reportset XML config from SWITCH!\n",
-    .member_found = "\nLORVETH_AGENT       :  ExecuteSET(): found report name \"%s\" to add/modify/remove...",
-    .index_with_member = "\nLORVETH_AGENT       :  ExecuteSET(): current reportset index = \"%s\".%d",
-    .index_without_member = "\nLORVETH_AGENT       :  ExecuteSET(): current reportset index = \"%s\".*",
-    .name_missing_on_create = "\nLORVETH_AGENT       :  ExecuteSET(): ## ERROR! Report name not specified while modifying reportset contents table!\n",
-    .name_missing_on_destroy = "\nLORVETH_AGENT       :  ExecuteSET(): ## ERROR! Report name not specified while destroying reportset contents table!\n",
-    .adding = "\nLORVETH_AGENT       :  ExecuteSET(): Adding/modifying report \"%s\" in reportset \"%s\"...",
-    .removing = "\nLORVETH_AGENT       :  ExecuteSET(): Removing report \"%s\" from reportset \"%s\"...",
+    .fetch_to_enable =
+        "\nLORVETH_AGENT       :  ExecuteSET(): Getting current reportset XML config to enable ...",
+    .fetch_to_disable =
+        "\nLORVETH_AGENT       :  ExecuteSET(): Getting current reportset XML config to disable "
+        "...",
+    .fetch_members =
+        "\nLORVETH_AGENT       :  ExecuteSET(): Getting current reportset XML config...",
+    .fetch_failed_on_destroy =
+        "\nLORVETH_AGENT       :  ExecuteSET(): ## Warning! Failed to get reportset XML config "
+        "from SWITCH! Do not report an error\n",
+    .fetch_failed =
+        "\nLORVETH_AGENT       :  ExecuteSET(): ## ERROR! Failed to get reportset XML config from "
+        "SWITCH!\n",
+    .member_found =
+        "\nLORVETH_AGENT       :  ExecuteSET(): found report name \"%s\" to add/modify/remove...",
+    .index_with_member =
+        "\nLORVETH_AGENT       :  ExecuteSET(): current reportset index = \"%s\".%d",
+    .index_without_member =
+        "\nLORVETH_AGENT       :  ExecuteSET(): current reportset index = \"%s\".*",
+    .name_missing_on_create =
+        "\nLORVETH_AGENT       :  ExecuteSET(): ## ERROR! Report name not specified while "
+        "modifying reportset contents table!\n",
+    .name_missing_on_destroy =
+        "\nLORVETH_AGENT       :  ExecuteSET(): ## ERROR! Report name not specified while "
+        "destroying reportset contents table!\n",
+    .adding =
+        "\nLORVETH_AGENT       :  ExecuteSET(): Adding/modifying report \"%s\" in reportset "
+        "\"%s\"...",
+    .removing =
+        "\nLORVETH_AGENT       :  ExecuteSET(): Removing report \"%s\" from reportset \"%s\"...",
     .with_member = "\nLORVETH_AGENT       :  ExecuteSET(): ReportSetContent with Index specified",
-    .without_member = "\nLORVETH_AGENT       :  ExecuteSET(): ReportSetContent without Index specified",
+    .without_member =
+        "\nLORVETH_AGENT       :  ExecuteSET(): ReportSetContent without Index specified",
     .removal_failed = "    FAILED!",
 };
 
 // In the order in which a varbind's OID is tested.
 constexpr SetTable kSetTables[] = {
     {"threshRuleTable", {1, 3, 1}, sp::kTableRules, "Rule", "Rules", kRuleColumns},
-    {"threshRulesetTable", {1, 3, 3}, sp::kTableRuleSets, "RuleSet", "RuleSets", kRulesetColumns,
+    {"threshRulesetTable",
+     {1, 3, 3},
+     sp::kTableRuleSets,
+     "RuleSet",
+     "RuleSets",
+     kRulesetColumns,
      &kRuleSets},
-    {"threshRulesetContentsTable", {1, 3, 4}, sp::kTableRuleSets, "RuleSet", "RuleSets",
-     kContentsColumns, &kRuleSets, true},
+    {"threshRulesetContentsTable",
+     {1, 3, 4},
+     sp::kTableRuleSets,
+     "RuleSet",
+     "RuleSets",
+     kContentsColumns,
+     &kRuleSets,
+     true},
     {"threshEventTable", {1, 3, 6}, sp::kTableEvents, "Event", "Events", kEventColumns},
-    {"threshResourceTable", {1, 5, 1}, sp::kTableResources, "Resource", "Resources",
+    {"threshResourceTable",
+     {1, 5, 1},
+     sp::kTableResources,
+     "Resource",
+     "Resources",
      kResourceColumns},
     {"threshTargetTable", {1, 5, 3}, sp::kTableTargets, "Target", "Targets", kTargetColumns},
-    {"reportTable", {1, 4, 1}, sp::kTableReports, "Report", "Reports", kReportColumns, nullptr,
-     false, true},
-    {"reportSetTable", {1, 4, 3}, sp::kTableReportSets, "ReportSet", "ReportSets",
-     kReportSetColumns, &kReportSets},
-    {"reportSetContentsTable", {1, 4, 5}, sp::kTableReportSets, "ReportSet", "ReportSets",
-     kContentsColumns, &kReportSets, true},
+    {"reportTable",
+     {1, 4, 1},
+     sp::kTableReports,
+     "Report",
+     "Reports",
+     kReportColumns,
+     nullptr,
+     false,
+     true},
+    {"reportSetTable",
+     {1, 4, 3},
+     sp::kTableReportSets,
+     "ReportSet",
+     "ReportSets",
+     kReportSetColumns,
+     &kReportSets},
+    {"reportSetContentsTable",
+     {1, 4, 5},
+     sp::kTableReportSets,
+     "ReportSet",
+     "ReportSets",
+     kContentsColumns,
+     &kReportSets,
+     true},
 };
 
 const AsnObjectIdentifier& RootOid() {
@@ -231,8 +296,7 @@ std::span<const SetTable> SetTables() { return kSetTables; }
 
 const SetTable* FindSetTable(const AsnObjectIdentifier& oid) {
   const AsnObjectIdentifier& root = RootOid();
-  if (oid.ids == nullptr || root.idLength != kMibRootLength ||
-      oid.idLength < kMibRootLength + 3) {
+  if (oid.ids == nullptr || root.idLength != kMibRootLength || oid.idLength < kMibRootLength + 3) {
     return nullptr;
   }
   for (UINT i = 0; i < kMibRootLength; ++i) {
@@ -312,7 +376,8 @@ void SetRequest::HandleIndex(const Target& target) {
   const char* value = GetString(target.varbind);
   if (row_index_ != value) {
     TRACE(1,
-          "\nLORVETH_AGENT       :  ExecuteSET(): ## ERROR! SET index 1 (%s) does not match to index variable value (%s)!",
+          "\nLORVETH_AGENT       :  ExecuteSET(): ## ERROR! SET index 1 (%s) does not match to "
+          "index variable value (%s)!",
           row_index_.c_str(), value);
     error_status_ = SNMP_ERRORSTATUS_INCONSISTENTVALUE;
   }
@@ -369,9 +434,10 @@ void SetRequest::HandleRecordingEnd(const Target& target, const SetColumn& colum
   const std::string writer(column.writer->setter);
   const int32_t seconds = GetInteger(target.varbind);
   if (seconds == 0) {
-    TRACE(3,
-          "\nLORVETH_AGENT       :  ExecuteSET(): Do not store object %s with %s because value is 0",
-          target.column_oid.c_str(), writer.c_str());
+    TRACE(
+        3,
+        "\nLORVETH_AGENT       :  ExecuteSET(): Do not store object %s with %s because value is 0",
+        target.column_oid.c_str(), writer.c_str());
     return;
   }
   TRACE(3, "\nLORVETH_AGENT       :  ExecuteSET(): Store object %s with %s",
@@ -419,7 +485,8 @@ void SetRequest::HandleSetRowStatus(const Target& target) {
       break;
     case kActive:
     case kNotInService: {
-      const char* announcement = row_status_ == kActive ? set.fetch_to_enable : set.fetch_to_disable;
+      const char* announcement =
+          row_status_ == kActive ? set.fetch_to_enable : set.fetch_to_disable;
       if (announcement != nullptr) TRACE(4, "%s", announcement);
       if (!FetchSetConfiguration(set)) {
         error_status_ = SNMP_ERRORSTATUS_INCONSISTENTVALUE;
@@ -455,7 +522,8 @@ void SetRequest::HandleMemberCheck(const Target& target) {
   const int32_t value = GetInteger(target.varbind);
   if (value != member_number_) {
     TRACE(1,
-          "\nLORVETH_AGENT       :  ExecuteSET(): ## ERROR! SET index 2 (%d) does not match to index variable value (%d)!",
+          "\nLORVETH_AGENT       :  ExecuteSET(): ## ERROR! SET index 2 (%d) does not match to "
+          "index variable value (%d)!",
           member_number_, value);
     error_status_ = SNMP_ERRORSTATUS_INCONSISTENTVALUE;
   }

@@ -71,7 +71,8 @@ FakeSwitch::Answer Handle(const FakeSwitch::Frame& frame) {
     if (!g_script.fetch_has_data) return FakeSwitch::Answer::Status(g_script.fetch_status);
     return FakeSwitch::Answer::Text(g_script.fetch_status, g_script.fetch_text);
   }
-  if (frame.oc == sp::kOcStoreConfiguration) return FakeSwitch::Answer::Status(g_script.store_status);
+  if (frame.oc == sp::kOcStoreConfiguration)
+    return FakeSwitch::Answer::Status(g_script.store_status);
   return FakeSwitch::Answer::Status(0);
 }
 
@@ -117,8 +118,8 @@ constexpr UINT kPlaces[][3] = {
 const char* const kNames[] = {"cpu", "rs", "ev", "res", "tg", "rep", "ps", "a/b", "", "new"};
 
 int32_t Number(FuzzInput& in) {
-  static constexpr int32_t kInteresting[] = {0, 1, 2, 3, 4, 5, 6, 7, 12, -1, 1440, 1441,
-                                             INT_MAX, INT_MIN};
+  static constexpr int32_t kInteresting[] = {0, 1,  2,  3,    4,    5,       6,
+                                             7, 12, -1, 1440, 1441, INT_MAX, INT_MIN};
   const BYTE choice = in.Byte();
   if (choice < std::size(kInteresting)) return kInteresting[choice];
   return static_cast<int32_t>(in.Dword());
@@ -132,10 +133,10 @@ BYTE* CopyOut(const std::vector<uint8_t>& bytes) {
 }
 
 void BuildValue(FuzzInput& in, AsnAny& value, std::vector<std::vector<uint8_t>>& borrowed) {
-  static constexpr BYTE kTypes[] = {ASN_INTEGER,   ASN_OCTETSTRING, ASN_COUNTER32,
-                                    ASN_GAUGE32,   ASN_TIMETICKS,   ASN_NULL,
-                                    ASN_OBJECTIDENTIFIER, ASN_IPADDRESS, ASN_OPAQUE,
-                                    ASN_COUNTER64, ASN_UNSIGNED32, ASN_BITS};
+  static constexpr BYTE kTypes[] = {ASN_INTEGER,          ASN_OCTETSTRING, ASN_COUNTER32,
+                                    ASN_GAUGE32,          ASN_TIMETICKS,   ASN_NULL,
+                                    ASN_OBJECTIDENTIFIER, ASN_IPADDRESS,   ASN_OPAQUE,
+                                    ASN_COUNTER64,        ASN_UNSIGNED32,  ASN_BITS};
   const BYTE type = kTypes[in.Byte() % std::size(kTypes)];
   value.asnType = type;
   switch (type) {
@@ -205,7 +206,8 @@ std::vector<UINT> BuildName(FuzzInput& in, const std::vector<UINT>& root) {
   } else {
     const BYTE declared = in.Byte();
     ids.push_back((name_mode & 0x40) != 0 ? in.Dword() : declared);
-    for (uint8_t b : in.Bytes(name_mode & 0x0F)) ids.push_back(b | ((name_mode & 0x20) ? 0x100 : 0));
+    for (uint8_t b : in.Bytes(name_mode & 0x0F))
+      ids.push_back(b | ((name_mode & 0x20) ? 0x100 : 0));
   }
   const BYTE member = in.Byte();
   if ((member & 0x80) != 0) ids.push_back(member & 0x03);
@@ -227,7 +229,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   g_script.fetch_has_data = (fetch & 1) != 0;
   g_script.fetch_status = (fetch & 2) != 0 ? in.Byte() : 0;
   if ((fetch & 4) != 0) {
-    g_script.fetch_text = "<RuleSet Name=\"rs\"><Rule Name=\"cpu\"/><Rule/><Rule Name=\"x\"/></RuleSet>";
+    g_script.fetch_text =
+        "<RuleSet Name=\"rs\"><Rule Name=\"cpu\"/><Rule/><Rule Name=\"x\"/></RuleSet>";
   } else {
     const std::vector<uint8_t> text = in.Bytes(in.Byte());
     g_script.fetch_text.assign(text.begin(), text.end());
@@ -247,7 +250,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     SnmpVarBind& varbind = list.list[i];
     const std::vector<UINT> name = BuildName(in, fixture.root);
     if (!name.empty()) {
-      varbind.name.ids = static_cast<UINT*>(SnmpUtilMemAlloc(static_cast<UINT>(name.size() * sizeof(UINT))));
+      varbind.name.ids =
+          static_cast<UINT*>(SnmpUtilMemAlloc(static_cast<UINT>(name.size() * sizeof(UINT))));
       if (varbind.name.ids != nullptr) {
         std::memcpy(varbind.name.ids, name.data(), name.size() * sizeof(UINT));
         varbind.name.idLength = static_cast<UINT>(name.size());

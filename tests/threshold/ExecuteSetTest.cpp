@@ -63,7 +63,8 @@ std::string Rule(const std::string& name, const std::vector<std::string>& lines)
 
 std::string BareRecord(const std::string& container, const std::string& record,
                        const std::string& name) {
-  return Lines({"<" + container + ">", "<" + record + " Name=\"" + name + "\"/>", "</" + container + ">"});
+  return Lines(
+      {"<" + container + ">", "<" + record + " Name=\"" + name + "\"/>", "</" + container + ">"});
 }
 
 Bytes TextData(const std::string& text) {
@@ -96,7 +97,8 @@ class ExecuteSetTest : public ::testing::Test {
  protected:
   void SetUp() override {
     lib_.Load();
-    lib_.set_table(0x311, "<Rules><Rule Name=\"cpu\"><Description>old</Description></Rule></Rules>");
+    lib_.set_table(0x311,
+                   "<Rules><Rule Name=\"cpu\"><Description>old</Description></Rule></Rules>");
     lib_.set_table(0x310, (std::string("<RuleSets>") + kRuleSetRs + "</RuleSets>").c_str());
     lib_.set_table(0x314, "<Events><Event Name=\"ev\"><Type>snmp-trap</Type></Event></Events>");
     lib_.set_table(0x312, "<Resources><Resource Name=\"res\"/></Resources>");
@@ -168,9 +170,7 @@ struct ColumnCase {
   std::vector<std::string> record_lines;
 };
 
-void PrintTo(const ColumnCase& c, std::ostream* os) {
-  *os << c.table << ".1." << c.column;
-}
+void PrintTo(const ColumnCase& c, std::ostream* os) { *os << c.table << ".1." << c.column; }
 
 // What the tests need to know of a table besides its columns.
 struct TableFacts {
@@ -243,8 +243,10 @@ INSTANTIATE_TEST_SUITE_P(
         ColumnCase{kRules, 5, 30, "", {"<Interval>30</Interval>"}},
         ColumnCase{kRules, 6, kText, "cpuload", {"<Resource Name=\"cpuload\"/>"}},
         ColumnCase{kRules, 7, 2, "", {"<Instances Monitor=\"average\"/>"}},
-        ColumnCase{kRules, 8, kText, "1,2", {"<Instances>", "<Indexes>1,2</Indexes>", "</Instances>"}},
-        ColumnCase{kRules, 9, kText, "eth*", {"<Instances>", "<Names>eth*</Names>", "</Instances>"}},
+        ColumnCase{
+            kRules, 8, kText, "1,2", {"<Instances>", "<Indexes>1,2</Indexes>", "</Instances>"}},
+        ColumnCase{
+            kRules, 9, kText, "eth*", {"<Instances>", "<Names>eth*</Names>", "</Instances>"}},
         ColumnCase{kRules, 10, kText, "tg", {"<Target Name=\"tg\"/>"}},
         ColumnCase{kRules, 11, 3, "", {"<Threshold Type=\"delta-inc\"/>"}},
         ColumnCase{kRules, 12, 3, "", {"<Threshold Valuation=\"average-muted\"/>"}},
@@ -258,7 +260,8 @@ INSTANTIATE_TEST_SUITE_P(
         ColumnCase{kRules, 20, 3, "", {"<Event Control=\"continuous-with-delay\"/>"}},
         ColumnCase{kRules, 21, 60, "", {"<Event Delay=\"60\"/>"}},
         ColumnCase{kRules, 22, 2, "", {"<Event Alternating=\"true\"/>"}},
-        ColumnCase{kRules, 27, 5, "", {"<Performance>", "<Status>critical</Status>", "</Performance>"}}));
+        ColumnCase{
+            kRules, 27, 5, "", {"<Performance>", "<Status>critical</Status>", "</Performance>"}}));
 
 INSTANTIATE_TEST_SUITE_P(
     RuleSets, WritableColumnTest,
@@ -289,7 +292,8 @@ TEST_F(ExecuteSetTest, TargetAddressIsTheTextOfTheTargetElement) {
   SetOctets(vbs.Add(Column(kTargets, 2, "new")), "10.1.2.3");
   SetInteger(vbs.Add(Column(kTargets, 3, "new")), 4);
   ASSERT_EQ(Set(vbs).status, 0);
-  EXPECT_EQ(StoredDocument(), Lines({"<Targets>", "<Target Name=\"new\">10.1.2.3</Target>", "</Targets>"}));
+  EXPECT_EQ(StoredDocument(),
+            Lines({"<Targets>", "<Target Name=\"new\">10.1.2.3</Target>", "</Targets>"}));
   const auto stores = Stores();
   ASSERT_EQ(stores.size(), 1u);
   EXPECT_EQ(stores[0].oe, 0x313u);
@@ -305,8 +309,10 @@ INSTANTIATE_TEST_SUITE_P(
         ColumnCase{kReports, 6, 0, "", {"<MaxEntries>0</MaxEntries>"}},
         ColumnCase{kReports, 7, kText, "disk", {"<Resource Name=\"disk\"/>"}},
         ColumnCase{kReports, 8, 1, "", {"<Instances Monitor=\"any\"/>"}},
-        ColumnCase{kReports, 9, kText, "3", {"<Instances>", "<Indexes>3</Indexes>", "</Instances>"}},
-        ColumnCase{kReports, 10, kText, "sd?", {"<Instances>", "<Names>sd?</Names>", "</Instances>"}},
+        ColumnCase{
+            kReports, 9, kText, "3", {"<Instances>", "<Indexes>3</Indexes>", "</Instances>"}},
+        ColumnCase{
+            kReports, 10, kText, "sd?", {"<Instances>", "<Names>sd?</Names>", "</Instances>"}},
         ColumnCase{kReports, 11, kText, "tg", {"<Target Name=\"tg\"/>"}}));
 
 INSTANTIATE_TEST_SUITE_P(
@@ -329,9 +335,10 @@ TEST_F(ExecuteSetTest, StoreTraceNamesTheColumnAndItsWriter) {
   EXPECT_TRUE(Traced("No error in SET, check row status 1...", 3));
   EXPECT_TRUE(TracedRaw("\nLORVETH_AGENT       : --> Modify row \"cpu\", make active", 2));
   EXPECT_TRUE(Traced("RowStatus OK, send config to VARN threshold module...", 3));
-  EXPECT_TRUE(TracedRaw(
-      "\nLORVETH_AGENT       : ExecuteSET(): VARN request status = Success (MIB update by VARN event)",
-      3));
+  EXPECT_TRUE(
+      TracedRaw("\nLORVETH_AGENT       : ExecuteSET(): VARN request status = Success (MIB update "
+                "by VARN event)",
+                3));
   EXPECT_TRUE(Traced("End ", 1));
 }
 
@@ -349,12 +356,12 @@ TEST_F(ExecuteSetTest, RecordingEndTracesTheUtcTimeOnceAndStoresTheDate) {
   SetInteger(create.Add(Column(kReportSets, 7, "fresh")), 5);
   ASSERT_EQ(Set(create).status, 0);
   int gmt_lines = 0;
-  for (const auto& line : lib_.TraceLines()) gmt_lines += line.text == "\n GMT:   01/02/2006 23:59:59";
+  for (const auto& line : lib_.TraceLines())
+    gmt_lines += line.text == "\n GMT:   01/02/2006 23:59:59";
   EXPECT_EQ(gmt_lines, 1);
-  EXPECT_EQ(StoredDocument(),
-            Lines({"<ReportSets>", "<ReportSet Name=\"fresh\">",
-                   "<RecordingEnd>01/02/2006</RecordingEnd>", "<Status>disable</Status>",
-                   "</ReportSet>", "</ReportSets>"}));
+  EXPECT_EQ(StoredDocument(), Lines({"<ReportSets>", "<ReportSet Name=\"fresh\">",
+                                     "<RecordingEnd>01/02/2006</RecordingEnd>",
+                                     "<Status>disable</Status>", "</ReportSet>", "</ReportSets>"}));
 }
 
 // --- RowStatus values per table
@@ -492,20 +499,17 @@ INSTANTIATE_TEST_SUITE_P(
     Bounds, RangeTest,
     ::testing::Values(
         RangeCase{kRules, 5, 23, 0, false, "## ERROR Value 0 not in range(1,2147483647)"},
-        RangeCase{kRules, 5, 23, 1, true, ""},
-        RangeCase{kRules, 5, 23, INT_MAX, true, ""},
+        RangeCase{kRules, 5, 23, 1, true, ""}, RangeCase{kRules, 5, 23, INT_MAX, true, ""},
         RangeCase{kRules, 5, 23, INT_MIN, false,
                   "## ERROR Value -2147483648 not in range(1,2147483647)"},
         RangeCase{kRules, 13, 23, -1, false, "## ERROR Value -1 not in range(0,2147483647)"},
         RangeCase{kRules, 13, 23, 0, true, ""},
         RangeCase{kRules, 18, 23, -1, false, "## ERROR Value -1 not in range(0,2147483647)"},
         RangeCase{kRules, 21, 23, -1, false, "## ERROR Value -1 not in range(0,2147483647)"},
-        RangeCase{kRules, 15, 23, INT_MIN, true, ""},
-        RangeCase{kRules, 16, 23, INT_MAX, true, ""},
+        RangeCase{kRules, 15, 23, INT_MIN, true, ""}, RangeCase{kRules, 16, 23, INT_MAX, true, ""},
         RangeCase{kReports, 5, 12, 0, false, "## ERROR Value 0 not in range(1,2147483647)"},
         RangeCase{kReports, 6, 12, -1, false, "## ERROR Value -1 not in range(0,2147483647)"},
-        RangeCase{kReports, 6, 12, 0, true, ""},
-        RangeCase{kRuleSets, 3, 6, 1440, true, ""},
+        RangeCase{kReports, 6, 12, 0, true, ""}, RangeCase{kRuleSets, 3, 6, 1440, true, ""},
         RangeCase{kRuleSets, 3, 6, 1441, false, "## ERROR Value 1441 not in range(0,1440)"},
         RangeCase{kRuleSets, 4, 6, -1, false, "## ERROR Value -1 not in range(0,1440)"},
         RangeCase{kRuleSets, 4, 6, 0, true, ""},
@@ -535,7 +539,7 @@ TEST_F(ExecuteSetTest, NumberColumnAcceptsCounterGaugeAndTimeTicks) {
   SetInteger(vbs.Add(Column(kRules, 23, "cpu")), 1);
   ASSERT_EQ(Set(vbs).status, 0);
   EXPECT_EQ(StoredDocument(), Rule("cpu", {"<Interval>7</Interval>", "<WatchPeriod>8</WatchPeriod>",
-                                            "<OccurenceCount>9</OccurenceCount>"}));
+                                           "<OccurenceCount>9</OccurenceCount>"}));
 }
 
 TEST_F(ExecuteSetTest, TextColumnGivenAnIntegerWritesTheTypeMismatchText) {
@@ -668,9 +672,11 @@ TEST_F(ExecuteSetTest, RecordingEndZeroIsNotStoredSoCreateHasNoOtherObjects) {
   EXPECT_EQ(answer.index, 2);
   EXPECT_TRUE(Stores().empty());
   const std::string column = threshold_test::OidText(lib_.At("1.4.3.1.5"));
-  EXPECT_TRUE(Traced("Do not store object " + column + " with SetRecordingEndTime because value is 0", 3));
+  EXPECT_TRUE(
+      Traced("Do not store object " + column + " with SetRecordingEndTime because value is 0", 3));
   EXPECT_TRUE(TracedRaw(
-      "\nLORVETH_AGENT       : ## ERROR when creating row: no other objects in row provided!\n", 1));
+      "\nLORVETH_AGENT       : ## ERROR when creating row: no other objects in row provided!\n",
+      1));
 }
 
 TEST_F(ExecuteSetTest, CreateAndGoWithOnlyTheRowStatusIsRefused) {
@@ -689,7 +695,8 @@ TEST_F(ExecuteSetTest, CreateAndGoOfALoadedRowIsRefused) {
   const Answer answer = Set(vbs);
   EXPECT_EQ(answer.status, 12);
   EXPECT_EQ(answer.index, 2);
-  EXPECT_TRUE(TracedRaw("\nLORVETH_AGENT       : ## ERROR when creating row: row already exists!\n", 1));
+  EXPECT_TRUE(
+      TracedRaw("\nLORVETH_AGENT       : ## ERROR when creating row: row already exists!\n", 1));
   EXPECT_TRUE(Stores().empty());
 }
 
@@ -728,7 +735,8 @@ TEST_F(ExecuteSetTest, MissingRowStatusIsRefusedAtTheFirstVarbind) {
   const Answer answer = Set(vbs);
   EXPECT_EQ(answer.status, 12);
   EXPECT_EQ(answer.index, 1);
-  EXPECT_TRUE(TracedRaw("\nLORVETH_AGENT       : ## ERROR! Missing or illegal RowStatus in row!\n", 1));
+  EXPECT_TRUE(
+      TracedRaw("\nLORVETH_AGENT       : ## ERROR! Missing or illegal RowStatus in row!\n", 1));
   EXPECT_TRUE(Stores().empty());
 }
 
@@ -787,7 +795,8 @@ TEST_F(ExecuteSetTest, IndexColumnWithAnotherNameIsRefused) {
   const Answer answer = Set(vbs);
   EXPECT_EQ(answer.status, 12);
   EXPECT_EQ(answer.index, 2);
-  EXPECT_TRUE(Traced("## ERROR! SET index 1 (cpu) does not match to index variable value (cpu2)!", 1));
+  EXPECT_TRUE(
+      Traced("## ERROR! SET index 1 (cpu) does not match to index variable value (cpu2)!", 1));
   EXPECT_TRUE(Stores().empty());
 }
 
@@ -805,10 +814,20 @@ TEST_F(ExecuteSetTest, TwoRowsInOneRequestAreRefusedAtTheSecondVarbind) {
 }
 
 TEST_F(ExecuteSetTest, ReadOnlyColumnIsRefusedWithReadOnly) {
-  for (const auto& [table, column] : std::vector<std::pair<const char*, UINT>>{
-           {kRules, 24}, {kRules, 25}, {kRuleSets, 5}, {kRuleSets, 7}, {kRuleSetContents, 4},
-           {kEvents, 5}, {kResources, 8}, {kTargets, 4}, {kReports, 13}, {kReports, 14},
-           {kReportSets, 6}, {kReportSets, 8}, {kReportSetContents, 4}}) {
+  for (const auto& [table, column] :
+       std::vector<std::pair<const char*, UINT>>{{kRules, 24},
+                                                 {kRules, 25},
+                                                 {kRuleSets, 5},
+                                                 {kRuleSets, 7},
+                                                 {kRuleSetContents, 4},
+                                                 {kEvents, 5},
+                                                 {kResources, 8},
+                                                 {kTargets, 4},
+                                                 {kReports, 13},
+                                                 {kReports, 14},
+                                                 {kReportSets, 6},
+                                                 {kReportSets, 8},
+                                                 {kReportSetContents, 4}}) {
     VarBinds vbs;
     SetOctets(vbs.Add(Column(table, 2, "x")), "x");
     SetInteger(vbs.Add(Column(table, column, "x")), 1);
@@ -820,10 +839,17 @@ TEST_F(ExecuteSetTest, ReadOnlyColumnIsRefusedWithReadOnly) {
 }
 
 TEST_F(ExecuteSetTest, ColumnNotListedIsRefusedWithNoSuchName) {
-  for (const auto& [table, column] : std::vector<std::pair<const char*, UINT>>{
-           {kRules, 0}, {kRules, 28}, {kRuleSets, 8}, {kRuleSetContents, 5}, {kEvents, 6},
-           {kResources, 12}, {kTargets, 5}, {kReports, 15}, {kReportSets, 9},
-           {kReportSetContents, 0}}) {
+  for (const auto& [table, column] :
+       std::vector<std::pair<const char*, UINT>>{{kRules, 0},
+                                                 {kRules, 28},
+                                                 {kRuleSets, 8},
+                                                 {kRuleSetContents, 5},
+                                                 {kEvents, 6},
+                                                 {kResources, 12},
+                                                 {kTargets, 5},
+                                                 {kReports, 15},
+                                                 {kReportSets, 9},
+                                                 {kReportSetContents, 0}}) {
     VarBinds vbs;
     SetInteger(vbs.Add(Column(table, column, "x")), 1);
     const Answer answer = Set(vbs);
@@ -897,7 +923,8 @@ TEST_F(ExecuteSetTest, SetOutsideTheTablesIsLeftToTheMibTree) {
   EXPECT_EQ(answer.status, 4);
   EXPECT_EQ(answer.index, 1);
   EXPECT_TRUE(Stores().empty());
-  EXPECT_TRUE(TracedRaw("\nLORVETH_AGENT       : ## ERROR! Missing or illegal RowStatus in row!\n", 1));
+  EXPECT_TRUE(
+      TracedRaw("\nLORVETH_AGENT       : ## ERROR! Missing or illegal RowStatus in row!\n", 1));
 }
 
 TEST_F(ExecuteSetTest, VarbindOutsideTheTablesInATableRequestIsNeitherCheckedNorWritten) {
@@ -925,8 +952,9 @@ TEST_F(ExecuteSetTest, FireEventHandsTheRequestToTheMibTree) {
 // --- Set tables: RowStatus with the fetched configuration
 
 TEST_F(ExecuteSetTest, RuleSetActiveFetchesTheSetAndEnablesIt) {
-  lib_.SetReply(kRuleSetFetch, "rs",
-                TextData("<RuleSet Name=\"rs\"><Rule Name=\"cpu\"/><Status>disable</Status></RuleSet>"));
+  lib_.SetReply(
+      kRuleSetFetch, "rs",
+      TextData("<RuleSet Name=\"rs\"><Rule Name=\"cpu\"/><Status>disable</Status></RuleSet>"));
   VarBinds vbs;
   SetOctets(vbs.Add(Column(kRuleSets, 2, "rs")), "discarded");
   SetInteger(vbs.Add(Column(kRuleSets, 6, "rs")), 1);
@@ -984,7 +1012,9 @@ TEST_P(SetFetchFailureTest, ActiveAndNotInServiceAreRefusedWhenTheSetCannotBeFet
   lib_.SetReply(kReportSetFetch, "ps", data, failure.status);
   for (const auto& [table, column, name, value] :
        std::vector<std::tuple<const char*, UINT, const char*, int32_t>>{
-           {kRuleSets, 6, "rs", 1}, {kRuleSets, 6, "rs", 2}, {kReportSets, 7, "ps", 1},
+           {kRuleSets, 6, "rs", 1},
+           {kRuleSets, 6, "rs", 2},
+           {kReportSets, 7, "ps", 1},
            {kReportSets, 7, "ps", 2}}) {
     VarBinds vbs;
     SetOctets(vbs.Add(Column(table, 2, name)), "d");
@@ -1040,7 +1070,8 @@ TEST_F(ExecuteSetTest, ContentsCreateAndGoAddsTheNamedRuleToTheFetchedSet) {
   EXPECT_TRUE(Traced("current rule index = \"rs\".3", 3));
   EXPECT_TRUE(Traced("Adding/modifying rule \"net\" in ruleset \"rs\"...", 3));
   const Oid instance = Column(kRuleSetContents, 2, "rs", 3);
-  EXPECT_TRUE(Traced("OID Length: " + std::to_string(instance.size()) + " und IndexStringLen 2\n", 3));
+  EXPECT_TRUE(
+      Traced("OID Length: " + std::to_string(instance.size()) + " und IndexStringLen 2\n", 3));
 }
 
 TEST_F(ExecuteSetTest, ContentsCreateAndGoOfAPresentMemberLeavesTheSetUnchanged) {
@@ -1072,8 +1103,8 @@ TEST_F(ExecuteSetTest, ContentsRowStatusBeforeTheNameIsRefused) {
   const Answer answer = Set(vbs);
   EXPECT_EQ(answer.status, 12);
   EXPECT_EQ(answer.index, 1);
-  EXPECT_TRUE(Traced(
-      "## ERROR! Rule name not specified while modifying ruleset contents table!\n", 1));
+  EXPECT_TRUE(
+      Traced("## ERROR! Rule name not specified while modifying ruleset contents table!\n", 1));
   EXPECT_TRUE(Traced("## ERROR! RowStatus : Create and Go!\n", 1));
   EXPECT_TRUE(Stores().empty());
 }
@@ -1231,7 +1262,8 @@ TEST_F(ExecuteSetTest, StoreReplyStatusIsTracedAsText) {
   bool found = false;
   for (const auto& line : lib_.TraceLines()) {
     found = found || (line.level == 3 &&
-                      line.text.rfind("\nLORVETH_AGENT       : ExecuteSET(): VARN request status = ", 0) == 0 &&
+                      line.text.rfind(
+                          "\nLORVETH_AGENT       : ExecuteSET(): VARN request status = ", 0) == 0 &&
                       line.text.find("Success") == std::string::npos);
   }
   EXPECT_TRUE(found);

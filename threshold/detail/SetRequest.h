@@ -71,13 +71,13 @@ struct SetKind {
   const char* fetch_members;
   const char* fetch_failed_on_destroy;  // a warning; the pass ends without error
   const char* fetch_failed;
-  const char* member_found;            // %s: member name
-  const char* index_with_member;       // %s: row index, %d: member number
-  const char* index_without_member;    // %s: row index
+  const char* member_found;          // %s: member name
+  const char* index_with_member;     // %s: row index, %d: member number
+  const char* index_without_member;  // %s: row index
   const char* name_missing_on_create;
   const char* name_missing_on_destroy;
-  const char* adding;                  // %s: member name, %s: row index
-  const char* removing;                // %s: member name, %s: row index
+  const char* adding;    // %s: member name, %s: row index
+  const char* removing;  // %s: member name, %s: row index
   const char* with_member;
   const char* without_member;
   const char* removal_failed;
