@@ -217,57 +217,34 @@ constexpr SetKind kReportSets{
     .removal_failed = "    FAILED!",
 };
 
+// clang-format off
 // In the order in which a varbind's OID is tested.
 constexpr SetTable kSetTables[] = {
-    {"threshRuleTable", {1, 3, 1}, sp::kTableRules, "Rule", "Rules", kRuleColumns},
-    {"threshRulesetTable",
-     {1, 3, 3},
-     sp::kTableRuleSets,
-     "RuleSet",
-     "RuleSets",
-     kRulesetColumns,
-     &kRuleSets},
-    {"threshRulesetContentsTable",
-     {1, 3, 4},
-     sp::kTableRuleSets,
-     "RuleSet",
-     "RuleSets",
-     kContentsColumns,
-     &kRuleSets,
-     true},
-    {"threshEventTable", {1, 3, 6}, sp::kTableEvents, "Event", "Events", kEventColumns},
-    {"threshResourceTable",
-     {1, 5, 1},
-     sp::kTableResources,
-     "Resource",
-     "Resources",
-     kResourceColumns},
-    {"threshTargetTable", {1, 5, 3}, sp::kTableTargets, "Target", "Targets", kTargetColumns},
-    {"reportTable",
-     {1, 4, 1},
-     sp::kTableReports,
-     "Report",
-     "Reports",
-     kReportColumns,
-     nullptr,
-     false,
-     true},
-    {"reportSetTable",
-     {1, 4, 3},
-     sp::kTableReportSets,
-     "ReportSet",
-     "ReportSets",
-     kReportSetColumns,
-     &kReportSets},
-    {"reportSetContentsTable",
-     {1, 4, 5},
-     sp::kTableReportSets,
-     "ReportSet",
-     "ReportSets",
-     kContentsColumns,
-     &kReportSets,
-     true},
+    {.name = "threshRuleTable", .oid = {1, 3, 1}, .code = sp::kTableRules,
+     .record_tag = "Rule", .container = "Rules", .columns = kRuleColumns},
+    {.name = "threshRulesetTable", .oid = {1, 3, 3}, .code = sp::kTableRuleSets,
+     .record_tag = "RuleSet", .container = "RuleSets", .columns = kRulesetColumns,
+     .set = &kRuleSets},
+    {.name = "threshRulesetContentsTable", .oid = {1, 3, 4}, .code = sp::kTableRuleSets,
+     .record_tag = "RuleSet", .container = "RuleSets", .columns = kContentsColumns,
+     .set = &kRuleSets, .contents = true},
+    {.name = "threshEventTable", .oid = {1, 3, 6}, .code = sp::kTableEvents,
+     .record_tag = "Event", .container = "Events", .columns = kEventColumns},
+    {.name = "threshResourceTable", .oid = {1, 5, 1}, .code = sp::kTableResources,
+     .record_tag = "Resource", .container = "Resources", .columns = kResourceColumns},
+    {.name = "threshTargetTable", .oid = {1, 5, 3}, .code = sp::kTableTargets,
+     .record_tag = "Target", .container = "Targets", .columns = kTargetColumns},
+    {.name = "reportTable", .oid = {1, 4, 1}, .code = sp::kTableReports,
+     .record_tag = "Report", .container = "Reports", .columns = kReportColumns,
+     .checks_report_name = true},
+    {.name = "reportSetTable", .oid = {1, 4, 3}, .code = sp::kTableReportSets,
+     .record_tag = "ReportSet", .container = "ReportSets", .columns = kReportSetColumns,
+     .set = &kReportSets},
+    {.name = "reportSetContentsTable", .oid = {1, 4, 5}, .code = sp::kTableReportSets,
+     .record_tag = "ReportSet", .container = "ReportSets", .columns = kContentsColumns,
+     .set = &kReportSets, .contents = true},
 };
+// clang-format on
 
 const AsnObjectIdentifier& RootOid() {
   static const OidOwner root = [] {
@@ -291,8 +268,6 @@ void TraceIllegalRowStatus(int32_t value) {
 }
 
 }  // namespace
-
-std::span<const SetTable> SetTables() { return kSetTables; }
 
 const SetTable* FindSetTable(const AsnObjectIdentifier& oid) {
   const AsnObjectIdentifier& root = RootOid();

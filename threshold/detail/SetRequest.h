@@ -84,8 +84,8 @@ struct SetKind {
 };
 
 struct SetTable {
-  const char* name;
-  UINT oid[3];  // below the MIB root: root.1.3.1 is {1, 3, 1}
+  const char* name;  // the MIB's name of the table
+  UINT oid[3];       // below the MIB root: root.1.3.1 is {1, 3, 1}
   DWORD code;
   std::string_view record_tag;
   std::string_view container;
@@ -100,9 +100,8 @@ struct SetTable {
 inline constexpr UINT kColumnPosition = 13;
 inline constexpr UINT kNamePosition = 14;
 
-// The nine tables in the order in which a varbind's OID is tested.
-std::span<const SetTable> SetTables();
-// The table whose OID is a prefix of oid, nullptr for none.
+// The first of the nine tables, in their fixed order, whose OID is a prefix
+// of oid; nullptr for none.
 const SetTable* FindSetTable(const AsnObjectIdentifier& oid);
 // The column entry of `column`, nullptr when the table does not list it.
 const SetColumn* FindSetColumn(const SetTable& table, UINT column);
