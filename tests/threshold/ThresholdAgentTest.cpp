@@ -3,6 +3,7 @@
 // threshold module.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -191,6 +192,11 @@ struct ModifiedCase {
   const char* latest;
 };
 
+// Test names carry the printed case, so it must print the same in every run.
+void PrintTo(const ModifiedCase& c, std::ostream* out) {
+  *out << "rules " << c.rules_modified << ", events " << c.events_modified;
+}
+
 class LatestChangeTimeTest : public ThresholdAgentTest,
                              public ::testing::WithParamInterface<ModifiedCase> {};
 
@@ -235,6 +241,12 @@ struct ByteCase {
   unsigned char status;
   int value;
 };
+
+void PrintTo(const ByteCase& c, std::ostream* out) {
+  *out << "status " << int{c.status} << ", bytes";
+  for (unsigned char b : c.reply) *out << ' ' << int{b};
+  *out << " -> " << c.value;
+}
 
 class ThresholdStatusTest : public ThresholdAgentTest,
                             public ::testing::WithParamInterface<ByteCase> {};
@@ -404,6 +416,25 @@ TEST_F(ThresholdAgentTest, RowAvailableFindsLoadedInstancesOnly) {
   EXPECT_FALSE(lib_.row_available(row_status.c_str(), "", -1));
   EXPECT_FALSE(lib_.row_available("", "ab", -1));
   EXPECT_TRUE(lib_.TraceLines().empty());
+}
+
+// --- Requests
+
+TEST_F(ThresholdAgentTest, SetOfAScalarOutsideTheTablesIsAnsweredReadOnlyByTheMibTree) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  threshold_test::VarBinds vbs;
+  vbs.AddInteger(lib_.At("1.2.2.0"), 3);
+  vbs.AddText(lib_.At("1.1.1.0"), "renamed");
+  AsnInteger32 status = 0, index = 0;
+  lib_.query(SNMP_PDU_SET, vbs.Get(), &status, &index);
+  EXPECT_EQ(status, SNMP_ERRORSTATUS_READONLY);
+  EXPECT_EQ(index, 1);
+  EXPECT_EQ(lib_.Get(lib_.At("1.1.1.0")), "STRING Lorveth threshold test agent");
+  EXPECT_TRUE(HasTrace(
+      "\nLORVETH_AGENT       : OnPreSnmpQuery() - SET request, check whether new object to be created...",
+      4));
+  EXPECT_TRUE(
+      HasTrace("\nLORVETH_AGENT       : OnPreSnmpQuery() - GET request; check reportvalue", 4));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <ctime>
+#include <ostream>
 #include <set>
 #include <string>
 #include <thread>
@@ -60,6 +61,10 @@ struct RefreshCase {
   const char* deleted;  // an instance of the deleted row, relative to root
   const char* kept;     // an instance of a remaining row
 };
+
+void PrintTo(const RefreshCase& c, std::ostream* out) {
+  *out << "table " << std::hex << c.table_code;
+}
 
 class TableRefreshTest : public ThresholdEventsTest,
                          public ::testing::WithParamInterface<RefreshCase> {};

@@ -75,6 +75,20 @@ class VarBinds {
     vb.value.asnType = ASN_NULL;
     return vb;
   }
+  SnmpVarBind& AddInteger(const Oid& name, AsnInteger32 value) {
+    SnmpVarBind& vb = Add(name);
+    vb.value.asnType = ASN_INTEGER;
+    vb.value.asnValue.number = value;
+    return vb;
+  }
+  SnmpVarBind& AddText(const Oid& name, const std::string& text) {
+    SnmpVarBind& vb = Add(name);
+    auto* bytes = static_cast<BYTE*>(SnmpUtilMemAlloc(static_cast<UINT>(text.size())));
+    if (!text.empty()) std::memcpy(bytes, text.data(), text.size());
+    vb.value.asnType = ASN_OCTETSTRING;
+    vb.value.asnValue.string = AsnOctetString{bytes, static_cast<UINT>(text.size()), TRUE};
+    return vb;
+  }
   SnmpVarBindList* Get() { return &list_; }
   SnmpVarBind& operator[](size_t i) { return list_.list[i]; }
   size_t size() const { return list_.len; }
@@ -133,6 +147,7 @@ class ThresholdLibrary {
   const std::string& Name() const { return name_; }
 
   void Load() {
+    threads_at_load_ = ThreadCount();
     handle_ = dlopen(Path().c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle_ == nullptr) throw std::runtime_error(dlerror());
     Bind(init, "SnmpExtensionInit");
@@ -169,9 +184,14 @@ class ThresholdLibrary {
     return false;
   }
 
+  // Closes the agent and unloads the library once the threads it started have
+  // ended: a thread reports its end slightly before it leaves the library's
+  // code, and unmapping that code under it would crash it.
   void Unload() {
     if (handle_ == nullptr) return;
     capture_trace(0);
+    close();
+    for (int i = 0; i < 500 && ThreadCount() > threads_at_load_; ++i) Sleep(10);
     dlclose(handle_);
     handle_ = nullptr;
     SnmpUtilOidFree(&region_);
@@ -326,8 +346,19 @@ class ThresholdLibrary {
     if (function == nullptr) throw std::runtime_error(std::string("missing export ") + symbol);
   }
 
+  // Threads of this process, from /proc.
+  static size_t ThreadCount() {
+    size_t count = 0;
+    for ([[maybe_unused]] const auto& task :
+         std::filesystem::directory_iterator("/proc/self/task")) {
+      ++count;
+    }
+    return count;
+  }
+
   std::string name_;
   std::string dir_;
+  size_t threads_at_load_ = 0;
   void* handle_ = nullptr;
   HANDLE trap_event_ = nullptr;
   AsnObjectIdentifier region_{0, nullptr};
