@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstring>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -71,20 +70,6 @@ Bytes TextData(const std::string& text) {
   Bytes data(text.begin(), text.end());
   data.push_back(0);
   return data;
-}
-
-void SetInteger(SnmpVarBind& vb, int32_t value, BYTE type = ASN_INTEGER) {
-  vb.value.asnType = type;
-  vb.value.asnValue.number = value;
-}
-
-void SetOctets(SnmpVarBind& vb, const std::string& text) {
-  vb.value.asnType = ASN_OCTETSTRING;
-  auto& octets = vb.value.asnValue.string;
-  octets.length = static_cast<UINT>(text.size());
-  octets.stream = static_cast<BYTE*>(SnmpUtilMemAlloc(text.size() + 1));
-  std::memcpy(octets.stream, text.data(), text.size());
-  octets.dynamic = TRUE;
 }
 
 struct Answer {
@@ -206,13 +191,12 @@ TEST_P(WritableColumnTest, CreateAndGoSendsTheColumnInTheRecordOfItsTable) {
   const ColumnCase& c = GetParam();
   const TableFacts& facts = FactsOf(c.table);
   VarBinds vbs;
-  SnmpVarBind& value = vbs.Add(Column(c.table, c.column, "new"));
   if (c.number) {
-    SetInteger(value, *c.number);
+    vbs.AddInteger(Column(c.table, c.column, "new"), *c.number);
   } else {
-    SetOctets(value, c.text);
+    vbs.AddText(Column(c.table, c.column, "new"), c.text);
   }
-  SetInteger(vbs.Add(Column(c.table, facts.row_status_column, "new")), 4);
+  vbs.AddInteger(Column(c.table, facts.row_status_column, "new"), 4);
 
   const Answer answer = Set(vbs);
   EXPECT_TRUE(answer.result);
@@ -289,8 +273,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(ExecuteSetTest, TargetAddressIsTheTextOfTheTargetElement) {
   VarBinds vbs;
-  SetOctets(vbs.Add(Column(kTargets, 2, "new")), "10.1.2.3");
-  SetInteger(vbs.Add(Column(kTargets, 3, "new")), 4);
+  vbs.AddText(Column(kTargets, 2, "new"), "10.1.2.3");
+  vbs.AddInteger(Column(kTargets, 3, "new"), 4);
   ASSERT_EQ(Set(vbs).status, 0);
   EXPECT_EQ(StoredDocument(),
             Lines({"<Targets>", "<Target Name=\"new\">10.1.2.3</Target>", "</Targets>"}));
@@ -326,8 +310,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(ExecuteSetTest, StoreTraceNamesTheColumnAndItsWriter) {
   VarBinds vbs;
-  SetInteger(vbs.Add(Column(kRules, 14, "cpu")), 5);
-  SetInteger(vbs.Add(Column(kRules, 23, "cpu")), 1);
+  vbs.AddInteger(Column(kRules, 14, "cpu"), 5);
+  vbs.AddInteger(Column(kRules, 23, "cpu"), 1);
   ASSERT_EQ(Set(vbs).status, 0);
   const std::string column = threshold_test::OidText(lib_.At("1.3.1.1.14"));
   EXPECT_TRUE(Traced("Store object " + column + " with SetOperator", 3));
@@ -344,16 +328,16 @@ TEST_F(ExecuteSetTest, StoreTraceNamesTheColumnAndItsWriter) {
 
 TEST_F(ExecuteSetTest, ReportDescriptionStoreTraceCarriesNoObject) {
   VarBinds vbs;
-  SetOctets(vbs.Add(Column(kReports, 2, "rep")), "d");
-  SetInteger(vbs.Add(Column(kReports, 12, "rep")), 1);
+  vbs.AddText(Column(kReports, 2, "rep"), "d");
+  vbs.AddInteger(Column(kReports, 12, "rep"), 1);
   ASSERT_EQ(Set(vbs).status, 0);
   EXPECT_TRUE(Traced("Store object", 3));
 }
 
 TEST_F(ExecuteSetTest, RecordingEndTracesTheUtcTimeOnceAndStoresTheDate) {
   VarBinds create;
-  SetInteger(create.Add(Column(kReportSets, 5, "fresh")), 1136246399);
-  SetInteger(create.Add(Column(kReportSets, 7, "fresh")), 5);
+  create.AddInteger(Column(kReportSets, 5, "fresh"), 1136246399);
+  create.AddInteger(Column(kReportSets, 7, "fresh"), 5);
   ASSERT_EQ(Set(create).status, 0);
   int gmt_lines = 0;
   for (const auto& line : lib_.TraceLines())
@@ -384,13 +368,13 @@ class RowStatusTest : public ExecuteSetTest, public ::testing::WithParamInterfac
   void AddCompanion(VarBinds& vbs, const char* table, const std::string& name) {
     const std::string t = table;
     if (t == kEvents) {
-      SetInteger(vbs.Add(Column(table, 3, name)), 1);
+      vbs.AddInteger(Column(table, 3, name), 1);
     } else if (t == kRuleSetContents) {
-      SetOctets(vbs.Add(Column(table, 2, name)), "mem");
+      vbs.AddText(Column(table, 2, name), "mem");
     } else if (t == kReportSetContents) {
-      SetOctets(vbs.Add(Column(table, 2, name)), "mem");
+      vbs.AddText(Column(table, 2, name), "mem");
     } else {
-      SetOctets(vbs.Add(Column(table, 2, name)), "text");
+      vbs.AddText(Column(table, 2, name), "text");
     }
   }
 };
@@ -413,7 +397,7 @@ TEST_P(RowStatusTest, ValueIsAcceptedOnlyWhereTheTableAllowsIt) {
 
   VarBinds vbs;
   AddCompanion(vbs, c.table, name);
-  SetInteger(vbs.Add(Column(c.table, c.row_status_column, name)), c.value);
+  vbs.AddInteger(Column(c.table, c.row_status_column, name), c.value);
   const Answer answer = Set(vbs);
   if (c.accepted) {
     EXPECT_EQ(answer.status, 0);
@@ -453,7 +437,7 @@ INSTANTIATE_TEST_SUITE_P(AllTables, RowStatusTest, ::testing::ValuesIn(AllRowSta
 
 TEST_F(ExecuteSetTest, IllegalRowStatusIsTracedWithItsValue) {
   VarBinds vbs;
-  SetInteger(vbs.Add(Column(kRules, 23, "cpu")), 2);
+  vbs.AddInteger(Column(kRules, 23, "cpu"), 2);
   const Answer answer = Set(vbs);
   EXPECT_EQ(answer.status, 12);
   EXPECT_EQ(answer.index, 1);
@@ -480,9 +464,9 @@ class RangeTest : public ExecuteSetTest, public ::testing::WithParamInterface<Ra
 TEST_P(RangeTest, ValueAtTheBoundIsAcceptedAndPastItRefusedWithInconsistentValue) {
   const RangeCase& c = GetParam();
   VarBinds vbs;
-  SetOctets(vbs.Add(Column(c.table, 2, "new")), "x");
-  SetInteger(vbs.Add(Column(c.table, c.column, "new")), c.value);
-  SetInteger(vbs.Add(Column(c.table, c.row_status_column, "new")), 4);
+  vbs.AddText(Column(c.table, 2, "new"), "x");
+  vbs.AddInteger(Column(c.table, c.column, "new"), c.value);
+  vbs.AddInteger(Column(c.table, c.row_status_column, "new"), 4);
   const Answer answer = Set(vbs);
   if (c.accepted) {
     EXPECT_EQ(answer.status, 0);
@@ -519,24 +503,24 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(ExecuteSetTest, NumberColumnGivenAnOctetStringIsTakenAsZero) {
   VarBinds vbs;
-  SetOctets(vbs.Add(Column(kRules, 5, "cpu")), "30");
-  SetInteger(vbs.Add(Column(kRules, 23, "cpu")), 1);
+  vbs.AddText(Column(kRules, 5, "cpu"), "30");
+  vbs.AddInteger(Column(kRules, 23, "cpu"), 1);
   EXPECT_EQ(Set(vbs).status, 12);
   EXPECT_TRUE(Traced("## ERROR Value 0 not in range(1,2147483647)", 1));
 
   VarBinds any;
-  SetOctets(any.Add(Column(kRules, 15, "cpu")), "30");
-  SetInteger(any.Add(Column(kRules, 23, "cpu")), 1);
+  any.AddText(Column(kRules, 15, "cpu"), "30");
+  any.AddInteger(Column(kRules, 23, "cpu"), 1);
   EXPECT_EQ(Set(any).status, 0);
   EXPECT_EQ(StoredDocument(), Rule("cpu", {"<Threshold Value=\"0\"/>"}));
 }
 
 TEST_F(ExecuteSetTest, NumberColumnAcceptsCounterGaugeAndTimeTicks) {
   VarBinds vbs;
-  SetInteger(vbs.Add(Column(kRules, 5, "cpu")), 7, ASN_COUNTER32);
-  SetInteger(vbs.Add(Column(kRules, 13, "cpu")), 8, ASN_GAUGE32);
-  SetInteger(vbs.Add(Column(kRules, 18, "cpu")), 9, ASN_TIMETICKS);
-  SetInteger(vbs.Add(Column(kRules, 23, "cpu")), 1);
+  vbs.AddInteger(Column(kRules, 5, "cpu"), 7).value.asnType = ASN_COUNTER32;
+  vbs.AddInteger(Column(kRules, 13, "cpu"), 8).value.asnType = ASN_GAUGE32;
+  vbs.AddInteger(Column(kRules, 18, "cpu"), 9).value.asnType = ASN_TIMETICKS;
+  vbs.AddInteger(Column(kRules, 23, "cpu"), 1);
   ASSERT_EQ(Set(vbs).status, 0);
   EXPECT_EQ(StoredDocument(), Rule("cpu", {"<Interval>7</Interval>", "<WatchPeriod>8</WatchPeriod>",
                                            "<OccurenceCount>9</OccurenceCount>"}));
@@ -544,8 +528,8 @@ TEST_F(ExecuteSetTest, NumberColumnAcceptsCounterGaugeAndTimeTicks) {
 
 TEST_F(ExecuteSetTest, TextColumnGivenAnIntegerWritesTheTypeMismatchText) {
   VarBinds vbs;
-  SetInteger(vbs.Add(Column(kRules, 2, "cpu")), 5);
-  SetInteger(vbs.Add(Column(kRules, 23, "cpu")), 1);
+  vbs.AddInteger(Column(kRules, 2, "cpu"), 5);
+  vbs.AddInteger(Column(kRules, 23, "cpu"), 1);
   ASSERT_EQ(Set(vbs).status, 0);
   EXPECT_EQ(StoredDocument(),
             Rule("cpu", {"<Description>&lt;&lt;GetString type mismatch&gt;&gt;</Description>"}));
@@ -572,8 +556,8 @@ class EnumerationTest : public ExecuteSetTest, public ::testing::WithParamInterf
 TEST_P(EnumerationTest, ValueOutsideIsNoErrorButLeavesTheWritersMessage) {
   const EnumCase& c = GetParam();
   VarBinds vbs;
-  SetInteger(vbs.Add(Column(c.table, c.column, c.row)), c.value);
-  SetInteger(vbs.Add(Column(c.table, c.row_status_column, c.row)), 1);
+  vbs.AddInteger(Column(c.table, c.column, c.row), c.value);
+  vbs.AddInteger(Column(c.table, c.row_status_column, c.row), 1);
   const Answer answer = Set(vbs);
   EXPECT_EQ(answer.status, 0);
   EXPECT_EQ(StoredDocument(), c.document);
@@ -610,16 +594,16 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(ExecuteSetTest, EnumerationOutsideStillCountsAsAStoredColumnForCreate) {
   VarBinds vbs;
-  SetInteger(vbs.Add(Column(kRules, 14, "new")), 12);
-  SetInteger(vbs.Add(Column(kRules, 23, "new")), 4);
+  vbs.AddInteger(Column(kRules, 14, "new"), 12);
+  vbs.AddInteger(Column(kRules, 23, "new"), 4);
   EXPECT_EQ(Set(vbs).status, 0);
   EXPECT_EQ(StoredDocument(), Lines({"<Rules>", "<Rule Name=\"new\"/>", "</Rules>"}));
 }
 
 TEST_F(ExecuteSetTest, SuccessfulSetLeavesTheLastResultMessageAsItWas) {
   VarBinds vbs;
-  SetOctets(vbs.Add(Column(kRules, 2, "cpu")), "d");
-  SetInteger(vbs.Add(Column(kRules, 23, "cpu")), 1);
+  vbs.AddText(Column(kRules, 2, "cpu"), "d");
+  vbs.AddInteger(Column(kRules, 23, "cpu"), 1);
   ASSERT_EQ(Set(vbs).status, 0);
   EXPECT_EQ(lib_.LastSetResult(), "No SET executed");
 }
@@ -628,8 +612,8 @@ TEST_F(ExecuteSetTest, SuccessfulSetLeavesTheLastResultMessageAsItWas) {
 
 TEST_F(ExecuteSetTest, ReportNameWithSlashIsRefusedAsInconsistentNameAtTheFirstVarbind) {
   VarBinds vbs;
-  SetOctets(vbs.Add(Column(kReports, 2, "a/b")), "d");
-  SetInteger(vbs.Add(Column(kReports, 12, "a/b")), 4);
+  vbs.AddText(Column(kReports, 2, "a/b"), "d");
+  vbs.AddInteger(Column(kReports, 12, "a/b"), 4);
   const Answer answer = Set(vbs);
   EXPECT_EQ(answer.status, 18);
   EXPECT_EQ(answer.index, 1);
@@ -642,7 +626,7 @@ TEST_F(ExecuteSetTest, ReportNameTracesThePositionOfTheFirstBadCharacter) {
   for (const char bad : std::string("/\\|:*\"<>?")) {
     const std::string name = std::string("abc") + bad + "x?";
     VarBinds vbs;
-    SetInteger(vbs.Add(Column(kReports, 12, name)), 4);
+    vbs.AddInteger(Column(kReports, 12, name), 4);
     EXPECT_EQ(Set(vbs).status, 18) << name;
     EXPECT_TRUE(Traced("## ERROR! ReportName \"" + name + "\" contains bad character at 3", 1))
         << name;
@@ -654,9 +638,9 @@ TEST_F(ExecuteSetTest, ReportNameIsCheckedOnlyWhenTheReportVarbindComesFirst) {
   // The rule varbind comes first: the report varbind joins the Rule record
   // (where its writer finds nothing to write) and the name is not checked.
   VarBinds vbs;
-  SetOctets(vbs.Add(Column(kRules, 2, "a:b")), "d");
-  SetOctets(vbs.Add(Column(kReports, 3, "a:b")), "c");
-  SetInteger(vbs.Add(Column(kRules, 23, "a:b")), 4);
+  vbs.AddText(Column(kRules, 2, "a:b"), "d");
+  vbs.AddText(Column(kReports, 3, "a:b"), "c");
+  vbs.AddInteger(Column(kRules, 23, "a:b"), 4);
   EXPECT_EQ(Set(vbs).status, 0);
   EXPECT_EQ(StoredDocument(), Rule("a:b", {"<Description>d</Description>"}));
 }
@@ -665,8 +649,8 @@ TEST_F(ExecuteSetTest, ReportNameIsCheckedOnlyWhenTheReportVarbindComesFirst) {
 
 TEST_F(ExecuteSetTest, RecordingEndZeroIsNotStoredSoCreateHasNoOtherObjects) {
   VarBinds vbs;
-  SetInteger(vbs.Add(Column(kReportSets, 5, "fresh")), 0);
-  SetInteger(vbs.Add(Column(kReportSets, 7, "fresh")), 4);
+  vbs.AddInteger(Column(kReportSets, 5, "fresh"), 0);
+  vbs.AddInteger(Column(kReportSets, 7, "fresh"), 4);
   const Answer answer = Set(vbs);
   EXPECT_EQ(answer.status, 12);
   EXPECT_EQ(answer.index, 2);
@@ -681,7 +665,7 @@ TEST_F(ExecuteSetTest, RecordingEndZeroIsNotStoredSoCreateHasNoOtherObjects) {
 
 TEST_F(ExecuteSetTest, CreateAndGoWithOnlyTheRowStatusIsRefused) {
   VarBinds vbs;
-  SetInteger(vbs.Add(Column(kRules, 23, "new")), 4);
+  vbs.AddInteger(Column(kRules, 23, "new"), 4);
   const Answer answer = Set(vbs);
   EXPECT_EQ(answer.status, 12);
   EXPECT_EQ(answer.index, 1);
@@ -690,8 +674,8 @@ TEST_F(ExecuteSetTest, CreateAndGoWithOnlyTheRowStatusIsRefused) {
 
 TEST_F(ExecuteSetTest, CreateAndGoOfALoadedRowIsRefused) {
   VarBinds vbs;
-  SetOctets(vbs.Add(Column(kRules, 2, "cpu")), "d");
-  SetInteger(vbs.Add(Column(kRules, 23, "cpu")), 4);
+  vbs.AddText(Column(kRules, 2, "cpu"), "d");
+  vbs.AddInteger(Column(kRules, 23, "cpu"), 4);
   const Answer answer = Set(vbs);
   EXPECT_EQ(answer.status, 12);
   EXPECT_EQ(answer.index, 2);
@@ -702,8 +686,8 @@ TEST_F(ExecuteSetTest, CreateAndGoOfALoadedRowIsRefused) {
 
 TEST_F(ExecuteSetTest, ActiveOfARowThatIsNotLoadedIsRefused) {
   VarBinds vbs;
-  SetOctets(vbs.Add(Column(kTargets, 2, "nope")), "1.2.3.4");
-  SetInteger(vbs.Add(Column(kTargets, 3, "nope")), 1);
+  vbs.AddText(Column(kTargets, 2, "nope"), "1.2.3.4");
+  vbs.AddInteger(Column(kTargets, 3, "nope"), 1);
   const Answer answer = Set(vbs);
   EXPECT_EQ(answer.status, 12);
   EXPECT_EQ(answer.index, 2);
@@ -714,24 +698,24 @@ TEST_F(ExecuteSetTest, ActiveOfARowThatIsNotLoadedIsRefused) {
 
 TEST_F(ExecuteSetTest, RowEvaluationFailureReportsThePositionOfTheRowStatusVarbind) {
   VarBinds vbs;
-  SetInteger(vbs.Add(Column(kRules, 23, "nope")), 1);
-  SetOctets(vbs.Add(Column(kRules, 2, "nope")), "a");
-  SetOctets(vbs.Add(Column(kRules, 3, "nope")), "b");
+  vbs.AddInteger(Column(kRules, 23, "nope"), 1);
+  vbs.AddText(Column(kRules, 2, "nope"), "a");
+  vbs.AddText(Column(kRules, 3, "nope"), "b");
   const Answer answer = Set(vbs);
   EXPECT_EQ(answer.status, 12);
   EXPECT_EQ(answer.index, 1);
 
   VarBinds later;
-  SetOctets(later.Add(Column(kRules, 2, "nope")), "a");
-  SetOctets(later.Add(Column(kRules, 3, "nope")), "b");
-  SetInteger(later.Add(Column(kRules, 23, "nope")), 1);
+  later.AddText(Column(kRules, 2, "nope"), "a");
+  later.AddText(Column(kRules, 3, "nope"), "b");
+  later.AddInteger(Column(kRules, 23, "nope"), 1);
   EXPECT_EQ(Set(later).index, 3);
 }
 
 TEST_F(ExecuteSetTest, MissingRowStatusIsRefusedAtTheFirstVarbind) {
   VarBinds vbs;
-  SetOctets(vbs.Add(Column(kRules, 2, "cpu")), "a");
-  SetOctets(vbs.Add(Column(kRules, 3, "cpu")), "b");
+  vbs.AddText(Column(kRules, 2, "cpu"), "a");
+  vbs.AddText(Column(kRules, 3, "cpu"), "b");
   const Answer answer = Set(vbs);
   EXPECT_EQ(answer.status, 12);
   EXPECT_EQ(answer.index, 1);
@@ -742,16 +726,16 @@ TEST_F(ExecuteSetTest, MissingRowStatusIsRefusedAtTheFirstVarbind) {
 
 TEST_F(ExecuteSetTest, TheLastRowStatusVarbindCounts) {
   VarBinds vbs;
-  SetInteger(vbs.Add(Column(kRules, 23, "cpu")), 4);
-  SetOctets(vbs.Add(Column(kRules, 2, "cpu")), "a");
-  SetInteger(vbs.Add(Column(kRules, 23, "cpu")), 1);
+  vbs.AddInteger(Column(kRules, 23, "cpu"), 4);
+  vbs.AddText(Column(kRules, 2, "cpu"), "a");
+  vbs.AddInteger(Column(kRules, 23, "cpu"), 1);
   EXPECT_EQ(Set(vbs).status, 0);
   EXPECT_EQ(StoredDocument(), Rule("cpu", {"<Description>a</Description>"}));
 }
 
 TEST_F(ExecuteSetTest, DestroyOfAPlainRowSendsARecordWithOnlyItsName) {
   VarBinds vbs;
-  SetInteger(vbs.Add(Column(kEvents, 4, "ev")), 6);
+  vbs.AddInteger(Column(kEvents, 4, "ev"), 6);
   EXPECT_EQ(Set(vbs).status, 0);
   EXPECT_EQ(StoredDocument(), Lines({"<Events>", "<Event Name=\"ev\"/>", "</Events>"}));
   const auto stores = Stores();
@@ -761,37 +745,37 @@ TEST_F(ExecuteSetTest, DestroyOfAPlainRowSendsARecordWithOnlyItsName) {
 
 TEST_F(ExecuteSetTest, DestroyOfARowThatIsNotLoadedIsStillSent) {
   VarBinds vbs;
-  SetInteger(vbs.Add(Column(kTargets, 3, "ghost")), 6);
+  vbs.AddInteger(Column(kTargets, 3, "ghost"), 6);
   EXPECT_EQ(Set(vbs).status, 0);
   EXPECT_EQ(StoredDocument(), Lines({"<Targets>", "<Target Name=\"ghost\"/>", "</Targets>"}));
 }
 
 TEST_F(ExecuteSetTest, TwoColumnsOfOneRuleGoInOneStoreCommand) {
   VarBinds vbs;
-  SetOctets(vbs.Add(Column(kRules, 2, "cpu")), "new text");
-  SetInteger(vbs.Add(Column(kRules, 23, "cpu")), 1);
+  vbs.AddText(Column(kRules, 2, "cpu"), "new text");
+  vbs.AddInteger(Column(kRules, 23, "cpu"), 1);
   EXPECT_EQ(Set(vbs).status, 0);
   EXPECT_EQ(StoredDocument(), Rule("cpu", {"<Description>new text</Description>"}));
 }
 
 TEST_F(ExecuteSetTest, IndexColumnWithTheRowsOwnNameChangesNothing) {
   VarBinds vbs;
-  SetOctets(vbs.Add(Column(kRules, 1, "cpu")), "cpu");
-  SetInteger(vbs.Add(Column(kRules, 23, "cpu")), 1);
+  vbs.AddText(Column(kRules, 1, "cpu"), "cpu");
+  vbs.AddInteger(Column(kRules, 23, "cpu"), 1);
   EXPECT_EQ(Set(vbs).status, 0);
   EXPECT_EQ(StoredDocument(), BareRecord("Rules", "Rule", "cpu"));
 
   VarBinds create;
-  SetOctets(create.Add(Column(kRules, 1, "new")), "new");
-  SetInteger(create.Add(Column(kRules, 23, "new")), 4);
+  create.AddText(Column(kRules, 1, "new"), "new");
+  create.AddInteger(Column(kRules, 23, "new"), 4);
   EXPECT_EQ(Set(create).status, 12) << "the name column is no object of the row";
 }
 
 TEST_F(ExecuteSetTest, IndexColumnWithAnotherNameIsRefused) {
   VarBinds vbs;
-  SetOctets(vbs.Add(Column(kRules, 2, "cpu")), "d");
-  SetOctets(vbs.Add(Column(kRules, 1, "cpu")), "cpu2");
-  SetInteger(vbs.Add(Column(kRules, 23, "cpu")), 1);
+  vbs.AddText(Column(kRules, 2, "cpu"), "d");
+  vbs.AddText(Column(kRules, 1, "cpu"), "cpu2");
+  vbs.AddInteger(Column(kRules, 23, "cpu"), 1);
   const Answer answer = Set(vbs);
   EXPECT_EQ(answer.status, 12);
   EXPECT_EQ(answer.index, 2);
@@ -802,9 +786,9 @@ TEST_F(ExecuteSetTest, IndexColumnWithAnotherNameIsRefused) {
 
 TEST_F(ExecuteSetTest, TwoRowsInOneRequestAreRefusedAtTheSecondVarbind) {
   VarBinds vbs;
-  SetOctets(vbs.Add(Column(kRules, 2, "cpu")), "d");
-  SetOctets(vbs.Add(Column(kRules, 2, "cpux")), "d");
-  SetInteger(vbs.Add(Column(kRules, 23, "cpu")), 1);
+  vbs.AddText(Column(kRules, 2, "cpu"), "d");
+  vbs.AddText(Column(kRules, 2, "cpux"), "d");
+  vbs.AddInteger(Column(kRules, 23, "cpu"), 1);
   const Answer answer = Set(vbs);
   EXPECT_EQ(answer.status, 12);
   EXPECT_EQ(answer.index, 2);
@@ -829,8 +813,8 @@ TEST_F(ExecuteSetTest, ReadOnlyColumnIsRefusedWithReadOnly) {
                                                  {kReportSets, 8},
                                                  {kReportSetContents, 4}}) {
     VarBinds vbs;
-    SetOctets(vbs.Add(Column(table, 2, "x")), "x");
-    SetInteger(vbs.Add(Column(table, column, "x")), 1);
+    vbs.AddText(Column(table, 2, "x"), "x");
+    vbs.AddInteger(Column(table, column, "x"), 1);
     const Answer answer = Set(vbs);
     EXPECT_EQ(answer.status, 4) << table << "." << column;
     EXPECT_EQ(answer.index, 2) << table << "." << column;
@@ -851,7 +835,7 @@ TEST_F(ExecuteSetTest, ColumnNotListedIsRefusedWithNoSuchName) {
                                                  {kReportSets, 9},
                                                  {kReportSetContents, 0}}) {
     VarBinds vbs;
-    SetInteger(vbs.Add(Column(table, column, "x")), 1);
+    vbs.AddInteger(Column(table, column, "x"), 1);
     const Answer answer = Set(vbs);
     EXPECT_EQ(answer.status, 2) << table << "." << column;
     EXPECT_EQ(answer.index, 1);
@@ -870,8 +854,8 @@ TEST_F(ExecuteSetTest, OidThatEndsBeforeTheColumnIsAnUnknownObject) {
 
 TEST_F(ExecuteSetTest, OidThatEndsBeforeTheNameAddressesTheEmptyRowName) {
   VarBinds vbs;
-  SetOctets(vbs.Add(lib_.At("1.3.1.1.2")), "d");
-  SetInteger(vbs.Add(lib_.At("1.3.1.1.23")), 4);
+  vbs.AddText(lib_.At("1.3.1.1.2"), "d");
+  vbs.AddInteger(lib_.At("1.3.1.1.23"), 4);
   EXPECT_EQ(Set(vbs).status, 0);
   EXPECT_EQ(StoredDocument(),
             Lines({"<Rules>", "<Rule>", "<Description>d</Description>", "</Rule>", "</Rules>"}));
@@ -881,8 +865,8 @@ TEST_F(ExecuteSetTest, NameCutShortByTheOidIsTakenAsFarAsItGoes) {
   Oid cut = lib_.At("1.3.1.1.2");
   cut.insert(cut.end(), {5, 'c', 'p', 'u'});  // says five bytes, holds three
   VarBinds vbs;
-  SetOctets(vbs.Add(cut), "d");
-  SetInteger(vbs.Add(Column(kRules, 23, "cpu")), 1);
+  vbs.AddText(cut, "d");
+  vbs.AddInteger(Column(kRules, 23, "cpu"), 1);
   EXPECT_EQ(Set(vbs).status, 0);
   EXPECT_EQ(StoredDocument(), Rule("cpu", {"<Description>d</Description>"}));
 }
@@ -891,8 +875,8 @@ TEST_F(ExecuteSetTest, NameBytesAreTheLowEightBitsOfTheSubIdentifiers) {
   Oid wide = lib_.At("1.3.1.1.2");
   wide.insert(wide.end(), {3, 0x163, 0x270, 0x375});  // 'c' 'p' 'u' plus high bits
   VarBinds vbs;
-  SetOctets(vbs.Add(wide), "d");
-  SetInteger(vbs.Add(Column(kRules, 23, "cpu")), 1);
+  vbs.AddText(wide, "d");
+  vbs.AddInteger(Column(kRules, 23, "cpu"), 1);
   EXPECT_EQ(Set(vbs).status, 0);
   EXPECT_EQ(Stores().size(), 1u);
 }
@@ -900,9 +884,9 @@ TEST_F(ExecuteSetTest, NameBytesAreTheLowEightBitsOfTheSubIdentifiers) {
 TEST_F(ExecuteSetTest, VarbindOfAnotherTableWithTheSameNameJoinsTheFirstRecord) {
   lib_.SetReply(kRuleSetFetch, "rs", TextData(kRuleSetRs));
   VarBinds vbs;
-  SetOctets(vbs.Add(Column(kRuleSets, 2, "rs")), "d");
-  SetOctets(vbs.Add(Column(kRuleSetContents, 2, "rs")), "net");
-  SetInteger(vbs.Add(Column(kRuleSetContents, 3, "rs")), 4);
+  vbs.AddText(Column(kRuleSets, 2, "rs"), "d");
+  vbs.AddText(Column(kRuleSetContents, 2, "rs"), "net");
+  vbs.AddInteger(Column(kRuleSetContents, 3, "rs"), 4);
   EXPECT_EQ(Set(vbs).status, 0);
   // The member RowStatus loads the fetched set over the description.
   EXPECT_EQ(StoredDocument(),
@@ -916,7 +900,7 @@ TEST_F(ExecuteSetTest, VarbindOfAnotherTableWithTheSameNameJoinsTheFirstRecord) 
 
 TEST_F(ExecuteSetTest, SetOutsideTheTablesIsLeftToTheMibTree) {
   VarBinds vbs;
-  SetOctets(vbs.Add(lib_.At("1.2.4.0")), "x");
+  vbs.AddText(lib_.At("1.2.4.0"), "x");
   const Answer answer = Set(vbs);
   // The MIB tree answers from the scalar's read-only registration; the
   // status the row evaluation wrote is overwritten.
@@ -929,9 +913,9 @@ TEST_F(ExecuteSetTest, SetOutsideTheTablesIsLeftToTheMibTree) {
 
 TEST_F(ExecuteSetTest, VarbindOutsideTheTablesInATableRequestIsNeitherCheckedNorWritten) {
   VarBinds vbs;
-  SetOctets(vbs.Add(lib_.At("1.2.4.0")), "x");
-  SetOctets(vbs.Add(Column(kRules, 2, "cpu")), "d");
-  SetInteger(vbs.Add(Column(kRules, 23, "cpu")), 1);
+  vbs.AddText(lib_.At("1.2.4.0"), "x");
+  vbs.AddText(Column(kRules, 2, "cpu"), "d");
+  vbs.AddInteger(Column(kRules, 23, "cpu"), 1);
   const Answer answer = Set(vbs);
   EXPECT_EQ(answer.status, 0);
   EXPECT_EQ(StoredDocument(), Rule("cpu", {"<Description>d</Description>"}));
@@ -940,8 +924,8 @@ TEST_F(ExecuteSetTest, VarbindOutsideTheTablesInATableRequestIsNeitherCheckedNor
 
 TEST_F(ExecuteSetTest, FireEventHandsTheRequestToTheMibTree) {
   VarBinds vbs;
-  SetInteger(vbs.Add(Column(kRules, 26, "cpu")), 1);
-  SetOctets(vbs.Add(Column(kRules, 2, "cpu")), "never looked at");
+  vbs.AddInteger(Column(kRules, 26, "cpu"), 1);
+  vbs.AddText(Column(kRules, 2, "cpu"), "never looked at");
   const Answer answer = Set(vbs);
   EXPECT_EQ(answer.status, 4) << "the column is registered read-only";
   EXPECT_EQ(answer.index, 1);
@@ -956,9 +940,9 @@ TEST_F(ExecuteSetTest, RuleSetActiveFetchesTheSetAndEnablesIt) {
       kRuleSetFetch, "rs",
       TextData("<RuleSet Name=\"rs\"><Rule Name=\"cpu\"/><Status>disable</Status></RuleSet>"));
   VarBinds vbs;
-  SetOctets(vbs.Add(Column(kRuleSets, 2, "rs")), "discarded");
-  SetInteger(vbs.Add(Column(kRuleSets, 6, "rs")), 1);
-  SetOctets(vbs.Add(Column(kRuleSets, 2, "rs")), "kept");
+  vbs.AddText(Column(kRuleSets, 2, "rs"), "discarded");
+  vbs.AddInteger(Column(kRuleSets, 6, "rs"), 1);
+  vbs.AddText(Column(kRuleSets, 2, "rs"), "kept");
   EXPECT_EQ(Set(vbs).status, 0);
   EXPECT_EQ(StoredDocument(),
             Lines({"<RuleSets>",
@@ -978,7 +962,7 @@ TEST_F(ExecuteSetTest, RuleSetActiveFetchesTheSetAndEnablesIt) {
 TEST_F(ExecuteSetTest, ReportSetNotInServiceFetchesTheSetAndDisablesIt) {
   lib_.SetReply(kReportSetFetch, "ps", TextData(kReportSetPs));
   VarBinds vbs;
-  SetInteger(vbs.Add(Column(kReportSets, 7, "ps")), 2);
+  vbs.AddInteger(Column(kReportSets, 7, "ps"), 2);
   EXPECT_EQ(Set(vbs).status, 0);
   EXPECT_EQ(StoredDocument(),
             Lines({"<ReportSets>",
@@ -991,7 +975,7 @@ TEST_F(ExecuteSetTest, ReportSetNotInServiceFetchesTheSetAndDisablesIt) {
 
 TEST_F(ExecuteSetTest, SetDestroySendsTheBareRecordWithoutFetching) {
   VarBinds vbs;
-  SetInteger(vbs.Add(Column(kReportSets, 7, "ps")), 6);
+  vbs.AddInteger(Column(kReportSets, 7, "ps"), 6);
   EXPECT_EQ(Set(vbs).status, 0);
   EXPECT_EQ(StoredDocument(), Lines({"<ReportSets>", "<ReportSet Name=\"ps\"/>", "</ReportSets>"}));
   EXPECT_EQ(FetchCount(kReportSetFetch), 0u);
@@ -1017,8 +1001,8 @@ TEST_P(SetFetchFailureTest, ActiveAndNotInServiceAreRefusedWhenTheSetCannotBeFet
            {kReportSets, 7, "ps", 1},
            {kReportSets, 7, "ps", 2}}) {
     VarBinds vbs;
-    SetOctets(vbs.Add(Column(table, 2, name)), "d");
-    SetInteger(vbs.Add(Column(table, column, name)), value);
+    vbs.AddText(Column(table, 2, name), "d");
+    vbs.AddInteger(Column(table, column, name), value);
     const Answer answer = Set(vbs);
     EXPECT_EQ(answer.status, 12) << table << " " << value;
     EXPECT_EQ(answer.index, 2);
@@ -1034,7 +1018,7 @@ INSTANTIATE_TEST_SUITE_P(Replies, SetFetchFailureTest,
 TEST_F(ExecuteSetTest, FetchAnsweredWithMoreRepliesFollowingCountsAsValid) {
   lib_.SetReply(kRuleSetFetch, "rs", TextData(kRuleSetRs), 21);
   VarBinds vbs;
-  SetInteger(vbs.Add(Column(kRuleSets, 6, "rs")), 1);
+  vbs.AddInteger(Column(kRuleSets, 6, "rs"), 1);
   EXPECT_EQ(Set(vbs).status, 0);
   EXPECT_EQ(Stores().size(), 1u);
 }
@@ -1042,7 +1026,7 @@ TEST_F(ExecuteSetTest, FetchAnsweredWithMoreRepliesFollowingCountsAsValid) {
 TEST_F(ExecuteSetTest, FetchedTextThatIsNotWellFormedCountsAsAFailedFetch) {
   lib_.SetReply(kRuleSetFetch, "rs", TextData("<RuleSet Name=\"rs\"><Rule"));
   VarBinds vbs;
-  SetInteger(vbs.Add(Column(kRuleSets, 6, "rs")), 1);
+  vbs.AddInteger(Column(kRuleSets, 6, "rs"), 1);
   const Answer answer = Set(vbs);
   EXPECT_EQ(answer.status, 12);
   EXPECT_EQ(answer.index, 1);
@@ -1054,9 +1038,9 @@ TEST_F(ExecuteSetTest, FetchedTextThatIsNotWellFormedCountsAsAFailedFetch) {
 TEST_F(ExecuteSetTest, ContentsCreateAndGoAddsTheNamedRuleToTheFetchedSet) {
   lib_.SetReply(kRuleSetFetch, "rs", TextData(kRuleSetRs));
   VarBinds vbs;
-  SetOctets(vbs.Add(Column(kRuleSetContents, 2, "rs", 3)), "net");
-  SetInteger(vbs.Add(Column(kRuleSetContents, 1, "rs", 3)), 3);
-  SetInteger(vbs.Add(Column(kRuleSetContents, 3, "rs", 3)), 4);
+  vbs.AddText(Column(kRuleSetContents, 2, "rs", 3), "net");
+  vbs.AddInteger(Column(kRuleSetContents, 1, "rs", 3), 3);
+  vbs.AddInteger(Column(kRuleSetContents, 3, "rs", 3), 4);
   EXPECT_EQ(Set(vbs).status, 0);
   EXPECT_EQ(StoredDocument(),
             Lines({"<RuleSets>",
@@ -1077,8 +1061,8 @@ TEST_F(ExecuteSetTest, ContentsCreateAndGoAddsTheNamedRuleToTheFetchedSet) {
 TEST_F(ExecuteSetTest, ContentsCreateAndGoOfAPresentMemberLeavesTheSetUnchanged) {
   lib_.SetReply(kReportSetFetch, "ps", TextData(kReportSetPs));
   VarBinds vbs;
-  SetOctets(vbs.Add(Column(kReportSetContents, 2, "ps")), "r2");
-  SetInteger(vbs.Add(Column(kReportSetContents, 3, "ps")), 4);
+  vbs.AddText(Column(kReportSetContents, 2, "ps"), "r2");
+  vbs.AddInteger(Column(kReportSetContents, 3, "ps"), 4);
   EXPECT_EQ(Set(vbs).status, 0);
   EXPECT_EQ(StoredDocument(), Lines({"<ReportSets>", kReportSetPs, "</ReportSets>"}));
   EXPECT_TRUE(Traced("current reportset index = \"ps\".*", 3));
@@ -1087,8 +1071,8 @@ TEST_F(ExecuteSetTest, ContentsCreateAndGoOfAPresentMemberLeavesTheSetUnchanged)
 TEST_F(ExecuteSetTest, ContentsCreateAndGoOfALoadedMemberRowIsRefused) {
   lib_.SetReply(kRuleSetFetch, "rs", TextData(kRuleSetRs));
   VarBinds vbs;
-  SetOctets(vbs.Add(Column(kRuleSetContents, 2, "rs", 2)), "net");
-  SetInteger(vbs.Add(Column(kRuleSetContents, 3, "rs", 2)), 4);
+  vbs.AddText(Column(kRuleSetContents, 2, "rs", 2), "net");
+  vbs.AddInteger(Column(kRuleSetContents, 3, "rs", 2), 4);
   const Answer answer = Set(vbs);
   EXPECT_EQ(answer.status, 12);
   EXPECT_EQ(answer.index, 2);
@@ -1098,8 +1082,8 @@ TEST_F(ExecuteSetTest, ContentsCreateAndGoOfALoadedMemberRowIsRefused) {
 TEST_F(ExecuteSetTest, ContentsRowStatusBeforeTheNameIsRefused) {
   lib_.SetReply(kRuleSetFetch, "rs", TextData(kRuleSetRs));
   VarBinds vbs;
-  SetInteger(vbs.Add(Column(kRuleSetContents, 3, "rs")), 4);
-  SetOctets(vbs.Add(Column(kRuleSetContents, 2, "rs")), "net");
+  vbs.AddInteger(Column(kRuleSetContents, 3, "rs"), 4);
+  vbs.AddText(Column(kRuleSetContents, 2, "rs"), "net");
   const Answer answer = Set(vbs);
   EXPECT_EQ(answer.status, 12);
   EXPECT_EQ(answer.index, 1);
@@ -1112,13 +1096,13 @@ TEST_F(ExecuteSetTest, ContentsRowStatusBeforeTheNameIsRefused) {
 TEST_F(ExecuteSetTest, ContentsMemberCheckMustEqualTheMemberNumber) {
   lib_.SetReply(kRuleSetFetch, "rs", TextData(kRuleSetRs));
   VarBinds vbs;
-  SetInteger(vbs.Add(Column(kRuleSetContents, 1, "rs", 2)), 3);
+  vbs.AddInteger(Column(kRuleSetContents, 1, "rs", 2), 3);
   const Answer answer = Set(vbs);
   EXPECT_EQ(answer.status, 12);
   EXPECT_EQ(answer.index, 1);
 
   VarBinds without;
-  SetInteger(without.Add(Column(kReportSetContents, 1, "ps")), 1);
+  without.AddInteger(Column(kReportSetContents, 1, "ps"), 1);
   EXPECT_EQ(Set(without).status, 12) << "no member number to match";
   EXPECT_TRUE(Stores().empty());
 }
@@ -1127,8 +1111,8 @@ TEST_F(ExecuteSetTest, ContentsDestroyWithMemberNumberRemovesTheNamedMember) {
   lib_.SetReply(kRuleSetFetch, "rs", TextData(kRuleSetRs));
   VarBinds vbs;
   // The number names the row; the name picks the member removed.
-  SetOctets(vbs.Add(Column(kRuleSetContents, 2, "rs", 1)), "disk");
-  SetInteger(vbs.Add(Column(kRuleSetContents, 3, "rs", 1)), 6);
+  vbs.AddText(Column(kRuleSetContents, 2, "rs", 1), "disk");
+  vbs.AddInteger(Column(kRuleSetContents, 3, "rs", 1), 6);
   EXPECT_EQ(Set(vbs).status, 0);
   EXPECT_EQ(StoredDocument(),
             Lines({"<RuleSets>",
@@ -1143,7 +1127,7 @@ TEST_F(ExecuteSetTest, ContentsDestroyWithMemberNumberRemovesTheNamedMember) {
 TEST_F(ExecuteSetTest, ContentsDestroyWithMemberNumberNeedsTheName) {
   lib_.SetReply(kReportSetFetch, "ps", TextData(kReportSetPs));
   VarBinds vbs;
-  SetInteger(vbs.Add(Column(kReportSetContents, 3, "ps", 1)), 6);
+  vbs.AddInteger(Column(kReportSetContents, 3, "ps", 1), 6);
   const Answer answer = Set(vbs);
   EXPECT_EQ(answer.status, 12);
   EXPECT_EQ(answer.index, 1);
@@ -1153,8 +1137,8 @@ TEST_F(ExecuteSetTest, ContentsDestroyWithMemberNumberNeedsTheName) {
 TEST_F(ExecuteSetTest, ContentsDestroyOfAMemberRowThatIsNotLoadedIsSentWithAWarning) {
   lib_.SetReply(kReportSetFetch, "ps", TextData(kReportSetPs));
   VarBinds vbs;
-  SetOctets(vbs.Add(Column(kReportSetContents, 2, "ps", 9)), "r2");
-  SetInteger(vbs.Add(Column(kReportSetContents, 3, "ps", 9)), 6);
+  vbs.AddText(Column(kReportSetContents, 2, "ps", 9), "r2");
+  vbs.AddInteger(Column(kReportSetContents, 3, "ps", 9), 6);
   EXPECT_EQ(Set(vbs).status, 0);
   EXPECT_EQ(StoredDocument(),
             Lines({"<ReportSets>", "<ReportSet Name=\"ps\"><Report Name=\"rep\"/></ReportSet>",
@@ -1168,7 +1152,7 @@ TEST_F(ExecuteSetTest, ContentsDestroyOfAMemberRowThatIsNotLoadedIsSentWithAWarn
 TEST_F(ExecuteSetTest, ContentsDestroyWithoutMemberNumberRemovesEveryRule) {
   lib_.SetReply(kRuleSetFetch, "rs", TextData(kRuleSetRs));
   VarBinds vbs;
-  SetInteger(vbs.Add(Column(kRuleSetContents, 3, "rs")), 6);
+  vbs.AddInteger(Column(kRuleSetContents, 3, "rs"), 6);
   EXPECT_EQ(Set(vbs).status, 0);
   EXPECT_EQ(StoredDocument(),
             Lines({"<RuleSets>",
@@ -1185,7 +1169,7 @@ TEST_F(ExecuteSetTest, ContentsDestroyWithoutMemberNumberRemovesMembersOfTheSame
                 TextData("<ReportSet Name=\"ps\"><Report Name=\"a\"/><Report/><Report Name=\"a\"/>"
                          "<Report Name=\"\"/></ReportSet>"));
   VarBinds vbs;
-  SetInteger(vbs.Add(Column(kReportSetContents, 3, "ps")), 6);
+  vbs.AddInteger(Column(kReportSetContents, 3, "ps"), 6);
   EXPECT_EQ(Set(vbs).status, 0);
   EXPECT_EQ(StoredDocument(),
             Lines({"<ReportSets>", "<ReportSet Name=\"ps\"></ReportSet>", "</ReportSets>"}));
@@ -1193,9 +1177,9 @@ TEST_F(ExecuteSetTest, ContentsDestroyWithoutMemberNumberRemovesMembersOfTheSame
 
 TEST_F(ExecuteSetTest, ContentsFetchFailureOnDestroyEndsThePassWithoutError) {
   VarBinds vbs;
-  SetOctets(vbs.Add(Column(kRuleSetContents, 2, "rs", 1)), "cpu");
-  SetInteger(vbs.Add(Column(kRuleSetContents, 3, "rs", 1)), 6);
-  SetInteger(vbs.Add(Column(kRuleSetContents, 4, "rs", 1)), 2);  // read-only, never examined
+  vbs.AddText(Column(kRuleSetContents, 2, "rs", 1), "cpu");
+  vbs.AddInteger(Column(kRuleSetContents, 3, "rs", 1), 6);
+  vbs.AddInteger(Column(kRuleSetContents, 4, "rs", 1), 2);  // read-only, never examined
   const Answer answer = Set(vbs);
   EXPECT_EQ(answer.status, 0);
   EXPECT_TRUE(Traced(
@@ -1206,8 +1190,8 @@ TEST_F(ExecuteSetTest, ContentsFetchFailureOnDestroyEndsThePassWithoutError) {
 
 TEST_F(ExecuteSetTest, ContentsFetchFailureOnCreateIsRefused) {
   VarBinds vbs;
-  SetOctets(vbs.Add(Column(kReportSetContents, 2, "ps")), "rep");
-  SetInteger(vbs.Add(Column(kReportSetContents, 3, "ps")), 4);
+  vbs.AddText(Column(kReportSetContents, 2, "ps"), "rep");
+  vbs.AddInteger(Column(kReportSetContents, 3, "ps"), 4);
   const Answer answer = Set(vbs);
   EXPECT_EQ(answer.status, 12);
   EXPECT_EQ(answer.index, 2);
@@ -1230,8 +1214,8 @@ TEST_P(StoreReplyTest, ReplyStatusMapsToTheSnmpErrorStatusAtIndexOne) {
   const ReplyCase& c = GetParam();
   lib_.set_store_status(c.reply);
   VarBinds vbs;
-  SetOctets(vbs.Add(Column(kRules, 2, "cpu")), "d");
-  SetInteger(vbs.Add(Column(kRules, 23, "cpu")), 1);
+  vbs.AddText(Column(kRules, 2, "cpu"), "d");
+  vbs.AddInteger(Column(kRules, 23, "cpu"), 1);
   const Answer answer = Set(vbs);
   EXPECT_EQ(answer.status, c.snmp);
   EXPECT_EQ(answer.index, c.snmp == 0 ? 0 : 1);
@@ -1257,7 +1241,7 @@ INSTANTIATE_TEST_SUITE_P(EveryStatus, StoreReplyTest, ::testing::ValuesIn(AllRep
 TEST_F(ExecuteSetTest, StoreReplyStatusIsTracedAsText) {
   lib_.set_store_status(7);
   VarBinds vbs;
-  SetInteger(vbs.Add(Column(kEvents, 4, "ev")), 6);
+  vbs.AddInteger(Column(kEvents, 4, "ev"), 6);
   EXPECT_EQ(Set(vbs).status, 4);
   bool found = false;
   for (const auto& line : lib_.TraceLines()) {
@@ -1287,8 +1271,8 @@ TEST_F(ExecuteSetTest, EmptyVarbindListIsLeftToTheMibTree) {
 
 TEST_F(ExecuteSetTest, NamesWithMarkupCharactersTravelEscaped) {
   VarBinds vbs;
-  SetOctets(vbs.Add(Column(kTargets, 2, "a\"<&>")), "x");
-  SetInteger(vbs.Add(Column(kTargets, 3, "a\"<&>")), 4);
+  vbs.AddText(Column(kTargets, 2, "a\"<&>"), "x");
+  vbs.AddInteger(Column(kTargets, 3, "a\"<&>"), 4);
   EXPECT_EQ(Set(vbs).status, 0);
   EXPECT_EQ(StoredDocument(),
             Lines({"<Targets>", "<Target Name=\"a&quot;&lt;&amp;&gt;\">x</Target>", "</Targets>"}));
