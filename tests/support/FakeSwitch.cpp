@@ -305,6 +305,11 @@ std::vector<FakeSwitch::Frame> FakeSwitch::Frames() const {
   return frames_;
 }
 
+void FakeSwitch::ClearFrames() {
+  std::lock_guard lock(mutex_);
+  frames_.clear();
+}
+
 std::string FakeSwitch::ClientName() const {
   std::lock_guard lock(mutex_);
   return client_name_;

@@ -109,6 +109,8 @@ class FakeSwitch {
   void SetContainerQueryResult(HRESULT hr);
 
   std::vector<Frame> Frames() const;
+  // Forgets the frames received so far (long runs such as fuzzing).
+  void ClearFrames();
   std::string ClientName() const;
   int ClientNameCalls() const;
   int CreateCount() const;

@@ -1,0 +1,166 @@
+// ExecuteSET on instance OIDs of every length, in process with the fake
+// threshold module: each OID is allocated to its exact size, so reading past
+// its end is caught by the sanitizers, and the name and member number are
+// checked where the OID cuts them short or promises more than it holds.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "mibtree/SnmpVarbind.h"
+#include "platform/SnmpOwners.h"
+#include "support/FakeThresholdModule.h"
+#include "support/TraceCapture.h"
+#include "threshold/ThresholdAgent.h"
+
+// The frame's process attach refers to the library's factory; these tests
+// build their agent themselves.
+CSnmpAgent* CreateAgentInstance() { return nullptr; }
+
+namespace {
+
+using test_support::FakeThresholdModule;
+
+constexpr const char* kRuleSet =
+    "<RuleSet Name=\"rs\"><Rule Name=\"cpu\"/><Rule Name=\"disk\"/></RuleSet>";
+
+std::vector<UINT> RootIds() {
+  OidOwner root;
+  OidFromString(kMibRoot, root.Get());
+  return std::vector<UINT>(root->ids, root->ids + root->idLength);
+}
+
+// One varbind whose name holds exactly `ids`.
+class OneVarbind {
+ public:
+  OneVarbind(const std::vector<UINT>& ids, int32_t value) {
+    list_.list = static_cast<SnmpVarBind*>(SnmpUtilMemAlloc(sizeof(SnmpVarBind)));
+    std::memset(list_.list, 0, sizeof(SnmpVarBind));
+    list_.len = 1;
+    if (!ids.empty()) {
+      auto* copy =
+          static_cast<UINT*>(SnmpUtilMemAlloc(static_cast<UINT>(ids.size() * sizeof(UINT))));
+      std::memcpy(copy, ids.data(), ids.size() * sizeof(UINT));
+      list_.list[0].name = AsnObjectIdentifier{static_cast<UINT>(ids.size()), copy};
+    }
+    list_.list[0].value.asnType = ASN_INTEGER;
+    list_.list[0].value.asnValue.number = value;
+  }
+  ~OneVarbind() { SnmpUtilVarBindListFree(&list_); }
+  OneVarbind(const OneVarbind&) = delete;
+  OneVarbind& operator=(const OneVarbind&) = delete;
+  SnmpVarBindList* Get() { return &list_; }
+
+ private:
+  SnmpVarBindList list_{nullptr, 0};
+};
+
+class ExecuteSetOidTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    char pattern[] = "/tmp/lorveth-set-oid-XXXXXX";
+    state_dir_ = mkdtemp(pattern);
+    setenv("LORVETH_STATE_DIR", (state_dir_ + "/state").c_str(), 1);
+    setenv("LORVETH_RUNTIME_DIR", (state_dir_ + "/run").c_str(), 1);
+  }
+  static void TearDownTestSuite() { std::filesystem::remove_all(state_dir_); }
+
+  void SetUp() override {
+    module_ = std::make_unique<FakeThresholdModule>();
+    module_->SetTable(0x310, std::string("<RuleSets>") + kRuleSet + "</RuleSets>");
+    module_->SetRuleSetDocument("rs", kRuleSet);
+    agent_ = std::make_unique<CThresholdAgent>();
+    ASSERT_TRUE(agent_->SwitchClient().Attach(nullptr));
+    ASSERT_TRUE(agent_->InitializeRulesetTables());
+  }
+  void TearDown() override {
+    agent_->SwitchClient().Detach();
+    agent_.reset();
+    module_.reset();
+  }
+
+  struct Result {
+    int handled;
+    AsnInteger32 status;
+    AsnInteger32 index;
+  };
+  Result Execute(const std::vector<UINT>& ids, int32_t value) {
+    OneVarbind varbind(ids, value);
+    Result result{0, 0, 0};
+    result.handled = agent_->ExecuteSET(varbind.Get(), &result.status, &result.index);
+    return result;
+  }
+
+  // root.1.3.4.1.<column>, then the ids given.
+  std::vector<UINT> Contents(UINT column, std::vector<UINT> rest) {
+    std::vector<UINT> ids = RootIds();
+    ids.insert(ids.end(), {1, 3, 4, 1, column});
+    ids.insert(ids.end(), rest.begin(), rest.end());
+    return ids;
+  }
+
+  size_t StoreCount() {
+    size_t count = 0;
+    for (const auto& frame : module_->Frames()) count += frame.oc == 0xE002 ? 1 : 0;
+    return count;
+  }
+
+  static std::string state_dir_;
+  std::unique_ptr<FakeThresholdModule> module_;
+  std::unique_ptr<CThresholdAgent> agent_;
+};
+
+std::string ExecuteSetOidTest::state_dir_;
+
+TEST_F(ExecuteSetOidTest, EveryPrefixOfAContentsInstanceIsReadWithinItsBounds) {
+  const std::vector<UINT> full = Contents(3, {2, 'r', 's', 1});
+  const size_t table_length = RootIds().size() + 3;
+  for (size_t length = 0; length <= full.size(); ++length) {
+    const std::vector<UINT> prefix(full.begin(), full.begin() + static_cast<long>(length));
+    const Result result = Execute(prefix, 6);
+    EXPECT_EQ(result.handled, length >= table_length ? 1 : 0) << "length " << length;
+    if (length >= table_length && length <= table_length + 1) {
+      EXPECT_EQ(result.status, SNMP_ERRORSTATUS_NOSUCHNAME) << "no column at length " << length;
+    }
+  }
+}
+
+TEST_F(ExecuteSetOidTest, NameLengthBeyondTheOidGivesNoMemberNumber) {
+  test_support::TraceCapture trace;
+  // The length says 0xFFFFFFFF: counting the member number's place must not
+  // wrap around and take the last name byte for a member number.
+  const Result result = Execute(Contents(3, {0xFFFFFFFF, 'r', 's'}), 6);
+  EXPECT_EQ(result.handled, 1);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_TRUE(
+      trace.Contains("\nLORVETH_AGENT       :  ExecuteSET(): current rule index = \"rs\".*"));
+  EXPECT_TRUE(trace.Contains(
+      "\nLORVETH_AGENT       :  ExecuteSET(): RuleSetContent without Index specified"));
+  EXPECT_EQ(StoreCount(), 1u);
+}
+
+TEST_F(ExecuteSetOidTest, MemberNumberIsTheLastSubIdentifierAfterTheName) {
+  test_support::TraceCapture trace;
+  // The member check passes; the request then fails for want of a RowStatus.
+  const Result result = Execute(Contents(1, {2, 'r', 's', 7, 9}), 9);
+  EXPECT_EQ(result.status, SNMP_ERRORSTATUS_INCONSISTENTVALUE);
+  EXPECT_TRUE(
+      trace.Contains("\nLORVETH_AGENT       :  ExecuteSET(): current rule index = \"rs\".9"));
+  EXPECT_TRUE(
+      trace.Contains("\nLORVETH_AGENT       : ## ERROR! Missing or illegal RowStatus in row!\n"));
+}
+
+TEST_F(ExecuteSetOidTest, RemovingAllMembersEmptiesTheSet) {
+  const Result result = Execute(Contents(3, {2, 'r', 's'}), 6);
+  EXPECT_EQ(result.status, 0);
+  const auto stored = module_->StoredDocuments();
+  ASSERT_EQ(stored.size(), 1u);
+  EXPECT_EQ(stored[0].table_code, 0x310u);
+  EXPECT_EQ(stored[0].text, "<RuleSets>\r\n<RuleSet Name=\"rs\"></RuleSet>\r\n</RuleSets>\r\n");
+}
+
+}  // namespace
