@@ -111,8 +111,11 @@ struct ClassRegistry {
 };
 
 ClassRegistry& Classes() {
-  static ClassRegistry registry;
-  return registry;
+  // Never destroyed: an agent library's detach may still need it at process
+  // exit, after the C++ statics are gone (exit runs them before the
+  // libraries' own destructors).
+  static auto* registry = new ClassRegistry;
+  return *registry;
 }
 
 // ---------------------------------------------------------------------------

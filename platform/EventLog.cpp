@@ -27,8 +27,11 @@ struct EventLogState {
 };
 
 EventLogState& State() {
-  static EventLogState state;
-  return state;
+  // Never destroyed: an agent library's detach may still need it at process
+  // exit, after the C++ statics are gone (exit runs them before the
+  // libraries' own destructors).
+  static auto* state = new EventLogState;
+  return *state;
 }
 
 void WriteToSyslog(const platform::EventLogRecord& record) {

@@ -41,8 +41,11 @@ struct ModuleTable {
 };
 
 ModuleTable& Table() {
-  static ModuleTable table;
-  return table;
+  // Never destroyed: an agent library's detach may still need it at process
+  // exit, after the C++ statics are gone (exit runs them before the
+  // libraries' own destructors).
+  static auto* table = new ModuleTable;
+  return *table;
 }
 
 std::string ExecutablePath() {

@@ -493,6 +493,36 @@ TEST_F(AgentLibraryTest, LibraryCanBeLoadedStartedClosedAndUnloadedAgainAndAgain
   }
 }
 
+// A service that exits without unloading the library runs the detach from the
+// exit handlers, after the C++ statics are gone; it must still finish cleanly
+// (with a message library loaded, whose release once crashed there).
+TEST_F(AgentLibraryTest, DetachAtProcessExitWithoutUnloadFinishesCleanly) {
+  SetString("SOFTWARE\\Quorvath\\#Setup", "FileRoot", LORVETH_BINARY_DIR "/tests/frame");
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    void* handle = dlopen(kLibrary, RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) _exit(2);
+    auto init = reinterpret_cast<PFNSNMPEXTENSIONINIT>(dlsym(handle, "SnmpExtensionInit"));
+    auto close = reinterpret_cast<PFNSNMPEXTENSIONCLOSE>(dlsym(handle, "SnmpExtensionClose"));
+    HANDLE event = nullptr;
+    AsnObjectIdentifier region{0, nullptr};
+    if (!init(0, &event, &region)) _exit(3);
+    Sleep(300);
+    close();
+    std::exit(0);  // no dlclose: the library's destructor runs among the exit handlers
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  const std::string trace = Trace();
+  EXPECT_NE(trace.find("load message DLL"), std::string::npos);
+  EXPECT_EQ(trace.find("Exception in DLL_PROCESS_DETACH"), std::string::npos);
+  EXPECT_NE(trace.find("SNMP agent DLL unloaded"), std::string::npos);
+  EXPECT_EQ(ReadString(kStatusKey, "Lorveth_TestAgent"), "unloaded");
+}
+
 // The close sequence waits at most 20 seconds for a hanging initialization
 // thread.  Runs in a child process: the abandoned thread keeps the library
 // loaded for the rest of that process.
