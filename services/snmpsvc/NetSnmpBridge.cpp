@@ -594,6 +594,14 @@ int RunService(const ServiceOptions& options, const std::vector<ExtensionAgent*>
     if (fd >= 0) unregister_readfd(fd);
     agent->Close();
   }
+  if (subagent) {
+    // Net-SNMP frees the argument of every callback still registered when it
+    // shuts down; ours lives on this stack.
+    snmp_unregister_callback(SNMP_CALLBACK_APPLICATION, SNMPD_CALLBACK_REGISTER_OID, OnRegisterOid,
+                             &registrations, 1);
+    snmp_unregister_callback(SNMP_CALLBACK_LIBRARY, SNMP_CALLBACK_LOGGING, WatchLog,
+                             &registrations, 1);
+  }
   snmp_shutdown(kAppName);
   close(g_stop_pipe[0]);
   close(g_stop_pipe[1]);
