@@ -44,6 +44,7 @@ const std::string kTrapObjects = kRoot + ".2.1.";
 constexpr int kNameColumn = 1;
 constexpr int kDescriptionColumn = 2;
 constexpr int kPollIntervalColumn = 5;
+constexpr int kOperatorColumn = 14;
 constexpr int kRowStatusColumn = 23;
 constexpr int kStorageTypeColumn = 24;
 
@@ -391,6 +392,94 @@ TEST_F(SystemTest, V1SetOfStorageTypeGetsAV1ErrorCode) {
                        out.find("(badValue)") != std::string::npos;
   EXPECT_TRUE(v1_code) << out;
   EXPECT_EQ(out.find("notWritable"), std::string::npos) << out;
+}
+
+TEST_F(SystemTest, CreateAndGoOfAnExistingRuleIsRefusedAndChangesNothing) {
+  ASSERT_TRUE(StartSystem());
+  const std::string description = RuleColumn(kDescriptionColumn, "cpu-high");
+  const std::string before = Get("2c", "public", {description});
+  const std::string out =
+      Query("snmpset", "2c", "private",
+            {description, "s", "twice", RuleColumn(kRowStatusColumn, "cpu-high"), "i", "4"});
+  EXPECT_NE(out.find("Error in packet"), std::string::npos) << out;
+  EXPECT_EQ(Get("2c", "public", {description}), before);
+  EXPECT_EQ(ReadFile(state_dir_ + "/switchd/Rules.xml").find("twice"), std::string::npos);
+}
+
+TEST_F(SystemTest, ActiveOnAMissingRuleIsRefusedAndCreatesNothing) {
+  ASSERT_TRUE(StartSystem());
+  const std::string description = RuleColumn(kDescriptionColumn, "ghost-rule");
+  const std::string out =
+      Query("snmpset", "2c", "private",
+            {description, "s", "ghost", RuleColumn(kRowStatusColumn, "ghost-rule"), "i", "1"});
+  EXPECT_NE(out.find("Error in packet"), std::string::npos) << out;
+  EXPECT_NE(Get("2c", "public", {description}).find(" = No Such "), std::string::npos);
+  EXPECT_EQ(ReadFile(state_dir_ + "/switchd/Rules.xml").find("ghost-rule"), std::string::npos);
+}
+
+TEST_F(SystemTest, LastSetResultMessageStaysOnSuccessAndNamesAWrongEnumerationValue) {
+  ASSERT_TRUE(StartSystem());
+  const std::string description = RuleColumn(kDescriptionColumn, "disk-root");
+  const std::string status = RuleColumn(kRowStatusColumn, "disk-root");
+  const std::string ok = Query("snmpset", "2c", "private",
+                               {description, "s", "Root almost full", status, "i", "1"});
+  EXPECT_EQ(ok.find("Error"), std::string::npos) << ok;
+  EXPECT_EQ(Get("2c", "public", {kLastSetMessage}),
+            "." + kLastSetMessage + " = STRING: \"No SET executed\"\n");
+
+  // An operator outside the list is accepted but writes nothing; the other
+  // column of the request is still stored.
+  const std::string operator_column = RuleColumn(kOperatorColumn, "disk-root");
+  const std::string before = Get("2c", "public", {operator_column});
+  const std::string wrong = Query("snmpset", "2c", "private",
+                                  {description, "s", "Root full", operator_column, "i", "12",
+                                   status, "i", "1"});
+  EXPECT_EQ(wrong.find("Error"), std::string::npos) << wrong;
+  EXPECT_EQ(Get("2c", "public", {kLastSetMessage}),
+            "." + kLastSetMessage + " = STRING: \"Wrong enum value in SetOperator!\"\n");
+  EXPECT_TRUE(GetEventually(description, "STRING: \"Root full\""))
+      << Get("2c", "public", {description});
+  EXPECT_EQ(Get("2c", "public", {operator_column}), before);
+}
+
+// Disabled: a SET whose only column is an enumeration value outside its list
+// writes nothing into the record it sends, so the agent sends a record that
+// carries only its Name; switchd takes such a record as a delete, and the
+// rule is gone from Rules.xml and from the table.
+TEST_F(SystemTest, DISABLED_SetOfOnlyAWrongOperatorValueKeepsTheRule) {
+  ASSERT_TRUE(StartSystem());
+  const std::string operator_column = RuleColumn(kOperatorColumn, "disk-root");
+  const std::string before = Get("2c", "public", {operator_column});
+  ASSERT_NE(before.find("INTEGER: "), std::string::npos) << before;
+  const std::string out =
+      Query("snmpset", "2c", "private",
+            {operator_column, "i", "12", RuleColumn(kRowStatusColumn, "disk-root"), "i", "1"});
+  EXPECT_EQ(out.find("Error"), std::string::npos) << out;
+  EXPECT_NE(ReadFile(state_dir_ + "/switchd/Rules.xml").find("\"disk-root\""), std::string::npos);
+  // The change event reaches the agent shortly after the SET: the row must
+  // still be there once it has.
+  EXPECT_FALSE(WaitFor([&] { return Get("2c", "public", {operator_column}) != before; },
+                       seconds(2)));
+}
+
+// --- Changes from the switch side ---------------------------------------------
+
+TEST_F(SystemTest, EditedTableFileReloadedBySwitchctlIsServed) {
+  ASSERT_TRUE(StartSystem());
+  const std::string table = state_dir_ + "/switchd/Rules.xml";
+  pugi::xml_document document;
+  ASSERT_TRUE(document.load_file(table.c_str()));
+  document.child("Rules")
+      .find_child_by_attribute("Rule", "Name", "load-rising")
+      .child("Description")
+      .text()
+      .set("Edited on disk");
+  ASSERT_TRUE(document.save_file(table.c_str()));
+  const CommandResult reload = Tool({kSwitchctl, "reload"});
+  ASSERT_EQ(reload.exit_code, 0) << reload.output;
+  const std::string description = RuleColumn(kDescriptionColumn, "load-rising");
+  EXPECT_TRUE(GetEventually(description, "STRING: \"Edited on disk\""))
+      << Get("2c", "public", {description});
 }
 
 // --- Access ------------------------------------------------------------------
