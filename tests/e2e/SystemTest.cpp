@@ -221,6 +221,23 @@ class SystemTest : public ::testing::Test {
                    seconds(5));
   }
 
+  // snmptrapd on the sinks' port, printing numeric OIDs to its log.
+  bool StartTrapReceiver() {
+    const std::string conf = dir_.path() + "/snmptrapd.conf";
+    WriteFile(conf, "disableAuthorization yes\n");
+    trapd_ = ChildProcess::Start({"/usr/sbin/snmptrapd", "-f", "-Lo", "-n", "-On", "-m", "", "-C",
+                                  "-c", conf, "udp:127.0.0.1:" + std::to_string(trap_port_)},
+                                 env_, TrapLog());
+    if (trapd_ == nullptr) return false;
+    if (!WaitFor([&] { return ReadFile(TrapLog()).find("NET-SNMP version") != std::string::npos; },
+                 seconds(10))) {
+      ADD_FAILURE() << "snmptrapd did not start:\n" << ReadFile(TrapLog());
+      return false;
+    }
+    return true;
+  }
+
+  std::string TrapLog() const { return dir_.path() + "/traps.log"; }
   std::string Target() const { return "127.0.0.1:" + std::to_string(port_); }
   std::string ServiceLog() const { return dir_.path() + "/snmpsvc.log"; }
   std::string TraceFile() const { return dir_.path() + "/agent-trace.txt"; }
@@ -502,18 +519,9 @@ TEST_F(SystemTest, V3AuthPrivUserSetsWhileReadOnlyCommunityIsRefused) {
 // --- Traps -------------------------------------------------------------------
 
 TEST_F(SystemTest, ThresholdEventArrivesAsV1TrapAndV2cNotification) {
-  const std::string trapd_conf = dir_.path() + "/snmptrapd.conf";
-  WriteFile(trapd_conf, "disableAuthorization yes\n");
-  const std::string trap_log = dir_.path() + "/traps.log";
-  trapd_ = ChildProcess::Start({"/usr/sbin/snmptrapd", "-f", "-Lo", "-n", "-On", "-m", "", "-C",
-                                "-c", trapd_conf, "udp:127.0.0.1:" + std::to_string(trap_port_)},
-                               env_, trap_log);
-  ASSERT_NE(trapd_, nullptr);
-  ASSERT_TRUE(WaitFor(
-      [&] { return ReadFile(trap_log).find("NET-SNMP version") != std::string::npos; },
-      seconds(10)))
-      << ReadFile(trap_log);
+  ASSERT_TRUE(StartTrapReceiver());
   ASSERT_TRUE(StartSystem());
+  const std::string trap_log = TrapLog();
 
   const CommandResult event =
       Tool({kSwitchctl, "event", "cpu-high", "97", "critical-trap"});
@@ -537,6 +545,11 @@ TEST_F(SystemTest, ThresholdEventArrivesAsV1TrapAndV2cNotification) {
                                   .get();
   ASSERT_FALSE(comment.empty());
 
+  // SNMPv1: the enterprise is the notifications' parent; SNMPv2c: it follows
+  // the bindings as snmpTrapEnterprise.0.
+  EXPECT_NE(log.find("." + kRoot + ".2 Enterprise Specific Trap (2200)"), std::string::npos) << log;
+  EXPECT_NE(log.find(".1.3.6.1.6.3.1.1.4.3.0 = OID: ." + kRoot + ".2\n"), std::string::npos)
+      << log;
   const std::size_t v1 = log.find("Enterprise Specific Trap (2200)");
   const std::size_t v2 = log.find(v2_trap_oid);
   for (const std::size_t start : {v1, v2}) {
@@ -553,6 +566,35 @@ TEST_F(SystemTest, ThresholdEventArrivesAsV1TrapAndV2cNotification) {
     EXPECT_NE(trap.find("." + kTrapObjects + "5.0 = STRING: \"" + comment + "\""),
               std::string::npos)
         << trap;
+  }
+}
+
+TEST_F(SystemTest, EventSeverityChoosesTheNotificationNumber) {
+  ASSERT_TRUE(StartTrapReceiver());
+  ASSERT_TRUE(StartSystem());
+  struct Case {
+    const char* rule;
+    const char* event;
+    const char* number;
+  };
+  for (const Case& c : {Case{"memory-high", "major-trap", "2201"},
+                        Case{"disk-root", "minor-trap", "2202"},
+                        Case{"load-rising", "info-trap", "2203"}}) {
+    const CommandResult event = Tool({kSwitchctl, "event", c.rule, "42", c.event});
+    ASSERT_EQ(event.exit_code, 0) << event.output;
+    const std::string expected = ".1.3.6.1.6.3.1.1.4.1.0 = OID: ." + kRoot + ".2.0." + c.number +
+                                 "\t." + kTrapObjects + "1.0";
+    EXPECT_TRUE(WaitFor([&] { return ReadFile(TrapLog()).find(expected) != std::string::npos; },
+                        seconds(10)))
+        << c.event << "\n"
+        << ReadFile(TrapLog());
+    const std::string log = ReadFile(TrapLog());
+    const std::size_t at = log.find(expected);
+    if (at == std::string::npos) continue;
+    const std::string line = log.substr(at, log.find('\n', at) - at);
+    EXPECT_NE(line.find("." + kTrapObjects + "3.0 = STRING: \"" + c.rule + "\""),
+              std::string::npos)
+        << line;
   }
 }
 
