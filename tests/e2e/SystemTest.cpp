@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "services/snmpsvc/ProcessHelpers.h"
@@ -639,6 +640,50 @@ TEST_F(SystemTest, AgentServesAndChangesTablesAgainAfterSwitchdRestarts) {
       << Get("2c", "public", {description});
   EXPECT_NE(Get("2c", "public", {RuleColumn(kNameColumn, "cpu-high")}).find("\"cpu-high\""),
             std::string::npos);
+  EXPECT_TRUE(snmpsvc_->Running());
+}
+
+TEST_F(SystemTest, SigtermStopsTheServiceCleanlyAfterSwitchdIsGone) {
+  ASSERT_TRUE(StartSystem());
+  switchd_->Signal(SIGKILL);
+  ASSERT_TRUE(switchd_->WaitExit(seconds(5)).has_value());
+  snmpsvc_->Signal(SIGTERM);
+  const auto status = snmpsvc_->WaitExit(seconds(10));
+  ASSERT_TRUE(status.has_value()) << "snmpsvc hangs without switchd";
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
+  const std::string trace = ReadFile(TraceFile());
+  EXPECT_NE(trace.find("SNMP agent DLL unloaded"), std::string::npos) << trace;
+  EXPECT_EQ(trace.find("Exception"), std::string::npos) << trace;
+}
+
+TEST_F(SystemTest, WalksRunningWhileRulesChangeStayOrderedAndComplete) {
+  ASSERT_TRUE(StartSystem());
+  const std::string description = RuleColumn(kDescriptionColumn, "cpu-high");
+  const std::string status = RuleColumn(kRowStatusColumn, "cpu-high");
+  // Tools are named by path: a child forked beside other threads then only
+  // calls execve, without a PATH search.
+  std::vector<std::string> walks(3);
+  {
+    std::vector<std::thread> walkers;
+    for (std::string& walk : walks) {
+      walkers.emplace_back([&] { walk = Query("/usr/bin/snmpbulkwalk", "2c", "public", {"-Cr5", kRoot}); });
+    }
+    for (int i = 0; i < 5; ++i) {
+      const std::string out =
+          Query("/usr/bin/snmpset", "2c", "private",
+                {description, "s", "Changed " + std::to_string(i), status, "i", "1"});
+      EXPECT_EQ(out.find("Error"), std::string::npos) << out;
+    }
+    for (std::thread& walker : walkers) walker.join();
+  }
+  const RuleTexts expected = RulesOfTableFile(LORVETH_SOURCE_DIR "/demo/switchd/Rules.xml");
+  for (const std::string& walk : walks) {
+    EXPECT_EQ(walk.find("not increasing"), std::string::npos) << walk;
+    EXPECT_EQ(walk.find("Timeout"), std::string::npos) << walk;
+    EXPECT_EQ(LinesUnder(walk, kRuleEntry + std::to_string(kNameColumn) + "."), expected.names)
+        << walk;
+  }
+  EXPECT_TRUE(GetEventually(description, "STRING: \"Changed 4\""));
   EXPECT_TRUE(snmpsvc_->Running());
 }
 
