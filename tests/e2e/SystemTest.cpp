@@ -144,6 +144,23 @@ class SystemTest : public ::testing::Test {
               "v1trapaddress 127.0.0.1\n");
   }
 
+  // Stops the services as an operator would (snmpsvc first, so the agent
+  // detaches from a running switch) and fails on any sanitizer report in
+  // their logs, so a sanitized build checks the services too.
+  void TearDown() override {
+    for (ChildProcess* child : {snmpsvc_.get(), switchd_.get()}) {
+      if (child == nullptr || !child->Running()) continue;
+      child->Signal(SIGTERM);
+      EXPECT_TRUE(child->WaitExit(seconds(10)).has_value()) << "a service did not stop";
+    }
+    for (const std::string& log : {ServiceLog(), dir_.path() + "/switchd.log"}) {
+      const std::string text = ReadFile(log);
+      for (const char* report : {"AddressSanitizer", "LeakSanitizer", "runtime error:"}) {
+        EXPECT_EQ(text.find(report), std::string::npos) << log << ":\n" << text;
+      }
+    }
+  }
+
   void Reg(const std::vector<std::string>& args) {
     std::vector<std::string> argv = {kReg};
     argv.insert(argv.end(), args.begin(), args.end());
