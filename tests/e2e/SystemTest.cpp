@@ -205,6 +205,39 @@ class SystemTest : public ::testing::Test {
     return true;
   }
 
+  // The system's snmpd as AgentX master answering on the test's port, and
+  // snmpsvc registering the agent's regions with it.
+  bool StartSystemAsSubagent() {
+    const std::string socket = dir_.path() + "/agentx.sock";
+    const std::string conf = dir_.path() + "/snmpd.conf";
+    WriteFile(conf, "master agentx\nagentXSocket " + socket + "\nagentaddress udp:" + Target() +
+                        "\nrocommunity public 127.0.0.1\nrwcommunity private 127.0.0.1\n");
+    master_ = ChildProcess::Start({"/usr/sbin/snmpd", "-f", "-Lo", "-C", "-c", conf, "-I", "-smux"},
+                                  env_, dir_.path() + "/snmpd.log");
+    if (master_ == nullptr) return false;
+    WaitFor([&] { return std::filesystem::exists(socket) || !master_->Running(); }, seconds(10));
+    if (!master_->Running()) {
+      ADD_FAILURE() << "snmpd did not start:\n" << ReadFile(dir_.path() + "/snmpd.log");
+      return false;
+    }
+    if (!StartSwitchd()) return false;
+    snmpsvc_ = ChildProcess::Start(
+        {kSnmpsvc, "-f", "--agentx", socket, "--config-dir", state_dir_ + "/snmpsvc"}, env_,
+        ServiceLog());
+    if (snmpsvc_ == nullptr) return false;
+    const bool up = WaitFor(
+        [&] {
+          return !snmpsvc_->Running() ||
+                 Get("2c", "public", {kAgentId}).find("STRING") != std::string::npos;
+        },
+        seconds(20));
+    if (!up || !snmpsvc_->Running()) {
+      ADD_FAILURE() << "the agent did not register with snmpd:\n" << ReadFile(ServiceLog());
+      return false;
+    }
+    return true;
+  }
+
   CommandResult Tool(std::vector<std::string> argv) { return RunCommand(argv, env_); }
 
   // A Net-SNMP tool with numeric output against the agent.
@@ -268,6 +301,7 @@ class SystemTest : public ::testing::Test {
   int trap_port_ = 0;
   // Declared in start order: snmpsvc is killed before switchd.
   std::unique_ptr<ChildProcess> trapd_;
+  std::unique_ptr<ChildProcess> master_;
   std::unique_ptr<ChildProcess> switchd_;
   std::unique_ptr<ChildProcess> snmpsvc_;
 };
@@ -702,6 +736,29 @@ TEST_F(SystemTest, WalksRunningWhileRulesChangeStayOrderedAndComplete) {
   }
   EXPECT_TRUE(GetEventually(description, "STRING: \"Changed 4\""));
   EXPECT_TRUE(snmpsvc_->Running());
+}
+
+// --- AgentX ------------------------------------------------------------------
+
+TEST_F(SystemTest, WalkAndSetThroughTheSystemSnmpdMasterReachTheAgent) {
+  ASSERT_TRUE(StartSystemAsSubagent());
+  const RuleTexts expected = RulesOfTableFile(state_dir_ + "/switchd/Rules.xml");
+  const std::string walk = Query("snmpwalk", "2c", "public", {kRoot});
+  EXPECT_EQ(LinesUnder(walk, kRuleEntry + std::to_string(kNameColumn) + "."), expected.names)
+      << walk;
+  EXPECT_EQ(LinesUnder(walk, kRuleEntry + std::to_string(kDescriptionColumn) + "."),
+            expected.descriptions)
+      << walk;
+  EXPECT_EQ(Query("snmpbulkwalk", "2c", "public", {"-Cr10", kRoot}), walk);
+
+  const std::string description = RuleColumn(kDescriptionColumn, "cpu-high");
+  const std::string out =
+      Query("snmpset", "2c", "private",
+            {description, "s", "Through the master", RuleColumn(kRowStatusColumn, "cpu-high"),
+             "i", "1"});
+  EXPECT_EQ(out.find("Error"), std::string::npos) << out;
+  EXPECT_TRUE(GetEventually(description, "STRING: \"Through the master\""))
+      << Get("2c", "public", {description});
 }
 
 }  // namespace
