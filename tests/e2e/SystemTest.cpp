@@ -759,6 +759,24 @@ TEST_F(SystemTest, WalkAndSetThroughTheSystemSnmpdMasterReachTheAgent) {
   EXPECT_EQ(out.find("Error"), std::string::npos) << out;
   EXPECT_TRUE(GetEventually(description, "STRING: \"Through the master\""))
       << Get("2c", "public", {description});
+  // Killed here rather than stopped by the fixture: the subagent's stop is
+  // broken (see the disabled test below).
+  snmpsvc_->Signal(SIGKILL);
+  snmpsvc_->WaitExit(seconds(5));
+}
+
+// Disabled: as an AgentX subagent snmpsvc registers two Net-SNMP callbacks
+// with a pointer to a local object of RunService as their argument and leaves
+// them registered; snmp_shutdown then frees that argument (free of a stack
+// address: AddressSanitizer "attempting free on address which was not
+// malloc()-ed" in clear_callback, glibc aborts).
+TEST_F(SystemTest, DISABLED_SubagentStopsCleanlyOnSigterm) {
+  ASSERT_TRUE(StartSystemAsSubagent());
+  snmpsvc_->Signal(SIGTERM);
+  const auto status = snmpsvc_->WaitExit(seconds(10));
+  ASSERT_TRUE(status.has_value()) << "snmpsvc did not stop";
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status << ReadFile(ServiceLog());
+  EXPECT_NE(ReadFile(TraceFile()).find("SNMP agent DLL unloaded"), std::string::npos);
 }
 
 }  // namespace
