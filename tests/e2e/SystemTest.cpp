@@ -3,14 +3,13 @@
 // extension-agent list, Net-SNMP's command-line tools as managers and
 // snmptrapd as the trap receiver, all on loopback in a temporary state
 // directory.  Every wait is bounded; every process dies with the fixture.
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 
-#include <gtest/gtest.h>
-#include <pugixml.hpp>
-
 #include <filesystem>
 #include <map>
+#include <pugixml.hpp>
 #include <string>
 #include <thread>
 #include <vector>
@@ -139,9 +138,13 @@ class SystemTest : public ::testing::Test {
               "rwcommunity private 127.0.0.1\n"
               "createUser operator SHA \"e2e-auth-pass\" AES \"e2e-priv-pass\"\n"
               "rwuser operator priv\n"
-              "trap2sink " + sink + " public\n"
-              "trapsink " + sink + " public\n"
-              "v1trapaddress 127.0.0.1\n");
+              "trap2sink " +
+                  sink +
+                  " public\n"
+                  "trapsink " +
+                  sink +
+                  " public\n"
+                  "v1trapaddress 127.0.0.1\n");
   }
 
   // Stops the services as an operator would (snmpsvc first, so the agent
@@ -186,9 +189,9 @@ class SystemTest : public ::testing::Test {
   // switchd, then snmpsvc; true once the agent answers its identity.
   bool StartSystem() {
     if (!StartSwitchd()) return false;
-    snmpsvc_ = ChildProcess::Start({kSnmpsvc, "-f", "--listen", "udp:" + Target(), "--config-dir",
-                                    state_dir_ + "/snmpsvc"},
-                                   env_, ServiceLog());
+    snmpsvc_ = ChildProcess::Start(
+        {kSnmpsvc, "-f", "--listen", "udp:" + Target(), "--config-dir", state_dir_ + "/snmpsvc"},
+        env_, ServiceLog());
     if (snmpsvc_ == nullptr) return false;
     const bool up = WaitFor(
         [&] {
@@ -243,24 +246,26 @@ class SystemTest : public ::testing::Test {
   // A Net-SNMP tool with numeric output against the agent.
   std::string Query(const std::string& tool, const std::string& version,
                     const std::string& community, std::vector<std::string> args) {
-    std::vector<std::string> argv = {tool, "-m", "", "-v" + version, "-c", community, "-On",
-                                     "-t", "2", "-r", "1", Target()};
+    std::vector<std::string> argv = {tool,  "-m", "",  "-v" + version, "-c", community,
+                                     "-On", "-t", "2", "-r",           "1",  Target()};
     argv.insert(argv.end(), args.begin(), args.end());
     return Tool(argv).output;
   }
 
   std::string Get(const std::string& version, const std::string& community,
                   std::vector<std::string> names) {
-    std::vector<std::string> argv = {"snmpget", "-m", "", "-v" + version, "-c", community, "-On",
-                                     "-t", "0.5", "-r", "0", Target()};
+    std::vector<std::string> argv = {"snmpget", "-m", "",    "-v" + version, "-c", community,
+                                     "-On",     "-t", "0.5", "-r",           "0",  Target()};
     argv.insert(argv.end(), names.begin(), names.end());
     return Tool(argv).output;
   }
 
   std::string V3(const std::string& tool, std::vector<std::string> args) {
-    std::vector<std::string> argv = {tool, "-m", "", "-v3", "-l", "authPriv", "-u", "operator",
-                                     "-a", "SHA", "-A", "e2e-auth-pass", "-x", "AES", "-X",
-                                     "e2e-priv-pass", "-On", "-t", "2", "-r", "1", Target()};
+    std::vector<std::string> argv = {
+        tool, "-m",       "",   "-v3",           "-l",  "authPriv",
+        "-u", "operator", "-a", "SHA",           "-A",  "e2e-auth-pass",
+        "-x", "AES",      "-X", "e2e-priv-pass", "-On", "-t",
+        "2",  "-r",       "1",  Target()};
     argv.insert(argv.end(), args.begin(), args.end());
     return Tool(argv).output;
   }
@@ -384,8 +389,8 @@ TEST_F(SystemTest, SetCreatesChangesAndDestroysARuleEachVisibleToGet) {
       << Get("2c", "public", {description});
   EXPECT_TRUE(GetEventually(RuleColumn(kNameColumn, rule), "STRING: \"" + rule + "\""));
 
-  const std::string changed =
-      Query("snmpset", "2c", "private", {description, "s", "Changed by the test", status, "i", "1"});
+  const std::string changed = Query("snmpset", "2c", "private",
+                                    {description, "s", "Changed by the test", status, "i", "1"});
   EXPECT_EQ(changed.find("Error"), std::string::npos) << changed;
   EXPECT_TRUE(GetEventually(description, "STRING: \"Changed by the test\""))
       << Get("2c", "public", {description});
@@ -400,10 +405,9 @@ TEST_F(SystemTest, SetCreatesChangesAndDestroysARuleEachVisibleToGet) {
 TEST_F(SystemTest, SetCreatingARuleReachesTheTableFile) {
   ASSERT_TRUE(StartSystem());
   const std::string rule = "stored-rule";
-  const std::string out =
-      Query("snmpset", "2c", "private",
-            {RuleColumn(kDescriptionColumn, rule), "s", "Kept on disk",
-             RuleColumn(kRowStatusColumn, rule), "i", "4"});
+  const std::string out = Query("snmpset", "2c", "private",
+                                {RuleColumn(kDescriptionColumn, rule), "s", "Kept on disk",
+                                 RuleColumn(kRowStatusColumn, rule), "i", "4"});
   EXPECT_EQ(out.find("Error"), std::string::npos) << out;
   const std::string table = state_dir_ + "/switchd/Rules.xml";
   ASSERT_TRUE(WaitFor([&] { return ReadFile(table).find("Kept on disk") != std::string::npos; },
@@ -422,9 +426,9 @@ TEST_F(SystemTest, SetOfZeroPollIntervalIsInconsistentValueAndChangesNothing) {
   const std::string interval = RuleColumn(kPollIntervalColumn, "cpu-high");
   const std::string before = Get("2c", "public", {interval});
   ASSERT_NE(before.find("INTEGER: "), std::string::npos) << before;
-  const std::string out = Query("snmpset", "2c", "private",
-                                {interval, "i", "0", RuleColumn(kRowStatusColumn, "cpu-high"), "i",
-                                 "1"});
+  const std::string out =
+      Query("snmpset", "2c", "private",
+            {interval, "i", "0", RuleColumn(kRowStatusColumn, "cpu-high"), "i", "1"});
   EXPECT_NE(out.find("Reason: inconsistentValue"), std::string::npos) << out;
   EXPECT_NE(out.find("Failed object: ." + interval), std::string::npos) << out;
   EXPECT_EQ(Get("2c", "public", {interval}), before);
@@ -434,9 +438,9 @@ TEST_F(SystemTest, SetOfStorageTypeIsRefusedAsNotWritable) {
   ASSERT_TRUE(StartSystem());
   const std::string storage = RuleColumn(kStorageTypeColumn, "cpu-high");
   const std::string before = Get("2c", "public", {storage});
-  const std::string out = Query("snmpset", "2c", "private",
-                                {storage, "i", "3", RuleColumn(kRowStatusColumn, "cpu-high"), "i",
-                                 "1"});
+  const std::string out =
+      Query("snmpset", "2c", "private",
+            {storage, "i", "3", RuleColumn(kRowStatusColumn, "cpu-high"), "i", "1"});
   EXPECT_NE(out.find("Reason: notWritable"), std::string::npos) << out;
   EXPECT_EQ(Get("2c", "public", {storage}), before);
 }
@@ -452,10 +456,9 @@ TEST_F(SystemTest, SetWithoutRowStatusIsRefusedAndChangesNothing) {
 
 TEST_F(SystemTest, V1SetOfStorageTypeGetsAV1ErrorCode) {
   ASSERT_TRUE(StartSystem());
-  const std::string out =
-      Query("snmpset", "1", "private",
-            {RuleColumn(kStorageTypeColumn, "cpu-high"), "i", "3",
-             RuleColumn(kRowStatusColumn, "cpu-high"), "i", "1"});
+  const std::string out = Query("snmpset", "1", "private",
+                                {RuleColumn(kStorageTypeColumn, "cpu-high"), "i", "3",
+                                 RuleColumn(kRowStatusColumn, "cpu-high"), "i", "1"});
   const bool v1_code = out.find("(noSuchName)") != std::string::npos ||
                        out.find("(readOnly)") != std::string::npos ||
                        out.find("(badValue)") != std::string::npos;
@@ -490,8 +493,8 @@ TEST_F(SystemTest, LastSetResultMessageStaysOnSuccessAndNamesAWrongEnumerationVa
   ASSERT_TRUE(StartSystem());
   const std::string description = RuleColumn(kDescriptionColumn, "disk-root");
   const std::string status = RuleColumn(kRowStatusColumn, "disk-root");
-  const std::string ok = Query("snmpset", "2c", "private",
-                               {description, "s", "Root almost full", status, "i", "1"});
+  const std::string ok =
+      Query("snmpset", "2c", "private", {description, "s", "Root almost full", status, "i", "1"});
   EXPECT_EQ(ok.find("Error"), std::string::npos) << ok;
   EXPECT_EQ(Get("2c", "public", {kLastSetMessage}),
             "." + kLastSetMessage + " = STRING: \"No SET executed\"\n");
@@ -500,9 +503,9 @@ TEST_F(SystemTest, LastSetResultMessageStaysOnSuccessAndNamesAWrongEnumerationVa
   // column of the request is still stored.
   const std::string operator_column = RuleColumn(kOperatorColumn, "disk-root");
   const std::string before = Get("2c", "public", {operator_column});
-  const std::string wrong = Query("snmpset", "2c", "private",
-                                  {description, "s", "Root full", operator_column, "i", "12",
-                                   status, "i", "1"});
+  const std::string wrong =
+      Query("snmpset", "2c", "private",
+            {description, "s", "Root full", operator_column, "i", "12", status, "i", "1"});
   EXPECT_EQ(wrong.find("Error"), std::string::npos) << wrong;
   EXPECT_EQ(Get("2c", "public", {kLastSetMessage}),
             "." + kLastSetMessage + " = STRING: \"Wrong enum value in SetOperator!\"\n");
@@ -527,8 +530,8 @@ TEST_F(SystemTest, DISABLED_SetOfOnlyAWrongOperatorValueKeepsTheRule) {
   EXPECT_NE(ReadFile(state_dir_ + "/switchd/Rules.xml").find("\"disk-root\""), std::string::npos);
   // The change event reaches the agent shortly after the SET: the row must
   // still be there once it has.
-  EXPECT_FALSE(WaitFor([&] { return Get("2c", "public", {operator_column}) != before; },
-                       seconds(2)));
+  EXPECT_FALSE(
+      WaitFor([&] { return Get("2c", "public", {operator_column}) != before; }, seconds(2)));
 }
 
 // --- Changes from the switch side ---------------------------------------------
@@ -561,7 +564,8 @@ TEST_F(SystemTest, V3AuthPrivUserSetsWhileReadOnlyCommunityIsRefused) {
       Query("snmpset", "2c", "public", {description, "s", "by the reader", status, "i", "1"});
   EXPECT_NE(refused.find("Reason: noAccess"), std::string::npos) << refused;
 
-  const std::string accepted = V3("snmpset", {description, "s", "by the v3 user", status, "i", "1"});
+  const std::string accepted =
+      V3("snmpset", {description, "s", "by the v3 user", status, "i", "1"});
   EXPECT_EQ(accepted.find("Error"), std::string::npos) << accepted;
   EXPECT_TRUE(GetEventually(description, "STRING: \"by the v3 user\""))
       << Get("2c", "public", {description});
@@ -575,8 +579,7 @@ TEST_F(SystemTest, ThresholdEventArrivesAsV1TrapAndV2cNotification) {
   ASSERT_TRUE(StartSystem());
   const std::string trap_log = TrapLog();
 
-  const CommandResult event =
-      Tool({kSwitchctl, "event", "cpu-high", "97", "critical-trap"});
+  const CommandResult event = Tool({kSwitchctl, "event", "cpu-high", "97", "critical-trap"});
   ASSERT_EQ(event.exit_code, 0) << event.output;
 
   const std::string v2_trap_oid = ".1.3.6.1.6.3.1.1.4.1.0 = OID: ." + kRoot + ".2.0.2200";
@@ -600,8 +603,7 @@ TEST_F(SystemTest, ThresholdEventArrivesAsV1TrapAndV2cNotification) {
   // SNMPv1: the enterprise is the notifications' parent; SNMPv2c: it follows
   // the bindings as snmpTrapEnterprise.0.
   EXPECT_NE(log.find("." + kRoot + ".2 Enterprise Specific Trap (2200)"), std::string::npos) << log;
-  EXPECT_NE(log.find(".1.3.6.1.6.3.1.1.4.3.0 = OID: ." + kRoot + ".2\n"), std::string::npos)
-      << log;
+  EXPECT_NE(log.find(".1.3.6.1.6.3.1.1.4.3.0 = OID: ." + kRoot + ".2\n"), std::string::npos) << log;
   const std::size_t v1 = log.find("Enterprise Specific Trap (2200)");
   const std::size_t v2 = log.find(v2_trap_oid);
   for (const std::size_t start : {v1, v2}) {
@@ -629,9 +631,9 @@ TEST_F(SystemTest, EventSeverityChoosesTheNotificationNumber) {
     const char* event;
     const char* number;
   };
-  for (const Case& c : {Case{"memory-high", "major-trap", "2201"},
-                        Case{"disk-root", "minor-trap", "2202"},
-                        Case{"load-rising", "info-trap", "2203"}}) {
+  for (const Case& c :
+       {Case{"memory-high", "major-trap", "2201"}, Case{"disk-root", "minor-trap", "2202"},
+        Case{"load-rising", "info-trap", "2203"}}) {
     const CommandResult event = Tool({kSwitchctl, "event", c.rule, "42", c.event});
     ASSERT_EQ(event.exit_code, 0) << event.output;
     const std::string expected = ".1.3.6.1.6.3.1.1.4.1.0 = OID: ." + kRoot + ".2.0." + c.number +
@@ -644,8 +646,7 @@ TEST_F(SystemTest, EventSeverityChoosesTheNotificationNumber) {
     const std::size_t at = log.find(expected);
     if (at == std::string::npos) continue;
     const std::string line = log.substr(at, log.find('\n', at) - at);
-    EXPECT_NE(line.find("." + kTrapObjects + "3.0 = STRING: \"" + c.rule + "\""),
-              std::string::npos)
+    EXPECT_NE(line.find("." + kTrapObjects + "3.0 = STRING: \"" + c.rule + "\""), std::string::npos)
         << line;
   }
 }
@@ -681,8 +682,8 @@ TEST_F(SystemTest, AgentServesAndChangesTablesAgainAfterSwitchdRestarts) {
   std::string last;
   const bool stored = WaitFor(
       [&] {
-        last = Query("snmpset", "2c", "private", {description, "s", "After the restart", status,
-                                                  "i", "4"});
+        last = Query("snmpset", "2c", "private",
+                     {description, "s", "After the restart", status, "i", "4"});
         return last.find("Error") == std::string::npos;
       },
       seconds(15));
@@ -717,7 +718,9 @@ TEST_F(SystemTest, WalksRunningWhileRulesChangeStayOrderedAndComplete) {
   {
     std::vector<std::thread> walkers;
     for (std::string& walk : walks) {
-      walkers.emplace_back([&] { walk = Query("/usr/bin/snmpbulkwalk", "2c", "public", {"-Cr5", kRoot}); });
+      walkers.emplace_back([&] {
+        walk = Query("/usr/bin/snmpbulkwalk", "2c", "public", {"-Cr5", kRoot});
+      });
     }
     for (int i = 0; i < 5; ++i) {
       const std::string out =
@@ -752,10 +755,9 @@ TEST_F(SystemTest, WalkAndSetThroughTheSystemSnmpdMasterReachTheAgent) {
   EXPECT_EQ(Query("snmpbulkwalk", "2c", "public", {"-Cr10", kRoot}), walk);
 
   const std::string description = RuleColumn(kDescriptionColumn, "cpu-high");
-  const std::string out =
-      Query("snmpset", "2c", "private",
-            {description, "s", "Through the master", RuleColumn(kRowStatusColumn, "cpu-high"),
-             "i", "1"});
+  const std::string out = Query(
+      "snmpset", "2c", "private",
+      {description, "s", "Through the master", RuleColumn(kRowStatusColumn, "cpu-high"), "i", "1"});
   EXPECT_EQ(out.find("Error"), std::string::npos) << out;
   EXPECT_TRUE(GetEventually(description, "STRING: \"Through the master\""))
       << Get("2c", "public", {description});
