@@ -48,7 +48,7 @@ constexpr int kOperatorColumn = 14;
 constexpr int kRowStatusColumn = 23;
 constexpr int kStorageTypeColumn = 24;
 
-// A rule name as the table index: its length, then its bytes.
+// A record name as the table index: its length, then its bytes.
 std::string RuleIndex(const std::string& name) {
   std::string index = std::to_string(name.size());
   for (unsigned char c : name) index += "." + std::to_string(c);
@@ -333,6 +333,35 @@ TEST_F(SystemTest, WalkListsTheRuleNamesAndDescriptionsOfTheTableFile) {
   EXPECT_EQ(LinesUnder(walk, kRuleEntry + std::to_string(kDescriptionColumn) + "."),
             expected.descriptions)
       << walk;
+}
+
+TEST_F(SystemTest, WalkListsTheRecordNamesOfEveryTableFile) {
+  ASSERT_TRUE(StartSystem());
+  const std::string walk = Query("snmpwalk", "2c", "public", {kRoot});
+  struct Table {
+    const char* file;
+    const char* root;
+    const char* record;
+    const char* name_column;  // the entry's column 1
+  };
+  for (const Table& table : {Table{"Rules.xml", "Rules", "Rule", ".1.3.1.1.1."},
+                             Table{"RuleSets.xml", "RuleSets", "RuleSet", ".1.3.3.1.1."},
+                             Table{"Events.xml", "Events", "Event", ".1.3.6.1.1."},
+                             Table{"Reports.xml", "Reports", "Report", ".1.4.1.1.1."},
+                             Table{"ReportSets.xml", "ReportSets", "ReportSet", ".1.4.3.1.1."},
+                             Table{"Resources.xml", "Resources", "Resource", ".1.5.1.1.1."},
+                             Table{"Targets.xml", "Targets", "Target", ".1.5.3.1.1."}}) {
+    SCOPED_TRACE(table.file);
+    pugi::xml_document document;
+    ASSERT_TRUE(document.load_file((state_dir_ + "/switchd/" + table.file).c_str()));
+    std::map<std::string, std::string> expected;
+    for (pugi::xml_node record : document.child(table.root).children(table.record)) {
+      const std::string name = record.attribute("Name").value();
+      expected[RuleIndex(name)] = "STRING: \"" + name + "\"";
+    }
+    ASSERT_FALSE(expected.empty());
+    EXPECT_EQ(LinesUnder(walk, kRoot + table.name_column), expected) << walk;
+  }
 }
 
 // --- GET ---------------------------------------------------------------------
