@@ -599,6 +599,13 @@ TEST_F(SystemTest, V3AuthPrivUserSetsWhileReadOnlyCommunityIsRefused) {
   EXPECT_TRUE(GetEventually(description, "STRING: \"by the v3 user\""))
       << Get("2c", "public", {description});
   EXPECT_NE(V3("snmpget", {description}).find("by the v3 user"), std::string::npos);
+  std::vector<std::string> wrong_key = {
+      "snmpget", "-m",       "",   "-v3",           "-l",       "authPriv",
+      "-u",      "operator", "-a", "SHA",           "-A",       "not-the-auth-pass",
+      "-x",      "AES",      "-X", "e2e-priv-pass", "-On",      "-t",
+      "1",       "-r",       "0",  Target(),        description};
+  const std::string refused_key = Tool(wrong_key).output;
+  EXPECT_NE(refused_key.find("Authentication failure"), std::string::npos) << refused_key;
 }
 
 // --- Traps -------------------------------------------------------------------
@@ -678,6 +685,27 @@ TEST_F(SystemTest, EventSeverityChoosesTheNotificationNumber) {
     EXPECT_NE(line.find("." + kTrapObjects + "3.0 = STRING: \"" + c.rule + "\""), std::string::npos)
         << line;
   }
+}
+
+TEST_F(SystemTest, ThresholdEventAfterSwitchdRestartsStillArrives) {
+  ASSERT_TRUE(StartTrapReceiver());
+  ASSERT_TRUE(StartSystem());
+  switchd_->Signal(SIGTERM);
+  ASSERT_TRUE(switchd_->WaitExit(seconds(10)).has_value());
+  ASSERT_TRUE(StartSwitchd());
+  // The agent advises again once its remoting has reconnected; until then an
+  // event has no listener, so it is repeated until one arrives.
+  const std::string trap_oid = ".1.3.6.1.6.3.1.1.4.1.0 = OID: ." + kRoot + ".2.0.2200";
+  const bool arrived = WaitFor(
+      [&] {
+        Tool({kSwitchctl, "event", "cpu-high", "99", "critical-trap"});
+        return WaitFor([&] { return ReadFile(TrapLog()).find(trap_oid) != std::string::npos; },
+                       std::chrono::milliseconds(500));
+      },
+      seconds(15));
+  EXPECT_TRUE(arrived) << ReadFile(TrapLog()) << ReadFile(ServiceLog());
+  EXPECT_NE(ReadFile(TrapLog()).find("." + kTrapObjects + "4.0 = STRING: \"99\""),
+            std::string::npos);
 }
 
 // --- Lifecycle ---------------------------------------------------------------
