@@ -15,7 +15,7 @@
 namespace snmpsvc {
 
 struct ServiceOptions {
-  // Net-SNMP transport specifications of the master agent.
+  // Net-SNMP transport addresses of the master agent.
   std::vector<std::string> listen{"udp:127.0.0.1:1161"};
   // Non-empty: run as an AgentX subagent of the master at this socket instead.
   std::string agentx_socket;
