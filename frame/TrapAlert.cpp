@@ -11,6 +11,7 @@
 #include "platform/Messages.h"
 #include "platform/Modules.h"
 #include "platform/Threads.h"
+#include "platform/Unicode.h"
 #include "trace/FileDebug.h"
 
 const Trap2MsgRow Trap2MsgTable[] = {
@@ -106,26 +107,6 @@ char* CopyText(const char* bytes, size_t length) {
   return copy;
 }
 
-// UTF-8 text to UTF-16, one code unit per byte for bytes that are not valid
-// UTF-8 (they keep their Latin-1 meaning).
-std::u16string ToUtf16(const char* text) {
-  std::u16string out;
-  const auto* p = reinterpret_cast<const unsigned char*>(text);
-  while (*p != 0) {
-    if (*p < 0x80) {
-      out += static_cast<char16_t>(*p++);
-    } else if ((*p & 0xE0) == 0xC0 && (p[1] & 0xC0) == 0x80) {
-      out += static_cast<char16_t>(((p[0] & 0x1F) << 6) | (p[1] & 0x3F));
-      p += 2;
-    } else if ((*p & 0xF0) == 0xE0 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80) {
-      out += static_cast<char16_t>(((p[0] & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F));
-      p += 3;
-    } else {
-      out += static_cast<char16_t>(*p++);
-    }
-  }
-  return out;
-}
 
 }  // namespace
 
@@ -252,7 +233,7 @@ bool CTrapAlert::RaiseAdminAlert(BYTE filter) {
 
   // The variable part: the administrator-alert header, then the UTF-16 text
   // with its terminator, in a zero-filled buffer of 2 * length + 14 bytes.
-  const std::u16string wide = ToUtf16(text);
+  const std::u16string wide = platform::Utf8ToUtf16(text);
   std::vector<BYTE> buffer(2 * std::strlen(text) + 14, 0);
   ADMIN_OTHER_INFO header{};
   header.alrtad_errcode = 0xFFFFFFFF;

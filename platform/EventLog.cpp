@@ -1,6 +1,8 @@
 // Event log entries and administrator alerts as syslog entries.
 #include "platform/EventLog.h"
 
+#include "platform/Unicode.h"
+
 #include <syslog.h>
 
 #include <cctype>
@@ -99,24 +101,6 @@ size_t WideLength(const WCHAR* text) {
   return length;
 }
 
-void AppendUtf8(std::string& out, uint32_t code) {
-  if (code < 0x80) {
-    out.push_back(static_cast<char>(code));
-  } else if (code < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (code >> 6)));
-    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-  } else if (code < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (code >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (code >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-  }
-}
-
 }  // namespace
 
 namespace platform {
@@ -128,21 +112,7 @@ void SetEventLogSink(EventLogSink sink) {
 }
 
 std::string Utf16ToUtf8(const WCHAR* text, size_t length) {
-  std::string out;
-  out.reserve(length);
-  for (size_t i = 0; i < length; ++i) {
-    const uint32_t unit = static_cast<uint16_t>(text[i]);
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < length) {
-      const uint32_t low = static_cast<uint16_t>(text[i + 1]);
-      if (low >= 0xDC00 && low <= 0xDFFF) {
-        AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-        ++i;
-        continue;
-      }
-    }
-    AppendUtf8(out, unit >= 0xD800 && unit <= 0xDFFF ? 0xFFFD : unit);
-  }
-  return out;
+  return Utf16ToUtf8(std::u16string_view(text, length));
 }
 
 }  // namespace platform
