@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# snmpbulkwalk throughput of snmpsvc serving the test agent's table of 10,000
-# rows (11 columns) against Net-SNMP's own snmpd walking its own tree, both on
-# loopback in the same run.  Prints varbinds per second of each and the ratio.
+# snmpbulkwalk throughput of snmpsvc serving (a) the test agent's table of
+# 10,000 rows (11 columns) and (b) the threshold agent with switchd holding
+# 10,000 rules, against Net-SNMP's own snmpd walking its own tree, all on
+# loopback in the same run.  Prints varbinds per second of each and the ratios.
 #
 #   bench/snmpsvc/bulkwalk.sh [build-dir] [rows] [repetitions]
 set -euo pipefail
@@ -11,7 +12,12 @@ rows=${2:-10000}
 reps=${3:-3}
 service=$build/services/snmpsvc/snmpsvc
 agent=$build/tests/services/snmpsvc/libsnmpsvc_test_agent.so
-[[ -x $service && -f $agent ]] || { echo "build first: $service, $agent" >&2; exit 1; }
+real_agent=$build/threshold/Lorveth_Agent.so
+switchd=$build/services/switchd/switchd
+reg=$build/tools/reg/lorveth-reg
+for f in "$service" "$agent" "$real_agent" "$switchd" "$reg"; do
+  [[ -e $f ]] || { echo "build first: $f" >&2; exit 1; }
+done
 
 work=$(mktemp -d)
 pids=()
@@ -69,17 +75,58 @@ printf 'agentaddress udp:127.0.0.1:%s\nrocommunity public 127.0.0.1\n' "$snmpd_p
 /usr/sbin/snmpd -f -Lo -C -c "$work/snmpd.conf" -I -smux > "$work/snmpd.log" 2>&1 &
 pids+=($!)
 
+# The threshold agent: switchd with a rule table of $rows rules, the agent
+# found through the registry as the service finds it.
+real_port=$(free_port)
+mkdir -p "$work/real/state/switchd" "$work/real/state/snmpsvc" "$work/real/run"
+cp demo/switchd/*.xml "$work/real/state/switchd/"
+awk -v n="$rows" 'BEGIN {
+  print "<Rules Modified=\"12/01/2026 09:00:00\">"
+  for (i = 0; i < n; i++)
+    printf "<Rule Name=\"rule-%05d\"><Description>Rule %d</Description><Interval>60</Interval>" \
+           "<Resource Name=\"cpu-load\"/><Target Name=\"localhost\"/><Threshold Type=\"absolute\" " \
+           "Operator=\"greater\" Value=\"%d\"/><Event Name=\"minor-trap\"/></Rule>\n", i, i, i % 100
+  print "</Rules>" }' > "$work/real/state/switchd/Rules.xml"
+printf 'rocommunity public 127.0.0.1\n' > "$work/real/state/snmpsvc/snmpsvc.conf"
+(
+  export LORVETH_STATE_DIR=$work/real/state LORVETH_RUNTIME_DIR=$work/real/run
+  "$reg" add 'HKLM\SYSTEM\CurrentControlSet\Services\SNMP\Parameters\ExtensionAgents' /v 1 \
+    /d 'SOFTWARE\Quorvath\Lorveth_Agent\CurrentVersion' /f >/dev/null
+  "$reg" add 'HKLM\SOFTWARE\Quorvath\Lorveth_Agent\CurrentVersion' /v Pathname \
+    /d "$PWD/$real_agent" /f >/dev/null
+)
+LORVETH_STATE_DIR=$work/real/state LORVETH_RUNTIME_DIR=$work/real/run \
+  "$switchd" -f --data "$work/real/state/switchd" > "$work/switchd.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 1 100); do [[ -S $work/real/run/switch.sock ]] && break; sleep 0.1; done
+LORVETH_STATE_DIR=$work/real/state LORVETH_RUNTIME_DIR=$work/real/run \
+  "$service" -f --listen "udp:127.0.0.1:$real_port" \
+  --config-dir "$work/real/state/snmpsvc" > "$work/snmpsvc-real.log" 2>&1 &
+pids+=($!)
+
 wait_up "$svc_port"
 wait_up "$snmpd_port"
+wait_up "$real_port"
+# The agent answers once it has loaded every table from switchd.
+for _ in $(seq 1 300); do
+  [[ $(snmpget -v2c -c public -t 1 -r 0 -Oqv "127.0.0.1:$real_port" \
+       1.3.6.1.4.1.32473.2.47.1.3.2.0 2>/dev/null) =~ ^[0-9]+$ ]] && break
+  sleep 0.2
+done
 
 read -r svc_n svc_s < <(measure "$svc_port" 1.3.6.1.4.1.55555.1)
 read -r snmpd_n snmpd_s < <(measure "$snmpd_port" .1)
+read -r real_n real_s < <(measure "$real_port" 1.3.6.1.4.1.32473.2.47)
 
 svc_rate=$(calc "$svc_n / $svc_s")
+real_rate=$(calc "$real_n / $real_s")
 snmpd_rate=$(calc "$snmpd_n / $snmpd_s")
 printf 'snmpbulkwalk -Cr50, best of %d, loopback\n' "$reps"
 printf '  snmpsvc + test agent (%d rows): %7d varbinds in %6.3f s = %9.0f varbinds/s\n' \
   "$rows" "$svc_n" "$svc_s" "$svc_rate"
+printf '  snmpsvc + threshold agent (%d rules): %7d varbinds in %6.3f s = %9.0f varbinds/s\n' \
+  "$rows" "$real_n" "$real_s" "$real_rate"
 printf '  snmpd, its own tree:             %7d varbinds in %6.3f s = %9.0f varbinds/s\n' \
   "$snmpd_n" "$snmpd_s" "$snmpd_rate"
-printf '  ratio snmpsvc / snmpd: %.2f\n' "$(calc "$svc_rate / $snmpd_rate")"
+printf '  ratio snmpsvc / snmpd: test agent %.2f, threshold agent %.2f\n' \
+  "$(calc "$svc_rate / $snmpd_rate")" "$(calc "$real_rate / $snmpd_rate")"
