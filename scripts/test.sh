@@ -17,7 +17,7 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs" --timeout 300
 
-echo "=== g++ with AddressSanitizer and UndefinedBehaviorSanitizer: unit tests"
+echo "=== g++ with AddressSanitizer and UndefinedBehaviorSanitizer: all but the end-to-end tests"
 rm -rf build-asan
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DLORVETH_SANITIZE=address,undefined -DLORVETH_BUILD_TESTS=ON
