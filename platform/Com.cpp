@@ -96,15 +96,9 @@ bool ComUsableHere() { return t_apartment.count > 0 || g_mta_threads.load() > 0;
 // ---------------------------------------------------------------------------
 // Class registry
 
-struct GuidLess {
-  bool operator()(const GUID& a, const GUID& b) const {
-    return std::memcmp(&a, &b, sizeof(GUID)) < 0;
-  }
-};
-
 struct ClassRegistry {
   std::mutex mutex;
-  std::map<CLSID, platform::ClassFactory, GuidLess> in_process;
+  std::map<CLSID, platform::ClassFactory, platform::GuidLess> in_process;
   // Classes of other processes are found through the registry and reached
   // over a socket, from the start, as the system's COM does.
   platform::ClassActivator activator = &platform::ActivateLocalServer;

@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -376,6 +377,13 @@ HRESULT CoCancelCall(DWORD thread_id, ULONG timeout_seconds);
 int StringFromGUID2(REFGUID guid, LPOLESTR buffer, int size);
 
 namespace platform {
+
+// A strict order of GUIDs (by their bytes), for maps keyed by class id.
+struct GuidLess {
+  bool operator()(const GUID& a, const GUID& b) const {
+    return std::memcmp(&a, &b, sizeof(GUID)) < 0;
+  }
+};
 
 // ---------------------------------------------------------------------------
 // Owner of one interface reference.  Construction from a raw pointer and copy

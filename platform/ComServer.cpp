@@ -42,12 +42,6 @@ constexpr uint32_t kSendTimeoutMs = 10000;
 constexpr size_t kMaxQueuedCalls = 64;
 constexpr size_t kMaxConnections = 256;
 
-struct GuidLess {
-  bool operator()(const GUID& a, const GUID& b) const {
-    return std::memcmp(&a, &b, sizeof(GUID)) < 0;
-  }
-};
-
 bool CanCarry(const VARIANT& value) {
   Writer probe(MessageType::kReply, 0);
   return (value.vt & VT_BYREF) == 0 && SUCCEEDED(probe.Variant(value));
