@@ -3,17 +3,17 @@
 // state directory per test.  The trace goes to a real file through the registry
 // settings and is read back.
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -195,6 +195,31 @@ class AgentLibraryTest : public ::testing::Test {
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
+  }
+
+  // Loads and starts the library in a child process (for cases that leave the
+  // library pinned or end the process), waits `settle_ms`, then runs `finish`
+  // there with the close entry point and exits with its result.  Returns the
+  // child's exit code, 2 or 3 when loading or starting failed, -1 when it did
+  // not exit normally.
+  static int RunStartedInChild(DWORD settle_ms,
+                               const std::function<int(PFNSNMPEXTENSIONCLOSE)>& finish) {
+    const pid_t child = fork();
+    if (child < 0) return -1;
+    if (child == 0) {
+      void* handle = dlopen(kLibrary, RTLD_NOW | RTLD_LOCAL);
+      if (handle == nullptr) _exit(2);
+      auto init = reinterpret_cast<PFNSNMPEXTENSIONINIT>(dlsym(handle, "SnmpExtensionInit"));
+      auto close = reinterpret_cast<PFNSNMPEXTENSIONCLOSE>(dlsym(handle, "SnmpExtensionClose"));
+      HANDLE event = nullptr;
+      AsnObjectIdentifier region{0, nullptr};
+      if (!init(0, &event, &region)) _exit(3);
+      Sleep(settle_ms);
+      _exit(finish(close));
+    }
+    int status = 0;
+    if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
   }
 
   static size_t Count(const std::string& text, const std::string& what) {
@@ -384,8 +409,9 @@ TEST_F(AgentLibraryTest, MissingRegionsMakeInitFailWithAnExceptionStatus) {
   EXPECT_FALSE(lib_.init(0, &trap_event_, &region_));
   EXPECT_EQ(ReadString(kStatusKey, "Lorveth_TestAgent"), "exception (SnmpExtensionInit)");
   const std::string trace = Trace();
-  EXPECT_NE(trace.find("## FATAL ERROR: InitSupportedRegions() function not implemented or failed!!"),
-            std::string::npos);
+  EXPECT_NE(
+      trace.find("## FATAL ERROR: InitSupportedRegions() function not implemented or failed!!"),
+      std::string::npos);
   EXPECT_NE(trace.find("Exception in SnmpExtensionInit !!"), std::string::npos);
 }
 
@@ -498,24 +524,15 @@ TEST_F(AgentLibraryTest, LibraryCanBeLoadedStartedClosedAndUnloadedAgainAndAgain
 // (with a message library loaded, whose release once crashed there).
 TEST_F(AgentLibraryTest, DetachAtProcessExitWithoutUnloadFinishesCleanly) {
   SetString("SOFTWARE\\Quorvath\\#Setup", "FileRoot", LORVETH_BINARY_DIR "/tests/frame");
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    void* handle = dlopen(kLibrary, RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr) _exit(2);
-    auto init = reinterpret_cast<PFNSNMPEXTENSIONINIT>(dlsym(handle, "SnmpExtensionInit"));
-    auto close = reinterpret_cast<PFNSNMPEXTENSIONCLOSE>(dlsym(handle, "SnmpExtensionClose"));
-    HANDLE event = nullptr;
-    AsnObjectIdentifier region{0, nullptr};
-    if (!init(0, &event, &region)) _exit(3);
-    Sleep(300);
-    close();
-    std::exit(0);  // no dlclose: the library's destructor runs among the exit handlers
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(RunStartedInChild(300,
+                              [](PFNSNMPEXTENSIONCLOSE close) {
+                                close();
+                                // No dlclose: the library's destructor runs among
+                                // the exit handlers.
+                                std::exit(0);
+                                return 0;
+                              }),
+            0);
   const std::string trace = Trace();
   EXPECT_NE(trace.find("load message DLL"), std::string::npos);
   EXPECT_EQ(trace.find("Exception in DLL_PROCESS_DETACH"), std::string::npos);
@@ -528,26 +545,17 @@ TEST_F(AgentLibraryTest, DetachAtProcessExitWithoutUnloadFinishesCleanly) {
 // loaded for the rest of that process.
 TEST_F(AgentLibraryTest, CloseGivesUpOnAHangingInitializationAfterTwentySeconds) {
   setenv("LORVETH_TEST_AGENT_HANG", "1", 1);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    void* handle = dlopen(kLibrary, RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr) _exit(2);
-    auto init = reinterpret_cast<PFNSNMPEXTENSIONINIT>(dlsym(handle, "SnmpExtensionInit"));
-    auto close = reinterpret_cast<PFNSNMPEXTENSIONCLOSE>(dlsym(handle, "SnmpExtensionClose"));
-    HANDLE event = nullptr;
-    AsnObjectIdentifier region{0, nullptr};
-    if (!init(0, &event, &region)) _exit(3);
-    Sleep(200);
-    const auto start = std::chrono::steady_clock::now();
-    close();
-    const auto waited = std::chrono::steady_clock::now() - start;
-    _exit(waited >= std::chrono::seconds(19) && waited < std::chrono::seconds(40) ? 0 : 4);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(RunStartedInChild(200,
+                              [](PFNSNMPEXTENSIONCLOSE close) {
+                                const auto start = std::chrono::steady_clock::now();
+                                close();
+                                const auto waited = std::chrono::steady_clock::now() - start;
+                                return waited >= std::chrono::seconds(19) &&
+                                               waited < std::chrono::seconds(40)
+                                           ? 0
+                                           : 4;
+                              }),
+            0);
   const std::string trace = Trace();
   EXPECT_NE(trace.find("Init thread did not terminate within 20 seconds! Thread is being killed!"),
             std::string::npos);
