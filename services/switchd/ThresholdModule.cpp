@@ -1,6 +1,7 @@
 // Threshold module: table files, commands and store semantics.
 #include "services/switchd/ThresholdModule.h"
 
+#include <cstring>
 #include <ctime>
 
 #include "platform/Paths.h"
@@ -31,6 +32,12 @@ std::vector<BYTE> TextBytes(std::string_view text) {
 
 bool IsBlank(std::string_view text) {
   return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
+}
+
+ModuleReply Byte(BYTE value) {
+  ModuleReply reply;
+  reply.data.push_back(value);
+  return reply;
 }
 
 ModuleReply Status(DWORD stat) {
@@ -165,8 +172,8 @@ class RecordApplier {
         const std::string grandchild = sent.ChildTagName();
         sent.EnterElement();
         if (sent.NextChildElement()) {
-          return Refuse(cmd_status::kInvalidSetValue, bad + child + "/" + grandchild +
-                                                          ": elements nest too deep");
+          return Refuse(cmd_status::kInvalidSetValue,
+                        bad + child + "/" + grandchild + ": elements nest too deep");
         }
         const std::vector<std::string> inner = AttributeNames(sent);
         for (const std::string& attribute : inner) {
@@ -241,8 +248,8 @@ bool ThresholdModule::ParseTable(const TableInfo& table, const std::string& text
   doc.ResetPosition();
   doc.NextElement();
   if (doc.TagName() != table.collection) {
-    *reason = "the root element is <" + doc.TagName() + ">, not <" +
-              std::string(table.collection) + ">";
+    *reason =
+        "the root element is <" + doc.TagName() + ">, not <" + std::string(table.collection) + ">";
     return false;
   }
   return true;
@@ -322,8 +329,7 @@ bool ThresholdModule::Exists(DWORD table, std::string_view name) const {
   return !name.empty() && names != names_.end() && names->second.contains(name);
 }
 
-std::optional<std::string> ThresholdModule::RecordMarkup(DWORD table,
-                                                         std::string_view name) const {
+std::optional<std::string> ThresholdModule::RecordMarkup(DWORD table, std::string_view name) const {
   const TableInfo* info = FindTable(table);
   if (info == nullptr || name.empty()) return std::nullopt;
   ConfigDocument doc(ServedText(*info));
@@ -345,8 +351,8 @@ std::vector<TableSummary> ThresholdModule::Summaries() {
     }
     doc.ResetPosition();
     doc.NextElement();
-    summaries.push_back({&table, count, doc.ElementAttribute("Modified"),
-                         !texts_.at(table.code).empty()});
+    summaries.push_back(
+        {&table, count, doc.ElementAttribute("Modified"), !texts_.at(table.code).empty()});
   }
   return summaries;
 }
@@ -413,8 +419,8 @@ DWORD ThresholdModule::Store(DWORD table, std::string_view document, std::string
     for (const Reference& reference : references) {
       const std::string target = record.ItemText(reference.item);
       if (!target.empty() && !Exists(reference.table, target)) {
-        *reason = "record \"" + name + "\" names the missing " + reference.what + " \"" +
-                  target + "\"";
+        *reason =
+            "record \"" + name + "\" names the missing " + reference.what + " \"" + target + "\"";
         return cmd_status::kInvalidSetValue;
       }
     }
@@ -465,43 +471,79 @@ ModuleReply ThresholdModule::Handle(const ModuleRequest& request) {
     }
     case sp::kOcThresholdStatus:
     case sp::kOcPerformanceStatus: {
-      ModuleReply reply;
-      reply.data.push_back(0);
-      return reply;
+      const std::shared_ptr<const RuleState> rules = Rules();
+      BYTE status = 0;
+      if (rules) {
+        status = request.oc == sp::kOcThresholdStatus ? rules->ThresholdStatus()
+                                                      : rules->PerformanceStatus();
+      }
+      return Byte(status);
     }
     case sp::kOcRuleSetStatus:
     case sp::kOcReportSetStatus: {
-      const DWORD table = request.oc == sp::kOcRuleSetStatus ? sp::kTableRuleSets
-                                                             : sp::kTableReportSets;
-      std::lock_guard lock(mutex_);
-      // An empty name asks for all sets together.
-      if (!name.empty() && !Exists(table, name)) return Status(cmd_status::kIllegalObject);
-      ModuleReply reply;
-      reply.data.push_back(0);
-      return reply;
+      const bool rule_set = request.oc == sp::kOcRuleSetStatus;
+      {
+        std::lock_guard lock(mutex_);
+        // An empty name asks for all sets together.
+        const DWORD table = rule_set ? sp::kTableRuleSets : sp::kTableReportSets;
+        if (!name.empty() && !Exists(table, name)) return Status(cmd_status::kIllegalObject);
+      }
+      BYTE status = 0;
+      if (rule_set) {
+        if (const auto rules = Rules()) status = rules->RuleSetStatus(name);
+      } else if (const auto reports = Reports()) {
+        status = reports->ReportSetStatus(name);
+      }
+      return Byte(status);
     }
     case sp::kOcRuleCurrentValue:
     case sp::kOcReportCurrentValue:
     case sp::kOcReportRecordValue: {
-      const DWORD table =
-          request.oc == sp::kOcRuleCurrentValue ? sp::kTableRules : sp::kTableReports;
-      std::lock_guard lock(mutex_);
-      if (!Exists(table, name)) return Status(cmd_status::kIllegalObject);
-      // Nothing has been measured or recorded: no data.
-      return Status(cmd_status::kNoMoreReplies);
+      const bool rule = request.oc == sp::kOcRuleCurrentValue;
+      {
+        std::lock_guard lock(mutex_);
+        if (!Exists(rule ? sp::kTableRules : sp::kTableReports, name)) {
+          return Status(cmd_status::kIllegalObject);
+        }
+      }
+      std::optional<std::string> text;
+      if (rule) {
+        if (const auto rules = Rules()) text = rules->RuleCurrentValue(name);
+      } else if (const auto reports = Reports()) {
+        if (request.oc == sp::kOcReportCurrentValue) {
+          text = reports->ReportCurrentValue(name);
+        } else {
+          // The record number less one, its high half in OE: record r is (OE << 16) + OID + 1.
+          const uint64_t index = (uint64_t{request.oe} << 16) + request.oid;
+          if (index < 0xFFFFFFFFu) text = reports->RecordText(name, static_cast<DWORD>(index + 1));
+        }
+      }
+      // Nothing measured or recorded: no data.
+      if (!text) return Status(cmd_status::kNoMoreReplies);
+      ModuleReply reply;
+      reply.data = TextBytes(*text);
+      return reply;
     }
     case sp::kOcReportHighestRecord:
     case sp::kOcReportOldestRecord: {
-      std::lock_guard lock(mutex_);
-      if (!Exists(sp::kTableReports, name)) return Status(cmd_status::kIllegalObject);
+      {
+        std::lock_guard lock(mutex_);
+        if (!Exists(sp::kTableReports, name)) return Status(cmd_status::kIllegalObject);
+      }
+      // Record numbers are positions: the oldest kept is 1, so "oldest less one" is 0.
+      DWORD number = 0;
+      if (request.oc == sp::kOcReportHighestRecord) {
+        if (const auto reports = Reports()) number = reports->HighestRecord(name);
+      }
       ModuleReply reply;
-      reply.data.assign(4, 0);
+      reply.data.resize(4);
+      std::memcpy(reply.data.data(), &number, 4);
       return reply;
     }
     case sp::kOcRuleSetDocument:
     case sp::kOcReportSetDocument: {
-      const DWORD table = request.oc == sp::kOcRuleSetDocument ? sp::kTableRuleSets
-                                                               : sp::kTableReportSets;
+      const DWORD table =
+          request.oc == sp::kOcRuleSetDocument ? sp::kTableRuleSets : sp::kTableReportSets;
       std::lock_guard lock(mutex_);
       const auto markup = RecordMarkup(table, name);
       if (!markup) return Status(cmd_status::kIllegalObject);
@@ -512,6 +554,26 @@ ModuleReply ThresholdModule::Handle(const ModuleRequest& request) {
     default:
       return Status(cmd_status::kUnsupportedCommand);
   }
+}
+
+void ThresholdModule::SetRuleState(std::shared_ptr<const RuleState> rules) {
+  std::lock_guard lock(live_mutex_);
+  rules_ = std::move(rules);
+}
+
+void ThresholdModule::SetReportState(std::shared_ptr<const ReportState> reports) {
+  std::lock_guard lock(live_mutex_);
+  reports_ = std::move(reports);
+}
+
+std::shared_ptr<const RuleState> ThresholdModule::Rules() const {
+  std::lock_guard lock(live_mutex_);
+  return rules_;
+}
+
+std::shared_ptr<const ReportState> ThresholdModule::Reports() const {
+  std::lock_guard lock(live_mutex_);
+  return reports_;
 }
 
 bool ThresholdModule::BuildThresholdEvent(std::string_view rule, std::string_view value,

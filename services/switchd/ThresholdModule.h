@@ -3,8 +3,10 @@
 // send through the switch, applies store commands record by record, and
 // knows the settings that clients read.
 //
-// There is no rule engine yet: every status is 0 ("no rule fired"), no rule
-// or report has a current value, and no report has recorded values.
+// Statuses, current values and records come from the rule engine and the
+// report recorder when they are attached (SetRuleState, SetReportState);
+// without them every status is 0, nothing has a current value and no report
+// has records.
 //
 //   ThresholdModule module("/var/lib/lorveth/switchd");
 //   std::string error;
@@ -17,6 +19,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -25,6 +28,7 @@
 #include <vector>
 
 #include "platform/WinTypes.h"
+#include "services/switchd/Monitoring.h"
 #include "services/switchd/Settings.h"
 #include "services/switchd/Tables.h"
 
@@ -82,14 +86,18 @@ class ThresholdModule {
   std::string TableDocument(DWORD table);
   std::vector<TableSummary> Summaries();
 
+  // Where the live answers come from; null detaches.
+  void SetRuleState(std::shared_ptr<const RuleState> rules);
+  void SetReportState(std::shared_ptr<const ReportState> reports);
+
   void SetSettings(const SettingValues& values);
   SettingValues CurrentSettings();
 
   // The document of a threshold event for a stored rule and event: the
   // rule's name and comment, the value and the event's Name, Type and
   // Severity.  False with a reason when the rule or the event is not stored.
-  bool BuildThresholdEvent(std::string_view rule, std::string_view value,
-                           std::string_view event, std::string* document, std::string* error);
+  bool BuildThresholdEvent(std::string_view rule, std::string_view value, std::string_view event,
+                           std::string* document, std::string* error);
 
  private:
   std::string ServedText(const TableInfo& table) const;
@@ -99,12 +107,19 @@ class ThresholdModule {
   // Sets a table's text and the index of its record names.
   void Keep(const TableInfo& table, std::string text);
 
+  std::shared_ptr<const RuleState> Rules() const;
+  std::shared_ptr<const ReportState> Reports() const;
+
   const std::string data_dir_;
   mutable std::mutex mutex_;
   std::map<DWORD, std::string> texts_;  // file contents; "" for a missing file
   // Record names per table: a value request must not parse its whole table.
   std::map<DWORD, std::set<std::string, std::less<>>> names_;
   SettingValues settings_{};
+  // Apart from mutex_: a live answer must not wait for a store to be written.
+  mutable std::mutex live_mutex_;
+  std::shared_ptr<const RuleState> rules_;
+  std::shared_ptr<const ReportState> reports_;
 };
 
 }  // namespace switchd
