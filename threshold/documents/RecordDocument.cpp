@@ -217,6 +217,5 @@ bool RecordDocument::MakeItemExplicit(const Item& item) {
     PositionGuard guard(*this);
     if (ReadRaw(item)) return true;
   }
-  if (item.form == ItemForm::kText || item.form == ItemForm::kAccess) return SetItemText(item, {});
   return SetItemValue(item, ItemValue(item));
 }

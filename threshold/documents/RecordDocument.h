@@ -106,7 +106,8 @@ class RecordDocument : public MarkupDocument {
   bool CarriesOnlyName();
   // When the item's element is missing, writes the value that reading it
   // gives (its default), so that the record states it; what a reader gets
-  // stays the same.  True when the item is present afterwards.
+  // stays the same.  True when the item is present afterwards (never for
+  // items without a value to write, such as texts or a missing daily time).
   bool MakeItemExplicit(const Item& item);
 
  private:
