@@ -565,6 +565,14 @@ TEST_F(SystemTest, DISABLED_SetOfOnlyAWrongOperatorValueKeepsTheRule) {
 
 // --- Changes from the switch side ---------------------------------------------
 
+TEST_F(SystemTest, SwitchctlListsTheAgentUnderItsModuleName) {
+  ASSERT_TRUE(StartSystem());
+  const CommandResult status = Tool({kSwitchctl, "status"});
+  ASSERT_EQ(status.exit_code, 0) << status.output;
+  EXPECT_NE(status.output.find(" name \"Lorveth_Agent\" "), std::string::npos) << status.output;
+  EXPECT_EQ(ReadFile(TraceFile()).find("Could not get a valid module name"), std::string::npos);
+}
+
 TEST_F(SystemTest, EditedTableFileReloadedBySwitchctlIsServed) {
   ASSERT_TRUE(StartSystem());
   const std::string table = state_dir_ + "/switchd/Rules.xml";
