@@ -97,7 +97,8 @@ std::string ReadRegistryString(const std::string& key, const char* value) {
 CRegistryRootSet::CRegistryRootSet() {
   // Fallbacks stand in only for missing values: a value that is present but
   // empty is taken as it is.
-  common_root_ = ReadRegistryValue(kCommonRootUuidKey, kCommonRootValue).value_or(kDefaultCommonRoot);
+  common_root_ =
+      ReadRegistryValue(kCommonRootUuidKey, kCommonRootValue).value_or(kDefaultCommonRoot);
   if (common_root_.size() >= MAX_PATH) common_root_.resize(MAX_PATH - 1);
   files_key_ = Join(common_root_, "#Files");
   parameters_key_ = Join(common_root_, "#Parameters");

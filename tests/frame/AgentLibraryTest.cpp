@@ -506,9 +506,9 @@ TEST_F(AgentLibraryTest, ModuleLockListLocksOnlyModulesAlreadyLoadedByExactName)
   const std::string trace = Trace();
   // The handle is written whole: on this platform it is wider than 32 bits.
   char locked[128];
-  std::snprintf(locked, sizeof locked, "Dirty module libc.so.6 (0x%llX) successfully locked!",
-                static_cast<unsigned long long>(
-                    reinterpret_cast<uintptr_t>(GetModuleHandleA("libc.so.6"))));
+  std::snprintf(
+      locked, sizeof locked, "Dirty module libc.so.6 (0x%llX) successfully locked!",
+      static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(GetModuleHandleA("libc.so.6"))));
   EXPECT_NE(trace.find(locked), std::string::npos) << trace;
   EXPECT_NE(trace.find("Dirty module LIBC.SO.6 was not already loaded before this agent!"),
             std::string::npos);
