@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "services/snmpsvc/ProcessHelpers.h"
+#include "threshold/MibRoot.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ const std::string kReg = kBin + "/tools/reg/lorveth-reg";
 const std::string kAgent = kBin + "/threshold/Lorveth_Agent.so";
 const std::string kDemoTables = LORVETH_SOURCE_DIR "/demo/switchd";
 
-const std::string kRoot = "1.3.6.1.4.1.32473.2.47";
+const std::string kRoot = kMibRoot;
 const std::string kAgentId = kRoot + ".1.1.1.0";
 const std::string kLastSetMessage = kRoot + ".1.2.4.0";
 const std::string kRuleEntry = kRoot + ".1.3.1.1.";
