@@ -62,7 +62,7 @@ for pid in "${pids[@]}"; do
   fi
 done
 
-root_oid=1.3.6.1.4.1.32473.2.47
+root_oid=$(cat "$build/mibs/root-oid")
 # The index of rule "cpu-high": its length, then its bytes.  A SET changes a
 # row only together with the row's RowStatus: active(1) for an existing row.
 cpu_high=8.99.112.117.45.104.105.103.104
@@ -79,6 +79,6 @@ community private, SNMPv3 user admin).  Try, in another terminal:
   LORVETH_STATE_DIR=$LORVETH_STATE_DIR LORVETH_RUNTIME_DIR=$LORVETH_RUNTIME_DIR \\
     $build/services/switchd/switchctl event cpu-high 97 critical-trap
 
-The MIB module is mibs/LORVETH-THRESHOLD-MIB.txt.  Ctrl-C stops both services.
+The MIB module is $build/mibs/LORVETH-THRESHOLD-MIB.txt.  Ctrl-C stops both services.
 TEXT
 wait

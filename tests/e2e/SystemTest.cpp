@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "services/snmpsvc/ProcessHelpers.h"
+#include "threshold/MibRoot.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ const std::string kReg = kBin + "/tools/reg/lorveth-reg";
 const std::string kAgent = kBin + "/threshold/Lorveth_Agent.so";
 const std::string kDemoTables = LORVETH_SOURCE_DIR "/demo/switchd";
 
-const std::string kRoot = "1.3.6.1.4.1.32473.2.47";
+const std::string kRoot = kMibRoot;
 const std::string kAgentId = kRoot + ".1.1.1.0";
 const std::string kLastSetMessage = kRoot + ".1.2.4.0";
 const std::string kRuleEntry = kRoot + ".1.3.1.1.";
@@ -675,6 +676,14 @@ TEST_F(SystemTest, SetPrintedByTheRunCommandWorks) {
 }
 
 // --- Changes from the switch side ---------------------------------------------
+
+TEST_F(SystemTest, SwitchctlListsTheAgentUnderItsModuleName) {
+  ASSERT_TRUE(StartSystem());
+  const CommandResult status = Tool({kSwitchctl, "status"});
+  ASSERT_EQ(status.exit_code, 0) << status.output;
+  EXPECT_NE(status.output.find(" name \"Lorveth_Agent\" "), std::string::npos) << status.output;
+  EXPECT_EQ(ReadFile(TraceFile()).find("Could not get a valid module name"), std::string::npos);
+}
 
 TEST_F(SystemTest, EditedTableFileReloadedBySwitchctlIsServed) {
   ASSERT_TRUE(StartSystem());
