@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <sstream>
 
-#include "platform/Paths.h"
+#include "platform/system/Paths.h"
 #include "services/switchd/Log.h"
 #include "services/switchd/Settings.h"
 #include "services/switchd/SwitchObject.h"

@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/Paths.h"
+#include "platform/system/Paths.h"
 #include "services/switchd/ControlChannel.h"
 
 namespace {

@@ -11,8 +11,8 @@
 
 #include "ClientHarness.h"
 #include "SwitchdFixture.h"
-#include "platform/ComRemoting.h"
-#include "platform/Registry.h"
+#include "platform/com/ComRemoting.h"
+#include "platform/registry/Registry.h"
 #include "services/snmpsvc/ProcessHelpers.h"
 #include "services/switchd/Settings.h"
 

@@ -1,7 +1,7 @@
 // ELF section reader over a file or a memory image.  The format is read field
 // by field in little-endian order, so nothing depends on the host's layout or
 // alignment.
-#include "platform/ElfSections.h"
+#include "platform/system/ElfSections.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/detail/Text.h"
+#include "platform/system/detail/Text.h"
 
 namespace platform {
 

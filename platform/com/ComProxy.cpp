@@ -18,10 +18,10 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/ComRemoting.h"
-#include "platform/Registry.h"
-#include "platform/detail/ComSocket.h"
-#include "platform/detail/ComWire.h"
+#include "platform/com/ComRemoting.h"
+#include "platform/registry/Registry.h"
+#include "platform/com/detail/ComSocket.h"
+#include "platform/com/detail/ComWire.h"
 
 namespace platform {
 

@@ -1,7 +1,7 @@
 // Event log entries and administrator alerts as syslog entries.
-#include "platform/EventLog.h"
+#include "platform/eventlog/EventLog.h"
 
-#include "platform/Unicode.h"
+#include "platform/system/Unicode.h"
 
 #include <syslog.h>
 
@@ -12,9 +12,9 @@
 #include <mutex>
 #include <set>
 
-#include "platform/System.h"
-#include "platform/Threads.h"
-#include "platform/detail/Text.h"
+#include "platform/system/System.h"
+#include "platform/system/Threads.h"
+#include "platform/system/detail/Text.h"
 
 namespace {
 

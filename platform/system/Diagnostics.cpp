@@ -1,6 +1,6 @@
 // Processor, memory and handle figures from the kernel; debugger strings as
 // syslog datagrams.
-#include "platform/Diagnostics.h"
+#include "platform/system/Diagnostics.h"
 
 #include <dirent.h>
 #include <sched.h>

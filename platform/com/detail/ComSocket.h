@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/detail/ComWire.h"
+#include "platform/com/detail/ComWire.h"
 
 namespace platform::detail {
 

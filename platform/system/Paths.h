@@ -1,4 +1,5 @@
-// Where the system keeps its files on Linux, and the path rules of its design.
+// Where the system keeps its files on Linux, and how its Windows-style paths
+// are opened here.
 #pragma once
 
 #include <string>
@@ -13,7 +14,8 @@ std::string RuntimeDirectory();
 // Creates a directory and its parents (mode 0755); true if it exists afterwards.
 bool MakeDirectories(const std::string& path);
 
-// The design joins paths with "\" and opens them later: every "\" becomes "/".
+// Paths read from the registry and built by the agent are joined with "\", as
+// Windows writes them; they are opened here with every "\" turned into "/".
 std::string ToNativePath(std::string_view path);
 
 }  // namespace platform

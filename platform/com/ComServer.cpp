@@ -19,11 +19,11 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/ComRemoting.h"
-#include "platform/Paths.h"
-#include "platform/Threads.h"
-#include "platform/detail/ComSocket.h"
-#include "platform/detail/ComWire.h"
+#include "platform/com/ComRemoting.h"
+#include "platform/system/Paths.h"
+#include "platform/system/Threads.h"
+#include "platform/com/detail/ComSocket.h"
+#include "platform/com/detail/ComWire.h"
 
 namespace platform {
 

@@ -1,6 +1,6 @@
 // Initialization file reading.  The file is read whole on every call, as the
 // callers ask rarely and may change the file between calls.
-#include "platform/Profile.h"
+#include "platform/system/Profile.h"
 
 #include <cctype>
 #include <cstring>
@@ -8,9 +8,9 @@
 #include <iterator>
 #include <vector>
 
-#include "platform/Paths.h"
-#include "platform/Threads.h"
-#include "platform/detail/Text.h"
+#include "platform/system/Paths.h"
+#include "platform/system/Threads.h"
+#include "platform/system/detail/Text.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Windows registry functions over the SQLite store: handles, access rights,
 // path rules, buffer-size conventions and environment expansion.
-#include "platform/Registry.h"
+#include "platform/registry/Registry.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -8,7 +8,7 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "platform/detail/RegistryStore.h"
+#include "platform/registry/detail/RegistryStore.h"
 
 extern char** environ;
 

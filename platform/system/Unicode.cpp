@@ -1,5 +1,5 @@
 // UTF-8 <-> UTF-16 by hand: the standard library's converters are deprecated.
-#include "platform/Unicode.h"
+#include "platform/system/Unicode.h"
 
 #include <cstdint>
 

@@ -1,6 +1,6 @@
 // Version blocks: reading them from a file's ELF section, validating them, and
 // looking values up in them.
-#include "platform/Version.h"
+#include "platform/system/Version.h"
 
 #include <bit>
 #include <cctype>
@@ -9,11 +9,11 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/ElfSections.h"
-#include "platform/Paths.h"
-#include "platform/Threads.h"
-#include "platform/VersionBlock.h"
-#include "platform/detail/Text.h"
+#include "platform/system/ElfSections.h"
+#include "platform/system/Paths.h"
+#include "platform/system/Threads.h"
+#include "platform/system/VersionBlock.h"
+#include "platform/system/detail/Text.h"
 
 static_assert(std::endian::native == std::endian::little,
               "version blocks are little-endian and are read in place");

@@ -1,13 +1,13 @@
 // Message tables and message formatting.
-#include "platform/Messages.h"
+#include "platform/eventlog/Messages.h"
 
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
-#include "platform/ElfSections.h"
-#include "platform/Modules.h"
-#include "platform/Threads.h"
+#include "platform/system/ElfSections.h"
+#include "platform/system/Modules.h"
+#include "platform/system/Threads.h"
 
 namespace {
 

@@ -1,5 +1,6 @@
 // Turns a processor fault on a thread into an ordinary failure of the guarded
-// call, the way the design's exception guards catch every exception.
+// call, so that one faulty request or callback fails alone instead of taking
+// the SNMP service down with it.
 //
 //   if (!platform::RunGuarded([&] { result = DoWork(); })) { ... record the failure ... }
 //

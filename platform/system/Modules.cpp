@@ -1,6 +1,6 @@
 // Process modules on the dynamic loader: dl_iterate_phdr lists them, dlopen and
 // dlclose count their references, and files loaded as data are only noted.
-#include "platform/Modules.h"
+#include "platform/system/Modules.h"
 
 #include <dlfcn.h>
 #include <limits.h>
@@ -15,9 +15,9 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/ElfSections.h"
-#include "platform/Paths.h"
-#include "platform/Threads.h"
+#include "platform/system/ElfSections.h"
+#include "platform/system/Paths.h"
+#include "platform/system/Threads.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Threads, events, mutexes and waits on POSIX threads, eventfd and flock.
-#include "platform/Threads.h"
+#include "platform/system/Threads.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -16,7 +16,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/Paths.h"
+#include "platform/system/Paths.h"
 
 namespace {
 

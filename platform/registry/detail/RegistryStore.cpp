@@ -1,7 +1,7 @@
 // The registry's SQLite files: opening (and reopening when the environment
 // names other directories or a file was replaced), the schema, transactions
 // and the row operations.
-#include "platform/detail/RegistryStore.h"
+#include "platform/registry/detail/RegistryStore.h"
 
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -15,7 +15,7 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/Paths.h"
+#include "platform/system/Paths.h"
 
 namespace platform::detail {
 

@@ -1,5 +1,5 @@
 // Module names, the computer name and the local time.
-#include "platform/System.h"
+#include "platform/system/System.h"
 
 #include <dlfcn.h>
 #include <unistd.h>
@@ -10,7 +10,7 @@
 #include <ctime>
 #include <string>
 
-#include "platform/Threads.h"
+#include "platform/system/Threads.h"
 
 namespace {
 

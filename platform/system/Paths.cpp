@@ -1,5 +1,5 @@
 // Directory locations and path translation.
-#include "platform/Paths.h"
+#include "platform/system/Paths.h"
 
 #include <sys/stat.h>
 

@@ -1,6 +1,6 @@
 // The in-process COM: byte strings, variants, apartment state, the class
 // registry, the global interface table and call cancellation.
-#include "platform/Com.h"
+#include "platform/com/Com.h"
 
 #include <pthread.h>
 
@@ -14,9 +14,9 @@
 #include <set>
 #include <vector>
 
-#include "platform/ComRemoting.h"
-#include "platform/System.h"
-#include "platform/Threads.h"
+#include "platform/com/ComRemoting.h"
+#include "platform/system/System.h"
+#include "platform/system/Threads.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Socket plumbing of the COM remoting; see ComSocket.h.
-#include "platform/detail/ComSocket.h"
+#include "platform/com/detail/ComSocket.h"
 
 #include <errno.h>
 #include <sys/socket.h>
@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <mutex>
 
-#include "platform/ComRemoting.h"
+#include "platform/com/ComRemoting.h"
 
 namespace platform {
 

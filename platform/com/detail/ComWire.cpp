@@ -1,5 +1,5 @@
 // Encoding and decoding of remoting messages; see ComWire.h.
-#include "platform/detail/ComWire.h"
+#include "platform/com/detail/ComWire.h"
 
 #include <cstring>
 

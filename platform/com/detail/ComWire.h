@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Com.h"
+#include "platform/com/Com.h"
 
 namespace platform::detail::wire {
 

@@ -1,5 +1,5 @@
 // Processor faults inside guarded calls become failures of those calls.
-#include "platform/FaultGuard.h"
+#include "platform/system/FaultGuard.h"
 
 #include <setjmp.h>
 #include <signal.h>

@@ -11,7 +11,7 @@
 //
 // Classes that live in another process are reached through an activator
 // (platform::SetClassActivator); the one installed from the start is the
-// socket remoting of platform/ComRemoting.h.
+// socket remoting of platform/com/ComRemoting.h.
 #pragma once
 
 #include <atomic>
