@@ -36,6 +36,10 @@ namespace {
 constexpr int kBulkRows = 32;
 // A column longer than this is refused rather than held in memory each poll.
 constexpr size_t kMaxRows = 10000;
+// Reads in flight to one agent at a time; more wait for a free slot.  A burst
+// of hundreds of requests at once overflows an agent's socket buffer, and the
+// requests lost there would fail only after their time-out.
+constexpr int kMaxInFlightPerAgent = 32;
 // Sessions nobody read through for this long are closed.
 constexpr int64_t kIdleSessionMs = 10 * 60 * 1000;
 // How long a resolved host name is used before it is looked up again.
@@ -369,7 +373,8 @@ class SnmpSource::Worker {
   struct Session {
     void* handle = nullptr;
     int socket = -1;
-    int pending = 0;  // requests sent and not yet answered or timed out
+    int pending = 0;              // requests sent and not yet answered or timed out
+    std::deque<uint64_t> queued;  // reads waiting for a free slot
     bool broken = false;
     int64_t last_used_ms = 0;
     std::string address;  // for messages
@@ -478,6 +483,7 @@ class SnmpSource::Worker {
       std::lock_guard lock(LibraryMutex());
       // Closing a session answers its open requests as timed out, which
       // fails their reads.
+      ForEachSession([this](Session& session) { FailQueued(session, Stopped().error); });
       closing_ = true;
       ForEachSession([](Session& session) { snmp_sess_close(session.handle); });
       sessions_.clear();
@@ -582,8 +588,32 @@ class SnmpSource::Worker {
     }
     session->last_used_ms = SteadyMs();
     job->session = session.get();
+    if (session->pending >= kMaxInFlightPerAgent) {
+      session->queued.push_back(job->id);
+      return;
+    }
+    Begin(job);
+  }
+
+  void Begin(Job* job) {
     job->cursor = job->column;
     Send(job, SNMP_MSG_GET);
+  }
+
+  // Starts waiting reads while the agent has free slots.
+  void Refill(Session& session) {
+    while (session.pending < kMaxInFlightPerAgent && !session.queued.empty()) {
+      Job* job = Find(session.queued.front());
+      session.queued.pop_front();
+      if (job != nullptr) Begin(job);
+    }
+  }
+
+  // Fails the reads waiting for the agent: when it does not answer one read,
+  // the reads behind it would only wait their turn to time out as well.
+  void FailQueued(Session& session, const std::string& reason) {
+    for (const uint64_t id : session.queued) Finish(Find(id), Failed(reason));
+    session.queued.clear();
   }
 
   std::unique_ptr<Session> Open(const std::string& peer, const std::string& display,
@@ -662,26 +692,25 @@ class SnmpSource::Worker {
     if (operation == NETSNMP_CALLBACK_OP_TIMED_OUT) {
       const std::string retries =
           session.retries == 1 ? "1 retry" : std::to_string(session.retries) + " retries";
-      Finish(job, Failed("no answer from " + session.address + " within " +
-                         std::to_string(session.timeout_ms) + " ms (" + retries + ")"));
-      return;
-    }
-    if (operation != NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE) {
+      const std::string reason = "no answer from " + session.address + " within " +
+                                 std::to_string(session.timeout_ms) + " ms (" + retries + ")";
+      Finish(job, Failed(reason));
+      FailQueued(session, reason);
+    } else if (operation != NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE) {
       // On this machine a closed port is reported at once; the session is
       // not used again.
+      const std::string reason = "cannot reach " + session.address + " (nothing listens there)";
       session.broken = true;
-      Finish(job, Failed("cannot reach " + session.address + " (nothing listens there)"));
-      return;
-    }
-    if (pdu->errstat != SNMP_ERR_NOERROR) {
+      Finish(job, Failed(reason));
+      FailQueued(session, reason);
+    } else if (pdu->errstat != SNMP_ERR_NOERROR) {
       Finish(job, Failed(session.address + " answered " + snmp_errstring(pdu->errstat)));
-      return;
-    }
-    if (job->phase == Phase::kGet) {
+    } else if (job->phase == Phase::kGet) {
       OnGet(job, pdu->variables);
     } else {
       OnWalk(job, pdu->variables);
     }
+    Refill(session);
   }
 
   static bool NoInstance(u_char type) {
@@ -790,7 +819,7 @@ class SnmpSource::Worker {
       }
     }
     for (auto it = retired_.begin(); it != retired_.end();) {
-      if ((*it)->pending == 0) {
+      if ((*it)->pending == 0 && (*it)->queued.empty()) {
         snmp_sess_close((*it)->handle);
         it = retired_.erase(it);
       } else {
