@@ -14,7 +14,8 @@ void Usage() {
                "  set SETTING VALUE         write a setting and tell every client\n"
                "  announce TABLE            send a change event for a table (code or name)\n"
                "  event RULE VALUE EVENT    send a threshold event of a stored rule and event\n"
-               "  reload                    re-read the table files; announce what changed\n");
+               "  reload                    re-read the table files; announce what changed\n"
+               "  resources [--json]        the builtin measurements with this machine's values\n");
 }
 
 }  // namespace
