@@ -54,15 +54,25 @@ for _ in $(seq 50); do [[ -S $demo/run/switch.sock ]] && break; sleep 0.1; done
 "$build/services/snmpsvc/snmpsvc" -f --listen udp:127.0.0.1:1161 \
   --config-dir "$demo/state/snmpsvc" &
 pids+=($!)
-sleep 1
-for pid in "${pids[@]}"; do
-  if ! kill -0 "$pid" 2>/dev/null; then
-    echo "A service did not start (is udp:127.0.0.1:1161 already in use?)." >&2
-    exit 1
-  fi
-done
-
 root_oid=1.3.6.1.4.1.32473.2.47
+# Ready once the agent answers its identity; the probe keeps Net-SNMP's files
+# in the demonstration directory.
+mkdir -p "$demo/net-snmp/persist/cert_indexes" "$demo/net-snmp/conf"
+serving() {
+  SNMP_PERSISTENT_DIR=$demo/net-snmp/persist SNMPCONFPATH=$demo/net-snmp/conf MIBS= MIBDIRS= \
+    snmpget -v2c -c public -t 0.5 -r 0 -Oqv 127.0.0.1:1161 "$root_oid.1.1.1.0" 2>/dev/null |
+    grep -q .
+}
+for _ in $(seq 60); do
+  serving && break
+  for pid in "${pids[@]}"; do
+    if ! kill -0 "$pid" 2>/dev/null; then
+      echo "A service did not start (is udp:127.0.0.1:1161 already in use?)." >&2
+      exit 1
+    fi
+  done
+  sleep 0.5
+done
 cat <<TEXT
 
 The agent serves SNMP on udp:127.0.0.1:1161 (community public, read-write
