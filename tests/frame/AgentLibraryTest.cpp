@@ -546,7 +546,9 @@ TEST_F(AgentLibraryTest, CloseGivesUpOnAHangingInitializationAfterTwentySeconds)
   setenv("LORVETH_TEST_AGENT_HANG", "1", 1);
   EXPECT_EQ(
       RunStartedInChild(
-          [this] { return Trace().find("START THREAD Thread_InitMib") != std::string::npos; },
+          [this] {
+            return Trace().find("Calling the agent's InitializeMib()") != std::string::npos;
+          },
           [](PFNSNMPEXTENSIONCLOSE close) {
             const auto start = std::chrono::steady_clock::now();
             close();
