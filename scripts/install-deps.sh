@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Installs every Debian package that building, testing and running need.
-# Runs as root on Debian 12; does nothing when all of them are present.
+# Runs as root on Debian 12; does nothing when all of them are present.  When
+# another installation holds the package manager's lock (a second test run,
+# unattended upgrades), it waits for it instead of failing.
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
+  cmake ninja-build g++ clang libclang-rt-14-dev pkg-config ccache
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev sqlite3
   libsnmp-dev snmp snmpd snmptrapd
@@ -19,6 +21,7 @@ done
 if ((${#missing[@]})); then
   echo "Installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  wait_for_lock=(-o DPkg::Lock::Timeout=1800)
+  apt-get "${wait_for_lock[@]}" update -qq
+  apt-get "${wait_for_lock[@]}" install -y -qq --no-install-recommends "${missing[@]}"
 fi

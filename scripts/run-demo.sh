@@ -54,18 +54,28 @@ for _ in $(seq 50); do [[ -S $demo/run/switch.sock ]] && break; sleep 0.1; done
 "$build/services/snmpsvc/snmpsvc" -f --listen udp:127.0.0.1:1161 \
   --config-dir "$demo/state/snmpsvc" &
 pids+=($!)
-sleep 1
-for pid in "${pids[@]}"; do
-  if ! kill -0 "$pid" 2>/dev/null; then
-    echo "A service did not start (is udp:127.0.0.1:1161 already in use?)." >&2
-    exit 1
-  fi
-done
-
 root_oid=$(cat "$build/mibs/root-oid")
 # The index of rule "cpu-high": its length, then its bytes.  A SET changes a
 # row only together with the row's RowStatus: active(1) for an existing row.
 cpu_high=8.99.112.117.45.104.105.103.104
+# Ready once the agent answers its identity; the probe keeps Net-SNMP's files
+# in the demonstration directory.
+mkdir -p "$demo/net-snmp/persist/cert_indexes" "$demo/net-snmp/conf"
+serving() {
+  SNMP_PERSISTENT_DIR=$demo/net-snmp/persist SNMPCONFPATH=$demo/net-snmp/conf MIBS= MIBDIRS= \
+    snmpget -v2c -c public -t 0.5 -r 0 -Oqv 127.0.0.1:1161 "$root_oid.1.1.1.0" 2>/dev/null |
+    grep -q .
+}
+for _ in $(seq 60); do
+  serving && break
+  for pid in "${pids[@]}"; do
+    if ! kill -0 "$pid" 2>/dev/null; then
+      echo "A service did not start (is udp:127.0.0.1:1161 already in use?)." >&2
+      exit 1
+    fi
+  done
+  sleep 0.5
+done
 cat <<TEXT
 
 The agent serves SNMP on udp:127.0.0.1:1161 (community public, read-write

@@ -3,6 +3,11 @@
 # test, then builds again with AddressSanitizer and UndefinedBehaviorSanitizer
 # and runs every test but the end-to-end ones there, and finally builds with clang (warnings as
 # errors) with the fuzz targets and runs each of them briefly over its corpus.
+#
+# Compiled objects are reused: every build goes through ccache, so a second
+# run on the same machine (from this clone or another one) recompiles little.
+# The tests and fuzzers run in a world of their own (see `isolated` below), so
+# that a test which reaches for this machine's state fails on every machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -13,42 +18,95 @@ bash scripts/install-deps.sh
 echo "=== layering: includes go one way"
 bash scripts/check-layers.sh
 
+# ccache keeps its objects in its usual place (CCACHE_DIR, by default
+# ~/.cache/ccache).  Paths below the checkout enter its hashes relative to the
+# checkout, and the debug information names them relative to it too, so that
+# clones in other folders share the objects.
+export CCACHE_BASEDIR=$root
+build_flags=(-G Ninja -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache
+  "-DCMAKE_C_FLAGS=-fdebug-prefix-map=$root=." "-DCMAKE_CXX_FLAGS=-fdebug-prefix-map=$root=.")
+
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/lorveth-test.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+
+# Runs a command with none of the caller's environment but PATH and the
+# "NAME=value" words before it, in a fresh world below $scratch:
+# - HOME and TMPDIR are empty directories of the run;
+# - Net-SNMP's persistent and MIB directories are empty directories, and its
+#   configuration path holds a file that makes every Net-SNMP program which
+#   reads it complain: a test gives each program it starts its own;
+# - the services' state and runtime directories lie below a plain file, where
+#   nothing can be made: a test points them at its own temporary directory;
+# - debugger strings go to a syslog socket of the run that nobody reads;
+# - the time zone is an unusual one with summer time.
+# Afterwards HOME and the persistent directory must still be empty.
+isolated() {
+  local world
+  world=$(mktemp -d "$scratch/world.XXXXXX")
+  mkdir -p "$world/home" "$world/tmp" "$world/net-snmp/persist" "$world/net-snmp/conf" \
+    "$world/net-snmp/mibs"
+  touch "$world/not-a-directory"
+  echo "testsStartNetSnmpProgramsWithTheirOwnConfiguration yes" > "$world/net-snmp/conf/snmp.conf"
+  local settings=()
+  while [[ $# -gt 0 && $1 == *=* ]]; do settings+=("$1"); shift; done
+  local status=0
+  env -i PATH="$PATH" HOME="$world/home" TMPDIR="$world/tmp" \
+    SNMP_PERSISTENT_DIR="$world/net-snmp/persist" SNMPCONFPATH="$world/net-snmp/conf" \
+    MIBDIRS="$world/net-snmp/mibs" \
+    LORVETH_STATE_DIR="$world/not-a-directory/state" \
+    LORVETH_RUNTIME_DIR="$world/not-a-directory/run" \
+    LORVETH_SYSLOG_SOCKET="$world/syslog.socket" \
+    TZ="LRT+9:30LRS,M3.5.0,M10.5.0/3" \
+    "${settings[@]}" "$@" || status=$?
+  local leftovers
+  leftovers=$(find "$world/home" "$world/net-snmp/persist" -mindepth 1)
+  if [[ -n $leftovers ]]; then
+    echo "FAILED: tests wrote outside their own directories:" >&2
+    echo "$leftovers" >&2
+    return 1
+  fi
+  rm -rf "$world"
+  return "$status"
+}
+
 echo "=== g++: build and all tests"
 rm -rf build
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S . -B build "${build_flags[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DLORVETH_BUILD_TESTS=ON -DLORVETH_BUILD_BENCHMARKS=ON
 cmake --build build -j "$jobs"
-ctest --test-dir build --output-on-failure -j "$jobs" --timeout 300
+isolated ctest --test-dir build --output-on-failure -j "$jobs" --timeout 300
 
 echo "=== g++ with AddressSanitizer and UndefinedBehaviorSanitizer: all but the end-to-end tests"
 rm -rf build-asan
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+cmake -S . -B build-asan "${build_flags[@]}" -DCMAKE_BUILD_TYPE=Debug \
   -DLORVETH_SANITIZE=address,undefined -DLORVETH_BUILD_TESTS=ON
 cmake --build build-asan -j "$jobs"
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+isolated ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan -LE e2e --output-on-failure -j "$jobs" --timeout 300
 
 echo "=== clang: build with fuzz targets, run each over its corpus"
 rm -rf build-clang
-CC=clang CXX=clang++ cmake -S . -B build-clang -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DLORVETH_BUILD_TESTS=OFF -DLORVETH_BUILD_FUZZERS=ON
+CC=clang CXX=clang++ cmake -S . -B build-clang "${build_flags[@]}" \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLORVETH_BUILD_TESTS=OFF -DLORVETH_BUILD_FUZZERS=ON
 cmake --build build-clang -j "$jobs"
 if [[ -d build-clang/fuzz ]]; then
   for fuzzer in build-clang/fuzz/fuzz_*; do
     [[ -x $fuzzer ]] || continue
     name=$(basename "$fuzzer")
     corpus="$root/fuzz/corpus/${name#fuzz_}"
-    work=$(mktemp -d)
+    work=$(mktemp -d "$scratch/$name.XXXXXX")
     echo "--- $name"
     # New inputs go to the scratch corpus, a crash report next to it; a crash
     # fails the run and shows its whole report.
     # A fixed seed and run count make the run repeatable: what passes here
     # passes in CI.
-    if ! "$fuzzer" -seed=1 -runs="${LORVETH_FUZZ_RUNS:-200000}" -max_total_time=60 -rss_limit_mb=2048 \
-         -artifact_prefix="$work/" "$work" $( [[ -d $corpus ]] && echo "$corpus" ) \
-         > "$work.log" 2>&1; then
+    if ! isolated "$fuzzer" -seed=1 -runs="${LORVETH_FUZZ_RUNS:-200000}" -max_total_time=60 \
+         -rss_limit_mb=2048 -artifact_prefix="$work/" "$work" \
+         $( [[ -d $corpus ]] && echo "$corpus" ) > "$work.log" 2>&1; then
       cat "$work.log"
-      echo "FAILED: $name (inputs kept in $work)"
+      kept=$(mktemp -d "${TMPDIR:-/tmp}/$name-failed.XXXXXX")
+      cp -r "$work" "$work.log" "$kept/"
+      echo "FAILED: $name (inputs kept in $kept)"
       exit 1
     fi
     tail -n 1 "$work.log"

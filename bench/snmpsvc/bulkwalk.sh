@@ -29,16 +29,24 @@ cleanup() {
 }
 trap cleanup EXIT
 
-free_port() {  # a random unprivileged UDP port that nothing listens on
+# A random UDP port that nothing listens on, below the kernel's ephemeral
+# range, from which client sockets (of this run or another) take theirs.
+free_port() {
   local port
   while :; do
-    port=$((20000 + RANDOM % 40000))
+    port=$((10000 + RANDOM % 22000))
     [[ -z $(ss -Hlun "sport = :$port") ]] && { echo "$port"; return; }
   done
 }
 calc() { awk "BEGIN { print $1 }"; }
-export MIBS= MIBDIRS= SNMP_PERSISTENT_DIR=$work/tools SNMPCONFPATH=$work/tools
-mkdir -p "$work/tools" "$work/state/snmpsvc"
+# Everything this run starts keeps its files below $work: Net-SNMP's persistent
+# files and configuration, HOME, and the services' state and runtime
+# directories; no MIB module is loaded.
+export MIBS= MIBDIRS= SNMP_PERSISTENT_DIR=$work/net-snmp/persist \
+  SNMPCONFPATH=$work/net-snmp/conf HOME=$work/home \
+  LORVETH_STATE_DIR=$work/state LORVETH_RUNTIME_DIR=$work/run
+mkdir -p "$work/net-snmp/persist/cert_indexes" "$work/net-snmp/conf" "$work/home" \
+  "$work/state/snmpsvc" "$work/run"
 
 wait_up() {  # port
   for _ in $(seq 1 100); do
@@ -67,7 +75,7 @@ measure() {  # port root
 
 svc_port=$(free_port)
 printf 'rocommunity public 127.0.0.1\n' > "$work/state/snmpsvc/snmpsvc.conf"
-LORVETH_STATE_DIR=$work/state LORVETH_TEST_AGENT_ROWS=$rows \
+LORVETH_TEST_AGENT_ROWS=$rows \
   "$service" -f --agent "$agent" --listen "udp:127.0.0.1:$svc_port" > "$work/snmpsvc.log" 2>&1 &
 pids+=($!)
 

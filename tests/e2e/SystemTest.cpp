@@ -14,19 +14,20 @@
 #include <thread>
 #include <vector>
 
-#include "services/snmpsvc/ProcessHelpers.h"
+#include "support/ProcessHelpers.h"
 #include "threshold/MibRoot.h"
 
 namespace {
 
-using snmpsvc_test::ChildProcess;
-using snmpsvc_test::CommandResult;
-using snmpsvc_test::ReadFile;
-using snmpsvc_test::RunCommand;
-using snmpsvc_test::TempDir;
-using snmpsvc_test::WaitFor;
-using snmpsvc_test::WriteFile;
 using std::chrono::seconds;
+using test_support::ChildProcess;
+using test_support::CommandResult;
+using test_support::kPatience;
+using test_support::ReadFile;
+using test_support::RunCommand;
+using test_support::TempDir;
+using test_support::WaitFor;
+using test_support::WriteFile;
 
 const std::string kBin = LORVETH_BINARY_DIR;
 const std::string kSwitchd = kBin + "/services/switchd/switchd";
@@ -117,11 +118,11 @@ class SystemTest : public ::testing::Test {
                                    state_dir_ + "/switchd/" + entry.path().filename().string());
       }
     }
-    env_ = snmpsvc_test::ToolEnvironment(dir_.path() + "/tools");
+    env_ = test_support::NetSnmpEnvironment(dir_.path() + "/tools");
     env_.push_back("LORVETH_STATE_DIR=" + state_dir_);
     env_.push_back("LORVETH_RUNTIME_DIR=" + run_dir_);
-    port_ = snmpsvc_test::FreeUdpPort();
-    trap_port_ = snmpsvc_test::FreeUdpPort();
+    port_ = test_support::FreeUdpPort();
+    trap_port_ = test_support::FreeUdpPort();
 
     Reg({"add", "HKLM\\SYSTEM\\CurrentControlSet\\Services\\SNMP\\Parameters\\ExtensionAgents",
          "/v", "1", "/d", "SOFTWARE\\Quorvath\\Lorveth_Agent\\CurrentVersion", "/f"});
@@ -155,7 +156,7 @@ class SystemTest : public ::testing::Test {
     for (ChildProcess* child : {snmpsvc_.get(), switchd_.get()}) {
       if (child == nullptr || !child->Running()) continue;
       child->Signal(SIGTERM);
-      EXPECT_TRUE(child->WaitExit(seconds(10)).has_value()) << "a service did not stop";
+      EXPECT_TRUE(child->WaitExit(kPatience).has_value()) << "a service did not stop";
     }
     for (const std::string& log : {ServiceLog(), dir_.path() + "/switchd.log"}) {
       const std::string text = ReadFile(log);
@@ -179,7 +180,7 @@ class SystemTest : public ::testing::Test {
     if (switchd_ == nullptr) return false;
     const bool up = WaitFor(
         [&] { return !switchd_->Running() || std::filesystem::exists(run_dir_ + "/switch.sock"); },
-        seconds(10));
+        kPatience);
     if (!up || !switchd_->Running()) {
       ADD_FAILURE() << "switchd did not come up:\n" << ReadFile(dir_.path() + "/switchd.log");
       return false;
@@ -199,7 +200,7 @@ class SystemTest : public ::testing::Test {
           return !snmpsvc_->Running() ||
                  Get("2c", "public", {kAgentId}).find("STRING") != std::string::npos;
         },
-        seconds(10));
+        kPatience);
     if (!up || !snmpsvc_->Running()) {
       ADD_FAILURE() << "snmpsvc did not serve the agent:\n"
                     << ReadFile(ServiceLog()) << "\ntrace:\n"
@@ -219,7 +220,7 @@ class SystemTest : public ::testing::Test {
     master_ = ChildProcess::Start({"/usr/sbin/snmpd", "-f", "-Lo", "-C", "-c", conf, "-I", "-smux"},
                                   env_, dir_.path() + "/snmpd.log");
     if (master_ == nullptr) return false;
-    WaitFor([&] { return std::filesystem::exists(socket) || !master_->Running(); }, seconds(10));
+    WaitFor([&] { return std::filesystem::exists(socket) || !master_->Running(); }, kPatience);
     if (!master_->Running()) {
       ADD_FAILURE() << "snmpd did not start:\n" << ReadFile(dir_.path() + "/snmpd.log");
       return false;
@@ -234,7 +235,7 @@ class SystemTest : public ::testing::Test {
           return !snmpsvc_->Running() ||
                  Get("2c", "public", {kAgentId}).find("STRING") != std::string::npos;
         },
-        seconds(20));
+        kPatience);
     if (!up || !snmpsvc_->Running()) {
       ADD_FAILURE() << "the agent did not register with snmpd:\n" << ReadFile(ServiceLog());
       return false;
@@ -275,7 +276,7 @@ class SystemTest : public ::testing::Test {
   // agent through switchd's change event, not at once).
   bool GetEventually(const std::string& name, const std::string& expected) {
     return WaitFor([&] { return Get("2c", "public", {name}).find(expected) != std::string::npos; },
-                   seconds(5));
+                   kPatience);
   }
 
   // snmptrapd on the sinks' port, printing numeric OIDs to its log.
@@ -287,7 +288,7 @@ class SystemTest : public ::testing::Test {
                                  env_, TrapLog());
     if (trapd_ == nullptr) return false;
     if (!WaitFor([&] { return ReadFile(TrapLog()).find("NET-SNMP version") != std::string::npos; },
-                 seconds(10))) {
+                 kPatience)) {
       ADD_FAILURE() << "snmptrapd did not start:\n" << ReadFile(TrapLog());
       return false;
     }
@@ -440,8 +441,8 @@ TEST_F(SystemTest, SetCreatingARuleReachesTheTableFile) {
                                  RuleColumn(kRowStatusColumn, rule), "i", "4"});
   EXPECT_EQ(out.find("Error"), std::string::npos) << out;
   const std::string table = state_dir_ + "/switchd/Rules.xml";
-  ASSERT_TRUE(WaitFor([&] { return ReadFile(table).find("Kept on disk") != std::string::npos; },
-                      seconds(5)))
+  ASSERT_TRUE(
+      WaitFor([&] { return ReadFile(table).find("Kept on disk") != std::string::npos; }, kPatience))
       << ReadFile(table);
   pugi::xml_document document;
   ASSERT_TRUE(document.load_file(table.c_str()));
@@ -744,7 +745,7 @@ TEST_F(SystemTest, ThresholdEventArrivesAsV1TrapAndV2cNotification) {
     return log.find("Enterprise Specific Trap (2200)") != std::string::npos &&
            log.find(v2_trap_oid) != std::string::npos;
   };
-  ASSERT_TRUE(WaitFor(both_arrived, seconds(10))) << ReadFile(trap_log) << ReadFile(ServiceLog());
+  ASSERT_TRUE(WaitFor(both_arrived, kPatience)) << ReadFile(trap_log) << ReadFile(ServiceLog());
   const std::string log = ReadFile(trap_log);
 
   pugi::xml_document rules;
@@ -794,8 +795,8 @@ TEST_F(SystemTest, EventSeverityChoosesTheNotificationNumber) {
     ASSERT_EQ(event.exit_code, 0) << event.output;
     const std::string expected = ".1.3.6.1.6.3.1.1.4.1.0 = OID: ." + kRoot + ".2.0." + c.number +
                                  "\t." + kTrapObjects + "1.0";
-    EXPECT_TRUE(WaitFor([&] { return ReadFile(TrapLog()).find(expected) != std::string::npos; },
-                        seconds(10)))
+    EXPECT_TRUE(
+        WaitFor([&] { return ReadFile(TrapLog()).find(expected) != std::string::npos; }, kPatience))
         << c.event << "\n"
         << ReadFile(TrapLog());
     const std::string log = ReadFile(TrapLog());
@@ -811,7 +812,7 @@ TEST_F(SystemTest, ThresholdEventAfterSwitchdRestartsStillArrives) {
   ASSERT_TRUE(StartTrapReceiver());
   ASSERT_TRUE(StartSystem());
   switchd_->Signal(SIGTERM);
-  ASSERT_TRUE(switchd_->WaitExit(seconds(10)).has_value());
+  ASSERT_TRUE(switchd_->WaitExit(kPatience).has_value());
   ASSERT_TRUE(StartSwitchd());
   // The agent advises again once its remoting has reconnected; until then an
   // event has no listener, so it is repeated until one arrives.
@@ -822,7 +823,7 @@ TEST_F(SystemTest, ThresholdEventAfterSwitchdRestartsStillArrives) {
         return WaitFor([&] { return ReadFile(TrapLog()).find(trap_oid) != std::string::npos; },
                        std::chrono::milliseconds(500));
       },
-      seconds(15));
+      kPatience);
   EXPECT_TRUE(arrived) << ReadFile(TrapLog()) << ReadFile(ServiceLog());
   EXPECT_NE(ReadFile(TrapLog()).find("." + kTrapObjects + "4.0 = STRING: \"99\""),
             std::string::npos);
@@ -833,7 +834,7 @@ TEST_F(SystemTest, ThresholdEventAfterSwitchdRestartsStillArrives) {
 TEST_F(SystemTest, SigtermStopsTheServiceWithTheAgentsCloseSequence) {
   ASSERT_TRUE(StartSystem());
   snmpsvc_->Signal(SIGTERM);
-  const auto status = snmpsvc_->WaitExit(seconds(10));
+  const auto status = snmpsvc_->WaitExit(kPatience);
   ASSERT_TRUE(status.has_value()) << "snmpsvc did not stop";
   EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
   const std::string trace = ReadFile(TraceFile());
@@ -846,7 +847,7 @@ TEST_F(SystemTest, SigtermStopsTheServiceWithTheAgentsCloseSequence) {
 TEST_F(SystemTest, AgentServesAndChangesTablesAgainAfterSwitchdRestarts) {
   ASSERT_TRUE(StartSystem());
   switchd_->Signal(SIGKILL);
-  ASSERT_TRUE(switchd_->WaitExit(seconds(5)).has_value());
+  ASSERT_TRUE(switchd_->WaitExit(kPatience).has_value());
 
   // Without switchd the agent still answers, within the tools' timeout.
   const CommandResult during = Tool({"snmpget", "-m", "", "-v2c", "-c", "public", "-On", "-t", "2",
@@ -863,7 +864,7 @@ TEST_F(SystemTest, AgentServesAndChangesTablesAgainAfterSwitchdRestarts) {
                      {description, "s", "After the restart", status, "i", "4"});
         return last.find("Error") == std::string::npos;
       },
-      seconds(15));
+      kPatience);
   EXPECT_TRUE(stored) << last << ReadFile(TraceFile());
   EXPECT_TRUE(GetEventually(description, "STRING: \"After the restart\""))
       << Get("2c", "public", {description});
@@ -875,9 +876,9 @@ TEST_F(SystemTest, AgentServesAndChangesTablesAgainAfterSwitchdRestarts) {
 TEST_F(SystemTest, SigtermStopsTheServiceCleanlyAfterSwitchdIsGone) {
   ASSERT_TRUE(StartSystem());
   switchd_->Signal(SIGKILL);
-  ASSERT_TRUE(switchd_->WaitExit(seconds(5)).has_value());
+  ASSERT_TRUE(switchd_->WaitExit(kPatience).has_value());
   snmpsvc_->Signal(SIGTERM);
-  const auto status = snmpsvc_->WaitExit(seconds(10));
+  const auto status = snmpsvc_->WaitExit(kPatience);
   ASSERT_TRUE(status.has_value()) << "snmpsvc hangs without switchd";
   EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
   const std::string trace = ReadFile(TraceFile());
@@ -946,7 +947,7 @@ TEST_F(SystemTest, WalkAndSetThroughTheSystemSnmpdMasterReachTheAgent) {
 TEST_F(SystemTest, SubagentStopsCleanlyOnSigterm) {
   ASSERT_TRUE(StartSystemAsSubagent());
   snmpsvc_->Signal(SIGTERM);
-  const auto status = snmpsvc_->WaitExit(seconds(10));
+  const auto status = snmpsvc_->WaitExit(kPatience);
   ASSERT_TRUE(status.has_value()) << "snmpsvc did not stop";
   EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status << ReadFile(ServiceLog());
   EXPECT_NE(ReadFile(TraceFile()).find("SNMP agent DLL unloaded"), std::string::npos);

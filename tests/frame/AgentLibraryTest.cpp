@@ -24,6 +24,8 @@
 #include "platform/Snmp.h"
 #include "platform/SnmpOwners.h"
 #include "platform/system/Threads.h"
+#include "support/TempDir.h"
+#include "support/WaitFor.h"
 
 namespace {
 
@@ -130,8 +132,7 @@ struct AgentLibrary {
 class AgentLibraryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/lorveth-frame-XXXXXX";
-    dir_ = mkdtemp(pattern);
+    dir_ = test_support::MakeTempDirectory("lorveth-frame");
     setenv("LORVETH_STATE_DIR", (dir_ + "/state").c_str(), 1);
     setenv("LORVETH_RUNTIME_DIR", (dir_ + "/run").c_str(), 1);
     trace_path_ = dir_ + "/trace.log";
@@ -179,11 +180,8 @@ class AgentLibraryTest : public ::testing::Test {
   }
 
   bool WaitForStatus(const std::string& status) {
-    for (int i = 0; i < 500; ++i) {
-      if (ReadString(kStatusKey, "Lorveth_TestAgent") == status) return true;
-      Sleep(10);
-    }
-    return false;
+    return test_support::WaitFor(
+        [&] { return ReadString(kStatusKey, "Lorveth_TestAgent") == status; });
   }
 
   void Unload() {
@@ -200,11 +198,11 @@ class AgentLibraryTest : public ::testing::Test {
   }
 
   // Loads and starts the library in a child process (for cases that leave the
-  // library pinned or end the process), waits `settle_ms`, then runs `finish`
-  // there with the close entry point and exits with its result.  Returns the
-  // child's exit code, 2 or 3 when loading or starting failed, -1 when it did
-  // not exit normally.
-  static int RunStartedInChild(DWORD settle_ms,
+  // library pinned or end the process), waits there until `ready` holds, then
+  // runs `finish` with the close entry point and exits with its result.
+  // Returns the child's exit code, 2 or 3 when loading or starting failed, 5
+  // when it never got ready, -1 when it did not exit normally.
+  static int RunStartedInChild(const std::function<bool()>& ready,
                                const std::function<int(PFNSNMPEXTENSIONCLOSE)>& finish) {
     const pid_t child = fork();
     if (child < 0) return -1;
@@ -216,7 +214,7 @@ class AgentLibraryTest : public ::testing::Test {
       HANDLE event = nullptr;
       AsnObjectIdentifier region{0, nullptr};
       if (!init(0, &event, &region)) _exit(3);
-      Sleep(settle_ms);
+      if (!test_support::WaitFor(ready)) _exit(5);
       _exit(finish(close));
     }
     int status = 0;
@@ -421,9 +419,9 @@ TEST_F(AgentLibraryTest, AgentThatCannotAttachNeverServesAndClosesQuickly) {
   setenv("LORVETH_TEST_AGENT_NO_SWITCH", "1", 1);
   ASSERT_NO_FATAL_FAILURE(Load());
   ASSERT_TRUE(lib_.init(0, &trap_event_, &region_));
-  for (int i = 0; i < 200 && Trace().find("EXIT THREAD Thread_InitMib") == std::string::npos; ++i) {
-    Sleep(10);
-  }
+  ASSERT_TRUE(test_support::WaitFor([&] {
+    return Trace().find("EXIT THREAD Thread_InitMib") != std::string::npos;
+  })) << Trace();
   EXPECT_EQ(ReadString(kStatusKey, "Lorveth_TestAgent"), "starting");
   VarBinds vbs;
   vbs.Add(Ids({1, 1, 0}));
@@ -543,15 +541,16 @@ TEST_F(AgentLibraryTest, LibraryCanBeLoadedStartedClosedAndUnloadedAgainAndAgain
 // (with a message library loaded, whose release once crashed there).
 TEST_F(AgentLibraryTest, DetachAtProcessExitWithoutUnloadFinishesCleanly) {
   SetString("SOFTWARE\\Quorvath\\#Setup", "FileRoot", LORVETH_BINARY_DIR "/tests/frame");
-  EXPECT_EQ(RunStartedInChild(300,
-                              [](PFNSNMPEXTENSIONCLOSE close) {
-                                close();
-                                // No dlclose: the library's destructor runs among
-                                // the exit handlers.
-                                std::exit(0);
-                                return 0;
-                              }),
-            0);
+  EXPECT_EQ(
+      RunStartedInChild([] { return ReadString(kStatusKey, "Lorveth_TestAgent") == "started"; },
+                        [](PFNSNMPEXTENSIONCLOSE close) {
+                          close();
+                          // No dlclose: the library's destructor runs among
+                          // the exit handlers.
+                          std::exit(0);
+                          return 0;
+                        }),
+      0);
   const std::string trace = Trace();
   EXPECT_NE(trace.find("load message DLL"), std::string::npos);
   EXPECT_EQ(trace.find("Exception in DLL_PROCESS_DETACH"), std::string::npos);
@@ -564,17 +563,18 @@ TEST_F(AgentLibraryTest, DetachAtProcessExitWithoutUnloadFinishesCleanly) {
 // loaded for the rest of that process.
 TEST_F(AgentLibraryTest, CloseGivesUpOnAHangingInitializationAfterTwentySeconds) {
   setenv("LORVETH_TEST_AGENT_HANG", "1", 1);
-  EXPECT_EQ(RunStartedInChild(200,
-                              [](PFNSNMPEXTENSIONCLOSE close) {
-                                const auto start = std::chrono::steady_clock::now();
-                                close();
-                                const auto waited = std::chrono::steady_clock::now() - start;
-                                return waited >= std::chrono::seconds(19) &&
-                                               waited < std::chrono::seconds(40)
-                                           ? 0
-                                           : 4;
-                              }),
-            0);
+  EXPECT_EQ(
+      RunStartedInChild(
+          [this] {
+            return Trace().find("Calling the agent's InitializeMib()") != std::string::npos;
+          },
+          [](PFNSNMPEXTENSIONCLOSE close) {
+            const auto start = std::chrono::steady_clock::now();
+            close();
+            const auto waited = std::chrono::steady_clock::now() - start;
+            return waited >= std::chrono::seconds(19) && waited < std::chrono::seconds(40) ? 0 : 4;
+          }),
+      0);
   const std::string trace = Trace();
   EXPECT_NE(trace.find("Init thread did not terminate within 20 seconds! Thread is being killed!"),
             std::string::npos);

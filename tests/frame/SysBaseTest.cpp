@@ -1,6 +1,4 @@
 // Registry roots, status values and data-file paths of the agent.
-#include "frame/SysBase.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -8,7 +6,9 @@
 #include <string>
 
 #include "frame/AgentStatus.h"
+#include "frame/SysBase.h"
 #include "platform/registry/Registry.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -35,8 +35,7 @@ void SetString(const std::string& key, const char* name, const std::string& valu
 class SysBaseTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/lorveth-sysbase-XXXXXX";
-    dir_ = mkdtemp(pattern);
+    dir_ = test_support::MakeTempDirectory("lorveth-sysbase");
     setenv("LORVETH_STATE_DIR", (dir_ + "/state").c_str(), 1);
     setenv("LORVETH_RUNTIME_DIR", (dir_ + "/run").c_str(), 1);
   }

@@ -3,11 +3,7 @@
 // serves has the OID, wire type and access the agent gives it, under the root the agent
 // serves.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -16,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "support/ProcessHelpers.h"
 #include "threshold/MibRoot.h"
 
 namespace {
@@ -31,18 +28,6 @@ const std::string kBaseMibDir = std::string(LORVETH_TEST_DATA_DIR) + "/mibs";
 
 std::string Absolute(const std::string& relative) { return std::string(kRoot) + "." + relative; }
 
-std::string Quote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) {
-    if (c == '\'') {
-      quoted += "'\\''";
-    } else {
-      quoted += c;
-    }
-  }
-  return quoted + "'";
-}
-
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
@@ -56,37 +41,30 @@ struct ToolResult {
   std::string err;
 };
 
-// Runs a shell command; stdout and stderr are kept apart so that a parser's warnings
-// cannot hide inside the answer.
-ToolResult RunTool(const std::string& command) {
-  char dir_template[] = "/tmp/lorveth_mib_XXXXXX";
-  const char* dir = mkdtemp(dir_template);
-  if (dir == nullptr) {
-    ADD_FAILURE() << "mkdtemp failed";
-    return {};
-  }
-  const fs::path out_path = fs::path(dir) / "out";
-  const fs::path err_path = fs::path(dir) / "err";
-  const std::string full =
-      command + " >" + Quote(out_path.string()) + " 2>" + Quote(err_path.string()) + " </dev/null";
-  const int status = std::system(full.c_str());
-  ToolResult result;
-  result.exit_code = (status != -1 && WIFEXITED(status)) ? WEXITSTATUS(status) : -1;
-  result.out = ReadFile(out_path);
-  result.err = ReadFile(err_path);
-  fs::remove_all(dir);
-  return result;
+// Runs a program in a world of its own: Net-SNMP reads no configuration of the machine or
+// the user and keeps nothing outside a temporary directory; `extra_env` ("NAME=value")
+// adds to or replaces that environment.  stdout and stderr are kept apart so that a
+// parser's warnings cannot hide inside the answer.
+ToolResult RunTool(const std::vector<std::string>& argv,
+                   const std::vector<std::string>& extra_env = {}) {
+  const test_support::TempDir dir("lorveth-mib");
+  std::vector<std::string> env = test_support::NetSnmpEnvironment(dir.path());
+  env.insert(env.end(), extra_env.begin(), extra_env.end());
+  const test_support::CommandResult result =
+      test_support::RunCommand(argv, env, test_support::kPatience, test_support::Streams::kApart);
+  return {result.exit_code, result.output, result.errors};
 }
 
-bool HaveTool(const std::string& tool) {
-  return RunTool("command -v " + Quote(tool)).exit_code == 0;
-}
+bool HaveTool(const std::string& tool) { return RunTool({tool, "-V"}).exit_code != 127; }
 
 // snmptranslate over the given MIB directory (the repository's by default) with the
-// base-module stand-ins, loading only this module and ignoring any user configuration.
-std::string Snmptranslate(const std::string& options, const std::string& mib_dir = kMibDir) {
-  return "env -u MIBS -u MIBDIRS SNMPCONFPATH=/nonexistent snmptranslate -Pw -M " +
-         Quote(kBaseMibDir + ":" + mib_dir) + " -m " + kModule + " " + options;
+// base-module stand-ins, loading only this module.
+std::vector<std::string> Snmptranslate(const std::vector<std::string>& options,
+                                       const std::string& mib_dir = kMibDir) {
+  std::vector<std::string> argv = {"snmptranslate", "-Pw", "-M", kBaseMibDir + ":" + mib_dir, "-m",
+                                   kModule};
+  argv.insert(argv.end(), options.begin(), options.end());
+  return argv;
 }
 
 std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
@@ -282,7 +260,7 @@ std::string ObjectOid(const ServedObject& object) {
 // ---------------------------------------------------------------------------------------
 
 TEST(ThresholdMibParseTest, NetSnmpParsesModuleWithoutFindings) {
-  const ToolResult result = RunTool(Snmptranslate("-PW -Pd -Tp"));
+  const ToolResult result = RunTool(Snmptranslate({"-PW", "-Pd", "-Tp"}));
   EXPECT_EQ(result.exit_code, 0);
   EXPECT_EQ(Join(Findings(result.err)), "");
   EXPECT_NE(result.out.find("lorvethThresholdMIB(47)"), std::string::npos) << result.out;
@@ -300,42 +278,41 @@ TEST(ThresholdMibParseTest, SmilintLevelThreeReportsNothing) {
   if (!HaveTool("smilint")) {
     GTEST_SKIP() << "smilint (Debian package smitools) is not installed";
   }
-  const ToolResult result = RunTool("env SMIPATH=" + Quote(kBaseMibDir) + " smilint -s -l 3 " +
-                                    Quote(kMibDir + "/" + kModule + ".txt"));
+  // -c: an empty configuration instead of the machine's and the user's.
+  const ToolResult result =
+      RunTool({"smilint", "-c", "/dev/null", "-s", "-l", "3", kMibDir + "/" + kModule + ".txt"},
+              {"SMIPATH=" + kBaseMibDir});
   EXPECT_EQ(result.exit_code, 0);
   EXPECT_EQ(result.out + result.err, "");
 }
 
-// The module as the tools meet it on a host with the standard base modules installed.
-TEST(ThresholdMibParseTest, LoadsBesideInstalledBaseModules) {
-  const ToolResult probe = RunTool(
-      "env -u MIBS -u MIBDIRS SNMPCONFPATH=/nonexistent snmptranslate -m SNMPv2-TC:SNMPv2-CONF "
-      "-On SNMPv2-SMI::enterprises");
-  if (probe.exit_code != 0 || !probe.err.empty()) {
-    GTEST_SKIP() << "no SNMPv2 base modules installed on this host";
-  }
+// The module as a user adds it to the tools' default search path and module list, on a
+// host whose default path holds the base modules (the stand-ins, in the MIB directory of
+// the test's own home, which the default path searches first).
+TEST(ThresholdMibParseTest, LoadsBesideBaseModulesOfTheDefaultPath) {
+  const test_support::TempDir home("lorveth-mib-home");
+  fs::create_directories(fs::path(home.path()) / ".snmp");
+  fs::copy(kBaseMibDir, fs::path(home.path()) / ".snmp" / "mibs");
   const ToolResult result =
-      RunTool("env -u MIBS -u MIBDIRS SNMPCONFPATH=/nonexistent snmptranslate -M +:" +
-              Quote(kMibDir) + " -m +" + kModule + " -On " + kModule + "::threshRuleOperator");
-  EXPECT_EQ(result.exit_code, 0);
+      RunTool({"snmptranslate", "-M", "+:" + kMibDir, "-m", std::string("+") + kModule, "-On",
+               std::string(kModule) + "::threshRuleOperator"},
+              {"HOME=" + home.path()});
+  EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(FirstLine(result.out), "." + Absolute("1.3.1.1.14"));
   EXPECT_EQ(result.err.find(kModule), std::string::npos) << result.err;
 }
 
 // A colliding column number must surface: the filter above may not swallow real findings.
 TEST(ThresholdMibParseTest, CollidingColumnNumberIsReported) {
-  char dir_template[] = "/tmp/lorveth_mib_XXXXXX";
-  const char* dir = mkdtemp(dir_template);
-  ASSERT_NE(dir, nullptr);
+  const test_support::TempDir dir("lorveth-mib");
   std::string text = ReadFile(kMibDir + "/" + kModule + ".txt");
   const std::string column = "::= { threshRuleEntry 14 }";
   const auto at = text.find(column);
   ASSERT_NE(at, std::string::npos);
   text.replace(at, column.size(), "::= { threshRuleEntry 13 }");
-  std::ofstream(fs::path(dir) / (std::string(kModule) + ".txt")) << text;
+  std::ofstream(fs::path(dir.path()) / (std::string(kModule) + ".txt")) << text;
 
-  const ToolResult result = RunTool(Snmptranslate("-Tp", dir));
-  fs::remove_all(dir);
+  const ToolResult result = RunTool(Snmptranslate({"-Tp"}, dir.path()));
   EXPECT_NE(Join(Findings(result.err)).find("threshRuleOperator"), std::string::npos)
       << result.err;
 }
@@ -348,7 +325,7 @@ TEST_P(ServedObjectTest, NameResolvesToServedOid) {
   const ServedObject& object = GetParam();
   const std::string name = std::string(kModule) + "::" + object.name +
                            (IsScalarInstance(object) ? ".0" : "");
-  const ToolResult result = RunTool(Snmptranslate("-On " + Quote(name)));
+  const ToolResult result = RunTool(Snmptranslate({"-On", name}));
   EXPECT_EQ(result.exit_code, 0);
   EXPECT_EQ(FirstLine(result.out), "." + Absolute(object.oid));
   EXPECT_EQ(Join(Findings(result.err)), "");
@@ -356,7 +333,7 @@ TEST_P(ServedObjectTest, NameResolvesToServedOid) {
 
 TEST_P(ServedObjectTest, ServedOidResolvesToName) {
   const ServedObject& object = GetParam();
-  const ToolResult result = RunTool(Snmptranslate("-OS ." + Absolute(object.oid)));
+  const ToolResult result = RunTool(Snmptranslate({"-OS", "." + Absolute(object.oid)}));
   EXPECT_EQ(result.exit_code, 0);
   EXPECT_EQ(FirstLine(result.out), std::string(kModule) + "::" + object.name +
                                        (IsScalarInstance(object) ? ".0" : ""));
@@ -365,7 +342,7 @@ TEST_P(ServedObjectTest, ServedOidResolvesToName) {
 TEST_P(ServedObjectTest, SyntaxAndAccessMatchWhatAgentServes) {
   const ServedObject& object = GetParam();
   const ToolResult result =
-      RunTool(Snmptranslate("-Td " + Quote(std::string(kModule) + "::" + object.name)));
+      RunTool(Snmptranslate({"-Td", std::string(kModule) + "::" + object.name}));
   ASSERT_EQ(result.exit_code, 0) << result.err;
 
   std::smatch match;
@@ -433,7 +410,7 @@ TEST(ThresholdMibLayoutTest, ModuleDefinesExactlyTheServedTree) {
   }
   expected.insert(Absolute("1.4.8.1.2"));
 
-  const ToolResult result = RunTool(Snmptranslate("-Tz"));
+  const ToolResult result = RunTool(Snmptranslate({"-Tz"}));
   ASSERT_EQ(result.exit_code, 0) << result.err;
   std::set<std::string> defined;
   const std::regex line(R"x("[^"]+"\s+"([0-9.]+)")x");
@@ -477,10 +454,10 @@ class RowIndexTest : public ::testing::TestWithParam<IndexCase> {};
 TEST_P(RowIndexTest, InstanceCarriesLengthPrefixedName) {
   const IndexCase& index = GetParam();
   const ToolResult forward =
-      RunTool(Snmptranslate("-On " + Quote(std::string(kModule) + "::" + index.instance)));
+      RunTool(Snmptranslate({"-On", std::string(kModule) + "::" + index.instance}));
   EXPECT_EQ(FirstLine(forward.out), "." + Absolute(index.oid)) << forward.err;
 
-  const ToolResult back = RunTool(Snmptranslate("-OS ." + Absolute(index.oid)));
+  const ToolResult back = RunTool(Snmptranslate({"-OS", "." + Absolute(index.oid)}));
   EXPECT_EQ(FirstLine(back.out), std::string(kModule) + "::" + index.instance) << back.err;
 }
 
@@ -516,7 +493,7 @@ class EnumerationTest : public ::testing::TestWithParam<EnumCase> {};
 TEST_P(EnumerationTest, NumbersMatchAgentKeywords) {
   const EnumCase& enumeration = GetParam();
   const ToolResult result =
-      RunTool(Snmptranslate("-Td " + Quote(std::string(kModule) + "::" + enumeration.name)));
+      RunTool(Snmptranslate({"-Td", std::string(kModule) + "::" + enumeration.name}));
   std::smatch match;
   ASSERT_TRUE(std::regex_search(result.out, match, std::regex(R"(\{([^}]*)\})"))) << result.out;
   EXPECT_EQ(match[1], enumeration.values);
@@ -569,9 +546,9 @@ class TrapTest : public ::testing::TestWithParam<TrapCase> {};
 TEST_P(TrapTest, NotificationSitsAtSpecificNumberWithFiveBindings) {
   const TrapCase& trap = GetParam();
   const std::string name = std::string(kModule) + "::" + trap.name;
-  EXPECT_EQ(FirstLine(RunTool(Snmptranslate("-On " + Quote(name))).out), "." + Absolute(trap.oid));
+  EXPECT_EQ(FirstLine(RunTool(Snmptranslate({"-On", name})).out), "." + Absolute(trap.oid));
 
-  const ToolResult detail = RunTool(Snmptranslate("-Td " + Quote(name)));
+  const ToolResult detail = RunTool(Snmptranslate({"-Td", name}));
   std::smatch match;
   ASSERT_TRUE(std::regex_search(detail.out, match, std::regex(R"(OBJECTS\s*\{\s*([^}]*?)\s*\})")))
       << detail.out;

@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/system/ElfSections.h"
 #include "platform/ElfImage.h"
+#include "platform/system/ElfSections.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -26,10 +27,7 @@ std::vector<unsigned char> Bytes(const std::string& text) { return {text.begin()
 
 class ElfFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/lorveth-elf-XXXXXX";
-    dir_ = mkdtemp(pattern);
-  }
+  void SetUp() override { dir_ = test_support::MakeTempDirectory("lorveth-elf"); }
   void TearDown() override { std::filesystem::remove_all(dir_); }
   std::string Write(const std::string& name, const std::vector<unsigned char>& bytes) {
     const std::string path = dir_ + "/" + name;

@@ -6,15 +6,13 @@
 #include <string>
 
 #include "platform/system/Profile.h"
+#include "support/TempDir.h"
 
 namespace {
 
 class ProfileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/lorveth-ini-XXXXXX";
-    dir_ = mkdtemp(pattern);
-  }
+  void SetUp() override { dir_ = test_support::MakeTempDirectory("lorveth-ini"); }
   void TearDown() override { std::filesystem::remove_all(dir_); }
   std::string Write(const std::string& text, const std::string& name = "traps.ini") {
     const std::string path = dir_ + "/" + name;

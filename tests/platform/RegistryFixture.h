@@ -8,11 +8,12 @@
 #include <filesystem>
 #include <string>
 
+#include "support/TempDir.h"
+
 class RegistryFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/lorveth-registry-XXXXXX";
-    root_ = mkdtemp(pattern);
+    root_ = test_support::MakeTempDirectory("lorveth-registry");
     state_dir_ = root_ + "/state";
     runtime_dir_ = root_ + "/run";
     setenv("LORVETH_STATE_DIR", state_dir_.c_str(), 1);

@@ -13,14 +13,15 @@
 #include <vector>
 
 #include "platform/system/Threads.h"
+#include "support/TempDir.h"
+#include "support/WaitFor.h"
 
 namespace {
 
 class RuntimeDirFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/lorveth-platform-XXXXXX";
-    dir_ = mkdtemp(pattern);
+    dir_ = test_support::MakeTempDirectory("lorveth-platform");
     setenv("LORVETH_RUNTIME_DIR", dir_.c_str(), 1);
   }
   void TearDown() override { std::filesystem::remove_all(dir_); }
@@ -30,20 +31,27 @@ class RuntimeDirFixture : public ::testing::Test {
 using EventTest = RuntimeDirFixture;
 using MutexTest = RuntimeDirFixture;
 
-TEST(EventTest, AutoResetEventWakesExactlyOneWaiter) {
+// Each signal releases one waiter and is used up by it: after as many signals
+// as waiters, every waiter has woken and the event is clear.  An event that
+// woke them all at once would be left set by the later signals.
+TEST(EventTest, AutoResetEventWakesExactlyOneWaiterPerSignal) {
   UniqueHandle event(CreateEventA(nullptr, FALSE, FALSE, nullptr));
   ASSERT_TRUE(event);
+  constexpr int kWaiters = 4;
+  constexpr DWORD kPatienceMs = 60000;
   std::atomic<int> woken{0};
   std::vector<std::thread> waiters;
-  for (int i = 0; i < 4; ++i) {
+  for (int i = 0; i < kWaiters; ++i) {
     waiters.emplace_back([&] {
-      if (WaitForSingleObject(event.Get(), 500) == WAIT_OBJECT_0) ++woken;
+      if (WaitForSingleObject(event.Get(), kPatienceMs) == WAIT_OBJECT_0) ++woken;
     });
   }
-  Sleep(50);
-  SetEvent(event.Get());
+  for (int signal = 1; signal <= kWaiters; ++signal) {
+    SetEvent(event.Get());
+    EXPECT_TRUE(test_support::WaitFor([&] { return woken.load() >= signal; })) << signal;
+  }
   for (auto& waiter : waiters) waiter.join();
-  EXPECT_EQ(woken.load(), 1);
+  EXPECT_EQ(woken.load(), kWaiters);
   EXPECT_EQ(WaitForSingleObject(event.Get(), 0), WAIT_TIMEOUT);
 }
 
@@ -113,11 +121,14 @@ TEST(ThreadTest, SuspendedThreadRunsOnlyAfterResumeAndReportsExitCode) {
 
 TEST(ThreadTest, TerminateAbandonsAHangingThreadAndSignalsItsHandle) {
   static std::atomic<bool> release{false};
+  static std::atomic<bool> finished{false};
   release = false;
+  finished = false;
   UniqueHandle thread(CreateThread(
       nullptr, 0,
       [](LPVOID) -> DWORD {
         while (!release) Sleep(5);
+        finished = true;
         return 7;
       },
       nullptr, 0, nullptr));
@@ -129,7 +140,7 @@ TEST(ThreadTest, TerminateAbandonsAHangingThreadAndSignalsItsHandle) {
   EXPECT_EQ(code, 0u);
   thread.Reset();  // closing the handle while the thread runs is allowed
   release = true;
-  Sleep(20);
+  EXPECT_TRUE(test_support::WaitFor([] { return finished.load(); }));
 }
 
 TEST(ThreadTest, LastErrorIsPerThread) {
@@ -192,7 +203,7 @@ TEST_F(MutexTest, NamedMutexExcludesASecondProcessAndIsFreedWhenItsHolderIsKille
   EXPECT_EQ(WaitForSingleObject(mutex.Get(), 50), WAIT_TIMEOUT);
   kill(child, SIGKILL);
   waitpid(child, nullptr, 0);
-  EXPECT_EQ(WaitForSingleObject(mutex.Get(), 1000), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(mutex.Get(), 60000), WAIT_OBJECT_0);
   EXPECT_TRUE(ReleaseMutex(mutex.Get()));
   close(ready[0]);
   close(ready[1]);

@@ -12,14 +12,14 @@
 #include <optional>
 #include <string>
 
+#include "support/TempDir.h"
+
 namespace test_support {
 
 class PrivateRegistry {
  public:
   PrivateRegistry() {
-    char pattern[] = "/tmp/lorveth-test-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    root_ = made != nullptr ? made : "/tmp";
+    root_ = MakeTempDirectory("lorveth-registry");
     Replace("LORVETH_STATE_DIR", root_ + "/state", &old_state_);
     Replace("LORVETH_RUNTIME_DIR", root_ + "/run", &old_runtime_);
   }
@@ -27,7 +27,7 @@ class PrivateRegistry {
     Restore("LORVETH_STATE_DIR", old_state_);
     Restore("LORVETH_RUNTIME_DIR", old_runtime_);
     std::error_code ignored;
-    if (root_ != "/tmp") std::filesystem::remove_all(root_, ignored);
+    std::filesystem::remove_all(root_, ignored);
   }
   PrivateRegistry(const PrivateRegistry&) = delete;
   PrivateRegistry& operator=(const PrivateRegistry&) = delete;

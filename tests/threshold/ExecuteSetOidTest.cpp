@@ -14,6 +14,7 @@
 #include "mibtree/SnmpVarbind.h"
 #include "platform/SnmpOwners.h"
 #include "support/FakeThresholdModule.h"
+#include "support/TempDir.h"
 #include "support/TraceCapture.h"
 #include "threshold/ThresholdAgent.h"
 
@@ -62,8 +63,7 @@ class OneVarbind {
 class ExecuteSetOidTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    char pattern[] = "/tmp/lorveth-set-oid-XXXXXX";
-    state_dir_ = mkdtemp(pattern);
+    state_dir_ = test_support::MakeTempDirectory("lorveth-set-oid");
     setenv("LORVETH_STATE_DIR", (state_dir_ + "/state").c_str(), 1);
     setenv("LORVETH_RUNTIME_DIR", (state_dir_ + "/run").c_str(), 1);
   }

@@ -24,6 +24,8 @@
 #include "platform/registry/Registry.h"
 #include "platform/Snmp.h"
 #include "platform/system/Threads.h"
+#include "support/TempDir.h"
+#include "support/WaitFor.h"
 
 namespace threshold_test {
 
@@ -127,10 +129,7 @@ class ThresholdLibrary {
   static constexpr const char* kStatusKey = "SOFTWARE\\Quorvath\\#Status";
 
   explicit ThresholdLibrary(std::string file = "Lorveth_ThresholdTest") : name_(std::move(file)) {
-    char pattern[] = "/tmp/lorveth-threshold-XXXXXX";
-    const char* dir = mkdtemp(pattern);
-    if (dir == nullptr) throw std::runtime_error("mkdtemp failed");
-    dir_ = dir;
+    dir_ = test_support::MakeTempDirectory("lorveth-threshold");
     setenv("LORVETH_STATE_DIR", (dir_ + "/state").c_str(), 1);
     setenv("LORVETH_RUNTIME_DIR", (dir_ + "/run").c_str(), 1);
   }
@@ -174,14 +173,10 @@ class ThresholdLibrary {
   }
 
   // SnmpExtensionInit, then waits until the agent reports "started" (false
-  // when it does not within ten seconds).
+  // when it does not within the tests' patience).
   bool Start() {
     if (!init(GetTickCount() / 10, &trap_event_, &region_)) return false;
-    for (int i = 0; i < 1000; ++i) {
-      if (Status() == "started") return true;
-      Sleep(10);
-    }
-    return false;
+    return test_support::WaitFor([&] { return Status() == "started"; });
   }
 
   // Closes the agent and unloads the library once the threads it started have
@@ -191,7 +186,7 @@ class ThresholdLibrary {
     if (handle_ == nullptr) return;
     capture_trace(0);
     close();
-    for (int i = 0; i < 500 && ThreadCount() > threads_at_load_; ++i) Sleep(10);
+    test_support::WaitFor([&] { return ThreadCount() <= threads_at_load_; });
     dlclose(handle_);
     handle_ = nullptr;
     SnmpUtilOidFree(&region_);

@@ -1,14 +1,12 @@
 // The agent host driving the test agent through its five entry points, the
 // way snmpsvc does, without Net-SNMP in between.
-#include "services/snmpsvc/AgentHost.h"
-
-#include <poll.h>
-
 #include <gtest/gtest.h>
+#include <poll.h>
 
 #include <cstdlib>
 
-#include "ProcessHelpers.h"
+#include "services/snmpsvc/AgentHost.h"
+#include "support/ProcessHelpers.h"
 
 namespace snmpsvc {
 namespace {
@@ -34,13 +32,13 @@ class AgentHostTest : public ::testing::Test {
   }
   void TearDown() override { unsetenv("LORVETH_TEST_AGENT_MARKER"); }
 
-  snmpsvc_test::TempDir dir_;
+  test_support::TempDir dir_;
   std::unique_ptr<ExtensionAgent> agent_;
 };
 
 TEST_F(AgentHostTest, InitPassesUptimeReferenceAndCollectsEveryRegion) {
   EXPECT_EQ(agent_->regions(), (std::vector<Oid>{kRoot, kSecondRoot}));
-  EXPECT_EQ(snmpsvc_test::ReadFile(dir_.path() + "/marker"), "init 4711\n");
+  EXPECT_EQ(test_support::ReadFile(dir_.path() + "/marker"), "init 4711\n");
 }
 
 TEST_F(AgentHostTest, GetReplacesValuesInPlace) {
@@ -93,7 +91,7 @@ TEST_F(AgentHostTest, CloseRunsOnceEvenWhenCalledAgain) {
   agent_->Close();
   agent_->Close();
   agent_.reset();
-  EXPECT_EQ(snmpsvc_test::ReadFile(dir_.path() + "/marker"), "init 4711\nclose\n");
+  EXPECT_EQ(test_support::ReadFile(dir_.path() + "/marker"), "init 4711\nclose\n");
 }
 
 TEST(AgentHostLoadTest, MissingLibraryGivesErrorNamingIt) {

@@ -9,14 +9,14 @@
 
 #include "platform/registry/Registry.h"
 #include "services/snmpsvc/AgentHost.h"
+#include "support/TempDir.h"
 
 namespace {
 
 class RegisteredAgentsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/lorveth-agents-XXXXXX";
-    dir_ = mkdtemp(pattern);
+    dir_ = test_support::MakeTempDirectory("lorveth-agents");
     setenv("LORVETH_STATE_DIR", (dir_ + "/state").c_str(), 1);
     setenv("LORVETH_RUNTIME_DIR", (dir_ + "/run").c_str(), 1);
   }

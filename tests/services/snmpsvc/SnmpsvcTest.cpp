@@ -1,22 +1,28 @@
 // snmpsvc as a real process on a loopback port, serving the test agent, driven
 // by Net-SNMP's command-line tools; snmptrapd receives its traps and the
 // system's snmpd is the AgentX master.
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
-
-#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "ProcessHelpers.h"
+#include "support/ProcessHelpers.h"
 
 namespace snmpsvc_test {
 namespace {
 
-using std::chrono::milliseconds;
-using std::chrono::seconds;
+using test_support::ChildProcess;
+using test_support::CommandResult;
+using test_support::FreeUdpPort;
+using test_support::kPatience;
+using test_support::ReadFile;
+using test_support::RunCommand;
+using test_support::TempDir;
+using test_support::WaitFor;
+using test_support::WriteFile;
 
 const std::string kService = LORVETH_BINARY_DIR "/services/snmpsvc/snmpsvc";
 const std::string kAgent = LORVETH_BINARY_DIR "/tests/services/snmpsvc/libsnmpsvc_test_agent.so";
@@ -83,7 +89,8 @@ class SnmpsvcTest : public ::testing::Test {
     tool_dir_ = dir_.path() + "/tools";
     std::filesystem::create_directories(state_dir_ + "/snmpsvc");
     std::filesystem::create_directories(tool_dir_);
-    env_ = ToolEnvironment(tool_dir_);
+    env_ = test_support::NetSnmpEnvironment(tool_dir_);
+    env_.push_back("LORVETH_RUNTIME_DIR=" + dir_.path() + "/run");
   }
 
   // Starts snmpsvc with the base configuration plus `extra` and waits until it
@@ -106,7 +113,7 @@ class SnmpsvcTest : public ::testing::Test {
                        "1.3.6.1.2.1.1.3.0"})
                          .exit_code == 0;
         },
-        seconds(10));
+        kPatience);
     if (!up || !service_->Running()) {
       ADD_FAILURE() << "snmpsvc did not come up:\n" << ReadFile(ServiceLog());
       return false;
@@ -337,8 +344,8 @@ TEST_F(SnmpsvcTest, TrapOfTheAgentReachesV1AndV2cSinksWithItsBindings) {
        "udp:127.0.0.1:" + std::to_string(trap_port)},
       env_, trap_log);
   ASSERT_NE(trapd, nullptr);
-  ASSERT_TRUE(WaitFor([&] { return ReadFile(trap_log).find("NET-SNMP version") != std::string::npos; },
-                      seconds(10)))
+  ASSERT_TRUE(WaitFor(
+      [&] { return ReadFile(trap_log).find("NET-SNMP version") != std::string::npos; }, kPatience))
       << ReadFile(trap_log);
   const std::string sink = "127.0.0.1:" + std::to_string(trap_port);
   ASSERT_TRUE(StartService("trapsink " + sink + " public\ntrap2sink " + sink + " public\n" +
@@ -352,7 +359,7 @@ TEST_F(SnmpsvcTest, TrapOfTheAgentReachesV1AndV2cSinksWithItsBindings) {
     return log.find("SNMP v1") != std::string::npos &&
            log.find(".1.3.6.1.6.3.1.1.4.1.0 = OID") != std::string::npos;
   };
-  ASSERT_TRUE(WaitFor(both_arrived, seconds(10))) << ReadFile(trap_log);
+  ASSERT_TRUE(WaitFor(both_arrived, kPatience)) << ReadFile(trap_log);
   const std::string log = ReadFile(trap_log);
   const std::string bindings = "." + kColumns + "2.2 = STRING: \"row 2\"\t." + kColumns +
                                "11.2 = INTEGER: 42\t." + kColumns + "4.2 = IpAddress: 10.0.0.2";
@@ -378,7 +385,7 @@ TEST_F(SnmpsvcTest, TrapOfTheAgentReachesV1AndV2cSinksWithItsBindings) {
 TEST_F(SnmpsvcTest, SigtermClosesTheAgentAndExitsCleanly) {
   ASSERT_TRUE(StartService());
   service_->Signal(SIGTERM);
-  const auto status = service_->WaitExit(seconds(10));
+  const auto status = service_->WaitExit(kPatience);
   ASSERT_TRUE(status.has_value()) << "snmpsvc did not stop";
   EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
   const std::string marker = ReadFile(Marker());
@@ -389,7 +396,7 @@ TEST_F(SnmpsvcTest, SigtermClosesTheAgentAndExitsCleanly) {
 TEST_F(SnmpsvcTest, SigintClosesTheAgentToo) {
   ASSERT_TRUE(StartService());
   service_->Signal(SIGINT);
-  ASSERT_TRUE(service_->WaitExit(seconds(10)).has_value());
+  ASSERT_TRUE(service_->WaitExit(kPatience).has_value());
   EXPECT_NE(ReadFile(Marker()).find("close\n"), std::string::npos);
 }
 
@@ -437,7 +444,7 @@ class SnmpsvcAgentxTest : public SnmpsvcTest {
         {"/usr/sbin/snmpd", "-f", "-Lo", "-C", "-c", MasterConf(), "-I", "-smux"}, env_,
         dir_.path() + "/snmpd.log");
     if (master_ == nullptr) return false;
-    WaitFor([&] { return std::filesystem::exists(Socket()) || !master_->Running(); }, seconds(10));
+    WaitFor([&] { return std::filesystem::exists(Socket()) || !master_->Running(); }, kPatience);
     if (!master_->Running()) ADD_FAILURE() << ReadFile(dir_.path() + "/snmpd.log");
     port_ = master_port_;
     return master_->Running();
@@ -466,7 +473,7 @@ class SnmpsvcAgentxTest : public SnmpsvcTest {
           walk = Query("snmpwalk", "2c", "public", {kRoot});
           return walk == expected || !service_->Running();
         },
-        seconds(20));
+        kPatience);
     return walk;
   }
 
@@ -490,7 +497,7 @@ TEST_F(SnmpsvcAgentxTest, SubagentReconnectsAfterTheMasterRestarts) {
   ASSERT_TRUE(StartSubagent());
   ASSERT_EQ(WalkWhenRegistered(), ExpectedRegionWalk(3)) << ReadFile(ServiceLog());
   master_->Signal(SIGTERM);
-  ASSERT_TRUE(master_->WaitExit(seconds(10)).has_value());
+  ASSERT_TRUE(master_->WaitExit(kPatience).has_value());
   ASSERT_TRUE(StartMaster());
   EXPECT_EQ(WalkWhenRegistered(), ExpectedRegionWalk(3)) << ReadFile(ServiceLog());
   EXPECT_TRUE(service_->Running());
@@ -506,11 +513,11 @@ TEST_F(SnmpsvcAgentxTest, RefusedDuplicateRegistrationIsRetriedUntilTheMasterTak
   ASSERT_NE(second, nullptr);
   ASSERT_TRUE(WaitFor(
       [&] { return ReadFile(second_log).find("registering pdu failed") != std::string::npos; },
-      seconds(10)))
+      kPatience))
       << ReadFile(second_log);
   // ...until the first one leaves; then its retry registers them.
   service_->Signal(SIGTERM);
-  ASSERT_TRUE(service_->WaitExit(seconds(10)).has_value());
+  ASSERT_TRUE(service_->WaitExit(kPatience).has_value());
   service_ = std::move(second);
   EXPECT_EQ(WalkWhenRegistered(), ExpectedRegionWalk(3)) << ReadFile(second_log);
   EXPECT_NE(ReadFile(second_log).find("region 1.3.6.1.4.1.55555.1 registered with the AgentX master"),

@@ -19,15 +19,15 @@
 #include <vector>
 
 #include "SourceReading.h"
-#include "services/snmpsvc/ProcessHelpers.h"
+#include "support/ProcessHelpers.h"
 #include "services/switchd/SnmpSource.h"
 
 namespace switchd_test {
 namespace {
 
 using namespace std::chrono_literals;
-using snmpsvc_test::ChildProcess;
-using snmpsvc_test::TempDir;
+using test_support::ChildProcess;
+using test_support::TempDir;
 using switchd::EngineSettings;
 using switchd::Reading;
 using switchd::RequestType;
@@ -97,29 +97,29 @@ class SnmpSourceTest : public ::testing::Test {
   }
 
   void SetUp() override {
-    port_ = snmpsvc_test::FreeUdpPort();
+    port_ = test_support::FreeUdpPort();
     const std::string script = dir_.path() + "/pass.sh";
-    snmpsvc_test::WriteFile(script, kPassScript);
-    snmpsvc_test::WriteFile(Config(), AgentConfig(port_, script));
-    env_ = snmpsvc_test::ToolEnvironment(dir_.path() + "/persistent");
+    test_support::WriteFile(script, kPassScript);
+    test_support::WriteFile(Config(), AgentConfig(port_, script));
+    env_ = test_support::NetSnmpEnvironment(dir_.path() + "/net-snmp");
     agent_ =
         ChildProcess::Start({"/usr/sbin/snmpd", "-f", "-Lo", "-C", "-c", Config(), "-I", "-smux"},
                             env_, dir_.path() + "/snmpd.log");
     ASSERT_NE(agent_, nullptr);
-    const bool answering = snmpsvc_test::WaitFor(
+    const bool answering = test_support::WaitFor(
         [&] {
           return Get(kBase + ".1.0").find("INTEGER") != std::string::npos || !agent_->Running();
         },
         20s);
     ASSERT_TRUE(answering && agent_->Running())
-        << snmpsvc_test::ReadFile(dir_.path() + "/snmpd.log");
+        << test_support::ReadFile(dir_.path() + "/snmpd.log");
   }
 
   std::string Config() const { return dir_.path() + "/snmpd.conf"; }
   std::string Target() const { return "127.0.0.1:" + std::to_string(port_); }
 
   std::string Get(const std::string& oid) {
-    return snmpsvc_test::RunCommand(
+    return test_support::RunCommand(
                {"/usr/bin/snmpget", "-v2c", "-cpublic", "-t1", "-r0", Target(), oid}, env_)
         .output;
   }
@@ -201,7 +201,7 @@ TEST_F(SnmpSourceTest, ColumnGivesOneInstancePerRow) {
 TEST_F(SnmpSourceTest, ValueTheAgentChangesIsReadAgain) {
   SnmpSource source(EngineSettings{});
   EXPECT_EQ(Read(source, kBase + ".1.0").instances.at(0).value, 42);
-  const auto set = snmpsvc_test::RunCommand(
+  const auto set = test_support::RunCommand(
       {"/usr/bin/snmpset", "-v2c", "-cprivate", Target(), kBase + ".1.0", "i", "-7"}, env_);
   ASSERT_EQ(set.exit_code, 0) << set.output;
   EXPECT_EQ(Read(source, kBase + ".1.0").instances.at(0).value, -7);
@@ -271,21 +271,21 @@ TEST_F(SnmpSourceTest, BurstsOfReadsAreAllAnsweredOnce) {
 
 TEST_F(SnmpSourceTest, ClosedPortFailsTheReadAndLaterReadsTryAgain) {
   SnmpSource source(Quick());
-  const int port = snmpsvc_test::FreeUdpPort();
+  const int port = test_support::FreeUdpPort();
   const std::string closed = "127.0.0.1:" + std::to_string(port);
   const Reading refused = Read(source, kBase + ".1.0", "", closed);
   EXPECT_FALSE(refused.ok);
   EXPECT_NE(refused.error.find(closed), std::string::npos) << refused.error;
   // An agent that starts on that port later is read.
-  snmpsvc_test::WriteFile(dir_.path() + "/second.conf",
+  test_support::WriteFile(dir_.path() + "/second.conf",
                           AgentConfig(port, dir_.path() + "/pass.sh"));
   const auto second = ChildProcess::Start(
       {"/usr/sbin/snmpd", "-f", "-Lo", "-C", "-c", dir_.path() + "/second.conf", "-I", "-smux"},
       env_, dir_.path() + "/second.log");
   ASSERT_NE(second, nullptr);
   EXPECT_TRUE(
-      snmpsvc_test::WaitFor([&] { return Read(source, kBase + ".1.0", "", closed).ok; }, 20s))
-      << snmpsvc_test::ReadFile(dir_.path() + "/second.log");
+      test_support::WaitFor([&] { return Read(source, kBase + ".1.0", "", closed).ok; }, 20s))
+      << test_support::ReadFile(dir_.path() + "/second.log");
 }
 
 TEST_F(SnmpSourceTest, NewSettingsApplyToTheNextReads) {

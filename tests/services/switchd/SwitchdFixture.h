@@ -11,6 +11,7 @@
 #include <string>
 
 #include "services/switchd/ThresholdModule.h"
+#include "support/TempDir.h"
 #include "threshold/documents/ConfigDocument.h"
 #include "threshold/documents/RecordDocument.h"
 
@@ -61,8 +62,7 @@ inline void WriteText(const std::string& path, const std::string& text) {
 class DataDirFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/lorveth-switchd-XXXXXX";
-    root_ = mkdtemp(pattern);
+    root_ = test_support::MakeTempDirectory("lorveth-switchd");
     data_dir_ = root_ + "/data";
     std::filesystem::create_directories(data_dir_);
   }

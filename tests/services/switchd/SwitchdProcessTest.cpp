@@ -13,16 +13,16 @@
 #include "SwitchdFixture.h"
 #include "platform/com/ComRemoting.h"
 #include "platform/registry/Registry.h"
-#include "services/snmpsvc/ProcessHelpers.h"
 #include "services/switchd/Settings.h"
+#include "support/ProcessHelpers.h"
 
 namespace switchd_test {
 namespace {
 
 namespace sp = switch_protocol;
-using snmpsvc_test::ChildProcess;
-using snmpsvc_test::CommandResult;
-using snmpsvc_test::RunCommand;
+using test_support::ChildProcess;
+using test_support::CommandResult;
+using test_support::RunCommand;
 
 const std::string kSwitchd = std::string(LORVETH_BINARY_DIR) + "/services/switchd/switchd";
 const std::string kSwitchctl = std::string(LORVETH_BINARY_DIR) + "/services/switchd/switchctl";
@@ -35,6 +35,7 @@ class SwitchdProcessTest : public DataDirFixture {
     setenv("LORVETH_RUNTIME_DIR", (root_ + "/run").c_str(), 1);
     socket_ = root_ + "/run/switch.sock";
     control_ = root_ + "/run/switchd.ctl";
+    env_ = test_support::NetSnmpEnvironment(root_ + "/net-snmp");
     Seed();
     platform::EnableLocalServerActivation();
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
@@ -51,17 +52,17 @@ class SwitchdProcessTest : public DataDirFixture {
   }
 
   std::unique_ptr<ChildProcess> StartSwitchd(const std::string& log_name = "switchd.log") {
-    auto child = ChildProcess::Start({kSwitchd, "-f", "--data", data_dir_, "--poll", "1"}, {},
+    auto child = ChildProcess::Start({kSwitchd, "-f", "--data", data_dir_, "--poll", "1"}, env_,
                                      root_ + "/" + log_name);
     EXPECT_NE(child, nullptr);
     return child;
   }
   bool WaitUntilServing() {
-    return snmpsvc_test::WaitFor([&] { return Ctl({"status"}).exit_code == 0; }, kPatience);
+    return test_support::WaitFor([&] { return Ctl({"status"}).exit_code == 0; }, kPatience);
   }
   CommandResult Ctl(std::vector<std::string> words) {
     words.insert(words.begin(), kSwitchctl);
-    return RunCommand(words, {});
+    return RunCommand(words, env_);
   }
   RecordingClient& Client(LONG form = 0) {
     client_ = std::make_unique<RecordingClient>();
@@ -84,6 +85,7 @@ class SwitchdProcessTest : public DataDirFixture {
 
   std::string socket_;
   std::string control_;
+  std::vector<std::string> env_;
   std::unique_ptr<ChildProcess> daemon_;
   std::unique_ptr<RecordingClient> client_;
 };
@@ -182,7 +184,7 @@ TEST_F(SwitchdProcessTest, SecondSwitchdOnTheSameSocketRefusesToStart) {
   const auto exit = second->WaitExit(kPatience);
   ASSERT_TRUE(exit.has_value());
   EXPECT_TRUE(WIFEXITED(*exit) && WEXITSTATUS(*exit) == 1);
-  EXPECT_NE(snmpsvc_test::ReadFile(root_ + "/second.log").find("in use"), std::string::npos);
+  EXPECT_NE(test_support::ReadFile(root_ + "/second.log").find("in use"), std::string::npos);
   EXPECT_EQ(Ctl({"status"}).exit_code, 0);  // the first one still serves
 }
 
@@ -192,7 +194,7 @@ TEST_F(SwitchdProcessTest, UnusableTableFileStopsTheStartWithItsName) {
   const auto exit = daemon_->WaitExit(kPatience);
   ASSERT_TRUE(exit.has_value());
   EXPECT_TRUE(WIFEXITED(*exit) && WEXITSTATUS(*exit) == 1);
-  EXPECT_NE(snmpsvc_test::ReadFile(root_ + "/switchd.log").find("Reports.xml"), std::string::npos);
+  EXPECT_NE(test_support::ReadFile(root_ + "/switchd.log").find("Reports.xml"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(socket_));
 }
 
