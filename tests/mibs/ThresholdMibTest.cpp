@@ -270,7 +270,7 @@ TEST(ThresholdMibParseTest, NetSnmpParsesModuleWithoutFindings) {
 // number installs a module that names the agent's subtree.
 TEST(ThresholdMibParseTest, ModuleIdentityIsTheRootTheAgentServes) {
   const ToolResult result =
-      RunTool(Snmptranslate("-On " + std::string(kModule) + "::lorvethThresholdMIB"));
+      RunTool(Snmptranslate({"-On", std::string(kModule) + "::lorvethThresholdMIB"}));
   EXPECT_EQ(FirstLine(result.out), "." + std::string(kRoot)) << result.err;
 }
 
@@ -373,7 +373,7 @@ class UncheckedNumberTest : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(UncheckedNumberTest, SyntaxAdmitsEveryInteger32) {
   const ToolResult result =
-      RunTool(Snmptranslate("-Td " + Quote(std::string(kModule) + "::" + GetParam())));
+      RunTool(Snmptranslate({"-Td", std::string(kModule) + "::" + GetParam()}));
   std::smatch match;
   ASSERT_TRUE(std::regex_search(result.out, match, std::regex(R"(\n  SYNTAX\t([^\n]*?) *\n)")))
       << result.out;
