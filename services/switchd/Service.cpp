@@ -5,7 +5,9 @@
 #include <sstream>
 
 #include "platform/Paths.h"
+#include "services/switchd/EngineSettings.h"
 #include "services/switchd/Log.h"
+#include "services/switchd/RecorderCommands.h"
 #include "services/switchd/Settings.h"
 #include "services/switchd/SwitchObject.h"
 #include "switch/SwitchProtocol.h"
@@ -28,6 +30,22 @@ ControlAnswer Failure(std::string why) {
   answer.ok = false;
   answer.error = std::move(why);
   return answer;
+}
+
+// Stands in until the resource sources are built in: every read fails.
+class NoResourceSource final : public ResourceSource {
+ public:
+  bool Validate(const ResourceQuery&, std::string*) const override { return true; }
+  void Read(const ResourceQuery&, std::function<void(Reading)> done) override {
+    Reading reading;
+    reading.error = "no resource source is available in this build";
+    done(std::move(reading));
+  }
+};
+
+bool IsRecorderTable(DWORD table) {
+  return table == sp::kTableReports || table == sp::kTableReportSets ||
+         table == sp::kTableResources || table == sp::kTableTargets;
 }
 
 std::string Hex(DWORD value) {
@@ -53,14 +71,21 @@ ServiceOptions WithDefaults(ServiceOptions options) {
 Service::Service(ServiceOptions options)
     : options_(WithDefaults(std::move(options))),
       module_(std::make_shared<ThresholdModule>(options_.data_dir)),
-      hub_(std::make_shared<EventHub>()) {}
+      hub_(std::make_shared<EventHub>()),
+      source_(std::make_unique<NoResourceSource>()) {}
 
-Service::~Service() { Stop(); }
+Service::~Service() {
+  Stop();
+  // The module may outlive this object; the recorder's parts do not.
+  module_->SetReportState(nullptr);
+  recorder_.reset();
+}
 
 bool Service::Start(std::string* error) {
   if (started_) return true;
   if (!module_->Load(error)) return false;
   module_->SetSettings(ReadSettings());
+  if (!StartRecorder(error)) return false;
 
   const platform::ClassFactory factory = SwitchObject::Factory(module_, hub_);
   if (options_.serve_socket) {
@@ -101,7 +126,27 @@ bool Service::Start(std::string* error) {
   }
   stopping_ = false;
   poll_thread_ = std::thread([this] { PollLoop(); });
+  scheduler_.Start();
   started_ = true;
+  return true;
+}
+
+bool Service::StartRecorder(std::string* error) {
+  if (recorder_) return true;
+  auto store = RecordStore::Open(options_.data_dir + "/records.db", error);
+  if (!store) {
+    *error = "cannot open the report records: " + *error;
+    return false;
+  }
+  recorder_ = std::make_shared<Recorder>(*module_, scheduler_, *source_, clock_, std::move(store),
+                                         ReadEngineSettings());
+  module_->SetReportState(recorder_);
+  module_->AddChangeListener([weak = std::weak_ptr<Recorder>(recorder_)](DWORD table) {
+    const auto recorder = weak.lock();
+    if (recorder && IsRecorderTable(table)) recorder->Reconfigure();
+  });
+  // Before the scheduler runs, so that the first request already finds the reports.
+  recorder_->ConfigureNow();
   return true;
 }
 
@@ -112,6 +157,7 @@ void Service::Stop() {
   }
   poll_wake_.notify_all();
   if (poll_thread_.joinable()) poll_thread_.join();
+  scheduler_.Stop();
   control_.Stop();
   if (com_server_) {
     com_server_->Stop();
@@ -172,6 +218,8 @@ ControlAnswer Service::Execute(const std::string& line) {
   if (command == "announce") return Announce(words);
   if (command == "event") return InjectEvent(words);
   if (command == "reload" && words.size() == 1) return Reload();
+  if (command == "reports") return ReportsCommand(recorder_.get(), words);
+  if (command == "records") return RecordsCommand(recorder_.get(), clock_, words);
   return Failure("unknown command or wrong arguments: " + line);
 }
 
@@ -191,6 +239,7 @@ ControlAnswer Service::Status() {
     answer.lines.push_back("setting " + std::string(Settings()[i].name) + " " +
                            Hex(Settings()[i].code) + " " + std::to_string(values[i]));
   }
+  if (recorder_) answer.lines.push_back(RecorderStatusLine(*recorder_));
   for (const ClientInfo& client : hub_->Clients()) {
     answer.lines.push_back("client " + std::to_string(client.cookie) + " name \"" + client.name +
                            "\" form " + std::to_string(static_cast<int>(client.form)) +
@@ -238,6 +287,7 @@ ControlAnswer Service::InjectEvent(const std::vector<std::string>& words) {
 
 ControlAnswer Service::Reload() {
   std::vector<std::string> problems;
+  if (recorder_) recorder_->UpdateSettings(ReadEngineSettings());
   const std::vector<DWORD> changed = module_->Reload(&problems);
   ControlAnswer answer;
   for (const DWORD code : changed) {
