@@ -9,6 +9,7 @@
 #include "services/switchd/Log.h"
 #include "services/switchd/RecorderCommands.h"
 #include "services/switchd/Settings.h"
+#include "services/switchd/Sources.h"
 #include "services/switchd/SwitchObject.h"
 #include "switch/SwitchProtocol.h"
 
@@ -31,17 +32,6 @@ ControlAnswer Failure(std::string why) {
   answer.error = std::move(why);
   return answer;
 }
-
-// Stands in until the resource sources are built in: every read fails.
-class NoResourceSource final : public ResourceSource {
- public:
-  bool Validate(const ResourceQuery&, std::string*) const override { return true; }
-  void Read(const ResourceQuery&, std::function<void(Reading)> done) override {
-    Reading reading;
-    reading.error = "no resource source is available in this build";
-    done(std::move(reading));
-  }
-};
 
 bool IsRecorderTable(DWORD table) {
   return table == sp::kTableReports || table == sp::kTableReportSets ||
@@ -72,7 +62,7 @@ Service::Service(ServiceOptions options)
     : options_(WithDefaults(std::move(options))),
       module_(std::make_shared<ThresholdModule>(options_.data_dir)),
       hub_(std::make_shared<EventHub>()),
-      source_(std::make_unique<NoResourceSource>()) {}
+      source_(std::make_unique<Sources>(ReadEngineSettings())) {}
 
 Service::~Service() {
   Stop();
@@ -287,7 +277,9 @@ ControlAnswer Service::InjectEvent(const std::vector<std::string>& words) {
 
 ControlAnswer Service::Reload() {
   std::vector<std::string> problems;
-  if (recorder_) recorder_->UpdateSettings(ReadEngineSettings());
+  const EngineSettings engine = ReadEngineSettings();
+  source_->UpdateSettings(engine);
+  if (recorder_) recorder_->UpdateSettings(engine);
   const std::vector<DWORD> changed = module_->Reload(&problems);
   ControlAnswer answer;
   for (const DWORD code : changed) {

@@ -27,6 +27,7 @@
 #include "services/switchd/Monitoring.h"
 #include "services/switchd/Recorder.h"
 #include "services/switchd/Scheduler.h"
+#include "services/switchd/Sources.h"
 #include "services/switchd/ThresholdModule.h"
 
 namespace switchd {
@@ -84,7 +85,7 @@ class Service {
   SystemClock clock_;
   // Polls the rules and reports; stopped before the parts it calls go away.
   Scheduler scheduler_{clock_};
-  std::unique_ptr<ResourceSource> source_;
+  std::unique_ptr<Sources> source_;
   std::shared_ptr<Recorder> recorder_;
   std::unique_ptr<platform::ComServer> com_server_;
   ControlServer control_;
