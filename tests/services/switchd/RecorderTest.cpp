@@ -23,13 +23,13 @@ using switchd::InstanceValue;
 using switchd::Reading;
 using switchd::ResourceQuery;
 
-constexpr int64_t kSunday0800 = 1772352000;  // 2026-03-01 08:00:00, the fake clock's local time
+constexpr int64_t kMarchFirst0800 = 1772352000;  // 2026-03-01 08:00:00, the fake clock's local time
 
 // Local time is UTC; the monotonic clock starts at 0 with the wall clock at `start`.
 class FakeClock final : public switchd::Clock {
  public:
   int64_t now_ms = 0;
-  int64_t start = kSunday0800;
+  int64_t start = kMarchFirst0800;
   int64_t NowMs() const override { return now_ms; }
   int64_t WallSeconds() const override { return start + now_ms / 1000; }
   std::tm Local(int64_t wall) const override {
@@ -268,7 +268,7 @@ TEST_F(RecorderTest, RecordingFollowsTheSetsHoursStatusAndRecordingEnd) {
     int minute = 0;
     std::sscanf(c.at, "%d:%d", &hour, &minute);
     // The first poll comes one second after the start.
-    world.clock.start = kSunday0800 - 8 * 3600 + hour * 3600 + minute * 60 - 1;
+    world.clock.start = kMarchFirst0800 - 8 * 3600 + hour * 3600 + minute * 60 - 1;
     world.Start();
     world.Advance(1);
     EXPECT_EQ(world.recorder->HighestRecord("r"), c.recording ? 1u : 0u);
