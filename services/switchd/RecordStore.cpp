@@ -363,6 +363,8 @@ int64_t RecordStore::FileBytes() const {
   return bytes;
 }
 
+void RecordStore::Checkpoint() { Exec(writer_, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr); }
+
 void RecordStore::LimitPages(int64_t pages) {
   const std::string sql = "PRAGMA max_page_count=" + std::to_string(pages > 0 ? pages : 1073741823);
   Exec(writer_, sql.c_str(), nullptr);

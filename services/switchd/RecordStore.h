@@ -86,6 +86,10 @@ class RecordStore {
 
   // The size of the database and its write-ahead log in bytes.
   int64_t FileBytes() const;
+  // Moves what the write-ahead log holds into the database file and empties
+  // the log (SQLite does so by itself as the log grows); for measurements
+  // and copies of the file.  Writer thread only.
+  void Checkpoint();
   // Limits the database to `pages` pages (0: no limit beyond SQLite's own),
   // as a full disk would: writes beyond fail with kFull.  For tests.
   void LimitPages(int64_t pages);

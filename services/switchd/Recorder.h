@@ -87,6 +87,8 @@ class Recorder final : public ReportState, public std::enable_shared_from_this<R
   std::optional<ReportSummary> Summary(std::string_view report) const;
   RecorderStatus Status() const;
   const RecordStore& Store() const { return *store_; }
+  // For tests and measurements; writes only while the scheduler is idle.
+  RecordStore& Store() { return *store_; }
 
  private:
   // What a report does, from its Report, Resource and Target records.

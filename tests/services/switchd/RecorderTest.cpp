@@ -422,7 +422,7 @@ TEST_F(RecorderTest, AFullDiskStopsRecordingUntilAWriteSucceedsAgain) {
   world->PollLoad({1, 2});
   const std::vector<std::string> kept = world->Texts("r");
   // The database may not grow: a page must fill up before a write fails.
-  const_cast<switchd::RecordStore&>(world->recorder->Store()).LimitPages(1);
+  world->recorder->Store().LimitPages(1);
   for (int i = 0; i < 2000 && !world->recorder->Status().stopped; ++i) world->PollLoad({7});
   ASSERT_TRUE(world->recorder->Status().stopped);
   const DWORD count = world->recorder->HighestRecord("r");
@@ -434,7 +434,7 @@ TEST_F(RecorderTest, AFullDiskStopsRecordingUntilAWriteSucceedsAgain) {
   EXPECT_EQ(world->recorder->HighestRecord("r"), count);
   EXPECT_EQ(world->recorder->Status().lost_records, 3u);
 
-  const_cast<switchd::RecordStore&>(world->recorder->Store()).LimitPages(0);
+  world->recorder->Store().LimitPages(0);
   world->PollLoad({9});
   EXPECT_FALSE(world->recorder->Status().stopped);
   EXPECT_EQ(world->recorder->ReportSetStatus("s"), 1);
