@@ -19,24 +19,7 @@ for f in "$service" "$agent" "$real_agent" "$switchd" "$reg"; do
   [[ -e $f ]] || { echo "build first: $f" >&2; exit 1; }
 done
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-free_port() {  # a random unprivileged UDP port that nothing listens on
-  local port
-  while :; do
-    port=$((20000 + RANDOM % 40000))
-    [[ -z $(ss -Hlun "sport = :$port") ]] && { echo "$port"; return; }
-  done
-}
-calc() { awk "BEGIN { print $1 }"; }
-export MIBS= MIBDIRS= SNMP_PERSISTENT_DIR=$work/tools SNMPCONFPATH=$work/tools
+. bench/loopback.sh
 mkdir -p "$work/tools" "$work/state/snmpsvc"
 
 wait_up() {  # port

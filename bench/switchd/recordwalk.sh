@@ -19,24 +19,7 @@ for f in "$service" "$agent" "$switchd" "$reg"; do
 done
 command -v sqlite3 >/dev/null || { echo "needs the sqlite3 command" >&2; exit 1; }
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-free_port() {  # a random unprivileged UDP port that nothing listens on
-  local port
-  while :; do
-    port=$((20000 + RANDOM % 40000))
-    [[ -z $(ss -Hlun "sport = :$port") ]] && { echo "$port"; return; }
-  done
-}
-calc() { awk "BEGIN { print $1 }"; }
-export MIBS= MIBDIRS= SNMP_PERSISTENT_DIR=$work/tools SNMPCONFPATH=$work/tools
+. bench/loopback.sh
 export LORVETH_STATE_DIR=$work/state LORVETH_RUNTIME_DIR=$work/run
 data=$work/state/switchd
 mkdir -p "$work/tools" "$data" "$work/state/snmpsvc" "$work/run"

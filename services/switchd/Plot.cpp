@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "services/switchd/RecordText.h"
+#include "services/switchd/Tables.h"
 
 extern char** environ;
 
@@ -69,13 +70,6 @@ std::string FindProgram(const std::string& name) {
     if (::access(candidate.c_str(), X_OK) == 0) return candidate;
   }
   return {};
-}
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 // A directory of our own for the data and the program, removed at the end.
@@ -221,7 +215,9 @@ bool RenderPlot(const PlotRequest& plot, const std::string& output_path, std::st
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    std::string messages = ReadAll(messages_path);
+    std::string messages;
+    bool missing = false;
+    ReadWholeFile(messages_path, &messages, &missing);
     while (!messages.empty() && (messages.back() == '\n' || messages.back() == ' ')) {
       messages.pop_back();
     }
