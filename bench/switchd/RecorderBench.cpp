@@ -86,6 +86,7 @@ void BM_RecordingReports(benchmark::State& state) {
     scheduler.Start();
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
     scheduler.Stop();
+    recorder->WaitForWrites();
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const double cpu = CpuSeconds() - cpu_before;

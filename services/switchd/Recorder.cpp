@@ -72,6 +72,48 @@ Recorder::Recorder(ThresholdModule& module, Scheduler& scheduler, ResourceSource
       store_(std::move(store)),
       settings_(std::move(settings)) {
   status_.database = store_->Path();
+  writer_ = std::thread([this] { WriterLoop(); });
+}
+
+Recorder::~Recorder() {
+  // A stop (SIGTERM) loses nothing that was read.
+  Flush();
+  {
+    std::lock_guard lock(jobs_mutex_);
+    stopping_ = true;
+  }
+  jobs_changed_.notify_all();
+  writer_.join();
+}
+
+void Recorder::Write(std::function<void()> job) {
+  {
+    std::lock_guard lock(jobs_mutex_);
+    jobs_.push_back(std::move(job));
+  }
+  jobs_changed_.notify_all();
+}
+
+void Recorder::WriterLoop() {
+  std::unique_lock lock(jobs_mutex_);
+  for (;;) {
+    jobs_changed_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+    // The queue is written to the end before the thread stops.
+    if (jobs_.empty()) return;
+    std::function<void()> job = std::move(jobs_.front());
+    jobs_.pop_front();
+    writing_ = true;
+    lock.unlock();
+    job();
+    lock.lock();
+    writing_ = false;
+    jobs_changed_.notify_all();
+  }
+}
+
+void Recorder::WaitForWrites() {
+  std::unique_lock lock(jobs_mutex_);
+  jobs_changed_.wait(lock, [this] { return jobs_.empty() && !writing_; });
 }
 
 void Recorder::Reconfigure() {
@@ -165,13 +207,16 @@ void Recorder::ConfigureNow() {
       polling_.erase(it);
     }
     std::erase_if(pending_, [&](const NewRecord& record) { return record.report == name; });
-    std::string error;
-    if (store_->Forget(name, &error) != WriteOutcome::kWritten) {
-      Log(LogLevel::kWarning,
-          "recorder: cannot delete the records of the deleted report \"" + name + "\": " + error);
-    } else {
-      Log(LogLevel::kInfo, "recorder: report \"" + name + "\" deleted with its records");
-    }
+    // After the writes queued before: none of them brings the records back.
+    Write([this, name] {
+      std::string error;
+      if (store_->Forget(name, &error) != WriteOutcome::kWritten) {
+        Log(LogLevel::kWarning,
+            "recorder: cannot delete the records of the deleted report \"" + name + "\": " + error);
+      } else {
+        Log(LogLevel::kInfo, "recorder: report \"" + name + "\" deleted with its records");
+      }
+    });
   }
 
   std::vector<std::string> restarted;
@@ -215,11 +260,13 @@ void Recorder::ConfigureNow() {
       std::lock_guard lock(mutex_);
       keep = KeepOf(config);
     }
-    std::string error;
-    if (store_->Count(name) > keep && store_->Trim(name, keep, &error) != WriteOutcome::kWritten) {
-      Log(LogLevel::kWarning,
-          "recorder: cannot drop the oldest records of \"" + name + "\": " + error);
-    }
+    Write([this, name, keep] {
+      std::string error;
+      if (store_->Trim(name, keep, &error) != WriteOutcome::kWritten) {
+        Log(LogLevel::kWarning,
+            "recorder: cannot drop the oldest records of \"" + name + "\": " + error);
+      }
+    });
   }
 }
 
@@ -349,8 +396,11 @@ void Recorder::Failed(const std::string& report, std::string why) {
 void Recorder::Flush() {
   flush_posted_ = false;
   if (pending_.empty()) return;
-  std::vector<NewRecord> records = std::move(pending_);
+  Write([this, records = std::move(pending_)] { WriteTick(records); });
   pending_.clear();
+}
+
+void Recorder::WriteTick(const std::vector<NewRecord>& records) {
   std::string error;
   const WriteOutcome outcome = store_->Append(records, &error);
   std::string message;

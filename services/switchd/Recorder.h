@@ -13,19 +13,26 @@
 // monotonic clock, so that reports of the same interval share one tick and
 // one write.
 //
-// Threads: polls, reads' results, configuration and writes run on the
-// scheduler's thread; every other public member may be called from any thread.
+// Threads: polls, reads' results and configuration run on the scheduler's
+// thread; the database is written, in order, on a writer thread of the
+// recorder's own, so that a synced commit never holds up a poll (the rule
+// engine polls on the same scheduler).  Every other public member may be
+// called from any thread.
 // The recorder must be made with make_shared (its tasks hold weak pointers to
 // it), and the scheduler, the source and the clock must outlive its tasks.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "services/switchd/EngineSettings.h"
@@ -65,7 +72,9 @@ class Recorder final : public ReportState, public std::enable_shared_from_this<R
  public:
   Recorder(ThresholdModule& module, Scheduler& scheduler, ResourceSource& source,
            const Clock& clock, std::unique_ptr<RecordStore> store, EngineSettings settings);
-  ~Recorder() override = default;
+  // Writes what was read but not yet written, then ends the writer thread.
+  // Called once the scheduler no longer runs the recorder's tasks.
+  ~Recorder() override;
   Recorder(const Recorder&) = delete;
   Recorder& operator=(const Recorder&) = delete;
 
@@ -76,6 +85,8 @@ class Recorder final : public ReportState, public std::enable_shared_from_this<R
   // The same on the calling thread, at once: at start, before the scheduler runs.
   void ConfigureNow();
   void UpdateSettings(const EngineSettings& settings);
+  // Waits until every write queued so far is done.  For tests and measurements.
+  void WaitForWrites();
 
   // ReportState
   std::optional<std::string> ReportCurrentValue(std::string_view report) const override;
@@ -143,6 +154,10 @@ class Recorder final : public ReportState, public std::enable_shared_from_this<R
   void Failed(const std::string& report, std::string why);
   void Keep(NewRecord record);
   void Flush();
+  void WriteTick(const std::vector<NewRecord>& records);  // on the writer thread
+  // Queues a write of the store for the writer thread.
+  void Write(std::function<void()> job);
+  void WriterLoop();
   // Whether a set (a report) records at that wall time; under mutex_.
   bool SetRecording(const SetPlan& set, int64_t wall) const;
   bool Recording(std::string_view report, int64_t wall) const;
@@ -160,6 +175,14 @@ class Recorder final : public ReportState, public std::enable_shared_from_this<R
   std::vector<NewRecord> pending_;
   bool flush_posted_ = false;
   bool tick_open_ = false;
+
+  // The writer thread and its queue.
+  std::mutex jobs_mutex_;
+  std::condition_variable jobs_changed_;
+  std::deque<std::function<void()>> jobs_;
+  bool writing_ = false;
+  bool stopping_ = false;
+  std::thread writer_;
 
   // Shared with the readers.
   mutable std::mutex mutex_;

@@ -37,21 +37,6 @@ std::vector<std::string> Listing(int records, bool several) {
   return lines;
 }
 
-TEST(PlotTest, ListingsBecomeOneSeriesPerInstance) {
-  const auto one = switchd::SeriesFromListing(Listing(3, false), "cpu");
-  ASSERT_EQ(one.size(), 1u);
-  EXPECT_EQ(one[0].name, "cpu");
-  EXPECT_EQ(
-      one[0].points,
-      (std::vector<std::pair<std::string, int64_t>>{
-          {"2026-03-01 08:01:00", 1}, {"2026-03-01 08:02:00", 2}, {"2026-03-01 08:03:00", 3}}));
-  const auto several = switchd::SeriesFromListing(Listing(2, true), "net");
-  ASSERT_EQ(several.size(), 2u);
-  EXPECT_EQ(several[0].name, "eth_0");
-  EXPECT_EQ(several[1].name, "it's");
-  EXPECT_EQ(several[1].points.back().second, 98);
-}
-
 TEST(PlotTest, AChartRendersToAPictureOfItsSizeWithLegendTitleAndUnit) {
   const TempDir dir;
   const struct {

@@ -115,7 +115,12 @@ class World {
     module->SetReportState(recorder);
     module->AddChangeListener([this](DWORD) { recorder->Reconfigure(); });
     recorder->Reconfigure();
+    Settle();
+  }
+  // Runs what is due and waits for the writes it queued.
+  void Settle() {
     scheduler.RunDue();
+    recorder->WaitForWrites();
   }
   void Stop() {
     if (module) module->SetReportState(nullptr);
@@ -126,7 +131,7 @@ class World {
   void Advance(int seconds) {
     for (int i = 0; i < seconds; ++i) {
       clock.now_ms += 1000;
-      scheduler.RunDue();
+      Settle();
     }
   }
   // Sets the value of the "load" resource and polls once a second.
@@ -393,7 +398,7 @@ TEST_F(RecorderTest, ChangingAReportKeepsItsRecordsAndDeletingItDeletesThem) {
                                  &reason),
             0u)
       << reason;
-  world->scheduler.RunDue();
+  world->Settle();
   EXPECT_EQ(world->Texts("r"),
             (std::vector<std::string>{"2026-03-01 08:00:03 3 %", "2026-03-01 08:00:04 4 %"}));
 
@@ -401,7 +406,7 @@ TEST_F(RecorderTest, ChangingAReportKeepsItsRecordsAndDeletingItDeletesThem) {
       world->module->Store(sp::kTableReports, "<Reports><Report Name=\"r\"/></Reports>", &reason),
       0u)
       << reason;
-  world->scheduler.RunDue();
+  world->Settle();
   EXPECT_EQ(world->recorder->HighestRecord("r"), 0u);
   EXPECT_EQ(world->recorder->Store().Reports(), std::vector<std::string>{"other"});
   EXPECT_EQ(world->recorder->HighestRecord("other"), 4u);
@@ -410,7 +415,7 @@ TEST_F(RecorderTest, ChangingAReportKeepsItsRecordsAndDeletingItDeletesThem) {
   ASSERT_EQ(world->module->Store(sp::kTableReports,
                                  "<Reports>" + Report("r", "load") + "</Reports>", &reason),
             0u);
-  world->scheduler.RunDue();
+  world->Settle();
   world->PollLoad({9});
   world->Stop();
   world->Start();
