@@ -260,11 +260,11 @@ void Recorder::ConfigureNow() {
       std::lock_guard lock(mutex_);
       keep = KeepOf(config);
     }
-    Write([this, name, keep] {
+    Write([this, report = name, keep] {
       std::string error;
-      if (store_->Trim(name, keep, &error) != WriteOutcome::kWritten) {
+      if (store_->Trim(report, keep, &error) != WriteOutcome::kWritten) {
         Log(LogLevel::kWarning,
-            "recorder: cannot drop the oldest records of \"" + name + "\": " + error);
+            "recorder: cannot drop the oldest records of \"" + report + "\": " + error);
       }
     });
   }
