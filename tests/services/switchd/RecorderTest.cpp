@@ -372,6 +372,17 @@ TEST_F(RecorderTest, AReportWhoseResourceCannotBeReadStoresNothingAndSaysWhy) {
     EXPECT_EQ(answer.error,
               std::string("report \"r\" has no records: its last read failed: ") + c.why);
   }
+
+  // Readable again, a counter first sets where its changes start: its set
+  // records without a failure, though nothing is stored yet.
+  World world(root_ + "/again", Report("r", "dead"), Set("s", {"r"}));
+  world.Start();
+  world.Advance(1);
+  EXPECT_EQ(world.recorder->ReportSetStatus("s"), 2);
+  world.source.Set("dead", {{1, "a", 5}}, true);
+  world.Advance(1);
+  EXPECT_EQ(world.recorder->ReportSetStatus("s"), 1);
+  EXPECT_EQ(world.recorder->HighestRecord("r"), 0u);
 }
 
 TEST_F(RecorderTest, ARestartKeepsEveryRecordAndTheLastValue) {
