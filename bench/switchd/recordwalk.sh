@@ -14,7 +14,7 @@ service=$build/services/snmpsvc/snmpsvc
 agent=$build/threshold/Lorveth_Agent.so
 switchd=$build/services/switchd/switchd
 reg=$build/tools/reg/lorveth-reg
-for f in "$service" "$agent" "$switchd" "$reg"; do
+for f in "$service" "$agent" "$switchd" "$reg" "$build/mibs/root-oid"; do
   [[ -e $f ]] || { echo "build first: $f" >&2; exit 1; }
 done
 command -v sqlite3 >/dev/null || { echo "needs the sqlite3 command" >&2; exit 1; }
@@ -54,7 +54,7 @@ for _ in $(seq 1 100); do [[ -S $work/run/switch.sock ]] && break; sleep 0.1; do
   > "$work/snmpsvc.log" 2>&1 &
 pids+=($!)
 
-root=1.3.6.1.4.1.32473.2.47
+root=$(cat "$build/mibs/root-oid")  # the threshold agent's subtree in this build
 # The agent answers once it has loaded the tables: the report's highest record number.
 index="6.119.97.108.107.101.100"  # "walked"
 for _ in $(seq 1 300); do

@@ -73,7 +73,9 @@ Service::~Service() {
 
 bool Service::Start(std::string* error) {
   if (started_) return true;
-  if (!module_->Load(error)) return false;
+  std::vector<std::string> warnings;
+  if (!module_->Load(error, &warnings)) return false;
+  for (const std::string& warning : warnings) Log(LogLevel::kWarning, warning);
   module_->SetSettings(ReadSettings());
   if (!StartRecorder(error)) return false;
 
@@ -280,11 +282,16 @@ ControlAnswer Service::Reload() {
   const EngineSettings engine = ReadEngineSettings();
   source_->UpdateSettings(engine);
   if (recorder_) recorder_->UpdateSettings(engine);
-  const std::vector<DWORD> changed = module_->Reload(&problems);
+  std::vector<std::string> warnings;
+  const std::vector<DWORD> changed = module_->Reload(&problems, &warnings);
   ControlAnswer answer;
   for (const DWORD code : changed) {
     hub_->Broadcast(EventFrame::Change(code));
     answer.lines.push_back("changed " + std::string(FindTable(code)->collection));
+  }
+  for (const std::string& warning : warnings) {
+    Log(LogLevel::kWarning, warning);
+    answer.lines.push_back("warning " + warning);
   }
   for (const std::string& problem : problems) {
     Log(LogLevel::kWarning, problem);
