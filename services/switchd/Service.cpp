@@ -1,13 +1,16 @@
 // switchd's parts wired together, and the control commands.
 #include "services/switchd/Service.h"
 
+#include <chrono>
 #include <cstdio>
 #include <sstream>
+#include <thread>
 
-#include "platform/Paths.h"
+#include "platform/system/Paths.h"
 #include "services/switchd/EngineSettings.h"
 #include "services/switchd/Log.h"
 #include "services/switchd/RecorderCommands.h"
+#include "services/switchd/ResourceList.h"
 #include "services/switchd/Settings.h"
 #include "services/switchd/Sources.h"
 #include "services/switchd/SwitchObject.h"
@@ -42,6 +45,18 @@ std::string Hex(DWORD value) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%X", value);
   return text;
+}
+
+// switchctl resources [--json]: the builtin catalogue with this machine's values.
+ControlAnswer Resources(const std::vector<std::string>& words) {
+  const bool json = words.size() == 2 && words[1] == "--json";
+  if (words.size() > 2 || (words.size() == 2 && !json)) return Failure("usage: resources [--json]");
+  // CPU time is measured between two samples: the listing shows the quarter
+  // of a second after a first one.
+  BuiltinSource source;
+  source.Read({RequestType::kBuiltin, "cpu.load.percent", "", ""}, [](const Reading&) {});
+  std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  return ListResources(source, json);
 }
 
 }  // namespace
@@ -210,6 +225,7 @@ ControlAnswer Service::Execute(const std::string& line) {
   if (command == "announce") return Announce(words);
   if (command == "event") return InjectEvent(words);
   if (command == "reload" && words.size() == 1) return Reload();
+  if (command == "resources") return Resources(words);
   if (command == "reports") return ReportsCommand(recorder_.get(), words);
   if (command == "records") return RecordsCommand(recorder_.get(), clock_, words);
   return Failure("unknown command or wrong arguments: " + line);

@@ -21,7 +21,7 @@
 
 #include <sys/types.h>
 
-#include "platform/ComRemoting.h"
+#include "platform/com/ComRemoting.h"
 #include "services/switchd/ControlChannel.h"
 #include "services/switchd/EventHub.h"
 #include "services/switchd/Monitoring.h"

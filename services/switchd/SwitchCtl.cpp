@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Paths.h"
+#include "platform/system/Paths.h"
 #include "services/switchd/ControlChannel.h"
 #include "services/switchd/Plot.h"
 
@@ -17,6 +17,7 @@ void Usage() {
                "  announce TABLE            send a change event for a table (code or name)\n"
                "  event RULE VALUE EVENT    send a threshold event of a stored rule and event\n"
                "  reload                    re-read the table files; announce what changed\n"
+               "  resources [--json]        the builtin measurements with this machine's values\n"
                "  reports [REPORT]          the reports: records, failed reads, state, last value\n"
                "  records REPORT [--from N] [--since TIME] [--last N] [--csv]\n"
                "                            a report's records (TIME: YYYY-MM-DD[Thh:mm[:ss]]\n"
