@@ -12,6 +12,7 @@ packages=(
   libsnmp-dev snmp snmpd snmptrapd
   libpugixml-dev libxml2-dev smitools
   procps iproute2
+  gnuplot-nox librsvg2-bin
 )
 
 missing=()

@@ -89,6 +89,23 @@ community private, SNMPv3 user admin).  Try, in another terminal:
   LORVETH_STATE_DIR=$LORVETH_STATE_DIR LORVETH_RUNTIME_DIR=$LORVETH_RUNTIME_DIR \\
     $build/services/switchd/switchctl event cpu-high 97 critical-trap
 
+The reports cpu-history and memory-history record this machine's processor
+and memory load every 5 seconds.  Their records (reportValueRecordTable) and a
+chart of them:
+
+  snmpwalk -v2c -c public 127.0.0.1:1161 $root_oid.1.4.8
+  LORVETH_STATE_DIR=$LORVETH_STATE_DIR LORVETH_RUNTIME_DIR=$LORVETH_RUNTIME_DIR \\
+    $build/services/switchd/switchctl plot cpu-history -o $demo/cpu-history.svg
+
 The MIB module is $build/mibs/LORVETH-THRESHOLD-MIB.txt.  Ctrl-C stops both services.
 TEXT
+
+# The first records come within 5 seconds; show them as a manager sees them.
+for _ in $(seq 20); do
+  "$build/services/switchd/switchctl" records cpu-history >/dev/null 2>&1 && break
+  sleep 0.5
+done
+echo "Recorded so far (snmpwalk -v2c -c public 127.0.0.1:1161 $root_oid.1.4.8):"
+snmpwalk -v2c -c public -m '' 127.0.0.1:1161 "$root_oid.1.4.8" || true
+echo
 wait

@@ -20,33 +20,8 @@ for f in "$service" "$agent" "$real_agent" "$switchd" "$reg" "$build/mibs/root-o
 done
 root=$(cat "$build/mibs/root-oid")  # the threshold agent's subtree in this build
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-# A random UDP port that nothing listens on, below the kernel's ephemeral
-# range, from which client sockets (of this run or another) take theirs.
-free_port() {
-  local port
-  while :; do
-    port=$((10000 + RANDOM % 22000))
-    [[ -z $(ss -Hlun "sport = :$port") ]] && { echo "$port"; return; }
-  done
-}
-calc() { awk "BEGIN { print $1 }"; }
-# Everything this run starts keeps its files below $work: Net-SNMP's persistent
-# files and configuration, HOME, and the services' state and runtime
-# directories; no MIB module is loaded.
-export MIBS= MIBDIRS= SNMP_PERSISTENT_DIR=$work/net-snmp/persist \
-  SNMPCONFPATH=$work/net-snmp/conf HOME=$work/home \
-  LORVETH_STATE_DIR=$work/state LORVETH_RUNTIME_DIR=$work/run
-mkdir -p "$work/net-snmp/persist/cert_indexes" "$work/net-snmp/conf" "$work/home" \
-  "$work/state/snmpsvc" "$work/run"
+. bench/loopback.sh
+mkdir -p "$work/tools" "$work/state/snmpsvc"
 
 wait_up() {  # port
   for _ in $(seq 1 100); do

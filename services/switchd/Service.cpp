@@ -7,9 +7,12 @@
 #include <thread>
 
 #include "platform/system/Paths.h"
+#include "services/switchd/EngineSettings.h"
 #include "services/switchd/Log.h"
+#include "services/switchd/RecorderCommands.h"
 #include "services/switchd/ResourceList.h"
 #include "services/switchd/Settings.h"
+#include "services/switchd/Sources.h"
 #include "services/switchd/SwitchObject.h"
 #include "switch/SwitchProtocol.h"
 
@@ -31,6 +34,11 @@ ControlAnswer Failure(std::string why) {
   answer.ok = false;
   answer.error = std::move(why);
   return answer;
+}
+
+bool IsRecorderTable(DWORD table) {
+  return table == sp::kTableReports || table == sp::kTableReportSets ||
+         table == sp::kTableResources || table == sp::kTableTargets;
 }
 
 std::string Hex(DWORD value) {
@@ -68,9 +76,15 @@ ServiceOptions WithDefaults(ServiceOptions options) {
 Service::Service(ServiceOptions options)
     : options_(WithDefaults(std::move(options))),
       module_(std::make_shared<ThresholdModule>(options_.data_dir)),
-      hub_(std::make_shared<EventHub>()) {}
+      hub_(std::make_shared<EventHub>()),
+      source_(std::make_unique<Sources>(ReadEngineSettings())) {}
 
-Service::~Service() { Stop(); }
+Service::~Service() {
+  Stop();
+  // The module may outlive this object; the recorder's parts do not.
+  module_->SetReportState(nullptr);
+  recorder_.reset();
+}
 
 bool Service::Start(std::string* error) {
   if (started_) return true;
@@ -78,6 +92,7 @@ bool Service::Start(std::string* error) {
   if (!module_->Load(error, &warnings)) return false;
   for (const std::string& warning : warnings) Log(LogLevel::kWarning, warning);
   module_->SetSettings(ReadSettings());
+  if (!StartRecorder(error)) return false;
 
   const platform::ClassFactory factory = SwitchObject::Factory(module_, hub_);
   if (options_.serve_socket) {
@@ -118,7 +133,27 @@ bool Service::Start(std::string* error) {
   }
   stopping_ = false;
   poll_thread_ = std::thread([this] { PollLoop(); });
+  scheduler_.Start();
   started_ = true;
+  return true;
+}
+
+bool Service::StartRecorder(std::string* error) {
+  if (recorder_) return true;
+  auto store = RecordStore::Open(options_.data_dir + "/records.db", error);
+  if (!store) {
+    *error = "cannot open the report records: " + *error;
+    return false;
+  }
+  recorder_ = std::make_shared<Recorder>(*module_, scheduler_, *source_, clock_, std::move(store),
+                                         ReadEngineSettings());
+  module_->SetReportState(recorder_);
+  module_->AddChangeListener([weak = std::weak_ptr<Recorder>(recorder_)](DWORD table) {
+    const auto recorder = weak.lock();
+    if (recorder && IsRecorderTable(table)) recorder->Reconfigure();
+  });
+  // Before the scheduler runs, so that the first request already finds the reports.
+  recorder_->ConfigureNow();
   return true;
 }
 
@@ -129,6 +164,7 @@ void Service::Stop() {
   }
   poll_wake_.notify_all();
   if (poll_thread_.joinable()) poll_thread_.join();
+  scheduler_.Stop();
   control_.Stop();
   if (com_server_) {
     com_server_->Stop();
@@ -190,6 +226,8 @@ ControlAnswer Service::Execute(const std::string& line) {
   if (command == "event") return InjectEvent(words);
   if (command == "reload" && words.size() == 1) return Reload();
   if (command == "resources") return Resources(words);
+  if (command == "reports") return ReportsCommand(recorder_.get(), words);
+  if (command == "records") return RecordsCommand(recorder_.get(), clock_, words);
   return Failure("unknown command or wrong arguments: " + line);
 }
 
@@ -209,6 +247,7 @@ ControlAnswer Service::Status() {
     answer.lines.push_back("setting " + std::string(Settings()[i].name) + " " +
                            Hex(Settings()[i].code) + " " + std::to_string(values[i]));
   }
+  if (recorder_) answer.lines.push_back(RecorderStatusLine(*recorder_));
   for (const ClientInfo& client : hub_->Clients()) {
     answer.lines.push_back("client " + std::to_string(client.cookie) + " name \"" + client.name +
                            "\" form " + std::to_string(static_cast<int>(client.form)) +
@@ -256,6 +295,9 @@ ControlAnswer Service::InjectEvent(const std::vector<std::string>& words) {
 
 ControlAnswer Service::Reload() {
   std::vector<std::string> problems;
+  const EngineSettings engine = ReadEngineSettings();
+  source_->UpdateSettings(engine);
+  if (recorder_) recorder_->UpdateSettings(engine);
   std::vector<std::string> warnings;
   const std::vector<DWORD> changed = module_->Reload(&problems, &warnings);
   ControlAnswer answer;

@@ -24,6 +24,10 @@
 #include "platform/com/ComRemoting.h"
 #include "services/switchd/ControlChannel.h"
 #include "services/switchd/EventHub.h"
+#include "services/switchd/Monitoring.h"
+#include "services/switchd/Recorder.h"
+#include "services/switchd/Scheduler.h"
+#include "services/switchd/Sources.h"
 #include "services/switchd/ThresholdModule.h"
 
 namespace switchd {
@@ -55,6 +59,8 @@ class Service {
   const ServiceOptions& Options() const { return options_; }
   std::shared_ptr<ThresholdModule> Module() const { return module_; }
   std::shared_ptr<EventHub> Hub() const { return hub_; }
+  // Null until Start succeeded.
+  std::shared_ptr<Recorder> ReportRecorder() const { return recorder_; }
 
   // The control commands (see ControlChannel.h for the protocol).
   ControlAnswer Execute(const std::string& line);
@@ -71,10 +77,16 @@ class Service {
   ControlAnswer Announce(const std::vector<std::string>& words);
   ControlAnswer InjectEvent(const std::vector<std::string>& words);
   ControlAnswer Reload();
+  bool StartRecorder(std::string* error);
 
   ServiceOptions options_;
   std::shared_ptr<ThresholdModule> module_;
   std::shared_ptr<EventHub> hub_;
+  SystemClock clock_;
+  // Polls the rules and reports; stopped before the parts it calls go away.
+  Scheduler scheduler_{clock_};
+  std::unique_ptr<Sources> source_;
+  std::shared_ptr<Recorder> recorder_;
   std::unique_ptr<platform::ComServer> com_server_;
   ControlServer control_;
   bool started_ = false;

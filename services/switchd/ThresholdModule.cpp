@@ -330,6 +330,13 @@ bool ThresholdModule::Load(std::string* error, std::vector<std::string>* warning
 
 std::vector<DWORD> ThresholdModule::Reload(std::vector<std::string>* problems,
                                            std::vector<std::string>* warnings) {
+  std::vector<DWORD> changed = ReloadUnannounced(problems, warnings);
+  for (const DWORD table : changed) Announce(table);
+  return changed;
+}
+
+std::vector<DWORD> ThresholdModule::ReloadUnannounced(std::vector<std::string>* problems,
+                                                      std::vector<std::string>* warnings) {
   std::vector<DWORD> changed;
   std::lock_guard lock(mutex_);
   for (const TableInfo& table : Tables()) {
@@ -413,7 +420,22 @@ SettingValues ThresholdModule::CurrentSettings() {
   return settings_;
 }
 
+void ThresholdModule::AddChangeListener(std::function<void(DWORD table)> listener) {
+  listeners_.push_back(std::move(listener));
+}
+
+void ThresholdModule::Announce(DWORD table) const {
+  for (const auto& listener : listeners_) listener(table);
+}
+
 DWORD ThresholdModule::Store(DWORD table, std::string_view document, std::string* reason) {
+  const DWORD status = StoreUnannounced(table, document, reason);
+  if (status == cmd_status::kSuccess) Announce(table);
+  return status;
+}
+
+DWORD ThresholdModule::StoreUnannounced(DWORD table, std::string_view document,
+                                        std::string* reason) {
   const TableInfo* info = FindTable(table);
   if (info == nullptr) {
     *reason = "no table has the code " + std::to_string(table);

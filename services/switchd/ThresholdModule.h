@@ -18,6 +18,7 @@
 // run one at a time.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -90,6 +91,11 @@ class ThresholdModule {
   std::string TableDocument(DWORD table);
   std::vector<TableSummary> Summaries();
 
+  // Calls `listener` with a table's code after every accepted store of it and
+  // for every table that Reload changed, on the caller's thread and outside
+  // the module's locks.  Listeners are added before the module serves.
+  void AddChangeListener(std::function<void(DWORD table)> listener);
+
   // Where the live answers come from; null detaches.
   void SetRuleState(std::shared_ptr<const RuleState> rules);
   void SetReportState(std::shared_ptr<const ReportState> reports);
@@ -108,6 +114,10 @@ class ThresholdModule {
   bool Exists(DWORD table, std::string_view name) const;
   std::optional<std::string> RecordMarkup(DWORD table, std::string_view name) const;
   bool ParseTable(const TableInfo& table, const std::string& text, std::string* reason) const;
+  std::vector<DWORD> ReloadUnannounced(std::vector<std::string>* problems,
+                                       std::vector<std::string>* warnings);
+  DWORD StoreUnannounced(DWORD table, std::string_view document, std::string* reason);
+  void Announce(DWORD table) const;
   // Sets a table's text and the index of its record names.
   void Keep(const TableInfo& table, std::string text);
 
@@ -120,6 +130,7 @@ class ThresholdModule {
   // Record names per table: a value request must not parse its whole table.
   std::map<DWORD, std::set<std::string, std::less<>>> names_;
   SettingValues settings_{};
+  std::vector<std::function<void(DWORD)>> listeners_;
   // Apart from mutex_: a live answer must not wait for a store to be written.
   mutable std::mutex live_mutex_;
   std::shared_ptr<const RuleState> rules_;

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <map>
 #include <pugixml.hpp>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -245,6 +246,22 @@ class SystemTest : public ::testing::Test {
 
   CommandResult Tool(std::vector<std::string> argv) { return RunCommand(argv, env_); }
 
+  // Edits the test's copy of a demonstration table file before switchd starts.
+  void ReplaceInTable(const std::string& file, const std::string& from, const std::string& to) {
+    const std::string path = state_dir_ + "/switchd/" + file;
+    std::string text = ReadFile(path);
+    for (size_t at = text.find(from); at != std::string::npos;
+         at = text.find(from, at + to.size())) {
+      text.replace(at, from.size(), to);
+    }
+    WriteFile(path, text);
+  }
+
+  CommandResult Switchctl(std::vector<std::string> args) {
+    args.insert(args.begin(), kSwitchctl);
+    return Tool(args);
+  }
+
   // A Net-SNMP tool with numeric output against the agent.
   std::string Query(const std::string& tool, const std::string& version,
                     const std::string& community, std::vector<std::string> args) {
@@ -316,6 +333,8 @@ class SystemTest : public ::testing::Test {
 // --- Walks -------------------------------------------------------------------
 
 TEST_F(SystemTest, WalkAndBulkWalkOfTheSubtreeAgree) {
+  // Nothing may change between the walks: no report records meanwhile.
+  ReplaceInTable("ReportSets.xml", "<Status>enable</Status>", "<Status>disable</Status>");
   ASSERT_TRUE(StartSystem());
   const std::string walk = Query("snmpwalk", "2c", "public", {kRoot});
   EXPECT_EQ(walk.find("Error"), std::string::npos) << walk;
@@ -363,6 +382,60 @@ TEST_F(SystemTest, WalkListsTheRecordNamesOfEveryTableFile) {
     }
     ASSERT_FALSE(expected.empty());
     EXPECT_EQ(LinesUnder(walk, kRoot + table.name_column), expected) << walk;
+  }
+}
+
+// The demonstration reports record this machine's processor and memory load;
+// after a few polls a walk of the index table shows their record numbers and a
+// walk of the record table every record that switchctl lists, in order.
+TEST_F(SystemTest, WalksOfTheReportTablesShowTheRecordedValues) {
+  ReplaceInTable("Reports.xml", "<Interval>5</Interval>", "<Interval>1</Interval>");
+  ASSERT_TRUE(StartSystem());
+  const std::vector<std::string> reports = {"cpu-history", "memory-history"};
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        for (const std::string& report : reports) {
+          if (Switchctl({"records", report, "--from", "3"}).exit_code != 0) return false;
+        }
+        return true;
+      },
+      seconds(30)))
+      << Switchctl({"reports"}).output;
+
+  const std::string index_walk = Query("snmpwalk", "2c", "public", {kRoot + ".1.4.7"});
+  const std::string record_walk = Query("snmpwalk", "2c", "public", {kRoot + ".1.4.8"});
+  // A bulk walk, later, sees the same records and perhaps newer ones.
+  const auto bulk = LinesUnder(Query("snmpbulkwalk", "2c", "public", {"-Cr7", kRoot + ".1.4.8"}),
+                               kRoot + ".1.4.8.");
+  for (const auto& [instance, value] : LinesUnder(record_walk, kRoot + ".1.4.8.")) {
+    EXPECT_EQ(bulk.contains(instance) ? bulk.at(instance) : "(missing)", value) << instance;
+  }
+  for (const std::string& report : reports) {
+    SCOPED_TRACE(report);
+    const std::string index = RuleIndex(report);
+    const auto highest = LinesUnder(index_walk, kRoot + ".1.4.7.1.1.");
+    const auto oldest = LinesUnder(index_walk, kRoot + ".1.4.7.1.2.");
+    ASSERT_TRUE(highest.contains(index)) << index_walk;
+    EXPECT_GE(std::stoi(highest.at(index).substr(highest.at(index).find(' ') + 1)), 3);
+    EXPECT_EQ(oldest.at(index), "INTEGER: 1");
+
+    // The listing is taken after the walk: it may hold newer records, never other texts.
+    const std::map<std::string, std::string> walked =
+        LinesUnder(record_walk, kRoot + ".1.4.8.1.1." + index + ".");
+    const CommandResult listing = Switchctl({"records", report});
+    ASSERT_EQ(listing.exit_code, 0) << listing.output;
+    std::map<std::string, std::string> listed;
+    std::istringstream lines(listing.output);
+    for (std::string line; std::getline(lines, line) && line != "OK";) {
+      const size_t blank = line.find(' ');
+      listed[line.substr(0, blank)] = "STRING: \"" + line.substr(blank + 1) + "\"";
+    }
+    ASSERT_GE(walked.size(), 3u) << record_walk;
+    for (const auto& [number, value] : walked) {
+      EXPECT_EQ(value, listed[number]) << number;
+      EXPECT_NE(value.find(" %\""), std::string::npos) << value;
+    }
+    for (size_t n = 1; n <= walked.size(); ++n) EXPECT_TRUE(walked.contains(std::to_string(n)));
   }
 }
 
