@@ -7,15 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "services/snmpsvc/ProcessHelpers.h"
+#include "support/ProcessHelpers.h"
 #include "services/switchd/Plot.h"
 
 namespace switchd_test {
 namespace {
 
-using snmpsvc_test::ReadFile;
-using snmpsvc_test::RunCommand;
-using snmpsvc_test::TempDir;
+using test_support::ReadFile;
+using test_support::RunCommand;
+using test_support::TempDir;
 
 uint32_t BigEndian(const std::string& bytes, size_t at) {
   uint32_t value = 0;

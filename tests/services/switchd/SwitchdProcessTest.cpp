@@ -205,7 +205,7 @@ TEST_F(SwitchdProcessTest, RecordsSurviveSwitchdBeingKilledWhileItRecords) {
     daemon_ = StartSwitchd("switchd-" + std::to_string(round) + ".log");
     ASSERT_TRUE(WaitUntilServing());
     std::map<std::string, std::string> now;
-    ASSERT_TRUE(snmpsvc_test::WaitFor(
+    ASSERT_TRUE(test_support::WaitFor(
         [&] {
           now = Listed(Ctl({"records", "up"}).output);
           return now.size() >= seen.size() + 2;
