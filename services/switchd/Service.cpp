@@ -2,10 +2,14 @@
 #include "services/switchd/Service.h"
 
 #include <cstdio>
+#include <ctime>
+#include <future>
 #include <sstream>
 
 #include "platform/Paths.h"
+#include "services/switchd/Listing.h"
 #include "services/switchd/Log.h"
+#include "services/switchd/RuleConfig.h"
 #include "services/switchd/Settings.h"
 #include "services/switchd/SwitchObject.h"
 #include "switch/SwitchProtocol.h"
@@ -36,6 +40,31 @@ std::string Hex(DWORD value) {
   return text;
 }
 
+// Until this build reads the machine's resources, every read fails with a
+// reason the rules show.
+class UnavailableSource final : public ResourceSource {
+ public:
+  bool Validate(const ResourceQuery&, std::string*) const override { return true; }
+  void Read(const ResourceQuery&, std::function<void(Reading)> done) override {
+    Reading reading;
+    reading.error = "no resource source in this build";
+    done(std::move(reading));
+  }
+};
+
+// The tables the rule engine runs from.
+bool RuleTable(DWORD code) {
+  return code == sp::kTableRuleSets || code == sp::kTableRules || code == sp::kTableResources ||
+         code == sp::kTableTargets || code == sp::kTableEvents;
+}
+
+std::string LocalText(const Clock& clock, int64_t seconds) {
+  const std::tm local = clock.Local(seconds);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  return text;
+}
+
 }  // namespace
 
 ServiceOptions WithDefaults(ServiceOptions options) {
@@ -53,7 +82,8 @@ ServiceOptions WithDefaults(ServiceOptions options) {
 Service::Service(ServiceOptions options)
     : options_(WithDefaults(std::move(options))),
       module_(std::make_shared<ThresholdModule>(options_.data_dir)),
-      hub_(std::make_shared<EventHub>()) {}
+      hub_(std::make_shared<EventHub>()),
+      clock_(options_.clock ? options_.clock : std::make_shared<SystemClock>()) {}
 
 Service::~Service() { Stop(); }
 
@@ -61,6 +91,33 @@ bool Service::Start(std::string* error) {
   if (started_) return true;
   if (!module_->Load(error)) return false;
   module_->SetSettings(ReadSettings());
+
+  engine_settings_ = ReadEngineSettings();
+  source_ = options_.source ? options_.source : std::make_shared<UnavailableSource>();
+  scheduler_ = std::make_unique<Scheduler>(*clock_);
+  const std::weak_ptr<EventHub> weak_hub = hub_;
+  engine_ = std::make_shared<RuleEngine>(*clock_, *scheduler_, *source_,
+                                         [weak_hub](const std::string& document) {
+                                           if (auto hub = weak_hub.lock()) {
+                                             hub->Broadcast(EventFrame::Threshold(document));
+                                           }
+                                         });
+  // A store the sources could never read is refused; every accepted change
+  // of a table the rules run from reaches the engine at once.
+  module_->AddStoreCheck([source = source_](const StoreCandidate& candidate, std::string* reason) {
+    return CheckRuleStore(candidate, *source, reason);
+  });
+  module_->SetChangeListener([this](DWORD table) {
+    if (RuleTable(table)) ConfigureEngine();
+  });
+  module_->SetRuleState(engine_);
+  engine_->Start();
+  ConfigureEngine();
+  scheduler_->Start();
+  // The first answers already come from the configured rules.
+  std::promise<void> configured;
+  scheduler_->Post([&configured] { configured.set_value(); });
+  configured.get_future().wait();
 
   const platform::ClassFactory factory = SwitchObject::Factory(module_, hub_);
   if (options_.serve_socket) {
@@ -94,8 +151,9 @@ bool Service::Start(std::string* error) {
     registered_in_process_ = true;
   }
   if (options_.serve_control &&
-      !control_.Start(options_.control_path,
-                      [this](const std::string& line) { return Execute(line); }, error)) {
+      !control_.Start(
+          options_.control_path, [this](const std::string& line) { return Execute(line); },
+          error)) {
     Stop();
     return false;
   }
@@ -121,7 +179,21 @@ void Service::Stop() {
     platform::UnregisterInProcessClass(sp::CLSID_LorvethSwitch);
     registered_in_process_ = false;
   }
+  // The engine's polls run on the scheduler: stop it before the engine goes.
+  if (scheduler_) scheduler_->Stop();
+  if (engine_) {
+    module_->SetRuleState(nullptr);
+    module_->SetChangeListener(nullptr);
+  }
+  engine_.reset();
+  source_.reset();
+  scheduler_.reset();
   started_ = false;
+}
+
+void Service::ConfigureEngine() {
+  if (!engine_) return;
+  engine_->Configure([this](DWORD code) { return module_->TableDocument(code); });
 }
 
 void Service::PollLoop() {
@@ -172,6 +244,7 @@ ControlAnswer Service::Execute(const std::string& line) {
   if (command == "announce") return Announce(words);
   if (command == "event") return InjectEvent(words);
   if (command == "reload" && words.size() == 1) return Reload();
+  if (command == "rules") return Rules(words);
   return Failure("unknown command or wrong arguments: " + line);
 }
 
@@ -190,6 +263,15 @@ ControlAnswer Service::Status() {
   for (size_t i = 0; i < kSettingCount; ++i) {
     answer.lines.push_back("setting " + std::string(Settings()[i].name) + " " +
                            Hex(Settings()[i].code) + " " + std::to_string(values[i]));
+  }
+  if (const std::string refusal = module_->LastRefusal(); !refusal.empty()) {
+    answer.lines.push_back("refused " + refusal);
+  }
+  if (engine_) {
+    const PollStats stats = engine_->Stats();
+    answer.lines.push_back("polls " + std::to_string(stats.polls) + " skipped " +
+                           std::to_string(stats.skipped) + " late-p99-ms " +
+                           std::to_string(stats.Percentile(0.99)));
   }
   for (const ClientInfo& client : hub_->Clients()) {
     answer.lines.push_back("client " + std::to_string(client.cookie) + " name \"" + client.name +
@@ -240,10 +322,14 @@ ControlAnswer Service::Reload() {
   std::vector<std::string> problems;
   const std::vector<DWORD> changed = module_->Reload(&problems);
   ControlAnswer answer;
+  engine_settings_ = ReadEngineSettings();
+  bool rules_changed = false;
   for (const DWORD code : changed) {
     hub_->Broadcast(EventFrame::Change(code));
     answer.lines.push_back("changed " + std::string(FindTable(code)->collection));
+    rules_changed = rules_changed || RuleTable(code);
   }
+  if (rules_changed) ConfigureEngine();
   for (const std::string& problem : problems) {
     Log(LogLevel::kWarning, problem);
     answer.lines.push_back("problem " + problem);
@@ -252,6 +338,53 @@ ControlAnswer Service::Reload() {
     answer.ok = false;
     answer.error = std::to_string(problems.size()) + " table(s) could not be reloaded";
   }
+  return answer;
+}
+
+ControlAnswer Service::Rules(const std::vector<std::string>& words) {
+  const bool json = words.size() == 2 && words[1] == "--json";
+  if (words.size() > 2 || (words.size() == 2 && !json)) return Failure("usage: rules [--json]");
+  if (!engine_) return Failure("the rule engine is not running");
+  const std::vector<RuleReport> reports = engine_->Report();
+  ControlAnswer answer;
+  if (json) {
+    std::string text = "[";
+    for (const RuleReport& rule : reports) {
+      static constexpr const char* kStates[] = {"not running", "waiting", "holding", "violated"};
+      if (text.size() > 1) text += ",";
+      text += "{\"name\":" + JsonString(rule.name) +
+              ",\"state\":" + JsonString(kStates[static_cast<int>(rule.state)]) +
+              ",\"holding\":" + std::to_string(rule.holding) +
+              ",\"needed\":" + std::to_string(rule.needed) + ",\"violated_since\":" +
+              (rule.state == RuleReport::State::kViolated ? std::to_string(rule.violated_since)
+                                                          : "null") +
+              ",\"value\":" + (rule.value ? JsonString(*rule.value) : "null") +
+              ",\"error\":" + (rule.error.empty() ? "null" : JsonString(rule.error)) + "}";
+    }
+    answer.lines.push_back(text + "]");
+    return answer;
+  }
+  std::vector<std::vector<std::string>> rows = {{"RULE", "STATE", "VALUE", "ERROR"}};
+  for (const RuleReport& rule : reports) {
+    std::string state;
+    switch (rule.state) {
+      case RuleReport::State::kNotRunning:
+        state = "not running";
+        break;
+      case RuleReport::State::kWaiting:
+        state = "waiting";
+        break;
+      case RuleReport::State::kHolding:
+        state = "holding " + std::to_string(rule.holding) + " of " + std::to_string(rule.needed);
+        break;
+      case RuleReport::State::kViolated:
+        state = "violated since " + LocalText(*clock_, rule.violated_since);
+        break;
+    }
+    rows.push_back(
+        {rule.name, state, rule.value.value_or("-"), rule.error.empty() ? "-" : rule.error});
+  }
+  answer.lines = Columns(rows);
   return answer;
 }
 

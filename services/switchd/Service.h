@@ -11,6 +11,8 @@
 //   service.Stop();
 #pragma once
 
+#include <sys/types.h>
+
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -19,24 +21,29 @@
 #include <thread>
 #include <vector>
 
-#include <sys/types.h>
-
 #include "platform/ComRemoting.h"
 #include "services/switchd/ControlChannel.h"
+#include "services/switchd/EngineSettings.h"
 #include "services/switchd/EventHub.h"
+#include "services/switchd/Monitoring.h"
+#include "services/switchd/RuleEngine.h"
+#include "services/switchd/Scheduler.h"
 #include "services/switchd/ThresholdModule.h"
 
 namespace switchd {
 
 struct ServiceOptions {
-  std::string data_dir;      // default: $LORVETH_STATE_DIR/switchd
-  std::string socket_path;   // default: $LORVETH_RUNTIME_DIR/switch.sock
-  std::string control_path;  // default: $LORVETH_RUNTIME_DIR/switchd.ctl
+  std::string data_dir;        // default: $LORVETH_STATE_DIR/switchd
+  std::string socket_path;     // default: $LORVETH_RUNTIME_DIR/switch.sock
+  std::string control_path;    // default: $LORVETH_RUNTIME_DIR/switchd.ctl
   std::optional<gid_t> group;  // also permitted on the COM socket
   unsigned poll_seconds = 5;   // how often the settings are read from the registry
   bool serve_socket = true;    // false: the switch is only registered in this process
   bool register_endpoint = true;
-  bool serve_control = true;   // false: no control socket (Execute still works)
+  bool serve_control = true;  // false: no control socket (Execute still works)
+  // What the rules read and the clock they run by; null: this machine's.
+  std::shared_ptr<ResourceSource> source;
+  std::shared_ptr<const Clock> clock;
 };
 
 // Fills the empty paths of the options with the defaults.
@@ -55,6 +62,8 @@ class Service {
   const ServiceOptions& Options() const { return options_; }
   std::shared_ptr<ThresholdModule> Module() const { return module_; }
   std::shared_ptr<EventHub> Hub() const { return hub_; }
+  // Null until started.
+  std::shared_ptr<RuleEngine> Engine() const { return engine_; }
 
   // The control commands (see ControlChannel.h for the protocol).
   ControlAnswer Execute(const std::string& line);
@@ -71,10 +80,18 @@ class Service {
   ControlAnswer Announce(const std::vector<std::string>& words);
   ControlAnswer InjectEvent(const std::vector<std::string>& words);
   ControlAnswer Reload();
+  ControlAnswer Rules(const std::vector<std::string>& words);
+  // Hands the rule engine the tables as they are now.
+  void ConfigureEngine();
 
   ServiceOptions options_;
   std::shared_ptr<ThresholdModule> module_;
   std::shared_ptr<EventHub> hub_;
+  std::shared_ptr<const Clock> clock_;
+  std::shared_ptr<ResourceSource> source_;
+  std::unique_ptr<Scheduler> scheduler_;
+  std::shared_ptr<RuleEngine> engine_;
+  EngineSettings engine_settings_;
   std::unique_ptr<platform::ComServer> com_server_;
   ControlServer control_;
   bool started_ = false;
