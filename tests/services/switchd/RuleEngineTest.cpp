@@ -5,13 +5,18 @@
 // violation) or "-" (no event) per poll.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <map>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "FakeSource.h"
+#include "SwitchdFixture.h"
 #include "services/switchd/RuleEngine.h"
 #include "services/switchd/Scheduler.h"
+#include "services/switchd/Service.h"
 #include "switch/SwitchProtocol.h"
 #include "threshold/documents/RecordDocument.h"
 #include "threshold/documents/Records.h"
@@ -597,6 +602,187 @@ TEST_F(EngineHarness, LatePollKeepsToItsGrid) {
   EXPECT_EQ(stats.polls, 4u);
   EXPECT_EQ(stats.Percentile(0.75), 500);
   EXPECT_EQ(stats.Percentile(1.0), 1000);  // the last bucket: a second or more
+}
+
+// --- The store check and the service ---------------------------------------------
+
+struct StoreCase {
+  const char* label;
+  DWORD table;
+  const char* document;
+  DWORD status;
+  const char* reason;  // part of the refusal's reason
+};
+
+class RuleStoreCheckTest : public DataDirFixture, public ::testing::WithParamInterface<StoreCase> {
+ protected:
+  void SetUp() override {
+    DataDirFixture::SetUp();
+    WriteText(data_dir_ + "/Resources.xml",
+              "<Resources><Resource Name=\"w\"><Request Type=\"builtin\">cpu</Request></Resource>"
+              "<Resource Name=\"s\"><Request Type=\"snmp\">1.3.6</Request></Resource>"
+              "<Resource Name=\"w2\"><Request Type=\"builtin\">mem</Request></Resource>"
+              "</Resources>");
+    WriteText(data_dir_ + "/Targets.xml",
+              "<Targets><Target Name=\"w\">127.0.0.1</Target><Target Name=\"bad\">no address"
+              "</Target><Target Name=\"t2\">127.0.0.2</Target></Targets>");
+    WriteText(data_dir_ + "/Rules.xml",
+              "<Rules><Rule Name=\"sr\"><Resource Name=\"s\"/><Target Name=\"t2\"/></Rule>"
+              "<Rule Name=\"nt\"><Resource Name=\"w2\"/></Rule></Rules>");
+    source_.Refuse("refused");
+  }
+
+  FakeSource source_;
+};
+
+TEST_P(RuleStoreCheckTest, RefusesWhatTheSourcesCouldNeverRead) {
+  const StoreCase& c = GetParam();
+  switchd::ThresholdModule module(data_dir_);
+  std::string error;
+  ASSERT_TRUE(module.Load(&error)) << error;
+  module.AddStoreCheck([this](const switchd::StoreCandidate& candidate, std::string* reason) {
+    return switchd::CheckRuleStore(candidate, source_, reason);
+  });
+  int changes = 0;
+  module.SetChangeListener([&](DWORD) { ++changes; });
+  const std::string before = module.TableDocument(c.table);
+
+  std::string reason;
+  EXPECT_EQ(module.Store(c.table, c.document, &reason), c.status) << reason;
+  if (c.status == 0) {
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(module.LastRefusal(), "");
+    return;
+  }
+  EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
+  EXPECT_NE(module.LastRefusal().find(c.reason), std::string::npos) << module.LastRefusal();
+  EXPECT_EQ(module.TableDocument(c.table), before);
+  EXPECT_EQ(changes, 0);
+}
+
+const StoreCase kStores[] = {
+    {"UnknownBuiltinRequest", sp::kTableResources,
+     "<Resources><Resource Name=\"n\"><Request Type=\"builtin\">refused</Request></Resource>"
+     "</Resources>",
+     4, "resource \"n\": unknown request"},
+    {"UnknownRegistryRequest", sp::kTableResources,
+     "<Resources><Resource Name=\"w\"><Request Type=\"registry\">refused</Request></Resource>"
+     "</Resources>",
+     4, "unknown request"},
+    {"SnmpResourceNoRuleReads", sp::kTableResources,
+     "<Resources><Resource Name=\"n\"><Request Type=\"snmp\">refused-later</Request>"
+     "</Resource></Resources>",
+     0, ""},
+    {"SnmpRuleWithoutTarget", sp::kTableRules,
+     "<Rules><Rule Name=\"n\"><Resource Name=\"s\"/></Rule></Rules>", 4,
+     "rule \"n\" on resource \"s\": \"\" is not an address"},
+    {"SnmpRuleWithoutAddress", sp::kTableRules,
+     "<Rules><Rule Name=\"n\"><Resource Name=\"s\"/><Target Name=\"bad\"/></Rule></Rules>", 4,
+     "not an address"},
+    {"SnmpRuleWithAddress", sp::kTableRules,
+     "<Rules><Rule Name=\"n\"><Resource Name=\"s\"/><Target Name=\"w\"/></Rule></Rules>", 0, ""},
+    {"BuiltinRuleWithoutTarget", sp::kTableRules,
+     "<Rules><Rule Name=\"n\"><Resource Name=\"w\"/></Rule></Rules>", 0, ""},
+    {"TargetOfAnSnmpRuleLosesItsAddress", sp::kTableTargets,
+     "<Targets><Target Name=\"t2\">no address</Target></Targets>", 4, "rule \"sr\""},
+    {"TargetNoSnmpRuleUses", sp::kTableTargets,
+     "<Targets><Target Name=\"w\">no address</Target></Targets>", 0, ""},
+    {"ResourceTurnsSnmpUnderARuleWithoutTarget", sp::kTableResources,
+     "<Resources><Resource Name=\"w2\"><Request Type=\"snmp\">1.3.6</Request></Resource>"
+     "</Resources>",
+     4, "rule \"nt\""},
+};
+INSTANTIATE_TEST_SUITE_P(Store, RuleStoreCheckTest, ::testing::ValuesIn(kStores),
+                         CaseName<StoreCase>);
+
+// switchd as a whole with a fake source: stores reach the engine, switchctl
+// shows the rules, and the agent's requests are answered from them.
+class ServiceRulesTest : public DataDirFixture {
+ protected:
+  void SetUp() override {
+    DataDirFixture::SetUp();
+    setenv("LORVETH_STATE_DIR", (root_ + "/state").c_str(), 1);
+    setenv("LORVETH_RUNTIME_DIR", (root_ + "/run").c_str(), 1);
+    WriteText(data_dir_ + "/Resources.xml", kResources);
+    WriteText(data_dir_ + "/Events.xml", kEvents);
+    WriteText(data_dir_ + "/Rules.xml",
+              "<Rules>" + Rule("hot", "<Interval>1</Interval>") + "</Rules>");
+    WriteText(data_dir_ + "/RuleSets.xml", "<RuleSets>" + RuleSet("s", {"hot"}) + "</RuleSets>");
+    source_->Set("fake", "9");
+    source_->Refuse("refused");
+    switchd::ServiceOptions options;
+    options.data_dir = data_dir_;
+    options.serve_socket = false;
+    options.serve_control = false;
+    options.source = source_;
+    service_ = std::make_unique<switchd::Service>(options);
+    std::string error;
+    ASSERT_TRUE(service_->Start(&error)) << error;
+  }
+  void TearDown() override {
+    service_.reset();
+    DataDirFixture::TearDown();
+  }
+
+  std::string Answer(const std::string& command) {
+    const switchd::ControlAnswer answer = service_->Execute(command);
+    std::string text;
+    for (const std::string& line : answer.lines) text += line + "\n";
+    return text + (answer.ok ? "OK" : "ERROR " + answer.error);
+  }
+  // Waits until the answer to `command` holds `part`; the last answer.
+  std::string AnswerHolding(const std::string& command, const std::string& part) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    std::string text = Answer(command);
+    while (text.find(part) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      text = Answer(command);
+    }
+    return text;
+  }
+  std::string Reply(DWORD oc, const std::string& name = "") {
+    const switchd::ModuleReply reply = service_->Module()->Handle({oc, 0, 0, 0, name});
+    return std::string(reply.data.begin(), reply.data.end());
+  }
+
+  std::shared_ptr<FakeSource> source_ = std::make_shared<FakeSource>();
+  std::unique_ptr<switchd::Service> service_;
+};
+
+TEST_F(ServiceRulesTest, StoredChangeReachesTheEngineAndSwitchctlShowsIt) {
+  std::string rules = AnswerHolding("rules", "violated since");
+  EXPECT_NE(rules.find("RULE"), std::string::npos) << rules;
+  EXPECT_NE(rules.find("9 %"), std::string::npos) << rules;
+  EXPECT_EQ(Reply(sp::kOcThresholdStatus), std::string(1, '\1'));
+  EXPECT_EQ(Reply(sp::kOcRuleCurrentValue, "hot"), std::string("9 %") + '\0');
+  EXPECT_EQ(Reply(sp::kOcRuleSetStatus, "s"), std::string(1, '\2'));
+
+  std::string reason;
+  ASSERT_EQ(service_->Module()->Store(
+                sp::kTableRules,
+                "<Rules><Rule Name=\"hot\"><Threshold Operator=\"greater\" Value=\"100\"/>"
+                "</Rule></Rules>",
+                &reason),
+            0u)
+      << reason;
+  rules = AnswerHolding("rules --json", "\"state\":\"waiting\"");
+  EXPECT_EQ(rules,
+            "[{\"name\":\"hot\",\"state\":\"waiting\",\"holding\":0,\"needed\":1,"
+            "\"violated_since\":null,\"value\":\"9 %\",\"error\":null}]\nOK");
+  EXPECT_EQ(Reply(sp::kOcThresholdStatus), std::string(1, '\0'));
+}
+
+TEST_F(ServiceRulesTest, RefusedStoreIsShownInTheStatus) {
+  std::string reason;
+  EXPECT_EQ(service_->Module()->Store(sp::kTableResources,
+                                      "<Resources><Resource Name=\"x\"><Request Type=\"builtin\">"
+                                      "refused</Request></Resource></Resources>",
+                                      &reason),
+            4u);
+  EXPECT_NE(Answer("status").find("refused "), std::string::npos);
+  EXPECT_NE(Answer("status").find("Resources: resource \"x\": unknown request"), std::string::npos)
+      << Answer("status");
+  EXPECT_EQ(Answer("rules --csv").rfind("ERROR usage", 0), 0u);
 }
 
 }  // namespace
