@@ -80,7 +80,18 @@ struct Reading {
   std::string error;                     // why the read failed
   bool counter = false;                  // running counters: compared as deltas per poll
   std::vector<InstanceValue> instances;  // in the source's order
+  // For a counter: the value at which it wraps to 0 (2^32 for an SNMP
+  // Counter32); 0 when it never wraps, so that a fall means it started over.
+  uint64_t counter_modulus = 0;
 };
+
+// The text without the blanks (spaces, tabs, line ends) around it.
+std::string_view TrimBlanks(std::string_view text);
+
+// A decimal number as text values hold it (a registry string, an SNMP octet
+// string): an optional sign and digits, blanks around them allowed; none for
+// anything else or a number beyond 64 bits.
+std::optional<int64_t> ParseDecimalValue(std::string_view text);
 
 // Answers "the values of this resource now, per instance".
 class ResourceSource {

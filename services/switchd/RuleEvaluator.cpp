@@ -14,20 +14,19 @@ namespace {
 
 constexpr int64_t kMsPerSecond = 1000;
 
-// The increase of a running counter between two reads.  A counter that went
-// down wrapped: at 2^32 when the previous read fitted in 32 bits (SNMP's
-// Counter32), else at 2^64.  A counter that restarted from 0 cannot be told
-// from one that wrapped and is taken for one.
-int64_t CounterIncrease(int64_t previous, int64_t now) {
+// The increase of a running counter between two reads, none when it cannot
+// be known.  A counter that went down wrapped at `modulus` (2^32 for SNMP's
+// Counter32) or, when it never wraps (modulus 0), started over.
+std::optional<int64_t> CounterIncrease(int64_t previous, int64_t now, uint64_t modulus) {
   const uint64_t p = static_cast<uint64_t>(previous);
   const uint64_t n = static_cast<uint64_t>(now);
-  uint64_t increase = n - p;  // modulo 2^64
-  if (now < previous && previous >= 0 && previous <= 0xFFFFFFFF && now >= 0) {
-    increase = (uint64_t{1} << 32) - p + n;
+  uint64_t increase = n - p;
+  if (now < previous) {
+    if (modulus == 0 || p >= modulus || n >= modulus) return std::nullopt;
+    increase = modulus - p + n;
   }
-  return increase > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())
-             ? std::numeric_limits<int64_t>::max()
-             : static_cast<int64_t>(increase);
+  constexpr uint64_t kMax = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
+  return static_cast<int64_t>(std::min(increase, kMax));
 }
 
 }  // namespace
@@ -43,15 +42,16 @@ int32_t ClampToInt32(long double value) {
 RuleEvaluator::RuleEvaluator(const RuleSpec& spec)
     : spec_(spec), needed_(std::max(1, spec.occurrences)) {}
 
-std::optional<long double> RuleEvaluator::Value(Track& track, int64_t raw, bool counter,
+std::optional<long double> RuleEvaluator::Value(Track& track, int64_t raw, const Reading& reading,
                                                 int64_t due_ms) const {
   std::optional<long double> sample;
-  if (counter) {
+  if (reading.counter) {
     // A counter's reading means nothing by itself: every value type compares
     // its increase since the last poll, which never goes down.
     if (track.has_previous) {
-      const int64_t increase = CounterIncrease(track.previous, raw);
-      sample = spec_.value_type == ValueType::kDeltaDec ? 0 : static_cast<long double>(increase);
+      if (auto increase = CounterIncrease(track.previous, raw, reading.counter_modulus)) {
+        sample = spec_.value_type == ValueType::kDeltaDec ? 0 : static_cast<long double>(*increase);
+      }
     }
   } else if (spec_.value_type == ValueType::kAbsolute) {
     sample = static_cast<long double>(raw);
@@ -164,7 +164,7 @@ std::optional<RuleEvaluator::Firing> RuleEvaluator::Poll(int64_t due_ms, const R
     auto node = tracks_.extract(instance.name);
     Track& track =
         node.empty() ? tracks[instance.name] : tracks.insert(std::move(node)).position->second;
-    if (auto value = Value(track, instance.value, reading.counter, due_ms)) {
+    if (auto value = Value(track, instance.value, reading, due_ms)) {
       values.emplace_back(instance.name, *value);
     }
   }

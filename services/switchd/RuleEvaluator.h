@@ -62,7 +62,8 @@ class RuleEvaluator {
     long double mean = 0;  // average-muted
   };
 
-  std::optional<long double> Value(Track& track, int64_t raw, bool counter, int64_t due_ms) const;
+  std::optional<long double> Value(Track& track, int64_t raw, const Reading& reading,
+                                   int64_t due_ms) const;
   long double Valuate(Track& track, long double sample, int64_t due_ms) const;
   bool Compare(int32_t value) const;
   bool ExistenceHolds(const std::set<std::string>& now) const;

@@ -10,6 +10,7 @@
 #include "services/switchd/Listing.h"
 #include "services/switchd/Log.h"
 #include "services/switchd/RuleConfig.h"
+#include "services/switchd/Sources.h"
 #include "services/switchd/Settings.h"
 #include "services/switchd/SwitchObject.h"
 #include "switch/SwitchProtocol.h"
@@ -39,18 +40,6 @@ std::string Hex(DWORD value) {
   std::snprintf(text, sizeof text, "0x%X", value);
   return text;
 }
-
-// Until this build reads the machine's resources, every read fails with a
-// reason the rules show.
-class UnavailableSource final : public ResourceSource {
- public:
-  bool Validate(const ResourceQuery&, std::string*) const override { return true; }
-  void Read(const ResourceQuery&, std::function<void(Reading)> done) override {
-    Reading reading;
-    reading.error = "no resource source in this build";
-    done(std::move(reading));
-  }
-};
 
 // The tables the rule engine runs from.
 bool RuleTable(DWORD code) {
@@ -93,7 +82,12 @@ bool Service::Start(std::string* error) {
   module_->SetSettings(ReadSettings());
 
   engine_settings_ = ReadEngineSettings();
-  source_ = options_.source ? options_.source : std::make_shared<UnavailableSource>();
+  if (options_.source) {
+    source_ = options_.source;
+  } else {
+    sources_ = std::make_shared<Sources>(engine_settings_);
+    source_ = sources_;
+  }
   scheduler_ = std::make_unique<Scheduler>(*clock_);
   const std::weak_ptr<EventHub> weak_hub = hub_;
   engine_ = std::make_shared<RuleEngine>(*clock_, *scheduler_, *source_,
@@ -187,6 +181,7 @@ void Service::Stop() {
   }
   engine_.reset();
   source_.reset();
+  sources_.reset();
   scheduler_.reset();
   started_ = false;
 }
@@ -323,6 +318,7 @@ ControlAnswer Service::Reload() {
   const std::vector<DWORD> changed = module_->Reload(&problems);
   ControlAnswer answer;
   engine_settings_ = ReadEngineSettings();
+  if (sources_) sources_->UpdateSettings(engine_settings_);
   bool rules_changed = false;
   for (const DWORD code : changed) {
     hub_->Broadcast(EventFrame::Change(code));

@@ -28,6 +28,7 @@
 #include "services/switchd/Monitoring.h"
 #include "services/switchd/RuleEngine.h"
 #include "services/switchd/Scheduler.h"
+#include "services/switchd/Sources.h"
 #include "services/switchd/ThresholdModule.h"
 
 namespace switchd {
@@ -89,6 +90,7 @@ class Service {
   std::shared_ptr<EventHub> hub_;
   std::shared_ptr<const Clock> clock_;
   std::shared_ptr<ResourceSource> source_;
+  std::shared_ptr<Sources> sources_;  // this machine's, unless the options gave a source
   std::unique_ptr<Scheduler> scheduler_;
   std::shared_ptr<RuleEngine> engine_;
   EngineSettings engine_settings_;

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -33,14 +34,17 @@ class FakeClock final : public switchd::Clock {
   int64_t now_ms = 0;
 };
 
-inline switchd::Reading ReadingOf(const std::string& text, bool counter = false) {
+// `counter_modulus`: none for plain values, else a counter wrapping there (0: never).
+inline switchd::Reading ReadingOf(const std::string& text,
+                                  std::optional<uint64_t> counter_modulus = std::nullopt) {
   switchd::Reading reading;
   if (text == "!") {
     reading.error = "the fake read failed";
     return reading;
   }
   reading.ok = true;
-  reading.counter = counter;
+  reading.counter = counter_modulus.has_value();
+  reading.counter_modulus = counter_modulus.value_or(0);
   std::istringstream words(text);
   DWORD number = 0;
   for (std::string word; words >> word;) {
@@ -59,8 +63,9 @@ class FakeSource final : public switchd::ResourceSource {
     std::lock_guard lock(mutex_);
     readings_[request] = std::move(reading);
   }
-  void Set(const std::string& request, const std::string& text, bool counter = false) {
-    Set(request, ReadingOf(text, counter));
+  void Set(const std::string& request, const std::string& text,
+           std::optional<uint64_t> counter_modulus = std::nullopt) {
+    Set(request, ReadingOf(text, counter_modulus));
   }
   // Requests that Validate refuses as unknown.
   void Refuse(const std::string& request) {

@@ -127,10 +127,10 @@ class EngineHarness : public ::testing::Test {
 
 struct PollCase {
   const char* label;
-  const char* items;                  // the rule's own items
-  std::vector<const char*> readings;  // one per poll, of the resource "fake"
-  const char* expected;               // one token per poll
-  bool counter = false;
+  const char* items;                               // the rule's own items
+  std::vector<const char*> readings;               // one per poll, of the resource "fake"
+  const char* expected;                            // one token per poll
+  std::optional<uint64_t> counter = std::nullopt;  // a counter wrapping there (0: never)
 };
 
 class PollTest : public EngineHarness, public ::testing::WithParamInterface<PollCase> {};
@@ -170,14 +170,14 @@ const PollCase kValueTypes[] = {
      "<Threshold Type=\"delta-dec\" Operator=\"greater\" Value=\"5\"/>",
      {"10", "20", "12", "30"},
      "- - F8 -"},
-    {"CounterComparesItsIncrease", "", {"100", "110", "112"}, "- F10 -", true},
-    {"Counter32Wraps", "", {"4294967290", "4"}, "- F10", true},
-    {"Counter64Wraps", "", {"-6", "4"}, "- F10", true},
+    {"CounterComparesItsIncrease", "", {"100", "110", "112"}, "- F10 -", 0},
+    {"Counter32Wraps", "", {"4294967290", "4"}, "- F10", uint64_t{1} << 32},
+    {"CounterThatFallsStartedOver", "", {"100", "5", "15"}, "- - F10", 0},
     {"CounterNeverDecreases",
      "<Threshold Type=\"delta-dec\" Operator=\"equal\" Value=\"0\"/>",
-     {"9", "5", "7"},
+     {"9", "12", "14"},
      "- F0 F0",
-     true},
+     0},
     {"FailedReadIsNoValueNotZero",
      "<Threshold Type=\"absolute\" Operator=\"less\" Value=\"5\"/>",
      {"9", "!", "9"},

@@ -1,0 +1,239 @@
+// The builtin catalogue: every measurement over a directory of sample kernel
+// files (so each value is known), the sharing of reads within a tick, the
+// requests refused, and a few facts of this machine that cannot fail.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utime.h>
+
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "SourceReading.h"
+#include "services/switchd/BuiltinSource.h"
+
+namespace switchd_test {
+namespace {
+
+using switchd::BuiltinSource;
+using switchd::Reading;
+using switchd::RequestType;
+
+void Write(const std::string& path, const std::string& text) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+Reading Builtin(BuiltinSource& source, const std::string& request) {
+  return ReadNow(source, RequestType::kBuiltin, request);
+}
+
+class BuiltinSourceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/lorveth-builtin-XXXXXX";
+    root_ = mkdtemp(pattern);
+    disk_ = root_ + "/disk";
+    std::filesystem::create_directories(disk_);
+    Write(root_ + "/proc/stat",
+          "cpu  300 0 100 600 0 0 0 0 0 0\ncpu0 200 0 0 300 0 0 0 0 0 0\n"
+          "cpu1 100 0 100 300 0 0 0 0 0 0\nintr 1 2 3\n");
+    Write(root_ + "/proc/loadavg", "5.50 3.45 1.56 5/122 12711\n");
+    Write(root_ + "/proc/uptime", "552.96 227.89\n");
+    Meminfo(1000, 250);
+    Write(root_ + "/proc/net/dev",
+          "Inter-|   Receive |  Transmit\n face |bytes packets errs|bytes packets errs\n"
+          "  eth0: 10240 983 4 0 0 0 0 0 57344 758 2 0 0 0 0 0\n"
+          "    lo: 3267 29 0 0 0 0 0 0 3267 29 0 0 0 0 0 0\n");
+    Write(root_ + "/sys/class/net/lo/ifindex", "1\n");
+    Write(root_ + "/sys/class/net/eth0/ifindex", "2\n");
+    Write(root_ + "/proc/net/tcp",
+          "  sl  local_address rem_address   st\n"
+          "   0: 00000000:07E8 00000000:0000 0A\n   1: 0100007F:9C40 0100007F:07E8 01\n");
+    Write(root_ + "/proc/self/mounts",
+          "/dev/vda / ext4 rw 0 0\nproc /proc proc rw 0 0\n"
+          "tmpfs " +
+              disk_ + " tmpfs rw 0 0\n/dev/vda / ext4 rw 0 0\n");
+    Write(root_ + "/proc/100/comm", "sshd\n");
+    Write(root_ + "/proc/101/comm", "sshd\n");
+    Write(root_ + "/proc/102/comm", "systemd-journal\n");
+    Write(root_ + "/proc/self/comm", "not-a-process\n");  // not a number: not listed
+  }
+  void TearDown() override { std::filesystem::remove_all(root_); }
+
+  void Meminfo(int total, int available) {
+    Write(root_ + "/proc/meminfo", "MemTotal: " + std::to_string(total) +
+                                       " kB\nMemAvailable: " + std::to_string(available) +
+                                       " kB\nSwapTotal: 400 kB\nSwapFree: 300 kB\n");
+  }
+
+  std::string root_;
+  std::string disk_;
+};
+
+TEST_F(BuiltinSourceTest, EveryMeasurementReadsItsSample) {
+  BuiltinSource source(root_);
+  const struct {
+    const char* request;
+    const char* expected;
+  } kCases[] = {
+      // Since boot at the first read.
+      {"cpu.load.percent", "total#1=40 cpu0#2=40 cpu1#3=40 "},
+      {"load.1min.x100", "total#1=550 "},
+      {"load.5min.x100", "total#1=345 "},
+      {"load.15min.x100", "total#1=156 "},
+      {"memory.used.percent", "total#1=75 "},
+      {"memory.used.kb", "total#1=750 "},
+      {"swap.used.percent", "total#1=25 "},
+      {"swap.used.kb", "total#1=100 "},
+      {"net.in.kb", "lo#1=3 eth0#2=10 (counter)"},
+      {"net.out.kb", "lo#1=3 eth0#2=56 (counter)"},
+      {"net.in.packets", "lo#1=29 eth0#2=983 (counter)"},
+      {"net.out.packets", "lo#1=29 eth0#2=758 (counter)"},
+      {"net.in.errors", "lo#1=0 eth0#2=4 (counter)"},
+      {"net.out.errors", "lo#1=0 eth0#2=2 (counter)"},
+      {"proc.count", "sshd#1=2 systemd-journal#2=1 "},
+      {"proc.count:sshd", "sshd#1=2 "},
+      {"proc.count:systemd-journald", "systemd-journald#1=1 "},  // cut to 15 characters
+      {"proc.count:nginx", ""},                                  // no such process
+      {"proc.total", "total#1=3 "},
+      {"tcp.connections:listen", "listen#10=1 "},
+      {"tcp.connections",
+       "established#1=1 syn-sent#2=0 syn-recv#3=0 fin-wait1#4=0 fin-wait2#5=0 time-wait#6=0 "
+       "close#7=0 close-wait#8=0 last-ack#9=0 listen#10=1 closing#11=0 "},
+      {"uptime.seconds", "total#1=552 "},
+      {" uptime.seconds\n", "total#1=552 "},
+      {"nonsense", "failed: unknown builtin measurement \"nonsense\""},
+  };
+  for (const auto& row : kCases) {
+    EXPECT_EQ(Describe(Builtin(source, row.request)), row.expected) << row.request;
+  }
+}
+
+TEST_F(BuiltinSourceTest, FileSystemsAreTheMountPointsWithDataOrThePathNamed) {
+  BuiltinSource source(root_);
+  const Reading all = Builtin(source, "disk.used.percent");
+  ASSERT_TRUE(all.ok) << all.error;
+  ASSERT_EQ(all.instances.size(), 2u) << Describe(all);
+  EXPECT_EQ(all.instances[0].name, "/");
+  EXPECT_EQ(all.instances[1].name, disk_);
+  EXPECT_EQ(all.instances[1].number, 2u);
+  for (const char* request : {"disk.used.percent:/", "disk.free.mb:/"}) {
+    const Reading one = Builtin(source, request);
+    ASSERT_TRUE(one.ok) << one.error;
+    ASSERT_EQ(one.instances.size(), 1u);
+    EXPECT_EQ(one.instances[0].name, "/");
+    EXPECT_GE(one.instances[0].value, 0);
+  }
+  EXPECT_LE(Builtin(source, "disk.used.percent:/").instances[0].value, 100);
+  EXPECT_TRUE(Builtin(source, "disk.free.mb:" + root_ + "/gone").instances.empty());
+}
+
+TEST_F(BuiltinSourceTest, ReadsWithinATickShareTheFilesAndANewTickRereadsThem) {
+  BuiltinSource source(root_);
+  EXPECT_EQ(Describe(Builtin(source, "memory.used.percent")), "total#1=75 ");
+  Meminfo(1000, 900);
+  EXPECT_EQ(Describe(Builtin(source, "memory.used.percent")), "total#1=75 ");
+  EXPECT_EQ(Describe(Builtin(source, "memory.used.kb")), "total#1=750 ");
+  source.BeginTick();
+  EXPECT_EQ(Describe(Builtin(source, "memory.used.percent")), "total#1=10 ");
+}
+
+TEST_F(BuiltinSourceTest, CpuIsMeasuredSinceThePreviousSample) {
+  BuiltinSource source(root_);
+  Builtin(source, "cpu.load.percent");
+  // cpu0 stays idle, cpu1 is busy all the time.
+  Write(root_ + "/proc/stat",
+        "cpu  400 0 100 700 0 0 0 0 0 0\ncpu0 200 0 0 400 0 0 0 0 0 0\n"
+        "cpu1 200 0 100 300 0 0 0 0 0 0\n");
+  source.BeginTick();
+  EXPECT_EQ(Describe(Builtin(source, "cpu.load.percent")), "total#1=50 cpu0#2=0 cpu1#3=100 ");
+}
+
+TEST_F(BuiltinSourceTest, MissingOrUnreadableKernelFileFailsTheRead) {
+  std::filesystem::remove(root_ + "/proc/net/tcp");
+  Write(root_ + "/proc/meminfo", "nothing useful\n");
+  BuiltinSource source(root_);
+  EXPECT_EQ(Describe(Builtin(source, "tcp.connections")),
+            "failed: cannot read " + root_ + "/proc/net/tcp");
+  EXPECT_EQ(Describe(Builtin(source, "swap.used.kb")),
+            "failed: /proc/meminfo does not have the expected contents");
+}
+
+TEST(BuiltinRequestTest, RequestsAreCheckedAgainstTheCatalogue) {
+  const BuiltinSource source;
+  const struct {
+    const char* request;
+    const char* reason;  // "" when valid
+  } kCases[] = {
+      {"cpu.load.percent", ""},
+      {"disk.used.percent", ""},
+      {"disk.used.percent:/", ""},
+      {"file.age.seconds:/var/log/x:y", ""},
+      {"tcp.connections:time-wait", ""},
+      {"proc.count:kworker/0:1", ""},
+      {"cpu.load", "unknown builtin measurement \"cpu.load\""},
+      {"", "unknown builtin measurement \"\""},
+      {"load.1min.x100:5", "load.1min.x100 takes no argument"},
+      {"file.exists", "file.exists needs a path: file.exists:/PATH"},
+      {"file.exists:", "file.exists needs a path: file.exists:/PATH"},
+      {"file.size.kb:relative/path", "file.size.kb needs an absolute path, not \"relative/path\""},
+      {"disk.free.mb:home", "disk.free.mb needs an absolute path, not \"home\""},
+      {"tcp.connections:open", "tcp.connections knows no TCP state \"open\""},
+  };
+  for (const auto& row : kCases) {
+    std::string reason;
+    const bool valid = source.Validate({RequestType::kBuiltin, row.request, "", ""}, &reason);
+    EXPECT_EQ(valid, std::string(row.reason).empty()) << row.request;
+    EXPECT_EQ(reason, row.reason) << row.request;
+  }
+}
+
+// This machine's own files, with facts that hold on any Linux machine.
+TEST_F(BuiltinSourceTest, ThisMachineAnswersWhatIsCertain) {
+  BuiltinSource source;
+  const std::string file = root_ + "/present";
+  Write(file, std::string(1500, 'x'));
+  const time_t old = std::time(nullptr) - 100;
+  const utimbuf times{old, old};
+  ASSERT_EQ(utime(file.c_str(), &times), 0);
+  const std::string gone = root_ + "/absent";
+
+  EXPECT_EQ(Describe(Builtin(source, "file.exists:" + file)), file + "#1=1 ");
+  EXPECT_EQ(Describe(Builtin(source, "file.exists:" + gone)), gone + "#1=0 ");
+  EXPECT_EQ(Describe(Builtin(source, "file.size.kb:" + file)), file + "#1=2 ");
+  EXPECT_EQ(Describe(Builtin(source, "file.size.kb:" + gone)), "");
+  const Reading age = Builtin(source, "file.age.seconds:" + file);
+  ASSERT_EQ(age.instances.size(), 1u) << Describe(age);
+  EXPECT_GE(age.instances[0].value, 100);
+
+  const Reading uptime = Builtin(source, "uptime.seconds");
+  ASSERT_EQ(uptime.instances.size(), 1u) << Describe(uptime);
+  EXPECT_GT(uptime.instances[0].value, 0);
+
+  const Reading cpu = Builtin(source, "cpu.load.percent");
+  ASSERT_GE(cpu.instances.size(), 2u) << Describe(cpu);
+  EXPECT_EQ(cpu.instances[0].name, "total");
+  EXPECT_EQ(cpu.instances[1].name, "cpu0");
+
+  std::ifstream comm("/proc/self/comm");
+  std::string own_name;
+  std::getline(comm, own_name);
+  const Reading own = Builtin(source, "proc.count:" + own_name);
+  ASSERT_EQ(own.instances.size(), 1u) << Describe(own);
+  EXPECT_GE(own.instances[0].value, 1);
+
+  // Every measurement without an argument reads on this machine.
+  for (const auto& measurement : switchd::BuiltinCatalogue()) {
+    if (measurement.argument == switchd::BuiltinArgument::kPath) continue;
+    const Reading reading = Builtin(source, measurement.name);
+    EXPECT_TRUE(reading.ok) << measurement.name << ": " << reading.error;
+    EXPECT_EQ(reading.counter, measurement.counter) << measurement.name;
+  }
+}
+
+}  // namespace
+}  // namespace switchd_test

@@ -1,0 +1,102 @@
+// Registry values as resources, read from a private registry store, and the
+// composite source sending each request type to its source.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "SourceReading.h"
+#include "platform/Registry.h"
+#include "services/switchd/RegistrySource.h"
+#include "services/switchd/Sources.h"
+#include "support/PrivateRegistry.h"
+
+namespace switchd_test {
+namespace {
+
+using switchd::Reading;
+using switchd::RequestType;
+
+constexpr const char* kKey = "SOFTWARE\\Test\\Values";
+
+class RegistrySourceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    auto key = platform::RegistryKey::Create(HKEY_LOCAL_MACHINE, kKey);
+    ASSERT_TRUE(key);
+    key->SetDword("Dword", 4000000000u);
+    const uint64_t big = uint64_t{1} << 40;
+    RegSetValueExA(key->Get(), "Qword", 0, REG_QWORD, reinterpret_cast<const BYTE*>(&big),
+                   sizeof big);
+    key->SetString("Text", " -42 ");
+    key->SetString("Words", "forty-two");
+    key->SetString("Long", std::string(100, '1'));
+    key->SetString("Expand", "7", REG_EXPAND_SZ);
+    const BYTE bytes[] = {1, 2, 3, 4};
+    key->SetBinary("Binary", bytes);
+  }
+
+  test_support::PrivateRegistry registry_;
+};
+
+TEST_F(RegistrySourceTest, NumbersOfEachTypeAreReadAndOthersRefused) {
+  switchd::RegistrySource source;
+  const std::string key = kKey;
+  const std::string full = "HKLM\\" + key + "\\";
+  const struct {
+    std::string request;
+    std::string expected;
+  } kCases[] = {
+      {key + "\\Dword", "Dword#1=4000000000 "},
+      {key + "\\Qword", "Qword#1=1099511627776 "},
+      {key + "\\Text", "Text#1=-42 "},
+      {key + "\\Expand", "Expand#1=7 "},
+      {"HKEY_LOCAL_MACHINE\\" + key + "\\Dword", "Dword#1=4000000000 "},
+      {"software\\test\\values\\Dword", "Dword#1=4000000000 "},
+      {key + "\\Missing", ""},
+      {"SOFTWARE\\Test\\Nowhere\\Dword", ""},
+      {key + "\\Words", "failed: " + full +
+                            "Words is not a number (a REG_DWORD, REG_QWORD or "
+                            "decimal REG_SZ)"},
+      {key + "\\Long", "failed: " + full +
+                           "Long is not a number (a REG_DWORD, REG_QWORD or "
+                           "decimal REG_SZ)"},
+      {key + "\\Binary", "failed: " + full +
+                             "Binary is not a number (a REG_DWORD, REG_QWORD or "
+                             "decimal REG_SZ)"},
+      {"Values", "failed: a registry request is KEY\\VALUE, not \"Values\""},
+  };
+  for (const auto& row : kCases) {
+    EXPECT_EQ(Describe(ReadNow(source, RequestType::kRegistry, row.request)), row.expected)
+        << row.request;
+  }
+}
+
+TEST_F(RegistrySourceTest, RequestsWithoutKeyOrValueNameAreRefused) {
+  const switchd::RegistrySource source;
+  for (const char* request : {"", "Value", "\\Value", "SOFTWARE\\Key\\", "HKLM\\Value"}) {
+    std::string reason;
+    EXPECT_FALSE(source.Validate({RequestType::kRegistry, request, "", ""}, &reason)) << request;
+    EXPECT_NE(reason.find("KEY\\VALUE"), std::string::npos) << request;
+  }
+  std::string reason;
+  EXPECT_TRUE(source.Validate({RequestType::kRegistry, "SOFTWARE\\Key\\Value", "", ""}, &reason));
+}
+
+TEST_F(RegistrySourceTest, CompositeSendsEachRequestTypeToItsSource) {
+  switchd::Sources sources(switchd::EngineSettings{});
+  EXPECT_EQ(Describe(ReadNow(sources, RequestType::kRegistry, std::string(kKey) + "\\Text")),
+            "Text#1=-42 ");
+  EXPECT_EQ(Describe(ReadNow(sources, RequestType::kBuiltin, "file.exists:" + registry_.Root())),
+            registry_.Root() + "#1=1 ");
+  std::string reason;
+  EXPECT_FALSE(sources.Validate({RequestType::kBuiltin, "Text", "", ""}, &reason));
+  EXPECT_EQ(reason, "unknown builtin measurement \"Text\"");
+  EXPECT_TRUE(sources.Validate({RequestType::kRegistry, "A\\B", "", ""}, &reason));
+  const auto unknown = static_cast<RequestType>(7);
+  EXPECT_FALSE(sources.Validate({unknown, "x", "", ""}, &reason));
+  EXPECT_FALSE(ReadNow(sources, unknown, "x").ok);
+}
+
+}  // namespace
+}  // namespace switchd_test
