@@ -832,4 +832,54 @@ TEST_F(SystemTest, SubagentStopsCleanlyOnSigterm) {
   EXPECT_NE(ReadFile(TraceFile()).find("SNMP agent DLL unloaded"), std::string::npos);
 }
 
+// --- Rules -------------------------------------------------------------------
+
+// The tables of a test of its own: a rule set holding the given rules, with the
+// resources, events and the local target they use.
+void WriteRuleTables(const std::string& dir, const std::string& resources, const std::string& rules,
+                     const std::string& members) {
+  WriteFile(dir + "/Resources.xml", "<Resources>" + resources + "</Resources>");
+  WriteFile(dir + "/Targets.xml", "<Targets><Target Name=\"local\">127.0.0.1</Target></Targets>");
+  WriteFile(dir + "/Events.xml",
+            "<Events><Event Name=\"minor\"><Type>snmp-trap</Type><Severity>minor</Severity>"
+            "</Event></Events>");
+  WriteFile(dir + "/Rules.xml", "<Rules>" + rules + "</Rules>");
+  WriteFile(dir + "/RuleSets.xml",
+            "<RuleSets><RuleSet Name=\"watch\">" + members + "</RuleSet></RuleSets>");
+}
+
+TEST_F(SystemTest, RuleOnAFileThatExistsSendsItsTrap) {
+  const std::string marker = dir_.path() + "/marker";
+  WriteFile(marker, "present\n");
+  WriteRuleTables(state_dir_ + "/switchd",
+                  "<Resource Name=\"marker\"><Request Type=\"builtin\">file.exists:" + marker +
+                      "</Request></Resource>",
+                  "<Rule Name=\"marker-present\"><Comment>made by the test</Comment>"
+                  "<Interval>1</Interval><Resource Name=\"marker\"/>"
+                  "<Threshold Type=\"absolute\" Operator=\"equal\" Value=\"1\"/>"
+                  "<Event Name=\"minor\" Control=\"continuous\"/></Rule>",
+                  "<Rule Name=\"marker-present\"/>");
+  ASSERT_TRUE(StartTrapReceiver());
+  ASSERT_TRUE(StartSystem());
+
+  // The rule fires at every poll while it holds, so a trap follows once the
+  // agent listens.
+  const std::string v1_header = "." + kRoot + ".2 Enterprise Specific Trap (2202)";
+  const bool arrived = WaitFor(
+      [&] { return ReadFile(TrapLog()).find(v1_header) != std::string::npos; }, seconds(20));
+  const std::string log = ReadFile(TrapLog());
+  ASSERT_TRUE(arrived) << log << ReadFile(dir_.path() + "/switchd.log");
+  const std::string trap = log.substr(log.find(v1_header));
+  EXPECT_NE(trap.find("." + kTrapObjects + "3.0 = STRING: \"marker-present\""), std::string::npos)
+      << trap;
+  EXPECT_NE(trap.find("." + kTrapObjects + "4.0 = STRING: \"1\""), std::string::npos) << trap;
+  EXPECT_NE(trap.find("." + kTrapObjects + "5.0 = STRING: \"made by the test\""), std::string::npos)
+      << trap;
+
+  const CommandResult rules = Tool({kSwitchctl, "rules"});
+  EXPECT_EQ(rules.exit_code, 0) << rules.output;
+  EXPECT_NE(rules.output.find("violated since"), std::string::npos) << rules.output;
+  EXPECT_NE(Get("2c", "public", {kRoot + ".1.2.2.0"}).find("INTEGER: 3"), std::string::npos);
+}
+
 }  // namespace
