@@ -16,6 +16,10 @@ constexpr int64_t kMsPerSecond = 1000;
 // Polls that start within this span of each other share one tick of the
 // source: one read of /proc/stat serves all of them.
 constexpr int64_t kTickSpanMs = 100;
+// Rules that start together have their first polls spread at this many a
+// millisecond, so that thousands of rules do not fall due in one instant
+// every interval (the last of them would wait for all the others).
+constexpr int64_t kStartsPerMs = 100;
 // Delays from 0 to this many milliseconds are counted one by one.
 constexpr size_t kDelayBuckets = 1000;
 
@@ -124,11 +128,13 @@ void RuleEngine::CheckSchedules() {
     if (!set_running_[i]) continue;
     for (const std::string& member : set.rules) wanted.insert(member);
   }
+  const int64_t now_ms = clock_.NowMs();
+  int64_t started = 0;
   for (auto& [name, rule] : rules_) {
     const bool run = rule->config.spec.error.empty() && wanted.contains(name);
     if (run == rule->running) continue;
     if (run) {
-      StartRule(rule);
+      StartRule(rule, now_ms + started++ / kStartsPerMs);
     } else {
       StopRule(*rule);
     }
@@ -137,12 +143,12 @@ void RuleEngine::CheckSchedules() {
   PublishStatus();
 }
 
-void RuleEngine::StartRule(const std::shared_ptr<Rule>& rule) {
+void RuleEngine::StartRule(const std::shared_ptr<Rule>& rule, int64_t first_due_ms) {
   rule->running = true;
   const uint64_t generation = ++rule->generation;
   rule->evaluator = std::make_unique<RuleEvaluator>(rule->config.spec);
   rule->reading = false;
-  rule->due_ms = clock_.NowMs();
+  rule->due_ms = first_due_ms;
   scheduler_.At(rule->due_ms, [this, rule, generation] { Poll(rule, generation); });
 }
 

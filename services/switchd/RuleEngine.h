@@ -93,7 +93,7 @@ class RuleEngine final : public RuleState {
   void Apply(EngineConfig config);
   void MinuteTick();
   void CheckSchedules();
-  void StartRule(const std::shared_ptr<Rule>& rule);
+  void StartRule(const std::shared_ptr<Rule>& rule, int64_t first_due_ms);
   void StopRule(Rule& rule);
   void Poll(const std::shared_ptr<Rule>& rule, uint64_t generation);
   void Finish(const std::shared_ptr<Rule>& rule, uint64_t generation, int64_t due_ms,
