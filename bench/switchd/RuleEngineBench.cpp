@@ -3,13 +3,15 @@
 // sources, measured over a window of wall time.  Figures: the process's CPU
 // time per second of wall time (percent of one core), how late the polls
 // started (p50, p99, max in milliseconds), polls and events per second.
-// Also the cost of one rule's judgement of a poll.
+// Also the cost of reading the configuration and of one rule's judgement of a
+// poll.
 #include <benchmark/benchmark.h>
 #include <time.h>
 
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -139,6 +141,23 @@ BENCHMARK(BM_BuiltinRulesAtInterval10s)
     ->Iterations(1)
     ->Unit(benchmark::kSecond)
     ->UseRealTime();
+
+// Reading the configuration out of the tables, as after every store or reload
+// (on the storing thread, before the scheduler takes it over).
+void BM_ReadEngineConfig(benchmark::State& state) {
+  const int64_t rules = state.range(0);
+  std::map<DWORD, std::string> tables;
+  for (const DWORD code : {sp::kTableResources, sp::kTableEvents, sp::kTableRules,
+                           sp::kTableRuleSets, sp::kTableTargets}) {
+    tables[code] = Tables(code, rules);
+  }
+  switchd::Sources sources(switchd::EngineSettings{});
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(
+        switchd::ReadEngineConfig([&](DWORD code) { return tables[code]; }, sources));
+  }
+}
+BENCHMARK(BM_ReadEngineConfig)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 // One rule's judgement of one poll of 16 instances under "any", with the
 // linear average over six samples.

@@ -118,6 +118,12 @@ EngineConfig ReadEngineConfig(const TableText& tables, const ResourceSource& sou
 
   EngineConfig config;
   Validator validator(source);
+  for (const auto& [name, resource] : resources) {
+    if (resource.type == RequestType::kSnmp) continue;  // judged with each rule's target
+    if (const std::string& problem = validator.Problem(QueryOf(resource, {})); !problem.empty()) {
+      config.problems.push_back("resource \"" + name + "\": " + problem);
+    }
+  }
   ForEachRecord<records::RuleRecord>(tables(sp::kTableRules), [&](const records::RuleRecord& rule) {
     RuleConfig out;
     out.name = rule.Name();

@@ -98,13 +98,17 @@ struct RuleSetConfig {
 struct EngineConfig {
   std::vector<RuleConfig> rules;  // in table order
   std::vector<RuleSetConfig> sets;
+  // Resources whose builtin or registry request the source refuses, each as
+  // "resource \"name\": reason".
+  std::vector<std::string> problems;
 };
 
 // A table's served text by table code.
 using TableText = std::function<std::string(DWORD table)>;
 
 // Reads the five tables.  A rule whose Resource is missing, or whose query the
-// source refuses (ResourceSource::Validate), gets spec.error and is kept.
+// source refuses (ResourceSource::Validate), gets spec.error and is kept; a
+// refused Resource is listed in `problems` whether a rule reads it or not.
 EngineConfig ReadEngineConfig(const TableText& tables, const ResourceSource& source);
 
 // The store check the module runs before it accepts a store (AddStoreCheck):

@@ -69,6 +69,10 @@ void RuleEngine::Configure(const TableText& tables) {
 }
 
 void RuleEngine::Apply(EngineConfig config) {
+  for (const std::string& problem : config.problems) {
+    if (!problems_.contains(problem)) Log(LogLevel::kWarning, problem);
+  }
+  problems_ = std::set<std::string>(config.problems.begin(), config.problems.end());
   std::map<std::string, std::shared_ptr<Rule>, std::less<>> next;
   std::vector<Rule*> changed;
   for (RuleConfig& incoming : config.rules) {
@@ -83,8 +87,9 @@ void RuleEngine::Apply(EngineConfig config) {
       }
     } else {
       if (old != rules_.end()) StopRule(*old->second);
+      // A refused resource was logged once above, not once per rule reading it.
       const bool new_error =
-          !incoming.spec.error.empty() &&
+          !incoming.spec.error.empty() && !problems_.contains(incoming.spec.error) &&
           (old == rules_.end() || old->second->config.spec.error != incoming.spec.error);
       if (new_error) {
         Log(LogLevel::kWarning,

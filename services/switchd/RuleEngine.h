@@ -21,6 +21,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -112,6 +113,7 @@ class RuleEngine final : public RuleState {
   std::map<std::string, std::shared_ptr<Rule>, std::less<>> rules_;
   std::vector<RuleSetConfig> sets_;
   std::vector<bool> set_running_;
+  std::set<std::string> problems_;  // logged once each
   int64_t last_tick_ms_ = -1;
 
   mutable std::mutex view_mutex_;

@@ -10,8 +10,8 @@
 #include "services/switchd/Listing.h"
 #include "services/switchd/Log.h"
 #include "services/switchd/RuleConfig.h"
-#include "services/switchd/Sources.h"
 #include "services/switchd/Settings.h"
+#include "services/switchd/Sources.h"
 #include "services/switchd/SwitchObject.h"
 #include "switch/SwitchProtocol.h"
 
@@ -102,7 +102,7 @@ bool Service::Start(std::string* error) {
     return CheckRuleStore(candidate, *source, reason);
   });
   module_->SetChangeListener([this](DWORD table) {
-    if (RuleTable(table)) ConfigureEngine();
+    if (RuleTable(table)) ConfigureEngineSoon();
   });
   module_->SetRuleState(engine_);
   engine_->Start();
@@ -112,6 +112,8 @@ bool Service::Start(std::string* error) {
   std::promise<void> configured;
   scheduler_->Post([&configured] { configured.set_value(); });
   configured.get_future().wait();
+  configure_stopping_ = false;
+  configure_thread_ = std::thread([this] { ConfigureLoop(); });
 
   const platform::ClassFactory factory = SwitchObject::Factory(module_, hub_);
   if (options_.serve_socket) {
@@ -173,6 +175,12 @@ void Service::Stop() {
     platform::UnregisterInProcessClass(sp::CLSID_LorvethSwitch);
     registered_in_process_ = false;
   }
+  {
+    std::lock_guard lock(configure_mutex_);
+    configure_stopping_ = true;
+  }
+  configure_wake_.notify_all();
+  if (configure_thread_.joinable()) configure_thread_.join();
   // The engine's polls run on the scheduler: stop it before the engine goes.
   if (scheduler_) scheduler_->Stop();
   if (engine_) {
@@ -189,6 +197,28 @@ void Service::Stop() {
 void Service::ConfigureEngine() {
   if (!engine_) return;
   engine_->Configure([this](DWORD code) { return module_->TableDocument(code); });
+}
+
+void Service::ConfigureEngineSoon() {
+  {
+    std::lock_guard lock(configure_mutex_);
+    configure_wanted_ = true;
+  }
+  configure_wake_.notify_all();
+}
+
+void Service::ConfigureLoop() {
+  std::unique_lock lock(configure_mutex_);
+  while (!configure_stopping_) {
+    configure_wake_.wait(lock, [this] { return configure_stopping_ || configure_wanted_; });
+    if (configure_stopping_) break;
+    // Stores that come meanwhile are taken together at the next round: the
+    // tables are read when the round begins.
+    configure_wanted_ = false;
+    lock.unlock();
+    ConfigureEngine();
+    lock.lock();
+  }
 }
 
 void Service::PollLoop() {

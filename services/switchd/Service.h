@@ -84,6 +84,10 @@ class Service {
   ControlAnswer Rules(const std::vector<std::string>& words);
   // Hands the rule engine the tables as they are now.
   void ConfigureEngine();
+  // The same on the configuration thread, so that a store does not wait for
+  // the engine to read a large table.
+  void ConfigureEngineSoon();
+  void ConfigureLoop();
 
   ServiceOptions options_;
   std::shared_ptr<ThresholdModule> module_;
@@ -104,6 +108,12 @@ class Service {
   std::condition_variable poll_wake_;
   bool stopping_ = false;
   std::thread poll_thread_;
+
+  std::mutex configure_mutex_;
+  std::condition_variable configure_wake_;
+  bool configure_wanted_ = false;
+  bool configure_stopping_ = false;
+  std::thread configure_thread_;
 };
 
 }  // namespace switchd
