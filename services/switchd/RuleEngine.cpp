@@ -38,6 +38,11 @@ struct RuleEngine::Rule {
   int64_t due_ms = 0;
   bool reading = false;  // a read is outstanding
   int64_t violated_since = 0;
+  std::vector<size_t> sets;  // the places in sets_ of the sets holding it
+  // What the rule adds to the statuses now (see Count).
+  bool counted = false;
+  bool counted_critical = false;
+  int counted_performance = 0;
 };
 
 int64_t PollStats::Percentile(double fraction) const {
@@ -111,6 +116,25 @@ void RuleEngine::Apply(EngineConfig config) {
     std::erase_if(views_, [&](const auto& entry) { return !rules_.contains(entry.first); });
   }
   for (const Rule* rule : changed) Publish(*rule);
+
+  // The statuses are counted afresh for the new sets and rules.
+  violated_ = 0;
+  critical_ = 0;
+  performance_counts_.fill(0);
+  set_violated_.assign(sets_.size(), 0);
+  for (auto& [name, rule] : rules_) {
+    rule->sets.clear();
+    rule->counted = false;
+    rule->counted_critical = false;
+    rule->counted_performance = 0;
+  }
+  for (size_t i = 0; i < sets_.size(); ++i) {
+    for (const std::string& member : sets_[i].rules) {
+      if (const auto rule = rules_.find(member); rule != rules_.end())
+        rule->second->sets.push_back(i);
+    }
+  }
+  for (auto& [name, rule] : rules_) Count(*rule);
   CheckSchedules();
 }
 
@@ -142,6 +166,7 @@ void RuleEngine::CheckSchedules() {
       StartRule(rule, now_ms + started++ / kStartsPerMs);
     } else {
       StopRule(*rule);
+      Count(*rule);
     }
     Publish(*rule);
   }
@@ -208,10 +233,9 @@ void RuleEngine::Finish(const std::shared_ptr<Rule>& rule, uint64_t generation, 
   rule->reading = false;
   const bool was_violated = rule->evaluator->Violated();
   const std::optional<RuleEvaluator::Firing> firing = rule->evaluator->Poll(due_ms, reading);
-  const bool violated = rule->evaluator->Violated();
-  if (violated && !was_violated) rule->violated_since = clock_.WallSeconds();
+  if (rule->evaluator->Violated() && !was_violated) rule->violated_since = clock_.WallSeconds();
   Publish(*rule);
-  if (violated != was_violated) PublishStatus();
+  if (Count(*rule)) PublishStatus();
   if (firing) Send(*rule, *firing);
 }
 
@@ -253,30 +277,43 @@ void RuleEngine::Publish(const Rule& rule) {
   views_.insert_or_assign(rule.config.name, std::move(view));
 }
 
-void RuleEngine::PublishStatus() {
-  BYTE threshold = 0;
-  BYTE performance = 0;
-  std::map<std::string, BYTE, std::less<>> sets;
-  {
-    std::lock_guard lock(view_mutex_);
-    for (const auto& [name, view] : views_) {
-      if (view.report.state != RuleReport::State::kViolated) continue;
-      threshold = std::max<BYTE>(threshold, view.critical ? 2 : 1);
-      performance = std::max<BYTE>(performance, static_cast<BYTE>(view.performance));
-    }
+bool RuleEngine::Count(Rule& rule) {
+  const bool violated = rule.running && rule.evaluator->Violated();
+  const bool critical = violated && rule.config.labels.event_severity == kCritical;
+  const int performance =
+      violated ? std::clamp<int>(rule.config.labels.performance, 0, kPerformanceCodes - 1) : 0;
+  if (violated == rule.counted && critical == rule.counted_critical &&
+      performance == rule.counted_performance) {
+    return false;
   }
+  if (rule.counted) {
+    --violated_;
+    if (rule.counted_critical) --critical_;
+    --performance_counts_[static_cast<size_t>(rule.counted_performance)];
+    for (const size_t set : rule.sets) --set_violated_[set];
+  }
+  if (violated) {
+    ++violated_;
+    if (critical) ++critical_;
+    ++performance_counts_[static_cast<size_t>(performance)];
+    for (const size_t set : rule.sets) ++set_violated_[set];
+  }
+  rule.counted = violated;
+  rule.counted_critical = critical;
+  rule.counted_performance = performance;
+  return true;
+}
+
+void RuleEngine::PublishStatus() {
+  const BYTE threshold = critical_ > 0 ? 2 : (violated_ > 0 ? 1 : 0);
+  BYTE performance = 0;
+  for (size_t code = 1; code < performance_counts_.size(); ++code) {
+    if (performance_counts_[code] > 0) performance = static_cast<BYTE>(code);
+  }
+  std::map<std::string, BYTE, std::less<>> sets;
   for (size_t i = 0; i < sets_.size(); ++i) {
     BYTE status = 0;
-    if (set_running_[i]) {
-      status = 1;
-      for (const std::string& member : sets_[i].rules) {
-        const auto rule = rules_.find(member);
-        if (rule != rules_.end() && rule->second->running && rule->second->evaluator->Violated()) {
-          status = 2;
-          break;
-        }
-      }
-    }
+    if (set_running_[i]) status = set_violated_[i] > 0 ? 2 : 1;
     sets.emplace(sets_[i].name, status);
   }
   std::lock_guard lock(view_mutex_);

@@ -15,6 +15,7 @@
 // scheduler (and end the source's reads) before destroying the engine.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -101,6 +102,8 @@ class RuleEngine final : public RuleState {
               const Reading& reading);
   void Send(const Rule& rule, const RuleEvaluator::Firing& firing);
   void Publish(const Rule& rule);
+  // Brings the rule's share of the statuses up to date; true when it changed.
+  bool Count(Rule& rule);
   void PublishStatus();
 
   const Clock& clock_;
@@ -114,6 +117,13 @@ class RuleEngine final : public RuleState {
   std::vector<RuleSetConfig> sets_;
   std::vector<bool> set_running_;
   std::set<std::string> problems_;  // logged once each
+  // The violated rules counted: in all, with a critical event, by
+  // Performance/Status code, and per set (by place in sets_).
+  static constexpr int kPerformanceCodes = 5;
+  size_t violated_ = 0;
+  size_t critical_ = 0;
+  std::array<size_t, kPerformanceCodes> performance_counts_{};
+  std::vector<size_t> set_violated_;
   int64_t last_tick_ms_ = -1;
 
   mutable std::mutex view_mutex_;
