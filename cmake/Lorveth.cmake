@@ -56,9 +56,10 @@ function(lorveth_test name)
 endfunction()
 
 # Environment of test programs that load and unload agent libraries: each
-# library keeps its process-wide parts (trace facility, registry connection,
-# COM tables) for the life of the process on purpose, so unloading it in a test
-# leaves them behind; leak checking there would only report those.
+# library keeps the memory of its process-wide parts (trace facility, registry
+# connection, COM tables) for the life of the process on purpose (it closes
+# their descriptors when it unloads), so unloading it in a test leaves that
+# memory behind; leak checking there would only report it.
 set(LORVETH_AGENT_LIBRARY_TEST_ENVIRONMENT "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1")
 
 include(GoogleTest)

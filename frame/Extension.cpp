@@ -13,6 +13,7 @@
 #include "frame/SnmpAgent.h"
 #include "host/ProcessModules.h"
 #include "platform/FaultGuard.h"
+#include "platform/Registry.h"
 #include "platform/Snmp.h"
 #include "platform/System.h"
 #include "platform/Threads.h"
@@ -110,5 +111,9 @@ void ProcessDetach() {
     TraceExceptionBanner(middle);
   }
   platform::RemoveFaultHandlers();
+  // The trace facility and the registry connection belong to this library
+  // and go with it; loading it again opens them afresh.
+  GetTrace().Close();
+  platform::CloseRegistryStore();
 }
 

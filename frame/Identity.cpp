@@ -138,10 +138,11 @@ void CSnmpAgent::ApplyModuleLockList() {
     TRACE(3, "\n%-20s: Dirty module \"%s\" found in list", Module(), data);
     const auto found = loaded.find(data);
     if (found != loaded.end()) {
-      HMODULE locked = LoadLibraryA(data);
-      TRACE(3, "\n%-20s: Dirty module %s (0x%X) successfully locked!", Module(), data,
-            static_cast<DWORD>(reinterpret_cast<uintptr_t>(locked != nullptr ? locked
-                                                                              : found->second)));
+      // A module that cannot be loaded again stays unlocked, quietly.
+      if (HMODULE locked = LoadLibraryA(data); locked != nullptr) {
+        TRACE(3, "\n%-20s: Dirty module %s (0x%llX) successfully locked!", Module(), data,
+              static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(locked)));
+      }
     } else {
       TRACE(3, "\n%-20s: Dirty module %s was not already loaded before this agent!", Module(),
             data);

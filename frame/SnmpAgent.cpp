@@ -44,6 +44,8 @@ CSnmpAgent::CSnmpAgent()
   InitializeCriticalSection(&trap_queue_lock_);
   InitializeCriticalSection(&request_lock_);
   trap_event_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  // The switch lists its clients by name; the agent attaches as its module.
+  switch_client_->SetDefaultClientName(Module());
 }
 
 CSnmpAgent::~CSnmpAgent() {

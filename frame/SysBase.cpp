@@ -95,14 +95,16 @@ std::string ReadRegistryString(const std::string& key, const char* value) {
 }
 
 CRegistryRootSet::CRegistryRootSet() {
-  common_root_ = ReadRegistryString(kCommonRootUuidKey, kCommonRootValue);
-  if (common_root_.empty()) common_root_ = kDefaultCommonRoot;
+  // Fallbacks stand in only for missing values: a value that is present but
+  // empty is taken as it is.
+  common_root_ =
+      ReadRegistryValue(kCommonRootUuidKey, kCommonRootValue).value_or(kDefaultCommonRoot);
   if (common_root_.size() >= MAX_PATH) common_root_.resize(MAX_PATH - 1);
   files_key_ = Join(common_root_, "#Files");
   parameters_key_ = Join(common_root_, "#Parameters");
   setup_key_ = Join(common_root_, "#Setup");
-  file_root_ = ReadRegistryString(setup_key_, "FileRoot");
-  if (file_root_.empty()) file_root_ = ReadRegistryString(setup_key_, "AgentRoot");
+  const std::optional<std::string> file_root = ReadRegistryValue(setup_key_, "FileRoot");
+  file_root_ = file_root ? *file_root : ReadRegistryString(setup_key_, "AgentRoot");
   StripOneTrailingBackslash(file_root_);
   data_root_ = ReadRegistryString(setup_key_, "DataRoot");
   StripOneTrailingBackslash(data_root_);

@@ -456,6 +456,8 @@ namespace platform {
 
 std::string LastRegistryStoreProblem() { return detail::StoreProblem(); }
 
+void CloseRegistryStore() { detail::CloseStore(); }
+
 std::optional<RegistryKey> RegistryKey::Open(HKEY parent, std::string_view sub_key, DWORD sam,
                                              LONG* error) {
   HKEY key = nullptr;

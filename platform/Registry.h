@@ -127,6 +127,11 @@ namespace platform {
 // this thread, for command-line tools that explain ERROR_BADDB to a person.
 std::string LastRegistryStoreProblem();
 
+// Closes this module's connection to the store; the next registry call opens
+// it again.  A library that is unloaded calls it last, so that none of its
+// descriptors stays open in the process after it.
+void CloseRegistryStore();
+
 // Owns an open HKEY.  Open and Create return no key on failure and report the
 // Windows error through *error when given.
 class RegistryKey {

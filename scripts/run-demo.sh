@@ -62,7 +62,10 @@ for pid in "${pids[@]}"; do
   fi
 done
 
-root_oid=1.3.6.1.4.1.32473.2.47
+root_oid=$(cat "$build/mibs/root-oid")
+# The index of rule "cpu-high": its length, then its bytes.  A SET changes a
+# row only together with the row's RowStatus: active(1) for an existing row.
+cpu_high=8.99.112.117.45.104.105.103.104
 cat <<TEXT
 
 The agent serves SNMP on udp:127.0.0.1:1161 (community public, read-write
@@ -70,7 +73,7 @@ community private, SNMPv3 user admin).  Try, in another terminal:
 
   snmpwalk -v2c -c public 127.0.0.1:1161 $root_oid
   snmpget  -v2c -c public 127.0.0.1:1161 $root_oid.1.1.1.0 $root_oid.1.2.4.0
-  snmpset  -v2c -c private 127.0.0.1:1161 $root_oid.1.3.1.1.2.8.99.112.117.45.104.105.103.104 s "CPU above 90%"
+  snmpset  -v2c -c private 127.0.0.1:1161 $root_oid.1.3.1.1.2.$cpu_high s "CPU above 90%" $root_oid.1.3.1.1.23.$cpu_high i 1
   snmpwalk -v3 -l authPriv -u admin -a SHA -A lorveth-demo-auth -x AES -X lorveth-demo-priv 127.0.0.1:1161 $root_oid.1.3.1
   snmptrapd -f -Lo -C -m '' --disableAuthorization=yes udp:127.0.0.1:1162
   LORVETH_STATE_DIR=$LORVETH_STATE_DIR LORVETH_RUNTIME_DIR=$LORVETH_RUNTIME_DIR \\
@@ -78,6 +81,6 @@ community private, SNMPv3 user admin).  Try, in another terminal:
   LORVETH_STATE_DIR=$LORVETH_STATE_DIR LORVETH_RUNTIME_DIR=$LORVETH_RUNTIME_DIR \\
     $build/services/switchd/switchctl rules
 
-The MIB module is mibs/LORVETH-THRESHOLD-MIB.txt.  Ctrl-C stops both services.
+The MIB module is $build/mibs/LORVETH-THRESHOLD-MIB.txt.  Ctrl-C stops both services.
 TEXT
 wait

@@ -121,9 +121,9 @@ bool CommandBuffer::SetFrameText(const char* text, DWORD Stat) {
 }
 
 DWORD CommandBuffer::FrameStatus() const {
-  // The code is the low byte; transports that widen a signed status byte
-  // fill the upper bytes.
-  return HasFrame() ? (Header()->Stat & 0xFF) : cmd_status::kIncompleteHeader;
+  // The whole field: a transport that widens a signed status byte leaves
+  // 0xFFFFFFFF, which is no good status.
+  return HasFrame() ? Header()->Stat : cmd_status::kIncompleteHeader;
 }
 
 bool CommandBuffer::IsStatusOk() const {

@@ -99,7 +99,7 @@ class CommandBuffer {
   // The text with its terminator; null stores the empty text.
   bool SetFrameText(const char* text, DWORD Stat);
 
-  // The status code, or 23 ("Incomplete command header") without a frame.
+  // The whole Stat field, or 23 ("Incomplete command header") without a frame.
   DWORD FrameStatus() const;
   // Frame present and status 0, 12, 21 or 255.
   bool IsStatusOk() const;

@@ -107,6 +107,7 @@ SetRequest::Flow SetRequest::HandleVarbind(SnmpVarBind* varbind, UINT position) 
         row_name.c_str());
     row_index_ = row_name;
     table_code_ = static_cast<int32_t>(table->code);
+    record_tag_ = table->record_tag;
     container_ = table->container;
     record_ = std::make_unique<RecordDocument>(table->record_tag, row_name);
     if (!record_->CheckWellFormed()) record_.reset();
@@ -159,7 +160,21 @@ void SetRequest::EvaluateRow() {
     Fail(SNMP_ERRORSTATUS_INCONSISTENTVALUE, row_status_position_ != 0 ? row_status_position_ : 1);
     return;
   }
-  if (record_ != nullptr) StoreRecord();
+  if (record_ == nullptr) return;
+  // The module reads a record that names only its row as the removal of that
+  // row, and anything more as a change.  So a destroy sends exactly that,
+  // whatever other columns came with it, and a request that leaves nothing
+  // to change sends nothing at all instead of a removal.
+  if (DestroysRow()) {
+    record_ = std::make_unique<RecordDocument>(record_tag_, row_index_);
+  } else if (record_->CarriesOnlyName()) {
+    TRACE(3,
+          "\nLORVETH_AGENT       :  ExecuteSET(): Nothing to change in row \"%s\", no config sent "
+          "to VARN threshold module",
+          row_index_.c_str());
+    return;
+  }
+  StoreRecord();
 }
 
 bool SetRequest::RowStatusAccepted() {

@@ -1,6 +1,7 @@
 // The MIB root of the threshold agent, 1.3.6.1.4.1.<enterprise>.2.47, and the
 // OID texts derived from it.  The enterprise number is the build's
-// LORVETH_ENTERPRISE_NUMBER (a CMake cache variable); nothing else spells it.
+// LORVETH_ENTERPRISE_NUMBER, which the build reads from the MIB module
+// (cmake/MibRoot.cmake); no code spells it.
 //
 //   AddConstMibEntry(LORVETH_MIB_OID("1.1.1.0"), "threshAgentId", text, ASN_OCTETSTRING, 0);
 #pragma once

@@ -426,7 +426,10 @@ void SetRequest::TakeRowStatus(const Target& target) {
   row_status_column_ = target.column_oid;
   row_status_ = GetInteger(target.varbind);
   row_status_position_ = target.position;
+  row_status_of_record_ = !target.table->contents && target.table->record_tag == record_tag_;
 }
+
+bool SetRequest::DestroysRow() const { return row_status_ == kDestroy && row_status_of_record_; }
 
 void SetRequest::HandleRowStatus(const Target& target) {
   TakeRowStatus(target);
@@ -436,19 +439,22 @@ void SetRequest::HandleRowStatus(const Target& target) {
   }
 }
 
-bool SetRequest::FetchSetConfiguration(const SetKind& set) {
+SetRequest::Fetch SetRequest::FetchSetConfiguration(const SetKind& set) {
   CommandBuffer request;
   request.BuildFrame(set.fetch_oc, 0, 0, sp::kAgentCabinet, sp::kStatNoData, row_index_.c_str(),
                      static_cast<DWORD>(row_index_.size() + 1));
   request.SendRequest(agent_.SwitchClient(), 0, 0, 0);
-  if (!request.HasReplyData(0, false)) return false;
+  if (!request.HasReplyData(0, false)) {
+    // Only the module itself answers with this status; a failed transport does not.
+    return request.FrameStatus() == cmd_status::kIllegalObject ? Fetch::kNoSuchSet : Fetch::kFailed;
+  }
   const char* text = request.DataText();
   // A cut or garbled reply would lose members when it is stored back: it
   // counts as no reply, and the record stays as it was.
-  if (!MarkupDocument(text).CheckWellFormed()) return false;
+  if (!MarkupDocument(text).CheckWellFormed()) return Fetch::kFailed;
   record_->LoadText(text);
   TRACE(4, "\nLORVETH_AGENT       :  ExecuteSET(): XML config: \n%s", text);
-  return true;
+  return Fetch::kLoaded;
 }
 
 void SetRequest::HandleSetRowStatus(const Target& target) {
@@ -463,7 +469,7 @@ void SetRequest::HandleSetRowStatus(const Target& target) {
       const char* announcement =
           row_status_ == kActive ? set.fetch_to_enable : set.fetch_to_disable;
       if (announcement != nullptr) TRACE(4, "%s", announcement);
-      if (!FetchSetConfiguration(set)) {
+      if (FetchSetConfiguration(set) != Fetch::kLoaded) {
         error_status_ = SNMP_ERRORSTATUS_INCONSISTENTVALUE;
         return;
       }
@@ -514,12 +520,17 @@ SetRequest::Flow SetRequest::HandleMemberRowStatus(const Target& target) {
   const SetKind& set = *target.table->set;
   TakeRowStatus(target);
   TRACE(4, "%s", set.fetch_members);
-  if (!FetchSetConfiguration(set)) {
-    if (row_status_ == kDestroy) {
-      // Nothing to remove from: the row evaluation still runs.
+  const Fetch fetched = FetchSetConfiguration(set);
+  if (fetched != Fetch::kLoaded) {
+    if (row_status_ == kDestroy && fetched == Fetch::kNoSuchSet) {
+      // A set the module does not hold has no members to remove: the row
+      // evaluation still runs, and the record, which names only the set,
+      // is not sent.
       TRACE(1, "%s", set.fetch_failed_on_destroy);
       return Flow::kEndPass;
     }
+    // Without the member list no record can be built that removes one
+    // member and keeps the others.
     TRACE(1, "%s", set.fetch_failed);
     error_status_ = SNMP_ERRORSTATUS_INCONSISTENTVALUE;
     return Flow::kNext;
@@ -557,6 +568,9 @@ SetRequest::Flow SetRequest::HandleMemberRowStatus(const Target& target) {
       error_status_ = SNMP_ERRORSTATUS_INCONSISTENTVALUE;
       break;
   }
+  // A set that lost its last member and states nothing else would read as
+  // its own removal: it states the status it implied instead.
+  if (error_status_ == 0 && record_->CarriesOnlyName()) record_->MakeItemExplicit(*set.status);
   return Flow::kNext;
 }
 

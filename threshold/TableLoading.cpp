@@ -400,7 +400,15 @@ bool CThresholdAgent::LoadTable(const LoaderSpec& loader) {
   TRACE(3, "\nLORVETH_AGENT       : INIT no Error, processing data...");
   ConfigDocument table(request.DataText());
   RecordDocument record(loader.record_tag);
-  for (bool more = table.FindFirstRecord(loader.record_tag, &record); more;
+  // A reply that is not well-formed gives no rows: the parser's repairs could
+  // otherwise turn a damaged table into rows it never held.  Its change time
+  // still counts.
+  const bool well_formed = table.CheckWellFormed();
+  if (!well_formed) {
+    TRACE(1, "\nLORVETH_AGENT       : INIT ## ERROR in %s! Table data not well-formed: %s\n",
+          loader.name, table.ResultText().c_str());
+  }
+  for (bool more = well_formed && table.FindFirstRecord(loader.record_tag, &record); more;
        more = table.FindNextRecord(loader.record_tag, &record)) {
     TRACE(4, "\n\nLORVETH_AGENT       : INIT  -> Inserting XML:\n%s\n",
           record.DocumentText().c_str());

@@ -303,6 +303,14 @@ void CFileDebug::WriteFile(const Settings& settings, const std::string& text) co
   if (owned) ReleaseMutex(mutex);
 }
 
+void CFileDebug::Close() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  // A line being written keeps its generation, and with it the lock, until done.
+  settings_ = std::make_shared<Settings>();
+  application_name_.clear();
+  UpdateActiveLocked();
+}
+
 void CFileDebug::SetCapture(CaptureSink sink) {
   const std::lock_guard<std::mutex> lock(mutex_);
   capture_ = std::move(sink);

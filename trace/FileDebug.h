@@ -47,6 +47,11 @@ class CFileDebug {
 
   bool IsActive() const { return active_.load(std::memory_order_relaxed) != 0; }
 
+  // Lets go of the trace file's lock and falls quiet until configured again.
+  // The library's unload calls it after its last line, so that the lock file
+  // does not stay open in the process.
+  void Close();
+
   // Test seam: while a sink is set, every line (all levels) also goes to it and
   // the facility counts as active.  Pass nullptr to stop capturing.
   void SetCapture(CaptureSink sink);

@@ -15,9 +15,10 @@ agent=$build/tests/services/snmpsvc/libsnmpsvc_test_agent.so
 real_agent=$build/threshold/Lorveth_Agent.so
 switchd=$build/services/switchd/switchd
 reg=$build/tools/reg/lorveth-reg
-for f in "$service" "$agent" "$real_agent" "$switchd" "$reg"; do
+for f in "$service" "$agent" "$real_agent" "$switchd" "$reg" "$build/mibs/root-oid"; do
   [[ -e $f ]] || { echo "build first: $f" >&2; exit 1; }
 done
+root=$(cat "$build/mibs/root-oid")  # the threshold agent's subtree in this build
 
 work=$(mktemp -d)
 pids=()
@@ -110,13 +111,13 @@ wait_up "$real_port"
 # The agent answers once it has loaded every table from switchd.
 for _ in $(seq 1 300); do
   [[ $(snmpget -v2c -c public -t 1 -r 0 -Oqv "127.0.0.1:$real_port" \
-       1.3.6.1.4.1.32473.2.47.1.3.2.0 2>/dev/null) =~ ^[0-9]+$ ]] && break
+       "$root.1.3.2.0" 2>/dev/null) =~ ^[0-9]+$ ]] && break
   sleep 0.2
 done
 
 read -r svc_n svc_s < <(measure "$svc_port" 1.3.6.1.4.1.55555.1)
 read -r snmpd_n snmpd_s < <(measure "$snmpd_port" .1)
-read -r real_n real_s < <(measure "$real_port" 1.3.6.1.4.1.32473.2.47)
+read -r real_n real_s < <(measure "$real_port" "$root")
 
 svc_rate=$(calc "$svc_n / $svc_s")
 real_rate=$(calc "$real_n / $real_s")

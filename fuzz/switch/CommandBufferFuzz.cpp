@@ -18,7 +18,10 @@ void CheckInvariants(const CommandBuffer& buffer) {
   }
   const DWORD length = buffer.DataLength();
   if (buffer.BlockSize() < sizeof(CmdHeader) + (length > 4 ? length : 4)) __builtin_trap();
-  if (buffer.FrameStatus() > 0xFF) __builtin_trap();
+  const DWORD status = buffer.FrameStatus();
+  if (buffer.IsStatusOk() && status != 0 && status != 12 && status != 21 && status != 255) {
+    __builtin_trap();
+  }
 }
 
 }  // namespace

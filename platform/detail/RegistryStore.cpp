@@ -191,12 +191,7 @@ class Connection {
     const std::string runtime_dir = RuntimeDirectory();
     const std::string main_path = state_dir + "/registry.db";
     const std::string volatile_path = runtime_dir + "/registry-volatile.db";
-    if (db_ != nullptr && owner_ != getpid()) {
-      // Inherited across fork: the parent still uses this connection, so it
-      // must be neither used nor closed here.
-      static_cast<void>(cache_.release());
-      db_ = nullptr;
-    }
+    ForgetInherited();
     if (db_ != nullptr) {
       FileIdentity main_now;
       FileIdentity volatile_now;
@@ -232,6 +227,15 @@ class Connection {
     cache_.reset();
     if (db_ != nullptr) sqlite3_close_v2(db_);
     db_ = nullptr;
+  }
+
+  void ForgetInherited() {
+    if (db_ != nullptr && owner_ != getpid()) {
+      // Inherited across fork: the parent still uses this connection, so it
+      // must be neither used nor closed here.
+      static_cast<void>(cache_.release());
+      db_ = nullptr;
+    }
   }
 
   sqlite3* db() const { return db_; }
@@ -550,6 +554,13 @@ LONG Session::ValueAt(const KeyRow& key, int64_t index, ValueRow* value) {
     return ERROR_SUCCESS;
   }
   return rc == SQLITE_DONE ? ERROR_NO_MORE_ITEMS : Fail(db_, rc, "enumerating values");
+}
+
+void CloseStore() {
+  const std::lock_guard<std::mutex> lock(StoreMutex());
+  Connection& connection = TheConnection();
+  connection.ForgetInherited();
+  connection.Close();
 }
 
 LONG RunInStore(bool write, const std::function<LONG(Session&)>& body) {

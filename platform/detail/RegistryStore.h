@@ -89,6 +89,10 @@ class Session {
 // ERROR_BADDB, ERROR_ACCESS_DENIED or ERROR_TIMEOUT.
 LONG RunInStore(bool write, const std::function<LONG(Session&)>& body);
 
+// Closes the connection of this process (one inherited across fork is only
+// forgotten); RunInStore opens it again when next called.
+void CloseStore();
+
 // Thread-local text of the last store failure.
 void SetStoreProblem(const std::string& text);
 std::string StoreProblem();

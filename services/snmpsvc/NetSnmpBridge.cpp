@@ -126,22 +126,40 @@ void Answer(netsnmp_agent_request_info* reqinfo, netsnmp_request_info* request,
   }
 }
 
-// Whether the agent holds any instance right under the name's parent: then a
-// missing name is a missing instance of a known object, else a missing object.
-bool ParentHasInstances(const Region& region, const Oid& name) {
+// Whether the sub-identifiers from `from` on can be an instance index: one
+// sub-identifier (a scalar's 0, a number), or a length-prefixed string, alone
+// or followed by one number.
+bool LooksLikeIndex(const Oid& name, std::size_t from) {
+  if (from >= name.size()) return false;
+  const std::size_t length = name.size() - from;
+  return length == 1 || name[from] + 1 == length || name[from] + 2 == length;
+}
+
+// Whether the name is a missing instance of an object the agent serves: some
+// prefix of it, followed by what can be an index, holds an instance of the
+// same form.  The agent tells only that a name is missing; its objects are
+// known only by their instances, and an index may span several
+// sub-identifiers (a string's length and bytes).
+bool IsMissingInstance(const Region& region, const Oid& name) {
   if (name.size() <= region.root.size() + 1) return false;
-  const Oid parent(name.begin(), name.end() - 1);
-  std::vector<VarBind> probe{VarBind{parent, Value::Null()}};
-  const QueryResult result = region.agent->Query(kPduGetNext, &probe);
-  return result.error_status == kNoError && OidStartsWith(probe.front().name, parent) &&
-         probe.front().name != parent;
+  for (std::size_t object = name.size() - 1; object > region.root.size(); --object) {
+    if (!LooksLikeIndex(name, object)) continue;
+    const Oid prefix(name.begin(), name.begin() + static_cast<std::ptrdiff_t>(object));
+    std::vector<VarBind> probe{VarBind{prefix, Value::Null()}};
+    const QueryResult result = region.agent->Query(kPduGetNext, &probe);
+    const Oid& found = probe.front().name;
+    if (result.error_status == kNoError && OidStartsWith(found, prefix) &&
+        LooksLikeIndex(found, object)) {
+      return true;
+    }
+  }
+  return false;
 }
 
 void AnswerMissing(const Region& region, netsnmp_agent_request_info* reqinfo,
                    netsnmp_request_info* request, const Oid& name) {
-  netsnmp_set_request_error(reqinfo, request,
-                            ParentHasInstances(region, name) ? SNMP_NOSUCHINSTANCE
-                                                             : SNMP_NOSUCHOBJECT);
+  netsnmp_set_request_error(
+      reqinfo, request, IsMissingInstance(region, name) ? SNMP_NOSUCHINSTANCE : SNMP_NOSUCHOBJECT);
 }
 
 // GET: the region's varbinds go to the agent in one call.  An agent answers a

@@ -78,7 +78,9 @@ Service::~Service() { Stop(); }
 
 bool Service::Start(std::string* error) {
   if (started_) return true;
-  if (!module_->Load(error)) return false;
+  std::vector<std::string> warnings;
+  if (!module_->Load(error, &warnings)) return false;
+  for (const std::string& warning : warnings) Log(LogLevel::kWarning, warning);
   module_->SetSettings(ReadSettings());
 
   engine_settings_ = ReadEngineSettings();
@@ -345,7 +347,8 @@ ControlAnswer Service::InjectEvent(const std::vector<std::string>& words) {
 
 ControlAnswer Service::Reload() {
   std::vector<std::string> problems;
-  const std::vector<DWORD> changed = module_->Reload(&problems);
+  std::vector<std::string> warnings;
+  const std::vector<DWORD> changed = module_->Reload(&problems, &warnings);
   ControlAnswer answer;
   engine_settings_ = ReadEngineSettings();
   if (sources_) sources_->UpdateSettings(engine_settings_);
@@ -356,6 +359,10 @@ ControlAnswer Service::Reload() {
     rules_changed = rules_changed || RuleTable(code);
   }
   if (rules_changed) ConfigureEngine();
+  for (const std::string& warning : warnings) {
+    Log(LogLevel::kWarning, warning);
+    answer.lines.push_back("warning " + warning);
+  }
   for (const std::string& problem : problems) {
     Log(LogLevel::kWarning, problem);
     answer.lines.push_back("problem " + problem);

@@ -83,6 +83,32 @@ const Reference kReportReferences[] = {
     {records::kReportTargetName, sp::kTableTargets, "target"},
 };
 
+// A warning for a table file that holds an element of another kind between
+// two of its records, "" when it holds none.  Readers of a table take its
+// records up to the first such element, so the records behind it are not seen.
+std::string ForeignElementWarning(const TableInfo& table, const std::string& path,
+                                  const std::string& text) {
+  if (text.empty()) return {};
+  MarkupDocument doc(text);
+  doc.ResetPosition();
+  if (!doc.NextElement()) return {};
+  bool after_record = false;
+  std::string foreign;
+  while (doc.NextChildElement()) {
+    const std::string tag = doc.ChildTagName();
+    if (tag != table.record) {
+      if (after_record && foreign.empty()) foreign = tag;
+      continue;
+    }
+    if (!foreign.empty()) {
+      return path + ": the element <" + foreign + "> stands between the " +
+             std::string(table.record) + " records; clients read the records only up to it";
+    }
+    after_record = true;
+  }
+  return {};
+}
+
 class RecordApplier {
  public:
   RecordApplier(const TableInfo& table, ConfigDocument& candidate, std::string* reason)
@@ -104,7 +130,7 @@ class RecordApplier {
                       "record \"" + *name + "\" carries the attribute " + attribute);
       }
     }
-    const bool only_name = !sent.NextChildElement() && IsBlank(sent.ElementText());
+    const bool only_name = sent.CarriesOnlyName();
 
     RecordDocument key(table_.record, *name);
     RecordDocument stored;
@@ -126,8 +152,8 @@ class RecordApplier {
     if (!exists) stored = RecordDocument(table_.record, *name);
     const DWORD status = ChangeItems(sent, stored, *name);
     if (status != cmd_status::kSuccess) return status;
-    if (!candidate_.MergeRecord(stored)) {
-      return Refuse(cmd_status::kCommandFailed, "cannot replace \"" + *name + "\"");
+    if (exists ? !candidate_.MergeRecord(stored) : !PlaceNewRecord(stored)) {
+      return Refuse(cmd_status::kCommandFailed, "cannot store \"" + *name + "\"");
     }
     return cmd_status::kSuccess;
   }
@@ -136,6 +162,21 @@ class RecordApplier {
   DWORD Refuse(DWORD status, std::string why) {
     *reason_ = std::move(why);
     return status;
+  }
+
+  // A new record goes right behind the last record of its kind (or last in
+  // the table when there is none): readers of the table take its records up
+  // to the first element of another kind, and would not see a record put
+  // behind foreign elements at the end.
+  bool PlaceNewRecord(RecordDocument& record) {
+    record.ResetPosition();
+    if (!record.NextElement()) return false;
+    const std::string markup = record.ElementMarkup();
+    candidate_.ResetPosition();
+    if (!candidate_.NextElement()) return false;
+    while (candidate_.NextChildElement(table_.record)) {
+    }
+    return candidate_.AppendChildMarkup(markup);
   }
 
   bool Write(RecordDocument& stored, std::string_view child, std::string_view grandchild,
@@ -256,7 +297,7 @@ bool ThresholdModule::ParseTable(const TableInfo& table, const std::string& text
   return true;
 }
 
-bool ThresholdModule::Load(std::string* error) {
+bool ThresholdModule::Load(std::string* error, std::vector<std::string>* warnings) {
   if (!platform::MakeDirectories(data_dir_)) {
     *error = "cannot create the data directory " + data_dir_;
     return false;
@@ -279,6 +320,8 @@ bool ThresholdModule::Load(std::string* error) {
       *error = path + ": " + reason;
       return false;
     }
+    std::string warning = ForeignElementWarning(table, path, text);
+    if (warnings != nullptr && !warning.empty()) warnings->push_back(std::move(warning));
     loaded[table.code] = std::move(text);
   }
   std::lock_guard lock(mutex_);
@@ -286,7 +329,8 @@ bool ThresholdModule::Load(std::string* error) {
   return true;
 }
 
-std::vector<DWORD> ThresholdModule::Reload(std::vector<std::string>* problems) {
+std::vector<DWORD> ThresholdModule::Reload(std::vector<std::string>* problems,
+                                           std::vector<std::string>* warnings) {
   std::vector<DWORD> changed;
   std::lock_guard lock(mutex_);
   for (const TableInfo& table : Tables()) {
@@ -306,6 +350,8 @@ std::vector<DWORD> ThresholdModule::Reload(std::vector<std::string>* problems) {
       problems->push_back(path + ": " + reason + "; the table stays as it was");
       continue;
     }
+    std::string warning = ForeignElementWarning(table, path, text);
+    if (warnings != nullptr && !warning.empty()) warnings->push_back(std::move(warning));
     Keep(table, std::move(text));
     changed.push_back(table.code);
   }
@@ -593,13 +639,20 @@ ModuleReply ThresholdModule::Handle(const ModuleRequest& request) {
     }
     case sp::kOcRuleSetDocument:
     case sp::kOcReportSetDocument: {
-      const DWORD table =
-          request.oc == sp::kOcRuleSetDocument ? sp::kTableRuleSets : sp::kTableReportSets;
+      const bool rule_set = request.oc == sp::kOcRuleSetDocument;
+      const DWORD table = rule_set ? sp::kTableRuleSets : sp::kTableReportSets;
       std::lock_guard lock(mutex_);
       const auto markup = RecordMarkup(table, name);
       if (!markup) return Status(cmd_status::kIllegalObject);
+      // The set states its status even where its file leaves it implied: a
+      // client edits the set and stores it back, and a set stored without
+      // members must not come back as a record that names only the set,
+      // which removes it.
+      RecordDocument set;
+      set.LoadText(*markup);
+      set.MakeItemExplicit(rule_set ? records::kRuleSetStatus : records::kReportSetStatus);
       ModuleReply reply;
-      reply.data = TextBytes(*markup);
+      reply.data = TextBytes(set.DocumentText());
       return reply;
     }
     default:

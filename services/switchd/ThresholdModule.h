@@ -90,13 +90,17 @@ class ThresholdModule {
   // Creates the directory if needed, removes temporaries of interrupted
   // writes and reads every table.  A missing file is an empty table; a file
   // that is not a well-formed document of its table fails the load with the
-  // file and the reason.
-  bool Load(std::string* error);
+  // file and the reason.  A file that loads but holds an element of another
+  // kind between its records adds a line naming the file and the element to
+  // *warnings (when given).
+  bool Load(std::string* error, std::vector<std::string>* warnings = nullptr);
 
   // Re-reads every file; returns the codes of the tables whose content
   // changed (and are now served).  A file that cannot be used keeps the
-  // table as it was and adds a line to *problems.
-  std::vector<DWORD> Reload(std::vector<std::string>* problems);
+  // table as it was and adds a line to *problems; a changed file is checked
+  // for foreign elements between its records as at Load.
+  std::vector<DWORD> Reload(std::vector<std::string>* problems,
+                            std::vector<std::string>* warnings = nullptr);
 
   // Answers one command.  Unknown commands get status 1.
   ModuleReply Handle(const ModuleRequest& request);

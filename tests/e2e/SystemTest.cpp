@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "services/snmpsvc/ProcessHelpers.h"
+#include "threshold/MibRoot.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ const std::string kReg = kBin + "/tools/reg/lorveth-reg";
 const std::string kAgent = kBin + "/threshold/Lorveth_Agent.so";
 const std::string kDemoTables = LORVETH_SOURCE_DIR "/demo/switchd";
 
-const std::string kRoot = "1.3.6.1.4.1.32473.2.47";
+const std::string kRoot = kMibRoot;
 const std::string kAgentId = kRoot + ".1.1.1.0";
 const std::string kLastSetMessage = kRoot + ".1.2.4.0";
 const std::string kRuleEntry = kRoot + ".1.3.1.1.";
@@ -391,15 +392,15 @@ TEST_F(SystemTest, V2cGetAnswersTheKnownVarbindsBesideMissingRuleAndObject) {
   EXPECT_NE(out.find("." + missing_object + " = No Such Object"), std::string::npos) << out;
 }
 
-// Disabled: snmpsvc tells a missing instance from a missing object by probing
-// the name without its last sub-identifier; a rule index spans several
-// sub-identifiers (length, then the name's bytes), so a missing rule of an
-// existing column is answered noSuchObject instead of noSuchInstance.
-TEST_F(SystemTest, DISABLED_V2cGetOfMissingRuleAnswersNoSuchInstance) {
+// A rule index spans several sub-identifiers (the name's length, then its
+// bytes): the missing row is still an instance of an existing column.
+TEST_F(SystemTest, V2cGetOfMissingRuleAnswersNoSuchInstance) {
   ASSERT_TRUE(StartSystem());
-  const std::string missing_rule = RuleColumn(kDescriptionColumn, "no-such-rule");
-  EXPECT_EQ(Get("2c", "public", {missing_rule}),
-            "." + missing_rule + " = No Such Instance currently exists at this OID\n");
+  for (const std::string rule : {"no-such-rule", "x", "cpu-highest"}) {
+    const std::string missing = RuleColumn(kDescriptionColumn, rule);
+    EXPECT_EQ(Get("2c", "public", {missing}),
+              "." + missing + " = No Such Instance currently exists at this OID\n");
+  }
 }
 
 // --- SET ---------------------------------------------------------------------
@@ -543,27 +544,146 @@ TEST_F(SystemTest, LastSetResultMessageStaysOnSuccessAndNamesAWrongEnumerationVa
   EXPECT_EQ(Get("2c", "public", {operator_column}), before);
 }
 
-// Disabled: a SET whose only column is an enumeration value outside its list
-// writes nothing into the record it sends, so the agent sends a record that
-// carries only its Name; switchd takes such a record as a delete, and the
-// rule is gone from Rules.xml and from the table.
-TEST_F(SystemTest, DISABLED_SetOfOnlyAWrongOperatorValueKeepsTheRule) {
+// switchd takes a record that names only its row as the row's removal: a
+// SET with RowStatus active that changes nothing must keep the rule.
+TEST_F(SystemTest, ActiveSetThatChangesNothingKeepsTheRule) {
   ASSERT_TRUE(StartSystem());
   const std::string operator_column = RuleColumn(kOperatorColumn, "disk-root");
+  const std::string status = RuleColumn(kRowStatusColumn, "disk-root");
   const std::string before = Get("2c", "public", {operator_column});
   ASSERT_NE(before.find("INTEGER: "), std::string::npos) << before;
+  const std::vector<std::vector<std::string>> requests = {
+      {operator_column, "i", "12", status, "i", "1"},
+      {RuleColumn(kNameColumn, "disk-root"), "s", "disk-root", status, "i", "1"},
+      {status, "i", "1"},
+  };
+  for (const std::vector<std::string>& request : requests) {
+    const std::string out = Query("snmpset", "2c", "private", request);
+    EXPECT_EQ(out.find("Error"), std::string::npos) << out;
+    EXPECT_NE(ReadFile(state_dir_ + "/switchd/Rules.xml").find("Operator=\"within-range\""),
+              std::string::npos)
+        << request.front();
+  }
+  // Once a later change has reached the agent, the rule is served as before.
+  const std::string description = RuleColumn(kDescriptionColumn, "disk-root");
+  Query("snmpset", "2c", "private", {description, "s", "marker", status, "i", "1"});
+  EXPECT_TRUE(GetEventually(description, "STRING: \"marker\""));
+  EXPECT_EQ(Get("2c", "public", {operator_column}), before);
+}
+
+TEST_F(SystemTest, DestroyWithAnotherColumnRemovesTheRule) {
+  ASSERT_TRUE(StartSystem());
+  const std::string description = RuleColumn(kDescriptionColumn, "load-rising");
   const std::string out =
       Query("snmpset", "2c", "private",
-            {operator_column, "i", "12", RuleColumn(kRowStatusColumn, "disk-root"), "i", "1"});
+            {description, "s", "going", RuleColumn(kRowStatusColumn, "load-rising"), "i", "6"});
   EXPECT_EQ(out.find("Error"), std::string::npos) << out;
-  EXPECT_NE(ReadFile(state_dir_ + "/switchd/Rules.xml").find("\"disk-root\""), std::string::npos);
-  // The change event reaches the agent shortly after the SET: the row must
-  // still be there once it has.
-  EXPECT_FALSE(
-      WaitFor([&] { return Get("2c", "public", {operator_column}) != before; }, seconds(2)));
+  EXPECT_EQ(ReadFile(state_dir_ + "/switchd/Rules.xml").find("\"load-rising\""), std::string::npos);
+  EXPECT_TRUE(GetEventually(description, " = No Such Instance"))
+      << Get("2c", "public", {description});
+}
+
+// A set that states nothing but its members: removing the last member must
+// not send a record that names only the set, which removes the set.
+TEST_F(SystemTest, RemovingTheLastMemberOfASetKeepsTheEmptySet) {
+  WriteFile(state_dir_ + "/switchd/RuleSets.xml",
+            "<RuleSets><RuleSet Name=\"bare\"><Rule Name=\"cpu-high\"/></RuleSet></RuleSets>");
+  ASSERT_TRUE(StartSystem());
+  const std::string contents = kRoot + ".1.3.4.1.";
+  const std::string member = "." + RuleIndex("bare") + ".1";
+  const std::string out =
+      Query("snmpset", "2c", "private",
+            {contents + "2" + member, "s", "cpu-high", contents + "3" + member, "i", "6"});
+  EXPECT_EQ(out.find("Error"), std::string::npos) << out;
+  pugi::xml_document sets;
+  ASSERT_TRUE(sets.load_file((state_dir_ + "/switchd/RuleSets.xml").c_str()));
+  const pugi::xml_node bare =
+      sets.child("RuleSets").find_child_by_attribute("RuleSet", "Name", "bare");
+  ASSERT_TRUE(bare) << ReadFile(state_dir_ + "/switchd/RuleSets.xml");
+  EXPECT_FALSE(bare.child("Rule"));
+  EXPECT_TRUE(GetEventually(contents + "2" + member, " = No Such "));
+  EXPECT_NE(Get("2c", "public", {kRoot + ".1.3.3.1.1." + RuleIndex("bare")}).find("\"bare\""),
+            std::string::npos);
+
+  // A member of a set that switchd does not hold: nothing to remove, no error.
+  const std::string ghost = "." + RuleIndex("ghost") + ".1";
+  const std::string none =
+      Query("snmpset", "2c", "private",
+            {contents + "2" + ghost, "s", "cpu-high", contents + "3" + ghost, "i", "6"});
+  EXPECT_EQ(none.find("Error"), std::string::npos) << none;
+  EXPECT_TRUE(sets.load_file((state_dir_ + "/switchd/RuleSets.xml").c_str()));
+  EXPECT_TRUE(sets.child("RuleSets").find_child_by_attribute("RuleSet", "Name", "bare"));
+}
+
+// The agent reads a table's records up to the first element of another kind:
+// switchd puts a new record behind the last record of its kind, and warns of
+// a table file whose records are split by a foreign element.
+TEST_F(SystemTest, ForeignElementsInTableFilesHideNoNewRecordAndAreReported) {
+  const std::string rules_file = state_dir_ + "/switchd/Rules.xml";
+  std::string rules = ReadFile(rules_file);
+  rules.insert(rules.rfind("</Rules>"), "<Note>kept by hand</Note>\n");
+  WriteFile(rules_file, rules);
+  const std::string events_file = state_dir_ + "/switchd/Events.xml";
+  std::string events = ReadFile(events_file);
+  events.insert(events.find("<Event ", events.find("<Event ") + 1), "<Remark/>\n");
+  WriteFile(events_file, events);
+  ASSERT_TRUE(StartSystem());
+  const std::string log = ReadFile(dir_.path() + "/switchd.log");
+  EXPECT_NE(log.find(events_file + ": the element <Remark>"), std::string::npos) << log;
+  EXPECT_EQ(log.find(rules_file), std::string::npos) << "a foreign element at the end is harmless";
+
+  const std::string description = RuleColumn(kDescriptionColumn, "after-note");
+  const std::string out =
+      Query("snmpset", "2c", "private",
+            {description, "s", "seen", RuleColumn(kRowStatusColumn, "after-note"), "i", "4"});
+  EXPECT_EQ(out.find("Error"), std::string::npos) << out;
+  EXPECT_TRUE(GetEventually(description, "STRING: \"seen\""))
+      << Get("2c", "public", {description}) << ReadFile(rules_file);
+  EXPECT_NE(ReadFile(rules_file).find("<Note>kept by hand</Note>"), std::string::npos);
+
+  // The same warning when an edited file is reloaded.
+  const std::string targets_file = state_dir_ + "/switchd/Targets.xml";
+  std::string targets = ReadFile(targets_file);
+  targets.insert(targets.find("<Target "), "<Target Name=\"first\">10.0.0.1</Target><Aside/>");
+  WriteFile(targets_file, targets);
+  const CommandResult reload = Tool({kSwitchctl, "reload"});
+  EXPECT_EQ(reload.exit_code, 0) << reload.output;
+  EXPECT_NE(reload.output.find("warning " + targets_file + ": the element <Aside>"),
+            std::string::npos)
+      << reload.output;
+}
+
+// The SET that the run command prints for a new user works as printed.
+TEST_F(SystemTest, SetPrintedByTheRunCommandWorks) {
+  ASSERT_TRUE(StartSystem());
+  const std::string script = ReadFile(LORVETH_SOURCE_DIR "/scripts/run-demo.sh");
+  auto line_with = [&](const std::string& start) {
+    const std::size_t at = script.find(start);
+    if (at == std::string::npos) return std::string();
+    return script.substr(at, script.find('\n', at + 1) - at);
+  };
+  const std::string assignment = line_with("\ncpu_high=");
+  std::string set = line_with("  snmpset ");
+  ASSERT_FALSE(set.empty()) << script;
+  const std::string printed_target = "127.0.0.1:1161";
+  ASSERT_NE(set.find(printed_target), std::string::npos) << set;
+  set.replace(set.find(printed_target), printed_target.size(), Target());
+  const CommandResult out =
+      Tool({"/bin/bash", "-c", "root_oid=" + kRoot + assignment + "\n" + set});
+  EXPECT_EQ(out.exit_code, 0) << set << "\n" << out.output;
+  EXPECT_EQ(out.output.find("Error"), std::string::npos) << out.output;
+  EXPECT_TRUE(GetEventually(RuleColumn(kDescriptionColumn, "cpu-high"), "CPU above 90%"));
 }
 
 // --- Changes from the switch side ---------------------------------------------
+
+TEST_F(SystemTest, SwitchctlListsTheAgentUnderItsModuleName) {
+  ASSERT_TRUE(StartSystem());
+  const CommandResult status = Tool({kSwitchctl, "status"});
+  ASSERT_EQ(status.exit_code, 0) << status.output;
+  EXPECT_NE(status.output.find(" name \"Lorveth_Agent\" "), std::string::npos) << status.output;
+  EXPECT_EQ(ReadFile(TraceFile()).find("Could not get a valid module name"), std::string::npos);
+}
 
 TEST_F(SystemTest, EditedTableFileReloadedBySwitchctlIsServed) {
   ASSERT_TRUE(StartSystem());

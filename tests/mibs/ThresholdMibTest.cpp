@@ -1,6 +1,7 @@
 // LORVETH-THRESHOLD-MIB read back through the real Net-SNMP MIB parser (and libsmi's
 // smilint where it is installed): the module parses cleanly, and every object the agent
-// serves has the OID, wire type and access the agent gives it.
+// serves has the OID, wire type and access the agent gives it, under the root the agent
+// serves.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,12 +16,14 @@
 #include <string>
 #include <vector>
 
+#include "threshold/MibRoot.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
 constexpr const char* kModule = "LORVETH-THRESHOLD-MIB";
-constexpr const char* kRoot = "1.3.6.1.4.1.32473.2.47";
+constexpr const char* kRoot = kMibRoot;
 
 const std::string kMibDir = LORVETH_MIB_DIR;
 // Stand-ins for SNMPv2-SMI, -TC and -CONF: the host may carry no base modules.
@@ -285,6 +288,14 @@ TEST(ThresholdMibParseTest, NetSnmpParsesModuleWithoutFindings) {
   EXPECT_NE(result.out.find("lorvethThresholdMIB(47)"), std::string::npos) << result.out;
 }
 
+// The module identity is the root the agent serves, so a build for another enterprise
+// number installs a module that names the agent's subtree.
+TEST(ThresholdMibParseTest, ModuleIdentityIsTheRootTheAgentServes) {
+  const ToolResult result =
+      RunTool(Snmptranslate("-On " + std::string(kModule) + "::lorvethThresholdMIB"));
+  EXPECT_EQ(FirstLine(result.out), "." + std::string(kRoot)) << result.err;
+}
+
 TEST(ThresholdMibParseTest, SmilintLevelThreeReportsNothing) {
   if (!HaveTool("smilint")) {
     GTEST_SKIP() << "smilint (Debian package smitools) is not installed";
@@ -378,6 +389,26 @@ INSTANTIATE_TEST_SUITE_P(AllObjects, ServedObjectTest, ::testing::ValuesIn(Serve
                          [](const ::testing::TestParamInfo<ServedObject>& param_info) {
                            return std::string(param_info.param.name);
                          });
+
+// Reads of these take the record's text as it is, without a range check (only a SET
+// checks the range), so their syntax must admit every Integer32.
+class UncheckedNumberTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(UncheckedNumberTest, SyntaxAdmitsEveryInteger32) {
+  const ToolResult result =
+      RunTool(Snmptranslate("-Td " + Quote(std::string(kModule) + "::" + GetParam())));
+  std::smatch match;
+  ASSERT_TRUE(std::regex_search(result.out, match, std::regex(R"(\n  SYNTAX\t([^\n]*?) *\n)")))
+      << result.out;
+  EXPECT_EQ(match[1], "Integer32");
+}
+
+INSTANTIATE_TEST_SUITE_P(TimesAndRecordNumbers, UncheckedNumberTest,
+                         ::testing::Values("threshRulesetStartTime", "threshRulesetStopTime",
+                                           "reportSetStartTime", "reportSetStopTime",
+                                           "threshRulePollInterval", "threshRuleWatchPeriod",
+                                           "threshRuleOccurenceCount", "threshRuleEventDelay",
+                                           "reportPollInterval", "reportMaxEntries"));
 
 // ---------------------------------------------------------------------------------------
 

@@ -188,12 +188,6 @@ TEST(CommandBufferTest, HasReplyDataNeedsGoodStatus) {
   EXPECT_FALSE(buffer.HasReplyData(0, false));
 }
 
-TEST(CommandBufferTest, SignExtendedStatusByteCountsByItsLowByte) {
-  CommandBuffer buffer(1, 0, 0, 0, 0xFFFFFFFF, nullptr, 0);
-  EXPECT_EQ(buffer.FrameStatus(), 255u);
-  EXPECT_TRUE(buffer.IsStatusOk());
-}
-
 class StatusCodeTest : public ::testing::TestWithParam<DWORD> {};
 
 TEST_P(StatusCodeTest, OnlySuccessNoMoreMoreFollowingAndEventAreGood) {

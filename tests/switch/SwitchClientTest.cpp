@@ -310,13 +310,15 @@ TEST_F(SwitchClientTest, VCRequestExMapsMessageIdToMessageByteAndBack) {
   EXPECT_EQ(data, nullptr);
 }
 
-TEST_F(SwitchClientTest, VCStatusByteIsSignExtended) {
+// The status byte widens with its sign, and the whole field is the status:
+// 0xFFFFFFFF is not the good status 255.
+TEST_F(SwitchClientTest, VCStatusByteIsSignExtendedAndThenNotGood) {
   StartAttached(FakeSwitch::kVCRequestMember);
   fake_->QueueAnswer(Answer::Status(0xFF));
   CommandBuffer request(sp::kOcThresholdStatus, 0, 0, sp::kAgentCabinet, 0x13, nullptr, 0);
-  EXPECT_EQ(Send(request), 255u);
-  EXPECT_EQ(request.Header()->Stat, 0xFFFFFFFFu);
-  EXPECT_TRUE(request.IsStatusOk());
+  EXPECT_EQ(Send(request), 0xFFFFFFFFu);
+  EXPECT_EQ(request.FrameStatus(), 0xFFFFFFFFu);
+  EXPECT_FALSE(request.IsStatusOk());
 }
 
 TEST_F(SwitchClientTest, MessageIdIsClearedUnlessKeptOnce) {

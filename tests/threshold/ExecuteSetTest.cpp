@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -58,12 +59,6 @@ std::string Rule(const std::string& name, const std::vector<std::string>& lines)
   all.push_back("</Rule>");
   all.push_back("</Rules>");
   return Lines(all);
-}
-
-std::string BareRecord(const std::string& container, const std::string& record,
-                       const std::string& name) {
-  return Lines(
-      {"<" + container + ">", "<" + record + " Name=\"" + name + "\"/>", "</" + container + ">"});
 }
 
 Bytes TextData(const std::string& text) {
@@ -544,7 +539,7 @@ struct EnumCase {
   const char* row;
   int32_t value;
   const char* message;
-  std::string document;  // what is sent
+  std::string document;  // what is sent; "" for nothing
 };
 
 void PrintTo(const EnumCase& c, std::ostream* os) {
@@ -560,31 +555,35 @@ TEST_P(EnumerationTest, ValueOutsideIsNoErrorButLeavesTheWritersMessage) {
   vbs.AddInteger(Column(c.table, c.row_status_column, c.row), 1);
   const Answer answer = Set(vbs);
   EXPECT_EQ(answer.status, 0);
-  EXPECT_EQ(StoredDocument(), c.document);
+  if (c.document.empty()) {
+    EXPECT_TRUE(Stores().empty());
+  } else {
+    EXPECT_EQ(StoredDocument(), c.document);
+  }
   EXPECT_EQ(lib_.LastSetResult(), c.message);
   EXPECT_EQ(LastSetResultByGet(), std::string("STRING ") + c.message);
   EXPECT_TRUE(Traced(std::string("## ERROR! ") + c.message, 1));
 }
 
-const std::string kBareRule = BareRecord("Rules", "Rule", "cpu");
-const std::string kBareReport = BareRecord("Reports", "Report", "rep");
+// A record that names only its row would remove the row: nothing is sent.
+const std::string kNothingSent;
 
 INSTANTIATE_TEST_SUITE_P(
     Writers, EnumerationTest,
     ::testing::Values(
-        EnumCase{kRules, 7, 23, "cpu", 3, "Wrong enum value in SetInstMonitor!", kBareRule},
-        EnumCase{kRules, 11, 23, "cpu", 0, "Wrong enum value in SetValueType!", kBareRule},
-        EnumCase{kRules, 11, 23, "cpu", 5, "Wrong enum value in SetValueType!", kBareRule},
-        EnumCase{kRules, 12, 23, "cpu", 4, "Wrong enum value in SetRuleValuation!", kBareRule},
-        EnumCase{kRules, 14, 23, "cpu", 12, "Wrong enum value in SetOperator!", kBareRule},
-        EnumCase{kRules, 14, 23, "cpu", INT_MIN, "Wrong enum value in SetOperator!", kBareRule},
-        EnumCase{kRules, 20, 23, "cpu", 4, "Wrong enum value in SetEventControl!", kBareRule},
-        EnumCase{kRules, 22, 23, "cpu", 3, "Wrong enum value in SetEventAlternating!", kBareRule},
+        EnumCase{kRules, 7, 23, "cpu", 3, "Wrong enum value in SetInstMonitor!", kNothingSent},
+        EnumCase{kRules, 11, 23, "cpu", 0, "Wrong enum value in SetValueType!", kNothingSent},
+        EnumCase{kRules, 11, 23, "cpu", 5, "Wrong enum value in SetValueType!", kNothingSent},
+        EnumCase{kRules, 12, 23, "cpu", 4, "Wrong enum value in SetRuleValuation!", kNothingSent},
+        EnumCase{kRules, 14, 23, "cpu", 12, "Wrong enum value in SetOperator!", kNothingSent},
+        EnumCase{kRules, 14, 23, "cpu", INT_MIN, "Wrong enum value in SetOperator!", kNothingSent},
+        EnumCase{kRules, 20, 23, "cpu", 4, "Wrong enum value in SetEventControl!", kNothingSent},
+        EnumCase{kRules, 22, 23, "cpu", 3, "Wrong enum value in SetEventAlternating!",
+                 kNothingSent},
         EnumCase{kRules, 27, 23, "cpu", 6, "Wrong enum value in SetPerformanceStatusSeverity!",
-                 kBareRule},
-        EnumCase{kReports, 8, 12, "rep", -1, "Wrong enum value in SetInstMonitor!", kBareReport},
-        EnumCase{kResources, 4, 7, "res", 4, "Wrong enum value in SetReqType!",
-                 BareRecord("Resources", "Resource", "res")},
+                 kNothingSent},
+        EnumCase{kReports, 8, 12, "rep", -1, "Wrong enum value in SetInstMonitor!", kNothingSent},
+        EnumCase{kResources, 4, 7, "res", 4, "Wrong enum value in SetReqType!", kNothingSent},
         // These two writers still write a text for a value outside.
         EnumCase{kEvents, 2, 4, "ev", 2, "Wrong enum value in SetType!",
                  Lines({"<Events>", "<Event Name=\"ev\">", "<Type/>", "</Event>", "</Events>"})},
@@ -592,12 +591,37 @@ INSTANTIATE_TEST_SUITE_P(
                  Lines({"<Events>", "<Event Name=\"ev\">", "<Severity>informational</Severity>",
                         "</Event>", "</Events>"})}));
 
-TEST_F(ExecuteSetTest, EnumerationOutsideStillCountsAsAStoredColumnForCreate) {
+TEST_F(ExecuteSetTest, EnumerationOutsideCountsAsAStoredColumnForCreateYetNothingIsSent) {
   VarBinds vbs;
   vbs.AddInteger(Column(kRules, 14, "new"), 12);
   vbs.AddInteger(Column(kRules, 23, "new"), 4);
   EXPECT_EQ(Set(vbs).status, 0);
-  EXPECT_EQ(StoredDocument(), Lines({"<Rules>", "<Rule Name=\"new\"/>", "</Rules>"}));
+  EXPECT_TRUE(Stores().empty());
+}
+
+// A record that names only its row reads as the row's removal, so a request
+// that leaves nothing to change sends nothing, once the row is known to exist.
+TEST_F(ExecuteSetTest, ActiveThatChangesNothingSendsNothing) {
+  struct Case {
+    const char* what;
+    const char* row;
+    std::function<void(VarBinds&, const Oid&)> add;  // the varbind before the RowStatus
+    AsnInteger32 status;
+  };
+  const Case cases[] = {
+      {"RowStatus alone", "cpu", [](VarBinds&, const Oid&) {}, 0},
+      {"the name column", "cpu", [](VarBinds& v, const Oid& name) { v.AddText(name, "cpu"); }, 0},
+      {"RowStatus alone, missing row", "nope", [](VarBinds&, const Oid&) {}, 12},
+  };
+  for (const Case& c : cases) {
+    VarBinds vbs;
+    c.add(vbs, Column(kRules, 1, c.row));
+    vbs.AddInteger(Column(kRules, 23, c.row), 1);
+    EXPECT_EQ(Set(vbs).status, c.status) << c.what;
+  }
+  EXPECT_TRUE(Stores().empty());
+  EXPECT_TRUE(
+      Traced("Nothing to change in row \"cpu\", no config sent to VARN threshold module", 3));
 }
 
 TEST_F(ExecuteSetTest, SuccessfulSetLeavesTheLastResultMessageAsItWas) {
@@ -734,13 +758,23 @@ TEST_F(ExecuteSetTest, TheLastRowStatusVarbindCounts) {
 }
 
 TEST_F(ExecuteSetTest, DestroyOfAPlainRowSendsARecordWithOnlyItsName) {
+  // Another column of the row does not turn the removal into a change.
   VarBinds vbs;
+  vbs.AddInteger(Column(kEvents, 3, "ev"), 2);
   vbs.AddInteger(Column(kEvents, 4, "ev"), 6);
   EXPECT_EQ(Set(vbs).status, 0);
   EXPECT_EQ(StoredDocument(), Lines({"<Events>", "<Event Name=\"ev\"/>", "</Events>"}));
   const auto stores = Stores();
   ASSERT_EQ(stores.size(), 1u);
   EXPECT_EQ(stores[0].oe, 0x314u);
+}
+
+TEST_F(ExecuteSetTest, DestroyOfAnotherTablesRowJoinedToARecordDoesNotRemoveIt) {
+  VarBinds vbs;
+  vbs.AddText(Column(kRules, 2, "cpu"), "d");
+  vbs.AddInteger(Column(kEvents, 4, "cpu"), 6);
+  EXPECT_EQ(Set(vbs).status, 0);
+  EXPECT_EQ(StoredDocument(), Rule("cpu", {"<Description>d</Description>"}));
 }
 
 TEST_F(ExecuteSetTest, DestroyOfARowThatIsNotLoadedIsStillSent) {
@@ -758,13 +792,7 @@ TEST_F(ExecuteSetTest, TwoColumnsOfOneRuleGoInOneStoreCommand) {
   EXPECT_EQ(StoredDocument(), Rule("cpu", {"<Description>new text</Description>"}));
 }
 
-TEST_F(ExecuteSetTest, IndexColumnWithTheRowsOwnNameChangesNothing) {
-  VarBinds vbs;
-  vbs.AddText(Column(kRules, 1, "cpu"), "cpu");
-  vbs.AddInteger(Column(kRules, 23, "cpu"), 1);
-  EXPECT_EQ(Set(vbs).status, 0);
-  EXPECT_EQ(StoredDocument(), BareRecord("Rules", "Rule", "cpu"));
-
+TEST_F(ExecuteSetTest, IndexColumnIsNoObjectForCreate) {
   VarBinds create;
   create.AddText(Column(kRules, 1, "new"), "new");
   create.AddInteger(Column(kRules, 23, "new"), 4);
@@ -975,6 +1003,7 @@ TEST_F(ExecuteSetTest, ReportSetNotInServiceFetchesTheSetAndDisablesIt) {
 
 TEST_F(ExecuteSetTest, SetDestroySendsTheBareRecordWithoutFetching) {
   VarBinds vbs;
+  vbs.AddText(Column(kReportSets, 2, "ps"), "not kept");
   vbs.AddInteger(Column(kReportSets, 7, "ps"), 6);
   EXPECT_EQ(Set(vbs).status, 0);
   EXPECT_EQ(StoredDocument(), Lines({"<ReportSets>", "<ReportSet Name=\"ps\"/>", "</ReportSets>"}));
@@ -1164,28 +1193,46 @@ TEST_F(ExecuteSetTest, ContentsDestroyWithoutMemberNumberRemovesEveryRule) {
   EXPECT_TRUE(Traced("Removing rule \"disk\" from ruleset \"rs\"...", 3));
 }
 
-TEST_F(ExecuteSetTest, ContentsDestroyWithoutMemberNumberRemovesMembersOfTheSameName) {
+// The emptied set states its status, which it left implied: a record that
+// names only the set would remove it.
+TEST_F(ExecuteSetTest, ContentsDestroyWithoutMemberNumberRemovesMembersOfTheSameNameKeepsTheSet) {
   lib_.SetReply(kReportSetFetch, "ps",
                 TextData("<ReportSet Name=\"ps\"><Report Name=\"a\"/><Report/><Report Name=\"a\"/>"
                          "<Report Name=\"\"/></ReportSet>"));
   VarBinds vbs;
   vbs.AddInteger(Column(kReportSetContents, 3, "ps"), 6);
   EXPECT_EQ(Set(vbs).status, 0);
-  EXPECT_EQ(StoredDocument(),
-            Lines({"<ReportSets>", "<ReportSet Name=\"ps\"></ReportSet>", "</ReportSets>"}));
+  EXPECT_EQ(StoredDocument(), Lines({"<ReportSets>", "<ReportSet Name=\"ps\">",
+                                     "<Status>enable</Status>", "</ReportSet>", "</ReportSets>"}));
 }
 
-TEST_F(ExecuteSetTest, ContentsFetchFailureOnDestroyEndsThePassWithoutError) {
-  VarBinds vbs;
-  vbs.AddText(Column(kRuleSetContents, 2, "rs", 1), "cpu");
-  vbs.AddInteger(Column(kRuleSetContents, 3, "rs", 1), 6);
-  vbs.AddInteger(Column(kRuleSetContents, 4, "rs", 1), 2);  // read-only, never examined
-  const Answer answer = Set(vbs);
-  EXPECT_EQ(answer.status, 0);
+// Without the member list no record can remove one member and keep the
+// others; a record naming only the set would remove all of it.  Nothing is
+// sent: a set the module does not hold has no member to destroy (no error),
+// any other failure is one.
+TEST_F(ExecuteSetTest, ContentsFetchFailureOnDestroySendsNothing) {
+  struct Case {
+    unsigned char status;
+    Bytes data;
+    AsnInteger32 answer;
+  };
+  for (const Case& c : {Case{2, {}, 0}, Case{0, {}, 12}, Case{6, {}, 12},
+                        Case{0, TextData("<RuleSet Name=\"rs\"><Rule"), 12}}) {
+    lib_.SetReply(kRuleSetFetch, "rs", c.data, c.status);
+    VarBinds vbs;
+    vbs.AddText(Column(kRuleSetContents, 2, "rs", 1), "cpu");
+    vbs.AddInteger(Column(kRuleSetContents, 3, "rs", 1), 6);
+    vbs.AddInteger(Column(kRuleSetContents, 4, "rs", 1), 2);  // read-only, never examined
+    const Answer answer = Set(vbs);
+    EXPECT_EQ(answer.status, c.answer) << int{c.status};
+    if (c.answer != 0) {
+      EXPECT_EQ(answer.index, 2);
+    }
+  }
+  EXPECT_TRUE(Stores().empty());
   EXPECT_TRUE(Traced(
       "## Warning! Failed to get ruleset XML config from SWITCH!Do not report an error\n", 1));
-  // The row evaluation still runs and sends the record as it stands.
-  EXPECT_EQ(StoredDocument(), Lines({"<RuleSets>", "<RuleSet Name=\"rs\"/>", "</RuleSets>"}));
+  EXPECT_TRUE(Traced("## ERROR! Failed to get ruleset XML config from SWITCH!\n", 1));
 }
 
 TEST_F(ExecuteSetTest, ContentsFetchFailureOnCreateIsRefused) {

@@ -168,11 +168,19 @@ TEST_F(ThresholdAgentTest, RecordsAfterARecordOfAnotherKindAreNotLoaded) {
                                      WithName(lib_.At("1.3.1.1.1"), "two")}));
 }
 
-TEST_F(ThresholdAgentTest, UnparsableTableLoadsNoRowsAndStillSucceeds) {
-  lib_.set_table(0x314, "<Events Modified=\"1/2/2006 3:04:05\"><Event Name=\"x\"");
+// The parser would repair this into two events; a damaged table gives none.
+TEST_F(ThresholdAgentTest, TableThatIsNotWellFormedLoadsNoRowsButItsChangeTime) {
+  lib_.set_table(0x314,
+                 "<Events Modified=\"1/2/2006 3:04:05\"><Event Name=\"a\"/><Event Name=\"b\">"
+                 "</Events>");
   ASSERT_NO_FATAL_FAILURE(Start());
   EXPECT_TRUE(OidsUnder("1.3.6").empty());
+  EXPECT_NE(lib_.Get(lib_.At("1.3.7.0")), "INTEGER 0");
   EXPECT_EQ(lib_.VolatileValue("AgentStatus"), "1");
+  EXPECT_TRUE(HasTrace(
+      "\nLORVETH_AGENT       : INIT ## ERROR in InitializeEventTable! Table data not well-formed: "
+      "End tag 'Events' at offset 70 does not match start tag 'Event' at offset 53\n",
+      1));
 }
 
 TEST_F(ThresholdAgentTest, NamelessRuleIsIndexedByTheEmptyName) {

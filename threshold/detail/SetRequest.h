@@ -155,10 +155,17 @@ class SetRequest {
   void RemoveAllMembers(records::SetRecordView& members, const SetKind& set);
   void TraceMemberIndex(const Target& target);
   void TakeRowStatus(const Target& target);
+  enum class Fetch {
+    kLoaded,     // the set's configuration is in the record
+    kNoSuchSet,  // the module answered that it holds no set of that name
+    kFailed,     // no usable answer: transport failure, bad status, no data, bad text
+  };
   // Fetches the set's current configuration and loads it into the record;
-  // false (record unchanged) when the reply is invalid, carries no data or
-  // is no well-formed document.
-  bool FetchSetConfiguration(const SetKind& set);
+  // the record stays unchanged unless the result is kLoaded.
+  Fetch FetchSetConfiguration(const SetKind& set);
+  // Whether the row status destroys the row the record names (a plain or a
+  // set row, not a member of a set).
+  bool DestroysRow() const;
   bool InRange(int32_t value, ValueRange range);
 
   CThresholdAgent& agent_;
@@ -170,9 +177,12 @@ class SetRequest {
   int32_t table_code_ = -1;
   std::string row_index_;
   std::unique_ptr<RecordDocument> record_;
+  std::string_view record_tag_;
   std::string container_;
   std::string row_status_column_;
   int32_t row_status_ = 0;
+  // The last RowStatus varbind was the plain or set RowStatus of the record's own table.
+  bool row_status_of_record_ = false;
   UINT row_status_position_ = 0;  // 1-based place of the last RowStatus varbind, 0: none
   bool objects_stored_ = false;
   int32_t member_number_ = -1;

@@ -199,3 +199,23 @@ std::string RecordDocument::ChildMarkup(std::string_view root_tag, std::string_v
   if (!NextElement(root_tag) || !NextChildElement(child_tag)) return {};
   return ChildElementMarkup();
 }
+
+bool RecordDocument::CarriesOnlyName() {
+  PositionGuard guard(*this);
+  if (!NextElement()) return false;
+  for (int n = 0;; ++n) {
+    const std::string attribute = AttributeName(n);
+    if (attribute.empty()) break;
+    if (attribute != kNameAttribute) return false;
+  }
+  if (NextChildElement()) return false;
+  return ElementText().find_first_not_of(" \t\r\n") == std::string::npos;
+}
+
+bool RecordDocument::MakeItemExplicit(const Item& item) {
+  {
+    PositionGuard guard(*this);
+    if (ReadRaw(item)) return true;
+  }
+  return SetItemValue(item, ItemValue(item));
+}

@@ -99,6 +99,17 @@ class RecordDocument : public MarkupDocument {
   // The markup of the first `child_tag` child of the `root_tag` root, "" if none.
   std::string ChildMarkup(std::string_view root_tag, std::string_view child_tag);
 
+  // True when the record says nothing besides its name: a root without
+  // attributes other than "Name", without child elements and without text
+  // other than blanks.  The threshold module removes the stored record of
+  // that name when it is sent such a record.
+  bool CarriesOnlyName();
+  // When the item's element is missing, writes the value that reading it
+  // gives (its default), so that the record states it; what a reader gets
+  // stays the same.  True when the item is present afterwards (never for
+  // items without a value to write, such as texts or a missing daily time).
+  bool MakeItemExplicit(const Item& item);
+
  private:
   std::optional<std::string> ReadRaw(const Item& item);
   bool WriteRaw(const Item& item, std::string_view text);

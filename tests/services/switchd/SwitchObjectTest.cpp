@@ -162,6 +162,9 @@ TEST_F(SwitchObjectTest, SetDocumentRequestReturnsThatRecord) {
   RecordDocument report_set;
   ASSERT_TRUE(report_set.LoadText(reports->DataText()));
   EXPECT_EQ(report_set.RecordTag(), "ReportSet");
+  // Its file leaves the status implied; the reply states it, so that the set
+  // stored back without members is no record that names only the set.
+  EXPECT_EQ(report_set.ItemText(records::kReportSetStatus), "enable");
   EXPECT_EQ(SendAsAgent(client, sp::kOcReportSetDocument, 0, "nope")->FrameStatus(),
             cmd_status::kIllegalObject);
 }
