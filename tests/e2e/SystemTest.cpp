@@ -155,7 +155,8 @@ class SystemTest : public ::testing::Test {
     for (ChildProcess* child : {snmpsvc_.get(), switchd_.get()}) {
       if (child == nullptr || !child->Running()) continue;
       child->Signal(SIGTERM);
-      EXPECT_TRUE(child->WaitExit(seconds(10)).has_value()) << "a service did not stop";
+      EXPECT_TRUE(child->WaitExit(seconds(10)).has_value())
+          << (child == switchd_.get() ? "switchd" : "snmpsvc") << " did not stop";
     }
     for (const std::string& log : {ServiceLog(), dir_.path() + "/switchd.log"}) {
       const std::string text = ReadFile(log);
