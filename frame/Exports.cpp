@@ -7,9 +7,9 @@
 #include "frame/AgentStatus.h"
 #include "frame/Extension.h"
 #include "frame/SnmpAgent.h"
-#include "platform/FaultGuard.h"
+#include "platform/system/FaultGuard.h"
 #include "platform/Snmp.h"
-#include "platform/System.h"
+#include "platform/system/System.h"
 #include "trace/FileDebug.h"
 
 #define LORVETH_EXPORT extern "C" __attribute__((visibility("default")))

@@ -12,11 +12,11 @@
 #include "frame/AgentStatus.h"
 #include "frame/SnmpAgent.h"
 #include "host/ProcessModules.h"
-#include "platform/FaultGuard.h"
-#include "platform/Registry.h"
+#include "platform/system/FaultGuard.h"
+#include "platform/registry/Registry.h"
 #include "platform/Snmp.h"
-#include "platform/System.h"
-#include "platform/Threads.h"
+#include "platform/system/System.h"
+#include "platform/system/Threads.h"
 #include "trace/FileDebug.h"
 
 namespace {

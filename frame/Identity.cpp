@@ -16,10 +16,10 @@
 #include "frame/Extension.h"
 #include "frame/SnmpAgent.h"
 #include "host/ProcessModules.h"
-#include "platform/Modules.h"
-#include "platform/Paths.h"
-#include "platform/Registry.h"
-#include "platform/System.h"
+#include "platform/system/Modules.h"
+#include "platform/system/Paths.h"
+#include "platform/registry/Registry.h"
+#include "platform/system/System.h"
 #include "trace/FileDebug.h"
 
 namespace {
@@ -109,8 +109,8 @@ void CSnmpAgent::ApplyModuleLockList() {
     RegCloseKey(key);
     return;
   }
-  // At most 256 module handles, as the module list buffer holds 1024 bytes
-  // of 32-bit handles on the platform the design comes from.
+  // At most 256 module handles: the lock list is meant for the few libraries an
+  // administrator names, and a bounded list keeps one enumeration cheap.
   std::map<std::string, HMODULE> loaded;
   std::vector<HMODULE> modules(256);
   DWORD needed = 0;

@@ -23,7 +23,7 @@
 #include "mibtree/SnmpMibTree.h"
 #include "mibtree/SnmpVarbind.h"
 #include "platform/Snmp.h"
-#include "platform/Threads.h"
+#include "platform/system/Threads.h"
 #include "switch/CommandBuffer.h"
 #include "switch/VarnClient.h"
 
@@ -130,8 +130,10 @@ class CSnmpAgent : public CSnmpMibTree<CSnmpAgent>, public CSysBase {
     CSnmpAgent& agent_;
   };
 
-  // Members in the order the design gives them.  The owned parts are held by
-  // pointer so that the destructor releases them in its own fixed order.
+  // The owned parts are held by pointer so that the destructor releases them in
+  // a fixed order: the alerting and the initialization thread first, then the
+  // switch client, whose event threads may still queue traps, and the trap
+  // queue last.
   HANDLE shutdown_event_ = nullptr;
   std::deque<std::unique_ptr<TrapRecord>> trap_queue_;
   CRITICAL_SECTION trap_queue_lock_;

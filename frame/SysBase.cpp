@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "frame/AgentStatus.h"
-#include "platform/Registry.h"
+#include "platform/registry/Registry.h"
 #include "trace/FileDebug.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/Threads.h"
+#include "platform/system/Threads.h"
 
 class CThread {
  public:

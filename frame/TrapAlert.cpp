@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/EventLog.h"
-#include "platform/Messages.h"
-#include "platform/Modules.h"
-#include "platform/Threads.h"
-#include "platform/Unicode.h"
+#include "platform/eventlog/EventLog.h"
+#include "platform/eventlog/Messages.h"
+#include "platform/system/Modules.h"
+#include "platform/system/Threads.h"
+#include "platform/system/Unicode.h"
 #include "trace/FileDebug.h"
 
 const Trap2MsgRow Trap2MsgTable[] = {

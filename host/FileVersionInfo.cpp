@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <new>
 
-#include "platform/Threads.h"
-#include "platform/Version.h"
+#include "platform/system/Threads.h"
+#include "platform/system/Version.h"
 #include "trace/FileDebug.h"
 
 // Windows can hide a file from a 32-bit process on a 64-bit system through its

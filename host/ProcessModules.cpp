@@ -13,7 +13,7 @@
 #include <fstream>
 #include <string>
 
-#include "platform/Threads.h"
+#include "platform/system/Threads.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 //       reader.GetProcessName(GetCurrentProcessId(), name, sizeof name, nullptr, 0)) { ... }
 #pragma once
 
-#include "platform/Modules.h"
+#include "platform/system/Modules.h"
 #include "platform/WinTypes.h"
 
 class ProcessModuleReader {

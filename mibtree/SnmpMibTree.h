@@ -27,7 +27,7 @@
 #include "mibtree/detail/MibEntry.h"
 #include "platform/Snmp.h"
 #include "platform/SnmpOwners.h"
-#include "platform/Threads.h"
+#include "platform/system/Threads.h"
 #include "trace/FileDebug.h"
 
 // Modes in which a callback is called.

@@ -10,6 +10,9 @@ jobs=$(nproc)
 
 bash scripts/install-deps.sh
 
+echo "=== layering: includes go one way"
+bash scripts/check-layers.sh
+
 echo "=== g++: build and all tests"
 rm -rf build
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "platform/Com.h"
+#include "platform/com/Com.h"
 #include "switch/SwitchClient.h"
 
 namespace {

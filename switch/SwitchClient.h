@@ -23,8 +23,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "platform/Com.h"
-#include "platform/Threads.h"
+#include "platform/com/Com.h"
+#include "platform/system/Threads.h"
 #include "platform/WinTypes.h"
 #include "switch/CommandBuffer.h"
 #include "switch/SwitchProtocol.h"

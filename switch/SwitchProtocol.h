@@ -4,7 +4,7 @@
 // frames.  The service stand-in uses the same header.
 #pragma once
 
-#include "platform/Com.h"
+#include "platform/com/Com.h"
 #include "platform/WinTypes.h"
 
 namespace switch_protocol {

@@ -8,7 +8,7 @@
 #include <new>
 
 #include "frame/Extension.h"
-#include "platform/Version.h"
+#include "platform/system/Version.h"
 #include "switch/SwitchProtocol.h"
 #include "trace/FileDebug.h"
 

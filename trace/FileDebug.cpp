@@ -7,11 +7,11 @@
 #include <string_view>
 #include <system_error>
 
-#include "platform/Diagnostics.h"
-#include "platform/Paths.h"
-#include "platform/Registry.h"
-#include "platform/System.h"
-#include "platform/Threads.h"
+#include "platform/system/Diagnostics.h"
+#include "platform/system/Paths.h"
+#include "platform/registry/Registry.h"
+#include "platform/system/System.h"
+#include "platform/system/Threads.h"
 #include "trace/detail/FormatText.h"
 
 namespace {

@@ -8,9 +8,9 @@
 
 #include "frame/TrapAlert.h"
 #include "mibtree/SnmpVarbind.h"
-#include "platform/EventLog.h"
-#include "platform/Messages.h"
-#include "platform/Modules.h"
+#include "platform/eventlog/EventLog.h"
+#include "platform/eventlog/Messages.h"
+#include "platform/system/Modules.h"
 
 namespace {
 

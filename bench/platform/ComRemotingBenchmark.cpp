@@ -10,9 +10,9 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/Com.h"
-#include "platform/ComRemoting.h"
-#include "platform/Threads.h"
+#include "platform/com/Com.h"
+#include "platform/com/ComRemoting.h"
+#include "platform/system/Threads.h"
 
 namespace {
 

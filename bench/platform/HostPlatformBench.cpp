@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/Messages.h"
-#include "platform/Modules.h"
-#include "platform/Profile.h"
-#include "platform/Version.h"
+#include "platform/eventlog/Messages.h"
+#include "platform/system/Modules.h"
+#include "platform/system/Profile.h"
+#include "platform/system/Version.h"
 
 namespace {
 

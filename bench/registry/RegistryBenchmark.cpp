@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/Registry.h"
+#include "platform/registry/Registry.h"
 
 namespace {
 

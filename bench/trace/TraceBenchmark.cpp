@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/Registry.h"
+#include "platform/registry/Registry.h"
 #include "trace/FileDebug.h"
 
 namespace {

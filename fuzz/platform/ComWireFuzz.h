@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/detail/ComWire.h"
+#include "platform/com/detail/ComWire.h"
 
 namespace com_wire_fuzz {
 

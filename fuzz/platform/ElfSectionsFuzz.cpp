@@ -5,8 +5,8 @@
 #include <span>
 #include <vector>
 
-#include "platform/ElfSections.h"
-#include "platform/Version.h"
+#include "platform/system/ElfSections.h"
+#include "platform/system/Version.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::span<const unsigned char> image(data, size);

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/Messages.h"
+#include "platform/eventlog/Messages.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view table(reinterpret_cast<const char*>(data), size);

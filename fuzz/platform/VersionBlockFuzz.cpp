@@ -5,7 +5,7 @@
 #include <cstring>
 #include <memory>
 
-#include "platform/Version.h"
+#include "platform/system/Version.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t block_size = platform::ValidateVersionBlock(data, size);

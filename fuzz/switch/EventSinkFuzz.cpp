@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "FuzzInput.h"
-#include "platform/Com.h"
+#include "platform/com/Com.h"
 #include "switch/VarnClient.h"
 
 namespace {

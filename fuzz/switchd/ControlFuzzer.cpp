@@ -10,7 +10,7 @@
 #include <sstream>
 #include <string>
 
-#include "platform/Com.h"
+#include "platform/com/Com.h"
 #include "services/switchd/Service.h"
 
 namespace {

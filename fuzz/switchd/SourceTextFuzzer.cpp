@@ -1,6 +1,7 @@
-// The text the resource sources parse: kernel files of /proc and the request
-// texts of Resource records.  Never crashes, and every result keeps its
-// promises (percentages within 0..100, parsed requests name a catalogue row).
+// The text the resource sources parse: kernel files of /proc, the request
+// texts of Resource records and the target addresses of snmp reads.  Never
+// crashes, and every result keeps its promises (percentages within 0..100,
+// parsed requests name a catalogue row).
 //
 // Input: the first byte picks the parser (see kParsers), the rest is the text.
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include "services/switchd/BuiltinSource.h"
 #include "services/switchd/ProcText.h"
 #include "services/switchd/RegistrySource.h"
+#include "services/switchd/SnmpSource.h"
 
 namespace {
 
@@ -80,8 +82,23 @@ void RegistryRequest(std::string_view text) {
 
 void Decimal(std::string_view text) { (void)switchd::ParseDecimalValue(text); }
 
+void SnmpTarget(std::string_view text) {
+  std::string reason;
+  if (const auto address = switchd::ParseSnmpTarget(text, &reason)) {
+    Check(!address->host.empty() && address->port != 0);
+  } else {
+    Check(!reason.empty());
+  }
+}
+
+void NumericOid(std::string_view text) {
+  if (const auto ids = switchd::ParseNumericOid(text))
+    Check(ids->size() >= 2 && ids->size() <= 128);
+}
+
 void (*const kParsers[])(std::string_view) = {
-    Stat, Loadavg, Meminfo, NetDev, Tcp, Uptime, Mounts, BuiltinRequest, RegistryRequest, Decimal,
+    Stat,   Loadavg,        Meminfo,         NetDev,  Tcp,        Uptime,
+    Mounts, BuiltinRequest, RegistryRequest, Decimal, SnmpTarget, NumericOid,
 };
 
 }  // namespace

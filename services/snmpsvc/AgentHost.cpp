@@ -7,10 +7,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/Paths.h"
-#include "platform/Registry.h"
+#include "platform/system/Paths.h"
+#include "platform/registry/Registry.h"
 #include "platform/Snmp.h"
-#include "platform/Threads.h"
+#include "platform/system/Threads.h"
 #include "services/snmpsvc/AbiConvert.h"
 
 namespace snmpsvc {
@@ -178,9 +178,10 @@ void ExtensionAgent::Close() {
 std::uint32_t CurrentUptimeReference() { return GetTickCount() / 10; }
 
 std::vector<std::string> FindRegisteredAgents() {
-  // As the SNMP service of the design finds them: each value of the
+  // Where an administrator registers extension agents: each value of the
   // ExtensionAgents key names (in its data) a key whose "Pathname" value is the
-  // agent library.  Values are taken in their order; a value that leads nowhere
+  // agent library, so agents installed for the Windows SNMP service's layout
+  // are found without a second list.  Values are taken in their order; a value that leads nowhere
   // is skipped with a message.
   std::vector<std::string> paths;
   const auto list = platform::RegistryKey::Open(HKEY_LOCAL_MACHINE, kExtensionAgentsKey);

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Paths.h"
+#include "platform/system/Paths.h"
 #include "services/snmpsvc/AgentHost.h"
 #include "services/snmpsvc/NetSnmpBridge.h"
 

@@ -4,8 +4,10 @@
 #include "services/switchd/BuiltinSource.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -18,7 +20,6 @@
 #include <set>
 
 #include "services/switchd/ProcText.h"
-#include "services/switchd/Tables.h"
 
 namespace switchd {
 
@@ -45,6 +46,24 @@ int64_t SteadyMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
       .count();
+}
+
+// A kernel file read whole with plain system calls: a tick reads hundreds of
+// small files (one per process), where a stream costs more than the read.
+bool ReadKernelFile(const std::string& path, std::string* text) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  text->clear();
+  char buffer[16384];
+  for (;;) {
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      close(fd);
+      return got == 0;
+    }
+    text->append(buffer, static_cast<size_t>(got));
+  }
 }
 
 std::string Errno(const std::string& what, int error) { return what + ": " + std::strerror(error); }
@@ -121,11 +140,9 @@ class BuiltinTick {
       for (proc::InterfaceCounters& counters : proc::ParseNetDev(text)) {
         // The interface index (as SNMP's ifIndex numbers it) when /sys tells.
         std::string index_text;
-        bool missing = false;
         const std::string index_path = root_ + "/sys/class/net/" + counters.name + "/ifindex";
-        const auto index = ReadWholeFile(index_path, &index_text, &missing)
-                               ? ParseDecimalValue(index_text)
-                               : std::nullopt;
+        const auto index =
+            ReadKernelFile(index_path, &index_text) ? ParseDecimalValue(index_text) : std::nullopt;
         ++position;
         const DWORD number =
             index && *index > 0 && *index <= 0xFFFFFFFF ? static_cast<DWORD>(*index) : position;
@@ -167,10 +184,8 @@ class BuiltinTick {
                       continue;
                     }
                     std::string name;
-                    bool missing = false;
                     // A process that ended since the listing is simply not counted.
-                    if (!ReadWholeFile(dir + "/" + std::string(pid) + "/comm", &name, &missing))
-                      continue;
+                    if (!ReadKernelFile(dir + "/" + std::string(pid) + "/comm", &name)) continue;
                     if (!name.empty() && name.back() == '\n') name.pop_back();
                     ++(*out)[name];
                   }
@@ -220,8 +235,7 @@ class BuiltinTick {
   }
 
   bool ReadProc(const std::string& file, std::string* text, std::string* why) const {
-    bool missing = false;
-    if (ReadWholeFile(root_ + file, text, &missing)) return true;
+    if (ReadKernelFile(root_ + file, text)) return true;
     *why = "cannot read " + root_ + file;
     return false;
   }

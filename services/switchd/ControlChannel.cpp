@@ -11,7 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/Paths.h"
+#include "platform/system/Paths.h"
 
 namespace switchd {
 

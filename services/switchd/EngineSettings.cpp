@@ -1,7 +1,7 @@
 // Reading the engine settings from the registry.
 #include "services/switchd/EngineSettings.h"
 
-#include "platform/Registry.h"
+#include "platform/registry/Registry.h"
 
 namespace switchd {
 

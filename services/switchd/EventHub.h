@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/Com.h"
+#include "platform/com/Com.h"
 #include "platform/WinTypes.h"
 
 namespace switchd {

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/Com.h"
+#include "platform/com/Com.h"
 #include "services/switchd/Log.h"
 #include "services/switchd/Service.h"
 

@@ -58,8 +58,8 @@ std::optional<int64_t> Kilobytes(std::string_view text) {
 std::optional<int64_t> Hundredths(std::string_view text) {
   const size_t dot = text.find('.');
   const std::string_view whole = text.substr(0, dot);
-  // Eighteen digits keep the result within 64 bits after the scaling.
-  if (whole.size() > 18) return std::nullopt;
+  // Sixteen digits keep the result within 63 bits after the scaling.
+  if (whole.size() > 16) return std::nullopt;
   const auto units = Unsigned(whole);
   if (!units) return std::nullopt;
   int64_t value = static_cast<int64_t>(*units) * 100;

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "platform/Registry.h"
+#include "platform/registry/Registry.h"
 
 namespace switchd {
 

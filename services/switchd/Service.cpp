@@ -1,14 +1,17 @@
 // switchd's parts wired together, and the control commands.
 #include "services/switchd/Service.h"
 
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <future>
 #include <sstream>
+#include <thread>
 
-#include "platform/Paths.h"
+#include "platform/system/Paths.h"
 #include "services/switchd/Listing.h"
 #include "services/switchd/Log.h"
+#include "services/switchd/ResourceList.h"
 #include "services/switchd/RuleConfig.h"
 #include "services/switchd/Settings.h"
 #include "services/switchd/Sources.h"
@@ -52,6 +55,18 @@ std::string LocalText(const Clock& clock, int64_t seconds) {
   char text[32];
   std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
   return text;
+}
+
+// switchctl resources [--json]: the builtin catalogue with this machine's values.
+ControlAnswer Resources(const std::vector<std::string>& words) {
+  const bool json = words.size() == 2 && words[1] == "--json";
+  if (words.size() > 2 || (words.size() == 2 && !json)) return Failure("usage: resources [--json]");
+  // CPU time is measured between two samples: the listing shows the quarter
+  // of a second after a first one.
+  BuiltinSource source;
+  source.Read({RequestType::kBuiltin, "cpu.load.percent", "", ""}, [](const Reading&) {});
+  std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  return ListResources(source, json);
 }
 
 }  // namespace
@@ -272,6 +287,7 @@ ControlAnswer Service::Execute(const std::string& line) {
   if (command == "event") return InjectEvent(words);
   if (command == "reload" && words.size() == 1) return Reload();
   if (command == "rules") return Rules(words);
+  if (command == "resources") return Resources(words);
   return Failure("unknown command or wrong arguments: " + line);
 }
 

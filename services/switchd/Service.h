@@ -21,7 +21,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/ComRemoting.h"
+#include <sys/types.h>
+
+#include "platform/com/ComRemoting.h"
 #include "services/switchd/ControlChannel.h"
 #include "services/switchd/EngineSettings.h"
 #include "services/switchd/EventHub.h"

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/Registry.h"
+#include "platform/registry/Registry.h"
 
 namespace switchd {
 

@@ -5,11 +5,11 @@
 
 namespace switchd {
 
-Sources::Sources(const EngineSettings& settings) { UpdateSettings(settings); }
+Sources::Sources(const EngineSettings& settings) : snmp_(settings) {}
 
 Sources::~Sources() = default;
 
-void Sources::UpdateSettings(const EngineSettings& /*settings*/) {}
+void Sources::UpdateSettings(const EngineSettings& settings) { snmp_.UpdateSettings(settings); }
 
 template <typename Self>
 auto Sources::For(Self* self, RequestType type) {
@@ -20,7 +20,7 @@ auto Sources::For(Self* self, RequestType type) {
     case RequestType::kRegistry:
       return static_cast<Source*>(&self->registry_);
     case RequestType::kSnmp:
-      break;
+      return static_cast<Source*>(&self->snmp_);
   }
   return static_cast<Source*>(nullptr);
 }

@@ -16,6 +16,7 @@
 #include "services/switchd/EngineSettings.h"
 #include "services/switchd/Monitoring.h"
 #include "services/switchd/RegistrySource.h"
+#include "services/switchd/SnmpSource.h"
 
 namespace switchd {
 
@@ -42,6 +43,7 @@ class Sources final : public ResourceSource {
 
   BuiltinSource builtin_;
   RegistrySource registry_;
+  SnmpSource snmp_;
 };
 
 }  // namespace switchd

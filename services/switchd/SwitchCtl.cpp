@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/Paths.h"
+#include "platform/system/Paths.h"
 #include "services/switchd/ControlChannel.h"
 
 namespace {
@@ -15,7 +15,8 @@ void Usage() {
                "  announce TABLE            send a change event for a table (code or name)\n"
                "  event RULE VALUE EVENT    send a threshold event of a stored rule and event\n"
                "  reload                    re-read the table files; announce what changed\n"
-               "  rules [--json]            every rule's state, current value and last error\n");
+               "  rules [--json]            every rule's state, current value and last error\n"
+               "  resources [--json]        the builtin measurements with this machine's values\n");
 }
 
 }  // namespace

@@ -24,7 +24,7 @@
 #include <set>
 #include <string>
 
-#include "platform/Com.h"
+#include "platform/com/Com.h"
 #include "platform/WinTypes.h"
 #include "services/switchd/EventHub.h"
 #include "services/switchd/ThresholdModule.h"

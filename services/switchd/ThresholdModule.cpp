@@ -4,7 +4,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "platform/Paths.h"
+#include "platform/system/Paths.h"
 #include "services/switchd/Log.h"
 #include "switch/CommandBuffer.h"
 #include "switch/SwitchProtocol.h"

@@ -19,11 +19,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/Modules.h"
-#include "platform/Registry.h"
+#include "platform/system/Modules.h"
+#include "platform/registry/Registry.h"
 #include "platform/Snmp.h"
 #include "platform/SnmpOwners.h"
-#include "platform/Threads.h"
+#include "platform/system/Threads.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "frame/AgentStatus.h"
-#include "platform/Registry.h"
+#include "platform/registry/Registry.h"
 
 namespace {
 

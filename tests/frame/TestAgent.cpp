@@ -19,7 +19,7 @@
 #include "frame/Extension.h"
 #include "frame/SnmpAgent.h"
 #include "mibtree/SnmpVarbind.h"
-#include "platform/Com.h"
+#include "platform/com/Com.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "mibtree/SnmpVarbind.h"
-#include "platform/EventLog.h"
+#include "platform/eventlog/EventLog.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/Version.h"
+#include "platform/system/Version.h"
 #include "trace/FileDebug.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/Threads.h"
+#include "platform/system/Threads.h"
 
 extern char** environ;
 

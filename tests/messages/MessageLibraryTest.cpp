@@ -14,11 +14,11 @@
 
 #include "frame/TrapAlert.h"
 #include "mibtree/SnmpVarbind.h"
-#include "platform/ElfSections.h"
-#include "platform/EventLog.h"
-#include "platform/Messages.h"
-#include "platform/Modules.h"
-#include "platform/Threads.h"
+#include "platform/system/ElfSections.h"
+#include "platform/eventlog/EventLog.h"
+#include "platform/eventlog/Messages.h"
+#include "platform/system/Modules.h"
+#include "platform/system/Threads.h"
 
 namespace {
 

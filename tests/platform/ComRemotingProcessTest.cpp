@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "RemoteTestObject.h"
-#include "platform/ComRemoting.h"
+#include "platform/com/ComRemoting.h"
 #include "support/PrivateRegistry.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // real Unix socket in a temporary directory: argument forms, names, events,
 // cancellation, time-outs, malformed messages from either side, many
 // clients, peer refusal and a server restart.
-#include "platform/ComRemoting.h"
+#include "platform/com/ComRemoting.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -19,8 +19,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/Threads.h"
-#include "platform/detail/ComWire.h"
+#include "platform/system/Threads.h"
+#include "platform/com/detail/ComWire.h"
 #include "RemoteTestObject.h"
 #include "support/PrivateRegistry.h"
 

@@ -1,6 +1,6 @@
 // The in-process COM: byte strings, variants, apartments, activation, the
 // global interface table, call cancellation and the function lookup.
-#include "platform/Com.h"
+#include "platform/com/Com.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/Threads.h"
+#include "platform/system/Threads.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "RemoteTestObject.h"
-#include "platform/ComRemoting.h"
+#include "platform/com/ComRemoting.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

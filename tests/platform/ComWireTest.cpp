@@ -1,7 +1,7 @@
 // The remoting's message format on its own: header checks, every decoder
 // against every truncation of a valid message, the committed fuzz seeds, and
 // the rules that keep a reply from writing into the wrong argument.
-#include "platform/detail/ComWire.h"
+#include "platform/com/detail/ComWire.h"
 
 #include <gtest/gtest.h>
 

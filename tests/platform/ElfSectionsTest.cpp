@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/ElfSections.h"
+#include "platform/system/ElfSections.h"
 #include "platform/ElfImage.h"
 
 namespace {

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/EventLog.h"
-#include "platform/System.h"
-#include "platform/Threads.h"
+#include "platform/eventlog/EventLog.h"
+#include "platform/system/System.h"
+#include "platform/system/Threads.h"
 
 namespace {
 

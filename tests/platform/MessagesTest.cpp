@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/Messages.h"
-#include "platform/Modules.h"
-#include "platform/Threads.h"
+#include "platform/eventlog/Messages.h"
+#include "platform/system/Modules.h"
+#include "platform/system/Threads.h"
 
 namespace {
 

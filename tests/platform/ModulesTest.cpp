@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/Modules.h"
-#include "platform/System.h"
-#include "platform/Threads.h"
+#include "platform/system/Modules.h"
+#include "platform/system/System.h"
+#include "platform/system/Threads.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <string>
 
-#include "platform/Profile.h"
+#include "platform/system/Profile.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/Registry.h"
+#include "platform/registry/Registry.h"
 #include "platform/RegistryFixture.h"
 
 namespace {

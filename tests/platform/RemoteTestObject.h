@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/Com.h"
-#include "platform/Threads.h"
+#include "platform/com/Com.h"
+#include "platform/system/Threads.h"
 
 namespace remote_test {
 

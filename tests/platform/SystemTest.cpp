@@ -4,9 +4,9 @@
 #include <cstring>
 #include <string>
 
-#include "platform/Paths.h"
-#include "platform/System.h"
-#include "platform/Threads.h"
+#include "platform/system/Paths.h"
+#include "platform/system/System.h"
+#include "platform/system/Threads.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/Threads.h"
+#include "platform/system/Threads.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/Threads.h"
-#include "platform/Version.h"
-#include "platform/VersionBlock.h"
+#include "platform/system/Threads.h"
+#include "platform/system/Version.h"
+#include "platform/system/VersionBlock.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "platform/Threads.h"
+#include "platform/system/Threads.h"
 #include "switch/CommandBuffer.h"
 #include "switch/SwitchProtocol.h"
 

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Com.h"
+#include "platform/com/Com.h"
 #include "platform/WinTypes.h"
 
 namespace test_support {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/ComRemoting.h"
+#include "platform/com/ComRemoting.h"
 #include "support/FakeSwitch.h"
 #include "support/PrivateRegistry.h"
 #include "support/TraceCapture.h"

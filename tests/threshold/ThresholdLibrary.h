@@ -21,9 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/Registry.h"
+#include "platform/registry/Registry.h"
 #include "platform/Snmp.h"
-#include "platform/Threads.h"
+#include "platform/system/Threads.h"
 
 namespace threshold_test {
 

@@ -9,7 +9,7 @@
 #include <sstream>
 #include <string>
 
-#include "platform/Registry.h"
+#include "platform/registry/Registry.h"
 #include "platform/RegistryFixture.h"
 
 namespace {

@@ -16,9 +16,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/Registry.h"
+#include "platform/registry/Registry.h"
 #include "platform/RegistryFixture.h"
-#include "platform/Threads.h"
+#include "platform/system/Threads.h"
 #include "trace/FileDebug.h"
 
 namespace {

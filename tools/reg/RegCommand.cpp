@@ -9,7 +9,7 @@
 #include <optional>
 #include <sstream>
 
-#include "platform/Registry.h"
+#include "platform/registry/Registry.h"
 #include "tools/reg/RegFile.h"
 
 namespace regtool {

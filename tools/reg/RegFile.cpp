@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "platform/Unicode.h"
+#include "platform/system/Unicode.h"
 
 namespace regtool {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "platform/Unicode.h"
+#include "platform/system/Unicode.h"
 
 namespace trace::detail {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Registry.h"
+#include "platform/registry/Registry.h"
 #include "services/snmpsvc/AgentHost.h"
 
 namespace {

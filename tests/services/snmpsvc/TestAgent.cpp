@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "platform/Snmp.h"
-#include "platform/Threads.h"
+#include "platform/system/Threads.h"
 
 #define TEST_AGENT_EXPORT extern "C" __attribute__((visibility("default")))
 

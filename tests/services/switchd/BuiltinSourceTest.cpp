@@ -14,6 +14,7 @@
 
 #include "SourceReading.h"
 #include "services/switchd/BuiltinSource.h"
+#include "services/switchd/ResourceList.h"
 
 namespace switchd_test {
 namespace {
@@ -161,6 +162,43 @@ TEST_F(BuiltinSourceTest, MissingOrUnreadableKernelFileFailsTheRead) {
             "failed: cannot read " + root_ + "/proc/net/tcp");
   EXPECT_EQ(Describe(Builtin(source, "swap.used.kb")),
             "failed: /proc/meminfo does not have the expected contents");
+}
+
+TEST_F(BuiltinSourceTest, ListingShowsEveryMeasurementWithItsValues) {
+  std::filesystem::remove(root_ + "/proc/net/tcp");
+  Write(root_ + "/proc/103/comm", "evil\nOK\n");
+  BuiltinSource source(root_);
+  const switchd::ControlAnswer table = switchd::ListResources(source, false);
+  ASSERT_TRUE(table.ok);
+  const auto has_line = [&](const std::string& start) {
+    for (const std::string& line : table.lines) {
+      if (line.rfind(start, 0) == 0) return true;
+    }
+    return false;
+  };
+  EXPECT_TRUE(has_line("MEASUREMENT  ")) << table.lines.at(0);
+  for (const char* line : {
+           "memory.used.percent  %            no       total",
+           "net.in.kb            kB           yes      lo",
+           "                                           eth0",
+           "proc.count           processes    no       evil?OK",
+           "tcp.connections      connections  no       -",
+           "file.exists          1/0          no       -",
+       }) {
+    EXPECT_TRUE(has_line(line)) << line;
+  }
+  const switchd::ControlAnswer json = switchd::ListResources(source, true);
+  ASSERT_EQ(json.lines.size(), 1u);
+  for (const char* part : {
+           "[{\"name\":\"cpu.load.percent\",\"argument\":\"none\",\"unit\":\"%\",\"counter\":"
+           "false,",
+           "{\"number\":2,\"name\":\"eth0\",\"value\":10}",
+           "{\"number\":1,\"name\":\"evil\\nOK\",\"value\":1}",
+           "\"values\":null,\"error\":\"cannot read ",
+           "{\"name\":\"file.exists\",\"argument\":\"path\",",
+       }) {
+    EXPECT_NE(json.lines[0].find(part), std::string::npos) << part;
+  }
 }
 
 TEST(BuiltinRequestTest, RequestsAreCheckedAgainstTheCatalogue) {

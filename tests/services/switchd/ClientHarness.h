@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Com.h"
+#include "platform/com/Com.h"
 #include "switch/CommandBuffer.h"
 #include "switch/SwitchProtocol.h"
 #include "switch/VarnClient.h"

@@ -75,7 +75,8 @@ TEST(ProcTextTest, LoadavgIsReadInHundredths) {
       {"1. 2.00 3.00", {}},
       {"-1.00 2.00 3.00", {}},
       {"a b c", {}},
-      {"1234567890123456789.00 0 0", {}},
+      {"9999999999999999.99 0 0", {999999999999999999, 0, 0}},
+      {"99999999999999999.99 0 0", {}},  // once overflowed the scaling
   };
   for (const auto& row : kCases) {
     const auto loads = proc::ParseLoadavg(row.text);

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "SourceReading.h"
-#include "platform/Registry.h"
+#include "platform/registry/Registry.h"
 #include "services/switchd/RegistrySource.h"
 #include "services/switchd/Sources.h"
 #include "support/PrivateRegistry.h"

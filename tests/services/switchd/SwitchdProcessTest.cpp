@@ -11,8 +11,8 @@
 
 #include "ClientHarness.h"
 #include "SwitchdFixture.h"
-#include "platform/ComRemoting.h"
-#include "platform/Registry.h"
+#include "platform/com/ComRemoting.h"
+#include "platform/registry/Registry.h"
 #include "services/snmpsvc/ProcessHelpers.h"
 #include "services/switchd/Settings.h"
 
@@ -109,6 +109,11 @@ TEST_F(SwitchdProcessTest, SwitchctlCommandsReachTheClientsOfARunningSwitchd) {
 
   EXPECT_EQ(Ctl({"announce", "0x312"}).exit_code, 0);
   ASSERT_TRUE(WaitForEvent(sp::kOcStoreConfiguration, sp::kTableResources));
+
+  const CommandResult resources = Ctl({"resources"});
+  EXPECT_NE(resources.output.find("\nuptime.seconds "), std::string::npos) << resources.output;
+  const CommandResult json = Ctl({"resources", "--json"});
+  EXPECT_EQ(json.output.rfind("[{\"name\":\"cpu.load.percent\"", 0), 0u) << json.output;
 
   EXPECT_EQ(Ctl({"event", "w", "42", "w"}).exit_code, 0);
   ASSERT_TRUE(WaitForEvent(sp::kOcThresholdEvent, 0));

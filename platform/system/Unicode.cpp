@@ -1,0 +1,101 @@
+// UTF-8 <-> UTF-16 by hand: the standard library's converters are deprecated.
+#include "platform/system/Unicode.h"
+
+#include <cstdint>
+
+namespace platform {
+
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+void AppendUtf8(std::string& out, char32_t code) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    out += static_cast<char>(0xE0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (code >> 18));
+    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+// Decodes one UTF-8 sequence at text[i], advancing i; rejects overlong forms,
+// surrogates and values above U+10FFFF.
+char32_t DecodeUtf8(std::string_view text, size_t& i) {
+  const auto lead = static_cast<unsigned char>(text[i++]);
+  if (lead < 0x80) return lead;
+  int extra = 0;
+  char32_t code = 0;
+  char32_t minimum = 0;
+  if ((lead & 0xE0) == 0xC0) {
+    extra = 1;
+    code = lead & 0x1F;
+    minimum = 0x80;
+  } else if ((lead & 0xF0) == 0xE0) {
+    extra = 2;
+    code = lead & 0x0F;
+    minimum = 0x800;
+  } else if ((lead & 0xF8) == 0xF0) {
+    extra = 3;
+    code = lead & 0x07;
+    minimum = 0x10000;
+  } else {
+    return kReplacement;
+  }
+  for (int k = 0; k < extra; ++k) {
+    if (i >= text.size() || (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+      return kReplacement;
+    }
+    code = (code << 6) | (static_cast<unsigned char>(text[i++]) & 0x3F);
+  }
+  if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+    return kReplacement;
+  }
+  return code;
+}
+
+}  // namespace
+
+std::string Utf16ToUtf8(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char32_t unit = text[i];
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00));
+      ++i;
+    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+      AppendUtf8(out, kReplacement);
+    } else {
+      AppendUtf8(out, unit);
+    }
+  }
+  return out;
+}
+
+std::u16string Utf8ToUtf16(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  size_t i = 0;
+  while (i < text.size()) {
+    const char32_t code = DecodeUtf8(text, i);
+    if (code >= 0x10000) {
+      out += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
+      out += static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(code);
+    }
+  }
+  return out;
+}
+
+}  // namespace platform
