@@ -115,8 +115,10 @@ bool Service::Start(std::string* error) {
                                          });
   // A store the sources could never read is refused; every accepted change
   // of a table the rules run from reaches the engine at once.
-  module_->AddStoreCheck([source = source_](const StoreCandidate& candidate, std::string* reason) {
-    return CheckRuleStore(candidate, *source, reason);
+  module_->AddStoreCheck([weak_source = std::weak_ptr<ResourceSource>(source_)](
+                             const StoreCandidate& candidate, std::string* reason) {
+    const std::shared_ptr<ResourceSource> source = weak_source.lock();
+    return source == nullptr || CheckRuleStore(candidate, *source, reason);
   });
   module_->SetChangeListener([this](DWORD table) {
     if (RuleTable(table)) ConfigureEngineSoon();
@@ -204,9 +206,11 @@ void Service::Stop() {
     module_->SetRuleState(nullptr);
     module_->SetChangeListener(nullptr);
   }
-  engine_.reset();
+  // Reads still running end (failing, into the stopped scheduler) when the
+  // sources go, while the engine they report to is still there.
   source_.reset();
   sources_.reset();
+  engine_.reset();
   scheduler_.reset();
   started_ = false;
 }

@@ -309,6 +309,7 @@ class SystemTest : public ::testing::Test {
   // Declared in start order: snmpsvc is killed before switchd.
   std::unique_ptr<ChildProcess> trapd_;
   std::unique_ptr<ChildProcess> master_;
+  std::unique_ptr<ChildProcess> remote_agent_;  // an snmpd whose value a rule reads
   std::unique_ptr<ChildProcess> switchd_;
   std::unique_ptr<ChildProcess> snmpsvc_;
 };
@@ -1001,6 +1002,71 @@ TEST_F(SystemTest, RuleOnAFileThatExistsSendsItsTrap) {
   EXPECT_EQ(rules.exit_code, 0) << rules.output;
   EXPECT_NE(rules.output.find("violated since"), std::string::npos) << rules.output;
   EXPECT_NE(Get("2c", "public", {kRoot + ".1.2.2.0"}).find("INTEGER: 3"), std::string::npos);
+}
+
+TEST_F(SystemTest, RuleOnAnSnmpValueFiresAndClearsWithAlternating) {
+  // The system's snmpd with one integer the test sets.
+  const std::string oid = ".1.3.6.1.4.1.32473.9.1.0";
+  const std::string agent = "127.0.0.1:" + std::to_string(snmpsvc_test::FreeUdpPort());
+  const std::string conf = dir_.path() + "/remote-snmpd.conf";
+  WriteFile(conf, "agentaddress udp:" + agent +
+                      "\nrocommunity public 127.0.0.1\nrwcommunity private 127.0.0.1\n"
+                      "override -rw " +
+                      oid + " integer 5\n");
+  remote_agent_ =
+      ChildProcess::Start({"/usr/sbin/snmpd", "-f", "-Lo", "-C", "-c", conf, "-I", "-smux"}, env_,
+                          dir_.path() + "/remote-snmpd.log");
+  ASSERT_NE(remote_agent_, nullptr);
+  const auto set_value = [&](int value) {
+    return Tool({"snmpset", "-m", "", "-v2c", "-c", "private", "-t", "2", "-r", "1", agent, oid,
+                 "i", std::to_string(value)})
+        .output;
+  };
+  ASSERT_TRUE(
+      WaitFor([&] { return set_value(5).find("INTEGER: 5") != std::string::npos; }, seconds(10)))
+      << ReadFile(dir_.path() + "/remote-snmpd.log");
+
+  const std::string tables = state_dir_ + "/switchd";
+  WriteRuleTables(
+      tables, "<Resource Name=\"remote\"><Request Type=\"snmp\">" + oid + "</Request></Resource>",
+      "<Rule Name=\"remote-high\"><Interval>1</Interval><Resource Name=\"remote\"/>"
+      "<Target Name=\"agent\"/><Threshold Operator=\"greater\" Value=\"50\"/>"
+      "<Event Name=\"minor\" Control=\"single-shot\" Alternating=\"true\"/></Rule>",
+      "<Rule Name=\"remote-high\"/>");
+  WriteFile(tables + "/Targets.xml",
+            "<Targets><Target Name=\"agent\">" + agent + "</Target></Targets>");
+  ASSERT_TRUE(StartTrapReceiver());
+  ASSERT_TRUE(StartSystem());
+  const auto rules = [&] { return Tool({kSwitchctl, "rules", "--json"}).output; };
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        return rules().find(
+                   "\"state\":\"waiting\",\"holding\":0,\"needed\":1,"
+                   "\"violated_since\":null,\"value\":\"5\"") != std::string::npos;
+      },
+      seconds(20)))
+      << rules();
+
+  // The value the rule compares was set by the test: above 50 the alarm, back
+  // below it the informational return to normal, each with its value.
+  const auto trap_with = [&](const std::string& number, const std::string& value) {
+    return WaitFor(
+        [&] {
+          const std::string log = ReadFile(TrapLog());
+          const size_t header = log.find("Enterprise Specific Trap (" + number + ")");
+          return header != std::string::npos &&
+                 log.find("." + kTrapObjects + "4.0 = STRING: \"" + value + "\"", header) !=
+                     std::string::npos;
+        },
+        seconds(20));
+  };
+  set_value(90);
+  EXPECT_TRUE(trap_with("2202", "90")) << ReadFile(TrapLog()) << rules();
+  set_value(10);
+  EXPECT_TRUE(trap_with("2203", "10")) << ReadFile(TrapLog()) << rules();
+  const std::string log = ReadFile(TrapLog());
+  EXPECT_NE(log.find("." + kTrapObjects + "3.0 = STRING: \"remote-high\""), std::string::npos)
+      << log;
 }
 
 }  // namespace
