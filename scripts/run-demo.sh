@@ -88,6 +88,8 @@ community private, SNMPv3 user admin).  Try, in another terminal:
   snmptrapd -f -Lo -C -m '' --disableAuthorization=yes udp:127.0.0.1:1162
   LORVETH_STATE_DIR=$LORVETH_STATE_DIR LORVETH_RUNTIME_DIR=$LORVETH_RUNTIME_DIR \\
     $build/services/switchd/switchctl event cpu-high 97 critical-trap
+  LORVETH_STATE_DIR=$LORVETH_STATE_DIR LORVETH_RUNTIME_DIR=$LORVETH_RUNTIME_DIR \\
+    $build/services/switchd/switchctl rules
 
 The reports cpu-history and memory-history record this machine's processor
 and memory load every 5 seconds.  Their records (reportValueRecordTable) and a

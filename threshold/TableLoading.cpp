@@ -637,8 +637,8 @@ DWORD CThresholdAgent::SetStatusOf(SnmpVarBind* varbind, const char* name_column
     SetVarbindNumber(varbind, 1, ASN_INTEGER);
     return SNMP_ERRORSTATUS_NOERROR;
   }
-  // 0 stopped; 1 and 2 running (2 running outside its schedule); any other
-  // byte leaves the value as it is.
+  // 0 not running; 1 running, 2 running with one of its rules violated (both
+  // shown as running); any other byte leaves the value as it is.
   int value = reply;
   if (reply == 0) {
     value = 1;

@@ -3,25 +3,17 @@
 // per tick), each builtin measurement read alone in a fresh tick, and snmp
 // reads of a local snmpd started by the benchmark (one at a time, and 1,000
 // in flight at once).
-#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <stdlib.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
-#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "LocalAgent.h"
 #include "services/switchd/BuiltinSource.h"
 #include "services/switchd/SnmpSource.h"
 
@@ -32,15 +24,8 @@ using switchd::BuiltinSource;
 using switchd::Reading;
 using switchd::RequestType;
 using switchd::ResourceQuery;
-
-struct TempDir {
-  std::string path;
-  TempDir() {
-    std::string pattern = "/tmp/lorveth-sources-bench-XXXXXX";
-    path = mkdtemp(pattern.data());
-  }
-  ~TempDir() { std::filesystem::remove_all(path); }
-};
+using switchd_bench::LocalAgent;
+using switchd_bench::TempDir;
 
 // A request of each measurement as a rule would name it.
 std::vector<std::string> CatalogueRequests(const std::string& file) {
@@ -96,63 +81,6 @@ void BM_BuiltinMeasurementAlone(benchmark::State& state) {
 BENCHMARK(BM_BuiltinMeasurementAlone)
     ->DenseRange(0, static_cast<int>(switchd::BuiltinCatalogue().size()) - 1)
     ->Unit(benchmark::kMicrosecond);
-
-// A snmpd of the benchmark's own on a free loopback port, serving one
-// integer and a 100-row column, with configuration and persistent files in a
-// directory of its own.
-class LocalAgent {
- public:
-  LocalAgent() {
-    port_ = FreePort();
-    std::string conf =
-        "agentaddress udp:127.0.0.1:" + std::to_string(port_) +
-        "\nrocommunity public 127.0.0.1\noverride .1.3.6.1.4.1.99999.1.0 integer 42\n";
-    for (int row = 1; row <= 100; ++row) {
-      conf += "override .1.3.6.1.4.1.99999.2.1." + std::to_string(row) + " counter " +
-              std::to_string(row) + "\n";
-    }
-    std::ofstream(dir_.path + "/snmpd.conf") << conf;
-    // The library of this process, too, reads and keeps nothing of the machine's.
-    setenv("SNMPCONFPATH", dir_.path.c_str(), 1);
-    setenv("SNMP_PERSISTENT_DIR", dir_.path.c_str(), 1);
-    setenv("MIBS", "", 1);
-    setenv("MIBDIRS", "", 1);
-    pid_ = fork();
-    if (pid_ == 0) {
-      const int log = open((dir_.path + "/snmpd.log").c_str(), O_WRONLY | O_CREAT, 0644);
-      dup2(log, STDOUT_FILENO);
-      dup2(log, STDERR_FILENO);
-      const std::string config = dir_.path + "/snmpd.conf";
-      execl("/usr/sbin/snmpd", "snmpd", "-f", "-Lo", "-C", "-c", config.c_str(), "-I", "-smux",
-            static_cast<char*>(nullptr));
-      _exit(127);
-    }
-  }
-  ~LocalAgent() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  std::string Target() const { return "127.0.0.1:" + std::to_string(port_); }
-
- private:
-  static int FreePort() {
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr*>(&address), length);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-  }
-
-  TempDir dir_;
-  int port_ = 0;
-  pid_t pid_ = -1;
-};
 
 // Starts `count` reads at once and waits for all of them; how many failed.
 int ReadAll(switchd::SnmpSource& source, const ResourceQuery& query, int count) {

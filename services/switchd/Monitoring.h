@@ -59,6 +59,8 @@ struct ResourceQuery {
   std::string request;        // Resource/Request text
   std::string inst_name_req;  // Resource/InstNameReq text
   std::string target;         // the Target record's address text, "" when none
+
+  bool operator==(const ResourceQuery&) const = default;
 };
 
 // One instance of a resource at one read.  `number` is what Instances/Indexes

@@ -3,14 +3,18 @@
 
 #include <chrono>
 #include <cstdio>
+#include <ctime>
+#include <future>
 #include <sstream>
 #include <thread>
 
 #include "platform/system/Paths.h"
 #include "services/switchd/EngineSettings.h"
+#include "services/switchd/Listing.h"
 #include "services/switchd/Log.h"
 #include "services/switchd/RecorderCommands.h"
 #include "services/switchd/ResourceList.h"
+#include "services/switchd/RuleConfig.h"
 #include "services/switchd/Settings.h"
 #include "services/switchd/Sources.h"
 #include "services/switchd/SwitchObject.h"
@@ -47,6 +51,19 @@ std::string Hex(DWORD value) {
   return text;
 }
 
+// The tables the rule engine runs from.
+bool RuleTable(DWORD code) {
+  return code == sp::kTableRuleSets || code == sp::kTableRules || code == sp::kTableResources ||
+         code == sp::kTableTargets || code == sp::kTableEvents;
+}
+
+std::string LocalText(const Clock& clock, int64_t seconds) {
+  const std::tm local = clock.Local(seconds);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  return text;
+}
+
 // switchctl resources [--json]: the builtin catalogue with this machine's values.
 ControlAnswer Resources(const std::vector<std::string>& words) {
   const bool json = words.size() == 2 && words[1] == "--json";
@@ -77,7 +94,7 @@ Service::Service(ServiceOptions options)
     : options_(WithDefaults(std::move(options))),
       module_(std::make_shared<ThresholdModule>(options_.data_dir)),
       hub_(std::make_shared<EventHub>()),
-      source_(std::make_unique<Sources>(ReadEngineSettings())) {}
+      clock_(options_.clock ? options_.clock : std::make_shared<SystemClock>()) {}
 
 Service::~Service() {
   Stop();
@@ -92,7 +109,43 @@ bool Service::Start(std::string* error) {
   if (!module_->Load(error, &warnings)) return false;
   for (const std::string& warning : warnings) Log(LogLevel::kWarning, warning);
   module_->SetSettings(ReadSettings());
+
+  engine_settings_ = ReadEngineSettings();
+  if (options_.source) {
+    source_ = options_.source;
+  } else {
+    sources_ = std::make_shared<Sources>(engine_settings_);
+    source_ = sources_;
+  }
+  scheduler_ = std::make_unique<Scheduler>(*clock_);
+  const std::weak_ptr<EventHub> weak_hub = hub_;
+  engine_ = std::make_shared<RuleEngine>(*clock_, *scheduler_, *source_,
+                                         [weak_hub](const std::string& document) {
+                                           if (auto hub = weak_hub.lock()) {
+                                             hub->Broadcast(EventFrame::Threshold(document));
+                                           }
+                                         });
+  // A store the sources could never read is refused; every accepted change
+  // of a table the rules run from reaches the engine at once.
+  module_->AddStoreCheck([weak_source = std::weak_ptr<ResourceSource>(source_)](
+                             const StoreCandidate& candidate, std::string* reason) {
+    const std::shared_ptr<ResourceSource> source = weak_source.lock();
+    return source == nullptr || CheckRuleStore(candidate, *source, reason);
+  });
+  module_->SetChangeListener([this](DWORD table) {
+    if (RuleTable(table)) ConfigureEngineSoon();
+  });
+  module_->SetRuleState(engine_);
+  engine_->Start();
+  ConfigureEngine();
   if (!StartRecorder(error)) return false;
+  scheduler_->Start();
+  // The first answers already come from the configured rules.
+  std::promise<void> configured;
+  scheduler_->Post([&configured] { configured.set_value(); });
+  configured.get_future().wait();
+  configure_stopping_ = false;
+  configure_thread_ = std::thread([this] { ConfigureLoop(); });
 
   const platform::ClassFactory factory = SwitchObject::Factory(module_, hub_);
   if (options_.serve_socket) {
@@ -126,14 +179,14 @@ bool Service::Start(std::string* error) {
     registered_in_process_ = true;
   }
   if (options_.serve_control &&
-      !control_.Start(options_.control_path,
-                      [this](const std::string& line) { return Execute(line); }, error)) {
+      !control_.Start(
+          options_.control_path, [this](const std::string& line) { return Execute(line); },
+          error)) {
     Stop();
     return false;
   }
   stopping_ = false;
   poll_thread_ = std::thread([this] { PollLoop(); });
-  scheduler_.Start();
   started_ = true;
   return true;
 }
@@ -145,7 +198,7 @@ bool Service::StartRecorder(std::string* error) {
     *error = "cannot open the report records: " + *error;
     return false;
   }
-  recorder_ = std::make_shared<Recorder>(*module_, scheduler_, *source_, clock_, std::move(store),
+  recorder_ = std::make_shared<Recorder>(*module_, *scheduler_, *source_, *clock_, std::move(store),
                                          ReadEngineSettings());
   module_->SetReportState(recorder_);
   module_->AddChangeListener([weak = std::weak_ptr<Recorder>(recorder_)](DWORD table) {
@@ -164,7 +217,6 @@ void Service::Stop() {
   }
   poll_wake_.notify_all();
   if (poll_thread_.joinable()) poll_thread_.join();
-  scheduler_.Stop();
   control_.Stop();
   if (com_server_) {
     com_server_->Stop();
@@ -174,7 +226,56 @@ void Service::Stop() {
     platform::UnregisterInProcessClass(sp::CLSID_LorvethSwitch);
     registered_in_process_ = false;
   }
+  {
+    std::lock_guard lock(configure_mutex_);
+    configure_stopping_ = true;
+  }
+  configure_wake_.notify_all();
+  if (configure_thread_.joinable()) configure_thread_.join();
+  // The engine's polls run on the scheduler: stop it before the engine goes.
+  if (scheduler_) scheduler_->Stop();
+  if (engine_) {
+    module_->SetRuleState(nullptr);
+    module_->SetChangeListener(nullptr);
+  }
+  // Reads still running end (failing, into the stopped scheduler) when the
+  // sources go, while the engine they report to is still there.
+  source_.reset();
+  sources_.reset();
+  if (recorder_) {
+    module_->SetReportState(nullptr);
+    recorder_.reset();  // writes what was read
+  }
+  engine_.reset();
+  scheduler_.reset();
   started_ = false;
+}
+
+void Service::ConfigureEngine() {
+  if (!engine_) return;
+  engine_->Configure([this](DWORD code) { return module_->TableDocument(code); });
+}
+
+void Service::ConfigureEngineSoon() {
+  {
+    std::lock_guard lock(configure_mutex_);
+    configure_wanted_ = true;
+  }
+  configure_wake_.notify_all();
+}
+
+void Service::ConfigureLoop() {
+  std::unique_lock lock(configure_mutex_);
+  while (!configure_stopping_) {
+    configure_wake_.wait(lock, [this] { return configure_stopping_ || configure_wanted_; });
+    if (configure_stopping_) break;
+    // Stores that come meanwhile are taken together at the next round: the
+    // tables are read when the round begins.
+    configure_wanted_ = false;
+    lock.unlock();
+    ConfigureEngine();
+    lock.lock();
+  }
 }
 
 void Service::PollLoop() {
@@ -225,9 +326,10 @@ ControlAnswer Service::Execute(const std::string& line) {
   if (command == "announce") return Announce(words);
   if (command == "event") return InjectEvent(words);
   if (command == "reload" && words.size() == 1) return Reload();
+  if (command == "rules") return Rules(words);
   if (command == "resources") return Resources(words);
   if (command == "reports") return ReportsCommand(recorder_.get(), words);
-  if (command == "records") return RecordsCommand(recorder_.get(), clock_, words);
+  if (command == "records") return RecordsCommand(recorder_.get(), *clock_, words);
   return Failure("unknown command or wrong arguments: " + line);
 }
 
@@ -248,6 +350,15 @@ ControlAnswer Service::Status() {
                            Hex(Settings()[i].code) + " " + std::to_string(values[i]));
   }
   if (recorder_) answer.lines.push_back(RecorderStatusLine(*recorder_));
+  if (const std::string refusal = module_->LastRefusal(); !refusal.empty()) {
+    answer.lines.push_back("refused " + refusal);
+  }
+  if (engine_) {
+    const PollStats stats = engine_->Stats();
+    answer.lines.push_back("polls " + std::to_string(stats.polls) + " skipped " +
+                           std::to_string(stats.skipped) + " late-p99-ms " +
+                           std::to_string(stats.Percentile(0.99)));
+  }
   for (const ClientInfo& client : hub_->Clients()) {
     answer.lines.push_back("client " + std::to_string(client.cookie) + " name \"" + client.name +
                            "\" form " + std::to_string(static_cast<int>(client.form)) +
@@ -295,16 +406,19 @@ ControlAnswer Service::InjectEvent(const std::vector<std::string>& words) {
 
 ControlAnswer Service::Reload() {
   std::vector<std::string> problems;
-  const EngineSettings engine = ReadEngineSettings();
-  source_->UpdateSettings(engine);
-  if (recorder_) recorder_->UpdateSettings(engine);
+  engine_settings_ = ReadEngineSettings();
+  if (sources_) sources_->UpdateSettings(engine_settings_);
+  if (recorder_) recorder_->UpdateSettings(engine_settings_);
   std::vector<std::string> warnings;
   const std::vector<DWORD> changed = module_->Reload(&problems, &warnings);
   ControlAnswer answer;
+  bool rules_changed = false;
   for (const DWORD code : changed) {
     hub_->Broadcast(EventFrame::Change(code));
     answer.lines.push_back("changed " + std::string(FindTable(code)->collection));
+    rules_changed = rules_changed || RuleTable(code);
   }
+  if (rules_changed) ConfigureEngine();
   for (const std::string& warning : warnings) {
     Log(LogLevel::kWarning, warning);
     answer.lines.push_back("warning " + warning);
@@ -317,6 +431,53 @@ ControlAnswer Service::Reload() {
     answer.ok = false;
     answer.error = std::to_string(problems.size()) + " table(s) could not be reloaded";
   }
+  return answer;
+}
+
+ControlAnswer Service::Rules(const std::vector<std::string>& words) {
+  const bool json = words.size() == 2 && words[1] == "--json";
+  if (words.size() > 2 || (words.size() == 2 && !json)) return Failure("usage: rules [--json]");
+  if (!engine_) return Failure("the rule engine is not running");
+  const std::vector<RuleReport> reports = engine_->Report();
+  ControlAnswer answer;
+  if (json) {
+    std::string text = "[";
+    for (const RuleReport& rule : reports) {
+      static constexpr const char* kStates[] = {"not running", "waiting", "holding", "violated"};
+      if (text.size() > 1) text += ",";
+      text += "{\"name\":" + JsonString(rule.name) +
+              ",\"state\":" + JsonString(kStates[static_cast<int>(rule.state)]) +
+              ",\"holding\":" + std::to_string(rule.holding) +
+              ",\"needed\":" + std::to_string(rule.needed) + ",\"violated_since\":" +
+              (rule.state == RuleReport::State::kViolated ? std::to_string(rule.violated_since)
+                                                          : "null") +
+              ",\"value\":" + (rule.value ? JsonString(*rule.value) : "null") +
+              ",\"error\":" + (rule.error.empty() ? "null" : JsonString(rule.error)) + "}";
+    }
+    answer.lines.push_back(text + "]");
+    return answer;
+  }
+  std::vector<std::vector<std::string>> rows = {{"RULE", "STATE", "VALUE", "ERROR"}};
+  for (const RuleReport& rule : reports) {
+    std::string state;
+    switch (rule.state) {
+      case RuleReport::State::kNotRunning:
+        state = "not running";
+        break;
+      case RuleReport::State::kWaiting:
+        state = "waiting";
+        break;
+      case RuleReport::State::kHolding:
+        state = "holding " + std::to_string(rule.holding) + " of " + std::to_string(rule.needed);
+        break;
+      case RuleReport::State::kViolated:
+        state = "violated since " + LocalText(*clock_, rule.violated_since);
+        break;
+    }
+    rows.push_back(
+        {rule.name, state, rule.value.value_or("-"), rule.error.empty() ? "-" : rule.error});
+  }
+  answer.lines = Columns(rows);
   return answer;
 }
 

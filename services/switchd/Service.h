@@ -11,6 +11,8 @@
 //   service.Stop();
 #pragma once
 
+#include <sys/types.h>
+
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -23,9 +25,11 @@
 
 #include "platform/com/ComRemoting.h"
 #include "services/switchd/ControlChannel.h"
+#include "services/switchd/EngineSettings.h"
 #include "services/switchd/EventHub.h"
 #include "services/switchd/Monitoring.h"
 #include "services/switchd/Recorder.h"
+#include "services/switchd/RuleEngine.h"
 #include "services/switchd/Scheduler.h"
 #include "services/switchd/Sources.h"
 #include "services/switchd/ThresholdModule.h"
@@ -33,14 +37,17 @@
 namespace switchd {
 
 struct ServiceOptions {
-  std::string data_dir;      // default: $LORVETH_STATE_DIR/switchd
-  std::string socket_path;   // default: $LORVETH_RUNTIME_DIR/switch.sock
-  std::string control_path;  // default: $LORVETH_RUNTIME_DIR/switchd.ctl
+  std::string data_dir;        // default: $LORVETH_STATE_DIR/switchd
+  std::string socket_path;     // default: $LORVETH_RUNTIME_DIR/switch.sock
+  std::string control_path;    // default: $LORVETH_RUNTIME_DIR/switchd.ctl
   std::optional<gid_t> group;  // also permitted on the COM socket
   unsigned poll_seconds = 5;   // how often the settings are read from the registry
   bool serve_socket = true;    // false: the switch is only registered in this process
   bool register_endpoint = true;
-  bool serve_control = true;   // false: no control socket (Execute still works)
+  bool serve_control = true;  // false: no control socket (Execute still works)
+  // What the rules read and the clock they run by; null: this machine's.
+  std::shared_ptr<ResourceSource> source;
+  std::shared_ptr<const Clock> clock;
 };
 
 // Fills the empty paths of the options with the defaults.
@@ -61,6 +68,8 @@ class Service {
   std::shared_ptr<EventHub> Hub() const { return hub_; }
   // Null until Start succeeded.
   std::shared_ptr<Recorder> ReportRecorder() const { return recorder_; }
+  // Null until started.
+  std::shared_ptr<RuleEngine> Engine() const { return engine_; }
 
   // The control commands (see ControlChannel.h for the protocol).
   ControlAnswer Execute(const std::string& line);
@@ -78,14 +87,23 @@ class Service {
   ControlAnswer InjectEvent(const std::vector<std::string>& words);
   ControlAnswer Reload();
   bool StartRecorder(std::string* error);
+  ControlAnswer Rules(const std::vector<std::string>& words);
+  // Hands the rule engine the tables as they are now.
+  void ConfigureEngine();
+  // The same on the configuration thread, so that a store does not wait for
+  // the engine to read a large table.
+  void ConfigureEngineSoon();
+  void ConfigureLoop();
 
   ServiceOptions options_;
   std::shared_ptr<ThresholdModule> module_;
   std::shared_ptr<EventHub> hub_;
-  SystemClock clock_;
-  // Polls the rules and reports; stopped before the parts it calls go away.
-  Scheduler scheduler_{clock_};
-  std::unique_ptr<Sources> source_;
+  std::shared_ptr<const Clock> clock_;
+  std::shared_ptr<ResourceSource> source_;
+  std::shared_ptr<Sources> sources_;  // this machine's, unless the options gave a source
+  std::unique_ptr<Scheduler> scheduler_;
+  std::shared_ptr<RuleEngine> engine_;
+  EngineSettings engine_settings_;
   std::shared_ptr<Recorder> recorder_;
   std::unique_ptr<platform::ComServer> com_server_;
   ControlServer control_;
@@ -97,6 +115,12 @@ class Service {
   std::condition_variable poll_wake_;
   bool stopping_ = false;
   std::thread poll_thread_;
+
+  std::mutex configure_mutex_;
+  std::condition_variable configure_wake_;
+  bool configure_wanted_ = false;
+  bool configure_stopping_ = false;
+  std::thread configure_thread_;
 };
 
 }  // namespace switchd

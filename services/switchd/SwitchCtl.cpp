@@ -17,6 +17,7 @@ void Usage() {
                "  announce TABLE            send a change event for a table (code or name)\n"
                "  event RULE VALUE EVENT    send a threshold event of a stored rule and event\n"
                "  reload                    re-read the table files; announce what changed\n"
+               "  rules [--json]            every rule's state, current value and last error\n"
                "  resources [--json]        the builtin measurements with this machine's values\n"
                "  reports [REPORT]          the reports: records, failed reads, state, last value\n"
                "  records REPORT [--from N] [--since TIME] [--last N] [--csv]\n"
@@ -139,9 +140,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "switchctl: %s\n", error.c_str());
     return 1;
   }
-  std::fputs(answer.c_str(), stdout);
   // The last line says whether the command succeeded.
   const size_t last = answer.rfind('\n', answer.size() >= 2 ? answer.size() - 2 : 0);
-  const std::string status = answer.substr(last == std::string::npos ? 0 : last + 1);
-  return status.rfind("OK", 0) == 0 ? 0 : 1;
+  const size_t status_start = last == std::string::npos ? 0 : last + 1;
+  const bool ok = answer.compare(status_start, 2, "OK") == 0;
+  // A script reading --json output gets the document alone.
+  const bool json = line.ends_with(" --json");
+  std::fputs((ok && json ? answer.substr(0, status_start) : answer).c_str(), stdout);
+  return ok ? 0 : 1;
 }

@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "platform/system/Paths.h"
+#include "services/switchd/Log.h"
 #include "switch/CommandBuffer.h"
 #include "switch/SwitchProtocol.h"
 #include "threshold/documents/ConfigDocument.h"
@@ -437,10 +438,48 @@ DWORD ThresholdModule::Store(DWORD table, std::string_view document, std::string
 DWORD ThresholdModule::StoreUnannounced(DWORD table, std::string_view document,
                                         std::string* reason) {
   const TableInfo* info = FindTable(table);
+  DWORD status = cmd_status::kInvalidSetValue;
   if (info == nullptr) {
     *reason = "no table has the code " + std::to_string(table);
-    return cmd_status::kInvalidSetValue;
+  } else {
+    status = ApplyStore(*info, document, reason);
   }
+  if (status != cmd_status::kSuccess) {
+    const std::string what =
+        info == nullptr ? "table " + std::to_string(table) : std::string(info->collection);
+    Log(LogLevel::kWarning,
+        "store to " + what + " refused (status " + std::to_string(status) + "): " + *reason);
+    std::lock_guard lock(mutex_);
+    last_refusal_ = FormatModified(std::time(nullptr)) + " " + what + ": " + *reason;
+    return status;
+  }
+  ChangeListener listener;
+  {
+    std::lock_guard lock(mutex_);
+    listener = change_listener_;
+  }
+  if (listener) listener(table);
+  return status;
+}
+
+std::string ThresholdModule::LastRefusal() const {
+  std::lock_guard lock(mutex_);
+  return last_refusal_;
+}
+
+void ThresholdModule::AddStoreCheck(StoreCheck check) {
+  std::lock_guard lock(mutex_);
+  store_checks_.push_back(std::move(check));
+}
+
+void ThresholdModule::SetChangeListener(ChangeListener listener) {
+  std::lock_guard lock(mutex_);
+  change_listener_ = std::move(listener);
+}
+
+DWORD ThresholdModule::ApplyStore(const TableInfo& table_info, std::string_view document,
+                                  std::string* reason) {
+  const TableInfo* info = &table_info;
   ConfigDocument sent(UpToNul(document));
   if (!sent.CheckWellFormed()) {
     *reason = "the document is not well-formed: " + sent.ResultText();
@@ -501,6 +540,18 @@ DWORD ThresholdModule::StoreUnannounced(DWORD table, std::string_view document,
           return cmd_status::kInvalidSetValue;
         }
       }
+    }
+  }
+
+  if (!store_checks_.empty()) {
+    const std::string candidate_text = candidate.DocumentText();
+    const StoreCandidate shown{info->code, kept, [&](DWORD code) {
+                                 if (code == info->code) return candidate_text;
+                                 const TableInfo* other = FindTable(code);
+                                 return other == nullptr ? std::string() : ServedText(*other);
+                               }};
+    for (const StoreCheck& check : store_checks_) {
+      if (!check(shown, reason)) return cmd_status::kInvalidSetValue;
     }
   }
 
@@ -669,25 +720,28 @@ bool ThresholdModule::BuildThresholdEvent(std::string_view rule, std::string_vie
   stored_rule.LoadText(*rule_markup);
   RecordDocument stored_event;
   stored_event.LoadText(*event_markup);
+  *document = ThresholdEventDocument(rule, stored_rule.ItemText(records::kRuleUserComment), value,
+                                     event, stored_event.ItemText(records::kEventType),
+                                     stored_event.ItemText(records::kEventSeverity));
+  return true;
+}
 
+std::string ThresholdEventDocument(std::string_view rule, std::string_view comment,
+                                   std::string_view value, std::string_view event,
+                                   std::string_view type, std::string_view severity) {
   RecordDocument sent_event("Event", event);
-  sent_event.SetItemText(records::kEventType, stored_event.ItemText(records::kEventType));
-  sent_event.SetItemText(records::kEventSeverity, stored_event.ItemText(records::kEventSeverity));
+  sent_event.SetItemText(records::kEventType, type);
+  sent_event.SetItemText(records::kEventSeverity, severity);
 
   RecordDocument threshold("Threshold");
   threshold.SetItemText(records::kThresholdRuleName, rule);
-  threshold.SetItemText(records::kThresholdRuleComment,
-                        stored_rule.ItemText(records::kRuleUserComment));
+  threshold.SetItemText(records::kThresholdRuleComment, comment);
   threshold.SetItemText(records::kThresholdValue, value);
   threshold.ResetPosition();
   threshold.NextElement();
   threshold.NextChildElement("Value");
-  if (!threshold.AppendChildMarkup(sent_event.DocumentText())) {
-    *error = "cannot build the event document";
-    return false;
-  }
-  *document = threshold.DocumentText();
-  return true;
+  threshold.AppendChildMarkup(sent_event.DocumentText());
+  return threshold.DocumentText();
 }
 
 }  // namespace switchd

@@ -50,6 +50,23 @@ struct ModuleReply {
   std::optional<DWORD> changed_table;
 };
 
+// The tables as an accepted store would leave them, shown to the store
+// checks before anything is written.
+struct StoreCandidate {
+  DWORD table;                             // the table stored
+  const std::vector<std::string>& names;   // its records added or changed, in document order
+  std::function<std::string(DWORD)> text;  // any table's text as it would be served after
+};
+
+// A check a store must pass besides the module's own; false with a reason
+// refuses it (status 4).  Called under the module's lock: it must not call
+// the module.
+using StoreCheck = std::function<bool(const StoreCandidate&, std::string* reason)>;
+
+// Called after every accepted store with the table's code, outside the
+// module's lock.
+using ChangeListener = std::function<void(DWORD table)>;
+
 // One table as `switchctl status` shows it.
 struct TableSummary {
   const TableInfo* table;
@@ -57,6 +74,12 @@ struct TableSummary {
   std::string modified;  // the "Modified" text, "" when none
   bool present;          // whether its file exists
 };
+
+// The threshold event document: Threshold/Rule[Name], Threshold/Rule/Comment,
+// Threshold/Value and an Event record with Name, Type and Severity.
+std::string ThresholdEventDocument(std::string_view rule, std::string_view comment,
+                                   std::string_view value, std::string_view event,
+                                   std::string_view type, std::string_view severity);
 
 class ThresholdModule {
  public:
@@ -84,8 +107,16 @@ class ThresholdModule {
 
   // Validates and applies a store command; the status of the reply (0
   // accepted, 4 refused document, 7 read-only record, 6 write failure).
-  // *reason says why a store was refused.  A refused store changes nothing.
+  // *reason says why a store was refused.  A refused store changes nothing;
+  // it is logged, and kept as the last refusal.
   DWORD Store(DWORD table, std::string_view document, std::string* reason);
+  // "<time> <table>: <reason>" of the last refused store, "" when none.
+  std::string LastRefusal() const;
+
+  // Set before the module serves: checks every store must pass, and who
+  // hears of accepted stores.
+  void AddStoreCheck(StoreCheck check);
+  void SetChangeListener(ChangeListener listener);
 
   // The table document as served (an empty table is its bare root element).
   std::string TableDocument(DWORD table);
@@ -103,9 +134,10 @@ class ThresholdModule {
   void SetSettings(const SettingValues& values);
   SettingValues CurrentSettings();
 
-  // The document of a threshold event for a stored rule and event: the
-  // rule's name and comment, the value and the event's Name, Type and
-  // Severity.  False with a reason when the rule or the event is not stored.
+  // The document of a threshold event for a stored rule and event (see
+  // ThresholdEventDocument), with the rule's comment and the event's Type and
+  // Severity as stored.  False with a reason when the rule or the event is
+  // not stored.
   bool BuildThresholdEvent(std::string_view rule, std::string_view value, std::string_view event,
                            std::string* document, std::string* error);
 
@@ -118,6 +150,7 @@ class ThresholdModule {
                                        std::vector<std::string>* warnings);
   DWORD StoreUnannounced(DWORD table, std::string_view document, std::string* reason);
   void Announce(DWORD table) const;
+  DWORD ApplyStore(const TableInfo& info, std::string_view document, std::string* reason);
   // Sets a table's text and the index of its record names.
   void Keep(const TableInfo& table, std::string text);
 
@@ -131,6 +164,9 @@ class ThresholdModule {
   std::map<DWORD, std::set<std::string, std::less<>>> names_;
   SettingValues settings_{};
   std::vector<std::function<void(DWORD)>> listeners_;
+  std::vector<StoreCheck> store_checks_;
+  ChangeListener change_listener_;
+  std::string last_refusal_;
   // Apart from mutex_: a live answer must not wait for a store to be written.
   mutable std::mutex live_mutex_;
   std::shared_ptr<const RuleState> rules_;

@@ -157,7 +157,8 @@ class SystemTest : public ::testing::Test {
     for (ChildProcess* child : {snmpsvc_.get(), switchd_.get()}) {
       if (child == nullptr || !child->Running()) continue;
       child->Signal(SIGTERM);
-      EXPECT_TRUE(child->WaitExit(kPatience).has_value()) << "a service did not stop";
+      EXPECT_TRUE(child->WaitExit(kPatience).has_value())
+          << (child == switchd_.get() ? "switchd" : "snmpsvc") << " did not stop";
     }
     for (const std::string& log : {ServiceLog(), dir_.path() + "/switchd.log"}) {
       const std::string text = ReadFile(log);
@@ -326,6 +327,7 @@ class SystemTest : public ::testing::Test {
   // Declared in start order: snmpsvc is killed before switchd.
   std::unique_ptr<ChildProcess> trapd_;
   std::unique_ptr<ChildProcess> master_;
+  std::unique_ptr<ChildProcess> remote_agent_;  // an snmpd whose value a rule reads
   std::unique_ptr<ChildProcess> switchd_;
   std::unique_ptr<ChildProcess> snmpsvc_;
 };
@@ -1024,6 +1026,121 @@ TEST_F(SystemTest, SubagentStopsCleanlyOnSigterm) {
   ASSERT_TRUE(status.has_value()) << "snmpsvc did not stop";
   EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status << ReadFile(ServiceLog());
   EXPECT_NE(ReadFile(TraceFile()).find("SNMP agent DLL unloaded"), std::string::npos);
+}
+
+// --- Rules -------------------------------------------------------------------
+
+// The tables of a test of its own: a rule set holding the given rules, with the
+// resources, events and the local target they use.
+void WriteRuleTables(const std::string& dir, const std::string& resources, const std::string& rules,
+                     const std::string& members) {
+  WriteFile(dir + "/Resources.xml", "<Resources>" + resources + "</Resources>");
+  WriteFile(dir + "/Targets.xml", "<Targets><Target Name=\"local\">127.0.0.1</Target></Targets>");
+  WriteFile(dir + "/Events.xml",
+            "<Events><Event Name=\"minor\"><Type>snmp-trap</Type><Severity>minor</Severity>"
+            "</Event></Events>");
+  WriteFile(dir + "/Rules.xml", "<Rules>" + rules + "</Rules>");
+  WriteFile(dir + "/RuleSets.xml",
+            "<RuleSets><RuleSet Name=\"watch\">" + members + "</RuleSet></RuleSets>");
+}
+
+TEST_F(SystemTest, RuleOnAFileThatExistsSendsItsTrap) {
+  const std::string marker = dir_.path() + "/marker";
+  WriteFile(marker, "present\n");
+  WriteRuleTables(state_dir_ + "/switchd",
+                  "<Resource Name=\"marker\"><Request Type=\"builtin\">file.exists:" + marker +
+                      "</Request></Resource>",
+                  "<Rule Name=\"marker-present\"><Comment>made by the test</Comment>"
+                  "<Interval>1</Interval><Resource Name=\"marker\"/>"
+                  "<Threshold Type=\"absolute\" Operator=\"equal\" Value=\"1\"/>"
+                  "<Event Name=\"minor\" Control=\"continuous\"/></Rule>",
+                  "<Rule Name=\"marker-present\"/>");
+  ASSERT_TRUE(StartTrapReceiver());
+  ASSERT_TRUE(StartSystem());
+
+  // The rule fires at every poll while it holds, so a trap follows once the
+  // agent listens.
+  const std::string v1_header = "." + kRoot + ".2 Enterprise Specific Trap (2202)";
+  const bool arrived = WaitFor(
+      [&] { return ReadFile(TrapLog()).find(v1_header) != std::string::npos; }, seconds(20));
+  const std::string log = ReadFile(TrapLog());
+  ASSERT_TRUE(arrived) << log << ReadFile(dir_.path() + "/switchd.log");
+  const std::string trap = log.substr(log.find(v1_header));
+  EXPECT_NE(trap.find("." + kTrapObjects + "3.0 = STRING: \"marker-present\""), std::string::npos)
+      << trap;
+  EXPECT_NE(trap.find("." + kTrapObjects + "4.0 = STRING: \"1\""), std::string::npos) << trap;
+  EXPECT_NE(trap.find("." + kTrapObjects + "5.0 = STRING: \"made by the test\""), std::string::npos)
+      << trap;
+
+  const CommandResult rules = Tool({kSwitchctl, "rules"});
+  EXPECT_EQ(rules.exit_code, 0) << rules.output;
+  EXPECT_NE(rules.output.find("violated since"), std::string::npos) << rules.output;
+  EXPECT_NE(Get("2c", "public", {kRoot + ".1.2.2.0"}).find("INTEGER: 3"), std::string::npos);
+}
+
+TEST_F(SystemTest, RuleOnAnSnmpValueFiresAndClearsWithAlternating) {
+  // The system's snmpd with one integer the test sets.
+  const std::string oid = ".1.3.6.1.4.1.32473.9.1.0";
+  const std::string agent = "127.0.0.1:" + std::to_string(snmpsvc_test::FreeUdpPort());
+  const std::string conf = dir_.path() + "/remote-snmpd.conf";
+  WriteFile(conf, "agentaddress udp:" + agent +
+                      "\nrocommunity public 127.0.0.1\nrwcommunity private 127.0.0.1\n"
+                      "override -rw " +
+                      oid + " integer 5\n");
+  remote_agent_ =
+      ChildProcess::Start({"/usr/sbin/snmpd", "-f", "-Lo", "-C", "-c", conf, "-I", "-smux"}, env_,
+                          dir_.path() + "/remote-snmpd.log");
+  ASSERT_NE(remote_agent_, nullptr);
+  const auto set_value = [&](int value) {
+    return Tool({"snmpset", "-m", "", "-v2c", "-c", "private", "-t", "2", "-r", "1", agent, oid,
+                 "i", std::to_string(value)})
+        .output;
+  };
+  ASSERT_TRUE(
+      WaitFor([&] { return set_value(5).find("INTEGER: 5") != std::string::npos; }, seconds(10)))
+      << ReadFile(dir_.path() + "/remote-snmpd.log");
+
+  const std::string tables = state_dir_ + "/switchd";
+  WriteRuleTables(
+      tables, "<Resource Name=\"remote\"><Request Type=\"snmp\">" + oid + "</Request></Resource>",
+      "<Rule Name=\"remote-high\"><Interval>1</Interval><Resource Name=\"remote\"/>"
+      "<Target Name=\"agent\"/><Threshold Operator=\"greater\" Value=\"50\"/>"
+      "<Event Name=\"minor\" Control=\"single-shot\" Alternating=\"true\"/></Rule>",
+      "<Rule Name=\"remote-high\"/>");
+  WriteFile(tables + "/Targets.xml",
+            "<Targets><Target Name=\"agent\">" + agent + "</Target></Targets>");
+  ASSERT_TRUE(StartTrapReceiver());
+  ASSERT_TRUE(StartSystem());
+  const auto rules = [&] { return Tool({kSwitchctl, "rules", "--json"}).output; };
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        return rules().find(
+                   "\"state\":\"waiting\",\"holding\":0,\"needed\":1,"
+                   "\"violated_since\":null,\"value\":\"5\"") != std::string::npos;
+      },
+      seconds(20)))
+      << rules();
+
+  // The value the rule compares was set by the test: above 50 the alarm, back
+  // below it the informational return to normal, each with its value.
+  const auto trap_with = [&](const std::string& number, const std::string& value) {
+    return WaitFor(
+        [&] {
+          const std::string log = ReadFile(TrapLog());
+          const size_t header = log.find("Enterprise Specific Trap (" + number + ")");
+          return header != std::string::npos &&
+                 log.find("." + kTrapObjects + "4.0 = STRING: \"" + value + "\"", header) !=
+                     std::string::npos;
+        },
+        seconds(20));
+  };
+  set_value(90);
+  EXPECT_TRUE(trap_with("2202", "90")) << ReadFile(TrapLog()) << rules();
+  set_value(10);
+  EXPECT_TRUE(trap_with("2203", "10")) << ReadFile(TrapLog()) << rules();
+  const std::string log = ReadFile(TrapLog());
+  EXPECT_NE(log.find("." + kTrapObjects + "3.0 = STRING: \"remote-high\""), std::string::npos)
+      << log;
 }
 
 }  // namespace

@@ -502,7 +502,8 @@ TEST_P(EnumerationTest, NumbersMatchAgentKeywords) {
 INSTANTIATE_TEST_SUITE_P(
     EveryEnumeration, EnumerationTest,
     ::testing::Values(
-        EnumCase{"threshThresholdStatus", "unknown(1), state0(2), state1(3), state2(4)"},
+        EnumCase{"threshThresholdStatus",
+                 "unknown(1), noneViolated(2), violated(3), criticalViolated(4)"},
         EnumCase{"threshReportStatus", "notRunning(1), running(2)"},
         EnumCase{"threshPerformanceStatus",
                  "unknown(1), normal(2), information(3), warning(4), critical(5)"},

@@ -1,0 +1,789 @@
+// The rule engine against a fake clock and a fake source, driven through the
+// scheduler: each table below is one dimension of a rule's judgement, run as
+// a rule polled every 10 seconds whose events are written as "F<value>" (an
+// event of the rule's severity), "I<value>" (the informational end of a
+// violation) or "-" (no event) per poll.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "FakeSource.h"
+#include "SwitchdFixture.h"
+#include "services/switchd/RuleEngine.h"
+#include "services/switchd/Scheduler.h"
+#include "services/switchd/Service.h"
+#include "switch/SwitchProtocol.h"
+#include "threshold/documents/RecordDocument.h"
+#include "threshold/documents/Records.h"
+
+namespace switchd_test {
+namespace {
+
+namespace sp = switch_protocol;
+using switchd::RuleEngine;
+using switchd::RuleReport;
+
+constexpr int64_t kInterval = 10'000;
+
+const char* const kResources =
+    "<Resources><Resource Name=\"res\"><Request Type=\"builtin\">fake</Request><Unit>%</Unit>"
+    "</Resource><Resource Name=\"other\"><Request Type=\"builtin\">other</Request></Resource>"
+    "<Resource Name=\"broken\"><Request Type=\"builtin\">refused</Request></Resource>"
+    "<Resource Name=\"remote\"><Request Type=\"snmp\">1.3.6.1.2.1.1.3.0</Request></Resource>"
+    "</Resources>";
+const char* const kEvents =
+    "<Events><Event Name=\"ev\"><Type>snmp-trap</Type><Severity>major</Severity></Event>"
+    "<Event Name=\"crit\"><Type>snmp-trap</Type><Severity>critical</Severity></Event></Events>";
+const char* const kTargets =
+    "<Targets><Target Name=\"t\">127.0.0.1</Target><Target Name=\"bad\">not an address</Target>"
+    "</Targets>";
+
+// A rule: the case's own items come first and win over the defaults after them.
+std::string Rule(const std::string& name, const std::string& items) {
+  return "<Rule Name=\"" + name + "\">" + items +
+         "<Interval>10</Interval><Resource Name=\"res\"/><Event Name=\"ev\"/>"
+         "<Threshold Type=\"absolute\" Operator=\"greater\" Value=\"5\"/></Rule>";
+}
+
+std::string RuleSet(const std::string& name, const std::vector<std::string>& members,
+                    const std::string& items = "") {
+  std::string text = "<RuleSet Name=\"" + name + "\">" + items;
+  for (const std::string& member : members) text += "<Rule Name=\"" + member + "\"/>";
+  return text + "</RuleSet>";
+}
+
+struct Fired {
+  std::string rule, comment, value, event, type, severity;
+};
+
+Fired Decode(const std::string& document) {
+  RecordDocument threshold;
+  threshold.LoadText(document);
+  records::ThresholdRecord record(threshold);
+  RecordDocument event;
+  record.CopyEvent(&event);
+  records::EventRecord event_record(event);
+  return {
+      record.RuleName(),   record.RuleComment(),    threshold.ItemText(records::kThresholdValue),
+      event_record.Name(), event_record.TypeText(), event_record.SeverityText()};
+}
+
+class EngineHarness : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    tables_[sp::kTableResources] = kResources;
+    tables_[sp::kTableEvents] = kEvents;
+    tables_[sp::kTableTargets] = kTargets;
+    source_.Refuse("refused");
+    engine_.Start();
+  }
+
+  void SetTables(const std::string& rules, const std::string& sets) {
+    tables_[sp::kTableRules] = "<Rules>" + rules + "</Rules>";
+    tables_[sp::kTableRuleSets] = "<RuleSets>" + sets + "</RuleSets>";
+  }
+  void Configure() {
+    engine_.Configure([this](DWORD code) { return tables_[code]; });
+    scheduler_.RunDue();
+  }
+  void Advance(int64_t ms) {
+    clock_.now_ms += ms;
+    scheduler_.RunDue();
+  }
+  // The events fired since the last call, as tokens.
+  std::string Events() {
+    std::string tokens;
+    for (const std::string& document : fired_) {
+      const Fired fired = Decode(document);
+      if (!tokens.empty()) tokens += ",";
+      tokens += (fired.severity == "informational" ? "I" : "F") + fired.value;
+    }
+    fired_.clear();
+    return tokens.empty() ? "-" : tokens;
+  }
+  RuleReport Report(const std::string& name) {
+    for (const RuleReport& report : engine_.Report()) {
+      if (report.name == name) return report;
+    }
+    ADD_FAILURE() << "no report of " << name;
+    return {};
+  }
+
+  FakeClock clock_;
+  switchd::Scheduler scheduler_{clock_};
+  FakeSource source_;
+  std::vector<std::string> fired_;
+  RuleEngine engine_{clock_, scheduler_, source_,
+                     [this](const std::string& document) { fired_.push_back(document); }};
+  std::map<DWORD, std::string> tables_;
+};
+
+// --- One table per dimension --------------------------------------------------
+
+struct PollCase {
+  const char* label;
+  const char* items;                               // the rule's own items
+  std::vector<const char*> readings;               // one per poll, of the resource "fake"
+  const char* expected;                            // one token per poll
+  std::optional<uint64_t> counter = std::nullopt;  // a counter wrapping there (0: never)
+};
+
+class PollTest : public EngineHarness, public ::testing::WithParamInterface<PollCase> {};
+
+TEST_P(PollTest, EventsPerPoll) {
+  const PollCase& c = GetParam();
+  SetTables(Rule("r", c.items), RuleSet("s", {"r"}));
+  std::string outcome;
+  for (size_t i = 0; i < c.readings.size(); ++i) {
+    source_.Set("fake", c.readings[i], c.counter);
+    if (i == 0) {
+      Configure();
+    } else {
+      Advance(kInterval);
+    }
+    outcome += (i == 0 ? "" : " ") + Events();
+  }
+  EXPECT_EQ(outcome, c.expected);
+}
+
+template <typename Case>
+std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
+  return info.param.label;
+}
+
+const PollCase kValueTypes[] = {
+    {"Absolute", "", {"3", "7", "9", "2"}, "- F7 F9 -"},
+    {"DeltaAny",
+     "<Threshold Type=\"delta-any\" Operator=\"greater\" Value=\"5\"/>",
+     {"10", "20", "12", "13"},
+     "- F10 F8 -"},
+    {"DeltaInc",
+     "<Threshold Type=\"delta-inc\" Operator=\"greater\" Value=\"5\"/>",
+     {"10", "20", "12", "30"},
+     "- F10 - F18"},
+    {"DeltaDec",
+     "<Threshold Type=\"delta-dec\" Operator=\"greater\" Value=\"5\"/>",
+     {"10", "20", "12", "30"},
+     "- - F8 -"},
+    {"CounterComparesItsIncrease", "", {"100", "110", "112"}, "- F10 -", 0},
+    {"Counter32Wraps", "", {"4294967290", "4"}, "- F10", uint64_t{1} << 32},
+    {"CounterThatFallsStartedOver", "", {"100", "5", "15"}, "- - F10", 0},
+    {"CounterNeverDecreases",
+     "<Threshold Type=\"delta-dec\" Operator=\"equal\" Value=\"0\"/>",
+     {"9", "12", "14"},
+     "- F0 F0",
+     0},
+    {"FailedReadIsNoValueNotZero",
+     "<Threshold Type=\"absolute\" Operator=\"less\" Value=\"5\"/>",
+     {"9", "!", "9"},
+     "- - -"},
+    {"DeltaSpansAFailedRead",
+     "<Threshold Type=\"delta-inc\" Operator=\"greater\" Value=\"5\"/>",
+     {"10", "!", "20"},
+     "- - F10"},
+    {"ClampedToInt32", "", {"5000000000"}, "F2147483647"},
+};
+INSTANTIATE_TEST_SUITE_P(ValueType, PollTest, ::testing::ValuesIn(kValueTypes), CaseName<PollCase>);
+
+const PollCase kValuations[] = {
+    {"LinearOverThreeIntervals",
+     "<WatchPeriod>30</WatchPeriod><Threshold Valuation=\"average-linear\" Operator=\"greater\" "
+     "Value=\"50\"/>",
+     {"90", "0", "0", "0", "90", "90", "90"},
+     "F90 - - - - F60 F90"},
+    {"LinearRoundsHalvesUp",
+     "<WatchPeriod>20</WatchPeriod><Threshold Valuation=\"average-linear\" Operator=\"greater\" "
+     "Value=\"50\"/>",
+     {"50", "51"},
+     "- F51"},
+    {"MutedWeighsByIntervalOverWatchPeriod",
+     "<WatchPeriod>20</WatchPeriod><Threshold Valuation=\"average-muted\" Operator=\"greater\" "
+     "Value=\"50\"/>",
+     {"100", "0", "0", "100"},
+     "F100 - - F63"},
+    {"LinearShorterThanIntervalIsTheSample",
+     "<WatchPeriod>5</WatchPeriod><Threshold Valuation=\"average-linear\" Operator=\"greater\" "
+     "Value=\"50\"/>",
+     {"90", "0", "90"},
+     "F90 - F90"},
+    {"MutedWithoutWatchPeriodIsTheSample",
+     "<Threshold Valuation=\"average-muted\" Operator=\"greater\" Value=\"50\"/>",
+     {"90", "0", "90"},
+     "F90 - F90"},
+    {"AveragesTheDeltas",
+     "<WatchPeriod>20</WatchPeriod><Threshold Type=\"delta-inc\" Valuation=\"average-linear\" "
+     "Operator=\"greater\" Value=\"5\"/>",
+     {"0", "20", "20", "20"},
+     "- F20 F10 -"},
+};
+INSTANTIATE_TEST_SUITE_P(Valuation, PollTest, ::testing::ValuesIn(kValuations), CaseName<PollCase>);
+
+// Value 5, range 3 to 7; readings 2, 3, 5, 7, 8.
+#define OPERATOR_CASE(label, keyword, expected)                                               \
+  PollCase {                                                                                  \
+    label, "<Threshold Operator=\"" keyword "\" Value=\"5\" RangeMin=\"3\" RangeMax=\"7\"/>", \
+        {"2", "3", "5", "7", "8"}, expected                                                   \
+  }
+const PollCase kOperators[] = {
+    OPERATOR_CASE("Equal", "equal", "- - F5 - -"),
+    OPERATOR_CASE("NotEqual", "not-equal", "F2 F3 - F7 F8"),
+    OPERATOR_CASE("Less", "less", "F2 F3 - - -"),
+    OPERATOR_CASE("LessEqual", "less-equal", "F2 F3 F5 - -"),
+    OPERATOR_CASE("Greater", "greater", "- - - F7 F8"),
+    OPERATOR_CASE("GreaterEqual", "greater-equal", "- - F5 F7 F8"),
+    OPERATOR_CASE("WithinRangeInclusive", "within-range", "- F3 F5 F7 -"),
+    OPERATOR_CASE("OutOfRange", "out-of-range", "F2 - - - F8"),
+    {"ExistToNoneExist",
+     "<Threshold Operator=\"exist-to-none-exist\"/>",
+     {"a=1 b=1", "a=1", "a=1 c=1", "a=1 c=1"},
+     "- F1 - -"},
+    {"NoneExistToExist",
+     "<Threshold Operator=\"none-exist-to-exist\"/>",
+     {"a=1 b=1", "a=1", "a=1 c=1", "c=1 a=1"},
+     "- - F2 -"},
+    {"ExistChange",
+     "<Threshold Operator=\"exist-change\"/>",
+     {"a=1 b=1", "a=1", "a=1 c=1", "a=1 c=1", ""},
+     "- F1 F2 - F0"},
+};
+#undef OPERATOR_CASE
+INSTANTIATE_TEST_SUITE_P(Operator, PollTest, ::testing::ValuesIn(kOperators), CaseName<PollCase>);
+
+const PollCase kOccurrences[] = {
+    {"ZeroIsAtOnce", "<OccurenceCount>0</OccurenceCount>", {"9", "9", "1", "9"}, "F9 F9 - F9"},
+    {"OneIsAtOnce", "<OccurenceCount>1</OccurenceCount>", {"9", "1", "9"}, "F9 - F9"},
+    {"ThreeConsecutive",
+     "<OccurenceCount>3</OccurenceCount>",
+     {"9", "9", "1", "9", "9", "9", "9"},
+     "- - - - - F9 F9"},
+    {"FailedReadBreaksTheRun",
+     "<OccurenceCount>2</OccurenceCount>",
+     {"9", "!", "9", "9"},
+     "- - - F9"},
+    {"CountsPollsNotInstances",
+     "<OccurenceCount>2</OccurenceCount>",
+     {"a=9 b=9", "a=9 b=9"},
+     "- F9"},
+};
+INSTANTIATE_TEST_SUITE_P(Occurrence, PollTest, ::testing::ValuesIn(kOccurrences),
+                         CaseName<PollCase>);
+
+const PollCase kControls[] = {
+    {"SingleShot",
+     "<Event Name=\"ev\" Control=\"single-shot\"/>",
+     {"9", "9", "9", "1", "9"},
+     "F9 - - - F9"},
+    {"Continuous",
+     "<Event Name=\"ev\" Control=\"continuous\"/>",
+     {"9", "8", "9", "1", "9"},
+     "F9 F8 F9 - F9"},
+    {"MissingControlIsContinuous", "", {"9", "8"}, "F9 F8"},
+    {"WithDelay",
+     "<Event Name=\"ev\" Control=\"continuous-with-delay\" Delay=\"20\"/>",
+     {"9", "9", "9", "9", "9", "1", "9"},
+     "F9 - F9 - F9 - F9"},
+    {"WithDelayZeroEveryPoll",
+     "<Event Name=\"ev\" Control=\"continuous-with-delay\" Delay=\"0\"/>",
+     {"9", "9"},
+     "F9 F9"},
+};
+INSTANTIATE_TEST_SUITE_P(EventControl, PollTest, ::testing::ValuesIn(kControls),
+                         CaseName<PollCase>);
+
+const PollCase kAlternating[] = {
+    {"SingleShotFiresTheEnd",
+     "<Event Name=\"ev\" Control=\"single-shot\" Alternating=\"true\"/>",
+     {"9", "9", "1", "1", "9"},
+     "F9 - I1 - F9"},
+    {"ContinuousFiresTheEndOnce",
+     "<Event Name=\"ev\" Control=\"continuous\" Alternating=\"true\"/>",
+     {"9", "9", "1", "2"},
+     "F9 F9 I1 -"},
+    {"FalseKeepsTheEndQuiet",
+     "<Event Name=\"ev\" Control=\"single-shot\" Alternating=\"false\"/>",
+     {"9", "1"},
+     "F9 -"},
+    {"FailedReadDoesNotEndTheViolation",
+     "<Event Name=\"ev\" Control=\"single-shot\" Alternating=\"true\"/>",
+     {"9", "!", "1"},
+     "F9 - I1"},
+};
+INSTANTIATE_TEST_SUITE_P(Alternating, PollTest, ::testing::ValuesIn(kAlternating),
+                         CaseName<PollCase>);
+
+// Greater than 50; instances numbered 1, 2, 3 in the order written.
+const PollCase kInstances[] = {
+    {"AnyReportsTheFirstHoldingByName",
+     "<Threshold Operator=\"greater\" Value=\"50\"/>",
+     {"c=70 a=10 b=60"},
+     "F60"},
+    {"AverageComparesTheMean",
+     "<Instances Monitor=\"average\"/><Threshold Operator=\"greater\" Value=\"50\"/>",
+     {"a=10 b=60 c=90", "a=10 b=60 c=70"},
+     "F53 -"},
+    {"IndexesListed",
+     "<Instances><Indexes>1,3</Indexes></Instances><Threshold Operator=\"greater\" "
+     "Value=\"50\"/>",
+     {"a=10 b=60 c=90"},
+     "F90"},
+    {"IndexesRange",
+     "<Instances><Indexes>1-2</Indexes></Instances><Threshold Operator=\"greater\" "
+     "Value=\"50\"/>",
+     {"a=10 b=60 c=90"},
+     "F60"},
+    {"NamePatterns",
+     "<Instances><Names>x* c</Names></Instances><Threshold Operator=\"greater\" Value=\"50\"/>",
+     {"a=10 b=60 c=90 x1=70"},
+     "F90"},
+    {"IndexesOrNames",
+     "<Instances><Indexes>1</Indexes><Names>c</Names></Instances><Threshold "
+     "Operator=\"less\" Value=\"50\"/>",
+     {"a=10 b=20 c=90"},
+     "F10"},
+    {"NothingSelectedIsNoValue",
+     "<Instances><Names>z*</Names></Instances><Threshold Operator=\"less\" Value=\"50\"/>",
+     {"a=10"},
+     "-"},
+    {"NewInstanceWaitsForItsSecondSample",
+     "<Threshold Type=\"delta-inc\" Operator=\"greater\" Value=\"5\"/>",
+     {"a=1", "a=2 b=100", "a=3 b=200"},
+     "- - F100"},
+};
+INSTANTIATE_TEST_SUITE_P(Instances, PollTest, ::testing::ValuesIn(kInstances), CaseName<PollCase>);
+
+// --- Schedules --------------------------------------------------------------
+
+struct ScheduleCase {
+  const char* label;
+  const char* set_items;  // the clock shows 12:00 local time
+  bool running;
+};
+
+class ScheduleTest : public EngineHarness, public ::testing::WithParamInterface<ScheduleCase> {};
+
+TEST_P(ScheduleTest, RuleRunsOnlyInsideAnEnabledSetsWindow) {
+  const ScheduleCase& c = GetParam();
+  SetTables(Rule("r", ""), RuleSet("s", {"r"}, c.set_items));
+  source_.Set("fake", "1");
+  Configure();
+  EXPECT_EQ(source_.Reads(), c.running ? 1 : 0);
+  EXPECT_EQ(engine_.RuleSetStatus("s"), c.running ? 1 : 0);
+  EXPECT_EQ(Report("r").state,
+            c.running ? RuleReport::State::kWaiting : RuleReport::State::kNotRunning);
+}
+
+const ScheduleCase kSchedules[] = {
+    {"NoSchedule", "", true},
+    {"Enabled", "<Status>enable</Status>", true},
+    {"Disabled", "<Status>disable</Status>", false},
+    {"InsideTheWindow", "<Schedule Start=\"08:00\" Stop=\"18:00\"/>", true},
+    {"StartIsInside", "<Schedule Start=\"12:00\" Stop=\"18:00\"/>", true},
+    {"StopIsOutside", "<Schedule Start=\"08:00\" Stop=\"12:00\"/>", false},
+    {"SpansMidnight", "<Schedule Start=\"22:00\" Stop=\"13:00\"/>", true},
+    {"OutsideSpanningMidnight", "<Schedule Start=\"22:00\" Stop=\"06:00\"/>", false},
+    {"AllDay", "<Schedule Start=\"00:00\" Stop=\"24:00\"/>", true},
+    {"DisabledInsideTheWindow",
+     "<Schedule Start=\"08:00\" Stop=\"18:00\"/><Status>disable</Status>", false},
+};
+INSTANTIATE_TEST_SUITE_P(Schedule, ScheduleTest, ::testing::ValuesIn(kSchedules),
+                         CaseName<ScheduleCase>);
+
+TEST_F(EngineHarness, WindowOpensAndClosesOnTheMinute) {
+  SetTables(Rule("r", "<Interval>3600</Interval>"),
+            RuleSet("s", {"r"}, "<Schedule Start=\"12:01\" Stop=\"12:03\"/>"));
+  source_.Set("fake", "1");
+  Configure();
+  Advance(59'000);  // 12:00:59
+  EXPECT_EQ(source_.Reads(), 0);
+  Advance(1'000);  // 12:01:00
+  EXPECT_EQ(source_.Reads(), 1);
+  EXPECT_EQ(engine_.RuleSetStatus(""), 1);
+  Advance(120'000);  // 12:03:00
+  EXPECT_EQ(Report("r").state, RuleReport::State::kNotRunning);
+  EXPECT_EQ(engine_.RuleSetStatus(""), 0);
+}
+
+TEST_F(EngineHarness, RuleRunsWhileAnyOfItsSetsRuns) {
+  SetTables(Rule("r", ""), RuleSet("off", {"r"}, "<Status>disable</Status>") +
+                               RuleSet("on", {"r"}) + RuleSet("empty", {}));
+  source_.Set("fake", "9");
+  Configure();
+  EXPECT_EQ(Events(), "F9");
+  EXPECT_EQ(engine_.RuleSetStatus("off"), 0);
+  EXPECT_EQ(engine_.RuleSetStatus("on"), 2);
+  EXPECT_EQ(engine_.RuleSetStatus("empty"), 1);
+  EXPECT_EQ(engine_.RuleSetStatus(""), 2);
+  EXPECT_EQ(engine_.RuleSetStatus("unknown"), 0);
+}
+
+// --- What the agent reads -----------------------------------------------------
+
+TEST_F(EngineHarness, StatusesFollowTheViolatedRules) {
+  SetTables(Rule("major",
+                 "<Resource Name=\"other\"/><Performance><Status>warning</Status>"
+                 "</Performance>") +
+                Rule("critical",
+                     "<Event Name=\"crit\"/><Performance><Status>information"
+                     "</Status></Performance>"),
+            RuleSet("s", {"major", "critical"}));
+  source_.Set("other", "1");
+  source_.Set("fake", "1");
+  Configure();
+  EXPECT_EQ(engine_.ThresholdStatus(), 0);
+  EXPECT_EQ(engine_.PerformanceStatus(), 0);
+  EXPECT_EQ(engine_.RuleSetStatus("s"), 1);
+
+  source_.Set("other", "9");
+  Advance(kInterval);
+  EXPECT_EQ(engine_.ThresholdStatus(), 1);
+  EXPECT_EQ(engine_.PerformanceStatus(), 3);
+  EXPECT_EQ(engine_.RuleSetStatus("s"), 2);
+
+  source_.Set("fake", "9");
+  Advance(kInterval);
+  EXPECT_EQ(engine_.ThresholdStatus(), 2);
+  EXPECT_EQ(engine_.PerformanceStatus(), 3);
+
+  source_.Set("other", "1");
+  Advance(kInterval);
+  EXPECT_EQ(engine_.ThresholdStatus(), 2);
+  EXPECT_EQ(engine_.PerformanceStatus(), 2);
+  source_.Set("fake", "1");
+  Advance(kInterval);
+  EXPECT_EQ(engine_.ThresholdStatus(), 0);
+  EXPECT_EQ(engine_.RuleSetStatus("s"), 1);
+}
+
+struct ValueCase {
+  const char* label;
+  const char* items;
+  const char* reading;
+  const char* expected;  // "" for none
+};
+
+class CurrentValueTest : public EngineHarness, public ::testing::WithParamInterface<ValueCase> {};
+
+TEST_P(CurrentValueTest, ShowsTheLastValueEvaluated) {
+  const ValueCase& c = GetParam();
+  SetTables(Rule("r", c.items), RuleSet("s", {"r"}));
+  source_.Set("fake", c.reading);
+  source_.Set("other", c.reading);
+  Configure();
+  const auto value = engine_.RuleCurrentValue("r");
+  EXPECT_EQ(value.value_or(""), c.expected);
+  EXPECT_EQ(value.has_value(), *c.expected != '\0');
+}
+
+const ValueCase kValues[] = {
+    {"WithUnit", "", "93", "93 %"},
+    {"WithoutUnit", "<Resource Name=\"other\"/>", "93", "93"},
+    {"PairsUnderAny", "", "b=60 a=10", "a=10 b=60"},
+    {"MeanUnderAverage", "<Instances Monitor=\"average\"/>", "a=10 b=61", "36 %"},
+    {"FailedRead", "", "!", ""},
+    {"NoDeltaYet", "<Threshold Type=\"delta-any\"/>", "5", ""},
+    {"InstanceCount", "<Threshold Operator=\"exist-change\"/>", "a=1 b=1", "2"},
+};
+INSTANTIATE_TEST_SUITE_P(CurrentValue, CurrentValueTest, ::testing::ValuesIn(kValues),
+                         CaseName<ValueCase>);
+
+TEST_F(EngineHarness, EventCarriesTheRuleAndACopyOfItsEvent) {
+  SetTables(Rule("r",
+                 "<Comment>look here</Comment><Event Name=\"ev\" Alternating=\"true\" "
+                 "Control=\"single-shot\"/>"),
+            RuleSet("s", {"r"}));
+  source_.Set("fake", "9");
+  Configure();
+  source_.Set("fake", "2");
+  Advance(kInterval);
+  ASSERT_EQ(fired_.size(), 2u);
+  const Fired alarm = Decode(fired_[0]);
+  EXPECT_EQ(alarm.rule, "r");
+  EXPECT_EQ(alarm.comment, "look here");
+  EXPECT_EQ(alarm.value, "9");
+  EXPECT_EQ(alarm.event, "ev");
+  EXPECT_EQ(alarm.type, "snmp-trap");
+  EXPECT_EQ(alarm.severity, "major");
+  const Fired end = Decode(fired_[1]);
+  EXPECT_EQ(end.value, "2");
+  EXPECT_EQ(end.event, "ev");
+  EXPECT_EQ(end.severity, "informational");
+}
+
+TEST_F(EngineHarness, ReportShowsHoldingViolatedAndErrors) {
+  SetTables(Rule("hold", "<OccurenceCount>3</OccurenceCount>") +
+                Rule("broken", "<Resource Name=\"broken\"/>") +
+                Rule("snmp", "<Resource Name=\"remote\"/><Target Name=\"bad\"/>") +
+                Rule("idle", "") + Rule("failing", "<Resource Name=\"other\"/>"),
+            RuleSet("s", {"hold", "broken", "snmp", "failing"}));
+  source_.Set("fake", "9");
+  Configure();
+  Advance(kInterval);
+  EXPECT_EQ(Report("hold").state, RuleReport::State::kHolding);
+  EXPECT_EQ(Report("hold").holding, 2);
+  EXPECT_EQ(Report("hold").needed, 3);
+  EXPECT_EQ(Report("hold").value, "9 %");
+  Advance(kInterval);
+  EXPECT_EQ(Report("hold").state, RuleReport::State::kViolated);
+  EXPECT_EQ(Report("hold").violated_since, FakeClock::kStartWall + 20);
+
+  EXPECT_EQ(Report("broken").state, RuleReport::State::kNotRunning);
+  EXPECT_NE(Report("broken").error.find("unknown request"), std::string::npos);
+  EXPECT_NE(Report("snmp").error.find("not an address"), std::string::npos);
+  EXPECT_EQ(Report("idle").state, RuleReport::State::kNotRunning);
+  EXPECT_EQ(Report("failing").state, RuleReport::State::kWaiting);
+  EXPECT_NE(Report("failing").error.find("nothing set"), std::string::npos);
+  EXPECT_EQ(source_.Reads(), 6);  // only "hold" and "failing" read
+  EXPECT_EQ(Events(), "F9");
+}
+
+// --- Configuration changes --------------------------------------------------------
+
+TEST_F(EngineHarness, ChangedRuleStartsOverAndOthersGoOn) {
+  const std::string kept = Rule("kept", "<OccurenceCount>3</OccurenceCount>");
+  SetTables(kept + Rule("changed", "<OccurenceCount>3</OccurenceCount>") + Rule("gone", ""),
+            RuleSet("s", {"kept", "changed", "gone"}));
+  source_.Set("fake", "9");
+  Configure();
+  EXPECT_EQ(Events(), "F9");  // "gone" at once
+  Advance(kInterval);
+  EXPECT_EQ(Events(), "F9");
+
+  // "changed" gets another threshold, "kept" another comment only, "gone" is deleted.
+  SetTables(Rule("kept", "<Comment>new</Comment><OccurenceCount>3</OccurenceCount>") +
+                Rule("changed",
+                     "<OccurenceCount>3</OccurenceCount><Threshold Operator="
+                     "\"greater\" Value=\"6\"/>"),
+            RuleSet("s", {"kept", "changed", "gone"}));
+  Configure();
+  EXPECT_EQ(Report("kept").holding, 2);
+  EXPECT_EQ(Report("changed").holding, 1);  // polled again at once, from the start
+  EXPECT_EQ(engine_.RuleCurrentValue("gone"), std::nullopt);
+  EXPECT_EQ(engine_.Report().size(), 2u);
+
+  Advance(kInterval);
+  ASSERT_EQ(fired_.size(), 1u);
+  EXPECT_EQ(Decode(fired_[0]).rule, "kept");
+  EXPECT_EQ(Decode(fired_[0]).comment, "new");
+}
+
+TEST_F(EngineHarness, RuleStoppedByItsSetForgetsItsViolation) {
+  SetTables(Rule("r", ""), RuleSet("s", {"r"}));
+  source_.Set("fake", "9");
+  Configure();
+  EXPECT_EQ(engine_.ThresholdStatus(), 1);
+  SetTables(Rule("r", ""), RuleSet("s", {"r"}, "<Status>disable</Status>"));
+  Configure();
+  EXPECT_EQ(engine_.ThresholdStatus(), 0);
+  EXPECT_EQ(engine_.RuleCurrentValue("r"), std::nullopt);
+  const int reads = source_.Reads();
+  Advance(kInterval);
+  EXPECT_EQ(source_.Reads(), reads);
+
+  SetTables(Rule("r", ""), RuleSet("s", {"r"}));
+  Configure();
+  EXPECT_EQ(Events(), "F9,F9");  // violated afresh
+}
+
+TEST_F(EngineHarness, LatePollKeepsToItsGrid) {
+  SetTables(Rule("r", ""), RuleSet("s", {"r"}));
+  source_.Set("fake", "1");
+  Configure();
+  Advance(10'500);  // due at 10 s
+  Advance(24'500);  // due at 20 s and 30 s: one poll, late
+  EXPECT_EQ(source_.Reads(), 3);
+  Advance(5'000);  // 40 s
+  EXPECT_EQ(source_.Reads(), 4);
+  const switchd::PollStats stats = engine_.Stats();
+  EXPECT_EQ(stats.polls, 4u);
+  EXPECT_EQ(stats.Percentile(0.75), 500);
+  EXPECT_EQ(stats.Percentile(1.0), 1000);  // the last bucket: a second or more
+}
+
+// --- The store check and the service ---------------------------------------------
+
+struct StoreCase {
+  const char* label;
+  DWORD table;
+  const char* document;
+  DWORD status;
+  const char* reason;  // part of the refusal's reason
+};
+
+class RuleStoreCheckTest : public DataDirFixture, public ::testing::WithParamInterface<StoreCase> {
+ protected:
+  void SetUp() override {
+    DataDirFixture::SetUp();
+    WriteText(data_dir_ + "/Resources.xml",
+              "<Resources><Resource Name=\"w\"><Request Type=\"builtin\">cpu</Request></Resource>"
+              "<Resource Name=\"s\"><Request Type=\"snmp\">1.3.6</Request></Resource>"
+              "<Resource Name=\"w2\"><Request Type=\"builtin\">mem</Request></Resource>"
+              "</Resources>");
+    WriteText(data_dir_ + "/Targets.xml",
+              "<Targets><Target Name=\"w\">127.0.0.1</Target><Target Name=\"bad\">no address"
+              "</Target><Target Name=\"t2\">127.0.0.2</Target></Targets>");
+    WriteText(data_dir_ + "/Rules.xml",
+              "<Rules><Rule Name=\"sr\"><Resource Name=\"s\"/><Target Name=\"t2\"/></Rule>"
+              "<Rule Name=\"nt\"><Resource Name=\"w2\"/></Rule></Rules>");
+    source_.Refuse("refused");
+  }
+
+  FakeSource source_;
+};
+
+TEST_P(RuleStoreCheckTest, RefusesWhatTheSourcesCouldNeverRead) {
+  const StoreCase& c = GetParam();
+  switchd::ThresholdModule module(data_dir_);
+  std::string error;
+  ASSERT_TRUE(module.Load(&error)) << error;
+  module.AddStoreCheck([this](const switchd::StoreCandidate& candidate, std::string* reason) {
+    return switchd::CheckRuleStore(candidate, source_, reason);
+  });
+  int changes = 0;
+  module.SetChangeListener([&](DWORD) { ++changes; });
+  const std::string before = module.TableDocument(c.table);
+
+  std::string reason;
+  EXPECT_EQ(module.Store(c.table, c.document, &reason), c.status) << reason;
+  if (c.status == 0) {
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(module.LastRefusal(), "");
+    return;
+  }
+  EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
+  EXPECT_NE(module.LastRefusal().find(c.reason), std::string::npos) << module.LastRefusal();
+  EXPECT_EQ(module.TableDocument(c.table), before);
+  EXPECT_EQ(changes, 0);
+}
+
+const StoreCase kStores[] = {
+    {"UnknownBuiltinRequest", sp::kTableResources,
+     "<Resources><Resource Name=\"n\"><Request Type=\"builtin\">refused</Request></Resource>"
+     "</Resources>",
+     4, "resource \"n\": unknown request"},
+    {"UnknownRegistryRequest", sp::kTableResources,
+     "<Resources><Resource Name=\"w\"><Request Type=\"registry\">refused</Request></Resource>"
+     "</Resources>",
+     4, "unknown request"},
+    {"SnmpResourceNoRuleReads", sp::kTableResources,
+     "<Resources><Resource Name=\"n\"><Request Type=\"snmp\">refused-later</Request>"
+     "</Resource></Resources>",
+     0, ""},
+    {"SnmpRuleWithoutTarget", sp::kTableRules,
+     "<Rules><Rule Name=\"n\"><Resource Name=\"s\"/></Rule></Rules>", 4,
+     "rule \"n\" on resource \"s\": \"\" is not an address"},
+    {"SnmpRuleWithoutAddress", sp::kTableRules,
+     "<Rules><Rule Name=\"n\"><Resource Name=\"s\"/><Target Name=\"bad\"/></Rule></Rules>", 4,
+     "not an address"},
+    {"SnmpRuleWithAddress", sp::kTableRules,
+     "<Rules><Rule Name=\"n\"><Resource Name=\"s\"/><Target Name=\"w\"/></Rule></Rules>", 0, ""},
+    {"BuiltinRuleWithoutTarget", sp::kTableRules,
+     "<Rules><Rule Name=\"n\"><Resource Name=\"w\"/></Rule></Rules>", 0, ""},
+    {"TargetOfAnSnmpRuleLosesItsAddress", sp::kTableTargets,
+     "<Targets><Target Name=\"t2\">no address</Target></Targets>", 4, "rule \"sr\""},
+    {"TargetNoSnmpRuleUses", sp::kTableTargets,
+     "<Targets><Target Name=\"w\">no address</Target></Targets>", 0, ""},
+    {"ResourceTurnsSnmpUnderARuleWithoutTarget", sp::kTableResources,
+     "<Resources><Resource Name=\"w2\"><Request Type=\"snmp\">1.3.6</Request></Resource>"
+     "</Resources>",
+     4, "rule \"nt\""},
+};
+INSTANTIATE_TEST_SUITE_P(Store, RuleStoreCheckTest, ::testing::ValuesIn(kStores),
+                         CaseName<StoreCase>);
+
+// switchd as a whole with a fake source: stores reach the engine, switchctl
+// shows the rules, and the agent's requests are answered from them.
+class ServiceRulesTest : public DataDirFixture {
+ protected:
+  void SetUp() override {
+    DataDirFixture::SetUp();
+    setenv("LORVETH_STATE_DIR", (root_ + "/state").c_str(), 1);
+    setenv("LORVETH_RUNTIME_DIR", (root_ + "/run").c_str(), 1);
+    WriteText(data_dir_ + "/Resources.xml", kResources);
+    WriteText(data_dir_ + "/Events.xml", kEvents);
+    WriteText(data_dir_ + "/Rules.xml",
+              "<Rules>" + Rule("hot", "<Interval>1</Interval>") + "</Rules>");
+    WriteText(data_dir_ + "/RuleSets.xml", "<RuleSets>" + RuleSet("s", {"hot"}) + "</RuleSets>");
+    source_->Set("fake", "9");
+    source_->Refuse("refused");
+    switchd::ServiceOptions options;
+    options.data_dir = data_dir_;
+    options.serve_socket = false;
+    options.serve_control = false;
+    options.source = source_;
+    service_ = std::make_unique<switchd::Service>(options);
+    std::string error;
+    ASSERT_TRUE(service_->Start(&error)) << error;
+  }
+  void TearDown() override {
+    service_.reset();
+    DataDirFixture::TearDown();
+  }
+
+  std::string Answer(const std::string& command) {
+    const switchd::ControlAnswer answer = service_->Execute(command);
+    std::string text;
+    for (const std::string& line : answer.lines) text += line + "\n";
+    return text + (answer.ok ? "OK" : "ERROR " + answer.error);
+  }
+  // Waits until the answer to `command` holds `part`; the last answer.
+  std::string AnswerHolding(const std::string& command, const std::string& part) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    std::string text = Answer(command);
+    while (text.find(part) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      text = Answer(command);
+    }
+    return text;
+  }
+  std::string Reply(DWORD oc, const std::string& name = "") {
+    const switchd::ModuleReply reply = service_->Module()->Handle({oc, 0, 0, 0, name});
+    return std::string(reply.data.begin(), reply.data.end());
+  }
+
+  std::shared_ptr<FakeSource> source_ = std::make_shared<FakeSource>();
+  std::unique_ptr<switchd::Service> service_;
+};
+
+TEST_F(ServiceRulesTest, StoredChangeReachesTheEngineAndSwitchctlShowsIt) {
+  std::string rules = AnswerHolding("rules", "violated since");
+  EXPECT_NE(rules.find("RULE"), std::string::npos) << rules;
+  EXPECT_NE(rules.find("9 %"), std::string::npos) << rules;
+  EXPECT_EQ(Reply(sp::kOcThresholdStatus), std::string(1, '\1'));
+  EXPECT_EQ(Reply(sp::kOcRuleCurrentValue, "hot"), std::string("9 %") + '\0');
+  EXPECT_EQ(Reply(sp::kOcRuleSetStatus, "s"), std::string(1, '\2'));
+
+  std::string reason;
+  ASSERT_EQ(service_->Module()->Store(
+                sp::kTableRules,
+                "<Rules><Rule Name=\"hot\"><Threshold Operator=\"greater\" Value=\"100\"/>"
+                "</Rule></Rules>",
+                &reason),
+            0u)
+      << reason;
+  rules = AnswerHolding("rules --json", "\"state\":\"waiting\"");
+  EXPECT_EQ(rules,
+            "[{\"name\":\"hot\",\"state\":\"waiting\",\"holding\":0,\"needed\":1,"
+            "\"violated_since\":null,\"value\":\"9 %\",\"error\":null}]\nOK");
+  EXPECT_EQ(Reply(sp::kOcThresholdStatus), std::string(1, '\0'));
+}
+
+TEST_F(ServiceRulesTest, RefusedStoreIsShownInTheStatus) {
+  std::string reason;
+  EXPECT_EQ(service_->Module()->Store(sp::kTableResources,
+                                      "<Resources><Resource Name=\"x\"><Request Type=\"builtin\">"
+                                      "refused</Request></Resource></Resources>",
+                                      &reason),
+            4u);
+  EXPECT_NE(Answer("status").find("refused "), std::string::npos);
+  EXPECT_NE(Answer("status").find("Resources: resource \"x\": unknown request"), std::string::npos)
+      << Answer("status");
+  EXPECT_EQ(Answer("rules --csv").rfind("ERROR usage", 0), 0u);
+}
+
+}  // namespace
+}  // namespace switchd_test
