@@ -255,9 +255,9 @@ void RuleEngine::Publish(const Rule& rule) {
   RuleReport& report = view.report;
   report.name = rule.config.name;
   report.error = rule.config.spec.error;
+  report.needed = std::max(1, rule.config.spec.occurrences);
   if (rule.running) {
     const RuleEvaluator& evaluator = *rule.evaluator;
-    report.needed = evaluator.Needed();
     report.holding = evaluator.Holding();
     report.value = evaluator.CurrentValue(rule.config.labels.unit);
     if (report.error.empty()) report.error = evaluator.LastError();
