@@ -1081,7 +1081,7 @@ TEST_F(SystemTest, RuleOnAFileThatExistsSendsItsTrap) {
 TEST_F(SystemTest, RuleOnAnSnmpValueFiresAndClearsWithAlternating) {
   // The system's snmpd with one integer the test sets.
   const std::string oid = ".1.3.6.1.4.1.32473.9.1.0";
-  const std::string agent = "127.0.0.1:" + std::to_string(snmpsvc_test::FreeUdpPort());
+  const std::string agent = "127.0.0.1:" + std::to_string(test_support::FreeUdpPort());
   const std::string conf = dir_.path() + "/remote-snmpd.conf";
   WriteFile(conf, "agentaddress udp:" + agent +
                       "\nrocommunity public 127.0.0.1\nrwcommunity private 127.0.0.1\n"
