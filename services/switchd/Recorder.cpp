@@ -1,6 +1,7 @@
 // The report recorder: configuration from the tables, polling, records and
 // the answers to the agent.
 #include "services/switchd/Recorder.h"
+#include "services/switchd/TableRecords.h"
 
 #include <cmath>
 #include <cstdio>
@@ -21,18 +22,6 @@ namespace sp = switch_protocol;
 namespace {
 
 constexpr int kMonitorAverage = 1;  // Instances[Monitor] code of "average"
-
-// Calls `each` with a view of every record of a table.
-template <typename View, typename Each>
-void ForEachRecord(const std::string& table_text, Each each) {
-  ConfigDocument doc(table_text);
-  RecordDocument record;
-  for (bool more = doc.FindFirstRecord(View::kTag, &record); more;
-       more = doc.FindNextRecord(View::kTag, &record)) {
-    View view(record);
-    each(view);
-  }
-}
 
 // RecordingEnd's "month/day/year" as year*10000 + month*100 + day; 0 when
 // missing or unreadable (no end).

@@ -1,6 +1,7 @@
 // Reading the rule engine's configuration out of the table documents, and the
 // store check for records the sources could never read.
 #include "services/switchd/RuleConfig.h"
+#include "services/switchd/TableRecords.h"
 
 #include <map>
 #include <optional>
@@ -22,18 +23,6 @@ std::string Trimmed(std::string text) {
   if (begin == std::string::npos) return {};
   const size_t end = text.find_last_not_of(" \t\r\n");
   return text.substr(begin, end - begin + 1);
-}
-
-// Calls `visit` with a view of every record of `tag` in a table document.
-template <typename View, typename Visit>
-void ForEachRecord(const std::string& text, Visit visit) {
-  ConfigDocument table(text);
-  RecordDocument record;
-  for (bool more = table.FindFirstRecord(View::kTag, &record); more;
-       more = table.FindNextRecord(View::kTag, &record)) {
-    View view(record);
-    visit(view);
-  }
 }
 
 struct ResourceInfo {
