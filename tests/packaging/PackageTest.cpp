@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <filesystem>
+#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -181,6 +182,34 @@ TEST_F(PackageTest, UnpackedServicesServeTheAgentReadOnlyWithTheShippedConfigura
   for (ChildProcess* child : {snmpsvc.get(), switchd.get()}) {
     child->Signal(SIGTERM);
     EXPECT_TRUE(child->WaitExit().has_value());
+  }
+}
+
+// Every option and command that a program's --help names is in its manual page.
+TEST(ManualPageTest, NamesEveryOptionAndCommandOfTheProgramsHelp) {
+  const std::string build = LORVETH_BINARY_DIR;
+  const struct {
+    std::string program;
+    std::string page;
+  } kPrograms[] = {
+      {build + "/services/snmpsvc/snmpsvc", "snmpsvc.8.gz"},
+      {build + "/services/switchd/switchd", "switchd.8.gz"},
+      {build + "/services/switchd/switchctl", "switchctl.8.gz"},
+      {build + "/tools/reg/lorveth-reg", "lorveth-reg.1.gz"},
+  };
+  // "--name" and "/name" options, and the command words that start a line.
+  const std::regex word(R"((?:^|[\s[|])(--[a-z][a-z-]*|/[a-z]+)\b|^  ([a-z]+) )",
+                        std::regex::multiline);
+  for (const auto& [program, page] : kPrograms) {
+    const std::string help = RunCommand({program, "--help"}, {}).output;
+    const std::string manual = RunCommand({"zcat", build + "/docs/man/" + page}, {}).output;
+    ASSERT_FALSE(manual.empty()) << page;
+    int words = 0;
+    for (std::sregex_iterator it(help.begin(), help.end(), word), end; it != end; ++it, ++words) {
+      const std::string name = (*it)[1].matched ? (*it)[1].str() : (*it)[2].str();
+      EXPECT_NE(manual.find("\\fB" + name + "\\fR"), std::string::npos) << page << ": " << name;
+    }
+    EXPECT_GT(words, 2) << program << " --help:\n" << help;
   }
 }
 
