@@ -122,11 +122,9 @@ TEST_F(PackageTest, IsLintianCleanAndHoldsExactlyTheInstalledFilesAndValidUnits)
 TEST_F(PackageTest, UnpackedServicesServeTheAgentReadOnlyWithTheShippedConfiguration) {
   const std::string state = dir_.path() + "/state";
   const std::string run = dir_.path() + "/run";
-  const std::string conf = dir_.path() + "/etc";
+  const std::string conf = root_ + "/etc/lorveth";
   fs::create_directories(state + "/switchd");
   fs::create_directories(run);
-  fs::create_directories(conf);
-  fs::copy_file(root_ + "/etc/lorveth/snmpsvc.conf", conf + "/snmpsvc.conf");
   std::vector<std::string> env = test_support::NetSnmpEnvironment(dir_.path() + "/net-snmp");
   env.push_back("LORVETH_STATE_DIR=" + state);
   env.push_back("LORVETH_RUNTIME_DIR=" + run);
@@ -157,9 +155,17 @@ TEST_F(PackageTest, UnpackedServicesServeTheAgentReadOnlyWithTheShippedConfigura
       [&] { return !switchd->Running() || fs::exists(run + "/switch.sock"); }))
       << ReadFile(dir_.path() + "/switchd.log");
   const std::string address = "127.0.0.1:" + std::to_string(test_support::FreeUdpPort());
-  auto snmpsvc = ChildProcess::Start(
-      {root_ + "/usr/sbin/snmpsvc", "-f", "--listen", "udp:" + address, "--config-dir", conf}, env,
-      dir_.path() + "/snmpsvc.log");
+  // The unit gives snmpsvc a read-only /etc; a private mount namespace does
+  // the same here where the test may make one.
+  std::vector<std::string> argv = {root_ + "/usr/sbin/snmpsvc", "-f", "--listen",
+                                   "udp:" + address, "--config-dir", conf};
+  if (RunCommand({"unshare", "-m", "true"}, {}).exit_code == 0) {
+    argv.insert(argv.begin(), {"/usr/bin/unshare", "-m", "sh", "-c",
+                               "mount --bind \"$0\" \"$0\" && "
+                               "mount -o remount,ro,bind \"$0\" \"$0\" && shift && exec \"$@\"",
+                               conf, "--"});
+  }
+  auto snmpsvc = ChildProcess::Start(argv, env, dir_.path() + "/snmpsvc.log");
   ASSERT_NE(snmpsvc, nullptr);
 
   const std::string agent_id = std::string(kMibRoot) + ".1.1.1.0";
