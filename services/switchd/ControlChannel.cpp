@@ -93,8 +93,7 @@ bool ControlServer::Start(const std::string& path, ControlHandler handler, std::
       ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       ::chmod(path.c_str(), group ? 0660 : 0600) != 0 ||
       (group && ::chown(path.c_str(), static_cast<uid_t>(-1), *group) != 0) ||
-      ::listen(listen_fd_, 16) != 0 ||
-      ::stat(path.c_str(), &info) != 0) {
+      ::listen(listen_fd_, 16) != 0 || ::stat(path.c_str(), &info) != 0) {
     *error = "cannot listen on " + path + ": " + std::strerror(errno);
     if (listen_fd_ >= 0) ::close(listen_fd_);
     listen_fd_ = -1;

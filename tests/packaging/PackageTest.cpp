@@ -114,8 +114,7 @@ TEST_F(PackageTest, IsLintianCleanAndHoldsExactlyTheInstalledFilesAndValidUnits)
     test_support::WriteFile(units + "/" + unit, text);
     verify.push_back(units + "/" + unit);
   }
-  const CommandResult verified =
-      RunCommand(verify, {"MANPATH=" + root_ + "/usr/share/man"}, kSlow);
+  const CommandResult verified = RunCommand(verify, {"MANPATH=" + root_ + "/usr/share/man"}, kSlow);
   EXPECT_EQ(verified.exit_code, 0) << verified.output;
 }
 
@@ -147,18 +146,18 @@ TEST_F(PackageTest, UnpackedServicesServeTheAgentReadOnlyWithTheShippedConfigura
   const std::string agents = reg({"query", kAgentsKey}).output;
   EXPECT_EQ(agents.find("Lorveth_Agent"), agents.rfind("Lorveth_Agent")) << agents;
 
-  auto switchd = ChildProcess::Start(
-      {root_ + "/usr/sbin/switchd", "-f", "--data", state + "/switchd"}, env,
-      dir_.path() + "/switchd.log");
+  auto switchd =
+      ChildProcess::Start({root_ + "/usr/sbin/switchd", "-f", "--data", state + "/switchd"}, env,
+                          dir_.path() + "/switchd.log");
   ASSERT_NE(switchd, nullptr);
-  ASSERT_TRUE(test_support::WaitFor(
-      [&] { return !switchd->Running() || fs::exists(run + "/switch.sock"); }))
-      << ReadFile(dir_.path() + "/switchd.log");
+  ASSERT_TRUE(test_support::WaitFor([&] {
+    return !switchd->Running() || fs::exists(run + "/switch.sock");
+  })) << ReadFile(dir_.path() + "/switchd.log");
   const std::string address = "127.0.0.1:" + std::to_string(test_support::FreeUdpPort());
   // The unit gives snmpsvc a read-only /etc; a private mount namespace does
   // the same here where the test may make one.
-  std::vector<std::string> argv = {root_ + "/usr/sbin/snmpsvc", "-f", "--listen",
-                                   "udp:" + address, "--config-dir", conf};
+  std::vector<std::string> argv = {
+      root_ + "/usr/sbin/snmpsvc", "-f", "--listen", "udp:" + address, "--config-dir", conf};
   if (RunCommand({"unshare", "-m", "true"}, {}).exit_code == 0) {
     argv.insert(argv.begin(), {"/usr/bin/unshare", "-m", "sh", "-c",
                                "mount --bind \"$0\" \"$0\" && "
@@ -171,9 +170,9 @@ TEST_F(PackageTest, UnpackedServicesServeTheAgentReadOnlyWithTheShippedConfigura
   const std::string agent_id = std::string(kMibRoot) + ".1.1.1.0";
   CommandResult get;
   const bool served = test_support::WaitFor([&] {
-    get = RunCommand({"snmpget", "-v2c", "-c", "public", "-t", "0.5", "-r", "0", "-Oqv", address,
-                      agent_id},
-                     env);
+    get = RunCommand(
+        {"snmpget", "-v2c", "-c", "public", "-t", "0.5", "-r", "0", "-Oqv", address, agent_id},
+        env);
     return !snmpsvc->Running() || get.exit_code == 0;
   });
   ASSERT_TRUE(served && snmpsvc->Running()) << ReadFile(dir_.path() + "/snmpsvc.log");
