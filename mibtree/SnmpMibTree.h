@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
@@ -155,6 +156,7 @@ class CSnmpMibTree {
   // Removes every entry.
   void ClearMib() {
     CriticalSectionLock lock(lock_);
+    last_answer_ = store_.end();
     store_.clear();
   }
 
@@ -173,6 +175,7 @@ class CSnmpMibTree {
       ++last;
     }
     if (first == last) return false;
+    last_answer_ = store_.end();
     store_.erase(first, last);
     return true;
   }
@@ -251,9 +254,10 @@ class CSnmpMibTree {
     if (request_type == SNMP_PDU_GET) {
       found = store_.find(key.Span());
     } else if (request_type == SNMP_PDU_GETNEXT) {
-      found = store_.upper_bound(key.Span());
+      found = NextAfter(key.Span());
     }
     if (found == store_.end()) return false;
+    last_answer_ = found;
 
     // Callbacks work on a copy of the entry and may change the tree meanwhile;
     // nothing below touches the entry again.
@@ -368,6 +372,16 @@ class CSnmpMibTree {
 
   using Entry = mibtree::detail::MibEntry;
   using Store = std::set<Entry, mibtree::detail::EntryOrder>;
+
+  // The first entry after key.  A walk asks for the entry after the one it was
+  // answered last, which then takes no search.
+  typename Store::const_iterator NextAfter(mibtree::detail::KeySpan key) const {
+    if (last_answer_ != store_.end() &&
+        mibtree::detail::CompareKeys(last_answer_->Key(), key) == 0) {
+      return std::next(last_answer_);
+    }
+    return store_.upper_bound(key);
+  }
 
   static void SetStatus(AsnInteger32* error_status, DWORD status) {
     if (error_status != nullptr) *error_status = static_cast<AsnInteger32>(status);
@@ -485,6 +499,8 @@ class CSnmpMibTree {
 
   mutable CRITICAL_SECTION lock_;
   Store store_;
+  // The entry the last GET or GET-NEXT answered with; end() after any removal.
+  typename Store::const_iterator last_answer_ = store_.end();
   std::vector<CallbackSet> callback_sets_{CallbackSet{}};
   mibtree::detail::NameTable names_;
   std::deque<Region> regions_;

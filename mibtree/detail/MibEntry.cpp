@@ -117,13 +117,6 @@ MibEntry::~MibEntry() {
   }
 }
 
-KeySpan MibEntry::Key() const {
-  if (key_size_ <= kInlineKeyBytes) return KeySpan{key_, key_size_};
-  const unsigned char* bytes = nullptr;
-  std::memcpy(&bytes, key_, sizeof bytes);
-  return KeySpan{bytes, key_size_};
-}
-
 const char* NameTable::Intern(const char* name) {
   if (name == nullptr || *name == '\0') return "";
   const std::string_view text(name);

@@ -83,7 +83,12 @@ class MibEntry {
   MibEntry(const MibEntry&) = delete;
   MibEntry& operator=(const MibEntry&) = delete;
 
-  KeySpan Key() const;
+  KeySpan Key() const {
+    if (key_size_ <= kInlineKeyBytes) return KeySpan{key_, key_size_};
+    const unsigned char* bytes = nullptr;
+    std::memcpy(&bytes, key_, sizeof bytes);
+    return KeySpan{bytes, key_size_};
+  }
 
   mutable AsnAny value;
   mutable const char* object_name = "";

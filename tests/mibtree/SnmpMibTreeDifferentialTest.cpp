@@ -147,9 +147,13 @@ TEST_P(SnmpMibTreeDifferentialTest, RandomOperationsAnswerAsTheSortedReference) 
   OidGenerator generate(GetParam());
   TestAgent agent;
   Reference reference;
+  Ids answered;  // what the last GET or GET-NEXT answered with
   for (int step = 0; step < 6000; ++step) {
-    const Ids oid = generate.Next();
     const size_t operation = generate.Pick(20);
+    // Every other GET-NEXT continues a walk from the last answer, as managers do.
+    const Ids oid = operation >= 11 && operation < 16 && operation % 2 == 0 && !answered.empty()
+                        ? answered
+                        : generate.Next();
     if (operation < 7) {  // registration or re-registration
       const DWORD value = generate.Value();
       const bool stored =
@@ -166,6 +170,7 @@ TEST_P(SnmpMibTreeDifferentialTest, RandomOperationsAnswerAsTheSortedReference) 
       ASSERT_EQ(status, found ? 0 : SNMP_ERRORSTATUS_NOSUCHNAME);
       ASSERT_EQ(IdsOf(varbind->name), oid);
       ASSERT_EQ(varbind->value.asnValue.unsigned32, expected ? expected->value : 0xDEADBEEF);
+      if (found) answered = oid;
     } else if (operation < 16) {
       VarBindOwner varbind = Request(oid);
       AsnInteger32 status = -1;
@@ -174,6 +179,7 @@ TEST_P(SnmpMibTreeDifferentialTest, RandomOperationsAnswerAsTheSortedReference) 
       ASSERT_EQ(found, expected != nullptr) << Text(oid);
       ASSERT_EQ(IdsOf(varbind->name), expected ? expected->oid : oid) << Text(oid);
       ASSERT_EQ(varbind->value.asnValue.unsigned32, expected ? expected->value : 0xDEADBEEF);
+      if (found) answered = expected->oid;
     } else if (operation < 18) {
       VarBindOwner varbind = Request(oid);
       const bool found = agent.GetNextMibEntry(varbind.Get());
