@@ -18,14 +18,10 @@ rows=${2:-10000}
 reps=${3:-3}
 service=$build/services/snmpsvc/snmpsvc
 agent=$build/tests/services/snmpsvc/libsnmpsvc_test_agent.so
-real_agent=$build/threshold/Lorveth_Agent.so
 module=$build/bench/rule_table_module.so
-switchd=$build/services/switchd/switchd
-reg=$build/tools/reg/lorveth-reg
-for f in "$service" "$agent" "$real_agent" "$module" "$switchd" "$reg" "$build/mibs/root-oid"; do
+for f in "$service" "$agent" "$module"; do
   [[ -e $f ]] || { echo "build first: $f" >&2; exit 1; }
 done
-root=$(cat "$build/mibs/root-oid")  # the threshold agent's subtree in this build
 
 . bench/loopback.sh
 mkdir -p "$work/tools" "$work/state/snmpsvc"
@@ -75,45 +71,14 @@ RULE_TABLE_ROWS=$rows RULE_TABLE_OID=$module_oid \
   /usr/sbin/snmpd -f -Lo -C -c "$work/snmpd-module.conf" -I -smux > "$work/snmpd-module.log" 2>&1 &
 pids+=($!)
 
-# The threshold agent: switchd with a rule table of $rows rules, the agent
-# found through the registry as the service finds it.
-real_port=$(free_port)
-mkdir -p "$work/real/state/switchd" "$work/real/state/snmpsvc" "$work/real/run"
-cp demo/switchd/*.xml "$work/real/state/switchd/"
-awk -v n="$rows" 'BEGIN {
-  print "<Rules Modified=\"12/01/2026 09:00:00\">"
-  for (i = 0; i < n; i++)
-    printf "<Rule Name=\"rule-%05d\"><Description>Rule %d</Description><Interval>60</Interval>" \
-           "<Resource Name=\"cpu-load\"/><Target Name=\"localhost\"/><Threshold Type=\"absolute\" " \
-           "Operator=\"greater\" Value=\"%d\"/><Event Name=\"minor-trap\"/></Rule>\n", i, i, i % 100
-  print "</Rules>" }' > "$work/real/state/switchd/Rules.xml"
-printf 'rocommunity public 127.0.0.1\n' > "$work/real/state/snmpsvc/snmpsvc.conf"
-(
-  export LORVETH_STATE_DIR=$work/real/state LORVETH_RUNTIME_DIR=$work/real/run
-  "$reg" add 'HKLM\SYSTEM\CurrentControlSet\Services\SNMP\Parameters\ExtensionAgents' /v 1 \
-    /d 'SOFTWARE\Quorvath\Lorveth_Agent\CurrentVersion' /f >/dev/null
-  "$reg" add 'HKLM\SOFTWARE\Quorvath\Lorveth_Agent\CurrentVersion' /v Pathname \
-    /d "$PWD/$real_agent" /f >/dev/null
-)
-LORVETH_STATE_DIR=$work/real/state LORVETH_RUNTIME_DIR=$work/real/run \
-  "$switchd" -f --data "$work/real/state/switchd" > "$work/switchd.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 1 100); do [[ -S $work/real/run/switch.sock ]] && break; sleep 0.1; done
-LORVETH_STATE_DIR=$work/real/state LORVETH_RUNTIME_DIR=$work/real/run \
-  "$service" -f --listen "udp:127.0.0.1:$real_port" \
-  --config-dir "$work/real/state/snmpsvc" > "$work/snmpsvc-real.log" 2>&1 &
-pids+=($!)
+# The threshold agent: switchd with a rule table of $rows rules.
+. bench/snmpsvc/system.sh
+start_threshold_system real "$rows"
+real_port=$threshold_port
 
 wait_up "$svc_port"
 wait_up "$snmpd_port"
 wait_up "$module_port"
-wait_up "$real_port"
-# The agent answers once it has loaded every table from switchd.
-for _ in $(seq 1 300); do
-  [[ $(snmpget -v2c -c public -t 1 -r 0 -Oqv "127.0.0.1:$real_port" \
-       "$root.1.3.2.0" 2>/dev/null) =~ ^[0-9]+$ ]] && break
-  sleep 0.2
-done
 
 read -r real_n real_s < <(measure "$real_port" "$root")
 read -r module_n module_s < <(measure "$module_port" "$module_oid")
