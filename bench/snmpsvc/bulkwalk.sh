@@ -103,3 +103,18 @@ line "snmpd, its own small tree:" "$snmpd_n" "$snmpd_s"
 printf '  ratio threshold agent / rule-table module: %.2f\n' "$(calc "$real_rate / $module_rate")"
 printf '  per varbind: description column %.1f us, current-value column %.1f us\n' \
   "$(calc "$name_s / $name_n * 1e6")" "$(calc "$current_s / $current_n * 1e6")"
+# For bench/run-all: one figure per line.
+if [[ -n ${BENCH_FIGURES:-} ]]; then
+  {
+    printf 'bulkwalk.sh\tthreshold agent, %d rules\t%.0f\tvarbinds/s\n' "$rows" "$real_rate"
+    printf 'bulkwalk.sh\trule-table module in snmpd, %d rows\t%.0f\tvarbinds/s\n' "$rows" \
+      "$module_rate"
+    printf 'bulkwalk.sh\tratio threshold agent / module\t%.2f\t-\n' "$(calc "$real_rate / $module_rate")"
+    printf 'bulkwalk.sh\tthreshold agent, description column\t%.1f\tus/varbind\n' \
+      "$(calc "$name_s / $name_n * 1e6")"
+    printf 'bulkwalk.sh\tthreshold agent, current-value column\t%.1f\tus/varbind\n' \
+      "$(calc "$current_s / $current_n * 1e6")"
+    printf 'bulkwalk.sh\ttest agent, %d rows\t%.0f\tvarbinds/s\n' "$rows" "$(rate "$svc_n" "$svc_s")"
+    printf 'bulkwalk.sh\tsnmpd, its own small tree\t%.0f\tvarbinds/s\n' "$(rate "$snmpd_n" "$snmpd_s")"
+  } >> "$BENCH_FIGURES"
+fi

@@ -21,6 +21,10 @@ counts=("$@")
 mkdir -p "$work/tools"
 
 now_ms() { date +%s%3N; }
+# For bench/run-all: one figure per line.
+figure() {  # label value unit
+  [[ -z ${BENCH_FIGURES:-} ]] || printf 'setroundtrip.sh\t%s\t%s\t%s\n' "$1" "$2" "$3" >> "$BENCH_FIGURES"
+}
 
 # Milliseconds from the snmpset until snmpget shows the value.
 round_trip() {  # port description-oid status-oid value
@@ -57,6 +61,7 @@ for rules in "${counts[@]}"; do
   sorted=($(printf '%s\n' "${times[@]}" | sort -n))
   printf '  %5d rules: best %5d ms, median %5d ms\n' "$rules" "${sorted[0]}" \
     "${sorted[$((reps / 2))]}"
+  figure "SET round trip, $rules rules, median" "${sorted[$((reps / 2))]}" ms
 
   # Reloads in a loop beside a series of GET requests.
   probe=$root.1.3.1.1.2.$(rule_index "rule-00001")
@@ -75,4 +80,6 @@ for rules in "${counts[@]}"; do
   wait "$loop" 2>/dev/null || true
   printf '  %5d rules: longest GET during a reload loop %5d ms (idle %d ms)\n' "$rules" "$busy" \
     "$idle"
+  figure "longest GET during reloads, $rules rules" "$busy" ms
+  figure "longest GET without reloads, $rules rules" "$idle" ms
 done
