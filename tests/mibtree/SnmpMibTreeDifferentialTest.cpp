@@ -1,5 +1,6 @@
-// The MIB tree against a sorted vector: random registrations, re-registrations,
-// subtree removals, GET, GET-NEXT and next-entry lookups over OIDs that are
+// The MIB tree against a sorted vector: random registrations (scalars and
+// table cells), re-registrations, subtree removals, GET, GET-NEXT (also walks
+// continuing from the last answer) and next-entry lookups over OIDs that are
 // prefixes of each other and hold boundary sub-identifiers must give the same
 // answers from both.
 #include <gtest/gtest.h>
@@ -156,8 +157,14 @@ TEST_P(SnmpMibTreeDifferentialTest, RandomOperationsAnswerAsTheSortedReference) 
                         : generate.Next();
     if (operation < 7) {  // registration or re-registration
       const DWORD value = generate.Value();
+      // Half of them as table cells: the column and a number index.
+      const bool cell = operation % 2 == 0 && oid.size() >= 3 && oid.back() != kNoNumberIndex;
+      const Ids column(oid.begin(), oid.end() - (cell ? 1 : 0));
       const bool stored =
-          agent.AddConstMibEntry(Text(oid).c_str(), "cell", value, ASN_GAUGE32, kMibReadOnly);
+          cell ? agent.AddConstTableEntry(Text(column).c_str(), "cell", value, ASN_GAUGE32,
+                                          nullptr, oid.back())
+               : agent.AddConstMibEntry(Text(oid).c_str(), "cell", value, ASN_GAUGE32,
+                                        kMibReadOnly);
       // OID text needs at least two sub-identifiers.
       ASSERT_EQ(stored, oid.size() >= 2) << Text(oid);
       if (stored) reference.Put(oid, value);
