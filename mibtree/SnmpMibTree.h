@@ -375,7 +375,8 @@ class CSnmpMibTree {
   };
 
   using Entry = mibtree::detail::MibEntry;
-  using Store = std::set<Entry, mibtree::detail::EntryOrder>;
+  using Store = std::set<Entry, mibtree::detail::EntryOrder,
+                        mibtree::detail::PoolAllocator<Entry>>;
 
   // The first entry after key.  A walk asks for the entry after the one it was
   // answered last, which then takes no search.
@@ -577,7 +578,8 @@ class CSnmpMibTree {
   }
 
   mutable CRITICAL_SECTION lock_;
-  Store store_;
+  mibtree::detail::NodePool nodes_;  // before store_, which it outlives
+  Store store_{mibtree::detail::EntryOrder{}, mibtree::detail::PoolAllocator<Entry>(&nodes_)};
   // The entry the last GET or GET-NEXT answered with; end() after any removal.
   typename Store::const_iterator last_answer_ = store_.end();
   static constexpr size_t kMaxColumns = 4096;
