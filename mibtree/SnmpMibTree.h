@@ -19,8 +19,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <iterator>
 #include <set>
+#include <cstring>
+#include <functional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "mibtree/SnmpVarbind.h"
@@ -135,26 +140,27 @@ class CSnmpMibTree {
   bool AddVarTableEntry(const char* column_oid_text, const char* object_name, MibCallback get,
                         MibCallback set, MibCallback check_set, MibCallback pre_read, BYTE access,
                         const char* text_index) {
-    OidOwner key;
-    if (!ParseKey(column_oid_text, object_name, key)) return false;
-    if (!AppendStringIndex(key.Get(), text_index)) return false;
-    const mibtree::detail::OidKey encoded(*key.Get());
-    if (!KeyFits(encoded, object_name)) return false;
     CriticalSectionLock lock(lock_);
+    Column* column = nullptr;
+    if (!CellKey(column_oid_text, object_name, text_index, kNoNumberIndex, &column)) return false;
+    AsnObjectIdentifier key{static_cast<UINT>(cell_ids_.size()), cell_ids_.data()};
+    const mibtree::detail::OidKey encoded(key);
+    if (!KeyFits(encoded, object_name)) return false;
     uint16_t callbacks = 0;
     if (!FindCallbackSet(CallbackSet{get, set, check_set, pre_read}, &callbacks)) return false;
-    const Entry& entry = FindOrInsert(encoded.Span());
+    const Entry& entry = FindOrInsertCell(*column, encoded.Span());
     entry.callbacks = callbacks;
     entry.access = access;
     entry.user_word = 0;
-    if (object_name != nullptr) entry.object_name = names_.Intern(object_name);
-    TRACE(1, "\n## Var table entry:   %-30s - Oid=%s", entry.object_name, OidToString(key.Get()));
+    if (object_name != nullptr) entry.object_name = column->Name(names_, object_name);
+    TRACE(1, "\n## Var table entry:   %-30s - Oid=%s", entry.object_name, OidToString(&key));
     return true;
   }
 
   // Removes every entry.
   void ClearMib() {
     CriticalSectionLock lock(lock_);
+    ForgetPositions();
     store_.clear();
   }
 
@@ -173,6 +179,7 @@ class CSnmpMibTree {
       ++last;
     }
     if (first == last) return false;
+    ForgetPositions();
     store_.erase(first, last);
     return true;
   }
@@ -251,9 +258,10 @@ class CSnmpMibTree {
     if (request_type == SNMP_PDU_GET) {
       found = store_.find(key.Span());
     } else if (request_type == SNMP_PDU_GETNEXT) {
-      found = store_.upper_bound(key.Span());
+      found = NextAfter(key.Span());
     }
     if (found == store_.end()) return false;
+    last_answer_ = found;
 
     // Callbacks work on a copy of the entry and may change the tree meanwhile;
     // nothing below touches the entry again.
@@ -367,7 +375,18 @@ class CSnmpMibTree {
   };
 
   using Entry = mibtree::detail::MibEntry;
-  using Store = std::set<Entry, mibtree::detail::EntryOrder>;
+  using Store = std::set<Entry, mibtree::detail::EntryOrder,
+                        mibtree::detail::PoolAllocator<Entry>>;
+
+  // The first entry after key.  A walk asks for the entry after the one it was
+  // answered last, which then takes no search.
+  typename Store::const_iterator NextAfter(mibtree::detail::KeySpan key) const {
+    if (last_answer_ != store_.end() &&
+        mibtree::detail::CompareKeys(last_answer_->Key(), key) == 0) {
+      return std::next(last_answer_);
+    }
+    return store_.upper_bound(key);
+  }
 
   static void SetStatus(AsnInteger32* error_status, DWORD status) {
     if (error_status != nullptr) *error_status = static_cast<AsnInteger32>(status);
@@ -469,22 +488,107 @@ class CSnmpMibTree {
 
   bool AddConstCell(const char* column_oid_text, const char* object_name, VarBindOwner& value,
                     const char* text_index, DWORD number_index) {
-    OidOwner key;
-    if (!ParseKey(column_oid_text, object_name, key)) return false;
-    if (!AppendStringIndex(key.Get(), text_index)) return false;
-    if (number_index != kNoNumberIndex) {
-      AsnObjectIdentifier number{1, &number_index};
-      if (!SnmpUtilOidAppend(key.Get(), &number)) return false;
-    }
     CriticalSectionLock lock(lock_);
-    const Entry* entry = StoreEntry(key, value, object_name, CallbackSet{}, kMibReadOnly, 0);
-    if (entry == nullptr) return false;
-    TRACE(1, "\n## Const table entry: %-30s - %s", entry->object_name, EntryText(*entry));
+    Column* column = nullptr;
+    if (!CellKey(column_oid_text, object_name, text_index, number_index, &column)) return false;
+    const mibtree::detail::OidKey encoded(
+        AsnObjectIdentifier{static_cast<UINT>(cell_ids_.size()), cell_ids_.data()});
+    if (!KeyFits(encoded, object_name)) return false;
+    const Entry& entry = FindOrInsertCell(*column, encoded.Span());
+    SnmpUtilAsnAnyFree(&entry.value);
+    entry.value = value.Release().value;
+    entry.callbacks = 0;
+    entry.access = kMibReadOnly;
+    entry.user_word = 0;
+    if (object_name != nullptr) entry.object_name = column->Name(names_, object_name);
+    TRACE(1, "\n## Const table entry: %-30s - %s", entry.object_name, EntryText(entry));
     return true;
   }
 
+  // A table column as cells are registered under it.  Loads register the same
+  // few columns for row after row, so each column's OID text is parsed once;
+  // rows mostly arrive in index order, so a column's next cell usually belongs
+  // right behind the cell stored last (tail), which then costs no search.
+  struct Column {
+    std::vector<UINT> ids;
+    typename Store::const_iterator tail;
+    bool has_tail = false;
+    const char* name = "";  // interned object name registered last
+
+    const char* Name(mibtree::detail::NameTable& names, const char* object_name) {
+      if (std::strcmp(name, object_name) != 0) name = names.Intern(object_name);
+      return name;
+    }
+  };
+
+  // Puts the OID of a cell into cell_ids_: the column, the length-prefixed
+  // text index (if any) and the number index (unless kNoNumberIndex).  False
+  // (with the trace of an unparsable OID) when the column text does not parse.
+  bool CellKey(const char* column_oid_text, const char* object_name, const char* text_index,
+               DWORD number_index, Column** column) {
+    const std::string_view text = column_oid_text != nullptr ? column_oid_text : "";
+    auto found = columns_.find(text);
+    if (found == columns_.end()) {
+      OidOwner parsed;
+      if (!ParseKey(column_oid_text, object_name, parsed)) return false;
+      // Callers use a fixed set of columns; a flood of distinct ones only
+      // costs the parse again.
+      if (columns_.size() >= kMaxColumns) columns_.clear();
+      found = columns_.emplace(std::string(text), Column{}).first;
+      found->second.ids.assign(parsed->ids, parsed->ids + parsed->idLength);
+    }
+    *column = &found->second;
+    cell_ids_.assign(found->second.ids.begin(), found->second.ids.end());
+    if (text_index != nullptr) {
+      const size_t length = std::strlen(text_index);
+      cell_ids_.push_back(static_cast<UINT>(length));
+      for (size_t i = 0; i < length; ++i) {
+        cell_ids_.push_back(static_cast<unsigned char>(text_index[i]));
+      }
+    }
+    if (number_index != kNoNumberIndex) cell_ids_.push_back(number_index);
+    return true;
+  }
+
+  // The entry under key, created if there is none, with the column's tail as
+  // the first guess of its place.
+  const Entry& FindOrInsertCell(Column& column, mibtree::detail::KeySpan key) {
+    using mibtree::detail::CompareKeys;
+    if (column.has_tail && CompareKeys(column.tail->Key(), key) < 0) {
+      const auto after = std::next(column.tail);
+      if (after == store_.end() || CompareKeys(key, after->Key()) < 0) {
+        column.tail = store_.emplace_hint(after, key);
+        return *column.tail;
+      }
+    }
+    const auto position = store_.lower_bound(key);
+    if (position != store_.end() && CompareKeys(position->Key(), key) == 0) {
+      column.tail = position;
+    } else {
+      column.tail = store_.emplace_hint(position, key);
+    }
+    column.has_tail = true;
+    return *column.tail;
+  }
+
+  // After any removal no remembered position may be used again.
+  void ForgetPositions() {
+    last_answer_ = store_.end();
+    for (auto& [text, column] : columns_) column.has_tail = false;
+  }
+
   mutable CRITICAL_SECTION lock_;
-  Store store_;
+  mibtree::detail::NodePool nodes_;  // before store_, which it outlives
+  Store store_{mibtree::detail::EntryOrder{}, mibtree::detail::PoolAllocator<Entry>(&nodes_)};
+  // The entry the last GET or GET-NEXT answered with; end() after any removal.
+  typename Store::const_iterator last_answer_ = store_.end();
+  static constexpr size_t kMaxColumns = 4096;
+  struct TextHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+  };
+  std::unordered_map<std::string, Column, TextHash, std::equal_to<>> columns_;
+  std::vector<UINT> cell_ids_;  // scratch of CellKey, under lock_
   std::vector<CallbackSet> callback_sets_{CallbackSet{}};
   mibtree::detail::NameTable names_;
   std::deque<Region> regions_;

@@ -2,6 +2,7 @@
 // module one record at a time.  The MIB tree holds only one placeholder per
 // report under reportValueRecordTable; a record instance is the placeholder's
 // OID followed by the record number, counted from 1.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -22,14 +23,28 @@ constexpr const char kValueRecordTable[] = LORVETH_MIB_OID("1.4.8");
 // The row name of a record instance starts behind root.1.4.8.1.<column>.
 constexpr UINT kRecordNamePosition = 14;
 
+// A table's OID, parsed once: every GET and GET-NEXT asks whether its varbinds
+// fall into one of these tables.
+const AsnObjectIdentifier& TableOid(const char* table) {
+  static const OidOwner report_index = [] {
+    OidOwner oid;
+    OidFromString(kReportIndexTable, oid.Get());
+    return oid;
+  }();
+  static const OidOwner value_record = [] {
+    OidOwner oid;
+    OidFromString(kValueRecordTable, oid.Get());
+    return oid;
+  }();
+  return *(table == kReportIndexTable ? report_index : value_record).Get();
+}
+
 // Whether oid begins with the table's OID (the table's own OID included).
 bool IsUnder(const AsnObjectIdentifier& oid, const char* table) {
   if (oid.ids == nullptr) return false;
-  OidOwner prefix;
-  if (!OidFromString(table, prefix.Get())) return false;
-  if (oid.idLength < prefix->idLength) return false;
-  AsnObjectIdentifier view = oid;
-  return SnmpUtilOidNCmp(&view, prefix.Get(), prefix->idLength) == 0;
+  const AsnObjectIdentifier& prefix = TableOid(table);
+  if (prefix.ids == nullptr || oid.idLength < prefix.idLength) return false;
+  return std::equal(prefix.ids, prefix.ids + prefix.idLength, oid.ids);
 }
 
 // Whether the OID holds a sub-identifier behind the length-prefixed name that
@@ -107,6 +122,9 @@ bool NextEntry(CThresholdAgent& agent, const AsnObjectIdentifier* oid, VarBindOw
 // GET-NEXT of one varbind: the search over reports and records.
 NextOutcome GetNextRecord(CThresholdAgent& agent, SnmpVarBind* varbind) {
   TRACE(5, "\nLORVETH_AGENT       : GETNEXT(): OID (%s)", OidToString(&varbind->name));
+  if (!IsUnder(varbind->name, kReportIndexTable) && !IsUnder(varbind->name, kValueRecordTable)) {
+    return NextOutcome::kPassed;
+  }
   OidOwner current;
   if (!CopyOid(current.Get(), &varbind->name)) return NextOutcome::kPassed;
 

@@ -1,8 +1,14 @@
 #!/usr/bin/env bash
-# snmpbulkwalk throughput of snmpsvc serving (a) the test agent's table of
-# 10,000 rows (11 columns) and (b) the threshold agent with switchd holding
-# 10,000 rules, against Net-SNMP's own snmpd walking its own tree, all on
-# loopback in the same run.  Prints varbinds per second of each and the ratios.
+# snmpbulkwalk -Cr50 throughput, all on loopback in the same run, of
+#  (a) snmpsvc serving the threshold agent, with switchd holding $rows rules
+#      (every threshRuleCurrentValue cell asks the threshold module),
+#  (b) the distribution's snmpd serving a table of the same shape and size from
+#      memory through a MIB module loaded with dlmod (rule_table_module.so,
+#      Net-SNMP's table data helper): the yardstick,
+#  (c) snmpsvc serving the test agent's table of $rows rows (11 columns),
+#  (d) snmpd walking its own small tree (mostly process start-up).
+# Prints varbinds per second of each, the threshold agent one column at a time
+# (a configuration column and the current-value column), and the ratios.
 #
 #   bench/snmpsvc/bulkwalk.sh [build-dir] [rows] [repetitions]
 set -euo pipefail
@@ -12,13 +18,10 @@ rows=${2:-10000}
 reps=${3:-3}
 service=$build/services/snmpsvc/snmpsvc
 agent=$build/tests/services/snmpsvc/libsnmpsvc_test_agent.so
-real_agent=$build/threshold/Lorveth_Agent.so
-switchd=$build/services/switchd/switchd
-reg=$build/tools/reg/lorveth-reg
-for f in "$service" "$agent" "$real_agent" "$switchd" "$reg" "$build/mibs/root-oid"; do
+module=$build/bench/rule_table_module.so
+for f in "$service" "$agent" "$module"; do
   [[ -e $f ]] || { echo "build first: $f" >&2; exit 1; }
 done
-root=$(cat "$build/mibs/root-oid")  # the threshold agent's subtree in this build
 
 . bench/loopback.sh
 mkdir -p "$work/tools" "$work/state/snmpsvc"
@@ -59,58 +62,59 @@ printf 'agentaddress udp:127.0.0.1:%s\nrocommunity public 127.0.0.1\n' "$snmpd_p
 /usr/sbin/snmpd -f -Lo -C -c "$work/snmpd.conf" -I -smux > "$work/snmpd.log" 2>&1 &
 pids+=($!)
 
-# The threshold agent: switchd with a rule table of $rows rules, the agent
-# found through the registry as the service finds it.
-real_port=$(free_port)
-mkdir -p "$work/real/state/switchd" "$work/real/state/snmpsvc" "$work/real/run"
-cp demo/switchd/*.xml "$work/real/state/switchd/"
-awk -v n="$rows" 'BEGIN {
-  print "<Rules Modified=\"12/01/2026 09:00:00\">"
-  for (i = 0; i < n; i++)
-    printf "<Rule Name=\"rule-%05d\"><Description>Rule %d</Description><Interval>60</Interval>" \
-           "<Resource Name=\"cpu-load\"/><Target Name=\"localhost\"/><Threshold Type=\"absolute\" " \
-           "Operator=\"greater\" Value=\"%d\"/><Event Name=\"minor-trap\"/></Rule>\n", i, i, i % 100
-  print "</Rules>" }' > "$work/real/state/switchd/Rules.xml"
-printf 'rocommunity public 127.0.0.1\n' > "$work/real/state/snmpsvc/snmpsvc.conf"
-(
-  export LORVETH_STATE_DIR=$work/real/state LORVETH_RUNTIME_DIR=$work/real/run
-  "$reg" add 'HKLM\SYSTEM\CurrentControlSet\Services\SNMP\Parameters\ExtensionAgents' /v 1 \
-    /d 'SOFTWARE\Quorvath\Lorveth_Agent\CurrentVersion' /f >/dev/null
-  "$reg" add 'HKLM\SOFTWARE\Quorvath\Lorveth_Agent\CurrentVersion' /v Pathname \
-    /d "$PWD/$real_agent" /f >/dev/null
-)
-LORVETH_STATE_DIR=$work/real/state LORVETH_RUNTIME_DIR=$work/real/run \
-  "$switchd" -f --data "$work/real/state/switchd" > "$work/switchd.log" 2>&1 &
+# The yardstick: snmpd with the rule-table module and nothing else to log.
+module_port=$(free_port)
+module_oid=.1.3.6.1.4.1.55555.7.1
+printf 'agentaddress udp:127.0.0.1:%s\nrocommunity public 127.0.0.1\ndontLogTCPWrappersConnects yes\ndlmod rule_table_module %s\n' \
+  "$module_port" "$PWD/$module" > "$work/snmpd-module.conf"
+RULE_TABLE_ROWS=$rows RULE_TABLE_OID=$module_oid \
+  /usr/sbin/snmpd -f -Lo -C -c "$work/snmpd-module.conf" -I -smux > "$work/snmpd-module.log" 2>&1 &
 pids+=($!)
-for _ in $(seq 1 100); do [[ -S $work/real/run/switch.sock ]] && break; sleep 0.1; done
-LORVETH_STATE_DIR=$work/real/state LORVETH_RUNTIME_DIR=$work/real/run \
-  "$service" -f --listen "udp:127.0.0.1:$real_port" \
-  --config-dir "$work/real/state/snmpsvc" > "$work/snmpsvc-real.log" 2>&1 &
-pids+=($!)
+
+# The threshold agent: switchd with a rule table of $rows rules.
+. bench/snmpsvc/system.sh
+start_threshold_system real "$rows"
+real_port=$threshold_port
 
 wait_up "$svc_port"
 wait_up "$snmpd_port"
-wait_up "$real_port"
-# The agent answers once it has loaded every table from switchd.
-for _ in $(seq 1 300); do
-  [[ $(snmpget -v2c -c public -t 1 -r 0 -Oqv "127.0.0.1:$real_port" \
-       "$root.1.3.2.0" 2>/dev/null) =~ ^[0-9]+$ ]] && break
-  sleep 0.2
-done
+wait_up "$module_port"
 
+read -r real_n real_s < <(measure "$real_port" "$root")
+read -r module_n module_s < <(measure "$module_port" "$module_oid")
+read -r name_n name_s < <(measure "$real_port" "$root.1.3.1.1.2")
+read -r current_n current_s < <(measure "$real_port" "$root.1.3.1.1.25")
 read -r svc_n svc_s < <(measure "$svc_port" 1.3.6.1.4.1.55555.1)
 read -r snmpd_n snmpd_s < <(measure "$snmpd_port" .1)
-read -r real_n real_s < <(measure "$real_port" "$root")
 
-svc_rate=$(calc "$svc_n / $svc_s")
-real_rate=$(calc "$real_n / $real_s")
-snmpd_rate=$(calc "$snmpd_n / $snmpd_s")
-printf 'snmpbulkwalk -Cr50, best of %d, loopback\n' "$reps"
-printf '  snmpsvc + test agent (%d rows): %7d varbinds in %6.3f s = %9.0f varbinds/s\n' \
-  "$rows" "$svc_n" "$svc_s" "$svc_rate"
-printf '  snmpsvc + threshold agent (%d rules): %7d varbinds in %6.3f s = %9.0f varbinds/s\n' \
-  "$rows" "$real_n" "$real_s" "$real_rate"
-printf '  snmpd, its own tree:             %7d varbinds in %6.3f s = %9.0f varbinds/s\n' \
-  "$snmpd_n" "$snmpd_s" "$snmpd_rate"
-printf '  ratio snmpsvc / snmpd: test agent %.2f, threshold agent %.2f\n' \
-  "$(calc "$svc_rate / $snmpd_rate")" "$(calc "$real_rate / $snmpd_rate")"
+rate() { calc "$1 / $2"; }
+real_rate=$(rate "$real_n" "$real_s")
+module_rate=$(rate "$module_n" "$module_s")
+line() {  # label varbinds seconds
+  printf '  %-44s %7d varbinds in %6.3f s = %9.0f varbinds/s\n' "$1" "$2" "$3" "$(rate "$2" "$3")"
+}
+printf 'snmpbulkwalk -Cr50, best of %d, loopback, %d rows\n' "$reps" "$rows"
+line "snmpsvc + threshold agent:" "$real_n" "$real_s"
+line "snmpd + rule-table module (table helper):" "$module_n" "$module_s"
+line "  threshold agent, description column:" "$name_n" "$name_s"
+line "  threshold agent, current-value column:" "$current_n" "$current_s"
+line "snmpsvc + test agent:" "$svc_n" "$svc_s"
+line "snmpd, its own small tree:" "$snmpd_n" "$snmpd_s"
+printf '  ratio threshold agent / rule-table module: %.2f\n' "$(calc "$real_rate / $module_rate")"
+printf '  per varbind: description column %.1f us, current-value column %.1f us\n' \
+  "$(calc "$name_s / $name_n * 1e6")" "$(calc "$current_s / $current_n * 1e6")"
+# For bench/run-all: one figure per line.
+if [[ -n ${BENCH_FIGURES:-} ]]; then
+  {
+    printf 'bulkwalk.sh\tthreshold agent, %d rules\t%.0f\tvarbinds/s\n' "$rows" "$real_rate"
+    printf 'bulkwalk.sh\trule-table module in snmpd, %d rows\t%.0f\tvarbinds/s\n' "$rows" \
+      "$module_rate"
+    printf 'bulkwalk.sh\tratio threshold agent / module\t%.2f\t-\n' "$(calc "$real_rate / $module_rate")"
+    printf 'bulkwalk.sh\tthreshold agent, description column\t%.1f\tus/varbind\n' \
+      "$(calc "$name_s / $name_n * 1e6")"
+    printf 'bulkwalk.sh\tthreshold agent, current-value column\t%.1f\tus/varbind\n' \
+      "$(calc "$current_s / $current_n * 1e6")"
+    printf 'bulkwalk.sh\ttest agent, %d rows\t%.0f\tvarbinds/s\n' "$rows" "$(rate "$svc_n" "$svc_s")"
+    printf 'bulkwalk.sh\tsnmpd, its own small tree\t%.0f\tvarbinds/s\n' "$(rate "$snmpd_n" "$snmpd_s")"
+  } >> "$BENCH_FIGURES"
+fi

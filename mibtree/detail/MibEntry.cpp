@@ -1,6 +1,8 @@
 // Key encoding, entry storage and object-name interning of the MIB store.
 #include "mibtree/detail/MibEntry.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdlib>
 #include <new>
 
@@ -117,11 +119,38 @@ MibEntry::~MibEntry() {
   }
 }
 
-KeySpan MibEntry::Key() const {
-  if (key_size_ <= kInlineKeyBytes) return KeySpan{key_, key_size_};
-  const unsigned char* bytes = nullptr;
-  std::memcpy(&bytes, key_, sizeof bytes);
-  return KeySpan{bytes, key_size_};
+NodePool::~NodePool() {
+  for (void* block : blocks_) ::operator delete(block);
+}
+
+void* NodePool::Allocate(size_t size) {
+  if (slot_size_ == 0) {
+    // Nodes hold pointers and numbers: pointer alignment is all they need.
+    constexpr size_t kAlign = alignof(void*);
+    slot_size_ = (std::max(size, sizeof(FreeSlot)) + kAlign - 1) / kAlign * kAlign;
+  }
+  if (size > slot_size_) return ::operator new(size);
+  if (free_ != nullptr) {
+    FreeSlot* slot = free_;
+    free_ = slot->next;
+    return slot;
+  }
+  if (carved_ == kSlotsPerBlock) {
+    blocks_.reserve(blocks_.size() + 1);
+    block_ = static_cast<unsigned char*>(::operator new(slot_size_ * kSlotsPerBlock));
+    blocks_.push_back(block_);
+    carved_ = 0;
+  }
+  return block_ + slot_size_ * carved_++;
+}
+
+void NodePool::Release(void* slot, size_t size) {
+  if (slot == nullptr) return;
+  if (size > slot_size_) {
+    ::operator delete(slot);
+    return;
+  }
+  free_ = new (slot) FreeSlot{free_};
 }
 
 const char* NameTable::Intern(const char* name) {

@@ -5,6 +5,7 @@
 #include <pthread.h>
 
 #include <strings.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -215,15 +216,42 @@ std::shared_ptr<platform::CancellableCall::State> InnermostCall(DWORD thread_id)
 }  // namespace
 
 struct platform::CancellableCall::State {
-  UniqueHandle event{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
   std::atomic<bool> cancelled{false};
   std::atomic<bool> finished{false};
+  // Most calls end without anyone waiting for a cancel, so the event is made
+  // only when first asked for: no system calls for a call that is not waited on.
+  std::mutex mutex;
+  UniqueHandle event;
+  int wake = -1;  // an eventfd of the caller's to signal as well (not owned)
+
+  HANDLE Event() {
+    std::lock_guard lock(mutex);
+    if (!event) {
+      event.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+      if (cancelled.load() && event) SetEvent(event.Get());
+    }
+    return event.Get();
+  }
+
+  void Wake(int descriptor) {
+    std::lock_guard lock(mutex);
+    wake = descriptor;
+    if (cancelled.load()) Signal(wake);
+  }
 
   HRESULT Cancel() {
     if (finished.load()) return RPC_E_CALL_COMPLETE;
     if (cancelled.exchange(true)) return RPC_E_CALL_CANCELED;
-    SetEvent(event.Get());
+    std::lock_guard lock(mutex);
+    if (event) SetEvent(event.Get());
+    Signal(wake);
     return S_OK;
+  }
+
+  static void Signal(int descriptor) {
+    if (descriptor < 0) return;
+    const uint64_t one = 1;
+    static_cast<void>(::write(descriptor, &one, sizeof one));
   }
 };
 
@@ -543,6 +571,11 @@ CancellableCall::CancellableCall()
 
 CancellableCall::~CancellableCall() {
   state_->finished.store(true);
+  {
+    // The caller's descriptor may be closed once this call is over.
+    std::lock_guard lock(state_->mutex);
+    state_->wake = -1;
+  }
   CallRegistry& registry = Calls();
   std::lock_guard lock(registry.mutex);
   auto found = registry.calls.find(thread_id_);
@@ -561,7 +594,8 @@ bool CancellableCall::Cancelled() const { return state_->cancelled.load(); }
 
 bool CancellableCall::WaitForCancel(DWORD milliseconds) const {
   if (Cancelled()) return true;
-  if (!state_->event) {
+  const HANDLE event = state_->Event();
+  if (event == nullptr) {
     // Without an event (out of descriptors) the wait degrades to polling.
     const DWORD start = GetTickCount();
     while (!Cancelled()) {
@@ -570,10 +604,12 @@ bool CancellableCall::WaitForCancel(DWORD milliseconds) const {
     }
     return true;
   }
-  return WaitForSingleObject(state_->event.Get(), milliseconds) == WAIT_OBJECT_0;
+  return WaitForSingleObject(event, milliseconds) == WAIT_OBJECT_0;
 }
 
-int CancellableCall::Descriptor() const { return GetEventDescriptor(state_->event.Get()); }
+int CancellableCall::Descriptor() const { return GetEventDescriptor(state_->Event()); }
+
+void CancellableCall::WakeOnCancel(int descriptor) { state_->Wake(descriptor); }
 
 HRESULT CancelCallOnThread(DWORD thread_id) {
   auto state = InnermostCall(thread_id);

@@ -505,6 +505,10 @@ class CancellableCall {
   bool WaitForCancel(DWORD milliseconds) const;
   // Readable while the call is cancelled, for poll() next to a socket.
   int Descriptor() const;
+  // Has a cancel also add 1 to the eventfd descriptor (at once if the call is
+  // already cancelled), so that a caller can wait on its own descriptor alone.
+  // The descriptor must stay open until this call object is destroyed.
+  void WakeOnCancel(int descriptor);
 
   struct State;
 

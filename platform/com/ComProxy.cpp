@@ -385,7 +385,9 @@ class Channel : public std::enable_shared_from_this<Channel> {
 
     const DWORD timeout = RemoteCallTimeoutMs();
     const uint64_t deadline = NowMs() + timeout;
-    pollfd waits[2] = {{pending->signal, POLLIN, 0}, {call.Descriptor(), POLLIN, 0}};
+    // A cancel signals the reply's descriptor too: one descriptor to wait on.
+    call.WakeOnCancel(pending->signal);
+    pollfd waits[1] = {{pending->signal, POLLIN, 0}};
     for (;;) {
       {
         std::lock_guard lock(mutex_);
@@ -405,7 +407,7 @@ class Channel : public std::enable_shared_from_this<Channel> {
         hr = RPC_E_TIMEOUT;
         break;
       }
-      const int rc = ::poll(waits, 2, static_cast<int>(deadline - now));
+      const int rc = ::poll(waits, 1, static_cast<int>(deadline - now));
       if (rc < 0 && errno != EINTR) {
         hr = E_FAIL;
         break;
@@ -455,10 +457,11 @@ class Channel : public std::enable_shared_from_this<Channel> {
   void ReadLoop(Connection* raw) {
     std::string reason;
     HRESULT failure = RPC_E_DISCONNECTED;
+    detail::MessageReader messages(raw->fd);
     for (;;) {
       wire::Header header;
       std::vector<uint8_t> body;
-      const detail::ReadStatus status = detail::ReadMessage(raw->fd, &header, &body, &reason);
+      const detail::ReadStatus status = messages.Next(&header, &body, &reason);
       if (status == detail::ReadStatus::kClosed) {
         if (raw->alive) reason = "connection to the server at " + path_ + " lost";
         break;

@@ -152,10 +152,10 @@ class ServerConnection : public std::enable_shared_from_this<ServerConnection> {
 
   void ReadLoop() {
     std::string reason;
+    detail::MessageReader reader(fd_);
     for (;;) {
       Request request;
-      const detail::ReadStatus status =
-          detail::ReadMessage(fd_, &request.header, &request.body, &reason);
+      const detail::ReadStatus status = reader.Next(&request.header, &request.body, &reason);
       if (status == detail::ReadStatus::kClosed) {
         reason.clear();
         break;

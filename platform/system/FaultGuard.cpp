@@ -3,6 +3,7 @@
 
 #include <setjmp.h>
 #include <signal.h>
+#include <ucontext.h>
 
 #include <atomic>
 #include <cstring>
@@ -41,6 +42,12 @@ void OnFault(int signal_number, siginfo_t* info, void* context) {
   if (guard != nullptr) {
     t_guard = guard->outer;
     t_last_fault = signal_number;
+    // The guard saved no signal mask on entry (that would be a system call on
+    // every guarded call); the interrupted code's mask is restored here, on
+    // the way out, in case the handler ran with more signals blocked.
+    if (context != nullptr) {
+      pthread_sigmask(SIG_SETMASK, &static_cast<ucontext_t*>(context)->uc_sigmask, nullptr);
+    }
     siglongjmp(guard->env, signal_number);
   }
   // Not inside a guard: hand the fault to whoever handled it before us, or
@@ -81,17 +88,17 @@ void RemoveFaultHandlers() {
   }
 }
 
-bool RunGuarded(const std::function<void()>& body) noexcept {
+bool RunGuardedCall(void (*run)(void*), void* context) noexcept {
   Guard guard;
   guard.outer = t_guard;
-  if (sigsetjmp(guard.env, 1) != 0) {
+  if (sigsetjmp(guard.env, 0) != 0) {
     // Reached through the fault handler, which already unlinked this guard.
     return false;
   }
   t_guard = &guard;
   bool completed = false;
   try {
-    body();
+    run(context);
     completed = true;
   } catch (...) {
     t_last_fault = 0;

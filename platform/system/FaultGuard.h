@@ -11,7 +11,8 @@
 // fault keeps its default behaviour (the handlers pass it on).
 #pragma once
 
-#include <functional>
+#include <type_traits>
+#include <utility>
 
 namespace platform {
 
@@ -20,8 +21,19 @@ namespace platform {
 void InstallFaultHandlers();
 void RemoveFaultHandlers();
 
-// Returns true when body returned normally.  Guards nest.
-bool RunGuarded(const std::function<void()>& body) noexcept;
+// Calls run(context) under a guard; true when it returned normally.  Guards
+// nest.  Entering and leaving a guard makes no system call: the signal mask is
+// put back only when a fault ends the guard.
+bool RunGuardedCall(void (*run)(void*), void* context) noexcept;
+
+// Runs body() under a guard (see RunGuardedCall); the body is called in place,
+// without being copied or allocated.
+template <class Body>
+bool RunGuarded(Body&& body) noexcept {
+  using Callable = std::remove_reference_t<Body>;
+  return RunGuardedCall([](void* context) { (*static_cast<Callable*>(context))(); },
+                        const_cast<void*>(static_cast<const void*>(&body)));
+}
 
 // The signal number of the last fault that ended a guard on this thread, 0 if
 // the last failure was an exception.

@@ -339,7 +339,24 @@ void Sleep(DWORD milliseconds) {
   }
 }
 
-DWORD GetCurrentThreadId() { return static_cast<DWORD>(syscall(SYS_gettid)); }
+namespace {
+
+// The thread's id, asked of the kernel once per thread: the request path takes
+// it for every request.  A forked child starts with its own id, so the fork
+// handler clears the copy the child's thread inherited.
+thread_local DWORD t_thread_id = 0;
+
+void ForgetThreadIdInChild() { t_thread_id = 0; }
+
+const int kForkHandlerInstalled = pthread_atfork(nullptr, nullptr, &ForgetThreadIdInChild);
+
+}  // namespace
+
+DWORD GetCurrentThreadId() {
+  static_cast<void>(kForkHandlerInstalled);
+  if (t_thread_id == 0) t_thread_id = static_cast<DWORD>(syscall(SYS_gettid));
+  return t_thread_id;
+}
 DWORD GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
 
 HANDLE CreateEventA(LPVOID /*attributes*/, BOOL manual_reset, BOOL initial_state, LPCSTR name) {

@@ -1,5 +1,6 @@
-// The MIB tree against a sorted vector: random registrations, re-registrations,
-// subtree removals, GET, GET-NEXT and next-entry lookups over OIDs that are
+// The MIB tree against a sorted vector: random registrations (scalars and
+// table cells), re-registrations, subtree removals, GET, GET-NEXT (also walks
+// continuing from the last answer) and next-entry lookups over OIDs that are
 // prefixes of each other and hold boundary sub-identifiers must give the same
 // answers from both.
 #include <gtest/gtest.h>
@@ -147,13 +148,23 @@ TEST_P(SnmpMibTreeDifferentialTest, RandomOperationsAnswerAsTheSortedReference) 
   OidGenerator generate(GetParam());
   TestAgent agent;
   Reference reference;
+  Ids answered;  // what the last GET or GET-NEXT answered with
   for (int step = 0; step < 6000; ++step) {
-    const Ids oid = generate.Next();
     const size_t operation = generate.Pick(20);
+    // Every other GET-NEXT continues a walk from the last answer, as managers do.
+    const Ids oid = operation >= 11 && operation < 16 && operation % 2 == 0 && !answered.empty()
+                        ? answered
+                        : generate.Next();
     if (operation < 7) {  // registration or re-registration
       const DWORD value = generate.Value();
+      // Half of them as table cells: the column and a number index.
+      const bool cell = operation % 2 == 0 && oid.size() >= 3 && oid.back() != kNoNumberIndex;
+      const Ids column(oid.begin(), oid.end() - (cell ? 1 : 0));
       const bool stored =
-          agent.AddConstMibEntry(Text(oid).c_str(), "cell", value, ASN_GAUGE32, kMibReadOnly);
+          cell ? agent.AddConstTableEntry(Text(column).c_str(), "cell", value, ASN_GAUGE32,
+                                          nullptr, oid.back())
+               : agent.AddConstMibEntry(Text(oid).c_str(), "cell", value, ASN_GAUGE32,
+                                        kMibReadOnly);
       // OID text needs at least two sub-identifiers.
       ASSERT_EQ(stored, oid.size() >= 2) << Text(oid);
       if (stored) reference.Put(oid, value);
@@ -166,6 +177,7 @@ TEST_P(SnmpMibTreeDifferentialTest, RandomOperationsAnswerAsTheSortedReference) 
       ASSERT_EQ(status, found ? 0 : SNMP_ERRORSTATUS_NOSUCHNAME);
       ASSERT_EQ(IdsOf(varbind->name), oid);
       ASSERT_EQ(varbind->value.asnValue.unsigned32, expected ? expected->value : 0xDEADBEEF);
+      if (found) answered = oid;
     } else if (operation < 16) {
       VarBindOwner varbind = Request(oid);
       AsnInteger32 status = -1;
@@ -174,6 +186,7 @@ TEST_P(SnmpMibTreeDifferentialTest, RandomOperationsAnswerAsTheSortedReference) 
       ASSERT_EQ(found, expected != nullptr) << Text(oid);
       ASSERT_EQ(IdsOf(varbind->name), expected ? expected->oid : oid) << Text(oid);
       ASSERT_EQ(varbind->value.asnValue.unsigned32, expected ? expected->value : 0xDEADBEEF);
+      if (found) answered = expected->oid;
     } else if (operation < 18) {
       VarBindOwner varbind = Request(oid);
       const bool found = agent.GetNextMibEntry(varbind.Get());

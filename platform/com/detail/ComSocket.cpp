@@ -6,6 +6,8 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <mutex>
 
@@ -23,21 +25,6 @@ struct ErrorSinkHolder {
 ErrorSinkHolder& ErrorSink() {
   static auto* holder = new ErrorSinkHolder;  // used by threads until the process ends
   return *holder;
-}
-
-// 0: end of stream, -1: error, 1: all read.
-int ReadExact(int fd, uint8_t* data, size_t size) {
-  size_t done = 0;
-  while (done < size) {
-    const ssize_t got = ::read(fd, data + done, size - done);
-    if (got == 0) return 0;
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
-    done += static_cast<size_t>(got);
-  }
-  return 1;
 }
 
 }  // namespace
@@ -64,20 +51,50 @@ void ReportRemotingError(const std::string& message) {
   }
 }
 
-ReadStatus ReadMessage(int fd, wire::Header* header, std::vector<uint8_t>* body,
-                       std::string* reason) {
-  uint8_t bytes[wire::kHeaderSize];
-  const int got = ReadExact(fd, bytes, sizeof bytes);
-  if (got <= 0) return ReadStatus::kClosed;
-  const wire::HeaderStatus status = wire::DecodeHeader(bytes, header);
+bool MessageReader::Fill(size_t size) {
+  // Room to read a typical burst of messages in one go.
+  constexpr size_t kChunk = 64 * 1024;
+  while (end_ - start_ < size) {
+    if (start_ == end_) start_ = end_ = 0;
+    if (buffer_.size() - start_ < size || buffer_.size() - end_ < 1) {
+      // Keep what is unread at the front, with room for the whole of size.
+      std::copy(buffer_.begin() + static_cast<std::ptrdiff_t>(start_),
+                buffer_.begin() + static_cast<std::ptrdiff_t>(end_), buffer_.begin());
+      end_ -= start_;
+      start_ = 0;
+      if (buffer_.size() < std::max(size, kChunk)) buffer_.resize(std::max(size, kChunk));
+    }
+    const ssize_t got = ::read(fd_, buffer_.data() + end_, buffer_.size() - end_);
+    if (got == 0) return false;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    end_ += static_cast<size_t>(got);
+  }
+  return true;
+}
+
+ReadStatus MessageReader::Next(wire::Header* header, std::vector<uint8_t>* body,
+                               std::string* reason) {
+  if (!Fill(wire::kHeaderSize)) return ReadStatus::kClosed;
+  const wire::HeaderStatus status = wire::DecodeHeader(buffer_.data() + start_, header);
   if (status != wire::HeaderStatus::kOk) {
     *reason = wire::HeaderStatusText(status);
     return ReadStatus::kMalformed;
   }
-  body->resize(header->length);
-  if (header->length != 0 && ReadExact(fd, body->data(), header->length) <= 0) {
+  start_ += wire::kHeaderSize;
+  if (header->length != 0 && !Fill(header->length)) {
     *reason = "stream ended inside a message";
     return ReadStatus::kMalformed;
+  }
+  body->assign(buffer_.begin() + static_cast<std::ptrdiff_t>(start_),
+               buffer_.begin() + static_cast<std::ptrdiff_t>(start_ + header->length));
+  start_ += header->length;
+  // A large message leaves a large buffer; give it back once it is drained.
+  if (start_ == end_ && buffer_.size() > 1024 * 1024) {
+    buffer_ = std::vector<uint8_t>();
+    start_ = end_ = 0;
   }
   return ReadStatus::kOk;
 }

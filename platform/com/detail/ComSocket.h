@@ -12,11 +12,27 @@ namespace platform::detail {
 
 enum class ReadStatus { kOk, kClosed, kMalformed };
 
-// Reads one message; kClosed at end of stream or on a read error, kMalformed
-// (with the reason) when the header fails its checks or the stream ends
-// inside a message.
-ReadStatus ReadMessage(int fd, wire::Header* header, std::vector<uint8_t>* body,
-                       std::string* reason);
+// Reads the messages of one stream in order.  Each read takes whatever the
+// socket holds, so a message usually costs one system call rather than one
+// for its header and one for its body.
+class MessageReader {
+ public:
+  explicit MessageReader(int fd) : fd_(fd) {}
+
+  // The next message; kClosed at end of stream or on a read error (also
+  // inside a header), kMalformed (with the reason) when the header fails its
+  // checks or the stream ends inside a message's body.
+  ReadStatus Next(wire::Header* header, std::vector<uint8_t>* body, std::string* reason);
+
+ private:
+  // Until at least size bytes are buffered; false at end of stream or error.
+  bool Fill(size_t size);
+
+  int fd_;
+  std::vector<uint8_t> buffer_;
+  size_t start_ = 0;  // first unread byte
+  size_t end_ = 0;    // one past the last buffered byte
+};
 // Writes all of it; false when the peer is gone or stopped reading for longer
 // than the socket's send time-out.
 bool WriteMessage(int fd, const std::vector<uint8_t>& message);
