@@ -12,6 +12,7 @@
 #include "services/switchd/EngineSettings.h"
 #include "services/switchd/Listing.h"
 #include "services/switchd/Log.h"
+#include "services/switchd/Metrics.h"
 #include "services/switchd/RecorderCommands.h"
 #include "services/switchd/ResourceList.h"
 #include "services/switchd/RuleConfig.h"
@@ -185,6 +186,20 @@ bool Service::Start(std::string* error) {
     Stop();
     return false;
   }
+  if (const MetricsSettings metrics = ReadMetricsSettings(); metrics.enabled) {
+    // The engine and the recorder outlive the endpoint: Stop ends it first.
+    const auto render = [this] {
+      return RenderMetrics(TakeMetrics(engine_.get(), recorder_.get(), module_.get()));
+    };
+    std::string why;
+    if (metrics_.Start(metrics, render, &why)) {
+      Log(LogLevel::kInfo, "metrics served at http://" + metrics.address + ":" +
+                               std::to_string(metrics_.Port()) + "/metrics");
+    } else {
+      // The monitoring goes on without its metrics rather than not at all.
+      Log(LogLevel::kWarning, why);
+    }
+  }
   stopping_ = false;
   poll_thread_ = std::thread([this] { PollLoop(); });
   started_ = true;
@@ -217,6 +232,7 @@ void Service::Stop() {
   }
   poll_wake_.notify_all();
   if (poll_thread_.joinable()) poll_thread_.join();
+  metrics_.Stop();
   control_.Stop();
   if (com_server_) {
     com_server_->Stop();

@@ -27,6 +27,7 @@
 #include "services/switchd/ControlChannel.h"
 #include "services/switchd/EngineSettings.h"
 #include "services/switchd/EventHub.h"
+#include "services/switchd/MetricsServer.h"
 #include "services/switchd/Monitoring.h"
 #include "services/switchd/Recorder.h"
 #include "services/switchd/RuleEngine.h"
@@ -70,6 +71,8 @@ class Service {
   std::shared_ptr<Recorder> ReportRecorder() const { return recorder_; }
   // Null until started.
   std::shared_ptr<RuleEngine> Engine() const { return engine_; }
+  // The metrics endpoint; not running unless enabled in the registry.
+  const MetricsServer& Metrics() const { return metrics_; }
 
   // The control commands (see ControlChannel.h for the protocol).
   ControlAnswer Execute(const std::string& line);
@@ -107,6 +110,7 @@ class Service {
   std::shared_ptr<Recorder> recorder_;
   std::unique_ptr<platform::ComServer> com_server_;
   ControlServer control_;
+  MetricsServer metrics_;
   bool started_ = false;
   bool registered_in_process_ = false;
 
