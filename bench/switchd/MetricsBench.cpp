@@ -148,3 +148,5 @@ void BM_HttpScrape(benchmark::State& state) {
 BENCHMARK(BM_HttpScrape)->Arg(10000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
+
+BENCHMARK_MAIN();
