@@ -47,10 +47,11 @@ std::string Tables(DWORD code, int64_t rules) {
       text = "<Rules>";
       // One rule in ten is violated.
       for (int64_t i = 0; i < rules; ++i) {
-        text += "<Rule Name=\"rule-" + std::to_string(i) +
-                "\"><Interval>60</Interval><Resource Name=\"load\"/><Threshold Operator=\"greater\" "
-                "Value=\"" +
-                (i % 10 == 0 ? "40" : "90") + "\"/><Event Name=\"e\"/></Rule>";
+        text +=
+            "<Rule Name=\"rule-" + std::to_string(i) +
+            "\"><Interval>60</Interval><Resource Name=\"load\"/><Threshold Operator=\"greater\" "
+            "Value=\"" +
+            (i % 10 == 0 ? "40" : "90") + "\"/><Event Name=\"e\"/></Rule>";
       }
       return text + "</Rules>";
     case sp::kTableRuleSets:
@@ -113,8 +114,7 @@ BENCHMARK(BM_CopyMetrics)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 void BM_RenderMetrics(benchmark::State& state) {
   RunningEngine running(state.range(0));
-  const switchd::MetricsSnapshot snapshot =
-      switchd::TakeMetrics(&running.engine, nullptr, nullptr);
+  const switchd::MetricsSnapshot snapshot = switchd::TakeMetrics(&running.engine, nullptr, nullptr);
   size_t bytes = 0;
   for (auto _ : state) {
     const std::string text = switchd::RenderMetrics(snapshot);

@@ -20,10 +20,17 @@ constexpr std::array<int64_t, 8> kDelayBoundsMs = {1, 5, 10, 25, 50, 100, 250, 1
 void AppendEscaped(std::string& out, std::string_view value) {
   for (const char c : value) {
     switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '"': out += "\\\""; break;
-      case '\n': out += "\\n"; break;
-      default: out += c;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      default:
+        out += c;
     }
   }
 }

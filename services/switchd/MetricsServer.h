@@ -22,9 +22,9 @@ namespace switchd {
 inline constexpr const char* kMetricsKey = "SOFTWARE\\Quorvath\\Switch\\Metrics";
 
 struct MetricsSettings {
-  bool enabled = false;              // Enabled (REG_DWORD): 1 serves the metrics
+  bool enabled = false;               // Enabled (REG_DWORD): 1 serves the metrics
   std::string address = "127.0.0.1";  // Address (REG_SZ): an IPv4 or IPv6 address
-  DWORD port = 9273;                 // Port (REG_DWORD); 0 takes any free port
+  DWORD port = 9273;                  // Port (REG_DWORD); 0 takes any free port
   // MaxConnections (REG_DWORD): clients served at once; more are turned away.
   DWORD max_connections = 16;
 };

@@ -82,7 +82,8 @@ TEST(MetricsTest, ASnapshotRendersEachFamilyOnce) {
       "switchd_store_requests_total 4\n",
       "switchd_store_refusals_total 1\n",
   };
-  for (const std::string& sample : kSamples) EXPECT_NE(text.find(sample), std::string::npos) << sample << text;
+  for (const std::string& sample : kSamples)
+    EXPECT_NE(text.find(sample), std::string::npos) << sample << text;
 }
 
 }  // namespace
