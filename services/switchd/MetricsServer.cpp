@@ -6,6 +6,7 @@
 #include <microhttpd.h>
 #include <netinet/in.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/registry/Registry.h"
@@ -20,8 +21,6 @@ constexpr const char* kContentType = "text/plain; version=0.0.4; charset=utf-8";
 constexpr size_t kRequestMemory = 16 * 1024;
 // A client that sends nothing for this long is dropped.
 constexpr unsigned kIdleSeconds = 10;
-// What marks a request whose headers were seen (the first call of the handler).
-char kSeen;
 
 MHD_Result Answer(MHD_Connection* connection, unsigned status, const std::string& body,
                   const char* content_type, bool head = false) {
@@ -39,21 +38,21 @@ MHD_Result Answer(MHD_Connection* connection, unsigned status, const std::string
   return result;
 }
 
+// Every request is answered once its headers are in, before any body: a
+// scrape has none, and a body is never read.
 MHD_Result Handle(void* cls, MHD_Connection* connection, const char* url, const char* method,
-                  const char* /*version*/, const char* /*upload_data*/, size_t* upload_data_size,
-                  void** request) {
-  if (*request == nullptr) {
-    *request = &kSeen;
-    return MHD_YES;
-  }
+                  const char* /*version*/, const char* /*upload_data*/,
+                  size_t* /*upload_data_size*/, void** /*request*/) {
   const bool get = std::strcmp(method, MHD_HTTP_METHOD_GET) == 0;
   const bool head = std::strcmp(method, MHD_HTTP_METHOD_HEAD) == 0;
   constexpr const char* kText = "text/plain; charset=utf-8";
   if (!get && !head) return Answer(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "GET only\n", kText);
-  // A scrape carries no body.
-  if (*upload_data_size != 0) {
-    return Answer(connection, MHD_HTTP_CONTENT_TOO_LARGE, "no body expected\n", kText);
-  }
+  const char* length =
+      MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
+  const bool body = (length != nullptr && std::strcmp(length, "0") != 0) ||
+                    MHD_lookup_connection_value(connection, MHD_HEADER_KIND,
+                                                MHD_HTTP_HEADER_TRANSFER_ENCODING) != nullptr;
+  if (body) return Answer(connection, MHD_HTTP_CONTENT_TOO_LARGE, "no body expected\n", kText);
   if (std::strcmp(url, "/metrics") != 0) {
     return Answer(connection, MHD_HTTP_NOT_FOUND, "metrics are at /metrics\n", kText);
   }
@@ -101,12 +100,14 @@ bool MetricsServer::Start(const MetricsSettings& settings, Render render, std::s
     return false;
   }
   render_ = std::move(render);
+  // One client address cannot take every connection (on the loopback, the
+  // local scraper and anything else on the machine share one address).
+  const unsigned per_address = std::max(1u, static_cast<unsigned>(settings.max_connections) / 2);
   daemon_ = MHD_start_daemon(
       flags, port, nullptr, nullptr, &Handle, &render_, MHD_OPTION_SOCK_ADDR, address,
       MHD_OPTION_CONNECTION_LIMIT, static_cast<unsigned>(settings.max_connections),
-      MHD_OPTION_PER_IP_CONNECTION_LIMIT, static_cast<unsigned>(settings.max_connections),
-      MHD_OPTION_CONNECTION_MEMORY_LIMIT, kRequestMemory, MHD_OPTION_CONNECTION_TIMEOUT,
-      kIdleSeconds, MHD_OPTION_END);
+      MHD_OPTION_PER_IP_CONNECTION_LIMIT, per_address, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
+      kRequestMemory, MHD_OPTION_CONNECTION_TIMEOUT, kIdleSeconds, MHD_OPTION_END);
   if (daemon_ == nullptr) {
     *error = "cannot serve the metrics on " + settings.address + " port " +
              std::to_string(settings.port) + " (the address is not this machine's or in use)";

@@ -25,7 +25,8 @@ struct MetricsSettings {
   bool enabled = false;               // Enabled (REG_DWORD): 1 serves the metrics
   std::string address = "127.0.0.1";  // Address (REG_SZ): an IPv4 or IPv6 address
   DWORD port = 9273;                  // Port (REG_DWORD); 0 takes any free port
-  // MaxConnections (REG_DWORD): clients served at once; more are turned away.
+  // MaxConnections (REG_DWORD): connections served at once, half of them from
+  // one client address; more wait until one ends.
   DWORD max_connections = 16;
 };
 

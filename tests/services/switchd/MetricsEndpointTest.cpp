@@ -1,6 +1,7 @@
 // switchd's metrics endpoint: off unless enabled in the registry, and when
 // on, a scrape that a parser of the format from the distribution accepts,
-// showing a rule on a file that exists violated with one event fired.
+// showing a rule on a file that exists violated with one event fired; other
+// requests are refused.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <stdlib.h>
@@ -38,6 +39,26 @@ bool Answers(uint16_t port) {
   const bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
   close(fd);
   return connected;
+}
+
+// Sends a request on the loopback port; the status line of the answer.
+std::string StatusLine(uint16_t port, const std::string& request) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string answer;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      send(fd, request.data(), request.size(), MSG_NOSIGNAL) >= 0) {
+    char buffer[4096];
+    for (ssize_t got; answer.find("\r\n") == std::string::npos &&
+                      (got = recv(fd, buffer, sizeof buffer, 0)) > 0;) {
+      answer.append(buffer, static_cast<size_t>(got));
+    }
+  }
+  close(fd);
+  return answer.substr(0, answer.find("\r\n"));
 }
 
 // A loopback TCP port nothing listens on now.
@@ -144,6 +165,29 @@ TEST_F(MetricsEndpointTest, ScrapeShowsTheFiredRule) {
       "switchd_store_refusals_total - 0.0",
   };
   for (const char* sample : kSamples) EXPECT_NE(scrape.find(sample), std::string::npos) << sample;
+}
+
+TEST_F(MetricsEndpointTest, OnlyAGetOfTheMetricsIsServed) {
+  Start(1, 0);
+  ASSERT_TRUE(service_->Metrics().Running());
+  const std::string big(32 * 1024, 'a');
+  const struct {
+    std::string request;
+    std::string status;
+  } kCases[] = {
+      {"GET /metrics HTTP/1.1\r\nHost: t\r\n\r\n", "HTTP/1.1 200 OK"},
+      {"POST /metrics HTTP/1.1\r\nHost: t\r\nContent-Length: 0\r\n\r\n",
+       "HTTP/1.1 405 Method Not Allowed"},
+      {"GET / HTTP/1.1\r\nHost: t\r\n\r\n", "HTTP/1.1 404 Not Found"},
+      {"GET /metrics HTTP/1.1\r\nHost: t\r\nContent-Length: 5\r\n\r\nhello",
+       "HTTP/1.1 413 Content Too Large"},
+      {"GET /metrics HTTP/1.1\r\nHost: t\r\nX-Big: " + big + "\r\n\r\n",
+       "HTTP/1.1 431 Request Header Fields Too Large"},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(StatusLine(service_->Metrics().Port(), c.request), c.status)
+        << c.request.substr(0, 40);
+  }
 }
 
 }  // namespace
