@@ -28,6 +28,8 @@ struct MetricsSettings {
   // MaxConnections (REG_DWORD): connections served at once, half of them from
   // one client address; more wait until one ends.
   DWORD max_connections = 16;
+
+  bool operator==(const MetricsSettings&) const = default;
 };
 
 MetricsSettings ReadMetricsSettings();

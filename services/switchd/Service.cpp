@@ -186,20 +186,7 @@ bool Service::Start(std::string* error) {
     Stop();
     return false;
   }
-  if (const MetricsSettings metrics = ReadMetricsSettings(); metrics.enabled) {
-    // The engine and the recorder outlive the endpoint: Stop ends it first.
-    const auto render = [this] {
-      return RenderMetrics(TakeMetrics(engine_.get(), recorder_.get(), module_.get()));
-    };
-    std::string why;
-    if (metrics_.Start(metrics, render, &why)) {
-      Log(LogLevel::kInfo, "metrics served at http://" + metrics.address + ":" +
-                               std::to_string(metrics_.Port()) + "/metrics");
-    } else {
-      // The monitoring goes on without its metrics rather than not at all.
-      Log(LogLevel::kWarning, why);
-    }
-  }
+  ApplyMetricsSettings();
   stopping_ = false;
   poll_thread_ = std::thread([this] { PollLoop(); });
   started_ = true;
@@ -232,8 +219,11 @@ void Service::Stop() {
   }
   poll_wake_.notify_all();
   if (poll_thread_.joinable()) poll_thread_.join();
-  metrics_.Stop();
-  control_.Stop();
+  control_.Stop();  // no reload starts the endpoint again
+  {
+    std::lock_guard lock(metrics_mutex_);
+    metrics_.Stop();
+  }
   if (com_server_) {
     com_server_->Stop();
     com_server_.reset();
@@ -265,6 +255,27 @@ void Service::Stop() {
   engine_.reset();
   scheduler_.reset();
   started_ = false;
+}
+
+void Service::ApplyMetricsSettings() {
+  const MetricsSettings settings = ReadMetricsSettings();
+  std::lock_guard lock(metrics_mutex_);
+  if (settings == metrics_settings_ && metrics_.Running() == settings.enabled) return;
+  metrics_settings_ = settings;
+  metrics_.Stop();
+  if (!settings.enabled) return;
+  // The engine and the recorder outlive the endpoint: Stop ends it first.
+  const auto render = [this] {
+    return RenderMetrics(TakeMetrics(engine_.get(), recorder_.get(), module_.get()));
+  };
+  std::string why;
+  if (metrics_.Start(settings, render, &why)) {
+    Log(LogLevel::kInfo, "metrics served at http://" + settings.address + ":" +
+                             std::to_string(metrics_.Port()) + "/metrics");
+  } else {
+    // The monitoring goes on without its metrics rather than not at all.
+    Log(LogLevel::kWarning, why);
+  }
 }
 
 void Service::ConfigureEngine() {
@@ -425,6 +436,7 @@ ControlAnswer Service::Reload() {
   engine_settings_ = ReadEngineSettings();
   if (sources_) sources_->UpdateSettings(engine_settings_);
   if (recorder_) recorder_->UpdateSettings(engine_settings_);
+  ApplyMetricsSettings();
   std::vector<std::string> warnings;
   const std::vector<DWORD> changed = module_->Reload(&problems, &warnings);
   ControlAnswer answer;

@@ -131,7 +131,7 @@ class MetricsEndpointTest : public DataDirFixture {
   std::unique_ptr<switchd::Service> service_;
 };
 
-TEST_F(MetricsEndpointTest, EndpointAnswersOnlyWhenEnabled) {
+TEST_F(MetricsEndpointTest, EndpointAnswersOnlyOnceEnabled) {
   const struct {
     const char* name;
     std::optional<DWORD> enabled;
@@ -143,6 +143,13 @@ TEST_F(MetricsEndpointTest, EndpointAnswersOnlyWhenEnabled) {
     EXPECT_FALSE(Answers(port)) << c.name;
     service_.reset();
   }
+  // Enabled later, the endpoint starts at the next reload.
+  const uint16_t port = UnusedTcpPort();
+  Start(0, port);
+  platform::RegistryKey::Create(HKEY_LOCAL_MACHINE, switchd::kMetricsKey)->SetDword("Enabled", 1);
+  service_->Execute("reload");
+  EXPECT_EQ(service_->Metrics().Port(), port);
+  EXPECT_TRUE(Answers(port));
 }
 
 TEST_F(MetricsEndpointTest, ScrapeShowsTheFiredRule) {
