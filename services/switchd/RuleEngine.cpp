@@ -43,7 +43,7 @@ struct RuleEngine::Rule {
   bool counted = false;
   bool counted_critical = false;
   int counted_performance = 0;
-  // Since the rule was configured as it is.
+  // Counted since the rule was configured as it is: a changed rule starts at 0.
   uint64_t polls = 0;
   uint64_t failed_reads = 0;
   uint64_t violations = 0;

@@ -219,7 +219,7 @@ void Service::Stop() {
   }
   poll_wake_.notify_all();
   if (poll_thread_.joinable()) poll_thread_.join();
-  control_.Stop();  // no reload starts the endpoint again
+  control_.Stop();  // from here on no reload can start the endpoint again
   {
     std::lock_guard lock(metrics_mutex_);
     metrics_.Stop();
