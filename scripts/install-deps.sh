@@ -11,6 +11,7 @@ packages=(
   libsqlite3-dev sqlite3
   libsnmp-dev snmp snmpd snmptrapd
   libpugixml-dev libxml2-dev smitools
+  libmicrohttpd-dev python3-prometheus-client
   procps iproute2
   gnuplot-nox librsvg2-bin
   scdoc lintian systemd man-db dpkg-dev

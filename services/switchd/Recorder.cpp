@@ -503,6 +503,19 @@ std::optional<ReportSummary> Recorder::Summary(std::string_view report) const {
   return std::nullopt;
 }
 
+void Recorder::CopyMetrics(MetricsSnapshot* snapshot) const {
+  const int64_t wall = clock_.WallSeconds();
+  std::lock_guard lock(mutex_);
+  for (const auto& [name, live] : live_) {
+    // Records are numbered from 1 for the oldest kept: the newest has the count's number.
+    const DWORD count = store_->Count(name);
+    snapshot->reports.push_back({name, live.config.resource, count, count, live.failed_reads});
+  }
+  for (const SetPlan& plan : sets_) {
+    snapshot->report_sets.push_back({plan.name, !plan.members.empty() && SetRecording(plan, wall)});
+  }
+}
+
 RecorderStatus Recorder::Status() const {
   std::lock_guard lock(mutex_);
   return status_;

@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "services/switchd/EngineSettings.h"
+#include "services/switchd/Metrics.h"
 #include "services/switchd/Monitoring.h"
 #include "services/switchd/RecordStore.h"
 #include "services/switchd/Scheduler.h"
@@ -97,6 +98,8 @@ class Recorder final : public ReportState, public std::enable_shared_from_this<R
   std::vector<ReportSummary> Summaries() const;
   std::optional<ReportSummary> Summary(std::string_view report) const;
   RecorderStatus Status() const;
+  // Copies every report's figures and the report sets' running state.
+  void CopyMetrics(MetricsSnapshot* snapshot) const;
   const RecordStore& Store() const { return *store_; }
   // For tests and measurements; writes only while the scheduler is idle.
   RecordStore& Store() { return *store_; }

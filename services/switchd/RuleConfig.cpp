@@ -136,6 +136,8 @@ EngineConfig ReadEngineConfig(const TableText& tables, const ResourceSource& sou
     const std::string resource_name = rule.ResourceName();
     const ResourceInfo* resource = Find(resources, resource_name);
     const std::string* target = Find(targets, rule.TargetName());
+    out.labels.resource = resource_name;
+    out.labels.target = rule.TargetName();
     if (resource_name.empty()) {
       spec.error = "the rule names no resource";
     } else if (resource == nullptr) {

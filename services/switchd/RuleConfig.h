@@ -71,6 +71,8 @@ struct RuleSpec {
 struct RuleLabels {
   std::string comment;  // Rule/Comment, sent in its events
   std::string unit;     // Resource/Unit, shown after the current value
+  std::string resource;  // the names of the Resource and Target records read
+  std::string target;
   // The stored Event record the rule fires; an empty name when the rule names
   // none or it is not stored (the rule then runs but cannot fire).
   std::string event_name;

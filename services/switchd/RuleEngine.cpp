@@ -43,6 +43,11 @@ struct RuleEngine::Rule {
   bool counted = false;
   bool counted_critical = false;
   int counted_performance = 0;
+  // Counted since the rule was configured as it is: a changed rule starts at 0.
+  uint64_t polls = 0;
+  uint64_t failed_reads = 0;
+  uint64_t violations = 0;
+  uint64_t events = 0;
 };
 
 int64_t PollStats::Percentile(double fraction) const {
@@ -231,9 +236,15 @@ void RuleEngine::Finish(const std::shared_ptr<Rule>& rule, uint64_t generation, 
                         const Reading& reading) {
   if (generation != rule->generation) return;
   rule->reading = false;
+  ++rule->polls;
+  if (!reading.ok) ++rule->failed_reads;
   const bool was_violated = rule->evaluator->Violated();
   const std::optional<RuleEvaluator::Firing> firing = rule->evaluator->Poll(due_ms, reading);
-  if (rule->evaluator->Violated() && !was_violated) rule->violated_since = clock_.WallSeconds();
+  if (rule->evaluator->Violated() && !was_violated) {
+    rule->violated_since = clock_.WallSeconds();
+    ++rule->violations;
+  }
+  if (firing && !rule->config.labels.event_name.empty()) ++rule->events;
   Publish(*rule);
   if (Count(*rule)) PublishStatus();
   if (firing) Send(*rule, *firing);
@@ -273,6 +284,21 @@ void RuleEngine::Publish(const Rule& rule) {
   }
   view.critical = rule.config.labels.event_severity == kCritical;
   view.performance = rule.config.labels.performance;
+  RuleMetrics& metrics = view.metrics;
+  metrics.name = rule.config.name;
+  metrics.resource = rule.config.labels.resource;
+  metrics.target = rule.config.labels.target;
+  metrics.unit = rule.config.labels.unit;
+  metrics.violated = report.state == RuleReport::State::kViolated;
+  if (rule.running) {
+    for (const auto& [instance, value] : rule.evaluator->ShownValues()) {
+      metrics.values.emplace_back(instance, value);
+    }
+  }
+  metrics.polls = rule.polls;
+  metrics.failed_reads = rule.failed_reads;
+  metrics.violations = rule.violations;
+  metrics.events = rule.events;
   std::lock_guard lock(view_mutex_);
   views_.insert_or_assign(rule.config.name, std::move(view));
 }
@@ -356,6 +382,14 @@ std::vector<RuleReport> RuleEngine::Report() const {
   reports.reserve(views_.size());
   for (const auto& [name, view] : views_) reports.push_back(view.report);
   return reports;
+}
+
+void RuleEngine::CopyMetrics(MetricsSnapshot* snapshot) const {
+  std::lock_guard lock(view_mutex_);
+  snapshot->rules.reserve(snapshot->rules.size() + views_.size());
+  for (const auto& [name, view] : views_) snapshot->rules.push_back(view.metrics);
+  for (const auto& [name, status] : set_status_) snapshot->rule_sets.push_back({name, status > 0});
+  snapshot->poll_delay_ms = stats_.delay_ms;
 }
 
 PollStats RuleEngine::Stats() const {

@@ -27,6 +27,7 @@
 #include <string_view>
 #include <vector>
 
+#include "services/switchd/Metrics.h"
 #include "services/switchd/Monitoring.h"
 #include "services/switchd/RuleConfig.h"
 #include "services/switchd/RuleEvaluator.h"
@@ -82,6 +83,9 @@ class RuleEngine final : public RuleState {
   // Every configured rule, by name.
   std::vector<RuleReport> Report() const;
   PollStats Stats() const;
+  // Copies every rule's figures, the rule sets' running state and the poll
+  // delays into the snapshot, under the readers' lock.
+  void CopyMetrics(MetricsSnapshot* snapshot) const;
 
  private:
   struct Rule;
@@ -90,6 +94,7 @@ class RuleEngine final : public RuleState {
     RuleReport report;
     bool critical = false;  // its event's severity is "critical"
     int performance = 0;
+    RuleMetrics metrics;
   };
 
   void Apply(EngineConfig config);

@@ -48,6 +48,8 @@ class RuleEvaluator {
   // several instances "cpu0=12 cpu1=93"; none before the first value and
   // after a poll that gave none.
   std::optional<std::string> CurrentValue(std::string_view unit) const;
+  // The same values as numbers: (instance name, value), or one ("", value).
+  const std::vector<std::pair<std::string, int32_t>>& ShownValues() const { return shown_; }
   // Why the last poll gave no value ("" when it gave one, or is only waiting
   // for a second sample).
   const std::string& LastError() const { return last_error_; }

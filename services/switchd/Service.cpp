@@ -12,6 +12,7 @@
 #include "services/switchd/EngineSettings.h"
 #include "services/switchd/Listing.h"
 #include "services/switchd/Log.h"
+#include "services/switchd/Metrics.h"
 #include "services/switchd/RecorderCommands.h"
 #include "services/switchd/ResourceList.h"
 #include "services/switchd/RuleConfig.h"
@@ -185,6 +186,7 @@ bool Service::Start(std::string* error) {
     Stop();
     return false;
   }
+  ApplyMetricsSettings();
   stopping_ = false;
   poll_thread_ = std::thread([this] { PollLoop(); });
   started_ = true;
@@ -217,7 +219,11 @@ void Service::Stop() {
   }
   poll_wake_.notify_all();
   if (poll_thread_.joinable()) poll_thread_.join();
-  control_.Stop();
+  control_.Stop();  // from here on no reload can start the endpoint again
+  {
+    std::lock_guard lock(metrics_mutex_);
+    metrics_.Stop();
+  }
   if (com_server_) {
     com_server_->Stop();
     com_server_.reset();
@@ -249,6 +255,27 @@ void Service::Stop() {
   engine_.reset();
   scheduler_.reset();
   started_ = false;
+}
+
+void Service::ApplyMetricsSettings() {
+  const MetricsSettings settings = ReadMetricsSettings();
+  std::lock_guard lock(metrics_mutex_);
+  if (settings == metrics_settings_ && metrics_.Running() == settings.enabled) return;
+  metrics_settings_ = settings;
+  metrics_.Stop();
+  if (!settings.enabled) return;
+  // The engine and the recorder outlive the endpoint: Stop ends it first.
+  const auto render = [this] {
+    return RenderMetrics(TakeMetrics(engine_.get(), recorder_.get(), module_.get()));
+  };
+  std::string why;
+  if (metrics_.Start(settings, render, &why)) {
+    Log(LogLevel::kInfo, "metrics served at http://" + settings.address + ":" +
+                             std::to_string(metrics_.Port()) + "/metrics");
+  } else {
+    // The monitoring goes on without its metrics rather than not at all.
+    Log(LogLevel::kWarning, why);
+  }
 }
 
 void Service::ConfigureEngine() {
@@ -409,6 +436,7 @@ ControlAnswer Service::Reload() {
   engine_settings_ = ReadEngineSettings();
   if (sources_) sources_->UpdateSettings(engine_settings_);
   if (recorder_) recorder_->UpdateSettings(engine_settings_);
+  ApplyMetricsSettings();
   std::vector<std::string> warnings;
   const std::vector<DWORD> changed = module_->Reload(&problems, &warnings);
   ControlAnswer answer;

@@ -27,6 +27,7 @@
 #include "services/switchd/ControlChannel.h"
 #include "services/switchd/EngineSettings.h"
 #include "services/switchd/EventHub.h"
+#include "services/switchd/MetricsServer.h"
 #include "services/switchd/Monitoring.h"
 #include "services/switchd/Recorder.h"
 #include "services/switchd/RuleEngine.h"
@@ -70,6 +71,9 @@ class Service {
   std::shared_ptr<Recorder> ReportRecorder() const { return recorder_; }
   // Null until started.
   std::shared_ptr<RuleEngine> Engine() const { return engine_; }
+  // The metrics endpoint; not running unless enabled in the registry.  Its
+  // settings are read at start and at every reload.
+  const MetricsServer& Metrics() const { return metrics_; }
 
   // The control commands (see ControlChannel.h for the protocol).
   ControlAnswer Execute(const std::string& line);
@@ -87,6 +91,8 @@ class Service {
   ControlAnswer InjectEvent(const std::vector<std::string>& words);
   ControlAnswer Reload();
   bool StartRecorder(std::string* error);
+  // Starts, moves or stops the metrics endpoint as its settings say now.
+  void ApplyMetricsSettings();
   ControlAnswer Rules(const std::vector<std::string>& words);
   // Hands the rule engine the tables as they are now.
   void ConfigureEngine();
@@ -107,6 +113,9 @@ class Service {
   std::shared_ptr<Recorder> recorder_;
   std::unique_ptr<platform::ComServer> com_server_;
   ControlServer control_;
+  std::mutex metrics_mutex_;  // a reload and the start or stop
+  MetricsSettings metrics_settings_;
+  MetricsServer metrics_;
   bool started_ = false;
   bool registered_in_process_ = false;
 

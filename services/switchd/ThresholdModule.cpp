@@ -437,6 +437,7 @@ DWORD ThresholdModule::Store(DWORD table, std::string_view document, std::string
 
 DWORD ThresholdModule::StoreUnannounced(DWORD table, std::string_view document,
                                         std::string* reason) {
+  ++store_requests_;
   const TableInfo* info = FindTable(table);
   DWORD status = cmd_status::kInvalidSetValue;
   if (info == nullptr) {
@@ -445,6 +446,7 @@ DWORD ThresholdModule::StoreUnannounced(DWORD table, std::string_view document,
     status = ApplyStore(*info, document, reason);
   }
   if (status != cmd_status::kSuccess) {
+    ++store_refusals_;
     const std::string what =
         info == nullptr ? "table " + std::to_string(table) : std::string(info->collection);
     Log(LogLevel::kWarning,

@@ -18,6 +18,8 @@
 // run one at a time.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -112,6 +114,9 @@ class ThresholdModule {
   DWORD Store(DWORD table, std::string_view document, std::string* reason);
   // "<time> <table>: <reason>" of the last refused store, "" when none.
   std::string LastRefusal() const;
+  // Store commands handled and refused since the start.
+  uint64_t StoreRequests() const { return store_requests_; }
+  uint64_t StoreRefusals() const { return store_refusals_; }
 
   // Set before the module serves: checks every store must pass, and who
   // hears of accepted stores.
@@ -167,6 +172,8 @@ class ThresholdModule {
   std::vector<StoreCheck> store_checks_;
   ChangeListener change_listener_;
   std::string last_refusal_;
+  std::atomic<uint64_t> store_requests_{0};
+  std::atomic<uint64_t> store_refusals_{0};
   // Apart from mutex_: a live answer must not wait for a store to be written.
   mutable std::mutex live_mutex_;
   std::shared_ptr<const RuleState> rules_;

@@ -1,0 +1,201 @@
+// switchd's metrics endpoint: off unless enabled in the registry, and when
+// on, a scrape that a parser of the format from the distribution accepts,
+// showing a rule on a file that exists violated with one event fired; other
+// requests are refused.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <memory>
+#include <optional>
+
+#include "SwitchdFixture.h"
+#include "platform/registry/Registry.h"
+#include "services/switchd/Service.h"
+#include "support/ProcessHelpers.h"
+#include "support/WaitFor.h"
+
+namespace switchd_test {
+namespace {
+
+// Prints "name rule value" for every sample the parser finds.
+constexpr const char* kScrape =
+    "import sys, urllib.request\n"
+    "from prometheus_client.parser import text_string_to_metric_families\n"
+    "text = urllib.request.urlopen(sys.argv[1], timeout=5).read().decode()\n"
+    "for family in text_string_to_metric_families(text):\n"
+    "    for s in family.samples:\n"
+    "        print(s.name, s.labels.get('rule', '-'), s.value)\n";
+
+// Whether anything accepts a TCP connection on the loopback port.
+bool Answers(uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  close(fd);
+  return connected;
+}
+
+// Sends a request on the loopback port; the status line of the answer.
+std::string StatusLine(uint16_t port, const std::string& request) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string answer;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      send(fd, request.data(), request.size(), MSG_NOSIGNAL) >= 0) {
+    char buffer[4096];
+    for (ssize_t got; answer.find("\r\n") == std::string::npos &&
+                      (got = recv(fd, buffer, sizeof buffer, 0)) > 0;) {
+      answer.append(buffer, static_cast<size_t>(got));
+    }
+  }
+  close(fd);
+  return answer.substr(0, answer.find("\r\n"));
+}
+
+// A loopback TCP port nothing listens on now.
+uint16_t UnusedTcpPort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t size = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+  close(fd);
+  return ntohs(address.sin_port);
+}
+
+class MetricsEndpointTest : public DataDirFixture {
+ protected:
+  void SetUp() override {
+    DataDirFixture::SetUp();
+    setenv("LORVETH_STATE_DIR", (root_ + "/state").c_str(), 1);
+    setenv("LORVETH_RUNTIME_DIR", (root_ + "/run").c_str(), 1);
+    const std::string marker = root_ + "/marker";
+    WriteText(marker, "present\n");
+    WriteText(data_dir_ + "/Resources.xml",
+              "<Resources><Resource Name=\"marker\"><Request Type=\"builtin\">file.exists:" +
+                  marker + "</Request></Resource></Resources>");
+    WriteText(data_dir_ + "/Events.xml",
+              "<Events><Event Name=\"minor\"><Type>snmp-trap</Type><Severity>minor</Severity>"
+              "</Event></Events>");
+    WriteText(data_dir_ + "/Rules.xml",
+              "<Rules><Rule Name=\"marker-present\"><Interval>1</Interval>"
+              "<Resource Name=\"marker\"/>"
+              "<Threshold Type=\"absolute\" Operator=\"equal\" Value=\"1\"/>"
+              "<Event Name=\"minor\" Control=\"single-shot\"/></Rule></Rules>");
+    WriteText(data_dir_ + "/RuleSets.xml",
+              "<RuleSets><RuleSet Name=\"watch\"><Rule Name=\"marker-present\"/></RuleSet>"
+              "</RuleSets>");
+  }
+  void TearDown() override {
+    service_.reset();
+    DataDirFixture::TearDown();
+  }
+
+  // Writes the endpoint's settings (none when `enabled` is empty) and starts switchd.
+  void Start(std::optional<DWORD> enabled, DWORD port) {
+    if (enabled) {
+      auto key = platform::RegistryKey::Create(HKEY_LOCAL_MACHINE, switchd::kMetricsKey);
+      ASSERT_TRUE(key);
+      key->SetDword("Enabled", *enabled);
+      key->SetDword("Port", port);
+    }
+    switchd::ServiceOptions options;
+    options.data_dir = data_dir_;
+    options.serve_socket = false;
+    options.serve_control = false;
+    service_ = std::make_unique<switchd::Service>(options);
+    std::string error;
+    ASSERT_TRUE(service_->Start(&error)) << error;
+  }
+
+  // The parsed samples; "failed: ..." when the scrape or the parser failed.
+  std::string Scrape() {
+    const std::string url =
+        "http://127.0.0.1:" + std::to_string(service_->Metrics().Port()) + "/metrics";
+    const test_support::CommandResult result =
+        test_support::RunCommand({"/usr/bin/python3", "-c", kScrape, url}, {"no_proxy=*"});
+    return result.exit_code == 0 ? result.output : "failed: " + result.output;
+  }
+
+  std::unique_ptr<switchd::Service> service_;
+};
+
+TEST_F(MetricsEndpointTest, EndpointAnswersOnlyOnceEnabled) {
+  const struct {
+    const char* name;
+    std::optional<DWORD> enabled;
+  } kCases[] = {{"no settings", std::nullopt}, {"Enabled 0", 0}};
+  for (const auto& c : kCases) {
+    const uint16_t port = UnusedTcpPort();
+    Start(c.enabled, port);
+    EXPECT_FALSE(service_->Metrics().Running()) << c.name;
+    EXPECT_FALSE(Answers(port)) << c.name;
+    service_.reset();
+  }
+  // Enabled later, the endpoint starts at the next reload.
+  const uint16_t port = UnusedTcpPort();
+  Start(0, port);
+  platform::RegistryKey::Create(HKEY_LOCAL_MACHINE, switchd::kMetricsKey)->SetDword("Enabled", 1);
+  service_->Execute("reload");
+  EXPECT_EQ(service_->Metrics().Port(), port);
+  EXPECT_TRUE(Answers(port));
+}
+
+TEST_F(MetricsEndpointTest, ScrapeShowsTheFiredRule) {
+  Start(1, 0);
+  ASSERT_TRUE(service_->Metrics().Running());
+  std::string scrape;
+  const bool violated = test_support::WaitFor(
+      [&] {
+        scrape = Scrape();
+        return scrape.starts_with("failed") ||
+               scrape.find("switchd_rule_violated marker-present 1.0") != std::string::npos;
+      },
+      test_support::kPatience);
+  ASSERT_TRUE(violated && !scrape.starts_with("failed")) << scrape;
+  const char* const kSamples[] = {
+      "switchd_rule_events_total marker-present 1.0",
+      "switchd_rule_violations_total marker-present 1.0",
+      "switchd_rule_value marker-present 1.0",
+      "switchd_poll_delay_seconds_count - ",
+      "switchd_store_refusals_total - 0.0",
+  };
+  for (const char* sample : kSamples) EXPECT_NE(scrape.find(sample), std::string::npos) << sample;
+}
+
+TEST_F(MetricsEndpointTest, OnlyAGetOfTheMetricsIsServed) {
+  Start(1, 0);
+  ASSERT_TRUE(service_->Metrics().Running());
+  const std::string big(32 * 1024, 'a');
+  const struct {
+    std::string request;
+    std::string status;
+  } kCases[] = {
+      {"GET /metrics HTTP/1.1\r\nHost: t\r\n\r\n", "HTTP/1.1 200 OK"},
+      {"POST /metrics HTTP/1.1\r\nHost: t\r\nContent-Length: 0\r\n\r\n",
+       "HTTP/1.1 405 Method Not Allowed"},
+      {"GET / HTTP/1.1\r\nHost: t\r\n\r\n", "HTTP/1.1 404 Not Found"},
+      {"GET /metrics HTTP/1.1\r\nHost: t\r\nContent-Length: 5\r\n\r\nhello",
+       "HTTP/1.1 413 Content Too Large"},
+      {"GET /metrics HTTP/1.1\r\nHost: t\r\nX-Big: " + big + "\r\n\r\n",
+       "HTTP/1.1 431 Request Header Fields Too Large"},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(StatusLine(service_->Metrics().Port(), c.request), c.status)
+        << c.request.substr(0, 40);
+  }
+}
+
+}  // namespace
+}  // namespace switchd_test
