@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The whole test run: installs what is needed, builds from scratch, runs every
-# test, then builds again with AddressSanitizer and UndefinedBehaviorSanitizer
-# and runs every test but the end-to-end ones there, and finally builds with clang (warnings as
-# errors) with the fuzz targets and runs each of them briefly over its corpus.
+# test and a minute of load (bench/soak), then builds again with
+# AddressSanitizer and UndefinedBehaviorSanitizer and runs every test but the
+# end-to-end ones there, and finally builds with clang (warnings as errors)
+# with the fuzz targets and runs each of them briefly over its corpus.
 #
 # Compiled objects are reused: every build goes through ccache, so a second
 # run on the same machine (from this clone or another one) recompiles little.
@@ -75,6 +76,8 @@ cmake -S . -B build "${build_flags[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DLORVETH_BUILD_TESTS=ON -DLORVETH_BUILD_BENCHMARKS=ON
 cmake --build build -j "$jobs"
 isolated ctest --test-dir build --output-on-failure -j "$jobs" --timeout 300
+echo "=== soak: the whole system under load for 60 s"
+isolated bash bench/soak/soak.sh 60 build
 
 echo "=== g++ with AddressSanitizer and UndefinedBehaviorSanitizer: all but the end-to-end tests"
 rm -rf build-asan
