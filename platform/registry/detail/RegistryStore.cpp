@@ -243,6 +243,10 @@ class Connection {
 
  private:
   LONG Open(const std::string& main_path, const std::string& volatile_path) {
+    // A file that cannot be made here fails the open below with the reason.
+    for (const std::string* path : {&main_path, &volatile_path}) {
+      static_cast<void>(CreateStateFile(*path));
+    }
     int rc =
         sqlite3_open_v2(main_path.c_str(), &db_,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
