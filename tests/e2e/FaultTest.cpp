@@ -6,7 +6,9 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sqlite3.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -147,10 +149,10 @@ TEST_F(FaultTest, WalksWhileSwitchdIsStoppedAreAnsweredWithoutPilingUpThreads) {
 // objects keep answering meanwhile, nothing piles up, and once the switch
 // answers again so does the agent.
 TEST_F(FaultTest, StalledSwitchHoldsRequestsOnlyForTheClientTimeout) {
+  env_.push_back("LORVETH_COM_CALL_TIMEOUT=2");
   ASSERT_TRUE(StartSystem());
   const int threads_before = Threads(*snmpsvc_);
   switchd_->Signal(SIGSTOP);
-  const Clock::time_point stalled = Clock::now();
 
   std::vector<std::thread> managers;
   std::vector<CommandResult> answers(3);
@@ -171,7 +173,7 @@ TEST_F(FaultTest, StalledSwitchHoldsRequestsOnlyForTheClientTimeout) {
   EXPECT_LE(Threads(*snmpsvc_), threads_before + 1);
 
   switchd_->Signal(SIGCONT);
-  ExpectStoresAgain("a stalled switch", stalled);
+  ExpectStoresAgain("a stalled switch", Clock::now());
 }
 
 // Unmounts (lazily, so open files do not hold it) when the test ends.
@@ -220,24 +222,80 @@ TEST_F(FaultTest, FullDataDiskRefusesTheStoreAndKeepsTheTables) {
   ExpectStoresAgain("a full data disk", Clock::now());
 }
 
+// Receives what the services write to the system log.
+class SyslogReceiver {
+ public:
+  explicit SyslogReceiver(const std::string& path) : fd_(socket(AF_UNIX, SOCK_DGRAM, 0)) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  }
+  ~SyslogReceiver() { close(fd_); }
+  std::string Received() {
+    char buffer[4096];
+    for (ssize_t n; (n = recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;) {
+      text_.append(buffer, static_cast<size_t>(n)).append("\n");
+    }
+    return text_;
+  }
+
+ private:
+  int fd_;
+  std::string text_;
+};
+
 // Expected: with the registry database unreadable (garbage) or held by
-// another process, snmpsvc still serves the agent named on its command line
-// with its defaults, and lorveth-reg fails with a message naming the problem.
+// another process, snmpsvc serves with the agent named on its command line,
+// the agent says on the system log that its settings are the defaults, and
+// lorveth-reg fails with a message naming the problem.
 TEST_F(FaultTest, BrokenRegistryLeavesTheAgentOnItsDefaults) {
   const std::string registry = state_dir_ + "/registry.db";
-  std::filesystem::remove(registry + "-wal");
-  std::filesystem::remove(registry + "-shm");
-  WriteFile(registry, std::string(8192, '\x5a'));
-  ASSERT_TRUE(StartSwitchd());
-  snmpsvc_ = ChildProcess::Start({kSnmpsvc, "-f", "--listen", "udp:" + Target(), "--config-dir",
-                                  state_dir_ + "/snmpsvc", "--agent", kAgent},
-                                 env_, ServiceLog());
-  ASSERT_NE(snmpsvc_, nullptr);
-  EXPECT_TRUE(GetEventually(kAgentId, "STRING")) << ReadFile(ServiceLog());
-  const CommandResult query =
-      Tool({kReg, "query", "HKLM\\SOFTWARE\\Debug\\Lorveth_Agent", "/v", "FileDebugLevel"});
-  EXPECT_NE(query.exit_code, 0) << query.output;
-  EXPECT_NE(query.output.find("registry"), std::string::npos) << query.output;
+  for (const bool corrupt : {false, true}) {
+    SCOPED_TRACE(corrupt ? "corrupt" : "locked");
+    sqlite3* holder = nullptr;
+    if (corrupt) {
+      WriteFile(registry, std::string(8192, '\x5a'));
+      std::filesystem::remove(registry + "-wal");
+      std::filesystem::remove(registry + "-shm");
+    } else {
+      ASSERT_EQ(sqlite3_open(registry.c_str(), &holder), SQLITE_OK);
+      ASSERT_EQ(sqlite3_exec(holder, "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE; SELECT 1;",
+                             nullptr, nullptr, nullptr),
+                SQLITE_OK);
+    }
+    const std::string log_socket = dir_.path() + "/syslog." + (corrupt ? "1" : "2");
+    SyslogReceiver syslog(log_socket);
+    std::vector<std::string> env = env_;
+    env.push_back("LORVETH_SYSLOG_SOCKET=" + log_socket);
+    const Clock::time_point start = Clock::now();
+    ChildProcess::Start({kSnmpsvc, "-f", "--listen", "udp:" + Target(), "--config-dir",
+                         state_dir_ + "/snmpsvc", "--agent", kAgent},
+                        env, ServiceLog())
+        .swap(snmpsvc_);
+    ASSERT_NE(snmpsvc_, nullptr);
+    EXPECT_TRUE(WaitFor(
+        [&] {
+          return Get("2c", "public", {"1.3.6.1.2.1.1.3.0"}).find("Timeticks") != std::string::npos;
+        },
+        // A held store costs the service and the agent one whole busy wait each.
+        2 * kPatience))
+        << ReadFile(ServiceLog());
+    ReportRecovery(corrupt ? "a corrupt registry (start)" : "a locked registry (start)", start);
+    EXPECT_TRUE(WaitFor(
+        [&] { return syslog.Received().find("the registry cannot be read") != std::string::npos; },
+        kPatience))
+        << syslog.Received();
+    const CommandResult query =
+        Tool({kReg, "query", "HKLM\\SOFTWARE\\Debug\\Lorveth_Agent", "/v", "FileDebugLevel"});
+    EXPECT_NE(query.exit_code, 0) << query.output;
+    EXPECT_NE(query.output.find("ERROR: The registry store"), std::string::npos) << query.output;
+
+    snmpsvc_->Signal(SIGTERM);
+    EXPECT_TRUE(snmpsvc_->WaitExit(kPatience).has_value());
+    snmpsvc_.reset();
+    sqlite3_close(holder);
+  }
 }
 
 // --- Hostile managers --------------------------------------------------------
