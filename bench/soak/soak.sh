@@ -93,8 +93,13 @@ for _ in $(seq 1 300); do
 done
 
 fail() { echo "$*" >> "$work/errors/$BASHPID"; }
-deadline=$(($(date +%s) + duration))
-running() { (($(date +%s) < deadline)); }
+deadline=$((${EPOCHREALTIME%.*} + duration))
+# Without a process of their own, so that a busy machine slows the loops
+# less: the clock, and a pause (a read from a pipe nobody writes to).
+running() { ((${EPOCHREALTIME%.*} < deadline)); }
+mkfifo "$work/never"
+exec 9<> "$work/never"
+pause() { read -rt "$1" -u 9 || true; }
 
 # Walks the subtree; every column of the rule table must hold at least every
 # row that exists for the whole run, and at most one more (the SET loop's).
@@ -117,38 +122,55 @@ walker() {
   echo "$n $varbinds" > "$work/counts/walk.$BASHPID"
 }
 
-# Creates a row, changes it, destroys it, over and over.
+# Creates a row, changes it, destroys it, over and over.  The agent sees a
+# stored change once switchd announces it, so each step waits until a GET
+# shows the last one before it goes on; a change that never shows is a fault.
 setter() {
-  local n=0 i=0 out name index description status
+  local n=0 gets=0 i=0 out name index description status
+  shows() {  # expected text of the row's description
+    local t
+    for ((t = 0; t < 100; t++)); do
+      gets=$((gets + 1))
+      [[ $(snmpget -v2c -c public -t 10 -r 0 -Oqv "$target" "$description" 2>&1) == *"$1"* ]] &&
+        return 0
+      pause 0.1
+    done
+    return 1
+  }
   while running; do
     name=row-$((i % 10))
     index=${#name}
     for ((k = 0; k < ${#name}; k++)); do index+=.$(printf '%d' "'${name:k:1}"); done
     description=$rule_entry.2.$index
     status=$rule_entry.23.$index
-    for step in "Created $i:4" "Changed $i:1" "Destroyed $i:6"; do
+    for step in "Created $i:4:Created $i" "Changed $i:1:Changed $i" "Destroyed $i:6:No Such Instance"; do
+      IFS=: read -r text row_status shown <<< "$step"
       if ! out=$(snmpset -v2c -c private -t 10 -r 0 "$target" \
-                   "$description" s "${step%:*}" "$status" i "${step##*:}" 2>&1) ||
+                   "$description" s "$text" "$status" i "$row_status" 2>&1) ||
          [[ $out == *rror* ]]; then
-        fail "set ${step%:*} of $name: $out"
+        fail "set $text of $name: $out"
+        break
       fi
       n=$((n + 1))
+      shows "$shown" || { fail "set $text of $name: not shown after 10 s"; break; }
     done
     i=$((i + 1))
   done
-  echo "$n" > "$work/counts/set"
+  echo "$n $gets" > "$work/counts/set"
 }
 
-# Threshold events at 10 a second: each switchctl starts on time, at most 20
-# under way at once, so that a slow switchd slows the events rather than
-# piling them up.
+# Threshold events at 10 a second: each switchctl starts on time by the
+# clock; every 20 the loop waits for those under way, so that a slow switchd
+# slows the events rather than piling them up.
 eventer() {
-  local n=0
+  local n=0 next=${EPOCHREALTIME/./} now
   while running; do
     (out=$("$switchctl" event cpu-high 97 critical-trap 2>&1) || fail "event: $out") &
     n=$((n + 1))
-    sleep 0.1
-    while (($(jobs -rp | wc -l) >= 20)); do wait -n || true; done
+    ((n % 20 != 0)) || wait
+    next=$((next + 100000))
+    now=${EPOCHREALTIME/./}
+    ((next <= now)) || pause "$(printf '0.%06d' $((next - now)))"
   done
   wait
   echo "$n" > "$work/counts/event"
@@ -165,18 +187,18 @@ sampler() {
     kill -0 "$snmpsvc_pid" 2>/dev/null || { fail "snmpsvc died"; break; }
     kill -0 "$switchd_pid" 2>/dev/null || { fail "switchd died"; break; }
     echo "$(sample "$snmpsvc_pid") $(sample "$switchd_pid")" >> "$work/samples"
-    sleep "$every"
+    pause "$every"
   done
 }
 
-start=$(date +%s.%N)
+start=$EPOCHREALTIME
 loops=()
 for _ in 1 2 3 4; do walker & loops+=($!); done
 setter & loops+=($!)
 eventer & loops+=($!)
 sampler & loops+=($!)
 wait "${loops[@]}"
-elapsed=$(calc "$(date +%s.%N) - $start")
+elapsed=$(calc "$EPOCHREALTIME - $start")
 
 # A clean stop: snmpsvc first, as an operator stops them.
 for pid in "$snmpsvc_pid" "$switchd_pid"; do
@@ -207,13 +229,15 @@ for f in "$work"/counts/walk.*; do
   read -r n v < "$f"
   walks=$((walks + n)) varbinds=$((varbinds + v))
 done
-sets=$(cat "$work/counts/set") events=$(cat "$work/counts/event")
+read -r sets gets < "$work/counts/set"
+events=$(cat "$work/counts/event")
 # A GETBULK answers up to 25 varbinds; the walk's last one ends the walk.
-requests=$((varbinds / 25 + walks + sets))
+requests=$((varbinds / 25 + walks + sets + gets))
 printf 'soak of %.0f s, %d rules polling every 10 s, loopback\n' "$elapsed" "$((baseline_rows))"
 printf '  walks:    %6d (%d varbinds, %.0f varbinds/s)\n' "$walks" "$varbinds" \
   "$(calc "$varbinds / $elapsed")"
-printf '  SETs:     %6d (%.1f/s)\n' "$sets" "$(calc "$sets / $elapsed")"
+printf '  SETs:     %6d (%.1f/s), and %d GETs awaiting their effect\n' "$sets" \
+  "$(calc "$sets / $elapsed")" "$gets"
 printf '  events:   %6d (%.1f/s)\n' "$events" "$(calc "$events / $elapsed")"
 printf '  SNMP requests held: %.0f/s\n' "$(calc "$requests / $elapsed")"
 over=0
