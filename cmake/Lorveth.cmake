@@ -31,11 +31,12 @@ function(lorveth_executable name)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS})
 endfunction()
 
-# lorveth_test(<name> SOURCES ... [DEPS ...] [LABEL unit|integration|e2e]
-#              [ENVIRONMENT VAR=value ...])
-# A GoogleTest program whose cases CTest discovers one by one.
+# lorveth_test(<name> SOURCES ... [DEPS ...] [LABEL unit|integration|e2e|package]
+#              [ENVIRONMENT VAR=value ...] [RESOURCE_LOCK name])
+# A GoogleTest program whose cases CTest discovers one by one; cases that
+# share a RESOURCE_LOCK never run at the same time.
 function(lorveth_test name)
-  cmake_parse_arguments(ARG "" "LABEL" "SOURCES;DEPS;ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(ARG "" "LABEL;RESOURCE_LOCK" "SOURCES;DEPS;ENVIRONMENT" ${ARGN})
   if(NOT ARG_LABEL)
     set(ARG_LABEL unit)
   endif()
@@ -51,6 +52,9 @@ function(lorveth_test name)
   set(properties LABELS ${ARG_LABEL})
   if(ARG_ENVIRONMENT)
     list(APPEND properties ENVIRONMENT "${ARG_ENVIRONMENT}")
+  endif()
+  if(ARG_RESOURCE_LOCK)
+    list(APPEND properties RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
   endif()
   gtest_discover_tests(${name} PROPERTIES ${properties} DISCOVERY_TIMEOUT 60)
 endfunction()

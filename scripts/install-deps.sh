@@ -13,6 +13,7 @@ packages=(
   libpugixml-dev libxml2-dev smitools
   procps iproute2
   gnuplot-nox librsvg2-bin
+  scdoc lintian systemd man-db dpkg-dev
 )
 
 missing=()

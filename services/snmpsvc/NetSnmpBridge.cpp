@@ -21,6 +21,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/system/Paths.h"
 #include "services/snmpsvc/NetSnmpConvert.h"
 
 // MIB modules of libnetsnmpmibs and AgentX subagent calls of libnetsnmpagent
@@ -524,7 +525,9 @@ int RunService(const ServiceOptions& options, const std::vector<ExtensionAgent*>
   } else {
     snmp_enable_syslog_ident(kAppName, LOG_DAEMON);
   }
-  if (!PrepareDirectory(options.config_dir, 0755) ||
+  // The configuration directory is only read, and may lie on a read-only /etc:
+  // it is made when missing, never changed.
+  if ((!options.config_dir.empty() && !platform::MakeDirectories(options.config_dir)) ||
       !PrepareDirectory(options.persistent_dir, 0700)) {
     snmp_log(LOG_ERR, "snmpsvc: cannot create %s or %s\n", options.config_dir.c_str(),
              options.persistent_dir.c_str());

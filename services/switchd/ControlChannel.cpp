@@ -8,6 +8,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -45,11 +46,19 @@ bool SendAll(int fd, const std::string& text) {
   return true;
 }
 
-bool PeerPermitted(int fd) {
+bool PeerPermitted(int fd, std::optional<gid_t> group) {
   ucred credentials{};
   socklen_t size = sizeof credentials;
   if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0) return false;
-  return credentials.uid == 0 || credentials.uid == geteuid();
+  if (credentials.uid == 0 || credentials.uid == geteuid()) return true;
+  if (!group) return false;
+  if (credentials.gid == *group) return true;
+  // The peer's supplementary groups: a member whose primary group is another.
+  std::vector<gid_t> groups(64);
+  socklen_t bytes = static_cast<socklen_t>(groups.size() * sizeof(gid_t));
+  if (getsockopt(fd, SOL_SOCKET, SO_PEERGROUPS, groups.data(), &bytes) != 0) return false;
+  groups.resize(bytes / sizeof(gid_t));
+  return std::find(groups.begin(), groups.end(), *group) != groups.end();
 }
 
 std::string ParentOf(const std::string& path) {
@@ -61,7 +70,8 @@ std::string ParentOf(const std::string& path) {
 
 ControlServer::~ControlServer() { Stop(); }
 
-bool ControlServer::Start(const std::string& path, ControlHandler handler, std::string* error) {
+bool ControlServer::Start(const std::string& path, ControlHandler handler, std::string* error,
+                          std::optional<gid_t> group) {
   sockaddr_un address;
   if (!FillAddress(path, &address, error)) return false;
   platform::MakeDirectories(ParentOf(path));
@@ -81,8 +91,9 @@ bool ControlServer::Start(const std::string& path, ControlHandler handler, std::
   listen_fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (listen_fd_ < 0 ||
       ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::chmod(path.c_str(), 0600) != 0 || ::listen(listen_fd_, 16) != 0 ||
-      ::stat(path.c_str(), &info) != 0) {
+      ::chmod(path.c_str(), group ? 0660 : 0600) != 0 ||
+      (group && ::chown(path.c_str(), static_cast<uid_t>(-1), *group) != 0) ||
+      ::listen(listen_fd_, 16) != 0 || ::stat(path.c_str(), &info) != 0) {
     *error = "cannot listen on " + path + ": " + std::strerror(errno);
     if (listen_fd_ >= 0) ::close(listen_fd_);
     listen_fd_ = -1;
@@ -93,6 +104,7 @@ bool ControlServer::Start(const std::string& path, ControlHandler handler, std::
   wake_fd_ = ::eventfd(0, EFD_CLOEXEC);
   path_ = path;
   handler_ = std::move(handler);
+  group_ = group;
   thread_ = std::thread([this] { Run(); });
   return true;
 }
@@ -123,7 +135,7 @@ void ControlServer::Run() {
     if ((fds[0].revents & POLLIN) == 0) continue;
     const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
-    if (PeerPermitted(fd)) {
+    if (PeerPermitted(fd, group_)) {
       Serve(fd);
     } else {
       SendAll(fd, "ERROR permission denied\n");

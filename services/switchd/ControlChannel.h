@@ -3,7 +3,8 @@
 // A client connects, sends one command line (at most 4096 bytes, ended by a
 // newline) and reads the answer: any number of lines, the last of which is
 // "OK" or "ERROR <reason>"; then the server closes the connection.  Only
-// root and the user that runs switchd may connect (the socket has mode 0600).
+// root and the user that runs switchd may connect (the socket has mode 0600),
+// and members of the group given to Start (the socket then has mode 0660).
 //
 //   ControlServer server;
 //   server.Start(path, [](const std::string& line) { return ControlAnswer{...}; }, &error);
@@ -13,6 +14,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,7 +43,8 @@ class ControlServer {
 
   // Binds the path (replacing a socket file nobody answers on) and serves
   // commands on a thread of its own.  False with a reason.
-  bool Start(const std::string& path, ControlHandler handler, std::string* error);
+  bool Start(const std::string& path, ControlHandler handler, std::string* error,
+             std::optional<gid_t> group = std::nullopt);
   // Stops serving and removes the socket file if it is still the one bound.
   void Stop();
 
@@ -51,6 +54,7 @@ class ControlServer {
 
   std::string path_;
   ControlHandler handler_;
+  std::optional<gid_t> group_;
   int listen_fd_ = -1;
   int wake_fd_ = -1;
   dev_t device_ = 0;

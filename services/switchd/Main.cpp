@@ -24,7 +24,7 @@ void Usage() {
                "  --data DIR      table files (default $LORVETH_STATE_DIR/switchd)\n"
                "  --socket PATH   switch endpoint (default $LORVETH_RUNTIME_DIR/switch.sock)\n"
                "  --control PATH  control socket (default $LORVETH_RUNTIME_DIR/switchd.ctl)\n"
-               "  --group GROUP   members of GROUP may use the switch too\n"
+               "  --group GROUP   members of GROUP may use the switch and switchctl too\n"
                "  --poll SECONDS  how often the settings are read (default 5)\n");
 }
 

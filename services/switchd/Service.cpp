@@ -181,7 +181,7 @@ bool Service::Start(std::string* error) {
   if (options_.serve_control &&
       !control_.Start(
           options_.control_path, [this](const std::string& line) { return Execute(line); },
-          error)) {
+          error, options_.group)) {
     Stop();
     return false;
   }

@@ -40,7 +40,7 @@ struct ServiceOptions {
   std::string data_dir;        // default: $LORVETH_STATE_DIR/switchd
   std::string socket_path;     // default: $LORVETH_RUNTIME_DIR/switch.sock
   std::string control_path;    // default: $LORVETH_RUNTIME_DIR/switchd.ctl
-  std::optional<gid_t> group;  // also permitted on the COM socket
+  std::optional<gid_t> group;  // also permitted on the COM and control sockets
   unsigned poll_seconds = 5;   // how often the settings are read from the registry
   bool serve_socket = true;    // false: the switch is only registered in this process
   bool register_endpoint = true;

@@ -134,5 +134,26 @@ TEST_F(ControlChannelTest, StopKeepsASocketFileThatIsNoLongerItsOwn) {
   EXPECT_EQ(ReadText(path_), "someone else's");
 }
 
+// Without a group only the owner may connect; with one its members too.
+TEST_F(ControlChannelTest, SocketModeAndGroupFollowTheGroupGiven) {
+  const struct {
+    std::optional<gid_t> group;
+    mode_t mode;
+  } kCases[] = {{std::nullopt, 0600}, {getgid(), 0660}};
+  for (const auto& [group, mode] : kCases) {
+    ControlServer server;
+    std::string error;
+    ASSERT_TRUE(server.Start(path_, Echo, &error, group)) << error;
+    struct stat info {};
+    ASSERT_EQ(stat(path_.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, mode);
+    if (group) {
+      EXPECT_EQ(info.st_gid, *group);
+    }
+    std::string answer;
+    EXPECT_TRUE(SendControlCommand(path_, "echo hi", &answer, &error)) << error;
+  }
+}
+
 }  // namespace
 }  // namespace switchd_test
