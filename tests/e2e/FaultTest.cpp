@@ -5,8 +5,8 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <sys/mount.h>
 #include <sqlite3.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -50,16 +50,16 @@ class FaultTest : public SystemTest {
   // Waits until a SET is stored again; reports the time since `since`.
   void ExpectStoresAgain(const std::string& fault, Clock::time_point since) {
     std::string last;
-    const bool stored = WaitFor([&] { return Stored(last = SetDescription("Back again")); },
-                                kPatience);
+    const bool stored =
+        WaitFor([&] { return Stored(last = SetDescription("Back again")); }, kPatience);
     EXPECT_TRUE(stored) << last << ReadFile(dir_.path() + "/switchd.log");
     if (stored) ReportRecovery(fault, since);
   }
 
   int Threads(const ChildProcess& child) const {
     int count = 0;
-    for ([[maybe_unused]] const auto& task : std::filesystem::directory_iterator(
-             "/proc/" + std::to_string(child.pid()) + "/task")) {
+    for ([[maybe_unused]] const auto& task :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(child.pid()) + "/task")) {
       ++count;
     }
     return count;
@@ -158,8 +158,8 @@ TEST_F(FaultTest, StalledSwitchHoldsRequestsOnlyForTheClientTimeout) {
   std::vector<CommandResult> answers(3);
   for (CommandResult& answer : answers) {
     managers.emplace_back([&] {
-      answer = Tool({"/usr/bin/snmpget", "-m", "", "-v2c", "-c", "public", "-On", "-t", "60",
-                     "-r", "0", Target(), kRoot + ".1.2.2.0"});
+      answer = Tool({"/usr/bin/snmpget", "-m", "", "-v2c", "-c", "public", "-On", "-t", "60", "-r",
+                     "0", Target(), kRoot + ".1.2.2.0"});
     });
   }
   // The service's own system group answers at once.
@@ -329,7 +329,8 @@ std::string Oid(const std::vector<unsigned long>& arcs) {
   return Tlv(0x06, bytes);
 }
 std::string Message(unsigned char pdu_tag, long second, long third,
-                    const std::vector<unsigned long>& name, const std::string& community = "public") {
+                    const std::vector<unsigned long>& name,
+                    const std::string& community = "public") {
   const std::string varbinds = Tlv(0x30, Tlv(0x30, Oid(name) + Tlv(0x05, "")));
   return Tlv(0x30, Int(1) + Tlv(0x04, community) +
                        Tlv(pdu_tag, Int(4711) + Int(second) + Int(third) + varbinds));
@@ -359,11 +360,11 @@ TEST_F(FaultTest, MalformedDatagramsNeverStopTheService) {
       "\x30\x84\x7f\xff\xff\xff" + get.substr(2),  // a length beyond the datagram
       std::string(60000, '\xff'),
       Message(0xa0, 0, 0, agent_id, std::string(60000, 'c')),
-      Message(0xa5, 0, 0x7fffffff, Arcs(kRoot)),   // GETBULK, huge max-repetitions
-      Message(0xa5, -5, -5, Arcs(kRoot)),          // GETBULK, negative counts
-      Message(0xa0, 0, 0, deep),                   // 128 sub-identifiers
+      Message(0xa5, 0, 0x7fffffff, Arcs(kRoot)),  // GETBULK, huge max-repetitions
+      Message(0xa5, -5, -5, Arcs(kRoot)),         // GETBULK, negative counts
+      Message(0xa0, 0, 0, deep),                  // 128 sub-identifiers
       Message(0xa1, 0, 0, deep),
-      Message(0xa3, 0, 0, deep, "private"),        // SET of NULL
+      Message(0xa3, 0, 0, deep, "private"),  // SET of NULL
   };
   for (size_t cut = 1; cut < get.size(); ++cut) datagrams.push_back(get.substr(0, cut));
 
@@ -389,11 +390,12 @@ TEST_F(FaultTest, OddIndexesAndSetsOfEveryTypeAreAnswered) {
   HoldStill();
   ASSERT_TRUE(StartSystem());
   for (const char* index : {"200.99.112", "0", "3.99.112", "1.300", "4294967295.1",
-                                   "8.99.112.117.45.104.105.103.104.1"}) {
+                            "8.99.112.117.45.104.105.103.104.1"}) {
     const std::string answer =
         Query("/usr/bin/snmpget", "2c", "public", {kRuleEntry + "2." + index});
     EXPECT_NE(answer.find("No Such"), std::string::npos) << index << ": " << answer;
-    const std::string next = Query("/usr/bin/snmpgetnext", "2c", "public", {kRuleEntry + "2." + index});
+    const std::string next =
+        Query("/usr/bin/snmpgetnext", "2c", "public", {kRuleEntry + "2." + index});
     EXPECT_EQ(next.find("Timeout"), std::string::npos) << index << ": " << next;
   }
   const std::string bulk =
@@ -401,9 +403,9 @@ TEST_F(FaultTest, OddIndexesAndSetsOfEveryTypeAreAnswered) {
   EXPECT_NE(bulk.find(kAgentId), std::string::npos) << bulk;
 
   const std::vector<std::pair<std::string, std::string>> values = {
-      {"i", "7"},       {"u", "7"},        {"t", "7"},   {"a", "10.0.0.1"}, {"o", ".1.3.6"},
-      {"s", "text"},    {"x", "00ff"},     {"d", "1.2"}, {"b", "1"},        {"U", "7"},
-      {"I", "-7"},      {"F", "1.5"},      {"D", "2.5"}, {"i", "-2147483648"}, {"s", ""}};
+      {"i", "7"},    {"u", "7"},    {"t", "7"},   {"a", "10.0.0.1"},    {"o", ".1.3.6"},
+      {"s", "text"}, {"x", "00ff"}, {"d", "1.2"}, {"b", "1"},           {"U", "7"},
+      {"I", "-7"},   {"F", "1.5"},  {"D", "2.5"}, {"i", "-2147483648"}, {"s", ""}};
   const std::string row = RuleIndex("cpu-high");
   for (int column = 1; column <= kStorageTypeColumn; ++column) {
     for (const auto& [type, value] : values) {

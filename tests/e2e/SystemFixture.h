@@ -67,7 +67,8 @@ inline std::string RuleColumn(int column, const std::string& name) {
 
 // The lines of a numeric walk whose name starts with `prefix`, as
 // index -> value text (the part after " = ").
-inline std::map<std::string, std::string> LinesUnder(const std::string& walk, const std::string& prefix) {
+inline std::map<std::string, std::string> LinesUnder(const std::string& walk,
+                                                     const std::string& prefix) {
   std::map<std::string, std::string> out;
   std::size_t start = 0;
   while (start < walk.size()) {
