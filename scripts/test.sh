@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The whole test run: installs what is needed, builds from scratch, runs every
-# test, then builds again with AddressSanitizer and UndefinedBehaviorSanitizer
-# and runs every test but the end-to-end ones there, and finally builds with clang (warnings as
-# errors) with the fuzz targets and runs each of them briefly over its corpus.
+# test and a minute of load (bench/soak), then builds again with
+# AddressSanitizer and UndefinedBehaviorSanitizer and runs every test but the
+# end-to-end ones there, then with ThreadSanitizer and runs the tests of the
+# threaded parts, and finally builds with clang (warnings as errors)
+# with the fuzz targets and runs each of them briefly over its corpus.
 #
 # Compiled objects are reused: every build goes through ccache, so a second
 # run on the same machine (from this clone or another one) recompiles little.
@@ -75,6 +77,8 @@ cmake -S . -B build "${build_flags[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DLORVETH_BUILD_TESTS=ON -DLORVETH_BUILD_BENCHMARKS=ON
 cmake --build build -j "$jobs"
 isolated ctest --test-dir build --output-on-failure -j "$jobs" --timeout 300
+echo "=== soak: the whole system under load for 60 s"
+isolated bash bench/soak/soak.sh 60 build
 
 echo "=== g++ with AddressSanitizer and UndefinedBehaviorSanitizer: all but the end-to-end tests"
 rm -rf build-asan
@@ -83,6 +87,21 @@ cmake -S . -B build-asan "${build_flags[@]}" -DCMAKE_BUILD_TYPE=Debug \
 cmake --build build-asan -j "$jobs"
 isolated ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan -LE e2e --output-on-failure -j "$jobs" --timeout 300
+
+echo "=== g++ with ThreadSanitizer: the tests of the threaded parts"
+# Threads, events and the named mutex; the registry; the remoting with its
+# reader threads; the trace; the switch client; switchd's engine and store.
+tsan_tests=(platform/platform_tests platform/registry_tests platform/com_remoting_tests
+  trace/trace_tests switch/remote_switch_tests services/switchd/switchd_tests)
+rm -rf build-tsan
+cmake -S . -B build-tsan "${build_flags[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DLORVETH_SANITIZE=thread -DLORVETH_BUILD_TESTS=ON
+cmake --build build-tsan -j "$jobs" --target "${tsan_tests[@]##*/}"
+for test in "${tsan_tests[@]}"; do
+  echo "--- $test"
+  isolated TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 "build-tsan/tests/$test" \
+    --gtest_brief=1
+done
 
 echo "=== clang: build with fuzz targets, run each over its corpus"
 rm -rf build-clang

@@ -47,14 +47,21 @@ class LastErrorKeeper {
 
 // Settings keys are opened in the 64-bit view first, as on a 64-bit system,
 // and once more without a view if that is refused.
-std::optional<platform::RegistryKey> OpenForReading(const std::string& path) {
-  LONG error = ERROR_SUCCESS;
+// *error is the reason a key could not be opened.
+std::optional<platform::RegistryKey> OpenForReading(const std::string& path, LONG* error) {
   auto key =
-      platform::RegistryKey::Open(HKEY_LOCAL_MACHINE, path, KEY_READ | KEY_WOW64_64KEY, &error);
-  if (!key && error == ERROR_ACCESS_DENIED) {
-    key = platform::RegistryKey::Open(HKEY_LOCAL_MACHINE, path, KEY_READ);
+      platform::RegistryKey::Open(HKEY_LOCAL_MACHINE, path, KEY_READ | KEY_WOW64_64KEY, error);
+  if (!key && *error == ERROR_ACCESS_DENIED) {
+    key = platform::RegistryKey::Open(HKEY_LOCAL_MACHINE, path, KEY_READ, error);
   }
   return key;
+}
+
+// A missing key means "no settings"; any other failure means the registry
+// itself is unreadable, which an administrator must hear of, since the
+// trace is off until it is readable again.
+bool StoreUnreadable(LONG error) {
+  return error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
 std::string FormatPrefix(const char* format, ...) {
@@ -137,12 +144,14 @@ void CFileDebug::ReadSettingsLocked(DWORD now) {
   next->dynamic_update = 0;
   next->time_stamp = next->date_stamp = next->thread_id = next->cpu_id = 0;
   next->app_name = next->mem_usage = next->handle_count = 0;
-  if (auto debug = OpenForReading(kDebugKey)) {
+  LONG error = ERROR_SUCCESS;
+  if (auto debug = OpenForReading(kDebugKey, &error)) {
     next->dynamic_update = debug->QueryDword("DynamicUpdate").value_or(0);
   }
   next->active = next->dynamic_update != 0;
 
-  if (auto app = OpenForReading(std::string(kDebugKey) + "\\" + application_name_)) {
+  const bool unreadable = StoreUnreadable(error);
+  if (auto app = OpenForReading(std::string(kDebugKey) + "\\" + application_name_, &error)) {
     const auto dword = [&app](const char* name) { return app->QueryDword(name).value_or(0); };
     next->file_level = dword("FileDebugLevel");
     if (next->file_level != 0) {
@@ -171,6 +180,12 @@ void CFileDebug::ReadSettingsLocked(DWORD now) {
     next->app_name = dword("AppNameOn");
     next->mem_usage = dword("MemUsageOn");
     next->handle_count = dword("HandleCountOn");
+  }
+  if (unreadable || StoreUnreadable(error)) {
+    platform::WriteDebugString(application_name_,
+                               "the registry cannot be read, so the trace settings are the "
+                               "defaults: " +
+                                   platform::LastRegistryStoreProblem());
   }
   settings_ = std::move(next);
   last_read_ = now / 1024;

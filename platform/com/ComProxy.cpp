@@ -118,6 +118,11 @@ struct Connection {
   std::atomic<bool> alive{true};
   // Why the connection ended: what calls waiting on it fail with.
   std::atomic<HRESULT> failure{RPC_E_DISCONNECTED};
+  // A call ran out of time and the server has sent nothing since: it is
+  // stalled, and further calls fail at once instead of each waiting out the
+  // time-out in turn (callers that serialize their calls would pile up).
+  // Whatever the server sends next shows that it works again.
+  std::atomic<bool> unanswered{false};
   std::thread reader;
 };
 
@@ -348,6 +353,7 @@ class Channel : public std::enable_shared_from_this<Channel> {
     {
       std::lock_guard lock(mutex_);
       if (!connection->alive) return connection->failure.load();
+      if (connection->unanswered) return RPC_E_TIMEOUT;
       // Ids wrap after 2^32 calls; one still awaited is never given out again.
       do {
         id = next_call_id_++;
@@ -405,6 +411,7 @@ class Channel : public std::enable_shared_from_this<Channel> {
       const uint64_t now = NowMs();
       if (now >= deadline) {
         hr = RPC_E_TIMEOUT;
+        connection->unanswered = true;
         break;
       }
       const int rc = ::poll(waits, 1, static_cast<int>(deadline - now));
@@ -470,6 +477,7 @@ class Channel : public std::enable_shared_from_this<Channel> {
         reason = "malformed message from the server at " + path_ + ": " + reason;
         break;
       }
+      raw->unanswered = false;
       if (header.type == MessageType::kReply) {
         std::lock_guard lock(mutex_);
         auto found = pending_.find(header.call_id);

@@ -14,7 +14,9 @@
 #include <climits>
 #include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "platform/system/Paths.h"
 
@@ -252,6 +254,11 @@ class Thread final : public KernelObject {
   bool detached_ = false;
 };
 
+// A recursive mutex with a bounded wait, held by one thread at a time; a named
+// one also holds a file lock while this process owns it.  Built from a mutex
+// and a condition variable rather than std::recursive_timed_mutex: the timed
+// lock of the latter goes through pthread_mutex_clocklock, which the thread
+// sanitizer does not see, so every later unlock was reported as a misuse.
 class Mutex final : public KernelObject {
  public:
   explicit Mutex(int lock_fd) : lock_fd_(lock_fd) {}
@@ -262,47 +269,60 @@ class Mutex final : public KernelObject {
   DWORD Wait(DWORD milliseconds) override {
     const bool infinite = milliseconds == INFINITE;
     const auto deadline = Clock::now() + std::chrono::milliseconds(infinite ? 0 : milliseconds);
+    const std::thread::id self = std::this_thread::get_id();
+    std::unique_lock lock(state_);
+    if (depth_ > 0 && owner_ == self) {
+      ++depth_;
+      return WAIT_OBJECT_0;
+    }
+    const auto free = [this] { return depth_ == 0; };
     if (infinite) {
-      mutex_.lock();
-    } else if (!mutex_.try_lock_until(deadline)) {
+      released_.wait(lock, free);
+    } else if (!released_.wait_until(lock, deadline, free)) {
       return WAIT_TIMEOUT;
     }
-    if (depth_++ > 0 || lock_fd_ < 0) return WAIT_OBJECT_0;
+    owner_ = self;
+    depth_ = 1;
+    if (lock_fd_ < 0) return WAIT_OBJECT_0;
     // First acquisition by this process: take the file lock as well, polling
-    // so that the wait stays bounded.
+    // so that the wait stays bounded.  The other threads of the process wait
+    // for this one meanwhile.
+    lock.unlock();
+    DWORD result = WAIT_FAILED;
     for (;;) {
       if (flock(lock_fd_, LOCK_EX | LOCK_NB) == 0) return WAIT_OBJECT_0;
       if (errno != EWOULDBLOCK && errno != EINTR) break;
       if (!infinite && Clock::now() >= deadline) {
-        --depth_;
-        mutex_.unlock();
-        return WAIT_TIMEOUT;
+        result = WAIT_TIMEOUT;
+        break;
       }
       usleep(500);
     }
-    --depth_;
-    mutex_.unlock();
-    SetLastError(ERROR_INVALID_HANDLE);
-    return WAIT_FAILED;
+    lock.lock();
+    depth_ = 0;
+    lock.unlock();
+    released_.notify_one();
+    if (result == WAIT_FAILED) SetLastError(ERROR_INVALID_HANDLE);
+    return result;
   }
 
+  // False unless the calling thread owns the mutex.
   bool Release() {
-    // Only the owning thread can release; try_lock succeeds on a recursive
-    // mutex exactly when this thread already holds it (or nobody does).
-    if (!mutex_.try_lock()) return false;
-    if (depth_ == 0) {
-      mutex_.unlock();
-      return false;
+    {
+      std::lock_guard lock(state_);
+      if (depth_ == 0 || owner_ != std::this_thread::get_id()) return false;
+      if (--depth_ > 0) return true;
+      if (lock_fd_ >= 0) flock(lock_fd_, LOCK_UN);
     }
-    mutex_.unlock();
-    if (--depth_ == 0 && lock_fd_ >= 0) flock(lock_fd_, LOCK_UN);
-    mutex_.unlock();
+    released_.notify_one();
     return true;
   }
 
  private:
-  std::recursive_timed_mutex mutex_;
-  int depth_ = 0;  // guarded by mutex_
+  std::mutex state_;
+  std::condition_variable released_;
+  std::thread::id owner_;  // guarded by state_, meaningful while depth_ > 0
+  int depth_ = 0;          // guarded by state_
   const int lock_fd_;
 };
 

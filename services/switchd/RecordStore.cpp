@@ -5,6 +5,8 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include "platform/system/Paths.h"
+
 namespace switchd {
 
 namespace {
@@ -140,6 +142,8 @@ RecordStore::~RecordStore() {
 
 bool RecordStore::Initialize(std::string* error) {
   constexpr int kFlags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+  // A file that cannot be made here fails the open below with the reason.
+  static_cast<void>(platform::CreateStateFile(path_));
   if (sqlite3_open_v2(path_.c_str(), &writer_, kFlags, nullptr) != SQLITE_OK) {
     *error = writer_ != nullptr ? sqlite3_errmsg(writer_) : "cannot open";
     return false;

@@ -15,6 +15,8 @@
 #include <mutex>
 #include <sstream>
 
+#include "platform/system/Paths.h"
+
 namespace switchd {
 
 namespace {
@@ -112,9 +114,12 @@ bool WriteFileAtomically(const std::string& dir, std::string_view name, std::str
     *error = Reason("cannot create a temporary file in", dir);
     return false;
   }
-  ::fchmod(fd, 0644);
-  bool ok = WriteAll(fd, content);
-  if (!ok) *error = Reason("cannot write", temp);
+  bool ok = platform::RestrictStateFile(fd);
+  if (!ok) *error = Reason("cannot set the mode of", temp);
+  if (ok && !WriteAll(fd, content)) {
+    ok = false;
+    *error = Reason("cannot write", temp);
+  }
   if (ok && ::fsync(fd) != 0) {
     ok = false;
     *error = Reason("cannot sync", temp);

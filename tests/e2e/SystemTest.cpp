@@ -1,343 +1,18 @@
-// The whole system as an operator runs it: switchd with the demonstration
-// tables, snmpsvc loading the threshold agent through the registry's
-// extension-agent list, Net-SNMP's command-line tools as managers and
-// snmptrapd as the trap receiver, all on loopback in a temporary state
-// directory.  Every wait is bounded; every process dies with the fixture.
-#include <gtest/gtest.h>
+// The system's behaviour as managers and operators see it, request by
+// request (the fixture is in SystemFixture.h).
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <filesystem>
-#include <map>
-#include <pugixml.hpp>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "support/ProcessHelpers.h"
-#include "threshold/MibRoot.h"
+#include "e2e/SystemFixture.h"
 
+namespace e2e {
 namespace {
-
-using std::chrono::seconds;
-using test_support::ChildProcess;
-using test_support::CommandResult;
-using test_support::kPatience;
-using test_support::ReadFile;
-using test_support::RunCommand;
-using test_support::TempDir;
-using test_support::WaitFor;
-using test_support::WriteFile;
-
-const std::string kBin = LORVETH_BINARY_DIR;
-const std::string kSwitchd = kBin + "/services/switchd/switchd";
-const std::string kSwitchctl = kBin + "/services/switchd/switchctl";
-const std::string kSnmpsvc = kBin + "/services/snmpsvc/snmpsvc";
-const std::string kReg = kBin + "/tools/reg/lorveth-reg";
-const std::string kAgent = kBin + "/threshold/Lorveth_Agent.so";
-const std::string kDemoTables = LORVETH_SOURCE_DIR "/demo/switchd";
-
-const std::string kRoot = kMibRoot;
-const std::string kAgentId = kRoot + ".1.1.1.0";
-const std::string kLastSetMessage = kRoot + ".1.2.4.0";
-const std::string kRuleEntry = kRoot + ".1.3.1.1.";
-const std::string kTrapObjects = kRoot + ".2.1.";
-
-constexpr int kNameColumn = 1;
-constexpr int kDescriptionColumn = 2;
-constexpr int kPollIntervalColumn = 5;
-constexpr int kOperatorColumn = 14;
-constexpr int kRowStatusColumn = 23;
-constexpr int kStorageTypeColumn = 24;
-
-// A record name as the table index: its length, then its bytes.
-std::string RuleIndex(const std::string& name) {
-  std::string index = std::to_string(name.size());
-  for (unsigned char c : name) index += "." + std::to_string(c);
-  return index;
-}
-
-std::string RuleColumn(int column, const std::string& name) {
-  return kRuleEntry + std::to_string(column) + "." + RuleIndex(name);
-}
-
-// The lines of a numeric walk whose name starts with `prefix`, as
-// index -> value text (the part after " = ").
-std::map<std::string, std::string> LinesUnder(const std::string& walk, const std::string& prefix) {
-  std::map<std::string, std::string> out;
-  std::size_t start = 0;
-  while (start < walk.size()) {
-    std::size_t end = walk.find('\n', start);
-    if (end == std::string::npos) end = walk.size();
-    const std::string line = walk.substr(start, end - start);
-    start = end + 1;
-    const std::string dotted = "." + prefix;
-    const std::size_t equals = line.find(" = ");
-    if (line.rfind(dotted, 0) != 0 || equals == std::string::npos) continue;
-    out[line.substr(dotted.size(), equals - dotted.size())] = line.substr(equals + 3);
-  }
-  return out;
-}
-
-// The rule names and descriptions of a Rules.xml document, keyed by the
-// table index that the agent gives each rule.
-struct RuleTexts {
-  std::map<std::string, std::string> names;
-  std::map<std::string, std::string> descriptions;
-};
-
-RuleTexts RulesOfTableFile(const std::string& path) {
-  pugi::xml_document document;
-  RuleTexts texts;
-  if (!document.load_file(path.c_str())) {
-    ADD_FAILURE() << "cannot read " << path;
-    return texts;
-  }
-  for (pugi::xml_node rule : document.child("Rules").children("Rule")) {
-    const std::string name = rule.attribute("Name").value();
-    const std::string index = RuleIndex(name);
-    texts.names[index] = "STRING: \"" + name + "\"";
-    texts.descriptions[index] =
-        "STRING: \"" + std::string(rule.child("Description").text().get()) + "\"";
-  }
-  return texts;
-}
-
-class SystemTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    state_dir_ = dir_.path() + "/state";
-    run_dir_ = dir_.path() + "/run";
-    std::filesystem::create_directories(state_dir_ + "/switchd");
-    std::filesystem::create_directories(state_dir_ + "/snmpsvc");
-    std::filesystem::create_directories(run_dir_);
-    std::filesystem::create_directories(dir_.path() + "/tools");
-    for (const auto& entry : std::filesystem::directory_iterator(kDemoTables)) {
-      if (entry.path().extension() == ".xml") {
-        std::filesystem::copy_file(entry.path(),
-                                   state_dir_ + "/switchd/" + entry.path().filename().string());
-      }
-    }
-    env_ = test_support::NetSnmpEnvironment(dir_.path() + "/tools");
-    env_.push_back("LORVETH_STATE_DIR=" + state_dir_);
-    env_.push_back("LORVETH_RUNTIME_DIR=" + run_dir_);
-    port_ = test_support::FreeUdpPort();
-    trap_port_ = test_support::FreeUdpPort();
-
-    Reg({"add", "HKLM\\SYSTEM\\CurrentControlSet\\Services\\SNMP\\Parameters\\ExtensionAgents",
-         "/v", "1", "/d", "SOFTWARE\\Quorvath\\Lorveth_Agent\\CurrentVersion", "/f"});
-    Reg({"add", "HKLM\\SOFTWARE\\Quorvath\\Lorveth_Agent\\CurrentVersion", "/v", "Pathname", "/d",
-         kAgent, "/f"});
-    Reg({"add", "HKLM\\SOFTWARE\\Quorvath\\#Setup", "/v", "FileRoot", "/d", kBin + "/lib", "/f"});
-    Reg({"add", "HKLM\\SOFTWARE\\Debug\\Lorveth_Agent", "/v", "FileDebugLevel", "/t", "REG_DWORD",
-         "/d", "3", "/f"});
-    Reg({"add", "HKLM\\SOFTWARE\\Debug\\Lorveth_Agent", "/v", "TraceFile", "/d", TraceFile(),
-         "/f"});
-
-    const std::string sink = "127.0.0.1:" + std::to_string(trap_port_);
-    WriteFile(state_dir_ + "/snmpsvc/snmpsvc.conf",
-              "rocommunity public 127.0.0.1\n"
-              "rwcommunity private 127.0.0.1\n"
-              "createUser operator SHA \"e2e-auth-pass\" AES \"e2e-priv-pass\"\n"
-              "rwuser operator priv\n"
-              "trap2sink " +
-                  sink +
-                  " public\n"
-                  "trapsink " +
-                  sink +
-                  " public\n"
-                  "v1trapaddress 127.0.0.1\n");
-  }
-
-  // Stops the services as an operator would (snmpsvc first, so the agent
-  // detaches from a running switch) and fails on any sanitizer report in
-  // their logs, so a sanitized build checks the services too.
-  void TearDown() override {
-    for (ChildProcess* child : {snmpsvc_.get(), switchd_.get()}) {
-      if (child == nullptr || !child->Running()) continue;
-      child->Signal(SIGTERM);
-      EXPECT_TRUE(child->WaitExit(kPatience).has_value())
-          << (child == switchd_.get() ? "switchd" : "snmpsvc") << " did not stop";
-    }
-    for (const std::string& log : {ServiceLog(), dir_.path() + "/switchd.log"}) {
-      const std::string text = ReadFile(log);
-      for (const char* report : {"AddressSanitizer", "LeakSanitizer", "runtime error:"}) {
-        EXPECT_EQ(text.find(report), std::string::npos) << log << ":\n" << text;
-      }
-    }
-  }
-
-  void Reg(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {kReg};
-    argv.insert(argv.end(), args.begin(), args.end());
-    const CommandResult result = RunCommand(argv, env_);
-    ASSERT_EQ(result.exit_code, 0) << result.output;
-  }
-
-  bool StartSwitchd() {
-    std::filesystem::remove(run_dir_ + "/switch.sock");
-    switchd_ = ChildProcess::Start({kSwitchd, "-f", "--data", state_dir_ + "/switchd"}, env_,
-                                   dir_.path() + "/switchd.log");
-    if (switchd_ == nullptr) return false;
-    const bool up = WaitFor(
-        [&] { return !switchd_->Running() || std::filesystem::exists(run_dir_ + "/switch.sock"); },
-        kPatience);
-    if (!up || !switchd_->Running()) {
-      ADD_FAILURE() << "switchd did not come up:\n" << ReadFile(dir_.path() + "/switchd.log");
-      return false;
-    }
-    return true;
-  }
-
-  // switchd, then snmpsvc; true once the agent answers its identity.
-  bool StartSystem() {
-    if (!StartSwitchd()) return false;
-    snmpsvc_ = ChildProcess::Start(
-        {kSnmpsvc, "-f", "--listen", "udp:" + Target(), "--config-dir", state_dir_ + "/snmpsvc"},
-        env_, ServiceLog());
-    if (snmpsvc_ == nullptr) return false;
-    const bool up = WaitFor(
-        [&] {
-          return !snmpsvc_->Running() ||
-                 Get("2c", "public", {kAgentId}).find("STRING") != std::string::npos;
-        },
-        kPatience);
-    if (!up || !snmpsvc_->Running()) {
-      ADD_FAILURE() << "snmpsvc did not serve the agent:\n"
-                    << ReadFile(ServiceLog()) << "\ntrace:\n"
-                    << ReadFile(TraceFile());
-      return false;
-    }
-    return true;
-  }
-
-  // The system's snmpd as AgentX master answering on the test's port, and
-  // snmpsvc registering the agent's regions with it.
-  bool StartSystemAsSubagent() {
-    const std::string socket = dir_.path() + "/agentx.sock";
-    const std::string conf = dir_.path() + "/snmpd.conf";
-    WriteFile(conf, "master agentx\nagentXSocket " + socket + "\nagentaddress udp:" + Target() +
-                        "\nrocommunity public 127.0.0.1\nrwcommunity private 127.0.0.1\n");
-    master_ = ChildProcess::Start({"/usr/sbin/snmpd", "-f", "-Lo", "-C", "-c", conf, "-I", "-smux"},
-                                  env_, dir_.path() + "/snmpd.log");
-    if (master_ == nullptr) return false;
-    WaitFor([&] { return std::filesystem::exists(socket) || !master_->Running(); }, kPatience);
-    if (!master_->Running()) {
-      ADD_FAILURE() << "snmpd did not start:\n" << ReadFile(dir_.path() + "/snmpd.log");
-      return false;
-    }
-    if (!StartSwitchd()) return false;
-    snmpsvc_ = ChildProcess::Start(
-        {kSnmpsvc, "-f", "--agentx", socket, "--config-dir", state_dir_ + "/snmpsvc"}, env_,
-        ServiceLog());
-    if (snmpsvc_ == nullptr) return false;
-    const bool up = WaitFor(
-        [&] {
-          return !snmpsvc_->Running() ||
-                 Get("2c", "public", {kAgentId}).find("STRING") != std::string::npos;
-        },
-        kPatience);
-    if (!up || !snmpsvc_->Running()) {
-      ADD_FAILURE() << "the agent did not register with snmpd:\n" << ReadFile(ServiceLog());
-      return false;
-    }
-    return true;
-  }
-
-  CommandResult Tool(std::vector<std::string> argv) { return RunCommand(argv, env_); }
-
-  // Edits the test's copy of a demonstration table file before switchd starts.
-  void ReplaceInTable(const std::string& file, const std::string& from, const std::string& to) {
-    const std::string path = state_dir_ + "/switchd/" + file;
-    std::string text = ReadFile(path);
-    for (size_t at = text.find(from); at != std::string::npos;
-         at = text.find(from, at + to.size())) {
-      text.replace(at, from.size(), to);
-    }
-    WriteFile(path, text);
-  }
-
-  // For tests that compare two walks: nothing may change between them, so no
-  // rule polls (its status and current value would move) and no report records.
-  void HoldStill() {
-    ReplaceInTable("RuleSets.xml", "<Status>enable</Status>", "<Status>disable</Status>");
-    ReplaceInTable("ReportSets.xml", "<Status>enable</Status>", "<Status>disable</Status>");
-  }
-
-  CommandResult Switchctl(std::vector<std::string> args) {
-    args.insert(args.begin(), kSwitchctl);
-    return Tool(args);
-  }
-
-  // A Net-SNMP tool with numeric output against the agent.
-  std::string Query(const std::string& tool, const std::string& version,
-                    const std::string& community, std::vector<std::string> args) {
-    std::vector<std::string> argv = {tool,  "-m", "",  "-v" + version, "-c", community,
-                                     "-On", "-t", "2", "-r",           "1",  Target()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return Tool(argv).output;
-  }
-
-  std::string Get(const std::string& version, const std::string& community,
-                  std::vector<std::string> names) {
-    std::vector<std::string> argv = {"snmpget", "-m", "",    "-v" + version, "-c", community,
-                                     "-On",     "-t", "0.5", "-r",           "0",  Target()};
-    argv.insert(argv.end(), names.begin(), names.end());
-    return Tool(argv).output;
-  }
-
-  std::string V3(const std::string& tool, std::vector<std::string> args) {
-    std::vector<std::string> argv = {
-        tool, "-m",       "",   "-v3",           "-l",  "authPriv",
-        "-u", "operator", "-a", "SHA",           "-A",  "e2e-auth-pass",
-        "-x", "AES",      "-X", "e2e-priv-pass", "-On", "-t",
-        "2",  "-r",       "1",  Target()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return Tool(argv).output;
-  }
-
-  // Polls snmpget until its answer contains `expected` (changes reach the
-  // agent through switchd's change event, not at once).
-  bool GetEventually(const std::string& name, const std::string& expected) {
-    return WaitFor([&] { return Get("2c", "public", {name}).find(expected) != std::string::npos; },
-                   kPatience);
-  }
-
-  // snmptrapd on the sinks' port, printing numeric OIDs to its log.
-  bool StartTrapReceiver() {
-    const std::string conf = dir_.path() + "/snmptrapd.conf";
-    WriteFile(conf, "disableAuthorization yes\n");
-    trapd_ = ChildProcess::Start({"/usr/sbin/snmptrapd", "-f", "-Lo", "-n", "-On", "-m", "", "-C",
-                                  "-c", conf, "udp:127.0.0.1:" + std::to_string(trap_port_)},
-                                 env_, TrapLog());
-    if (trapd_ == nullptr) return false;
-    if (!WaitFor([&] { return ReadFile(TrapLog()).find("NET-SNMP version") != std::string::npos; },
-                 kPatience)) {
-      ADD_FAILURE() << "snmptrapd did not start:\n" << ReadFile(TrapLog());
-      return false;
-    }
-    return true;
-  }
-
-  std::string TrapLog() const { return dir_.path() + "/traps.log"; }
-  std::string Target() const { return "127.0.0.1:" + std::to_string(port_); }
-  std::string ServiceLog() const { return dir_.path() + "/snmpsvc.log"; }
-  std::string TraceFile() const { return dir_.path() + "/agent-trace.txt"; }
-
-  TempDir dir_;
-  std::string state_dir_;
-  std::string run_dir_;
-  std::vector<std::string> env_;
-  int port_ = 0;
-  int trap_port_ = 0;
-  // Declared in start order: snmpsvc is killed before switchd.
-  std::unique_ptr<ChildProcess> trapd_;
-  std::unique_ptr<ChildProcess> master_;
-  std::unique_ptr<ChildProcess> remote_agent_;  // an snmpd whose value a rule reads
-  std::unique_ptr<ChildProcess> switchd_;
-  std::unique_ptr<ChildProcess> snmpsvc_;
-};
 
 // --- Walks -------------------------------------------------------------------
 
@@ -810,6 +485,36 @@ TEST_F(SystemTest, V3AuthPrivUserSetsWhileReadOnlyCommunityIsRefused) {
   EXPECT_NE(refused_key.find("Authentication failure"), std::string::npos) << refused_key;
 }
 
+// The registry databases, the table files and the record database are for
+// their owner and the service group only, whatever the umask of the process
+// that creates them.
+TEST_F(SystemTest, StateFilesAreForOwnerAndGroupOnlyWhateverTheUmask) {
+  struct Umask {
+    mode_t saved = umask(0);
+    ~Umask() { umask(saved); }
+  } open_umask;
+  std::vector<std::string> env = env_;
+  const std::string fresh = dir_.path() + "/fresh";
+  env.push_back("LORVETH_STATE_DIR=" + fresh + "/state");
+  env.push_back("LORVETH_RUNTIME_DIR=" + fresh + "/run");
+  const CommandResult added =
+      RunCommand({kReg, "add", "HKLM\\SOFTWARE\\Modes", "/v", "x", "/d", "y", "/f"}, env);
+  ASSERT_EQ(added.exit_code, 0) << added.output;
+  ASSERT_TRUE(StartSystem());
+  const std::string set = Query("snmpset", "2c", "private",
+                                {RuleColumn(kDescriptionColumn, "modes"), "s", "Modes",
+                                 RuleColumn(kRowStatusColumn, "modes"), "i", "4"});
+  ASSERT_EQ(set.find("Error"), std::string::npos) << set;
+
+  for (const std::string& file :
+       {fresh + "/state/registry.db", fresh + "/run/registry-volatile.db",
+        state_dir_ + "/switchd/Rules.xml", state_dir_ + "/switchd/records.db"}) {
+    struct stat info {};
+    ASSERT_EQ(stat(file.c_str(), &info), 0) << file;
+    EXPECT_EQ(info.st_mode & 0777, 0660u) << file;
+  }
+}
+
 // --- Traps -------------------------------------------------------------------
 
 TEST_F(SystemTest, ThresholdEventArrivesAsV1TrapAndV2cNotification) {
@@ -1151,3 +856,4 @@ TEST_F(SystemTest, RuleOnAnSnmpValueFiresAndClearsWithAlternating) {
 }
 
 }  // namespace
+}  // namespace e2e

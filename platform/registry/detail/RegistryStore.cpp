@@ -26,6 +26,14 @@ namespace {
 // a stuck process can exhaust this.
 constexpr int kBusyTimeoutMs = 15000;
 
+// Once a call has waited the whole timeout, another process holds the store
+// and may go on holding it: later calls wait only this long until one gets
+// through, so that a reader (the agent reading its settings at start) falls
+// back to its defaults in moments instead of waiting out each read in turn.
+constexpr int kBusyWhileHeldMs = 250;
+// The wait of the next call; read and written under StoreMutex().
+int g_busy_wait_ms = kBusyTimeoutMs;
+
 constexpr char kSchema[] =
     "CREATE TABLE IF NOT EXISTS %1.reg_keys("
     "  id INTEGER PRIMARY KEY AUTOINCREMENT,"
@@ -243,11 +251,15 @@ class Connection {
 
  private:
   LONG Open(const std::string& main_path, const std::string& volatile_path) {
+    // A file that cannot be made here fails the open below with the reason.
+    for (const std::string* path : {&main_path, &volatile_path}) {
+      static_cast<void>(CreateStateFile(*path));
+    }
     int rc =
         sqlite3_open_v2(main_path.c_str(), &db_,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) return Fail(db_, rc, main_path);
-    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+    sqlite3_busy_timeout(db_, g_busy_wait_ms);
     sqlite3_extended_result_codes(db_, 0);
     rc = ExecRetryingBusy("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
     if (rc != SQLITE_OK) return Fail(db_, rc, main_path);
@@ -281,7 +293,7 @@ class Connection {
   // consulting the busy handler, so setup steps are retried within the timeout.
   int ExecRetryingBusy(const char* sql) {
     const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(g_busy_wait_ms);
     for (;;) {
       const int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
       if ((rc != SQLITE_BUSY && rc != SQLITE_LOCKED) ||
@@ -563,8 +575,9 @@ void CloseStore() {
   connection.Close();
 }
 
-LONG RunInStore(bool write, const std::function<LONG(Session&)>& body) {
-  const std::lock_guard<std::mutex> lock(StoreMutex());
+namespace {
+
+LONG RunInStoreLocked(bool write, const std::function<LONG(Session&)>& body) {
   Connection& connection = TheConnection();
   if (const LONG result = connection.Ensure(); result != ERROR_SUCCESS) return result;
   sqlite3* db = connection.db();
@@ -585,6 +598,19 @@ LONG RunInStore(bool write, const std::function<LONG(Session&)>& body) {
   }
   // A damaged file may be repaired or replaced before the next call.
   if (result == ERROR_BADDB) connection.Close();
+  return result;
+}
+
+}  // namespace
+
+LONG RunInStore(bool write, const std::function<LONG(Session&)>& body) {
+  const std::lock_guard<std::mutex> lock(StoreMutex());
+  const LONG result = RunInStoreLocked(write, body);
+  const int wait_ms = result == ERROR_TIMEOUT ? kBusyWhileHeldMs : kBusyTimeoutMs;
+  if (wait_ms != g_busy_wait_ms) {
+    g_busy_wait_ms = wait_ms;
+    if (sqlite3* db = TheConnection().db()) sqlite3_busy_timeout(db, wait_ms);
+  }
   return result;
 }
 
