@@ -27,14 +27,14 @@ def unhex(text):
 
 
 def socket_reads(path):
-    """(descriptor, bytes) of each successful read from a socket, in order."""
+    """(call, descriptor, bytes) of each successful read from a socket, in order."""
     pending = {}
     with open(path, errors='replace') as log:
         for line in log:
             line = line.rstrip('\n')
             call = CALL.match(line)
             if call:
-                pid, _, fd, what, rest = call.groups()
+                pid, call_name, fd, what, rest = call.groups()
                 if rest.endswith('<unfinished ...>'):
                     pending[pid] = (fd, what)
                     continue
@@ -43,7 +43,7 @@ def socket_reads(path):
                 if not resumed or resumed.group(1) not in pending:
                     continue
                 fd, what = pending.pop(resumed.group(1))
-                rest = resumed.group(3)
+                call_name, rest = resumed.group(2), resumed.group(3)
             what = unhex(what).decode(errors='replace')
             if not (what.startswith('socket:') or what.startswith('UNIX')):
                 continue
@@ -51,7 +51,7 @@ def socket_reads(path):
             if not data or not result or int(result.group(1)) == 0:
                 continue
             raw = unhex(data.group(1))
-            yield fd + what, raw[:int(result.group(1))]
+            yield call_name, fd + what, raw[:int(result.group(1))]
 
 
 # --- SNMP: BER as a manager sends it, Net-SNMP's layout as snmpsvc gets it.
@@ -132,16 +132,25 @@ def varbinds(datagram):
 # --- Remoting: messages are a 16-byte header whose last word is the body size.
 
 HEADER = 16
+MAGIC = b'LCOM'
 
 
 def messages(stream):
     at = 0
-    while at + HEADER <= len(stream):
+    while at + HEADER <= len(stream) and stream[at:at + 4] == MAGIC:
         size = struct.unpack_from('<I', stream, at + 12)[0]
         if at + HEADER + size > len(stream):
             break
         yield stream[at:at + HEADER + size]
         at += HEADER + size
+
+
+def one_of_each(frames):
+    """A message of each kind and size: calls repeat with other values."""
+    kinds = {}
+    for frame in frames:
+        kinds.setdefault((frame[5], len(frame)), frame)
+    return kinds.values()
 
 
 def spread(items, count):
@@ -166,9 +175,13 @@ def write(corpus, inputs):
 
 def main(traces, corpora):
     values, names = [], []
-    for _, datagram in socket_reads(os.path.join(traces, 'snmpsvc')):
+    client_streams = {}
+    for call_name, connection, data in socket_reads(os.path.join(traces, 'snmpsvc')):
+        if call_name == 'read':
+            client_streams[connection] = client_streams.get(connection, b'') + data
+            continue
         try:
-            for name, value in varbinds(datagram):
+            for name, value in varbinds(data):
                 values.append(value)
                 names.append('.'.join(map(str, name)).encode())
         except (IndexError, ValueError):
@@ -179,19 +192,17 @@ def main(traces, corpora):
     write(os.path.join(corpora, 'snmpsvc_varbind'), values[:LIMIT - len(names)] + names)
 
     streams = {}
-    for connection, data in socket_reads(os.path.join(traces, 'switchd')):
+    for _, connection, data in socket_reads(os.path.join(traces, 'switchd')):
         streams[connection] = streams.get(connection, b'') + data
     frames, runs = [], []
     for stream in streams.values():
         found = list(messages(stream))
         frames += found
         runs += [b''.join(found[i:i + 6]) for i in range(0, len(found), 6)]
-    # One of each kind and size first: invocations repeat with other values.
-    kinds = {}
-    for frame in frames:
-        kinds.setdefault((frame[5], len(frame)), frame)
-    write(os.path.join(corpora, 'com_server_wire'), kinds.values())
+    write(os.path.join(corpora, 'com_server_wire'), one_of_each(frames))
     write(os.path.join(corpora, 'com_stream'), spread(dict.fromkeys(runs), 20))
+    replies = [m for stream in client_streams.values() for m in messages(stream)]
+    write(os.path.join(corpora, 'com_client_wire'), one_of_each(replies))
 
 
 if __name__ == '__main__':

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Captures real request traffic for three fuzzers: runs switchd and snmpsvc
+# Captures real request traffic for four fuzzers: runs switchd and snmpsvc
 # under strace, sends GETs, walks and SETs of every value type, creates and
 # destroys a row, then writes
 # - each variable of each SNMP request snmpsvc received, shaped as Net-SNMP
 #   hands it over (the snmpsvc_varbind fuzzer's input: a type byte, then the
 #   value), and the distinct variable names as OID text;
 # - each remoting message switchd read from the agent (com_server_wire), and
-#   runs of consecutive messages as one byte stream (com_stream).
+#   runs of consecutive messages as one byte stream (com_stream);
+# - each remoting message the agent read from switchd (com_client_wire).
 # Inputs are named after their content, so running it again adds only what
 # is new; each corpus gains a few dozen inputs at most.
 #
@@ -17,7 +18,7 @@ build=${1:-build}
 traces=$(mktemp -d)
 tracer=(strace -f -xx -y -s 1048576 -qq)
 switchd_wrapper=("${tracer[@]}" -e trace=read -o "$traces/switchd")
-service_wrapper=("${tracer[@]}" -e trace=recvfrom,recvmsg -o "$traces/snmpsvc")
+service_wrapper=("${tracer[@]}" -e "trace=read,recvfrom,recvmsg" -o "$traces/snmpsvc")
 . fuzz/start-system.sh
 cleanup_traces() { rm -rf "$traces"; cleanup; }
 trap cleanup_traces EXIT

@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2034,SC2154
 # Shared by the capture scripts (source it after setting $build): starts
 # switchd and snmpsvc with the demo tables and the threshold agent in a work
 # folder of their own and waits until the agent answers.  The arrays
