@@ -10,37 +10,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 corpus=$PWD/fuzz/corpus/switchd_store
-service=$build/services/snmpsvc/snmpsvc
-switchd=$build/services/switchd/switchd
-reg=$build/tools/reg/lorveth-reg
-root=$(cat "$build/mibs/root-oid")
-rule_entry=$root.1.3.1.1
+switchd_wrapper=() service_wrapper=()
+. fuzz/start-system.sh
 
-. bench/loopback.sh
-data=$work/state/switchd
-mkdir -p "$data" "$work/state/snmpsvc"
-cp demo/switchd/*.xml "$data/"
-"$reg" add 'HKLM\SOFTWARE\Quorvath\Lorveth_Agent\CurrentVersion' /v Pathname \
-  /d "$PWD/$build/threshold/Lorveth_Agent.so" /f >/dev/null
-"$reg" add 'HKLM\SYSTEM\CurrentControlSet\Services\SNMP\Parameters\ExtensionAgents' /v 1 \
-  /d 'SOFTWARE\Quorvath\Lorveth_Agent\CurrentVersion' /f >/dev/null
-"$reg" add 'HKLM\SOFTWARE\Debug\Lorveth_Agent' /v FileDebugLevel /t REG_DWORD /d 2 /f >/dev/null
-"$reg" add 'HKLM\SOFTWARE\Debug\Lorveth_Agent' /v TraceFile /d "$work/trace.txt" /f >/dev/null
-printf 'rocommunity public 127.0.0.1\nrwcommunity private 127.0.0.1\n' \
-  > "$work/state/snmpsvc/snmpsvc.conf"
-target=127.0.0.1:$(free_port)
-"$switchd" -f --data "$data" > "$work/switchd.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 1 100); do [[ -S $work/run/switch.sock ]] && break; sleep 0.1; done
-"$service" -f --listen "udp:$target" --config-dir "$work/state/snmpsvc" > "$work/snmpsvc.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 1 100); do
-  snmpget -v2c -c public -t 1 -r 0 "$target" "$root.1.1.1.0" >/dev/null 2>&1 && break
-  sleep 0.2
-done
-
-index() { local name=$1 out=${#1}; for ((k = 0; k < ${#name}; k++)); do out+=.$(printf '%d' "'${name:k:1}"); done; echo "$out"; }
-set_quietly() { snmpset -v2c -c private -t 5 -r 0 "$target" "$@" >/dev/null 2>&1 || true; }
+set_quietly() { snmpset -v2c -c private "${snmp[@]}" "$target" "$@" >/dev/null 2>&1 || true; }
 row=$(index cpu-high)
 fresh=$(index captured)
 values=("i 7" "i 0" "i -1" "u 7" "s text" "s 90" "s ''" "x 00ff" "o .1.3.6" "a 10.0.0.1")
