@@ -257,7 +257,7 @@ struct platform::CancellableCall::State {
 
 namespace {
 
-class CancelObject final : public ICancelMethodCalls {
+class CancelObject final : public platform::RefCounted<ICancelMethodCalls> {
  public:
   explicit CancelObject(std::shared_ptr<platform::CancellableCall::State> state)
       : state_(std::move(state)) {}
@@ -272,12 +272,6 @@ class CancelObject final : public ICancelMethodCalls {
     *object = nullptr;
     return E_NOINTERFACE;
   }
-  ULONG AddRef() override { return ++references_; }
-  ULONG Release() override {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
   HRESULT Cancel(ULONG /*seconds*/) override { return state_->Cancel(); }
   HRESULT TestCancel() override {
     return state_->cancelled.load() ? RPC_E_CALL_CANCELED : RPC_S_CALLPENDING;
@@ -286,7 +280,6 @@ class CancelObject final : public ICancelMethodCalls {
  private:
   ~CancelObject() = default;
   std::shared_ptr<platform::CancellableCall::State> state_;
-  std::atomic<ULONG> references_{0};
 };
 
 // ---------------------------------------------------------------------------

@@ -385,6 +385,26 @@ struct GuidLess {
   }
 };
 
+// AddRef and Release of a heap object that implements one interface and is
+// deleted with its last reference:  class Sink final : public RefCounted<IDispatch>
+template <class Interface>
+class RefCounted : public Interface {
+ public:
+  ULONG AddRef() override { return ++references_; }
+  ULONG Release() override {
+    const ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+  }
+
+ protected:
+  RefCounted() = default;
+  virtual ~RefCounted() = default;
+
+ private:
+  std::atomic<ULONG> references_{0};
+};
+
 // ---------------------------------------------------------------------------
 // Owner of one interface reference.  Construction from a raw pointer and copy
 // add a reference; Attach adopts one without adding.

@@ -707,7 +707,7 @@ class RemoteObject final : public IDispatch, public IConnectionPointContainer {
   std::atomic<ULONG> references_{0};
 };
 
-class RemotePoint final : public IConnectionPoint {
+class RemotePoint final : public platform::RefCounted<IConnectionPoint> {
  public:
   RemotePoint(RemoteObject* owner, REFIID iid) : owner_(owner), iid_(iid) { owner_->AddRef(); }
 
@@ -718,12 +718,6 @@ class RemotePoint final : public IConnectionPoint {
     *object = static_cast<IConnectionPoint*>(this);
     AddRef();
     return S_OK;
-  }
-  ULONG AddRef() override { return ++references_; }
-  ULONG Release() override {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
   }
 
   HRESULT GetConnectionInterface(IID* iid) override {
@@ -747,7 +741,6 @@ class RemotePoint final : public IConnectionPoint {
   ~RemotePoint() { owner_->Release(); }
   RemoteObject* owner_;
   const IID iid_;
-  std::atomic<ULONG> references_{0};
 };
 
 HRESULT RemoteObject::FindConnectionPoint(REFIID iid, IConnectionPoint** point) {

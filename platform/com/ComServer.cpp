@@ -51,7 +51,7 @@ class ServerConnection;
 
 // The sink that the server object sees for one client's advise: its Invoke
 // sends the event down that client's connection and returns at once.
-class SinkProxy final : public IDispatch {
+class SinkProxy final : public platform::RefCounted<IDispatch> {
  public:
   SinkProxy(std::weak_ptr<ServerConnection> connection, uint32_t sink_id, REFIID iid)
       : connection_(std::move(connection)), sink_id_(sink_id), iid_(iid) {}
@@ -63,12 +63,6 @@ class SinkProxy final : public IDispatch {
     *object = static_cast<IDispatch*>(this);
     AddRef();
     return S_OK;
-  }
-  ULONG AddRef() override { return ++references_; }
-  ULONG Release() override {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
   }
   HRESULT GetTypeInfoCount(UINT* count) override {
     if (count == nullptr) return E_POINTER;
@@ -85,7 +79,6 @@ class SinkProxy final : public IDispatch {
   std::weak_ptr<ServerConnection> connection_;
   const uint32_t sink_id_;
   const IID iid_;
-  std::atomic<ULONG> references_{0};
 };
 
 class ServerConnection : public std::enable_shared_from_this<ServerConnection> {
