@@ -47,8 +47,8 @@ const std::string kConfig =
 std::string ExpectedRegionWalk(int rows) {
   std::string out;
   auto line = [&](int column, int row, const std::string& value) {
-    out += "." + kColumns + std::to_string(column) + "." + std::to_string(row) + " = " + value +
-           "\n";
+    out +=
+        "." + kColumns + std::to_string(column) + "." + std::to_string(row) + " = " + value + "\n";
   };
   for (int r = 1; r <= rows; ++r) line(1, r, "INTEGER: " + std::to_string(r));
   for (int r = 1; r <= rows; ++r) line(2, r, "STRING: \"row " + std::to_string(r) + "\"");
@@ -99,14 +99,13 @@ class SnmpsvcTest : public ::testing::Test {
     std::vector<std::string> env = env_;
     env.push_back("LORVETH_STATE_DIR=" + state_dir_);
     env.push_back("LORVETH_TEST_AGENT_MARKER=" + Marker());
-    service_ = ChildProcess::Start({kService, "-f", "--agent", kAgent, "--listen", "udp:" + Target()},
-                                   env, ServiceLog());
+    service_ = ChildProcess::Start(
+        {kService, "-f", "--agent", kAgent, "--listen", "udp:" + Target()}, env, ServiceLog());
     if (service_ == nullptr) return false;
     const bool up = WaitFor([&] {
-      return !service_->Running() ||
-             Tool({"snmpget", "-v2c", "-c", "public", "-t", "0.3", "-r", "0", Target(),
-                   "1.3.6.1.2.1.1.3.0"})
-                     .exit_code == 0;
+      return !service_->Running() || Tool({"snmpget", "-v2c", "-c", "public", "-t", "0.3", "-r",
+                                           "0", Target(), "1.3.6.1.2.1.1.3.0"})
+                                             .exit_code == 0;
     });
     if (!up || !service_->Running()) {
       ADD_FAILURE() << "snmpsvc did not come up:\n" << ReadFile(ServiceLog());
@@ -120,17 +119,17 @@ class SnmpsvcTest : public ::testing::Test {
   // snmpwalk/snmpbulkwalk/... with numeric output against the service.
   std::string Query(const std::string& tool, const std::string& version,
                     const std::string& community, std::vector<std::string> args) {
-    std::vector<std::string> argv = {tool, "-v" + version, "-c", community, "-On", "-t", "2",
-                                     "-r", "1", Target()};
+    std::vector<std::string> argv = {tool, "-v" + version, "-c", community, "-On", "-t",
+                                     "2",  "-r",           "1",  Target()};
     argv.insert(argv.end(), args.begin(), args.end());
     return Tool(argv).output;
   }
 
   std::string V3(const std::string& tool, const std::string& user, const std::string& auth,
                  std::vector<std::string> args) {
-    std::vector<std::string> argv = {tool, "-v3", "-l", "authPriv", "-u", user, "-a", "SHA",
-                                     "-A", auth, "-x", "AES", "-X", "privpass123", "-On", "-t",
-                                     "2", "-r", "1", Target()};
+    std::vector<std::string> argv = {tool,  "-v3", "-l", "authPriv", "-u",  user,    "-a",
+                                     "SHA", "-A",  auth, "-x",       "AES", "-X",    "privpass123",
+                                     "-On", "-t",  "2",  "-r",       "1",   Target()};
     argv.insert(argv.end(), args.begin(), args.end());
     return Tool(argv).output;
   }
@@ -156,10 +155,9 @@ TEST_F(SnmpsvcTest, ReadsAnswerAsTheToolsPrintThem) {
   for (int column = 1; column <= 11; ++column) {
     every_type.push_back(kColumns + std::to_string(column) + ".2");
   }
-  const std::vector<std::string> system = {"1.3.6.1.2.1.1.1.0", "1.3.6.1.2.1.1.2.0",
-                                           "1.3.6.1.2.1.1.3.0", "1.3.6.1.2.1.1.4.0",
-                                           "1.3.6.1.2.1.1.5.0", "1.3.6.1.2.1.1.6.0",
-                                           "1.3.6.1.2.1.1.7.0"};
+  const std::vector<std::string> system = {
+      "1.3.6.1.2.1.1.1.0", "1.3.6.1.2.1.1.2.0", "1.3.6.1.2.1.1.3.0", "1.3.6.1.2.1.1.4.0",
+      "1.3.6.1.2.1.1.5.0", "1.3.6.1.2.1.1.6.0", "1.3.6.1.2.1.1.7.0"};
   const struct {
     const char* label;
     const char* tool;
@@ -173,28 +171,56 @@ TEST_F(SnmpsvcTest, ReadsAnswerAsTheToolsPrintThem) {
       {"bulk walk, 1 repetition", "snmpbulkwalk", "2c", {"-Cr1", all}, both, {}},
       {"bulk walk, 7 repetitions", "snmpbulkwalk", "2c", {"-Cr7", all}, both, {}},
       {"bulk walk, 50 repetitions", "snmpbulkwalk", "2c", {"-Cr50", all}, both, {}},
-      {"v1 walk skips Counter64 only", "snmpwalk", "1", {kRoot},
-       WithoutLinesContaining(ExpectedRegionWalk(3), "Counter64"), {}},
-      {"getnext before the region", "snmpgetnext", "2c", {all},
-       "." + kColumns + "1.1 = INTEGER: 1\n", {}},
-      {"getnext between columns", "snmpgetnext", "2c", {kColumns + "2.99"},
-       "." + kColumns + "3.1 = OID: ." + kRoot + ".7.1\n", {}},
-      {"get of every value type", "snmpget", "2c", every_type,
+      {"v1 walk skips Counter64 only",
+       "snmpwalk",
+       "1",
+       {kRoot},
+       WithoutLinesContaining(ExpectedRegionWalk(3), "Counter64"),
+       {}},
+      {"getnext before the region",
+       "snmpgetnext",
+       "2c",
+       {all},
+       "." + kColumns + "1.1 = INTEGER: 1\n",
+       {}},
+      {"getnext between columns",
+       "snmpgetnext",
+       "2c",
+       {kColumns + "2.99"},
+       "." + kColumns + "3.1 = OID: ." + kRoot + ".7.1\n",
+       {}},
+      {"get of every value type",
+       "snmpget",
+       "2c",
+       every_type,
        WithoutLinesContaining(WithoutLinesContaining(ExpectedRegionWalk(2), ".1 = "), ".2.0 ="),
        {}},
-      {"v2c get of missing instances and objects", "snmpget", "2c",
+      {"v2c get of missing instances and objects",
+       "snmpget",
+       "2c",
        {kColumns + "2.9", kColumns + "2.1", kRoot + ".99.0", kRoot + ".2.1"},
        "." + kColumns + "2.9 = No Such Instance currently exists at this OID\n" + "." + kColumns +
            "2.1 = STRING: \"row 1\"\n" + "." + kRoot +
            ".99.0 = No Such Object available on this agent at this OID\n" + "." + kRoot +
            ".2.1 = No Such Instance currently exists at this OID\n",
        {}},
-      {"v1 get of a missing instance", "snmpget", "1",
-       {kColumns + "2.1", kColumns + "2.9", kColumns + "2.2"}, "",
+      {"v1 get of a missing instance",
+       "snmpget",
+       "1",
+       {kColumns + "2.1", kColumns + "2.9", kColumns + "2.2"},
+       "",
        {"(noSuchName)", "Failed object: ." + kColumns + "2.9"}},
-      {"get of a failing object", "snmpget", "2c", {kColumns + "2.1", kRoot + ".3.0"}, "",
+      {"get of a failing object",
+       "snmpget",
+       "2c",
+       {kColumns + "2.1", kRoot + ".3.0"},
+       "",
        {"(genError)", "Failed object: ." + kRoot + ".3.0"}},
-      {"system group from the configuration", "snmpget", "2c", system, "",
+      {"system group from the configuration",
+       "snmpget",
+       "2c",
+       system,
+       "",
        {".1.3.6.1.2.1.1.1.0 = STRING: ", ".1.3.6.1.2.1.1.2.0 = OID: ",
         ".1.3.6.1.2.1.1.3.0 = Timeticks: ", ".1.3.6.1.2.1.1.4.0 = STRING: \"ops@example.net\"",
         ".1.3.6.1.2.1.1.5.0 = STRING: ", ".1.3.6.1.2.1.1.6.0 = STRING: \"rack 7\"",
@@ -226,16 +252,28 @@ TEST_F(SnmpsvcTest, SetsApplyAllOrNothing) {
       {"read-only column v2c", "2c", "private", {c + "1.1", "i", "5"}, "notWritable", c + "1.1"},
       {"read-only column v1", "1", "private", {c + "1.1", "i", "5"}, "(readOnly)", c + "1.1"},
       {"wrong type", "2c", "private", {c + "6.1", "s", "text"}, "wrongType", c + "6.1"},
-      {"too long", "2c", "private", {c + "2.1", "s", std::string(40, 'x')}, "wrongLength",
+      {"too long",
+       "2c",
+       "private",
+       {c + "2.1", "s", std::string(40, 'x')},
+       "wrongLength",
        c + "2.1"},
       {"out of range v2c", "2c", "private", {c + "11.2", "i", "500"}, "wrongValue", c + "11.2"},
       {"out of range v1", "1", "private", {c + "11.2", "i", "500"}, "(badValue)", c + "11.2"},
       {"missing row v2c", "2c", "private", {c + "2.9", "s", "new"}, "noCreation", c + "2.9"},
       {"missing row v1", "1", "private", {c + "2.9", "s", "new"}, "(noSuchName)", c + "2.9"},
-      {"unknown object", "2c", "private", {kRoot + ".5.0", "i", "1"}, "notWritable",
+      {"unknown object",
+       "2c",
+       "private",
+       {kRoot + ".5.0", "i", "1"},
+       "notWritable",
        kRoot + ".5.0"},
-      {"second varbind fails", "2c", "private", {c + "2.1", "s", "changed", c + "1.2", "i", "5"},
-       "notWritable", c + "1.2"},
+      {"second varbind fails",
+       "2c",
+       "private",
+       {c + "2.1", "s", "changed", c + "1.2", "i", "5"},
+       "notWritable",
+       c + "1.2"},
       {"read-only community", "2c", "public", {c + "2.1", "s", "nope"}, "noAccess", ""},
   };
   for (const auto& r : kRefusals) {
@@ -248,15 +286,15 @@ TEST_F(SnmpsvcTest, SetsApplyAllOrNothing) {
     EXPECT_EQ(Query("snmpget", "2c", "public", {c + "2.1"}), "." + c + "2.1 = STRING: \"row 1\"\n");
   }
 
-  const std::string set =
-      Query("snmpset", "2c", "private",
-            {c + "2.1", "s", "renamed", c + "3.1", "o", "1.3.6.9", c + "4.1", "a", "192.168.7.1",
-             c + "6.1", "u", "99", c + "7.1", "t", "4242"});
+  const std::string set = Query("snmpset", "2c", "private",
+                                {c + "2.1", "s", "renamed", c + "3.1", "o", "1.3.6.9", c + "4.1",
+                                 "a", "192.168.7.1", c + "6.1", "u", "99", c + "7.1", "t", "4242"});
   EXPECT_EQ(set.find("Error"), std::string::npos) << set;
-  EXPECT_EQ(Query("snmpget", "2c", "public", {c + "2.1", c + "3.1", c + "4.1", c + "6.1", c + "7.1"}),
-            "." + c + "2.1 = STRING: \"renamed\"\n." + c + "3.1 = OID: .1.3.6.9\n." + c +
-                "4.1 = IpAddress: 192.168.7.1\n." + c + "6.1 = Gauge32: 99\n." + c +
-                "7.1 = Timeticks: (4242) 0:00:42.42\n");
+  EXPECT_EQ(
+      Query("snmpget", "2c", "public", {c + "2.1", c + "3.1", c + "4.1", c + "6.1", c + "7.1"}),
+      "." + c + "2.1 = STRING: \"renamed\"\n." + c + "3.1 = OID: .1.3.6.9\n." + c +
+          "4.1 = IpAddress: 192.168.7.1\n." + c + "6.1 = Gauge32: 99\n." + c +
+          "7.1 = Timeticks: (4242) 0:00:42.42\n");
 }
 
 TEST_F(SnmpsvcTest, V3AuthPrivUserSetsWhileReadOnlyUserAndWrongKeyAreRefused) {
@@ -280,8 +318,9 @@ TEST_F(SnmpsvcTest, TrapOfTheAgentReachesV1AndV2cSinksWithItsBindings) {
       {"/usr/sbin/snmptrapd", "-f", "-Lo", "-n", "-On", "-C", "-c", trapd_conf, "udp:" + sink},
       env_, trap_log);
   ASSERT_NE(trapd, nullptr);
-  ASSERT_TRUE(WaitFor([&] { return ReadFile(trap_log).find("NET-SNMP version") != std::string::npos; }))
-      << ReadFile(trap_log);
+  ASSERT_TRUE(WaitFor([&] {
+    return ReadFile(trap_log).find("NET-SNMP version") != std::string::npos;
+  })) << ReadFile(trap_log);
   ASSERT_TRUE(StartService("trapsink " + sink + " public\ntrap2sink " + sink + " public\n" +
                            "v1trapaddress 127.0.0.1\n"));
 
@@ -345,7 +384,8 @@ TEST_F(SnmpsvcTest, BadStartsEndWithAMessage) {
   } kCases[] = {
       {{kService, "-f", "--agent", dir_.path() + "/missing.so", "--listen",
         "udp:127.0.0.1:" + std::to_string(FreeUdpPort())},
-       1, "missing.so"},
+       1,
+       "missing.so"},
       {{kService, "--bogus"}, 2, "usage: snmpsvc"},
   };
   for (const auto& c : kCases) {
@@ -364,9 +404,10 @@ class SnmpsvcAgentxTest : public SnmpsvcTest {
   bool StartMaster() {
     if (master_port_ == 0) {
       master_port_ = FreeUdpPort();
-      WriteFile(MasterConf(), "master agentx\nagentXSocket " + Socket() +
-                                  "\nagentaddress udp:127.0.0.1:" + std::to_string(master_port_) +
-                                  "\nrocommunity public 127.0.0.1\nrwcommunity private 127.0.0.1\n");
+      WriteFile(MasterConf(),
+                "master agentx\nagentXSocket " + Socket() +
+                    "\nagentaddress udp:127.0.0.1:" + std::to_string(master_port_) +
+                    "\nrocommunity public 127.0.0.1\nrwcommunity private 127.0.0.1\n");
     }
     master_ = ChildProcess::Start(
         {"/usr/sbin/snmpd", "-f", "-Lo", "-C", "-c", MasterConf(), "-I", "-smux"}, env_,
@@ -442,8 +483,9 @@ TEST_F(SnmpsvcAgentxTest, RefusedDuplicateRegistrationIsRetriedUntilTheMasterTak
   ASSERT_TRUE(service_->WaitExit(kPatience).has_value());
   service_ = std::move(second);
   EXPECT_EQ(WalkWhenRegistered(), ExpectedRegionWalk(3)) << ReadFile(second_log);
-  EXPECT_NE(ReadFile(second_log).find("region 1.3.6.1.4.1.55555.1 registered with the AgentX master"),
-            std::string::npos)
+  EXPECT_NE(
+      ReadFile(second_log).find("region 1.3.6.1.4.1.55555.1 registered with the AgentX master"),
+      std::string::npos)
       << ReadFile(second_log);
 }
 

@@ -48,18 +48,16 @@ const TableCase kTables[] = {
      "<RuleSet Name=\"ro\"><Description>x</Description></RuleSet>"},
     {"Events", 0x314, "Events.xml", "Events", "Event",
      "<Event Name=\"n\"><Type>snmp-trap</Type><Severity>critical</Severity></Event>",
-     "<Event Name=\"w\"><Severity>critical</Severity></Event>", records::kEventSeverity,
-     "critical", records::kEventType, "snmp-trap",
-     "<Event Name=\"ro\"><Severity>minor</Severity></Event>"},
+     "<Event Name=\"w\"><Severity>critical</Severity></Event>", records::kEventSeverity, "critical",
+     records::kEventType, "snmp-trap", "<Event Name=\"ro\"><Severity>minor</Severity></Event>"},
     {"Resources", 0x312, "Resources.xml", "Resources", "Resource",
      "<Resource Name=\"n\"><Request Type=\"snmp\">1.3.6</Request></Resource>",
      "<Resource Name=\"w\"><Description>processor</Description></Resource>",
      records::kResourceDescription, "processor", records::kResourceReqString, "cpu",
      "<Resource Name=\"ro\"><Description>x</Description></Resource>"},
-    {"Targets", 0x313, "Targets.xml", "Targets", "Target",
-     "<Target Name=\"n\">10.0.0.9</Target>", "<Target Name=\"w\">10.0.0.2</Target>",
-     records::kTargetAddress, "10.0.0.2", records::kTargetName, "w",
-     "<Target Name=\"ro\">10.1.1.1</Target>"},
+    {"Targets", 0x313, "Targets.xml", "Targets", "Target", "<Target Name=\"n\">10.0.0.9</Target>",
+     "<Target Name=\"w\">10.0.0.2</Target>", records::kTargetAddress, "10.0.0.2",
+     records::kTargetName, "w", "<Target Name=\"ro\">10.1.1.1</Target>"},
     {"Reports", 0x321, "Reports.xml", "Reports", "Report",
      "<Report Name=\"n\"><MaxEntries>5</MaxEntries></Report>",
      "<Report Name=\"w\"><Description>load average</Description></Report>",
@@ -107,11 +105,11 @@ TEST_P(StoreEveryTableTest, StoresChangeOnlyWhatTheyMayAndWriteTheFile) {
   const std::string close = std::string("</") + c.collection + ">";
   const std::string tag = c.tag;
   const std::string bad[] = {
-      open + "<" + tag + " Name=\"n\"><Description>x</" + tag + ">" + close,  // crossed tags
-      open + "<" + tag + " Name=\"n\">",                                     // truncated
-      "",                                                                    // nothing
-      "<Other><" + tag + " Name=\"n\"/></Other>",                            // wrong table
-      open + "<Stranger Name=\"n\"/>" + close,                               // not a record
+      open + "<" + tag + " Name=\"n\"><Description>x</" + tag + ">" + close,     // crossed tags
+      open + "<" + tag + " Name=\"n\">",                                         // truncated
+      "",                                                                        // nothing
+      "<Other><" + tag + " Name=\"n\"/></Other>",                                // wrong table
+      open + "<Stranger Name=\"n\"/>" + close,                                   // not a record
       open + "<" + tag + "><Description>x</Description></" + tag + ">" + close,  // no Name
       open + "<" + tag + " Name=\"n\" Extra=\"1\"/>" + close,  // matched by more than its name
       open + "<" + tag + " Name=\"n\"><A><B><C/></B></A></" + tag + ">" + close,  // too deep
@@ -156,7 +154,9 @@ TEST_P(StoreEveryTableTest, StoresChangeOnlyWhatTheyMayAndWriteTheFile) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Tables, StoreEveryTableTest, ::testing::ValuesIn(kTables),
-                         [](const auto& param_info) { return std::string(param_info.param.label); });
+                         [](const auto& param_info) {
+                           return std::string(param_info.param.label);
+                         });
 
 TEST_F(StoreTest, ItemChangesKeepWhatWasNotSent) {
   std::string after_terminator = "<Rules><Rule Name=\"w\"><Comment>fine</Comment></Rule></Rules>";
@@ -175,7 +175,8 @@ TEST_F(StoreTest, ItemChangesKeepWhatWasNotSent) {
        "<Rules><Rule Name=\"w\"><Instances Monitor=\"average\"><Indexes>1,2</Indexes></Instances>"
        "</Rule></Rules>",
        {{records::kRuleInstIndexes, "1,2"}, {records::kRuleInstMonitor, "average"}}},
-      {"text after the terminator is ignored", after_terminator,
+      {"text after the terminator is ignored",
+       after_terminator,
        {{records::kRuleUserComment, "fine"}}},
   };
   for (const auto& c : kCases) {
@@ -188,17 +189,18 @@ TEST_F(StoreTest, ItemChangesKeepWhatWasNotSent) {
 }
 
 TEST_F(StoreTest, MemberListIsReplacedAsAWhole) {
-  ASSERT_EQ(module_->Store(0x311, "<Rules><Rule Name=\"x\"/><Rule Name=\"y\"><Comment/></Rule></Rules>",
-                          &reason_),
-            cmd_status::kSuccess)
+  ASSERT_EQ(
+      module_->Store(0x311, "<Rules><Rule Name=\"x\"/><Rule Name=\"y\"><Comment/></Rule></Rules>",
+                     &reason_),
+      cmd_status::kSuccess)
       << reason_;
   // "x" alone was a deletion of a rule that did not exist; create it properly.
   ASSERT_EQ(module_->Store(0x311, "<Rules><Rule Name=\"x\"><Comment/></Rule></Rules>", &reason_),
             cmd_status::kSuccess);
   ASSERT_EQ(module_->Store(0x310,
-                          "<RuleSets><RuleSet Name=\"w\"><Rule Name=\"y\"/><Rule Name=\"x\"/>"
-                          "</RuleSet></RuleSets>",
-                          &reason_),
+                           "<RuleSets><RuleSet Name=\"w\"><Rule Name=\"y\"/><Rule Name=\"x\"/>"
+                           "</RuleSet></RuleSets>",
+                           &reason_),
             cmd_status::kSuccess)
       << reason_;
   RecordDocument set;
@@ -208,9 +210,9 @@ TEST_F(StoreTest, MemberListIsReplacedAsAWhole) {
 
   // A set sent with no members has none afterwards.
   ASSERT_EQ(module_->Store(0x310,
-                          "<RuleSets><RuleSet Name=\"w\"><Status>disable</Status></RuleSet>"
-                          "</RuleSets>",
-                          &reason_),
+                           "<RuleSets><RuleSet Name=\"w\"><Status>disable</Status></RuleSet>"
+                           "</RuleSets>",
+                           &reason_),
             cmd_status::kSuccess);
   ASSERT_TRUE(StoredRecord(*module_, 0x310, "RuleSet", "w", &set));
   EXPECT_TRUE(set.MemberNames("RuleSet", "Rule").empty());
