@@ -191,26 +191,49 @@ TEST_F(SystemTest, RefusedSetsChangeNothing) {
     std::string watched;               // served as before
     const char* absent;                // never in the table file
   } kCases[] = {
-      {"zero poll interval", "2c", {interval, "i", "0", status, "i", "1"},
-       {"Reason: inconsistentValue", "Failed object: ." + interval}, interval,
+      {"zero poll interval",
+       "2c",
+       {interval, "i", "0", status, "i", "1"},
+       {"Reason: inconsistentValue", "Failed object: ." + interval},
+       interval,
        "<Interval>0</Interval>"},
-      {"storage type", "2c", {storage, "i", "3", status, "i", "1"}, {"Reason: notWritable"},
-       storage, "Storage"},
-      {"storage type, a v1 code", "1", {storage, "i", "3", status, "i", "1"}, {}, storage,
+      {"storage type",
+       "2c",
+       {storage, "i", "3", status, "i", "1"},
+       {"Reason: notWritable"},
+       storage,
        "Storage"},
-      {"no row status", "2c", {description, "s", "no status"}, {"Error in packet"}, description,
+      {"storage type, a v1 code",
+       "1",
+       {storage, "i", "3", status, "i", "1"},
+       {},
+       storage,
+       "Storage"},
+      {"no row status",
+       "2c",
+       {description, "s", "no status"},
+       {"Error in packet"},
+       description,
        "no status"},
-      {"create and go of an existing rule", "2c", {description, "s", "twice", status, "i", "4"},
-       {"Error in packet"}, description, "twice"},
-      {"active on a missing rule", "2c",
+      {"create and go of an existing rule",
+       "2c",
+       {description, "s", "twice", status, "i", "4"},
+       {"Error in packet"},
+       description,
+       "twice"},
+      {"active on a missing rule",
+       "2c",
        {ghost, "s", "ghost", column(kRowStatusColumn, "ghost-rule"), "i", "1"},
-       {"Error in packet"}, ghost, "ghost-rule"},
+       {"Error in packet"},
+       ghost,
+       "ghost-rule"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.label);
     const std::string before = Get("2c", "public", {c.watched});
     const std::string out = Query("snmpset", c.version, "private", c.args);
-    for (const std::string& answer : c.answers) EXPECT_NE(out.find(answer), std::string::npos) << out;
+    for (const std::string& answer : c.answers)
+      EXPECT_NE(out.find(answer), std::string::npos) << out;
     if (c.answers.empty()) {  // SNMPv1 knows none of the v2c codes
       EXPECT_EQ(out.find("notWritable"), std::string::npos) << out;
       EXPECT_TRUE(out.find("(noSuchName)") != std::string::npos ||
