@@ -247,20 +247,22 @@ TEST_F(SystemTest, RefusedSetsChangeNothing) {
   EXPECT_NE(Get("2c", "public", {ghost}).find(" = No Such "), std::string::npos);
 }
 
-TEST_F(SystemTest, LastSetResultMessageStaysOnSuccessAndNamesAWrongEnumerationValue) {
+// The last SET's message stays on success and names a wrong enumeration
+// value, whose column is not written while the request's others are.
+// switchd takes a record that names only its row as the row's removal: a SET
+// with RowStatus active that changes nothing must keep the rule.
+TEST_F(SystemTest, SetsThatWriteLittleOrNothingKeepTheRule) {
   ASSERT_TRUE(StartSystem());
   const std::string description = RuleColumn(kDescriptionColumn, "disk-root");
   const std::string status = RuleColumn(kRowStatusColumn, "disk-root");
+  const std::string operator_column = RuleColumn(kOperatorColumn, "disk-root");
+  const std::string before = Get("2c", "public", {operator_column});
+  ASSERT_NE(before.find("INTEGER: "), std::string::npos) << before;
   const std::string ok =
       Query("snmpset", "2c", "private", {description, "s", "Root almost full", status, "i", "1"});
   EXPECT_EQ(ok.find("Error"), std::string::npos) << ok;
   EXPECT_EQ(Get("2c", "public", {kLastSetMessage}),
             "." + kLastSetMessage + " = STRING: \"No SET executed\"\n");
-
-  // An operator outside the list is accepted but writes nothing; the other
-  // column of the request is still stored.
-  const std::string operator_column = RuleColumn(kOperatorColumn, "disk-root");
-  const std::string before = Get("2c", "public", {operator_column});
   const std::string wrong =
       Query("snmpset", "2c", "private",
             {description, "s", "Root full", operator_column, "i", "12", status, "i", "1"});
@@ -270,22 +272,11 @@ TEST_F(SystemTest, LastSetResultMessageStaysOnSuccessAndNamesAWrongEnumerationVa
   EXPECT_TRUE(GetEventually(description, "STRING: \"Root full\""))
       << Get("2c", "public", {description});
   EXPECT_EQ(Get("2c", "public", {operator_column}), before);
-}
 
-// switchd takes a record that names only its row as the row's removal: a
-// SET with RowStatus active that changes nothing must keep the rule.
-TEST_F(SystemTest, ActiveSetThatChangesNothingKeepsTheRule) {
-  ASSERT_TRUE(StartSystem());
-  const std::string operator_column = RuleColumn(kOperatorColumn, "disk-root");
-  const std::string status = RuleColumn(kRowStatusColumn, "disk-root");
-  const std::string before = Get("2c", "public", {operator_column});
-  ASSERT_NE(before.find("INTEGER: "), std::string::npos) << before;
-  const std::vector<std::vector<std::string>> requests = {
-      {operator_column, "i", "12", status, "i", "1"},
-      {RuleColumn(kNameColumn, "disk-root"), "s", "disk-root", status, "i", "1"},
-      {status, "i", "1"},
-  };
-  for (const std::vector<std::string>& request : requests) {
+  for (const std::vector<std::string>& request : std::vector<std::vector<std::string>>{
+           {operator_column, "i", "12", status, "i", "1"},
+           {RuleColumn(kNameColumn, "disk-root"), "s", "disk-root", status, "i", "1"},
+           {status, "i", "1"}}) {
     const std::string out = Query("snmpset", "2c", "private", request);
     EXPECT_EQ(out.find("Error"), std::string::npos) << out;
     EXPECT_NE(ReadFile(state_dir_ + "/switchd/Rules.xml").find("Operator=\"within-range\""),
@@ -293,7 +284,6 @@ TEST_F(SystemTest, ActiveSetThatChangesNothingKeepsTheRule) {
         << request.front();
   }
   // Once a later change has reached the agent, the rule is served as before.
-  const std::string description = RuleColumn(kDescriptionColumn, "disk-root");
   Query("snmpset", "2c", "private", {description, "s", "marker", status, "i", "1"});
   EXPECT_TRUE(GetEventually(description, "STRING: \"marker\""));
   EXPECT_EQ(Get("2c", "public", {operator_column}), before);
@@ -547,27 +537,6 @@ TEST_F(SystemTest, ThresholdEventArrivesAsV1TrapAndV2cNotification) {
   }
 }
 
-TEST_F(SystemTest, ThresholdEventAfterSwitchdRestartsStillArrives) {
-  ASSERT_TRUE(StartTrapReceiver());
-  ASSERT_TRUE(StartSystem());
-  switchd_->Signal(SIGTERM);
-  ASSERT_TRUE(switchd_->WaitExit(kPatience).has_value());
-  ASSERT_TRUE(StartSwitchd());
-  // The agent advises again once its remoting has reconnected; until then an
-  // event has no listener, so it is repeated until one arrives.
-  const std::string trap_oid = ".1.3.6.1.6.3.1.1.4.1.0 = OID: ." + kRoot + ".2.0.2200";
-  const bool arrived = WaitFor(
-      [&] {
-        Tool({kSwitchctl, "event", "cpu-high", "99", "critical-trap"});
-        return WaitFor([&] { return ReadFile(TrapLog()).find(trap_oid) != std::string::npos; },
-                       std::chrono::milliseconds(500));
-      },
-      kPatience);
-  EXPECT_TRUE(arrived) << ReadFile(TrapLog()) << ReadFile(ServiceLog());
-  EXPECT_NE(ReadFile(TrapLog()).find("." + kTrapObjects + "4.0 = STRING: \"99\""),
-            std::string::npos);
-}
-
 // --- Lifecycle ---------------------------------------------------------------
 
 TEST_F(SystemTest, SigtermStopsTheServiceWithTheAgentsCloseSequence) {
@@ -583,12 +552,14 @@ TEST_F(SystemTest, SigtermStopsTheServiceWithTheAgentsCloseSequence) {
   EXPECT_EQ(trace.find("Exception"), std::string::npos) << trace;
 }
 
-TEST_F(SystemTest, AgentServesAndChangesTablesAgainAfterSwitchdRestarts) {
+// Without switchd the agent answers; after switchd's restart it stores again
+// and its events arrive; without switchd again, SIGTERM still stops snmpsvc
+// cleanly.
+TEST_F(SystemTest, AgentOutlivesSwitchdAndServesAgainAfterItsRestart) {
+  ASSERT_TRUE(StartTrapReceiver());
   ASSERT_TRUE(StartSystem());
-  switchd_->Signal(SIGKILL);
-  ASSERT_TRUE(switchd_->WaitExit(kPatience).has_value());
-
-  // Without switchd the agent still answers, within the tools' timeout.
+  switchd_->Signal(SIGTERM);
+  ASSERT_TRUE(switchd_->WaitExit().has_value());
   const CommandResult during = Tool({"snmpget", "-m", "", "-v2c", "-c", "public", "-On", "-t", "2",
                                      "-r", "0", Target(), kAgentId});
   EXPECT_EQ(during.exit_code, 0) << during.output;
@@ -597,29 +568,34 @@ TEST_F(SystemTest, AgentServesAndChangesTablesAgainAfterSwitchdRestarts) {
   const std::string description = RuleColumn(kDescriptionColumn, "after-restart");
   const std::string status = RuleColumn(kRowStatusColumn, "after-restart");
   std::string last;
-  const bool stored = WaitFor(
-      [&] {
-        last = Query("snmpset", "2c", "private",
-                     {description, "s", "After the restart", status, "i", "4"});
-        return last.find("Error") == std::string::npos;
-      },
-      kPatience);
+  const bool stored = WaitFor([&] {
+    last = Query("snmpset", "2c", "private",
+                 {description, "s", "After the restart", status, "i", "4"});
+    return last.find("Error") == std::string::npos;
+  });
   EXPECT_TRUE(stored) << last << ReadFile(TraceFile());
   EXPECT_TRUE(GetEventually(description, "STRING: \"After the restart\""))
       << Get("2c", "public", {description});
   EXPECT_NE(Get("2c", "public", {RuleColumn(kNameColumn, "cpu-high")}).find("\"cpu-high\""),
             std::string::npos);
-  EXPECT_TRUE(snmpsvc_->Running());
-}
+  // The agent advises again once its remoting has reconnected; until then an
+  // event has no listener, so it is repeated until one arrives.
+  const std::string trap_oid = ".1.3.6.1.6.3.1.1.4.1.0 = OID: ." + kRoot + ".2.0.2200";
+  EXPECT_TRUE(WaitFor([&] {
+    Tool({kSwitchctl, "event", "cpu-high", "99", "critical-trap"});
+    return WaitFor([&] { return ReadFile(TrapLog()).find(trap_oid) != std::string::npos; },
+                   std::chrono::milliseconds(500));
+  })) << ReadFile(TrapLog())
+      << ReadFile(ServiceLog());
+  EXPECT_NE(ReadFile(TrapLog()).find("." + kTrapObjects + "4.0 = STRING: \"99\""),
+            std::string::npos);
 
-TEST_F(SystemTest, SigtermStopsTheServiceCleanlyAfterSwitchdIsGone) {
-  ASSERT_TRUE(StartSystem());
   switchd_->Signal(SIGKILL);
-  ASSERT_TRUE(switchd_->WaitExit(kPatience).has_value());
+  ASSERT_TRUE(switchd_->WaitExit().has_value());
   snmpsvc_->Signal(SIGTERM);
-  const auto status = snmpsvc_->WaitExit(kPatience);
-  ASSERT_TRUE(status.has_value()) << "snmpsvc hangs without switchd";
-  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
+  const auto stopped = snmpsvc_->WaitExit();
+  ASSERT_TRUE(stopped.has_value()) << "snmpsvc hangs without switchd";
+  EXPECT_TRUE(WIFEXITED(*stopped) && WEXITSTATUS(*stopped) == 0) << *stopped;
   const std::string trace = ReadFile(TraceFile());
   EXPECT_NE(trace.find("SNMP agent DLL unloaded"), std::string::npos) << trace;
   EXPECT_EQ(trace.find("Exception"), std::string::npos) << trace;
@@ -660,7 +636,7 @@ TEST_F(SystemTest, WalksRunningWhileRulesChangeStayOrderedAndComplete) {
 
 // --- AgentX ------------------------------------------------------------------
 
-TEST_F(SystemTest, WalkAndSetThroughTheSystemSnmpdMasterReachTheAgent) {
+TEST_F(SystemTest, WalkSetAndStopThroughTheSystemSnmpdMaster) {
   HoldStill();
   ASSERT_TRUE(StartSystemAsSubagent());
   const RuleTexts expected = RulesOfTableFile(state_dir_ + "/switchd/Rules.xml");
@@ -679,17 +655,15 @@ TEST_F(SystemTest, WalkAndSetThroughTheSystemSnmpdMasterReachTheAgent) {
   EXPECT_EQ(out.find("Error"), std::string::npos) << out;
   EXPECT_TRUE(GetEventually(description, "STRING: \"Through the master\""))
       << Get("2c", "public", {description});
-}
 
-// As an AgentX subagent snmpsvc once left two Net-SNMP callbacks registered
-// whose argument lived on its stack; the library's shutdown freed it and the
-// stop ended in an abort.
-TEST_F(SystemTest, SubagentStopsCleanlyOnSigterm) {
-  ASSERT_TRUE(StartSystemAsSubagent());
+  // As an AgentX subagent snmpsvc once left two Net-SNMP callbacks registered
+  // whose argument lived on its stack; the library's shutdown freed it and the
+  // stop ended in an abort.
   snmpsvc_->Signal(SIGTERM);
-  const auto status = snmpsvc_->WaitExit(kPatience);
-  ASSERT_TRUE(status.has_value()) << "snmpsvc did not stop";
-  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status << ReadFile(ServiceLog());
+  const auto stopped = snmpsvc_->WaitExit();
+  ASSERT_TRUE(stopped.has_value()) << "snmpsvc did not stop";
+  EXPECT_TRUE(WIFEXITED(*stopped) && WEXITSTATUS(*stopped) == 0)
+      << *stopped << ReadFile(ServiceLog());
   EXPECT_NE(ReadFile(TraceFile()).find("SNMP agent DLL unloaded"), std::string::npos);
 }
 
