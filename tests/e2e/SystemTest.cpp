@@ -383,6 +383,8 @@ TEST_F(SystemTest, SetPrintedByTheRunCommandWorks) {
 
 // --- Changes from the switch side ---------------------------------------------
 
+// switchctl lists the agent and reloads an edited table; SIGTERM then stops
+// snmpsvc with the agent's close sequence.
 TEST_F(SystemTest, SwitchctlListsTheAgentAndReloadsAnEditedTableFile) {
   ASSERT_TRUE(StartSystem());
   const CommandResult status = Tool({kSwitchctl, "status"});
@@ -404,32 +406,19 @@ TEST_F(SystemTest, SwitchctlListsTheAgentAndReloadsAnEditedTableFile) {
   const std::string description = RuleColumn(kDescriptionColumn, "load-rising");
   EXPECT_TRUE(GetEventually(description, "STRING: \"Edited on disk\""))
       << Get("2c", "public", {description});
+
+  snmpsvc_->Signal(SIGTERM);
+  const auto stopped = snmpsvc_->WaitExit();
+  ASSERT_TRUE(stopped.has_value()) << "snmpsvc did not stop";
+  EXPECT_TRUE(WIFEXITED(*stopped) && WEXITSTATUS(*stopped) == 0) << *stopped;
+  const std::string trace = ReadFile(TraceFile());
+  const std::size_t shutting = trace.find("SnmpClose(): Shutting down agent");
+  EXPECT_NE(shutting, std::string::npos) << trace;
+  EXPECT_NE(trace.find("SNMP agent DLL unloaded", shutting), std::string::npos) << trace;
+  EXPECT_EQ(trace.find("Exception"), std::string::npos) << trace;
 }
 
 // --- Access ------------------------------------------------------------------
-
-TEST_F(SystemTest, V3AuthPrivUserSetsWhileReadOnlyCommunityIsRefused) {
-  ASSERT_TRUE(StartSystem());
-  const std::string description = RuleColumn(kDescriptionColumn, "memory-high");
-  const std::string status = RuleColumn(kRowStatusColumn, "memory-high");
-  const std::string refused =
-      Query("snmpset", "2c", "public", {description, "s", "by the reader", status, "i", "1"});
-  EXPECT_NE(refused.find("Reason: noAccess"), std::string::npos) << refused;
-
-  const std::string accepted =
-      V3("snmpset", {description, "s", "by the v3 user", status, "i", "1"});
-  EXPECT_EQ(accepted.find("Error"), std::string::npos) << accepted;
-  EXPECT_TRUE(GetEventually(description, "STRING: \"by the v3 user\""))
-      << Get("2c", "public", {description});
-  EXPECT_NE(V3("snmpget", {description}).find("by the v3 user"), std::string::npos);
-  std::vector<std::string> wrong_key = {
-      "snmpget", "-m",       "",   "-v3",           "-l",       "authPriv",
-      "-u",      "operator", "-a", "SHA",           "-A",       "not-the-auth-pass",
-      "-x",      "AES",      "-X", "e2e-priv-pass", "-On",      "-t",
-      "1",       "-r",       "0",  Target(),        description};
-  const std::string refused_key = Tool(wrong_key).output;
-  EXPECT_NE(refused_key.find("Authentication failure"), std::string::npos) << refused_key;
-}
 
 // The registry databases, the table files and the record database are for
 // their owner and the service group only, whatever the umask of the process
@@ -459,6 +448,27 @@ TEST_F(SystemTest, StateFilesAreForOwnerAndGroupOnlyWhateverTheUmask) {
     ASSERT_EQ(stat(file.c_str(), &info), 0) << file;
     EXPECT_EQ(info.st_mode & 0777, 0660u) << file;
   }
+
+  // A v3 user with authentication and privacy sets; the read-only community may not.
+  const std::string description = RuleColumn(kDescriptionColumn, "memory-high");
+  const std::string status = RuleColumn(kRowStatusColumn, "memory-high");
+  const std::string refused =
+      Query("snmpset", "2c", "public", {description, "s", "by the reader", status, "i", "1"});
+  EXPECT_NE(refused.find("Reason: noAccess"), std::string::npos) << refused;
+
+  const std::string accepted =
+      V3("snmpset", {description, "s", "by the v3 user", status, "i", "1"});
+  EXPECT_EQ(accepted.find("Error"), std::string::npos) << accepted;
+  EXPECT_TRUE(GetEventually(description, "STRING: \"by the v3 user\""))
+      << Get("2c", "public", {description});
+  EXPECT_NE(V3("snmpget", {description}).find("by the v3 user"), std::string::npos);
+  std::vector<std::string> wrong_key = {
+      "snmpget", "-m",       "",   "-v3",           "-l",       "authPriv",
+      "-u",      "operator", "-a", "SHA",           "-A",       "not-the-auth-pass",
+      "-x",      "AES",      "-X", "e2e-priv-pass", "-On",      "-t",
+      "1",       "-r",       "0",  Target(),        description};
+  const std::string refused_key = Tool(wrong_key).output;
+  EXPECT_NE(refused_key.find("Authentication failure"), std::string::npos) << refused_key;
 }
 
 // --- Traps -------------------------------------------------------------------
@@ -538,19 +548,6 @@ TEST_F(SystemTest, ThresholdEventArrivesAsV1TrapAndV2cNotification) {
 }
 
 // --- Lifecycle ---------------------------------------------------------------
-
-TEST_F(SystemTest, SigtermStopsTheServiceWithTheAgentsCloseSequence) {
-  ASSERT_TRUE(StartSystem());
-  snmpsvc_->Signal(SIGTERM);
-  const auto status = snmpsvc_->WaitExit(kPatience);
-  ASSERT_TRUE(status.has_value()) << "snmpsvc did not stop";
-  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
-  const std::string trace = ReadFile(TraceFile());
-  const std::size_t shutting = trace.find("SnmpClose(): Shutting down agent");
-  EXPECT_NE(shutting, std::string::npos) << trace;
-  EXPECT_NE(trace.find("SNMP agent DLL unloaded", shutting), std::string::npos) << trace;
-  EXPECT_EQ(trace.find("Exception"), std::string::npos) << trace;
-}
 
 // Without switchd the agent answers; after switchd's restart it stores again
 // and its events arrive; without switchd again, SIGTERM still stops snmpsvc
