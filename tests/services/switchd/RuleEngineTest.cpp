@@ -416,17 +416,12 @@ TEST_F(EngineHarness, EventCarriesTheRuleAndACopyOfItsEvent) {
   source_.Set("fake", "2");
   Advance(kInterval);
   ASSERT_EQ(fired_.size(), 2u);
-  const Fired alarm = Decode(fired_[0]);
-  EXPECT_EQ(alarm.rule, "r");
-  EXPECT_EQ(alarm.comment, "look here");
-  EXPECT_EQ(alarm.value, "9");
-  EXPECT_EQ(alarm.event, "ev");
-  EXPECT_EQ(alarm.type, "snmp-trap");
-  EXPECT_EQ(alarm.severity, "major");
-  const Fired end = Decode(fired_[1]);
-  EXPECT_EQ(end.value, "2");
-  EXPECT_EQ(end.event, "ev");
-  EXPECT_EQ(end.severity, "informational");
+  const auto text = [](const Fired& f) {
+    return f.rule + "|" + f.comment + "|" + f.value + "|" + f.event + "|" + f.type + "|" +
+           f.severity;
+  };
+  EXPECT_EQ(text(Decode(fired_[0])), "r|look here|9|ev|snmp-trap|major");
+  EXPECT_EQ(text(Decode(fired_[1])), "r|look here|2|ev|snmp-trap|informational");
 }
 
 TEST_F(EngineHarness, ReportShowsHoldingViolatedAndErrors) {

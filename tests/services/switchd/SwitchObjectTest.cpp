@@ -283,6 +283,10 @@ class SwitchObjectArgumentTest : public DataDirFixture {
     object_.Attach(switchd::SwitchObject::Create(module_, hub_));
   }
 
+  HRESULT Call(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result = nullptr) {
+    return object_->Invoke(id, IID_NULL, 0, flags, params, result, nullptr, nullptr);
+  }
+
   std::shared_ptr<switchd::ThresholdModule> module_;
   std::shared_ptr<switchd::EventHub> hub_;
   platform::ComPtr<switchd::SwitchObject> object_;
@@ -314,8 +318,7 @@ TEST_F(SwitchObjectArgumentTest, VCRequestExCarriesFieldsStatusAndDataByReferenc
     }
     DISPPARAMS params{args, nullptr, count, 0};
     const DISPID id = extended ? switchd::dispid::kVCRequestEx : switchd::dispid::kVCRequest;
-    EXPECT_EQ(object_->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr),
-              S_OK);
+    EXPECT_EQ(Call(id, DISPATCH_METHOD, &params), S_OK);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(SysStringByteLen(data), 1u);
     EXPECT_EQ(message, 0x41);
@@ -334,13 +337,9 @@ TEST_F(SwitchObjectArgumentTest, WrongArgumentFormsAreRefusedWithoutAnAnswer) {
   args[1].pbstrVal = &data;
   args[0].vt = VT_I2;
   DISPPARAMS params{args, nullptr, 3, 0};
-  EXPECT_EQ(object_->Invoke(switchd::dispid::kCmdRequest, IID_NULL, 0, DISPATCH_METHOD, &params,
-                            nullptr, nullptr, nullptr),
-            DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(Call(switchd::dispid::kCmdRequest, DISPATCH_METHOD, &params), DISP_E_TYPEMISMATCH);
   params.cArgs = 2;
-  EXPECT_EQ(object_->Invoke(switchd::dispid::kCmdRequest, IID_NULL, 0, DISPATCH_METHOD, &params,
-                            nullptr, nullptr, nullptr),
-            DISP_E_BADPARAMCOUNT);
+  EXPECT_EQ(Call(switchd::dispid::kCmdRequest, DISPATCH_METHOD, &params), DISP_E_BADPARAMCOUNT);
   SysFreeString(header);
 
   // A whole header without the signature is answered "Command interface corrupt".
@@ -349,9 +348,7 @@ TEST_F(SwitchObjectArgumentTest, WrongArgumentFormsAreRefusedWithoutAnAnswer) {
   corrupt.OC = sp::kOcThresholdStatus;
   header = SysAllocStringByteLen(reinterpret_cast<const char*>(&corrupt), sizeof corrupt);
   params.cArgs = 3;
-  EXPECT_EQ(object_->Invoke(switchd::dispid::kCmdRequest, IID_NULL, 0, DISPATCH_METHOD, &params,
-                            nullptr, nullptr, nullptr),
-            S_OK);
+  EXPECT_EQ(Call(switchd::dispid::kCmdRequest, DISPATCH_METHOD, &params), S_OK);
   CmdHeader returned;
   ASSERT_EQ(SysStringByteLen(header), sizeof returned);
   std::memcpy(&returned, header, sizeof returned);
@@ -365,26 +362,20 @@ TEST_F(SwitchObjectArgumentTest, WrongArgumentFormsAreRefusedWithoutAnAnswer) {
   form.lVal = 5;
   DISPID named = DISPID_PROPERTYPUT;
   DISPPARAMS put{&form, &named, 1, 1};
-  EXPECT_EQ(object_->Invoke(switchd::dispid::kEventForm, IID_NULL, 0, DISPATCH_PROPERTYPUT, &put,
-                            nullptr, nullptr, nullptr),
-            DISP_E_OVERFLOW);
+  EXPECT_EQ(Call(switchd::dispid::kEventForm, DISPATCH_PROPERTYPUT, &put), DISP_E_OVERFLOW);
 }
 
 TEST_F(SwitchObjectArgumentTest, LookedUpMembersAnswerTheirValues) {
   VARIANT result;
   VariantInit(&result);
   DISPPARAMS none{nullptr, nullptr, 0, 0};
-  EXPECT_EQ(object_->Invoke(switchd::dispid::kDefaultTimeout, IID_NULL, 0, DISPATCH_PROPERTYGET,
-                            &none, &result, nullptr, nullptr),
-            S_OK);
+  EXPECT_EQ(Call(switchd::dispid::kDefaultTimeout, DISPATCH_PROPERTYGET, &none, &result), S_OK);
   EXPECT_EQ(result.vt, VT_I4);
   EXPECT_EQ(result.lVal, switchd::kDefaultTimeoutSeconds);
-  EXPECT_EQ(object_->Invoke(switchd::dispid::kServerControlVersion, IID_NULL, 0,
-                            DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr),
+  EXPECT_EQ(Call(switchd::dispid::kServerControlVersion, DISPATCH_PROPERTYGET, &none, &result),
             S_OK);
   EXPECT_EQ(result.lVal, switchd::kServerControlVersion);
-  EXPECT_EQ(object_->Invoke(42, IID_NULL, 0, DISPATCH_METHOD, &none, &result, nullptr, nullptr),
-            DISP_E_MEMBERNOTFOUND);
+  EXPECT_EQ(Call(42, DISPATCH_METHOD, &none, &result), DISP_E_MEMBERNOTFOUND);
 }
 
 TEST_F(SwitchObjectArgumentTest, SinkWithoutTheEventInterfaceCannotAdvise) {
