@@ -17,7 +17,7 @@ namespace {
 // --- Walks -------------------------------------------------------------------
 
 // Walks and bulk walks agree and list the records of every table file.
-TEST_F(SystemTest, WalksListTheRecordsOfEveryTableFile) {
+TEST_F(SystemTest, ReadsAnswerWhatTheTableFilesHold) {
   HoldStill();
   ASSERT_TRUE(StartSystem());
   const std::string walk = Query("snmpwalk", "2c", "public", {kRoot});
@@ -54,6 +54,57 @@ TEST_F(SystemTest, WalksListTheRecordsOfEveryTableFile) {
     ASSERT_FALSE(expected.empty());
     EXPECT_EQ(LinesUnder(walk, kRoot + table.name_column), expected) << walk;
   }
+
+  // GETs of the scalars and of missing rules and objects. A rule index spans
+  // several sub-identifiers (the name's length, then its bytes): a missing row
+  // is still an instance of an existing column.
+  EXPECT_EQ(Get("2c", "public", {kAgentId, kLastSetMessage}),
+            "." + kAgentId + " = STRING: \"Lorveth Threshold and Report Agent\"\n." +
+                kLastSetMessage + " = STRING: \"No SET executed\"\n");
+  const std::string missing = RuleColumn(kDescriptionColumn, "no-such-rule");
+  const std::string v1 = Get("1", "public", {kAgentId, missing});
+  EXPECT_NE(v1.find("(noSuchName)"), std::string::npos) << v1;
+  EXPECT_NE(v1.find("Failed object: ." + missing), std::string::npos) << v1;
+
+  const std::string missing_object = kRoot + ".1.9.9.0";
+  const std::string v2 = Get("2c", "public", {missing, kAgentId, missing_object});
+  EXPECT_NE(v2.find("." + kAgentId + " = STRING: "), std::string::npos) << v2;
+  EXPECT_NE(v2.find("." + missing_object + " = No Such Object"), std::string::npos) << v2;
+  for (const std::string rule : {"no-such-rule", "x", "cpu-highest"}) {
+    const std::string column = RuleColumn(kDescriptionColumn, rule);
+    EXPECT_EQ(Get("2c", "public", {column}),
+              "." + column + " = No Such Instance currently exists at this OID\n");
+  }
+
+  // Walks running while a rule changes stay ordered and complete.
+  const std::string description = RuleColumn(kDescriptionColumn, "cpu-high");
+  const std::string status = RuleColumn(kRowStatusColumn, "cpu-high");
+  // Tools are named by path: a child forked beside other threads then only
+  // calls execve, without a PATH search.
+  std::vector<std::string> walks(3);
+  {
+    std::vector<std::thread> walkers;
+    for (std::string& concurrent : walks) {
+      walkers.emplace_back([&] {
+        concurrent = Query("/usr/bin/snmpbulkwalk", "2c", "public", {"-Cr5", kRoot});
+      });
+    }
+    for (int i = 0; i < 5; ++i) {
+      const std::string out =
+          Query("/usr/bin/snmpset", "2c", "private",
+                {description, "s", "Changed " + std::to_string(i), status, "i", "1"});
+      EXPECT_EQ(out.find("Error"), std::string::npos) << out;
+    }
+    for (std::thread& walker : walkers) walker.join();
+  }
+  for (const std::string& concurrent : walks) {
+    EXPECT_EQ(concurrent.find("not increasing"), std::string::npos) << concurrent;
+    EXPECT_EQ(concurrent.find("Timeout"), std::string::npos) << concurrent;
+    EXPECT_EQ(LinesUnder(concurrent, kRuleEntry + std::to_string(kNameColumn) + "."), rules.names)
+        << concurrent;
+  }
+  EXPECT_TRUE(GetEventually(description, "STRING: \"Changed 4\""));
+  EXPECT_TRUE(snmpsvc_->Running());
 }
 
 // The demonstration reports record this machine's processor and memory load;
@@ -111,29 +162,6 @@ TEST_F(SystemTest, WalksOfTheReportTablesShowTheRecordedValues) {
 }
 
 // --- GET ---------------------------------------------------------------------
-
-// A rule index spans several sub-identifiers (the name's length, then its
-// bytes): a missing row is still an instance of an existing column.
-TEST_F(SystemTest, GetsAnswerTheScalarsAndMissingRulesAndObjects) {
-  ASSERT_TRUE(StartSystem());
-  EXPECT_EQ(Get("2c", "public", {kAgentId, kLastSetMessage}),
-            "." + kAgentId + " = STRING: \"Lorveth Threshold and Report Agent\"\n." +
-                kLastSetMessage + " = STRING: \"No SET executed\"\n");
-  const std::string missing = RuleColumn(kDescriptionColumn, "no-such-rule");
-  const std::string v1 = Get("1", "public", {kAgentId, missing});
-  EXPECT_NE(v1.find("(noSuchName)"), std::string::npos) << v1;
-  EXPECT_NE(v1.find("Failed object: ." + missing), std::string::npos) << v1;
-
-  const std::string missing_object = kRoot + ".1.9.9.0";
-  const std::string v2 = Get("2c", "public", {missing, kAgentId, missing_object});
-  EXPECT_NE(v2.find("." + kAgentId + " = STRING: "), std::string::npos) << v2;
-  EXPECT_NE(v2.find("." + missing_object + " = No Such Object"), std::string::npos) << v2;
-  for (const std::string rule : {"no-such-rule", "x", "cpu-highest"}) {
-    const std::string column = RuleColumn(kDescriptionColumn, rule);
-    EXPECT_EQ(Get("2c", "public", {column}),
-              "." + column + " = No Such Instance currently exists at this OID\n");
-  }
-}
 
 // --- SET ---------------------------------------------------------------------
 
@@ -596,39 +624,6 @@ TEST_F(SystemTest, AgentOutlivesSwitchdAndServesAgainAfterItsRestart) {
   const std::string trace = ReadFile(TraceFile());
   EXPECT_NE(trace.find("SNMP agent DLL unloaded"), std::string::npos) << trace;
   EXPECT_EQ(trace.find("Exception"), std::string::npos) << trace;
-}
-
-TEST_F(SystemTest, WalksRunningWhileRulesChangeStayOrderedAndComplete) {
-  ASSERT_TRUE(StartSystem());
-  const std::string description = RuleColumn(kDescriptionColumn, "cpu-high");
-  const std::string status = RuleColumn(kRowStatusColumn, "cpu-high");
-  // Tools are named by path: a child forked beside other threads then only
-  // calls execve, without a PATH search.
-  std::vector<std::string> walks(3);
-  {
-    std::vector<std::thread> walkers;
-    for (std::string& walk : walks) {
-      walkers.emplace_back([&] {
-        walk = Query("/usr/bin/snmpbulkwalk", "2c", "public", {"-Cr5", kRoot});
-      });
-    }
-    for (int i = 0; i < 5; ++i) {
-      const std::string out =
-          Query("/usr/bin/snmpset", "2c", "private",
-                {description, "s", "Changed " + std::to_string(i), status, "i", "1"});
-      EXPECT_EQ(out.find("Error"), std::string::npos) << out;
-    }
-    for (std::thread& walker : walkers) walker.join();
-  }
-  const RuleTexts expected = RulesOfTableFile(LORVETH_SOURCE_DIR "/demo/switchd/Rules.xml");
-  for (const std::string& walk : walks) {
-    EXPECT_EQ(walk.find("not increasing"), std::string::npos) << walk;
-    EXPECT_EQ(walk.find("Timeout"), std::string::npos) << walk;
-    EXPECT_EQ(LinesUnder(walk, kRuleEntry + std::to_string(kNameColumn) + "."), expected.names)
-        << walk;
-  }
-  EXPECT_TRUE(GetEventually(description, "STRING: \"Changed 4\""));
-  EXPECT_TRUE(snmpsvc_->Running());
 }
 
 // --- AgentX ------------------------------------------------------------------
