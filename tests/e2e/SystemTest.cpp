@@ -317,42 +317,10 @@ TEST_F(SystemTest, SetsThatWriteLittleOrNothingKeepTheRule) {
   EXPECT_EQ(Get("2c", "public", {operator_column}), before);
 }
 
-// A set that states nothing but its members: removing the last member must
-// not send a record that names only the set, which removes the set.
-TEST_F(SystemTest, RemovingTheLastMemberOfASetKeepsTheEmptySet) {
-  WriteFile(state_dir_ + "/switchd/RuleSets.xml",
-            "<RuleSets><RuleSet Name=\"bare\"><Rule Name=\"cpu-high\"/></RuleSet></RuleSets>");
-  ASSERT_TRUE(StartSystem());
-  const std::string contents = kRoot + ".1.3.4.1.";
-  const std::string member = "." + RuleIndex("bare") + ".1";
-  const std::string out =
-      Query("snmpset", "2c", "private",
-            {contents + "2" + member, "s", "cpu-high", contents + "3" + member, "i", "6"});
-  EXPECT_EQ(out.find("Error"), std::string::npos) << out;
-  pugi::xml_document sets;
-  ASSERT_TRUE(sets.load_file((state_dir_ + "/switchd/RuleSets.xml").c_str()));
-  const pugi::xml_node bare =
-      sets.child("RuleSets").find_child_by_attribute("RuleSet", "Name", "bare");
-  ASSERT_TRUE(bare) << ReadFile(state_dir_ + "/switchd/RuleSets.xml");
-  EXPECT_FALSE(bare.child("Rule"));
-  EXPECT_TRUE(GetEventually(contents + "2" + member, " = No Such "));
-  EXPECT_NE(Get("2c", "public", {kRoot + ".1.3.3.1.1." + RuleIndex("bare")}).find("\"bare\""),
-            std::string::npos);
-
-  // A member of a set that switchd does not hold: nothing to remove, no error.
-  const std::string ghost = "." + RuleIndex("ghost") + ".1";
-  const std::string none =
-      Query("snmpset", "2c", "private",
-            {contents + "2" + ghost, "s", "cpu-high", contents + "3" + ghost, "i", "6"});
-  EXPECT_EQ(none.find("Error"), std::string::npos) << none;
-  EXPECT_TRUE(sets.load_file((state_dir_ + "/switchd/RuleSets.xml").c_str()));
-  EXPECT_TRUE(sets.child("RuleSets").find_child_by_attribute("RuleSet", "Name", "bare"));
-}
-
 // The agent reads a table's records up to the first element of another kind:
 // switchd puts a new record behind the last record of its kind, and warns of
 // a table file whose records are split by a foreign element.
-TEST_F(SystemTest, ForeignElementsInTableFilesHideNoNewRecordAndAreReported) {
+TEST_F(SystemTest, HandEditedTablesAndEmptiedSetsKeepTheirRecords) {
   const std::string rules_file = state_dir_ + "/switchd/Rules.xml";
   std::string rules = ReadFile(rules_file);
   rules.insert(rules.rfind("</Rules>"), "<Note>kept by hand</Note>\n");
@@ -361,6 +329,8 @@ TEST_F(SystemTest, ForeignElementsInTableFilesHideNoNewRecordAndAreReported) {
   std::string events = ReadFile(events_file);
   events.insert(events.find("<Event ", events.find("<Event ") + 1), "<Remark/>\n");
   WriteFile(events_file, events);
+  WriteFile(state_dir_ + "/switchd/RuleSets.xml",
+            "<RuleSets><RuleSet Name=\"bare\"><Rule Name=\"cpu-high\"/></RuleSet></RuleSets>");
   ASSERT_TRUE(StartSystem());
   const std::string log = ReadFile(dir_.path() + "/switchd.log");
   EXPECT_NE(log.find(events_file + ": the element <Remark>"), std::string::npos) << log;
@@ -385,6 +355,33 @@ TEST_F(SystemTest, ForeignElementsInTableFilesHideNoNewRecordAndAreReported) {
   EXPECT_NE(reload.output.find("warning " + targets_file + ": the element <Aside>"),
             std::string::npos)
       << reload.output;
+
+  // A set that states nothing but its members: removing the last member must
+  // not send a record that names only the set, which removes the set.
+  const std::string contents = kRoot + ".1.3.4.1.";
+  const std::string member = "." + RuleIndex("bare") + ".1";
+  const std::string removed =
+      Query("snmpset", "2c", "private",
+            {contents + "2" + member, "s", "cpu-high", contents + "3" + member, "i", "6"});
+  EXPECT_EQ(removed.find("Error"), std::string::npos) << removed;
+  pugi::xml_document sets;
+  ASSERT_TRUE(sets.load_file((state_dir_ + "/switchd/RuleSets.xml").c_str()));
+  const pugi::xml_node bare =
+      sets.child("RuleSets").find_child_by_attribute("RuleSet", "Name", "bare");
+  ASSERT_TRUE(bare) << ReadFile(state_dir_ + "/switchd/RuleSets.xml");
+  EXPECT_FALSE(bare.child("Rule"));
+  EXPECT_TRUE(GetEventually(contents + "2" + member, " = No Such "));
+  EXPECT_NE(Get("2c", "public", {kRoot + ".1.3.3.1.1." + RuleIndex("bare")}).find("\"bare\""),
+            std::string::npos);
+
+  // A member of a set that switchd does not hold: nothing to remove, no error.
+  const std::string ghost = "." + RuleIndex("ghost") + ".1";
+  const std::string none =
+      Query("snmpset", "2c", "private",
+            {contents + "2" + ghost, "s", "cpu-high", contents + "3" + ghost, "i", "6"});
+  EXPECT_EQ(none.find("Error"), std::string::npos) << none;
+  EXPECT_TRUE(sets.load_file((state_dir_ + "/switchd/RuleSets.xml").c_str()));
+  EXPECT_TRUE(sets.child("RuleSets").find_child_by_attribute("RuleSet", "Name", "bare"));
 }
 
 // The SET that the run command prints for a new user works as printed.
