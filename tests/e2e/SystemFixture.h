@@ -70,13 +70,9 @@ inline std::string RuleColumn(int column, const std::string& name) {
 inline std::map<std::string, std::string> LinesUnder(const std::string& walk,
                                                      const std::string& prefix) {
   std::map<std::string, std::string> out;
-  std::size_t start = 0;
-  while (start < walk.size()) {
-    std::size_t end = walk.find('\n', start);
-    if (end == std::string::npos) end = walk.size();
-    const std::string line = walk.substr(start, end - start);
-    start = end + 1;
-    const std::string dotted = "." + prefix;
+  std::istringstream lines(walk);
+  const std::string dotted = "." + prefix;
+  for (std::string line; std::getline(lines, line);) {
     const std::size_t equals = line.find(" = ");
     if (line.rfind(dotted, 0) != 0 || equals == std::string::npos) continue;
     out[line.substr(dotted.size(), equals - dotted.size())] = line.substr(equals + 3);
@@ -139,19 +135,12 @@ class SystemTest : public ::testing::Test {
     Reg({"add", "HKLM\\SOFTWARE\\Debug\\Lorveth_Agent", "/v", "TraceFile", "/d", TraceFile(),
          "/f"});
 
-    const std::string sink = "127.0.0.1:" + std::to_string(trap_port_);
+    const std::string sink = " 127.0.0.1:" + std::to_string(trap_port_) + " public\n";
     WriteFile(state_dir_ + "/snmpsvc/snmpsvc.conf",
-              "rocommunity public 127.0.0.1\n"
-              "rwcommunity private 127.0.0.1\n"
+              "rocommunity public 127.0.0.1\nrwcommunity private 127.0.0.1\n"
               "createUser operator SHA \"e2e-auth-pass\" AES \"e2e-priv-pass\"\n"
-              "rwuser operator priv\n"
-              "trap2sink " +
-                  sink +
-                  " public\n"
-                  "trapsink " +
-                  sink +
-                  " public\n"
-                  "v1trapaddress 127.0.0.1\n");
+              "rwuser operator priv\ntrap2sink" +
+                  sink + "trapsink" + sink + "v1trapaddress 127.0.0.1\n");
   }
 
   // Stops the services as an operator would (snmpsvc first, so the agent
@@ -185,8 +174,7 @@ class SystemTest : public ::testing::Test {
                                    dir_.path() + "/switchd.log");
     if (switchd_ == nullptr) return false;
     const bool up = WaitFor(
-        [&] { return !switchd_->Running() || std::filesystem::exists(run_dir_ + "/switch.sock"); },
-        kPatience);
+        [&] { return !switchd_->Running() || std::filesystem::exists(run_dir_ + "/switch.sock"); });
     if (!up || !switchd_->Running()) {
       ADD_FAILURE() << "switchd did not come up:\n" << ReadFile(dir_.path() + "/switchd.log");
       return false;
@@ -197,16 +185,18 @@ class SystemTest : public ::testing::Test {
   // switchd, then snmpsvc; true once the agent answers its identity.
   bool StartSystem() {
     if (!StartSwitchd()) return false;
-    snmpsvc_ = ChildProcess::Start(
-        {kSnmpsvc, "-f", "--listen", "udp:" + Target(), "--config-dir", state_dir_ + "/snmpsvc"},
-        env_, ServiceLog());
+    return StartSnmpsvc({"--listen", "udp:" + Target()});
+  }
+
+  // snmpsvc with these arguments; true once the agent answers its identity.
+  bool StartSnmpsvc(std::vector<std::string> args) {
+    args.insert(args.begin(), {kSnmpsvc, "-f", "--config-dir", state_dir_ + "/snmpsvc"});
+    snmpsvc_ = ChildProcess::Start(args, env_, ServiceLog());
     if (snmpsvc_ == nullptr) return false;
-    const bool up = WaitFor(
-        [&] {
-          return !snmpsvc_->Running() ||
-                 Get("2c", "public", {kAgentId}).find("STRING") != std::string::npos;
-        },
-        kPatience);
+    const bool up = WaitFor([&] {
+      return !snmpsvc_->Running() ||
+             Get("2c", "public", {kAgentId}).find("STRING") != std::string::npos;
+    });
     if (!up || !snmpsvc_->Running()) {
       ADD_FAILURE() << "snmpsvc did not serve the agent:\n"
                     << ReadFile(ServiceLog()) << "\ntrace:\n"
@@ -231,22 +221,7 @@ class SystemTest : public ::testing::Test {
       ADD_FAILURE() << "snmpd did not start:\n" << ReadFile(dir_.path() + "/snmpd.log");
       return false;
     }
-    if (!StartSwitchd()) return false;
-    snmpsvc_ = ChildProcess::Start(
-        {kSnmpsvc, "-f", "--agentx", socket, "--config-dir", state_dir_ + "/snmpsvc"}, env_,
-        ServiceLog());
-    if (snmpsvc_ == nullptr) return false;
-    const bool up = WaitFor(
-        [&] {
-          return !snmpsvc_->Running() ||
-                 Get("2c", "public", {kAgentId}).find("STRING") != std::string::npos;
-        },
-        kPatience);
-    if (!up || !snmpsvc_->Running()) {
-      ADD_FAILURE() << "the agent did not register with snmpd:\n" << ReadFile(ServiceLog());
-      return false;
-    }
-    return true;
+    return StartSwitchd() && StartSnmpsvc({"--agentx", socket});
   }
 
   CommandResult Tool(std::vector<std::string> argv) { return RunCommand(argv, env_); }
@@ -304,8 +279,7 @@ class SystemTest : public ::testing::Test {
   // Polls snmpget until its answer contains `expected` (changes reach the
   // agent through switchd's change event, not at once).
   bool GetEventually(const std::string& name, const std::string& expected) {
-    return WaitFor([&] { return Get("2c", "public", {name}).find(expected) != std::string::npos; },
-                   kPatience);
+    return WaitFor([&] { return Get("2c", "public", {name}).find(expected) != std::string::npos; });
   }
 
   // snmptrapd on the sinks' port, printing numeric OIDs to its log.

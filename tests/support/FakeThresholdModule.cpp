@@ -11,6 +11,15 @@ namespace test_support {
 
 namespace sp = switch_protocol;
 
+namespace {
+// The text with its terminating NUL, as the module sends texts.
+FakeSwitch::Answer TextWithNul(const std::string& text) {
+  std::vector<BYTE> data(text.begin(), text.end());
+  data.push_back(0);
+  return FakeSwitch::Answer::Status(0, std::move(data));
+}
+}  // namespace
+
 FakeThresholdModule::FakeThresholdModule(unsigned members) : switch_(members) {
   switch_.SetHandler([this](const Frame& frame) { return Handle(frame); });
 }
@@ -31,29 +40,14 @@ FakeThresholdModule::Answer FakeThresholdModule::Word(DWORD value, BYTE status) 
   return Answer::Status(status, std::move(data));
 }
 
-FakeThresholdModule::Answer FakeThresholdModule::TextWithNul(const std::string& text, BYTE status) {
-  std::vector<BYTE> data(text.begin(), text.end());
-  data.push_back(0);
-  return Answer::Status(status, std::move(data));
-}
-
 void FakeThresholdModule::SetTable(DWORD table_code, const std::string& xml) {
-  SetTableReply(table_code, TextWithNul(xml));
-}
-
-void FakeThresholdModule::SetTableReply(DWORD table_code, Answer answer) {
-  SetNamedReply(sp::kOcReadConfiguration, "", std::move(answer), table_code);
+  SetNamedReply(sp::kOcReadConfiguration, "", TextWithNul(xml), table_code);
 }
 
 void FakeThresholdModule::SetNamedReply(DWORD oc, const std::string& name, Answer answer,
                                         DWORD number) {
   std::lock_guard lock(mutex_);
   replies_[Key{oc, name, number}] = std::move(answer);
-}
-
-void FakeThresholdModule::ClearNamedReply(DWORD oc, const std::string& name, DWORD number) {
-  std::lock_guard lock(mutex_);
-  replies_.erase(Key{oc, name, number});
 }
 
 void FakeThresholdModule::SetThresholdStatus(BYTE status) {
@@ -64,42 +58,8 @@ void FakeThresholdModule::SetPerformanceStatus(BYTE status) {
   SetNamedReply(sp::kOcPerformanceStatus, "", Bytes({status}));
 }
 
-void FakeThresholdModule::SetRuleCurrentValue(const std::string& rule, const std::string& value) {
-  SetNamedReply(sp::kOcRuleCurrentValue, rule, TextWithNul(value));
-}
-
-void FakeThresholdModule::SetReportCurrentValue(const std::string& report,
-                                                const std::string& value) {
-  SetNamedReply(sp::kOcReportCurrentValue, report, TextWithNul(value));
-}
-
-void FakeThresholdModule::SetRuleSetStatus(const std::string& set, BYTE status) {
-  SetNamedReply(sp::kOcRuleSetStatus, set, Bytes({status}));
-}
-
-void FakeThresholdModule::SetReportSetStatus(const std::string& set, BYTE status) {
-  SetNamedReply(sp::kOcReportSetStatus, set, Bytes({status}));
-}
-
-void FakeThresholdModule::SetHighestRecord(const std::string& report, DWORD number) {
-  SetNamedReply(sp::kOcReportHighestRecord, report, Word(number));
-}
-
-void FakeThresholdModule::SetOldestRecord(const std::string& report, DWORD number) {
-  SetNamedReply(sp::kOcReportOldestRecord, report, Word(number));
-}
-
-void FakeThresholdModule::SetRecordValue(const std::string& report, DWORD record,
-                                         const std::string& value) {
-  SetNamedReply(sp::kOcReportRecordValue, report, TextWithNul(value), record);
-}
-
 void FakeThresholdModule::SetRuleSetDocument(const std::string& set, const std::string& xml) {
   SetNamedReply(sp::kOcRuleSetDocument, set, TextWithNul(xml));
-}
-
-void FakeThresholdModule::SetReportSetDocument(const std::string& set, const std::string& xml) {
-  SetNamedReply(sp::kOcReportSetDocument, set, TextWithNul(xml));
 }
 
 void FakeThresholdModule::SetStoreStatus(BYTE status) {
@@ -112,21 +72,7 @@ std::vector<FakeThresholdModule::StoredDocument> FakeThresholdModule::StoredDocu
   return stored_;
 }
 
-void FakeThresholdModule::SetExtraHandler(ExtraHandler handler) {
-  std::lock_guard lock(mutex_);
-  extra_ = std::move(handler);
-}
-
 FakeThresholdModule::Answer FakeThresholdModule::Handle(const Frame& frame) {
-  ExtraHandler extra;
-  {
-    std::lock_guard lock(mutex_);
-    extra = extra_;
-  }
-  if (extra) {
-    if (std::optional<Answer> answer = extra(frame)) return std::move(*answer);
-  }
-
   std::lock_guard lock(mutex_);
   if (frame.oc == sp::kOcStoreConfiguration) {
     stored_.push_back(StoredDocument{frame.oe, NameOf(frame)});

@@ -12,15 +12,12 @@
 // Replies are looked up by (operation code, name, number): the name is the
 // request's data up to its first NUL (the rule, report or set name; "" for
 // requests without data) and the number is the table or setting code of 0xE001
-// requests and the record number of 0x2213 requests (0 otherwise).  An extra
-// handler, when set, is asked first.  A request nobody scripted is answered
-// with status 0 and no data.
+// requests and the record number of 0x2213 requests (0 otherwise).  A request
+// nobody scripted is answered with status 0 and no data.
 #pragma once
 
-#include <functional>
 #include <map>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -34,8 +31,6 @@ class FakeThresholdModule {
  public:
   using Answer = FakeSwitch::Answer;
   using Frame = FakeSwitch::Frame;
-  // Asked before the scripted replies; an empty optional passes the request on.
-  using ExtraHandler = std::function<std::optional<Answer>(const Frame&)>;
 
   // One store request (OC 0xE002) as received.
   struct StoredDocument {
@@ -49,33 +44,20 @@ class FakeThresholdModule {
 
   FakeSwitch& Switch() { return switch_; }
 
-  // The answer to the table request (0xE001) of a table code: status 0 and the
-  // text, or any status and data.
+  // The answer to the table request (0xE001) of a table code: status 0 and the text.
   void SetTable(DWORD table_code, const std::string& xml);
-  void SetTableReply(DWORD table_code, Answer answer);
 
   // The answer to requests of `oc` carrying `name` (and `number`, see above).
   void SetNamedReply(DWORD oc, const std::string& name, Answer answer, DWORD number = 0);
-  void ClearNamedReply(DWORD oc, const std::string& name, DWORD number = 0);
 
   // Convenience forms of SetNamedReply.
-  void SetThresholdStatus(BYTE status);                                         // 0x2200, one byte
-  void SetPerformanceStatus(BYTE status);                                       // 0x2220, one byte
-  void SetRuleCurrentValue(const std::string& rule, const std::string& value);  // 0x2207
-  void SetReportCurrentValue(const std::string& report, const std::string& value);  // 0x2214
-  void SetRuleSetStatus(const std::string& set, BYTE status);                       // 0x2208
-  void SetReportSetStatus(const std::string& set, BYTE status);                     // 0x2210
-  void SetHighestRecord(const std::string& report, DWORD number);  // 0x2215, four bytes
-  void SetOldestRecord(const std::string& report, DWORD number);   // 0x2216, four bytes
-  void SetRecordValue(const std::string& report, DWORD record, const std::string& value);  // 0x2213
-  void SetRuleSetDocument(const std::string& set, const std::string& xml);                 // 0x2202
-  void SetReportSetDocument(const std::string& set, const std::string& xml);               // 0x2211
+  void SetThresholdStatus(BYTE status);                                     // 0x2200, one byte
+  void SetPerformanceStatus(BYTE status);                                   // 0x2220, one byte
+  void SetRuleSetDocument(const std::string& set, const std::string& xml);  // 0x2202
 
   // Status byte of every later store request (0xE002); 0 accepts.
   void SetStoreStatus(BYTE status);
   std::vector<StoredDocument> StoredDocuments() const;
-
-  void SetExtraHandler(ExtraHandler handler);
 
   // Every command received, oldest first.
   std::vector<Frame> Frames() const { return switch_.Frames(); }
@@ -90,8 +72,6 @@ class FakeThresholdModule {
   // Answer helpers.
   static Answer Bytes(std::vector<BYTE> data, BYTE status = 0);
   static Answer Word(DWORD value, BYTE status = 0);
-  // The text with its terminating NUL, as the module sends texts.
-  static Answer TextWithNul(const std::string& text, BYTE status = 0);
 
   // The name a request carries: its data up to the first NUL.
   static std::string NameOf(const Frame& frame);
@@ -105,7 +85,6 @@ class FakeThresholdModule {
   std::map<Key, Answer> replies_;
   BYTE store_status_ = 0;
   std::vector<StoredDocument> stored_;
-  ExtraHandler extra_;
 };
 
 }  // namespace test_support

@@ -45,8 +45,8 @@ struct Cell {
   bool writable = false;
   std::int32_t number = 0;
   std::uint64_t big = 0;
-  std::string bytes;
-  Ids oid;
+  std::string bytes = {};
+  Ids oid = {};
 };
 
 struct PendingTrap {
@@ -123,54 +123,26 @@ void Fill(AsnAny* any, const Cell& cell) {
   }
 }
 
-Cell MakeCell(BYTE type, bool writable) {
-  Cell cell;
-  cell.type = type;
-  cell.writable = writable;
-  return cell;
-}
-
 void Populate(State* state, UINT rows) {
   for (UINT row = 1; row <= rows; ++row) {
-    Cell c = MakeCell(ASN_INTEGER, false);
-    c.number = static_cast<std::int32_t>(row);
-    state->objects[Column(1, row)] = c;
-    c = MakeCell(ASN_OCTETSTRING, true);
-    c.bytes = "row " + std::to_string(row);
-    state->objects[Column(2, row)] = c;
-    c = MakeCell(ASN_OBJECTIDENTIFIER, true);
-    c.oid = Concat(kRoot, {7, row});
-    state->objects[Column(3, row)] = c;
-    c = MakeCell(ASN_IPADDRESS, true);
-    c.bytes = std::string{'\x0a', '\x00', '\x00', static_cast<char>(row & 0xFF)};
-    state->objects[Column(4, row)] = c;
-    c = MakeCell(ASN_COUNTER32, false);
-    c.big = 4294967295u - row;
-    state->objects[Column(5, row)] = c;
-    c = MakeCell(ASN_GAUGE32, true);
-    c.big = 1000u * row;
-    state->objects[Column(6, row)] = c;
-    c = MakeCell(ASN_TIMETICKS, true);
-    c.big = 360000u + row;
-    state->objects[Column(7, row)] = c;
-    c = MakeCell(ASN_OPAQUE, false);
-    c.bytes = std::string{'\x04', '\x02', 'o', static_cast<char>('0' + row % 10)};
-    state->objects[Column(8, row)] = c;
-    c = MakeCell(ASN_UNSIGNED32, false);
-    c.big = 7u * row;
-    state->objects[Column(9, row)] = c;
-    c = MakeCell(ASN_COUNTER64, false);
-    c.big = (std::uint64_t{1} << 40) + row;
-    state->objects[Column(10, row)] = c;
-    c = MakeCell(ASN_INTEGER, true);
-    c.number = -static_cast<std::int32_t>(row);
-    state->objects[Column(11, row)] = c;
+    const auto put = [&](UINT column, Cell cell) { state->objects[Column(column, row)] = cell; };
+    const char low = static_cast<char>(row & 0xFF);
+    put(1, {.type = ASN_INTEGER, .number = static_cast<std::int32_t>(row)});
+    put(2, {.type = ASN_OCTETSTRING, .writable = true, .bytes = "row " + std::to_string(row)});
+    put(3, {.type = ASN_OBJECTIDENTIFIER, .writable = true, .oid = Concat(kRoot, {7, row})});
+    put(4,
+        {.type = ASN_IPADDRESS, .writable = true, .bytes = std::string{'\x0a', '\0', '\0', low}});
+    put(5, {.type = ASN_COUNTER32, .big = 4294967295u - row});
+    put(6, {.type = ASN_GAUGE32, .writable = true, .big = 1000u * row});
+    put(7, {.type = ASN_TIMETICKS, .writable = true, .big = 360000u + row});
+    put(8, {.type = ASN_OPAQUE,
+            .bytes = std::string{'\x04', '\x02', 'o', static_cast<char>('0' + row % 10)}});
+    put(9, {.type = ASN_UNSIGNED32, .big = 7u * row});
+    put(10, {.type = ASN_COUNTER64, .big = (std::uint64_t{1} << 40) + row});
+    put(11, {.type = ASN_INTEGER, .writable = true, .number = -static_cast<std::int32_t>(row)});
   }
-  Cell scalar = MakeCell(ASN_OCTETSTRING, false);
-  scalar.bytes = "test agent";
-  state->objects[Concat(kRoot, {2, 0})] = scalar;
-  scalar.bytes = "second region";
-  state->objects[Concat(kSecondRoot, {1, 0})] = scalar;
+  state->objects[Concat(kRoot, {2, 0})] = {.type = ASN_OCTETSTRING, .bytes = "test agent"};
+  state->objects[Concat(kSecondRoot, {1, 0})] = {.type = ASN_OCTETSTRING, .bytes = "second region"};
 }
 
 void Mark(const std::string& line) {

@@ -141,10 +141,8 @@ TEST_F(BuiltinSourceTest, ReadsWithinATickShareTheFilesAndANewTickRereadsThem) {
   EXPECT_EQ(Describe(Builtin(source, "memory.used.kb")), "total#1=750 ");
   source.BeginTick();
   EXPECT_EQ(Describe(Builtin(source, "memory.used.percent")), "total#1=10 ");
-}
 
-TEST_F(BuiltinSourceTest, CpuIsMeasuredSinceThePreviousSample) {
-  BuiltinSource source(root_);
+  // The processor is measured since the previous sample.
   Builtin(source, "cpu.load.percent");
   // cpu0 stays idle, cpu1 is busy all the time.
   Write(root_ + "/proc/stat",

@@ -23,7 +23,7 @@ class FakeClock final : public switchd::Clock {
   static constexpr int64_t kStartWall = 1767614400;
 
   int64_t NowMs() const override { return now_ms; }
-  int64_t WallSeconds() const override { return kStartWall + now_ms / 1000; }
+  int64_t WallSeconds() const override { return start + now_ms / 1000; }
   std::tm Local(int64_t wall_seconds) const override {
     const time_t t = static_cast<time_t>(wall_seconds);
     std::tm local{};
@@ -32,6 +32,7 @@ class FakeClock final : public switchd::Clock {
   }
 
   int64_t now_ms = 0;
+  int64_t start = kStartWall;  // the wall clock when now_ms is 0
 };
 
 // `counter_modulus`: none for plain values, else a counter wrapping there (0: never).
@@ -76,6 +77,10 @@ class FakeSource final : public switchd::ResourceSource {
     std::lock_guard lock(mutex_);
     return reads_;
   }
+  int Ticks() const {
+    std::lock_guard lock(mutex_);
+    return ticks_;
+  }
 
   // An snmp query needs a target without blanks; a refused request is unknown.
   bool Validate(const switchd::ResourceQuery& query, std::string* reason) const override {
@@ -107,12 +112,17 @@ class FakeSource final : public switchd::ResourceSource {
     }
     done(std::move(reading));
   }
+  void BeginTick() override {
+    std::lock_guard lock(mutex_);
+    ++ticks_;
+  }
 
  private:
   mutable std::mutex mutex_;
   std::map<std::string, switchd::Reading> readings_;
   std::set<std::string> refused_;
   int reads_ = 0;
+  int ticks_ = 0;
 };
 
 }  // namespace switchd_test

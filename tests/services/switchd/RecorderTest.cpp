@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 
+#include "FakeSource.h"
 #include "SwitchdFixture.h"
 #include "services/switchd/RecordStore.h"
 #include "services/switchd/Recorder.h"
@@ -19,63 +20,14 @@
 namespace switchd_test {
 namespace {
 
-using switchd::InstanceValue;
-using switchd::Reading;
-using switchd::ResourceQuery;
-
 constexpr int64_t kMarchFirst0800 = 1772352000;  // 2026-03-01 08:00:00, the fake clock's local time
-
-// Local time is UTC; the monotonic clock starts at 0 with the wall clock at `start`.
-class FakeClock final : public switchd::Clock {
- public:
-  int64_t now_ms = 0;
-  int64_t start = kMarchFirst0800;
-  int64_t NowMs() const override { return now_ms; }
-  int64_t WallSeconds() const override { return start + now_ms / 1000; }
-  std::tm Local(int64_t wall) const override {
-    const time_t t = static_cast<time_t>(wall);
-    std::tm local{};
-    gmtime_r(&t, &local);
-    return local;
-  }
-};
-
-// Answers each request text with the reading set for it; a request without
-// one fails.  Requests starting with "invalid" do not validate.
-class FakeSource final : public switchd::ResourceSource {
- public:
-  std::map<std::string, Reading> readings;
-  int reads = 0;
-  int ticks = 0;
-
-  void Set(const std::string& request, std::vector<InstanceValue> instances, bool counter = false) {
-    Reading& reading = readings[request];
-    reading.ok = true;
-    reading.counter = counter;
-    reading.instances = std::move(instances);
-  }
-  bool Validate(const ResourceQuery& query, std::string* reason) const override {
-    if (query.request.rfind("invalid", 0) != 0) return true;
-    *reason = "no such measurement";
-    return false;
-  }
-  void Read(const ResourceQuery& query, std::function<void(Reading)> done) override {
-    ++reads;
-    const auto it = readings.find(query.request);
-    if (it != readings.end()) return done(it->second);
-    Reading failed;
-    failed.error = "cannot read " + query.request;
-    done(failed);
-  }
-  void BeginTick() override { ++ticks; }
-};
 
 const char* const kResources =
     "<Resources>"
     "<Resource Name=\"load\"><Request Type=\"builtin\">load</Request><Unit>%</Unit></Resource>"
     "<Resource Name=\"net\"><Request Type=\"builtin\">net</Request><Unit>B</Unit></Resource>"
     "<Resource Name=\"dead\"><Request Type=\"builtin\">dead</Request></Resource>"
-    "<Resource Name=\"wrong\"><Request Type=\"builtin\">invalid</Request></Resource>"
+    "<Resource Name=\"wrong\"><Request Type=\"builtin\">refused</Request></Resource>"
     "</Resources>";
 
 std::string Report(const std::string& name, const std::string& resource,
@@ -100,7 +52,9 @@ class World {
     WriteText(dir_ + "/Resources.xml", kResources);
     WriteText(dir_ + "/Reports.xml", "<Reports>" + reports + "</Reports>");
     WriteText(dir_ + "/ReportSets.xml", "<ReportSets>" + sets + "</ReportSets>");
-    source.Set("load", {{1, "total", 0}});
+    source.Set("load", "0");
+    source.Refuse("refused");
+    clock.start = kMarchFirst0800;
   }
   ~World() { Stop(); }
 
@@ -137,7 +91,7 @@ class World {
   // Sets the value of the "load" resource and polls once a second.
   void PollLoad(std::initializer_list<int64_t> values) {
     for (const int64_t value : values) {
-      source.Set("load", {{1, "total", value}});
+      source.Set("load", std::to_string(value));
       Advance(1);
     }
   }
@@ -223,7 +177,7 @@ TEST_F(RecorderTest, RecordNumbersArePositionsAndMaxEntriesKeepsTheNewest) {
     EXPECT_EQ(world.AskText(sp::kOcReportRecordValue, "r", c.kept + 1), "(status 12)");
     EXPECT_EQ(world.AskText(sp::kOcReportCurrentValue, "r"), "5 %");
     // One tick (one shared read of the source's files) per second.
-    EXPECT_EQ(world.source.ticks, 5);
+    EXPECT_EQ(world.source.Ticks(), 5);
   }
 }
 
@@ -278,7 +232,7 @@ TEST_F(RecorderTest, RecordingFollowsTheSetsHoursStatusAndRecordingEnd) {
     world.Advance(1);
     EXPECT_EQ(world.recorder->HighestRecord("r"), c.recording ? 1u : 0u);
     EXPECT_EQ(world.recorder->ReportSetStatus(""), c.recording ? 1 : 0);
-    EXPECT_EQ(world.source.reads, c.recording ? 1 : 0);
+    EXPECT_EQ(world.source.Reads(), c.recording ? 1 : 0);
   }
 }
 
@@ -287,46 +241,35 @@ TEST_F(RecorderTest, MonitorSelectionAndCountersShapeTheRecords) {
     const char* label;
     const char* instances;  // Report/Instances element
     bool counter;
-    std::vector<std::vector<InstanceValue>> polls;
+    std::vector<const char*> polls;   // the readings of "net", a second apart
     std::vector<std::string> values;  // what each record holds after the time
   } kCases[] = {
       {"average",
        "<Instances Monitor=\"average\"/>",
        false,
-       {{{1, "a", 10}, {2, "b", 20}, {3, "c", 31}}, {{1, "a", -3}, {2, "b", -4}}},
+       {"a=10 b=20 c=31", "a=-3 b=-4"},
        {"20 B", "-4 B"}},
-      {"any, all instances",
-       "<Instances Monitor=\"any\"/>",
-       false,
-       {{{1, "a", 10}, {2, "b", 20}}},
-       {"a=10 b=20"}},
+      {"any, all instances", "<Instances Monitor=\"any\"/>", false, {"a=10 b=20"}, {"a=10 b=20"}},
       {"any, one index",
        "<Instances Monitor=\"any\"><Indexes>2</Indexes></Instances>",
        false,
-       {{{1, "a", 10}, {2, "b", 20}}},
+       {"a=10 b=20"},
        {"20 B"}},
       {"any, by name",
        "<Instances><Names>b*</Names></Instances>",
        false,
-       {{{1, "a", 10}, {2, "b1", 20}, {3, "b2", 30}}},
+       {"a=10 b1=20 b2=30"},
        {"b1=20 b2=30"}},
       {"counter deltas, first poll records nothing",
        "",
        true,
-       {{{1, "a", 100}, {2, "b", 50}},
-        {{1, "a", 160}, {2, "b", 80}},
-        {{1, "a", 4294967200}, {2, "b", 80}},
-        {{1, "a", 100}, {2, "b", 80}}},
+       {"a=100 b=50", "a=160 b=80", "a=4294967200 b=80", "a=100 b=80"},
        {"a=60 b=30", "a=4294967040 b=0", "a=196 b=0"}},
-      {"counter of 64 bits restarting",
-       "",
-       true,
-       {{{1, "a", int64_t{1} << 40}, {2, "b", 7}}, {{1, "a", 5}, {2, "b", 9}}},
-       {"2 B"}},
+      {"counter of 64 bits restarting", "", true, {"a=1099511627776 b=7", "a=5 b=9"}, {"2 B"}},
       {"counter averaged",
        "<Instances Monitor=\"average\"/>",
        true,
-       {{{1, "a", 0}, {2, "b", 0}}, {{1, "a", 10}, {2, "b", 30}}},
+       {"a=0 b=0", "a=10 b=30"},
        {"20 B"}},
   };
   for (const auto& c : kCases) {
@@ -334,8 +277,8 @@ TEST_F(RecorderTest, MonitorSelectionAndCountersShapeTheRecords) {
     World world(root_ + "/" + std::to_string(++worlds_), Report("r", "net", c.instances),
                 Set("s", {"r"}));
     world.Start();
-    for (const auto& poll : c.polls) {
-      world.source.Set("net", poll, c.counter);
+    for (const char* poll : c.polls) {
+      world.source.Set("net", poll, c.counter ? std::optional<uint64_t>(0) : std::nullopt);
       world.Advance(1);
     }
     std::vector<std::string> values;
@@ -350,8 +293,8 @@ TEST_F(RecorderTest, AReportWhoseResourceCannotBeReadStoresNothingAndSaysWhy) {
     const char* resource;
     const char* why;
   } kCases[] = {
-      {"dead", "cannot read dead"},
-      {"wrong", "resource \"wrong\": no such measurement"},
+      {"dead", "nothing set for \"dead\""},
+      {"wrong", "resource \"wrong\": unknown request \"refused\""},
       {"missing", "the resource \"missing\" is not defined"},
   };
   for (const auto& c : kCases) {
@@ -379,7 +322,7 @@ TEST_F(RecorderTest, AReportWhoseResourceCannotBeReadStoresNothingAndSaysWhy) {
   world.Start();
   world.Advance(1);
   EXPECT_EQ(world.recorder->ReportSetStatus("s"), 2);
-  world.source.Set("dead", {{1, "a", 5}}, true);
+  world.source.Set("dead", "a=5", 0);
   world.Advance(1);
   EXPECT_EQ(world.recorder->ReportSetStatus("s"), 1);
   EXPECT_EQ(world.recorder->HighestRecord("r"), 0u);

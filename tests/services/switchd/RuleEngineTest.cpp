@@ -125,10 +125,25 @@ class EngineHarness : public ::testing::Test {
 
 // --- One table per dimension --------------------------------------------------
 
+// A rule's own threshold: the operator and value, with more attributes.
+std::string Th(const std::string& op, int value, const std::string& more = "") {
+  return "<Threshold Operator=\"" + op + "\" Value=\"" + std::to_string(value) + "\"" + more + "/>";
+}
+std::string Delta(const std::string& type, const std::string& op = "greater", int value = 5) {
+  return Th(op, value, " Type=\"" + type + "\"");
+}
+std::string Avg(const std::string& valuation, int watch_period) {
+  return (watch_period == 0 ? ""
+                            : "<WatchPeriod>" + std::to_string(watch_period) + "</WatchPeriod>") +
+         Th("greater", 50, " Valuation=\"" + valuation + "\"");
+}
+std::string Exists(const std::string& op) { return "<Threshold Operator=\"" + op + "\"/>"; }
+std::string Ev(const std::string& attributes) { return "<Event Name=\"ev\" " + attributes + "/>"; }
+
 struct PollCase {
   const char* label;
-  const char* items;                               // the rule's own items
-  std::vector<const char*> readings;               // one per poll, of the resource "fake"
+  std::string items;                               // the rule's own items
+  const char* readings;                            // one per poll of "fake", split by '|'
   const char* expected;                            // one token per poll
   std::optional<uint64_t> counter = std::nullopt;  // a counter wrapping there (0: never)
 };
@@ -138,15 +153,17 @@ class PollTest : public EngineHarness, public ::testing::WithParamInterface<Poll
 TEST_P(PollTest, EventsPerPoll) {
   const PollCase& c = GetParam();
   SetTables(Rule("r", c.items), RuleSet("s", {"r"}));
+  const std::string readings = c.readings;
   std::string outcome;
-  for (size_t i = 0; i < c.readings.size(); ++i) {
-    source_.Set("fake", c.readings[i], c.counter);
-    if (i == 0) {
+  for (size_t start = 0, bar = 0; bar != std::string::npos; start = bar + 1) {
+    bar = readings.find('|', start);
+    source_.Set("fake", readings.substr(start, bar - start), c.counter);
+    if (start == 0) {
       Configure();
     } else {
       Advance(kInterval);
     }
-    outcome += (i == 0 ? "" : " ") + Events();
+    outcome += (start == 0 ? "" : " ") + Events();
   }
   EXPECT_EQ(outcome, c.expected);
 }
@@ -157,191 +174,99 @@ std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
 }
 
 const PollCase kValueTypes[] = {
-    {"Absolute", "", {"3", "7", "9", "2"}, "- F7 F9 -"},
-    {"DeltaAny",
-     "<Threshold Type=\"delta-any\" Operator=\"greater\" Value=\"5\"/>",
-     {"10", "20", "12", "13"},
-     "- F10 F8 -"},
-    {"DeltaInc",
-     "<Threshold Type=\"delta-inc\" Operator=\"greater\" Value=\"5\"/>",
-     {"10", "20", "12", "30"},
-     "- F10 - F18"},
-    {"DeltaDec",
-     "<Threshold Type=\"delta-dec\" Operator=\"greater\" Value=\"5\"/>",
-     {"10", "20", "12", "30"},
-     "- - F8 -"},
-    {"CounterComparesItsIncrease", "", {"100", "110", "112"}, "- F10 -", 0},
-    {"Counter32Wraps", "", {"4294967290", "4"}, "- F10", uint64_t{1} << 32},
-    {"CounterThatFallsStartedOver", "", {"100", "5", "15"}, "- - F10", 0},
-    {"CounterNeverDecreases",
-     "<Threshold Type=\"delta-dec\" Operator=\"equal\" Value=\"0\"/>",
-     {"9", "12", "14"},
-     "- F0 F0",
-     0},
-    {"FailedReadIsNoValueNotZero",
-     "<Threshold Type=\"absolute\" Operator=\"less\" Value=\"5\"/>",
-     {"9", "!", "9"},
-     "- - -"},
-    {"DeltaSpansAFailedRead",
-     "<Threshold Type=\"delta-inc\" Operator=\"greater\" Value=\"5\"/>",
-     {"10", "!", "20"},
-     "- - F10"},
-    {"ClampedToInt32", "", {"5000000000"}, "F2147483647"},
+    {"Absolute", "", "3|7|9|2", "- F7 F9 -"},
+    {"DeltaAny", Delta("delta-any"), "10|20|12|13", "- F10 F8 -"},
+    {"DeltaInc", Delta("delta-inc"), "10|20|12|30", "- F10 - F18"},
+    {"DeltaDec", Delta("delta-dec"), "10|20|12|30", "- - F8 -"},
+    {"CounterComparesItsIncrease", "", "100|110|112", "- F10 -", 0},
+    {"Counter32Wraps", "", "4294967290|4", "- F10", uint64_t{1} << 32},
+    {"CounterThatFallsStartedOver", "", "100|5|15", "- - F10", 0},
+    {"CounterNeverDecreases", Delta("delta-dec", "equal", 0), "9|12|14", "- F0 F0", 0},
+    {"FailedReadIsNoValueNotZero", Delta("absolute", "less", 5), "9|!|9", "- - -"},
+    {"DeltaSpansAFailedRead", Delta("delta-inc"), "10|!|20", "- - F10"},
+    {"ClampedToInt32", "", "5000000000", "F2147483647"},
 };
 INSTANTIATE_TEST_SUITE_P(ValueType, PollTest, ::testing::ValuesIn(kValueTypes), CaseName<PollCase>);
 
+// Greater than 50 averaged over the watch period.
 const PollCase kValuations[] = {
-    {"LinearOverThreeIntervals",
-     "<WatchPeriod>30</WatchPeriod><Threshold Valuation=\"average-linear\" Operator=\"greater\" "
-     "Value=\"50\"/>",
-     {"90", "0", "0", "0", "90", "90", "90"},
+    {"LinearOverThreeIntervals", Avg("average-linear", 30), "90|0|0|0|90|90|90",
      "F90 - - - - F60 F90"},
-    {"LinearRoundsHalvesUp",
-     "<WatchPeriod>20</WatchPeriod><Threshold Valuation=\"average-linear\" Operator=\"greater\" "
-     "Value=\"50\"/>",
-     {"50", "51"},
-     "- F51"},
-    {"MutedWeighsByIntervalOverWatchPeriod",
-     "<WatchPeriod>20</WatchPeriod><Threshold Valuation=\"average-muted\" Operator=\"greater\" "
-     "Value=\"50\"/>",
-     {"100", "0", "0", "100"},
+    {"LinearRoundsHalvesUp", Avg("average-linear", 20), "50|51", "- F51"},
+    {"MutedWeighsByIntervalOverWatchPeriod", Avg("average-muted", 20), "100|0|0|100",
      "F100 - - F63"},
-    {"LinearShorterThanIntervalIsTheSample",
-     "<WatchPeriod>5</WatchPeriod><Threshold Valuation=\"average-linear\" Operator=\"greater\" "
-     "Value=\"50\"/>",
-     {"90", "0", "90"},
-     "F90 - F90"},
-    {"MutedWithoutWatchPeriodIsTheSample",
-     "<Threshold Valuation=\"average-muted\" Operator=\"greater\" Value=\"50\"/>",
-     {"90", "0", "90"},
-     "F90 - F90"},
+    {"LinearShorterThanIntervalIsTheSample", Avg("average-linear", 5), "90|0|90", "F90 - F90"},
+    {"MutedWithoutWatchPeriodIsTheSample", Avg("average-muted", 0), "90|0|90", "F90 - F90"},
     {"AveragesTheDeltas",
-     "<WatchPeriod>20</WatchPeriod><Threshold Type=\"delta-inc\" Valuation=\"average-linear\" "
-     "Operator=\"greater\" Value=\"5\"/>",
-     {"0", "20", "20", "20"},
-     "- F20 F10 -"},
+     "<WatchPeriod>20</WatchPeriod>" +
+         Th("greater", 5, R"( Type="delta-inc" Valuation="average-linear")"),
+     "0|20|20|20", "- F20 F10 -"},
 };
 INSTANTIATE_TEST_SUITE_P(Valuation, PollTest, ::testing::ValuesIn(kValuations), CaseName<PollCase>);
 
 // Value 5, range 3 to 7; readings 2, 3, 5, 7, 8.
-#define OPERATOR_CASE(label, keyword, expected)                                               \
-  PollCase {                                                                                  \
-    label, "<Threshold Operator=\"" keyword "\" Value=\"5\" RangeMin=\"3\" RangeMax=\"7\"/>", \
-        {"2", "3", "5", "7", "8"}, expected                                                   \
-  }
+std::string Ranged(const std::string& op) { return Th(op, 5, R"( RangeMin="3" RangeMax="7")"); }
 const PollCase kOperators[] = {
-    OPERATOR_CASE("Equal", "equal", "- - F5 - -"),
-    OPERATOR_CASE("NotEqual", "not-equal", "F2 F3 - F7 F8"),
-    OPERATOR_CASE("Less", "less", "F2 F3 - - -"),
-    OPERATOR_CASE("LessEqual", "less-equal", "F2 F3 F5 - -"),
-    OPERATOR_CASE("Greater", "greater", "- - - F7 F8"),
-    OPERATOR_CASE("GreaterEqual", "greater-equal", "- - F5 F7 F8"),
-    OPERATOR_CASE("WithinRangeInclusive", "within-range", "- F3 F5 F7 -"),
-    OPERATOR_CASE("OutOfRange", "out-of-range", "F2 - - - F8"),
-    {"ExistToNoneExist",
-     "<Threshold Operator=\"exist-to-none-exist\"/>",
-     {"a=1 b=1", "a=1", "a=1 c=1", "a=1 c=1"},
-     "- F1 - -"},
-    {"NoneExistToExist",
-     "<Threshold Operator=\"none-exist-to-exist\"/>",
-     {"a=1 b=1", "a=1", "a=1 c=1", "c=1 a=1"},
-     "- - F2 -"},
-    {"ExistChange",
-     "<Threshold Operator=\"exist-change\"/>",
-     {"a=1 b=1", "a=1", "a=1 c=1", "a=1 c=1", ""},
-     "- F1 F2 - F0"},
+    {"Equal", Ranged("equal"), "2|3|5|7|8", "- - F5 - -"},
+    {"NotEqual", Ranged("not-equal"), "2|3|5|7|8", "F2 F3 - F7 F8"},
+    {"Less", Ranged("less"), "2|3|5|7|8", "F2 F3 - - -"},
+    {"LessEqual", Ranged("less-equal"), "2|3|5|7|8", "F2 F3 F5 - -"},
+    {"Greater", Ranged("greater"), "2|3|5|7|8", "- - - F7 F8"},
+    {"GreaterEqual", Ranged("greater-equal"), "2|3|5|7|8", "- - F5 F7 F8"},
+    {"WithinRangeInclusive", Ranged("within-range"), "2|3|5|7|8", "- F3 F5 F7 -"},
+    {"OutOfRange", Ranged("out-of-range"), "2|3|5|7|8", "F2 - - - F8"},
+    {"ExistToNoneExist", Exists("exist-to-none-exist"), "a=1 b=1|a=1|a=1 c=1|a=1 c=1", "- F1 - -"},
+    {"NoneExistToExist", Exists("none-exist-to-exist"), "a=1 b=1|a=1|a=1 c=1|c=1 a=1", "- - F2 -"},
+    {"ExistChange", Exists("exist-change"), "a=1 b=1|a=1|a=1 c=1|a=1 c=1|", "- F1 F2 - F0"},
 };
-#undef OPERATOR_CASE
 INSTANTIATE_TEST_SUITE_P(Operator, PollTest, ::testing::ValuesIn(kOperators), CaseName<PollCase>);
 
 const PollCase kOccurrences[] = {
-    {"ZeroIsAtOnce", "<OccurenceCount>0</OccurenceCount>", {"9", "9", "1", "9"}, "F9 F9 - F9"},
-    {"ThreeConsecutive",
-     "<OccurenceCount>3</OccurenceCount>",
-     {"9", "9", "1", "9", "9", "9", "9"},
-     "- - - - - F9 F9"},
-    {"FailedReadBreaksTheRun",
-     "<OccurenceCount>2</OccurenceCount>",
-     {"9", "!", "9", "9"},
-     "- - - F9"},
-    {"CountsPollsNotInstances",
-     "<OccurenceCount>2</OccurenceCount>",
-     {"a=9 b=9", "a=9 b=9"},
-     "- F9"},
+    {"ZeroIsAtOnce", "<OccurenceCount>0</OccurenceCount>", "9|9|1|9", "F9 F9 - F9"},
+    {"ThreeConsecutive", "<OccurenceCount>3</OccurenceCount>", "9|9|1|9|9|9|9", "- - - - - F9 F9"},
+    {"FailedReadBreaksTheRun", "<OccurenceCount>2</OccurenceCount>", "9|!|9|9", "- - - F9"},
+    {"CountsPollsNotInstances", "<OccurenceCount>2</OccurenceCount>", "a=9 b=9|a=9 b=9", "- F9"},
 };
 INSTANTIATE_TEST_SUITE_P(Occurrence, PollTest, ::testing::ValuesIn(kOccurrences),
                          CaseName<PollCase>);
 
 const PollCase kControls[] = {
-    {"SingleShot",
-     "<Event Name=\"ev\" Control=\"single-shot\"/>",
-     {"9", "9", "9", "1", "9"},
-     "F9 - - - F9"},
-    {"Continuous",
-     "<Event Name=\"ev\" Control=\"continuous\"/>",
-     {"9", "8", "9", "1", "9"},
-     "F9 F8 F9 - F9"},
-    {"MissingControlIsContinuous", "", {"9", "8"}, "F9 F8"},
-    {"WithDelay",
-     "<Event Name=\"ev\" Control=\"continuous-with-delay\" Delay=\"20\"/>",
-     {"9", "9", "9", "9", "9", "1", "9"},
+    {"SingleShot", Ev(R"(Control="single-shot")"), "9|9|9|1|9", "F9 - - - F9"},
+    {"Continuous", Ev(R"(Control="continuous")"), "9|8|9|1|9", "F9 F8 F9 - F9"},
+    {"MissingControlIsContinuous", "", "9|8", "F9 F8"},
+    {"WithDelay", Ev(R"(Control="continuous-with-delay" Delay="20")"), "9|9|9|9|9|1|9",
      "F9 - F9 - F9 - F9"},
 };
 INSTANTIATE_TEST_SUITE_P(EventControl, PollTest, ::testing::ValuesIn(kControls),
                          CaseName<PollCase>);
 
 const PollCase kAlternating[] = {
-    {"SingleShotFiresTheEnd",
-     "<Event Name=\"ev\" Control=\"single-shot\" Alternating=\"true\"/>",
-     {"9", "9", "1", "1", "9"},
+    {"SingleShotFiresTheEnd", Ev(R"(Control="single-shot" Alternating="true")"), "9|9|1|1|9",
      "F9 - I1 - F9"},
-    {"ContinuousFiresTheEndOnce",
-     "<Event Name=\"ev\" Control=\"continuous\" Alternating=\"true\"/>",
-     {"9", "9", "1", "2"},
+    {"ContinuousFiresTheEndOnce", Ev(R"(Control="continuous" Alternating="true")"), "9|9|1|2",
      "F9 F9 I1 -"},
-    {"FalseKeepsTheEndQuiet",
-     "<Event Name=\"ev\" Control=\"single-shot\" Alternating=\"false\"/>",
-     {"9", "1"},
-     "F9 -"},
-    {"FailedReadDoesNotEndTheViolation",
-     "<Event Name=\"ev\" Control=\"single-shot\" Alternating=\"true\"/>",
-     {"9", "!", "1"},
+    {"FalseKeepsTheEndQuiet", Ev(R"(Control="single-shot" Alternating="false")"), "9|1", "F9 -"},
+    {"FailedReadDoesNotEndTheViolation", Ev(R"(Control="single-shot" Alternating="true")"), "9|!|1",
      "F9 - I1"},
 };
 INSTANTIATE_TEST_SUITE_P(Alternating, PollTest, ::testing::ValuesIn(kAlternating),
                          CaseName<PollCase>);
 
-// Greater than 50; instances numbered 1, 2, 3 in the order written.
+// Instances numbered 1, 2, 3 in the order written.
 const PollCase kInstances[] = {
-    {"AnyReportsTheFirstHoldingByName",
-     "<Threshold Operator=\"greater\" Value=\"50\"/>",
-     {"c=70 a=10 b=60"},
-     "F60"},
-    {"AverageComparesTheMean",
-     "<Instances Monitor=\"average\"/><Threshold Operator=\"greater\" Value=\"50\"/>",
-     {"a=10 b=60 c=90", "a=10 b=60 c=70"},
-     "F53 -"},
-    {"IndexesListed",
-     "<Instances><Indexes>1,3-4</Indexes></Instances><Threshold Operator=\"greater\" "
-     "Value=\"50\"/>",
-     {"a=10 b=60 c=90"},
-     "F90"},
-    {"NamePatterns",
-     "<Instances><Names>x* c</Names></Instances><Threshold Operator=\"greater\" Value=\"50\"/>",
-     {"a=10 b=60 c=90 x1=70"},
-     "F90"},
+    {"AnyReportsTheFirstHoldingByName", Th("greater", 50), "c=70 a=10 b=60", "F60"},
+    {"AverageComparesTheMean", R"(<Instances Monitor="average"/>)" + Th("greater", 50),
+     "a=10 b=60 c=90|a=10 b=60 c=70", "F53 -"},
+    {"IndexesListed", "<Instances><Indexes>1,3-4</Indexes></Instances>" + Th("greater", 50),
+     "a=10 b=60 c=90", "F90"},
+    {"NamePatterns", "<Instances><Names>x* c</Names></Instances>" + Th("greater", 50),
+     "a=10 b=60 c=90 x1=70", "F90"},
     {"IndexesOrNames",
-     "<Instances><Indexes>1</Indexes><Names>c</Names></Instances><Threshold "
-     "Operator=\"less\" Value=\"50\"/>",
-     {"a=10 b=20 c=90"},
-     "F10"},
-    {"NothingSelectedIsNoValue",
-     "<Instances><Names>z*</Names></Instances><Threshold Operator=\"less\" Value=\"50\"/>",
-     {"a=10"},
-     "-"},
-    {"NewInstanceWaitsForItsSecondSample",
-     "<Threshold Type=\"delta-inc\" Operator=\"greater\" Value=\"5\"/>",
-     {"a=1", "a=2 b=100", "a=3 b=200"},
+     "<Instances><Indexes>1</Indexes><Names>c</Names></Instances>" + Th("less", 50),
+     "a=10 b=20 c=90", "F10"},
+    {"NothingSelectedIsNoValue", "<Instances><Names>z*</Names></Instances>" + Th("less", 50),
+     "a=10", "-"},
+    {"NewInstanceWaitsForItsSecondSample", Delta("delta-inc"), "a=1|a=2 b=100|a=3 b=200",
      "- - F100"},
 };
 INSTANTIATE_TEST_SUITE_P(Instances, PollTest, ::testing::ValuesIn(kInstances), CaseName<PollCase>);
@@ -491,17 +416,12 @@ TEST_F(EngineHarness, EventCarriesTheRuleAndACopyOfItsEvent) {
   source_.Set("fake", "2");
   Advance(kInterval);
   ASSERT_EQ(fired_.size(), 2u);
-  const Fired alarm = Decode(fired_[0]);
-  EXPECT_EQ(alarm.rule, "r");
-  EXPECT_EQ(alarm.comment, "look here");
-  EXPECT_EQ(alarm.value, "9");
-  EXPECT_EQ(alarm.event, "ev");
-  EXPECT_EQ(alarm.type, "snmp-trap");
-  EXPECT_EQ(alarm.severity, "major");
-  const Fired end = Decode(fired_[1]);
-  EXPECT_EQ(end.value, "2");
-  EXPECT_EQ(end.event, "ev");
-  EXPECT_EQ(end.severity, "informational");
+  const auto text = [](const Fired& f) {
+    return f.rule + "|" + f.comment + "|" + f.value + "|" + f.event + "|" + f.type + "|" +
+           f.severity;
+  };
+  EXPECT_EQ(text(Decode(fired_[0])), "r|look here|9|ev|snmp-trap|major");
+  EXPECT_EQ(text(Decode(fired_[1])), "r|look here|2|ev|snmp-trap|informational");
 }
 
 TEST_F(EngineHarness, ReportShowsHoldingViolatedAndErrors) {

@@ -19,19 +19,19 @@
 #include <vector>
 
 #include "SourceReading.h"
-#include "support/ProcessHelpers.h"
 #include "services/switchd/SnmpSource.h"
+#include "support/ProcessHelpers.h"
 
 namespace switchd_test {
 namespace {
 
 using namespace std::chrono_literals;
-using test_support::ChildProcess;
-using test_support::TempDir;
 using switchd::EngineSettings;
 using switchd::Reading;
 using switchd::RequestType;
 using switchd::SnmpSource;
+using test_support::ChildProcess;
+using test_support::TempDir;
 
 const std::string kBase = "1.3.6.1.4.1.99999";
 
@@ -198,15 +198,6 @@ TEST_F(SnmpSourceTest, ColumnGivesOneInstancePerRow) {
   EXPECT_EQ(many.instances.back().value, 7000);
 }
 
-TEST_F(SnmpSourceTest, ValueTheAgentChangesIsReadAgain) {
-  SnmpSource source(EngineSettings{});
-  EXPECT_EQ(Read(source, kBase + ".1.0").instances.at(0).value, 42);
-  const auto set = test_support::RunCommand(
-      {"/usr/bin/snmpset", "-v2c", "-cprivate", Target(), kBase + ".1.0", "i", "-7"}, env_);
-  ASSERT_EQ(set.exit_code, 0) << set.output;
-  EXPECT_EQ(Read(source, kBase + ".1.0").instances.at(0).value, -7);
-}
-
 // A UDP socket on a loopback port that takes requests and never answers.
 class SilentAgent {
  public:
@@ -288,13 +279,18 @@ TEST_F(SnmpSourceTest, ClosedPortFailsTheReadAndLaterReadsTryAgain) {
       << test_support::ReadFile(dir_.path() + "/second.log");
 }
 
-TEST_F(SnmpSourceTest, NewSettingsApplyToTheNextReads) {
+// A value the agent changes is read again; new settings apply to the next reads.
+TEST_F(SnmpSourceTest, ReadsFollowTheAgentAndTheSettings) {
   EngineSettings wrong = Quick();
   wrong.community = "secret";
   SnmpSource source(wrong);
   EXPECT_FALSE(Read(source, kBase + ".1.0").ok);
   source.UpdateSettings(Quick());
   EXPECT_EQ(Describe(Read(source, kBase + ".1.0")), kBase + ".1.0#1=42 ");
+  const auto set = test_support::RunCommand(
+      {"/usr/bin/snmpset", "-v2c", "-cprivate", Target(), kBase + ".1.0", "i", "-7"}, env_);
+  ASSERT_EQ(set.exit_code, 0) << set.output;
+  EXPECT_EQ(Read(source, kBase + ".1.0").instances.at(0).value, -7);
 }
 
 TEST_F(SnmpSourceTest, StoppingAnswersReadsStillRunning) {

@@ -70,99 +70,69 @@ class SwitchObjectTest : public DataDirFixture {
   std::vector<std::unique_ptr<RecordingClient>> clients_;
 };
 
-TEST_F(SwitchObjectTest, ClientLearnsEveryMemberAndSendsItsName) {
-  RecordingClient& client = NewClient();
-  for (int i = 0; i < sp::kMethodCount; ++i) {
-    EXPECT_NE(client.DispatchId(i), DISPID_UNKNOWN) << i;
-  }
-  EXPECT_EQ(client.DispatchId(sp::kCmdRequest), switchd::dispid::kCmdRequest);
-  ASSERT_TRUE(client.ClientName("Lorveth_Agent"));
-  const auto clients = service_->Hub()->Clients();
-  ASSERT_EQ(clients.size(), 1u);
-  EXPECT_EQ(clients[0].form, switchd::EventForm::kHeader);
-}
-
-TEST_F(SwitchObjectTest, TableRequestReturnsTheWholeDocumentWithItsTerminator) {
-  RecordingClient& client = NewClient();
-  for (const switchd::TableInfo& table : switchd::Tables()) {
-    auto reply = SendAsAgent(client, sp::kOcReadConfiguration, table.code, nullptr);
-    EXPECT_EQ(reply->FrameStatus(), 0u) << table.collection;
-    const std::string text = ReplyText(*reply);
-    ASSERT_FALSE(text.empty());
-    EXPECT_EQ(text.back(), '\0');
-    EXPECT_EQ(text.substr(0, text.size() - 1), FileText(std::string(table.file)));
-  }
-}
-
-TEST_F(SwitchObjectTest, SettingRequestAnswersExactlyOneByteFromTheRegistry) {
+// Every request the agent sends, with the form and size of its answer.
+TEST_F(SwitchObjectTest, AgentRequestsAreAnswered) {
   ASSERT_EQ(switchd::WriteSetting(*switchd::FindSetting("TrapToAdminAlert"), 3), ERROR_SUCCESS);
   service_->CheckSettings();
   RecordingClient& client = NewClient();
-  auto reply = SendAsAgent(client, sp::kOcReadConfiguration, 0x3801, nullptr);
-  EXPECT_TRUE(reply->HasReplyData(1, false));
-  EXPECT_EQ(reply->DataByte(0), 3);
-  auto other = SendAsAgent(client, sp::kOcReadConfiguration, 0x3812, nullptr);
-  EXPECT_TRUE(other->HasReplyData(1, false));
-  EXPECT_EQ(other->DataByte(0), 0);
-}
+  for (int i = 0; i < sp::kMethodCount; ++i) EXPECT_NE(client.DispatchId(i), DISPID_UNKNOWN) << i;
+  EXPECT_EQ(client.DispatchId(sp::kCmdRequest), switchd::dispid::kCmdRequest);
+  ASSERT_TRUE(client.ClientName("Lorveth_Agent"));
+  ASSERT_EQ(service_->Hub()->Clients().size(), 1u);
+  EXPECT_EQ(service_->Hub()->Clients()[0].form, switchd::EventForm::kHeader);
 
-TEST_F(SwitchObjectTest, StatusRequestsAnswerRunningSetsAndNoRuleFired) {
-  RecordingClient& client = NewClient();
+  // A table: the whole document with its terminator.
+  for (const switchd::TableInfo& table : switchd::Tables()) {
+    auto reply = SendAsAgent(client, sp::kOcReadConfiguration, table.code, nullptr);
+    EXPECT_EQ(reply->FrameStatus(), 0u) << table.collection;
+    EXPECT_EQ(ReplyText(*reply), FileText(std::string(table.file)) + '\0');
+  }
+  // A setting: exactly one byte, from the registry.
+  for (const auto& [code, value] : {std::pair<DWORD, int>{0x3801, 3}, {0x3812, 0}}) {
+    auto reply = SendAsAgent(client, sp::kOcReadConfiguration, code, nullptr);
+    EXPECT_TRUE(reply->HasReplyData(1, false));
+    EXPECT_EQ(reply->DataByte(0), value);
+  }
+  // No rule fired; the enabled rule set "w" runs from the start; the seeded
+  // report set is enabled all day: it records (1), or 2 once a read failed.
   for (const DWORD oc : {sp::kOcThresholdStatus, sp::kOcPerformanceStatus}) {
     auto reply = SendAsAgent(client, oc, 0, nullptr);
     EXPECT_TRUE(reply->HasReplyData(1, false)) << oc;
     EXPECT_EQ(reply->DataByte(0), 0) << oc;
   }
-  // The enabled rule set "w" runs from the start; no report set is recorded.
-  for (const DWORD oc : {sp::kOcRuleSetStatus, sp::kOcReportSetStatus}) {
-    for (const char* name : {"w", ""}) {
-      auto reply = SendAsAgent(client, oc, 0, name);
-      EXPECT_TRUE(reply->HasReplyData(1, false)) << oc << " " << name;
-      if (oc == sp::kOcReportSetStatus) {
-        // The seeded report set is enabled all day: it records (1), or 2 once a read failed.
-        EXPECT_GE(reply->DataByte(0), 1);
-        EXPECT_LE(reply->DataByte(0), 2);
-      } else {
-        EXPECT_EQ(reply->DataByte(0), oc == sp::kOcRuleSetStatus ? 1 : 0) << oc << " " << name;
-      }
-    }
-    EXPECT_EQ(SendAsAgent(client, oc, 0, "nope")->FrameStatus(), cmd_status::kIllegalObject);
+  for (const char* name : {"w", ""}) {
+    auto rules = SendAsAgent(client, sp::kOcRuleSetStatus, 0, name);
+    EXPECT_TRUE(rules->HasReplyData(1, false)) << name;
+    EXPECT_EQ(rules->DataByte(0), 1) << name;
+    auto reports = SendAsAgent(client, sp::kOcReportSetStatus, 0, name);
+    EXPECT_TRUE(reports->HasReplyData(1, false)) << name;
+    EXPECT_GE(reports->DataByte(0), 1);
+    EXPECT_LE(reports->DataByte(0), 2);
   }
-}
-
-TEST_F(SwitchObjectTest, ValueRequestsOfKnownRecordsHaveNoData) {
-  RecordingClient& client = NewClient();
+  // Current values of known records: no data yet.
   for (const DWORD oc : {sp::kOcRuleCurrentValue, sp::kOcReportCurrentValue}) {
     auto reply = SendAsAgent(client, oc, 0, "w");
     EXPECT_EQ(reply->FrameStatus(), cmd_status::kNoMoreReplies) << oc;
     EXPECT_EQ(reply->DataLength(), 0u);
-    EXPECT_EQ(SendAsAgent(client, oc, 0, "nope")->FrameStatus(), cmd_status::kIllegalObject);
   }
   // Record 70000 of report "w": the high half of the number - 1 in OE.
   auto record = SendAsAgent(client, sp::kOcReportRecordValue, 1, "w", 70000 - 1 - 65536);
   EXPECT_EQ(record->FrameStatus(), cmd_status::kNoMoreReplies);
   EXPECT_FALSE(record->HasReplyData(0, false));
-}
-
-TEST_F(SwitchObjectTest, RecordNumberRequestsAnswerFourBytes) {
-  RecordingClient& client = NewClient();
+  // Record numbers: four bytes; a name ends at its terminator.
   for (const DWORD oc : {sp::kOcReportHighestRecord, sp::kOcReportOldestRecord}) {
     auto reply = SendAsAgent(client, oc, 0, "w");
     EXPECT_TRUE(reply->HasReplyData(4, false)) << oc;
     EXPECT_EQ(reply->DataWord(0), 0u);
     EXPECT_EQ(SendAsAgent(client, oc, 0, "ro\0x")->FrameStatus(), cmd_status::kSuccess);
   }
-}
-
-TEST_F(SwitchObjectTest, SetDocumentRequestReturnsThatRecord) {
-  RecordingClient& client = NewClient();
+  // A set's document: that record.
   auto rules = SendAsAgent(client, sp::kOcRuleSetDocument, 0, "w");
   ASSERT_TRUE(rules->HasReplyData(0, false));
   RecordDocument set;
   ASSERT_TRUE(set.LoadText(rules->DataText()));
   EXPECT_EQ(set.MemberNames("RuleSet", "Rule"), std::vector<std::string>{"w"});
   EXPECT_EQ(set.ItemText(records::kRuleSetDescription), "all");
-
   auto reports = SendAsAgent(client, sp::kOcReportSetDocument, 0, "w");
   ASSERT_TRUE(reports->HasReplyData(0, false));
   RecordDocument report_set;
@@ -171,21 +141,28 @@ TEST_F(SwitchObjectTest, SetDocumentRequestReturnsThatRecord) {
   // Its file leaves the status implied; the reply states it, so that the set
   // stored back without members is no record that names only the set.
   EXPECT_EQ(report_set.ItemText(records::kReportSetStatus), "enable");
-  EXPECT_EQ(SendAsAgent(client, sp::kOcReportSetDocument, 0, "nope")->FrameStatus(),
-            cmd_status::kIllegalObject);
-}
 
-TEST_F(SwitchObjectTest, UnknownCommandAndUnknownObjectAreRefused) {
-  RecordingClient& client = NewClient();
+  for (const DWORD oc : {sp::kOcRuleSetStatus, sp::kOcReportSetStatus, sp::kOcRuleCurrentValue,
+                         sp::kOcReportCurrentValue, sp::kOcReportSetDocument}) {
+    EXPECT_EQ(SendAsAgent(client, oc, 0, "nope")->FrameStatus(), cmd_status::kIllegalObject) << oc;
+  }
   EXPECT_EQ(SendAsAgent(client, 0x2299, 0, nullptr)->FrameStatus(),
             cmd_status::kUnsupportedCommand);
   EXPECT_EQ(SendAsAgent(client, sp::kOcReadConfiguration, 0x315, nullptr)->FrameStatus(),
             cmd_status::kIllegalObject);
 }
 
+// Refused stores announce nothing: the accepted one after them is the first
+// event, sent to every client in its form.
 TEST_F(SwitchObjectTest, AcceptedStoreIsAnnouncedToEveryClientInItsForm) {
   RecordingClient& header_client = NewClient();
   RecordingClient& fields_client = NewClient(3);
+  EXPECT_EQ(SendAsAgent(header_client, sp::kOcStoreConfiguration, sp::kTableRules,
+                        "<Rules><Rule Name=\"ro\"><Comment>x</Comment></Rule></Rules>")
+                ->FrameStatus(),
+            cmd_status::kObjectReadOnly);
+  EXPECT_EQ(SendAsAgent(header_client, sp::kOcStoreConfiguration, 0x399, "<Rules/>")->FrameStatus(),
+            cmd_status::kInvalidSetValue);
   auto store =
       SendAsAgent(header_client, sp::kOcStoreConfiguration, sp::kTableRules,
                   "<Rules><Rule Name=\"w\"><Description>changed</Description></Rule></Rules>");
@@ -204,20 +181,6 @@ TEST_F(SwitchObjectTest, AcceptedStoreIsAnnouncedToEveryClientInItsForm) {
   // The table the event announces already shows the change.
   auto table = SendAsAgent(fields_client, sp::kOcReadConfiguration, sp::kTableRules, nullptr);
   EXPECT_NE(ReplyText(*table).find("changed"), std::string::npos);
-}
-
-TEST_F(SwitchObjectTest, RefusedStoreAnnouncesNothing) {
-  RecordingClient& client = NewClient();
-  EXPECT_EQ(SendAsAgent(client, sp::kOcStoreConfiguration, sp::kTableRules,
-                        "<Rules><Rule Name=\"ro\"><Comment>x</Comment></Rule></Rules>")
-                ->FrameStatus(),
-            cmd_status::kObjectReadOnly);
-  EXPECT_EQ(SendAsAgent(client, sp::kOcStoreConfiguration, 0x399, "<Rules/>")->FrameStatus(),
-            cmd_status::kInvalidSetValue);
-  // An announcement sent after the refusals is the first to arrive.
-  service_->Execute("announce Events");
-  ASSERT_TRUE(client.WaitForFrames(1));
-  EXPECT_EQ(client.Frames()[0].oe, sp::kTableEvents);
 }
 
 TEST_F(SwitchObjectTest, SettingChangeInTheRegistryReachesTheClient) {
@@ -277,6 +240,9 @@ TEST_F(SwitchObjectTest, ReloadAnnouncesOnlyTheTablesThatChanged) {
   service_->Hub()->Flush();
   ASSERT_EQ(client.Frames().size(), 1u);
   EXPECT_EQ(client.Frames()[0].oe, sp::kTableReports);
+  EXPECT_TRUE(service_->Execute("announce Events").ok);
+  ASSERT_TRUE(client.WaitForFrames(2));
+  EXPECT_EQ(client.Frames()[1].oe, sp::kTableEvents);
 }
 
 TEST_F(SwitchObjectTest, StatusListsTablesSettingsAndClients) {
@@ -317,6 +283,10 @@ class SwitchObjectArgumentTest : public DataDirFixture {
     object_.Attach(switchd::SwitchObject::Create(module_, hub_));
   }
 
+  HRESULT Call(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result = nullptr) {
+    return object_->Invoke(id, IID_NULL, 0, flags, params, result, nullptr, nullptr);
+  }
+
   std::shared_ptr<switchd::ThresholdModule> module_;
   std::shared_ptr<switchd::EventHub> hub_;
   platform::ComPtr<switchd::SwitchObject> object_;
@@ -348,8 +318,7 @@ TEST_F(SwitchObjectArgumentTest, VCRequestExCarriesFieldsStatusAndDataByReferenc
     }
     DISPPARAMS params{args, nullptr, count, 0};
     const DISPID id = extended ? switchd::dispid::kVCRequestEx : switchd::dispid::kVCRequest;
-    EXPECT_EQ(object_->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr),
-              S_OK);
+    EXPECT_EQ(Call(id, DISPATCH_METHOD, &params), S_OK);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(SysStringByteLen(data), 1u);
     EXPECT_EQ(message, 0x41);
@@ -368,13 +337,9 @@ TEST_F(SwitchObjectArgumentTest, WrongArgumentFormsAreRefusedWithoutAnAnswer) {
   args[1].pbstrVal = &data;
   args[0].vt = VT_I2;
   DISPPARAMS params{args, nullptr, 3, 0};
-  EXPECT_EQ(object_->Invoke(switchd::dispid::kCmdRequest, IID_NULL, 0, DISPATCH_METHOD, &params,
-                            nullptr, nullptr, nullptr),
-            DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(Call(switchd::dispid::kCmdRequest, DISPATCH_METHOD, &params), DISP_E_TYPEMISMATCH);
   params.cArgs = 2;
-  EXPECT_EQ(object_->Invoke(switchd::dispid::kCmdRequest, IID_NULL, 0, DISPATCH_METHOD, &params,
-                            nullptr, nullptr, nullptr),
-            DISP_E_BADPARAMCOUNT);
+  EXPECT_EQ(Call(switchd::dispid::kCmdRequest, DISPATCH_METHOD, &params), DISP_E_BADPARAMCOUNT);
   SysFreeString(header);
 
   // A whole header without the signature is answered "Command interface corrupt".
@@ -383,9 +348,7 @@ TEST_F(SwitchObjectArgumentTest, WrongArgumentFormsAreRefusedWithoutAnAnswer) {
   corrupt.OC = sp::kOcThresholdStatus;
   header = SysAllocStringByteLen(reinterpret_cast<const char*>(&corrupt), sizeof corrupt);
   params.cArgs = 3;
-  EXPECT_EQ(object_->Invoke(switchd::dispid::kCmdRequest, IID_NULL, 0, DISPATCH_METHOD, &params,
-                            nullptr, nullptr, nullptr),
-            S_OK);
+  EXPECT_EQ(Call(switchd::dispid::kCmdRequest, DISPATCH_METHOD, &params), S_OK);
   CmdHeader returned;
   ASSERT_EQ(SysStringByteLen(header), sizeof returned);
   std::memcpy(&returned, header, sizeof returned);
@@ -399,26 +362,20 @@ TEST_F(SwitchObjectArgumentTest, WrongArgumentFormsAreRefusedWithoutAnAnswer) {
   form.lVal = 5;
   DISPID named = DISPID_PROPERTYPUT;
   DISPPARAMS put{&form, &named, 1, 1};
-  EXPECT_EQ(object_->Invoke(switchd::dispid::kEventForm, IID_NULL, 0, DISPATCH_PROPERTYPUT, &put,
-                            nullptr, nullptr, nullptr),
-            DISP_E_OVERFLOW);
+  EXPECT_EQ(Call(switchd::dispid::kEventForm, DISPATCH_PROPERTYPUT, &put), DISP_E_OVERFLOW);
 }
 
 TEST_F(SwitchObjectArgumentTest, LookedUpMembersAnswerTheirValues) {
   VARIANT result;
   VariantInit(&result);
   DISPPARAMS none{nullptr, nullptr, 0, 0};
-  EXPECT_EQ(object_->Invoke(switchd::dispid::kDefaultTimeout, IID_NULL, 0, DISPATCH_PROPERTYGET,
-                            &none, &result, nullptr, nullptr),
-            S_OK);
+  EXPECT_EQ(Call(switchd::dispid::kDefaultTimeout, DISPATCH_PROPERTYGET, &none, &result), S_OK);
   EXPECT_EQ(result.vt, VT_I4);
   EXPECT_EQ(result.lVal, switchd::kDefaultTimeoutSeconds);
-  EXPECT_EQ(object_->Invoke(switchd::dispid::kServerControlVersion, IID_NULL, 0,
-                            DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr),
+  EXPECT_EQ(Call(switchd::dispid::kServerControlVersion, DISPATCH_PROPERTYGET, &none, &result),
             S_OK);
   EXPECT_EQ(result.lVal, switchd::kServerControlVersion);
-  EXPECT_EQ(object_->Invoke(42, IID_NULL, 0, DISPATCH_METHOD, &none, &result, nullptr, nullptr),
-            DISP_E_MEMBERNOTFOUND);
+  EXPECT_EQ(Call(42, DISPATCH_METHOD, &none, &result), DISP_E_MEMBERNOTFOUND);
 }
 
 TEST_F(SwitchObjectArgumentTest, SinkWithoutTheEventInterfaceCannotAdvise) {

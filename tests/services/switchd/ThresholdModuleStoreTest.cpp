@@ -35,7 +35,7 @@ struct TableCase {
   const char* read_only_change;  // record "ro" with something changed
 };
 
-const TableCase kCases[] = {
+const TableCase kTables[] = {
     {"Rules", 0x311, "Rules.xml", "Rules", "Rule",
      "<Rule Name=\"n\"><Description>new</Description></Rule>",
      "<Rule Name=\"w\"><Description>idle</Description></Rule>", records::kRuleDescription, "idle",
@@ -48,18 +48,16 @@ const TableCase kCases[] = {
      "<RuleSet Name=\"ro\"><Description>x</Description></RuleSet>"},
     {"Events", 0x314, "Events.xml", "Events", "Event",
      "<Event Name=\"n\"><Type>snmp-trap</Type><Severity>critical</Severity></Event>",
-     "<Event Name=\"w\"><Severity>critical</Severity></Event>", records::kEventSeverity,
-     "critical", records::kEventType, "snmp-trap",
-     "<Event Name=\"ro\"><Severity>minor</Severity></Event>"},
+     "<Event Name=\"w\"><Severity>critical</Severity></Event>", records::kEventSeverity, "critical",
+     records::kEventType, "snmp-trap", "<Event Name=\"ro\"><Severity>minor</Severity></Event>"},
     {"Resources", 0x312, "Resources.xml", "Resources", "Resource",
      "<Resource Name=\"n\"><Request Type=\"snmp\">1.3.6</Request></Resource>",
      "<Resource Name=\"w\"><Description>processor</Description></Resource>",
      records::kResourceDescription, "processor", records::kResourceReqString, "cpu",
      "<Resource Name=\"ro\"><Description>x</Description></Resource>"},
-    {"Targets", 0x313, "Targets.xml", "Targets", "Target",
-     "<Target Name=\"n\">10.0.0.9</Target>", "<Target Name=\"w\">10.0.0.2</Target>",
-     records::kTargetAddress, "10.0.0.2", records::kTargetName, "w",
-     "<Target Name=\"ro\">10.1.1.1</Target>"},
+    {"Targets", 0x313, "Targets.xml", "Targets", "Target", "<Target Name=\"n\">10.0.0.9</Target>",
+     "<Target Name=\"w\">10.0.0.2</Target>", records::kTargetAddress, "10.0.0.2",
+     records::kTargetName, "w", "<Target Name=\"ro\">10.1.1.1</Target>"},
     {"Reports", 0x321, "Reports.xml", "Reports", "Report",
      "<Report Name=\"n\"><MaxEntries>5</MaxEntries></Report>",
      "<Report Name=\"w\"><Description>load average</Description></Report>",
@@ -71,117 +69,6 @@ const TableCase kCases[] = {
      records::kReportSetDescription, "weekly", records::kReportSetName, "w",
      "<ReportSet Name=\"ro\"><Description>x</Description></ReportSet>"},
 };
-
-class StoreEveryTableTest : public DataDirFixture, public ::testing::WithParamInterface<TableCase> {
- protected:
-  void SetUp() override {
-    DataDirFixture::SetUp();
-    Seed();
-    module_ = std::make_unique<ThresholdModule>(data_dir_);
-    std::string error;
-    ASSERT_TRUE(module_->Load(&error)) << error;
-  }
-  DWORD Store(const std::string& records) {
-    const TableCase& c = GetParam();
-    return module_->Store(c.code, std::string("<") + c.collection + ">" + records + "</" +
-                                     c.collection + ">",
-                         &reason_);
-  }
-  bool Stored(const std::string& name, RecordDocument* record) {
-    return StoredRecord(*module_, GetParam().code, GetParam().tag, name, record);
-  }
-
-  std::unique_ptr<ThresholdModule> module_;
-  std::string reason_;
-};
-
-TEST_P(StoreEveryTableTest, NewRecordIsCreatedAndWrittenToItsFile) {
-  const TableCase& c = GetParam();
-  ASSERT_EQ(Store(c.create), cmd_status::kSuccess) << reason_;
-  RecordDocument record;
-  EXPECT_TRUE(Stored("n", &record));
-  EXPECT_EQ(Count(*module_, c.code, c.tag), 3u);
-  // The file holds what the module serves, and a fresh module reads it back.
-  EXPECT_EQ(FileText(c.file), module_->TableDocument(c.code));
-  ThresholdModule reread(data_dir_);
-  std::string error;
-  ASSERT_TRUE(reread.Load(&error)) << error;
-  EXPECT_EQ(Count(reread, c.code, c.tag), 3u);
-}
-
-TEST_P(StoreEveryTableTest, ChangeTouchesOnlyTheItemsSent) {
-  const TableCase& c = GetParam();
-  ASSERT_EQ(Store(c.change), cmd_status::kSuccess) << reason_;
-  RecordDocument record;
-  ASSERT_TRUE(Stored("w", &record));
-  EXPECT_EQ(record.ItemText(c.changed_item), c.changed_value);
-  EXPECT_EQ(record.ItemText(c.kept_item), c.kept_value);
-  EXPECT_EQ(Count(*module_, c.code, c.tag), 2u);
-}
-
-TEST_P(StoreEveryTableTest, RecordWithOnlyItsNameIsDeleted) {
-  const TableCase& c = GetParam();
-  ASSERT_EQ(Store(std::string("<") + c.tag + " Name=\"w\"/>"), cmd_status::kSuccess) << reason_;
-  RecordDocument record;
-  EXPECT_FALSE(Stored("w", &record));
-  EXPECT_TRUE(Stored("ro", &record));
-  EXPECT_EQ(FileText(c.file), module_->TableDocument(c.code));
-}
-
-TEST_P(StoreEveryTableTest, ReadOnlyRecordRefusesChangeAndDeletion) {
-  const TableCase& c = GetParam();
-  const std::string before = FileText(c.file);
-  EXPECT_EQ(Store(c.read_only_change), cmd_status::kObjectReadOnly);
-  EXPECT_EQ(Store(std::string("<") + c.tag + " Name=\"ro\"/>"), cmd_status::kObjectReadOnly);
-  EXPECT_EQ(FileText(c.file), before);
-  EXPECT_EQ(module_->TableDocument(c.code), before);
-}
-
-TEST_P(StoreEveryTableTest, MalformedDocumentsAreRefusedAndChangeNothing) {
-  const TableCase& c = GetParam();
-  const std::string before = FileText(c.file);
-  const std::string open = std::string("<") + c.collection + ">";
-  const std::string close = std::string("</") + c.collection + ">";
-  const std::string bad[] = {
-      open + "<" + c.tag + " Name=\"n\"><Description>x</" + c.tag + ">" + close,  // crossed tags
-      open + "<" + c.tag + " Name=\"n\">",                                         // truncated
-      "",                                                                          // nothing
-      "<Other>" + std::string("<") + c.tag + " Name=\"n\"/></Other>",              // wrong table
-      open + "<Stranger Name=\"n\"/>" + close,                                     // not a record
-      open + "<" + c.tag + "><Description>x</Description></" + c.tag + ">" + close,  // no Name
-      open + "<" + c.tag + " Name=\"n\" Extra=\"1\"/>" + close,  // matched by more than its name
-      open + "<" + c.tag + " Name=\"n\"><A><B><C/></B></A></" + c.tag + ">" + close,  // too deep
-  };
-  for (const std::string& text : bad) {
-    EXPECT_EQ(module_->Store(c.code, text, &reason_), cmd_status::kInvalidSetValue) << text;
-    EXPECT_EQ(FileText(c.file), before) << text;
-    EXPECT_EQ(module_->TableDocument(c.code), before) << text;
-  }
-}
-
-TEST_P(StoreEveryTableTest, StoreIsAllOrNothingOverItsRecords) {
-  const TableCase& c = GetParam();
-  const std::string before = FileText(c.file);
-  // The first record alone would be accepted; the second is read-only.
-  EXPECT_EQ(Store(std::string(c.create) + c.read_only_change), cmd_status::kObjectReadOnly);
-  EXPECT_EQ(FileText(c.file), before);
-  RecordDocument record;
-  EXPECT_FALSE(Stored("n", &record));
-}
-
-TEST_P(StoreEveryTableTest, AcceptedStoreStampsModifiedWithTheCurrentTime) {
-  const TableCase& c = GetParam();
-  const int64_t before = std::time(nullptr);
-  ASSERT_EQ(Store(c.change), cmd_status::kSuccess) << reason_;
-  const int64_t after = std::time(nullptr);
-  ConfigDocument doc(FileText(c.file));
-  const int64_t modified = doc.ModifiedTime();
-  EXPECT_GE(modified, before - 1);
-  EXPECT_LE(modified, after + 1);
-}
-
-INSTANTIATE_TEST_SUITE_P(Tables, StoreEveryTableTest, ::testing::ValuesIn(kCases),
-                         [](const auto& param_info) { return std::string(param_info.param.label); });
 
 class StoreTest : public DataDirFixture {
  protected:
@@ -196,43 +83,124 @@ class StoreTest : public DataDirFixture {
   std::string reason_;
 };
 
-TEST_F(StoreTest, AttributeChangeKeepsTheElementsOtherAttributes) {
-  ASSERT_EQ(module_->Store(0x311, "<Rules><Rule Name=\"w\"><Threshold Value=\"95\"/></Rule></Rules>",
-                          &reason_),
-            cmd_status::kSuccess)
-      << reason_;
-  RecordDocument rule;
-  ASSERT_TRUE(StoredRecord(*module_, 0x311, "Rule", "w", &rule));
-  EXPECT_EQ(rule.ItemValue(records::kRuleThresholdValue), 95);
-  EXPECT_EQ(rule.ItemText(records::kRuleOperator), "greater");
-  EXPECT_EQ(rule.ItemText(records::kRuleDescription), "busy");
+class StoreEveryTableTest : public StoreTest, public ::testing::WithParamInterface<TableCase> {
+ protected:
+  DWORD Store(const std::string& records) {
+    const TableCase& c = GetParam();
+    return module_->Store(
+        c.code, std::string("<") + c.collection + ">" + records + "</" + c.collection + ">",
+        &reason_);
+  }
+  bool Stored(const std::string& name, RecordDocument* record) {
+    return StoredRecord(*module_, GetParam().code, GetParam().tag, name, record);
+  }
+};
+
+// Refusals first, each leaving the file and the table as they were; then a
+// create, an item change and a deletion, each written to the file.
+TEST_P(StoreEveryTableTest, StoresChangeOnlyWhatTheyMayAndWriteTheFile) {
+  const TableCase& c = GetParam();
+  const std::string before = FileText(c.file);
+  const std::string open = std::string("<") + c.collection + ">";
+  const std::string close = std::string("</") + c.collection + ">";
+  const std::string tag = c.tag;
+  const std::string bad[] = {
+      open + "<" + tag + " Name=\"n\"><Description>x</" + tag + ">" + close,     // crossed tags
+      open + "<" + tag + " Name=\"n\">",                                         // truncated
+      "",                                                                        // nothing
+      "<Other><" + tag + " Name=\"n\"/></Other>",                                // wrong table
+      open + "<Stranger Name=\"n\"/>" + close,                                   // not a record
+      open + "<" + tag + "><Description>x</Description></" + tag + ">" + close,  // no Name
+      open + "<" + tag + " Name=\"n\" Extra=\"1\"/>" + close,  // matched by more than its name
+      open + "<" + tag + " Name=\"n\"><A><B><C/></B></A></" + tag + ">" + close,  // too deep
+  };
+  for (const std::string& text : bad) {
+    EXPECT_EQ(module_->Store(c.code, text, &reason_), cmd_status::kInvalidSetValue) << text;
+  }
+  EXPECT_EQ(Store(c.read_only_change), cmd_status::kObjectReadOnly);
+  EXPECT_EQ(Store("<" + tag + " Name=\"ro\"/>"), cmd_status::kObjectReadOnly);
+  // The first record alone would be accepted; the second is read-only.
+  EXPECT_EQ(Store(std::string(c.create) + c.read_only_change), cmd_status::kObjectReadOnly);
+  EXPECT_EQ(FileText(c.file), before);
+  EXPECT_EQ(module_->TableDocument(c.code), before);
+
+  ASSERT_EQ(Store(c.create), cmd_status::kSuccess) << reason_;
+  RecordDocument record;
+  EXPECT_TRUE(Stored("n", &record));
+  EXPECT_EQ(Count(*module_, c.code, c.tag), 3u);
+  // The file holds what the module serves, and a fresh module reads it back.
+  EXPECT_EQ(FileText(c.file), module_->TableDocument(c.code));
+  ThresholdModule reread(data_dir_);
+  std::string error;
+  ASSERT_TRUE(reread.Load(&error)) << error;
+  EXPECT_EQ(Count(reread, c.code, c.tag), 3u);
+
+  const int64_t earliest = std::time(nullptr);
+  ASSERT_EQ(Store(c.change), cmd_status::kSuccess) << reason_;
+  const int64_t latest = std::time(nullptr);
+  ASSERT_TRUE(Stored("w", &record));
+  EXPECT_EQ(record.ItemText(c.changed_item), c.changed_value);
+  EXPECT_EQ(record.ItemText(c.kept_item), c.kept_value);
+  EXPECT_EQ(Count(*module_, c.code, c.tag), 3u);
+  const int64_t modified = ConfigDocument(FileText(c.file)).ModifiedTime();
+  EXPECT_GE(modified, earliest - 1);
+  EXPECT_LE(modified, latest + 1);
+
+  // A record sent with only its name is deleted.
+  ASSERT_EQ(Store("<" + tag + " Name=\"w\"/>"), cmd_status::kSuccess) << reason_;
+  EXPECT_FALSE(Stored("w", &record));
+  EXPECT_TRUE(Stored("ro", &record));
+  EXPECT_EQ(FileText(c.file), module_->TableDocument(c.code));
 }
 
-TEST_F(StoreTest, NestedItemIsCreatedUnderItsParent) {
-  ASSERT_EQ(module_->Store(0x311,
-                          "<Rules><Rule Name=\"w\"><Instances Monitor=\"average\">"
-                          "<Indexes>1,2</Indexes></Instances></Rule></Rules>",
-                          &reason_),
-            cmd_status::kSuccess)
-      << reason_;
-  RecordDocument rule;
-  ASSERT_TRUE(StoredRecord(*module_, 0x311, "Rule", "w", &rule));
-  EXPECT_EQ(rule.ItemText(records::kRuleInstIndexes), "1,2");
-  EXPECT_EQ(rule.ItemText(records::kRuleInstMonitor), "average");
+INSTANTIATE_TEST_SUITE_P(Tables, StoreEveryTableTest, ::testing::ValuesIn(kTables),
+                         [](const auto& param_info) {
+                           return std::string(param_info.param.label);
+                         });
+
+TEST_F(StoreTest, ItemChangesKeepWhatWasNotSent) {
+  std::string after_terminator = "<Rules><Rule Name=\"w\"><Comment>fine</Comment></Rule></Rules>";
+  after_terminator += std::string(1, '\0') + "<garbage";
+  const struct {
+    const char* label;
+    std::string document;
+    std::vector<std::pair<records::RecordItem, const char*>> items;  // of rule "w" afterwards
+  } kCases[] = {
+      {"an attribute keeps the element's others",
+       "<Rules><Rule Name=\"w\"><Threshold Value=\"95\"/></Rule></Rules>",
+       {{records::kRuleThresholdValue, "95"},
+        {records::kRuleOperator, "greater"},
+        {records::kRuleDescription, "busy"}}},
+      {"a nested item is created under its parent",
+       "<Rules><Rule Name=\"w\"><Instances Monitor=\"average\"><Indexes>1,2</Indexes></Instances>"
+       "</Rule></Rules>",
+       {{records::kRuleInstIndexes, "1,2"}, {records::kRuleInstMonitor, "average"}}},
+      {"text after the terminator is ignored",
+       after_terminator,
+       {{records::kRuleUserComment, "fine"}}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    ASSERT_EQ(module_->Store(0x311, c.document, &reason_), cmd_status::kSuccess) << reason_;
+    RecordDocument rule;
+    ASSERT_TRUE(StoredRecord(*module_, 0x311, "Rule", "w", &rule));
+    for (const auto& [item, value] : c.items) EXPECT_EQ(rule.ItemText(item), value);
+  }
 }
 
 TEST_F(StoreTest, MemberListIsReplacedAsAWhole) {
-  ASSERT_EQ(module_->Store(0x311, "<Rules><Rule Name=\"x\"/><Rule Name=\"y\"><Comment/></Rule></Rules>",
-                          &reason_),
-            cmd_status::kSuccess)
+  ASSERT_EQ(
+      module_->Store(0x311, "<Rules><Rule Name=\"x\"/><Rule Name=\"y\"><Comment/></Rule></Rules>",
+                     &reason_),
+      cmd_status::kSuccess)
       << reason_;
   // "x" alone was a deletion of a rule that did not exist; create it properly.
   ASSERT_EQ(module_->Store(0x311, "<Rules><Rule Name=\"x\"><Comment/></Rule></Rules>", &reason_),
             cmd_status::kSuccess);
   ASSERT_EQ(module_->Store(0x310,
-                          "<RuleSets><RuleSet Name=\"w\"><Rule Name=\"y\"/><Rule Name=\"x\"/>"
-                          "</RuleSet></RuleSets>",
-                          &reason_),
+                           "<RuleSets><RuleSet Name=\"w\"><Rule Name=\"y\"/><Rule Name=\"x\"/>"
+                           "</RuleSet></RuleSets>",
+                           &reason_),
             cmd_status::kSuccess)
       << reason_;
   RecordDocument set;
@@ -242,9 +210,9 @@ TEST_F(StoreTest, MemberListIsReplacedAsAWhole) {
 
   // A set sent with no members has none afterwards.
   ASSERT_EQ(module_->Store(0x310,
-                          "<RuleSets><RuleSet Name=\"w\"><Status>disable</Status></RuleSet>"
-                          "</RuleSets>",
-                          &reason_),
+                           "<RuleSets><RuleSet Name=\"w\"><Status>disable</Status></RuleSet>"
+                           "</RuleSets>",
+                           &reason_),
             cmd_status::kSuccess);
   ASSERT_TRUE(StoredRecord(*module_, 0x310, "RuleSet", "w", &set));
   EXPECT_TRUE(set.MemberNames("RuleSet", "Rule").empty());
@@ -280,22 +248,9 @@ TEST_F(StoreTest, ReferenceToAMissingRecordIsRefused) {
   }
 }
 
-TEST_F(StoreTest, UnknownTableCodeIsRefused) {
-  EXPECT_EQ(module_->Store(0x315, "<Rules><Rule Name=\"n\"/></Rules>", &reason_),
-            cmd_status::kInvalidSetValue);
-}
-
-TEST_F(StoreTest, TextAfterTheTerminatorIsIgnored) {
-  std::string text = "<Rules><Rule Name=\"w\"><Comment>fine</Comment></Rule></Rules>";
-  text.push_back('\0');
-  text += "<garbage";
-  ASSERT_EQ(module_->Store(0x311, text, &reason_), cmd_status::kSuccess) << reason_;
-  RecordDocument rule;
-  ASSERT_TRUE(StoredRecord(*module_, 0x311, "Rule", "w", &rule));
-  EXPECT_EQ(rule.ItemText(records::kRuleUserComment), "fine");
-}
-
 TEST_F(StoreTest, MissingFileIsAnEmptyTableUntilTheFirstStore) {
+  EXPECT_EQ(module_->Store(0x315, "<Rules><Rule Name=\"n\"/></Rules>", &reason_),
+            cmd_status::kInvalidSetValue);  // no such table
   std::filesystem::remove(data_dir_ + "/Targets.xml");
   ThresholdModule fresh(data_dir_);
   std::string error;
