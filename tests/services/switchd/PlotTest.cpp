@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -23,11 +24,16 @@ uint32_t BigEndian(const std::string& bytes, size_t at) {
   return value;
 }
 
-std::vector<std::string> Listing(int records, bool several) {
+// Records every `step_minutes` from 2026-03-01 08:01 (UTC), then a line that is
+// not a record.
+std::vector<std::string> Listing(int records, bool several, int step_minutes = 1) {
   std::vector<std::string> lines;
   for (int n = 1; n <= records; ++n) {
+    const time_t at = 1772323200 + 8 * 3600 + static_cast<time_t>(n) * step_minutes * 60;
+    std::tm parts{};
+    gmtime_r(&at, &parts);
     char time[32];
-    std::snprintf(time, sizeof time, "2026-03-01 %02d:%02d:00", 8 + n / 60, n % 60);
+    std::strftime(time, sizeof time, "%Y-%m-%d %H:%M:%S", &parts);
     const std::string values =
         several ? "eth_0=" + std::to_string(n * 3) + " it's=" + std::to_string(100 - n)
                 : std::to_string(n % 7) + " %";
@@ -43,21 +49,28 @@ TEST(PlotTest, AChartRendersToAPictureOfItsSizeWithLegendTitleAndUnit) {
     const char* label;
     int records;
     bool several;
+    int step_minutes;
+    const char* tick;  // a time-axis label the span calls for
   } kCases[] = {
-      {"one point", 1, false}, {"a day of one value", 500, false}, {"two instances", 90, true}};
+      {"one point", 1, false, 1, "08:01:"},
+      {"a day of one value", 500, false, 1, ":00"},
+      {"two instances", 90, true, 1, ":00"},
+      {"five days", 120, false, 60, "03-0"},
+      {"forty days", 40, false, 24 * 60, "2026-0"},
+  };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.label);
     switchd::PlotRequest plot;
     plot.title = "net-history: Traffic of 'all' interfaces";
     plot.unit = "kB/s";
-    plot.series = switchd::SeriesFromListing(Listing(c.records, c.several), "cpu");
+    plot.series = switchd::SeriesFromListing(Listing(c.records, c.several, c.step_minutes), "cpu");
     const std::string svg = dir.path() + "/" + c.label + ".svg";
     std::string error;
     ASSERT_TRUE(switchd::RenderPlot(plot, svg, &error)) << error;
     const std::string text = ReadFile(svg);
     for (const std::string& expected :
          {std::string("net-history: Traffic of 'all' interfaces"), std::string("kB/s"),
-          std::string(c.several ? "eth_0" : "cpu")}) {
+          std::string(c.several ? "eth_0" : "cpu"), std::string(c.tick)}) {
       EXPECT_NE(text.find(expected), std::string::npos) << expected;
     }
     if (c.several) {
