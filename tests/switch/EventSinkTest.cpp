@@ -3,7 +3,7 @@
 // advising at the switch's connection point.
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -19,11 +19,12 @@
 namespace {
 
 using test_support::FakeSwitch;
+using Bytes = std::vector<BYTE>;
 namespace sp = switch_protocol;
 
 struct ReceivedFrame {
   DWORD oc, oe, oid, cabid, stat, len;
-  std::vector<BYTE> data;
+  Bytes data;
 };
 
 // Stands where the agent will: keeps a copy of every frame it is handed.
@@ -31,9 +32,8 @@ class RecordingAgent : public IVarnReplyTarget {
  public:
   virtual ~RecordingAgent() = default;
   void VarnReply(CommandBuffer& buffer) override {
-    const CmdHeader* header = buffer.Header();
-    ReceivedFrame frame{header->OC,   header->OE,   header->OID, header->CABID,
-                        header->Stat, header->Len, {}};
+    const CmdHeader* h = buffer.Header();
+    ReceivedFrame frame{h->OC, h->OE, h->OID, h->CABID, h->Stat, h->Len, {}};
     if (buffer.DataAt(0) != nullptr) {
       frame.data.assign(buffer.DataAt(0), buffer.DataAt(0) + buffer.DataLength());
     }
@@ -53,62 +53,61 @@ class RecordingAgent : public IVarnReplyTarget {
 std::string Line(const std::string& text) { return "\nCSwitchClient       : " + text; }
 std::string ReplyLine(const std::string& text) { return "\nCVarnClient::Reply  : " + text; }
 
-// Owns the variants of one hand-made event call.
+// Owns the variants of one hand-made event call, added in call order.
 class EventArgs {
  public:
-  EventArgs& Short(SHORT value) {
-    VARIANT& v = Add(VT_I2);
-    v.iVal = value;
-    return *this;
-  }
-  EventArgs& Long(LONG value) {
-    VARIANT& v = Add(VT_I4);
-    v.lVal = value;
-    return *this;
-  }
-  EventArgs& Byte(BYTE value) {
-    VARIANT& v = Add(VT_UI1);
-    v.bVal = value;
-    return *this;
-  }
+  EventArgs& Short(SHORT value) { return Add(VT_I2, [&](VARIANT& v) { v.iVal = value; }); }
+  EventArgs& Long(LONG value) { return Add(VT_I4, [&](VARIANT& v) { v.lVal = value; }); }
+  EventArgs& Byte(BYTE value) { return Add(VT_UI1, [&](VARIANT& v) { v.bVal = value; }); }
   EventArgs& Bytes(const std::vector<BYTE>& bytes) {
-    VARIANT& v = Add(VT_BSTR);
-    v.bstrVal = SysAllocStringByteLen(reinterpret_cast<const char*>(bytes.data()),
-                                      static_cast<UINT>(bytes.size()));
-    return *this;
+    return Add(VT_BSTR, [&](VARIANT& v) {
+      v.bstrVal = SysAllocStringByteLen(reinterpret_cast<const char*>(bytes.data()),
+                                        static_cast<UINT>(bytes.size()));
+    });
+  }
+  // The fields form: OC, OE, OID, CABID as 16 bits, Stat as a byte, then data.
+  EventArgs& Fields(WORD oc, WORD oe, BYTE stat, const std::vector<BYTE>& data) {
+    return Short(static_cast<SHORT>(oc)).Short(static_cast<SHORT>(oe)).Short(0).Short(0)
+        .Byte(stat).Bytes(data);
   }
   ~EventArgs() {
     for (VARIANT& v : args_) VariantClear(&v);
   }
-  // In call order as added; DISPPARAMS wants them reversed.
-  DISPPARAMS* Params() {
+  DISPPARAMS* Params() {  // DISPPARAMS wants the arguments reversed
     reversed_.assign(args_.rbegin(), args_.rend());
     params_ = DISPPARAMS{reversed_.data(), nullptr, static_cast<UINT>(reversed_.size()), 0};
     return &params_;
   }
-
- private:
-  VARIANT& Add(VARTYPE type) {
+  EventArgs& Add(VARTYPE type, const std::function<void(VARIANT&)>& set) {
     VARIANT v;
     VariantInit(&v);
     v.vt = type;
+    set(v);
     args_.push_back(v);
-    return args_.back();
+    return *this;
   }
+
+ private:
   std::vector<VARIANT> args_;
   std::vector<VARIANT> reversed_;  // shallow copies; args_ owns the strings
   DISPPARAMS params_{};
 };
 
-std::vector<BYTE> Header(DWORD oc, DWORD oe, DWORD stat, DWORD len) {
+Bytes Header(DWORD oc, DWORD oe, DWORD stat, DWORD len) {
   return FakeSwitch::HeaderImage(oc, oe, 0, 0xFFFFFFFF, stat, len);
 }
+const Bytes kText = {'a', 'b', 'c'};
 
 class EventSinkTest : public ::testing::Test {
  protected:
   HRESULT Invoke(DISPID id, DISPPARAMS* params) {
     return client_.Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, params, nullptr,
                           nullptr, nullptr);
+  }
+  HRESULT Fields(WORD oc, WORD oe, BYTE stat, const Bytes& data) {
+    EventArgs args;
+    args.Fields(oc, oe, stat, data);
+    return Invoke(3, args.Params());
   }
 
   // Creation goes to the registry when no fake is registered: an empty one.
@@ -119,46 +118,30 @@ class EventSinkTest : public ::testing::Test {
   CVarnClient client_{&agent_, &flags_};
 };
 
-// --- Identity --------------------------------------------------------------
-
 TEST_F(EventSinkTest, AnswersForEventInterfaceDispatchAndUnknownOnly) {
   for (const IID& iid : {sp::DIID_LorvethSwitchEvents, IID_IDispatch, IID_IUnknown}) {
     void* object = nullptr;
     EXPECT_EQ(client_.QueryInterface(iid, &object), S_OK);
     EXPECT_EQ(object, static_cast<IDispatch*>(&client_));
   }
-  EXPECT_EQ(client_.ReferenceCount(), 3u);
   void* object = &client_;
   EXPECT_EQ(client_.QueryInterface(IID_IConnectionPoint, &object), E_NOINTERFACE);
   EXPECT_EQ(object, nullptr);
   EXPECT_EQ(client_.ReferenceCount(), 3u);
-}
-
-TEST_F(EventSinkTest, ReleaseNeverDestroysTheClient) {
-  EXPECT_EQ(client_.AddRef(), 1u);
+  for (int i = 0; i < 3; ++i) client_.Release();
+  EXPECT_EQ(client_.AddRef(), 1u);  // release never destroys the client
   EXPECT_EQ(client_.Release(), 0u);
-  EXPECT_EQ(client_.AddRef(), 1u);  // still alive and counting
-  client_.Release();
-}
-
-TEST_F(EventSinkTest, TypeInformationIsNotImplemented) {
   UINT count = 0;
   EXPECT_EQ(client_.GetTypeInfoCount(&count), E_NOTIMPL);
   EXPECT_EQ(client_.GetTypeInfo(0, 0, nullptr), E_NOTIMPL);
   EXPECT_EQ(client_.GetIDsOfNames(IID_NULL, nullptr, 0, 0, nullptr), E_NOTIMPL);
 }
 
-// --- Malformed events ------------------------------------------------------
-
-TEST_F(EventSinkTest, EventWithoutArgumentListIsRefused) {
+TEST_F(EventSinkTest, MissingArgumentsAndUnknownIdsAreRefused) {
   EXPECT_EQ(Invoke(3, nullptr), DISP_E_PARAMNOTFOUND);
   EXPECT_EQ(Invoke(1, nullptr), DISP_E_PARAMNOTFOUND);
   DISPPARAMS broken{nullptr, nullptr, 6, 0};
   EXPECT_EQ(Invoke(3, &broken), DISP_E_PARAMNOTFOUND);
-  EXPECT_TRUE(agent_.Frames().empty());
-}
-
-TEST_F(EventSinkTest, UnusedAndUnknownDispatchIdsAreRefused) {
   EventArgs args;
   EXPECT_EQ(Invoke(1, args.Params()), E_NOTIMPL);
   EXPECT_EQ(Invoke(2, args.Params()), E_NOTIMPL);
@@ -184,8 +167,6 @@ TEST_P(BadEventTest, IsRefusedAndNothingReachesTheAgent) {
   EXPECT_TRUE(agent_.Frames().empty());
 }
 
-const std::vector<BYTE> kText = {'a', 'b', 'c'};
-
 INSTANTIATE_TEST_SUITE_P(
     Cases, BadEventTest,
     ::testing::Values(
@@ -193,10 +174,7 @@ INSTANTIATE_TEST_SUITE_P(
                  [](EventArgs& a) { a.Short(1).Short(2).Short(3).Short(4).Byte(0); },
                  DISP_E_BADPARAMCOUNT},
         BadEvent{"FieldsSevenArguments", 3,
-                 [](EventArgs& a) {
-                   a.Short(1).Short(2).Short(3).Short(4).Byte(0).Bytes(kText).Byte(0);
-                 },
-                 DISP_E_BADPARAMCOUNT},
+                 [](EventArgs& a) { a.Fields(1, 2, 0, kText).Byte(0); }, DISP_E_BADPARAMCOUNT},
         BadEvent{"FieldsNoArguments", 3, [](EventArgs&) {}, DISP_E_BADPARAMCOUNT},
         BadEvent{"FieldsOperationExtensionAs32Bit", 3,
                  [](EventArgs& a) { a.Short(1).Long(2).Short(3).Short(4).Byte(0).Bytes(kText); },
@@ -205,15 +183,13 @@ INSTANTIATE_TEST_SUITE_P(
                  [](EventArgs& a) { a.Byte(1).Short(2).Short(3).Short(4).Byte(0).Bytes(kText); },
                  DISP_E_TYPEMISMATCH},
         BadEvent{"FieldsStatusAs16Bit", 3,
-                 [](EventArgs& a) {
-                   a.Short(1).Short(2).Short(3).Short(4).Short(0).Bytes(kText);
-                 },
+                 [](EventArgs& a) { a.Short(1).Short(2).Short(3).Short(4).Short(0).Bytes(kText); },
                  DISP_E_TYPEMISMATCH},
         BadEvent{"FieldsDataAsNumber", 3,
                  [](EventArgs& a) { a.Short(1).Short(2).Short(3).Short(4).Byte(0).Long(5); },
                  DISP_E_TYPEMISMATCH},
-        BadEvent{"HeaderOneArgument", 4,
-                 [](EventArgs& a) { a.Bytes(Header(1, 2, 0, 0)); }, DISP_E_BADPARAMCOUNT},
+        BadEvent{"HeaderOneArgument", 4, [](EventArgs& a) { a.Bytes(Header(1, 2, 0, 0)); },
+                 DISP_E_BADPARAMCOUNT},
         BadEvent{"HeaderThreeArguments", 4,
                  [](EventArgs& a) { a.Bytes(Header(1, 2, 0, 0)).Bytes(kText).Bytes(kText); },
                  DISP_E_BADPARAMCOUNT},
@@ -236,14 +212,17 @@ INSTANTIATE_TEST_SUITE_P(
                  E_INVALIDARG}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
-// --- Good events -----------------------------------------------------------
-
 TEST_F(EventSinkTest, FieldsEventBecomesFrameWithZeroExtendedFields) {
   EventArgs args;
   args.Short(static_cast<SHORT>(0xE002)).Short(0x311).Short(-1).Short(-2).Byte(0xFF).Bytes(kText);
   EXPECT_EQ(Invoke(3, args.Params()), S_OK);
+  EventArgs empty;  // a null byte string is an empty one
+  empty.Short(0x2201).Short(0).Short(0).Short(0).Byte(0).Add(VT_BSTR, [](VARIANT& v) {
+    v.bstrVal = nullptr;
+  });
+  EXPECT_EQ(Invoke(3, empty.Params()), S_OK);
   const auto frames = agent_.Frames();
-  ASSERT_EQ(frames.size(), 1u);
+  ASSERT_EQ(frames.size(), 2u);
   EXPECT_EQ(frames[0].oc, 0xE002u);
   EXPECT_EQ(frames[0].oe, 0x311u);
   EXPECT_EQ(frames[0].oid, 0xFFFFu);
@@ -251,47 +230,26 @@ TEST_F(EventSinkTest, FieldsEventBecomesFrameWithZeroExtendedFields) {
   EXPECT_EQ(frames[0].stat, 255u);
   EXPECT_EQ(frames[0].len, 3u);
   EXPECT_EQ(frames[0].data, kText);
-}
-
-TEST_F(EventSinkTest, FieldsEventWithoutDataGivesEmptyFrame) {
-  EventArgs args;
-  args.Short(0x2201).Short(0).Short(0).Short(0).Byte(0);
-  VARIANT none;
-  VariantInit(&none);
-  none.vt = VT_BSTR;
-  none.bstrVal = nullptr;  // a null byte string is an empty one
-  DISPPARAMS* params = args.Params();
-  std::vector<VARIANT> with_data(params->rgvarg, params->rgvarg + params->cArgs);
-  with_data.insert(with_data.begin(), none);
-  DISPPARAMS six{with_data.data(), nullptr, 6, 0};
-  EXPECT_EQ(Invoke(3, &six), S_OK);
-  ASSERT_EQ(agent_.Frames().size(), 1u);
-  EXPECT_EQ(agent_.Frames()[0].len, 0u);
+  EXPECT_EQ(frames[1].len, 0u);
 }
 
 TEST_F(EventSinkTest, HeaderEventTakesLenAndStatusFromTheHeaderAndClipsData) {
   EventArgs args;
   args.Bytes(Header(sp::kOcThresholdEvent, 0, 255, 4)).Bytes({'<', 'x', '/', '>', 'j', 'u'});
   EXPECT_EQ(Invoke(4, args.Params()), S_OK);
+  EventArgs longer;  // a longer header string is fine
+  auto header = Header(sp::kOcStoreConfiguration, sp::kTableRules, 0, 0);
+  header.resize(200, 0xAB);
+  longer.Bytes(header).Bytes({});
+  EXPECT_EQ(Invoke(4, longer.Params()), S_OK);
   const auto frames = agent_.Frames();
-  ASSERT_EQ(frames.size(), 1u);
+  ASSERT_EQ(frames.size(), 2u);
   EXPECT_EQ(frames[0].oc, sp::kOcThresholdEvent);
   EXPECT_EQ(frames[0].stat, 255u);
   EXPECT_EQ(frames[0].len, 4u);
-  EXPECT_EQ(frames[0].data, (std::vector<BYTE>{'<', 'x', '/', '>'}));
+  EXPECT_EQ(frames[0].data, (Bytes{'<', 'x', '/', '>'}));
+  EXPECT_EQ(frames[1].oe, sp::kTableRules);
 }
-
-TEST_F(EventSinkTest, HeaderEventMayCarryALongerHeaderString) {
-  EventArgs args;
-  auto header = Header(sp::kOcStoreConfiguration, sp::kTableRules, 0, 0);
-  header.resize(200, 0xAB);
-  args.Bytes(header).Bytes({});
-  EXPECT_EQ(Invoke(4, args.Params()), S_OK);
-  ASSERT_EQ(agent_.Frames().size(), 1u);
-  EXPECT_EQ(agent_.Frames()[0].oe, sp::kTableRules);
-}
-
-// --- Settings --------------------------------------------------------------
 
 struct SettingCase {
   const char* name;
@@ -305,44 +263,22 @@ struct SettingCase {
 class SettingEventTest : public EventSinkTest,
                          public ::testing::WithParamInterface<SettingCase> {};
 
-TEST_P(SettingEventTest, OneByteEventChangesSettingAndReachesAgent) {
+// One byte changes the setting; two bytes, or the codes under another
+// operation, only reach the agent.
+TEST_P(SettingEventTest, OneByteStoreEventChangesTheSetting) {
   const SettingCase& setting = GetParam();
-  EventArgs on;
-  on.Short(static_cast<SHORT>(0xE002)).Short(static_cast<SHORT>(setting.oe)).Short(0).Short(0)
-      .Byte(0).Bytes({3});
-  EXPECT_EQ(Invoke(3, on.Params()), S_OK);
+  const WORD oe = static_cast<WORD>(setting.oe);
+  EXPECT_EQ(Fields(0xE002, oe, 0, {1, 1}), S_OK);
+  EXPECT_EQ(Fields(0xE001, oe, 0, {1}), S_OK);
+  EXPECT_EQ((flags_.*setting.flag).load(), 0);
+  EXPECT_EQ(Fields(0xE002, oe, 0, {3}), S_OK);
   EXPECT_EQ((flags_.*setting.flag).load(), 3);
   EXPECT_EQ(trace_.LevelOf(ReplyLine(setting.on_line)), setting.level);
-
-  EventArgs off;
-  off.Short(static_cast<SHORT>(0xE002)).Short(static_cast<SHORT>(setting.oe)).Short(0).Short(0)
-      .Byte(0).Bytes({0});
-  EXPECT_EQ(Invoke(3, off.Params()), S_OK);
+  EXPECT_EQ(trace_.Count(ReplyLine(setting.on_line)), 1);
+  EXPECT_EQ(Fields(0xE002, oe, 0, {0}), S_OK);
   EXPECT_EQ((flags_.*setting.flag).load(), 0);
   EXPECT_EQ(trace_.LevelOf(ReplyLine(setting.off_line)), setting.level);
-  EXPECT_EQ(agent_.Frames().size(), 2u);
-}
-
-TEST_P(SettingEventTest, TwoByteEventLeavesSettingButReachesAgent) {
-  const SettingCase& setting = GetParam();
-  EventArgs args;
-  args.Short(static_cast<SHORT>(0xE002)).Short(static_cast<SHORT>(setting.oe)).Short(0).Short(0)
-      .Byte(0).Bytes({1, 1});
-  EXPECT_EQ(Invoke(3, args.Params()), S_OK);
-  EXPECT_EQ((flags_.*setting.flag).load(), 0);
-  EXPECT_TRUE(trace_.Lines().empty() ||
-              !trace_.Contains(ReplyLine(setting.on_line)));
-  EXPECT_EQ(agent_.Frames().size(), 1u);
-}
-
-TEST_P(SettingEventTest, SameCodesUnderAnotherOperationChangeNothing) {
-  const SettingCase& setting = GetParam();
-  EventArgs args;
-  args.Short(static_cast<SHORT>(0xE001)).Short(static_cast<SHORT>(setting.oe)).Short(0).Short(0)
-      .Byte(0).Bytes({1});
-  EXPECT_EQ(Invoke(3, args.Params()), S_OK);
-  EXPECT_EQ((flags_.*setting.flag).load(), 0);
-  EXPECT_EQ(agent_.Frames().size(), 1u);
+  EXPECT_EQ(agent_.Frames().size(), 4u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -366,23 +302,15 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
 TEST_F(EventSinkTest, FiltersNeedGoodStatusButPermissionsDoNot) {
-  EventArgs filter;
-  filter.Short(static_cast<SHORT>(0xE002)).Short(0x3800).Short(0).Short(0).Byte(6).Bytes({1});
-  EXPECT_EQ(Invoke(3, filter.Params()), S_OK);
+  EXPECT_EQ(Fields(0xE002, 0x3800, 6, {1}), S_OK);
   EXPECT_EQ(flags_.Trap2EventLog.load(), 0);
-  EventArgs permission;
-  permission.Short(static_cast<SHORT>(0xE002)).Short(0x3810).Short(0).Short(0).Byte(6).Bytes({1});
-  EXPECT_EQ(Invoke(3, permission.Params()), S_OK);
+  EXPECT_EQ(Fields(0xE002, 0x3810, 6, {1}), S_OK);
   EXPECT_EQ(flags_.SetAllowed.load(), 1);
   EXPECT_EQ(agent_.Frames().size(), 2u);
-}
-
-TEST_F(EventSinkTest, PlainClientIgnoresEveryFrame) {
-  CSwitchClient plain;
+  CSwitchClient plain;  // the plain client ignores every frame
   EventArgs args;
-  args.Short(static_cast<SHORT>(0xE002)).Short(0x3800).Short(0).Short(0).Byte(0).Bytes({1});
-  EXPECT_EQ(plain.Invoke(3, IID_NULL, 0, DISPATCH_METHOD, args.Params(), nullptr, nullptr,
-                         nullptr),
+  args.Fields(0xE002, 0x3800, 0, {1});
+  EXPECT_EQ(plain.Invoke(3, IID_NULL, 0, DISPATCH_METHOD, args.Params(), nullptr, nullptr, nullptr),
             S_OK);
   EXPECT_EQ(flags_.Trap2EventLog.load(), 0);
 }
@@ -391,17 +319,16 @@ TEST_F(EventSinkTest, PlainClientIgnoresEveryFrame) {
 
 class EventConnectionTest : public ::testing::Test {
  protected:
-  void TearDown() override {
-    client_.reset();
-    fake_.reset();
-  }
-  void Start() {
+  void SetUp() override {
     fake_ = std::make_unique<FakeSwitch>();
     client_ = std::make_unique<CVarnClient>(&agent_, &flags_);
     client_->SetDefaultClientName("Lorveth_Agent");
   }
+  void TearDown() override {
+    client_.reset();
+    fake_.reset();
+  }
 
-  // Creation goes to the registry when no fake is registered: an empty one.
   test_support::PrivateRegistry registry_;
   test_support::TraceCapture trace_;
   RecordingAgent agent_;
@@ -410,25 +337,43 @@ class EventConnectionTest : public ::testing::Test {
   std::unique_ptr<CVarnClient> client_;
 };
 
-TEST_F(EventConnectionTest, EnableEventsAttachesAdvisesAndDeliversBothForms) {
-  Start();
+TEST_F(EventConnectionTest, EnableEventsAdvisesOnceDeliversAndUnadvisesOnItsThread) {
+  ASSERT_TRUE(client_->EnableEvents(TRUE));
   ASSERT_TRUE(client_->EnableEvents(TRUE));
   EXPECT_TRUE(client_->IsAttached());
   EXPECT_TRUE(client_->EventsEnabled());
-  EXPECT_EQ(fake_->SinkCount(), 1u);
+  EXPECT_EQ(fake_->AdviseCount(), 1);
+  EXPECT_EQ(client_->m_LasthResult, S_OK);
   EXPECT_TRUE(trace_.Contains(Line("Enable events at \"\"")));
   EXPECT_EQ(trace_.LevelOf(Line("Advise OK!")), 4u);
+  EXPECT_EQ(trace_.LevelOf(Line("Events at \"\" already enabled!")), 3u);
 
   EXPECT_EQ(fake_->RaiseFieldsEvent(0xE002, 0x3801, 0, 0, 0, {2}), S_OK);
   EXPECT_EQ(flags_.TrapToAdminAlert.load(), 2);
   EXPECT_EQ(fake_->RaiseHeaderEvent(Header(0xE002, sp::kTableRules, 0, 0), {}), S_OK);
-  const auto frames = agent_.Frames();
-  ASSERT_EQ(frames.size(), 2u);
-  EXPECT_EQ(frames[1].oe, sp::kTableRules);
+  ASSERT_EQ(agent_.Frames().size(), 2u);
+  EXPECT_EQ(agent_.Frames()[1].oe, sp::kTableRules);
+
+  // Another thread may not unadvise; the thread that advised does, and detaches.
+  std::thread([&] { client_->EnableEvents(FALSE); }).join();
+  EXPECT_EQ(fake_->SinkCount(), 1u);
+  EXPECT_TRUE(client_->IsAttached());
+  EXPECT_TRUE(trace_.Contains(Line("Disable events")));
+  EXPECT_FALSE(trace_.Contains(Line("EnableEvents() - start unadvise")));
+  EXPECT_TRUE(client_->EnableEvents(FALSE));
+  EXPECT_EQ(fake_->SinkCount(), 0u);
+  EXPECT_FALSE(client_->IsAttached());
+  EXPECT_FALSE(client_->EventsEnabled());
+  EXPECT_EQ(fake_->ExternalReferences(), 0u);
+  EXPECT_EQ(client_->ReferenceCount(), 0u);
+  EXPECT_TRUE(trace_.Contains(Line("Thread ID " + std::to_string(GetCurrentThreadId()) +
+                                   ": Unadvise OK!")));
+  EXPECT_TRUE(trace_.Contains(Line("EnableEvents() - end unadvise")));
+  EXPECT_EQ(fake_->RaiseFieldsEvent(0x2201, 0, 0, 0, 0, kText), S_FALSE);  // nobody listens
+  EXPECT_EQ(agent_.Frames().size(), 2u);
 }
 
 TEST_F(EventConnectionTest, EventsFromAnotherThreadArriveWhileRequestsRun) {
-  Start();
   ASSERT_TRUE(client_->EnableEvents(TRUE));
   std::thread events([&] {
     for (int i = 0; i < 50; ++i) fake_->RaiseFieldsEvent(0x2201, 0, static_cast<WORD>(i), 0, 0, kText);
@@ -440,63 +385,18 @@ TEST_F(EventConnectionTest, EventsFromAnotherThreadArriveWhileRequestsRun) {
   events.join();
   EXPECT_EQ(agent_.Frames().size(), 50u);
   EXPECT_EQ(fake_->Frames().size(), 50u);
-}
-
-TEST_F(EventConnectionTest, EnablingTwiceAdvisesOnce) {
-  Start();
-  ASSERT_TRUE(client_->EnableEvents(TRUE));
-  ASSERT_TRUE(client_->EnableEvents(TRUE));
-  EXPECT_EQ(fake_->AdviseCount(), 1);
-  EXPECT_EQ(client_->m_LasthResult, S_OK);
-  EXPECT_EQ(trace_.LevelOf(Line("Events at \"\" already enabled!")), 3u);
-}
-
-TEST_F(EventConnectionTest, DisablingOnAnotherThreadNeitherUnadvisesNorDetaches) {
-  Start();
-  ASSERT_TRUE(client_->EnableEvents(TRUE));
-  std::thread([&] { client_->EnableEvents(FALSE); }).join();
-  EXPECT_EQ(fake_->SinkCount(), 1u);
-  EXPECT_TRUE(client_->IsAttached());
-  EXPECT_TRUE(trace_.Contains(Line("Disable events")));
-  EXPECT_FALSE(trace_.Contains(Line("EnableEvents() - start unadvise")));
-}
-
-TEST_F(EventConnectionTest, DisablingOnTheEventThreadUnadvisesAndDetaches) {
-  Start();
-  ASSERT_TRUE(client_->EnableEvents(TRUE));
-  EXPECT_TRUE(client_->EnableEvents(FALSE));
-  EXPECT_EQ(fake_->SinkCount(), 0u);
-  EXPECT_FALSE(client_->IsAttached());
-  EXPECT_FALSE(client_->EventsEnabled());
-  EXPECT_EQ(fake_->ExternalReferences(), 0u);
-  EXPECT_EQ(client_->ReferenceCount(), 0u);
-  EXPECT_TRUE(trace_.Contains(Line("Thread ID " + std::to_string(GetCurrentThreadId()) +
-                                   ": Unadvise OK!")));
-  EXPECT_TRUE(trace_.Contains(Line("EnableEvents() - end unadvise")));
-  EXPECT_EQ(fake_->RaiseFieldsEvent(0x2201, 0, 0, 0, 0, kText), S_FALSE);  // nobody listens
-  EXPECT_TRUE(agent_.Frames().empty());
-}
-
-TEST_F(EventConnectionTest, DestructionOnTheEventThreadUnadvises) {
-  Start();
-  ASSERT_TRUE(client_->EnableEvents(TRUE));
-  client_.reset();
+  client_.reset();  // destruction on the event thread unadvises
   EXPECT_EQ(fake_->SinkCount(), 0u);
   EXPECT_EQ(fake_->ExternalReferences(), 0u);
 }
 
-TEST_F(EventConnectionTest, SwitchWithoutConnectionPointsCannotBeAdvised) {
-  Start();
+TEST_F(EventConnectionTest, FailuresToAdviseLeaveEventsDisabled) {
   fake_->SetContainerQueryResult(E_NOINTERFACE);
   EXPECT_FALSE(client_->EnableEvents(TRUE));
   EXPECT_EQ(client_->m_LasthResult, E_NOINTERFACE);
   EXPECT_TRUE(trace_.Contains(Line("Advise FAILED!")));
   EXPECT_TRUE(client_->IsAttached());
-}
-
-TEST_F(EventConnectionTest, UnexpectedContainerFailureIsRaised) {
-  Start();
-  fake_->SetContainerQueryResult(E_UNEXPECTED);
+  fake_->SetContainerQueryResult(E_UNEXPECTED);  // an unexpected failure is raised
   try {
     client_->EnableEvents(TRUE);
     ADD_FAILURE() << "no exception";
@@ -504,9 +404,8 @@ TEST_F(EventConnectionTest, UnexpectedContainerFailureIsRaised) {
     EXPECT_EQ(error.Result(), E_UNEXPECTED);
   }
   EXPECT_FALSE(client_->EventsEnabled());
-}
-
-TEST_F(EventConnectionTest, EnablingWithoutSwitchFails) {
+  client_.reset();
+  fake_.reset();  // no switch at all
   client_ = std::make_unique<CVarnClient>(&agent_, &flags_);
   EXPECT_FALSE(client_->EnableEvents(TRUE));
   EXPECT_EQ(client_->m_LasthResult, REGDB_E_CLASSNOTREG);
