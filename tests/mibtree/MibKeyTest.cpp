@@ -60,14 +60,4 @@ TEST(MibKeyTest, KeysDecodeToTheSameOidIncludingLongOnes) {
   }
 }
 
-TEST(MibKeyTest, EntriesKeepShortAndLongKeys) {
-  std::vector<UINT> ids(40, 0x12345678);  // 200 bytes: stored outside the entry
-  AsnObjectIdentifier oid{static_cast<UINT>(ids.size()), ids.data()};
-  const OidKey key(oid);
-  const mibtree::detail::MibEntry entry(key.Span());
-  EXPECT_EQ(CompareKeys(entry.Key(), key.Span()), 0);
-  EXPECT_EQ(entry.value.asnType, ASN_NULL);
-  static_assert(sizeof(mibtree::detail::MibEntry) <= 88, "entry grew");
-}
-
 }  // namespace
