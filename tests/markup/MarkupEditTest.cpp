@@ -49,7 +49,7 @@ TEST(MarkupAttributeEditTest, NewAttributeGoesAfterTheLastOneEncodedWithAllFiveR
   EXPECT_EQ(Text(numbers), "<r n=\"-42\"><c m=\"2147483647\"/></r>");
 }
 
-TEST(MarkupAttributeEditTest, ExistingValueIsReplacedWithItsQuotesAndAMissingElementChangesNothing) {
+TEST(MarkupAttributeEditTest, ExistingValueIsReplacedInItsQuotesAMissingElementChangesNothing) {
   MarkupDocument doc("<r><a x='old' y=bare z>t</a><b/></r>");
   doc.NextElement();
   doc.NextChildElement("a");

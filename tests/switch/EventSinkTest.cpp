@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -151,10 +152,14 @@ TEST_F(EventSinkTest, MissingArgumentsAndUnknownIdsAreRefused) {
   EXPECT_TRUE(agent_.Frames().empty());
 }
 
+// A malformed event, its arguments spelled one letter each: s a 16-bit, l a
+// 32-bit number, b a byte, t a byte string "abc", e an empty one, h a header
+// image, H one cut to 51 bytes, 4 a header whose Len is 4, F one whose Len is
+// 0xFFFFFFFF.
 struct BadEvent {
   const char* name;
   DISPID id;
-  std::function<void(EventArgs&)> build;
+  const char* args;
   HRESULT expected;
 };
 
@@ -162,54 +167,36 @@ class BadEventTest : public EventSinkTest, public ::testing::WithParamInterface<
 
 TEST_P(BadEventTest, IsRefusedAndNothingReachesTheAgent) {
   EventArgs args;
-  GetParam().build(args);
+  for (const char* c = GetParam().args; *c != 0; ++c) {
+    Bytes header = Header(1, 2, 0, *c == '4' ? 4 : *c == 'F' ? 0xFFFFFFFF : 0);
+    if (*c == 'H') header.resize(51);
+    if (*c == 's') args.Short(1);
+    if (*c == 'l') args.Long(1);
+    if (*c == 'b') args.Byte(0);
+    if (*c == 't' || *c == 'e') args.Bytes(*c == 't' ? kText : Bytes{});
+    if (std::string_view("hH4F").find(*c) != std::string_view::npos) args.Bytes(header);
+  }
   EXPECT_EQ(Invoke(GetParam().id, args.Params()), GetParam().expected);
   EXPECT_TRUE(agent_.Frames().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, BadEventTest,
-    ::testing::Values(
-        BadEvent{"FieldsFiveArguments", 3,
-                 [](EventArgs& a) { a.Short(1).Short(2).Short(3).Short(4).Byte(0); },
-                 DISP_E_BADPARAMCOUNT},
-        BadEvent{"FieldsSevenArguments", 3,
-                 [](EventArgs& a) { a.Fields(1, 2, 0, kText).Byte(0); }, DISP_E_BADPARAMCOUNT},
-        BadEvent{"FieldsNoArguments", 3, [](EventArgs&) {}, DISP_E_BADPARAMCOUNT},
-        BadEvent{"FieldsOperationExtensionAs32Bit", 3,
-                 [](EventArgs& a) { a.Short(1).Long(2).Short(3).Short(4).Byte(0).Bytes(kText); },
-                 DISP_E_TYPEMISMATCH},
-        BadEvent{"FieldsOperationCodeAsByte", 3,
-                 [](EventArgs& a) { a.Byte(1).Short(2).Short(3).Short(4).Byte(0).Bytes(kText); },
-                 DISP_E_TYPEMISMATCH},
-        BadEvent{"FieldsStatusAs16Bit", 3,
-                 [](EventArgs& a) { a.Short(1).Short(2).Short(3).Short(4).Short(0).Bytes(kText); },
-                 DISP_E_TYPEMISMATCH},
-        BadEvent{"FieldsDataAsNumber", 3,
-                 [](EventArgs& a) { a.Short(1).Short(2).Short(3).Short(4).Byte(0).Long(5); },
-                 DISP_E_TYPEMISMATCH},
-        BadEvent{"HeaderOneArgument", 4, [](EventArgs& a) { a.Bytes(Header(1, 2, 0, 0)); },
-                 DISP_E_BADPARAMCOUNT},
-        BadEvent{"HeaderThreeArguments", 4,
-                 [](EventArgs& a) { a.Bytes(Header(1, 2, 0, 0)).Bytes(kText).Bytes(kText); },
-                 DISP_E_BADPARAMCOUNT},
-        BadEvent{"HeaderAsNumber", 4, [](EventArgs& a) { a.Long(1).Bytes(kText); },
-                 DISP_E_TYPEMISMATCH},
-        BadEvent{"HeaderDataAsNumber", 4,
-                 [](EventArgs& a) { a.Bytes(Header(1, 2, 0, 0)).Short(1); }, DISP_E_TYPEMISMATCH},
-        BadEvent{"HeaderShorterThanImage", 4,
-                 [](EventArgs& a) {
-                   auto header = Header(1, 2, 0, 0);
-                   header.resize(51);
-                   a.Bytes(header).Bytes(kText);
-                 },
-                 E_INVALIDARG},
-        BadEvent{"HeaderEmpty", 4, [](EventArgs& a) { a.Bytes({}).Bytes(kText); }, E_INVALIDARG},
-        BadEvent{"DataShorterThanLen", 4,
-                 [](EventArgs& a) { a.Bytes(Header(1, 2, 0, 4)).Bytes(kText); }, E_INVALIDARG},
-        BadEvent{"HugeLenWithoutData", 4,
-                 [](EventArgs& a) { a.Bytes(Header(1, 2, 0, 0xFFFFFFFF)).Bytes({}); },
-                 E_INVALIDARG}),
+    ::testing::Values(BadEvent{"FieldsFiveArguments", 3, "ssssb", DISP_E_BADPARAMCOUNT},
+                      BadEvent{"FieldsSevenArguments", 3, "ssssbtb", DISP_E_BADPARAMCOUNT},
+                      BadEvent{"FieldsNoArguments", 3, "", DISP_E_BADPARAMCOUNT},
+                      BadEvent{"FieldsOperationExtensionAs32Bit", 3, "slssbt", DISP_E_TYPEMISMATCH},
+                      BadEvent{"FieldsOperationCodeAsByte", 3, "bsssbt", DISP_E_TYPEMISMATCH},
+                      BadEvent{"FieldsStatusAs16Bit", 3, "ssssst", DISP_E_TYPEMISMATCH},
+                      BadEvent{"FieldsDataAsNumber", 3, "ssssbl", DISP_E_TYPEMISMATCH},
+                      BadEvent{"HeaderOneArgument", 4, "h", DISP_E_BADPARAMCOUNT},
+                      BadEvent{"HeaderThreeArguments", 4, "htt", DISP_E_BADPARAMCOUNT},
+                      BadEvent{"HeaderAsNumber", 4, "lt", DISP_E_TYPEMISMATCH},
+                      BadEvent{"HeaderDataAsNumber", 4, "hs", DISP_E_TYPEMISMATCH},
+                      BadEvent{"HeaderShorterThanImage", 4, "Ht", E_INVALIDARG},
+                      BadEvent{"HeaderEmpty", 4, "et", E_INVALIDARG},
+                      BadEvent{"DataShorterThanLen", 4, "4t", E_INVALIDARG},
+                      BadEvent{"HugeLenWithoutData", 4, "Fe", E_INVALIDARG}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
 TEST_F(EventSinkTest, FieldsEventBecomesFrameWithZeroExtendedFields) {
@@ -376,7 +363,7 @@ TEST_F(EventConnectionTest, EnableEventsAdvisesOnceDeliversAndUnadvisesOnItsThre
 TEST_F(EventConnectionTest, EventsFromAnotherThreadArriveWhileRequestsRun) {
   ASSERT_TRUE(client_->EnableEvents(TRUE));
   std::thread events([&] {
-    for (int i = 0; i < 50; ++i) fake_->RaiseFieldsEvent(0x2201, 0, static_cast<WORD>(i), 0, 0, kText);
+    for (WORD i = 0; i < 50; ++i) fake_->RaiseFieldsEvent(0x2201, 0, i, 0, 0, kText);
   });
   for (int i = 0; i < 50; ++i) {
     CommandBuffer request(sp::kOcThresholdStatus, 0, 0, sp::kAgentCabinet, 0x13, nullptr, 0);

@@ -251,7 +251,8 @@ TEST_P(TransportTest, FrameTravelsAndReplyComesBack) {
   EXPECT_EQ(frames[0].timeout, 30);
   EXPECT_EQ(frames[0].data, (std::vector<BYTE>{'c', 'p', 'u', 0}));
   // The VC methods carry the low halves of the fields only.
-  EXPECT_EQ(frames[0].cabid, GetParam().method == FakeSwitch::kIdCmdRequest ? 0xFFFFFFFFu : 0xFFFFu);
+  const bool full_fields = GetParam().method == FakeSwitch::kIdCmdRequest;
+  EXPECT_EQ(frames[0].cabid, full_fields ? 0xFFFFFFFFu : 0xFFFFu);
   EXPECT_TRUE(frames[1].data.empty());
   EXPECT_EQ(frames[1].stat, 0x16u);
 }
@@ -315,7 +316,8 @@ TEST_F(SwitchClientTest, RequestTracesFrameInAndOut) {
   EXPECT_EQ(trace_.LevelOf(Line("CmdRequest() OUT CABID -001: OC 0xE001-0x3811 OID 0x0000 "
                                 "MID 0x00000000 Stat 0x00 Len 0001")),
             3u);
-  EXPECT_TRUE(trace_.Contains(Line("CmdRequest() - ... return from InvokeEx(), hResult=0x00000000")));
+  EXPECT_TRUE(
+      trace_.Contains(Line("CmdRequest() - ... return from InvokeEx(), hResult=0x00000000")));
 }
 
 TEST_F(SwitchClientTest, CorruptHeaderIsRejectedBeforeSending) {
