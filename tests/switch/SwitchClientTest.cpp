@@ -291,19 +291,7 @@ TEST_F(SwitchClientTest, VCStatusByteIsSignExtendedAndThenNotGood) {
   EXPECT_FALSE(request.IsStatusOk());
 }
 
-TEST_F(SwitchClientTest, MessageIdIsClearedUnlessKeptOnce) {
-  StartAttached();
-  BYTE* data = nullptr;
-  for (bool keep : {false, true, false}) {  // the flag is one-shot
-    CmdHeader header = BareHeader(0x1234, 0x5678);
-    if (keep) client_->KeepMessageIdOnce();
-    EXPECT_TRUE(client_->CmdRequest(&header, &data, 0, 0, 0));
-    EXPECT_EQ(fake_->Frames().back().mid_low, keep ? 0x1234 : 0);
-    EXPECT_EQ(fake_->Frames().back().mid_high, keep ? 0x5678 : 0);
-  }
-}
-
-TEST_F(SwitchClientTest, RequestTracesFrameInAndOut) {
+TEST_F(SwitchClientTest, RequestTracesFrameInAndOutAndClearsTheMessageIdUnlessKeptOnce) {
   StartAttached();
   fake_->QueueAnswer(Answer::Status(0, {1}));
   CommandBuffer request;
@@ -318,6 +306,14 @@ TEST_F(SwitchClientTest, RequestTracesFrameInAndOut) {
             3u);
   EXPECT_TRUE(
       trace_.Contains(Line("CmdRequest() - ... return from InvokeEx(), hResult=0x00000000")));
+  BYTE* data = nullptr;
+  for (bool keep : {false, true, false}) {  // the flag is one-shot
+    CmdHeader header = BareHeader(0x1234, 0x5678);
+    if (keep) client_->KeepMessageIdOnce();
+    EXPECT_TRUE(client_->CmdRequest(&header, &data, 0, 0, 0));
+    EXPECT_EQ(fake_->Frames().back().mid_low, keep ? 0x1234 : 0);
+    EXPECT_EQ(fake_->Frames().back().mid_high, keep ? 0x5678 : 0);
+  }
 }
 
 TEST_F(SwitchClientTest, CorruptHeaderIsRejectedBeforeSending) {
@@ -448,7 +444,7 @@ INSTANTIATE_TEST_SUITE_P(CancelFunctions, CancelTest, ::testing::Bool(),
                            return std::string(param_info.param ? "CancelObject" : "CancelCall");
                          });
 
-TEST_F(SwitchClientTest, CancelWhileIdleStillStopsTheNextRequest) {
+TEST_F(SwitchClientTest, CancelWhileIdleStopsTheNextRequestAndWithoutEnablingNothing) {
   StartAttached();
   ASSERT_TRUE(client_->EnableCancelRequest(TRUE));
   EXPECT_FALSE(client_->CancelRequest(5));
@@ -456,10 +452,6 @@ TEST_F(SwitchClientTest, CancelWhileIdleStillStopsTheNextRequest) {
   EXPECT_EQ(Send(StatusRequest()), cmd_status::kCommandFailed);
   EXPECT_TRUE(fake_->Frames().empty());
   client_->EnableCancelRequest(FALSE);
-}
-
-TEST_F(SwitchClientTest, CancelWithoutEnablingLetsTheRunningCallFinish) {
-  StartAttached();
   std::promise<void> inside;
   std::promise<void> release;
   auto released = release.get_future().share();
