@@ -112,9 +112,13 @@ TEST(ComWireTest, StringLengthBeyondTheBodyIsRefusedWithoutAllocating) {
   bool by_reference = false;
   EXPECT_FALSE(reader.Variant(&value, &by_reference));
   EXPECT_EQ(value.vt, VT_EMPTY);
+  wire::Writer other_writer(MessageType::kReply, 1);
+  const std::vector<uint8_t> big(wire::kMaxBody + 1, 0);
+  other_writer.Raw(big.data(), big.size());
+  EXPECT_TRUE(other_writer.Finish().empty());
 }
 
-TEST(ComWireTest, ArgumentCountsAboveTheLimitAreRefusedBothWays) {
+TEST(ComWireTest, ArgumentCountsAboveTheLimitAndUnsupportedTypesAreRefusedBothWays) {
   std::vector<VARIANTARG> args(wire::kMaxArguments + 1);
   for (VARIANTARG& arg : args) VariantInit(&arg);
   DISPPARAMS params{args.data(), nullptr, static_cast<UINT>(args.size()), 0};
@@ -129,31 +133,21 @@ TEST(ComWireTest, ArgumentCountsAboveTheLimitAreRefusedBothWays) {
   wire::Reader reader(body.data(), body.size());
   wire::DecodedParams decoded;
   EXPECT_FALSE(decoded.Decode(reader));
-}
-
-TEST(ComWireTest, UnsupportedTypesAreRefusedByWriterAndReader) {
   VARIANT value;
   VariantInit(&value);
   value.vt = VT_UNKNOWN;
-  wire::Writer writer(MessageType::kReply, 1);
-  EXPECT_EQ(writer.Variant(value), DISP_E_BADVARTYPE);
+  wire::Writer other_writer(MessageType::kReply, 1);
+  EXPECT_EQ(other_writer.Variant(value), DISP_E_BADVARTYPE);
   value.vt = VT_EMPTY | VT_BYREF;
-  EXPECT_EQ(writer.Variant(value), DISP_E_BADVARTYPE);
+  EXPECT_EQ(other_writer.Variant(value), DISP_E_BADVARTYPE);
   value.vt = VT_I4 | VT_BYREF;
   value.plVal = nullptr;
-  EXPECT_EQ(writer.Variant(value), E_POINTER);
+  EXPECT_EQ(other_writer.Variant(value), E_POINTER);
 
   const uint8_t dispatch[] = {VT_DISPATCH, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  wire::Reader reader(dispatch, sizeof dispatch);
+  wire::Reader other_reader(dispatch, sizeof dispatch);
   bool by_reference = false;
-  EXPECT_FALSE(reader.Variant(&value, &by_reference));
-}
-
-TEST(ComWireTest, BodyLargerThanTheLimitIsNotFramed) {
-  wire::Writer writer(MessageType::kReply, 1);
-  const std::vector<uint8_t> big(wire::kMaxBody + 1, 0);
-  writer.Raw(big.data(), big.size());
-  EXPECT_TRUE(writer.Finish().empty());
+  EXPECT_FALSE(other_reader.Variant(&value, &by_reference));
 }
 
 TEST(ComWireTest, OutputsForTheWrongArgumentChangeNothing) {

@@ -49,22 +49,19 @@ TEST_F(ElfFileTest, BuiltLibraryYieldsItsVersionSectionFromDiskAndFromMemory) {
   EXPECT_EQ(from_file, from_memory);
 }
 
-TEST_F(ElfFileTest, LibraryWithoutTheSectionReportsSectionNotFound) {
+TEST_F(ElfFileTest, MissingSectionFileTextFileAndDirectoryAreTold) {
   std::vector<unsigned char> bytes{1, 2, 3};
   EXPECT_EQ(ReadElfSection(LORVETH_PLAIN_MODULE, ".lorveth_version", bytes),
             ElfResult::kSectionNotFound);
   EXPECT_TRUE(bytes.empty());
   EXPECT_EQ(ReadElfSection(LORVETH_PLAIN_MODULE, ".dynstr", bytes), ElfResult::kOk);
   EXPECT_FALSE(bytes.empty());
-}
-
-TEST_F(ElfFileTest, MissingFileTextFileAndDirectoryAreTold) {
-  std::vector<unsigned char> bytes;
-  EXPECT_EQ(ReadElfSection(dir_ + "/absent.so", ".text", bytes), ElfResult::kFileNotFound);
-  EXPECT_EQ(ReadElfSection(Write("notes.txt", Bytes("[TrapTable]\n2201=2\n")), ".text", bytes),
+  std::vector<unsigned char> other_bytes;
+  EXPECT_EQ(ReadElfSection(dir_ + "/absent.so", ".text", other_bytes), ElfResult::kFileNotFound);
+  EXPECT_EQ(ReadElfSection(Write("notes.txt", Bytes("[TrapTable]\n2201=2\n")), ".text", other_bytes),
             ElfResult::kNotElf);
-  EXPECT_EQ(ReadElfSection(Write("empty", {}), ".text", bytes), ElfResult::kNotElf);
-  EXPECT_EQ(ReadElfSection(dir_, ".text", bytes), ElfResult::kReadFailed);
+  EXPECT_EQ(ReadElfSection(Write("empty", {}), ".text", other_bytes), ElfResult::kNotElf);
+  EXPECT_EQ(ReadElfSection(dir_, ".text", other_bytes), ElfResult::kReadFailed);
   EXPECT_EQ(platform::CheckElfFile(LORVETH_PLAIN_MODULE), ElfResult::kOk);
   EXPECT_EQ(platform::CheckElfFile(dir_ + "/notes.txt"), ElfResult::kNotElf);
 }
@@ -128,16 +125,13 @@ TEST_P(ElfImageTest, ExtendedNumberingIsFollowed) {
   std::vector<unsigned char> bytes;
   ASSERT_EQ(ReadElfSection(image.bytes, ".data", bytes), ElfResult::kOk);
   EXPECT_EQ(bytes, Bytes("payload"));
-}
-
-TEST_P(ElfImageTest, SectionWithoutFileContentsReadsEmpty) {
   // SHT_NOBITS with a size far beyond the file: nothing is read.
-  auto image = testing_elf::Build(GetParam(), {{".bss", 8, Bytes("xxxx")}});
-  const size_t size_field = image.table_offset + image.entry_size + (GetParam() ? 32 : 20);
-  testing_elf::Put(image.bytes, size_field, 0x7FFFFFF0, 4);
-  std::vector<unsigned char> bytes;
-  EXPECT_EQ(ReadElfSection(image.bytes, ".bss", bytes), ElfResult::kOk);
-  EXPECT_TRUE(bytes.empty());
+  auto other_image = testing_elf::Build(GetParam(), {{".bss", 8, Bytes("xxxx")}});
+  const size_t size_field = other_image.table_offset + other_image.entry_size + (GetParam() ? 32 : 20);
+  testing_elf::Put(other_image.bytes, size_field, 0x7FFFFFF0, 4);
+  std::vector<unsigned char> other_bytes;
+  EXPECT_EQ(ReadElfSection(other_image.bytes, ".bss", other_bytes), ElfResult::kOk);
+  EXPECT_TRUE(other_bytes.empty());
 }
 
 TEST_P(ElfImageTest, InconsistentFieldsAreMalformed) {
@@ -169,19 +163,16 @@ TEST_P(ElfImageTest, InconsistentFieldsAreMalformed) {
     EXPECT_EQ(ReadElfSection(image.bytes, ".data", bytes), ElfResult::kMalformed) << damage.what;
     EXPECT_TRUE(bytes.empty()) << damage.what;
   }
-}
-
-TEST_P(ElfImageTest, NameTableWithoutTerminatorIsMalformed) {
-  auto image = testing_elf::Build(GetParam(), {{".data", 1, Bytes("payload")}});
+  auto other_image = testing_elf::Build(GetParam(), {{".data", 1, Bytes("payload")}});
   // Cut the name table's size so that its last name loses the terminator.
-  const size_t names_entry = image.table_offset + 2 * image.entry_size;
-  const size_t size_field = names_entry + (GetParam() ? 32 : 20);
-  const uint32_t names_size = image.bytes[size_field] | (image.bytes[size_field + 1] << 8);
-  testing_elf::Put(image.bytes, size_field, names_size - 1, 4);
-  std::vector<unsigned char> bytes;
+  const size_t other_names_entry = other_image.table_offset + 2 * other_image.entry_size;
+  const size_t size_field = other_names_entry + (GetParam() ? 32 : 20);
+  const uint32_t names_size = other_image.bytes[size_field] | (other_image.bytes[size_field + 1] << 8);
+  testing_elf::Put(other_image.bytes, size_field, names_size - 1, 4);
+  std::vector<unsigned char> other_bytes;
   // A name before the broken one is still found; a search that reaches it fails.
-  EXPECT_EQ(ReadElfSection(image.bytes, ".data", bytes), ElfResult::kOk);
-  EXPECT_EQ(ReadElfSection(image.bytes, ".absent", bytes), ElfResult::kMalformed);
+  EXPECT_EQ(ReadElfSection(other_image.bytes, ".data", other_bytes), ElfResult::kOk);
+  EXPECT_EQ(ReadElfSection(other_image.bytes, ".absent", other_bytes), ElfResult::kMalformed);
 }
 
 TEST_P(ElfImageTest, BigEndianAndUnknownClassAreUnsupported) {

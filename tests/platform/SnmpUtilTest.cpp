@@ -32,9 +32,6 @@ TEST(SnmpUtilOidTest, OrdersBySubIdentifierThenShorterPrefixFirst) {
   EXPECT_LT(Cmp({1, 3, 6, 9}, {1, 3, 7}), 0);
   EXPECT_LT(Cmp({}, {0}), 0);
   EXPECT_EQ(Cmp({}, {}), 0);
-}
-
-TEST(SnmpUtilOidTest, ComparesSubIdentifiersAsUnsigned) {
   EXPECT_LT(Cmp({1, 0x7FFFFFFFu}, {1, 0x80000000u}), 0);
   EXPECT_LT(Cmp({1, 0x80000000u}, {1, 0xFFFFFFFFu}), 0);
   EXPECT_GT(Cmp({0xFFFFFFFFu}, {0}), 0);
@@ -70,14 +67,11 @@ TEST(SnmpUtilOidTest, CopySurvivesFreeingItsSourceAndAppendGrows) {
   EXPECT_EQ(copy.idLength, 0u);
   EXPECT_EQ(copy.ids, nullptr);
   SnmpUtilOidFree(&copy);  // freeing twice is harmless
-}
-
-TEST(SnmpUtilOidTest, CopyOfEmptyOidIsEmpty) {
   AsnObjectIdentifier empty{0, nullptr};
-  AsnObjectIdentifier copy{5, reinterpret_cast<UINT*>(1)};  // garbage on entry is overwritten
-  ASSERT_TRUE(SnmpUtilOidCpy(&copy, &empty));
-  EXPECT_EQ(copy.idLength, 0u);
-  EXPECT_EQ(copy.ids, nullptr);
+  AsnObjectIdentifier other_copy{5, reinterpret_cast<UINT*>(1)};  // garbage on entry is overwritten
+  ASSERT_TRUE(SnmpUtilOidCpy(&other_copy, &empty));
+  EXPECT_EQ(other_copy.idLength, 0u);
+  EXPECT_EQ(other_copy.ids, nullptr);
 }
 
 SnmpVarBind MakeTextVarBind(std::vector<UINT> name, const char* text) {

@@ -34,7 +34,7 @@ std::string QueryText(const void* block, const char* sub_block) {
   return text;
 }
 
-TEST(VersionFileTest, BuiltLibraryCarriesItsStringsUnderItsOnlyTranslation) {
+TEST(VersionFileTest, BuiltLibraryCarriesItsStringsAndParsedVersions) {
   const std::vector<unsigned char> block = ReadBlock(LORVETH_VERSIONED_MODULE);
   ASSERT_FALSE(block.empty());
   EXPECT_EQ(QueryText(block.data(), "\\StringFileInfo\\040704E4\\FileDescription"),
@@ -56,14 +56,11 @@ TEST(VersionFileTest, BuiltLibraryCarriesItsStringsUnderItsOnlyTranslation) {
   const DWORD entry = *static_cast<const DWORD*>(list);
   EXPECT_EQ(entry & 0xFFFF, 0x0407u);
   EXPECT_EQ(entry >> 16, 0x04E4u);
-}
-
-TEST(VersionFileTest, FixedPartCarriesTheParsedVersions) {
-  const std::vector<unsigned char> block = ReadBlock(LORVETH_VERSIONED_MODULE);
+  const std::vector<unsigned char> other_block = ReadBlock(LORVETH_VERSIONED_MODULE);
   LPVOID fixed = nullptr;
-  UINT length = 0;
-  ASSERT_TRUE(VerQueryValueA(block.data(), "\\", &fixed, &length));
-  ASSERT_EQ(length, sizeof(VS_FIXEDFILEINFO));
+  UINT other_length = 0;
+  ASSERT_TRUE(VerQueryValueA(other_block.data(), "\\", &fixed, &other_length));
+  ASSERT_EQ(other_length, sizeof(VS_FIXEDFILEINFO));
   const auto* info = static_cast<const VS_FIXEDFILEINFO*>(fixed);
   EXPECT_EQ(info->dwSignature, 0xFEEF04BDu);
   EXPECT_EQ(info->dwFileVersionMS, 0x00040001u);
@@ -103,26 +100,19 @@ TEST(VersionFileTest, FileWithoutBlockOrWithoutFileFailsWithItsError) {
   unsigned char buffer[16];
   EXPECT_FALSE(GetFileVersionInfoA(LORVETH_PLAIN_MODULE, 0, sizeof buffer, buffer));
   EXPECT_EQ(GetLastError(), ERROR_RESOURCE_TYPE_NOT_FOUND);
-}
-
-TEST(VersionFileTest, BackslashPathIsTranslated) {
   std::string path = LORVETH_VERSIONED_MODULE;
   for (char& c : path) {
     if (c == '/') c = '\\';
   }
-  DWORD handle = 0;
-  EXPECT_EQ(GetFileVersionInfoSizeA(path.c_str(), &handle),
-            GetFileVersionInfoSizeA(LORVETH_VERSIONED_MODULE, &handle));
-}
-
-TEST(VersionFileTest, BufferBelowTheBlockSizeIsLeftUntouched) {
-  DWORD handle = 0;
-  const DWORD size = GetFileVersionInfoSizeA(LORVETH_VERSIONED_MODULE, &handle);
+  DWORD other_handle = 0;
+  EXPECT_EQ(GetFileVersionInfoSizeA(path.c_str(), &other_handle),
+            GetFileVersionInfoSizeA(LORVETH_VERSIONED_MODULE, &other_handle));
+  const DWORD size = GetFileVersionInfoSizeA(LORVETH_VERSIONED_MODULE, &other_handle);
   ASSERT_GT(size, 0u);
-  std::vector<unsigned char> buffer(size, 0xAB);
-  EXPECT_FALSE(GetFileVersionInfoA(LORVETH_VERSIONED_MODULE, 0, size - 1, buffer.data()));
+  std::vector<unsigned char> other_buffer(size, 0xAB);
+  EXPECT_FALSE(GetFileVersionInfoA(LORVETH_VERSIONED_MODULE, 0, size - 1, other_buffer.data()));
   EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
-  EXPECT_EQ(buffer, std::vector<unsigned char>(size, 0xAB));
+  EXPECT_EQ(other_buffer, std::vector<unsigned char>(size, 0xAB));
 }
 
 constexpr vb::Entry kStrings[] = {{"FileDescription", "Desc"},
@@ -138,14 +128,8 @@ TEST(VersionBlockTest, CompileTimeAndRunTimeBuildersAgree) {
   EXPECT_TRUE(std::equal(runtime.begin(), runtime.end(), kBlock.begin()));
   EXPECT_EQ(platform::ValidateVersionBlock(runtime.data(), runtime.size()), runtime.size());
   EXPECT_EQ(runtime.size() % 4, 0u);
-}
-
-TEST(VersionBlockTest, EmptyValueIsFoundAsEmptyText) {
   const std::vector<unsigned char> block = vb::BuildVector(kSpec);
   EXPECT_EQ(QueryText(block.data(), "\\StringFileInfo\\040904B0\\Comments"), "");
-}
-
-TEST(VersionBlockTest, VersionTextsOfEitherSpellingFillTheFixedPart) {
   EXPECT_EQ(vb::ParseVersion("4, 0, 7, 1"), 0x0004000000070001u);
   EXPECT_EQ(vb::ParseVersion("3.5 beta 2"), 0x0003000500000000u);
   EXPECT_EQ(vb::ParseVersion(""), 0u);
@@ -157,9 +141,6 @@ TEST(VersionBlockTest, EveryTruncationIsRejected) {
   for (size_t length = 0; length < block.size(); ++length) {
     EXPECT_EQ(platform::ValidateVersionBlock(block.data(), length), 0u) << length;
   }
-}
-
-TEST(VersionBlockTest, TwoBlocksInARowValidateAsTheFirst) {
   std::vector<unsigned char> both = vb::BuildVector(kSpec);
   const size_t first = both.size();
   const std::vector<unsigned char> second = vb::BuildVector(kSpec);
