@@ -212,22 +212,7 @@ INSTANTIATE_TEST_SUITE_P(Sizes, ByteStringSizeTest,
                          ::testing::Values(size_t{0}, size_t{1}, size_t{64 * 1024},
                                            size_t{1024 * 1024}));
 
-TEST_F(ComRemotingTest, NullByteStringByReferenceStaysDistinctFromEmpty) {
-  StartServer();
-  ComPtr<IDispatch> proxy = Create();
-  ASSERT_TRUE(proxy);
-  BSTR text = nullptr;
-  VARIANTARG arg;
-  VariantInit(&arg);
-  arg.vt = VT_BSTR | VT_BYREF;
-  arg.pbstrVal = &text;
-  ASSERT_EQ(Call(proxy.Get(), remote_test::kIdEcho, {arg}, nullptr), S_OK);
-  // The object saw an empty string and answered with one byte.
-  EXPECT_EQ(BytesOf(text), std::vector<BYTE>{0x5A});
-  SysFreeString(text);
-}
-
-TEST_F(ComRemotingTest, ScalarsByValueAndByReferenceRoundTrip) {
+TEST_F(ComRemotingTest, ScalarsAndByteStringsRoundTripByValueAndByReference) {
   StartServer();
   ComPtr<IDispatch> proxy = Create();
   ASSERT_TRUE(proxy);
@@ -252,26 +237,29 @@ TEST_F(ComRemotingTest, ScalarsByValueAndByReferenceRoundTrip) {
   EXPECT_EQ(ui1, 0);
   EXPECT_EQ(result.vt, VT_I2);
   EXPECT_EQ(result.iVal, -32768);
-}
-
-TEST_F(ComRemotingTest, ByteStringByValueComesBackAsResult) {
-  StartServer();
-  ComPtr<IDispatch> proxy = Create();
-  ASSERT_TRUE(proxy);
+  BSTR text = nullptr;
   VARIANTARG arg;
   VariantInit(&arg);
-  arg.vt = VT_BSTR;
-  arg.bstrVal = MakeString({0, 1, 0, 0xFF, 'x'});
-  VARIANT result;
-  VariantInit(&result);
-  ASSERT_EQ(Call(proxy.Get(), remote_test::kIdEcho, {arg}, &result), S_OK);
-  ASSERT_EQ(result.vt, VT_BSTR);
-  EXPECT_EQ(BytesOf(result.bstrVal), (std::vector<BYTE>{0, 1, 0, 0xFF, 'x'}));
-  VariantClear(&result);
-  VariantClear(&arg);
+  arg.vt = VT_BSTR | VT_BYREF;
+  arg.pbstrVal = &text;
+  ASSERT_EQ(Call(proxy.Get(), remote_test::kIdEcho, {arg}, nullptr), S_OK);
+  // The object saw an empty string and answered with one byte.
+  EXPECT_EQ(BytesOf(text), std::vector<BYTE>{0x5A});
+  SysFreeString(text);
+  VARIANTARG other_arg;
+  VariantInit(&other_arg);
+  other_arg.vt = VT_BSTR;
+  other_arg.bstrVal = MakeString({0, 1, 0, 0xFF, 'x'});
+  VARIANT other_result;
+  VariantInit(&other_result);
+  ASSERT_EQ(Call(proxy.Get(), remote_test::kIdEcho, {other_arg}, &other_result), S_OK);
+  ASSERT_EQ(other_result.vt, VT_BSTR);
+  EXPECT_EQ(BytesOf(other_result.bstrVal), (std::vector<BYTE>{0, 1, 0, 0xFF, 'x'}));
+  VariantClear(&other_result);
+  VariantClear(&other_arg);
 }
 
-TEST_F(ComRemotingTest, PropertyPutWithNamedArgumentIsReadBack) {
+TEST_F(ComRemotingTest, PropertiesExceptionsNamesAndBadTypesCrossAsTheyShould) {
   StartServer();
   ComPtr<IDispatch> proxy = Create();
   ASSERT_TRUE(proxy);
@@ -296,12 +284,6 @@ TEST_F(ComRemotingTest, PropertyPutWithNamedArgumentIsReadBack) {
   EXPECT_EQ(std::u16string(result.bstrVal, SysStringLen(result.bstrVal)), u"Lorveth_Agent");
   VariantClear(&result);
   VariantClear(&value);
-}
-
-TEST_F(ComRemotingTest, ExceptionInfoTravelsBackWhenAskedFor) {
-  StartServer();
-  ComPtr<IDispatch> proxy = Create();
-  ASSERT_TRUE(proxy);
   EXCEPINFO exception{};
   EXPECT_EQ(Call(proxy.Get(), remote_test::kIdFail, {}, nullptr, DISPATCH_METHOD, &exception),
             DISP_E_EXCEPTION);
@@ -312,12 +294,6 @@ TEST_F(ComRemotingTest, ExceptionInfoTravelsBackWhenAskedFor) {
   SysFreeString(exception.bstrDescription);
   // Without a place for it, only the HRESULT comes back.
   EXPECT_EQ(Call(proxy.Get(), remote_test::kIdFail, {}, nullptr), DISP_E_EXCEPTION);
-}
-
-TEST_F(ComRemotingTest, UnsupportedArgumentTypeIsRefusedBeforeSending) {
-  StartServer();
-  ComPtr<IDispatch> proxy = Create();
-  ASSERT_TRUE(proxy);
   VARIANTARG arg;
   VariantInit(&arg);
   arg.vt = VT_DISPATCH;
@@ -325,14 +301,6 @@ TEST_F(ComRemotingTest, UnsupportedArgumentTypeIsRefusedBeforeSending) {
   EXPECT_EQ(Call(proxy.Get(), remote_test::kIdEcho, {arg}, nullptr), DISP_E_BADVARTYPE);
   // The connection is still good.
   EXPECT_EQ(Call(proxy.Get(), remote_test::kIdEcho, {I4(1)}, nullptr), S_OK);
-}
-
-// --- Names ---------------------------------------------------------------------
-
-TEST_F(ComRemotingTest, NamesResolveAndUnknownNameGivesUnknownName) {
-  StartServer();
-  ComPtr<IDispatch> proxy = Create();
-  ASSERT_TRUE(proxy);
   const OLECHAR* names[] = {u"Slow", u"NoSuchMember", u"Echo"};
   DISPID ids[3] = {0, 0, 0};
   EXPECT_EQ(proxy->GetIDsOfNames(IID_NULL, const_cast<LPOLESTR*>(names), 3, LOCALE_SYSTEM_DEFAULT,
@@ -342,6 +310,8 @@ TEST_F(ComRemotingTest, NamesResolveAndUnknownNameGivesUnknownName) {
   EXPECT_EQ(ids[1], DISPID_UNKNOWN);
   EXPECT_EQ(ids[2], remote_test::kIdEcho);
 }
+
+// --- Names ---------------------------------------------------------------------
 
 // --- Events --------------------------------------------------------------------
 
@@ -430,19 +400,14 @@ TEST_F(ComRemotingTest, ClosingTheProxyUnadvisesItsSinksOnTheServer) {
   ComPtr<IDispatch> other = Create();
   for (int i = 0; i < 2000 && object_.SinkCount() != 0; ++i) Sleep(5);
   EXPECT_EQ(object_.SinkCount(), 0u);
-}
-
-TEST_F(ComRemotingTest, UnknownConnectionPointIsRefusedByTheServer) {
-  StartServer();
-  ComPtr<IDispatch> proxy = Create();
-  ComPtr<IConnectionPointContainer> container;
-  ASSERT_EQ(proxy->QueryInterface(IID_IConnectionPointContainer,
+  ComPtr<IConnectionPointContainer> container;  // an unknown point is refused
+  ASSERT_EQ(other->QueryInterface(IID_IConnectionPointContainer,
                                   container.ReleaseAndGetVoidAddress()),
             S_OK);
-  ComPtr<IConnectionPoint> point;
-  EXPECT_EQ(container->FindConnectionPoint(IID_IDispatch, point.ReleaseAndGetAddressOf()),
+  ComPtr<IConnectionPoint> other_point;
+  EXPECT_EQ(container->FindConnectionPoint(IID_IDispatch, other_point.ReleaseAndGetAddressOf()),
             CONNECT_E_NOCONNECTION);
-  EXPECT_FALSE(point);
+  EXPECT_FALSE(other_point);
 }
 
 // --- Cancellation and time-outs ------------------------------------------------------
@@ -679,7 +644,7 @@ TEST_F(ComRemotingTest, TwentyClientsCallAtOnceAndEachGetsItsOwnReplies) {
   for (auto& client : clients) EXPECT_EQ(client.get(), kCalls);
 }
 
-TEST_F(ComRemotingTest, PeerWhoseUserIsNotAllowedIsRefused) {
+TEST_F(ComRemotingTest, PeerIsAcceptedOnlyByUserOrGroup) {
   ComServer::Options options;
   options.allowed_users = {getuid() + 4242};
   StartServer(options);
@@ -688,26 +653,18 @@ TEST_F(ComRemotingTest, PeerWhoseUserIsNotAllowedIsRefused) {
   EXPECT_EQ(hr, E_ACCESSDENIED);
   EXPECT_FALSE(proxy);
   EXPECT_TRUE(WaitForError("is not permitted"));
-}
-
-TEST_F(ComRemotingTest, PeerInTheConfiguredGroupIsAccepted) {
-  ComServer::Options options;
-  options.allowed_users = {getuid() + 4242};
-  options.group = getgid();
+  server_.reset();
+  options.group = getgid();  // the peer's group lets it in
   StartServer(options);
   EXPECT_TRUE(Create());
 }
 
-TEST_F(ComRemotingTest, SocketIsCreatedWithModeForOwnerAndGroupOnly) {
+TEST_F(ComRemotingTest, SocketFileIsForOwnerAndGroupAndALivePathIsNotTaken) {
   StartServer();
   struct stat info{};
   ASSERT_EQ(stat(path_.c_str(), &info), 0);
   EXPECT_TRUE(S_ISSOCK(info.st_mode));
   EXPECT_EQ(info.st_mode & 0777, 0660u);
-}
-
-TEST_F(ComRemotingTest, SecondServerOnALivePathFailsAndStaleFileIsReplaced) {
-  StartServer();
   ComServer second;
   ComServer::Options options;
   options.path = path_;
