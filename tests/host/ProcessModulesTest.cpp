@@ -57,8 +57,8 @@ TEST(ProcessNameTest, NoSuchProcessOrTooSmallABufferGivesNoName) {
   EXPECT_FALSE(reader.GetProcessName(0x7FFFFFF0u, name, sizeof name, nullptr, 0));
   EXPECT_STREQ(name, "untouched");
   char short_name[5] = "abcd";  // a name or path that does not fit is not copied
-  EXPECT_FALSE(reader.GetProcessName(GetCurrentProcessId(), short_name, sizeof short_name, nullptr,
-                                     0));
+  EXPECT_FALSE(
+      reader.GetProcessName(GetCurrentProcessId(), short_name, sizeof short_name, nullptr, 0));
   EXPECT_STREQ(short_name, "abcd");
   char full_name[MAX_PATH] = {};
   char path[4] = "xyz";

@@ -170,11 +170,12 @@ TEST(MarkupRemoveTest, RemovingAndAppendingElementsKeepsThePositionInStep) {
   EXPECT_EQ(deep.TagName(), "");
   EXPECT_EQ(Text(deep), "<r> text <b/></r>");
   for (int i = 0; i < 10; ++i) ASSERT_TRUE(deep.AppendElement("n"));
-  EXPECT_EQ(Text(deep), "<r> text <b/>" + [] {
-    std::string s;
-    for (int i = 0; i < 10; ++i) s += "<n/>\r\n";
-    return s;
-  }() + "</r>");
+  EXPECT_EQ(
+      Text(deep), "<r> text <b/>" + [] {
+        std::string s;
+        for (int i = 0; i < 10; ++i) s += "<n/>\r\n";
+        return s;
+      }() + "</r>");
   MarkupDocument built;
   ASSERT_TRUE(built.AppendElement("Rules"));
   EXPECT_EQ(Text(built), "<Rules/>\r\n");

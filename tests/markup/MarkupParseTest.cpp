@@ -39,14 +39,12 @@ TEST_P(MarkupParseMessageTest, YieldsMessageWellFormednessAndRepairedTree) {
 INSTANTIATE_TEST_SUITE_P(
     Messages, MarkupParseMessageTest,
     testing::Values(
-        ParseCase{"", false, "Empty document", ""},
-        ParseCase{"   ", false, "No root element", ""},
+        ParseCase{"", false, "Empty document", ""}, ParseCase{"   ", false, "No root element", ""},
         ParseCase{"hello", false, "No root element", ""},
         ParseCase{"abc<a/>xyz", true, "", "<a>{}"},
         ParseCase{"<a/><b/>", false, "Root element has sibling", "<a>{}<b>{}"},
         ParseCase{"<a><b></a>", false,
-                  "End tag 'a' at offset 7 does not match start tag 'b' at offset 3",
-                  "<a>{<b>{}}"},
+                  "End tag 'a' at offset 7 does not match start tag 'b' at offset 3", "<a>{<b>{}}"},
         ParseCase{"<a></b></a>", false, "No start tag for end tag 'b' at offset 3", "<a>{}"},
         // Innermost first: the later message for a is not kept.
         ParseCase{"<a><b>", false, "Element 'b' at offset 3 not ended", "<a>{}<b>{}"},
@@ -60,8 +58,7 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"<a/><![x]>", false, "Incorrect tag at offset 4", "<a>{}"},
         ParseCase{"<a/><!x>", false, "Incorrect ! tag at offset 4", "<a>{}"},
         ParseCase{"<a><![CDATA[x", false, "CDATA Section at offset 3 unterminated", "<a>{}"},
-        ParseCase{"<a><?pi x", false, "Processing instruction at offset 3 unterminated",
-                  "<a>{}"},
+        ParseCase{"<a><?pi x", false, "Processing instruction at offset 3 unterminated", "<a>{}"},
         ParseCase{"<a><!DOCTYPE a [<!ENTITY x 'y'>", false, "Doctype at offset 3 unterminated",
                   "<a>{}"},
         ParseCase{"<a><b x='1", false, "Element tag at offset 3 unterminated", "<a>{}"},
@@ -84,8 +81,7 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"<r><a><b></x></y></a></r>", false, "No start tag for end tag 'x' at offset 9",
                   "<r>{<a>{<b>{}}}"},
         // An error inside an unended element marks its parent.
-        ParseCase{"<r><a><1></r>", false, "Incorrect tag name character at offset 6",
-                  "<r>{<a>{}}"},
+        ParseCase{"<r><a><1></r>", false, "Incorrect tag name character at offset 6", "<r>{<a>{}}"},
         ParseCase{"<a><?></a>", true, "", "<a>{}"}));
 
 TEST(MarkupParseTest, MisnestedChildrenMoveUpInOrderBehindTheUnendedElement) {

@@ -60,8 +60,8 @@ class SnmpMibTreeTest : public ::testing::Test {
 
 TEST_F(SnmpMibTreeTest, ReRegisteringScalarReplacesValueCallbacksAccessAndUserWord) {
   ASSERT_TRUE(agent.AddVarMibEntry("1.3.2.0", "threshThresholdStatus", ASN_OCTETSTRING,
-                                   &TestAgent::fGetCounter, &TestAgent::fSet,
-                                   &TestAgent::fCheckSet, &TestAgent::fPreRead, kMibReadWrite, 77));
+                                   &TestAgent::fGetCounter, &TestAgent::fSet, &TestAgent::fCheckSet,
+                                   &TestAgent::fPreRead, kMibReadWrite, 77));
   EXPECT_EQ(Get("1.3.2.0"), "Oid=1.3.2.0, Value=INTEGER: 100 (0x64)");
   EXPECT_EQ(Info("1.3.2.0").user_word, 77u);
   agent.calls.clear();
@@ -88,8 +88,8 @@ TEST_F(SnmpMibTreeTest, StoredValueIsTheZeroOfItsTypeOrNullWhenItDoesNotSuit) {
 }
 
 TEST_F(SnmpMibTreeTest, ReRegisteringVarTableCellKeepsTheValueASetStored) {
-  ASSERT_TRUE(agent.AddVarTableEntry("1.3.25", "threshRuleCurrentValue", nullptr, nullptr,
-                                     nullptr, nullptr, kMibReadWrite, "cpu"));
+  ASSERT_TRUE(agent.AddVarTableEntry("1.3.25", "threshRuleCurrentValue", nullptr, nullptr, nullptr,
+                                     nullptr, kMibReadWrite, "cpu"));
   const std::string cell = "1.3.25.3.99.112.117";
   EXPECT_EQ(Get(cell), "Oid=" + cell + ", Value=NULL");
   EXPECT_EQ(Set(cell, "42"), Statuses(0, 0));
@@ -105,8 +105,8 @@ TEST_F(SnmpMibTreeTest, ReRegisteringVarTableCellKeepsTheValueASetStored) {
 
 TEST_F(SnmpMibTreeTest, TableCellKeysAppendTextIndexThenNumberIndexAndAreReadOnly) {
   ASSERT_TRUE(agent.AddConstTableEntry("1.3.6", "member", 1, ASN_INTEGER, "ab", 3));
-  ASSERT_TRUE(agent.AddConstTableEntry("1.3.6", "name", "d", ASN_OCTETSTRING, "ab",
-                                       kNoNumberIndex));
+  ASSERT_TRUE(
+      agent.AddConstTableEntry("1.3.6", "name", "d", ASN_OCTETSTRING, "ab", kNoNumberIndex));
   ASSERT_TRUE(agent.AddConstTableEntry("1.3.7", "unnamed", 0, ASN_INTEGER, "", kNoNumberIndex));
   EXPECT_TRUE(Query("1.3.6.2.97.98.3", SNMP_PDU_GET).found);
   EXPECT_TRUE(Query("1.3.7.0", SNMP_PDU_GET).found);
@@ -292,8 +292,7 @@ TEST_F(SnmpMibTreeTest, SetStatusesOfAccessAndMissingEntries) {
 }
 
 TEST_F(SnmpMibTreeTest, CheckAndSetCallbacksSeeTheRequestValueAndDecideTheStatus) {
-  AddVar("1.3.1.0", "rw", nullptr, &TestAgent::fSet, &TestAgent::fCheckSet, nullptr,
-         kMibReadWrite);
+  AddVar("1.3.1.0", "rw", nullptr, &TestAgent::fSet, &TestAgent::fCheckSet, nullptr, kMibReadWrite);
   VarBindOwner varbind = MakeVarbind("1.3.1.0");
   SetVarbindText(varbind.Get(), "text for an INTEGER", ASN_OCTETSTRING);
   AsnInteger32 status = -1;

@@ -401,9 +401,9 @@ TEST_F(ComRemotingTest, ClosingTheProxyUnadvisesItsSinksOnTheServer) {
   for (int i = 0; i < 2000 && object_.SinkCount() != 0; ++i) Sleep(5);
   EXPECT_EQ(object_.SinkCount(), 0u);
   ComPtr<IConnectionPointContainer> container;  // an unknown point is refused
-  ASSERT_EQ(other->QueryInterface(IID_IConnectionPointContainer,
-                                  container.ReleaseAndGetVoidAddress()),
-            S_OK);
+  ASSERT_EQ(
+      other->QueryInterface(IID_IConnectionPointContainer, container.ReleaseAndGetVoidAddress()),
+      S_OK);
   ComPtr<IConnectionPoint> other_point;
   EXPECT_EQ(container->FindConnectionPoint(IID_IDispatch, other_point.ReleaseAndGetAddressOf()),
             CONNECT_E_NOCONNECTION);

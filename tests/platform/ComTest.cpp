@@ -225,8 +225,9 @@ TEST_F(ActivationTest, UnknownClassAndBadArgumentsAreRefused) {
   EXPECT_EQ(created_.load(), 0);
   OnFreshThread([] {
     MULTI_QI other_qi{&IID_IUnknown, nullptr, S_OK};
-    EXPECT_EQ(CoCreateInstanceEx(kClsidCounter, nullptr, CLSCTX_LOCAL_SERVER, nullptr, 1, &other_qi),
-              CO_E_NOTINITIALIZED);
+    EXPECT_EQ(
+        CoCreateInstanceEx(kClsidCounter, nullptr, CLSCTX_LOCAL_SERVER, nullptr, 1, &other_qi),
+        CO_E_NOTINITIALIZED);
     EXPECT_EQ(other_qi.pItf, nullptr);
     EXPECT_EQ(other_qi.hr, CO_E_NOTINITIALIZED);
   });

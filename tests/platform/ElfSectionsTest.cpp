@@ -58,8 +58,9 @@ TEST_F(ElfFileTest, MissingSectionFileTextFileAndDirectoryAreTold) {
   EXPECT_FALSE(bytes.empty());
   std::vector<unsigned char> other_bytes;
   EXPECT_EQ(ReadElfSection(dir_ + "/absent.so", ".text", other_bytes), ElfResult::kFileNotFound);
-  EXPECT_EQ(ReadElfSection(Write("notes.txt", Bytes("[TrapTable]\n2201=2\n")), ".text", other_bytes),
-            ElfResult::kNotElf);
+  EXPECT_EQ(
+      ReadElfSection(Write("notes.txt", Bytes("[TrapTable]\n2201=2\n")), ".text", other_bytes),
+      ElfResult::kNotElf);
   EXPECT_EQ(ReadElfSection(Write("empty", {}), ".text", other_bytes), ElfResult::kNotElf);
   EXPECT_EQ(ReadElfSection(dir_, ".text", other_bytes), ElfResult::kReadFailed);
   EXPECT_EQ(platform::CheckElfFile(LORVETH_PLAIN_MODULE), ElfResult::kOk);
@@ -127,7 +128,8 @@ TEST_P(ElfImageTest, ExtendedNumberingIsFollowed) {
   EXPECT_EQ(bytes, Bytes("payload"));
   // SHT_NOBITS with a size far beyond the file: nothing is read.
   auto other_image = testing_elf::Build(GetParam(), {{".bss", 8, Bytes("xxxx")}});
-  const size_t size_field = other_image.table_offset + other_image.entry_size + (GetParam() ? 32 : 20);
+  const size_t size_field =
+      other_image.table_offset + other_image.entry_size + (GetParam() ? 32 : 20);
   testing_elf::Put(other_image.bytes, size_field, 0x7FFFFFF0, 4);
   std::vector<unsigned char> other_bytes;
   EXPECT_EQ(ReadElfSection(other_image.bytes, ".bss", other_bytes), ElfResult::kOk);
@@ -167,7 +169,8 @@ TEST_P(ElfImageTest, InconsistentFieldsAreMalformed) {
   // Cut the name table's size so that its last name loses the terminator.
   const size_t other_names_entry = other_image.table_offset + 2 * other_image.entry_size;
   const size_t size_field = other_names_entry + (GetParam() ? 32 : 20);
-  const uint32_t names_size = other_image.bytes[size_field] | (other_image.bytes[size_field + 1] << 8);
+  const uint32_t names_size =
+      other_image.bytes[size_field] | (other_image.bytes[size_field + 1] << 8);
   testing_elf::Put(other_image.bytes, size_field, names_size - 1, 4);
   std::vector<unsigned char> other_bytes;
   // A name before the broken one is still found; a search that reaches it fails.

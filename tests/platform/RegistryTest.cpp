@@ -147,9 +147,9 @@ TEST_F(RegistryTest, ValueSizesAreCheckedBothWays) {
   auto other_key = RegistryKey::Create(HKEY_LOCAL_MACHINE, "Big");
   other_key->SetDword("v", 7);
   const std::vector<BYTE> huge(kMaxRegistryValueSize + 1);
-  EXPECT_EQ(
-      RegSetValueExA(other_key->Get(), "v", 0, REG_BINARY, huge.data(), static_cast<DWORD>(huge.size())),
-      LONG{ERROR_INVALID_PARAMETER});
+  EXPECT_EQ(RegSetValueExA(other_key->Get(), "v", 0, REG_BINARY, huge.data(),
+                           static_cast<DWORD>(huge.size())),
+            LONG{ERROR_INVALID_PARAMETER});
   EXPECT_EQ(RegSetValueExA(other_key->Get(), "v", 0, REG_BINARY, nullptr, 4),
             LONG{ERROR_INVALID_PARAMETER});
   EXPECT_EQ(other_key->QueryDword("v"), 7u);
@@ -158,8 +158,8 @@ TEST_F(RegistryTest, ValueSizesAreCheckedBothWays) {
             LONG{ERROR_INVALID_PARAMETER});
   auto third_key = RegistryKey::Create(HKEY_LOCAL_MACHINE, "D");
   const char text[] = "default";
-  ASSERT_EQ(RegSetValueExA(third_key->Get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                           sizeof text),
+  ASSERT_EQ(RegSetValueExA(third_key->Get(), nullptr, 0, REG_SZ,
+                           reinterpret_cast<const BYTE*>(text), sizeof text),
             LONG{ERROR_SUCCESS});
   EXPECT_EQ(third_key->QueryString(""), "default");
 }
@@ -299,13 +299,15 @@ TEST_F(RegistryTest, ValuesEnumerateInFirstWrittenOrderAndAnUpdateKeepsItsPlace)
   char other_name[8];
   DWORD other_name_size = sizeof other_name;
   std::uint64_t last_write = 0;
-  ASSERT_EQ(RegEnumKeyExA(other_key, 3, other_name, &other_name_size, nullptr, nullptr, nullptr, &last_write),
+  ASSERT_EQ(RegEnumKeyExA(other_key, 3, other_name, &other_name_size, nullptr, nullptr, nullptr,
+                          &last_write),
             LONG{ERROR_SUCCESS});
   EXPECT_EQ(other_name_size, 5u);
   EXPECT_GT(last_write, 116444736000000000ull);  // after 1970 in FILETIME units
   other_name_size = sizeof other_name;
-  EXPECT_EQ(RegEnumKeyExA(other_key, 4, other_name, &other_name_size, nullptr, nullptr, nullptr, nullptr),
-            LONG{ERROR_NO_MORE_ITEMS});
+  EXPECT_EQ(
+      RegEnumKeyExA(other_key, 4, other_name, &other_name_size, nullptr, nullptr, nullptr, nullptr),
+      LONG{ERROR_NO_MORE_ITEMS});
   RegCloseKey(other_key);
 }
 
