@@ -1,5 +1,5 @@
 // OID text parsing and formatting, string indexes, value setters and readers,
-// value trace texts, status names and the SNMP memory owners.
+// value trace texts and status names.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -240,24 +240,6 @@ TEST(SnmpErrorTextTest, NamesEveryStatusAndUnknownOutside) {
       {5, "generic error"},   {13, "resource unavailable"}, {17, "not writeable"},
       {18, "inconsistent name"}, {19, "unknown"},           {-1, "unknown"}};
   for (const auto& [status, text] : rows) EXPECT_STREQ(SnmpErrorText(status), text) << status;
-}
-
-TEST(SnmpOwnersTest, ReleaseHandsOverAndMoveTransfers) {
-  OidOwner first;
-  ASSERT_TRUE(OidFromString("1.2.3", first.Get()));
-  OidOwner second(std::move(first));
-  EXPECT_EQ(first->idLength, 0u);
-  EXPECT_EQ(second->idLength, 3u);
-  AsnObjectIdentifier raw = second.Release();
-  EXPECT_EQ(second->ids, nullptr);
-  SnmpUtilOidFree(&raw);
-  VarBindOwner varbind = StringValue("abc");
-  VarBindOwner moved;
-  moved = std::move(varbind);
-  EXPECT_EQ(varbind->value.asnType, ASN_NULL);
-  EXPECT_EQ(moved->value.asnValue.string.length, 3u);
-  moved.Reset();
-  EXPECT_EQ(moved->value.asnType, ASN_NULL);
 }
 
 }  // namespace

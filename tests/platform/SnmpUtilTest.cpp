@@ -1,10 +1,12 @@
-// OID ordering, deep copies and frees of the SNMP utility functions.
+// OID ordering, deep copies and frees of the SNMP utility functions, and the
+// owners that free through them.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
 
 #include "platform/Snmp.h"
+#include "platform/SnmpOwners.h"
 
 namespace {
 
@@ -152,6 +154,30 @@ TEST(SnmpUtilMemTest, AllocationIsZeroFilledAndReallocKeepsContent) {
   EXPECT_EQ(bytes[63], 7);
   SnmpUtilMemFree(bytes);
   SnmpUtilMemFree(nullptr);
+}
+
+TEST(SnmpOwnersTest, ReleaseHandsOverAndMoveTransfers) {
+  std::vector<UINT> ids = {1, 2, 3};
+  AsnObjectIdentifier view{3, ids.data()};
+  OidOwner first;
+  ASSERT_TRUE(SnmpUtilOidCpy(first.Get(), &view));
+  OidOwner second(std::move(first));
+  EXPECT_EQ(first->idLength, 0u);
+  EXPECT_EQ(second->idLength, 3u);
+  AsnObjectIdentifier raw = second.Release();
+  EXPECT_EQ(second->ids, nullptr);
+  SnmpUtilOidFree(&raw);
+  VarBindOwner varbind;
+  auto* stream = static_cast<BYTE*>(SnmpUtilMemAlloc(3));
+  std::memcpy(stream, "abc", 3);
+  varbind->value.asnType = ASN_OCTETSTRING;
+  varbind->value.asnValue.string = AsnOctetString{stream, 3, TRUE};
+  VarBindOwner moved;
+  moved = std::move(varbind);
+  EXPECT_EQ(varbind->value.asnType, ASN_NULL);
+  EXPECT_EQ(moved->value.asnValue.string.length, 3u);
+  moved.Reset();
+  EXPECT_EQ(moved->value.asnType, ASN_NULL);
 }
 
 }  // namespace
