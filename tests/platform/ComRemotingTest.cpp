@@ -657,10 +657,8 @@ TEST_F(ComRemotingTest, ActivationNeedsARegisteredClassAServerAndThatServersClas
   HRESULT hr = S_OK;
   EXPECT_FALSE(Create(&hr));  // registered, but no server runs
   EXPECT_EQ(hr, RPC_E_SERVER_UNAVAILABLE);
-  {
-    RawServer stale(path_);
-  }  // closed: the file stays, nobody listens
-  struct stat info{};
+  { RawServer stale(path_); }  // closed: the file stays, nobody listens
+  struct stat info {};
   ASSERT_EQ(stat(path_.c_str(), &info), 0);
   EXPECT_FALSE(Create(&hr));
   EXPECT_EQ(hr, RPC_E_SERVER_UNAVAILABLE);

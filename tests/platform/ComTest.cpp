@@ -140,9 +140,6 @@ TEST(ApartmentTest, FirstInitialisationOkRepeatFalseOtherModeRefused) {
     CoUninitialize();
   });
   OnFreshThread([] { EXPECT_EQ(CoInitializeEx(nullptr, 0x8), E_INVALIDARG); });
-}
-
-TEST(ApartmentTest, StateBelongsToEachThread) {
   OnFreshThread([] {
     ComScope mta;
     ASSERT_EQ(mta.Result(), S_OK);
@@ -190,11 +187,8 @@ TEST_F(ActivationTest, RegisteredClassServesEveryContextOfThisMachine) {
   });
   EXPECT_EQ(created_.load(), 4);
   EXPECT_EQ(counter_.references.load(), 0u);
-}
-
-TEST_F(ActivationTest, ReportsWhichInterfacesWereObtained) {
   OnFreshThread([this] {
-    ComScope com;
+    ComScope other_com;
     MULTI_QI some[2] = {{&kIidCounter, nullptr, S_OK}, {&IID_IDispatch, nullptr, S_OK}};
     EXPECT_EQ(CoCreateInstanceEx(kClsidCounter, nullptr, CLSCTX_SERVER, nullptr, 2, some),
               CO_S_NOTALLINTERFACES);
@@ -288,26 +282,24 @@ TEST(GlobalInterfaceTableTest, InterfaceRegisteredOnOneThreadIsReachableFromAnot
     EXPECT_EQ(gone, nullptr);
     EXPECT_EQ(table->RevokeInterfaceFromGlobal(cookie), E_INVALIDARG);
   });
-}
-
-TEST(GlobalInterfaceTableTest, RefusesInterfacesTheObjectLacksAndThreadsWithoutCom) {
-  Counter counter;
-  ComPtr<IGlobalInterfaceTable> table;
+  Counter other_counter;
+  ComPtr<IGlobalInterfaceTable> other_table;
   OnFreshThread([&] {
-    ComScope com;
+    ComScope other_com;
     ASSERT_EQ(CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
-                               IID_IGlobalInterfaceTable, table.ReleaseAndGetVoidAddress()),
+                               IID_IGlobalInterfaceTable, other_table.ReleaseAndGetVoidAddress()),
               S_OK);
-    DWORD cookie = 0;
-    EXPECT_EQ(table->RegisterInterfaceInGlobal(&counter, IID_IDispatch, &cookie), E_NOINTERFACE);
-    EXPECT_EQ(cookie, 0u);
+    DWORD other_cookie = 0;
+    EXPECT_EQ(other_table->RegisterInterfaceInGlobal(&other_counter, IID_IDispatch, &other_cookie),
+              E_NOINTERFACE);
+    EXPECT_EQ(other_cookie, 0u);
   });
   OnFreshThread([&] {
-    DWORD cookie = 0;
-    EXPECT_EQ(table->RegisterInterfaceInGlobal(&counter, kIidCounter, &cookie),
+    DWORD other_cookie = 0;
+    EXPECT_EQ(other_table->RegisterInterfaceInGlobal(&other_counter, kIidCounter, &other_cookie),
               CO_E_NOTINITIALIZED);
   });
-  EXPECT_EQ(counter.references.load(), 0u);
+  EXPECT_EQ(other_counter.references.load(), 0u);
 }
 
 // --- Call cancellation ------------------------------------------------------------
@@ -317,14 +309,6 @@ class CancellationTest : public ::testing::Test {
   void SetUp() override { ASSERT_EQ(CoEnableCallCancellation(nullptr), S_OK); }
   void TearDown() override { CoDisableCallCancellation(nullptr); }
 };
-
-TEST(CancellationDisabledTest, CancelIsRefusedWhileDisabled) {
-  EXPECT_EQ(CoCancelCall(GetCurrentThreadId(), 1), CO_E_CANCEL_DISABLED);
-  void* object = nullptr;
-  EXPECT_EQ(CoGetCancelObject(GetCurrentThreadId(), IID_ICancelMethodCalls, &object),
-            CO_E_CANCEL_DISABLED);
-  EXPECT_EQ(CoDisableCallCancellation(nullptr), CO_E_CANCEL_DISABLED);
-}
 
 TEST_F(CancellationTest, CancelCallWakesTheBlockedThread) {
   std::promise<DWORD> started;
@@ -400,6 +384,11 @@ TEST(ComProcTest, CancellationFunctionsAreFoundUnlessHidden) {
   auto cancel = reinterpret_cast<platform::PFN_CoCancelCall>(
       platform::GetComProcAddress("CoCancelCall"));
   EXPECT_EQ(cancel(GetCurrentThreadId(), 0), CO_E_CANCEL_DISABLED);
+  EXPECT_EQ(CoCancelCall(GetCurrentThreadId(), 1), CO_E_CANCEL_DISABLED);
+  void* object = nullptr;
+  EXPECT_EQ(CoGetCancelObject(GetCurrentThreadId(), IID_ICancelMethodCalls, &object),
+            CO_E_CANCEL_DISABLED);
+  EXPECT_EQ(CoDisableCallCancellation(nullptr), CO_E_CANCEL_DISABLED);
 }
 
 TEST(GuidTest, TextFormMatchesRegistryKeyNames) {

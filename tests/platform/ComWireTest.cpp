@@ -102,7 +102,7 @@ TEST(ComWireTest, InvokeRoundTripsAndEveryTruncationIsRefused) {
   EXPECT_FALSE(wire::DecodeInvoke(reader, &request)) << "trailing byte";
 }
 
-TEST(ComWireTest, StringLengthBeyondTheBodyIsRefusedWithoutAllocating) {
+TEST(ComWireTest, LengthsCountsAndTypesBeyondTheLimitsAreRefused) {
   wire::Writer writer(MessageType::kReply, 1);
   writer.U16(VT_BSTR);
   writer.U32(0x7FFFFFFF);
@@ -116,38 +116,35 @@ TEST(ComWireTest, StringLengthBeyondTheBodyIsRefusedWithoutAllocating) {
   const std::vector<uint8_t> big(wire::kMaxBody + 1, 0);
   other_writer.Raw(big.data(), big.size());
   EXPECT_TRUE(other_writer.Finish().empty());
-}
-
-TEST(ComWireTest, ArgumentCountsAboveTheLimitAndUnsupportedTypesAreRefusedBothWays) {
   std::vector<VARIANTARG> args(wire::kMaxArguments + 1);
   for (VARIANTARG& arg : args) VariantInit(&arg);
   DISPPARAMS params{args.data(), nullptr, static_cast<UINT>(args.size()), 0};
-  wire::Writer writer(MessageType::kInvoke, 1);
-  EXPECT_EQ(writer.Params(&params), E_INVALIDARG);
+  wire::Writer third_writer(MessageType::kInvoke, 1);
+  EXPECT_EQ(third_writer.Params(&params), E_INVALIDARG);
 
   wire::Writer forged(MessageType::kEvent, 0);
   forged.U32(wire::kMaxArguments + 1);
   forged.U32(0);
   for (uint32_t i = 0; i <= wire::kMaxArguments; ++i) forged.U16(VT_EMPTY);
-  const std::vector<uint8_t> body = Body(forged.Finish());
-  wire::Reader reader(body.data(), body.size());
+  const std::vector<uint8_t> other_body = Body(forged.Finish());
+  wire::Reader other_reader(other_body.data(), other_body.size());
   wire::DecodedParams decoded;
-  EXPECT_FALSE(decoded.Decode(reader));
-  VARIANT value;
-  VariantInit(&value);
-  value.vt = VT_UNKNOWN;
-  wire::Writer other_writer(MessageType::kReply, 1);
-  EXPECT_EQ(other_writer.Variant(value), DISP_E_BADVARTYPE);
-  value.vt = VT_EMPTY | VT_BYREF;
-  EXPECT_EQ(other_writer.Variant(value), DISP_E_BADVARTYPE);
-  value.vt = VT_I4 | VT_BYREF;
-  value.plVal = nullptr;
-  EXPECT_EQ(other_writer.Variant(value), E_POINTER);
+  EXPECT_FALSE(decoded.Decode(other_reader));
+  VARIANT other_value;
+  VariantInit(&other_value);
+  other_value.vt = VT_UNKNOWN;
+  wire::Writer other_other_writer(MessageType::kReply, 1);
+  EXPECT_EQ(other_other_writer.Variant(other_value), DISP_E_BADVARTYPE);
+  other_value.vt = VT_EMPTY | VT_BYREF;
+  EXPECT_EQ(other_other_writer.Variant(other_value), DISP_E_BADVARTYPE);
+  other_value.vt = VT_I4 | VT_BYREF;
+  other_value.plVal = nullptr;
+  EXPECT_EQ(other_other_writer.Variant(other_value), E_POINTER);
 
   const uint8_t dispatch[] = {VT_DISPATCH, 0, 0, 0, 0, 0, 0, 0, 0, 0};
   wire::Reader other_reader(dispatch, sizeof dispatch);
-  bool by_reference = false;
-  EXPECT_FALSE(other_reader.Variant(&value, &by_reference));
+  bool other_by_reference = false;
+  EXPECT_FALSE(other_reader.Variant(&other_value, &other_by_reference));
 }
 
 TEST(ComWireTest, OutputsForTheWrongArgumentChangeNothing) {

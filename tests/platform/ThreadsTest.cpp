@@ -34,7 +34,7 @@ using MutexTest = RuntimeDirFixture;
 // Each signal releases one waiter and is used up by it: after as many signals
 // as waiters, every waiter has woken and the event is clear.  An event that
 // woke them all at once would be left set by the later signals.
-TEST(EventTest, AutoResetEventWakesExactlyOneWaiterPerSignal) {
+TEST(EventTest, AutoResetWakesOneWaiterPerSignalManualResetStaysSet) {
   UniqueHandle event(CreateEventA(nullptr, FALSE, FALSE, nullptr));
   ASSERT_TRUE(event);
   constexpr int kWaiters = 4;
@@ -53,27 +53,24 @@ TEST(EventTest, AutoResetEventWakesExactlyOneWaiterPerSignal) {
   for (auto& waiter : waiters) waiter.join();
   EXPECT_EQ(woken.load(), kWaiters);
   EXPECT_EQ(WaitForSingleObject(event.Get(), 0), WAIT_TIMEOUT);
-}
-
-TEST(EventTest, ManualResetEventAndItsDescriptorStaySetUntilReset) {
-  UniqueHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-  SetEvent(event.Get());
-  SetEvent(event.Get());
-  EXPECT_EQ(WaitForSingleObject(event.Get(), 0), WAIT_OBJECT_0);
-  EXPECT_EQ(WaitForSingleObject(event.Get(), 0), WAIT_OBJECT_0);
-  ResetEvent(event.Get());
-  EXPECT_EQ(WaitForSingleObject(event.Get(), 0), WAIT_TIMEOUT);
-  UniqueHandle other_event(CreateEventA(nullptr, FALSE, TRUE, nullptr));
-  const int fd = GetEventDescriptor(other_event.Get());
+  UniqueHandle other_event(CreateEventA(nullptr, TRUE, FALSE, nullptr));  // manual reset
+  SetEvent(other_event.Get());
+  SetEvent(other_event.Get());
+  EXPECT_EQ(WaitForSingleObject(other_event.Get(), 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(other_event.Get(), 0), WAIT_OBJECT_0);
+  ResetEvent(other_event.Get());
+  EXPECT_EQ(WaitForSingleObject(other_event.Get(), 0), WAIT_TIMEOUT);
+  UniqueHandle armed(CreateEventA(nullptr, FALSE, TRUE, nullptr));  // readable while set
+  const int fd = GetEventDescriptor(armed.Get());
   ASSERT_GE(fd, 0);
   pollfd p{fd, POLLIN, 0};
   EXPECT_EQ(poll(&p, 1, 0), 1);
-  EXPECT_EQ(WaitForSingleObject(other_event.Get(), 0), WAIT_OBJECT_0);  // consumes the signal
+  EXPECT_EQ(WaitForSingleObject(armed.Get(), 0), WAIT_OBJECT_0);  // consumes the signal
   p.revents = 0;
   EXPECT_EQ(poll(&p, 1, 0), 0);
 }
 
-TEST(EventTest, TimedWaitAndSleepLastAtLeastTheirTime) {
+TEST(EventTest, TimedWaitsLastTheirTimeAndBadHandlesFailWithAPerThreadError) {
   UniqueHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   const DWORD start = GetTickCount();
   EXPECT_EQ(WaitForSingleObject(event.Get(), 60), WAIT_TIMEOUT);
@@ -82,9 +79,6 @@ TEST(EventTest, TimedWaitAndSleepLastAtLeastTheirTime) {
   Sleep(20);
   const DWORD second = GetTickCount();
   EXPECT_GE(second - first, 15u);
-}
-
-TEST(EventTest, BadHandlesFailWithInvalidHandleInAPerThreadLastError) {
   int not_a_handle = 0;
   EXPECT_EQ(WaitForSingleObject(&not_a_handle, 0), WAIT_FAILED);
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);

@@ -71,7 +71,7 @@ TEST(VersionFileTest, BuiltLibraryCarriesItsStringsAndParsedVersions) {
   EXPECT_EQ(info->dwFileType, vb::kFileTypeDll);
 }
 
-TEST(VersionFileTest, MissingPiecesGiveTheirOwnErrors) {
+TEST(VersionFileTest, MissingPiecesFilesAndBlocksGiveTheirOwnErrors) {
   const std::vector<unsigned char> block = ReadBlock(LORVETH_VERSIONED_MODULE);
   LPVOID value = nullptr;
   UINT length = 0;
@@ -85,9 +85,6 @@ TEST(VersionFileTest, MissingPiecesGiveTheirOwnErrors) {
   EXPECT_EQ(GetLastError(), ERROR_RESOURCE_TYPE_NOT_FOUND);
   EXPECT_FALSE(VerQueryValueA(block.data(), "\\VarFileInfo", &value, &length));
   EXPECT_EQ(GetLastError(), ERROR_RESOURCE_TYPE_NOT_FOUND);
-}
-
-TEST(VersionFileTest, FileWithoutBlockOrWithoutFileFailsWithItsError) {
   DWORD handle = 0;
   EXPECT_EQ(GetFileVersionInfoSizeA(LORVETH_PLAIN_MODULE, &handle), 0u);
   EXPECT_EQ(GetLastError(), ERROR_RESOURCE_TYPE_NOT_FOUND);
@@ -136,7 +133,7 @@ TEST(VersionBlockTest, CompileTimeAndRunTimeBuildersAgree) {
   EXPECT_EQ(vb::ParseVersion("1.2.3.4.5"), 0x0001000200030004u);
 }
 
-TEST(VersionBlockTest, EveryTruncationIsRejected) {
+TEST(VersionBlockTest, TruncatedOrDamagedBlocksAreRejected) {
   const std::vector<unsigned char> block = vb::BuildVector(kSpec);
   for (size_t length = 0; length < block.size(); ++length) {
     EXPECT_EQ(platform::ValidateVersionBlock(block.data(), length), 0u) << length;
@@ -146,9 +143,6 @@ TEST(VersionBlockTest, EveryTruncationIsRejected) {
   const std::vector<unsigned char> second = vb::BuildVector(kSpec);
   both.insert(both.end(), second.begin(), second.end());
   EXPECT_EQ(platform::ValidateVersionBlock(both.data(), both.size()), first);
-}
-
-TEST(VersionBlockTest, DamagedCountsSizesAndTerminatorsAreRejected) {
   const std::vector<unsigned char> good = vb::BuildVector(kSpec);
   const size_t tables = vb::kTranslationsOffset + 8;  // after one translation
   const size_t first_string = tables + 4 + 8;
@@ -157,8 +151,8 @@ TEST(VersionBlockTest, DamagedCountsSizesAndTerminatorsAreRejected) {
     size_t at;
     unsigned char value;
   };
-  // A block that claims more bytes than it has is only detectable where the
-  // available size is known: VerQueryValueA trusts a block it is given.
+  // A other_block that claims more bytes than it has is only detectable where the
+  // available size is known: VerQueryValueA trusts a other_block it is given.
   std::vector<unsigned char> claims_more = good;
   claims_more[5] = 0x10;
   EXPECT_EQ(platform::ValidateVersionBlock(claims_more.data(), claims_more.size()), 0u);
@@ -175,12 +169,13 @@ TEST(VersionBlockTest, DamagedCountsSizesAndTerminatorsAreRejected) {
       {"key terminator", first_string + 4 + 15, 'x'},
   };
   for (const Damage& damage : damages) {
-    std::vector<unsigned char> block = good;
-    block[damage.at] = damage.value;
-    EXPECT_EQ(platform::ValidateVersionBlock(block.data(), block.size()), 0u) << damage.what;
+    std::vector<unsigned char> other_block = good;
+    other_block[damage.at] = damage.value;
+    EXPECT_EQ(platform::ValidateVersionBlock(other_block.data(), other_block.size()), 0u)
+        << damage.what;
     LPVOID value = nullptr;
     UINT length = 0;
-    EXPECT_FALSE(VerQueryValueA(block.data(), "\\", &value, &length)) << damage.what;
+    EXPECT_FALSE(VerQueryValueA(other_block.data(), "\\", &value, &length)) << damage.what;
     EXPECT_EQ(GetLastError(), ERROR_INVALID_DATA) << damage.what;
   }
 }
