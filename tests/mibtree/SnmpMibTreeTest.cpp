@@ -77,7 +77,7 @@ TEST_F(SnmpMibTreeTest, ReRegisteringScalarReplacesValueCallbacksAccessAndUserWo
   EXPECT_TRUE(agent.calls.empty());
 }
 
-TEST_F(SnmpMibTreeTest, StoredValueIsTheZeroOfItsTypeOrNullWhenItDoesNotSuit) {
+TEST_F(SnmpMibTreeTest, StoredValuesAndTableCellKeysFollowTheirTypesAndIndexes) {
   ASSERT_TRUE(agent.AddVarMibEntry("1.3.4.0", "msg", ASN_OCTETSTRING, nullptr, nullptr, nullptr,
                                    nullptr, kMibReadOnly, 0));
   ASSERT_TRUE(agent.AddConstMibEntry("1.3.1", "n", 5, ASN_OCTETSTRING, kMibReadOnly));
@@ -85,6 +85,15 @@ TEST_F(SnmpMibTreeTest, StoredValueIsTheZeroOfItsTypeOrNullWhenItDoesNotSuit) {
   EXPECT_EQ(Get("1.3.4.0"), "Oid=1.3.4.0, Value=STRING: NULL");
   EXPECT_EQ(Get("1.3.1"), "Oid=1.3.1, Value=NULL");
   EXPECT_EQ(Get("1.3.2"), "Oid=1.3.2, Value=NULL");
+  ASSERT_TRUE(agent.AddConstTableEntry("1.3.6", "member", 1, ASN_INTEGER, "ab", 3));
+  ASSERT_TRUE(
+      agent.AddConstTableEntry("1.3.6", "name", "d", ASN_OCTETSTRING, "ab", kNoNumberIndex));
+  ASSERT_TRUE(agent.AddConstTableEntry("1.3.7", "unnamed", 0, ASN_INTEGER, "", kNoNumberIndex));
+  EXPECT_TRUE(Query("1.3.6.2.97.98.3", SNMP_PDU_GET).found);
+  EXPECT_TRUE(Query("1.3.7.0", SNMP_PDU_GET).found);
+  EXPECT_EQ(agent.GetMibEntryCount(), 6u);  // three scalars, three cells
+  EXPECT_EQ(Set("1.3.6.2.97.98", "1"), Statuses(4, 4));
+  EXPECT_EQ(Get("1.3.6.2.97.98"), "Oid=1.3.6.2.97.98, Value=STRING: \"d\"");
 }
 
 TEST_F(SnmpMibTreeTest, ReRegisteringVarTableCellKeepsTheValueASetStored) {
@@ -103,19 +112,7 @@ TEST_F(SnmpMibTreeTest, ReRegisteringVarTableCellKeepsTheValueASetStored) {
   EXPECT_EQ(Set(cell, "1"), Statuses(4, 4));
 }
 
-TEST_F(SnmpMibTreeTest, TableCellKeysAppendTextIndexThenNumberIndexAndAreReadOnly) {
-  ASSERT_TRUE(agent.AddConstTableEntry("1.3.6", "member", 1, ASN_INTEGER, "ab", 3));
-  ASSERT_TRUE(
-      agent.AddConstTableEntry("1.3.6", "name", "d", ASN_OCTETSTRING, "ab", kNoNumberIndex));
-  ASSERT_TRUE(agent.AddConstTableEntry("1.3.7", "unnamed", 0, ASN_INTEGER, "", kNoNumberIndex));
-  EXPECT_TRUE(Query("1.3.6.2.97.98.3", SNMP_PDU_GET).found);
-  EXPECT_TRUE(Query("1.3.7.0", SNMP_PDU_GET).found);
-  EXPECT_EQ(agent.GetMibEntryCount(), 3u);
-  EXPECT_EQ(Set("1.3.6.2.97.98", "1"), Statuses(4, 4));
-  EXPECT_EQ(Get("1.3.6.2.97.98"), "Oid=1.3.6.2.97.98, Value=STRING: \"d\"");
-}
-
-TEST_F(SnmpMibTreeTest, UnparsableOidTextIsRejectedAndChangesNothing) {
+TEST_F(SnmpMibTreeTest, UnparsableOidTextChangesNothingRegistrationsWriteTheirTraceLines) {
   ASSERT_TRUE(agent.AddConstMibEntry("1.3", "a", 1, ASN_INTEGER, kMibReadOnly));
   EXPECT_FALSE(agent.AddConstMibEntry("7", "b", 1, ASN_INTEGER, kMibReadOnly));
   EXPECT_FALSE(agent.AddConstMibEntry("1.x", "b", "v", ASN_OCTETSTRING, kMibReadOnly));
@@ -128,9 +125,6 @@ TEST_F(SnmpMibTreeTest, UnparsableOidTextIsRejectedAndChangesNothing) {
   EXPECT_FALSE(agent.RemoveMibSubtree("not an oid"));
   EXPECT_EQ(agent.GetMibEntryCount(), 1u);
   EXPECT_FALSE(Query("", SNMP_PDU_GET).found);
-}
-
-TEST_F(SnmpMibTreeTest, RegistrationsWriteTheirTraceLines) {
   test_support::TraceCapture trace;
   agent.AddConstMibEntry("1.3.1.0", "threshAgentId", "Agent", ASN_OCTETSTRING, kMibReadOnly);
   agent.AddConstMibEntry("1.3.2.0", "writable", 5, ASN_INTEGER, kMibReadWrite);
