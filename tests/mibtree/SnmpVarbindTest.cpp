@@ -127,6 +127,7 @@ TEST(SetVarbindTextTest, EachTypeReadsItsOwnPartOfTheText) {
       {"4294967295", ASN_COUNTER32, true, "COUNTER: -1 (0xFFFFFFFF)"},
       {"1.3.6.1", ASN_OBJECTIDENTIFIER, true, "OID"},
       {"192.168.1.2.99", ASN_IPADDRESS, true, "IP ADDRESS: 192.168.1.2"},
+      {"10.0.0.1", ASN_IPADDRESS, true, "IP ADDRESS: 10.0.0.1"},  // exactly four
       {"1.2.3", ASN_IPADDRESS, false, "NULL"},
       {"x", ASN_OBJECTIDENTIFIER, false, "NULL"},
       {"1", ASN_OPAQUE, false, "NULL"},
