@@ -93,7 +93,7 @@ TEST(EventTest, TimedWaitsLastTheirTimeAndBadHandlesFailWithAPerThreadError) {
   EXPECT_EQ(GetLastError(), 5u);
 }
 
-TEST(ThreadTest, SuspendedThreadRunsOnlyAfterResumeAndReportsExitCode) {
+TEST(ThreadTest, SuspendedThreadRunsAfterResumeAndTerminateAbandonsAHangingOne) {
   static std::atomic<bool> ran{false};
   ran = false;
   DWORD id = 0;
@@ -119,14 +119,11 @@ TEST(ThreadTest, SuspendedThreadRunsOnlyAfterResumeAndReportsExitCode) {
   EXPECT_TRUE(ran.load());
   GetExitCodeThread(thread.Get(), &code);
   EXPECT_EQ(code, 42u);
-}
-
-TEST(ThreadTest, TerminateAbandonsAHangingThreadAndSignalsItsHandle) {
   static std::atomic<bool> release{false};
   static std::atomic<bool> finished{false};
   release = false;
   finished = false;
-  UniqueHandle thread(CreateThread(
+  UniqueHandle other_thread(CreateThread(
       nullptr, 0,
       [](LPVOID) -> DWORD {
         while (!release) Sleep(5);
@@ -134,13 +131,13 @@ TEST(ThreadTest, TerminateAbandonsAHangingThreadAndSignalsItsHandle) {
         return 7;
       },
       nullptr, 0, nullptr));
-  EXPECT_EQ(WaitForSingleObject(thread.Get(), 20), WAIT_TIMEOUT);
-  EXPECT_TRUE(TerminateThread(thread.Get(), 0));
-  EXPECT_EQ(WaitForSingleObject(thread.Get(), 0), WAIT_OBJECT_0);
-  DWORD code = 1;
-  GetExitCodeThread(thread.Get(), &code);
-  EXPECT_EQ(code, 0u);
-  thread.Reset();  // closing the handle while the thread runs is allowed
+  EXPECT_EQ(WaitForSingleObject(other_thread.Get(), 20), WAIT_TIMEOUT);
+  EXPECT_TRUE(TerminateThread(other_thread.Get(), 0));
+  EXPECT_EQ(WaitForSingleObject(other_thread.Get(), 0), WAIT_OBJECT_0);
+  DWORD other_code = 1;
+  GetExitCodeThread(other_thread.Get(), &other_code);
+  EXPECT_EQ(other_code, 0u);
+  other_thread.Reset();  // closing the handle while the other_thread runs is allowed
   release = true;
   EXPECT_TRUE(test_support::WaitFor([] { return finished.load(); }));
 }
