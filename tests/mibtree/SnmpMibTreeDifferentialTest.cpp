@@ -2,7 +2,8 @@
 // table cells), re-registrations, subtree removals, GET, GET-NEXT (also walks
 // continuing from the last answer) and next-entry lookups over OIDs that are
 // prefixes of each other and hold boundary sub-identifiers must give the same
-// answers from both.
+// answers from both. The walks also check that the store's keys order, match
+// by prefix and decode as the OIDs do.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -90,9 +91,11 @@ class OidGenerator {
   explicit OidGenerator(uint32_t seed) : random_(seed) {}
 
   UINT SubIdentifier() {
+    // Also the boundaries of every width class of the store's key encoding.
     static constexpr UINT kEdges[] = {0,          1,          2,          254,        255,
-                                      256,        0x7FFFFFFE, 0x7FFFFFFF, 0x80000000, 0x80000001,
-                                      0xFFFFFFFE, 0xFFFFFFFF};
+                                      256,        0x7F,       0x80,       0x3FFF,     0x4000,
+                                      0x1FFFFF,   0x200000,   0xFFFFFFF,  0x10000000, 0x7FFFFFFE,
+                                      0x7FFFFFFF, 0x80000000, 0x80000001, 0xFFFFFFFE, 0xFFFFFFFF};
     switch (Pick(4)) {
       case 0: return kEdges[Pick(std::size(kEdges))];
       case 1: return static_cast<UINT>(random_());
