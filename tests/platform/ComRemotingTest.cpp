@@ -380,8 +380,8 @@ TEST_F(ComRemotingTest, OwnCallsEventArrivesAfterItAndClosingTheProxyUnadvises) 
   RecordingSink other_sink;
   ComPtr<IDispatch> other_proxy = Create();
   DWORD other_cookie = 0;
-  ComPtr<IConnectionPoint> third_point;
-  ASSERT_EQ(AdviseSink(other_proxy.Get(), &other_sink, &other_cookie, &third_point), S_OK);
+  ComPtr<IConnectionPoint> own_point;
+  ASSERT_EQ(AdviseSink(other_proxy.Get(), &other_sink, &other_cookie, &own_point), S_OK);
   VARIANTARG id;
   VariantInit(&id);
   id.vt = VT_I2;
@@ -390,7 +390,7 @@ TEST_F(ComRemotingTest, OwnCallsEventArrivesAfterItAndClosingTheProxyUnadvises) 
   count.iVal = 3;
   ASSERT_EQ(Call(other_proxy.Get(), remote_test::kIdRaise, {id, count}, nullptr), S_OK);
   ASSERT_TRUE(other_sink.WaitForEvents(3, kPatience));
-  EXPECT_EQ(third_point->Unadvise(other_cookie), S_OK);
+  EXPECT_EQ(own_point->Unadvise(other_cookie), S_OK);
 }
 
 // --- Cancellation and time-outs ------------------------------------------------------

@@ -113,10 +113,10 @@ TEST_P(ElfImageTest, NamedSectionIsFoundAmongOthers) {
   EXPECT_EQ(ReadElfSection(image.bytes, ".firs", bytes), ElfResult::kSectionNotFound);
   EXPECT_EQ(ReadElfSection(image.bytes, "", bytes), ElfResult::kOk);  // the null section
   EXPECT_TRUE(bytes.empty());
-  const auto third_image = testing_elf::Build(GetParam(), {{".data", 1, Bytes("payload")}}, true);
-  std::vector<unsigned char> third_bytes;
-  ASSERT_EQ(ReadElfSection(third_image.bytes, ".data", third_bytes), ElfResult::kOk);
-  EXPECT_EQ(third_bytes, Bytes("payload"));
+  const auto extended_image = testing_elf::Build(GetParam(), {{".data", 1, Bytes("payload")}}, true);
+  std::vector<unsigned char> extended_bytes;
+  ASSERT_EQ(ReadElfSection(extended_image.bytes, ".data", extended_bytes), ElfResult::kOk);
+  EXPECT_EQ(extended_bytes, Bytes("payload"));
   // SHT_NOBITS with a size far beyond the file: nothing is read.
   auto other_image = testing_elf::Build(GetParam(), {{".bss", 8, Bytes("xxxx")}});
   const size_t size_field =
@@ -167,14 +167,14 @@ TEST_P(ElfImageTest, InconsistentFieldsAreMalformedOtherFormatsUnsupported) {
   // A name before the broken one is still found; a search that reaches it fails.
   EXPECT_EQ(ReadElfSection(other_image.bytes, ".data", other_bytes), ElfResult::kOk);
   EXPECT_EQ(ReadElfSection(other_image.bytes, ".absent", other_bytes), ElfResult::kMalformed);
-  auto third_image = testing_elf::Build(GetParam(), {{".data", 1, Bytes("payload")}});
-  std::vector<unsigned char> third_bytes;
-  auto big = third_image.bytes;
+  auto foreign_image = testing_elf::Build(GetParam(), {{".data", 1, Bytes("payload")}});
+  std::vector<unsigned char> foreign_bytes;
+  auto big = foreign_image.bytes;
   big[5] = 2;
-  EXPECT_EQ(ReadElfSection(big, ".data", third_bytes), ElfResult::kUnsupported);
-  auto odd = third_image.bytes;
+  EXPECT_EQ(ReadElfSection(big, ".data", foreign_bytes), ElfResult::kUnsupported);
+  auto odd = foreign_image.bytes;
   odd[4] = 3;
-  EXPECT_EQ(ReadElfSection(odd, ".data", third_bytes), ElfResult::kUnsupported);
+  EXPECT_EQ(ReadElfSection(odd, ".data", foreign_bytes), ElfResult::kUnsupported);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothClasses, ElfImageTest, ::testing::Values(false, true),

@@ -44,9 +44,9 @@ TEST_F(ProfileTest, SectionsAndKeysMatchWithoutCaseBlanksOrComments) {
   EXPECT_EQ(Int(other_file, "TrapTable", "2203"), 1u);
   EXPECT_EQ(Int(other_file, "TrapTable", "2204"), 2u);
   EXPECT_EQ(Int(other_file, "TrapTable", ";2201"), 1u);
-  const std::string third_file = Write("[A]\nk=1\nk=2\n[a]\nk=3\nonly_second=4\n");
-  EXPECT_EQ(Int(third_file, "A", "k", 0), 1u);
-  EXPECT_EQ(Int(third_file, "A", "only_second", 0), 0u);
+  const std::string repeated = Write("[A]\nk=1\nk=2\n[a]\nk=3\nonly_second=4\n");
+  EXPECT_EQ(Int(repeated, "A", "k", 0), 1u);
+  EXPECT_EQ(Int(repeated, "A", "only_second", 0), 0u);
 }
 
 TEST_F(ProfileTest, MissingFileSectionKeyOrValueGiveTheDefault) {

@@ -156,12 +156,12 @@ TEST_F(RegistryTest, ValueSizesAreCheckedBothWays) {
   EXPECT_EQ(RegSetValueExA(other_key->Get(), std::string(kMaxRegistryValueName + 1, 'n').c_str(), 0,
                            REG_NONE, nullptr, 0),
             LONG{ERROR_INVALID_PARAMETER});
-  auto third_key = RegistryKey::Create(HKEY_LOCAL_MACHINE, "D");
+  auto default_key = RegistryKey::Create(HKEY_LOCAL_MACHINE, "D");
   const char text[] = "default";
-  ASSERT_EQ(RegSetValueExA(third_key->Get(), nullptr, 0, REG_SZ,
+  ASSERT_EQ(RegSetValueExA(default_key->Get(), nullptr, 0, REG_SZ,
                            reinterpret_cast<const BYTE*>(text), sizeof text),
             LONG{ERROR_SUCCESS});
-  EXPECT_EQ(third_key->QueryString(""), "default");
+  EXPECT_EQ(default_key->QueryString(""), "default");
 }
 
 TEST_F(RegistryTest, ExpandableStringsAreExpandedOnReadUnlessAskedNotTo) {
