@@ -187,6 +187,7 @@ TEST_P(SnmpMibTreeDifferentialTest, RandomOperationsAnswerAsTheSortedReference) 
       const bool found = agent.MibGetVarbind(varbind.Get(), SNMP_PDU_GETNEXT, &status, nullptr);
       const Cell* expected = reference.Next(oid);
       ASSERT_EQ(found, expected != nullptr) << Text(oid);
+      ASSERT_EQ(status, found ? 0 : SNMP_ERRORSTATUS_NOSUCHNAME);
       ASSERT_EQ(IdsOf(varbind->name), expected ? expected->oid : oid) << Text(oid);
       ASSERT_EQ(varbind->value.asnValue.unsigned32, expected ? expected->value : 0xDEADBEEF);
       if (found) answered = expected->oid;
