@@ -1,35 +1,36 @@
 // The switch client against the in-process fake switch: attach and detach,
-// the three request methods, retries, cancellation and the client name.
-#include "switch/SwitchClient.h"
-
+// the three request methods, retries, cancellation and the client name; then
+// the client as the switch's event sink: interface identity, decoding of the
+// two event forms, refusal of malformed events, the settings events, and
+// advising at the switch's connection point.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <future>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <tuple>
+#include <vector>
 
 #include "support/FakeSwitch.h"
 #include "support/PrivateRegistry.h"
 #include "support/TraceCapture.h"
 #include "switch/CommandBuffer.h"
+#include "switch/SwitchClient.h"
 #include "switch/SwitchProtocol.h"
+#include "switch/VarnClient.h"
 
 namespace {
 
 using test_support::FakeSwitch;
 using Answer = FakeSwitch::Answer;
+using Bytes = std::vector<BYTE>;
 namespace sp = switch_protocol;
 
 std::string Line(const std::string& text) { return "\nCSwitchClient       : " + text; }
-
-// COM state belongs to a thread, and an attach that fails leaves it behind
-// (as it would on Windows), so tests that look at it run on a fresh thread.
-template <typename F>
-void OnFreshThread(F body) {
-  std::thread(body).join();
-}
 
 CommandBuffer StatusRequest() {
   return CommandBuffer(sp::kOcThresholdStatus, 0, 0, sp::kAgentCabinet, 0x13, nullptr, 0);
@@ -53,6 +54,19 @@ struct Traced {
   std::string text;
 };
 
+// The rows must appear in this order, each at its level.
+void ExpectTraceOf(const test_support::TraceCapture& trace, const std::vector<Traced>& rows) {
+  const auto lines = trace.Lines();
+  size_t at = 0;
+  for (const Traced& row : rows) {
+    while (at < lines.size() && lines[at].text != Line(row.text)) ++at;
+    ASSERT_LT(at, lines.size()) << "missing or out of order: " << row.text;
+    if (row.level != 0) {
+      EXPECT_EQ(lines[at].level, row.level) << row.text;
+    }
+  }
+}
+
 class SwitchClientTest : public ::testing::Test {
  protected:
   void TearDown() override {
@@ -75,18 +89,7 @@ class SwitchClientTest : public ::testing::Test {
   DWORD Send(Buffer&& buffer, WORD timeout = 0, DWORD retries = 0, WORD increment = 0) {
     return buffer.SendRequest(*client_, timeout, retries, increment);
   }
-  // The rows must appear in this order, each at its level.
-  void ExpectTrace(const std::vector<Traced>& rows) const {
-    const auto lines = trace_.Lines();
-    size_t at = 0;
-    for (const Traced& row : rows) {
-      while (at < lines.size() && lines[at].text != Line(row.text)) ++at;
-      ASSERT_LT(at, lines.size()) << "missing or out of order: " << row.text;
-      if (row.level != 0) {
-        EXPECT_EQ(lines[at].level, row.level) << row.text;
-      }
-    }
-  }
+  void ExpectTrace(const std::vector<Traced>& rows) const { ExpectTraceOf(trace_, rows); }
   bool TracedPart(const std::string& part) const {
     for (const auto& line : trace_.Lines()) {
       if (line.text.find(part) != std::string::npos) return true;
@@ -132,7 +135,7 @@ TEST_F(SwitchClientTest, AttachLearnsDispatchIdsSendsTheModuleNameAndDestruction
 TEST_F(SwitchClientTest, AttachTwiceInitialisesComOnceAndDetachUninitialises) {
   Start();
   DWORD thread_id = 0;
-  OnFreshThread([&] {
+  std::thread([&] {  // COM state belongs to a thread: a fresh one
     thread_id = GetCurrentThreadId();
     ASSERT_TRUE(client_->Attach(nullptr));
     ASSERT_TRUE(client_->Attach(nullptr));
@@ -142,7 +145,8 @@ TEST_F(SwitchClientTest, AttachTwiceInitialisesComOnceAndDetachUninitialises) {
     // COM was uninitialised on this thread: the next initialisation is a first one.
     EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
     CoUninitialize();
-  });
+  })
+      .join();
   EXPECT_EQ(fake_->CreateCount(), 1);
   const std::string prefix = "Attach(): Thread ID " + std::to_string(thread_id);
   EXPECT_EQ(trace_.Count(Line(prefix + ": CoInitializeEx OK - was not called before!")), 1);
@@ -157,22 +161,24 @@ TEST_F(SwitchClientTest, AttachTwiceInitialisesComOnceAndDetachUninitialises) {
 
 TEST_F(SwitchClientTest, AttachKeepsTheThreadsOwnComInitialisation) {
   Start();
-  OnFreshThread([&] {
+  std::thread([&] {  // COM state belongs to a thread: a fresh one
     ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
     ASSERT_TRUE(client_->Attach(nullptr));
     client_->Detach();  // balances its own S_FALSE, not the thread's S_OK
     EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), RPC_E_CHANGED_MODE);
     CoUninitialize();
-  });
+  })
+      .join();
   EXPECT_TRUE(TracedPart("CoInitializeEx OK - was already called!"));
-  OnFreshThread([&] {
+  std::thread([&] {  // COM state belongs to a thread: a fresh one
     ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
     EXPECT_TRUE(client_->Attach(nullptr));
     client_->Detach();
     EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_FALSE);  // still once
     CoUninitialize();
     CoUninitialize();
-  });
+  })
+      .join();
   EXPECT_TRUE(TracedPart("CoInitializeEx FAILED - thread mode could not be changed!"));
   EXPECT_EQ(fake_->ExternalReferences(), 0u);
 }
@@ -250,10 +256,12 @@ TEST_P(TransportTest, FrameTravelsAndReplyComesBack) {
   EXPECT_EQ(Send(bare), 0u);
   EXPECT_TRUE(bare.HasReplyData(1, false));
   EXPECT_EQ(bare.DataByte(0), 1);
-  ExpectTrace({{3, "CmdRequest() IN  CABID -001: OC 0xE001-0x3811 OID 0x0000 "
-                   "MID 0x00000000 Stat 0x16 Len 0000"},
-               {3, "CmdRequest() OUT CABID -001: OC 0xE001-0x3811 OID 0x0000 "
-                   "MID 0x00000000 Stat 0x00 Len 0001"}});
+  ExpectTrace({{3,
+                "CmdRequest() IN  CABID -001: OC 0xE001-0x3811 OID 0x0000 "
+                "MID 0x00000000 Stat 0x16 Len 0000"},
+               {3,
+                "CmdRequest() OUT CABID -001: OC 0xE001-0x3811 OID 0x0000 "
+                "MID 0x00000000 Stat 0x00 Len 0001"}});
 
   CommandBuffer refused = CpuRequest();
   EXPECT_EQ(Send(refused), cmd_status::kIllegalObject);
@@ -261,15 +269,12 @@ TEST_P(TransportTest, FrameTravelsAndReplyComesBack) {
 
   const auto frames = fake_->Frames();
   ASSERT_EQ(frames.size(), 3u);
-  EXPECT_EQ(frames[0].method, GetParam().method);
-  EXPECT_EQ(frames[0].oc, sp::kOcRuleCurrentValue);
-  EXPECT_EQ(frames[0].oid, 5u);
-  EXPECT_EQ(frames[0].stat, 0x13u);
-  EXPECT_EQ(frames[0].timeout, 30);
-  EXPECT_EQ(frames[0].data, (std::vector<BYTE>{'c', 'p', 'u', 0}));
   // The VC methods carry the low halves of the fields only.
-  const bool full_fields = GetParam().method == FakeSwitch::kIdCmdRequest;
-  EXPECT_EQ(frames[0].cabid, full_fields ? 0xFFFFFFFFu : 0xFFFFu);
+  const DWORD cabid = GetParam().method == FakeSwitch::kIdCmdRequest ? 0xFFFFFFFFu : 0xFFFFu;
+  EXPECT_EQ(std::make_tuple(frames[0].method, frames[0].oc, frames[0].oid, frames[0].stat,
+                            frames[0].timeout, frames[0].cabid),
+            std::make_tuple(GetParam().method, sp::kOcRuleCurrentValue, 5u, 0x13u, 30, cabid));
+  EXPECT_EQ(frames[0].data, (std::vector<BYTE>{'c', 'p', 'u', 0}));
   EXPECT_TRUE(frames[1].data.empty());
   EXPECT_EQ(frames[1].stat, 0x16u);
 }
@@ -350,11 +355,10 @@ TEST_F(SwitchClientTest, BusySwitchIsAskedRetriesPlusOneTimesWithGrowingTimeout)
   EXPECT_EQ(Send(CpuRequest(), 10, 2, 5), cmd_status::kDeviceNotResponding);
   const auto frames = fake_->Frames();
   ASSERT_EQ(frames.size(), 3u);
-  for (size_t i = 0; i < 3; ++i) {
-    EXPECT_EQ(frames[i].timeout, 10 + 5 * i);
-    EXPECT_EQ(frames[i].oc, sp::kOcRuleCurrentValue);  // every attempt the original request
-    EXPECT_EQ(frames[i].stat, 0x13u);
-    EXPECT_EQ(frames[i].data.size(), 4u);
+  for (const auto& frame : frames) {  // every attempt the original request
+    const size_t i = &frame - frames.data();
+    EXPECT_EQ(std::make_tuple(frame.timeout, frame.oc, frame.stat, frame.data.size()),
+              std::make_tuple(WORD(10 + 5 * i), sp::kOcRuleCurrentValue, 0x13u, size_t{4}));
   }
 
   StartAttached(FakeSwitch::kVCRequestMember);  // the first real answer ends retrying
@@ -406,14 +410,8 @@ TEST_P(CancelTest, CancelFromAnotherThreadBreaksBlockedCallAndLaterRequests) {
   const auto [status, hr] = result.get();
   EXPECT_EQ(status, cmd_status::kCommandFailed);
   EXPECT_EQ(hr, RPC_E_CALL_CANCELED);
-  bool found = false;
-  for (const auto& line : trace_.Lines()) {
-    if (line.text.find("CancelRequest() - cancel Invoke() with thread ID=") != std::string::npos) {
-      found = true;
-      EXPECT_EQ(line.text.find("Timout 5 sec") != std::string::npos, !use_cancel_object);
-    }
-  }
-  EXPECT_TRUE(found);
+  EXPECT_TRUE(TracedPart("CancelRequest() - cancel Invoke() with thread ID="));
+  EXPECT_EQ(TracedPart("Timout 5 sec"), !use_cancel_object);
 
   // Until cancellation is disabled, nothing more reaches the switch.
   CommandBuffer later = StatusRequest();
@@ -441,25 +439,15 @@ TEST_F(SwitchClientTest, CancelWhileIdleStopsTheNextRequestAndWithoutEnablingNot
   EXPECT_EQ(Send(StatusRequest()), cmd_status::kCommandFailed);
   EXPECT_TRUE(fake_->Frames().empty());
   client_->EnableCancelRequest(FALSE);
-  std::promise<void> inside;
-  std::promise<void> release;
-  auto released = release.get_future().share();
+  bool cancelled = true;
   fake_->SetHandler([&](const FakeSwitch::Frame&) {
-    inside.set_value();
-    released.wait();
+    cancelled = client_->CancelRequest(5);  // a call is active, cancelling not enabled
     return Answer::Status(0, {7});
   });
-  auto result = std::async(std::launch::async, [&] {
-    CommandBuffer request = StatusRequest();
-    const DWORD status = Send(request);
-    return std::make_pair(status, request.DataByte(0));
-  });
-  inside.get_future().wait();
-  EXPECT_FALSE(client_->CancelRequest(5));
-  release.set_value();
-  const auto [status, value] = result.get();
-  EXPECT_EQ(status, 0u);
-  EXPECT_EQ(value, 7);
+  CommandBuffer request = StatusRequest();
+  EXPECT_EQ(Send(request), 0u);
+  EXPECT_EQ(request.DataByte(0), 7);
+  EXPECT_FALSE(cancelled);
   EXPECT_TRUE(client_->IsCancelled());
   ExpectTrace({{5, "CancelRequest() - no active thread available; ignored"},
                {5, "CancelRequest() - Cancel request not enabled; ignored"}});
@@ -469,6 +457,347 @@ TEST_F(SwitchClientTest, CancelWhileIdleStopsTheNextRequestAndWithoutEnablingNot
   EXPECT_FALSE(client_->EnableCancelRequest(TRUE));
   ExpectTrace({{4, "EnableCancelRequest() - pointers to cancel functions not available (NT4?)"},
                {4, "EnableCancelRequest(1) - hResult = 0x00000001"}});
+}
+
+// --- The event sink -------------------------------------------------------
+
+// A frame the agent was handed: OC, OE, OID, CABID, Stat, Len, then the data.
+struct ReceivedFrame {
+  std::vector<DWORD> fields;
+  Bytes data;
+};
+
+// Stands where the agent will (events arrive on the raising thread here).
+struct RecordingAgent : IVarnReplyTarget {
+  virtual ~RecordingAgent() = default;
+  void VarnReply(CommandBuffer& buffer) override {
+    const CmdHeader* h = buffer.Header();
+    const BYTE* data = buffer.DataAt(0);
+    frames.push_back({{h->OC, h->OE, h->OID, h->CABID, h->Stat, h->Len},
+                      data == nullptr ? Bytes{} : Bytes(data, data + buffer.DataLength())});
+  }
+  std::vector<ReceivedFrame> frames;
+};
+
+std::string ReplyLine(const std::string& text) { return "\nCVarnClient::Reply  : " + text; }
+
+// Owns the variants of one hand-made event call, added in call order.
+class EventArgs {
+ public:
+  EventArgs& Short(SHORT value) {
+    return Add(VT_I2, [&](VARIANT& v) { v.iVal = value; });
+  }
+  EventArgs& Long(LONG value) {
+    return Add(VT_I4, [&](VARIANT& v) { v.lVal = value; });
+  }
+  EventArgs& Byte(BYTE value) {
+    return Add(VT_UI1, [&](VARIANT& v) { v.bVal = value; });
+  }
+  EventArgs& Bytes(const std::vector<BYTE>& bytes) {
+    return Add(VT_BSTR, [&](VARIANT& v) {
+      v.bstrVal = SysAllocStringByteLen(reinterpret_cast<const char*>(bytes.data()),
+                                        static_cast<UINT>(bytes.size()));
+    });
+  }
+  // The fields form: OC, OE, OID, CABID as 16 bits, Stat as a byte, then data.
+  EventArgs& Fields(WORD oc, WORD oe, BYTE stat, const std::vector<BYTE>& data) {
+    return Short(static_cast<SHORT>(oc))
+        .Short(static_cast<SHORT>(oe))
+        .Short(0)
+        .Short(0)
+        .Byte(stat)
+        .Bytes(data);
+  }
+  ~EventArgs() {
+    for (VARIANT& v : args_) VariantClear(&v);
+  }
+  DISPPARAMS* Params() {  // DISPPARAMS wants the arguments reversed
+    reversed_.assign(args_.rbegin(), args_.rend());
+    params_ = DISPPARAMS{reversed_.data(), nullptr, static_cast<UINT>(reversed_.size()), 0};
+    return &params_;
+  }
+  EventArgs& Add(VARTYPE type, const std::function<void(VARIANT&)>& set) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = type;
+    set(v);
+    args_.push_back(v);
+    return *this;
+  }
+
+ private:
+  std::vector<VARIANT> args_;
+  std::vector<VARIANT> reversed_;  // shallow copies; args_ owns the strings
+  DISPPARAMS params_{};
+};
+
+Bytes Header(DWORD oc, DWORD oe, DWORD stat, DWORD len) {
+  return FakeSwitch::HeaderImage(oc, oe, 0, 0xFFFFFFFF, stat, len);
+}
+const Bytes kText = {'a', 'b', 'c'};
+
+class EventSinkTest : public ::testing::Test {
+ protected:
+  void SetUp() override { client_->SetDefaultClientName("Lorveth_Agent"); }
+  HRESULT Invoke(DISPID id, DISPPARAMS* params) {
+    return client_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, params, nullptr,
+                           nullptr, nullptr);
+  }
+  HRESULT Fields(WORD oc, WORD oe, BYTE stat, const Bytes& data) {
+    EventArgs args;
+    args.Fields(oc, oe, stat, data);
+    return Invoke(3, args.Params());
+  }
+
+  // Creation goes to the registry when no fake is registered: an empty one.
+  test_support::PrivateRegistry registry_;
+  test_support::TraceCapture trace_;
+  RecordingAgent agent_;
+  SwitchPermissionFlags flags_;
+  std::unique_ptr<FakeSwitch> fake_;  // only where the client advises
+  std::unique_ptr<CVarnClient> client_ = std::make_unique<CVarnClient>(&agent_, &flags_);
+};
+
+TEST_F(EventSinkTest, AnswersForEventInterfaceDispatchAndUnknownOnly) {
+  for (const IID& iid : {sp::DIID_LorvethSwitchEvents, IID_IDispatch, IID_IUnknown}) {
+    void* object = nullptr;
+    EXPECT_EQ(client_->QueryInterface(iid, &object), S_OK);
+    EXPECT_EQ(object, static_cast<IDispatch*>(client_.get()));
+  }
+  void* object = client_.get();
+  EXPECT_EQ(client_->QueryInterface(IID_IConnectionPoint, &object), E_NOINTERFACE);
+  EXPECT_EQ(object, nullptr);
+  EXPECT_EQ(client_->ReferenceCount(), 3u);
+  for (int i = 0; i < 3; ++i) client_->Release();
+  EXPECT_EQ(client_->AddRef(), 1u);  // release never destroys the client
+  EXPECT_EQ(client_->Release(), 0u);
+  UINT count = 0;
+  EXPECT_EQ(client_->GetTypeInfoCount(&count), E_NOTIMPL);
+  EXPECT_EQ(client_->GetTypeInfo(0, 0, nullptr), E_NOTIMPL);
+  EXPECT_EQ(client_->GetIDsOfNames(IID_NULL, nullptr, 0, 0, nullptr), E_NOTIMPL);
+}
+
+TEST_F(EventSinkTest, MissingArgumentsAndUnknownIdsAreRefused) {
+  EXPECT_EQ(Invoke(3, nullptr), DISP_E_PARAMNOTFOUND);
+  EXPECT_EQ(Invoke(1, nullptr), DISP_E_PARAMNOTFOUND);
+  DISPPARAMS broken{nullptr, nullptr, 6, 0};
+  EXPECT_EQ(Invoke(3, &broken), DISP_E_PARAMNOTFOUND);
+  EventArgs args;
+  EXPECT_EQ(Invoke(1, args.Params()), E_NOTIMPL);
+  EXPECT_EQ(Invoke(2, args.Params()), E_NOTIMPL);
+  for (DISPID id : {0, 5, -1, -3, 0x7FFFFFFF}) {
+    EXPECT_EQ(Invoke(id, args.Params()), DISP_E_MEMBERNOTFOUND) << id;
+  }
+  EXPECT_TRUE(agent_.frames.empty());
+}
+
+// A malformed event, its arguments spelled one letter each: s a 16-bit, l a
+// 32-bit number, b a byte, t a byte string "abc", e an empty one, h a header
+// image, H one cut to 51 bytes, 4 a header whose Len is 4, F one whose Len is
+// 0xFFFFFFFF.
+struct BadEvent {
+  const char* name;
+  DISPID id;
+  const char* args;
+  HRESULT expected;
+};
+
+class BadEventTest : public EventSinkTest, public ::testing::WithParamInterface<BadEvent> {};
+
+TEST_P(BadEventTest, IsRefusedAndNothingReachesTheAgent) {
+  EventArgs args;
+  for (const char* c = GetParam().args; *c != 0; ++c) {
+    Bytes header = Header(1, 2, 0, *c == '4' ? 4 : *c == 'F' ? 0xFFFFFFFF : 0);
+    if (*c == 'H') header.resize(51);
+    if (*c == 's') args.Short(1);
+    if (*c == 'l') args.Long(1);
+    if (*c == 'b') args.Byte(0);
+    if (*c == 't' || *c == 'e') args.Bytes(*c == 't' ? kText : Bytes{});
+    if (std::string_view("hH4F").find(*c) != std::string_view::npos) args.Bytes(header);
+  }
+  EXPECT_EQ(Invoke(GetParam().id, args.Params()), GetParam().expected);
+  EXPECT_TRUE(agent_.frames.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BadEventTest,
+    ::testing::Values(BadEvent{"FieldsFiveArguments", 3, "ssssb", DISP_E_BADPARAMCOUNT},
+                      BadEvent{"FieldsSevenArguments", 3, "ssssbtb", DISP_E_BADPARAMCOUNT},
+                      BadEvent{"FieldsNoArguments", 3, "", DISP_E_BADPARAMCOUNT},
+                      BadEvent{"FieldsOperationExtensionAs32Bit", 3, "slssbt", DISP_E_TYPEMISMATCH},
+                      BadEvent{"FieldsOperationCodeAsByte", 3, "bsssbt", DISP_E_TYPEMISMATCH},
+                      BadEvent{"FieldsStatusAs16Bit", 3, "ssssst", DISP_E_TYPEMISMATCH},
+                      BadEvent{"FieldsDataAsNumber", 3, "ssssbl", DISP_E_TYPEMISMATCH},
+                      BadEvent{"HeaderOneArgument", 4, "h", DISP_E_BADPARAMCOUNT},
+                      BadEvent{"HeaderThreeArguments", 4, "htt", DISP_E_BADPARAMCOUNT},
+                      BadEvent{"HeaderAsNumber", 4, "lt", DISP_E_TYPEMISMATCH},
+                      BadEvent{"HeaderDataAsNumber", 4, "hs", DISP_E_TYPEMISMATCH},
+                      BadEvent{"HeaderShorterThanImage", 4, "Ht", E_INVALIDARG},
+                      BadEvent{"HeaderEmpty", 4, "et", E_INVALIDARG},
+                      BadEvent{"DataShorterThanLen", 4, "4t", E_INVALIDARG},
+                      BadEvent{"HugeLenWithoutData", 4, "Fe", E_INVALIDARG}),
+    [](const auto& param_info) { return std::string(param_info.param.name); });
+
+TEST_F(EventSinkTest, BothEventFormsBecomeFrames) {
+  EventArgs args;  // the fields form widens its fields with zeroes
+  args.Short(static_cast<SHORT>(0xE002)).Short(0x311).Short(-1).Short(-2).Byte(0xFF).Bytes(kText);
+  EXPECT_EQ(Invoke(3, args.Params()), S_OK);
+  EventArgs empty;  // a null byte string is an empty one
+  empty.Short(0x2201).Short(0).Short(0).Short(0).Byte(0).Add(
+      VT_BSTR, [](VARIANT& v) { v.bstrVal = nullptr; });
+  EXPECT_EQ(Invoke(3, empty.Params()), S_OK);
+
+  // The header form takes Len and status from the header and clips the data
+  // to Len; a longer header string is fine.
+  EventArgs header_form;
+  header_form.Bytes(Header(sp::kOcThresholdEvent, 0, 255, 4)).Bytes({'<', 'x', '/', '>', 'j', 'u'});
+  EXPECT_EQ(Invoke(4, header_form.Params()), S_OK);
+  EventArgs longer;
+  auto header = Header(sp::kOcStoreConfiguration, sp::kTableRules, 0, 0);
+  header.resize(200, 0xAB);
+  longer.Bytes(header).Bytes({});
+  EXPECT_EQ(Invoke(4, longer.Params()), S_OK);
+  const auto& frames = agent_.frames;
+  ASSERT_EQ(frames.size(), 4u);
+  EXPECT_EQ(frames[0].fields, (std::vector<DWORD>{0xE002, 0x311, 0xFFFF, 0xFFFE, 255, 3}));
+  EXPECT_EQ(frames[0].data, kText);
+  EXPECT_EQ(frames[1].fields[5], 0u);
+  EXPECT_EQ(frames[2].fields,
+            (std::vector<DWORD>{sp::kOcThresholdEvent, 0, 0, 0xFFFFFFFF, 255, 4}));
+  EXPECT_EQ(frames[2].data, (Bytes{'<', 'x', '/', '>'}));
+  EXPECT_EQ(frames[3].fields[1], sp::kTableRules);
+}
+
+// A filter traces "<name> filter changed to <n>" at level 3, a permission
+// "# MIB <what> enabled! #" or "disabled" at level 2.
+struct SettingCase {
+  const char* name;
+  DWORD oe;
+  std::atomic<BYTE> SwitchPermissionFlags::*flag;
+  const char* what;  // null for a filter
+};
+
+class SettingEventTest : public EventSinkTest, public ::testing::WithParamInterface<SettingCase> {};
+
+// One byte changes the setting; two bytes, or the codes under another
+// operation, only reach the agent.
+TEST_P(SettingEventTest, OneByteStoreEventChangesTheSetting) {
+  const SettingCase& setting = GetParam();
+  const WORD oe = static_cast<WORD>(setting.oe);
+  const auto line = [&](bool on) {
+    return ReplyLine(setting.what == nullptr
+                         ? std::string(setting.name) + " filter changed to " + (on ? "3" : "0")
+                         : std::string("# MIB ") + setting.what +
+                               (on ? " enabled! #" : " disabled! #"));
+  };
+  const DWORD level = setting.what == nullptr ? 3 : 2;
+  EXPECT_EQ(Fields(0xE002, oe, 0, {1, 1}), S_OK);
+  EXPECT_EQ(Fields(0xE001, oe, 0, {1}), S_OK);
+  EXPECT_EQ((flags_.*setting.flag).load(), 0);
+  EXPECT_EQ(Fields(0xE002, oe, 0, {3}), S_OK);
+  EXPECT_EQ((flags_.*setting.flag).load(), 3);
+  EXPECT_EQ(trace_.LevelOf(line(true)), level);
+  EXPECT_EQ(trace_.Count(line(true)), 1);
+  EXPECT_EQ(Fields(0xE002, oe, 0, {0}), S_OK);
+  EXPECT_EQ((flags_.*setting.flag).load(), 0);
+  EXPECT_EQ(trace_.LevelOf(line(false)), level);
+  EXPECT_EQ(agent_.frames.size(), 4u);
+}
+
+using Flags = SwitchPermissionFlags;
+INSTANTIATE_TEST_SUITE_P(
+    Settings, SettingEventTest,
+    ::testing::Values(
+        SettingCase{"Trap2EventLog", sp::kSettingTrap2EventLog, &Flags::Trap2EventLog, nullptr},
+        SettingCase{"TrapToAdminAlert", sp::kSettingTrapToAdminAlert, &Flags::TrapToAdminAlert,
+                    nullptr},
+        SettingCase{"SetAllowed", sp::kSettingSetAllowed, &Flags::SetAllowed, "write"},
+        SettingCase{"ShutdownIsAllowed", sp::kSettingShutdownIsAllowed, &Flags::ShutdownIsAllowed,
+                    "shutdown"},
+        SettingCase{"DoAccountCheck", sp::kSettingDoAccountCheck, &Flags::DoAccountCheck,
+                    "account check"}),
+    [](const auto& param_info) { return std::string(param_info.param.name); });
+
+TEST_F(EventSinkTest, FiltersNeedGoodStatusButPermissionsDoNot) {
+  EXPECT_EQ(Fields(0xE002, 0x3800, 6, {1}), S_OK);
+  EXPECT_EQ(flags_.Trap2EventLog.load(), 0);
+  EXPECT_EQ(Fields(0xE002, 0x3810, 6, {1}), S_OK);
+  EXPECT_EQ(flags_.SetAllowed.load(), 1);
+  EXPECT_EQ(agent_.frames.size(), 2u);
+  CSwitchClient plain;  // the plain client ignores every frame
+  EventArgs args;
+  args.Fields(0xE002, 0x3800, 0, {1});
+  EXPECT_EQ(plain.Invoke(3, IID_NULL, 0, DISPATCH_METHOD, args.Params(), nullptr, nullptr, nullptr),
+            S_OK);
+  EXPECT_EQ(flags_.Trap2EventLog.load(), 0);
+}
+
+// --- Advising at the switch ------------------------------------------------
+
+TEST_F(EventSinkTest, EnableEventsAdvisesOnceDeliversAndUnadvisesOnItsThread) {
+  fake_ = std::make_unique<FakeSwitch>();
+  ASSERT_TRUE(client_->EnableEvents(TRUE));
+  ASSERT_TRUE(client_->EnableEvents(TRUE));
+  EXPECT_TRUE(client_->IsAttached());
+  EXPECT_TRUE(client_->EventsEnabled());
+  EXPECT_EQ(fake_->AdviseCount(), 1);
+  EXPECT_EQ(client_->m_LasthResult, S_OK);
+
+  EXPECT_EQ(fake_->RaiseFieldsEvent(0xE002, 0x3801, 0, 0, 0, {2}), S_OK);
+  EXPECT_EQ(flags_.TrapToAdminAlert.load(), 2);
+  EXPECT_EQ(fake_->RaiseHeaderEvent(Header(0xE002, sp::kTableRules, 0, 0), {}), S_OK);
+  ASSERT_EQ(agent_.frames.size(), 2u);
+  EXPECT_EQ(agent_.frames[1].fields[1], sp::kTableRules);
+
+  // Another thread may not unadvise; the thread that advised does, and detaches.
+  std::thread([&] { client_->EnableEvents(FALSE); }).join();
+  EXPECT_EQ(fake_->SinkCount(), 1u);
+  EXPECT_TRUE(client_->IsAttached());
+  EXPECT_FALSE(trace_.Contains(Line("EnableEvents() - start unadvise")));
+  EXPECT_TRUE(client_->EnableEvents(FALSE));
+  EXPECT_EQ(fake_->SinkCount(), 0u);
+  EXPECT_FALSE(client_->IsAttached());
+  EXPECT_FALSE(client_->EventsEnabled());
+  EXPECT_EQ(fake_->ExternalReferences(), 0u);
+  EXPECT_EQ(client_->ReferenceCount(), 0u);
+  ExpectTraceOf(trace_,
+                {{3, "Enable events at \"\""},
+                 {4, "Advise OK!"},
+                 {3, "Events at \"\" already enabled!"},
+                 {3, "Disable events"},
+                 {3, "Disable events"},
+                 {4, "EnableEvents() - start unadvise"},
+                 {4, "Thread ID " + std::to_string(GetCurrentThreadId()) + ": Unadvise OK!"},
+                 {4, "EnableEvents() - end unadvise"}});
+  EXPECT_EQ(fake_->RaiseFieldsEvent(0x2201, 0, 0, 0, 0, kText), S_FALSE);  // nobody listens
+  EXPECT_EQ(agent_.frames.size(), 2u);
+  ASSERT_TRUE(client_->EnableEvents(TRUE));
+  client_.reset();  // destruction on the event thread unadvises
+  EXPECT_EQ(fake_->SinkCount(), 0u);
+  EXPECT_EQ(fake_->ExternalReferences(), 0u);
+}
+
+TEST_F(EventSinkTest, FailuresToAdviseLeaveEventsDisabled) {
+  fake_ = std::make_unique<FakeSwitch>();
+  fake_->SetContainerQueryResult(E_NOINTERFACE);
+  EXPECT_FALSE(client_->EnableEvents(TRUE));
+  EXPECT_EQ(client_->m_LasthResult, E_NOINTERFACE);
+  ExpectTraceOf(trace_, {{4, "Advise FAILED!"}});
+  EXPECT_TRUE(client_->IsAttached());
+  fake_->SetContainerQueryResult(E_UNEXPECTED);  // an unexpected failure is raised
+  try {
+    client_->EnableEvents(TRUE);
+    ADD_FAILURE() << "no exception";
+  } catch (const ComError& error) {
+    EXPECT_EQ(error.Result(), E_UNEXPECTED);
+  }
+  EXPECT_FALSE(client_->EventsEnabled());
+  client_.reset();
+  fake_.reset();  // no switch at all
+  client_ = std::make_unique<CVarnClient>(&agent_, &flags_);
+  EXPECT_FALSE(client_->EnableEvents(TRUE));
+  EXPECT_EQ(client_->m_LasthResult, REGDB_E_CLASSNOTREG);
+  EXPECT_FALSE(client_->EventsEnabled());
 }
 
 }  // namespace
