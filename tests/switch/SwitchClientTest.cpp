@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <functional>
 #include <future>
 #include <memory>
 #include <string>
@@ -484,29 +483,27 @@ std::string ReplyLine(const std::string& text) { return "\nCVarnClient::Reply  :
 // Owns the variants of one hand-made event call, added in call order.
 class EventArgs {
  public:
-  EventArgs& Short(SHORT value) {
-    return Add(VT_I2, [&](VARIANT& v) { v.iVal = value; });
+  // A number of that type (VT_I2, VT_I4 or VT_UI1): iVal and bVal are the low
+  // bytes of lVal.
+  EventArgs& Num(VARTYPE type, LONG value) {
+    Add(type).lVal = value;
+    return *this;
   }
-  EventArgs& Long(LONG value) {
-    return Add(VT_I4, [&](VARIANT& v) { v.lVal = value; });
-  }
-  EventArgs& Byte(BYTE value) {
-    return Add(VT_UI1, [&](VARIANT& v) { v.bVal = value; });
-  }
-  EventArgs& Bytes(const std::vector<BYTE>& bytes) {
-    return Add(VT_BSTR, [&](VARIANT& v) {
-      v.bstrVal = SysAllocStringByteLen(reinterpret_cast<const char*>(bytes.data()),
-                                        static_cast<UINT>(bytes.size()));
-    });
+  EventArgs& Text(const std::vector<BYTE>& bytes, bool null = false) {
+    Add(VT_BSTR).bstrVal = null ? nullptr
+                                : SysAllocStringByteLen(reinterpret_cast<const char*>(bytes.data()),
+                                                        static_cast<UINT>(bytes.size()));
+    return *this;
   }
   // The fields form: OC, OE, OID, CABID as 16 bits, Stat as a byte, then data.
-  EventArgs& Fields(WORD oc, WORD oe, BYTE stat, const std::vector<BYTE>& data) {
-    return Short(static_cast<SHORT>(oc))
-        .Short(static_cast<SHORT>(oe))
-        .Short(0)
-        .Short(0)
-        .Byte(stat)
-        .Bytes(data);
+  EventArgs& Fields(LONG oc, LONG oe, LONG oid, LONG cabid, BYTE stat, const Bytes& data,
+                    bool null = false) {
+    return Num(VT_I2, oc)
+        .Num(VT_I2, oe)
+        .Num(VT_I2, oid)
+        .Num(VT_I2, cabid)
+        .Num(VT_UI1, stat)
+        .Text(data, null);
   }
   ~EventArgs() {
     for (VARIANT& v : args_) VariantClear(&v);
@@ -516,16 +513,13 @@ class EventArgs {
     params_ = DISPPARAMS{reversed_.data(), nullptr, static_cast<UINT>(reversed_.size()), 0};
     return &params_;
   }
-  EventArgs& Add(VARTYPE type, const std::function<void(VARIANT&)>& set) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = type;
-    set(v);
-    args_.push_back(v);
-    return *this;
-  }
 
  private:
+  VARIANT& Add(VARTYPE type) {
+    VariantInit(&args_.emplace_back());
+    args_.back().vt = type;
+    return args_.back();
+  }
   std::vector<VARIANT> args_;
   std::vector<VARIANT> reversed_;  // shallow copies; args_ owns the strings
   DISPPARAMS params_{};
@@ -545,7 +539,7 @@ class EventSinkTest : public ::testing::Test {
   }
   HRESULT Fields(WORD oc, WORD oe, BYTE stat, const Bytes& data) {
     EventArgs args;
-    args.Fields(oc, oe, stat, data);
+    args.Fields(oc, oe, 0, 0, stat, data);
     return Invoke(3, args.Params());
   }
 
@@ -609,11 +603,10 @@ TEST_P(BadEventTest, IsRefusedAndNothingReachesTheAgent) {
   for (const char* c = GetParam().args; *c != 0; ++c) {
     Bytes header = Header(1, 2, 0, *c == '4' ? 4 : *c == 'F' ? 0xFFFFFFFF : 0);
     if (*c == 'H') header.resize(51);
-    if (*c == 's') args.Short(1);
-    if (*c == 'l') args.Long(1);
-    if (*c == 'b') args.Byte(0);
-    if (*c == 't' || *c == 'e') args.Bytes(*c == 't' ? kText : Bytes{});
-    if (std::string_view("hH4F").find(*c) != std::string_view::npos) args.Bytes(header);
+    if (*c == 's' || *c == 'l' || *c == 'b')
+      args.Num(*c == 's' ? VT_I2 : *c == 'l' ? VT_I4 : VT_UI1, 1);
+    if (*c == 't' || *c == 'e') args.Text(*c == 't' ? kText : Bytes{});
+    if (std::string_view("hH4F").find(*c) != std::string_view::npos) args.Text(header);
   }
   EXPECT_EQ(Invoke(GetParam().id, args.Params()), GetParam().expected);
   EXPECT_TRUE(agent_.frames.empty());
@@ -640,22 +633,21 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(EventSinkTest, BothEventFormsBecomeFrames) {
   EventArgs args;  // the fields form widens its fields with zeroes
-  args.Short(static_cast<SHORT>(0xE002)).Short(0x311).Short(-1).Short(-2).Byte(0xFF).Bytes(kText);
+  args.Fields(0xE002, 0x311, -1, -2, 0xFF, kText);
   EXPECT_EQ(Invoke(3, args.Params()), S_OK);
   EventArgs empty;  // a null byte string is an empty one
-  empty.Short(0x2201).Short(0).Short(0).Short(0).Byte(0).Add(
-      VT_BSTR, [](VARIANT& v) { v.bstrVal = nullptr; });
+  empty.Fields(0x2201, 0, 0, 0, 0, {}, true);
   EXPECT_EQ(Invoke(3, empty.Params()), S_OK);
 
   // The header form takes Len and status from the header and clips the data
   // to Len; a longer header string is fine.
   EventArgs header_form;
-  header_form.Bytes(Header(sp::kOcThresholdEvent, 0, 255, 4)).Bytes({'<', 'x', '/', '>', 'j', 'u'});
+  header_form.Text(Header(sp::kOcThresholdEvent, 0, 255, 4)).Text({'<', 'x', '/', '>', 'j', 'u'});
   EXPECT_EQ(Invoke(4, header_form.Params()), S_OK);
   EventArgs longer;
   auto header = Header(sp::kOcStoreConfiguration, sp::kTableRules, 0, 0);
   header.resize(200, 0xAB);
-  longer.Bytes(header).Bytes({});
+  longer.Text(header).Text({});
   EXPECT_EQ(Invoke(4, longer.Params()), S_OK);
   const auto& frames = agent_.frames;
   ASSERT_EQ(frames.size(), 4u);
@@ -668,65 +660,51 @@ TEST_F(EventSinkTest, BothEventFormsBecomeFrames) {
   EXPECT_EQ(frames[3].fields[1], sp::kTableRules);
 }
 
-// A filter traces "<name> filter changed to <n>" at level 3, a permission
-// "# MIB <what> enabled! #" or "disabled" at level 2.
-struct SettingCase {
-  const char* name;
-  DWORD oe;
-  std::atomic<BYTE> SwitchPermissionFlags::*flag;
-  const char* what;  // null for a filter
-};
-
-class SettingEventTest : public EventSinkTest, public ::testing::WithParamInterface<SettingCase> {};
-
-// One byte changes the setting; two bytes, or the codes under another
-// operation, only reach the agent.
-TEST_P(SettingEventTest, OneByteStoreEventChangesTheSetting) {
-  const SettingCase& setting = GetParam();
-  const WORD oe = static_cast<WORD>(setting.oe);
-  const auto line = [&](bool on) {
-    return ReplyLine(setting.what == nullptr
-                         ? std::string(setting.name) + " filter changed to " + (on ? "3" : "0")
-                         : std::string("# MIB ") + setting.what +
-                               (on ? " enabled! #" : " disabled! #"));
-  };
-  const DWORD level = setting.what == nullptr ? 3 : 2;
-  EXPECT_EQ(Fields(0xE002, oe, 0, {1, 1}), S_OK);
-  EXPECT_EQ(Fields(0xE001, oe, 0, {1}), S_OK);
-  EXPECT_EQ((flags_.*setting.flag).load(), 0);
-  EXPECT_EQ(Fields(0xE002, oe, 0, {3}), S_OK);
-  EXPECT_EQ((flags_.*setting.flag).load(), 3);
-  EXPECT_EQ(trace_.LevelOf(line(true)), level);
-  EXPECT_EQ(trace_.Count(line(true)), 1);
-  EXPECT_EQ(Fields(0xE002, oe, 0, {0}), S_OK);
-  EXPECT_EQ((flags_.*setting.flag).load(), 0);
-  EXPECT_EQ(trace_.LevelOf(line(false)), level);
-  EXPECT_EQ(agent_.frames.size(), 4u);
-}
-
-using Flags = SwitchPermissionFlags;
-INSTANTIATE_TEST_SUITE_P(
-    Settings, SettingEventTest,
-    ::testing::Values(
-        SettingCase{"Trap2EventLog", sp::kSettingTrap2EventLog, &Flags::Trap2EventLog, nullptr},
-        SettingCase{"TrapToAdminAlert", sp::kSettingTrapToAdminAlert, &Flags::TrapToAdminAlert,
-                    nullptr},
-        SettingCase{"SetAllowed", sp::kSettingSetAllowed, &Flags::SetAllowed, "write"},
-        SettingCase{"ShutdownIsAllowed", sp::kSettingShutdownIsAllowed, &Flags::ShutdownIsAllowed,
-                    "shutdown"},
-        SettingCase{"DoAccountCheck", sp::kSettingDoAccountCheck, &Flags::DoAccountCheck,
-                    "account check"}),
-    [](const auto& param_info) { return std::string(param_info.param.name); });
-
-TEST_F(EventSinkTest, FiltersNeedGoodStatusButPermissionsDoNot) {
-  EXPECT_EQ(Fields(0xE002, 0x3800, 6, {1}), S_OK);
-  EXPECT_EQ(flags_.Trap2EventLog.load(), 0);
-  EXPECT_EQ(Fields(0xE002, 0x3810, 6, {1}), S_OK);
-  EXPECT_EQ(flags_.SetAllowed.load(), 1);
-  EXPECT_EQ(agent_.frames.size(), 2u);
+// A store event of one byte changes a setting; two bytes, or the code under
+// another operation, only reach the agent. A filter traces "<name> filter
+// changed to <n>" at level 3 and needs a good status; a permission traces
+// "# MIB <what> enabled! #" or "disabled" at level 2 and takes any status.
+TEST_F(EventSinkTest, OneByteStoreEventsChangeTheSettings) {
+  using F = SwitchPermissionFlags;
+  const struct {
+    const char* name;
+    DWORD oe;
+    std::atomic<BYTE> F::*flag;
+    const char* what;  // null for a filter
+  } rows[] = {
+      {"Trap2EventLog", sp::kSettingTrap2EventLog, &F::Trap2EventLog, nullptr},
+      {"TrapToAdminAlert", sp::kSettingTrapToAdminAlert, &F::TrapToAdminAlert, nullptr},
+      {"SetAllowed", sp::kSettingSetAllowed, &F::SetAllowed, "write"},
+      {"ShutdownIsAllowed", sp::kSettingShutdownIsAllowed, &F::ShutdownIsAllowed, "shutdown"},
+      {"DoAccountCheck", sp::kSettingDoAccountCheck, &F::DoAccountCheck, "account check"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const WORD oe = static_cast<WORD>(row.oe);
+    const auto line = [&](bool on) {
+      return ReplyLine(row.what == nullptr
+                           ? std::string(row.name) + " filter changed to " + (on ? "3" : "0")
+                           : std::string("# MIB ") + row.what +
+                                 (on ? " enabled! #" : " disabled! #"));
+    };
+    const DWORD level = row.what == nullptr ? 3 : 2;
+    std::atomic<BYTE>& flag = flags_.*row.flag;
+    EXPECT_EQ(Fields(0xE002, oe, 0, {1, 1}), S_OK);
+    EXPECT_EQ(Fields(0xE001, oe, 0, {1}), S_OK);
+    EXPECT_EQ(flag.load(), 0);
+    EXPECT_EQ(Fields(0xE002, oe, 0, {3}), S_OK);
+    EXPECT_EQ(flag.load(), 3);
+    EXPECT_EQ(trace_.LevelOf(line(true)), level);
+    EXPECT_EQ(trace_.Count(line(true)), 1);
+    EXPECT_EQ(Fields(0xE002, oe, 0, {0}), S_OK);
+    EXPECT_EQ(flag.load(), 0);
+    EXPECT_EQ(trace_.LevelOf(line(false)), level);
+    EXPECT_EQ(Fields(0xE002, oe, 6, {1}), S_OK);
+    EXPECT_EQ(flag.load(), row.what == nullptr ? 0 : 1);
+  }
+  EXPECT_EQ(agent_.frames.size(), 25u);
   CSwitchClient plain;  // the plain client ignores every frame
   EventArgs args;
-  args.Fields(0xE002, 0x3800, 0, {1});
+  args.Fields(0xE002, 0x3800, 0, 0, 0, {1});
   EXPECT_EQ(plain.Invoke(3, IID_NULL, 0, DISPATCH_METHOD, args.Params(), nullptr, nullptr, nullptr),
             S_OK);
   EXPECT_EQ(flags_.Trap2EventLog.load(), 0);
