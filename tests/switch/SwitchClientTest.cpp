@@ -131,55 +131,45 @@ TEST_F(SwitchClientTest, AttachLearnsDispatchIdsSendsTheModuleNameAndDestruction
   EXPECT_EQ(fake_->ClientNameCalls(), 0);
 }
 
-TEST_F(SwitchClientTest, AttachTwiceInitialisesComOnceAndDetachUninitialises) {
+// COM state belongs to a thread, so each row runs on a fresh one: attach
+// initialises COM once per thread, and detach undoes only its own
+// initialisation, never the thread's.
+TEST_F(SwitchClientTest, AttachInitialisesComOncePerThreadAndDetachUndoesOnlyItsOwn) {
+  const struct {
+    int before;          // the thread's own initialisation, -1 for none
+    const char* traced;  // how the attach found COM
+    HRESULT after;       // an apartment initialisation after the detach
+  } rows[] = {{-1, "OK - was not called before!", S_OK},
+              {COINIT_MULTITHREADED, "OK - was already called!", RPC_E_CHANGED_MODE},
+              {COINIT_APARTMENTTHREADED, "FAILED - thread mode could not be changed!", S_FALSE}};
   Start();
-  DWORD thread_id = 0;
-  std::thread([&] {  // COM state belongs to a thread: a fresh one
-    thread_id = GetCurrentThreadId();
-    ASSERT_TRUE(client_->Attach(nullptr));
-    ASSERT_TRUE(client_->Attach(nullptr));
-    EXPECT_EQ(client_->ComThreadCount(), 1u);
-    EXPECT_GT(fake_->ExternalReferences(), 0u);
-    client_->Detach();
-    // COM was uninitialised on this thread: the next initialisation is a first one.
-    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
-    CoUninitialize();
-  })
-      .join();
-  EXPECT_EQ(fake_->CreateCount(), 1);
-  const std::string prefix = "Attach(): Thread ID " + std::to_string(thread_id);
-  EXPECT_EQ(trace_.Count(Line(prefix + ": CoInitializeEx OK - was not called before!")), 1);
-  EXPECT_EQ(trace_.Count(Line(prefix + ": CoInitializeEx OK - was already called here!")), 1);
-  ExpectTrace({{3, "  already attached"},
-               {0, "Detach(): Revoke RevokeInterfaceFromGlobal returned 0x0"},
-               {0, "... Detach() done!"}});
-  EXPECT_FALSE(client_->IsAttached());
-  EXPECT_EQ(fake_->ExternalReferences(), 0u);
-  EXPECT_EQ(client_->ComThreadCount(), 0u);
-}
-
-TEST_F(SwitchClientTest, AttachKeepsTheThreadsOwnComInitialisation) {
-  Start();
-  std::thread([&] {  // COM state belongs to a thread: a fresh one
-    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
-    ASSERT_TRUE(client_->Attach(nullptr));
-    client_->Detach();  // balances its own S_FALSE, not the thread's S_OK
-    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), RPC_E_CHANGED_MODE);
-    CoUninitialize();
-  })
-      .join();
-  EXPECT_TRUE(TracedPart("CoInitializeEx OK - was already called!"));
-  std::thread([&] {  // COM state belongs to a thread: a fresh one
-    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
-    EXPECT_TRUE(client_->Attach(nullptr));
-    client_->Detach();
-    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_FALSE);  // still once
-    CoUninitialize();
-    CoUninitialize();
-  })
-      .join();
-  EXPECT_TRUE(TracedPart("CoInitializeEx FAILED - thread mode could not be changed!"));
-  EXPECT_EQ(fake_->ExternalReferences(), 0u);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.traced);
+    trace_.Clear();
+    DWORD thread_id = 0;
+    std::thread([&] {
+      thread_id = GetCurrentThreadId();
+      ASSERT_EQ(row.before < 0 ? S_OK : CoInitializeEx(nullptr, row.before), S_OK);
+      ASSERT_TRUE(client_->Attach(nullptr));
+      ASSERT_TRUE(client_->Attach(nullptr));
+      EXPECT_EQ(client_->ComThreadCount(), 1u);
+      EXPECT_GT(fake_->ExternalReferences(), 0u);
+      client_->Detach();
+      EXPECT_EQ(client_->ComThreadCount(), 0u);
+      EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), row.after);
+      if (SUCCEEDED(row.after)) CoUninitialize();
+      if (row.before >= 0) CoUninitialize();
+    }).join();
+    const std::string prefix = "Attach(): Thread ID " + std::to_string(thread_id);
+    EXPECT_EQ(trace_.Count(Line(prefix + ": CoInitializeEx " + row.traced)), 1);
+    ExpectTrace({{4, prefix + ": CoInitializeEx OK - was already called here!"},
+                 {3, "  already attached"},
+                 {4, "Detach(): Revoke RevokeInterfaceFromGlobal returned 0x0"},
+                 {4, "... Detach() done!"}});
+    EXPECT_FALSE(client_->IsAttached());
+    EXPECT_EQ(fake_->ExternalReferences(), 0u);
+  }
+  EXPECT_EQ(fake_->CreateCount(), 3);  // once per attached thread
 }
 
 TEST_F(SwitchClientTest, FailedAttachLeavesTheResultAndRequestsFail) {
