@@ -238,7 +238,7 @@ TEST_F(SwitchClientTest, AttachInitialisesComOncePerThreadAndDetachUndoesOnlyIts
   EXPECT_EQ(fake_->CreateCount(), 3);  // once per attached thread
 }
 
-TEST_F(SwitchClientTest, FailedAttachLeavesTheResultAndRequestsFail) {
+TEST_F(SwitchClientTest, FailedAttachLeavesTheResultAndRequestsFailAndTheNameWaits) {
   client_ =
       std::make_unique<CVarnClient>(nullptr, nullptr);  // no switch registered, no module name
   EXPECT_FALSE(client_->Attach(nullptr));
@@ -251,8 +251,19 @@ TEST_F(SwitchClientTest, FailedAttachLeavesTheResultAndRequestsFail) {
                {5, "Detach() - not attached (ignored)"}});
 
   fake_ = std::make_unique<FakeSwitch>();
-  ASSERT_TRUE(client_->Attach(nullptr));  // without a module name no name is sent
+  EXPECT_FALSE(client_->ClientName(nullptr));  // no name to send
+  ASSERT_TRUE(client_->Attach(nullptr));       // without a module name no name is sent
   EXPECT_EQ(fake_->ClientNameCalls(), 0);
+  client_->Detach();
+  EXPECT_TRUE(client_->ClientName("before-attach"));  // kept until attached
+  ASSERT_TRUE(client_->Attach(nullptr));
+  EXPECT_EQ(fake_->ClientName(), "before-attach");
+  const std::string long_name(300, 'n');  // cut, and sent at once when attached
+  EXPECT_TRUE(client_->ClientName(long_name.c_str()));
+  EXPECT_EQ(std::string(client_->GetClientName()), std::string(255, 'n'));
+  EXPECT_EQ(fake_->ClientName(), std::string(255, 'n'));
+  EXPECT_TRUE(client_->ClientName(nullptr));  // the stored name again
+  EXPECT_EQ(fake_->ClientNameCalls(), 3);
   Start();
   fake_->SetCreationResult(E_OUTOFMEMORY);
   EXPECT_FALSE(client_->Attach(nullptr));
@@ -406,61 +417,43 @@ TEST_F(SwitchClientTest, BusySwitchIsAskedRetriesPlusOneTimesWithGrowingTimeout)
   EXPECT_EQ(client_->m_LasthResult, RPC_E_DISCONNECTED);
 }
 
-TEST_F(SwitchClientTest, ClientNameIsStoredCutAndSentWhenAttached) {
-  Start();
-  EXPECT_FALSE(client_->ClientName(nullptr));  // nothing to send
-  EXPECT_TRUE(client_->ClientName("before-attach"));
-  EXPECT_EQ(fake_->ClientNameCalls(), 0);
-  ASSERT_TRUE(client_->Attach(nullptr));
-  EXPECT_EQ(fake_->ClientName(), "before-attach");
-  const std::string long_name(300, 'n');
-  EXPECT_TRUE(client_->ClientName(long_name.c_str()));
-  EXPECT_EQ(std::string(client_->GetClientName()), std::string(255, 'n'));
-  EXPECT_EQ(fake_->ClientName(), std::string(255, 'n'));
-  EXPECT_TRUE(client_->ClientName(nullptr));  // the stored name again
-  EXPECT_EQ(fake_->ClientNameCalls(), 3);
+// With the cancel function, or without it through the cancel object.
+TEST_F(SwitchClientTest, CancelFromAnotherThreadBreaksBlockedCallAndLaterRequests) {
+  for (const bool use_cancel_object : {false, true}) {
+    SCOPED_TRACE(use_cancel_object ? "CancelObject" : "CancelCall");
+    platform::SetComProcHidden("CoCancelCall", use_cancel_object);
+    trace_.Clear();
+    StartAttached();
+    ASSERT_TRUE(client_->EnableCancelRequest(TRUE));
+    fake_->QueueAnswer(Answer::Blocking());
+    DWORD caller = 0;
+    auto result = std::async(std::launch::async, [&] {
+      caller = GetCurrentThreadId();
+      const DWORD status = Send(CpuRequest());
+      return std::make_pair(status, client_->m_LasthResult);
+    });
+    ASSERT_TRUE(fake_->WaitForCallInProgress(10000));
+    EXPECT_TRUE(client_->CancelRequest(5));
+    const auto [status, hr] = result.get();
+    EXPECT_EQ(status, cmd_status::kCommandFailed);
+    EXPECT_EQ(hr, RPC_E_CALL_CANCELED);
+
+    // Until cancellation is disabled, nothing more reaches the switch.
+    CommandBuffer later = StatusRequest();
+    EXPECT_EQ(Send(later), cmd_status::kCommandFailed);
+    EXPECT_EQ(client_->m_LasthResult, static_cast<HRESULT>(RPC_S_CALL_CANCELLED));
+    EXPECT_EQ(fake_->Frames().size(), 1u);
+    EXPECT_TRUE(client_->EnableCancelRequest(FALSE));
+    EXPECT_EQ(Send(later), 0u);
+    EXPECT_EQ(fake_->Frames().size(), 2u);
+    ExpectTrace({{4, "EnableCancelRequest(1) - hResult = 0x00000000"},
+                 {3, "CancelRequest() - cancel Invoke() with thread ID=" + std::to_string(caller) +
+                         (use_cancel_object ? "" : " Timout 5 sec")},
+                 {3, "CancelRequest() - cancel result = 0x00000000"},
+                 {2, "InvokeEx() - ## cancelled!"},
+                 {4, "EnableCancelRequest(0) - hResult = 0x00000000"}});
+  }
 }
-
-class CancelTest : public SwitchClientTest, public ::testing::WithParamInterface<bool> {};
-
-TEST_P(CancelTest, CancelFromAnotherThreadBreaksBlockedCallAndLaterRequests) {
-  const bool use_cancel_object = GetParam();
-  if (use_cancel_object) platform::SetComProcHidden("CoCancelCall", true);
-  StartAttached();
-  ASSERT_TRUE(client_->EnableCancelRequest(TRUE));
-  fake_->QueueAnswer(Answer::Blocking());
-  DWORD caller = 0;
-  auto result = std::async(std::launch::async, [&] {
-    caller = GetCurrentThreadId();
-    const DWORD status = Send(CpuRequest());
-    return std::make_pair(status, client_->m_LasthResult);
-  });
-  ASSERT_TRUE(fake_->WaitForCallInProgress(10000));
-  EXPECT_TRUE(client_->CancelRequest(5));
-  const auto [status, hr] = result.get();
-  EXPECT_EQ(status, cmd_status::kCommandFailed);
-  EXPECT_EQ(hr, RPC_E_CALL_CANCELED);
-
-  // Until cancellation is disabled, nothing more reaches the switch.
-  CommandBuffer later = StatusRequest();
-  EXPECT_EQ(Send(later), cmd_status::kCommandFailed);
-  EXPECT_EQ(client_->m_LasthResult, static_cast<HRESULT>(RPC_S_CALL_CANCELLED));
-  EXPECT_EQ(fake_->Frames().size(), 1u);
-  EXPECT_TRUE(client_->EnableCancelRequest(FALSE));
-  EXPECT_EQ(Send(later), 0u);
-  EXPECT_EQ(fake_->Frames().size(), 2u);
-  ExpectTrace({{4, "EnableCancelRequest(1) - hResult = 0x00000000"},
-               {3, "CancelRequest() - cancel Invoke() with thread ID=" + std::to_string(caller) +
-                       (use_cancel_object ? "" : " Timout 5 sec")},
-               {3, "CancelRequest() - cancel result = 0x00000000"},
-               {2, "InvokeEx() - ## cancelled!"},
-               {4, "EnableCancelRequest(0) - hResult = 0x00000000"}});
-}
-
-INSTANTIATE_TEST_SUITE_P(CancelFunctions, CancelTest, ::testing::Bool(),
-                         [](const auto& param_info) {
-                           return std::string(param_info.param ? "CancelObject" : "CancelCall");
-                         });
 
 TEST_F(SwitchClientTest, CancelWhileIdleStopsTheNextRequestAndWithoutEnablingNothing) {
   StartAttached();
