@@ -30,7 +30,7 @@ class TestAgent : public CSnmpMibTree<TestAgent> {
   DWORD fGetCounter(SnmpVarBind* varbind, DWORD mode) {
     Record("get", varbind, mode);
     SetVarbindNumber(varbind, counter++, ASN_INTEGER);
-    return get_status;
+    return 0;
   }
   DWORD fPreRead(SnmpVarBind* varbind, DWORD mode) {
     Record("pre", varbind, mode);
@@ -55,7 +55,6 @@ class TestAgent : public CSnmpMibTree<TestAgent> {
 
   std::vector<Call> calls;
   DWORD counter = 100;
-  DWORD get_status = 0;
   DWORD pre_read_status = 0;
   DWORD check_status = 0;
   DWORD set_status = 0;
