@@ -144,7 +144,7 @@ TEST(SetVarbindTextTest, EachTypeReadsItsOwnPartOfTheText) {
   EXPECT_EQ(IdsOf(varbind->value.asnValue.object), (Ids{1, 3, 6, 1}));
 }
 
-TEST(GetStringTest, TerminatesOnceCopiesBorrowedBytesAndRefusesOtherTypes) {
+TEST(VarbindReaderTest, GetStringTerminatesOnceCopiesBorrowedBytesAndGetIntegerReadsNumbers) {
   VarBindOwner varbind = StringValue("abc");
   EXPECT_STREQ(GetString(varbind.Get()), "abc");
   EXPECT_STREQ(GetString(varbind.Get()), "abc");
@@ -161,10 +161,7 @@ TEST(GetStringTest, TerminatesOnceCopiesBorrowedBytesAndRefusesOtherTypes) {
   EXPECT_STREQ(GetString(empty.Get()), "");
   SetVarbindNumber(empty.Get(), 1, ASN_INTEGER);
   EXPECT_STREQ(GetString(empty.Get()), "<<GetString type mismatch>>");
-}
-
-TEST(GetIntegerTest, ReadsOnlyClassicNumberTypesAndFreeLeavesNull) {
-  VarBindOwner varbind;
+  // GetInteger reads only the classic number types; a freed value is NULL.
   SetVarbindNumber(varbind.Get(), 9, ASN_TIMETICKS);
   EXPECT_EQ(GetInteger(varbind.Get()), 9);
   SetVarbindNumber(varbind.Get(), 9, ASN_UNSIGNED32);
