@@ -191,6 +191,7 @@ TEST_P(SnmpMibTreeDifferentialTest, RandomOperationsAnswerAsTheSortedReference) 
       const Cell* expected = reference.Next(oid);
       ASSERT_EQ(found, expected != nullptr) << Text(oid);
       ASSERT_EQ(IdsOf(varbind->name), expected ? expected->oid : oid) << Text(oid);
+      ASSERT_EQ(varbind->value.asnValue.unsigned32, expected ? expected->value : 0xDEADBEEF);
     } else {
       const bool removed = agent.RemoveMibSubtree(Text(oid).c_str());
       const bool expected = oid.size() >= 2 && reference.RemovePrefix(oid);

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -36,14 +37,17 @@ class SnmpMibTreeTest : public ::testing::Test {
   std::string GetNext(const std::string& oid_text) {
     return Query(oid_text, SNMP_PDU_GETNEXT).varbind;
   }
-  // Check pass and apply pass of a SET; returns the two statuses.
-  Statuses Set(const std::string& oid_text, const char* value, BYTE type = ASN_INTEGER) {
+  // Check pass and apply pass of a SET, both finding the entry or neither;
+  // returns the two statuses and keeps the object name the check answered.
+  Statuses Set(const std::string& oid_text, const char* value, BYTE type = ASN_INTEGER,
+               bool found = true) {
     VarBindOwner varbind = MakeVarbind(oid_text.c_str());
     SetVarbindText(varbind.Get(), value, type);
     AsnInteger32 check = -1;
     AsnInteger32 set = -1;
-    EXPECT_TRUE(agent.MibCheckSetVarbind(varbind.Get(), &check, nullptr));
-    EXPECT_TRUE(agent.MibSetVarbind(varbind.Get(), &set));
+    checked_object = "(unset)";
+    EXPECT_EQ(agent.MibCheckSetVarbind(varbind.Get(), &check, &checked_object), found);
+    EXPECT_EQ(agent.MibSetVarbind(varbind.Get(), &set), found);
     return {check, set};
   }
   TestAgent::MibEntryInfo Info(const char* oid_text) {
@@ -59,6 +63,7 @@ class SnmpMibTreeTest : public ::testing::Test {
   }
 
   TestAgent agent;
+  const char* checked_object = nullptr;
 };
 
 TEST_F(SnmpMibTreeTest, ReRegisteringScalarReplacesValueCallbacksAccessAndUserWord) {
@@ -69,12 +74,10 @@ TEST_F(SnmpMibTreeTest, ReRegisteringScalarReplacesValueCallbacksAccessAndUserWo
   EXPECT_EQ(Info("1.3.2.0").user_word, 77u);
   agent.calls.clear();
   ASSERT_TRUE(agent.AddConstMibEntry("1.3.2.0", nullptr, 3, ASN_INTEGER, kMibReadOnly));
-  const TestAgent::MibEntryInfo info = Info("1.3.2.0");
-  EXPECT_STREQ(info.object_name, "threshThresholdStatus");  // kept: no name given
-  EXPECT_EQ(info.access, kMibReadOnly);
-  EXPECT_EQ(info.user_word, 0u);
-  EXPECT_EQ(info.get, nullptr);
-  EXPECT_EQ(info.pre_read, nullptr);
+  const TestAgent::MibEntryInfo info = Info("1.3.2.0");  // the name kept: none given
+  EXPECT_EQ(std::make_tuple(std::string(info.object_name), info.access, info.user_word),
+            std::make_tuple(std::string("threshThresholdStatus"), kMibReadOnly, 0u));
+  EXPECT_TRUE(info.get == nullptr && info.pre_read == nullptr);
   EXPECT_EQ(agent.GetMibEntryCount(), 1u);
   EXPECT_EQ(Get("1.3.2.0"), "Oid=1.3.2.0, Value=INTEGER: 3 (0x3)");
   EXPECT_TRUE(agent.calls.empty());
@@ -218,7 +221,7 @@ TEST_F(SnmpMibTreeTest, ThrowingGetCallbackGivesGenericErrorAndGetNextCanStepPas
             (Answer{true, 0, "Oid=1.3.4, Value=INTEGER: 4 (0x4)", "after"}));
 }
 
-TEST_F(SnmpMibTreeTest, SetStatusesOfAccessAndMissingEntries) {
+TEST_F(SnmpMibTreeTest, SetStatusesOfAccessMissingEntriesAndCallbacks) {
   agent.AddConstMibEntry("1.3.1.0", "rw", 1, ASN_INTEGER, kMibReadWrite);
   AddVar("1.3.2.0", "ro", nullptr, &TestAgent::fSet, &TestAgent::fCheckSet, nullptr);
   AddVar("1.3.3.0", "throws", nullptr, &TestAgent::fThrow, &TestAgent::fThrowInt, nullptr,
@@ -230,41 +233,27 @@ TEST_F(SnmpMibTreeTest, SetStatusesOfAccessAndMissingEntries) {
   EXPECT_EQ(agent.calls.size(), 2u);  // only the throwing pair ran
   EXPECT_EQ(Get("1.3.2.0"), "Oid=1.3.2.0, Value=INTEGER: 0 (0x0)");
   EXPECT_EQ(Get("1.3.3.0"), "Oid=1.3.3.0, Value=INTEGER: 0 (0x0)");
+  EXPECT_EQ(Set("1.3.1", "5", ASN_INTEGER, false),
+            Statuses(SNMP_ERRORSTATUS_NOSUCHNAME, SNMP_ERRORSTATUS_NOSUCHNAME));
+  EXPECT_STREQ(checked_object, "(unset)");
 
-  VarBindOwner missing = MakeVarbind("1.3.1");
-  AsnInteger32 status = -1;
-  const char* object = "(unset)";
-  EXPECT_FALSE(agent.MibCheckSetVarbind(missing.Get(), &status, &object));
-  EXPECT_EQ(status, SNMP_ERRORSTATUS_NOSUCHNAME);
-  EXPECT_STREQ(object, "(unset)");
-  status = -1;
-  EXPECT_FALSE(agent.MibSetVarbind(missing.Get(), &status));
-  EXPECT_EQ(status, SNMP_ERRORSTATUS_NOSUCHNAME);
-}
-
-TEST_F(SnmpMibTreeTest, CheckAndSetCallbacksSeeTheRequestValueAndDecideTheStatus) {
-  AddVar("1.3.1.0", "rw", nullptr, &TestAgent::fSet, &TestAgent::fCheckSet, nullptr, kMibReadWrite);
-  VarBindOwner varbind = MakeVarbind("1.3.1.0");
-  SetVarbindText(varbind.Get(), "text for an INTEGER", ASN_OCTETSTRING);
-  AsnInteger32 status = -1;
-  const char* object = nullptr;
+  // Check and set callbacks see the request value and decide the status.
+  AddVar("1.3.4.0", "rw", nullptr, &TestAgent::fSet, &TestAgent::fCheckSet, nullptr, kMibReadWrite);
+  agent.calls.clear();
   agent.check_status = SNMP_ERRORSTATUS_WRONGTYPE;
-  ASSERT_TRUE(agent.MibCheckSetVarbind(varbind.Get(), &status, &object));
-  EXPECT_EQ(status, SNMP_ERRORSTATUS_WRONGTYPE);
-  EXPECT_STREQ(object, "rw");
   agent.set_status = SNMP_ERRORSTATUS_COMMITFAILED;
-  ASSERT_TRUE(agent.MibSetVarbind(varbind.Get(), &status));
-  EXPECT_EQ(status, SNMP_ERRORSTATUS_COMMITFAILED);
+  const char* text = "text for an INTEGER";
+  EXPECT_EQ(Set("1.3.4.0", text, ASN_OCTETSTRING),
+            Statuses(SNMP_ERRORSTATUS_WRONGTYPE, SNMP_ERRORSTATUS_COMMITFAILED));
+  EXPECT_STREQ(checked_object, "rw");
   ASSERT_EQ(agent.calls.size(), 2u);
   EXPECT_EQ(agent.calls[0].mode, kMibModeCheckSet);
   EXPECT_EQ(agent.calls[1].mode, kMibModeSet);
   EXPECT_EQ(agent.calls[1].value, "STRING: \"text for an INTEGER\"");
-  EXPECT_EQ(Get("1.3.1.0"), "Oid=1.3.1.0, Value=INTEGER: 0 (0x0)");  // a failed set stores nothing
-  // A successful one stores the request value, whatever its type.
-  agent.set_status = 0;
-  ASSERT_TRUE(agent.MibSetVarbind(varbind.Get(), &status));
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(Get("1.3.1.0"), "Oid=1.3.1.0, Value=STRING: \"text for an INTEGER\"");
+  EXPECT_EQ(Get("1.3.4.0"), "Oid=1.3.4.0, Value=INTEGER: 0 (0x0)");  // a failed set stores nothing
+  agent.set_status = 0;  // a successful one stores the request value, whatever its type
+  EXPECT_EQ(Set("1.3.4.0", text, ASN_OCTETSTRING).second, 0);
+  EXPECT_EQ(Get("1.3.4.0"), "Oid=1.3.4.0, Value=STRING: \"text for an INTEGER\"");
 }
 
 // Derived from the agent behind a polymorphic base, so that the agent part sits
