@@ -3,6 +3,7 @@
 // two event forms and malformed events, settings events and advising.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <future>
 #include <memory>
 #include <string>
@@ -330,12 +331,12 @@ TEST_F(SwitchClientTest, FrameTravelsAndReplyComesBackByEachMethod) {
   }
 }
 
-// A reply header that ends before the status field leaves the request's
+// A reply header that ends just before the status field leaves the request's
 // status; no request method at all fails the request.
 TEST_F(SwitchClientTest, ShortRepliesAndMissingMethodsGiveTheirStatus) {
   StartAttached();
   Answer answer = Answer::Status(0);
-  answer.header_bytes = 20;
+  answer.header_bytes = static_cast<int>(offsetof(CmdHeader, Stat));
   fake_->QueueAnswer(answer);
   EXPECT_EQ(Send(StatusRequest()), 0x13u);
   ExpectTrace({{0, "CmdRequest() - ... return from InvokeEx(), hResult=0x00000000"}});
@@ -351,11 +352,11 @@ TEST_F(SwitchClientTest, MessageIdIsClearedUnlessKeptOnceAndCorruptHeadersAreNot
   Answer answer = Answer::Status(0);
   answer.message = 0xC7;  // low six bits 7, high two bits 3
   fake_->QueueAnswer(answer);
-  CmdHeader kept = BareHeader(0x45, 2);  // only the low six bits of MIDLow travel
+  CmdHeader kept = BareHeader(0x45, 1);  // only the low six bits of MIDLow travel
   BYTE* data = nullptr;
   client_->KeepMessageIdOnce();
   EXPECT_TRUE(client_->CmdRequest(&kept, &data, 0, 0, 0));
-  EXPECT_EQ(fake_->Frames().at(0).message, 0x05 + (2 << 6));
+  EXPECT_EQ(fake_->Frames().at(0).message, 0x05 + (1 << 6));
   EXPECT_EQ(std::make_tuple(kept.MIDLow, kept.MIDHigh, data), std::make_tuple(7, 3, nullptr));
 
   StartAttached();
