@@ -162,24 +162,6 @@ TEST_F(SnmpMibTreeTest, UnparsableOidTextChangesNothingRegistrationsWriteTheirTr
   EXPECT_EQ(agent.GetMibRegionOid(2), nullptr);
 }
 
-TEST_F(SnmpMibTreeTest, LookupAnswersValueAndObjectNameForGetAndGetNextOnly) {
-  agent.AddConstMibEntry("1.3.6.1.2", "two", 2, ASN_INTEGER, kMibReadOnly);
-  agent.AddConstMibEntry("1.3.6.1.4", "four", "four", ASN_OCTETSTRING, kMibReadWrite);
-  EXPECT_EQ(Query("1.3.6.1.4", SNMP_PDU_GET),
-            (Answer{true, 0, "Oid=1.3.6.1.4, Value=STRING: \"four\"", "four"}));
-  EXPECT_EQ(Query("1.3.6.1.3", SNMP_PDU_GET).object, "(unset)");
-  EXPECT_FALSE(Query("1.3.6.1.2", SNMP_PDU_SET).found);
-  EXPECT_FALSE(Query("1.3.6.1.2", SNMP_PDU_GETBULK).found);
-  // The answer replaces a request value of any type.
-  VarBindOwner varbind = MakeVarbind("1.3.6.1.2");
-  SetVarbindText(varbind.Get(), "1.2.3.4.5", ASN_OBJECTIDENTIFIER);
-  AsnInteger32 status = -1;
-  ASSERT_TRUE(agent.MibGetVarbind(varbind.Get(), SNMP_PDU_GET, &status, nullptr));
-  EXPECT_STREQ(VarbindText(varbind.Get()), "Oid=1.3.6.1.2, Value=INTEGER: 2 (0x2)");
-  agent.ClearMib();
-  EXPECT_EQ(agent.GetMibEntryCount(), 0u);
-}
-
 TEST_F(SnmpMibTreeTest, GetCallbackAnswersAfterPreReadButNeverChangesTheStore) {
   AddVar("1.3.1", "counter", &TestAgent::fGetCounter, nullptr, nullptr, &TestAgent::fPreRead);
   VarBindOwner next = MakeVarbind("1.3.0.9");  // the next entry is copied, no callback runs
@@ -203,7 +185,7 @@ TEST_F(SnmpMibTreeTest, GetCallbackAnswersAfterPreReadButNeverChangesTheStore) {
   EXPECT_EQ(agent.calls[0].callback, "pre");
 }
 
-TEST_F(SnmpMibTreeTest, ThrowingGetCallbackGivesGenericErrorAndGetNextCanStepPastIt) {
+TEST_F(SnmpMibTreeTest, LookupsAnswerNameAndValueAndStepPastAThrowingGetCallback) {
   agent.AddConstMibEntry("1.3.1", "before", 1, ASN_INTEGER, kMibReadOnly);
   AddVar("1.3.2", "throws", &TestAgent::fThrow, nullptr, nullptr, nullptr);
   AddVar("1.3.3", "throwsint", &TestAgent::fThrowInt, nullptr, nullptr, nullptr);
@@ -213,6 +195,23 @@ TEST_F(SnmpMibTreeTest, ThrowingGetCallbackGivesGenericErrorAndGetNextCanStepPas
   EXPECT_EQ(Query("1.3.2", SNMP_PDU_GETNEXT).status, SNMP_ERRORSTATUS_GENERR);
   EXPECT_EQ(Query("1.3.3", SNMP_PDU_GETNEXT),
             (Answer{true, 0, "Oid=1.3.4, Value=INTEGER: 4 (0x4)", "after"}));
+
+  // Only GET and GET-NEXT are answered, with the value and the object name.
+  agent.AddConstMibEntry("1.3.6.1.2", "two", 2, ASN_INTEGER, kMibReadOnly);
+  agent.AddConstMibEntry("1.3.6.1.4", "four", "four", ASN_OCTETSTRING, kMibReadWrite);
+  EXPECT_EQ(Query("1.3.6.1.4", SNMP_PDU_GET),
+            (Answer{true, 0, "Oid=1.3.6.1.4, Value=STRING: \"four\"", "four"}));
+  EXPECT_EQ(Query("1.3.6.1.3", SNMP_PDU_GET).object, "(unset)");
+  EXPECT_FALSE(Query("1.3.6.1.2", SNMP_PDU_SET).found);
+  EXPECT_FALSE(Query("1.3.6.1.2", SNMP_PDU_GETBULK).found);
+  // The answer replaces a request value of any type.
+  VarBindOwner varbind = MakeVarbind("1.3.6.1.2");
+  SetVarbindText(varbind.Get(), "1.2.3.4.5", ASN_OBJECTIDENTIFIER);
+  AsnInteger32 status = -1;
+  ASSERT_TRUE(agent.MibGetVarbind(varbind.Get(), SNMP_PDU_GET, &status, nullptr));
+  EXPECT_STREQ(VarbindText(varbind.Get()), "Oid=1.3.6.1.2, Value=INTEGER: 2 (0x2)");
+  agent.ClearMib();
+  EXPECT_EQ(agent.GetMibEntryCount(), 0u);
 }
 
 TEST_F(SnmpMibTreeTest, SetStatusesOfAccessMissingEntriesAndCallbacks) {
