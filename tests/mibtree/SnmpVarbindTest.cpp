@@ -63,7 +63,7 @@ TEST(OidFromStringTest, MalformedTextFailsWithEmptyOid) {
   EXPECT_FALSE(OidFromString("1.2", nullptr));
 }
 
-TEST(OidToStringTest, FormatsSignedDecimalsInAPerThreadBuffer) {
+TEST(OidToStringTest, FormatsSignedDecimalsInAPerThreadBufferAndAppendsStringIndexes) {
   OidOwner oid;
   EXPECT_STREQ(OidToString(oid.Get()), "");
   EXPECT_STREQ(OidToString(nullptr), "");
@@ -77,10 +77,8 @@ TEST(OidToStringTest, FormatsSignedDecimalsInAPerThreadBuffer) {
     OidToString(theirs.Get());
   }).join();
   EXPECT_STREQ(text, "1.1");
-}
 
-TEST(AppendStringIndexTest, AppendsLengthThenUnsignedBytes) {
-  OidOwner oid;
+  // A string index is its length, then its bytes unsigned.
   ASSERT_TRUE(OidFromString("1.3", oid.Get()));
   ASSERT_TRUE(AppendStringIndex(oid.Get(), "a\xE9"));
   EXPECT_EQ(IdsOf(*oid.Get()), (Ids{1, 3, 2, 97, 233}));
@@ -92,7 +90,7 @@ TEST(AppendStringIndexTest, AppendsLengthThenUnsignedBytes) {
   EXPECT_EQ(IdsOf(*empty.Get()), (Ids{1, 120}));
 }
 
-TEST(SetVarbindNumberTest, NumberTypesStoreTheValueOthersLeaveNull) {
+TEST(VarbindSetterTest, NumberTypesStoreNumbersAndEachTypeReadsItsPartOfTheText) {
   for (BYTE type : {ASN_INTEGER, ASN_COUNTER32, ASN_GAUGE32, ASN_TIMETICKS, ASN_UNSIGNED32}) {
     VarBindOwner varbind;
     EXPECT_TRUE(SetVarbindNumber(varbind.Get(), 0xFFFFFFFEu, type));
@@ -110,9 +108,8 @@ TEST(SetVarbindNumberTest, NumberTypesStoreTheValueOthersLeaveNull) {
   EXPECT_EQ(old->value.asnType, ASN_NULL);
   EXPECT_FALSE(SetVarbindNumber(old.Get(), 5, ASN_OBJECTIDENTIFIER));
   EXPECT_FALSE(SetVarbindNumber(nullptr, 5, ASN_INTEGER));
-}
 
-TEST(SetVarbindTextTest, EachTypeReadsItsOwnPartOfTheText) {
+  // SetVarbindText: each type reads its own part of the text.
   const struct {
     const char* text;
     BYTE type;
@@ -133,11 +130,10 @@ TEST(SetVarbindTextTest, EachTypeReadsItsOwnPartOfTheText) {
       {"1", ASN_OPAQUE, false, "NULL"},
   };
   for (const auto& row : rows) {
-    VarBindOwner varbind = StringValue("old");
-    EXPECT_EQ(SetVarbindText(varbind.Get(), row.text, row.type), row.ok) << row.shown;
-    EXPECT_EQ(ValueText(varbind), row.shown);
+    VarBindOwner value = StringValue("old");
+    EXPECT_EQ(SetVarbindText(value.Get(), row.text, row.type), row.ok) << row.shown;
+    EXPECT_EQ(ValueText(value), row.shown);
   }
-  VarBindOwner varbind;
   ASSERT_TRUE(SetVarbindText(varbind.Get(), "abc", ASN_OCTETSTRING));
   EXPECT_EQ(varbind->value.asnValue.string.length, 3u);  // no terminator
   ASSERT_TRUE(SetVarbindText(varbind.Get(), "1.3.6.1", ASN_OBJECTIDENTIFIER));
