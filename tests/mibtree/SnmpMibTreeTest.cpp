@@ -130,8 +130,8 @@ TEST_F(SnmpMibTreeTest, UnparsableOidTextChangesNothingRegistrationsWriteTheirTr
   test_support::TraceCapture trace;
   agent.AddConstMibEntry("1.3.1", "threshAgentId", "A", ASN_OCTETSTRING, kMibReadOnly);
   agent.AddConstMibEntry("1.3.2.0", "writable", 5, ASN_INTEGER, kMibReadWrite);
-  agent.AddVarMibEntry("1.3.3", "threshReportStatus", ASN_INTEGER, &TestAgent::fGetCounter,
-                       nullptr, nullptr, nullptr, kMibReadOnly, 0);
+  agent.AddVarMibEntry("1.3.3", "threshReportStatus", ASN_INTEGER, &TestAgent::fGetCounter, nullptr,
+                       nullptr, nullptr, kMibReadOnly, 0);
   agent.AddConstTableEntry("1.4", "threshRuleName", "c", ASN_OCTETSTRING, "c", kNoNumberIndex);
   agent.AddVarTableEntry("1.3.5", "threshRuleCurrentValue", &TestAgent::fGetCounter, nullptr,
                          nullptr, nullptr, kMibReadOnly, "a");

@@ -21,8 +21,8 @@ class TestAgent : public CSnmpMibTree<TestAgent> {
   const char* GetAgentModuleName() { return "TestAgent"; }
 
   DWORD Record(const char* callback, SnmpVarBind* varbind, DWORD mode, DWORD status = 0) {
-    calls.push_back(Call{callback, OidToString(&varbind->name), mode,
-                         VarbindValueText(&varbind->value)});
+    calls.push_back(
+        Call{callback, OidToString(&varbind->name), mode, VarbindValueText(&varbind->value)});
     return status;
   }
 
