@@ -96,22 +96,13 @@ bool KeyExists(const char* key) {
 }
 
 void SetString(const char* key, const char* name, const std::string& value) {
-  HKEY handle = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                            KEY_ALL_ACCESS, nullptr, &handle, nullptr),
+  ASSERT_EQ(platform::RegistryKey::Create(HKEY_LOCAL_MACHINE, key)->SetString(name, value),
             ERROR_SUCCESS);
-  RegSetValueExA(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                 static_cast<DWORD>(value.size() + 1));
-  RegCloseKey(handle);
 }
 
 void SetDword(const char* key, const char* name, DWORD value) {
-  HKEY handle = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                            KEY_ALL_ACCESS, nullptr, &handle, nullptr),
+  ASSERT_EQ(platform::RegistryKey::Create(HKEY_LOCAL_MACHINE, key)->SetDword(name, value),
             ERROR_SUCCESS);
-  RegSetValueExA(handle, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-  RegCloseKey(handle);
 }
 
 // The loaded library and its entry points.
@@ -150,25 +141,23 @@ class AgentLibraryTest : public ::testing::Test {
     fs::remove_all(dir_);
   }
 
+  template <typename Function>
+  void Bind(Function* function, const char* name) {
+    *function = reinterpret_cast<Function>(dlsym(lib_.handle, name));
+  }
   void Load() {
     lib_.handle = dlopen(kLibrary, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(lib_.handle, nullptr) << dlerror();
-    lib_.init = reinterpret_cast<PFNSNMPEXTENSIONINIT>(dlsym(lib_.handle, "SnmpExtensionInit"));
-    lib_.init_ex =
-        reinterpret_cast<PFNSNMPEXTENSIONINITEX>(dlsym(lib_.handle, "SnmpExtensionInitEx"));
-    lib_.query = reinterpret_cast<PFNSNMPEXTENSIONQUERY>(dlsym(lib_.handle, "SnmpExtensionQuery"));
-    lib_.trap = reinterpret_cast<PFNSNMPEXTENSIONTRAP>(dlsym(lib_.handle, "SnmpExtensionTrap"));
-    lib_.close = reinterpret_cast<PFNSNMPEXTENSIONCLOSE>(dlsym(lib_.handle, "SnmpExtensionClose"));
-    lib_.set_fault_mode =
-        reinterpret_cast<void (*)(int)>(dlsym(lib_.handle, "LorvethTestAgent_SetFaultMode"));
-    lib_.queue_answer = reinterpret_cast<void (*)(unsigned char, const unsigned char*, size_t)>(
-        dlsym(lib_.handle, "LorvethTestAgent_QueueAnswer"));
-    lib_.raise_setting = reinterpret_cast<long (*)(unsigned short, unsigned char)>(
-        dlsym(lib_.handle, "LorvethTestAgent_RaiseSetting"));
-    lib_.flags =
-        reinterpret_cast<void (*)(unsigned char*)>(dlsym(lib_.handle, "LorvethTestAgent_Flags"));
-    lib_.create_trap = reinterpret_cast<int (*)(const char*, unsigned, const char*)>(
-        dlsym(lib_.handle, "LorvethTestAgent_CreateTrap"));
+    Bind(&lib_.init, "SnmpExtensionInit");
+    Bind(&lib_.init_ex, "SnmpExtensionInitEx");
+    Bind(&lib_.query, "SnmpExtensionQuery");
+    Bind(&lib_.trap, "SnmpExtensionTrap");
+    Bind(&lib_.close, "SnmpExtensionClose");
+    Bind(&lib_.set_fault_mode, "LorvethTestAgent_SetFaultMode");
+    Bind(&lib_.queue_answer, "LorvethTestAgent_QueueAnswer");
+    Bind(&lib_.raise_setting, "LorvethTestAgent_RaiseSetting");
+    Bind(&lib_.flags, "LorvethTestAgent_Flags");
+    Bind(&lib_.create_trap, "LorvethTestAgent_CreateTrap");
     ASSERT_TRUE(lib_.init && lib_.init_ex && lib_.query && lib_.trap && lib_.close);
   }
 
@@ -230,8 +219,32 @@ class AgentLibraryTest : public ::testing::Test {
     return count;
   }
 
-  BOOL Query(BYTE type, VarBinds& varbinds, AsnInteger32* status, AsnInteger32* index) {
-    return lib_.query(type, varbinds.Get(), status, index);
+  struct Reply {
+    BOOL ok;
+    AsnInteger32 status, index;
+  };
+  Reply Query(BYTE type, VarBinds& varbinds) {
+    Reply reply{FALSE, -1, -1};
+    reply.ok = lib_.query(type, varbinds.Get(), &reply.status, &reply.index);
+    return reply;
+  }
+  // A request over integer varbinds (0 for a NULL value).
+  Reply Query(BYTE type, std::initializer_list<std::pair<std::vector<UINT>, AsnInteger32>> rows) {
+    VarBinds varbinds;
+    for (const auto& [name, value] : rows) {
+      if (value == 0) {
+        varbinds.Add(name);
+      } else {
+        varbinds.AddInteger(name, value);
+      }
+    }
+    return Query(type, varbinds);
+  }
+  AsnInteger32 GetNumber(const std::vector<UINT>& name) {
+    VarBinds get;
+    get.Add(name);
+    EXPECT_TRUE(Query(SNMP_PDU_GET, get).ok);
+    return get[0].value.asnValue.number;
   }
 
   std::string dir_;
@@ -244,13 +257,10 @@ class AgentLibraryTest : public ::testing::Test {
 TEST_F(AgentLibraryTest, RequestsBeforeInitializationAreRefusedWithNoSuchNameAtIndexOne) {
   ASSERT_NO_FATAL_FAILURE(Load());
   for (BYTE type : {BYTE{SNMP_PDU_GET}, BYTE{SNMP_PDU_GETNEXT}, BYTE{SNMP_PDU_SET}, BYTE{0x42}}) {
-    VarBinds vbs;
-    vbs.Add(Ids({1, 1, 0}));
-    vbs.Add(Ids({1, 2, 0}));
-    AsnInteger32 status = -1, index = -1;
-    EXPECT_TRUE(Query(type, vbs, &status, &index));
-    EXPECT_EQ(status, SNMP_ERRORSTATUS_NOSUCHNAME);
-    EXPECT_EQ(index, 1);
+    const Reply reply = Query(type, {{Ids({1, 1, 0}), 0}, {Ids({1, 2, 0}), 0}});
+    EXPECT_TRUE(reply.ok);
+    EXPECT_EQ(reply.status, SNMP_ERRORSTATUS_NOSUCHNAME);
+    EXPECT_EQ(reply.index, 1);
   }
   EXPECT_NE(Trace().find("request refused; ERROR status: <<no such name>>"), std::string::npos);
 }
@@ -290,42 +300,51 @@ TEST_F(AgentLibraryTest, StartAnnouncesTheRegionAndRecordsParametersAndStatus) {
   EXPECT_NE(trace.find("SNMP agent DLL unloaded"), std::string::npos);
 }
 
-TEST_F(AgentLibraryTest, GetReportsTheFirstUnknownVarbindAndFailsWhenNoneIsKnown) {
+// The error index points at the first varbind that failed; the result is
+// false when no varbind was answered. Set rows: a read-only second varbind
+// changes nothing, a failing second apply keeps the first change.
+TEST_F(AgentLibraryTest, RequestsReportTheFirstFailingVarbind) {
   ASSERT_NO_FATAL_FAILURE(Start());
-  {
-    VarBinds vbs;
-    vbs.Add(Ids({1, 1, 0}));
-    vbs.Add(Ids({1, 1, 9}));
-    AsnInteger32 status = 0, index = 0;
-    EXPECT_TRUE(Query(SNMP_PDU_GET, vbs, &status, &index));
-    EXPECT_EQ(status, SNMP_ERRORSTATUS_NOSUCHNAME);
-    EXPECT_EQ(index, 2);
-    ASSERT_EQ(vbs[0].value.asnType, ASN_OCTETSTRING);
+  const std::vector<UINT> known = Ids({1, 1, 0}), unknown = Ids({1, 1, 9});
+  const struct {
+    const char* name;
+    BYTE type;
+    std::initializer_list<std::pair<std::vector<UINT>, AsnInteger32>> rows;
+    BOOL ok;
+    AsnInteger32 status, index, stored;
+  } cases[] = {
+      {"get, second unknown", SNMP_PDU_GET, {{known, 0}, {unknown, 0}}, TRUE, 2, 2, 7},
+      {"get, first unknown", SNMP_PDU_GET, {{unknown, 0}, {known, 0}}, FALSE, 2, 1, 7},
+      {"get, none", SNMP_PDU_GET, {}, FALSE, -1, 1, 7},
+      {"set, none", SNMP_PDU_SET, {}, FALSE, -1, 1, 7},
+      {"unknown type", 0xA5, {{known, 0}}, FALSE, -1, 1, 7},
+      {"set, second read-only",
+       SNMP_PDU_SET,
+       {{Ids({1, 2, 0}), 5}, {Ids({1, 1, 0}), 1}},
+       TRUE,
+       SNMP_ERRORSTATUS_READONLY,
+       2,
+       7},
+      {"set, second apply fails",
+       SNMP_PDU_SET,
+       {{Ids({1, 2, 0}), 5}, {Ids({1, 6, 0}), 1}},
+       TRUE,
+       SNMP_ERRORSTATUS_COMMITFAILED,
+       2,
+       5},
+  };
+  for (const auto& row : cases) {
+    SCOPED_TRACE(row.name);
+    const Reply reply = Query(row.type, row.rows);
+    EXPECT_EQ(reply.ok, row.ok);
+    EXPECT_TRUE(row.status < 0 || reply.status == row.status) << reply.status;
+    EXPECT_EQ(reply.index, row.index);
+    EXPECT_EQ(GetNumber(Ids({1, 2, 0})), row.stored);
   }
-  {
-    VarBinds vbs;
-    vbs.Add(Ids({1, 1, 9}));
-    vbs.Add(Ids({1, 1, 0}));
-    AsnInteger32 status = 0, index = 0;
-    EXPECT_FALSE(Query(SNMP_PDU_GET, vbs, &status, &index));
-    EXPECT_EQ(status, SNMP_ERRORSTATUS_NOSUCHNAME);
-    EXPECT_EQ(index, 1);
-  }
-  {
-    VarBinds empty;
-    AsnInteger32 status = 0, index = 0;
-    EXPECT_FALSE(Query(SNMP_PDU_GET, empty, &status, &index));
-    EXPECT_EQ(index, 1);
-    EXPECT_FALSE(Query(SNMP_PDU_SET, empty, &status, &index));
-    EXPECT_EQ(index, 1);
-  }
-  {
-    VarBinds vbs;
-    vbs.Add(Ids({1, 1, 0}));
-    AsnInteger32 status = 0, index = 0;
-    EXPECT_FALSE(Query(0xA5, vbs, &status, &index));
-    EXPECT_EQ(index, 1);
-  }
+  VarBinds vbs;
+  vbs.Add(known);
+  EXPECT_TRUE(Query(SNMP_PDU_GET, vbs).ok);
+  EXPECT_EQ(vbs[0].value.asnType, ASN_OCTETSTRING);
 }
 
 TEST_F(AgentLibraryTest, GetNextSkipsAFailingObjectAndStepsOutOfTheRegionAtTheEnd) {
@@ -334,9 +353,9 @@ TEST_F(AgentLibraryTest, GetNextSkipsAFailingObjectAndStepsOutOfTheRegionAtTheEn
   vbs.Add(Ids({1, 3, 0}));  // next is the failing object, then the counter
   vbs.Add(Ids({1, 7, 0}));  // the last object
   vbs.Add(Ids({5}));        // after the last object, inside the region
-  AsnInteger32 status = -1, index = -1;
-  EXPECT_TRUE(Query(SNMP_PDU_GETNEXT, vbs, &status, &index));
-  EXPECT_EQ(status, 0);
+  const Reply reply = Query(SNMP_PDU_GETNEXT, vbs);
+  EXPECT_TRUE(reply.ok);
+  EXPECT_EQ(reply.status, 0);
   EXPECT_EQ(NameOf(vbs[0]), Ids({1, 5, 0}));
   EXPECT_EQ(vbs[0].value.asnType, ASN_INTEGER);
   const std::vector<UINT> beyond = {1, 3, 6, 1, 4, 1, 32473, 100};
@@ -344,42 +363,6 @@ TEST_F(AgentLibraryTest, GetNextSkipsAFailingObjectAndStepsOutOfTheRegionAtTheEn
   EXPECT_EQ(NameOf(vbs[2]), beyond);
   EXPECT_NE(Trace().find("GETNEXT SNMP Error 5 (callback failed) -> find next object"),
             std::string::npos);
-}
-
-TEST_F(AgentLibraryTest, SetStopsAtAReadOnlySecondVarbindWithoutChangingAnything) {
-  ASSERT_NO_FATAL_FAILURE(Start());
-  {
-    VarBinds vbs;
-    vbs.AddInteger(Ids({1, 2, 0}), 5);
-    vbs.AddInteger(Ids({1, 1, 0}), 1);
-    AsnInteger32 status = 0, index = 0;
-    EXPECT_TRUE(Query(SNMP_PDU_SET, vbs, &status, &index));
-    EXPECT_EQ(status, SNMP_ERRORSTATUS_READONLY);
-    EXPECT_EQ(index, 2);
-  }
-  VarBinds get;
-  get.Add(Ids({1, 2, 0}));
-  AsnInteger32 status = 0, index = 0;
-  EXPECT_TRUE(Query(SNMP_PDU_GET, get, &status, &index));
-  EXPECT_EQ(get[0].value.asnValue.number, 7);
-}
-
-TEST_F(AgentLibraryTest, SetWhoseSecondApplyFailsKeepsTheFirstChange) {
-  ASSERT_NO_FATAL_FAILURE(Start());
-  {
-    VarBinds vbs;
-    vbs.AddInteger(Ids({1, 2, 0}), 5);
-    vbs.AddInteger(Ids({1, 6, 0}), 1);
-    AsnInteger32 status = 0, index = 0;
-    EXPECT_TRUE(Query(SNMP_PDU_SET, vbs, &status, &index));
-    EXPECT_EQ(status, SNMP_ERRORSTATUS_COMMITFAILED);
-    EXPECT_EQ(index, 2);
-  }
-  VarBinds get;
-  get.Add(Ids({1, 2, 0}));
-  AsnInteger32 status = 0, index = 0;
-  EXPECT_TRUE(Query(SNMP_PDU_GET, get, &status, &index));
-  EXPECT_EQ(get[0].value.asnValue.number, 5);
 }
 
 TEST_F(AgentLibraryTest, FaultOrExceptionInsideAQueryIsRecordedAndTheAgentKeepsServing) {
@@ -393,19 +376,15 @@ TEST_F(AgentLibraryTest, FaultOrExceptionInsideAQueryIsRecordedAndTheAgentKeepsS
   pthread_sigmask(SIG_BLOCK, nullptr, &before);
   for (int mode : {1, 2, 1}) {
     lib_.set_fault_mode(mode);
-    VarBinds vbs;
-    vbs.Add(Ids({1, 1, 0}));
-    AsnInteger32 status = 0, index = 0;
-    EXPECT_FALSE(Query(SNMP_PDU_GET, vbs, &status, &index));
+    EXPECT_FALSE(Query(SNMP_PDU_GET, {{Ids({1, 1, 0}), 0}}).ok);
     EXPECT_EQ(ReadString(kStatusKey, "Lorveth_TestAgent"), "exception (SnmpExtensionQuery)");
     const std::string volatile_key = std::string(kParametersKey) + "\\VolatileParameters";
     EXPECT_EQ(ReadString(volatile_key.c_str(), "AgentStatus"), "4");
     EXPECT_EQ(ReadString(volatile_key.c_str(), "AgentLastError"), "exception occured");
     lib_.set_fault_mode(0);
-    VarBinds again;
-    again.Add(Ids({1, 1, 0}));
-    EXPECT_TRUE(Query(SNMP_PDU_GET, again, &status, &index));
-    EXPECT_EQ(status, 0);
+    const Reply again = Query(SNMP_PDU_GET, {{Ids({1, 1, 0}), 0}});
+    EXPECT_TRUE(again.ok);
+    EXPECT_EQ(again.status, 0);
     pthread_sigmask(SIG_BLOCK, nullptr, &after);
     for (int signal_number : {SIGUSR2, SIGSEGV, SIGUSR1}) {
       EXPECT_EQ(sigismember(&after, signal_number), sigismember(&before, signal_number));
@@ -435,11 +414,7 @@ TEST_F(AgentLibraryTest, AgentThatCannotAttachNeverServesAndClosesQuickly) {
     return Trace().find("EXIT THREAD Thread_InitMib") != std::string::npos;
   })) << Trace();
   EXPECT_EQ(ReadString(kStatusKey, "Lorveth_TestAgent"), "starting");
-  VarBinds vbs;
-  vbs.Add(Ids({1, 1, 0}));
-  AsnInteger32 status = 0, index = 0;
-  EXPECT_TRUE(Query(SNMP_PDU_GET, vbs, &status, &index));
-  EXPECT_EQ(status, SNMP_ERRORSTATUS_NOSUCHNAME);
+  EXPECT_EQ(Query(SNMP_PDU_GET, {{Ids({1, 1, 0}), 0}}).status, SNMP_ERRORSTATUS_NOSUCHNAME);
   lib_.close();
   const std::string trace = Trace();
   EXPECT_NE(trace.find("SWITCH attach FAILED (Class not registered)"), std::string::npos);
@@ -490,23 +465,23 @@ TEST_F(AgentLibraryTest, TrapsLeaveTheQueueInOrderWithTheirTimeStamp) {
   EXPECT_FALSE(lib_.trap(&enterprise, &generic, &specific, &stamp, &list));
 }
 
-TEST_F(AgentLibraryTest, TrapTableDisablesTrapsSetToTwo) {
-  const std::string ini = dir_ + "/traps.ini";
-  std::ofstream(ini) << "[TrapTable]\n2201=2\n2202=0\n";
-  SetString("SOFTWARE\\Quorvath\\BRALLOCK\\FILE", "TrapIni", ini);
-  ASSERT_NO_FATAL_FAILURE(Start());
-  EXPECT_EQ(lib_.create_trap("1.3.6.1.4.1.32473.99.2", 2201, nullptr), 0);
-  EXPECT_EQ(WaitForSingleObject(trap_event_, 0), WAIT_TIMEOUT);
-  EXPECT_EQ(lib_.create_trap("1.3.6.1.4.1.32473.99.2", 2202, nullptr), 1);
-  EXPECT_EQ(lib_.create_trap("1.3.6.1.4.1.32473.99.2", 2203, nullptr), 1);
-  EXPECT_NE(Trace().find("TRAP 2201 disabled!"), std::string::npos);
-}
-
-TEST_F(AgentLibraryTest, UnreadableTrapConfigurationLetsEveryTrapThrough) {
-  SetString("SOFTWARE\\Quorvath\\BRALLOCK\\FILE", "TrapIni", dir_ + "/missing.ini");
-  ASSERT_NO_FATAL_FAILURE(Start());
-  EXPECT_EQ(lib_.create_trap("1.3.6.1.4.1.32473.99.2", 2201, nullptr), 1);
-  EXPECT_NE(Trace().find("ERROR! Could not open trap config"), std::string::npos);
+TEST_F(AgentLibraryTest, TrapTableDisablesTrapsSetToTwoAndAMissingOneDisablesNone) {
+  for (const bool readable : {true, false}) {
+    SCOPED_TRACE(readable);
+    const std::string ini = dir_ + (readable ? "/traps.ini" : "/missing.ini");
+    if (readable) std::ofstream(ini) << "[TrapTable]\n2201=2\n2202=0\n";
+    SetString("SOFTWARE\\Quorvath\\BRALLOCK\\FILE", "TrapIni", ini);
+    ASSERT_NO_FATAL_FAILURE(Start());
+    EXPECT_EQ(lib_.create_trap("1.3.6.1.4.1.32473.99.2", 2201, nullptr), readable ? 0 : 1);
+    EXPECT_EQ(WaitForSingleObject(trap_event_, 0), readable ? WAIT_TIMEOUT : WAIT_OBJECT_0);
+    EXPECT_EQ(lib_.create_trap("1.3.6.1.4.1.32473.99.2", 2202, nullptr), 1);
+    EXPECT_EQ(lib_.create_trap("1.3.6.1.4.1.32473.99.2", 2203, nullptr), 1);
+    lib_.close();
+    Unload();
+  }
+  const std::string trace = Trace();
+  EXPECT_NE(trace.find("TRAP 2201 disabled!"), std::string::npos);
+  EXPECT_NE(trace.find("ERROR! Could not open trap config"), std::string::npos);
 }
 
 TEST_F(AgentLibraryTest, ModuleLockListLocksOnlyModulesAlreadyLoadedByExactName) {

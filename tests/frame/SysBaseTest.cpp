@@ -23,13 +23,8 @@ class TestSysBase : public CSysBase {
 };
 
 void SetString(const std::string& key, const char* name, const std::string& value) {
-  HKEY handle = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                            KEY_ALL_ACCESS, nullptr, &handle, nullptr),
+  ASSERT_EQ(platform::RegistryKey::Create(HKEY_LOCAL_MACHINE, key)->SetString(name, value),
             ERROR_SUCCESS);
-  RegSetValueExA(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                 static_cast<DWORD>(value.size() + 1));
-  RegCloseKey(handle);
 }
 
 class SysBaseTest : public ::testing::Test {
@@ -85,22 +80,16 @@ TEST_F(SysBaseTest, AgentRegFilePathResolvesRelativeAndAbsolutePaths) {
   EXPECT_FALSE(base.GetAgentRegFilePath("TrapIni", path, sizeof path, "BRALLOCK"));
 
   const std::string key = "SOFTWARE\\Quorvath\\BRALLOCK\\FILE";
-  SetString(key, "TrapIni", "traps.ini");
-  ASSERT_TRUE(base.GetAgentRegFilePath("TrapIni", path, sizeof path, "BRALLOCK"));
-  EXPECT_STREQ(path, "D:\\Data\\traps.ini");
-
-  SetString(key, "TrapIni", "C:\\x.ini");
-  ASSERT_TRUE(base.GetAgentRegFilePath("TrapIni", path, sizeof path, "BRALLOCK"));
-  EXPECT_STREQ(path, "C:\\x.ini");
-
-  SetString(key, "TrapIni", "C:\\");  // three characters: relative
-  ASSERT_TRUE(base.GetAgentRegFilePath("TrapIni", path, sizeof path, "BRALLOCK"));
-  EXPECT_STREQ(path, "D:\\Data\\C:\\");
-
-  SetString(key, "TrapIni", "/etc/lorveth/traps.ini");
-  ASSERT_TRUE(base.GetAgentRegFilePath("TrapIni", path, sizeof path, "BRALLOCK"));
-  EXPECT_STREQ(path, "/etc/lorveth/traps.ini");
-
+  const std::pair<const char*, const char*> rows[] = {
+      {"traps.ini", "D:\\Data\\traps.ini"},
+      {"C:\\x.ini", "C:\\x.ini"},
+      {"C:\\", "D:\\Data\\C:\\"},  // three characters: relative
+      {"/etc/lorveth/traps.ini", "/etc/lorveth/traps.ini"}};
+  for (const auto& [stored, resolved] : rows) {
+    SetString(key, "TrapIni", stored);
+    ASSERT_TRUE(base.GetAgentRegFilePath("TrapIni", path, sizeof path, "BRALLOCK")) << stored;
+    EXPECT_STREQ(path, resolved);
+  }
   SetString(key, "TrapIni", "traps.ini");
   char small[12] = {};
   EXPECT_FALSE(base.GetAgentRegFilePath("TrapIni", small, sizeof small, "BRALLOCK"));

@@ -36,13 +36,11 @@ TEST_F(FileVersionInfoTest, LanguageZeroTakesTheOnlyTranslation) {
                "Lorveth test makers");
   EXPECT_STREQ(info_.QueryString(LORVETH_VERSIONED_MODULE, "FileVersion", 0, 0), "4.1.2.3");
   EXPECT_STREQ(info_.QueryString(LORVETH_VERSIONED_MODULE, "ProductVersion", 0, 0), "3.5");
-  EXPECT_TRUE(lines_.empty());
-}
-
-TEST_F(FileVersionInfoTest, ListedLanguageIsFoundWhateverCodePageIsAsked) {
+  // A listed language is found whatever code page is asked.
   EXPECT_STREQ(info_.QueryString(LORVETH_VERSIONED_MODULE, "FileVersion", 0x0407, 0x1234),
                "4.1.2.3");
   EXPECT_EQ(info_.LastError(), 0u);
+  EXPECT_TRUE(lines_.empty());
 }
 
 TEST_F(FileVersionInfoTest, UnlistedLanguageGivesEmptyTextAndTheTranslationLine) {
@@ -70,13 +68,10 @@ TEST_F(FileVersionInfoTest, MissingFileIsNotRetriedAndKeepsFileNotFound) {
             "Lorveth_Agent.so\") FAILED!");
 }
 
-TEST_F(FileVersionInfoTest, UnknownKeyGivesEmptyTextWithoutTrace) {
+TEST_F(FileVersionInfoTest, EachQueryStartsAfreshAndAnUnknownKeyIsNotTraced) {
   EXPECT_STREQ(info_.QueryString(LORVETH_VERSIONED_MODULE, "PrivateBuild", 0, 0), "");
   EXPECT_EQ(info_.LastError(), ERROR_RESOURCE_NAME_NOT_FOUND);
   EXPECT_TRUE(lines_.empty());
-}
-
-TEST_F(FileVersionInfoTest, EachQueryStartsAfresh) {
   EXPECT_STREQ(info_.QueryString(LORVETH_VERSIONED_MODULE, "FileVersion", 0, 0), "4.1.2.3");
   EXPECT_STREQ(info_.QueryString(LORVETH_PLAIN_MODULE, "FileVersion", 0, 0), "");
   EXPECT_NE(info_.LastError(), 0u);

@@ -23,26 +23,33 @@ std::string Text(MarkupDocument& doc) {
   return doc.DocumentText();
 }
 
-TEST(MarkupAttributeEditTest, NewAttributeGoesAfterTheLastOneBeforeTrailingWhitespace) {
+TEST(MarkupAttributeEditTest, NewAttributeGoesAfterTheLastOneEncodedWithAllFiveReferences) {
   MarkupDocument doc("<a />");
   doc.NextElement();
   ASSERT_TRUE(doc.SetAttribute("b", "1"));
   EXPECT_EQ(Text(doc), "<a b=\"1\" />");
   ASSERT_TRUE(doc.SetAttribute("c", "2"));
   EXPECT_EQ(Text(doc), "<a b=\"1\" c=\"2\" />");
+  MarkupDocument valueless("<a x y='2'/>");
+  valueless.NextElement();
+  ASSERT_TRUE(valueless.SetAttribute("x", "1"));
+  EXPECT_EQ(Text(valueless), "<a x=\"1\" y='2'/>");
+  MarkupDocument encoded("<a/>");
+  encoded.NextElement();
+  ASSERT_TRUE(encoded.SetAttribute("x", "a\"b"));
+  EXPECT_EQ(Text(encoded), "<a x=\"a&quot;b\"/>");
+  ASSERT_TRUE(encoded.SetAttribute("y", "<'&>"));
+  EXPECT_EQ(Text(encoded), "<a x=\"a&quot;b\" y=\"&lt;&apos;&amp;&gt;\"/>");
+  EXPECT_EQ(encoded.ElementAttribute("y"), "<'&>");
+  MarkupDocument numbers("<r><c/></r>");
+  numbers.NextElement();
+  ASSERT_TRUE(numbers.SetIntAttribute("n", -42));
+  numbers.NextChildElement();
+  ASSERT_TRUE(numbers.SetChildIntAttribute("m", 2147483647));
+  EXPECT_EQ(Text(numbers), "<r n=\"-42\"><c m=\"2147483647\"/></r>");
 }
 
-TEST(MarkupAttributeEditTest, ValueIsEncodedWithAllFiveReferences) {
-  MarkupDocument doc("<a/>");
-  doc.NextElement();
-  ASSERT_TRUE(doc.SetAttribute("x", "a\"b"));
-  EXPECT_EQ(Text(doc), "<a x=\"a&quot;b\"/>");
-  ASSERT_TRUE(doc.SetAttribute("y", "<'&>"));
-  EXPECT_EQ(Text(doc), "<a x=\"a&quot;b\" y=\"&lt;&apos;&amp;&gt;\"/>");
-  EXPECT_EQ(doc.ElementAttribute("y"), "<'&>");
-}
-
-TEST(MarkupAttributeEditTest, ExistingValueIsReplacedWithItsQuotes) {
+TEST(MarkupAttributeEditTest, ExistingValueIsReplacedInItsQuotesAMissingElementChangesNothing) {
   MarkupDocument doc("<r><a x='old' y=bare z>t</a><b/></r>");
   doc.NextElement();
   doc.NextChildElement("a");
@@ -55,37 +62,18 @@ TEST(MarkupAttributeEditTest, ExistingValueIsReplacedWithItsQuotes) {
   EXPECT_EQ(doc.ChildElementText(), "t");
   doc.NextChildElement("b");
   EXPECT_EQ(doc.ChildElementMarkup(), "<b/>");
+  MarkupDocument bare("<r/>");
+  EXPECT_FALSE(bare.SetAttribute("a", "1"));
+  EXPECT_FALSE(bare.SetChildAttribute("a", "1"));
+  EXPECT_FALSE(bare.SetElementText("x"));
+  EXPECT_FALSE(bare.RemoveElement());
+  EXPECT_FALSE(bare.RemoveChildElement());
+  EXPECT_FALSE(bare.AppendChildElement("c"));
+  EXPECT_FALSE(bare.AppendChildMarkup("<c/>"));
+  EXPECT_EQ(Text(bare), "<r/>");
 }
 
-TEST(MarkupAttributeEditTest, ValuelessAttributeGetsItsValueAfterTheName) {
-  MarkupDocument doc("<a x y='2'/>");
-  doc.NextElement();
-  ASSERT_TRUE(doc.SetAttribute("x", "1"));
-  EXPECT_EQ(Text(doc), "<a x=\"1\" y='2'/>");
-}
-
-TEST(MarkupAttributeEditTest, IntAttributeIsWrittenInDecimal) {
-  MarkupDocument doc("<r><c/></r>");
-  doc.NextElement();
-  ASSERT_TRUE(doc.SetIntAttribute("n", -42));
-  doc.NextChildElement();
-  ASSERT_TRUE(doc.SetChildIntAttribute("m", 2147483647));
-  EXPECT_EQ(Text(doc), "<r n=\"-42\"><c m=\"2147483647\"/></r>");
-}
-
-TEST(MarkupAttributeEditTest, MissingElementChangesNothing) {
-  MarkupDocument doc("<r/>");
-  EXPECT_FALSE(doc.SetAttribute("a", "1"));
-  EXPECT_FALSE(doc.SetChildAttribute("a", "1"));
-  EXPECT_FALSE(doc.SetElementText("x"));
-  EXPECT_FALSE(doc.RemoveElement());
-  EXPECT_FALSE(doc.RemoveChildElement());
-  EXPECT_FALSE(doc.AppendChildElement("c"));
-  EXPECT_FALSE(doc.AppendChildMarkup("<c/>"));
-  EXPECT_EQ(Text(doc), "<r/>");
-}
-
-TEST(MarkupTextEditTest, ContentIsReplacedWithoutLineBreaks) {
+TEST(MarkupTextEditTest, ContentIsReplacedEncodedWithoutLineBreaks) {
   for (const char* before : {"<a>old</a>", "<a></a>", "<a/>", "<a><!--c--></a>"}) {
     MarkupDocument doc(before);
     doc.NextElement();
@@ -96,34 +84,25 @@ TEST(MarkupTextEditTest, ContentIsReplacedWithoutLineBreaks) {
   doc.NextElement();
   ASSERT_TRUE(doc.SetElementText(""));
   EXPECT_EQ(Text(doc), "<a x='1' ></a>");
+  MarkupDocument parent("<a><b/></a>");
+  parent.NextElement();
+  EXPECT_FALSE(parent.SetElementText("x"));
+  EXPECT_EQ(Text(parent), "<a><b/></a>");
+  MarkupDocument encoded("<r><a>x</a><b/></r>");
+  encoded.NextElement();
+  encoded.NextChildElement("a");
+  ASSERT_TRUE(encoded.SetChildElementText("it's <1> & \"2\""));
+  EXPECT_EQ(Text(encoded), "<r><a>it's &lt;1&gt; &amp; \"2\"</a><b/></r>");
+  EXPECT_EQ(encoded.ChildElementText(), "it's <1> & \"2\"");
+  MarkupDocument unended("<r><a><b/></r>");
+  unended.NextElement();
+  unended.NextChildElement("a");
+  ASSERT_TRUE(unended.SetChildElementText("v"));
+  EXPECT_EQ(unended.DocumentText(), "<r><a>v</a><b/></r>");
+  EXPECT_EQ(CheckConsistency(unended), "");
 }
 
-TEST(MarkupTextEditTest, TextIsEncodedForElementContent) {
-  MarkupDocument doc("<r><a>x</a><b/></r>");
-  doc.NextElement();
-  doc.NextChildElement("a");
-  ASSERT_TRUE(doc.SetChildElementText("it's <1> & \"2\""));
-  EXPECT_EQ(Text(doc), "<r><a>it's &lt;1&gt; &amp; \"2\"</a><b/></r>");
-  EXPECT_EQ(doc.ChildElementText(), "it's <1> & \"2\"");
-}
-
-TEST(MarkupTextEditTest, ElementWithChildrenIsRefused) {
-  MarkupDocument doc("<a><b/></a>");
-  doc.NextElement();
-  EXPECT_FALSE(doc.SetElementText("x"));
-  EXPECT_EQ(Text(doc), "<a><b/></a>");
-}
-
-TEST(MarkupTextEditTest, UnendedElementGetsContentAndEndTag) {
-  MarkupDocument doc("<r><a><b/></r>");
-  doc.NextElement();
-  doc.NextChildElement("a");
-  ASSERT_TRUE(doc.SetChildElementText("v"));
-  EXPECT_EQ(doc.DocumentText(), "<r><a>v</a><b/></r>");
-  EXPECT_EQ(CheckConsistency(doc), "");
-}
-
-TEST(MarkupAppendTest, ChildrenOfAnEmptyElementTagGoOnTheirOwnLines) {
+TEST(MarkupAppendTest, NewChildGoesOnItsOwnLineBeforeTheEndTagOrAfterTheCurrentChild) {
   MarkupDocument doc("<p/>");
   doc.NextElement();
   ASSERT_TRUE(doc.AppendChildElement("n", ""));
@@ -132,9 +111,6 @@ TEST(MarkupAppendTest, ChildrenOfAnEmptyElementTagGoOnTheirOwnLines) {
   ASSERT_TRUE(doc.AppendChildElement("m", "v"));
   EXPECT_EQ(Text(doc), "<p>\r\n<n/>\r\n<m>v</m>\r\n</p>");
   EXPECT_EQ(doc.ChildTagName(), "m");
-}
-
-TEST(MarkupAppendTest, ParentWithoutContentOrWithoutEndTagIsOpenedTheSameWay) {
   MarkupDocument empty("<p></p>");
   empty.NextElement();
   ASSERT_TRUE(empty.AppendChildElement("n"));
@@ -152,62 +128,23 @@ TEST(MarkupAppendTest, ParentWithoutContentOrWithoutEndTagIsOpenedTheSameWay) {
   ASSERT_TRUE(unended.AppendChildElement("n"));
   EXPECT_EQ(unended.DocumentText(), "<r><p>\r\n<n/>\r\n</p><q/></r>");
   EXPECT_EQ(CheckConsistency(unended), "");
+  MarkupDocument listed("<r>\r\n  <a/>\r\n  <b/>\r\n</r>");
+  listed.NextElement();
+  ASSERT_TRUE(listed.AppendChildElement("z"));
+  EXPECT_EQ(Text(listed), "<r>\r\n  <a/>\r\n  <b/>\r\n<z/>\r\n</r>");
+  listed.ResetPosition();
+  listed.NextChildElement("a");
+  ASSERT_TRUE(listed.AppendChildElement("a2", "x"));
+  EXPECT_EQ(Text(listed), "<r>\r\n  <a/>\r\n  <a2>x</a2>\r\n<b/>\r\n<z/>\r\n</r>");
+  ASSERT_TRUE(listed.NextChildElement());
+  EXPECT_EQ(listed.ChildTagName(), "b");
+  MarkupDocument texted("<r><a/> t</r>");
+  texted.NextChildElement("a");
+  ASSERT_TRUE(texted.AppendChildElement("b"));
+  EXPECT_EQ(Text(texted), "<r><a/><b/>\r\n t</r>");
 }
 
-TEST(MarkupAppendTest, NewChildGoesBeforeTheEndTagOrAfterTheCurrentChild) {
-  MarkupDocument doc("<r>\r\n  <a/>\r\n  <b/>\r\n</r>");
-  doc.NextElement();
-  ASSERT_TRUE(doc.AppendChildElement("z"));
-  EXPECT_EQ(Text(doc), "<r>\r\n  <a/>\r\n  <b/>\r\n<z/>\r\n</r>");
-  doc.ResetPosition();
-  doc.NextChildElement("a");
-  ASSERT_TRUE(doc.AppendChildElement("a2", "x"));
-  EXPECT_EQ(Text(doc), "<r>\r\n  <a/>\r\n  <a2>x</a2>\r\n<b/>\r\n<z/>\r\n</r>");
-  ASSERT_TRUE(doc.NextChildElement());
-  EXPECT_EQ(doc.ChildTagName(), "b");
-}
-
-TEST(MarkupAppendTest, WhitespaceFollowedByTextIsNotSkipped) {
-  MarkupDocument doc("<r><a/> t</r>");
-  doc.NextChildElement("a");
-  ASSERT_TRUE(doc.AppendChildElement("b"));
-  EXPECT_EQ(Text(doc), "<r><a/><b/>\r\n t</r>");
-}
-
-TEST(MarkupAppendTest, AppendElementBuildsADocumentFromNothing) {
-  MarkupDocument doc;
-  ASSERT_TRUE(doc.AppendElement("Rules"));
-  EXPECT_EQ(Text(doc), "<Rules/>\r\n");
-  EXPECT_EQ(doc.TagName(), "Rules");
-  ASSERT_TRUE(doc.SetAttribute("Version", "2"));
-  ASSERT_TRUE(doc.EnterElement());
-  ASSERT_TRUE(doc.AppendElement("Rule"));
-  ASSERT_TRUE(doc.SetAttribute("Name", "cpu"));
-  ASSERT_TRUE(doc.AppendChildElement("Description", "a<b"));
-  ASSERT_TRUE(doc.AppendChildElement("Interval", "60"));
-  ASSERT_TRUE(doc.AppendElement("Rule"));
-  ASSERT_TRUE(doc.SetAttribute("Name", "disk"));
-  EXPECT_EQ(Text(doc),
-            "<Rules Version=\"2\">\r\n"
-            "<Rule Name=\"cpu\">\r\n"
-            "<Description>a&lt;b</Description>\r\n"
-            "<Interval>60</Interval>\r\n"
-            "</Rule>\r\n"
-            "<Rule Name=\"disk\"/>\r\n"
-            "</Rules>\r\n");
-  EXPECT_TRUE(doc.CheckWellFormed());
-}
-
-TEST(MarkupAppendTest, AppendElementAtDocumentLevelFollowsTheCurrentElement) {
-  MarkupDocument doc("<a/>");
-  doc.NextElement();
-  ASSERT_TRUE(doc.AppendElement("b"));
-  EXPECT_EQ(Text(doc), "<a/><b/>\r\n");
-  EXPECT_FALSE(doc.AppendElement(""));
-  EXPECT_EQ(Text(doc), "<a/><b/>\r\n");
-}
-
-TEST(MarkupRemoveTest, RemovingTheFirstChildLeavesNoCurrentChild) {
+TEST(MarkupRemoveTest, RemovingAndAppendingElementsKeepsThePositionInStep) {
   MarkupDocument doc("<r>\r\n<a/>\r\n<b/>\r\n<c/>\r\n</r>");
   doc.NextChildElement("a");
   ASSERT_TRUE(doc.RemoveChildElement());
@@ -215,47 +152,66 @@ TEST(MarkupRemoveTest, RemovingTheFirstChildLeavesNoCurrentChild) {
   EXPECT_EQ(Text(doc), "<r>\r\n<b/>\r\n<c/>\r\n</r>");
   ASSERT_TRUE(doc.NextChildElement());
   EXPECT_EQ(doc.ChildTagName(), "b");
+  MarkupDocument later("<r>\r\n<a/>\r\n<b><x/></b>\r\n<c/>\r\n</r>");
+  later.NextChildElement("b");
+  ASSERT_TRUE(later.RemoveChildElement());
+  EXPECT_EQ(later.ChildTagName(), "a");
+  EXPECT_EQ(Text(later), "<r>\r\n<a/>\r\n<c/>\r\n</r>");
+  later.NextChildElement("c");
+  ASSERT_TRUE(later.RemoveChildElement());
+  ASSERT_TRUE(later.RemoveChildElement());
+  EXPECT_EQ(Text(later), "<r>\r\n</r>");
+  EXPECT_FALSE(later.RemoveChildElement());
+  MarkupDocument deep("<r><a><x/><y><z/></y></a> text <b/></r>");
+  deep.NextElement();
+  deep.EnterElement();
+  deep.NextElement("a");
+  ASSERT_TRUE(deep.RemoveElement());
+  EXPECT_EQ(deep.TagName(), "");
+  EXPECT_EQ(Text(deep), "<r> text <b/></r>");
+  for (int i = 0; i < 10; ++i) ASSERT_TRUE(deep.AppendElement("n"));
+  EXPECT_EQ(
+      Text(deep), "<r> text <b/>" + [] {
+        std::string s;
+        for (int i = 0; i < 10; ++i) s += "<n/>\r\n";
+        return s;
+      }() + "</r>");
+  MarkupDocument built;
+  ASSERT_TRUE(built.AppendElement("Rules"));
+  EXPECT_EQ(Text(built), "<Rules/>\r\n");
+  EXPECT_EQ(built.TagName(), "Rules");
+  ASSERT_TRUE(built.SetAttribute("Version", "2"));
+  ASSERT_TRUE(built.EnterElement());
+  ASSERT_TRUE(built.AppendElement("Rule"));
+  ASSERT_TRUE(built.SetAttribute("Name", "cpu"));
+  ASSERT_TRUE(built.AppendChildElement("Description", "a<b"));
+  ASSERT_TRUE(built.AppendChildElement("Interval", "60"));
+  ASSERT_TRUE(built.AppendElement("Rule"));
+  ASSERT_TRUE(built.SetAttribute("Name", "disk"));
+  EXPECT_EQ(Text(built),
+            "<Rules Version=\"2\">\r\n"
+            "<Rule Name=\"cpu\">\r\n"
+            "<Description>a&lt;b</Description>\r\n"
+            "<Interval>60</Interval>\r\n"
+            "</Rule>\r\n"
+            "<Rule Name=\"disk\"/>\r\n"
+            "</Rules>\r\n");
+  EXPECT_TRUE(built.CheckWellFormed());
+  MarkupDocument level("<a/>");
+  level.NextElement();
+  ASSERT_TRUE(level.AppendElement("b"));
+  EXPECT_EQ(Text(level), "<a/><b/>\r\n");
+  EXPECT_FALSE(level.AppendElement(""));
+  EXPECT_EQ(Text(level), "<a/><b/>\r\n");
+  MarkupDocument rootless("<r><a/></r>\r\n");
+  rootless.NextElement();
+  ASSERT_TRUE(rootless.RemoveElement());
+  EXPECT_EQ(Text(rootless), "");
+  ASSERT_TRUE(rootless.AppendElement("s"));
+  EXPECT_EQ(Text(rootless), "<s/>\r\n");
 }
 
-TEST(MarkupRemoveTest, RemovingALaterChildMakesThePreviousSiblingCurrent) {
-  MarkupDocument doc("<r>\r\n<a/>\r\n<b><x/></b>\r\n<c/>\r\n</r>");
-  doc.NextChildElement("b");
-  ASSERT_TRUE(doc.RemoveChildElement());
-  EXPECT_EQ(doc.ChildTagName(), "a");
-  EXPECT_EQ(Text(doc), "<r>\r\n<a/>\r\n<c/>\r\n</r>");
-  doc.NextChildElement("c");
-  ASSERT_TRUE(doc.RemoveChildElement());
-  ASSERT_TRUE(doc.RemoveChildElement());
-  EXPECT_EQ(Text(doc), "<r>\r\n</r>");
-  EXPECT_FALSE(doc.RemoveChildElement());
-}
-
-TEST(MarkupRemoveTest, RemoveElementTakesDescendantsAndRecyclesTheirRecords) {
-  MarkupDocument doc("<r><a><x/><y><z/></y></a> text <b/></r>");
-  doc.NextElement();
-  doc.EnterElement();
-  doc.NextElement("a");
-  ASSERT_TRUE(doc.RemoveElement());
-  EXPECT_EQ(doc.TagName(), "");
-  EXPECT_EQ(Text(doc), "<r> text <b/></r>");
-  for (int i = 0; i < 10; ++i) ASSERT_TRUE(doc.AppendElement("n"));
-  EXPECT_EQ(Text(doc), "<r> text <b/>" + [] {
-    std::string s;
-    for (int i = 0; i < 10; ++i) s += "<n/>\r\n";
-    return s;
-  }() + "</r>");
-}
-
-TEST(MarkupRemoveTest, RemovingTheRootLeavesAnEmptyDocumentToBuildOn) {
-  MarkupDocument doc("<r><a/></r>\r\n");
-  doc.NextElement();
-  ASSERT_TRUE(doc.RemoveElement());
-  EXPECT_EQ(Text(doc), "");
-  ASSERT_TRUE(doc.AppendElement("s"));
-  EXPECT_EQ(Text(doc), "<s/>\r\n");
-}
-
-TEST(MarkupMarkupEditTest, SingleElementIsInsertedAloneWithALineBreak) {
+TEST(MarkupMarkupEditTest, OneElementIsInsertedAloneAnythingElseAsGivenReportingFalse) {
   MarkupDocument doc("<r>\r\n<a/>\r\n</r>");
   doc.NextElement();
   EXPECT_TRUE(doc.AppendChildMarkup("  <m k='1'><n>t</n></m>  "));
@@ -265,28 +221,31 @@ TEST(MarkupMarkupEditTest, SingleElementIsInsertedAloneWithALineBreak) {
   EXPECT_TRUE(doc.EnterElement());
   EXPECT_TRUE(doc.NextChildElement("n"));
   EXPECT_EQ(doc.ChildElementText(), "t");
-}
-
-TEST(MarkupMarkupEditTest, SeveralElementsAreInsertedAsASpanButReportFalse) {
-  MarkupDocument doc("<p/>");
-  doc.NextElement();
-  EXPECT_FALSE(doc.AppendChildMarkup("x<x/> <!--c--> <y/>z"));
-  EXPECT_EQ(Text(doc), "<p>\r\n<x/> <!--c--> <y/>\r\n</p>");
-  EXPECT_EQ(doc.ChildTagName(), "x");
-}
-
-TEST(MarkupMarkupEditTest, BrokenOrElementlessMarkupIsInsertedAsGiven) {
-  MarkupDocument doc("<r><a/></r>");
-  doc.NextElement();
-  EXPECT_FALSE(doc.AppendChildMarkup("just text"));
-  EXPECT_EQ(doc.DocumentText(), "<r><a/>just text</r>");
-  EXPECT_EQ(CheckConsistency(doc), "");
-  EXPECT_FALSE(doc.AppendChildMarkup("<b><c></b>"));
-  EXPECT_EQ(doc.DocumentText(), "<r><a/>just text<b><c></b></r>");
-  EXPECT_EQ(CheckConsistency(doc), "");
-  EXPECT_EQ(doc.ChildTagName(), "b");
-  EXPECT_FALSE(doc.AppendChildMarkup(""));
-  EXPECT_EQ(doc.DocumentText(), "<r><a/>just text<b><c></b></r>");
+  MarkupDocument empty;
+  EXPECT_TRUE(empty.InsertMarkup("<r><a/></r>"));
+  EXPECT_EQ(Text(empty), "<r><a/></r>\r\n");
+  EXPECT_EQ(empty.TagName(), "r");
+  MarkupDocument several("<p/>");
+  several.NextElement();
+  EXPECT_FALSE(several.AppendChildMarkup("x<x/> <!--c--> <y/>z"));
+  EXPECT_EQ(Text(several), "<p>\r\n<x/> <!--c--> <y/>\r\n</p>");
+  EXPECT_EQ(several.ChildTagName(), "x");
+  MarkupDocument broken("<r><a/></r>");
+  broken.NextElement();
+  EXPECT_FALSE(broken.AppendChildMarkup("just text"));
+  EXPECT_EQ(broken.DocumentText(), "<r><a/>just text</r>");
+  EXPECT_EQ(CheckConsistency(broken), "");
+  EXPECT_FALSE(broken.AppendChildMarkup("<b><c></b>"));
+  EXPECT_EQ(broken.DocumentText(), "<r><a/>just text<b><c></b></r>");
+  EXPECT_EQ(CheckConsistency(broken), "");
+  EXPECT_EQ(broken.ChildTagName(), "b");
+  EXPECT_FALSE(broken.AppendChildMarkup(""));
+  EXPECT_EQ(broken.DocumentText(), "<r><a/>just text<b><c></b></r>");
+  MarkupDocument erring("<r/>");
+  erring.NextElement();
+  EXPECT_FALSE(erring.AppendChildMarkup("<a><1></a>"));
+  EXPECT_EQ(erring.DocumentText(), "<r>\r\n<a><1></a></r>");
+  EXPECT_EQ(CheckConsistency(erring), "");
 }
 
 TEST(MarkupMarkupEditTest, InsertMarkupGoesBeforeTheCurrentElement) {
@@ -304,52 +263,31 @@ TEST(MarkupMarkupEditTest, InsertMarkupGoesBeforeTheCurrentElement) {
   EXPECT_EQ(Text(doc), "<r><f/>\r\n\r\n<a/>\r\n<n/>\r\n<b/>\r\n</r>");
   ASSERT_TRUE(doc.NextElement());
   EXPECT_EQ(doc.TagName(), "a");
-}
-
-TEST(MarkupMarkupEditTest, ReplacingAnElementByInsertThenRemove) {
-  MarkupDocument doc("<Rules>\r\n<Rule Name=\"a\"/>\r\n<Rule Name=\"b\"/>\r\n</Rules>");
-  doc.NextElement();
-  doc.EnterElement();
-  doc.NextElement("Rule");
-  doc.NextElement("Rule");
-  ASSERT_TRUE(doc.InsertMarkup("<Rule Name=\"b\"><Interval>5</Interval></Rule>"));
-  ASSERT_TRUE(doc.NextElement());
-  ASSERT_TRUE(doc.RemoveElement());
-  EXPECT_EQ(Text(doc),
+  MarkupDocument rules("<Rules>\r\n<Rule Name=\"a\"/>\r\n<Rule Name=\"b\"/>\r\n</Rules>");
+  rules.NextElement();
+  rules.EnterElement();
+  rules.NextElement("Rule");
+  rules.NextElement("Rule");
+  ASSERT_TRUE(rules.InsertMarkup("<Rule Name=\"b\"><Interval>5</Interval></Rule>"));
+  ASSERT_TRUE(rules.NextElement());
+  ASSERT_TRUE(rules.RemoveElement());
+  EXPECT_EQ(Text(rules),
             "<Rules>\r\n<Rule Name=\"a\"/>\r\n<Rule Name=\"b\"><Interval>5</Interval></Rule>\r\n"
             "</Rules>");
-  EXPECT_EQ(doc.ElementAttribute("Name"), "b");
-}
-
-TEST(MarkupMarkupEditTest, InsertMarkupIntoAnEmptyDocumentCreatesTheRoot) {
-  MarkupDocument doc;
-  EXPECT_TRUE(doc.InsertMarkup("<r><a/></r>"));
-  EXPECT_EQ(Text(doc), "<r><a/></r>\r\n");
-  EXPECT_EQ(doc.TagName(), "r");
-}
-
-TEST(MarkupMarkupEditTest, ErrorInsideInsertedMarkupMarksTheParent) {
-  MarkupDocument doc("<r/>");
-  doc.NextElement();
-  EXPECT_FALSE(doc.AppendChildMarkup("<a><1></a>"));
-  EXPECT_EQ(doc.DocumentText(), "<r>\r\n<a><1></a></r>");
-  EXPECT_EQ(CheckConsistency(doc), "");
-}
-
-TEST(MarkupEditSequenceTest, SavedPositionSurvivesEditsAroundIt) {
-  MarkupDocument doc("<r><a/><b/></r>");
-  doc.NextElement();
-  doc.NextChildElement("b");
-  doc.SavePosition("");
-  doc.ResetPosition();
-  doc.NextElement();
-  doc.SetAttribute("x", "1234567890");
-  doc.NextChildElement("a");
-  doc.SetChildElementText("text");
-  doc.ResetPosition();
-  ASSERT_TRUE(doc.RestorePosition(""));
-  EXPECT_EQ(doc.ChildElementMarkup(), "<b/>");
-  EXPECT_EQ(Text(doc), "<r x=\"1234567890\"><a>text</a><b/></r>");
+  EXPECT_EQ(rules.ElementAttribute("Name"), "b");
+  MarkupDocument sequence("<r><a/><b/></r>");
+  sequence.NextElement();
+  sequence.NextChildElement("b");
+  sequence.SavePosition("");
+  sequence.ResetPosition();
+  sequence.NextElement();
+  sequence.SetAttribute("x", "1234567890");
+  sequence.NextChildElement("a");
+  sequence.SetChildElementText("text");
+  sequence.ResetPosition();
+  ASSERT_TRUE(sequence.RestorePosition(""));
+  EXPECT_EQ(sequence.ChildElementMarkup(), "<b/>");
+  EXPECT_EQ(Text(sequence), "<r x=\"1234567890\"><a>text</a><b/></r>");
 }
 
 }  // namespace

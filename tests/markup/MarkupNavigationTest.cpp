@@ -8,7 +8,7 @@
 
 namespace {
 
-TEST(MarkupNavigationTest, NextElementByNameSkipsLongerNamesWithTheSamePrefix) {
+TEST(MarkupNavigationTest, NextElementAndNextChildElementFindWholeNames) {
   MarkupDocument doc("<T><RuleSet/><Rule/></T>");
   ASSERT_TRUE(doc.NextElement());
   ASSERT_TRUE(doc.EnterElement());
@@ -16,41 +16,32 @@ TEST(MarkupNavigationTest, NextElementByNameSkipsLongerNamesWithTheSamePrefix) {
   EXPECT_EQ(doc.ElementMarkup(), "<Rule/>");
   EXPECT_FALSE(doc.NextElement("Rule"));
   EXPECT_EQ(doc.TagName(), "Rule");  // a failed search leaves the position
+  MarkupDocument shorter("<T><Rul/><RuleSet/></T>");  // the whole name must match
+  shorter.NextElement();
+  shorter.EnterElement();
+  EXPECT_FALSE(shorter.NextElement("Rule"));
+  EXPECT_FALSE(shorter.NextElement("rul"));  // case-sensitive
+  EXPECT_EQ(shorter.TagName(), "");
+  MarkupDocument children("<T><a/><b/><a x='2'/></T>");
+  ASSERT_TRUE(children.NextChildElement("a"));
+  EXPECT_EQ(children.TagName(), "T");
+  EXPECT_EQ(children.ChildTagName(), "a");
+  ASSERT_TRUE(children.NextChildElement("a"));
+  EXPECT_EQ(children.ChildElementAttribute("x"), "2");
+  EXPECT_FALSE(children.NextChildElement("a"));
+  EXPECT_EQ(children.ChildElementAttribute("x"), "2");
+  MarkupDocument nothing;
+  EXPECT_FALSE(nothing.NextElement());
+  EXPECT_FALSE(nothing.NextChildElement());
+  EXPECT_FALSE(nothing.EnterElement());
+  EXPECT_FALSE(nothing.LeaveElement());
+  EXPECT_EQ(nothing.TagName(), "");
+  EXPECT_EQ(nothing.ElementText(), "");
+  EXPECT_EQ(nothing.ElementMarkup(), "");
+  EXPECT_EQ(nothing.AttributeName(0), "");
 }
 
-TEST(MarkupNavigationTest, NameMatchNeedsTheWholeName) {
-  MarkupDocument doc("<T><Rul/><RuleSet/></T>");
-  doc.NextElement();
-  doc.EnterElement();
-  EXPECT_FALSE(doc.NextElement("Rule"));
-  EXPECT_FALSE(doc.NextElement("rul"));  // case-sensitive
-  EXPECT_EQ(doc.TagName(), "");
-}
-
-TEST(MarkupNavigationTest, NextChildElementWithoutCurrentElementStartsAtTheRoot) {
-  MarkupDocument doc("<T><a/><b/><a x='2'/></T>");
-  ASSERT_TRUE(doc.NextChildElement("a"));
-  EXPECT_EQ(doc.TagName(), "T");
-  EXPECT_EQ(doc.ChildTagName(), "a");
-  ASSERT_TRUE(doc.NextChildElement("a"));
-  EXPECT_EQ(doc.ChildElementAttribute("x"), "2");
-  EXPECT_FALSE(doc.NextChildElement("a"));
-  EXPECT_EQ(doc.ChildElementAttribute("x"), "2");
-}
-
-TEST(MarkupNavigationTest, NavigationOnAnEmptyDocumentFails) {
-  MarkupDocument doc;
-  EXPECT_FALSE(doc.NextElement());
-  EXPECT_FALSE(doc.NextChildElement());
-  EXPECT_FALSE(doc.EnterElement());
-  EXPECT_FALSE(doc.LeaveElement());
-  EXPECT_EQ(doc.TagName(), "");
-  EXPECT_EQ(doc.ElementText(), "");
-  EXPECT_EQ(doc.ElementMarkup(), "");
-  EXPECT_EQ(doc.AttributeName(0), "");
-}
-
-TEST(MarkupNavigationTest, EnterAndLeaveShiftTheThreeLevels) {
+TEST(MarkupNavigationTest, EnterLeaveAndRestorePositionShiftTheThreeLevels) {
   MarkupDocument doc("<r><a><x/><y/></a><b/></r>");
   doc.NextElement();
   doc.NextChildElement("a");
@@ -68,67 +59,78 @@ TEST(MarkupNavigationTest, EnterAndLeaveShiftTheThreeLevels) {
   ASSERT_TRUE(doc.LeaveElement());  // document level, current r
   EXPECT_EQ(doc.TagName(), "r");
   EXPECT_FALSE(doc.LeaveElement());
+  MarkupDocument saved("<r><a><x/></a><b/></r>");
+  saved.NextElement();
+  saved.NextChildElement("a");
+  saved.EnterElement();
+  saved.NextChildElement("x");
+  ASSERT_TRUE(saved.SavePosition(""));  // saves the child x
+  saved.ResetPosition();
+  saved.NextElement();
+  ASSERT_TRUE(saved.RestorePosition(""));
+  EXPECT_EQ(saved.ChildTagName(), "x");
+  EXPECT_EQ(saved.TagName(), "a");
+  ASSERT_TRUE(saved.LeaveElement());
+  EXPECT_EQ(saved.TagName(), "r");
+
+  saved.ResetPosition();
+  saved.NextElement();
+  saved.EnterElement();
+  saved.NextElement("b");
+  ASSERT_TRUE(saved.SavePosition("e"));  // the current element b
+  saved.ResetPosition();
+  ASSERT_TRUE(saved.RestorePosition("e"));
+  EXPECT_EQ(saved.TagName(), "b");
+  EXPECT_EQ(saved.ChildTagName(), "");
+  EXPECT_TRUE(saved.LeaveElement());
+
+  saved.ResetPosition();
+  saved.NextElement();
+  saved.EnterElement();
+  ASSERT_TRUE(saved.SavePosition("p"));  // only the parent r is set
+  saved.ResetPosition();
+  ASSERT_TRUE(saved.RestorePosition("p"));
+  EXPECT_EQ(saved.TagName(), "");
+  ASSERT_TRUE(saved.NextElement());
+  EXPECT_EQ(saved.TagName(), "a");
+
+  EXPECT_FALSE(saved.RestorePosition("never saved"));
+
+  saved.LoadText("<r><a/><b/></r>");  // restoring fails once the saved element is removed
+  saved.NextElement();
+  saved.NextChildElement("b");
+  saved.SavePosition("");
+  saved.RemoveChildElement();
+  saved.AppendChildElement("c");  // may reuse b's record
+  EXPECT_FALSE(saved.RestorePosition(""));
 }
 
-TEST(MarkupNavigationTest, RestorePositionReturnsToTheSavedLevel) {
-  MarkupDocument doc("<r><a><x/></a><b/></r>");
-  doc.NextElement();
-  doc.NextChildElement("a");
-  doc.EnterElement();
-  doc.NextChildElement("x");
-  ASSERT_TRUE(doc.SavePosition(""));  // saves the child x
-  doc.ResetPosition();
-  doc.NextElement();
-  ASSERT_TRUE(doc.RestorePosition(""));
-  EXPECT_EQ(doc.ChildTagName(), "x");
-  EXPECT_EQ(doc.TagName(), "a");
-  ASSERT_TRUE(doc.LeaveElement());
-  EXPECT_EQ(doc.TagName(), "r");
-
-  doc.ResetPosition();
-  doc.NextElement();
-  doc.EnterElement();
-  doc.NextElement("b");
-  ASSERT_TRUE(doc.SavePosition("e"));  // the current element b
-  doc.ResetPosition();
-  ASSERT_TRUE(doc.RestorePosition("e"));
-  EXPECT_EQ(doc.TagName(), "b");
-  EXPECT_EQ(doc.ChildTagName(), "");
-  EXPECT_TRUE(doc.LeaveElement());
-
-  doc.ResetPosition();
-  doc.NextElement();
-  doc.EnterElement();
-  ASSERT_TRUE(doc.SavePosition("p"));  // only the parent r is set
-  doc.ResetPosition();
-  ASSERT_TRUE(doc.RestorePosition("p"));
-  EXPECT_EQ(doc.TagName(), "");
-  ASSERT_TRUE(doc.NextElement());
-  EXPECT_EQ(doc.TagName(), "a");
-
-  EXPECT_FALSE(doc.RestorePosition("never saved"));
-}
-
-TEST(MarkupNavigationTest, RestoreFailsOnceTheSavedElementIsRemoved) {
-  MarkupDocument doc("<r><a/><b/></r>");
-  doc.NextElement();
-  doc.NextChildElement("b");
-  doc.SavePosition("");
-  doc.RemoveChildElement();
-  doc.AppendChildElement("c");  // may reuse b's record
-  EXPECT_FALSE(doc.RestorePosition(""));
-}
-
-TEST(MarkupReadingTest, TagNameStopsAtTheFirstDelimiter) {
+TEST(MarkupReadingTest, TagNamesAttributeListsAndElementMarkupEndWhereTheyShould) {
   MarkupDocument doc("<a=b/>");
   doc.NextElement();
   EXPECT_EQ(doc.TagName(), "a");
   doc.LoadText("<ns:Rule\r\nx='1'/>");
   doc.NextElement();
   EXPECT_EQ(doc.TagName(), "ns:Rule");
+  MarkupDocument slashed("<?x a='1' b='2'?><r a='1' / b='2'></r>");
+  slashed.NextElement();
+  EXPECT_EQ(slashed.ElementAttribute("a"), "1");
+  EXPECT_EQ(slashed.ElementAttribute("b"), "");
+  MarkupDocument marked("<r><a>1</a>\r\n <b/> x<c/>  </r>");
+  marked.NextElement();
+  marked.NextChildElement("a");
+  EXPECT_EQ(marked.ChildElementMarkup(), "<a>1</a>\r\n ");
+  marked.NextChildElement("b");
+  EXPECT_EQ(marked.ChildElementMarkup(), "<b/>");
+  marked.NextChildElement("c");
+  EXPECT_EQ(marked.ChildElementMarkup(), "<c/>  ");
+  EXPECT_EQ(marked.ElementMarkup(), marked.DocumentText());
+  marked.LoadText("<r/>\n\n");
+  marked.NextElement();
+  EXPECT_EQ(marked.ElementMarkup(), "<r/>\n\n");
 }
 
-TEST(MarkupReadingTest, AttributeValuesAreDecodedAndValuelessNamesGiveThemselves) {
+TEST(MarkupReadingTest, AttributeValuesAndTextAreDecoded) {
   MarkupDocument doc("<a x='1&lt;2'/>");
   doc.NextElement();
   EXPECT_EQ(doc.ElementAttribute("x"), "1<2");
@@ -148,17 +150,7 @@ TEST(MarkupReadingTest, AttributeValuesAreDecodedAndValuelessNamesGiveThemselves
   EXPECT_EQ(doc.AttributeName(4), "five");
   EXPECT_EQ(doc.AttributeName(5), "");
   EXPECT_EQ(doc.AttributeName(-1), "");
-}
-
-TEST(MarkupReadingTest, SlashOrQuestionMarkEndsTheAttributeList) {
-  MarkupDocument doc("<?x a='1' b='2'?><r a='1' / b='2'></r>");
-  doc.NextElement();
-  EXPECT_EQ(doc.ElementAttribute("a"), "1");
-  EXPECT_EQ(doc.ElementAttribute("b"), "");
-}
-
-TEST(MarkupReadingTest, ElementTextJoinsTextAndCDataButNotChildElements) {
-  MarkupDocument doc("<a> x &amp; y </a>");
+  doc.LoadText("<a> x &amp; y </a>");
   doc.NextElement();
   EXPECT_EQ(doc.ElementText(), " x & y ");
   doc.LoadText("<a>1<![CDATA[<2>]]> </a>");
@@ -176,21 +168,6 @@ TEST(MarkupReadingTest, ElementTextJoinsTextAndCDataButNotChildElements) {
   doc.LoadText("<a/>");
   doc.NextElement();
   EXPECT_EQ(doc.ElementText(), "");
-}
-
-TEST(MarkupReadingTest, ElementMarkupTakesTrailingWhitespaceOnlyUpToATag) {
-  MarkupDocument doc("<r><a>1</a>\r\n <b/> x<c/>  </r>");
-  doc.NextElement();
-  doc.NextChildElement("a");
-  EXPECT_EQ(doc.ChildElementMarkup(), "<a>1</a>\r\n ");
-  doc.NextChildElement("b");
-  EXPECT_EQ(doc.ChildElementMarkup(), "<b/>");
-  doc.NextChildElement("c");
-  EXPECT_EQ(doc.ChildElementMarkup(), "<c/>  ");
-  EXPECT_EQ(doc.ElementMarkup(), doc.DocumentText());
-  doc.LoadText("<r/>\n\n");
-  doc.NextElement();
-  EXPECT_EQ(doc.ElementMarkup(), "<r/>\n\n");
 }
 
 }  // namespace

@@ -39,14 +39,12 @@ TEST_P(MarkupParseMessageTest, YieldsMessageWellFormednessAndRepairedTree) {
 INSTANTIATE_TEST_SUITE_P(
     Messages, MarkupParseMessageTest,
     testing::Values(
-        ParseCase{"", false, "Empty document", ""},
-        ParseCase{"   ", false, "No root element", ""},
+        ParseCase{"", false, "Empty document", ""}, ParseCase{"   ", false, "No root element", ""},
         ParseCase{"hello", false, "No root element", ""},
         ParseCase{"abc<a/>xyz", true, "", "<a>{}"},
         ParseCase{"<a/><b/>", false, "Root element has sibling", "<a>{}<b>{}"},
         ParseCase{"<a><b></a>", false,
-                  "End tag 'a' at offset 7 does not match start tag 'b' at offset 3",
-                  "<a>{<b>{}}"},
+                  "End tag 'a' at offset 7 does not match start tag 'b' at offset 3", "<a>{<b>{}}"},
         ParseCase{"<a></b></a>", false, "No start tag for end tag 'b' at offset 3", "<a>{}"},
         // Innermost first: the later message for a is not kept.
         ParseCase{"<a><b>", false, "Element 'b' at offset 3 not ended", "<a>{}<b>{}"},
@@ -60,8 +58,7 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"<a/><![x]>", false, "Incorrect tag at offset 4", "<a>{}"},
         ParseCase{"<a/><!x>", false, "Incorrect ! tag at offset 4", "<a>{}"},
         ParseCase{"<a><![CDATA[x", false, "CDATA Section at offset 3 unterminated", "<a>{}"},
-        ParseCase{"<a><?pi x", false, "Processing instruction at offset 3 unterminated",
-                  "<a>{}"},
+        ParseCase{"<a><?pi x", false, "Processing instruction at offset 3 unterminated", "<a>{}"},
         ParseCase{"<a><!DOCTYPE a [<!ENTITY x 'y'>", false, "Doctype at offset 3 unterminated",
                   "<a>{}"},
         ParseCase{"<a><b x='1", false, "Element tag at offset 3 unterminated", "<a>{}"},
@@ -80,6 +77,11 @@ INSTANTIATE_TEST_SUITE_P(
                   "'>'>]>\r\n<!-- c --><r><?p?><!--x--></r><!-- after -->",
                   true, "", "<r>{}"},
         ParseCase{"<a><!--></a>", true, "", "<a>{}"},
+        // An end tag matches an outer element after stray end tags.
+        ParseCase{"<r><a><b></x></y></a></r>", false, "No start tag for end tag 'x' at offset 9",
+                  "<r>{<a>{<b>{}}}"},
+        // An error inside an unended element marks its parent.
+        ParseCase{"<r><a><1></r>", false, "Incorrect tag name character at offset 6", "<r>{<a>{}}"},
         ParseCase{"<a><?></a>", true, "", "<a>{}"}));
 
 TEST(MarkupParseTest, MisnestedChildrenMoveUpInOrderBehindTheUnendedElement) {
@@ -93,21 +95,7 @@ TEST(MarkupParseTest, MisnestedChildrenMoveUpInOrderBehindTheUnendedElement) {
   EXPECT_EQ(doc.ChildElementMarkup(), "<a>");
 }
 
-TEST(MarkupParseTest, EndTagMatchesAnOuterElementAfterStrayEndTags) {
-  MarkupDocument doc("<r><a><b></x></y></a></r>");
-  EXPECT_EQ(doc.ResultText(), "No start tag for end tag 'x' at offset 9");
-  EXPECT_EQ(DumpTree(doc), "<r>{<a>{<b>{}}}");
-  EXPECT_EQ(CheckConsistency(doc), "");
-}
-
-TEST(MarkupParseTest, ErrorInsideAnUnendedElementMarksItsParent) {
-  MarkupDocument doc("<r><a><1></r>");
-  EXPECT_FALSE(doc.CheckWellFormed());
-  EXPECT_EQ(DumpTree(doc), "<r>{<a>{}}");
-  EXPECT_EQ(CheckConsistency(doc), "");
-}
-
-TEST(MarkupParseTest, DeepNestingParsesWithoutRecursion) {
+TEST(MarkupParseTest, DeepNestingAndManyElementsParseWithoutRecursionOrLimit) {
   constexpr int kDepth = 200000;
   std::string text;
   for (int i = 0; i < kDepth; ++i) text += "<a>";
@@ -121,6 +109,17 @@ TEST(MarkupParseTest, DeepNestingParsesWithoutRecursion) {
     doc.EnterElement();
   }
   EXPECT_EQ(depth, kDepth);
+  // Sized for length / 64 + 8 records; short elements need far more.
+  std::string wide_text = "<r>";
+  for (int i = 0; i < 70000; ++i) wide_text += "<e/>";
+  wide_text += "</r>";
+  MarkupDocument wide(wide_text);
+  EXPECT_TRUE(wide.CheckWellFormed());
+  EXPECT_EQ(CheckConsistency(wide), "");
+  wide.NextElement();
+  int count = 0;
+  while (wide.NextChildElement("e")) ++count;
+  EXPECT_EQ(count, 70000);
 }
 
 TEST(MarkupParseTest, DeepUnclosedNestingIsFlattenedInLinearTime) {
@@ -139,30 +138,13 @@ TEST(MarkupParseTest, DeepUnclosedNestingIsFlattenedInLinearTime) {
   int children = 0;
   while (doc.NextChildElement("a")) ++children;
   EXPECT_EQ(children, kDepth);
-}
-
-TEST(MarkupParseTest, ManyStrayEndTagsUnderDeepNestingStayLinear) {
-  std::string text;
-  for (int i = 0; i < 50000; ++i) text += "<a>";
-  for (int i = 0; i < 50000; ++i) text += "</b>";
-  for (int i = 0; i < 50000; ++i) text += "</a>";
-  MarkupDocument doc(text);
-  EXPECT_EQ(doc.ResultText(), "No start tag for end tag 'b' at offset 150000");
-  EXPECT_EQ(CheckConsistency(doc), "");
-}
-
-TEST(MarkupParseTest, RecordTableGrowsPastItsInitialSize) {
-  // Sized for length / 64 + 8 records; short elements need far more.
-  std::string text = "<r>";
-  for (int i = 0; i < 70000; ++i) text += "<e/>";
-  text += "</r>";
-  MarkupDocument doc(text);
-  EXPECT_TRUE(doc.CheckWellFormed());
-  EXPECT_EQ(CheckConsistency(doc), "");
-  doc.NextElement();
-  int count = 0;
-  while (doc.NextChildElement("e")) ++count;
-  EXPECT_EQ(count, 70000);
+  std::string stray_text;
+  for (int i = 0; i < 50000; ++i) stray_text += "<a>";
+  for (int i = 0; i < 50000; ++i) stray_text += "</b>";
+  for (int i = 0; i < 50000; ++i) stray_text += "</a>";
+  MarkupDocument stray(stray_text);
+  EXPECT_EQ(stray.ResultText(), "No start tag for end tag 'b' at offset 150000");
+  EXPECT_EQ(CheckConsistency(stray), "");
 }
 
 TEST(MarkupParseTest, LongTagsBeyondThePackedFieldWidthsKeepTheirLengths) {
@@ -184,27 +166,21 @@ TEST(MarkupParseTest, LongTagsBeyondThePackedFieldWidthsKeepTheirLengths) {
   EXPECT_EQ(DumpTree(reparsed), DumpTree(doc));
 }
 
-TEST(MarkupParseTest, NulBytesAreOrdinaryCharacters) {
+TEST(MarkupParseTest, NulBytesAreOrdinaryAndLoadCopyAndMoveReplaceEverything) {
   const std::string text("<a x='\0'>\0</a>", 14);
   MarkupDocument doc(text);
   EXPECT_TRUE(doc.CheckWellFormed());
   doc.NextElement();
   EXPECT_EQ(doc.ElementAttribute("x"), std::string(1, '\0'));
   EXPECT_EQ(doc.ElementText(), std::string(1, '\0'));
-}
-
-TEST(MarkupParseTest, LoadTextReplacesEverythingIncludingTheFirstError) {
-  MarkupDocument doc("<a></b></a>");
-  doc.NextElement();
-  doc.SavePosition("");
-  EXPECT_TRUE(doc.LoadText("<c/>"));
-  EXPECT_EQ(doc.ResultText(), "");
-  EXPECT_FALSE(doc.RestorePosition(""));
-  EXPECT_EQ(doc.TagName(), "");
-  EXPECT_EQ(DumpTree(doc), "<c>{}");
-}
-
-TEST(MarkupParseTest, CopyIsIndependentOfTheOriginal) {
+  MarkupDocument loaded("<a></b></a>");
+  loaded.NextElement();
+  loaded.SavePosition("");
+  EXPECT_TRUE(loaded.LoadText("<c/>"));
+  EXPECT_EQ(loaded.ResultText(), "");
+  EXPECT_FALSE(loaded.RestorePosition(""));
+  EXPECT_EQ(loaded.TagName(), "");
+  EXPECT_EQ(DumpTree(loaded), "<c>{}");
   MarkupDocument original("<r><a/></r>");
   original.NextElement();
   MarkupDocument copy = original;
@@ -214,67 +190,6 @@ TEST(MarkupParseTest, CopyIsIndependentOfTheOriginal) {
   EXPECT_EQ(CheckConsistency(original), "");
   EXPECT_EQ(CheckConsistency(copy), "");
   EXPECT_EQ(original.TagName(), "r");
-}
-
-// The token's name views into the scanned text, so the texts live on.
-MarkupToken Scan(std::string_view text) {
-  MarkupScanner scanner(text);
-  return scanner.Next();
-}
-
-TEST(MarkupScannerTest, ClassifiesEveryTokenKind) {
-  EXPECT_EQ(Scan("").kind, TokenKind::kEndOfText);
-  EXPECT_EQ(Scan("</a>").kind, TokenKind::kEndTag);
-  EXPECT_EQ(Scan("<a>").kind, TokenKind::kStartTag);
-  EXPECT_EQ(Scan("x <").kind, TokenKind::kText);
-  EXPECT_EQ(Scan(" \t\r\n<").kind, TokenKind::kWhitespace);
-  EXPECT_EQ(Scan("<![CDATA[x]]>").kind, TokenKind::kCData);
-  EXPECT_EQ(Scan("<?p x?>").kind, TokenKind::kProcessingInstruction);
-  EXPECT_EQ(Scan("<!--x-->").kind, TokenKind::kComment);
-  EXPECT_EQ(Scan("<!DOCTYPE x>").kind, TokenKind::kDeclaration);
-  EXPECT_EQ(Scan("<!ENTITY x 'y'>").kind, TokenKind::kDeclaration);
-  EXPECT_EQ(Scan("<#>").kind, TokenKind::kError);
-}
-
-TEST(MarkupScannerTest, NameStartCharactersIncludeEveryByteAboveLowercaseRange) {
-  for (int c = 0; c < 256; ++c) {
-    const char text[] = {'<', static_cast<char>(c), '>'};
-    const bool opens = (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c > 0x60;
-    EXPECT_EQ(Scan(std::string_view(text, 3)).kind == TokenKind::kStartTag, opens) << c;
-  }
-}
-
-TEST(MarkupScannerTest, EmptyElementNeedsSlashAfterNameWhitespaceOrQuote) {
-  EXPECT_TRUE(Scan("<a/>").empty_element);
-  EXPECT_TRUE(Scan("<a />").empty_element);
-  EXPECT_TRUE(Scan("<a b=\"1\"/>").empty_element);
-  EXPECT_TRUE(Scan("<a b='1'/>").empty_element);
-  EXPECT_FALSE(Scan("<a b=1/>").empty_element);
-  EXPECT_FALSE(Scan("<a/ >").empty_element);
-  EXPECT_FALSE(Scan("<a>").empty_element);
-}
-
-TEST(MarkupScannerTest, QuotesProtectGreaterThanInTagsButNotInComments) {
-  const MarkupToken tag = Scan("<a b='>' c=\"'>\">rest");
-  EXPECT_EQ(tag.length, 16u);
-  EXPECT_EQ(tag.text, "a");
-  const MarkupToken comment = Scan("<!-- '--> '-->");
-  EXPECT_EQ(comment.length, 9u);
-  const MarkupToken doctype = Scan("<!DOCTYPE r [<!ENTITY x '>'>]>tail");
-  EXPECT_EQ(doctype.length, 30u);
-}
-
-TEST(MarkupScannerTest, ErrorTokenStopsBeforeTheNextTag) {
-  MarkupScanner scanner("<=x<a/>");
-  const MarkupToken error = scanner.Next();
-  EXPECT_EQ(error.kind, TokenKind::kError);
-  EXPECT_EQ(error.length, 3u);
-  EXPECT_EQ(error.text, "Incorrect tag name character at offset 0");
-  EXPECT_EQ(scanner.Next().kind, TokenKind::kStartTag);
-  EXPECT_EQ(scanner.Next().kind, TokenKind::kEndOfText);
-}
-
-TEST(MarkupParseTest, MovedFromDocumentIsEmptyAndUsable) {
   MarkupDocument source("<r><a/></r>");
   source.NextElement();
   source.NextChildElement();
@@ -286,6 +201,52 @@ TEST(MarkupParseTest, MovedFromDocumentIsEmptyAndUsable) {
   EXPECT_TRUE(source.AppendElement("n"));
   EXPECT_EQ(source.DocumentText(), "<n/>\r\n");
   EXPECT_EQ(CheckConsistency(source), "");
+}
+
+// The token's name views into the scanned text, so the texts live on.
+MarkupToken Scan(std::string_view text) {
+  MarkupScanner scanner(text);
+  return scanner.Next();
+}
+
+TEST(MarkupScannerTest, ClassifiesEveryTokenKindAndEndsEachWhereItShould) {
+  EXPECT_EQ(Scan("").kind, TokenKind::kEndOfText);
+  EXPECT_EQ(Scan("</a>").kind, TokenKind::kEndTag);
+  EXPECT_EQ(Scan("<a>").kind, TokenKind::kStartTag);
+  EXPECT_EQ(Scan("x <").kind, TokenKind::kText);
+  EXPECT_EQ(Scan(" \t\r\n<").kind, TokenKind::kWhitespace);
+  EXPECT_EQ(Scan("<![CDATA[x]]>").kind, TokenKind::kCData);
+  EXPECT_EQ(Scan("<?p x?>").kind, TokenKind::kProcessingInstruction);
+  EXPECT_EQ(Scan("<!--x-->").kind, TokenKind::kComment);
+  EXPECT_EQ(Scan("<!DOCTYPE x>").kind, TokenKind::kDeclaration);
+  EXPECT_EQ(Scan("<!ENTITY x 'y'>").kind, TokenKind::kDeclaration);
+  EXPECT_EQ(Scan("<#>").kind, TokenKind::kError);
+  for (int c = 0; c < 256; ++c) {
+    const char text[] = {'<', static_cast<char>(c), '>'};
+    const bool opens = (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c > 0x60;
+    EXPECT_EQ(Scan(std::string_view(text, 3)).kind == TokenKind::kStartTag, opens) << c;
+  }
+  EXPECT_TRUE(Scan("<a/>").empty_element);
+  EXPECT_TRUE(Scan("<a />").empty_element);
+  EXPECT_TRUE(Scan("<a b=\"1\"/>").empty_element);
+  EXPECT_TRUE(Scan("<a b='1'/>").empty_element);
+  EXPECT_FALSE(Scan("<a b=1/>").empty_element);
+  EXPECT_FALSE(Scan("<a/ >").empty_element);
+  EXPECT_FALSE(Scan("<a>").empty_element);
+  const MarkupToken tag = Scan("<a b='>' c=\"'>\">rest");
+  EXPECT_EQ(tag.length, 16u);
+  EXPECT_EQ(tag.text, "a");
+  const MarkupToken comment = Scan("<!-- '--> '-->");
+  EXPECT_EQ(comment.length, 9u);
+  const MarkupToken doctype = Scan("<!DOCTYPE r [<!ENTITY x '>'>]>tail");
+  EXPECT_EQ(doctype.length, 30u);
+  MarkupScanner scanner("<=x<a/>");
+  const MarkupToken error = scanner.Next();
+  EXPECT_EQ(error.kind, TokenKind::kError);
+  EXPECT_EQ(error.length, 3u);
+  EXPECT_EQ(error.text, "Incorrect tag name character at offset 0");
+  EXPECT_EQ(scanner.Next().kind, TokenKind::kStartTag);
+  EXPECT_EQ(scanner.Next().kind, TokenKind::kEndOfText);
 }
 
 }  // namespace

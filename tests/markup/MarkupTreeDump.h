@@ -9,15 +9,6 @@
 
 namespace markup_test {
 
-inline void DumpCurrent(MarkupDocument& doc, std::string& out);
-
-// Dumps the current element's children, then returns to the current element.
-inline void DumpChildren(MarkupDocument& doc, std::string& out) {
-  doc.EnterElement();
-  while (doc.NextElement()) DumpCurrent(doc, out);
-  doc.LeaveElement();
-}
-
 // "<name a='v' ...>text{children}" for the current element; whitespace-only
 // text counts as none.
 inline void DumpCurrent(MarkupDocument& doc, std::string& out) {
@@ -32,7 +23,9 @@ inline void DumpCurrent(MarkupDocument& doc, std::string& out) {
   const std::string text = doc.ElementText();
   if (text.find_first_not_of(" \t\r\n") != std::string::npos) out += text;
   out += '{';
-  DumpChildren(doc, out);
+  doc.EnterElement();  // the children, then back to the current element
+  while (doc.NextElement()) DumpCurrent(doc, out);
+  doc.LeaveElement();
   out += '}';
 }
 

@@ -1,8 +1,7 @@
-// The MIB tree against a sorted vector: random registrations (scalars and
-// table cells), re-registrations, subtree removals, GET, GET-NEXT (also walks
-// continuing from the last answer) and next-entry lookups over OIDs that are
-// prefixes of each other and hold boundary sub-identifiers must give the same
-// answers from both.
+// The MIB tree against a sorted vector: random registrations (scalars and cells),
+// re-registrations, subtree removals, GET, GET-NEXT (also walks from the last
+// answer) and next-entry lookups over OIDs that are prefixes of each other and
+// hold boundary sub-identifiers must give the same answers from both.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -27,7 +26,7 @@ struct Cell {
 class Reference {
  public:
   void Put(const Ids& oid, DWORD value) {
-    auto at = LowerBound(oid);
+    auto at = cells_.begin() + (LowerBound(oid) - cells_.cbegin());
     if (at != cells_.end() && at->oid == oid) {
       at->value = value;
     } else {
@@ -54,10 +53,6 @@ class Reference {
   const std::vector<Cell>& cells() const { return cells_; }
 
  private:
-  std::vector<Cell>::iterator LowerBound(const Ids& oid) {
-    return std::lower_bound(cells_.begin(), cells_.end(), oid,
-                            [](const Cell& cell, const Ids& key) { return cell.oid < key; });
-  }
   std::vector<Cell>::const_iterator LowerBound(const Ids& oid) const {
     return std::lower_bound(cells_.begin(), cells_.end(), oid,
                             [](const Cell& cell, const Ids& key) { return cell.oid < key; });
@@ -90,9 +85,11 @@ class OidGenerator {
   explicit OidGenerator(uint32_t seed) : random_(seed) {}
 
   UINT SubIdentifier() {
+    // Also the boundaries of every width class of the store's key encoding.
     static constexpr UINT kEdges[] = {0,          1,          2,          254,        255,
-                                      256,        0x7FFFFFFE, 0x7FFFFFFF, 0x80000000, 0x80000001,
-                                      0xFFFFFFFE, 0xFFFFFFFF};
+                                      256,        0x7F,       0x80,       0x3FFF,     0x4000,
+                                      0x1FFFFF,   0x200000,   0xFFFFFFF,  0x10000000, 0x7FFFFFFE,
+                                      0x7FFFFFFF, 0x80000000, 0x80000001, 0xFFFFFFFE, 0xFFFFFFFF};
     switch (Pick(4)) {
       case 0: return kEdges[Pick(std::size(kEdges))];
       case 1: return static_cast<UINT>(random_());
@@ -184,6 +181,7 @@ TEST_P(SnmpMibTreeDifferentialTest, RandomOperationsAnswerAsTheSortedReference) 
       const bool found = agent.MibGetVarbind(varbind.Get(), SNMP_PDU_GETNEXT, &status, nullptr);
       const Cell* expected = reference.Next(oid);
       ASSERT_EQ(found, expected != nullptr) << Text(oid);
+      ASSERT_EQ(status, found ? 0 : SNMP_ERRORSTATUS_NOSUCHNAME);
       ASSERT_EQ(IdsOf(varbind->name), expected ? expected->oid : oid) << Text(oid);
       ASSERT_EQ(varbind->value.asnValue.unsigned32, expected ? expected->value : 0xDEADBEEF);
       if (found) answered = expected->oid;
@@ -193,6 +191,7 @@ TEST_P(SnmpMibTreeDifferentialTest, RandomOperationsAnswerAsTheSortedReference) 
       const Cell* expected = reference.Next(oid);
       ASSERT_EQ(found, expected != nullptr) << Text(oid);
       ASSERT_EQ(IdsOf(varbind->name), expected ? expected->oid : oid) << Text(oid);
+      ASSERT_EQ(varbind->value.asnValue.unsigned32, expected ? expected->value : 0xDEADBEEF);
     } else {
       const bool removed = agent.RemoveMibSubtree(Text(oid).c_str());
       const bool expected = oid.size() >= 2 && reference.RemovePrefix(oid);

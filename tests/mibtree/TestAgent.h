@@ -20,30 +20,21 @@ class TestAgent : public CSnmpMibTree<TestAgent> {
 
   const char* GetAgentModuleName() { return "TestAgent"; }
 
-  DWORD Record(const char* callback, SnmpVarBind* varbind, DWORD mode) {
-    calls.push_back(Call{callback, OidToString(&varbind->name), mode,
-                         VarbindValueText(&varbind->value)});
-    return 0;
+  DWORD Record(const char* callback, SnmpVarBind* varbind, DWORD mode, DWORD status = 0) {
+    calls.push_back(
+        Call{callback, OidToString(&varbind->name), mode, VarbindValueText(&varbind->value)});
+    return status;
   }
 
   // Answers with the counter as INTEGER and counts up.
   DWORD fGetCounter(SnmpVarBind* varbind, DWORD mode) {
     Record("get", varbind, mode);
     SetVarbindNumber(varbind, counter++, ASN_INTEGER);
-    return get_status;
+    return 0;
   }
-  DWORD fPreRead(SnmpVarBind* varbind, DWORD mode) {
-    Record("pre", varbind, mode);
-    return pre_read_status;
-  }
-  DWORD fCheckSet(SnmpVarBind* varbind, DWORD mode) {
-    Record("check", varbind, mode);
-    return check_status;
-  }
-  DWORD fSet(SnmpVarBind* varbind, DWORD mode) {
-    Record("set", varbind, mode);
-    return set_status;
-  }
+  DWORD fPreRead(SnmpVarBind* v, DWORD mode) { return Record("pre", v, mode, pre_read_status); }
+  DWORD fCheckSet(SnmpVarBind* v, DWORD mode) { return Record("check", v, mode, check_status); }
+  DWORD fSet(SnmpVarBind* v, DWORD mode) { return Record("set", v, mode, set_status); }
   DWORD fThrow(SnmpVarBind* varbind, DWORD mode) {
     Record("throw", varbind, mode);
     throw std::runtime_error("callback failed");
@@ -55,7 +46,6 @@ class TestAgent : public CSnmpMibTree<TestAgent> {
 
   std::vector<Call> calls;
   DWORD counter = 100;
-  DWORD get_status = 0;
   DWORD pre_read_status = 0;
   DWORD check_status = 0;
   DWORD set_status = 0;

@@ -58,7 +58,7 @@ class Counter final : public IUnknown {
 
 // --- Byte strings and variants ----------------------------------------------
 
-TEST(ByteStringTest, ByteLengthKeepsOddCountsAndEmbeddedZeros) {
+TEST(ByteStringTest, ByteLengthKeepsOddCountsZerosAndThePrefixInFront) {
   const char bytes[5] = {'a', 0, 'b', 0, 'c'};
   BSTR text = SysAllocStringByteLen(bytes, 5);
   ASSERT_NE(text, nullptr);
@@ -68,19 +68,16 @@ TEST(ByteStringTest, ByteLengthKeepsOddCountsAndEmbeddedZeros) {
   EXPECT_EQ(reinterpret_cast<const BYTE*>(text)[5], 0);  // terminated behind the bytes
   EXPECT_EQ(reinterpret_cast<const BYTE*>(text)[6], 0);
   SysFreeString(text);
-}
-
-TEST(ByteStringTest, LengthPrefixSitsInFrontOfTheText) {
-  BSTR text = SysAllocString(u"switch");
+  BSTR other_text = SysAllocString(u"switch");
   uint32_t prefix = 0;
-  std::memcpy(&prefix, reinterpret_cast<const BYTE*>(text) - 4, 4);
+  std::memcpy(&prefix, reinterpret_cast<const BYTE*>(other_text) - 4, 4);
   EXPECT_EQ(prefix, 12u);
-  EXPECT_EQ(SysStringLen(text), 6u);
-  EXPECT_EQ(std::u16string(text), u"switch");
-  SysFreeString(text);
+  EXPECT_EQ(SysStringLen(other_text), 6u);
+  EXPECT_EQ(std::u16string(other_text), u"switch");
+  SysFreeString(other_text);
 }
 
-TEST(ByteStringTest, NullSourceGivesZeroedStringOfThatLength) {
+TEST(ByteStringTest, NullEmptyAndImpossibleLengths) {
   BSTR text = SysAllocStringByteLen(nullptr, 7);
   ASSERT_NE(text, nullptr);
   EXPECT_EQ(SysStringByteLen(text), 7u);
@@ -90,9 +87,6 @@ TEST(ByteStringTest, NullSourceGivesZeroedStringOfThatLength) {
   EXPECT_EQ(SysStringLen(chars), 3u);
   EXPECT_EQ(std::u16string(chars), u"abc");
   SysFreeString(chars);
-}
-
-TEST(ByteStringTest, EmptyAndNullStrings) {
   EXPECT_EQ(SysAllocString(nullptr), nullptr);
   EXPECT_EQ(SysStringByteLen(nullptr), 0u);
   EXPECT_EQ(SysStringLen(nullptr), 0u);
@@ -102,9 +96,6 @@ TEST(ByteStringTest, EmptyAndNullStrings) {
   EXPECT_EQ(SysStringByteLen(empty), 0u);
   EXPECT_EQ(empty[0], 0);
   SysFreeString(empty);
-}
-
-TEST(ByteStringTest, ImpossibleLengthFailsInsteadOfWrapping) {
   EXPECT_EQ(SysAllocStringByteLen(nullptr, 0xFFFFFFFF), nullptr);
   EXPECT_EQ(SysAllocStringLen(nullptr, 0x80000000), nullptr);
 }
@@ -148,9 +139,7 @@ TEST(ApartmentTest, FirstInitialisationOkRepeatFalseOtherModeRefused) {
     EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), RPC_E_CHANGED_MODE);
     CoUninitialize();
   });
-}
-
-TEST(ApartmentTest, StateBelongsToEachThread) {
+  OnFreshThread([] { EXPECT_EQ(CoInitializeEx(nullptr, 0x8), E_INVALIDARG); });
   OnFreshThread([] {
     ComScope mta;
     ASSERT_EQ(mta.Result(), S_OK);
@@ -159,10 +148,6 @@ TEST(ApartmentTest, StateBelongsToEachThread) {
       CoUninitialize();
     });
   });
-}
-
-TEST(ApartmentTest, UnknownModeIsInvalid) {
-  OnFreshThread([] { EXPECT_EQ(CoInitializeEx(nullptr, 0x8), E_INVALIDARG); });
 }
 
 // --- Activation -----------------------------------------------------------------
@@ -183,17 +168,6 @@ class ActivationTest : public ::testing::Test {
   std::atomic<int> created_{0};
 };
 
-TEST_F(ActivationTest, CreationWithoutComIsRefused) {
-  OnFreshThread([] {
-    MULTI_QI qi{&IID_IUnknown, nullptr, S_OK};
-    EXPECT_EQ(CoCreateInstanceEx(kClsidCounter, nullptr, CLSCTX_LOCAL_SERVER, nullptr, 1, &qi),
-              CO_E_NOTINITIALIZED);
-    EXPECT_EQ(qi.pItf, nullptr);
-    EXPECT_EQ(qi.hr, CO_E_NOTINITIALIZED);
-  });
-  EXPECT_EQ(created_.load(), 0);
-}
-
 TEST_F(ActivationTest, RegisteredClassServesEveryContextOfThisMachine) {
   OnFreshThread([] {
     ComScope com;
@@ -213,11 +187,8 @@ TEST_F(ActivationTest, RegisteredClassServesEveryContextOfThisMachine) {
   });
   EXPECT_EQ(created_.load(), 4);
   EXPECT_EQ(counter_.references.load(), 0u);
-}
-
-TEST_F(ActivationTest, ReportsWhichInterfacesWereObtained) {
   OnFreshThread([this] {
-    ComScope com;
+    ComScope other_com;
     MULTI_QI some[2] = {{&kIidCounter, nullptr, S_OK}, {&IID_IDispatch, nullptr, S_OK}};
     EXPECT_EQ(CoCreateInstanceEx(kClsidCounter, nullptr, CLSCTX_SERVER, nullptr, 2, some),
               CO_S_NOTALLINTERFACES);
@@ -244,6 +215,15 @@ TEST_F(ActivationTest, UnknownClassAndBadArgumentsAreRefused) {
     EXPECT_EQ(CoCreateInstanceEx(kClsidCounter, &counter_, CLSCTX_SERVER, nullptr, 1, &qi),
               CLASS_E_NOAGGREGATION);
     EXPECT_EQ(platform::UnregisterInProcessClass(kNobody), S_FALSE);
+  });
+  EXPECT_EQ(created_.load(), 0);
+  OnFreshThread([] {
+    MULTI_QI other_qi{&IID_IUnknown, nullptr, S_OK};
+    EXPECT_EQ(
+        CoCreateInstanceEx(kClsidCounter, nullptr, CLSCTX_LOCAL_SERVER, nullptr, 1, &other_qi),
+        CO_E_NOTINITIALIZED);
+    EXPECT_EQ(other_qi.pItf, nullptr);
+    EXPECT_EQ(other_qi.hr, CO_E_NOTINITIALIZED);
   });
   EXPECT_EQ(created_.load(), 0);
 }
@@ -302,26 +282,24 @@ TEST(GlobalInterfaceTableTest, InterfaceRegisteredOnOneThreadIsReachableFromAnot
     EXPECT_EQ(gone, nullptr);
     EXPECT_EQ(table->RevokeInterfaceFromGlobal(cookie), E_INVALIDARG);
   });
-}
-
-TEST(GlobalInterfaceTableTest, RefusesInterfacesTheObjectLacksAndThreadsWithoutCom) {
-  Counter counter;
-  ComPtr<IGlobalInterfaceTable> table;
+  Counter other_counter;
+  ComPtr<IGlobalInterfaceTable> other_table;
   OnFreshThread([&] {
-    ComScope com;
+    ComScope other_com;
     ASSERT_EQ(CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
-                               IID_IGlobalInterfaceTable, table.ReleaseAndGetVoidAddress()),
+                               IID_IGlobalInterfaceTable, other_table.ReleaseAndGetVoidAddress()),
               S_OK);
-    DWORD cookie = 0;
-    EXPECT_EQ(table->RegisterInterfaceInGlobal(&counter, IID_IDispatch, &cookie), E_NOINTERFACE);
-    EXPECT_EQ(cookie, 0u);
+    DWORD other_cookie = 0;
+    EXPECT_EQ(other_table->RegisterInterfaceInGlobal(&other_counter, IID_IDispatch, &other_cookie),
+              E_NOINTERFACE);
+    EXPECT_EQ(other_cookie, 0u);
   });
   OnFreshThread([&] {
-    DWORD cookie = 0;
-    EXPECT_EQ(table->RegisterInterfaceInGlobal(&counter, kIidCounter, &cookie),
+    DWORD other_cookie = 0;
+    EXPECT_EQ(other_table->RegisterInterfaceInGlobal(&other_counter, kIidCounter, &other_cookie),
               CO_E_NOTINITIALIZED);
   });
-  EXPECT_EQ(counter.references.load(), 0u);
+  EXPECT_EQ(other_counter.references.load(), 0u);
 }
 
 // --- Call cancellation ------------------------------------------------------------
@@ -331,19 +309,6 @@ class CancellationTest : public ::testing::Test {
   void SetUp() override { ASSERT_EQ(CoEnableCallCancellation(nullptr), S_OK); }
   void TearDown() override { CoDisableCallCancellation(nullptr); }
 };
-
-TEST(CancellationDisabledTest, CancelIsRefusedWhileDisabled) {
-  EXPECT_EQ(CoCancelCall(GetCurrentThreadId(), 1), CO_E_CANCEL_DISABLED);
-  void* object = nullptr;
-  EXPECT_EQ(CoGetCancelObject(GetCurrentThreadId(), IID_ICancelMethodCalls, &object),
-            CO_E_CANCEL_DISABLED);
-  EXPECT_EQ(CoDisableCallCancellation(nullptr), CO_E_CANCEL_DISABLED);
-}
-
-TEST_F(CancellationTest, CancelWithoutCallInProgressReportsCompletion) {
-  EXPECT_EQ(CoCancelCall(GetCurrentThreadId(), 1), RPC_E_CALL_COMPLETE);
-  EXPECT_FALSE(platform::CurrentCallCancelled());
-}
 
 TEST_F(CancellationTest, CancelCallWakesTheBlockedThread) {
   std::promise<DWORD> started;
@@ -357,6 +322,8 @@ TEST_F(CancellationTest, CancelCallWakesTheBlockedThread) {
   EXPECT_EQ(CoCancelCall(thread, 5), S_OK);
   EXPECT_TRUE(outcome.get());
   EXPECT_EQ(CoCancelCall(thread, 5), RPC_E_CALL_COMPLETE);  // the call is over
+  EXPECT_EQ(CoCancelCall(GetCurrentThreadId(), 1), RPC_E_CALL_COMPLETE);
+  EXPECT_FALSE(platform::CurrentCallCancelled());
 }
 
 TEST_F(CancellationTest, CancelObjectCancelsAndReportsState) {
@@ -381,6 +348,10 @@ TEST_F(CancellationTest, CancelObjectCancelsAndReportsState) {
   EXPECT_TRUE(outcome.get());
   // The object outlives the call safely and knows it is over.
   EXPECT_EQ(cancel->Cancel(1), RPC_E_CALL_COMPLETE);
+  platform::CancellableCall other_call;
+  ASSERT_GE(other_call.Descriptor(), 0);
+  EXPECT_EQ(CoCancelCall(0, 1), S_OK);  // thread 0 names the calling thread
+  EXPECT_TRUE(other_call.WaitForCancel(0));
 }
 
 TEST_F(CancellationTest, CancelReachesOnlyTheInnermostCall) {
@@ -394,13 +365,6 @@ TEST_F(CancellationTest, CancelReachesOnlyTheInnermostCall) {
   EXPECT_FALSE(outer.Cancelled());
   EXPECT_FALSE(platform::CurrentCallCancelled());
   EXPECT_FALSE(outer.WaitForCancel(0));
-}
-
-TEST_F(CancellationTest, DescriptorBecomesReadableOnCancel) {
-  platform::CancellableCall call;
-  ASSERT_GE(call.Descriptor(), 0);
-  EXPECT_EQ(CoCancelCall(0, 1), S_OK);  // thread 0 names the calling thread
-  EXPECT_TRUE(call.WaitForCancel(0));
 }
 
 // --- Lookup by name and identifiers -------------------------------------------------
@@ -420,6 +384,11 @@ TEST(ComProcTest, CancellationFunctionsAreFoundUnlessHidden) {
   auto cancel = reinterpret_cast<platform::PFN_CoCancelCall>(
       platform::GetComProcAddress("CoCancelCall"));
   EXPECT_EQ(cancel(GetCurrentThreadId(), 0), CO_E_CANCEL_DISABLED);
+  EXPECT_EQ(CoCancelCall(GetCurrentThreadId(), 1), CO_E_CANCEL_DISABLED);
+  void* object = nullptr;
+  EXPECT_EQ(CoGetCancelObject(GetCurrentThreadId(), IID_ICancelMethodCalls, &object),
+            CO_E_CANCEL_DISABLED);
+  EXPECT_EQ(CoDisableCallCancellation(nullptr), CO_E_CANCEL_DISABLED);
 }
 
 TEST(GuidTest, TextFormMatchesRegistryKeyNames) {

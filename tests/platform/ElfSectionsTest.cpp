@@ -38,7 +38,7 @@ class ElfFileTest : public ::testing::Test {
   std::string dir_;
 };
 
-TEST_F(ElfFileTest, BuiltLibraryYieldsItsVersionSectionFromDiskAndFromMemory) {
+TEST_F(ElfFileTest, BuiltLibraryYieldsItsSectionAndFilesWithoutOneAreTold) {
   std::vector<unsigned char> from_file;
   ASSERT_EQ(ReadElfSection(LORVETH_VERSIONED_MODULE, ".lorveth_version", from_file), ElfResult::kOk);
   ASSERT_GE(from_file.size(), 4u);
@@ -47,29 +47,24 @@ TEST_F(ElfFileTest, BuiltLibraryYieldsItsVersionSectionFromDiskAndFromMemory) {
   ASSERT_EQ(ReadElfSection(ReadWhole(LORVETH_VERSIONED_MODULE), ".lorveth_version", from_memory),
             ElfResult::kOk);
   EXPECT_EQ(from_file, from_memory);
-}
-
-TEST_F(ElfFileTest, LibraryWithoutTheSectionReportsSectionNotFound) {
   std::vector<unsigned char> bytes{1, 2, 3};
   EXPECT_EQ(ReadElfSection(LORVETH_PLAIN_MODULE, ".lorveth_version", bytes),
             ElfResult::kSectionNotFound);
   EXPECT_TRUE(bytes.empty());
   EXPECT_EQ(ReadElfSection(LORVETH_PLAIN_MODULE, ".dynstr", bytes), ElfResult::kOk);
   EXPECT_FALSE(bytes.empty());
-}
-
-TEST_F(ElfFileTest, MissingFileTextFileAndDirectoryAreTold) {
-  std::vector<unsigned char> bytes;
-  EXPECT_EQ(ReadElfSection(dir_ + "/absent.so", ".text", bytes), ElfResult::kFileNotFound);
-  EXPECT_EQ(ReadElfSection(Write("notes.txt", Bytes("[TrapTable]\n2201=2\n")), ".text", bytes),
-            ElfResult::kNotElf);
-  EXPECT_EQ(ReadElfSection(Write("empty", {}), ".text", bytes), ElfResult::kNotElf);
-  EXPECT_EQ(ReadElfSection(dir_, ".text", bytes), ElfResult::kReadFailed);
+  std::vector<unsigned char> other_bytes;
+  EXPECT_EQ(ReadElfSection(dir_ + "/absent.so", ".text", other_bytes), ElfResult::kFileNotFound);
+  EXPECT_EQ(
+      ReadElfSection(Write("notes.txt", Bytes("[TrapTable]\n2201=2\n")), ".text", other_bytes),
+      ElfResult::kNotElf);
+  EXPECT_EQ(ReadElfSection(Write("empty", {}), ".text", other_bytes), ElfResult::kNotElf);
+  EXPECT_EQ(ReadElfSection(dir_, ".text", other_bytes), ElfResult::kReadFailed);
   EXPECT_EQ(platform::CheckElfFile(LORVETH_PLAIN_MODULE), ElfResult::kOk);
   EXPECT_EQ(platform::CheckElfFile(dir_ + "/notes.txt"), ElfResult::kNotElf);
 }
 
-TEST_F(ElfFileTest, EveryTruncationOfABuiltLibraryFailsCleanly) {
+TEST_F(ElfFileTest, TruncatedOrCorruptedLibrariesFailCleanlyWithinTheirBytes) {
   const std::vector<unsigned char> whole = ReadWhole(LORVETH_VERSIONED_MODULE);
   ASSERT_GT(whole.size(), 1000u);
   const std::string path = dir_ + "/cut.so";
@@ -84,25 +79,22 @@ TEST_F(ElfFileTest, EveryTruncationOfABuiltLibraryFailsCleanly) {
   const std::vector<unsigned char> last(whole.begin(), whole.end() - 1);
   std::vector<unsigned char> bytes;
   EXPECT_EQ(ReadElfSection(Write("cut.so", last), ".lorveth_version", bytes), ElfResult::kMalformed);
-}
-
-TEST_F(ElfFileTest, RandomCorruptionOfABuiltLibraryNeverReadsOutsideIt) {
-  const std::vector<unsigned char> whole = ReadWhole(LORVETH_VERSIONED_MODULE);
+  const std::vector<unsigned char> other_whole = ReadWhole(LORVETH_VERSIONED_MODULE);
   std::mt19937 random(20261205);
-  std::uniform_int_distribution<size_t> position(0, whole.size() - 1);
+  std::uniform_int_distribution<size_t> position(0, other_whole.size() - 1);
   // Corrupt the header and the section table, where the reader looks.
   for (int round = 0; round < 3000; ++round) {
-    std::vector<unsigned char> damaged = whole;
+    std::vector<unsigned char> damaged = other_whole;
     for (int flips = 0; flips < 4; ++flips) {
-      const size_t at = round % 2 == 0 ? position(random) % 64
-                                       : whole.size() - 1 - position(random) % 2048;
+      const size_t at =
+          round % 2 == 0 ? position(random) % 64 : other_whole.size() - 1 - position(random) % 2048;
       damaged[at] = static_cast<unsigned char>(random());
     }
-    std::vector<unsigned char> bytes;
-    if (ReadElfSection(damaged, ".lorveth_version", bytes) == ElfResult::kOk) {
-      EXPECT_LE(bytes.size(), damaged.size());
+    std::vector<unsigned char> other_bytes;
+    if (ReadElfSection(damaged, ".lorveth_version", other_bytes) == ElfResult::kOk) {
+      EXPECT_LE(other_bytes.size(), damaged.size());
     } else {
-      EXPECT_TRUE(bytes.empty());
+      EXPECT_TRUE(other_bytes.empty());
     }
   }
 }
@@ -121,26 +113,21 @@ TEST_P(ElfImageTest, NamedSectionIsFoundAmongOthers) {
   EXPECT_EQ(ReadElfSection(image.bytes, ".firs", bytes), ElfResult::kSectionNotFound);
   EXPECT_EQ(ReadElfSection(image.bytes, "", bytes), ElfResult::kOk);  // the null section
   EXPECT_TRUE(bytes.empty());
-}
-
-TEST_P(ElfImageTest, ExtendedNumberingIsFollowed) {
-  const auto image = testing_elf::Build(GetParam(), {{".data", 1, Bytes("payload")}}, true);
-  std::vector<unsigned char> bytes;
-  ASSERT_EQ(ReadElfSection(image.bytes, ".data", bytes), ElfResult::kOk);
-  EXPECT_EQ(bytes, Bytes("payload"));
-}
-
-TEST_P(ElfImageTest, SectionWithoutFileContentsReadsEmpty) {
+  const auto extended_image = testing_elf::Build(GetParam(), {{".data", 1, Bytes("payload")}}, true);
+  std::vector<unsigned char> extended_bytes;
+  ASSERT_EQ(ReadElfSection(extended_image.bytes, ".data", extended_bytes), ElfResult::kOk);
+  EXPECT_EQ(extended_bytes, Bytes("payload"));
   // SHT_NOBITS with a size far beyond the file: nothing is read.
-  auto image = testing_elf::Build(GetParam(), {{".bss", 8, Bytes("xxxx")}});
-  const size_t size_field = image.table_offset + image.entry_size + (GetParam() ? 32 : 20);
-  testing_elf::Put(image.bytes, size_field, 0x7FFFFFF0, 4);
-  std::vector<unsigned char> bytes;
-  EXPECT_EQ(ReadElfSection(image.bytes, ".bss", bytes), ElfResult::kOk);
-  EXPECT_TRUE(bytes.empty());
+  auto other_image = testing_elf::Build(GetParam(), {{".bss", 8, Bytes("xxxx")}});
+  const size_t size_field =
+      other_image.table_offset + other_image.entry_size + (GetParam() ? 32 : 20);
+  testing_elf::Put(other_image.bytes, size_field, 0x7FFFFFF0, 4);
+  std::vector<unsigned char> other_bytes;
+  EXPECT_EQ(ReadElfSection(other_image.bytes, ".bss", other_bytes), ElfResult::kOk);
+  EXPECT_TRUE(other_bytes.empty());
 }
 
-TEST_P(ElfImageTest, InconsistentFieldsAreMalformed) {
+TEST_P(ElfImageTest, InconsistentFieldsAreMalformedOtherFormatsUnsupported) {
   const bool is64 = GetParam();
   const auto good = testing_elf::Build(is64, {{".data", 1, Bytes("payload")}});
   const size_t entry = good.table_offset + good.entry_size;  // the .data header
@@ -169,30 +156,25 @@ TEST_P(ElfImageTest, InconsistentFieldsAreMalformed) {
     EXPECT_EQ(ReadElfSection(image.bytes, ".data", bytes), ElfResult::kMalformed) << damage.what;
     EXPECT_TRUE(bytes.empty()) << damage.what;
   }
-}
-
-TEST_P(ElfImageTest, NameTableWithoutTerminatorIsMalformed) {
-  auto image = testing_elf::Build(GetParam(), {{".data", 1, Bytes("payload")}});
+  auto other_image = testing_elf::Build(GetParam(), {{".data", 1, Bytes("payload")}});
   // Cut the name table's size so that its last name loses the terminator.
-  const size_t names_entry = image.table_offset + 2 * image.entry_size;
-  const size_t size_field = names_entry + (GetParam() ? 32 : 20);
-  const uint32_t names_size = image.bytes[size_field] | (image.bytes[size_field + 1] << 8);
-  testing_elf::Put(image.bytes, size_field, names_size - 1, 4);
-  std::vector<unsigned char> bytes;
+  const size_t other_names_entry = other_image.table_offset + 2 * other_image.entry_size;
+  const size_t size_field = other_names_entry + (GetParam() ? 32 : 20);
+  const uint32_t names_size =
+      other_image.bytes[size_field] | (other_image.bytes[size_field + 1] << 8);
+  testing_elf::Put(other_image.bytes, size_field, names_size - 1, 4);
+  std::vector<unsigned char> other_bytes;
   // A name before the broken one is still found; a search that reaches it fails.
-  EXPECT_EQ(ReadElfSection(image.bytes, ".data", bytes), ElfResult::kOk);
-  EXPECT_EQ(ReadElfSection(image.bytes, ".absent", bytes), ElfResult::kMalformed);
-}
-
-TEST_P(ElfImageTest, BigEndianAndUnknownClassAreUnsupported) {
-  auto image = testing_elf::Build(GetParam(), {{".data", 1, Bytes("payload")}});
-  std::vector<unsigned char> bytes;
-  auto big = image.bytes;
+  EXPECT_EQ(ReadElfSection(other_image.bytes, ".data", other_bytes), ElfResult::kOk);
+  EXPECT_EQ(ReadElfSection(other_image.bytes, ".absent", other_bytes), ElfResult::kMalformed);
+  auto foreign_image = testing_elf::Build(GetParam(), {{".data", 1, Bytes("payload")}});
+  std::vector<unsigned char> foreign_bytes;
+  auto big = foreign_image.bytes;
   big[5] = 2;
-  EXPECT_EQ(ReadElfSection(big, ".data", bytes), ElfResult::kUnsupported);
-  auto odd = image.bytes;
+  EXPECT_EQ(ReadElfSection(big, ".data", foreign_bytes), ElfResult::kUnsupported);
+  auto odd = foreign_image.bytes;
   odd[4] = 3;
-  EXPECT_EQ(ReadElfSection(odd, ".data", bytes), ElfResult::kUnsupported);
+  EXPECT_EQ(ReadElfSection(odd, ".data", foreign_bytes), ElfResult::kUnsupported);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothClasses, ElfImageTest, ::testing::Values(false, true),

@@ -34,40 +34,25 @@ class MessageLibraryTest : public ::testing::Test {
   HMODULE library_ = nullptr;
 };
 
-TEST_F(MessageLibraryTest, InsertsAreFilledFromTheArgumentArrayInAnyOrder) {
+TEST_F(MessageLibraryTest, InsertsFormatsEscapesAndTheEndMarkAreHonoured) {
   const uintptr_t args[] = {Text("srv1"), Text("2026-12-05 12:00"), Text("cpu"), Text("97"),
                             Text("busy")};
   EXPECT_EQ(Format(0x80002FAA, args),
             "Warning on server srv1 at 2026-12-05 12:00: rule cpu measured 97 (busy)");
   EXPECT_EQ(Format(0x40002FAB, args), "Information from srv1: 2026-12-05 12:00");
-}
-
-TEST_F(MessageLibraryTest, InsertFormatsAndTheEndMarkAreHonoured) {
   const uintptr_t numbers[] = {4000000000u, Text("module")};
   EXPECT_EQ(Format(0xC0002FA8, numbers), "Error 4000000000 in module");
   const uintptr_t widths[] = {Text("ab"), 0xBEu, Text("x")};
   EXPECT_EQ(Format(200, widths), "Width [   ab] hex 00BE left [x   ]");
-}
-
-TEST_F(MessageLibraryTest, EscapesBecomeTheirCharacters) {
   EXPECT_EQ(Format(100, nullptr), "Percent % sign\nsecond line\tafter a tab");
-}
-
-TEST_F(MessageLibraryTest, NullTextArgumentInsertsNothing) {
-  const uintptr_t args[] = {0, Text("later")};
-  EXPECT_EQ(Format(0x40002FAB, args), "Information from : later");
-}
-
-TEST_F(MessageLibraryTest, FirstLineOfAnIdCounts) {
+  const uintptr_t other_args[] = {0, Text("later")};
+  EXPECT_EQ(Format(0x40002FAB, other_args), "Information from : later");
   EXPECT_EQ(Format(300, nullptr), "First text for 300");
 }
 
-TEST_F(MessageLibraryTest, UnknownIdFailsWithMessageNotFound) {
+TEST_F(MessageLibraryTest, UnknownIdOrTooSmallABufferFailsAndWritesNothing) {
   EXPECT_EQ(Format(0x80002FAB, nullptr), "<failed 317>");
   EXPECT_EQ(Format(0x2FAA, nullptr), "<failed 317>");  // severity bits are part of the id
-}
-
-TEST_F(MessageLibraryTest, TooSmallBufferFailsAndWritesNothing) {
   const uintptr_t args[] = {Text("srv1"), Text("now")};
   const std::string text = "Information from srv1: now";
   EXPECT_EQ(Format(0x40002FAB, args, static_cast<DWORD>(text.size())), "<failed 122>");
@@ -153,15 +138,14 @@ TEST(MessageTableTest, MalformedInsertFormatsNeverReachTheFormatter) {
   }
   EXPECT_EQ(platform::ExpandMessage("%1!-+5.2s!", args, 1, false, out), ERROR_SUCCESS);
   EXPECT_EQ(out, "on   ");
-}
-
-TEST(MessageTableTest, InsertBeyondTheArgumentsIsAnError) {
-  const uintptr_t args[] = {reinterpret_cast<uintptr_t>("one")};
-  std::string out;
-  EXPECT_EQ(platform::ExpandMessage("%1 %2", args, 1, false, out), ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(platform::ExpandMessage("%1 %0 %2", args, 1, false, out), ERROR_SUCCESS);
-  EXPECT_EQ(out, "one ");
-  EXPECT_EQ(platform::ExpandMessage("%12 %1", args, 1, false, out), ERROR_INVALID_PARAMETER);
+  const uintptr_t other_args[] = {reinterpret_cast<uintptr_t>("one")};
+  std::string other_out;
+  EXPECT_EQ(platform::ExpandMessage("%1 %2", other_args, 1, false, other_out),
+            ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(platform::ExpandMessage("%1 %0 %2", other_args, 1, false, other_out), ERROR_SUCCESS);
+  EXPECT_EQ(other_out, "one ");
+  EXPECT_EQ(platform::ExpandMessage("%12 %1", other_args, 1, false, other_out),
+            ERROR_INVALID_PARAMETER);
 }
 
 }  // namespace

@@ -48,22 +48,19 @@ TEST(ModuleListTest, ExecutableComesFirstAndLibcIsListed) {
     }
   }
   EXPECT_TRUE(found_libc);
-}
-
-TEST(ModuleListTest, HandlesAgreeWithTheModuleOfAnAddress) {
   // A function of libc that no sanitizer intercepts: its module is in the list
   // under the same handle.
   HMODULE libc = GetModuleHandleFromAddress(reinterpret_cast<const void*>(&gnu_get_libc_version));
   ASSERT_NE(libc, nullptr);
-  const std::vector<HMODULE> modules = ListModules();
-  EXPECT_NE(std::find(modules.begin(), modules.end(), libc), modules.end());
+  const std::vector<HMODULE> other_modules = ListModules();
+  EXPECT_NE(std::find(other_modules.begin(), other_modules.end(), libc), other_modules.end());
   char from_list[MAX_PATH];
   char from_system[MAX_PATH];
   ASSERT_GT(GetModuleFileNameExA(GetCurrentProcess(), libc, from_list, sizeof from_list), 0u);
   ASSERT_GT(GetModuleFileNameA(libc, from_system, sizeof from_system), 0u);
   EXPECT_STREQ(from_list, from_system);
   EXPECT_EQ(GetModuleHandleA("libc.so.6"), libc);
-  EXPECT_EQ(GetModuleHandleA(nullptr), modules[0]);
+  EXPECT_EQ(GetModuleHandleA(nullptr), other_modules[0]);
 }
 
 TEST(ModuleListTest, SmallBufferGetsTheFirstHandlesAndTheFullSize) {
@@ -75,12 +72,10 @@ TEST(ModuleListTest, SmallBufferGetsTheFirstHandlesAndTheFullSize) {
   char cut[4];
   EXPECT_EQ(GetModuleBaseNameA(GetCurrentProcess(), first, cut, sizeof cut), 3u);
   EXPECT_STREQ(cut, "pla");
-}
-
-TEST(ModuleListTest, OtherProcessesAndUnknownModulesAreRefused) {
-  DWORD needed = 0;
+  DWORD other_needed = 0;
   HMODULE module = nullptr;
-  EXPECT_FALSE(EnumProcessModules(reinterpret_cast<HANDLE>(0x1234), &module, sizeof module, &needed));
+  EXPECT_FALSE(
+      EnumProcessModules(reinterpret_cast<HANDLE>(0x1234), &module, sizeof module, &other_needed));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
   char name[MAX_PATH];
   int local = 0;
@@ -146,6 +141,11 @@ TEST(DataFileTest, DataFileRunsNothingAndKeepsItsPath) {
   EXPECT_TRUE(FreeLibrary(data));
   EXPECT_FALSE(platform::ModuleFilePath(data, path));
   EXPECT_FALSE(FreeLibrary(data));
+  EXPECT_EQ(LoadLibraryExA("/nonexistent/Messages.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE),
+            nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
+  EXPECT_EQ(LoadLibraryExA("/proc/self/status", nullptr, LOAD_LIBRARY_AS_DATAFILE), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_BAD_FORMAT);
 }
 
 TEST(DataFileTest, LoadingForRealRunsTheConstructor) {
@@ -155,13 +155,6 @@ TEST(DataFileTest, LoadingForRealRunsTheConstructor) {
   ASSERT_NE(module, nullptr);
   EXPECT_NE(std::getenv(mark.c_str()), nullptr);
   EXPECT_TRUE(FreeLibrary(module));
-}
-
-TEST(DataFileTest, MissingOrNonElfDataFileFails) {
-  EXPECT_EQ(LoadLibraryExA("/nonexistent/Messages.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE), nullptr);
-  EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
-  EXPECT_EQ(LoadLibraryExA("/proc/self/status", nullptr, LOAD_LIBRARY_AS_DATAFILE), nullptr);
-  EXPECT_EQ(GetLastError(), ERROR_BAD_FORMAT);
 }
 
 }  // namespace

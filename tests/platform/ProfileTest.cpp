@@ -32,11 +32,21 @@ class ProfileTest : public ::testing::Test {
   std::string dir_;
 };
 
-TEST_F(ProfileTest, SectionsAndKeysMatchWithoutCaseAndBlanks) {
+TEST_F(ProfileTest, SectionsAndKeysMatchWithoutCaseBlanksOrComments) {
   const std::string file = Write("[ TrapTable ]\n  2201 =  2  \nName = Value\n");
   EXPECT_EQ(Int(file, "traptable", "2201"), 2u);
   EXPECT_EQ(Int(file, "TRAPTABLE", "2201"), 2u);
   EXPECT_EQ(Text(file, "TrapTable", "name"), "Value");
+  const std::string other_file =
+      Write("[TrapTable]\n;2201=2\n  ; 2202=2\n2203\n2204=2 ; not a comment\n");
+  EXPECT_EQ(Int(other_file, "TrapTable", "2201"), 1u);
+  EXPECT_EQ(Int(other_file, "TrapTable", "2202"), 1u);
+  EXPECT_EQ(Int(other_file, "TrapTable", "2203"), 1u);
+  EXPECT_EQ(Int(other_file, "TrapTable", "2204"), 2u);
+  EXPECT_EQ(Int(other_file, "TrapTable", ";2201"), 1u);
+  const std::string repeated = Write("[A]\nk=1\nk=2\n[a]\nk=3\nonly_second=4\n");
+  EXPECT_EQ(Int(repeated, "A", "k", 0), 1u);
+  EXPECT_EQ(Int(repeated, "A", "only_second", 0), 0u);
 }
 
 TEST_F(ProfileTest, MissingFileSectionKeyOrValueGiveTheDefault) {
@@ -65,30 +75,12 @@ TEST_F(ProfileTest, IntegersAreTheLeadingDecimalDigitsWithSign) {
   EXPECT_EQ(Int(file, "N", "huge"), 1u);  // wraps as 32 bits
 }
 
-TEST_F(ProfileTest, CommentsAndLinesWithoutEqualsAreNotKeys) {
-  const std::string file = Write("[TrapTable]\n;2201=2\n  ; 2202=2\n2203\n2204=2 ; not a comment\n");
-  EXPECT_EQ(Int(file, "TrapTable", "2201"), 1u);
-  EXPECT_EQ(Int(file, "TrapTable", "2202"), 1u);
-  EXPECT_EQ(Int(file, "TrapTable", "2203"), 1u);
-  EXPECT_EQ(Int(file, "TrapTable", "2204"), 2u);
-  EXPECT_EQ(Int(file, "TrapTable", ";2201"), 1u);
-}
-
-TEST_F(ProfileTest, FirstSectionAndFirstKeyWin) {
-  const std::string file = Write("[A]\nk=1\nk=2\n[a]\nk=3\nonly_second=4\n");
-  EXPECT_EQ(Int(file, "A", "k", 0), 1u);
-  EXPECT_EQ(Int(file, "A", "only_second", 0), 0u);
-}
-
 TEST_F(ProfileTest, WindowsLineEndingsByteOrderMarkAndNoFinalNewline) {
   const std::string file = Write("\xEF\xBB\xBF[TrapTable]\r\n2201=2\r\n2202=0");
   EXPECT_EQ(Int(file, "TrapTable", "2201"), 2u);
   EXPECT_EQ(Int(file, "TrapTable", "2202"), 0u);
-}
-
-TEST_F(ProfileTest, BackslashPathsAreTranslated) {
-  const std::string file = Write("[S]\nk=9\n", "backslash.ini");
-  std::string windows = file;
+  const std::string other_file = Write("[S]\nk=9\n", "backslash.ini");
+  std::string windows = other_file;
   for (char& c : windows) {
     if (c == '/') c = '\\';
   }

@@ -51,15 +51,12 @@ void RemoveVolatileStore(const std::string& runtime_dir) {
 
 // --- paths --------------------------------------------------------------
 
-TEST_F(RegistryTest, PathsMatchWithoutRegardToCaseAndKeepTheirFirstSpelling) {
+TEST_F(RegistryTest, PathsMatchWithoutRegardToCaseAndCreateTellsNewFromExisting) {
   RegCloseKey(CreateKey("SOFTWARE\\Quorvath\\Lorveth_Agent"));
   EXPECT_EQ(OpenStatus("software\\QUORVATH\\lorveth_agent"), LONG{ERROR_SUCCESS});
   RegCloseKey(CreateKey("SOFTWARE\\QUORVATH\\Other"));
   EXPECT_EQ(SubKeys("SOFTWARE"), std::vector<std::string>{"Quorvath"});
   EXPECT_EQ(SubKeys("Software\\quorvath"), (std::vector<std::string>{"Lorveth_Agent", "Other"}));
-}
-
-TEST_F(RegistryTest, CreateTellsNewFromExistingKey) {
   HKEY key = nullptr;
   DWORD disposition = 0;
   ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "A\\B", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
@@ -72,13 +69,10 @@ TEST_F(RegistryTest, CreateTellsNewFromExistingKey) {
             LONG{ERROR_SUCCESS});
   EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
   RegCloseKey(key);
-}
-
-TEST_F(RegistryTest, MissingKeyGivesFileNotFoundAndNoHandle) {
-  HKEY key = reinterpret_cast<HKEY>(0x1234);
-  EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Nothing", 0, KEY_READ, &key),
+  HKEY other_key = reinterpret_cast<HKEY>(0x1234);
+  EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Nothing", 0, KEY_READ, &other_key),
             LONG{ERROR_FILE_NOT_FOUND});
-  EXPECT_EQ(key, nullptr);
+  EXPECT_EQ(other_key, nullptr);
 }
 
 TEST_F(RegistryTest, MalformedPathsAreRefusedAndCreateNothing) {
@@ -97,7 +91,7 @@ TEST_F(RegistryTest, MalformedPathsAreRefusedAndCreateNothing) {
 
 // --- volatile keys ------------------------------------------------------
 
-TEST_F(RegistryTest, VolatileKeysAreGoneWhenTheVolatileFileIsRemoved) {
+TEST_F(RegistryTest, VolatileKeysAreGoneWithTheVolatileFileTheirParentsStay) {
   RegCloseKey(CreateKey("SOFTWARE\\Quorvath"));
   HKEY status_key = CreateKey("SOFTWARE\\Quorvath\\#Status", REG_OPTION_VOLATILE);
   ASSERT_NE(status_key, nullptr);
@@ -110,9 +104,6 @@ TEST_F(RegistryTest, VolatileKeysAreGoneWhenTheVolatileFileIsRemoved) {
   EXPECT_EQ(RegSetValueExA(status_key, "x", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4),
             LONG{ERROR_KEY_DELETED});
   RegCloseKey(status_key);
-}
-
-TEST_F(RegistryTest, VolatileKeyLeavesItsMissingParentsPersistent) {
   // The agent writes its volatile status key before anything else exists; the
   // persistent parameters created beside it later must still be possible.
   RegCloseKey(CreateKey("Persistent\\Fresh\\Leaf", REG_OPTION_VOLATILE));
@@ -123,22 +114,19 @@ TEST_F(RegistryTest, VolatileKeyLeavesItsMissingParentsPersistent) {
   EXPECT_EQ(OpenStatus("Persistent\\Fresh"), LONG{ERROR_SUCCESS});
   EXPECT_EQ(OpenStatus("Persistent\\Fresh\\Sibling"), LONG{ERROR_SUCCESS});
   EXPECT_EQ(OpenStatus("Persistent\\Fresh\\Leaf"), LONG{ERROR_FILE_NOT_FOUND});
-}
-
-TEST_F(RegistryTest, NonVolatileChildOfVolatileKeyIsRefusedAndNothingIsCreated) {
   RegCloseKey(CreateKey("Params\\VolatileParameters", REG_OPTION_VOLATILE));
-  LONG status = 0;
-  EXPECT_EQ(CreateKey("Params\\VolatileParameters\\Mid\\Leaf", 0, &status), nullptr);
-  EXPECT_EQ(status, LONG{ERROR_CHILD_MUST_BE_VOLATILE});
+  LONG other_status = 0;
+  EXPECT_EQ(CreateKey("Params\\VolatileParameters\\Mid\\Leaf", 0, &other_status), nullptr);
+  EXPECT_EQ(other_status, LONG{ERROR_CHILD_MUST_BE_VOLATILE});
   EXPECT_EQ(OpenStatus("Params\\VolatileParameters\\Mid"), LONG{ERROR_FILE_NOT_FOUND});
   // Opening the existing volatile key without the option is fine.
-  RegCloseKey(CreateKey("Params\\VolatileParameters", 0, &status));
-  EXPECT_EQ(status, LONG{ERROR_SUCCESS});
+  RegCloseKey(CreateKey("Params\\VolatileParameters", 0, &other_status));
+  EXPECT_EQ(other_status, LONG{ERROR_SUCCESS});
 }
 
 // --- values -------------------------------------------------------------
 
-TEST_F(RegistryTest, StringSizesIncludeTheTerminatorAndShortBuffersGetTheNeededSize) {
+TEST_F(RegistryTest, ValueSizesAreCheckedBothWays) {
   auto key = RegistryKey::Create(HKEY_LOCAL_MACHINE, "V");
   ASSERT_EQ(key->SetString("Name", "abc"), LONG{ERROR_SUCCESS});
   DWORD type = 0;
@@ -156,30 +144,24 @@ TEST_F(RegistryTest, StringSizesIncludeTheTerminatorAndShortBuffersGetTheNeededS
             LONG{ERROR_INVALID_PARAMETER});
   EXPECT_EQ(RegQueryValueExA(key->Get(), "Missing", nullptr, nullptr, nullptr, &size),
             LONG{ERROR_FILE_NOT_FOUND});
-}
-
-TEST_F(RegistryTest, OversizedOrMissingDataIsRefusedAndLeavesTheValueAlone) {
-  auto key = RegistryKey::Create(HKEY_LOCAL_MACHINE, "Big");
-  key->SetDword("v", 7);
+  auto other_key = RegistryKey::Create(HKEY_LOCAL_MACHINE, "Big");
+  other_key->SetDword("v", 7);
   const std::vector<BYTE> huge(kMaxRegistryValueSize + 1);
-  EXPECT_EQ(
-      RegSetValueExA(key->Get(), "v", 0, REG_BINARY, huge.data(), static_cast<DWORD>(huge.size())),
-      LONG{ERROR_INVALID_PARAMETER});
-  EXPECT_EQ(RegSetValueExA(key->Get(), "v", 0, REG_BINARY, nullptr, 4),
+  EXPECT_EQ(RegSetValueExA(other_key->Get(), "v", 0, REG_BINARY, huge.data(),
+                           static_cast<DWORD>(huge.size())),
             LONG{ERROR_INVALID_PARAMETER});
-  EXPECT_EQ(key->QueryDword("v"), 7u);
-  EXPECT_EQ(RegSetValueExA(key->Get(), std::string(kMaxRegistryValueName + 1, 'n').c_str(), 0,
+  EXPECT_EQ(RegSetValueExA(other_key->Get(), "v", 0, REG_BINARY, nullptr, 4),
+            LONG{ERROR_INVALID_PARAMETER});
+  EXPECT_EQ(other_key->QueryDword("v"), 7u);
+  EXPECT_EQ(RegSetValueExA(other_key->Get(), std::string(kMaxRegistryValueName + 1, 'n').c_str(), 0,
                            REG_NONE, nullptr, 0),
             LONG{ERROR_INVALID_PARAMETER});
-}
-
-TEST_F(RegistryTest, DefaultValueIsNamedByNullOrEmptyName) {
-  auto key = RegistryKey::Create(HKEY_LOCAL_MACHINE, "D");
+  auto default_key = RegistryKey::Create(HKEY_LOCAL_MACHINE, "D");
   const char text[] = "default";
-  ASSERT_EQ(RegSetValueExA(key->Get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                           sizeof text),
+  ASSERT_EQ(RegSetValueExA(default_key->Get(), nullptr, 0, REG_SZ,
+                           reinterpret_cast<const BYTE*>(text), sizeof text),
             LONG{ERROR_SUCCESS});
-  EXPECT_EQ(key->QueryString(""), "default");
+  EXPECT_EQ(default_key->QueryString(""), "default");
 }
 
 TEST_F(RegistryTest, ExpandableStringsAreExpandedOnReadUnlessAskedNotTo) {
@@ -235,9 +217,6 @@ TEST_F(RegistryTest, GetValueRefusesTypesOutsideItsFlags) {
   EXPECT_EQ(key->QueryString("Level"), std::nullopt);
   key->SetString("Text", "3");
   EXPECT_EQ(key->QueryDword("Text"), std::nullopt);
-}
-
-TEST_F(RegistryTest, ExpandEnvironmentStringsReportsTheSizeNeededAndWritesOnlyWhenItFits) {
   setenv("LORVETH_TEST_X", "12345", 1);
   char buffer[8];
   std::memset(buffer, '#', sizeof buffer);
@@ -263,9 +242,6 @@ TEST_F(RegistryTest, DeleteTreeRemovesTheSubtreeOfBothStoresAndSparesNeighbours)
   EXPECT_EQ(SubKeys("Top"), (std::vector<std::string>{"A]", "AB"}));
   EXPECT_EQ(RegistryKey::Open(HKEY_LOCAL_MACHINE, "Top\\AB")->QueryDword("y"), 2u);
   EXPECT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Top\\A"), LONG{ERROR_FILE_NOT_FOUND});
-}
-
-TEST_F(RegistryTest, DeleteTreeWithoutSubKeyEmptiesTheKeyButKeepsIt) {
   auto key = RegistryKey::Create(HKEY_LOCAL_MACHINE, "Keep");
   key->SetDword("v", 1);
   RegCloseKey(CreateKey("Keep\\Child"));
@@ -276,27 +252,21 @@ TEST_F(RegistryTest, DeleteTreeWithoutSubKeyEmptiesTheKeyButKeepsIt) {
   EXPECT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, nullptr), LONG{ERROR_ACCESS_DENIED});
 }
 
-TEST_F(RegistryTest, DeleteKeyRefusesAKeyWithSubKeys) {
+TEST_F(RegistryTest, DeleteKeyAndValueGiveTheirResultsAndDeletedHandlesKnowIt) {
   RegCloseKey(CreateKey("Parent\\Child", REG_OPTION_VOLATILE));
   EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Parent"), LONG{ERROR_ACCESS_DENIED});
   EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Parent\\Child"), LONG{ERROR_SUCCESS});
   EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Parent"), LONG{ERROR_SUCCESS});
   EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Parent"), LONG{ERROR_FILE_NOT_FOUND});
-}
-
-TEST_F(RegistryTest, HandleOfADeletedKeyReportsKeyDeletedEvenAfterTheNameIsReused) {
   auto key = RegistryKey::Create(HKEY_LOCAL_MACHINE, "Gone");
   ASSERT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Gone"), LONG{ERROR_SUCCESS});
   RegCloseKey(CreateKey("Gone"));
   EXPECT_EQ(key->SetDword("v", 1), LONG{ERROR_KEY_DELETED});
   EXPECT_EQ(RegistryKey::Open(HKEY_LOCAL_MACHINE, "Gone")->QueryDword("v"), std::nullopt);
-}
-
-TEST_F(RegistryTest, DeleteValueOfMissingValueGivesFileNotFound) {
-  auto key = RegistryKey::Create(HKEY_LOCAL_MACHINE, "DV");
-  key->SetDword("v", 1);
-  EXPECT_EQ(key->DeleteValue("V"), LONG{ERROR_SUCCESS});
-  EXPECT_EQ(key->DeleteValue("V"), LONG{ERROR_FILE_NOT_FOUND});
+  auto other_key = RegistryKey::Create(HKEY_LOCAL_MACHINE, "DV");
+  other_key->SetDword("v", 1);
+  EXPECT_EQ(other_key->DeleteValue("V"), LONG{ERROR_SUCCESS});
+  EXPECT_EQ(other_key->DeleteValue("V"), LONG{ERROR_FILE_NOT_FOUND});
 }
 
 // --- enumeration --------------------------------------------------------
@@ -319,27 +289,26 @@ TEST_F(RegistryTest, ValuesEnumerateInFirstWrittenOrderAndAnUpdateKeepsItsPlace)
   name_size = sizeof name;
   EXPECT_EQ(RegEnumValueA(key->Get(), 3, name, &name_size, nullptr, nullptr, nullptr, nullptr),
             LONG{ERROR_NO_MORE_ITEMS});
-}
-
-TEST_F(RegistryTest, SubKeysOfBothStoresEnumerateInCaseInsensitiveOrder) {
   RegCloseKey(CreateKey("S\\delta"));
   RegCloseKey(CreateKey("S\\Charlie", REG_OPTION_VOLATILE));
   RegCloseKey(CreateKey("S\\bravo"));
   RegCloseKey(CreateKey("S\\ALPHA", REG_OPTION_VOLATILE));
   EXPECT_EQ(SubKeys("S"), (std::vector<std::string>{"ALPHA", "bravo", "Charlie", "delta"}));
 
-  HKEY key = CreateKey("S");
-  char name[8];
-  DWORD name_size = sizeof name;
+  HKEY other_key = CreateKey("S");
+  char other_name[8];
+  DWORD other_name_size = sizeof other_name;
   std::uint64_t last_write = 0;
-  ASSERT_EQ(RegEnumKeyExA(key, 3, name, &name_size, nullptr, nullptr, nullptr, &last_write),
+  ASSERT_EQ(RegEnumKeyExA(other_key, 3, other_name, &other_name_size, nullptr, nullptr, nullptr,
+                          &last_write),
             LONG{ERROR_SUCCESS});
-  EXPECT_EQ(name_size, 5u);
+  EXPECT_EQ(other_name_size, 5u);
   EXPECT_GT(last_write, 116444736000000000ull);  // after 1970 in FILETIME units
-  name_size = sizeof name;
-  EXPECT_EQ(RegEnumKeyExA(key, 4, name, &name_size, nullptr, nullptr, nullptr, nullptr),
-            LONG{ERROR_NO_MORE_ITEMS});
-  RegCloseKey(key);
+  other_name_size = sizeof other_name;
+  EXPECT_EQ(
+      RegEnumKeyExA(other_key, 4, other_name, &other_name_size, nullptr, nullptr, nullptr, nullptr),
+      LONG{ERROR_NO_MORE_ITEMS});
+  RegCloseKey(other_key);
 }
 
 // --- handles and rights -------------------------------------------------
@@ -356,9 +325,6 @@ TEST_F(RegistryTest, AccessRightsOfTheHandleAreEnforced) {
   EXPECT_EQ(RegCreateKeyExA(reader->Get(), "Child", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &child,
                             nullptr),
             LONG{ERROR_ACCESS_DENIED});
-}
-
-TEST_F(RegistryTest, UnknownOrClosedHandlesAreInvalid) {
   HKEY key = CreateKey("H");
   ASSERT_EQ(RegCloseKey(key), LONG{ERROR_SUCCESS});
   EXPECT_EQ(RegCloseKey(key), LONG{ERROR_INVALID_HANDLE});

@@ -1,10 +1,12 @@
-// OID ordering, deep copies and frees of the SNMP utility functions.
+// OID ordering, deep copies and frees of the SNMP utility functions, and the
+// owners that free through them.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
 
 #include "platform/Snmp.h"
+#include "platform/SnmpOwners.h"
 
 namespace {
 
@@ -32,15 +34,9 @@ TEST(SnmpUtilOidTest, OrdersBySubIdentifierThenShorterPrefixFirst) {
   EXPECT_LT(Cmp({1, 3, 6, 9}, {1, 3, 7}), 0);
   EXPECT_LT(Cmp({}, {0}), 0);
   EXPECT_EQ(Cmp({}, {}), 0);
-}
-
-TEST(SnmpUtilOidTest, ComparesSubIdentifiersAsUnsigned) {
   EXPECT_LT(Cmp({1, 0x7FFFFFFFu}, {1, 0x80000000u}), 0);
   EXPECT_LT(Cmp({1, 0x80000000u}, {1, 0xFFFFFFFFu}), 0);
   EXPECT_GT(Cmp({0xFFFFFFFFu}, {0}), 0);
-}
-
-TEST(SnmpUtilOidTest, NCmpLooksAtMostAtNSubIdentifiers) {
   Oid prefix({1, 3, 6, 1}), inside({1, 3, 6, 1, 4, 1}), shorter({1, 3, 6}), after({1, 3, 7});
   EXPECT_EQ(SnmpUtilOidNCmp(&prefix.oid, &inside.oid, 4), 0);
   EXPECT_LT(SnmpUtilOidNCmp(&prefix.oid, &inside.oid, 6), 0);
@@ -70,14 +66,11 @@ TEST(SnmpUtilOidTest, CopySurvivesFreeingItsSourceAndAppendGrows) {
   EXPECT_EQ(copy.idLength, 0u);
   EXPECT_EQ(copy.ids, nullptr);
   SnmpUtilOidFree(&copy);  // freeing twice is harmless
-}
-
-TEST(SnmpUtilOidTest, CopyOfEmptyOidIsEmpty) {
   AsnObjectIdentifier empty{0, nullptr};
-  AsnObjectIdentifier copy{5, reinterpret_cast<UINT*>(1)};  // garbage on entry is overwritten
-  ASSERT_TRUE(SnmpUtilOidCpy(&copy, &empty));
-  EXPECT_EQ(copy.idLength, 0u);
-  EXPECT_EQ(copy.ids, nullptr);
+  AsnObjectIdentifier other_copy{5, reinterpret_cast<UINT*>(1)};  // garbage on entry is overwritten
+  ASSERT_TRUE(SnmpUtilOidCpy(&other_copy, &empty));
+  EXPECT_EQ(other_copy.idLength, 0u);
+  EXPECT_EQ(other_copy.ids, nullptr);
 }
 
 SnmpVarBind MakeTextVarBind(std::vector<UINT> name, const char* text) {
@@ -125,7 +118,7 @@ TEST(SnmpUtilVarBindTest, DeepCopiesEveryValueKind) {
   SnmpUtilVarBindFree(&copy);
 }
 
-TEST(SnmpUtilVarBindTest, ListCopiesOfEmptyAndLargeLists) {
+TEST(SnmpUtilVarBindTest, ListCopiesAndAllocationsKeepTheirContent) {
   SnmpVarBindList empty{nullptr, 0};
   SnmpVarBindList copy{nullptr, 7};
   ASSERT_TRUE(SnmpUtilVarBindListCpy(&copy, &empty));
@@ -146,9 +139,6 @@ TEST(SnmpUtilVarBindTest, ListCopiesOfEmptyAndLargeLists) {
     EXPECT_EQ(std::memcmp(copy.list[i].value.asnValue.string.stream, "value", 5), 0);
   }
   SnmpUtilVarBindListFree(&copy);
-}
-
-TEST(SnmpUtilMemTest, AllocationIsZeroFilledAndReallocKeepsContent) {
   auto* bytes = static_cast<BYTE*>(SnmpUtilMemAlloc(64));
   ASSERT_NE(bytes, nullptr);
   for (int i = 0; i < 64; ++i) EXPECT_EQ(bytes[i], 0);
@@ -158,6 +148,30 @@ TEST(SnmpUtilMemTest, AllocationIsZeroFilledAndReallocKeepsContent) {
   EXPECT_EQ(bytes[63], 7);
   SnmpUtilMemFree(bytes);
   SnmpUtilMemFree(nullptr);
+}
+
+TEST(SnmpOwnersTest, ReleaseHandsOverAndMoveTransfers) {
+  std::vector<UINT> ids = {1, 2, 3};
+  AsnObjectIdentifier view{3, ids.data()};
+  OidOwner first;
+  ASSERT_TRUE(SnmpUtilOidCpy(first.Get(), &view));
+  OidOwner second(std::move(first));
+  EXPECT_EQ(first->idLength, 0u);
+  EXPECT_EQ(second->idLength, 3u);
+  AsnObjectIdentifier raw = second.Release();
+  EXPECT_EQ(second->ids, nullptr);
+  SnmpUtilOidFree(&raw);
+  VarBindOwner varbind;
+  auto* stream = static_cast<BYTE*>(SnmpUtilMemAlloc(3));
+  std::memcpy(stream, "abc", 3);
+  varbind->value.asnType = ASN_OCTETSTRING;
+  varbind->value.asnValue.string = AsnOctetString{stream, 3, TRUE};
+  VarBindOwner moved;
+  moved = std::move(varbind);
+  EXPECT_EQ(varbind->value.asnType, ASN_NULL);
+  EXPECT_EQ(moved->value.asnValue.string.length, 3u);
+  moved.Reset();
+  EXPECT_EQ(moved->value.asnType, ASN_NULL);
 }
 
 }  // namespace

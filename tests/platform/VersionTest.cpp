@@ -34,7 +34,7 @@ std::string QueryText(const void* block, const char* sub_block) {
   return text;
 }
 
-TEST(VersionFileTest, BuiltLibraryCarriesItsStringsUnderItsOnlyTranslation) {
+TEST(VersionFileTest, BuiltLibraryCarriesItsStringsAndParsedVersions) {
   const std::vector<unsigned char> block = ReadBlock(LORVETH_VERSIONED_MODULE);
   ASSERT_FALSE(block.empty());
   EXPECT_EQ(QueryText(block.data(), "\\StringFileInfo\\040704E4\\FileDescription"),
@@ -56,14 +56,11 @@ TEST(VersionFileTest, BuiltLibraryCarriesItsStringsUnderItsOnlyTranslation) {
   const DWORD entry = *static_cast<const DWORD*>(list);
   EXPECT_EQ(entry & 0xFFFF, 0x0407u);
   EXPECT_EQ(entry >> 16, 0x04E4u);
-}
-
-TEST(VersionFileTest, FixedPartCarriesTheParsedVersions) {
-  const std::vector<unsigned char> block = ReadBlock(LORVETH_VERSIONED_MODULE);
+  const std::vector<unsigned char> other_block = ReadBlock(LORVETH_VERSIONED_MODULE);
   LPVOID fixed = nullptr;
-  UINT length = 0;
-  ASSERT_TRUE(VerQueryValueA(block.data(), "\\", &fixed, &length));
-  ASSERT_EQ(length, sizeof(VS_FIXEDFILEINFO));
+  UINT other_length = 0;
+  ASSERT_TRUE(VerQueryValueA(other_block.data(), "\\", &fixed, &other_length));
+  ASSERT_EQ(other_length, sizeof(VS_FIXEDFILEINFO));
   const auto* info = static_cast<const VS_FIXEDFILEINFO*>(fixed);
   EXPECT_EQ(info->dwSignature, 0xFEEF04BDu);
   EXPECT_EQ(info->dwFileVersionMS, 0x00040001u);
@@ -74,7 +71,7 @@ TEST(VersionFileTest, FixedPartCarriesTheParsedVersions) {
   EXPECT_EQ(info->dwFileType, vb::kFileTypeDll);
 }
 
-TEST(VersionFileTest, MissingPiecesGiveTheirOwnErrors) {
+TEST(VersionFileTest, MissingPiecesFilesAndBlocksGiveTheirOwnErrors) {
   const std::vector<unsigned char> block = ReadBlock(LORVETH_VERSIONED_MODULE);
   LPVOID value = nullptr;
   UINT length = 0;
@@ -88,9 +85,6 @@ TEST(VersionFileTest, MissingPiecesGiveTheirOwnErrors) {
   EXPECT_EQ(GetLastError(), ERROR_RESOURCE_TYPE_NOT_FOUND);
   EXPECT_FALSE(VerQueryValueA(block.data(), "\\VarFileInfo", &value, &length));
   EXPECT_EQ(GetLastError(), ERROR_RESOURCE_TYPE_NOT_FOUND);
-}
-
-TEST(VersionFileTest, FileWithoutBlockOrWithoutFileFailsWithItsError) {
   DWORD handle = 0;
   EXPECT_EQ(GetFileVersionInfoSizeA(LORVETH_PLAIN_MODULE, &handle), 0u);
   EXPECT_EQ(GetLastError(), ERROR_RESOURCE_TYPE_NOT_FOUND);
@@ -103,26 +97,19 @@ TEST(VersionFileTest, FileWithoutBlockOrWithoutFileFailsWithItsError) {
   unsigned char buffer[16];
   EXPECT_FALSE(GetFileVersionInfoA(LORVETH_PLAIN_MODULE, 0, sizeof buffer, buffer));
   EXPECT_EQ(GetLastError(), ERROR_RESOURCE_TYPE_NOT_FOUND);
-}
-
-TEST(VersionFileTest, BackslashPathIsTranslated) {
   std::string path = LORVETH_VERSIONED_MODULE;
   for (char& c : path) {
     if (c == '/') c = '\\';
   }
-  DWORD handle = 0;
-  EXPECT_EQ(GetFileVersionInfoSizeA(path.c_str(), &handle),
-            GetFileVersionInfoSizeA(LORVETH_VERSIONED_MODULE, &handle));
-}
-
-TEST(VersionFileTest, BufferBelowTheBlockSizeIsLeftUntouched) {
-  DWORD handle = 0;
-  const DWORD size = GetFileVersionInfoSizeA(LORVETH_VERSIONED_MODULE, &handle);
+  DWORD other_handle = 0;
+  EXPECT_EQ(GetFileVersionInfoSizeA(path.c_str(), &other_handle),
+            GetFileVersionInfoSizeA(LORVETH_VERSIONED_MODULE, &other_handle));
+  const DWORD size = GetFileVersionInfoSizeA(LORVETH_VERSIONED_MODULE, &other_handle);
   ASSERT_GT(size, 0u);
-  std::vector<unsigned char> buffer(size, 0xAB);
-  EXPECT_FALSE(GetFileVersionInfoA(LORVETH_VERSIONED_MODULE, 0, size - 1, buffer.data()));
+  std::vector<unsigned char> other_buffer(size, 0xAB);
+  EXPECT_FALSE(GetFileVersionInfoA(LORVETH_VERSIONED_MODULE, 0, size - 1, other_buffer.data()));
   EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
-  EXPECT_EQ(buffer, std::vector<unsigned char>(size, 0xAB));
+  EXPECT_EQ(other_buffer, std::vector<unsigned char>(size, 0xAB));
 }
 
 constexpr vb::Entry kStrings[] = {{"FileDescription", "Desc"},
@@ -138,36 +125,24 @@ TEST(VersionBlockTest, CompileTimeAndRunTimeBuildersAgree) {
   EXPECT_TRUE(std::equal(runtime.begin(), runtime.end(), kBlock.begin()));
   EXPECT_EQ(platform::ValidateVersionBlock(runtime.data(), runtime.size()), runtime.size());
   EXPECT_EQ(runtime.size() % 4, 0u);
-}
-
-TEST(VersionBlockTest, EmptyValueIsFoundAsEmptyText) {
   const std::vector<unsigned char> block = vb::BuildVector(kSpec);
   EXPECT_EQ(QueryText(block.data(), "\\StringFileInfo\\040904B0\\Comments"), "");
-}
-
-TEST(VersionBlockTest, VersionTextsOfEitherSpellingFillTheFixedPart) {
   EXPECT_EQ(vb::ParseVersion("4, 0, 7, 1"), 0x0004000000070001u);
   EXPECT_EQ(vb::ParseVersion("3.5 beta 2"), 0x0003000500000000u);
   EXPECT_EQ(vb::ParseVersion(""), 0u);
   EXPECT_EQ(vb::ParseVersion("1.2.3.4.5"), 0x0001000200030004u);
 }
 
-TEST(VersionBlockTest, EveryTruncationIsRejected) {
+TEST(VersionBlockTest, TruncatedOrDamagedBlocksAreRejected) {
   const std::vector<unsigned char> block = vb::BuildVector(kSpec);
   for (size_t length = 0; length < block.size(); ++length) {
     EXPECT_EQ(platform::ValidateVersionBlock(block.data(), length), 0u) << length;
   }
-}
-
-TEST(VersionBlockTest, TwoBlocksInARowValidateAsTheFirst) {
   std::vector<unsigned char> both = vb::BuildVector(kSpec);
   const size_t first = both.size();
   const std::vector<unsigned char> second = vb::BuildVector(kSpec);
   both.insert(both.end(), second.begin(), second.end());
   EXPECT_EQ(platform::ValidateVersionBlock(both.data(), both.size()), first);
-}
-
-TEST(VersionBlockTest, DamagedCountsSizesAndTerminatorsAreRejected) {
   const std::vector<unsigned char> good = vb::BuildVector(kSpec);
   const size_t tables = vb::kTranslationsOffset + 8;  // after one translation
   const size_t first_string = tables + 4 + 8;
@@ -176,8 +151,8 @@ TEST(VersionBlockTest, DamagedCountsSizesAndTerminatorsAreRejected) {
     size_t at;
     unsigned char value;
   };
-  // A block that claims more bytes than it has is only detectable where the
-  // available size is known: VerQueryValueA trusts a block it is given.
+  // A other_block that claims more bytes than it has is only detectable where the
+  // available size is known: VerQueryValueA trusts a other_block it is given.
   std::vector<unsigned char> claims_more = good;
   claims_more[5] = 0x10;
   EXPECT_EQ(platform::ValidateVersionBlock(claims_more.data(), claims_more.size()), 0u);
@@ -194,12 +169,13 @@ TEST(VersionBlockTest, DamagedCountsSizesAndTerminatorsAreRejected) {
       {"key terminator", first_string + 4 + 15, 'x'},
   };
   for (const Damage& damage : damages) {
-    std::vector<unsigned char> block = good;
-    block[damage.at] = damage.value;
-    EXPECT_EQ(platform::ValidateVersionBlock(block.data(), block.size()), 0u) << damage.what;
+    std::vector<unsigned char> other_block = good;
+    other_block[damage.at] = damage.value;
+    EXPECT_EQ(platform::ValidateVersionBlock(other_block.data(), other_block.size()), 0u)
+        << damage.what;
     LPVOID value = nullptr;
     UINT length = 0;
-    EXPECT_FALSE(VerQueryValueA(block.data(), "\\", &value, &length)) << damage.what;
+    EXPECT_FALSE(VerQueryValueA(other_block.data(), "\\", &value, &length)) << damage.what;
     EXPECT_EQ(GetLastError(), ERROR_INVALID_DATA) << damage.what;
   }
 }

@@ -1,28 +1,130 @@
-// The switch client against the in-process fake switch: attach and detach,
-// the three request methods, retries, cancellation and the client name.
-#include "switch/SwitchClient.h"
-
+// The switch client and its event sink against the in-process fake switch:
+// attach and detach, requests, retries, cancellation, the client name, the
+// two event forms and malformed events, settings events and advising.
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <cstddef>
 #include <future>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <tuple>
+#include <vector>
 
 #include "support/FakeSwitch.h"
 #include "support/PrivateRegistry.h"
 #include "support/TraceCapture.h"
 #include "switch/CommandBuffer.h"
+#include "switch/SwitchClient.h"
 #include "switch/SwitchProtocol.h"
+#include "switch/VarnClient.h"
 
 namespace {
 
 using test_support::FakeSwitch;
 using Answer = FakeSwitch::Answer;
+using Bytes = std::vector<BYTE>;
 namespace sp = switch_protocol;
 
 std::string Line(const std::string& text) { return "\nCSwitchClient       : " + text; }
+
+CommandBuffer StatusRequest() {
+  return CommandBuffer(sp::kOcThresholdStatus, 0, 0, sp::kAgentCabinet, 0x13, nullptr, 0);
+}
+CommandBuffer CpuRequest() {
+  return CommandBuffer(sp::kOcRuleCurrentValue, 0, 0, sp::kAgentCabinet, 0x13, "cpu", 4);
+}
+CmdHeader BareHeader(WORD mid_low, WORD mid_high) {
+  CmdHeader header = *StatusRequest().Header();
+  header.MIDLow = mid_low;
+  header.MIDHigh = mid_high;
+  return header;
+}
+
+// A trace line the client must have written, at that level (0: any level).
+struct Traced {
+  DWORD level;
+  std::string text;
+};
+
+// The rows must appear in this order, each at its level.
+void ExpectTraceOf(const test_support::TraceCapture& trace, const std::vector<Traced>& rows) {
+  const auto lines = trace.Lines();
+  size_t at = 0;
+  for (const Traced& row : rows) {
+    while (at < lines.size() && lines[at].text != Line(row.text)) ++at;
+    ASSERT_LT(at, lines.size()) << "missing or out of order: " << row.text;
+    if (row.level != 0) {
+      EXPECT_EQ(lines[at].level, row.level) << row.text;
+    }
+  }
+}
+
+// A frame the agent was handed: OC, OE, OID, CABID, Stat, Len, then the data.
+struct ReceivedFrame {
+  std::vector<DWORD> fields;
+  Bytes data;
+};
+
+// Stands where the agent will (events arrive on the raising thread here).
+struct RecordingAgent : IVarnReplyTarget {
+  virtual ~RecordingAgent() = default;
+  void VarnReply(CommandBuffer& buffer) override {
+    const CmdHeader* h = buffer.Header();
+    const BYTE* data = buffer.DataAt(0);
+    frames.push_back({{h->OC, h->OE, h->OID, h->CABID, h->Stat, h->Len},
+                      data == nullptr ? Bytes{} : Bytes(data, data + buffer.DataLength())});
+  }
+  std::vector<ReceivedFrame> frames;
+};
+
+std::string ReplyLine(const std::string& text) { return "\nCVarnClient::Reply  : " + text; }
+
+// Owns the variants of one hand-made event call, added in call order.
+class EventArgs {
+ public:
+  // A number of that type (VT_I2, VT_I4 or VT_UI1): iVal and bVal are the low
+  // bytes of lVal.
+  EventArgs& Num(VARTYPE type, LONG value) {
+    Add(type).lVal = value;
+    return *this;
+  }
+  EventArgs& Text(const std::vector<BYTE>& bytes, bool null = false) {
+    Add(VT_BSTR).bstrVal = null ? nullptr
+                                : SysAllocStringByteLen(reinterpret_cast<const char*>(bytes.data()),
+                                                        static_cast<UINT>(bytes.size()));
+    return *this;
+  }
+  // The fields form: OC, OE, OID, CABID as 16 bits, Stat as a byte, then data.
+  EventArgs& Fields(LONG oc, LONG oe, LONG oid, LONG cabid, BYTE stat, const Bytes& data,
+                    bool null = false) {
+    return Num(VT_I2, oc)
+        .Num(VT_I2, oe)
+        .Num(VT_I2, oid)
+        .Num(VT_I2, cabid)
+        .Num(VT_UI1, stat)
+        .Text(data, null);
+  }
+  ~EventArgs() {
+    for (VARIANT& v : args_) VariantClear(&v);
+  }
+  DISPPARAMS* Params() {  // DISPPARAMS wants the arguments reversed
+    reversed_.assign(args_.rbegin(), args_.rend());
+    params_ = DISPPARAMS{reversed_.data(), nullptr, static_cast<UINT>(reversed_.size()), 0};
+    return &params_;
+  }
+
+ private:
+  VARIANT& Add(VARTYPE type) {
+    VariantInit(&args_.emplace_back());
+    args_.back().vt = type;
+    return args_.back();
+  }
+  std::vector<VARIANT> args_;
+  std::vector<VARIANT> reversed_;  // shallow copies; args_ owns the strings
+  DISPPARAMS params_{};
+};
 
 class SwitchClientTest : public ::testing::Test {
  protected:
@@ -31,30 +133,33 @@ class SwitchClientTest : public ::testing::Test {
     fake_.reset();
     platform::ResetComProcHidden();
   }
-
   void Start(unsigned members = FakeSwitch::kAllMembers) {
+    client_.reset();
+    fake_.reset();
     fake_ = std::make_unique<FakeSwitch>(members);
-    client_ = std::make_unique<CSwitchClient>();
+    client_ = std::make_unique<CVarnClient>(&agent_, &flags_);
     client_->SetDefaultClientName("Lorveth_Agent");
   }
   void StartAttached(unsigned members = FakeSwitch::kAllMembers) {
     Start(members);
     ASSERT_TRUE(client_->Attach(nullptr));
   }
-  DWORD Send(CommandBuffer& buffer, WORD timeout = 0, DWORD retries = 0, WORD increment = 0) {
+  template <typename Buffer>
+  DWORD Send(Buffer&& buffer, WORD timeout = 0, DWORD retries = 0, WORD increment = 0) {
     return buffer.SendRequest(*client_, timeout, retries, increment);
   }
+  void ExpectTrace(const std::vector<Traced>& rows) const { ExpectTraceOf(trace_, rows); }
 
   // Creation goes to the registry when no fake is registered: an empty one.
   test_support::PrivateRegistry registry_;
   test_support::TraceCapture trace_;
+  RecordingAgent agent_;
+  SwitchPermissionFlags flags_;
   std::unique_ptr<FakeSwitch> fake_;
-  std::unique_ptr<CSwitchClient> client_;
+  std::unique_ptr<CVarnClient> client_;
 };
 
-// --- Attach and detach -----------------------------------------------------
-
-TEST_F(SwitchClientTest, AttachLearnsDispatchIdsAndSendsModuleNameAsClientName) {
+TEST_F(SwitchClientTest, AttachLearnsDispatchIdsSendsTheModuleNameAndDestructionDetaches) {
   StartAttached();
   EXPECT_TRUE(client_->IsAttached());
   EXPECT_EQ(client_->m_LasthResult, S_OK);
@@ -63,517 +168,533 @@ TEST_F(SwitchClientTest, AttachLearnsDispatchIdsAndSendsModuleNameAsClientName) 
   EXPECT_EQ(client_->DispatchId(sp::kSyncRequest), FakeSwitch::kIdSyncRequest);
   EXPECT_EQ(client_->DispatchId(sp::kServerControlVersion), FakeSwitch::kIdServerControlVersion);
   EXPECT_EQ(fake_->ClientName(), "Lorveth_Agent");
-  EXPECT_TRUE(trace_.Contains(Line("Attach to SWITCH as module \"Lorveth_Agent\"")));
-  EXPECT_TRUE(trace_.Contains(Line("  ID of method CmdRequest = 208")));
-  EXPECT_TRUE(trace_.Contains(Line("  ID of method SyncRequest = 201")));
-  EXPECT_TRUE(trace_.Contains(Line("Attach succeeded")));
-}
-
-// COM state belongs to a thread, and an attach that fails leaves it behind
-// (as it would on Windows), so tests that look at it run on a fresh thread.
-template <typename F>
-void OnFreshThread(F body) {
-  std::thread(body).join();
-}
-
-TEST_F(SwitchClientTest, AttachTwiceInitialisesComOnceAndCreatesOnce) {
-  Start();
-  DWORD thread_id = 0;
-  OnFreshThread([&] {
-    thread_id = GetCurrentThreadId();
-    ASSERT_TRUE(client_->Attach(nullptr));
-    ASSERT_TRUE(client_->Attach(nullptr));
-    EXPECT_EQ(client_->ComThreadCount(), 1u);
+  DWORD other = 0;
+  std::thread([&] {  // another thread's detach keeps the registration
+    other = GetCurrentThreadId();
     client_->Detach();
-  });
-  EXPECT_EQ(fake_->CreateCount(), 1);
-  const std::string first = Line("Attach(): Thread ID " + std::to_string(thread_id) +
-                                 ": CoInitializeEx OK - was not called before!");
-  const std::string again = Line("Attach(): Thread ID " + std::to_string(thread_id) +
-                                 ": CoInitializeEx OK - was already called here!");
-  EXPECT_EQ(trace_.Count(first), 1);
-  EXPECT_EQ(trace_.Count(again), 1);
-  EXPECT_EQ(trace_.Count(Line("  already attached")), 1);
-  EXPECT_EQ(trace_.LevelOf(Line("  already attached")), 3u);
-}
+  })
+      .join();
+  EXPECT_TRUE(client_->IsAttached());
+  EXPECT_EQ(Send(StatusRequest()), 0u);  // requests still work from any thread
+  client_.reset();
+  EXPECT_EQ(fake_->ExternalReferences(), 0u);
+  ExpectTrace({{3, "Attach to SWITCH as module \"Lorveth_Agent\""},
+               {4, "  ID of method CmdRequest = 208"},
+               {4, "Attach succeeded"},
+               {1, "WARNING! Attach was done using thread " + std::to_string(GetCurrentThreadId()) +
+                       " current thread is " + std::to_string(other) +
+                       "! RevokeInterfaceFromGlobal() skipped!"},
+               {4, "Start d'tor"},
+               {3, "Detach from SWITCH"},
+               {4, "... Detach() done!"},
+               {4, "End d'tor\n"}});
 
-TEST_F(SwitchClientTest, AttachOnThreadInitialisedElsewhereKeepsThatInitialisation) {
-  Start();
-  OnFreshThread([&] {
-    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
-    ASSERT_TRUE(client_->Attach(nullptr));
-    client_->Detach();  // balances its own S_FALSE, not the thread's S_OK
-    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), RPC_E_CHANGED_MODE);
-    CoUninitialize();
-  });
-  bool traced = false;
-  for (const auto& line : trace_.Lines()) {
-    traced |= line.text.find("CoInitializeEx OK - was already called!") != std::string::npos;
-  }
-  EXPECT_TRUE(traced);
-}
-
-TEST_F(SwitchClientTest, MissingMembersStayUnknown) {
-  StartAttached(FakeSwitch::kVCRequestMember);
+  StartAttached(FakeSwitch::kVCRequestMember);  // missing members stay unknown
   EXPECT_EQ(client_->DispatchId(sp::kCmdRequest), -1);
-  EXPECT_EQ(client_->DispatchId(sp::kClientName), -1);
   EXPECT_EQ(client_->DispatchId(sp::kVCRequest), FakeSwitch::kIdVCRequest);
-  EXPECT_TRUE(trace_.Contains(Line("  ID of method ClientName = -1")));
+  ExpectTrace({{4, "  ID of method ClientName = -1"}});
   EXPECT_EQ(fake_->ClientNameCalls(), 0);
 }
 
-TEST_F(SwitchClientTest, AttachWithoutModuleNameWarnsAndSendsNoName) {
-  fake_ = std::make_unique<FakeSwitch>();
-  client_ = std::make_unique<CSwitchClient>();
-  ASSERT_TRUE(client_->Attach(nullptr));
-  EXPECT_EQ(trace_.LevelOf(Line("## WARNING! Could not get a valid module name at Attach!")), 2u);
-  EXPECT_EQ(fake_->ClientNameCalls(), 0);
+// COM state belongs to a thread, so each row runs on a fresh one: attach
+// initialises COM once per thread, and detach undoes only its own
+// initialisation, never the thread's.
+TEST_F(SwitchClientTest, AttachInitialisesComOncePerThreadAndDetachUndoesOnlyItsOwn) {
+  const struct {
+    int before;          // the thread's own initialisation, -1 for none
+    const char* traced;  // how the attach found COM
+    HRESULT after;       // an apartment initialisation after the detach
+  } rows[] = {{-1, "OK - was not called before!", S_OK},
+              {COINIT_MULTITHREADED, "OK - was already called!", RPC_E_CHANGED_MODE},
+              {COINIT_APARTMENTTHREADED, "FAILED - thread mode could not be changed!", S_FALSE}};
+  Start();
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.traced);
+    trace_.Clear();
+    DWORD thread_id = 0;
+    std::thread([&] {
+      thread_id = GetCurrentThreadId();
+      ASSERT_EQ(row.before < 0 ? S_OK : CoInitializeEx(nullptr, row.before), S_OK);
+      ASSERT_TRUE(client_->Attach(nullptr));
+      ASSERT_TRUE(client_->Attach(nullptr));
+      EXPECT_EQ(client_->ComThreadCount(), 1u);
+      EXPECT_GT(fake_->ExternalReferences(), 0u);
+      client_->Detach();
+      EXPECT_EQ(client_->ComThreadCount(), 0u);
+      EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), row.after);
+      if (SUCCEEDED(row.after)) CoUninitialize();
+      if (row.before >= 0) CoUninitialize();
+    }).join();
+    const std::string prefix = "Attach(): Thread ID " + std::to_string(thread_id);
+    EXPECT_EQ(trace_.Count(Line(prefix + ": CoInitializeEx " + row.traced)), 1);
+    ExpectTrace({{4, prefix + ": CoInitializeEx OK - was already called here!"},
+                 {3, "  already attached"},
+                 {4, "Detach(): Revoke RevokeInterfaceFromGlobal returned 0x0"},
+                 {4, "... Detach() done!"}});
+    EXPECT_FALSE(client_->IsAttached());
+    EXPECT_EQ(fake_->ExternalReferences(), 0u);
+  }
+  EXPECT_EQ(fake_->CreateCount(), 3);  // once per attached thread
 }
 
-TEST_F(SwitchClientTest, AttachFailsWhenNoSwitchIsRegistered) {
-  client_ = std::make_unique<CSwitchClient>();
+TEST_F(SwitchClientTest, FailedAttachLeavesTheResultAndRequestsFailAndTheNameWaits) {
+  client_ =
+      std::make_unique<CVarnClient>(nullptr, nullptr);  // no switch registered, no module name
   EXPECT_FALSE(client_->Attach(nullptr));
   EXPECT_EQ(client_->m_LasthResult, REGDB_E_CLASSNOTREG);
   EXPECT_FALSE(client_->IsAttached());
-  EXPECT_TRUE(trace_.Contains(Line("... Attach() - interface instance 0 created FALSE!")));
-  EXPECT_EQ(trace_.LevelOf(Line("## ERROR! Attach to SWITCH failed, m_LasthResult=0x80040154")),
-            1u);
   client_->Detach();
-  EXPECT_TRUE(trace_.Contains(Line("Detach() - not attached (ignored)")));
-}
+  ExpectTrace({{2, "## WARNING! Could not get a valid module name at Attach!"},
+               {4, "... Attach() - interface instance 0 created FALSE!"},
+               {1, "## ERROR! Attach to SWITCH failed, m_LasthResult=0x80040154"},
+               {5, "Detach() - not attached (ignored)"}});
 
-TEST_F(SwitchClientTest, AttachToAnotherMachineDoesNotReachTheLocalSwitch) {
-  Start();
-  EXPECT_FALSE(client_->Attach(u"far-away-host"));
-  EXPECT_EQ(fake_->CreateCount(), 0);
-  EXPECT_EQ(client_->m_LasthResult, REGDB_E_CLASSNOTREG);
-}
-
-TEST_F(SwitchClientTest, AttachFailsWithTheCreationResult) {
+  fake_ = std::make_unique<FakeSwitch>();
+  EXPECT_FALSE(client_->ClientName(nullptr));  // no name to send
+  ASSERT_TRUE(client_->Attach(nullptr));       // without a module name no name is sent
+  EXPECT_EQ(fake_->ClientNameCalls(), 0);
+  client_->Detach();
+  EXPECT_TRUE(client_->ClientName("before-attach"));  // kept until attached
+  ASSERT_TRUE(client_->Attach(nullptr));
+  EXPECT_EQ(fake_->ClientName(), "before-attach");
+  const std::string long_name(300, 'n');  // cut, and sent at once when attached
+  EXPECT_TRUE(client_->ClientName(long_name.c_str()));
+  EXPECT_EQ(std::string(client_->GetClientName()), std::string(255, 'n'));
+  EXPECT_EQ(fake_->ClientName(), std::string(255, 'n'));
+  EXPECT_TRUE(client_->ClientName(nullptr));  // the stored name again
+  EXPECT_EQ(fake_->ClientNameCalls(), 3);
   Start();
   fake_->SetCreationResult(E_OUTOFMEMORY);
   EXPECT_FALSE(client_->Attach(nullptr));
   EXPECT_EQ(client_->m_LasthResult, E_OUTOFMEMORY);
-  CommandBuffer request(sp::kOcThresholdStatus, 0, 0, sp::kAgentCabinet, 0x13, nullptr, 0);
-  EXPECT_EQ(Send(request), cmd_status::kCommandFailed);
+  fake_->SetCreationResult(S_OK);
+  EXPECT_FALSE(client_->Attach(u"far-away-host"));  // never the local switch
+  EXPECT_EQ(fake_->CreateCount(), 0);
+  EXPECT_EQ(client_->m_LasthResult, REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(Send(StatusRequest()), cmd_status::kCommandFailed);
   EXPECT_EQ(client_->m_LasthResult, RPC_E_SERVER_DIED_DNE);
+  CommandBuffer none;
+  EXPECT_EQ(Send(none), cmd_status::kIncompleteHeader);
+  EXPECT_TRUE(fake_->Frames().empty());
 }
 
-TEST_F(SwitchClientTest, DetachReleasesEveryReferenceAndUninitialisesCom) {
-  Start();
-  OnFreshThread([&] {
-    ASSERT_TRUE(client_->Attach(nullptr));
-    EXPECT_GT(fake_->ExternalReferences(), 0u);
-    client_->Detach();
-    // COM was uninitialised on this thread: the next initialisation is a first one.
-    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
-    CoUninitialize();
-  });
-  EXPECT_FALSE(client_->IsAttached());
-  EXPECT_EQ(fake_->ExternalReferences(), 0u);
-  EXPECT_EQ(client_->ComThreadCount(), 0u);
-  EXPECT_TRUE(trace_.Contains(Line("Detach(): Revoke RevokeInterfaceFromGlobal returned 0x0")));
-  EXPECT_TRUE(trace_.Contains(Line("... Detach() done!")));
-}
+// Each request method in turn: the frame travels and the reply comes back.
+TEST_F(SwitchClientTest, FrameTravelsAndReplyComesBackByEachMethod) {
+  const std::pair<unsigned, DISPID> methods[] = {
+      {FakeSwitch::kAllMembers, FakeSwitch::kIdCmdRequest},
+      {FakeSwitch::kVCRequestExMember | FakeSwitch::kVCRequestMember, FakeSwitch::kIdVCRequestEx},
+      {FakeSwitch::kVCRequestMember, FakeSwitch::kIdVCRequest}};
+  for (const auto& [members, method] : methods) {
+    SCOPED_TRACE(method);
+    trace_.Clear();
+    StartAttached(members | FakeSwitch::kClientNameMember);
+    fake_->QueueAnswer(Answer::Text(0, "42.5"));
+    fake_->QueueAnswer(Answer::Status(0, {1}));
+    fake_->QueueAnswer(Answer::Status(cmd_status::kIllegalObject));
+    fake_->QueueAnswer(Answer::Status(0xFF));
+    CommandBuffer request(sp::kOcRuleCurrentValue, 0, 5, sp::kAgentCabinet, 0x13, "cpu", 4);
+    EXPECT_EQ(Send(request, 30), 0u);
+    EXPECT_STREQ(request.DataText(), "42.5");
+    EXPECT_EQ(request.Header()->OC, sp::kOcRuleCurrentValue);
 
-TEST_F(SwitchClientTest, DetachFromOtherThreadKeepsRegistrationAndWarns) {
-  StartAttached();
-  DWORD other = 0;
-  std::thread([&] {
-    other = GetCurrentThreadId();
-    client_->Detach();
-  }).join();
-  EXPECT_TRUE(client_->IsAttached());
-  EXPECT_GT(fake_->ExternalReferences(), 0u);
-  EXPECT_EQ(trace_.LevelOf(Line("WARNING! Attach was done using thread " +
-                                std::to_string(GetCurrentThreadId()) + " current thread is " +
-                                std::to_string(other) + "! RevokeInterfaceFromGlobal() skipped!")),
-            1u);
-  // Requests still work from any thread.
-  CommandBuffer request(sp::kOcThresholdStatus, 0, 0, sp::kAgentCabinet, 0x13, nullptr, 0);
-  EXPECT_EQ(Send(request), 0u);
-  client_->Detach();
-  EXPECT_EQ(fake_->ExternalReferences(), 0u);
-}
+    CommandBuffer bare;
+    bare.SetHeaderFields(sp::kOcReadConfiguration, sp::kSettingShutdownIsAllowed, 0,
+                         sp::kAgentCabinet, sp::kStatRequestPending);
+    EXPECT_EQ(Send(bare), 0u);
+    EXPECT_TRUE(bare.HasReplyData(1, false));
+    EXPECT_EQ(bare.DataByte(0), 1);
+    ExpectTrace({{3,
+                  "CmdRequest() IN  CABID -001: OC 0xE001-0x3811 OID 0x0000 "
+                  "MID 0x00000000 Stat 0x16 Len 0000"},
+                 {3,
+                  "CmdRequest() OUT CABID -001: OC 0xE001-0x3811 OID 0x0000 "
+                  "MID 0x00000000 Stat 0x00 Len 0001"}});
 
-TEST_F(SwitchClientTest, AttachOnApartmentThreadDoesNotUninitialiseTheThreadsOwnCom) {
-  Start();
-  OnFreshThread([&] {
-    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
-    EXPECT_TRUE(client_->Attach(nullptr));
-    client_->Detach();
-    // Still initialised once, by this thread itself.
-    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_FALSE);
-    CoUninitialize();
-    CoUninitialize();
-  });
-  bool changed_mode_traced = false;
-  for (const auto& line : trace_.Lines()) {
-    if (line.text.find("CoInitializeEx FAILED - thread mode could not be changed!") !=
-        std::string::npos) {
-      changed_mode_traced = true;
-    }
+    CommandBuffer refused = CpuRequest();
+    EXPECT_EQ(Send(refused), cmd_status::kIllegalObject);
+    EXPECT_EQ(refused.DataLength(), 0u);
+    // A VC status byte widens with its sign, and 0xFFFFFFFF is not the good 255.
+    const bool vc = method != FakeSwitch::kIdCmdRequest;
+    CommandBuffer event_status = StatusRequest();
+    EXPECT_EQ(Send(event_status), vc ? 0xFFFFFFFFu : 0xFFu);
+    EXPECT_EQ(event_status.IsStatusOk(), !vc);
+
+    const auto frames = fake_->Frames();
+    ASSERT_EQ(frames.size(), 4u);
+    const DWORD cabid = vc ? 0xFFFFu : 0xFFFFFFFFu;  // the VC methods carry the low halves only
+    EXPECT_EQ(std::make_tuple(frames[0].method, frames[0].oc, frames[0].oid, frames[0].stat,
+                              frames[0].timeout, frames[0].cabid),
+              std::make_tuple(method, sp::kOcRuleCurrentValue, 5u, 0x13u, 30, cabid));
+    EXPECT_EQ(frames[0].data, (std::vector<BYTE>{'c', 'p', 'u', 0}));
+    EXPECT_TRUE(frames[1].data.empty());
+    EXPECT_EQ(frames[1].stat, 0x16u);
   }
-  EXPECT_TRUE(changed_mode_traced);
-  EXPECT_EQ(fake_->ExternalReferences(), 0u);
 }
 
-TEST_F(SwitchClientTest, DestructionDetachesAndTraces) {
+// A reply header that ends just before the status field leaves the request's
+// status; no request method at all fails the request.
+TEST_F(SwitchClientTest, ShortRepliesAndMissingMethodsGiveTheirStatus) {
   StartAttached();
-  client_.reset();
-  EXPECT_EQ(fake_->ExternalReferences(), 0u);
-  EXPECT_TRUE(trace_.Contains(Line("Start d'tor")));
-  EXPECT_TRUE(trace_.Contains(Line("End d'tor\n")));
+  Answer answer = Answer::Status(0);
+  answer.header_bytes = static_cast<int>(offsetof(CmdHeader, Stat));
+  fake_->QueueAnswer(answer);
+  EXPECT_EQ(Send(StatusRequest()), 0x13u);
+  ExpectTrace({{0, "CmdRequest() - ... return from InvokeEx(), hResult=0x00000000"}});
+
+  StartAttached(FakeSwitch::kClientNameMember | FakeSwitch::kLookedUpOnlyMembers);
+  EXPECT_EQ(Send(StatusRequest()), cmd_status::kCommandFailed);
+  EXPECT_EQ(client_->m_LasthResult, RPC_E_INVALIDMETHOD);
+  EXPECT_TRUE(fake_->Frames().empty());
 }
 
-// --- Requests --------------------------------------------------------------
-
-struct TransportCase {
-  const char* name;
-  unsigned members;
-  DISPID method;
-};
-
-class TransportTest : public SwitchClientTest,
-                      public ::testing::WithParamInterface<TransportCase> {};
-
-TEST_P(TransportTest, FrameTravelsAndReplyComesBack) {
-  StartAttached(GetParam().members | FakeSwitch::kClientNameMember);
-  fake_->QueueAnswer(Answer::Text(0, "42.5"));
-  CommandBuffer request(sp::kOcRuleCurrentValue, 0, 5, sp::kAgentCabinet, 0x13, "cpu", 4);
-  EXPECT_EQ(Send(request, 30), 0u);
-  EXPECT_STREQ(request.DataText(), "42.5");
-  EXPECT_EQ(request.Header()->OC, sp::kOcRuleCurrentValue);
-
-  const auto frames = fake_->Frames();
-  ASSERT_EQ(frames.size(), 1u);
-  const auto& frame = frames[0];
-  EXPECT_EQ(frame.method, GetParam().method);
-  EXPECT_EQ(frame.oc, sp::kOcRuleCurrentValue);
-  EXPECT_EQ(frame.oid, 5u);
-  EXPECT_EQ(frame.stat, 0x13u);
-  EXPECT_EQ(frame.timeout, 30);
-  EXPECT_EQ(frame.data, (std::vector<BYTE>{'c', 'p', 'u', 0}));
-  // The VC methods carry the low halves of the fields only.
-  EXPECT_EQ(frame.cabid, GetParam().method == FakeSwitch::kIdCmdRequest ? 0xFFFFFFFFu : 0xFFFFu);
-}
-
-TEST_P(TransportTest, FrameWithoutDataSendsNoDataString) {
-  StartAttached(GetParam().members);
-  fake_->QueueAnswer(Answer::Status(0, {1}));
-  CommandBuffer request;
-  request.SetHeaderFields(sp::kOcReadConfiguration, sp::kSettingShutdownIsAllowed, 0,
-                          sp::kAgentCabinet, sp::kStatRequestPending);
-  EXPECT_EQ(Send(request), 0u);
-  EXPECT_TRUE(request.HasReplyData(1, false));
-  EXPECT_EQ(request.DataByte(0), 1);
-  ASSERT_EQ(fake_->Frames().size(), 1u);
-  EXPECT_TRUE(fake_->Frames()[0].data.empty());
-  EXPECT_EQ(fake_->Frames()[0].stat, 0x16u);
-}
-
-TEST_P(TransportTest, ReplyWithoutDataLeavesEmptyFrame) {
-  StartAttached(GetParam().members);
-  fake_->QueueAnswer(Answer::Status(cmd_status::kIllegalObject));
-  CommandBuffer request(sp::kOcRuleCurrentValue, 0, 0, sp::kAgentCabinet, 0x13, "cpu", 4);
-  EXPECT_EQ(Send(request), cmd_status::kIllegalObject);
-  EXPECT_EQ(request.DataLength(), 0u);
-  EXPECT_FALSE(request.HasReplyData(0, false));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Methods, TransportTest,
-    ::testing::Values(
-        TransportCase{"CmdRequest", FakeSwitch::kAllMembers, FakeSwitch::kIdCmdRequest},
-        TransportCase{"VCRequestEx", FakeSwitch::kVCRequestExMember | FakeSwitch::kVCRequestMember,
-                      FakeSwitch::kIdVCRequestEx},
-        TransportCase{"VCRequest", FakeSwitch::kVCRequestMember, FakeSwitch::kIdVCRequest}),
-    [](const auto& param_info) { return std::string(param_info.param.name); });
-
-TEST_F(SwitchClientTest, VCRequestExMapsMessageIdToMessageByteAndBack) {
+TEST_F(SwitchClientTest, MessageIdIsClearedUnlessKeptOnceAndCorruptHeadersAreNotSent) {
   StartAttached(FakeSwitch::kVCRequestExMember);
   Answer answer = Answer::Status(0);
   answer.message = 0xC7;  // low six bits 7, high two bits 3
   fake_->QueueAnswer(answer);
-  CmdHeader header{};
-  std::memcpy(header.Signature, "$SIP", 4);
-  header.HeaderLength = 48;
-  header.OC = sp::kOcThresholdStatus;
-  header.MIDLow = 0x45;  // only the low six bits travel
-  header.MIDHigh = 2;
+  CmdHeader kept = BareHeader(0x45, 1);  // only the low six bits of MIDLow travel
   BYTE* data = nullptr;
   client_->KeepMessageIdOnce();
-  EXPECT_TRUE(client_->CmdRequest(&header, &data, 0, 0, 0));
-  EXPECT_EQ(fake_->Frames().at(0).message, 0x05 + (2 << 6));
-  EXPECT_EQ(header.MIDLow, 7);
-  EXPECT_EQ(header.MIDHigh, 3);
-  EXPECT_EQ(data, nullptr);
-}
+  EXPECT_TRUE(client_->CmdRequest(&kept, &data, 0, 0, 0));
+  EXPECT_EQ(fake_->Frames().at(0).message, 0x05 + (1 << 6));
+  EXPECT_EQ(std::make_tuple(kept.MIDLow, kept.MIDHigh, data), std::make_tuple(7, 3, nullptr));
 
-// The status byte widens with its sign, and the whole field is the status:
-// 0xFFFFFFFF is not the good status 255.
-TEST_F(SwitchClientTest, VCStatusByteIsSignExtendedAndThenNotGood) {
-  StartAttached(FakeSwitch::kVCRequestMember);
-  fake_->QueueAnswer(Answer::Status(0xFF));
-  CommandBuffer request(sp::kOcThresholdStatus, 0, 0, sp::kAgentCabinet, 0x13, nullptr, 0);
-  EXPECT_EQ(Send(request), 0xFFFFFFFFu);
-  EXPECT_EQ(request.FrameStatus(), 0xFFFFFFFFu);
-  EXPECT_FALSE(request.IsStatusOk());
-}
-
-TEST_F(SwitchClientTest, MessageIdIsClearedUnlessKeptOnce) {
   StartAttached();
-  CmdHeader header{};
-  std::memcpy(header.Signature, "$SIP", 4);
-  header.HeaderLength = 48;
-  header.MIDLow = 0x1234;
-  header.MIDHigh = 0x5678;
-  BYTE* data = nullptr;
-  EXPECT_TRUE(client_->CmdRequest(&header, &data, 0, 0, 0));
-  EXPECT_EQ(fake_->Frames().at(0).mid_low, 0);
-  EXPECT_EQ(fake_->Frames().at(0).mid_high, 0);
-  header.MIDLow = 0x1234;
-  client_->KeepMessageIdOnce();
-  EXPECT_TRUE(client_->CmdRequest(&header, &data, 0, 0, 0));
-  EXPECT_EQ(fake_->Frames().at(1).mid_low, 0x1234);
-  header.MIDLow = 0x1234;
-  EXPECT_TRUE(client_->CmdRequest(&header, &data, 0, 0, 0));  // the flag was one-shot
-  EXPECT_EQ(fake_->Frames().at(2).mid_low, 0);
-}
-
-TEST_F(SwitchClientTest, RequestTracesFrameInAndOut) {
-  StartAttached();
-  fake_->QueueAnswer(Answer::Status(0, {1}));
-  CommandBuffer request;
-  request.SetHeaderFields(sp::kOcReadConfiguration, sp::kSettingShutdownIsAllowed, 0,
-                          sp::kAgentCabinet, sp::kStatRequestPending);
-  Send(request);
-  const std::string in = Line(
-      "CmdRequest() IN  CABID -001: OC 0xE001-0x3811 OID 0x0000 MID 0x00000000 Stat 0x16 Len 0000");
-  const std::string out = Line(
-      "CmdRequest() OUT CABID -001: OC 0xE001-0x3811 OID 0x0000 MID 0x00000000 Stat 0x00 Len 0001");
-  EXPECT_EQ(trace_.LevelOf(in), 3u);
-  EXPECT_EQ(trace_.LevelOf(out), 3u);
-  EXPECT_TRUE(trace_.Contains(Line("CmdRequest() - ... return from InvokeEx(), hResult=0x00000000")));
-}
-
-TEST_F(SwitchClientTest, CorruptHeaderIsRejectedBeforeSending) {
-  StartAttached();
-  CommandBuffer request(sp::kOcThresholdStatus, 0, 0, sp::kAgentCabinet, 0x13, nullptr, 0);
-  CmdHeader header;
-  std::memcpy(&header, request.Header(), sizeof header);
+  for (bool keep : {false, true, false}) {  // the flag is one-shot
+    CmdHeader header = BareHeader(0x1234, 0x5678);
+    if (keep) client_->KeepMessageIdOnce();
+    EXPECT_TRUE(client_->CmdRequest(&header, &data, 0, 0, 0));
+    EXPECT_EQ(fake_->Frames().back().mid_low, keep ? 0x1234 : 0);
+    EXPECT_EQ(fake_->Frames().back().mid_high, keep ? 0x5678 : 0);
+  }
+  CmdHeader header = BareHeader(0, 0);
   header.HeaderLength = 40;
-  BYTE* data = nullptr;
   EXPECT_FALSE(client_->CmdRequest(&header, &data, 0, 0, 0));
   header.HeaderLength = 48;
   header.Signature[0] = '#';
   EXPECT_FALSE(client_->CmdRequest(&header, &data, 0, 0, 0));
   EXPECT_EQ(trace_.Count(Line("## ERROR in CmdRequest(): CmdHeader corrupt!")), 2);
   EXPECT_FALSE(client_->CmdRequest(nullptr, &data, 0, 0, 0));
-  EXPECT_EQ(trace_.LevelOf(Line("## ERROR in CmdRequest(): pCmdHeader = NULL!")), 1u);
+  ExpectTrace({{1, "## ERROR in CmdRequest(): pCmdHeader = NULL!"}});
   EXPECT_EQ(client_->m_LasthResult, RPC_E_SERVER_DIED_DNE);
-  EXPECT_TRUE(fake_->Frames().empty());
-}
-
-TEST_F(SwitchClientTest, RequestWithoutRequestMethodFailsWithInvalidMethod) {
-  StartAttached(FakeSwitch::kClientNameMember | FakeSwitch::kLookedUpOnlyMembers);
-  CommandBuffer request(sp::kOcThresholdStatus, 0, 0, sp::kAgentCabinet, 0x13, nullptr, 0);
-  EXPECT_EQ(Send(request), cmd_status::kCommandFailed);
-  EXPECT_EQ(client_->m_LasthResult, RPC_E_INVALIDMETHOD);
-  EXPECT_TRUE(fake_->Frames().empty());
-}
-
-TEST_F(SwitchClientTest, RequestBeforeAttachFailsWithoutSending) {
-  Start();
-  CommandBuffer request(sp::kOcThresholdStatus, 0, 0, sp::kAgentCabinet, 0x13, nullptr, 0);
-  EXPECT_EQ(Send(request), cmd_status::kCommandFailed);
-  EXPECT_EQ(client_->m_LasthResult, RPC_E_SERVER_DIED_DNE);
-  EXPECT_TRUE(fake_->Frames().empty());
-  CommandBuffer none;
-  EXPECT_EQ(Send(none), cmd_status::kIncompleteHeader);
+  EXPECT_EQ(fake_->Frames().size(), 3u);
 }
 
 TEST_F(SwitchClientTest, BusySwitchIsAskedRetriesPlusOneTimesWithGrowingTimeout) {
   StartAttached();
   fake_->AnswerBusy(5);
-  CommandBuffer request(sp::kOcRuleCurrentValue, 0, 0, sp::kAgentCabinet, 0x13, "cpu", 4);
-  EXPECT_EQ(Send(request, 10, 2, 5), cmd_status::kDeviceNotResponding);
+  EXPECT_EQ(Send(CpuRequest(), 10, 2, 5), cmd_status::kDeviceNotResponding);
   const auto frames = fake_->Frames();
   ASSERT_EQ(frames.size(), 3u);
-  EXPECT_EQ(frames[0].timeout, 10);
-  EXPECT_EQ(frames[1].timeout, 15);
-  EXPECT_EQ(frames[2].timeout, 20);
-  for (const auto& frame : frames) {
-    // Every attempt carries the original request.
-    EXPECT_EQ(frame.oc, sp::kOcRuleCurrentValue);
-    EXPECT_EQ(frame.stat, 0x13u);
-    EXPECT_EQ(frame.data.size(), 4u);
+  for (const auto& frame : frames) {  // every attempt the original request
+    const size_t i = &frame - frames.data();
+    EXPECT_EQ(std::make_tuple(frame.timeout, frame.oc, frame.stat, frame.data.size()),
+              std::make_tuple(WORD(10 + 5 * i), sp::kOcRuleCurrentValue, 0x13u, size_t{4}));
   }
-}
 
-TEST_F(SwitchClientTest, RetryingStopsAtTheFirstRealAnswer) {
-  StartAttached(FakeSwitch::kVCRequestMember);
+  StartAttached(FakeSwitch::kVCRequestMember);  // the first real answer ends retrying
   fake_->AnswerBusy(1);
-  fake_->QueueAnswer(Answer::Text(0, "ok"));
-  CommandBuffer request(sp::kOcRuleCurrentValue, 0, 0, sp::kAgentCabinet, 0x13, "cpu", 4);
+  Answer late = Answer::Text(0, "ok");
+  late.delay_ms = 5;  // a delayed answer still arrives when nobody cancels
+  fake_->QueueAnswer(late);
+  CommandBuffer request = CpuRequest();
   EXPECT_EQ(Send(request, 0, 5, 1), 0u);
   EXPECT_EQ(fake_->Frames().size(), 2u);
   EXPECT_STREQ(request.DataText(), "ok");
-}
-
-TEST_F(SwitchClientTest, DelayedAnswerStillArrivesWhenNobodyCancels) {
-  StartAttached();
-  Answer slow = Answer::Text(0, "late");
-  slow.delay_ms = 5;
-  fake_->QueueAnswer(slow);
-  CommandBuffer request(sp::kOcRuleCurrentValue, 0, 0, sp::kAgentCabinet, 0x13, "cpu", 4);
-  EXPECT_EQ(Send(request), 0u);
-  EXPECT_STREQ(request.DataText(), "late");
-}
-
-TEST_F(SwitchClientTest, FailedCallIsNotRetriedAndLeavesStatusSix) {
-  StartAttached();
-  fake_->QueueAnswer(Answer::Failure(RPC_E_DISCONNECTED));
-  CommandBuffer request(sp::kOcThresholdStatus, 0, 0, sp::kAgentCabinet, 0x13, nullptr, 0);
-  EXPECT_EQ(Send(request, 0, 3, 0), cmd_status::kCommandFailed);
-  EXPECT_EQ(fake_->Frames().size(), 1u);
+  fake_->QueueAnswer(Answer::Failure(RPC_E_DISCONNECTED));  // failures are not retried
+  EXPECT_EQ(Send(StatusRequest(), 0, 3, 0), cmd_status::kCommandFailed);
+  EXPECT_EQ(fake_->Frames().size(), 3u);
   EXPECT_EQ(client_->m_LasthResult, RPC_E_DISCONNECTED);
 }
 
-TEST_F(SwitchClientTest, ShortReplyHeaderIsCopiedBackOnlyAsFarAsItGoes) {
-  StartAttached();
-  Answer answer = Answer::Status(0);
-  answer.header_bytes = 20;  // ends before the status field
-  fake_->QueueAnswer(answer);
-  CommandBuffer request(sp::kOcThresholdStatus, 0, 0, sp::kAgentCabinet, 0x13, nullptr, 0);
-  EXPECT_EQ(Send(request), 0x13u);
-  EXPECT_EQ(request.Header()->OC, sp::kOcThresholdStatus);
-}
+// With the cancel function, or without it through the cancel object.
+TEST_F(SwitchClientTest, CancelFromAnotherThreadBreaksBlockedCallAndLaterRequests) {
+  for (const bool use_cancel_object : {false, true}) {
+    SCOPED_TRACE(use_cancel_object ? "CancelObject" : "CancelCall");
+    platform::SetComProcHidden("CoCancelCall", use_cancel_object);
+    trace_.Clear();
+    StartAttached();
+    ASSERT_TRUE(client_->EnableCancelRequest(TRUE));
+    fake_->QueueAnswer(Answer::Blocking());
+    DWORD caller = 0;
+    auto result = std::async(std::launch::async, [&] {
+      caller = GetCurrentThreadId();
+      const DWORD status = Send(CpuRequest());
+      return std::make_pair(status, client_->m_LasthResult);
+    });
+    ASSERT_TRUE(fake_->WaitForCallInProgress(10000));
+    EXPECT_TRUE(client_->CancelRequest(5));
+    const auto [status, hr] = result.get();
+    EXPECT_EQ(status, cmd_status::kCommandFailed);
+    EXPECT_EQ(hr, RPC_E_CALL_CANCELED);
 
-// --- Client name -----------------------------------------------------------
-
-TEST_F(SwitchClientTest, ClientNameIsStoredCutAndSentWhenAttached) {
-  Start();
-  EXPECT_TRUE(client_->ClientName("before-attach"));
-  EXPECT_EQ(fake_->ClientNameCalls(), 0);
-  ASSERT_TRUE(client_->Attach(nullptr));
-  EXPECT_EQ(fake_->ClientName(), "before-attach");
-  const std::string long_name(300, 'n');
-  EXPECT_TRUE(client_->ClientName(long_name.c_str()));
-  EXPECT_EQ(std::string(client_->GetClientName()), std::string(255, 'n'));
-  EXPECT_EQ(fake_->ClientName(), std::string(255, 'n'));
-  // Without a new name the stored one is sent again.
-  EXPECT_FALSE(client_->ClientName(nullptr) == FALSE);
-  EXPECT_EQ(fake_->ClientNameCalls(), 3);
-}
-
-TEST_F(SwitchClientTest, ClientNameWithoutNameIsFalseWhenNothingIsSent) {
-  Start();
-  EXPECT_FALSE(client_->ClientName(nullptr));
-}
-
-// --- Cancellation ----------------------------------------------------------
-
-class CancelTest : public SwitchClientTest, public ::testing::WithParamInterface<bool> {};
-
-TEST_P(CancelTest, CancelFromAnotherThreadBreaksBlockedCallAndLaterRequests) {
-  const bool use_cancel_object = GetParam();
-  if (use_cancel_object) platform::SetComProcHidden("CoCancelCall", true);
-  StartAttached();
-  ASSERT_TRUE(client_->EnableCancelRequest(TRUE));
-  fake_->QueueAnswer(Answer::Blocking());
-
-  auto result = std::async(std::launch::async, [&] {
-    CommandBuffer request(sp::kOcRuleCurrentValue, 0, 0, sp::kAgentCabinet, 0x13, "cpu", 4);
-    const DWORD status = Send(request);
-    return std::make_pair(status, client_->m_LasthResult);
-  });
-  ASSERT_TRUE(fake_->WaitForCallInProgress(10000));
-  EXPECT_TRUE(client_->CancelRequest(5));
-  const auto [status, hr] = result.get();
-  EXPECT_EQ(status, cmd_status::kCommandFailed);
-  EXPECT_EQ(hr, RPC_E_CALL_CANCELED);
-  EXPECT_TRUE(trace_.Contains(Line("CancelRequest() - cancel result = 0x00000000")));
-  const bool with_timeout = !use_cancel_object;
-  bool found = false;
-  for (const auto& line : trace_.Lines()) {
-    if (line.text.find("CancelRequest() - cancel Invoke() with thread ID=") != std::string::npos) {
-      found = true;
-      EXPECT_EQ(line.text.find("Timout 5 sec") != std::string::npos, with_timeout);
-    }
+    // Until cancellation is disabled, nothing more reaches the switch.
+    CommandBuffer later = StatusRequest();
+    EXPECT_EQ(Send(later), cmd_status::kCommandFailed);
+    EXPECT_EQ(client_->m_LasthResult, static_cast<HRESULT>(RPC_S_CALL_CANCELLED));
+    EXPECT_EQ(fake_->Frames().size(), 1u);
+    EXPECT_TRUE(client_->EnableCancelRequest(FALSE));
+    EXPECT_EQ(Send(later), 0u);
+    EXPECT_EQ(fake_->Frames().size(), 2u);
+    ExpectTrace({{4, "EnableCancelRequest(1) - hResult = 0x00000000"},
+                 {3, "CancelRequest() - cancel Invoke() with thread ID=" + std::to_string(caller) +
+                         (use_cancel_object ? "" : " Timout 5 sec")},
+                 {3, "CancelRequest() - cancel result = 0x00000000"},
+                 {2, "InvokeEx() - ## cancelled!"},
+                 {4, "EnableCancelRequest(0) - hResult = 0x00000000"}});
   }
-  EXPECT_TRUE(found);
-
-  // Until cancellation is disabled, nothing more reaches the switch.
-  CommandBuffer later(sp::kOcThresholdStatus, 0, 0, sp::kAgentCabinet, 0x13, nullptr, 0);
-  EXPECT_EQ(Send(later), cmd_status::kCommandFailed);
-  EXPECT_EQ(client_->m_LasthResult, static_cast<HRESULT>(RPC_S_CALL_CANCELLED));
-  EXPECT_EQ(fake_->Frames().size(), 1u);
-  EXPECT_EQ(trace_.LevelOf(Line("InvokeEx() - ## cancelled!")), 2u);
-
-  EXPECT_TRUE(client_->EnableCancelRequest(FALSE));
-  EXPECT_EQ(Send(later), 0u);
-  EXPECT_EQ(fake_->Frames().size(), 2u);
 }
 
-INSTANTIATE_TEST_SUITE_P(CancelFunctions, CancelTest, ::testing::Bool(),
-                         [](const auto& param_info) {
-                           return param_info.param ? std::string("CancelObject")
-                                             : std::string("CancelCall");
-                         });
-
-TEST_F(SwitchClientTest, CancelWhileIdleStillStopsTheNextRequest) {
+TEST_F(SwitchClientTest, CancelWhileIdleStopsTheNextRequestAndWithoutEnablingNothing) {
   StartAttached();
   ASSERT_TRUE(client_->EnableCancelRequest(TRUE));
   EXPECT_FALSE(client_->CancelRequest(5));
-  EXPECT_EQ(trace_.LevelOf(Line("CancelRequest() - no active thread available; ignored")), 5u);
-  CommandBuffer request(sp::kOcThresholdStatus, 0, 0, sp::kAgentCabinet, 0x13, nullptr, 0);
-  EXPECT_EQ(Send(request), cmd_status::kCommandFailed);
+  EXPECT_EQ(Send(StatusRequest()), cmd_status::kCommandFailed);
   EXPECT_TRUE(fake_->Frames().empty());
   client_->EnableCancelRequest(FALSE);
-}
-
-TEST_F(SwitchClientTest, CancelWithoutEnablingLetsTheRunningCallFinish) {
-  StartAttached();
-  std::promise<void> inside;
-  std::promise<void> release;
-  auto released = release.get_future().share();
+  bool cancelled = true;
   fake_->SetHandler([&](const FakeSwitch::Frame&) {
-    inside.set_value();
-    released.wait();
+    cancelled = client_->CancelRequest(5);  // a call is active, cancelling not enabled
     return Answer::Status(0, {7});
   });
-  auto result = std::async(std::launch::async, [&] {
-    CommandBuffer request(sp::kOcThresholdStatus, 0, 0, sp::kAgentCabinet, 0x13, nullptr, 0);
-    const DWORD status = Send(request);
-    return std::make_pair(status, request.DataByte(0));
-  });
-  inside.get_future().wait();
-  EXPECT_FALSE(client_->CancelRequest(5));
-  release.set_value();
-  const auto [status, value] = result.get();
-  EXPECT_EQ(status, 0u);
-  EXPECT_EQ(value, 7);
-  EXPECT_EQ(trace_.LevelOf(Line("CancelRequest() - Cancel request not enabled; ignored")), 5u);
+  CommandBuffer request = StatusRequest();
+  EXPECT_EQ(Send(request), 0u);
+  EXPECT_EQ(request.DataByte(0), 7);
+  EXPECT_FALSE(cancelled);
   EXPECT_TRUE(client_->IsCancelled());
-}
+  ExpectTrace({{5, "CancelRequest() - no active thread available; ignored"},
+               {5, "CancelRequest() - Cancel request not enabled; ignored"}});
 
-TEST_F(SwitchClientTest, MissingCancellationFunctionsMakeEnablingFail) {
-  platform::SetComProcHidden("CoEnableCallCancellation", true);
+  platform::SetComProcHidden("CoEnableCallCancellation", true);  // missing functions
   StartAttached();
   EXPECT_FALSE(client_->EnableCancelRequest(TRUE));
-  EXPECT_EQ(trace_.LevelOf(Line("EnableCancelRequest() - pointers to cancel functions not "
-                                "available (NT4?)")),
-            4u);
-  EXPECT_TRUE(trace_.Contains(Line("EnableCancelRequest(1) - hResult = 0x00000001")));
+  ExpectTrace({{4, "EnableCancelRequest() - pointers to cancel functions not available (NT4?)"},
+               {4, "EnableCancelRequest(1) - hResult = 0x00000001"}});
 }
 
-TEST_F(SwitchClientTest, EnablingCancellationTracesResult) {
-  StartAttached();
-  EXPECT_TRUE(client_->EnableCancelRequest(TRUE));
-  EXPECT_TRUE(trace_.Contains(Line("EnableCancelRequest(1) - hResult = 0x00000000")));
-  EXPECT_TRUE(client_->EnableCancelRequest(FALSE));
-  EXPECT_TRUE(trace_.Contains(Line("EnableCancelRequest(0) - hResult = 0x00000000")));
+Bytes Header(DWORD oc, DWORD oe, DWORD stat, DWORD len) {
+  return FakeSwitch::HeaderImage(oc, oe, 0, 0xFFFFFFFF, stat, len);
+}
+const Bytes kText = {'a', 'b', 'c'};
+
+class EventSinkTest : public SwitchClientTest {
+ protected:
+  void SetUp() override { Start(); }
+  HRESULT Invoke(DISPID id, DISPPARAMS* params) {
+    return client_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, params, nullptr,
+                           nullptr, nullptr);
+  }
+  HRESULT Fields(WORD oc, WORD oe, BYTE stat, const Bytes& data) {
+    EventArgs args;
+    args.Fields(oc, oe, 0, 0, stat, data);
+    return Invoke(3, args.Params());
+  }
+};
+
+TEST_F(EventSinkTest, AnswersForEventInterfaceDispatchAndUnknownOnly) {
+  for (const IID& iid : {sp::DIID_LorvethSwitchEvents, IID_IDispatch, IID_IUnknown}) {
+    void* object = nullptr;
+    EXPECT_EQ(client_->QueryInterface(iid, &object), S_OK);
+    EXPECT_EQ(object, static_cast<IDispatch*>(client_.get()));
+  }
+  void* object = client_.get();
+  EXPECT_EQ(client_->QueryInterface(IID_IConnectionPoint, &object), E_NOINTERFACE);
+  EXPECT_EQ(object, nullptr);
+  EXPECT_EQ(client_->ReferenceCount(), 3u);
+  for (int i = 0; i < 3; ++i) client_->Release();
+  EXPECT_EQ(client_->AddRef(), 1u);  // release never destroys the client
+  EXPECT_EQ(client_->Release(), 0u);
+}
+
+// A malformed event, its arguments spelled one letter each: s a 16-bit, l a
+// 32-bit number, b a byte, t a byte string "abc", e an empty one, h a header
+// image, H one cut to 51 bytes, 4 a header whose Len is 4, F one whose Len is
+// 0xFFFFFFFF; or no parameters at all (0), or six without their array (6).
+TEST_F(EventSinkTest, MalformedEventsAndUnknownIdsAreRefusedAndNothingReachesTheAgent) {
+  const struct {
+    const char* name;
+    DISPID id;
+    const char* args;
+    HRESULT expected;
+  } rows[] = {{"FieldsFiveArguments", 3, "ssssb", DISP_E_BADPARAMCOUNT},
+              {"FieldsSevenArguments", 3, "ssssbtb", DISP_E_BADPARAMCOUNT},
+              {"FieldsNoArguments", 3, "", DISP_E_BADPARAMCOUNT},
+              {"FieldsOperationExtensionAs32Bit", 3, "slssbt", DISP_E_TYPEMISMATCH},
+              {"FieldsOperationCodeAsByte", 3, "bsssbt", DISP_E_TYPEMISMATCH},
+              {"FieldsStatusAs16Bit", 3, "ssssst", DISP_E_TYPEMISMATCH},
+              {"FieldsDataAsNumber", 3, "ssssbl", DISP_E_TYPEMISMATCH},
+              {"HeaderOneArgument", 4, "h", DISP_E_BADPARAMCOUNT},
+              {"HeaderThreeArguments", 4, "htt", DISP_E_BADPARAMCOUNT},
+              {"HeaderAsNumber", 4, "lt", DISP_E_TYPEMISMATCH},
+              {"HeaderDataAsNumber", 4, "hs", DISP_E_TYPEMISMATCH},
+              {"HeaderShorterThanImage", 4, "Ht", E_INVALIDARG},
+              {"HeaderEmpty", 4, "et", E_INVALIDARG},
+              {"DataShorterThanLen", 4, "4t", E_INVALIDARG},
+              {"HugeLenWithoutData", 4, "Fe", E_INVALIDARG},
+              {"FieldsWithoutParameters", 3, "0", DISP_E_PARAMNOTFOUND},
+              {"OtherWithoutParameters", 1, "0", DISP_E_PARAMNOTFOUND},
+              {"FieldsWithoutArgumentArray", 3, "6", DISP_E_PARAMNOTFOUND},
+              {"Id1", 1, "", E_NOTIMPL},
+              {"Id2", 2, "", E_NOTIMPL},
+              {"Id0", 0, "", DISP_E_MEMBERNOTFOUND},
+              {"Id5", 5, "", DISP_E_MEMBERNOTFOUND},
+              {"IdMinus1", -1, "", DISP_E_MEMBERNOTFOUND},
+              {"IdMinus3", -3, "", DISP_E_MEMBERNOTFOUND},
+              {"IdMax", 0x7FFFFFFF, "", DISP_E_MEMBERNOTFOUND}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    EventArgs args;
+    for (const char* c = row.args; *c != 0; ++c) {
+      Bytes header = Header(1, 2, 0, *c == '4' ? 4 : *c == 'F' ? 0xFFFFFFFF : 0);
+      if (*c == 'H') header.resize(51);
+      if (*c == 's' || *c == 'l' || *c == 'b')
+        args.Num(*c == 's' ? VT_I2 : *c == 'l' ? VT_I4 : VT_UI1, 1);
+      if (*c == 't' || *c == 'e') args.Text(*c == 't' ? kText : Bytes{});
+      if (std::string_view("hH4F").find(*c) != std::string_view::npos) args.Text(header);
+    }
+    DISPPARAMS broken{nullptr, nullptr, 6, 0};
+    DISPPARAMS* params = *row.args == '0' ? nullptr : *row.args == '6' ? &broken : args.Params();
+    EXPECT_EQ(Invoke(row.id, params), row.expected);
+  }
+  EXPECT_TRUE(agent_.frames.empty());
+}
+
+TEST_F(EventSinkTest, BothEventFormsBecomeFrames) {
+  EventArgs args;  // the fields form widens its fields with zeroes
+  args.Fields(0xE002, 0x311, -1, -2, 0xFF, kText);
+  EXPECT_EQ(Invoke(3, args.Params()), S_OK);
+  EventArgs empty;  // a null byte string is an empty one
+  empty.Fields(0x2201, 0, 0, 0, 0, {}, true);
+  EXPECT_EQ(Invoke(3, empty.Params()), S_OK);
+
+  // The header form takes Len and status from the header and clips the data
+  // to Len; a longer header string is fine.
+  EventArgs header_form;
+  header_form.Text(Header(sp::kOcThresholdEvent, 0, 255, 4)).Text({'<', 'x', '/', '>', 'j', 'u'});
+  EXPECT_EQ(Invoke(4, header_form.Params()), S_OK);
+  EventArgs longer;
+  auto header = Header(sp::kOcStoreConfiguration, sp::kTableRules, 0, 0);
+  header.resize(200, 0xAB);
+  longer.Text(header).Text({});
+  EXPECT_EQ(Invoke(4, longer.Params()), S_OK);
+  const auto& frames = agent_.frames;
+  ASSERT_EQ(frames.size(), 4u);
+  EXPECT_EQ(frames[0].fields, (std::vector<DWORD>{0xE002, 0x311, 0xFFFF, 0xFFFE, 255, 3}));
+  EXPECT_EQ(frames[0].data, kText);
+  EXPECT_EQ(frames[1].fields[5], 0u);
+  EXPECT_EQ(frames[2].fields,
+            (std::vector<DWORD>{sp::kOcThresholdEvent, 0, 0, 0xFFFFFFFF, 255, 4}));
+  EXPECT_EQ(frames[2].data, (Bytes{'<', 'x', '/', '>'}));
+  EXPECT_EQ(frames[3].fields[1], sp::kTableRules);
+}
+
+// A store event of one byte changes a setting; two bytes, or the code under
+// another operation, only reach the agent. A filter traces "<name> filter
+// changed to <n>" at level 3 and needs a good status; a permission traces
+// "# MIB <what> enabled! #" or "disabled" at level 2 and takes any status.
+TEST_F(EventSinkTest, OneByteStoreEventsChangeTheSettings) {
+  using F = SwitchPermissionFlags;
+  const struct {
+    const char* name;
+    DWORD oe;
+    std::atomic<BYTE> F::*flag;
+    const char* what;  // null for a filter
+  } rows[] = {
+      {"Trap2EventLog", sp::kSettingTrap2EventLog, &F::Trap2EventLog, nullptr},
+      {"TrapToAdminAlert", sp::kSettingTrapToAdminAlert, &F::TrapToAdminAlert, nullptr},
+      {"SetAllowed", sp::kSettingSetAllowed, &F::SetAllowed, "write"},
+      {"ShutdownIsAllowed", sp::kSettingShutdownIsAllowed, &F::ShutdownIsAllowed, "shutdown"},
+      {"DoAccountCheck", sp::kSettingDoAccountCheck, &F::DoAccountCheck, "account check"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const WORD oe = static_cast<WORD>(row.oe);
+    const auto line = [&](bool on) {
+      return ReplyLine(row.what == nullptr
+                           ? std::string(row.name) + " filter changed to " + (on ? "3" : "0")
+                           : std::string("# MIB ") + row.what +
+                                 (on ? " enabled! #" : " disabled! #"));
+    };
+    const DWORD level = row.what == nullptr ? 3 : 2;
+    std::atomic<BYTE>& flag = flags_.*row.flag;
+    EXPECT_EQ(Fields(0xE002, oe, 0, {1, 1}), S_OK);
+    EXPECT_EQ(Fields(0xE001, oe, 0, {1}), S_OK);
+    EXPECT_EQ(flag.load(), 0);
+    EXPECT_EQ(Fields(0xE002, oe, 0, {3}), S_OK);
+    EXPECT_EQ(flag.load(), 3);
+    EXPECT_EQ(trace_.LevelOf(line(true)), level);
+    EXPECT_EQ(trace_.Count(line(true)), 1);
+    EXPECT_EQ(Fields(0xE002, oe, 0, {0}), S_OK);
+    EXPECT_EQ(flag.load(), 0);
+    EXPECT_EQ(trace_.LevelOf(line(false)), level);
+    EXPECT_EQ(Fields(0xE002, oe, 6, {1}), S_OK);
+    EXPECT_EQ(flag.load(), row.what == nullptr ? 0 : 1);
+  }
+  EXPECT_EQ(agent_.frames.size(), 25u);
+  CSwitchClient plain;  // the plain client ignores every frame
+  EventArgs args;
+  args.Fields(0xE002, 0x3800, 0, 0, 0, {1});
+  EXPECT_EQ(plain.Invoke(3, IID_NULL, 0, DISPATCH_METHOD, args.Params(), nullptr, nullptr, nullptr),
+            S_OK);
+  EXPECT_EQ(flags_.Trap2EventLog.load(), 0);
+}
+
+TEST_F(EventSinkTest, EnableEventsAdvisesOnceDeliversAndUnadvisesOnItsThread) {
+  ASSERT_TRUE(client_->EnableEvents(TRUE));
+  ASSERT_TRUE(client_->EnableEvents(TRUE));
+  EXPECT_TRUE(client_->IsAttached());
+  EXPECT_TRUE(client_->EventsEnabled());
+  EXPECT_EQ(fake_->AdviseCount(), 1);
+  EXPECT_EQ(client_->m_LasthResult, S_OK);
+
+  EXPECT_EQ(fake_->RaiseFieldsEvent(0xE002, 0x3801, 0, 0, 0, {2}), S_OK);
+  EXPECT_EQ(flags_.TrapToAdminAlert.load(), 2);
+  EXPECT_EQ(fake_->RaiseHeaderEvent(Header(0xE002, sp::kTableRules, 0, 0), {}), S_OK);
+  ASSERT_EQ(agent_.frames.size(), 2u);
+  EXPECT_EQ(agent_.frames[1].fields[1], sp::kTableRules);
+
+  // Another thread may not unadvise; the thread that advised does, and detaches.
+  std::thread([&] { client_->EnableEvents(FALSE); }).join();
+  EXPECT_EQ(fake_->SinkCount(), 1u);
+  EXPECT_TRUE(client_->IsAttached());
+  EXPECT_FALSE(trace_.Contains(Line("EnableEvents() - start unadvise")));
+  EXPECT_TRUE(client_->EnableEvents(FALSE));
+  EXPECT_EQ(fake_->SinkCount(), 0u);
+  EXPECT_FALSE(client_->IsAttached());
+  EXPECT_FALSE(client_->EventsEnabled());
+  EXPECT_EQ(fake_->ExternalReferences(), 0u);
+  EXPECT_EQ(client_->ReferenceCount(), 0u);
+  ExpectTraceOf(trace_,
+                {{3, "Enable events at \"\""},
+                 {4, "Advise OK!"},
+                 {3, "Events at \"\" already enabled!"},
+                 {3, "Disable events"},
+                 {3, "Disable events"},
+                 {4, "EnableEvents() - start unadvise"},
+                 {4, "Thread ID " + std::to_string(GetCurrentThreadId()) + ": Unadvise OK!"},
+                 {4, "EnableEvents() - end unadvise"}});
+  EXPECT_EQ(fake_->RaiseFieldsEvent(0x2201, 0, 0, 0, 0, kText), S_FALSE);  // nobody listens
+  EXPECT_EQ(agent_.frames.size(), 2u);
+  ASSERT_TRUE(client_->EnableEvents(TRUE));
+  client_.reset();  // destruction on the event thread unadvises
+  EXPECT_EQ(fake_->SinkCount(), 0u);
+  EXPECT_EQ(fake_->ExternalReferences(), 0u);
+}
+
+TEST_F(EventSinkTest, FailuresToAdviseLeaveEventsDisabled) {
+  fake_->SetContainerQueryResult(E_NOINTERFACE);
+  EXPECT_FALSE(client_->EnableEvents(TRUE));
+  EXPECT_EQ(client_->m_LasthResult, E_NOINTERFACE);
+  ExpectTrace({{4, "Advise FAILED!"}});
+  EXPECT_TRUE(client_->IsAttached());
+  fake_->SetContainerQueryResult(E_UNEXPECTED);  // an unexpected failure is raised
+  EXPECT_THROW(client_->EnableEvents(TRUE), ComError);
+  EXPECT_FALSE(client_->EventsEnabled());
+  client_.reset();
+  fake_.reset();  // no switch at all
+  client_ = std::make_unique<CVarnClient>(&agent_, &flags_);
+  EXPECT_FALSE(client_->EnableEvents(TRUE));
+  EXPECT_EQ(client_->m_LasthResult, REGDB_E_CLASSNOTREG);
+  EXPECT_FALSE(client_->EventsEnabled());
 }
 
 }  // namespace

@@ -97,24 +97,15 @@ class FileDebugTest : public RegistryFixture {
 
 // --- settings and the active flag ---------------------------------------
 
-TEST_F(FileDebugTest, NothingConfiguredLeavesTheFacilityInactive) {
+TEST_F(FileDebugTest, FacilityIsActiveWithAFileTargetOrDynamicUpdateOnly) {
   RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Debug");
-  CFileDebug trace("App", true);
-  EXPECT_FALSE(trace.IsActive());
-  CFileDebug unnamed;
-  EXPECT_FALSE(unnamed.IsActive());
-}
-
-TEST_F(FileDebugTest, DynamicUpdateAloneMakesTheFacilityActive) {
+  EXPECT_FALSE(CFileDebug("App", true).IsActive());
+  EXPECT_FALSE(CFileDebug().IsActive());
+  app_ = *RegistryKey::Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Debug\\App");
+  SetApp("FileDebugLevel", 3);  // a level without a file name
+  EXPECT_FALSE(CFileDebug("App", false).IsActive());
   SetDynamicUpdate(5);
-  CFileDebug trace("App", false);
-  EXPECT_TRUE(trace.IsActive());
-}
-
-TEST_F(FileDebugTest, FileLevelWithoutAFileNameLeavesTheFacilityInactive) {
-  SetApp("FileDebugLevel", 3);
-  CFileDebug trace("App", false);
-  EXPECT_FALSE(trace.IsActive());
+  EXPECT_TRUE(CFileDebug("App", false).IsActive());
 }
 
 TEST_F(FileDebugTest, MutexIsNamedAfterTheFilePathWithSeparatorsReplaced) {
@@ -159,20 +150,13 @@ TEST_F(FileDebugTest, EachTargetFiltersByItsOwnLevel) {
   CFileDebug trace("App", false);
   testing::internal::CaptureStdout();
   for (DWORD level = 1; level <= 5; ++level) trace.Print(level, "\nline %u", level);
+  trace.Print(1, "\n\ntext\nsecond");  // leading newlines: empty debugger lines
   const std::string console = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(ReadFile(trace_file_), "\r\nline 1\r\nline 2\r\nline 3");
-  EXPECT_EQ(console, "\nline 1\nline 2");
+  EXPECT_EQ(ReadFile(trace_file_), "\r\nline 1\r\nline 2\r\nline 3\r\n\r\ntext\r\nsecond");
+  EXPECT_EQ(console, "\nline 1\nline 2\n\ntext\nsecond");
   std::string ident;
-  EXPECT_EQ(syslog.Messages(&ident), std::vector<std::string>{"line 1"});
+  EXPECT_EQ(syslog.Messages(&ident), (std::vector<std::string>{"line 1", "", "text", "second"}));
   EXPECT_EQ(ident, "App");
-}
-
-TEST_F(FileDebugTest, LeadingNewlinesBecomeEmptyDebuggerLines) {
-  SetApp("WinDebugLevel", 5);
-  SyslogReceiver syslog(root_ + "/log.sock");
-  CFileDebug trace("App", false);
-  trace.Print(1, "\n\n\ntext\nsecond");
-  EXPECT_EQ(syslog.Messages(), (std::vector<std::string>{"", "", "text", "second"}));
 }
 
 TEST_F(FileDebugTest, CaptureSeesEveryLevelEvenWithAllTargetsOff) {
@@ -191,25 +175,18 @@ TEST_F(FileDebugTest, CaptureSeesEveryLevelEvenWithAllTargetsOff) {
 
 // --- file roll-over and sharing -----------------------------------------
 
-TEST_F(FileDebugTest, FileAtTheLimitRollsOverReplacingTheOlderGeneration) {
+TEST_F(FileDebugTest, FileAtTheLimitRollsOverReplacingTheOlderGenerationBelowItIsAppended) {
   UseTraceFile(1);
   SetApp("TraceFileLimit", 1);
-  { std::ofstream(trace_file_ + ".txt") << "oldest"; }
-  { std::ofstream(trace_file_, std::ios::binary) << std::string(1048576, 'a'); }
-  CFileDebug trace("App", false);
-  trace.Print(1, "\nfresh");
-  EXPECT_EQ(ReadFile(trace_file_), "\r\nfresh");
-  EXPECT_EQ(std::filesystem::file_size(trace_file_ + ".txt"), 1048576u);
-}
-
-TEST_F(FileDebugTest, FileBelowTheLimitIsAppendedTo) {
-  UseTraceFile(1);
-  SetApp("TraceFileLimit", 1);
-  { std::ofstream(trace_file_, std::ios::binary) << std::string(1048575, 'a'); }
-  CFileDebug trace("App", false);
-  trace.Print(1, "\nmore");
-  EXPECT_EQ(std::filesystem::file_size(trace_file_), 1048575u + 6u);
-  EXPECT_FALSE(std::filesystem::exists(trace_file_ + ".txt"));
+  for (const size_t size : {size_t{1048575}, size_t{1048576}}) {
+    { std::ofstream(trace_file_ + ".txt") << "oldest"; }
+    { std::ofstream(trace_file_, std::ios::binary) << std::string(size, 'a'); }
+    CFileDebug trace("App", false);
+    trace.Print(1, "\nfresh");
+    const bool rolled = size == 1048576;
+    EXPECT_EQ(std::filesystem::file_size(trace_file_), rolled ? 7u : size + 7u) << size;
+    EXPECT_EQ(std::filesystem::file_size(trace_file_ + ".txt"), rolled ? size : 6u) << size;
+  }
 }
 
 TEST_F(FileDebugTest, LineIsWrittenEvenWhileAnotherHolderKeepsTheFileMutex) {
@@ -256,19 +233,6 @@ TEST_F(FileDebugTest, WritersInSeveralProcessesAndThreadsKeepEveryLineWhole) {
 
 // --- line layout --------------------------------------------------------
 
-TEST_F(FileDebugTest, ApplicationNamePrefixIsPaddedAndMarkedWithAColon) {
-  auto snmp = RegistryKey::Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Debug\\SNMP");
-  snmp->SetDword("AppNameOn", 1);
-  snmp->SetDword("ConDebugLevel", 1);
-  CFileDebug trace("SNMP", false);
-  std::string line;
-  trace.SetCapture([&](DWORD, const std::string& text) { line = text; });
-  testing::internal::CaptureStdout();
-  trace.Print(1, "\n\ntext");
-  testing::internal::GetCapturedStdout();
-  EXPECT_EQ(line, "\n\nSNMP:          text");
-}
-
 TEST_F(FileDebugTest, PrefixesComeInTheirOrderAfterTheNewlines) {
   for (const char* name : {"DateStampOn", "TimeStampOn", "ThreadIdOn", "CpuIdOn", "MemUsageOn",
                            "HandleCountOn", "AppNameOn", "ConDebugLevel"}) {
@@ -284,9 +248,16 @@ TEST_F(FileDebugTest, PrefixesComeInTheirOrderAfterTheNewlines) {
       "\n\\[\\d{4}-\\d\\d-\\d\\d\\] \\[\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\] \\(\\d{5,}\\) #\\d\\d+ "
       "\\{PB \\d{5,}kB, MU \\d{5,}kB\\} \\{\\d{3,} H\\} App:           body");
   EXPECT_TRUE(std::regex_match(line, layout)) << line;
+  // The name alone: padded to fourteen and marked with a colon, after the newlines.
+  auto snmp = RegistryKey::Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Debug\\SNMP");
+  snmp->SetDword("AppNameOn", 1);
+  CFileDebug named("SNMP", false);
+  named.SetCapture([&](DWORD, const std::string& text) { line = text; });
+  named.Print(1, "\n\ntext");
+  EXPECT_EQ(line, "\n\nSNMP:          text");
 }
 
-TEST_F(FileDebugTest, PrefixOfOneHundredCharactersIsReplacedByTheWarning) {
+TEST_F(FileDebugTest, PrefixOfOneHundredCharactersIsReplacedAndLongTextIsCut) {
   SetApp("ConDebugLevel", 1);
   CFileDebug trace("App", false);
   std::vector<std::string> lines;
@@ -294,18 +265,12 @@ TEST_F(FileDebugTest, PrefixOfOneHundredCharactersIsReplacedByTheWarning) {
   testing::internal::CaptureStdout();
   trace.Print(1, (std::string(99, '\n') + "kept").c_str());
   trace.Print(1, (std::string(100, '\n') + "text").c_str());
+  trace.Print(1, "\n%s", std::string(5000, 'x').c_str());  // cut at the buffer size
   testing::internal::GetCapturedStdout();
-  ASSERT_EQ(lines.size(), 2u);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[2], "\n" + std::string(1024, 'x'));
   EXPECT_EQ(lines[0], std::string(99, '\n') + "kept");
   EXPECT_EQ(lines[1], "!! BUFFER TOO SMALL - FIXME !! text");
-}
-
-TEST_F(FileDebugTest, FormattedTextIsCutAtTheBufferSize) {
-  CFileDebug trace("App", false);
-  std::string line;
-  trace.SetCapture([&](DWORD, const std::string& text) { line = text; });
-  trace.Print(1, "\n%s", std::string(5000, 'x').c_str());
-  EXPECT_EQ(line, "\n" + std::string(1024, 'x'));
 }
 
 TEST_F(FileDebugTest, BannerAnnouncesTheApplicationWhenActive) {
@@ -330,45 +295,33 @@ TEST_F(FileDebugTest, CallersLastErrorSurvivesEveryCall) {
 
 // --- re-reading ---------------------------------------------------------
 
+// The level written after the start is seen only by a re-read: once the
+// interval has passed (also across a wrap of the tick count), never for 0.
 TEST_F(FileDebugTest, DynamicUpdateReReadsOnlyOnceItsIntervalHasPassed) {
-  UseTraceFile(1);
-  SetDynamicUpdate(5);
-  DWORD clock = 10 * 1024;
-  CFileDebug trace;
-  trace.SetTickSource([&clock] { return clock; });
-  trace.Configure("App", false);
-  SetApp("FileDebugLevel", 3);
-
-  clock += 5 * 1024 - 1;
-  trace.Print(3, "\nearly");
-  clock += 1;
-  trace.Print(3, "\non time");
-  EXPECT_EQ(ReadFile(trace_file_), "\r\non time");
-}
-
-TEST_F(FileDebugTest, DynamicUpdateZeroNeverReReads) {
-  UseTraceFile(1);
-  DWORD clock = 0;
-  CFileDebug trace;
-  trace.SetTickSource([&clock] { return clock; });
-  trace.Configure("App", false);
-  SetApp("FileDebugLevel", 3);
-  clock = 0x7FFFFFFF;
-  trace.Print(3, "\nnever");
-  EXPECT_FALSE(std::filesystem::exists(trace_file_));
-}
-
-TEST_F(FileDebugTest, WrappedTickCountTriggersAReRead) {
-  UseTraceFile(1);
-  SetDynamicUpdate(100);
-  DWORD clock = 0xFFFFF000u;
-  CFileDebug trace;
-  trace.SetTickSource([&clock] { return clock; });
-  trace.Configure("App", false);
-  SetApp("FileDebugLevel", 3);
-  clock = 10;
-  trace.Print(3, "\nafter wrap");
-  EXPECT_EQ(ReadFile(trace_file_), "\r\nafter wrap");
+  const struct {
+    DWORD units, start;
+    std::vector<std::pair<DWORD, const char*>> prints;  // clock, then text
+    const char* written;
+  } rows[] = {
+      {5, 10 * 1024, {{15 * 1024 - 1, "early"}, {15 * 1024, "on time"}}, "\r\non time"},
+      {0, 0, {{0x7FFFFFFF, "never"}}, ""},
+      {100, 0xFFFFF000u, {{10, "after wrap"}}, "\r\nafter wrap"},
+  };
+  for (const auto& row : rows) {
+    std::filesystem::remove(trace_file_);
+    UseTraceFile(1);
+    SetDynamicUpdate(row.units);
+    DWORD clock = row.start;
+    CFileDebug trace;
+    trace.SetTickSource([&clock] { return clock; });
+    trace.Configure("App", false);
+    SetApp("FileDebugLevel", 3);
+    for (const auto& [at, text] : row.prints) {
+      clock = at;
+      trace.Print(3, "\n%s", text);
+    }
+    EXPECT_EQ(ReadFile(trace_file_), row.written) << row.units;
+  }
 }
 
 TEST_F(FileDebugTest, MissingApplicationKeyKeepsLevelsAndLeavesActivityToDynamicUpdate) {
