@@ -100,7 +100,7 @@ echo "=== g++ with ThreadSanitizer: the tests of the threaded parts"
 # Threads, events and the named mutex; the registry; the remoting with its
 # reader threads; the trace; the switch client; switchd's engine and store.
 tsan_tests=(platform/platform_tests platform/registry_tests platform/com_remoting_tests
-  trace/trace_tests switch/remote_switch_tests services/switchd/switchd_tests)
+  trace/trace_tests switch/switch_tests services/switchd/switchd_tests)
 rm -rf build-tsan
 cmake -S . -B build-tsan "${build_flags[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DLORVETH_SANITIZE=thread -DLORVETH_BUILD_TESTS=ON
