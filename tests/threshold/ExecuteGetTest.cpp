@@ -34,18 +34,6 @@ std::string ReportsXml(const std::vector<std::string>& names) {
   return xml + "</Reports>";
 }
 
-// One read command as the module received it: report name, OE, OID.
-struct Read {
-  std::string name;
-  unsigned oe = 0;
-  unsigned oid = 0;
-  bool operator==(const Read&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& out, const Read& read) {
-  return out << "{" << read.name << ", OE " << read.oe << ", OID " << read.oid << "}";
-}
-
 class ExecuteGetTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_NO_THROW(lib_.Load()); }
@@ -69,10 +57,10 @@ class ExecuteGetTest : public ::testing::Test {
     return oid;
   }
 
-  // The read commands since the agent started; checks the fixed header fields
-  // and the data layout (name and terminating zero) of each.
-  std::vector<Read> Reads() {
-    std::vector<Read> reads;
+  // The read commands since the agent started, "name/OE/OID ..."; checks the
+  // fixed header fields and the data layout (name and terminating zero).
+  std::string Reads() {
+    std::string reads;
     for (const auto& frame : lib_.Frames(first_frame_)) {
       if (frame.oc != kReadRecord) continue;
       EXPECT_EQ(frame.cabid, 0xFFFFFFFFu);
@@ -80,7 +68,8 @@ class ExecuteGetTest : public ::testing::Test {
       EXPECT_FALSE(frame.data.empty());
       if (frame.data.empty()) continue;
       EXPECT_EQ(frame.data.back(), 0);
-      reads.push_back({std::string(frame.data.begin(), frame.data.end() - 1), frame.oe, frame.oid});
+      reads += (reads.empty() ? "" : " ") + std::string(frame.data.begin(), frame.data.end() - 1) +
+               "/" + std::to_string(frame.oe) + "/" + std::to_string(frame.oid);
     }
     return reads;
   }
@@ -108,6 +97,17 @@ class ExecuteGetTest : public ::testing::Test {
     EXPECT_EQ(answer.status, 0);
     return {threshold_test::NameOf(vbs[0]), ValueText(vbs[0].value)};
   }
+  // GET-NEXT from `from`, then from each answer: the names and values answered.
+  void ExpectWalk(Oid from, const std::vector<std::pair<Oid, std::string>>& expected) {
+    for (const auto& [name, value] : expected) {
+      const auto answer = Next(from);
+      EXPECT_EQ(answer.first, name) << threshold_test::OidText(name);
+      if (!value.empty()) {
+        EXPECT_EQ(answer.second, value);
+      }
+      from = answer.first;
+    }
+  }
 
   ThresholdLibrary lib_;
   size_t first_frame_ = 0;
@@ -120,77 +120,48 @@ TEST_F(ExecuteGetTest, WalkAnswersRecordByRecordSkipsAnEmptyReportAndLeavesAfter
   SetRecord("a", 1, "a-one");
   SetRecord("a", 2, "a-two");
   SetRecord("c", 1, "c-one");
-
-  auto answer = Next(lib_.At("1.4.8"));
-  EXPECT_EQ(answer.first, Record("a", 1));
-  EXPECT_EQ(answer.second, "STRING a-one");
-  answer = Next(answer.first);
-  EXPECT_EQ(answer.first, Record("a", 2));
-  EXPECT_EQ(answer.second, "STRING a-two");
-  answer = Next(answer.first);
-  EXPECT_EQ(answer.first, Record("c", 1));
-  EXPECT_EQ(answer.second, "STRING c-one");
   // After the last record the MIB tree answers with the first object behind
   // the record table.
-  answer = Next(answer.first);
-  EXPECT_EQ(answer.first, lib_.At("1.5.2.0"));
-  EXPECT_EQ(answer.second, "INTEGER 0");
-
-  EXPECT_EQ(Reads(),
-            (std::vector<Read>{
-                {"a", 0, 0}, {"a", 0, 1}, {"a", 0, 2}, {"b", 0, 0}, {"c", 0, 0}, {"c", 0, 1}}));
+  ExpectWalk(lib_.At("1.4.8"), {{Record("a", 1), "STRING a-one"},
+                                {Record("a", 2), "STRING a-two"},
+                                {Record("c", 1), "STRING c-one"},
+                                {lib_.At("1.5.2.0"), "INTEGER 0"}});
+  EXPECT_EQ(Reads(), "a/0/0 a/0/1 a/0/2 b/0/0 c/0/0 c/0/1");
 }
 
-TEST_F(ExecuteGetTest, GetNextOnAPlaceholderAnswersTheReportsFirstRecord) {
+TEST_F(ExecuteGetTest, GetNextFromAPlaceholderOrTheLastReportIndexRowFindsTheFirstRecord) {
   ASSERT_NO_FATAL_FAILURE(Start({"a", "b"}));
   SetRecord("a", 1, "first");
   SetRecord("b", 1, "other");
-  const auto answer = Next(Record("a"));
-  EXPECT_EQ(answer.first, Record("a", 1));
-  EXPECT_EQ(answer.second, "STRING first");
-  EXPECT_EQ(Reads(), (std::vector<Read>{{"a", 0, 0}}));
-}
-
-TEST_F(ExecuteGetTest, GetNextFromTheLastReportIndexRowEntersTheRecordTable) {
-  ASSERT_NO_FATAL_FAILURE(Start({"a", "c"}));
-  SetRecord("a", 1, "a-one");
+  ExpectWalk(Record("a"), {{Record("a", 1), "STRING first"}});
+  EXPECT_EQ(Reads(), "a/0/0");
   // reportOldestIndexInUse of the last report is the table's last row.
-  const auto answer = Next(WithName(lib_.At("1.4.7.1.2"), "c"));
-  EXPECT_EQ(answer.first, Record("a", 1));
-  EXPECT_EQ(answer.second, "STRING a-one");
+  ExpectWalk(WithName(lib_.At("1.4.7.1.2"), "b"), {{Record("a", 1), "STRING first"}});
 }
 
 TEST_F(ExecuteGetTest, GetNextInsideTheReportIndexTableStaysWithTheMibTree) {
   ASSERT_NO_FATAL_FAILURE(Start({"a", "c"}));
   SetRecord("a", 1, "a-one");
   lib_.SetReply(0x2215, "c", {7, 0, 0, 0});
-  const auto answer = Next(WithName(lib_.At("1.4.7.1.1"), "a"));
-  EXPECT_EQ(answer.first, WithName(lib_.At("1.4.7.1.1"), "c"));
-  EXPECT_EQ(answer.second, "INTEGER 7");
-  EXPECT_TRUE(Reads().empty());
+  ExpectWalk(WithName(lib_.At("1.4.7.1.1"), "a"),
+             {{WithName(lib_.At("1.4.7.1.1"), "c"), "INTEGER 7"}});
+  EXPECT_EQ(Reads(), "");
 }
 
 TEST_F(ExecuteGetTest, WalkWithoutAnyRecordHandsOverAtTheFirstPlaceholderAndGoesOnInTheTree) {
   ASSERT_NO_FATAL_FAILURE(Start({"a", "b", "c"}));
   // Leaving the report index table moves the varbind to the first
   // placeholder; with no record anywhere the tree answers what follows it.
-  auto answer = Next(WithName(lib_.At("1.4.7.1.2"), "c"));
-  EXPECT_EQ(answer.first, Record("b"));
-  EXPECT_EQ(answer.second, "INTEGER 0");
-  answer = Next(answer.first);
-  EXPECT_EQ(answer.first, Record("c"));
-  answer = Next(answer.first);
-  EXPECT_EQ(answer.first, lib_.At("1.5.2.0"));
+  ExpectWalk(WithName(lib_.At("1.4.7.1.2"), "c"),
+             {{Record("b"), "INTEGER 0"}, {Record("c"), ""}, {lib_.At("1.5.2.0"), ""}});
 }
 
 TEST_F(ExecuteGetTest, GetNextBeyondTheLastPossibleRecordMovesToTheNextReport) {
   ASSERT_NO_FATAL_FAILURE(Start({"a", "b"}));
   SetRecord("b", 1, "b-one");
   // A record number past 2^32 - 1 cannot follow; nothing is asked for it.
-  const auto answer = Next(Record("a", 0xFFFFFFFFu));
-  EXPECT_EQ(answer.first, Record("b", 1));
-  EXPECT_EQ(answer.second, "STRING b-one");
-  EXPECT_EQ(Reads(), (std::vector<Read>{{"b", 0, 0}}));
+  ExpectWalk(Record("a", 0xFFFFFFFFu), {{Record("b", 1), "STRING b-one"}});
+  EXPECT_EQ(Reads(), "b/0/0");
 }
 
 TEST_F(ExecuteGetTest, GetNextWithNothingBehindTheRecordTableIsLeftToTheMibTree) {
@@ -198,39 +169,28 @@ TEST_F(ExecuteGetTest, GetNextWithNothingBehindTheRecordTableIsLeftToTheMibTree)
   // object follows the record table.
   lib_.SetReply(0xE001, "", {}, 6, 0x320);
   ASSERT_NO_FATAL_FAILURE(Start({"a"}));
-  const auto answer = Next(Record("a", 3));
   // The tree's answer past its last object: the root's successor.
   Oid beyond = lib_.Root();
   ++beyond.back();
-  EXPECT_EQ(answer.first, beyond);
-  EXPECT_EQ(Reads(), (std::vector<Read>{{"a", 0, 3}}));
+  ExpectWalk(Record("a", 3), {{beyond, ""}});
+  EXPECT_EQ(Reads(), "a/0/3");
 }
 
 // --- GET
 
-TEST_F(ExecuteGetTest, GetOfAnExistingRecordAnswersItsTextAsOctetString) {
+TEST_F(ExecuteGetTest, GetAnswersTheRecordTextOrLeavesTheInstanceToTheTree) {
   ASSERT_NO_FATAL_FAILURE(Start({"a"}));
   SetRecord("a", 2, "12:00 42.5");
   EXPECT_EQ(lib_.Get(Record("a", 2)), "STRING 12:00 42.5");
-  EXPECT_EQ(Reads(), (std::vector<Read>{{"a", 0, 1}}));
-}
-
-TEST_F(ExecuteGetTest, GetOfARecordWhoseReplyLacksATerminatorKeepsEveryByte) {
-  ASSERT_NO_FATAL_FAILURE(Start({"a"}));
-  lib_.SetReply(kReadRecord, "a", Bytes("xyz", false), 0, 1);
+  EXPECT_EQ(lib_.Get(Record("a", 3)), "error 2");  // missing: noSuchName from the tree
+  EXPECT_EQ(Reads(), "a/0/1 a/0/2");
+  EXPECT_EQ(lib_.Get(Record("a")), "INTEGER 0");               // the placeholder
+  lib_.SetReply(kReadRecord, "a", Bytes("xyz", false), 0, 1);  // no terminator: every byte
   EXPECT_EQ(lib_.Get(Record("a", 1)), "STRING xyz");
-}
-
-TEST_F(ExecuteGetTest, GetOfAMissingRecordAnswersNoSuchNameFromTheTree) {
-  ASSERT_NO_FATAL_FAILURE(Start({"a"}));
-  SetRecord("a", 1, "one");
-  EXPECT_EQ(lib_.Get(Record("a", 2)), "error 2");
-  EXPECT_EQ(Reads(), (std::vector<Read>{{"a", 0, 1}}));
-}
-
-TEST_F(ExecuteGetTest, GetOfAPlaceholderWithoutRecordIsAnsweredByTheTree) {
-  ASSERT_NO_FATAL_FAILURE(Start({"a"}));
-  EXPECT_EQ(lib_.Get(Record("a")), "INTEGER 0");
+  lib_.SetReply(kReadRecord, "a", Bytes("stale"), 15, 1);  // a failure, even with data
+  EXPECT_EQ(lib_.Get(Record("a", 1)), "error 2");
+  lib_.SetReply(kReadRecord, "a", Bytes("more"), 12, 1);  // "no more replies" is good
+  EXPECT_EQ(lib_.Get(Record("a", 1)), "STRING more");
 }
 
 TEST_F(ExecuteGetTest, GetOfOneExistingAndOneMissingRecordLeavesTheMissingOneUnchanged) {
@@ -247,48 +207,30 @@ TEST_F(ExecuteGetTest, GetOfOneExistingAndOneMissingRecordLeavesTheMissingOneUnc
   EXPECT_EQ(ValueText(vbs[1].value), "NULL");
 }
 
-TEST_F(ExecuteGetTest, GetOutsideTheRecordTableNeverAsksForARecord) {
+TEST_F(ExecuteGetTest, OtherObjectsAndRequestTypesNeverAskForARecord) {
   ASSERT_NO_FATAL_FAILURE(Start({"a"}));
   // reportName of "a" ends in 97 like record 97 of "a" would.
   SetRecord("a", 97, "not this");
   EXPECT_EQ(lib_.Get(WithName(lib_.At("1.4.1.1.1"), "a")), "STRING a");
-  EXPECT_TRUE(Reads().empty());
-}
-
-TEST_F(ExecuteGetTest, ReplyWithAFailureStatusCountsAsMissingEvenWithData) {
-  ASSERT_NO_FATAL_FAILURE(Start({"a"}));
-  lib_.SetReply(kReadRecord, "a", Bytes("stale"), 15, 1);
-  EXPECT_EQ(lib_.Get(Record("a", 1)), "error 2");
-  lib_.SetReply(kReadRecord, "a", Bytes("more"), 12, 1);  // "no more replies" is good
-  EXPECT_EQ(lib_.Get(Record("a", 1)), "STRING more");
+  VarBinds vbs;
+  vbs.Add(Record("a"));
+  Query(0xA5, vbs);  // GetBulk
+  EXPECT_EQ(Reads(), "");
 }
 
 // --- Record numbers beyond 16 bits
 
-TEST_F(ExecuteGetTest, GetNextSplitsRecordNumbersAbove65536OverOeAndOid) {
+TEST_F(ExecuteGetTest, RecordNumbersAbove65536AreSplitOverOeAndOidByGetNextOnly) {
   ASSERT_NO_FATAL_FAILURE(Start({"a"}));
   SetRecord("a", 65536, "r65536");
   SetRecord("a", 65537, "r65537");
   SetRecord("a", 131072, "r131072");
-
-  auto answer = Next(Record("a", 65535));
-  EXPECT_EQ(answer.first, Record("a", 65536));
-  EXPECT_EQ(answer.second, "STRING r65536");
-  answer = Next(answer.first);
-  EXPECT_EQ(answer.first, Record("a", 65537));
-  EXPECT_EQ(answer.second, "STRING r65537");
-  answer = Next(Record("a", 131071));
-  EXPECT_EQ(answer.first, Record("a", 131072));
-  EXPECT_EQ(answer.second, "STRING r131072");
-
-  EXPECT_EQ(Reads(), (std::vector<Read>{{"a", 0, 0xFFFF}, {"a", 1, 0}, {"a", 1, 0xFFFF}}));
-}
-
-TEST_F(ExecuteGetTest, GetCarriesTheWholeRecordNumberInOid) {
-  ASSERT_NO_FATAL_FAILURE(Start({"a"}));
   SetRecord("a", 70000, "r70000");
+  ExpectWalk(Record("a", 65535),
+             {{Record("a", 65536), "STRING r65536"}, {Record("a", 65537), "STRING r65537"}});
+  ExpectWalk(Record("a", 131071), {{Record("a", 131072), "STRING r131072"}});
   EXPECT_EQ(lib_.Get(Record("a", 70000)), "STRING r70000");
-  EXPECT_EQ(Reads(), (std::vector<Read>{{"a", 0, 69999}}));
+  EXPECT_EQ(Reads(), "a/0/65535 a/1/0 a/1/65535 a/0/69999");
 }
 
 // --- Several varbinds
@@ -309,31 +251,27 @@ TEST_F(ExecuteGetTest, TwoVarbindGetNextAnsweredByTheRecordLeavesTheOtherUnchang
   EXPECT_EQ(ValueText(vbs[1].value), "NULL");
 }
 
+// A varbind that leaves the record table after another was answered hands
+// the whole request, as changed so far, to the tree.
 TEST_F(ExecuteGetTest, AnExitAfterAnAnsweredVarbindHandsTheChangedRequestToTheTree) {
   ASSERT_NO_FATAL_FAILURE(Start({"a", "b"}));
   SetRecord("a", 1, "one");
-  VarBinds vbs;
-  vbs.Add(Record("a"));     // answered with record 1 of "a"
-  vbs.Add(Record("b", 1));  // no further record and nothing behind "b"
-  const Answer answer = Query(SNMP_PDU_GETNEXT, vbs);
-  EXPECT_EQ(answer.status, 0);
-  // The tree goes on from record 1 of "a", as the first varbind was left.
-  EXPECT_EQ(threshold_test::NameOf(vbs[0]), Record("b"));
-  EXPECT_EQ(ValueText(vbs[0].value), "INTEGER 0");
-  EXPECT_EQ(threshold_test::NameOf(vbs[1]), lib_.At("1.5.2.0"));
-}
-
-TEST_F(ExecuteGetTest, AnExitOnAnOidWithoutReportNameAlsoHandsTheWholeRequestToTheTree) {
-  ASSERT_NO_FATAL_FAILURE(Start({"a"}));
-  SetRecord("a", 1, "one");
-  VarBinds vbs;
-  vbs.Add(Record("a"));         // answered with record 1 of "a"
-  vbs.Add(lib_.At("1.4.8.2"));  // behind every placeholder, no report name
-  const Answer answer = Query(SNMP_PDU_GETNEXT, vbs);
-  EXPECT_EQ(answer.status, 0);
-  EXPECT_EQ(threshold_test::NameOf(vbs[0]), lib_.At("1.5.2.0"));
-  EXPECT_EQ(ValueText(vbs[0].value), "INTEGER 0");
-  EXPECT_EQ(threshold_test::NameOf(vbs[1]), lib_.At("1.5.2.0"));
+  const struct {
+    Oid second, first_answer;
+  } cases[] = {
+      {Record("b", 1), Record("b")},      // no further record and nothing behind "b"
+      {lib_.At("1.4.8.2"), Record("b")},  // behind every placeholder, no report name
+  };
+  for (const auto& c : cases) {
+    VarBinds vbs;
+    vbs.Add(Record("a"));  // answered with record 1 of "a"
+    vbs.Add(c.second);
+    EXPECT_EQ(Query(SNMP_PDU_GETNEXT, vbs).status, 0);
+    // The tree goes on from record 1 of "a", as the first varbind was left.
+    EXPECT_EQ(threshold_test::NameOf(vbs[0]), c.first_answer);
+    EXPECT_EQ(ValueText(vbs[0].value), "INTEGER 0");
+    EXPECT_EQ(threshold_test::NameOf(vbs[1]), lib_.At("1.5.2.0"));
+  }
 }
 
 // --- A module that stops answering
@@ -343,36 +281,17 @@ TEST_F(ExecuteGetTest, ModuleThatStopsAnsweringMidWalkLeavesTheWalkToTheTree) {
   SetRecord("a", 1, "a-one");
   SetRecord("a", 2, "a-two");
   SetRecord("c", 1, "c-one");
-  auto answer = Next(lib_.At("1.4.8"));
-  ASSERT_EQ(answer.first, Record("a", 1));
-
+  ExpectWalk(lib_.At("1.4.8"), {{Record("a", 1), "STRING a-one"}});
   // From now on every read fails: "device not responding" or a failed command.
   lib_.SetReply(kReadRecord, "a", {}, 15, 2);
   lib_.SetReply(kReadRecord, "b", {}, 6, 1);
   lib_.SetReply(kReadRecord, "c", {}, 15, 1);
   ForgetReads();
-  std::vector<Oid> walked;
-  for (int i = 0; i < 4; ++i) {
-    answer = Next(answer.first);
-    walked.push_back(answer.first);
-  }
-  EXPECT_EQ(walked,
-            (std::vector<Oid>{Record("b"), Record("c"), lib_.At("1.5.2.0"), lib_.At("1.5.4.0")}));
+  ExpectWalk(
+      Record("a", 1),
+      {{Record("b"), ""}, {Record("c"), ""}, {lib_.At("1.5.2.0"), ""}, {lib_.At("1.5.4.0"), ""}});
   // Each step asks for what could follow and finds nothing.
-  EXPECT_EQ(Reads(),
-            (std::vector<Read>{
-                {"a", 0, 1}, {"b", 0, 0}, {"c", 0, 0}, {"b", 0, 0}, {"c", 0, 0}, {"c", 0, 0}}));
-}
-
-// --- Other requests and unusual names
-
-TEST_F(ExecuteGetTest, OtherRequestTypesNeverAskTheModule) {
-  ASSERT_NO_FATAL_FAILURE(Start({"a"}));
-  SetRecord("a", 1, "one");
-  VarBinds vbs;
-  vbs.Add(Record("a"));
-  Query(0xA5, vbs);  // GetBulk
-  EXPECT_TRUE(Reads().empty());
+  EXPECT_EQ(Reads(), "a/0/1 b/0/0 c/0/0 b/0/0 c/0/0 c/0/0");
 }
 
 TEST_F(ExecuteGetTest, GetNextWithAnOversizedNameLengthReadsNoFurtherThanTheOid) {
@@ -380,10 +299,9 @@ TEST_F(ExecuteGetTest, GetNextWithAnOversizedNameLengthReadsNoFurtherThanTheOid)
   Oid odd = lib_.At("1.4.8.1.1");
   odd.push_back(0xFFFFFFFFu);
   odd.push_back('a');
-  const auto answer = Next(odd);
   // No record for that name: the walk goes on behind the record table.
-  EXPECT_EQ(answer.first, lib_.At("1.5.2.0"));
-  EXPECT_EQ(Reads(), (std::vector<Read>{{"a\x01", 0, 0}}));
+  ExpectWalk(odd, {{lib_.At("1.5.2.0"), ""}});
+  EXPECT_EQ(Reads(), "a\x01/0/0");
 }
 
 // --- Trace
@@ -394,40 +312,31 @@ TEST_F(ExecuteGetTest, TraceNamesEachStepAtItsLevel) {
   lib_.capture_trace(1);
   Next(Record("a", 1));
   lib_.Get(Record("a", 1));
-  const std::string prefix = "\nLORVETH_AGENT       : ";
+  Next(Record("a"));
   const std::string a1 = threshold_test::OidText(Record("a", 1));
-  const std::string b = threshold_test::OidText(Record("b"));
   const std::pair<unsigned, std::string> expected[] = {
-      {5, prefix + "GETNEXT(): OID (" + a1 + ")"},
-      {5, prefix + "GETNEXT(): OID is in Range reportValueRecordTable"},
-      {5, prefix + "GETNEXT(): Search next Oid for (" + a1 + ")"},
-      {5, prefix + "GETNEXT(): OID specified WITH ReportName, Check for Index ... "},
-      {5, prefix + "GETNEXT(): Index available, take 2 as next one"},
-      {5, prefix + "GETNEXT(): fetch report value (a)[2] from VARN"},
-      {5, prefix + "GETNEXT(): VARN has no data -> get next value record"},
-      {5, prefix + "GETNEXT(): new OID found is (" + b + ")"},
-      {5, prefix + "ReportReadRecord - current value of resource \"a\" not available"},
-      {5, prefix + "GETNEXT(): No index available, take 1 as the first one"},
-      {5, prefix + "GETNEXT(): new OID found is (" + threshold_test::OidText(lib_.At("1.5.2.0")) +
-              ")"},
-      {5, prefix + "GETNEXT():not within range of recordvalue. Bailing out"},
-      {3, prefix + "ExecuteGET(): Request for reportValueRecordTable"},
-      {3, prefix + " ExecuteGET(): index (a) and create XML doc"},
-      {3, prefix + "ReportReadRecord - current value of resource \"a\": one"},
+      {5, "GETNEXT(): OID (" + a1 + ")"},
+      {5, "GETNEXT(): OID is in Range reportValueRecordTable"},
+      {5, "GETNEXT(): Search next Oid for (" + a1 + ")"},
+      {5, "GETNEXT(): OID specified WITH ReportName, Check for Index ... "},
+      {5, "GETNEXT(): Index available, take 2 as next one"},
+      {5, "GETNEXT(): fetch report value (a)[2] from VARN"},
+      {5, "GETNEXT(): VARN has no data -> get next value record"},
+      {5, "GETNEXT(): new OID found is (" + threshold_test::OidText(Record("b")) + ")"},
+      {5, "ReportReadRecord - current value of resource \"a\" not available"},
+      {5, "GETNEXT(): No index available, take 1 as the first one"},
+      {5, "GETNEXT(): new OID found is (" + threshold_test::OidText(lib_.At("1.5.2.0")) + ")"},
+      {5, "GETNEXT():not within range of recordvalue. Bailing out"},
+      {3, "ExecuteGET(): Request for reportValueRecordTable"},
+      {3, " ExecuteGET(): index (a) and create XML doc"},
+      {3, "ReportReadRecord - current value of resource \"a\": one"},
+      // An answered GET-NEXT traces the value alone on a line of its own.
+      {5, "GETNEXT(): VARN has data"},
+      {4, "ReportReadRecord - current value of resource \"a\":\n"},
   };
   for (const auto& [level, text] : expected) {
-    EXPECT_EQ(lib_.TraceLevel(text), level) << text;
+    EXPECT_EQ(lib_.TraceLevel("\nLORVETH_AGENT       : " + text), level) << text;
   }
-}
-
-TEST_F(ExecuteGetTest, TraceOfAnAnsweredGetNextEndsWithTheValueAlone) {
-  ASSERT_NO_FATAL_FAILURE(Start({"a"}));
-  SetRecord("a", 1, "one");
-  lib_.capture_trace(1);
-  Next(Record("a"));
-  const std::string prefix = "\nLORVETH_AGENT       : ";
-  EXPECT_EQ(lib_.TraceLevel(prefix + "GETNEXT(): VARN has data"), 5u);
-  EXPECT_EQ(lib_.TraceLevel(prefix + "ReportReadRecord - current value of resource \"a\":\n"), 4u);
   EXPECT_EQ(lib_.TraceLevel("\n one"), 5u);
 }
 
