@@ -3,7 +3,7 @@
 // threshold module.
 #include <gtest/gtest.h>
 
-#include <ostream>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -34,6 +34,9 @@ class ThresholdAgentTest : public ::testing::Test {
   }
 
   bool HasTrace(const std::string& text, unsigned level) { return lib_.TraceLevel(text) == level; }
+  bool Traced(const std::string& text, unsigned level) {
+    return HasTrace("\nLORVETH_AGENT       : " + text, level);
+  }
 
   // The entries of the walk below root.<relative>.
   std::vector<Oid> OidsUnder(const std::string& relative) {
@@ -141,9 +144,10 @@ TEST_F(ThresholdAgentTest, FailingLoaderStopsTheLaterOnesAndKeepsTheEarlierTable
   }
   EXPECT_EQ(codes, (std::vector<unsigned>{0x311, 0x310, 0x314}));
   EXPECT_EQ(lib_.VolatileValue("AgentStatus"), "4");
-  EXPECT_TRUE(HasTrace(
-      "\nLORVETH_AGENT       : INIT ## ERROR in InitializeEventTable! Failed to get table data from SWITCH!\n",
-      1));
+  EXPECT_TRUE(
+      Traced("INIT ## ERROR in InitializeEventTable! Failed to get table "
+             "data from SWITCH!\n",
+             1));
 }
 
 // --- Loading
@@ -154,7 +158,7 @@ TEST_F(ThresholdAgentTest, TableAnsweredWithStatusTwelveAndNoDataIsEmptyWithChan
   EXPECT_TRUE(OidsUnder("1.3.1").empty());
   EXPECT_EQ(lib_.Get(lib_.At("1.3.2.0")), "INTEGER 0");
   EXPECT_EQ(lib_.VolatileValue("AgentStatus"), "1");
-  EXPECT_TRUE(HasTrace("\nLORVETH_AGENT       : INIT  --> no data for table request", 2));
+  EXPECT_TRUE(Traced("INIT  --> no data for table request", 2));
 }
 
 TEST_F(ThresholdAgentTest, RecordsAfterARecordOfAnotherKindAreNotLoaded) {
@@ -177,10 +181,10 @@ TEST_F(ThresholdAgentTest, TableThatIsNotWellFormedLoadsNoRowsButItsChangeTime) 
   EXPECT_TRUE(OidsUnder("1.3.6").empty());
   EXPECT_NE(lib_.Get(lib_.At("1.3.7.0")), "INTEGER 0");
   EXPECT_EQ(lib_.VolatileValue("AgentStatus"), "1");
-  EXPECT_TRUE(HasTrace(
-      "\nLORVETH_AGENT       : INIT ## ERROR in InitializeEventTable! Table data not well-formed: "
-      "End tag 'Events' at offset 70 does not match start tag 'Event' at offset 53\n",
-      1));
+  EXPECT_TRUE(
+      Traced("INIT ## ERROR in InitializeEventTable! Table data not well-formed: "
+             "End tag 'Events' at offset 70 does not match start tag 'Event' at offset 53\n",
+             1));
 }
 
 TEST_F(ThresholdAgentTest, NamelessRuleIsIndexedByTheEmptyName) {
@@ -194,104 +198,78 @@ TEST_F(ThresholdAgentTest, NamelessRuleIsIndexedByTheEmptyName) {
   EXPECT_TRUE(FramesOf(0x2207, before).empty());
 }
 
-struct ModifiedCase {
-  const char* rules_modified;
-  const char* events_modified;
-  const char* latest;
-};
-
-// Test names carry the printed case, so it must print the same in every run.
-void PrintTo(const ModifiedCase& c, std::ostream* out) {
-  *out << "rules " << c.rules_modified << ", events " << c.events_modified;
-}
-
-class LatestChangeTimeTest : public ThresholdAgentTest,
-                             public ::testing::WithParamInterface<ModifiedCase> {};
-
-TEST_P(LatestChangeTimeTest, LatestModifiedTimeWinsWhateverTheLoadOrder) {
-  const ModifiedCase& c = GetParam();
-  lib_.set_table(0x311, (std::string("<Rules Modified=\"") + c.rules_modified + "\"/>").c_str());
-  lib_.set_table(0x314, (std::string("<Events Modified=\"") + c.events_modified + "\"/>").c_str());
-  ASSERT_NO_FATAL_FAILURE(Start());
+// The latest Modified stamp of the tables, whatever the load order.
+TEST(LatestChangeTimeTest, LatestModifiedTimeWinsWhateverTheLoadOrder) {
   std::tm tm{};
-  ASSERT_EQ(std::sscanf(c.latest, "%d/%d/%d %d:%d:%d", &tm.tm_mon, &tm.tm_mday, &tm.tm_year,
-                        &tm.tm_hour, &tm.tm_min, &tm.tm_sec),
-            6);
-  tm.tm_mon -= 1;
-  tm.tm_year -= 1900;
+  tm.tm_year = 106;  // 10/20/2006 8:56:53 local time
+  tm.tm_mon = 9;
+  tm.tm_mday = 20;
+  tm.tm_hour = 8;
+  tm.tm_min = 56;
+  tm.tm_sec = 53;
   tm.tm_isdst = -1;
   const int64_t latest = std::mktime(&tm);
-  EXPECT_EQ(lib_.latest_change_time(), latest);
-  EXPECT_EQ(lib_.Get(lib_.At("1.2.1.0")),
-            "INTEGER " + std::to_string(static_cast<int32_t>(latest)));
+  for (const bool rules_later : {true, false}) {
+    ThresholdLibrary lib;
+    lib.Load();
+    const std::string later = "Modified=\"10/20/2006 8:56:53\"/>";
+    const std::string earlier = "Modified=\"10/19/2006 8:56:53\"/>";
+    lib.set_table(0x311, ("<Rules " + (rules_later ? later : earlier)).c_str());
+    lib.set_table(0x314, ("<Events " + (rules_later ? earlier : later)).c_str());
+    ASSERT_TRUE(lib.Start());
+    EXPECT_EQ(lib.latest_change_time(), latest);
+    EXPECT_EQ(lib.Get(lib.At("1.2.1.0")),
+              "INTEGER " + std::to_string(static_cast<int32_t>(latest)));
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Orders, LatestChangeTimeTest,
-                         ::testing::Values(ModifiedCase{"10/20/2006 8:56:53", "10/19/2006 8:56:53",
-                                                        "10/20/2006 8:56:53"},
-                                           ModifiedCase{"10/19/2006 8:56:53", "10/20/2006 8:56:53",
-                                                        "10/20/2006 8:56:53"}));
 
 TEST_F(ThresholdAgentTest, ChangeTimeWithoutAnyModifiedAttributeReadsZero) {
   lib_.set_table(0x311, "<Rules><Rule Name=\"r\"/></Rules>");
   ASSERT_NO_FATAL_FAILURE(Start());
   EXPECT_EQ(lib_.Get(lib_.At("1.2.1.0")), "INTEGER 0");
   EXPECT_EQ(lib_.Get(lib_.At("1.3.2.0")), "INTEGER 0");
-  EXPECT_TRUE(HasTrace(
-      "\nLORVETH_AGENT       : fGetConfigChangedTime - no configuration change time available!",
-      3));
+  EXPECT_TRUE(Traced("fGetConfigChangedTime - no configuration change time available!", 3));
 }
 
 // --- Callbacks
 
-struct ByteCase {
-  Bytes reply;
-  unsigned char status;
-  int value;
-};
-
-void PrintTo(const ByteCase& c, std::ostream* out) {
-  *out << "status " << int{c.status} << ", bytes";
-  for (unsigned char b : c.reply) *out << ' ' << int{b};
-  *out << " -> " << c.value;
-}
-
-class ThresholdStatusTest : public ThresholdAgentTest,
-                            public ::testing::WithParamInterface<ByteCase> {};
-
-TEST_P(ThresholdStatusTest, ModuleByteMapsToTheMibValueOrFallsBackToOne) {
+// The status scalars: the module's reply maps to the MIB value or falls back
+// to 1; the request carries no data (the report sets: a single zero byte).
+TEST_F(ThresholdAgentTest, StatusScalarsMapTheModuleByteOrFallBackToOne) {
   ASSERT_NO_FATAL_FAILURE(Start());
-  const ByteCase& c = GetParam();
-  lib_.SetReply(0x2200, "", c.reply, c.status);
-  const size_t before = lib_.frame_count();
-  EXPECT_EQ(lib_.Get(lib_.At("1.2.2.0")), "INTEGER " + std::to_string(c.value));
-  const auto frames = FramesOf(0x2200, before);
-  ASSERT_EQ(frames.size(), 1u);
-  EXPECT_EQ(frames[0].stat, 19u);
-  EXPECT_EQ(frames[0].cabid, kAllCabinets);
-  EXPECT_TRUE(frames[0].data.empty());
+  const struct {
+    unsigned oc;
+    const char* scalar;
+    Bytes reply;
+    unsigned char status;
+    int value;
+  } cases[] = {
+      {0x2200, "1.2.2.0", {0}, 0, 2},    {0x2200, "1.2.2.0", {1}, 0, 3},
+      {0x2200, "1.2.2.0", {2}, 0, 4},    {0x2200, "1.2.2.0", {3}, 0, 1},
+      {0x2200, "1.2.2.0", {1, 0}, 0, 1}, {0x2200, "1.2.2.0", {}, 0, 1},
+      {0x2200, "1.2.2.0", {1}, 6, 1},    {0x2200, "1.2.2.0", {1}, 12, 3},
+      {0x2220, "1.2.5.0", {0}, 0, 1},    {0x2220, "1.2.5.0", {1}, 0, 2},
+      {0x2220, "1.2.5.0", {4}, 0, 5},    {0x2220, "1.2.5.0", {5}, 0, 1},
+      {0x2220, "1.2.5.0", {4, 4}, 0, 1}, {0x2220, "1.2.5.0", {2}, 19, 1},
+      {0x2210, "1.2.3.0", {1}, 0, 2},
+  };
+  for (const auto& c : cases) {
+    lib_.SetReply(c.oc, "", c.reply, c.status);
+    const size_t before = lib_.frame_count();
+    EXPECT_EQ(lib_.Get(lib_.At(c.scalar)), "INTEGER " + std::to_string(c.value))
+        << c.scalar << " status " << int{c.status} << " bytes " << c.reply.size();
+    const auto frames = FramesOf(c.oc, before);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].stat, 19u);
+    EXPECT_EQ(frames[0].cabid, kAllCabinets);
+    EXPECT_EQ(frames[0].data, c.oc == 0x2210 ? Bytes{0} : Bytes{});
+  }
+  EXPECT_EQ(lib_.Get(lib_.At("1.2.4.0")), "STRING No SET executed");
+  EXPECT_TRUE(
+      Traced("fGetLastSetResultMsg - last SET result message = \"No SET "
+             "executed\"",
+             3));
 }
-
-INSTANTIATE_TEST_SUITE_P(Replies, ThresholdStatusTest,
-                         ::testing::Values(ByteCase{{0}, 0, 2}, ByteCase{{1}, 0, 3},
-                                           ByteCase{{2}, 0, 4}, ByteCase{{3}, 0, 1},
-                                           ByteCase{{1, 0}, 0, 1}, ByteCase{{}, 0, 1},
-                                           ByteCase{{1}, 6, 1}, ByteCase{{1}, 12, 3}));
-
-class PerformanceStatusTest : public ThresholdAgentTest,
-                              public ::testing::WithParamInterface<ByteCase> {};
-
-TEST_P(PerformanceStatusTest, ModuleSeverityShiftsUpByOneOrFallsBackToOne) {
-  ASSERT_NO_FATAL_FAILURE(Start());
-  const ByteCase& c = GetParam();
-  lib_.SetReply(0x2220, "", c.reply, c.status);
-  EXPECT_EQ(lib_.Get(lib_.At("1.2.5.0")), "INTEGER " + std::to_string(c.value));
-}
-
-INSTANTIATE_TEST_SUITE_P(Replies, PerformanceStatusTest,
-                         ::testing::Values(ByteCase{{0}, 0, 1}, ByteCase{{1}, 0, 2},
-                                           ByteCase{{4}, 0, 5}, ByteCase{{5}, 0, 1},
-                                           ByteCase{{4, 4}, 0, 1}, ByteCase{{2}, 19, 1}));
 
 TEST_F(ThresholdAgentTest, CurrentValuesAskWithTheRowNameAndItsNul) {
   lib_.set_table(0x311, "<Rules><Rule Name=\"cpu\"/></Rules>");
@@ -306,9 +284,7 @@ TEST_F(ThresholdAgentTest, CurrentValuesAskWithTheRowNameAndItsNul) {
   EXPECT_EQ(frames[0].data, TextData("cpu"));
   EXPECT_EQ(frames[0].stat, 19u);
   EXPECT_EQ(frames[0].cabid, kAllCabinets);
-  EXPECT_TRUE(HasTrace(
-      "\nLORVETH_AGENT       : fGetResourceCurrentValue - current value of resource \"cpu\": 87%",
-      3));
+  EXPECT_TRUE(Traced("fGetResourceCurrentValue - current value of resource \"cpu\": 87%", 3));
 
   before = lib_.frame_count();
   EXPECT_EQ(lib_.Get(WithName(lib_.At("1.4.1.1.14"), "r1")), "STRING 12");
@@ -319,9 +295,10 @@ TEST_F(ThresholdAgentTest, CurrentValuesAskWithTheRowNameAndItsNul) {
   // No data, or a bad status: the empty text.
   lib_.SetReply(0x2207, "cpu", {});
   EXPECT_EQ(lib_.Get(WithName(lib_.At("1.3.1.1.25"), "cpu")), "STRING ");
-  EXPECT_TRUE(HasTrace(
-      "\nLORVETH_AGENT       : fGetResourceCurrentValue - current value of resource \"cpu\":  not available",
-      3));
+  EXPECT_TRUE(
+      Traced("fGetResourceCurrentValue - current value of resource "
+             "\"cpu\":  not available",
+             3));
   lib_.SetReply(0x2214, "r1", TextData("5"), 2);
   EXPECT_EQ(lib_.Get(WithName(lib_.At("1.4.1.1.14"), "r1")), "STRING ");
 }
@@ -341,14 +318,14 @@ TEST_F(ThresholdAgentTest, RecordIndexBoundsNeedExactlyFourBytes) {
   EXPECT_EQ(frames[0].oc, 0x2215u);
   EXPECT_EQ(frames[1].oc, 0x2216u);
   EXPECT_EQ(frames[1].data, TextData("r1"));
-  EXPECT_TRUE(HasTrace("\nLORVETH_AGENT       : fGetReportOldestIndexInUse() = 10", 3));
+  EXPECT_TRUE(Traced("fGetReportOldestIndexInUse() = 10", 3));
 
   lib_.SetReply(0x2215, "r1", {9, 0, 0});
   lib_.SetReply(0x2216, "r1", {9, 0, 0, 0, 0});
   EXPECT_EQ(lib_.Get(highest), "INTEGER 0");
   EXPECT_EQ(lib_.Get(oldest), "INTEGER 0");
-  EXPECT_TRUE(HasTrace("\nLORVETH_AGENT       : fGetReportHighestIndexInUse() = 0!", 3));
-  EXPECT_TRUE(HasTrace("\nLORVETH_AGENT       : fGetReportOldestIndexInUse() = 0!", 3));
+  EXPECT_TRUE(Traced("fGetReportHighestIndexInUse() = 0!", 3));
+  EXPECT_TRUE(Traced("fGetReportOldestIndexInUse() = 0!", 3));
 }
 
 TEST_F(ThresholdAgentTest, SetStatusAsksWithTheNameOfTheSameRow) {
@@ -364,7 +341,7 @@ TEST_F(ThresholdAgentTest, SetStatusAsksWithTheNameOfTheSameRow) {
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(frames[0].data, (Bytes{'a', 'b', 0}));
   EXPECT_EQ(frames[0].stat, 19u);
-  EXPECT_TRUE(HasTrace("\nLORVETH_AGENT       : fGetRulesetStatus - Ruleset name = ab", 3));
+  EXPECT_TRUE(Traced("fGetRulesetStatus - Ruleset name = ab", 3));
 
   for (const auto& [byte, value] :
        std::vector<std::pair<unsigned char, int>>{{0, 1}, {1, 2}, {2, 2}}) {
@@ -373,8 +350,7 @@ TEST_F(ThresholdAgentTest, SetStatusAsksWithTheNameOfTheSameRow) {
     lib_.SetReply(0x2210, "rs", {byte});
     EXPECT_EQ(lib_.Get(report_running), "INTEGER " + std::to_string(value)) << int{byte};
   }
-  EXPECT_TRUE(
-      HasTrace("\nLORVETH_AGENT       : fGetRulesetStatus - current status of ruleset ab = 2", 3));
+  EXPECT_TRUE(Traced("fGetRulesetStatus - current status of ruleset ab = 2", 3));
   // Any other byte leaves the value unset.
   lib_.SetReply(0x2208, "ab", {3});
   EXPECT_EQ(lib_.Get(running), "NULL");
@@ -384,24 +360,6 @@ TEST_F(ThresholdAgentTest, SetStatusAsksWithTheNameOfTheSameRow) {
   frames = FramesOf(0x2210, before);
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(frames[0].data, (Bytes{'r', 's', 0}));
-}
-
-TEST_F(ThresholdAgentTest, OverallReportStatusAsksWithASingleNul) {
-  ASSERT_NO_FATAL_FAILURE(Start());
-  lib_.SetReply(0x2210, "", {1});
-  const size_t before = lib_.frame_count();
-  EXPECT_EQ(lib_.Get(lib_.At("1.2.3.0")), "INTEGER 2");
-  const auto frames = FramesOf(0x2210, before);
-  ASSERT_EQ(frames.size(), 1u);
-  EXPECT_EQ(frames[0].data, (Bytes{0}));
-}
-
-TEST_F(ThresholdAgentTest, LastSetResultMessageIsServedAsText) {
-  ASSERT_NO_FATAL_FAILURE(Start());
-  EXPECT_EQ(lib_.Get(lib_.At("1.2.4.0")), "STRING No SET executed");
-  EXPECT_TRUE(HasTrace(
-      "\nLORVETH_AGENT       : fGetLastSetResultMsg - last SET result message = \"No SET executed\"",
-      3));
 }
 
 TEST_F(ThresholdAgentTest, RowAvailableFindsLoadedInstancesOnly) {
@@ -414,9 +372,9 @@ TEST_F(ThresholdAgentTest, RowAvailableFindsLoadedInstancesOnly) {
   EXPECT_FALSE(lib_.row_available(row_status.c_str(), "zz", -1));
   EXPECT_TRUE(lib_.row_available(member_status.c_str(), "ab", 1));
   EXPECT_FALSE(lib_.row_available(member_status.c_str(), "ab", 2));
-  EXPECT_TRUE(HasTrace("\nLORVETH_AGENT       :  RowAvailable(): checking for object \"" +
-                           member_status + ".2.97.98.2\" being available...",
-                       4));
+  EXPECT_TRUE(Traced(
+      " RowAvailable(): checking for object \"" + member_status + ".2.97.98.2\" being available...",
+      4));
   EXPECT_TRUE(HasTrace("NO", 4));
 
   // An empty name or column is false without looking into the tree.
@@ -438,11 +396,11 @@ TEST_F(ThresholdAgentTest, SetOfAScalarOutsideTheTablesIsAnsweredReadOnlyByTheMi
   EXPECT_EQ(status, SNMP_ERRORSTATUS_READONLY);
   EXPECT_EQ(index, 1);
   EXPECT_EQ(lib_.Get(lib_.At("1.1.1.0")), "STRING Lorveth threshold test agent");
-  EXPECT_TRUE(HasTrace(
-      "\nLORVETH_AGENT       : OnPreSnmpQuery() - SET request, check whether new object to be created...",
-      4));
   EXPECT_TRUE(
-      HasTrace("\nLORVETH_AGENT       : OnPreSnmpQuery() - GET request; check reportvalue", 4));
+      Traced("OnPreSnmpQuery() - SET request, check whether new object "
+             "to be created...",
+             4));
+  EXPECT_TRUE(Traced("OnPreSnmpQuery() - GET request; check reportvalue", 4));
 }
 
 }  // namespace
