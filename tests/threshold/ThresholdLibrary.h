@@ -1,13 +1,8 @@
 // The test copy of the threshold agent library, loaded with dlopen as the
-// SNMP service loads it, in a fresh state directory: its five entry points,
-// its test exports, and helpers to build varbind lists and to walk the MIB.
-// Free of any test framework, so that benchmarks can use it too.
-//
-//   ThresholdLibrary lib;                    // temporary state directory
-//   lib.Load();                              // the fake module is created
-//   lib.set_table(0x311, "<Rules>...</Rules>");
-//   lib.Start();                             // Init, wait for "started"
-//   std::vector<WalkEntry> walk = lib.Walk();
+// SNMP service loads it, in a fresh state directory: its entry points, its
+// test exports (script the module between Load and Start), and helpers to
+// build varbind lists and to walk the MIB.  Free of any test framework, so
+// that benchmarks can use it too.
 #pragma once
 
 #include <dlfcn.h>
@@ -21,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/registry/Registry.h"
 #include "platform/Snmp.h"
+#include "platform/registry/Registry.h"
 #include "platform/system/Threads.h"
 #include "support/TempDir.h"
 #include "support/WaitFor.h"
@@ -143,14 +138,12 @@ class ThresholdLibrary {
   std::string Path() const {
     return std::string(LORVETH_BINARY_DIR) + "/tests/threshold/" + name_ + ".so";
   }
-  const std::string& Name() const { return name_; }
 
   void Load() {
     threads_at_load_ = ThreadCount();
     handle_ = dlopen(Path().c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle_ == nullptr) throw std::runtime_error(dlerror());
     Bind(init, "SnmpExtensionInit");
-    Bind(init_ex, "SnmpExtensionInitEx");
     Bind(query, "SnmpExtensionQuery");
     Bind(trap, "SnmpExtensionTrap");
     Bind(close, "SnmpExtensionClose");
@@ -308,11 +301,7 @@ class ThresholdLibrary {
     set_reply(oc, name.c_str(), number, status, data.data(), data.size());
   }
 
-  HANDLE TrapEvent() const { return trap_event_; }
-  const AsnObjectIdentifier& Region() const { return region_; }
-
   PFNSNMPEXTENSIONINIT init = nullptr;
-  PFNSNMPEXTENSIONINITEX init_ex = nullptr;
   PFNSNMPEXTENSIONQUERY query = nullptr;
   PFNSNMPEXTENSIONTRAP trap = nullptr;
   PFNSNMPEXTENSIONCLOSE close = nullptr;
