@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <tuple>
 
 #include "TimeZone.h"
 #include "threshold/documents/Formats.h"
@@ -68,31 +69,28 @@ TEST(DailyTimeFormatTest, WrittenWithTwoDigitFieldsWithinTheDayOnly) {
   EXPECT_EQ(records::FormatDailyTime(INT_MIN), std::nullopt);
 }
 
-// 31 December 2006 12:00:00 in each zone (standard time everywhere).
-TEST(RecordingEndFormatTest, DateReadsAsLocalNoonOfThatDay) {
-  {
-    ScopedTimeZone zone(kUtc);
-    EXPECT_EQ(records::ParseRecordingEnd("12/31/2006"), 1167566400);
+// Dates read as local noon of that day, stamps as local time: standard time
+// on 31 December 2006, daylight saving time on 15 July and 20 October 2006.
+TEST(LocalTimeFormatTest, DatesAndStampsReadInTheLocalZone) {
+  const std::tuple<const char*, const char*, int64_t> dates[] = {
+      {kUtc, "12/31/2006", 1167566400},
+      {kNewYork, "12/31/2006", 1167566400 + 5 * 3600},
+      {kBerlin, "12/31/2006", 1167566400 - 3600},
+      {kNewYork, "07/15/2006", 1152979200},  // 16:00 UTC
+      {kBerlin, "7/15/2006", 1152957600},    // 10:00 UTC
+  };
+  for (const auto& [name, text, time] : dates) {
+    ScopedTimeZone zone(name);
+    EXPECT_EQ(records::ParseRecordingEnd(text), time) << name << " " << text;
   }
-  {
-    ScopedTimeZone zone(kNewYork);
-    EXPECT_EQ(records::ParseRecordingEnd("12/31/2006"), 1167566400 + 5 * 3600);
-  }
-  {
-    ScopedTimeZone zone(kBerlin);
-    EXPECT_EQ(records::ParseRecordingEnd("12/31/2006"), 1167566400 - 3600);
-  }
-}
-
-// 15 July 2006 12:00:00 falls in daylight saving time in both zones.
-TEST(RecordingEndFormatTest, SummerDateUsesDaylightSavingOffset) {
-  {
-    ScopedTimeZone zone(kNewYork);
-    EXPECT_EQ(records::ParseRecordingEnd("07/15/2006"), 1152979200);  // 16:00 UTC
-  }
-  {
-    ScopedTimeZone zone(kBerlin);
-    EXPECT_EQ(records::ParseRecordingEnd("7/15/2006"), 1152957600);  // 10:00 UTC
+  const std::tuple<const char*, const char*, int64_t> stamps[] = {
+      {kBerlin, "10/20/2006 8:56:53", 1161327413},
+      {kNewYork, "10/20/2006 8:56:53", 1161349013},
+      {kUtc, "10/20/2006  08:56:53", 1161334613},
+  };
+  for (const auto& [name, text, time] : stamps) {
+    ScopedTimeZone zone(name);
+    EXPECT_EQ(records::ParseModified(text), time) << name << " " << text;
   }
 }
 
@@ -123,21 +121,6 @@ TEST(RecordingEndFormatTest, ZeroIsRefusedButNegativeTimesAreDates) {
   EXPECT_EQ(records::FormatRecordingEnd(0), std::nullopt);
   EXPECT_EQ(records::FormatRecordingEnd(-1), "12/31/1969");
   EXPECT_EQ(records::FormatRecordingEnd(INT_MIN), "12/13/1901");
-}
-
-TEST(ModifiedFormatTest, StampReadsAsLocalTime) {
-  {
-    ScopedTimeZone zone(kBerlin);  // 20 October 2006 is summer time there
-    EXPECT_EQ(records::ParseModified("10/20/2006 8:56:53"), 1161327413);
-  }
-  {
-    ScopedTimeZone zone(kNewYork);
-    EXPECT_EQ(records::ParseModified("10/20/2006 8:56:53"), 1161349013);
-  }
-  {
-    ScopedTimeZone zone(kUtc);
-    EXPECT_EQ(records::ParseModified("10/20/2006  08:56:53"), 1161334613);
-  }
 }
 
 TEST(ModifiedFormatTest, MissingOrIncompleteStampReadsZero) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "TimeZone.h"
 #include "threshold/documents/Records.h"
@@ -26,110 +27,79 @@ TEST(RecordCreationTest, NewRecordHoldsOnlyItsRootWithTheName) {
   EXPECT_EQ(ReportSetRecord(doc).Name(), "r");
 }
 
-TEST(RecordDefaultsTest, EmptyRuleReadsTheDocumentedDefaults) {
+// Column values (MIB encoding) of records: defaults where an element is
+// missing, keyword fallbacks for words in the wrong case, the range rule.
+TEST(RecordColumnTest, ColumnValuesWithTheirDefaultsAndFallbacks) {
+  const char* const wrong_case =
+      "<Rule><Instances Monitor=\"Average\"/><Threshold Type=\"Delta-Any\" "
+      "Valuation=\"AVERAGE-LINEAR\"/><Event Control=\"Single-Shot\" Alternating=\"True\"/>"
+      "<Performance><Status>Critical</Status></Performance></Rule>";
+  const std::tuple<const char*, const RecordItem*, int64_t> cases[] = {
+      {"<Rule/>", &kRuleEventControl, 2},
+      {"<Rule/>", &kRulePerfStatusSeverity, 1},
+      {"<Rule/>", &kRuleAccess, 2},
+      {"<RuleSet/>", &kRuleSetStatus, 1},
+      {"<Event/>", &kEventType, 0},
+      {"<Event/>", &kEventSeverity, 0},
+      {"<Rule><Threshold RangeMax=\"9\"/></Rule>", &kRuleRangeMaxValue, 0},
+      {"<Rule><Threshold RangeMin=\"\" RangeMax=\"9\"/></Rule>", &kRuleRangeMaxValue, 0},
+      {"<Rule><Threshold RangeMin=\"0\" RangeMax=\"9\"/></Rule>", &kRuleRangeMaxValue, 9},
+      {"<Rule><Threshold RangeMin=\"x\" RangeMax=\"9\"/></Rule>", &kRuleRangeMaxValue, 9},
+      {wrong_case, &kRuleInstMonitor, 1},
+      {wrong_case, &kRuleValueType, 1},
+      {wrong_case, &kRuleValuation, 1},
+      {wrong_case, &kRuleEventControl, 2},
+      {wrong_case, &kRuleEventAlternating, 1},
+      {wrong_case, &kRulePerfStatusSeverity, 1},
+      {"<Event><Type>SNMP-Trap</Type><Severity>Minor</Severity></Event>", &kEventType, 0},
+      {"<Event><Type>SNMP-Trap</Type><Severity>Minor</Severity></Event>", &kEventSeverity, 0},
+      {"<Resource><Request Type=\"SNMP\"/></Resource>", &kResourceReqType, 1},
+      {"<RuleSet><Status>Disable</Status></RuleSet>", &kRuleSetStatus, 1},
+      {"<RuleSet><Status>disable</Status></RuleSet>", &kRuleSetStatus, 2},
+      {"<Event><Access>Read-Only</Access></Event>", &kEventAccess, 2},
+      {"<Event><Access>read-only</Access></Event>", &kEventAccess, 5},
+  };
+  for (const auto& [text, item, value] : cases) {
+    EXPECT_EQ(Load(text).ColumnValue(*item), value) << text << " " << item->setter;
+  }
+}
+
+// The named readers give codes and numbers, with their defaults.
+TEST(RecordDefaultsTest, NamedReadersOfEmptyRecordsGiveTheDefaults) {
   RecordDocument doc("Rule");
   RuleRecord rule(doc);
   EXPECT_EQ(rule.Name(), "");
   EXPECT_EQ(rule.Description(), "");
   EXPECT_EQ(rule.PollInterval(), 1);
-  EXPECT_EQ(rule.WatchPeriod(), 0);
-  EXPECT_EQ(rule.OccurenceCount(), 0);
-  EXPECT_EQ(rule.ThresholdValue(), 0);
-  EXPECT_EQ(rule.RangeMinValue(), 0);
-  EXPECT_EQ(rule.RangeMaxValue(), 0);
-  EXPECT_EQ(rule.EventDelay(), 0);
-  EXPECT_EQ(rule.Operator(), 0);
+  EXPECT_EQ(rule.WatchPeriod() + rule.OccurenceCount() + rule.ThresholdValue(), 0);
+  EXPECT_EQ(rule.RangeMinValue() + rule.RangeMaxValue() + rule.EventDelay() + rule.Operator(), 0);
   EXPECT_EQ(rule.EventControl(), 1);
-  EXPECT_EQ(doc.ColumnValue(kRuleEventControl), 2);
   EXPECT_EQ(rule.EventAlternating(), 0);
-  EXPECT_EQ(doc.ColumnValue(kRulePerfStatusSeverity), 1);
   EXPECT_FALSE(rule.ReadOnly());
-  EXPECT_EQ(doc.ColumnValue(kRuleAccess), 2);
-}
-
-TEST(RecordDefaultsTest, EmptySetsReadUnsetTimesEnabledAndWritable) {
   RecordDocument rule_set_doc("RuleSet");
   RuleSetRecord rule_set(rule_set_doc);
   EXPECT_EQ(rule_set.StartTime(), -1);
   EXPECT_EQ(rule_set.StopTime(), -1);
   EXPECT_TRUE(rule_set.Enabled());
-  EXPECT_EQ(rule_set_doc.ColumnValue(kRuleSetStatus), 1);
   EXPECT_EQ(rule_set.MemberName(0), std::nullopt);
-
   RecordDocument report_set_doc("ReportSet");
   ReportSetRecord report_set(report_set_doc);
   EXPECT_EQ(report_set.StartTime(), -1);
   EXPECT_EQ(report_set.RecordingEnd(), 0);
   EXPECT_EQ(ReportRecord(report_set_doc).PollInterval(), 1);  // wrong kind: defaults too
-}
-
-TEST(RecordDefaultsTest, EmptyEventHasNoTypeOrSeverityCode) {
-  RecordDocument doc("Event");
-  EXPECT_EQ(EventRecord(doc).Type(), kNoCode);
-  EXPECT_EQ(EventRecord(doc).Severity(), kNoCode);
-  EXPECT_EQ(doc.ColumnValue(kEventType), 0);
-  EXPECT_EQ(doc.ColumnValue(kEventSeverity), 0);
-}
-
-TEST(RecordDefaultsTest, ElementDefaultAppliesOnlyWhenTheElementIsMissing) {
-  RecordDocument doc = Load("<Rule><Interval/><WatchPeriod> 30s</WatchPeriod></Rule>");
+  RecordDocument event_doc("Event");
+  EXPECT_EQ(EventRecord(event_doc).Type(), kNoCode);
+  EXPECT_EQ(EventRecord(event_doc).Severity(), kNoCode);
+  // An element's default applies only when the element is missing.
+  doc = Load("<Rule><Interval/><WatchPeriod> 30s</WatchPeriod></Rule>");
   EXPECT_EQ(RuleRecord(doc).PollInterval(), 0);
   EXPECT_EQ(RuleRecord(doc).WatchPeriod(), 30);
   doc = Load("<Report><Interval>abc</Interval></Report>");
   EXPECT_EQ(ReportRecord(doc).PollInterval(), 0);
-}
-
-TEST(RecordDefaultsTest, EmptyScheduleAttributeReadsUnsetAndMalformedReadsZero) {
-  RecordDocument doc = Load("<RuleSet><Schedule Start=\"\" Stop=\"x\"/></RuleSet>");
+  // An empty schedule attribute reads unset, a malformed one zero.
+  doc = Load("<RuleSet><Schedule Start=\"\" Stop=\"x\"/></RuleSet>");
   EXPECT_EQ(RuleSetRecord(doc).StartTime(), -1);
   EXPECT_EQ(RuleSetRecord(doc).StopTime(), 0);
-  doc = Load("<RuleSet><Schedule Start=\"7:5\" Stop=\"08:30\"/></RuleSet>");
-  EXPECT_EQ(RuleSetRecord(doc).StartTime(), 425);
-  EXPECT_EQ(RuleSetRecord(doc).StopTime(), 510);
-}
-
-TEST(RecordRangeTest, UpperBoundIsReadOnlyWithANonEmptyLowerBound) {
-  EXPECT_EQ(Load("<Rule><Threshold RangeMax=\"9\"/></Rule>").ColumnValue(kRuleRangeMaxValue), 0);
-  EXPECT_EQ(Load("<Rule><Threshold RangeMin=\"\" RangeMax=\"9\"/></Rule>")
-                .ColumnValue(kRuleRangeMaxValue),
-            0);
-  EXPECT_EQ(Load("<Rule><Threshold RangeMin=\"0\" RangeMax=\"9\"/></Rule>")
-                .ColumnValue(kRuleRangeMaxValue),
-            9);
-  EXPECT_EQ(Load("<Rule><Threshold RangeMin=\"x\" RangeMax=\"9\"/></Rule>")
-                .ColumnValue(kRuleRangeMaxValue),
-            9);
-}
-
-TEST(RecordKeywordTest, OperatorGreaterReadsFiveAndCapitalGreaterReadsOne) {
-  EXPECT_EQ(Load("<Rule><Threshold Operator=\"greater\"/></Rule>").ColumnValue(kRuleOperator), 5);
-  EXPECT_EQ(Load("<Rule><Threshold Operator=\"Greater\"/></Rule>").ColumnValue(kRuleOperator), 1);
-}
-
-TEST(RecordKeywordTest, WrongCaseKeywordsReadTheirFallbacks) {
-  RecordDocument doc = Load(
-      "<Rule><Instances Monitor=\"Average\"/>"
-      "<Threshold Type=\"Delta-Any\" Valuation=\"AVERAGE-LINEAR\"/>"
-      "<Event Control=\"Single-Shot\" Alternating=\"True\"/>"
-      "<Performance><Status>Critical</Status></Performance></Rule>");
-  EXPECT_EQ(doc.ColumnValue(kRuleInstMonitor), 1);
-  EXPECT_EQ(doc.ColumnValue(kRuleValueType), 1);
-  EXPECT_EQ(doc.ColumnValue(kRuleValuation), 1);
-  EXPECT_EQ(doc.ColumnValue(kRuleEventControl), 2);
-  EXPECT_EQ(doc.ColumnValue(kRuleEventAlternating), 1);
-  EXPECT_EQ(doc.ColumnValue(kRulePerfStatusSeverity), 1);
-  doc = Load("<Event><Type>SNMP-Trap</Type><Severity>Minor</Severity></Event>");
-  EXPECT_EQ(doc.ColumnValue(kEventType), 0);
-  EXPECT_EQ(doc.ColumnValue(kEventSeverity), 0);
-  doc = Load("<Resource><Request Type=\"SNMP\"/></Resource>");
-  EXPECT_EQ(doc.ColumnValue(kResourceReqType), 1);
-}
-
-TEST(RecordKeywordTest, StatusAndAccessAreExactWords) {
-  EXPECT_EQ(Load("<RuleSet><Status>Disable</Status></RuleSet>").ColumnValue(kRuleSetStatus), 1);
-  EXPECT_EQ(Load("<RuleSet><Status>disable</Status></RuleSet>").ColumnValue(kRuleSetStatus), 2);
-  EXPECT_EQ(Load("<Event><Access>Read-Only</Access></Event>").ColumnValue(kEventAccess), 2);
-  EXPECT_EQ(Load("<Event><Access>read-only</Access></Event>").ColumnValue(kEventAccess), 5);
 }
 
 TEST(RecordPathTest, FirstElementOfEachNameIsTheOneReadAndWritten) {
