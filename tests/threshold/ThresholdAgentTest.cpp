@@ -233,133 +233,82 @@ TEST_F(ThresholdAgentTest, ChangeTimeWithoutAnyModifiedAttributeReadsZero) {
 
 // --- Callbacks
 
-// The status scalars: the module's reply maps to the MIB value or falls back
-// to 1; the request carries no data (the report sets: a single zero byte).
-TEST_F(ThresholdAgentTest, StatusScalarsMapTheModuleByteOrFallBackToOne) {
-  ASSERT_NO_FATAL_FAILURE(Start());
-  const struct {
-    unsigned oc;
-    const char* scalar;
-    Bytes reply;
-    unsigned char status;
-    int value;
-  } cases[] = {
-      {0x2200, "1.2.2.0", {0}, 0, 2},    {0x2200, "1.2.2.0", {1}, 0, 3},
-      {0x2200, "1.2.2.0", {2}, 0, 4},    {0x2200, "1.2.2.0", {3}, 0, 1},
-      {0x2200, "1.2.2.0", {1, 0}, 0, 1}, {0x2200, "1.2.2.0", {}, 0, 1},
-      {0x2200, "1.2.2.0", {1}, 6, 1},    {0x2200, "1.2.2.0", {1}, 12, 3},
-      {0x2220, "1.2.5.0", {0}, 0, 1},    {0x2220, "1.2.5.0", {1}, 0, 2},
-      {0x2220, "1.2.5.0", {4}, 0, 5},    {0x2220, "1.2.5.0", {5}, 0, 1},
-      {0x2220, "1.2.5.0", {4, 4}, 0, 1}, {0x2220, "1.2.5.0", {2}, 19, 1},
-      {0x2210, "1.2.3.0", {1}, 0, 2},
-  };
-  for (const auto& c : cases) {
-    lib_.SetReply(c.oc, "", c.reply, c.status);
-    const size_t before = lib_.frame_count();
-    EXPECT_EQ(lib_.Get(lib_.At(c.scalar)), "INTEGER " + std::to_string(c.value))
-        << c.scalar << " status " << int{c.status} << " bytes " << c.reply.size();
-    const auto frames = FramesOf(c.oc, before);
-    ASSERT_EQ(frames.size(), 1u);
-    EXPECT_EQ(frames[0].stat, 19u);
-    EXPECT_EQ(frames[0].cabid, kAllCabinets);
-    EXPECT_EQ(frames[0].data, c.oc == 0x2210 ? Bytes{0} : Bytes{});
-  }
-  EXPECT_EQ(lib_.Get(lib_.At("1.2.4.0")), "STRING No SET executed");
-  EXPECT_TRUE(
-      Traced("fGetLastSetResultMsg - last SET result message = \"No SET "
-             "executed\"",
-             3));
-}
-
-TEST_F(ThresholdAgentTest, CurrentValuesAskWithTheRowNameAndItsNul) {
+// Live values: the module is asked with the row's name and its terminator
+// (the status scalars with no data, the report sets' overall status with a
+// single zero byte); its reply maps to the MIB value or falls back.
+TEST_F(ThresholdAgentTest, LiveValuesAskTheModuleAndMapItsReply) {
   lib_.set_table(0x311, "<Rules><Rule Name=\"cpu\"/></Rules>");
   lib_.set_table(0x321, "<Reports><Report Name=\"r1\"/></Reports>");
-  ASSERT_NO_FATAL_FAILURE(Start());
-  lib_.SetReply(0x2207, "cpu", TextData("87%"));
-  lib_.SetReply(0x2214, "r1", {'1', '2'});  // without terminator
-  size_t before = lib_.frame_count();
-  EXPECT_EQ(lib_.Get(WithName(lib_.At("1.3.1.1.25"), "cpu")), "STRING 87%");
-  auto frames = FramesOf(0x2207, before);
-  ASSERT_EQ(frames.size(), 1u);
-  EXPECT_EQ(frames[0].data, TextData("cpu"));
-  EXPECT_EQ(frames[0].stat, 19u);
-  EXPECT_EQ(frames[0].cabid, kAllCabinets);
-  EXPECT_TRUE(Traced("fGetResourceCurrentValue - current value of resource \"cpu\": 87%", 3));
-
-  before = lib_.frame_count();
-  EXPECT_EQ(lib_.Get(WithName(lib_.At("1.4.1.1.14"), "r1")), "STRING 12");
-  frames = FramesOf(0x2214, before);
-  ASSERT_EQ(frames.size(), 1u);
-  EXPECT_EQ(frames[0].data, TextData("r1"));
-
-  // No data, or a bad status: the empty text.
-  lib_.SetReply(0x2207, "cpu", {});
-  EXPECT_EQ(lib_.Get(WithName(lib_.At("1.3.1.1.25"), "cpu")), "STRING ");
-  EXPECT_TRUE(
-      Traced("fGetResourceCurrentValue - current value of resource "
-             "\"cpu\":  not available",
-             3));
-  lib_.SetReply(0x2214, "r1", TextData("5"), 2);
-  EXPECT_EQ(lib_.Get(WithName(lib_.At("1.4.1.1.14"), "r1")), "STRING ");
-}
-
-TEST_F(ThresholdAgentTest, RecordIndexBoundsNeedExactlyFourBytes) {
-  lib_.set_table(0x321, "<Reports><Report Name=\"r1\"/></Reports>");
-  ASSERT_NO_FATAL_FAILURE(Start());
-  const Oid highest = WithName(lib_.At("1.4.7.1.1"), "r1");
-  const Oid oldest = WithName(lib_.At("1.4.7.1.2"), "r1");
-  lib_.SetReply(0x2215, "r1", {9, 0, 0, 0});
-  lib_.SetReply(0x2216, "r1", {9, 0, 0, 0});
-  const size_t before = lib_.frame_count();
-  EXPECT_EQ(lib_.Get(highest), "INTEGER 9");
-  EXPECT_EQ(lib_.Get(oldest), "INTEGER 10");
-  const auto frames = lib_.Frames(before);
-  ASSERT_EQ(frames.size(), 2u);
-  EXPECT_EQ(frames[0].oc, 0x2215u);
-  EXPECT_EQ(frames[1].oc, 0x2216u);
-  EXPECT_EQ(frames[1].data, TextData("r1"));
-  EXPECT_TRUE(Traced("fGetReportOldestIndexInUse() = 10", 3));
-
-  lib_.SetReply(0x2215, "r1", {9, 0, 0});
-  lib_.SetReply(0x2216, "r1", {9, 0, 0, 0, 0});
-  EXPECT_EQ(lib_.Get(highest), "INTEGER 0");
-  EXPECT_EQ(lib_.Get(oldest), "INTEGER 0");
-  EXPECT_TRUE(Traced("fGetReportHighestIndexInUse() = 0!", 3));
-  EXPECT_TRUE(Traced("fGetReportOldestIndexInUse() = 0!", 3));
-}
-
-TEST_F(ThresholdAgentTest, SetStatusAsksWithTheNameOfTheSameRow) {
   lib_.set_table(0x310, "<RuleSets><RuleSet Name=\"ab\"/></RuleSets>");
   lib_.set_table(0x320, "<ReportSets><ReportSet Name=\"rs\"/></ReportSets>");
   ASSERT_NO_FATAL_FAILURE(Start());
-  const Oid running = WithName(lib_.At("1.3.3.1.5"), "ab");
-  const Oid report_running = WithName(lib_.At("1.4.3.1.6"), "rs");
-
-  size_t before = lib_.frame_count();
-  EXPECT_EQ(lib_.Get(running), "INTEGER 1") << "no reply";
-  auto frames = FramesOf(0x2208, before);
-  ASSERT_EQ(frames.size(), 1u);
-  EXPECT_EQ(frames[0].data, (Bytes{'a', 'b', 0}));
-  EXPECT_EQ(frames[0].stat, 19u);
-  EXPECT_TRUE(Traced("fGetRulesetStatus - Ruleset name = ab", 3));
-
-  for (const auto& [byte, value] :
-       std::vector<std::pair<unsigned char, int>>{{0, 1}, {1, 2}, {2, 2}}) {
-    lib_.SetReply(0x2208, "ab", {byte});
-    EXPECT_EQ(lib_.Get(running), "INTEGER " + std::to_string(value)) << int{byte};
-    lib_.SetReply(0x2210, "rs", {byte});
-    EXPECT_EQ(lib_.Get(report_running), "INTEGER " + std::to_string(value)) << int{byte};
+  const struct {
+    unsigned oc;
+    std::string row;
+    Bytes reply;
+    unsigned char status;
+    const char* column;
+    const char* value;
+  } cases[] = {
+      {0x2200, "", {0}, 0, "1.2.2.0", "INTEGER 2"},
+      {0x2200, "", {1}, 0, "1.2.2.0", "INTEGER 3"},
+      {0x2200, "", {2}, 0, "1.2.2.0", "INTEGER 4"},
+      {0x2200, "", {3}, 0, "1.2.2.0", "INTEGER 1"},
+      {0x2200, "", {1, 0}, 0, "1.2.2.0", "INTEGER 1"},
+      {0x2200, "", {}, 0, "1.2.2.0", "INTEGER 1"},
+      {0x2200, "", {1}, 6, "1.2.2.0", "INTEGER 1"},
+      {0x2200, "", {1}, 12, "1.2.2.0", "INTEGER 3"},
+      {0x2220, "", {0}, 0, "1.2.5.0", "INTEGER 1"},
+      {0x2220, "", {1}, 0, "1.2.5.0", "INTEGER 2"},
+      {0x2220, "", {4}, 0, "1.2.5.0", "INTEGER 5"},
+      {0x2220, "", {5}, 0, "1.2.5.0", "INTEGER 1"},
+      {0x2220, "", {4, 4}, 0, "1.2.5.0", "INTEGER 1"},
+      {0x2220, "", {2}, 19, "1.2.5.0", "INTEGER 1"},
+      {0x2210, "", {1}, 0, "1.2.3.0", "INTEGER 2"},
+      {0x2207, "cpu", TextData("87%"), 0, "1.3.1.1.25", "STRING 87%"},
+      {0x2207, "cpu", {}, 0, "1.3.1.1.25", "STRING "},
+      {0x2214, "r1", {'1', '2'}, 0, "1.4.1.1.14", "STRING 12"},  // without terminator
+      {0x2214, "r1", TextData("5"), 2, "1.4.1.1.14", "STRING "},
+      // Record index bounds need exactly four bytes.
+      {0x2215, "r1", {9, 0, 0, 0}, 0, "1.4.7.1.1", "INTEGER 9"},
+      {0x2216, "r1", {9, 0, 0, 0}, 0, "1.4.7.1.2", "INTEGER 10"},
+      {0x2215, "r1", {9, 0, 0}, 0, "1.4.7.1.1", "INTEGER 0"},
+      {0x2216, "r1", {9, 0, 0, 0, 0}, 0, "1.4.7.1.2", "INTEGER 0"},
+      // Set status: any byte but 0, 1 and 2 leaves the value unset.
+      {0x2208, "ab", {}, 0, "1.3.3.1.5", "INTEGER 1"},
+      {0x2208, "ab", {0}, 0, "1.3.3.1.5", "INTEGER 1"},
+      {0x2208, "ab", {1}, 0, "1.3.3.1.5", "INTEGER 2"},
+      {0x2208, "ab", {2}, 0, "1.3.3.1.5", "INTEGER 2"},
+      {0x2208, "ab", {3}, 0, "1.3.3.1.5", "NULL"},
+      {0x2210, "rs", {0}, 0, "1.4.3.1.6", "INTEGER 1"},
+      {0x2210, "rs", {1}, 0, "1.4.3.1.6", "INTEGER 2"},
+      {0x2210, "rs", {2}, 0, "1.4.3.1.6", "INTEGER 2"},
+  };
+  for (const auto& c : cases) {
+    lib_.SetReply(c.oc, c.row, c.reply, c.status);
+    const size_t before = lib_.frame_count();
+    const Oid oid = c.row.empty() ? lib_.At(c.column) : WithName(lib_.At(c.column), c.row);
+    EXPECT_EQ(lib_.Get(oid), c.value)
+        << c.column << " status " << int{c.status} << " bytes " << c.reply.size();
+    const auto frames = FramesOf(c.oc, before);
+    ASSERT_EQ(frames.size(), 1u) << c.column;
+    EXPECT_EQ(frames[0].stat, 19u);
+    EXPECT_EQ(frames[0].cabid, kAllCabinets);
+    EXPECT_EQ(frames[0].data,
+              c.row.empty() ? (c.oc == 0x2210 ? Bytes{0} : Bytes{}) : TextData(c.row));
   }
-  EXPECT_TRUE(Traced("fGetRulesetStatus - current status of ruleset ab = 2", 3));
-  // Any other byte leaves the value unset.
-  lib_.SetReply(0x2208, "ab", {3});
-  EXPECT_EQ(lib_.Get(running), "NULL");
-
-  before = lib_.frame_count();
-  lib_.Get(report_running);
-  frames = FramesOf(0x2210, before);
-  ASSERT_EQ(frames.size(), 1u);
-  EXPECT_EQ(frames[0].data, (Bytes{'r', 's', 0}));
+  for (const auto& [text, level] : std::vector<std::pair<std::string, unsigned>>{
+           {"fGetResourceCurrentValue - current value of resource \"cpu\": 87%", 3},
+           {"fGetResourceCurrentValue - current value of resource \"cpu\":  not available", 3},
+           {"fGetReportOldestIndexInUse() = 10", 3},
+           {"fGetReportHighestIndexInUse() = 0!", 3},
+           {"fGetReportOldestIndexInUse() = 0!", 3},
+           {"fGetRulesetStatus - Ruleset name = ab", 3},
+           {"fGetRulesetStatus - current status of ruleset ab = 2", 3}}) {
+    EXPECT_TRUE(Traced(text, level)) << text;
+  }
+  EXPECT_EQ(lib_.Get(lib_.At("1.2.4.0")), "STRING No SET executed");
+  EXPECT_TRUE(Traced("fGetLastSetResultMsg - last SET result message = \"No SET executed\"", 3));
 }
 
 TEST_F(ThresholdAgentTest, RowAvailableFindsLoadedInstancesOnly) {
