@@ -239,32 +239,6 @@ TEST(RecordMemberTest, MembersAreReadByIndexInDocumentOrder) {
   EXPECT_EQ(rule_set.MemberNames(), (std::vector<std::string>{"a", "b", ""}));
 }
 
-TEST(RecordMemberTest, AddMemberAppendsAnEmptyElementWithTheName) {
-  RecordDocument doc("ReportSet", "s");
-  ReportSetRecord report_set(doc);
-  ASSERT_TRUE(report_set.SetDescription("d"));
-  EXPECT_TRUE(report_set.AddMember("r1"));
-  EXPECT_TRUE(report_set.AddMember("r2"));
-  EXPECT_EQ(doc.DocumentText(),
-            "<ReportSet Name=\"s\">\r\n<Description>d</Description>\r\n<Report Name=\"r1\"/>\r\n"
-            "<Report Name=\"r2\"/>\r\n</ReportSet>\r\n");
-  ASSERT_TRUE(report_set.SetStatus(true));
-  EXPECT_TRUE(report_set.AddMember("r3"));  // after the status: always the last child
-  EXPECT_EQ(report_set.MemberNames(), (std::vector<std::string>{"r1", "r2", "r3"}));
-  EXPECT_EQ(doc.DocumentText(),
-            "<ReportSet Name=\"s\">\r\n<Description>d</Description>\r\n<Report Name=\"r1\"/>\r\n"
-            "<Report Name=\"r2\"/>\r\n<Status>enable</Status>\r\n<Report Name=\"r3\"/>\r\n"
-            "</ReportSet>\r\n");
-}
-
-TEST(RecordMemberTest, AddMemberOfANamePresentLeavesTheSetUnchanged) {
-  RecordDocument doc = Load("<RuleSet Name=\"s\"><Rule Name=\"a\"/><Rule Name=\"b\"/></RuleSet>");
-  const std::string before = doc.DocumentText();
-  RuleSetRecord rule_set(doc);
-  EXPECT_FALSE(rule_set.AddMember("b"));
-  EXPECT_EQ(doc.DocumentText(), before);
-}
-
 TEST(RecordMemberTest, RemoveMemberRemovesTheFirstOfThatNameOnly) {
   RecordDocument doc = Load(
       "<RuleSet Name=\"s\">\r\n<Rule Name=\"a\"/>\r\n<Rule Name=\"b\"/>\r\n<Rule Name=\"a\"/>\r\n"
@@ -278,21 +252,6 @@ TEST(RecordMemberTest, RemoveMemberRemovesTheFirstOfThatNameOnly) {
   EXPECT_EQ(rule_set.MemberNames(), (std::vector<std::string>{"b", "a"}));
 }
 
-TEST(RecordMemberTest, RemovingTheFirstMemberUntilNoneIsLeftEnds) {
-  RecordDocument doc = Load(
-      "<RuleSet Name=\"s\"><Rule Name=\"a\"/><Rule/><Rule Name=\"\"/><Rule Name=\"a\"/>"
-      "<Description>d</Description></RuleSet>");
-  RuleSetRecord rule_set(doc);
-  int removed = 0;
-  while (const auto name = rule_set.MemberName(0)) {
-    ASSERT_TRUE(rule_set.RemoveMember(*name));
-    ASSERT_LT(++removed, 10);
-  }
-  EXPECT_EQ(removed, 4);
-  EXPECT_EQ(doc.DocumentText(), "<RuleSet Name=\"s\"><Description>d</Description></RuleSet>");
-}
-
-// Threshold event
 TEST(ThresholdRecordTest, EventDataWithoutEventGivesAnEmptyEventRecord) {
   RecordDocument doc = Load("<Threshold><Rule Name=\"cpu\"/></Threshold>");
   RecordDocument event_doc("Event", "stale");
