@@ -137,50 +137,39 @@ std::string ThresholdDocument(const char* type, const char* severity, const char
   return xml + "</Event></Threshold>";
 }
 
-TEST_F(ThresholdEventsTest, MinorSnmpTrapEventQueuesTrap2202WithItsFiveBindings) {
+// One event, one trap: its number by the severity keyword, five bindings.
+// The server name is the machine's host name without its domain, cut to 15
+// characters; the value is written back as a decimal, a missing one as zero.
+TEST_F(ThresholdEventsTest, SnmpTrapEventQueuesTheTrapOfItsSeverityWithFiveBindings) {
   ASSERT_TRUE(lib_.Start());
-  const auto before = static_cast<AsnInteger32>(std::time(nullptr));
-  lib_.raise_threshold_event(ThresholdDocument("snmp-trap", "minor", "42").c_str());
-  const auto after = static_cast<AsnInteger32>(std::time(nullptr));
-  const Trap trap = TakeTrap();
-  ASSERT_TRUE(trap.taken);
-  EXPECT_EQ(trap.enterprise, lib_.At("2"));
-  EXPECT_EQ(trap.generic, SNMP_GENERICTRAP_ENTERSPECIFIC);
-  EXPECT_EQ(trap.specific, 2202);
-  ASSERT_EQ(trap.bindings.size(), 5u);
-  // The server name is the machine's host name without its domain, cut to 15
-  // characters, whatever this machine is called.
   char host[256] = {};
   gethostname(host, sizeof host - 1);
   const std::string server = std::string(host).substr(0, std::string(host).find('.'));
-  EXPECT_EQ(trap.bindings[0], std::make_pair(lib_.At("2.1.1.0"), "STRING " + server.substr(0, 15)));
-  EXPECT_EQ(trap.bindings[1].first, lib_.At("2.1.2.0"));
-  const AsnInteger32 stamp = std::stoi(trap.bindings[1].second.substr(8));
-  EXPECT_EQ(trap.bindings[1].second.rfind("INTEGER ", 0), 0u);
-  EXPECT_GE(stamp, before);
-  EXPECT_LE(stamp, after);
-  EXPECT_EQ(trap.bindings[2], std::make_pair(lib_.At("2.1.3.0"), std::string("STRING cpu")));
-  EXPECT_EQ(trap.bindings[3], std::make_pair(lib_.At("2.1.4.0"), std::string("STRING 42")));
-  EXPECT_EQ(trap.bindings[4], std::make_pair(lib_.At("2.1.5.0"), std::string("STRING call ops")));
-  EXPECT_FALSE(TakeTrap().taken) << "one event, one trap";
-}
-
-// Each severity keyword has its trap number; the value is written back as a
-// decimal, a missing value as zero.
-TEST_F(ThresholdEventsTest, SeverityPicksTheTrapNumberAndTheValueIsWrittenAsDecimal) {
-  ASSERT_TRUE(lib_.Start());
   const std::tuple<const char*, const char*, AsnInteger32, const char*> cases[] = {
       {"critical", "1", 2200, "1"},
       {"major", "007", 2201, "7"},
       {"minor", nullptr, 2202, "0"},
       {"informational", "-12kg", 2203, "-12"}};
   for (const auto& [severity, value, number, text] : cases) {
+    const auto before = static_cast<AsnInteger32>(std::time(nullptr));
     lib_.raise_threshold_event(ThresholdDocument("snmp-trap", severity, value).c_str());
+    const auto after = static_cast<AsnInteger32>(std::time(nullptr));
     const Trap trap = TakeTrap();
     ASSERT_TRUE(trap.taken) << severity;
+    EXPECT_FALSE(TakeTrap().taken) << "one event, one trap";
+    EXPECT_EQ(trap.enterprise, lib_.At("2"));
+    EXPECT_EQ(trap.generic, SNMP_GENERICTRAP_ENTERSPECIFIC);
     EXPECT_EQ(trap.specific, number) << severity;
     ASSERT_EQ(trap.bindings.size(), 5u);
-    EXPECT_EQ(trap.bindings[3].second, std::string("STRING ") + text);
+    EXPECT_EQ(trap.bindings[0], std::pair(lib_.At("2.1.1.0"), "STRING " + server.substr(0, 15)));
+    EXPECT_EQ(trap.bindings[1].first, lib_.At("2.1.2.0"));
+    EXPECT_EQ(trap.bindings[1].second.rfind("INTEGER ", 0), 0u);
+    const AsnInteger32 stamp = std::stoi(trap.bindings[1].second.substr(8));
+    EXPECT_GE(stamp, before);
+    EXPECT_LE(stamp, after);
+    EXPECT_EQ(trap.bindings[2], std::pair(lib_.At("2.1.3.0"), std::string("STRING cpu")));
+    EXPECT_EQ(trap.bindings[3], std::pair(lib_.At("2.1.4.0"), std::string("STRING ") + text));
+    EXPECT_EQ(trap.bindings[4], std::pair(lib_.At("2.1.5.0"), std::string("STRING call ops")));
   }
 }
 
