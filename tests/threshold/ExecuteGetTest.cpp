@@ -4,6 +4,7 @@
 // hand-over to the MIB tree when the module has nothing (more) to give.
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -97,15 +98,32 @@ class ExecuteGetTest : public ::testing::Test {
     EXPECT_EQ(answer.status, 0);
     return {threshold_test::NameOf(vbs[0]), ValueText(vbs[0].value)};
   }
-  // GET-NEXT from `from`, then from each answer: the names and values answered.
-  void ExpectWalk(Oid from, const std::vector<std::pair<Oid, std::string>>& expected) {
-    for (const auto& [name, value] : expected) {
+  Oid Instance(const std::string& spec) const;
+  // Records "a#1=text b#2=text ...".
+  void Script(const std::string& records) {
+    std::istringstream in(records);
+    for (std::string record; in >> record;) {
+      const size_t hash = record.find('#'), eq = record.find('=');
+      SetRecord(record.substr(0, hash), std::stoul(record.substr(hash + 1, eq - hash - 1)),
+                record.substr(eq + 1));
+    }
+  }
+  // "start > answer=value > ...": each GET-NEXT from the answer before; a
+  // value left out is not checked.
+  void ExpectWalk(const std::string& walk) {
+    size_t at = walk.find(" > ");
+    Oid from = Instance(walk.substr(0, at));
+    while (at != std::string::npos) {
+      const size_t end = walk.find(" > ", at + 3);
+      const std::string step = walk.substr(at + 3, end == std::string::npos ? end : end - at - 3);
+      const size_t eq = step.find('=');
       const auto answer = Next(from);
-      EXPECT_EQ(answer.first, name) << threshold_test::OidText(name);
-      if (!value.empty()) {
-        EXPECT_EQ(answer.second, value);
+      EXPECT_EQ(answer.first, Instance(step.substr(0, eq))) << step;
+      if (eq != std::string::npos) {
+        EXPECT_EQ(answer.second, step.substr(eq + 1));
       }
       from = answer.first;
+      at = end;
     }
   }
 
@@ -115,64 +133,79 @@ class ExecuteGetTest : public ::testing::Test {
 
 // --- GET-NEXT walks
 
-TEST_F(ExecuteGetTest, WalkAnswersRecordByRecordSkipsAnEmptyReportAndLeavesAfterTheLast) {
-  ASSERT_NO_FATAL_FAILURE(Start({"a", "b", "c"}));
-  SetRecord("a", 1, "a-one");
-  SetRecord("a", 2, "a-two");
-  SetRecord("c", 1, "c-one");
-  // After the last record the MIB tree answers with the first object behind
-  // the record table.
-  ExpectWalk(lib_.At("1.4.8"), {{Record("a", 1), "STRING a-one"},
-                                {Record("a", 2), "STRING a-two"},
-                                {Record("c", 1), "STRING c-one"},
-                                {lib_.At("1.5.2.0"), "INTEGER 0"}});
-  EXPECT_EQ(Reads(), "a/0/0 a/0/1 a/0/2 b/0/0 c/0/0 c/0/1");
+// Instances written "a#2" (record 2 of report "a"), "a#" (the placeholder of
+// "a"), "c@1.4.7.1.1" (that column's row of "c"), "@1.5.2.0" (below the root)
+// or "beyond" (the root's successor).
+Oid ExecuteGetTest::Instance(const std::string& spec) const {
+  if (spec == "beyond") {
+    Oid beyond = lib_.Root();
+    ++beyond.back();
+    return beyond;
+  }
+  if (spec[0] == '@') return lib_.At(spec.substr(1));
+  if (const size_t at = spec.find('@'); at != std::string::npos) {
+    return WithName(lib_.At(spec.substr(at + 1)), spec.substr(0, at));
+  }
+  const size_t hash = spec.find('#');
+  if (hash + 1 == spec.size()) return Record(spec.substr(0, hash));
+  return Record(spec.substr(0, hash), static_cast<unsigned>(std::stoul(spec.substr(hash + 1))));
 }
 
-TEST_F(ExecuteGetTest, GetNextFromAPlaceholderOrTheLastReportIndexRowFindsTheFirstRecord) {
-  ASSERT_NO_FATAL_FAILURE(Start({"a", "b"}));
-  SetRecord("a", 1, "first");
-  SetRecord("b", 1, "other");
-  ExpectWalk(Record("a"), {{Record("a", 1), "STRING first"}});
-  EXPECT_EQ(Reads(), "a/0/0");
-  // reportOldestIndexInUse of the last report is the table's last row.
-  ExpectWalk(WithName(lib_.At("1.4.7.1.2"), "b"), {{Record("a", 1), "STRING first"}});
+struct WalkCase {
+  std::vector<std::string> reports;
+  std::string records, walk, reads;
+};
+
+void PrintTo(const WalkCase& c, std::ostream* os) { *os << c.walk; }
+
+class GetNextWalkTest : public ExecuteGetTest, public ::testing::WithParamInterface<WalkCase> {};
+
+// Reports, their records, a walk and the read commands it sends.
+TEST_P(GetNextWalkTest, WalksRecordsAndHandsOverToTheTree) {
+  const WalkCase& c = GetParam();
+  ASSERT_NO_FATAL_FAILURE(Start(c.reports));
+  lib_.SetReply(0x2215, "c", {7, 0, 0, 0});  // the highest record number of "c"
+  Script(c.records);
+  ExpectWalk(c.walk);
+  EXPECT_EQ(Reads(), c.reads);
 }
 
-TEST_F(ExecuteGetTest, GetNextInsideTheReportIndexTableStaysWithTheMibTree) {
-  ASSERT_NO_FATAL_FAILURE(Start({"a", "c"}));
-  SetRecord("a", 1, "a-one");
-  lib_.SetReply(0x2215, "c", {7, 0, 0, 0});
-  ExpectWalk(WithName(lib_.At("1.4.7.1.1"), "a"),
-             {{WithName(lib_.At("1.4.7.1.1"), "c"), "INTEGER 7"}});
-  EXPECT_EQ(Reads(), "");
-}
+INSTANTIATE_TEST_SUITE_P(
+    Walks, GetNextWalkTest,
+    ::testing::Values(
+        // Record by record, skipping an empty report; after the last record the
+        // tree answers with the first object behind the record table.
+        WalkCase{{"a", "b", "c"},
+                 "a#1=a-one a#2=a-two c#1=c-one",
+                 "@1.4.8 > a#1=STRING a-one > a#2=STRING a-two > c#1=STRING c-one > "
+                 "@1.5.2.0=INTEGER 0",
+                 "a/0/0 a/0/1 a/0/2 b/0/0 c/0/0 c/0/1"},
+        WalkCase{{"a", "b"}, "a#1=first b#1=other", "a# > a#1=STRING first", "a/0/0"},
+        // reportOldestIndexInUse of the last report is the index table's last row.
+        WalkCase{{"a", "b"}, "a#1=first", "b@1.4.7.1.2 > a#1=STRING first", "a/0/0"},
+        WalkCase{{"a", "c"}, "a#1=a-one", "a@1.4.7.1.1 > c@1.4.7.1.1=INTEGER 7", ""},
+        // No record anywhere: from the first placeholder the tree answers.
+        WalkCase{{"a", "b", "c"},
+                 "",
+                 "c@1.4.7.1.2 > b#=INTEGER 0 > c# > @1.5.2.0",
+                 "a/0/0 b/0/0 c/0/0 b/0/0 c/0/0 c/0/0"},
+        // A record number past 2^32 - 1 cannot follow; nothing is asked for it.
+        WalkCase{{"a", "b"}, "b#1=b-one", "a#4294967295 > b#1=STRING b-one", "b/0/0"},
+        // Record numbers above 65536 are split over OE and OID.
+        WalkCase{{"a"},
+                 "a#65536=r65536 a#65537=r65537",
+                 "a#65535 > a#65536=STRING r65536 > a#65537=STRING r65537",
+                 "a/0/65535 a/1/0"},
+        WalkCase{{"a"}, "a#131072=r131072", "a#131071 > a#131072=STRING r131072", "a/1/65535"},
+        // A name length past the OID reads no further than the OID.
+        WalkCase{{"a"}, "", "@1.4.8.1.1.4294967295.97 > @1.5.2.0", "a\x01/0/0"}));
 
-TEST_F(ExecuteGetTest, WalkWithoutAnyRecordHandsOverAtTheFirstPlaceholderAndGoesOnInTheTree) {
-  ASSERT_NO_FATAL_FAILURE(Start({"a", "b", "c"}));
-  // Leaving the report index table moves the varbind to the first
-  // placeholder; with no record anywhere the tree answers what follows it.
-  ExpectWalk(WithName(lib_.At("1.4.7.1.2"), "c"),
-             {{Record("b"), "INTEGER 0"}, {Record("c"), ""}, {lib_.At("1.5.2.0"), ""}});
-}
-
-TEST_F(ExecuteGetTest, GetNextBeyondTheLastPossibleRecordMovesToTheNextReport) {
-  ASSERT_NO_FATAL_FAILURE(Start({"a", "b"}));
-  SetRecord("b", 1, "b-one");
-  // A record number past 2^32 - 1 cannot follow; nothing is asked for it.
-  ExpectWalk(Record("a", 0xFFFFFFFFu), {{Record("b", 1), "STRING b-one"}});
-  EXPECT_EQ(Reads(), "b/0/0");
-}
-
+// The report-set request fails, so start-up stops after the reports: no
+// object follows the record table, and the tree answers past its last object.
 TEST_F(ExecuteGetTest, GetNextWithNothingBehindTheRecordTableIsLeftToTheMibTree) {
-  // The report-set request fails, so start-up stops after the reports: no
-  // object follows the record table.
   lib_.SetReply(0xE001, "", {}, 6, 0x320);
   ASSERT_NO_FATAL_FAILURE(Start({"a"}));
-  // The tree's answer past its last object: the root's successor.
-  Oid beyond = lib_.Root();
-  ++beyond.back();
-  ExpectWalk(Record("a", 3), {{beyond, ""}});
+  ExpectWalk("a#3 > beyond");
   EXPECT_EQ(Reads(), "a/0/3");
 }
 
@@ -181,9 +214,11 @@ TEST_F(ExecuteGetTest, GetNextWithNothingBehindTheRecordTableIsLeftToTheMibTree)
 TEST_F(ExecuteGetTest, GetAnswersTheRecordTextOrLeavesTheInstanceToTheTree) {
   ASSERT_NO_FATAL_FAILURE(Start({"a"}));
   SetRecord("a", 2, "12:00 42.5");
+  SetRecord("a", 70000, "r70000");
   EXPECT_EQ(lib_.Get(Record("a", 2)), "STRING 12:00 42.5");
-  EXPECT_EQ(lib_.Get(Record("a", 3)), "error 2");  // missing: noSuchName from the tree
-  EXPECT_EQ(Reads(), "a/0/1 a/0/2");
+  EXPECT_EQ(lib_.Get(Record("a", 3)), "error 2");            // missing: noSuchName from the tree
+  EXPECT_EQ(lib_.Get(Record("a", 70000)), "STRING r70000");  // the whole number in OID
+  EXPECT_EQ(Reads(), "a/0/1 a/0/2 a/0/69999");
   EXPECT_EQ(lib_.Get(Record("a")), "INTEGER 0");               // the placeholder
   lib_.SetReply(kReadRecord, "a", Bytes("xyz", false), 0, 1);  // no terminator: every byte
   EXPECT_EQ(lib_.Get(Record("a", 1)), "STRING xyz");
@@ -219,19 +254,6 @@ TEST_F(ExecuteGetTest, OtherObjectsAndRequestTypesNeverAskForARecord) {
 }
 
 // --- Record numbers beyond 16 bits
-
-TEST_F(ExecuteGetTest, RecordNumbersAbove65536AreSplitOverOeAndOidByGetNextOnly) {
-  ASSERT_NO_FATAL_FAILURE(Start({"a"}));
-  SetRecord("a", 65536, "r65536");
-  SetRecord("a", 65537, "r65537");
-  SetRecord("a", 131072, "r131072");
-  SetRecord("a", 70000, "r70000");
-  ExpectWalk(Record("a", 65535),
-             {{Record("a", 65536), "STRING r65536"}, {Record("a", 65537), "STRING r65537"}});
-  ExpectWalk(Record("a", 131071), {{Record("a", 131072), "STRING r131072"}});
-  EXPECT_EQ(lib_.Get(Record("a", 70000)), "STRING r70000");
-  EXPECT_EQ(Reads(), "a/0/65535 a/1/0 a/1/65535 a/0/69999");
-}
 
 // --- Several varbinds
 
@@ -278,30 +300,16 @@ TEST_F(ExecuteGetTest, AnExitAfterAnAnsweredVarbindHandsTheChangedRequestToTheTr
 
 TEST_F(ExecuteGetTest, ModuleThatStopsAnsweringMidWalkLeavesTheWalkToTheTree) {
   ASSERT_NO_FATAL_FAILURE(Start({"a", "b", "c"}));
-  SetRecord("a", 1, "a-one");
-  SetRecord("a", 2, "a-two");
-  SetRecord("c", 1, "c-one");
-  ExpectWalk(lib_.At("1.4.8"), {{Record("a", 1), "STRING a-one"}});
+  Script("a#1=a-one a#2=a-two c#1=c-one");
+  ExpectWalk("@1.4.8 > a#1=STRING a-one");
   // From now on every read fails: "device not responding" or a failed command.
   lib_.SetReply(kReadRecord, "a", {}, 15, 2);
   lib_.SetReply(kReadRecord, "b", {}, 6, 1);
   lib_.SetReply(kReadRecord, "c", {}, 15, 1);
   ForgetReads();
-  ExpectWalk(
-      Record("a", 1),
-      {{Record("b"), ""}, {Record("c"), ""}, {lib_.At("1.5.2.0"), ""}, {lib_.At("1.5.4.0"), ""}});
+  ExpectWalk("a#1 > b# > c# > @1.5.2.0 > @1.5.4.0");
   // Each step asks for what could follow and finds nothing.
   EXPECT_EQ(Reads(), "a/0/1 b/0/0 c/0/0 b/0/0 c/0/0 c/0/0");
-}
-
-TEST_F(ExecuteGetTest, GetNextWithAnOversizedNameLengthReadsNoFurtherThanTheOid) {
-  ASSERT_NO_FATAL_FAILURE(Start({"a"}));
-  Oid odd = lib_.At("1.4.8.1.1");
-  odd.push_back(0xFFFFFFFFu);
-  odd.push_back('a');
-  // No record for that name: the walk goes on behind the record table.
-  ExpectWalk(odd, {{lib_.At("1.5.2.0"), ""}});
-  EXPECT_EQ(Reads(), "a\x01/0/0");
 }
 
 // --- Trace
