@@ -98,7 +98,7 @@ class ExecuteGetTest : public ::testing::Test {
     EXPECT_EQ(answer.status, 0);
     return {threshold_test::NameOf(vbs[0]), ValueText(vbs[0].value)};
   }
-  Oid Instance(const std::string& spec) const;
+  Oid Instance(const std::string& written) const;
   // Records "a#1=text b#2=text ...".
   void Script(const std::string& records) {
     std::istringstream in(records);
@@ -136,19 +136,20 @@ class ExecuteGetTest : public ::testing::Test {
 // Instances written "a#2" (record 2 of report "a"), "a#" (the placeholder of
 // "a"), "c@1.4.7.1.1" (that column's row of "c"), "@1.5.2.0" (below the root)
 // or "beyond" (the root's successor).
-Oid ExecuteGetTest::Instance(const std::string& spec) const {
-  if (spec == "beyond") {
+Oid ExecuteGetTest::Instance(const std::string& written) const {
+  if (written == "beyond") {
     Oid beyond = lib_.Root();
     ++beyond.back();
     return beyond;
   }
-  if (spec[0] == '@') return lib_.At(spec.substr(1));
-  if (const size_t at = spec.find('@'); at != std::string::npos) {
-    return WithName(lib_.At(spec.substr(at + 1)), spec.substr(0, at));
+  if (written[0] == '@') return lib_.At(written.substr(1));
+  if (const size_t at = written.find('@'); at != std::string::npos) {
+    return WithName(lib_.At(written.substr(at + 1)), written.substr(0, at));
   }
-  const size_t hash = spec.find('#');
-  if (hash + 1 == spec.size()) return Record(spec.substr(0, hash));
-  return Record(spec.substr(0, hash), static_cast<unsigned>(std::stoul(spec.substr(hash + 1))));
+  const size_t hash = written.find('#');
+  if (hash + 1 == written.size()) return Record(written.substr(0, hash));
+  return Record(written.substr(0, hash),
+                static_cast<unsigned>(std::stoul(written.substr(hash + 1))));
 }
 
 struct WalkCase {

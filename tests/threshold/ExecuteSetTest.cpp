@@ -198,13 +198,13 @@ std::vector<Request> ColumnRequests() {
   };
   std::vector<Request> requests;
   for (const auto& [vb, lines] : columns) {
-    const std::string spec = vb;
-    const Table& t = Of(spec.substr(0, spec.find('.')));
-    const std::string column = spec.substr(0, spec.find('['));
+    const std::string written = vb;
+    const Table& t = Of(written.substr(0, written.find('.')));
+    const std::string column = written.substr(0, written.find('['));
     const bool is_set = std::string(t.record).ends_with("Set");
     requests.push_back(
         R("Writes" + Id(column),
-          spec + " | " + t.name + "." + std::to_string(t.row_status) + "[new]=4")
+          written + " | " + t.name + "." + std::to_string(t.row_status) + "[new]=4")
             .Stores(Doc(t.container, t.record, "new",
                         lines + std::string(is_set ? "|<Status>enable</Status>" : ""))));
   }
@@ -601,11 +601,11 @@ class ExecuteSetTest : public ::testing::TestWithParam<Request> {
 
   // The varbinds the request text describes.
   void Build(const std::string& text, VarBinds& vbs) {
-    for (const std::string& spec : Split(text, " | ")) {
-      if (spec.empty()) continue;
-      const size_t value_at =
-          spec.find_first_of(":=", spec.find(']') == std::string::npos ? 0 : spec.find(']'));
-      const std::string oid = spec.substr(0, value_at);
+    for (const std::string& written : Split(text, " | ")) {
+      if (written.empty()) continue;
+      const size_t value_at = written.find_first_of(
+          ":=", written.find(']') == std::string::npos ? 0 : written.find(']'));
+      const std::string oid = written.substr(0, value_at);
       Oid name;
       if (oid[0] == '@') {
         name = lib_.At(oid.substr(1));
@@ -618,10 +618,10 @@ class ExecuteSetTest : public ::testing::TestWithParam<Request> {
       }
       if (value_at == std::string::npos) {
         vbs.Add(name);
-      } else if (spec[value_at] == ':') {
-        vbs.AddText(name, spec.substr(value_at + 1));
+      } else if (written[value_at] == ':') {
+        vbs.AddText(name, written.substr(value_at + 1));
       } else {
-        std::string number = spec.substr(value_at + 1);
+        std::string number = written.substr(value_at + 1);
         BYTE type = ASN_INTEGER;
         if (number[0] == 'c') type = ASN_COUNTER32;
         if (number[0] == 'g') type = ASN_GAUGE32;
