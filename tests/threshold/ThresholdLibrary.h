@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -249,14 +250,9 @@ class ThresholdLibrary {
     std::vector<FrameInfo> frames;
     const size_t count = frame_count();
     for (size_t i = from; i < count; ++i) {
-      FrameInfo info;
-      unsigned fields[5] = {};
-      frame(i, fields);
-      info.oc = fields[0];
-      info.oe = fields[1];
-      info.oid = fields[2];
-      info.cabid = fields[3];
-      info.stat = fields[4];
+      unsigned f[5] = {};
+      frame(i, f);
+      FrameInfo info{f[0], f[1], f[2], f[3], f[4], {}};
       info.data.resize(frame_data(i, nullptr, 0));
       if (!info.data.empty()) frame_data(i, info.data.data(), info.data.size());
       frames.push_back(std::move(info));
@@ -332,12 +328,8 @@ class ThresholdLibrary {
 
   // Threads of this process, from /proc.
   static size_t ThreadCount() {
-    size_t count = 0;
-    for ([[maybe_unused]] const auto& task :
-         std::filesystem::directory_iterator("/proc/self/task")) {
-      ++count;
-    }
-    return count;
+    const std::filesystem::directory_iterator tasks("/proc/self/task");
+    return static_cast<size_t>(std::distance(begin(tasks), end(tasks)));
   }
 
   std::string name_;
