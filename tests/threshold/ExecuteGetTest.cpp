@@ -21,12 +21,6 @@ using threshold_test::WithName;
 constexpr unsigned kReadRecord = 0x2213;
 constexpr unsigned kReportsTable = 0x321;
 
-std::vector<unsigned char> Bytes(const std::string& text, bool with_nul = true) {
-  std::vector<unsigned char> bytes(text.begin(), text.end());
-  if (with_nul) bytes.push_back(0);
-  return bytes;
-}
-
 std::string ReportsXml(const std::vector<std::string>& names) {
   std::string xml = "<Reports Modified=\"01/02/2024 10:00:00\">";
   for (const std::string& name : names) {
@@ -47,7 +41,7 @@ class ExecuteGetTest : public ::testing::Test {
   }
 
   void SetRecord(const std::string& report, unsigned record, const std::string& value) {
-    lib_.SetReply(kReadRecord, report, Bytes(value), 0, record);
+    lib_.SetReply(kReadRecord, report, threshold_test::TextBytes(value), 0, record);
   }
 
   // root.1.4.8.1.1.<name>[.record]
@@ -62,8 +56,7 @@ class ExecuteGetTest : public ::testing::Test {
   // fixed header fields and the data layout (name and terminating zero).
   std::string Reads() {
     std::string reads;
-    for (const auto& frame : lib_.Frames(first_frame_)) {
-      if (frame.oc != kReadRecord) continue;
+    for (const auto& frame : lib_.FramesOf(kReadRecord, first_frame_)) {
       EXPECT_EQ(frame.cabid, 0xFFFFFFFFu);
       EXPECT_EQ(frame.stat, 19u);
       EXPECT_FALSE(frame.data.empty());
@@ -220,12 +213,14 @@ TEST_F(ExecuteGetTest, GetAnswersTheRecordTextOrLeavesTheInstanceToTheTree) {
   EXPECT_EQ(lib_.Get(Record("a", 3)), "error 2");            // missing: noSuchName from the tree
   EXPECT_EQ(lib_.Get(Record("a", 70000)), "STRING r70000");  // the whole number in OID
   EXPECT_EQ(Reads(), "a/0/1 a/0/2 a/0/69999");
-  EXPECT_EQ(lib_.Get(Record("a")), "INTEGER 0");               // the placeholder
-  lib_.SetReply(kReadRecord, "a", Bytes("xyz", false), 0, 1);  // no terminator: every byte
+  EXPECT_EQ(lib_.Get(Record("a")), "INTEGER 0");           // the placeholder
+  lib_.SetReply(kReadRecord, "a", {'x', 'y', 'z'}, 0, 1);  // no terminator: every byte
   EXPECT_EQ(lib_.Get(Record("a", 1)), "STRING xyz");
-  lib_.SetReply(kReadRecord, "a", Bytes("stale"), 15, 1);  // a failure, even with data
+  lib_.SetReply(kReadRecord, "a", threshold_test::TextBytes("stale"), 15,
+                1);  // a failure, even with data
   EXPECT_EQ(lib_.Get(Record("a", 1)), "error 2");
-  lib_.SetReply(kReadRecord, "a", Bytes("more"), 12, 1);  // "no more replies" is good
+  lib_.SetReply(kReadRecord, "a", threshold_test::TextBytes("more"), 12,
+                1);  // "no more replies" is good
   EXPECT_EQ(lib_.Get(Record("a", 1)), "STRING more");
 }
 
@@ -253,8 +248,6 @@ TEST_F(ExecuteGetTest, OtherObjectsAndRequestTypesNeverAskForARecord) {
   Query(0xA5, vbs);  // GetBulk
   EXPECT_EQ(Reads(), "");
 }
-
-// --- Record numbers beyond 16 bits
 
 // --- Several varbinds
 
@@ -344,7 +337,7 @@ TEST_F(ExecuteGetTest, TraceNamesEachStepAtItsLevel) {
       {4, "ReportReadRecord - current value of resource \"a\":\n"},
   };
   for (const auto& [level, text] : expected) {
-    EXPECT_EQ(lib_.TraceLevel("\nLORVETH_AGENT       : " + text), level) << text;
+    EXPECT_EQ(lib_.TraceLevel(threshold_test::kAgentTrace + text), level) << text;
   }
   EXPECT_EQ(lib_.TraceLevel("\n one"), 5u);
 }

@@ -40,7 +40,7 @@ const std::string kRsHead =
     "<RuleSet Name=\"rs\"><Description>main</Description><Rule Name=\"cpu\"/>";
 const std::string kBrokenRs = "<RuleSet Name=\"rs\"><Rule";
 const std::string kSet = "\nLORVETH_AGENT       :  ExecuteSET(): ";
-const std::string kAgent = "\nLORVETH_AGENT       : ";
+const std::string& kAgent = threshold_test::kAgentTrace;
 
 struct Table {
   const char* name;
@@ -633,11 +633,7 @@ class ExecuteSetTest : public ::testing::TestWithParam<Request> {
   }
 
   std::vector<ThresholdLibrary::FrameInfo> Frames(unsigned oc) {
-    std::vector<ThresholdLibrary::FrameInfo> frames;
-    for (auto& frame : lib_.Frames(first_frame_)) {
-      if (frame.oc == oc) frames.push_back(std::move(frame));
-    }
-    return frames;
+    return lib_.FramesOf(oc, first_frame_);
   }
 
   ThresholdLibrary lib_;

@@ -18,12 +18,6 @@ using Bytes = std::vector<unsigned char>;
 
 constexpr unsigned kAllCabinets = 0xFFFFFFFF;
 
-Bytes TextData(const std::string& text) {
-  Bytes data(text.begin(), text.end());
-  data.push_back(0);
-  return data;
-}
-
 class ThresholdAgentTest : public ::testing::Test {
  protected:
   void SetUp() override { lib_.Load(); }
@@ -35,7 +29,7 @@ class ThresholdAgentTest : public ::testing::Test {
 
   bool HasTrace(const std::string& text, unsigned level) { return lib_.TraceLevel(text) == level; }
   bool Traced(const std::string& text, unsigned level) {
-    return HasTrace("\nLORVETH_AGENT       : " + text, level);
+    return HasTrace(threshold_test::kAgentTrace + text, level);
   }
 
   // The entries of the walk below root.<relative>.
@@ -50,15 +44,6 @@ class ThresholdAgentTest : public ::testing::Test {
       oids.push_back(entry.oid);
     }
     return oids;
-  }
-
-  // The commands sent since `from` with the given operation code.
-  std::vector<ThresholdLibrary::FrameInfo> FramesOf(unsigned oc, size_t from = 0) {
-    std::vector<ThresholdLibrary::FrameInfo> frames;
-    for (auto& frame : lib_.Frames(from)) {
-      if (frame.oc == oc) frames.push_back(std::move(frame));
-    }
-    return frames;
   }
 
   ThresholdLibrary lib_;
@@ -108,7 +93,8 @@ TEST_F(ThresholdAgentTest, UnreachableModuleLeavesOnlyTheIdentityScalarsAndStatu
   EXPECT_EQ(walk[1].value, "STRING Lorveth test");
   EXPECT_EQ(walk[2].value, "STRING 4.1.2.3");
   EXPECT_EQ(walk[3].value.rfind("STRING Build: ", 0), 0u);
-  for (const auto& frame : FramesOf(0xE001)) EXPECT_GE(frame.oe, 0x3800u) << "no table request";
+  for (const auto& frame : lib_.FramesOf(0xE001))
+    EXPECT_GE(frame.oe, 0x3800u) << "no table request";
   EXPECT_EQ(lib_.VolatileValue("AgentStatus"), "4");
   EXPECT_EQ(lib_.VolatileValue("AgentLastError"), "initialization failed");
   EXPECT_TRUE(HasTrace(
@@ -139,7 +125,7 @@ TEST_F(ThresholdAgentTest, FailingLoaderStopsTheLaterOnesAndKeepsTheEarlierTable
   EXPECT_EQ(lib_.Get(lib_.At("1.3.7.0")), "error 2") << "the failed table's change scalar";
   EXPECT_EQ(lib_.Get(lib_.At("1.4.2.0")), "error 2") << "later loaders never ran";
   std::vector<unsigned> codes;
-  for (const auto& frame : FramesOf(0xE001)) {
+  for (const auto& frame : lib_.FramesOf(0xE001)) {
     if (frame.oe < 0x3800) codes.push_back(frame.oe);
   }
   EXPECT_EQ(codes, (std::vector<unsigned>{0x311, 0x310, 0x314}));
@@ -195,7 +181,7 @@ TEST_F(ThresholdAgentTest, NamelessRuleIsIndexedByTheEmptyName) {
   // The current value of a nameless row is not asked for.
   const size_t before = lib_.frame_count();
   EXPECT_EQ(lib_.Get(lib_.At("1.3.1.1.25.0")), "STRING ");
-  EXPECT_TRUE(FramesOf(0x2207, before).empty());
+  EXPECT_TRUE(lib_.FramesOf(0x2207, before).empty());
 }
 
 // The latest Modified stamp of the tables, whatever the load order.
@@ -265,10 +251,10 @@ TEST_F(ThresholdAgentTest, LiveValuesAskTheModuleAndMapItsReply) {
       {0x2220, "", {4, 4}, 0, "1.2.5.0", "INTEGER 1"},
       {0x2220, "", {2}, 19, "1.2.5.0", "INTEGER 1"},
       {0x2210, "", {1}, 0, "1.2.3.0", "INTEGER 2"},
-      {0x2207, "cpu", TextData("87%"), 0, "1.3.1.1.25", "STRING 87%"},
+      {0x2207, "cpu", threshold_test::TextBytes("87%"), 0, "1.3.1.1.25", "STRING 87%"},
       {0x2207, "cpu", {}, 0, "1.3.1.1.25", "STRING "},
       {0x2214, "r1", {'1', '2'}, 0, "1.4.1.1.14", "STRING 12"},  // without terminator
-      {0x2214, "r1", TextData("5"), 2, "1.4.1.1.14", "STRING "},
+      {0x2214, "r1", threshold_test::TextBytes("5"), 2, "1.4.1.1.14", "STRING "},
       // Record index bounds need exactly four bytes.
       {0x2215, "r1", {9, 0, 0, 0}, 0, "1.4.7.1.1", "INTEGER 9"},
       {0x2216, "r1", {9, 0, 0, 0}, 0, "1.4.7.1.2", "INTEGER 10"},
@@ -290,12 +276,12 @@ TEST_F(ThresholdAgentTest, LiveValuesAskTheModuleAndMapItsReply) {
     const Oid oid = c.row.empty() ? lib_.At(c.column) : WithName(lib_.At(c.column), c.row);
     EXPECT_EQ(lib_.Get(oid), c.value)
         << c.column << " status " << int{c.status} << " bytes " << c.reply.size();
-    const auto frames = FramesOf(c.oc, before);
+    const auto frames = lib_.FramesOf(c.oc, before);
     ASSERT_EQ(frames.size(), 1u) << c.column;
     EXPECT_EQ(frames[0].stat, 19u);
     EXPECT_EQ(frames[0].cabid, kAllCabinets);
-    EXPECT_EQ(frames[0].data,
-              c.row.empty() ? (c.oc == 0x2210 ? Bytes{0} : Bytes{}) : TextData(c.row));
+    EXPECT_EQ(frames[0].data, c.row.empty() ? (c.oc == 0x2210 ? Bytes{0} : Bytes{})
+                                            : threshold_test::TextBytes(c.row));
   }
   for (const auto& [text, level] : std::vector<std::pair<std::string, unsigned>>{
            {"fGetResourceCurrentValue - current value of resource \"cpu\": 87%", 3},

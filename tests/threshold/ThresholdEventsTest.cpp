@@ -177,7 +177,7 @@ TEST_F(ThresholdEventsTest, EventsThatAreNotSnmpTrapsOrLackASeverityQueueNothing
   ASSERT_TRUE(lib_.Start());
   lib_.capture_trace(1);
   lib_.raise_threshold_event(ThresholdDocument("snmp-trap", "warning", "1").c_str());
-  const std::string agent = "\nLORVETH_AGENT       : ";
+  const std::string& agent = threshold_test::kAgentTrace;
   EXPECT_EQ(
       lib_.TraceLevel(
           agent + "## ERROR in SendThresholdTrap()! Event severity not available in event data!"),

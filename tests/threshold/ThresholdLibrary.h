@@ -114,6 +114,14 @@ inline std::string ValueText(const AsnAny& value) {
   }
 }
 
+// A text as the module sends it, with its terminator.
+inline std::vector<unsigned char> TextBytes(const std::string& text) {
+  return std::vector<unsigned char>(text.c_str(), text.c_str() + text.size() + 1);
+}
+
+// What the agent's trace lines begin with.
+inline const std::string kAgentTrace = "\nLORVETH_AGENT       : ";
+
 struct WalkEntry {
   Oid oid;
   std::string value;
@@ -257,6 +265,12 @@ class ThresholdLibrary {
       if (!info.data.empty()) frame_data(i, info.data.data(), info.data.size());
       frames.push_back(std::move(info));
     }
+    return frames;
+  }
+  // The commands since `from` with the operation code `oc`.
+  std::vector<FrameInfo> FramesOf(unsigned oc, size_t from = 0) {
+    std::vector<FrameInfo> frames = Frames(from);
+    std::erase_if(frames, [oc](const FrameInfo& f) { return f.oc != oc; });
     return frames;
   }
 
