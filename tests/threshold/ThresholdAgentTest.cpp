@@ -3,7 +3,6 @@
 // threshold module.
 #include <gtest/gtest.h>
 
-#include <ctime>
 #include <string>
 #include <vector>
 
@@ -182,31 +181,6 @@ TEST_F(ThresholdAgentTest, NamelessRuleIsIndexedByTheEmptyName) {
   const size_t before = lib_.frame_count();
   EXPECT_EQ(lib_.Get(lib_.At("1.3.1.1.25.0")), "STRING ");
   EXPECT_TRUE(lib_.FramesOf(0x2207, before).empty());
-}
-
-// The latest Modified stamp of the tables, whatever the load order.
-TEST(LatestChangeTimeTest, LatestModifiedTimeWinsWhateverTheLoadOrder) {
-  std::tm tm{};
-  tm.tm_year = 106;  // 10/20/2006 8:56:53 local time
-  tm.tm_mon = 9;
-  tm.tm_mday = 20;
-  tm.tm_hour = 8;
-  tm.tm_min = 56;
-  tm.tm_sec = 53;
-  tm.tm_isdst = -1;
-  const int64_t latest = std::mktime(&tm);
-  for (const bool rules_later : {true, false}) {
-    ThresholdLibrary lib;
-    lib.Load();
-    const std::string later = "Modified=\"10/20/2006 8:56:53\"/>";
-    const std::string earlier = "Modified=\"10/19/2006 8:56:53\"/>";
-    lib.set_table(0x311, ("<Rules " + (rules_later ? later : earlier)).c_str());
-    lib.set_table(0x314, ("<Events " + (rules_later ? earlier : later)).c_str());
-    ASSERT_TRUE(lib.Start());
-    EXPECT_EQ(lib.latest_change_time(), latest);
-    EXPECT_EQ(lib.Get(lib.At("1.2.1.0")),
-              "INTEGER " + std::to_string(static_cast<int32_t>(latest)));
-  }
 }
 
 TEST_F(ThresholdAgentTest, ChangeTimeWithoutAnyModifiedAttributeReadsZero) {
