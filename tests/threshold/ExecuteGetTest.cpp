@@ -6,6 +6,7 @@
 
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "threshold/ThresholdLibrary.h"
@@ -124,8 +125,6 @@ class ExecuteGetTest : public ::testing::Test {
   size_t first_frame_ = 0;
 };
 
-// --- GET-NEXT walks
-
 // Instances written "a#2" (record 2 of report "a"), "a#" (the placeholder of
 // "a"), "c@1.4.7.1.1" (that column's row of "c"), "@1.5.2.0" (below the root)
 // or "beyond" (the root's successor).
@@ -154,7 +153,6 @@ void PrintTo(const WalkCase& c, std::ostream* os) { *os << c.walk; }
 
 class GetNextWalkTest : public ExecuteGetTest, public ::testing::WithParamInterface<WalkCase> {};
 
-// Reports, their records, a walk and the read commands it sends.
 TEST_P(GetNextWalkTest, WalksRecordsAndHandsOverToTheTree) {
   const WalkCase& c = GetParam();
   ASSERT_NO_FATAL_FAILURE(Start(c.reports));
@@ -203,8 +201,6 @@ TEST_F(ExecuteGetTest, GetNextWithNothingBehindTheRecordTableIsLeftToTheMibTree)
   EXPECT_EQ(Reads(), "a/0/3");
 }
 
-// --- GET
-
 TEST_F(ExecuteGetTest, GetAnswersTheRecordTextOrLeavesTheInstanceToTheTree) {
   ASSERT_NO_FATAL_FAILURE(Start({"a"}));
   SetRecord("a", 2, "12:00 42.5");
@@ -224,20 +220,6 @@ TEST_F(ExecuteGetTest, GetAnswersTheRecordTextOrLeavesTheInstanceToTheTree) {
   EXPECT_EQ(lib_.Get(Record("a", 1)), "STRING more");
 }
 
-TEST_F(ExecuteGetTest, GetOfOneExistingAndOneMissingRecordLeavesTheMissingOneUnchanged) {
-  ASSERT_NO_FATAL_FAILURE(Start({"a"}));
-  SetRecord("a", 1, "one");
-  VarBinds vbs;
-  vbs.Add(Record("a", 1));
-  vbs.Add(Record("a", 9));
-  const Answer answer = Query(SNMP_PDU_GET, vbs);
-  EXPECT_TRUE(answer.result);
-  EXPECT_EQ(answer.status, 0);
-  EXPECT_EQ(ValueText(vbs[0].value), "STRING one");
-  EXPECT_EQ(threshold_test::NameOf(vbs[1]), Record("a", 9));
-  EXPECT_EQ(ValueText(vbs[1].value), "NULL");
-}
-
 TEST_F(ExecuteGetTest, OtherObjectsAndRequestTypesNeverAskForARecord) {
   ASSERT_NO_FATAL_FAILURE(Start({"a"}));
   // reportName of "a" ends in 97 like record 97 of "a" would.
@@ -249,22 +231,26 @@ TEST_F(ExecuteGetTest, OtherObjectsAndRequestTypesNeverAskForARecord) {
   EXPECT_EQ(Reads(), "");
 }
 
-// --- Several varbinds
-
-TEST_F(ExecuteGetTest, TwoVarbindGetNextAnsweredByTheRecordLeavesTheOtherUnchanged) {
+// GET and GET-NEXT of two varbinds, one answered by a record: the other one,
+// a missing record or an object elsewhere, is left as it came.
+TEST_F(ExecuteGetTest, TwoVarbindRequestAnsweredByARecordLeavesTheOtherUnchanged) {
   ASSERT_NO_FATAL_FAILURE(Start({"a"}));
   SetRecord("a", 1, "one");
   const Oid elsewhere = WithName(lib_.At("1.4.1.1.1"), "a");  // reportName of "a"
-  VarBinds vbs;
-  vbs.Add(Record("a"));
-  vbs.Add(elsewhere);
-  const Answer answer = Query(SNMP_PDU_GETNEXT, vbs);
-  EXPECT_TRUE(answer.result);
-  EXPECT_EQ(answer.status, 0);
-  EXPECT_EQ(threshold_test::NameOf(vbs[0]), Record("a", 1));
-  EXPECT_EQ(ValueText(vbs[0].value), "STRING one");
-  EXPECT_EQ(threshold_test::NameOf(vbs[1]), elsewhere);
-  EXPECT_EQ(ValueText(vbs[1].value), "NULL");
+  for (const auto& [type, first, second] :
+       {std::tuple(BYTE{SNMP_PDU_GET}, Record("a", 1), Record("a", 9)),
+        std::tuple(BYTE{SNMP_PDU_GETNEXT}, Record("a"), elsewhere)}) {
+    VarBinds vbs;
+    vbs.Add(first);
+    vbs.Add(second);
+    const Answer answer = Query(type, vbs);
+    EXPECT_TRUE(answer.result);
+    EXPECT_EQ(answer.status, 0);
+    EXPECT_EQ(threshold_test::NameOf(vbs[0]), Record("a", 1));
+    EXPECT_EQ(ValueText(vbs[0].value), "STRING one");
+    EXPECT_EQ(threshold_test::NameOf(vbs[1]), second);
+    EXPECT_EQ(ValueText(vbs[1].value), "NULL");
+  }
 }
 
 // A varbind that leaves the record table after another was answered hands
@@ -290,8 +276,6 @@ TEST_F(ExecuteGetTest, AnExitAfterAnAnsweredVarbindHandsTheChangedRequestToTheTr
   }
 }
 
-// --- A module that stops answering
-
 TEST_F(ExecuteGetTest, ModuleThatStopsAnsweringMidWalkLeavesTheWalkToTheTree) {
   ASSERT_NO_FATAL_FAILURE(Start({"a", "b", "c"}));
   Script("a#1=a-one a#2=a-two c#1=c-one");
@@ -305,8 +289,6 @@ TEST_F(ExecuteGetTest, ModuleThatStopsAnsweringMidWalkLeavesTheWalkToTheTree) {
   // Each step asks for what could follow and finds nothing.
   EXPECT_EQ(Reads(), "a/0/1 b/0/0 c/0/0 b/0/0 c/0/0 c/0/0");
 }
-
-// --- Trace
 
 TEST_F(ExecuteGetTest, TraceNamesEachStepAtItsLevel) {
   ASSERT_NO_FATAL_FAILURE(Start({"a", "b"}));

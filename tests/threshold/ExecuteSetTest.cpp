@@ -750,7 +750,6 @@ TEST_F(StoreReplyTest, EveryReplyStatusMapsToItsSnmpErrorStatus) {
   }
 }
 
-// The fetch command of a set carries the set's name and its terminator.
 TEST_F(StoreReplyTest, SetFetchCarriesTheNameWithItsTerminator) {
   lib_.SetReply(kRuleSetFetch, "rs", Bytes(kRuleSetRs.begin(), kRuleSetRs.end()));
   VarBinds vbs;

@@ -48,8 +48,6 @@ class ThresholdAgentTest : public ::testing::Test {
   ThresholdLibrary lib_;
 };
 
-// --- Start-up
-
 TEST_F(ThresholdAgentTest, StartSendsTheProbeThenEveryTableRequestInTheFixedOrder) {
   ASSERT_NO_FATAL_FAILURE(Start());
   const auto frames = lib_.Frames();
@@ -135,8 +133,6 @@ TEST_F(ThresholdAgentTest, FailingLoaderStopsTheLaterOnesAndKeepsTheEarlierTable
              1));
 }
 
-// --- Loading
-
 TEST_F(ThresholdAgentTest, TableAnsweredWithStatusTwelveAndNoDataIsEmptyWithChangeTimeZero) {
   lib_.SetReply(0xE001, "", {}, 12, 0x311);
   ASSERT_NO_FATAL_FAILURE(Start());
@@ -190,8 +186,6 @@ TEST_F(ThresholdAgentTest, ChangeTimeWithoutAnyModifiedAttributeReadsZero) {
   EXPECT_EQ(lib_.Get(lib_.At("1.3.2.0")), "INTEGER 0");
   EXPECT_TRUE(Traced("fGetConfigChangedTime - no configuration change time available!", 3));
 }
-
-// --- Callbacks
 
 // Live values: the module is asked with the row's name and its terminator
 // (the status scalars with no data, the report sets' overall status with a
@@ -292,8 +286,6 @@ TEST_F(ThresholdAgentTest, RowAvailableFindsLoadedInstancesOnly) {
   EXPECT_FALSE(lib_.row_available("", "ab", -1));
   EXPECT_TRUE(lib_.TraceLines().empty());
 }
-
-// --- Requests
 
 TEST_F(ThresholdAgentTest, SetOfAScalarOutsideTheTablesIsAnsweredReadOnlyByTheMibTree) {
   ASSERT_NO_FATAL_FAILURE(Start());

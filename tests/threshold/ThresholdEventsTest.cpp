@@ -52,8 +52,6 @@ class ThresholdEventsTest : public ::testing::Test {
   ThresholdLibrary lib_;
 };
 
-// --- Table refresh
-
 // Per table: rows "a" (1.97) and "b" (1.98); the change deletes "a".  The set
 // tables' "a" has a member, whose contents row goes with it.
 TEST(TableRefreshTest, ChangeEventReloadsTheTableWithoutTheDeletedRows) {
@@ -126,8 +124,6 @@ TEST_F(ThresholdEventsTest, ChangeEventForAnUnlistedTableCodeChangesNothing) {
   EXPECT_EQ(lib_.Walk(), walk);
 }
 
-// --- Threshold events
-
 std::string ThresholdDocument(const char* type, const char* severity, const char* value) {
   std::string xml = "<Threshold><Rule Name=\"cpu\"><Comment>call ops</Comment></Rule>";
   if (value != nullptr) xml += std::string("<Value>") + value + "</Value>";
@@ -195,8 +191,6 @@ TEST_F(ThresholdEventsTest, EventsThatAreNotSnmpTrapsOrLackASeverityQueueNothing
   EXPECT_FALSE(TakeTrap().taken);
   EXPECT_EQ(lib_.TraceLevel("\nVarnReply() - CM_ThresholdEvent, fire threshold change trap"), 4u);
 }
-
-// --- Reloads racing with requests
 
 // Two versions of the rule table with different rows; each request below asks,
 // in one varbind list, for the successor of every row name of both versions.
