@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <tuple>
+#include <utility>
 
 #include "TimeZone.h"
 #include "threshold/documents/Formats.h"
@@ -16,48 +17,37 @@ using records_test::kNewYork;
 using records_test::kUtc;
 using records_test::ScopedTimeZone;
 
-TEST(DecimalFormatTest, LeadingNumberIsReadUpToTheFirstNonDigit) {
-  EXPECT_EQ(records::ParseDecimal("42"), 42);
-  EXPECT_EQ(records::ParseDecimal(" \t\n -42abc"), -42);
-  EXPECT_EQ(records::ParseDecimal("+7"), 7);
-  EXPECT_EQ(records::ParseDecimal("007"), 7);
-  EXPECT_EQ(records::ParseDecimal("4.9"), 4);
-  EXPECT_EQ(records::ParseDecimal("12 34"), 12);
-}
-
-TEST(DecimalFormatTest, TextWithoutLeadingNumberReadsZero) {
-  EXPECT_EQ(records::ParseDecimal(""), 0);
-  EXPECT_EQ(records::ParseDecimal("abc"), 0);
-  EXPECT_EQ(records::ParseDecimal("- 5"), 0);
-  EXPECT_EQ(records::ParseDecimal("+"), 0);
-  EXPECT_EQ(records::ParseDecimal("x12"), 0);
-}
-
-TEST(DecimalFormatTest, NumbersBeyondThirtyTwoBitsSaturate) {
-  EXPECT_EQ(records::ParseDecimal("2147483647"), INT_MAX);
-  EXPECT_EQ(records::ParseDecimal("2147483648"), INT_MAX);
-  EXPECT_EQ(records::ParseDecimal("-2147483648"), INT_MIN);
-  EXPECT_EQ(records::ParseDecimal("-2147483649"), INT_MIN);
+// A leading number is read up to the first non-digit, saturating beyond 32
+// bits; text without one reads zero.
+TEST(DecimalFormatTest, LeadingNumberSaturatesOrReadsZero) {
+  const std::pair<const char*, int> cases[] = {{"42", 42},
+                                               {" \t\n -42abc", -42},
+                                               {"+7", 7},
+                                               {"007", 7},
+                                               {"4.9", 4},
+                                               {"12 34", 12},
+                                               {"", 0},
+                                               {"abc", 0},
+                                               {"- 5", 0},
+                                               {"+", 0},
+                                               {"x12", 0},
+                                               {"2147483647", INT_MAX},
+                                               {"2147483648", INT_MAX},
+                                               {"-2147483648", INT_MIN},
+                                               {"-2147483649", INT_MIN}};
+  for (const auto& [text, value] : cases) EXPECT_EQ(records::ParseDecimal(text), value) << text;
   EXPECT_EQ(records::ParseDecimal("99999999999999999999999999"), INT_MAX);
 }
 
+// Hours and minutes give minutes of the day; "%d" skips leading blanks, ':'
+// must follow the hours directly, unmatched fields count zero, nothing is
+// range-checked, and a missing text reads -1.
 TEST(DailyTimeFormatTest, HoursAndMinutesGiveMinutesOfDay) {
-  EXPECT_EQ(records::ParseDailyTime("7:5"), 425);
-  EXPECT_EQ(records::ParseDailyTime("08:30"), 510);
-  EXPECT_EQ(records::ParseDailyTime("24:00"), 1440);
-  EXPECT_EQ(records::ParseDailyTime(" 7: 5"), 425);  // "%d" skips leading blanks
+  const std::pair<const char*, int> cases[] = {
+      {"7:5", 425}, {"08:30", 510}, {"24:00", 1440}, {" 7: 5", 425}, {"7", 420}, {"7 :5", 420},
+      {"abc", 0},   {" ", 0},       {"25:99", 1599}, {"-1:30", -30}, {"", -1}};
+  for (const auto& [text, value] : cases) EXPECT_EQ(records::ParseDailyTime(text), value) << text;
 }
-
-TEST(DailyTimeFormatTest, UnmatchedFieldsCountZeroAndNothingIsRangeChecked) {
-  EXPECT_EQ(records::ParseDailyTime("7"), 420);
-  EXPECT_EQ(records::ParseDailyTime("7 :5"), 420);  // ':' must follow the hours directly
-  EXPECT_EQ(records::ParseDailyTime("abc"), 0);
-  EXPECT_EQ(records::ParseDailyTime(" "), 0);
-  EXPECT_EQ(records::ParseDailyTime("25:99"), 1599);
-  EXPECT_EQ(records::ParseDailyTime("-1:30"), -30);
-}
-
-TEST(DailyTimeFormatTest, MissingTextReadsMinusOne) { EXPECT_EQ(records::ParseDailyTime(""), -1); }
 
 TEST(DailyTimeFormatTest, WrittenWithTwoDigitFieldsWithinTheDayOnly) {
   EXPECT_EQ(records::FormatDailyTime(0), "00:00");
