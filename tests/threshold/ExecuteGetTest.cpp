@@ -4,7 +4,9 @@
 // hand-over to the MIB tree when the module has nothing (more) to give.
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "threshold/ThresholdLibrary.h"
@@ -20,30 +22,12 @@ using threshold_test::WithName;
 constexpr unsigned kReadRecord = 0x2213;
 constexpr unsigned kReportsTable = 0x321;
 
-std::vector<unsigned char> Bytes(const std::string& text, bool with_nul = true) {
-  std::vector<unsigned char> bytes(text.begin(), text.end());
-  if (with_nul) bytes.push_back(0);
-  return bytes;
-}
-
 std::string ReportsXml(const std::vector<std::string>& names) {
   std::string xml = "<Reports Modified=\"01/02/2024 10:00:00\">";
   for (const std::string& name : names) {
     xml += "<Report Name=\"" + name + "\"><Resource Name=\"cpu\"/></Report>";
   }
   return xml + "</Reports>";
-}
-
-// One read command as the module received it: report name, OE, OID.
-struct Read {
-  std::string name;
-  unsigned oe = 0;
-  unsigned oid = 0;
-  bool operator==(const Read&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& out, const Read& read) {
-  return out << "{" << read.name << ", OE " << read.oe << ", OID " << read.oid << "}";
 }
 
 class ExecuteGetTest : public ::testing::Test {
@@ -58,7 +42,7 @@ class ExecuteGetTest : public ::testing::Test {
   }
 
   void SetRecord(const std::string& report, unsigned record, const std::string& value) {
-    lib_.SetReply(kReadRecord, report, Bytes(value), 0, record);
+    lib_.SetReply(kReadRecord, report, threshold_test::TextBytes(value), 0, record);
   }
 
   // root.1.4.8.1.1.<name>[.record]
@@ -69,18 +53,18 @@ class ExecuteGetTest : public ::testing::Test {
     return oid;
   }
 
-  // The read commands since the agent started; checks the fixed header fields
-  // and the data layout (name and terminating zero) of each.
-  std::vector<Read> Reads() {
-    std::vector<Read> reads;
-    for (const auto& frame : lib_.Frames(first_frame_)) {
-      if (frame.oc != kReadRecord) continue;
+  // The read commands since the agent started, "name/OE/OID ..."; checks the
+  // fixed header fields and the data layout (name and terminating zero).
+  std::string Reads() {
+    std::string reads;
+    for (const auto& frame : lib_.FramesOf(kReadRecord, first_frame_)) {
       EXPECT_EQ(frame.cabid, 0xFFFFFFFFu);
       EXPECT_EQ(frame.stat, 19u);
       EXPECT_FALSE(frame.data.empty());
       if (frame.data.empty()) continue;
       EXPECT_EQ(frame.data.back(), 0);
-      reads.push_back({std::string(frame.data.begin(), frame.data.end() - 1), frame.oe, frame.oid});
+      reads += (reads.empty() ? "" : " ") + std::string(frame.data.begin(), frame.data.end() - 1) +
+               "/" + std::to_string(frame.oe) + "/" + std::to_string(frame.oid);
     }
     return reads;
   }
@@ -108,285 +92,203 @@ class ExecuteGetTest : public ::testing::Test {
     EXPECT_EQ(answer.status, 0);
     return {threshold_test::NameOf(vbs[0]), ValueText(vbs[0].value)};
   }
+  Oid Instance(const std::string& written) const;
+  // Records "a#1=text b#2=text ...".
+  void Script(const std::string& records) {
+    std::istringstream in(records);
+    for (std::string record; in >> record;) {
+      const size_t hash = record.find('#'), eq = record.find('=');
+      SetRecord(record.substr(0, hash), std::stoul(record.substr(hash + 1, eq - hash - 1)),
+                record.substr(eq + 1));
+    }
+  }
+  // "start > answer=value > ...": each GET-NEXT from the answer before; a
+  // value left out is not checked.
+  void ExpectWalk(const std::string& walk) {
+    size_t at = walk.find(" > ");
+    Oid from = Instance(walk.substr(0, at));
+    while (at != std::string::npos) {
+      const size_t end = walk.find(" > ", at + 3);
+      const std::string step = walk.substr(at + 3, end == std::string::npos ? end : end - at - 3);
+      const size_t eq = step.find('=');
+      const auto answer = Next(from);
+      EXPECT_EQ(answer.first, Instance(step.substr(0, eq))) << step;
+      if (eq != std::string::npos) {
+        EXPECT_EQ(answer.second, step.substr(eq + 1));
+      }
+      from = answer.first;
+      at = end;
+    }
+  }
 
   ThresholdLibrary lib_;
   size_t first_frame_ = 0;
 };
 
-// --- GET-NEXT walks
-
-TEST_F(ExecuteGetTest, WalkAnswersRecordByRecordSkipsAnEmptyReportAndLeavesAfterTheLast) {
-  ASSERT_NO_FATAL_FAILURE(Start({"a", "b", "c"}));
-  SetRecord("a", 1, "a-one");
-  SetRecord("a", 2, "a-two");
-  SetRecord("c", 1, "c-one");
-
-  auto answer = Next(lib_.At("1.4.8"));
-  EXPECT_EQ(answer.first, Record("a", 1));
-  EXPECT_EQ(answer.second, "STRING a-one");
-  answer = Next(answer.first);
-  EXPECT_EQ(answer.first, Record("a", 2));
-  EXPECT_EQ(answer.second, "STRING a-two");
-  answer = Next(answer.first);
-  EXPECT_EQ(answer.first, Record("c", 1));
-  EXPECT_EQ(answer.second, "STRING c-one");
-  // After the last record the MIB tree answers with the first object behind
-  // the record table.
-  answer = Next(answer.first);
-  EXPECT_EQ(answer.first, lib_.At("1.5.2.0"));
-  EXPECT_EQ(answer.second, "INTEGER 0");
-
-  EXPECT_EQ(Reads(),
-            (std::vector<Read>{
-                {"a", 0, 0}, {"a", 0, 1}, {"a", 0, 2}, {"b", 0, 0}, {"c", 0, 0}, {"c", 0, 1}}));
+// Instances written "a#2" (record 2 of report "a"), "a#" (the placeholder of
+// "a"), "c@1.4.7.1.1" (that column's row of "c"), "@1.5.2.0" (below the root)
+// or "beyond" (the root's successor).
+Oid ExecuteGetTest::Instance(const std::string& written) const {
+  if (written == "beyond") {
+    Oid beyond = lib_.Root();
+    ++beyond.back();
+    return beyond;
+  }
+  if (written[0] == '@') return lib_.At(written.substr(1));
+  if (const size_t at = written.find('@'); at != std::string::npos) {
+    return WithName(lib_.At(written.substr(at + 1)), written.substr(0, at));
+  }
+  const size_t hash = written.find('#');
+  if (hash + 1 == written.size()) return Record(written.substr(0, hash));
+  return Record(written.substr(0, hash),
+                static_cast<unsigned>(std::stoul(written.substr(hash + 1))));
 }
 
-TEST_F(ExecuteGetTest, GetNextOnAPlaceholderAnswersTheReportsFirstRecord) {
-  ASSERT_NO_FATAL_FAILURE(Start({"a", "b"}));
-  SetRecord("a", 1, "first");
-  SetRecord("b", 1, "other");
-  const auto answer = Next(Record("a"));
-  EXPECT_EQ(answer.first, Record("a", 1));
-  EXPECT_EQ(answer.second, "STRING first");
-  EXPECT_EQ(Reads(), (std::vector<Read>{{"a", 0, 0}}));
+struct WalkCase {
+  std::vector<std::string> reports;
+  std::string records, walk, reads;
+};
+
+void PrintTo(const WalkCase& c, std::ostream* os) { *os << c.walk; }
+
+class GetNextWalkTest : public ExecuteGetTest, public ::testing::WithParamInterface<WalkCase> {};
+
+TEST_P(GetNextWalkTest, WalksRecordsAndHandsOverToTheTree) {
+  const WalkCase& c = GetParam();
+  ASSERT_NO_FATAL_FAILURE(Start(c.reports));
+  lib_.SetReply(0x2215, "c", {7, 0, 0, 0});  // the highest record number of "c"
+  Script(c.records);
+  ExpectWalk(c.walk);
+  EXPECT_EQ(Reads(), c.reads);
 }
 
-TEST_F(ExecuteGetTest, GetNextFromTheLastReportIndexRowEntersTheRecordTable) {
-  ASSERT_NO_FATAL_FAILURE(Start({"a", "c"}));
-  SetRecord("a", 1, "a-one");
-  // reportOldestIndexInUse of the last report is the table's last row.
-  const auto answer = Next(WithName(lib_.At("1.4.7.1.2"), "c"));
-  EXPECT_EQ(answer.first, Record("a", 1));
-  EXPECT_EQ(answer.second, "STRING a-one");
-}
+INSTANTIATE_TEST_SUITE_P(
+    Walks, GetNextWalkTest,
+    ::testing::Values(
+        // Record by record, skipping an empty report; after the last record the
+        // tree answers with the first object behind the record table.
+        WalkCase{{"a", "b", "c"},
+                 "a#1=a-one a#2=a-two c#1=c-one",
+                 "@1.4.8 > a#1=STRING a-one > a#2=STRING a-two > c#1=STRING c-one > "
+                 "@1.5.2.0=INTEGER 0",
+                 "a/0/0 a/0/1 a/0/2 b/0/0 c/0/0 c/0/1"},
+        WalkCase{{"a", "b"}, "a#1=first b#1=other", "a# > a#1=STRING first", "a/0/0"},
+        // reportOldestIndexInUse of the last report is the index table's last row.
+        WalkCase{{"a", "b"}, "a#1=first", "b@1.4.7.1.2 > a#1=STRING first", "a/0/0"},
+        WalkCase{{"a", "c"}, "a#1=a-one", "a@1.4.7.1.1 > c@1.4.7.1.1=INTEGER 7", ""},
+        // No record anywhere: from the first placeholder the tree answers.
+        WalkCase{{"a", "b", "c"},
+                 "",
+                 "c@1.4.7.1.2 > b#=INTEGER 0 > c# > @1.5.2.0",
+                 "a/0/0 b/0/0 c/0/0 b/0/0 c/0/0 c/0/0"},
+        // A record number past 2^32 - 1 cannot follow; nothing is asked for it.
+        WalkCase{{"a", "b"}, "b#1=b-one", "a#4294967295 > b#1=STRING b-one", "b/0/0"},
+        // Record numbers above 65536 are split over OE and OID.
+        WalkCase{{"a"},
+                 "a#65536=r65536 a#65537=r65537",
+                 "a#65535 > a#65536=STRING r65536 > a#65537=STRING r65537",
+                 "a/0/65535 a/1/0"},
+        WalkCase{{"a"}, "a#131072=r131072", "a#131071 > a#131072=STRING r131072", "a/1/65535"},
+        // A name length past the OID reads no further than the OID.
+        WalkCase{{"a"}, "", "@1.4.8.1.1.4294967295.97 > @1.5.2.0", "a\x01/0/0"}));
 
-TEST_F(ExecuteGetTest, GetNextInsideTheReportIndexTableStaysWithTheMibTree) {
-  ASSERT_NO_FATAL_FAILURE(Start({"a", "c"}));
-  SetRecord("a", 1, "a-one");
-  lib_.SetReply(0x2215, "c", {7, 0, 0, 0});
-  const auto answer = Next(WithName(lib_.At("1.4.7.1.1"), "a"));
-  EXPECT_EQ(answer.first, WithName(lib_.At("1.4.7.1.1"), "c"));
-  EXPECT_EQ(answer.second, "INTEGER 7");
-  EXPECT_TRUE(Reads().empty());
-}
-
-TEST_F(ExecuteGetTest, WalkWithoutAnyRecordHandsOverAtTheFirstPlaceholderAndGoesOnInTheTree) {
-  ASSERT_NO_FATAL_FAILURE(Start({"a", "b", "c"}));
-  // Leaving the report index table moves the varbind to the first
-  // placeholder; with no record anywhere the tree answers what follows it.
-  auto answer = Next(WithName(lib_.At("1.4.7.1.2"), "c"));
-  EXPECT_EQ(answer.first, Record("b"));
-  EXPECT_EQ(answer.second, "INTEGER 0");
-  answer = Next(answer.first);
-  EXPECT_EQ(answer.first, Record("c"));
-  answer = Next(answer.first);
-  EXPECT_EQ(answer.first, lib_.At("1.5.2.0"));
-}
-
-TEST_F(ExecuteGetTest, GetNextBeyondTheLastPossibleRecordMovesToTheNextReport) {
-  ASSERT_NO_FATAL_FAILURE(Start({"a", "b"}));
-  SetRecord("b", 1, "b-one");
-  // A record number past 2^32 - 1 cannot follow; nothing is asked for it.
-  const auto answer = Next(Record("a", 0xFFFFFFFFu));
-  EXPECT_EQ(answer.first, Record("b", 1));
-  EXPECT_EQ(answer.second, "STRING b-one");
-  EXPECT_EQ(Reads(), (std::vector<Read>{{"b", 0, 0}}));
-}
-
+// The report-set request fails, so start-up stops after the reports: no
+// object follows the record table, and the tree answers past its last object.
 TEST_F(ExecuteGetTest, GetNextWithNothingBehindTheRecordTableIsLeftToTheMibTree) {
-  // The report-set request fails, so start-up stops after the reports: no
-  // object follows the record table.
   lib_.SetReply(0xE001, "", {}, 6, 0x320);
   ASSERT_NO_FATAL_FAILURE(Start({"a"}));
-  const auto answer = Next(Record("a", 3));
-  // The tree's answer past its last object: the root's successor.
-  Oid beyond = lib_.Root();
-  ++beyond.back();
-  EXPECT_EQ(answer.first, beyond);
-  EXPECT_EQ(Reads(), (std::vector<Read>{{"a", 0, 3}}));
+  ExpectWalk("a#3 > beyond");
+  EXPECT_EQ(Reads(), "a/0/3");
 }
 
-// --- GET
-
-TEST_F(ExecuteGetTest, GetOfAnExistingRecordAnswersItsTextAsOctetString) {
+TEST_F(ExecuteGetTest, GetAnswersTheRecordTextOrLeavesTheInstanceToTheTree) {
   ASSERT_NO_FATAL_FAILURE(Start({"a"}));
   SetRecord("a", 2, "12:00 42.5");
+  SetRecord("a", 70000, "r70000");
   EXPECT_EQ(lib_.Get(Record("a", 2)), "STRING 12:00 42.5");
-  EXPECT_EQ(Reads(), (std::vector<Read>{{"a", 0, 1}}));
-}
-
-TEST_F(ExecuteGetTest, GetOfARecordWhoseReplyLacksATerminatorKeepsEveryByte) {
-  ASSERT_NO_FATAL_FAILURE(Start({"a"}));
-  lib_.SetReply(kReadRecord, "a", Bytes("xyz", false), 0, 1);
+  EXPECT_EQ(lib_.Get(Record("a", 3)), "error 2");            // missing: noSuchName from the tree
+  EXPECT_EQ(lib_.Get(Record("a", 70000)), "STRING r70000");  // the whole number in OID
+  EXPECT_EQ(Reads(), "a/0/1 a/0/2 a/0/69999");
+  EXPECT_EQ(lib_.Get(Record("a")), "INTEGER 0");           // the placeholder
+  lib_.SetReply(kReadRecord, "a", {'x', 'y', 'z'}, 0, 1);  // no terminator: every byte
   EXPECT_EQ(lib_.Get(Record("a", 1)), "STRING xyz");
+  lib_.SetReply(kReadRecord, "a", threshold_test::TextBytes("stale"), 15,
+                1);  // a failure, even with data
+  EXPECT_EQ(lib_.Get(Record("a", 1)), "error 2");
+  lib_.SetReply(kReadRecord, "a", threshold_test::TextBytes("more"), 12,
+                1);  // "no more replies" is good
+  EXPECT_EQ(lib_.Get(Record("a", 1)), "STRING more");
 }
 
-TEST_F(ExecuteGetTest, GetOfAMissingRecordAnswersNoSuchNameFromTheTree) {
-  ASSERT_NO_FATAL_FAILURE(Start({"a"}));
-  SetRecord("a", 1, "one");
-  EXPECT_EQ(lib_.Get(Record("a", 2)), "error 2");
-  EXPECT_EQ(Reads(), (std::vector<Read>{{"a", 0, 1}}));
-}
-
-TEST_F(ExecuteGetTest, GetOfAPlaceholderWithoutRecordIsAnsweredByTheTree) {
-  ASSERT_NO_FATAL_FAILURE(Start({"a"}));
-  EXPECT_EQ(lib_.Get(Record("a")), "INTEGER 0");
-}
-
-TEST_F(ExecuteGetTest, GetOfOneExistingAndOneMissingRecordLeavesTheMissingOneUnchanged) {
-  ASSERT_NO_FATAL_FAILURE(Start({"a"}));
-  SetRecord("a", 1, "one");
-  VarBinds vbs;
-  vbs.Add(Record("a", 1));
-  vbs.Add(Record("a", 9));
-  const Answer answer = Query(SNMP_PDU_GET, vbs);
-  EXPECT_TRUE(answer.result);
-  EXPECT_EQ(answer.status, 0);
-  EXPECT_EQ(ValueText(vbs[0].value), "STRING one");
-  EXPECT_EQ(threshold_test::NameOf(vbs[1]), Record("a", 9));
-  EXPECT_EQ(ValueText(vbs[1].value), "NULL");
-}
-
-TEST_F(ExecuteGetTest, GetOutsideTheRecordTableNeverAsksForARecord) {
+TEST_F(ExecuteGetTest, OtherObjectsAndRequestTypesNeverAskForARecord) {
   ASSERT_NO_FATAL_FAILURE(Start({"a"}));
   // reportName of "a" ends in 97 like record 97 of "a" would.
   SetRecord("a", 97, "not this");
   EXPECT_EQ(lib_.Get(WithName(lib_.At("1.4.1.1.1"), "a")), "STRING a");
-  EXPECT_TRUE(Reads().empty());
+  VarBinds vbs;
+  vbs.Add(Record("a"));
+  Query(0xA5, vbs);  // GetBulk
+  EXPECT_EQ(Reads(), "");
 }
 
-TEST_F(ExecuteGetTest, ReplyWithAFailureStatusCountsAsMissingEvenWithData) {
-  ASSERT_NO_FATAL_FAILURE(Start({"a"}));
-  lib_.SetReply(kReadRecord, "a", Bytes("stale"), 15, 1);
-  EXPECT_EQ(lib_.Get(Record("a", 1)), "error 2");
-  lib_.SetReply(kReadRecord, "a", Bytes("more"), 12, 1);  // "no more replies" is good
-  EXPECT_EQ(lib_.Get(Record("a", 1)), "STRING more");
-}
-
-// --- Record numbers beyond 16 bits
-
-TEST_F(ExecuteGetTest, GetNextSplitsRecordNumbersAbove65536OverOeAndOid) {
-  ASSERT_NO_FATAL_FAILURE(Start({"a"}));
-  SetRecord("a", 65536, "r65536");
-  SetRecord("a", 65537, "r65537");
-  SetRecord("a", 131072, "r131072");
-
-  auto answer = Next(Record("a", 65535));
-  EXPECT_EQ(answer.first, Record("a", 65536));
-  EXPECT_EQ(answer.second, "STRING r65536");
-  answer = Next(answer.first);
-  EXPECT_EQ(answer.first, Record("a", 65537));
-  EXPECT_EQ(answer.second, "STRING r65537");
-  answer = Next(Record("a", 131071));
-  EXPECT_EQ(answer.first, Record("a", 131072));
-  EXPECT_EQ(answer.second, "STRING r131072");
-
-  EXPECT_EQ(Reads(), (std::vector<Read>{{"a", 0, 0xFFFF}, {"a", 1, 0}, {"a", 1, 0xFFFF}}));
-}
-
-TEST_F(ExecuteGetTest, GetCarriesTheWholeRecordNumberInOid) {
-  ASSERT_NO_FATAL_FAILURE(Start({"a"}));
-  SetRecord("a", 70000, "r70000");
-  EXPECT_EQ(lib_.Get(Record("a", 70000)), "STRING r70000");
-  EXPECT_EQ(Reads(), (std::vector<Read>{{"a", 0, 69999}}));
-}
-
-// --- Several varbinds
-
-TEST_F(ExecuteGetTest, TwoVarbindGetNextAnsweredByTheRecordLeavesTheOtherUnchanged) {
+// GET and GET-NEXT of two varbinds, one answered by a record: the other one,
+// a missing record or an object elsewhere, is left as it came.
+TEST_F(ExecuteGetTest, TwoVarbindRequestAnsweredByARecordLeavesTheOtherUnchanged) {
   ASSERT_NO_FATAL_FAILURE(Start({"a"}));
   SetRecord("a", 1, "one");
   const Oid elsewhere = WithName(lib_.At("1.4.1.1.1"), "a");  // reportName of "a"
-  VarBinds vbs;
-  vbs.Add(Record("a"));
-  vbs.Add(elsewhere);
-  const Answer answer = Query(SNMP_PDU_GETNEXT, vbs);
-  EXPECT_TRUE(answer.result);
-  EXPECT_EQ(answer.status, 0);
-  EXPECT_EQ(threshold_test::NameOf(vbs[0]), Record("a", 1));
-  EXPECT_EQ(ValueText(vbs[0].value), "STRING one");
-  EXPECT_EQ(threshold_test::NameOf(vbs[1]), elsewhere);
-  EXPECT_EQ(ValueText(vbs[1].value), "NULL");
+  for (const auto& [type, first, second] :
+       {std::tuple(BYTE{SNMP_PDU_GET}, Record("a", 1), Record("a", 9)),
+        std::tuple(BYTE{SNMP_PDU_GETNEXT}, Record("a"), elsewhere)}) {
+    VarBinds vbs;
+    vbs.Add(first);
+    vbs.Add(second);
+    const Answer answer = Query(type, vbs);
+    EXPECT_TRUE(answer.result);
+    EXPECT_EQ(answer.status, 0);
+    EXPECT_EQ(threshold_test::NameOf(vbs[0]), Record("a", 1));
+    EXPECT_EQ(ValueText(vbs[0].value), "STRING one");
+    EXPECT_EQ(threshold_test::NameOf(vbs[1]), second);
+    EXPECT_EQ(ValueText(vbs[1].value), "NULL");
+  }
 }
 
+// A varbind that leaves the record table after another was answered hands
+// the whole request, as changed so far, to the tree.
 TEST_F(ExecuteGetTest, AnExitAfterAnAnsweredVarbindHandsTheChangedRequestToTheTree) {
   ASSERT_NO_FATAL_FAILURE(Start({"a", "b"}));
   SetRecord("a", 1, "one");
-  VarBinds vbs;
-  vbs.Add(Record("a"));     // answered with record 1 of "a"
-  vbs.Add(Record("b", 1));  // no further record and nothing behind "b"
-  const Answer answer = Query(SNMP_PDU_GETNEXT, vbs);
-  EXPECT_EQ(answer.status, 0);
-  // The tree goes on from record 1 of "a", as the first varbind was left.
-  EXPECT_EQ(threshold_test::NameOf(vbs[0]), Record("b"));
-  EXPECT_EQ(ValueText(vbs[0].value), "INTEGER 0");
-  EXPECT_EQ(threshold_test::NameOf(vbs[1]), lib_.At("1.5.2.0"));
+  const struct {
+    Oid second, first_answer;
+  } cases[] = {
+      {Record("b", 1), Record("b")},      // no further record and nothing behind "b"
+      {lib_.At("1.4.8.2"), Record("b")},  // behind every placeholder, no report name
+  };
+  for (const auto& c : cases) {
+    VarBinds vbs;
+    vbs.Add(Record("a"));  // answered with record 1 of "a"
+    vbs.Add(c.second);
+    EXPECT_EQ(Query(SNMP_PDU_GETNEXT, vbs).status, 0);
+    // The tree goes on from record 1 of "a", as the first varbind was left.
+    EXPECT_EQ(threshold_test::NameOf(vbs[0]), c.first_answer);
+    EXPECT_EQ(ValueText(vbs[0].value), "INTEGER 0");
+    EXPECT_EQ(threshold_test::NameOf(vbs[1]), lib_.At("1.5.2.0"));
+  }
 }
-
-TEST_F(ExecuteGetTest, AnExitOnAnOidWithoutReportNameAlsoHandsTheWholeRequestToTheTree) {
-  ASSERT_NO_FATAL_FAILURE(Start({"a"}));
-  SetRecord("a", 1, "one");
-  VarBinds vbs;
-  vbs.Add(Record("a"));         // answered with record 1 of "a"
-  vbs.Add(lib_.At("1.4.8.2"));  // behind every placeholder, no report name
-  const Answer answer = Query(SNMP_PDU_GETNEXT, vbs);
-  EXPECT_EQ(answer.status, 0);
-  EXPECT_EQ(threshold_test::NameOf(vbs[0]), lib_.At("1.5.2.0"));
-  EXPECT_EQ(ValueText(vbs[0].value), "INTEGER 0");
-  EXPECT_EQ(threshold_test::NameOf(vbs[1]), lib_.At("1.5.2.0"));
-}
-
-// --- A module that stops answering
 
 TEST_F(ExecuteGetTest, ModuleThatStopsAnsweringMidWalkLeavesTheWalkToTheTree) {
   ASSERT_NO_FATAL_FAILURE(Start({"a", "b", "c"}));
-  SetRecord("a", 1, "a-one");
-  SetRecord("a", 2, "a-two");
-  SetRecord("c", 1, "c-one");
-  auto answer = Next(lib_.At("1.4.8"));
-  ASSERT_EQ(answer.first, Record("a", 1));
-
+  Script("a#1=a-one a#2=a-two c#1=c-one");
+  ExpectWalk("@1.4.8 > a#1=STRING a-one");
   // From now on every read fails: "device not responding" or a failed command.
   lib_.SetReply(kReadRecord, "a", {}, 15, 2);
   lib_.SetReply(kReadRecord, "b", {}, 6, 1);
   lib_.SetReply(kReadRecord, "c", {}, 15, 1);
   ForgetReads();
-  std::vector<Oid> walked;
-  for (int i = 0; i < 4; ++i) {
-    answer = Next(answer.first);
-    walked.push_back(answer.first);
-  }
-  EXPECT_EQ(walked,
-            (std::vector<Oid>{Record("b"), Record("c"), lib_.At("1.5.2.0"), lib_.At("1.5.4.0")}));
+  ExpectWalk("a#1 > b# > c# > @1.5.2.0 > @1.5.4.0");
   // Each step asks for what could follow and finds nothing.
-  EXPECT_EQ(Reads(),
-            (std::vector<Read>{
-                {"a", 0, 1}, {"b", 0, 0}, {"c", 0, 0}, {"b", 0, 0}, {"c", 0, 0}, {"c", 0, 0}}));
+  EXPECT_EQ(Reads(), "a/0/1 b/0/0 c/0/0 b/0/0 c/0/0 c/0/0");
 }
-
-// --- Other requests and unusual names
-
-TEST_F(ExecuteGetTest, OtherRequestTypesNeverAskTheModule) {
-  ASSERT_NO_FATAL_FAILURE(Start({"a"}));
-  SetRecord("a", 1, "one");
-  VarBinds vbs;
-  vbs.Add(Record("a"));
-  Query(0xA5, vbs);  // GetBulk
-  EXPECT_TRUE(Reads().empty());
-}
-
-TEST_F(ExecuteGetTest, GetNextWithAnOversizedNameLengthReadsNoFurtherThanTheOid) {
-  ASSERT_NO_FATAL_FAILURE(Start({"a"}));
-  Oid odd = lib_.At("1.4.8.1.1");
-  odd.push_back(0xFFFFFFFFu);
-  odd.push_back('a');
-  const auto answer = Next(odd);
-  // No record for that name: the walk goes on behind the record table.
-  EXPECT_EQ(answer.first, lib_.At("1.5.2.0"));
-  EXPECT_EQ(Reads(), (std::vector<Read>{{"a\x01", 0, 0}}));
-}
-
-// --- Trace
 
 TEST_F(ExecuteGetTest, TraceNamesEachStepAtItsLevel) {
   ASSERT_NO_FATAL_FAILURE(Start({"a", "b"}));
@@ -394,40 +296,31 @@ TEST_F(ExecuteGetTest, TraceNamesEachStepAtItsLevel) {
   lib_.capture_trace(1);
   Next(Record("a", 1));
   lib_.Get(Record("a", 1));
-  const std::string prefix = "\nLORVETH_AGENT       : ";
+  Next(Record("a"));
   const std::string a1 = threshold_test::OidText(Record("a", 1));
-  const std::string b = threshold_test::OidText(Record("b"));
   const std::pair<unsigned, std::string> expected[] = {
-      {5, prefix + "GETNEXT(): OID (" + a1 + ")"},
-      {5, prefix + "GETNEXT(): OID is in Range reportValueRecordTable"},
-      {5, prefix + "GETNEXT(): Search next Oid for (" + a1 + ")"},
-      {5, prefix + "GETNEXT(): OID specified WITH ReportName, Check for Index ... "},
-      {5, prefix + "GETNEXT(): Index available, take 2 as next one"},
-      {5, prefix + "GETNEXT(): fetch report value (a)[2] from VARN"},
-      {5, prefix + "GETNEXT(): VARN has no data -> get next value record"},
-      {5, prefix + "GETNEXT(): new OID found is (" + b + ")"},
-      {5, prefix + "ReportReadRecord - current value of resource \"a\" not available"},
-      {5, prefix + "GETNEXT(): No index available, take 1 as the first one"},
-      {5, prefix + "GETNEXT(): new OID found is (" + threshold_test::OidText(lib_.At("1.5.2.0")) +
-              ")"},
-      {5, prefix + "GETNEXT():not within range of recordvalue. Bailing out"},
-      {3, prefix + "ExecuteGET(): Request for reportValueRecordTable"},
-      {3, prefix + " ExecuteGET(): index (a) and create XML doc"},
-      {3, prefix + "ReportReadRecord - current value of resource \"a\": one"},
+      {5, "GETNEXT(): OID (" + a1 + ")"},
+      {5, "GETNEXT(): OID is in Range reportValueRecordTable"},
+      {5, "GETNEXT(): Search next Oid for (" + a1 + ")"},
+      {5, "GETNEXT(): OID specified WITH ReportName, Check for Index ... "},
+      {5, "GETNEXT(): Index available, take 2 as next one"},
+      {5, "GETNEXT(): fetch report value (a)[2] from VARN"},
+      {5, "GETNEXT(): VARN has no data -> get next value record"},
+      {5, "GETNEXT(): new OID found is (" + threshold_test::OidText(Record("b")) + ")"},
+      {5, "ReportReadRecord - current value of resource \"a\" not available"},
+      {5, "GETNEXT(): No index available, take 1 as the first one"},
+      {5, "GETNEXT(): new OID found is (" + threshold_test::OidText(lib_.At("1.5.2.0")) + ")"},
+      {5, "GETNEXT():not within range of recordvalue. Bailing out"},
+      {3, "ExecuteGET(): Request for reportValueRecordTable"},
+      {3, " ExecuteGET(): index (a) and create XML doc"},
+      {3, "ReportReadRecord - current value of resource \"a\": one"},
+      // An answered GET-NEXT traces the value alone on a line of its own.
+      {5, "GETNEXT(): VARN has data"},
+      {4, "ReportReadRecord - current value of resource \"a\":\n"},
   };
   for (const auto& [level, text] : expected) {
-    EXPECT_EQ(lib_.TraceLevel(text), level) << text;
+    EXPECT_EQ(lib_.TraceLevel(threshold_test::kAgentTrace + text), level) << text;
   }
-}
-
-TEST_F(ExecuteGetTest, TraceOfAnAnsweredGetNextEndsWithTheValueAlone) {
-  ASSERT_NO_FATAL_FAILURE(Start({"a"}));
-  SetRecord("a", 1, "one");
-  lib_.capture_trace(1);
-  Next(Record("a"));
-  const std::string prefix = "\nLORVETH_AGENT       : ";
-  EXPECT_EQ(lib_.TraceLevel(prefix + "GETNEXT(): VARN has data"), 5u);
-  EXPECT_EQ(lib_.TraceLevel(prefix + "ReportReadRecord - current value of resource \"a\":\n"), 4u);
   EXPECT_EQ(lib_.TraceLevel("\n one"), 5u);
 }
 

@@ -154,17 +154,4 @@ TEST_F(ExecuteSetOidTest, MemberNumberIsTheLastSubIdentifierAfterTheName) {
       trace.Contains("\nLORVETH_AGENT       : ## ERROR! Missing or illegal RowStatus in row!\n"));
 }
 
-// The emptied set states the status it implied: a record with only the
-// set's name would remove the set.
-TEST_F(ExecuteSetOidTest, RemovingAllMembersEmptiesTheSet) {
-  const Result result = Execute(Contents(3, {2, 'r', 's'}), 6);
-  EXPECT_EQ(result.status, 0);
-  const auto stored = module_->StoredDocuments();
-  ASSERT_EQ(stored.size(), 1u);
-  EXPECT_EQ(stored[0].table_code, 0x310u);
-  EXPECT_EQ(stored[0].text,
-            "<RuleSets>\r\n<RuleSet Name=\"rs\">\r\n<Status>enable</Status>\r\n</RuleSet>\r\n"
-            "</RuleSets>\r\n");
-}
-
 }  // namespace

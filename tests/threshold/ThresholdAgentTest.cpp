@@ -3,7 +3,6 @@
 // threshold module.
 #include <gtest/gtest.h>
 
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -18,12 +17,6 @@ using Bytes = std::vector<unsigned char>;
 
 constexpr unsigned kAllCabinets = 0xFFFFFFFF;
 
-Bytes TextData(const std::string& text) {
-  Bytes data(text.begin(), text.end());
-  data.push_back(0);
-  return data;
-}
-
 class ThresholdAgentTest : public ::testing::Test {
  protected:
   void SetUp() override { lib_.Load(); }
@@ -34,6 +27,9 @@ class ThresholdAgentTest : public ::testing::Test {
   }
 
   bool HasTrace(const std::string& text, unsigned level) { return lib_.TraceLevel(text) == level; }
+  bool Traced(const std::string& text, unsigned level) {
+    return HasTrace(threshold_test::kAgentTrace + text, level);
+  }
 
   // The entries of the walk below root.<relative>.
   std::vector<Oid> OidsUnder(const std::string& relative) {
@@ -49,19 +45,8 @@ class ThresholdAgentTest : public ::testing::Test {
     return oids;
   }
 
-  // The commands sent since `from` with the given operation code.
-  std::vector<ThresholdLibrary::FrameInfo> FramesOf(unsigned oc, size_t from = 0) {
-    std::vector<ThresholdLibrary::FrameInfo> frames;
-    for (auto& frame : lib_.Frames(from)) {
-      if (frame.oc == oc) frames.push_back(std::move(frame));
-    }
-    return frames;
-  }
-
   ThresholdLibrary lib_;
 };
-
-// --- Start-up
 
 TEST_F(ThresholdAgentTest, StartSendsTheProbeThenEveryTableRequestInTheFixedOrder) {
   ASSERT_NO_FATAL_FAILURE(Start());
@@ -105,7 +90,8 @@ TEST_F(ThresholdAgentTest, UnreachableModuleLeavesOnlyTheIdentityScalarsAndStatu
   EXPECT_EQ(walk[1].value, "STRING Lorveth test");
   EXPECT_EQ(walk[2].value, "STRING 4.1.2.3");
   EXPECT_EQ(walk[3].value.rfind("STRING Build: ", 0), 0u);
-  for (const auto& frame : FramesOf(0xE001)) EXPECT_GE(frame.oe, 0x3800u) << "no table request";
+  for (const auto& frame : lib_.FramesOf(0xE001))
+    EXPECT_GE(frame.oe, 0x3800u) << "no table request";
   EXPECT_EQ(lib_.VolatileValue("AgentStatus"), "4");
   EXPECT_EQ(lib_.VolatileValue("AgentLastError"), "initialization failed");
   EXPECT_TRUE(HasTrace(
@@ -136,17 +122,16 @@ TEST_F(ThresholdAgentTest, FailingLoaderStopsTheLaterOnesAndKeepsTheEarlierTable
   EXPECT_EQ(lib_.Get(lib_.At("1.3.7.0")), "error 2") << "the failed table's change scalar";
   EXPECT_EQ(lib_.Get(lib_.At("1.4.2.0")), "error 2") << "later loaders never ran";
   std::vector<unsigned> codes;
-  for (const auto& frame : FramesOf(0xE001)) {
+  for (const auto& frame : lib_.FramesOf(0xE001)) {
     if (frame.oe < 0x3800) codes.push_back(frame.oe);
   }
   EXPECT_EQ(codes, (std::vector<unsigned>{0x311, 0x310, 0x314}));
   EXPECT_EQ(lib_.VolatileValue("AgentStatus"), "4");
-  EXPECT_TRUE(HasTrace(
-      "\nLORVETH_AGENT       : INIT ## ERROR in InitializeEventTable! Failed to get table data from SWITCH!\n",
-      1));
+  EXPECT_TRUE(
+      Traced("INIT ## ERROR in InitializeEventTable! Failed to get table "
+             "data from SWITCH!\n",
+             1));
 }
-
-// --- Loading
 
 TEST_F(ThresholdAgentTest, TableAnsweredWithStatusTwelveAndNoDataIsEmptyWithChangeTimeZero) {
   lib_.SetReply(0xE001, "", {}, 12, 0x311);
@@ -154,7 +139,7 @@ TEST_F(ThresholdAgentTest, TableAnsweredWithStatusTwelveAndNoDataIsEmptyWithChan
   EXPECT_TRUE(OidsUnder("1.3.1").empty());
   EXPECT_EQ(lib_.Get(lib_.At("1.3.2.0")), "INTEGER 0");
   EXPECT_EQ(lib_.VolatileValue("AgentStatus"), "1");
-  EXPECT_TRUE(HasTrace("\nLORVETH_AGENT       : INIT  --> no data for table request", 2));
+  EXPECT_TRUE(Traced("INIT  --> no data for table request", 2));
 }
 
 TEST_F(ThresholdAgentTest, RecordsAfterARecordOfAnotherKindAreNotLoaded) {
@@ -177,10 +162,10 @@ TEST_F(ThresholdAgentTest, TableThatIsNotWellFormedLoadsNoRowsButItsChangeTime) 
   EXPECT_TRUE(OidsUnder("1.3.6").empty());
   EXPECT_NE(lib_.Get(lib_.At("1.3.7.0")), "INTEGER 0");
   EXPECT_EQ(lib_.VolatileValue("AgentStatus"), "1");
-  EXPECT_TRUE(HasTrace(
-      "\nLORVETH_AGENT       : INIT ## ERROR in InitializeEventTable! Table data not well-formed: "
-      "End tag 'Events' at offset 70 does not match start tag 'Event' at offset 53\n",
-      1));
+  EXPECT_TRUE(
+      Traced("INIT ## ERROR in InitializeEventTable! Table data not well-formed: "
+             "End tag 'Events' at offset 70 does not match start tag 'Event' at offset 53\n",
+             1));
 }
 
 TEST_F(ThresholdAgentTest, NamelessRuleIsIndexedByTheEmptyName) {
@@ -191,217 +176,93 @@ TEST_F(ThresholdAgentTest, NamelessRuleIsIndexedByTheEmptyName) {
   // The current value of a nameless row is not asked for.
   const size_t before = lib_.frame_count();
   EXPECT_EQ(lib_.Get(lib_.At("1.3.1.1.25.0")), "STRING ");
-  EXPECT_TRUE(FramesOf(0x2207, before).empty());
+  EXPECT_TRUE(lib_.FramesOf(0x2207, before).empty());
 }
-
-struct ModifiedCase {
-  const char* rules_modified;
-  const char* events_modified;
-  const char* latest;
-};
-
-// Test names carry the printed case, so it must print the same in every run.
-void PrintTo(const ModifiedCase& c, std::ostream* out) {
-  *out << "rules " << c.rules_modified << ", events " << c.events_modified;
-}
-
-class LatestChangeTimeTest : public ThresholdAgentTest,
-                             public ::testing::WithParamInterface<ModifiedCase> {};
-
-TEST_P(LatestChangeTimeTest, LatestModifiedTimeWinsWhateverTheLoadOrder) {
-  const ModifiedCase& c = GetParam();
-  lib_.set_table(0x311, (std::string("<Rules Modified=\"") + c.rules_modified + "\"/>").c_str());
-  lib_.set_table(0x314, (std::string("<Events Modified=\"") + c.events_modified + "\"/>").c_str());
-  ASSERT_NO_FATAL_FAILURE(Start());
-  std::tm tm{};
-  ASSERT_EQ(std::sscanf(c.latest, "%d/%d/%d %d:%d:%d", &tm.tm_mon, &tm.tm_mday, &tm.tm_year,
-                        &tm.tm_hour, &tm.tm_min, &tm.tm_sec),
-            6);
-  tm.tm_mon -= 1;
-  tm.tm_year -= 1900;
-  tm.tm_isdst = -1;
-  const int64_t latest = std::mktime(&tm);
-  EXPECT_EQ(lib_.latest_change_time(), latest);
-  EXPECT_EQ(lib_.Get(lib_.At("1.2.1.0")),
-            "INTEGER " + std::to_string(static_cast<int32_t>(latest)));
-}
-
-INSTANTIATE_TEST_SUITE_P(Orders, LatestChangeTimeTest,
-                         ::testing::Values(ModifiedCase{"10/20/2006 8:56:53", "10/19/2006 8:56:53",
-                                                        "10/20/2006 8:56:53"},
-                                           ModifiedCase{"10/19/2006 8:56:53", "10/20/2006 8:56:53",
-                                                        "10/20/2006 8:56:53"}));
 
 TEST_F(ThresholdAgentTest, ChangeTimeWithoutAnyModifiedAttributeReadsZero) {
   lib_.set_table(0x311, "<Rules><Rule Name=\"r\"/></Rules>");
   ASSERT_NO_FATAL_FAILURE(Start());
   EXPECT_EQ(lib_.Get(lib_.At("1.2.1.0")), "INTEGER 0");
   EXPECT_EQ(lib_.Get(lib_.At("1.3.2.0")), "INTEGER 0");
-  EXPECT_TRUE(HasTrace(
-      "\nLORVETH_AGENT       : fGetConfigChangedTime - no configuration change time available!",
-      3));
+  EXPECT_TRUE(Traced("fGetConfigChangedTime - no configuration change time available!", 3));
 }
 
-// --- Callbacks
-
-struct ByteCase {
-  Bytes reply;
-  unsigned char status;
-  int value;
-};
-
-void PrintTo(const ByteCase& c, std::ostream* out) {
-  *out << "status " << int{c.status} << ", bytes";
-  for (unsigned char b : c.reply) *out << ' ' << int{b};
-  *out << " -> " << c.value;
-}
-
-class ThresholdStatusTest : public ThresholdAgentTest,
-                            public ::testing::WithParamInterface<ByteCase> {};
-
-TEST_P(ThresholdStatusTest, ModuleByteMapsToTheMibValueOrFallsBackToOne) {
-  ASSERT_NO_FATAL_FAILURE(Start());
-  const ByteCase& c = GetParam();
-  lib_.SetReply(0x2200, "", c.reply, c.status);
-  const size_t before = lib_.frame_count();
-  EXPECT_EQ(lib_.Get(lib_.At("1.2.2.0")), "INTEGER " + std::to_string(c.value));
-  const auto frames = FramesOf(0x2200, before);
-  ASSERT_EQ(frames.size(), 1u);
-  EXPECT_EQ(frames[0].stat, 19u);
-  EXPECT_EQ(frames[0].cabid, kAllCabinets);
-  EXPECT_TRUE(frames[0].data.empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(Replies, ThresholdStatusTest,
-                         ::testing::Values(ByteCase{{0}, 0, 2}, ByteCase{{1}, 0, 3},
-                                           ByteCase{{2}, 0, 4}, ByteCase{{3}, 0, 1},
-                                           ByteCase{{1, 0}, 0, 1}, ByteCase{{}, 0, 1},
-                                           ByteCase{{1}, 6, 1}, ByteCase{{1}, 12, 3}));
-
-class PerformanceStatusTest : public ThresholdAgentTest,
-                              public ::testing::WithParamInterface<ByteCase> {};
-
-TEST_P(PerformanceStatusTest, ModuleSeverityShiftsUpByOneOrFallsBackToOne) {
-  ASSERT_NO_FATAL_FAILURE(Start());
-  const ByteCase& c = GetParam();
-  lib_.SetReply(0x2220, "", c.reply, c.status);
-  EXPECT_EQ(lib_.Get(lib_.At("1.2.5.0")), "INTEGER " + std::to_string(c.value));
-}
-
-INSTANTIATE_TEST_SUITE_P(Replies, PerformanceStatusTest,
-                         ::testing::Values(ByteCase{{0}, 0, 1}, ByteCase{{1}, 0, 2},
-                                           ByteCase{{4}, 0, 5}, ByteCase{{5}, 0, 1},
-                                           ByteCase{{4, 4}, 0, 1}, ByteCase{{2}, 19, 1}));
-
-TEST_F(ThresholdAgentTest, CurrentValuesAskWithTheRowNameAndItsNul) {
+// Live values: the module is asked with the row's name and its terminator
+// (the status scalars with no data, the report sets' overall status with a
+// single zero byte); its reply maps to the MIB value or falls back.
+TEST_F(ThresholdAgentTest, LiveValuesAskTheModuleAndMapItsReply) {
   lib_.set_table(0x311, "<Rules><Rule Name=\"cpu\"/></Rules>");
   lib_.set_table(0x321, "<Reports><Report Name=\"r1\"/></Reports>");
-  ASSERT_NO_FATAL_FAILURE(Start());
-  lib_.SetReply(0x2207, "cpu", TextData("87%"));
-  lib_.SetReply(0x2214, "r1", {'1', '2'});  // without terminator
-  size_t before = lib_.frame_count();
-  EXPECT_EQ(lib_.Get(WithName(lib_.At("1.3.1.1.25"), "cpu")), "STRING 87%");
-  auto frames = FramesOf(0x2207, before);
-  ASSERT_EQ(frames.size(), 1u);
-  EXPECT_EQ(frames[0].data, TextData("cpu"));
-  EXPECT_EQ(frames[0].stat, 19u);
-  EXPECT_EQ(frames[0].cabid, kAllCabinets);
-  EXPECT_TRUE(HasTrace(
-      "\nLORVETH_AGENT       : fGetResourceCurrentValue - current value of resource \"cpu\": 87%",
-      3));
-
-  before = lib_.frame_count();
-  EXPECT_EQ(lib_.Get(WithName(lib_.At("1.4.1.1.14"), "r1")), "STRING 12");
-  frames = FramesOf(0x2214, before);
-  ASSERT_EQ(frames.size(), 1u);
-  EXPECT_EQ(frames[0].data, TextData("r1"));
-
-  // No data, or a bad status: the empty text.
-  lib_.SetReply(0x2207, "cpu", {});
-  EXPECT_EQ(lib_.Get(WithName(lib_.At("1.3.1.1.25"), "cpu")), "STRING ");
-  EXPECT_TRUE(HasTrace(
-      "\nLORVETH_AGENT       : fGetResourceCurrentValue - current value of resource \"cpu\":  not available",
-      3));
-  lib_.SetReply(0x2214, "r1", TextData("5"), 2);
-  EXPECT_EQ(lib_.Get(WithName(lib_.At("1.4.1.1.14"), "r1")), "STRING ");
-}
-
-TEST_F(ThresholdAgentTest, RecordIndexBoundsNeedExactlyFourBytes) {
-  lib_.set_table(0x321, "<Reports><Report Name=\"r1\"/></Reports>");
-  ASSERT_NO_FATAL_FAILURE(Start());
-  const Oid highest = WithName(lib_.At("1.4.7.1.1"), "r1");
-  const Oid oldest = WithName(lib_.At("1.4.7.1.2"), "r1");
-  lib_.SetReply(0x2215, "r1", {9, 0, 0, 0});
-  lib_.SetReply(0x2216, "r1", {9, 0, 0, 0});
-  const size_t before = lib_.frame_count();
-  EXPECT_EQ(lib_.Get(highest), "INTEGER 9");
-  EXPECT_EQ(lib_.Get(oldest), "INTEGER 10");
-  const auto frames = lib_.Frames(before);
-  ASSERT_EQ(frames.size(), 2u);
-  EXPECT_EQ(frames[0].oc, 0x2215u);
-  EXPECT_EQ(frames[1].oc, 0x2216u);
-  EXPECT_EQ(frames[1].data, TextData("r1"));
-  EXPECT_TRUE(HasTrace("\nLORVETH_AGENT       : fGetReportOldestIndexInUse() = 10", 3));
-
-  lib_.SetReply(0x2215, "r1", {9, 0, 0});
-  lib_.SetReply(0x2216, "r1", {9, 0, 0, 0, 0});
-  EXPECT_EQ(lib_.Get(highest), "INTEGER 0");
-  EXPECT_EQ(lib_.Get(oldest), "INTEGER 0");
-  EXPECT_TRUE(HasTrace("\nLORVETH_AGENT       : fGetReportHighestIndexInUse() = 0!", 3));
-  EXPECT_TRUE(HasTrace("\nLORVETH_AGENT       : fGetReportOldestIndexInUse() = 0!", 3));
-}
-
-TEST_F(ThresholdAgentTest, SetStatusAsksWithTheNameOfTheSameRow) {
   lib_.set_table(0x310, "<RuleSets><RuleSet Name=\"ab\"/></RuleSets>");
   lib_.set_table(0x320, "<ReportSets><ReportSet Name=\"rs\"/></ReportSets>");
   ASSERT_NO_FATAL_FAILURE(Start());
-  const Oid running = WithName(lib_.At("1.3.3.1.5"), "ab");
-  const Oid report_running = WithName(lib_.At("1.4.3.1.6"), "rs");
-
-  size_t before = lib_.frame_count();
-  EXPECT_EQ(lib_.Get(running), "INTEGER 1") << "no reply";
-  auto frames = FramesOf(0x2208, before);
-  ASSERT_EQ(frames.size(), 1u);
-  EXPECT_EQ(frames[0].data, (Bytes{'a', 'b', 0}));
-  EXPECT_EQ(frames[0].stat, 19u);
-  EXPECT_TRUE(HasTrace("\nLORVETH_AGENT       : fGetRulesetStatus - Ruleset name = ab", 3));
-
-  for (const auto& [byte, value] :
-       std::vector<std::pair<unsigned char, int>>{{0, 1}, {1, 2}, {2, 2}}) {
-    lib_.SetReply(0x2208, "ab", {byte});
-    EXPECT_EQ(lib_.Get(running), "INTEGER " + std::to_string(value)) << int{byte};
-    lib_.SetReply(0x2210, "rs", {byte});
-    EXPECT_EQ(lib_.Get(report_running), "INTEGER " + std::to_string(value)) << int{byte};
+  const struct {
+    unsigned oc;
+    std::string row;
+    Bytes reply;
+    unsigned char status;
+    const char* column;
+    const char* value;
+  } cases[] = {
+      {0x2200, "", {0}, 0, "1.2.2.0", "INTEGER 2"},
+      {0x2200, "", {1}, 0, "1.2.2.0", "INTEGER 3"},
+      {0x2200, "", {2}, 0, "1.2.2.0", "INTEGER 4"},
+      {0x2200, "", {3}, 0, "1.2.2.0", "INTEGER 1"},
+      {0x2200, "", {1, 0}, 0, "1.2.2.0", "INTEGER 1"},
+      {0x2200, "", {}, 0, "1.2.2.0", "INTEGER 1"},
+      {0x2200, "", {1}, 6, "1.2.2.0", "INTEGER 1"},
+      {0x2200, "", {1}, 12, "1.2.2.0", "INTEGER 3"},
+      {0x2220, "", {0}, 0, "1.2.5.0", "INTEGER 1"},
+      {0x2220, "", {1}, 0, "1.2.5.0", "INTEGER 2"},
+      {0x2220, "", {4}, 0, "1.2.5.0", "INTEGER 5"},
+      {0x2220, "", {5}, 0, "1.2.5.0", "INTEGER 1"},
+      {0x2220, "", {4, 4}, 0, "1.2.5.0", "INTEGER 1"},
+      {0x2220, "", {2}, 19, "1.2.5.0", "INTEGER 1"},
+      {0x2210, "", {1}, 0, "1.2.3.0", "INTEGER 2"},
+      {0x2207, "cpu", threshold_test::TextBytes("87%"), 0, "1.3.1.1.25", "STRING 87%"},
+      {0x2207, "cpu", {}, 0, "1.3.1.1.25", "STRING "},
+      {0x2214, "r1", {'1', '2'}, 0, "1.4.1.1.14", "STRING 12"},  // without terminator
+      {0x2214, "r1", threshold_test::TextBytes("5"), 2, "1.4.1.1.14", "STRING "},
+      // Record index bounds need exactly four bytes.
+      {0x2215, "r1", {9, 0, 0, 0}, 0, "1.4.7.1.1", "INTEGER 9"},
+      {0x2216, "r1", {9, 0, 0, 0}, 0, "1.4.7.1.2", "INTEGER 10"},
+      {0x2215, "r1", {9, 0, 0}, 0, "1.4.7.1.1", "INTEGER 0"},
+      {0x2216, "r1", {9, 0, 0, 0, 0}, 0, "1.4.7.1.2", "INTEGER 0"},
+      // Set status: any byte but 0, 1 and 2 leaves the value unset.
+      {0x2208, "ab", {}, 0, "1.3.3.1.5", "INTEGER 1"},
+      {0x2208, "ab", {0}, 0, "1.3.3.1.5", "INTEGER 1"},
+      {0x2208, "ab", {1}, 0, "1.3.3.1.5", "INTEGER 2"},
+      {0x2208, "ab", {2}, 0, "1.3.3.1.5", "INTEGER 2"},
+      {0x2208, "ab", {3}, 0, "1.3.3.1.5", "NULL"},
+      {0x2210, "rs", {0}, 0, "1.4.3.1.6", "INTEGER 1"},
+      {0x2210, "rs", {1}, 0, "1.4.3.1.6", "INTEGER 2"},
+      {0x2210, "rs", {2}, 0, "1.4.3.1.6", "INTEGER 2"},
+  };
+  for (const auto& c : cases) {
+    lib_.SetReply(c.oc, c.row, c.reply, c.status);
+    const size_t before = lib_.frame_count();
+    const Oid oid = c.row.empty() ? lib_.At(c.column) : WithName(lib_.At(c.column), c.row);
+    EXPECT_EQ(lib_.Get(oid), c.value)
+        << c.column << " status " << int{c.status} << " bytes " << c.reply.size();
+    const auto frames = lib_.FramesOf(c.oc, before);
+    ASSERT_EQ(frames.size(), 1u) << c.column;
+    EXPECT_EQ(frames[0].stat, 19u);
+    EXPECT_EQ(frames[0].cabid, kAllCabinets);
+    EXPECT_EQ(frames[0].data, c.row.empty() ? (c.oc == 0x2210 ? Bytes{0} : Bytes{})
+                                            : threshold_test::TextBytes(c.row));
   }
-  EXPECT_TRUE(
-      HasTrace("\nLORVETH_AGENT       : fGetRulesetStatus - current status of ruleset ab = 2", 3));
-  // Any other byte leaves the value unset.
-  lib_.SetReply(0x2208, "ab", {3});
-  EXPECT_EQ(lib_.Get(running), "NULL");
-
-  before = lib_.frame_count();
-  lib_.Get(report_running);
-  frames = FramesOf(0x2210, before);
-  ASSERT_EQ(frames.size(), 1u);
-  EXPECT_EQ(frames[0].data, (Bytes{'r', 's', 0}));
-}
-
-TEST_F(ThresholdAgentTest, OverallReportStatusAsksWithASingleNul) {
-  ASSERT_NO_FATAL_FAILURE(Start());
-  lib_.SetReply(0x2210, "", {1});
-  const size_t before = lib_.frame_count();
-  EXPECT_EQ(lib_.Get(lib_.At("1.2.3.0")), "INTEGER 2");
-  const auto frames = FramesOf(0x2210, before);
-  ASSERT_EQ(frames.size(), 1u);
-  EXPECT_EQ(frames[0].data, (Bytes{0}));
-}
-
-TEST_F(ThresholdAgentTest, LastSetResultMessageIsServedAsText) {
-  ASSERT_NO_FATAL_FAILURE(Start());
+  for (const auto& [text, level] : std::vector<std::pair<std::string, unsigned>>{
+           {"fGetResourceCurrentValue - current value of resource \"cpu\": 87%", 3},
+           {"fGetResourceCurrentValue - current value of resource \"cpu\":  not available", 3},
+           {"fGetReportOldestIndexInUse() = 10", 3},
+           {"fGetReportHighestIndexInUse() = 0!", 3},
+           {"fGetReportOldestIndexInUse() = 0!", 3},
+           {"fGetRulesetStatus - Ruleset name = ab", 3},
+           {"fGetRulesetStatus - current status of ruleset ab = 2", 3}}) {
+    EXPECT_TRUE(Traced(text, level)) << text;
+  }
   EXPECT_EQ(lib_.Get(lib_.At("1.2.4.0")), "STRING No SET executed");
-  EXPECT_TRUE(HasTrace(
-      "\nLORVETH_AGENT       : fGetLastSetResultMsg - last SET result message = \"No SET executed\"",
-      3));
+  EXPECT_TRUE(Traced("fGetLastSetResultMsg - last SET result message = \"No SET executed\"", 3));
 }
 
 TEST_F(ThresholdAgentTest, RowAvailableFindsLoadedInstancesOnly) {
@@ -414,9 +275,9 @@ TEST_F(ThresholdAgentTest, RowAvailableFindsLoadedInstancesOnly) {
   EXPECT_FALSE(lib_.row_available(row_status.c_str(), "zz", -1));
   EXPECT_TRUE(lib_.row_available(member_status.c_str(), "ab", 1));
   EXPECT_FALSE(lib_.row_available(member_status.c_str(), "ab", 2));
-  EXPECT_TRUE(HasTrace("\nLORVETH_AGENT       :  RowAvailable(): checking for object \"" +
-                           member_status + ".2.97.98.2\" being available...",
-                       4));
+  EXPECT_TRUE(Traced(
+      " RowAvailable(): checking for object \"" + member_status + ".2.97.98.2\" being available...",
+      4));
   EXPECT_TRUE(HasTrace("NO", 4));
 
   // An empty name or column is false without looking into the tree.
@@ -425,8 +286,6 @@ TEST_F(ThresholdAgentTest, RowAvailableFindsLoadedInstancesOnly) {
   EXPECT_FALSE(lib_.row_available("", "ab", -1));
   EXPECT_TRUE(lib_.TraceLines().empty());
 }
-
-// --- Requests
 
 TEST_F(ThresholdAgentTest, SetOfAScalarOutsideTheTablesIsAnsweredReadOnlyByTheMibTree) {
   ASSERT_NO_FATAL_FAILURE(Start());
@@ -438,11 +297,11 @@ TEST_F(ThresholdAgentTest, SetOfAScalarOutsideTheTablesIsAnsweredReadOnlyByTheMi
   EXPECT_EQ(status, SNMP_ERRORSTATUS_READONLY);
   EXPECT_EQ(index, 1);
   EXPECT_EQ(lib_.Get(lib_.At("1.1.1.0")), "STRING Lorveth threshold test agent");
-  EXPECT_TRUE(HasTrace(
-      "\nLORVETH_AGENT       : OnPreSnmpQuery() - SET request, check whether new object to be created...",
-      4));
   EXPECT_TRUE(
-      HasTrace("\nLORVETH_AGENT       : OnPreSnmpQuery() - GET request; check reportvalue", 4));
+      Traced("OnPreSnmpQuery() - SET request, check whether new object "
+             "to be created...",
+             4));
+  EXPECT_TRUE(Traced("OnPreSnmpQuery() - GET request; check reportvalue", 4));
 }
 
 }  // namespace

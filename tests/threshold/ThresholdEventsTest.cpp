@@ -6,10 +6,10 @@
 
 #include <atomic>
 #include <ctime>
-#include <ostream>
 #include <set>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "threshold/ThresholdLibrary.h"
@@ -52,66 +52,44 @@ class ThresholdEventsTest : public ::testing::Test {
   ThresholdLibrary lib_;
 };
 
-// --- Table refresh
-
-struct RefreshCase {
-  unsigned table_code;
-  const char* before;
-  const char* after;
-  const char* deleted;  // an instance of the deleted row, relative to root
-  const char* kept;     // an instance of a remaining row
-};
-
-void PrintTo(const RefreshCase& c, std::ostream* out) {
-  *out << "table " << std::hex << c.table_code;
+// Per table: rows "a" (1.97) and "b" (1.98); the change deletes "a".  The set
+// tables' "a" has a member, whose contents row goes with it.
+TEST(TableRefreshTest, ChangeEventReloadsTheTableWithoutTheDeletedRows) {
+  const struct {
+    unsigned code;
+    std::string container, record, deleted, kept;
+  } cases[] = {
+      {0x311, "Rules", "Rule", "1.3.1.1.2.1.97", "1.3.1.1.2.1.98"},
+      {0x310, "RuleSets", "RuleSet", "1.3.4.1.2.1.97.1", "1.3.3.1.1.1.98"},
+      {0x314, "Events", "Event", "1.3.6.1.1.1.97", "1.3.6.1.1.1.98"},
+      {0x312, "Resources", "Resource", "1.5.1.1.1.1.97", "1.5.1.1.1.1.98"},
+      {0x313, "Targets", "Target", "1.5.3.1.1.1.97", "1.5.3.1.1.1.98"},
+      {0x321, "Reports", "Report", "1.4.1.1.1.1.97", "1.4.1.1.1.1.98"},
+      {0x320, "ReportSets", "ReportSet", "1.4.5.1.2.1.97.1", "1.4.3.1.1.1.98"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.container);
+    ThresholdLibrary lib;
+    lib.Load();
+    const std::string b = "<" + c.record + " Name=\"b\"/></" + c.container + ">";
+    lib.set_table(c.code,
+                  ("<" + c.container + "><" + c.record + " Name=\"a\"><" +
+                   c.record.substr(0, c.record.size() - 3) + " Name=\"x\"/></" + c.record + ">" + b)
+                      .c_str());
+    ASSERT_TRUE(lib.Start());
+    ASSERT_NE(lib.Get(lib.At(c.deleted)), "error 2");
+    ASSERT_NE(lib.Get(lib.At(c.kept)), "error 2");
+    lib.set_table(c.code, ("<" + c.container + ">" + b).c_str());
+    const size_t before = lib.frame_count();
+    lib.raise_table_changed(c.code);
+    EXPECT_EQ(lib.Get(lib.At(c.deleted)), "error 2");
+    EXPECT_NE(lib.Get(lib.At(c.kept)), "error 2");
+    const auto frames = lib.Frames(before);
+    ASSERT_FALSE(frames.empty());
+    EXPECT_EQ(frames[0].oc, 0xE001u);
+    EXPECT_EQ(frames[0].oe, c.code);
+  }
 }
-
-class TableRefreshTest : public ThresholdEventsTest,
-                         public ::testing::WithParamInterface<RefreshCase> {};
-
-TEST_P(TableRefreshTest, ChangeEventReloadsTheTableWithoutTheDeletedRows) {
-  const RefreshCase& c = GetParam();
-  lib_.set_table(c.table_code, c.before);
-  ASSERT_TRUE(lib_.Start());
-  ASSERT_NE(lib_.Get(lib_.At(c.deleted)), "error 2");
-  ASSERT_NE(lib_.Get(lib_.At(c.kept)), "error 2");
-
-  lib_.set_table(c.table_code, c.after);
-  const size_t before = lib_.frame_count();
-  lib_.raise_table_changed(c.table_code);
-  EXPECT_EQ(lib_.Get(lib_.At(c.deleted)), "error 2");
-  EXPECT_NE(lib_.Get(lib_.At(c.kept)), "error 2");
-  const auto frames = lib_.Frames(before);
-  ASSERT_FALSE(frames.empty());
-  EXPECT_EQ(frames[0].oc, 0xE001u);
-  EXPECT_EQ(frames[0].oe, c.table_code);
-}
-
-// Rows "a" (1.97) and "b" (1.98); the change deletes "a".
-INSTANTIATE_TEST_SUITE_P(
-    TableCodes, TableRefreshTest,
-    ::testing::Values(
-        RefreshCase{0x311, "<Rules><Rule Name=\"a\"/><Rule Name=\"b\"/></Rules>",
-                    "<Rules><Rule Name=\"b\"/></Rules>", "1.3.1.1.2.1.97", "1.3.1.1.2.1.98"},
-        RefreshCase{0x310,
-                    "<RuleSets><RuleSet Name=\"a\"><Rule Name=\"x\"/></RuleSet>"
-                    "<RuleSet Name=\"b\"/></RuleSets>",
-                    "<RuleSets><RuleSet Name=\"b\"/></RuleSets>", "1.3.4.1.2.1.97.1",
-                    "1.3.3.1.1.1.98"},
-        RefreshCase{0x314, "<Events><Event Name=\"a\"/><Event Name=\"b\"/></Events>",
-                    "<Events><Event Name=\"b\"/></Events>", "1.3.6.1.1.1.97", "1.3.6.1.1.1.98"},
-        RefreshCase{0x312, "<Resources><Resource Name=\"a\"/><Resource Name=\"b\"/></Resources>",
-                    "<Resources><Resource Name=\"b\"/></Resources>", "1.5.1.1.1.1.97",
-                    "1.5.1.1.1.1.98"},
-        RefreshCase{0x313, "<Targets><Target Name=\"a\"/><Target Name=\"b\"/></Targets>",
-                    "<Targets><Target Name=\"b\"/></Targets>", "1.5.3.1.1.1.97", "1.5.3.1.1.1.98"},
-        RefreshCase{0x321, "<Reports><Report Name=\"a\"/><Report Name=\"b\"/></Reports>",
-                    "<Reports><Report Name=\"b\"/></Reports>", "1.4.1.1.1.1.97", "1.4.1.1.1.1.98"},
-        RefreshCase{0x320,
-                    "<ReportSets><ReportSet Name=\"a\"><Report Name=\"x\"/></ReportSet>"
-                    "<ReportSet Name=\"b\"/></ReportSets>",
-                    "<ReportSets><ReportSet Name=\"b\"/></ReportSets>", "1.4.5.1.2.1.97.1",
-                    "1.4.3.1.1.1.98"}));
 
 TEST_F(ThresholdEventsTest, ReportRefreshKeepsTheIndexRowsOfDeletedReports) {
   lib_.set_table(0x321, "<Reports><Report Name=\"a\"/><Report Name=\"b\"/></Reports>");
@@ -146,8 +124,6 @@ TEST_F(ThresholdEventsTest, ChangeEventForAnUnlistedTableCodeChangesNothing) {
   EXPECT_EQ(lib_.Walk(), walk);
 }
 
-// --- Threshold events
-
 std::string ThresholdDocument(const char* type, const char* severity, const char* value) {
   std::string xml = "<Threshold><Rule Name=\"cpu\"><Comment>call ops</Comment></Rule>";
   if (value != nullptr) xml += std::string("<Value>") + value + "</Value>";
@@ -157,74 +133,55 @@ std::string ThresholdDocument(const char* type, const char* severity, const char
   return xml + "</Event></Threshold>";
 }
 
-TEST_F(ThresholdEventsTest, MinorSnmpTrapEventQueuesTrap2202WithItsFiveBindings) {
+// One event, one trap: its number by the severity keyword, five bindings.
+// The server name is the machine's host name without its domain, cut to 15
+// characters; the value is written back as a decimal, a missing one as zero.
+TEST_F(ThresholdEventsTest, SnmpTrapEventQueuesTheTrapOfItsSeverityWithFiveBindings) {
   ASSERT_TRUE(lib_.Start());
-  const auto before = static_cast<AsnInteger32>(std::time(nullptr));
-  lib_.raise_threshold_event(ThresholdDocument("snmp-trap", "minor", "42").c_str());
-  const auto after = static_cast<AsnInteger32>(std::time(nullptr));
-  const Trap trap = TakeTrap();
-  ASSERT_TRUE(trap.taken);
-  EXPECT_EQ(trap.enterprise, lib_.At("2"));
-  EXPECT_EQ(trap.generic, SNMP_GENERICTRAP_ENTERSPECIFIC);
-  EXPECT_EQ(trap.specific, 2202);
-  ASSERT_EQ(trap.bindings.size(), 5u);
-  // The server name is the machine's host name without its domain, cut to 15
-  // characters, whatever this machine is called.
   char host[256] = {};
   gethostname(host, sizeof host - 1);
   const std::string server = std::string(host).substr(0, std::string(host).find('.'));
-  EXPECT_EQ(trap.bindings[0], std::make_pair(lib_.At("2.1.1.0"), "STRING " + server.substr(0, 15)));
-  EXPECT_EQ(trap.bindings[1].first, lib_.At("2.1.2.0"));
-  const AsnInteger32 stamp = std::stoi(trap.bindings[1].second.substr(8));
-  EXPECT_EQ(trap.bindings[1].second.rfind("INTEGER ", 0), 0u);
-  EXPECT_GE(stamp, before);
-  EXPECT_LE(stamp, after);
-  EXPECT_EQ(trap.bindings[2], std::make_pair(lib_.At("2.1.3.0"), std::string("STRING cpu")));
-  EXPECT_EQ(trap.bindings[3], std::make_pair(lib_.At("2.1.4.0"), std::string("STRING 42")));
-  EXPECT_EQ(trap.bindings[4], std::make_pair(lib_.At("2.1.5.0"), std::string("STRING call ops")));
-  EXPECT_FALSE(TakeTrap().taken) << "one event, one trap";
-}
-
-TEST_F(ThresholdEventsTest, EachSeverityKeywordHasItsTrapNumber) {
-  ASSERT_TRUE(lib_.Start());
-  const std::pair<const char*, AsnInteger32> cases[] = {
-      {"critical", 2200}, {"major", 2201}, {"minor", 2202}, {"informational", 2203}};
-  for (const auto& [severity, number] : cases) {
-    lib_.raise_threshold_event(ThresholdDocument("snmp-trap", severity, "1").c_str());
+  const std::tuple<const char*, const char*, AsnInteger32, const char*> cases[] = {
+      {"critical", "1", 2200, "1"},
+      {"major", "007", 2201, "7"},
+      {"minor", nullptr, 2202, "0"},
+      {"informational", "-12kg", 2203, "-12"}};
+  for (const auto& [severity, value, number, text] : cases) {
+    const auto before = static_cast<AsnInteger32>(std::time(nullptr));
+    lib_.raise_threshold_event(ThresholdDocument("snmp-trap", severity, value).c_str());
+    const auto after = static_cast<AsnInteger32>(std::time(nullptr));
     const Trap trap = TakeTrap();
     ASSERT_TRUE(trap.taken) << severity;
+    EXPECT_FALSE(TakeTrap().taken) << "one event, one trap";
+    EXPECT_EQ(trap.enterprise, lib_.At("2"));
+    EXPECT_EQ(trap.generic, SNMP_GENERICTRAP_ENTERSPECIFIC);
     EXPECT_EQ(trap.specific, number) << severity;
+    ASSERT_EQ(trap.bindings.size(), 5u);
+    EXPECT_EQ(trap.bindings[0], std::pair(lib_.At("2.1.1.0"), "STRING " + server.substr(0, 15)));
+    EXPECT_EQ(trap.bindings[1].first, lib_.At("2.1.2.0"));
+    EXPECT_EQ(trap.bindings[1].second.rfind("INTEGER ", 0), 0u);
+    const AsnInteger32 stamp = std::stoi(trap.bindings[1].second.substr(8));
+    EXPECT_GE(stamp, before);
+    EXPECT_LE(stamp, after);
+    EXPECT_EQ(trap.bindings[2], std::pair(lib_.At("2.1.3.0"), std::string("STRING cpu")));
+    EXPECT_EQ(trap.bindings[3], std::pair(lib_.At("2.1.4.0"), std::string("STRING ") + text));
+    EXPECT_EQ(trap.bindings[4], std::pair(lib_.At("2.1.5.0"), std::string("STRING call ops")));
   }
-}
-
-TEST_F(ThresholdEventsTest, ValueIsWrittenBackAsDecimalAndAMissingValueAsZero) {
-  ASSERT_TRUE(lib_.Start());
-  lib_.raise_threshold_event(ThresholdDocument("snmp-trap", "major", "007").c_str());
-  Trap trap = TakeTrap();
-  ASSERT_EQ(trap.bindings.size(), 5u);
-  EXPECT_EQ(trap.bindings[3].second, "STRING 7");
-  lib_.raise_threshold_event(ThresholdDocument("snmp-trap", "major", nullptr).c_str());
-  trap = TakeTrap();
-  ASSERT_EQ(trap.bindings.size(), 5u);
-  EXPECT_EQ(trap.bindings[3].second, "STRING 0");
-  lib_.raise_threshold_event(ThresholdDocument("snmp-trap", "major", "-12kg").c_str());
-  trap = TakeTrap();
-  ASSERT_EQ(trap.bindings.size(), 5u);
-  EXPECT_EQ(trap.bindings[3].second, "STRING -12");
 }
 
 TEST_F(ThresholdEventsTest, EventsThatAreNotSnmpTrapsOrLackASeverityQueueNothing) {
   ASSERT_TRUE(lib_.Start());
   lib_.capture_trace(1);
   lib_.raise_threshold_event(ThresholdDocument("snmp-trap", "warning", "1").c_str());
+  const std::string& agent = threshold_test::kAgentTrace;
   EXPECT_EQ(
       lib_.TraceLevel(
-          "\nLORVETH_AGENT       : ## ERROR in SendThresholdTrap()! Event severity not available in event data!"),
+          agent + "## ERROR in SendThresholdTrap()! Event severity not available in event data!"),
       1u);
   lib_.raise_threshold_event(ThresholdDocument("eventlog", "minor", "1").c_str());
   EXPECT_EQ(
       lib_.TraceLevel(
-          "\nLORVETH_AGENT       : SendThresholdTrap(): Event type (eventlog) not \"snmp-trap\" - event ignored"),
+          agent + "SendThresholdTrap(): Event type (eventlog) not \"snmp-trap\" - event ignored"),
       2u);
   lib_.raise_threshold_event(ThresholdDocument(nullptr, "minor", "1").c_str());
   lib_.raise_threshold_event(ThresholdDocument("SNMP-TRAP", "minor", "1").c_str());
@@ -234,8 +191,6 @@ TEST_F(ThresholdEventsTest, EventsThatAreNotSnmpTrapsOrLackASeverityQueueNothing
   EXPECT_FALSE(TakeTrap().taken);
   EXPECT_EQ(lib_.TraceLevel("\nVarnReply() - CM_ThresholdEvent, fire threshold change trap"), 4u);
 }
-
-// --- Reloads racing with requests
 
 // Two versions of the rule table with different rows; each request below asks,
 // in one varbind list, for the successor of every row name of both versions.

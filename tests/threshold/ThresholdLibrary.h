@@ -1,13 +1,8 @@
 // The test copy of the threshold agent library, loaded with dlopen as the
-// SNMP service loads it, in a fresh state directory: its five entry points,
-// its test exports, and helpers to build varbind lists and to walk the MIB.
-// Free of any test framework, so that benchmarks can use it too.
-//
-//   ThresholdLibrary lib;                    // temporary state directory
-//   lib.Load();                              // the fake module is created
-//   lib.set_table(0x311, "<Rules>...</Rules>");
-//   lib.Start();                             // Init, wait for "started"
-//   std::vector<WalkEntry> walk = lib.Walk();
+// SNMP service loads it, in a fresh state directory: its entry points, its
+// test exports (script the module between Load and Start), and helpers to
+// build varbind lists and to walk the MIB.  Free of any test framework, so
+// that benchmarks can use it too.
 #pragma once
 
 #include <dlfcn.h>
@@ -17,12 +12,13 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "platform/registry/Registry.h"
 #include "platform/Snmp.h"
+#include "platform/registry/Registry.h"
 #include "platform/system/Threads.h"
 #include "support/TempDir.h"
 #include "support/WaitFor.h"
@@ -118,6 +114,14 @@ inline std::string ValueText(const AsnAny& value) {
   }
 }
 
+// A text as the module sends it, with its terminator.
+inline std::vector<unsigned char> TextBytes(const std::string& text) {
+  return std::vector<unsigned char>(text.c_str(), text.c_str() + text.size() + 1);
+}
+
+// What the agent's trace lines begin with.
+inline const std::string kAgentTrace = "\nLORVETH_AGENT       : ";
+
 struct WalkEntry {
   Oid oid;
   std::string value;
@@ -143,14 +147,12 @@ class ThresholdLibrary {
   std::string Path() const {
     return std::string(LORVETH_BINARY_DIR) + "/tests/threshold/" + name_ + ".so";
   }
-  const std::string& Name() const { return name_; }
 
   void Load() {
     threads_at_load_ = ThreadCount();
     handle_ = dlopen(Path().c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle_ == nullptr) throw std::runtime_error(dlerror());
     Bind(init, "SnmpExtensionInit");
-    Bind(init_ex, "SnmpExtensionInitEx");
     Bind(query, "SnmpExtensionQuery");
     Bind(trap, "SnmpExtensionTrap");
     Bind(close, "SnmpExtensionClose");
@@ -256,18 +258,19 @@ class ThresholdLibrary {
     std::vector<FrameInfo> frames;
     const size_t count = frame_count();
     for (size_t i = from; i < count; ++i) {
-      FrameInfo info;
-      unsigned fields[5] = {};
-      frame(i, fields);
-      info.oc = fields[0];
-      info.oe = fields[1];
-      info.oid = fields[2];
-      info.cabid = fields[3];
-      info.stat = fields[4];
+      unsigned f[5] = {};
+      frame(i, f);
+      FrameInfo info{f[0], f[1], f[2], f[3], f[4], {}};
       info.data.resize(frame_data(i, nullptr, 0));
       if (!info.data.empty()) frame_data(i, info.data.data(), info.data.size());
       frames.push_back(std::move(info));
     }
+    return frames;
+  }
+  // The commands since `from` with the operation code `oc`.
+  std::vector<FrameInfo> FramesOf(unsigned oc, size_t from = 0) {
+    std::vector<FrameInfo> frames = Frames(from);
+    std::erase_if(frames, [oc](const FrameInfo& f) { return f.oc != oc; });
     return frames;
   }
 
@@ -308,11 +311,7 @@ class ThresholdLibrary {
     set_reply(oc, name.c_str(), number, status, data.data(), data.size());
   }
 
-  HANDLE TrapEvent() const { return trap_event_; }
-  const AsnObjectIdentifier& Region() const { return region_; }
-
   PFNSNMPEXTENSIONINIT init = nullptr;
-  PFNSNMPEXTENSIONINITEX init_ex = nullptr;
   PFNSNMPEXTENSIONQUERY query = nullptr;
   PFNSNMPEXTENSIONTRAP trap = nullptr;
   PFNSNMPEXTENSIONCLOSE close = nullptr;
@@ -343,12 +342,8 @@ class ThresholdLibrary {
 
   // Threads of this process, from /proc.
   static size_t ThreadCount() {
-    size_t count = 0;
-    for ([[maybe_unused]] const auto& task :
-         std::filesystem::directory_iterator("/proc/self/task")) {
-      ++count;
-    }
-    return count;
+    const std::filesystem::directory_iterator tasks("/proc/self/task");
+    return static_cast<size_t>(std::distance(begin(tasks), end(tasks)));
   }
 
   std::string name_;

@@ -56,8 +56,6 @@ CSnmpAgent* CreateAgentInstance() {
 
 #define TEST_EXPORT extern "C" __attribute__((visibility("default")))
 
-// --- Scripting the module
-
 // The table request of `table_code` is answered with status 0 and the text.
 TEST_EXPORT void LorvethThresholdTest_SetTable(unsigned table_code, const char* xml) {
   Module()->SetTable(table_code, xml);
@@ -75,8 +73,6 @@ TEST_EXPORT void LorvethThresholdTest_SetReply(unsigned oc, const char* name, un
 TEST_EXPORT void LorvethThresholdTest_SetStoreStatus(unsigned char status) {
   Module()->SetStoreStatus(status);
 }
-
-// --- What the module received
 
 TEST_EXPORT size_t LorvethThresholdTest_FrameCount() { return Module()->Frames().size(); }
 
@@ -102,8 +98,6 @@ TEST_EXPORT size_t LorvethThresholdTest_FrameData(size_t index, unsigned char* b
   return data.size();
 }
 
-// --- Events
-
 TEST_EXPORT long LorvethThresholdTest_RaiseTableChanged(unsigned table_code) {
   return Module()->RaiseTableChanged(table_code);
 }
@@ -117,8 +111,6 @@ TEST_EXPORT long LorvethThresholdTest_RaiseEvent(unsigned oc, unsigned oe, const
   return Module()->RaiseEvent(static_cast<WORD>(oc), static_cast<WORD>(oe),
                               std::vector<BYTE>(text.begin(), text.end()));
 }
-
-// --- Trace lines of this library
 
 TEST_EXPORT void LorvethThresholdTest_CaptureTrace(int on) {
   if (on != 0) {
@@ -144,8 +136,6 @@ TEST_EXPORT size_t LorvethThresholdTest_TraceLine(size_t index, unsigned* level,
   if (level != nullptr) *level = g_captured[index].level;
   return CopyOut(g_captured[index].text, buffer, size);
 }
-
-// --- The agent
 
 TEST_EXPORT long long LorvethThresholdTest_LatestChangeTime() {
   return Agent().LatestConfigChangeTime();

@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
-#include <functional>
 #include <map>
 #include <pugixml.hpp>
 #include <sstream>
@@ -93,53 +92,75 @@ int Keyword(const std::string& text, std::vector<std::string> words, int other) 
 std::string Str(const std::string& text) { return "STRING " + text; }
 std::string Int(int64_t value) { return "INTEGER " + std::to_string(static_cast<int32_t>(value)); }
 
-using Column = std::function<std::string(const pugi::xml_node&)>;
-
-Column ChildText(const char* child) {
-  return [=](const pugi::xml_node& r) { return Str(TextOf(r.child(child))); };
-}
-Column GrandText(const char* child, const char* grand) {
-  return [=](const pugi::xml_node& r) { return Str(TextOf(r.child(child).child(grand))); };
-}
-Column AttrText(const char* child, const char* attr) {
-  return [=](const pugi::xml_node& r) { return Str(r.child(child).attribute(attr).value()); };
-}
-Column ChildNumber(const char* child, int missing) {
-  return [=](const pugi::xml_node& r) {
-    return Int(r.child(child) ? LeadingNumber(TextOf(r.child(child))) : missing);
-  };
-}
-Column AttrNumber(const char* child, const char* attr) {
-  return [=](const pugi::xml_node& r) {
-    return Int(LeadingNumber(r.child(child).attribute(attr).value()));
-  };
-}
-Column AttrKeyword(const char* child, const char* attr, std::vector<std::string> words, int other) {
-  return [=](const pugi::xml_node& r) {
-    return Int(Keyword(r.child(child).attribute(attr).value(), words, other));
-  };
-}
-Column Storage() {
-  return
-      [](const pugi::xml_node& r) { return Int(TextOf(r.child("Access")) == "read-only" ? 5 : 2); };
-}
-Column Fixed(int value) {
-  return [=](const pugi::xml_node&) { return Int(value); };
-}
-Column NameColumn() {
-  return [](const pugi::xml_node& r) { return Str(r.attribute("Name").value()); };
-}
-Column RowStatus() {
-  return
-      [](const pugi::xml_node& r) { return Int(TextOf(r.child("Status")) == "disable" ? 2 : 1); };
-}
-
 // Live values as the fake module is scripted below.
 struct Live {
   std::map<std::string, std::string> rule_values, report_values;
   std::map<std::string, int> ruleset_status, reportset_status;
   std::map<std::string, int> highest, oldest;
 };
+
+// A column's value from its record, by a rule "kind path[=default][:words]":
+// the path "A/B@c" names child A, its child B and their attribute c ("" the
+// record itself).  Kinds: s text, n leading number (the default when the
+// element is missing), k 1-based place in the words (the default otherwise),
+// m minutes of a daily time, e recording end, f a fixed value, access,
+// status, rmax (the upper bound, read with a lower one only), live and run
+// (the module's current value and set status of the row).
+std::string ColumnValue(const pugi::xml_node& r, const std::string& rule, const Live& live) {
+  const std::string kind = rule.substr(0, rule.find(' '));
+  std::string rest = rule.find(' ') == std::string::npos ? "" : rule.substr(rule.find(' ') + 1);
+  std::vector<std::string> words;
+  if (const size_t colon = rest.find(':'); colon != std::string::npos) {
+    for (size_t at = colon + 1; at <= rest.size();) {
+      const size_t end = std::min(rest.find(',', at), rest.size());
+      words.push_back(rest.substr(at, end - at));
+      at = end + 1;
+    }
+    rest.resize(colon);
+  }
+  int fallback = 0;
+  if (const size_t eq = rest.find('='); eq != std::string::npos) {
+    fallback = std::stoi(rest.substr(eq + 1));
+    rest.resize(eq);
+  }
+  pugi::xml_node node = r;
+  std::string attribute;
+  if (const size_t at = rest.find('@'); at != std::string::npos) {
+    attribute = rest.substr(at + 1);
+    rest.resize(at);
+  }
+  for (size_t at = 0; !rest.empty() && at <= rest.size();) {
+    const size_t end = std::min(rest.find('/', at), rest.size());
+    node = node.child(rest.substr(at, end - at).c_str());
+    at = end + 1;
+  }
+  const std::string text =
+      attribute.empty() ? TextOf(node) : node.attribute(attribute.c_str()).value();
+  const std::string name = r.attribute("Name").value();
+  if (kind == "s") return Str(text);
+  if (kind == "n") return Int(node || attribute.size() ? LeadingNumber(text) : fallback);
+  if (kind == "k") return Int(Keyword(text, words, fallback));
+  if (kind == "m") return Int(Minutes(text));
+  if (kind == "e") return Int(RecordingEnd(text));
+  if (kind == "f") return Int(fallback);
+  if (kind == "access") return Int(TextOf(r.child("Access")) == "read-only" ? 5 : 2);
+  if (kind == "status") return Int(TextOf(r.child("Status")) == "disable" ? 2 : 1);
+  if (kind == "rmax") {
+    if (std::string(r.child("Threshold").attribute("RangeMin").value()).empty()) return Int(0);
+    return Int(LeadingNumber(r.child("Threshold").attribute("RangeMax").value()));
+  }
+  if (kind == "live") {
+    const auto& values = words[0] == "rule" ? live.rule_values : live.report_values;
+    const auto found = values.find(name);
+    return Str(found != values.end() ? found->second : "");
+  }
+  // run: any byte but 0, 1 and 2 leaves the value unset.
+  const auto& statuses = words[0] == "ruleset" ? live.ruleset_status : live.reportset_status;
+  const auto found = statuses.find(name);
+  if (found == statuses.end()) return Int(1);
+  if (found->second > 2) return "NULL";
+  return Int(found->second == 0 ? 1 : 2);
+}
 
 class Listing {
  public:
@@ -161,13 +182,20 @@ class Listing {
   // child of another tag.
   template <class Extra>
   void Table(const pugi::xml_node& root, const char* tag, const std::string& entry,
-             const std::vector<std::pair<UINT, Column>>& columns, Extra extra) {
+             const std::string& rules, const Live& live, Extra extra) {
+    std::vector<std::string> columns;  // the rules of columns 1, 2, ...
+    for (size_t at = 0; at < rules.size();) {
+      const size_t end = std::min(rules.find(" | ", at), rules.size());
+      columns.push_back(rules.substr(at, end - at));
+      at = end + 3;
+    }
     for (pugi::xml_node r = root.first_child(); r; r = r.next_sibling()) {
       if (r.type() != pugi::node_element) continue;
       if (std::string(r.name()) != tag) break;
       const std::string name = r.attribute("Name").value();
-      for (const auto& [column, value] : columns) {
-        Add(WithName(lib_.At(entry + "." + std::to_string(column)), name), value(r));
+      for (size_t column = 1; column <= columns.size(); ++column) {
+        Add(WithName(lib_.At(entry + "." + std::to_string(column)), name),
+            ColumnValue(r, columns[column - 1], live));
       }
       extra(r, name);
     }
@@ -278,164 +306,58 @@ TEST_F(ThresholdWalkTest, WalkFromTheRootShowsEveryObjectAsTheFixturesDescribeIt
   expected.Add("1.5.4.0", Int(Modified(root[0x313])));
 
   const auto no_extra = [](const pugi::xml_node&, const std::string&) {};
-  const Live& live = live_;
-  const auto live_text = [](const std::map<std::string, std::string>& values) {
-    return [&values](const pugi::xml_node& r) {
-      const auto found = values.find(r.attribute("Name").value());
-      return Str(found != values.end() ? found->second : "");
+  const auto members = [&](const char* tag, const char* entry) {
+    return [&expected, tag, entry](const pugi::xml_node& r, const std::string& name) {
+      expected.Members(r, name, tag, entry);
     };
   };
-  const auto set_status = [](const std::map<std::string, int>& statuses) {
-    return [&statuses](const pugi::xml_node& r) {
-      const auto found = statuses.find(r.attribute("Name").value());
-      if (found == statuses.end()) return Int(1);
-      // Any byte but 0, 1 and 2 leaves the value unset.
-      if (found->second > 2) return std::string("NULL");
-      return Int(found->second == 0 ? 1 : 2);
-    };
-  };
-
-  expected.Table(
-      root[0x311], "Rule", "1.3.1.1",
-      {{1, NameColumn()},
-       {2, ChildText("Description")},
-       {3, ChildText("Comment")},
-       {4, ChildText("HelpText")},
-       {5, ChildNumber("Interval", 1)},
-       {6, AttrText("Resource", "Name")},
-       {7, AttrKeyword("Instances", "Monitor", {"any", "average"}, 1)},
-       {8, GrandText("Instances", "Indexes")},
-       {9, GrandText("Instances", "Names")},
-       {10, AttrText("Target", "Name")},
-       {11,
-        AttrKeyword("Threshold", "Type", {"absolute", "delta-any", "delta-inc", "delta-dec"}, 1)},
-       {12, AttrKeyword("Threshold", "Valuation",
-                        {"single-value", "average-linear", "average-muted"}, 1)},
-       {13, ChildNumber("WatchPeriod", 0)},
-       {14, AttrKeyword("Threshold", "Operator",
-                        {"equal", "not-equal", "less", "less-equal", "greater", "greater-equal",
-                         "within-range", "out-of-range", "exist-to-none-exist",
-                         "none-exist-to-exist", "exist-change"},
-                        1)},
-       {15, AttrNumber("Threshold", "Value")},
-       {16, AttrNumber("Threshold", "RangeMin")},
-       {17,
-        [](const pugi::xml_node& r) {
-          const pugi::xml_node t = r.child("Threshold");
-          if (std::string(t.attribute("RangeMin").value()).empty()) return Int(0);
-          return Int(LeadingNumber(t.attribute("RangeMax").value()));
-        }},
-       {18, ChildNumber("OccurenceCount", 0)},
-       {19, AttrText("Event", "Name")},
-       {20,
-        AttrKeyword("Event", "Control", {"single-shot", "continuous", "continuous-with-delay"}, 2)},
-       {21, AttrNumber("Event", "Delay")},
-       {22, AttrKeyword("Event", "Alternating", {"false", "true"}, 1)},
-       {23, Fixed(1)},
-       {24, Storage()},
-       {25, live_text(live.rule_values)},
-       {26, Fixed(0)},
-       {27,
-        [](const pugi::xml_node& r) {
-          return Int(Keyword(TextOf(r.child("Performance").child("Status")),
-                             {"unknown", "normal", "information", "warning", "critical"}, 1));
-        }}},
-      no_extra);
-
+  expected.Table(root[0x311], "Rule", "1.3.1.1",
+                 "s @Name | s Description | s Comment | s HelpText | n Interval=1 | "
+                 "s Resource@Name | k Instances@Monitor=1:any,average | s Instances/Indexes | "
+                 "s Instances/Names | s Target@Name | "
+                 "k Threshold@Type=1:absolute,delta-any,delta-inc,delta-dec | "
+                 "k Threshold@Valuation=1:single-value,average-linear,average-muted | "
+                 "n WatchPeriod=0 | "
+                 "k Threshold@Operator=1:equal,not-equal,less,less-equal,greater,greater-equal,"
+                 "within-range,out-of-range,exist-to-none-exist,none-exist-to-exist,exist-change | "
+                 "n Threshold@Value | n Threshold@RangeMin | rmax | n OccurenceCount=0 | "
+                 "s Event@Name | k Event@Control=2:single-shot,continuous,continuous-with-delay | "
+                 "n Event@Delay | k Event@Alternating=1:false,true | f =1 | access | live :rule | "
+                 "f =0 | k Performance/Status=1:unknown,normal,information,warning,critical",
+                 live_, no_extra);
   expected.Table(root[0x310], "RuleSet", "1.3.3.1",
-                 {{1, NameColumn()},
-                  {2, ChildText("Description")},
-                  {3,
-                   [](const pugi::xml_node& r) {
-                     return Int(Minutes(r.child("Schedule").attribute("Start").value()));
-                   }},
-                  {4,
-                   [](const pugi::xml_node& r) {
-                     return Int(Minutes(r.child("Schedule").attribute("Stop").value()));
-                   }},
-                  {5, set_status(live.ruleset_status)},
-                  {6, RowStatus()},
-                  {7, Storage()}},
-                 [&](const pugi::xml_node& r, const std::string& name) {
-                   expected.Members(r, name, "Rule", "1.3.4.1");
-                 });
-
+                 "s @Name | s Description | m Schedule@Start | m Schedule@Stop | run :ruleset | "
+                 "status | access",
+                 live_, members("Rule", "1.3.4.1"));
   expected.Table(root[0x314], "Event", "1.3.6.1",
-                 {{1, NameColumn()},
-                  {2,
-                   [](const pugi::xml_node& r) {
-                     return Int(TextOf(r.child("Type")) == "snmp-trap" ? 1 : 0);
-                   }},
-                  {3,
-                   [](const pugi::xml_node& r) {
-                     return Int(Keyword(TextOf(r.child("Severity")),
-                                        {"critical", "major", "minor", "informational"}, 0));
-                   }},
-                  {4, Fixed(1)},
-                  {5, Storage()}},
-                 no_extra);
-
+                 "s @Name | k Type=0:snmp-trap | k Severity=0:critical,major,minor,informational | "
+                 "f =1 | access",
+                 live_, no_extra);
   expected.Table(root[0x321], "Report", "1.4.1.1",
-                 {{1, NameColumn()},
-                  {2, ChildText("Description")},
-                  {3, ChildText("Comment")},
-                  {4, ChildText("HelpText")},
-                  {5, ChildNumber("Interval", 1)},
-                  {6, ChildNumber("MaxEntries", 0)},
-                  {7, AttrText("Resource", "Name")},
-                  {8, AttrKeyword("Instances", "Monitor", {"any", "average"}, 1)},
-                  {9, GrandText("Instances", "Indexes")},
-                  {10, GrandText("Instances", "Names")},
-                  {11, AttrText("Target", "Name")},
-                  {12, Fixed(1)},
-                  {13, Storage()},
-                  {14, live_text(live.report_values)}},
-                 [&](const pugi::xml_node&, const std::string& name) {
+                 "s @Name | s Description | s Comment | s HelpText | n Interval=1 | "
+                 "n MaxEntries=0 | s Resource@Name | k Instances@Monitor=1:any,average | "
+                 "s Instances/Indexes | s Instances/Names | s Target@Name | f =1 | access | "
+                 "live :report",
+                 live_, [&](const pugi::xml_node&, const std::string& name) {
                    const auto bound = [](const std::map<std::string, int>& values,
                                          const std::string& report, int add) {
                      const auto found = values.find(report);
                      return Int(found != values.end() ? found->second + add : 0);
                    };
-                   expected.Add(WithName(lib_.At("1.4.7.1.1"), name), bound(live.highest, name, 0));
-                   expected.Add(WithName(lib_.At("1.4.7.1.2"), name), bound(live.oldest, name, 1));
+                   expected.Add(WithName(lib_.At("1.4.7.1.1"), name),
+                                bound(live_.highest, name, 0));
+                   expected.Add(WithName(lib_.At("1.4.7.1.2"), name), bound(live_.oldest, name, 1));
                    expected.Add(WithName(lib_.At("1.4.8.1.1"), name), Int(0));
                  });
-
-  expected.Table(
-      root[0x320], "ReportSet", "1.4.3.1",
-      {{1, NameColumn()},
-       {2, ChildText("Description")},
-       {3, [](const pugi::xml_node& r) { return Int(Minutes(TextOf(r.child("StartTime")))); }},
-       {4, [](const pugi::xml_node& r) { return Int(Minutes(TextOf(r.child("StopTime")))); }},
-       {5,
-        [](const pugi::xml_node& r) { return Int(RecordingEnd(TextOf(r.child("RecordingEnd")))); }},
-       {6, set_status(live.reportset_status)},
-       {7, RowStatus()},
-       {8, Storage()}},
-      [&](const pugi::xml_node& r, const std::string& name) {
-        expected.Members(r, name, "Report", "1.4.5.1");
-      });
-
+  expected.Table(root[0x320], "ReportSet", "1.4.3.1",
+                 "s @Name | s Description | m StartTime | m StopTime | e RecordingEnd | "
+                 "run :reportset | status | access",
+                 live_, members("Report", "1.4.5.1"));
   expected.Table(root[0x312], "Resource", "1.5.1.1",
-                 {{1, NameColumn()},
-                  {2, ChildText("Description")},
-                  {3, ChildText("HelpText")},
-                  {4, AttrKeyword("Request", "Type", {"builtin", "snmp", "registry"}, 1)},
-                  {5, ChildText("Request")},
-                  {6, ChildText("InstNameReq")},
-                  {7, Fixed(1)},
-                  {8, Storage()},
-                  {9, ChildText("Unit")},
-                  {10, ChildText("ContainerName")},
-                  {11, ChildText("Group")}},
-                 no_extra);
-
-  expected.Table(root[0x313], "Target", "1.5.3.1",
-                 {{1, NameColumn()},
-                  {2, [](const pugi::xml_node& r) { return Str(TextOf(r)); }},
-                  {3, Fixed(1)},
-                  {4, Storage()}},
-                 no_extra);
+                 "s @Name | s Description | s HelpText | k Request@Type=1:builtin,snmp,registry | "
+                 "s Request | s InstNameReq | f =1 | access | s Unit | s ContainerName | s Group",
+                 live_, no_extra);
+  expected.Table(root[0x313], "Target", "1.5.3.1", "s @Name | s  | f =1 | access", live_, no_extra);
 
   // The module holds no recorded values: the step out of the report index
   // table lands on the first report's placeholder, finds no record there or

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <tuple>
+#include <utility>
 
 #include "TimeZone.h"
 #include "threshold/documents/Formats.h"
@@ -15,48 +17,37 @@ using records_test::kNewYork;
 using records_test::kUtc;
 using records_test::ScopedTimeZone;
 
-TEST(DecimalFormatTest, LeadingNumberIsReadUpToTheFirstNonDigit) {
-  EXPECT_EQ(records::ParseDecimal("42"), 42);
-  EXPECT_EQ(records::ParseDecimal(" \t\n -42abc"), -42);
-  EXPECT_EQ(records::ParseDecimal("+7"), 7);
-  EXPECT_EQ(records::ParseDecimal("007"), 7);
-  EXPECT_EQ(records::ParseDecimal("4.9"), 4);
-  EXPECT_EQ(records::ParseDecimal("12 34"), 12);
-}
-
-TEST(DecimalFormatTest, TextWithoutLeadingNumberReadsZero) {
-  EXPECT_EQ(records::ParseDecimal(""), 0);
-  EXPECT_EQ(records::ParseDecimal("abc"), 0);
-  EXPECT_EQ(records::ParseDecimal("- 5"), 0);
-  EXPECT_EQ(records::ParseDecimal("+"), 0);
-  EXPECT_EQ(records::ParseDecimal("x12"), 0);
-}
-
-TEST(DecimalFormatTest, NumbersBeyondThirtyTwoBitsSaturate) {
-  EXPECT_EQ(records::ParseDecimal("2147483647"), INT_MAX);
-  EXPECT_EQ(records::ParseDecimal("2147483648"), INT_MAX);
-  EXPECT_EQ(records::ParseDecimal("-2147483648"), INT_MIN);
-  EXPECT_EQ(records::ParseDecimal("-2147483649"), INT_MIN);
+// A leading number is read up to the first non-digit, saturating beyond 32
+// bits; text without one reads zero.
+TEST(DecimalFormatTest, LeadingNumberSaturatesOrReadsZero) {
+  const std::pair<const char*, int> cases[] = {{"42", 42},
+                                               {" \t\n -42abc", -42},
+                                               {"+7", 7},
+                                               {"007", 7},
+                                               {"4.9", 4},
+                                               {"12 34", 12},
+                                               {"", 0},
+                                               {"abc", 0},
+                                               {"- 5", 0},
+                                               {"+", 0},
+                                               {"x12", 0},
+                                               {"2147483647", INT_MAX},
+                                               {"2147483648", INT_MAX},
+                                               {"-2147483648", INT_MIN},
+                                               {"-2147483649", INT_MIN}};
+  for (const auto& [text, value] : cases) EXPECT_EQ(records::ParseDecimal(text), value) << text;
   EXPECT_EQ(records::ParseDecimal("99999999999999999999999999"), INT_MAX);
 }
 
+// Hours and minutes give minutes of the day; "%d" skips leading blanks, ':'
+// must follow the hours directly, unmatched fields count zero, nothing is
+// range-checked, and a missing text reads -1.
 TEST(DailyTimeFormatTest, HoursAndMinutesGiveMinutesOfDay) {
-  EXPECT_EQ(records::ParseDailyTime("7:5"), 425);
-  EXPECT_EQ(records::ParseDailyTime("08:30"), 510);
-  EXPECT_EQ(records::ParseDailyTime("24:00"), 1440);
-  EXPECT_EQ(records::ParseDailyTime(" 7: 5"), 425);  // "%d" skips leading blanks
+  const std::pair<const char*, int> cases[] = {
+      {"7:5", 425}, {"08:30", 510}, {"24:00", 1440}, {" 7: 5", 425}, {"7", 420}, {"7 :5", 420},
+      {"abc", 0},   {" ", 0},       {"25:99", 1599}, {"-1:30", -30}, {"", -1}};
+  for (const auto& [text, value] : cases) EXPECT_EQ(records::ParseDailyTime(text), value) << text;
 }
-
-TEST(DailyTimeFormatTest, UnmatchedFieldsCountZeroAndNothingIsRangeChecked) {
-  EXPECT_EQ(records::ParseDailyTime("7"), 420);
-  EXPECT_EQ(records::ParseDailyTime("7 :5"), 420);  // ':' must follow the hours directly
-  EXPECT_EQ(records::ParseDailyTime("abc"), 0);
-  EXPECT_EQ(records::ParseDailyTime(" "), 0);
-  EXPECT_EQ(records::ParseDailyTime("25:99"), 1599);
-  EXPECT_EQ(records::ParseDailyTime("-1:30"), -30);
-}
-
-TEST(DailyTimeFormatTest, MissingTextReadsMinusOne) { EXPECT_EQ(records::ParseDailyTime(""), -1); }
 
 TEST(DailyTimeFormatTest, WrittenWithTwoDigitFieldsWithinTheDayOnly) {
   EXPECT_EQ(records::FormatDailyTime(0), "00:00");
@@ -68,31 +59,28 @@ TEST(DailyTimeFormatTest, WrittenWithTwoDigitFieldsWithinTheDayOnly) {
   EXPECT_EQ(records::FormatDailyTime(INT_MIN), std::nullopt);
 }
 
-// 31 December 2006 12:00:00 in each zone (standard time everywhere).
-TEST(RecordingEndFormatTest, DateReadsAsLocalNoonOfThatDay) {
-  {
-    ScopedTimeZone zone(kUtc);
-    EXPECT_EQ(records::ParseRecordingEnd("12/31/2006"), 1167566400);
+// Dates read as local noon of that day, stamps as local time: standard time
+// on 31 December 2006, daylight saving time on 15 July and 20 October 2006.
+TEST(LocalTimeFormatTest, DatesAndStampsReadInTheLocalZone) {
+  const std::tuple<const char*, const char*, int64_t> dates[] = {
+      {kUtc, "12/31/2006", 1167566400},
+      {kNewYork, "12/31/2006", 1167566400 + 5 * 3600},
+      {kBerlin, "12/31/2006", 1167566400 - 3600},
+      {kNewYork, "07/15/2006", 1152979200},  // 16:00 UTC
+      {kBerlin, "7/15/2006", 1152957600},    // 10:00 UTC
+  };
+  for (const auto& [name, text, time] : dates) {
+    ScopedTimeZone zone(name);
+    EXPECT_EQ(records::ParseRecordingEnd(text), time) << name << " " << text;
   }
-  {
-    ScopedTimeZone zone(kNewYork);
-    EXPECT_EQ(records::ParseRecordingEnd("12/31/2006"), 1167566400 + 5 * 3600);
-  }
-  {
-    ScopedTimeZone zone(kBerlin);
-    EXPECT_EQ(records::ParseRecordingEnd("12/31/2006"), 1167566400 - 3600);
-  }
-}
-
-// 15 July 2006 12:00:00 falls in daylight saving time in both zones.
-TEST(RecordingEndFormatTest, SummerDateUsesDaylightSavingOffset) {
-  {
-    ScopedTimeZone zone(kNewYork);
-    EXPECT_EQ(records::ParseRecordingEnd("07/15/2006"), 1152979200);  // 16:00 UTC
-  }
-  {
-    ScopedTimeZone zone(kBerlin);
-    EXPECT_EQ(records::ParseRecordingEnd("7/15/2006"), 1152957600);  // 10:00 UTC
+  const std::tuple<const char*, const char*, int64_t> stamps[] = {
+      {kBerlin, "10/20/2006 8:56:53", 1161327413},
+      {kNewYork, "10/20/2006 8:56:53", 1161349013},
+      {kUtc, "10/20/2006  08:56:53", 1161334613},
+  };
+  for (const auto& [name, text, time] : stamps) {
+    ScopedTimeZone zone(name);
+    EXPECT_EQ(records::ParseModified(text), time) << name << " " << text;
   }
 }
 
@@ -123,21 +111,6 @@ TEST(RecordingEndFormatTest, ZeroIsRefusedButNegativeTimesAreDates) {
   EXPECT_EQ(records::FormatRecordingEnd(0), std::nullopt);
   EXPECT_EQ(records::FormatRecordingEnd(-1), "12/31/1969");
   EXPECT_EQ(records::FormatRecordingEnd(INT_MIN), "12/13/1901");
-}
-
-TEST(ModifiedFormatTest, StampReadsAsLocalTime) {
-  {
-    ScopedTimeZone zone(kBerlin);  // 20 October 2006 is summer time there
-    EXPECT_EQ(records::ParseModified("10/20/2006 8:56:53"), 1161327413);
-  }
-  {
-    ScopedTimeZone zone(kNewYork);
-    EXPECT_EQ(records::ParseModified("10/20/2006 8:56:53"), 1161349013);
-  }
-  {
-    ScopedTimeZone zone(kUtc);
-    EXPECT_EQ(records::ParseModified("10/20/2006  08:56:53"), 1161334613);
-  }
 }
 
 TEST(ModifiedFormatTest, MissingOrIncompleteStampReadsZero) {

@@ -90,11 +90,6 @@ INSTANTIATE_TEST_SUITE_P(
                         records::kNoCode,
                         "informational"}));
 
-TEST(KeywordCodeTest, OperatorGreaterIsCodeFourAndCapitalGreaterIsCodeZero) {
-  EXPECT_EQ(records::KeywordCode(Enumeration::kOperator, "greater"), 4);
-  EXPECT_EQ(records::KeywordCode(Enumeration::kOperator, "Greater"), 0);
-}
-
 TEST(KeywordCodeTest, NoCodeShowsAsMibValueZero) {
   EXPECT_EQ(records::MibEnumValue(records::KeywordCode(Enumeration::kEventSeverity, "warning")), 0);
   EXPECT_EQ(records::MibEnumValue(records::KeywordCode(Enumeration::kEventType, "mail")), 0);
