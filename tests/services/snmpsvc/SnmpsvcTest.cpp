@@ -249,32 +249,22 @@ TEST_F(SnmpsvcTest, SetsApplyAllOrNothing) {
     const char* reason;
     std::string failed;  // the varbind the error names, if any
   } kRefusals[] = {
+      // clang-format off
       {"read-only column v2c", "2c", "private", {c + "1.1", "i", "5"}, "notWritable", c + "1.1"},
       {"read-only column v1", "1", "private", {c + "1.1", "i", "5"}, "(readOnly)", c + "1.1"},
       {"wrong type", "2c", "private", {c + "6.1", "s", "text"}, "wrongType", c + "6.1"},
-      {"too long",
-       "2c",
-       "private",
-       {c + "2.1", "s", std::string(40, 'x')},
-       "wrongLength",
-       c + "2.1"},
+      {"too long", "2c", "private", {c + "2.1", "s", std::string(40, 'x')},
+       "wrongLength", c + "2.1"},
       {"out of range v2c", "2c", "private", {c + "11.2", "i", "500"}, "wrongValue", c + "11.2"},
       {"out of range v1", "1", "private", {c + "11.2", "i", "500"}, "(badValue)", c + "11.2"},
       {"missing row v2c", "2c", "private", {c + "2.9", "s", "new"}, "noCreation", c + "2.9"},
       {"missing row v1", "1", "private", {c + "2.9", "s", "new"}, "(noSuchName)", c + "2.9"},
-      {"unknown object",
-       "2c",
-       "private",
-       {kRoot + ".5.0", "i", "1"},
-       "notWritable",
-       kRoot + ".5.0"},
-      {"second varbind fails",
-       "2c",
-       "private",
-       {c + "2.1", "s", "changed", c + "1.2", "i", "5"},
-       "notWritable",
-       c + "1.2"},
+      {"unknown object", "2c", "private", {kRoot + ".5.0", "i", "1"},
+       "notWritable", kRoot + ".5.0"},
+      {"second varbind fails", "2c", "private", {c + "2.1", "s", "changed", c + "1.2", "i", "5"},
+       "notWritable", c + "1.2"},
       {"read-only community", "2c", "public", {c + "2.1", "s", "nope"}, "noAccess", ""},
+      // clang-format on
   };
   for (const auto& r : kRefusals) {
     SCOPED_TRACE(r.label);
