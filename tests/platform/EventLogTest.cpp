@@ -153,12 +153,4 @@ TEST(Utf16Test, UnpairedSurrogatesBecomeReplacementCharacters) {
   EXPECT_EQ(platform::Utf16ToUtf8(text, 4), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
 }
 
-TEST(EventLogDefaultTest, DefaultSinkWritesWithoutFailing) {
-  HANDLE source = RegisterEventSourceA(nullptr, "Lorveth platform tests");
-  ASSERT_NE(source, nullptr);
-  LPCSTR strings[] = {"default sink"};
-  EXPECT_TRUE(ReportEventA(source, EVENTLOG_INFORMATION_TYPE, 0, 1, nullptr, 1, 0, strings, nullptr));
-  EXPECT_TRUE(DeregisterEventSource(source));
-}
-
 }  // namespace
