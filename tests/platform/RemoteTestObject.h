@@ -8,8 +8,8 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <functional>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -25,12 +25,11 @@ inline constexpr IID kEventsIid = {
     0x4A0C11E1, 0x1B2C, 0x4D3E, {0x8F, 0x90, 0xA1, 0xB2, 0xC3, 0xD4, 0xE5, 0xF6}};
 
 enum : DISPID {
-  kIdEcho = 10,     // by-reference outputs changed, result: number of arguments
-  kIdSlow = 11,     // (I4 milliseconds): waits, cancellable; result: I4 call number
-  kIdFail = 12,     // DISP_E_EXCEPTION with a description
-  kIdName = 13,     // property: put a string, get it back
-  kIdRaise = 14,    // (I2 dispid, I2 count): raises `count` events to every sink
-  kIdSinks = 15,    // result: I4 number of advised sinks
+  kIdEcho = 10,   // by-reference outputs changed, result: number of arguments
+  kIdSlow = 11,   // (I4 milliseconds): waits, cancellable; result: I4 call number
+  kIdFail = 12,   // DISP_E_EXCEPTION with a description
+  kIdName = 13,   // property: put a string, get it back
+  kIdRaise = 14,  // (I2 dispid, I2 count): raises `count` events to every sink
 };
 
 inline std::vector<BYTE> BytesOf(BSTR text) {
@@ -112,9 +111,11 @@ class TestObject final : public IDispatch,
   }
   HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
   HRESULT GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
-    static const std::pair<std::u16string, DISPID> kNames[] = {
-        {u"Echo", kIdEcho}, {u"Slow", kIdSlow},   {u"Fail", kIdFail},
-        {u"Name", kIdName}, {u"Raise", kIdRaise}, {u"Sinks", kIdSinks}};
+    static const std::pair<std::u16string, DISPID> kNames[] = {{u"Echo", kIdEcho},
+                                                               {u"Slow", kIdSlow},
+                                                               {u"Fail", kIdFail},
+                                                               {u"Name", kIdName},
+                                                               {u"Raise", kIdRaise}};
     HRESULT hr = S_OK;
     for (UINT i = 0; i < count; ++i) {
       ids[i] = DISPID_UNKNOWN;
@@ -147,13 +148,6 @@ class TestObject final : public IDispatch,
         RaiseEvents(params->rgvarg[1].iVal, params->rgvarg[0].iVal);
         return S_OK;
       }
-      case kIdSinks:
-        if (result != nullptr) {
-          std::lock_guard lock(mutex_);
-          result->vt = VT_I4;
-          result->lVal = static_cast<LONG>(sinks_.size());
-        }
-        return S_OK;
       default:
         return DISP_E_MEMBERNOTFOUND;
     }
