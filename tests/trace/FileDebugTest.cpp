@@ -195,7 +195,7 @@ TEST_F(FileDebugTest, WritersInSeveralProcessesAndThreadsKeepEveryLineWhole) {
   EXPECT_EQ(text.size(), 4u * kLines * line.size());
 }
 
-TEST_F(FileDebugTest, PrefixesComeInTheirOrderAfterTheNewlines) {
+TEST_F(FileDebugTest, PrefixesComeInTheirOrderAfterTheNewlinesAndLongLinesAreCut) {
   for (const char* name : {"DateStampOn", "TimeStampOn", "ThreadIdOn", "CpuIdOn", "MemUsageOn",
                            "HandleCountOn", "AppNameOn", "ConDebugLevel"}) {
     SetApp(name, 1);
@@ -217,17 +217,17 @@ TEST_F(FileDebugTest, PrefixesComeInTheirOrderAfterTheNewlines) {
   named.SetCapture([&](DWORD, const std::string& text) { line = text; });
   named.Print(1, "\n\ntext");
   EXPECT_EQ(line, "\n\nSNMP:          text");
-}
 
-TEST_F(FileDebugTest, PrefixOfOneHundredCharactersIsReplacedAndLongTextIsCut) {
-  SetApp("ConDebugLevel", 1);
-  CFileDebug trace("App", false);
+  // A prefix of one hundred newlines is replaced; a long text is cut.
+  auto plain = RegistryKey::Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Debug\\Plain");
+  plain->SetDword("ConDebugLevel", 1);
+  CFileDebug trace_plain("Plain", false);
   std::vector<std::string> lines;
-  trace.SetCapture([&](DWORD, const std::string& text) { lines.push_back(text); });
+  trace_plain.SetCapture([&](DWORD, const std::string& text) { lines.push_back(text); });
   testing::internal::CaptureStdout();
-  trace.Print(1, (std::string(99, '\n') + "kept").c_str());
-  trace.Print(1, (std::string(100, '\n') + "text").c_str());
-  trace.Print(1, "\n%s", std::string(5000, 'x').c_str());  // cut at the buffer size
+  trace_plain.Print(1, (std::string(99, '\n') + "kept").c_str());
+  trace_plain.Print(1, (std::string(100, '\n') + "text").c_str());
+  trace_plain.Print(1, "\n%s", std::string(5000, 'x').c_str());  // cut at the buffer size
   testing::internal::GetCapturedStdout();
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[2], "\n" + std::string(1024, 'x'));
@@ -235,23 +235,20 @@ TEST_F(FileDebugTest, PrefixOfOneHundredCharactersIsReplacedAndLongTextIsCut) {
   EXPECT_EQ(lines[1], "!! BUFFER TOO SMALL - FIXME !! text");
 }
 
-TEST_F(FileDebugTest, BannerAnnouncesTheApplicationWhenActive) {
+TEST_F(FileDebugTest, BannerAnnouncesTheApplicationAndTheCallersLastErrorSurvives) {
   UseTraceFile(1);
   CFileDebug trace("App", true);
   const std::regex banner(
       "\r\n\r\n----- Application \\[App\\] started at \\d\\d:\\d\\d:\\d\\d \\d\\d/\\d\\d/\\d{4} "
       "-----\r\n");
   EXPECT_TRUE(std::regex_match(ReadFile(trace_file_), banner)) << ReadFile(trace_file_);
-}
-
-TEST_F(FileDebugTest, CallersLastErrorSurvivesEveryCall) {
-  SetApp("FileDebugLevel", 1);
+  // Neither the start nor a line lost on an unreachable file changes it.
   app_->SetString("TraceFile", "\\nonexistent-dir\\sub\\trace.log");
   SetApp("WinDebugLevel", 1);
   SetLastError(1234);
-  CFileDebug trace("App", true);
+  CFileDebug lost("App", true);
   EXPECT_EQ(GetLastError(), 1234u);
-  trace.Print(1, "\nlost line");
+  lost.Print(1, "\nlost line");
   EXPECT_EQ(GetLastError(), 1234u);
 }
 

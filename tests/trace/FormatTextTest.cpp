@@ -4,21 +4,12 @@
 
 #include <climits>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "trace/detail/FormatText.h"
 
 namespace {
-
-std::string Format(const char* format, ...) {
-  char buffer[256];
-  va_list args;
-  va_start(args, format);
-  const size_t length = trace::detail::FormatText(buffer, sizeof buffer, format, args);
-  va_end(args);
-  EXPECT_EQ(length, std::char_traits<char>::length(buffer));
-  return buffer;
-}
 
 size_t FormatInto(char* buffer, size_t size, const char* format, ...) {
   va_list args;
@@ -26,6 +17,15 @@ size_t FormatInto(char* buffer, size_t size, const char* format, ...) {
   const size_t length = trace::detail::FormatText(buffer, size, format, args);
   va_end(args);
   return length;
+}
+
+// Formats into a buffer of 256 bytes; the length returned is the text's.
+template <typename... Args>
+std::string Format(const char* format, Args... args) {
+  char buffer[256];
+  const size_t length = FormatInto(buffer, sizeof buffer, format, args...);
+  EXPECT_EQ(length, std::strlen(buffer));
+  return buffer;
 }
 
 TEST(FormatTextTest, IntegerConversionsWithWidthAndZeroFill) {
