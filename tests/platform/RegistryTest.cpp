@@ -379,14 +379,6 @@ TEST_F(RegistryTest, TruncatedStoreGivesResultsButNeverCrashes) {
   EXPECT_TRUE(status == LONG{ERROR_SUCCESS} || status == LONG{ERROR_BADDB}) << status;
 }
 
-TEST_F(RegistryTest, StoreFollowsTheEnvironmentBetweenCalls) {
-  RegCloseKey(CreateKey("OnlyInFirst"));
-  setenv("LORVETH_STATE_DIR", (root_ + "/second").c_str(), 1);
-  EXPECT_EQ(OpenStatus("OnlyInFirst"), LONG{ERROR_FILE_NOT_FOUND});
-  setenv("LORVETH_STATE_DIR", state_dir_.c_str(), 1);
-  EXPECT_EQ(OpenStatus("OnlyInFirst"), LONG{ERROR_SUCCESS});
-}
-
 // --- several writers ----------------------------------------------------
 
 constexpr int kValuesPerWriter = 150;
