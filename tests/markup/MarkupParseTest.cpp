@@ -7,14 +7,10 @@
 #include "MarkupTreeDump.h"
 #include "markup/MarkupDocument.h"
 #include "markup/detail/MarkupConsistency.h"
-#include "markup/detail/MarkupScanner.h"
 
 namespace {
 
 using markup::detail::CheckConsistency;
-using markup::detail::MarkupScanner;
-using markup::detail::MarkupToken;
-using markup::detail::TokenKind;
 using markup_test::DumpTree;
 
 struct ParseCase {
@@ -177,40 +173,27 @@ TEST(MarkupParseTest, NulBytesAreOrdinaryAndLoadCopyAndMoveReplaceEverything) {
   EXPECT_EQ(CheckConsistency(source), "");
 }
 
-// The token's name views into the scanned text, so the texts live on.
-MarkupToken Scan(std::string_view text) {
-  MarkupScanner scanner(text);
-  return scanner.Next();
-}
-
-TEST(MarkupScannerTest, ClassifiesEveryTokenKindAndEndsEachWhereItShould) {
+// The scanner's rules as parsing shows them: which bytes start a tag name,
+// which start tags are empty, and where a tag, comment or doctype ends.
+TEST(MarkupParseTest, TagNamesEmptyElementsAndTokenEndsFollowTheScannerRules) {
   // A tag name starts with a letter, '_', ':' or any byte above 0x60.
   for (int c = 0; c < 256; ++c) {
-    const char text[] = {'<', static_cast<char>(c), '>'};
     const bool opens = (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c > 0x60;
-    EXPECT_EQ(Scan(std::string_view(text, 3)).kind == TokenKind::kStartTag, opens) << c;
+    MarkupDocument doc("<r><" + std::string(1, static_cast<char>(c)) + "/></r>");
+    EXPECT_EQ(doc.CheckWellFormed(), opens) << c;
   }
-  EXPECT_TRUE(Scan("<a/>").empty_element);
-  EXPECT_TRUE(Scan("<a />").empty_element);
-  EXPECT_TRUE(Scan("<a b=\"1\"/>").empty_element);
-  EXPECT_TRUE(Scan("<a b='1'/>").empty_element);
-  EXPECT_FALSE(Scan("<a b=1/>").empty_element);
-  EXPECT_FALSE(Scan("<a/ >").empty_element);
-  EXPECT_FALSE(Scan("<a>").empty_element);
-  const MarkupToken tag = Scan("<a b='>' c=\"'>\">rest");
-  EXPECT_EQ(tag.length, 16u);
-  EXPECT_EQ(tag.text, "a");
-  const MarkupToken comment = Scan("<!-- '--> '-->");
-  EXPECT_EQ(comment.length, 9u);
-  const MarkupToken doctype = Scan("<!DOCTYPE r [<!ENTITY x '>'>]>tail");
-  EXPECT_EQ(doctype.length, 30u);
-  MarkupScanner scanner("<=x<a/>");
-  const MarkupToken error = scanner.Next();
-  EXPECT_EQ(error.kind, TokenKind::kError);
-  EXPECT_EQ(error.length, 3u);
-  EXPECT_EQ(error.text, "Incorrect tag name character at offset 0");
-  EXPECT_EQ(scanner.Next().kind, TokenKind::kStartTag);
-  EXPECT_EQ(scanner.Next().kind, TokenKind::kEndOfText);
+  for (const char* empty : {"<a/>", "<a />", "<a b=\"1\"/>", "<a b='1'/>"}) {
+    EXPECT_TRUE(MarkupDocument(empty).CheckWellFormed()) << empty;
+  }
+  for (const char* open : {"<a b=1/>", "<a/ >", "<a>"}) {
+    EXPECT_FALSE(MarkupDocument(open).CheckWellFormed()) << open;
+  }
+  MarkupDocument doc(
+      "<r><a b='>' c=\"'>\">rest</a><t><!-- '--> '--><!DOCTYPE r [<!ENTITY x '>'>]>tail</t></r>");
+  EXPECT_EQ(DumpTree(doc), "<r>{<a b='>' c=''>'>rest{}<t> '-->tail{}}");
+  MarkupDocument error("<r><=x<a/></r>");
+  EXPECT_EQ(error.ResultText(), "Incorrect tag name character at offset 3");
+  EXPECT_EQ(DumpTree(error), "<r>{<a>{}}");
 }
 
 }  // namespace
