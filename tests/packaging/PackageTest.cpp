@@ -51,7 +51,7 @@ class PackageTest : public ::testing::Test {
   std::string root_;
 };
 
-TEST_F(PackageTest, IsLintianCleanAndHoldsExactlyTheInstalledFilesAndValidUnits) {
+TEST_F(PackageTest, IsLintianCleanCompleteAndServesTheAgentUnpacked) {
   // lintian leaves a file in its temporary directory: the test's own.
   const CommandResult lintian =
       RunCommand({"lintian", "--fail-on", "error", deb_}, {"TMPDIR=" + dir_.path()}, kSlow);
@@ -111,9 +111,8 @@ TEST_F(PackageTest, IsLintianCleanAndHoldsExactlyTheInstalledFilesAndValidUnits)
   }
   const CommandResult verified = RunCommand(verify, {"MANPATH=" + root_ + "/usr/share/man"}, kSlow);
   EXPECT_EQ(verified.exit_code, 0) << verified.output;
-}
 
-TEST_F(PackageTest, UnpackedServicesServeTheAgentReadOnlyWithTheShippedConfiguration) {
+  // The services started from the unpacked files serve the agent read-only.
   const std::string state = dir_.path() + "/state";
   const std::string run = dir_.path() + "/run";
   const std::string conf = root_ + "/etc/lorveth";
