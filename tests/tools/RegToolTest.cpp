@@ -59,7 +59,9 @@ TEST_F(RegToolTest, ExitCodesTellUsageErrorsFromFailures) {
   EXPECT_EQ(Tool("add A /v n /t REG_DWORD /d 4294967296").exit_code, 2);
   EXPECT_EQ(Tool("add A /v n /t REG_DWORD /d -1").exit_code, 2);
   EXPECT_EQ(Tool("add A /v n /t REG_BINARY /d abc").exit_code, 2);
-  EXPECT_EQ(Tool("query 'HKCU\\Software'").exit_code, 2);
+  const CommandResult other_hive = Tool("query 'HKCU\\Software'");
+  EXPECT_EQ(other_hive.exit_code, 2);
+  EXPECT_NE(other_hive.errors.find("HKEY_LOCAL_MACHINE"), std::string::npos) << other_hive.errors;
   EXPECT_EQ(Tool("export A").exit_code, 2);
   const CommandResult missing = Tool("query 'HKLM\\SOFTWARE\\Missing'");
   EXPECT_EQ(missing.exit_code, 1);
