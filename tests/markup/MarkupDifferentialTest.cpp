@@ -5,8 +5,9 @@
 // sequences must leave a record table that matches a fresh parse of the text.
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <pugixml.hpp>
+
+#include <cctype>
 #include <random>
 #include <string>
 #include <string_view>
@@ -47,8 +48,7 @@ void DumpPugi(const pugi::xml_node& node, std::string& out, bool* duplicate) {
   bool has_elements = false;
   for (const pugi::xml_node& child : node.children()) {
     if (child.type() == pugi::node_element) has_elements = true;
-    if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata)
-      text += child.value();
+    if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) text += child.value();
   }
   if (!has_elements && !IsBlank(text)) out += text;
   out += '{';
@@ -98,7 +98,7 @@ class Generator {
   }
 
   std::string CharRef() {
-    static const char* kRefs[] = {"&lt;",   "&amp;",  "&gt;",     "&quot;",    "&apos;", "&#65;",
+    static const char* kRefs[] = {"&lt;", "&amp;", "&gt;", "&quot;", "&apos;", "&#65;",
                                   "&#x41;", "&#233;", "&#x20AC;", "&#x1F600;", "&#10;"};
     return kRefs[Pick(11)];
   }
@@ -107,24 +107,12 @@ class Generator {
     std::string v;
     for (int n = Pick(8); n > 0; --n) {
       switch (Pick(6)) {
-        case 0:
-          v += CharRef();
-          break;
-        case 1:
-          v += '>';
-          break;
-        case 2:
-          v += quote == '"' ? '\'' : '"';
-          break;
-        case 3:
-          v += ' ';
-          break;
-        case 4:
-          v += "\xC3\xA9";
-          break;
-        default:
-          v += static_cast<char>('a' + Pick(26));
-          break;
+        case 0: v += CharRef(); break;
+        case 1: v += '>'; break;
+        case 2: v += quote == '"' ? '\'' : '"'; break;
+        case 3: v += ' '; break;
+        case 4: v += "\xC3\xA9"; break;
+        default: v += static_cast<char>('a' + Pick(26)); break;
       }
     }
     return v;
@@ -134,21 +122,11 @@ class Generator {
     std::string t;
     for (int n = 1 + Pick(8); n > 0; --n) {
       switch (Pick(6)) {
-        case 0:
-          t += CharRef();
-          break;
-        case 1:
-          t += '>';
-          break;
-        case 2:
-          t += Space();
-          break;
-        case 3:
-          t += "'\"=";
-          break;
-        default:
-          t += static_cast<char>('a' + Pick(26));
-          break;
+        case 0: t += CharRef(); break;
+        case 1: t += '>'; break;
+        case 2: t += Space(); break;
+        case 3: t += "'\"="; break;
+        default: t += static_cast<char>('a' + Pick(26)); break;
       }
     }
     return t;
@@ -156,12 +134,9 @@ class Generator {
 
   std::string Misc() {
     switch (Pick(3)) {
-      case 0:
-        return "<!--" + std::string(Chance(50) ? " c<>'\" " : "") + "-->";
-      case 1:
-        return "<?pi" + std::string(Chance(50) ? " x='>'" : "") + "?>";
-      default:
-        return Space();
+      case 0: return "<!--" + std::string(Chance(50) ? " c<>'\" " : "") + "-->";
+      case 1: return "<?pi" + std::string(Chance(50) ? " x='>'" : "") + "?>";
+      default: return Space();
     }
   }
 
@@ -176,26 +151,17 @@ class Generator {
       if (duplicate) continue;
       used.push_back(attribute);
       const char quote = Chance(50) ? '"' : '\'';
-      out +=
-          Space() + attribute + (Chance(20) ? " = " : "=") + quote + AttributeValue(quote) + quote;
+      out += Space() + attribute + (Chance(20) ? " = " : "=") + quote + AttributeValue(quote) + quote;
     }
     if (Chance(20)) out += Space();
     if (depth <= 0 || Chance(25)) return out + "/>";
     out += '>';
     for (int n = Pick(5); n > 0; --n) {
       switch (Pick(6)) {
-        case 0:
-          out += Text();
-          break;
-        case 1:
-          out += "<![CDATA[" + std::string(Chance(50) ? "<x>&amp;]>" : "") + "]]>";
-          break;
-        case 2:
-          out += Misc();
-          break;
-        default:
-          out += Element(depth - 1);
-          break;
+        case 0: out += Text(); break;
+        case 1: out += "<![CDATA[" + std::string(Chance(50) ? "<x>&amp;]>" : "") + "]]>"; break;
+        case 2: out += Misc(); break;
+        default: out += Element(depth - 1); break;
       }
     }
     return out + "</" + name + (Chance(20) ? " >" : ">");
@@ -218,15 +184,9 @@ class Generator {
       const size_t at = static_cast<size_t>(Pick(static_cast<int>(text.size())));
       const size_t span = std::min<size_t>(text.size() - at, 1 + Pick(4));
       switch (Pick(3)) {
-        case 0:
-          text.erase(at, span);
-          break;
-        case 1:
-          text.insert(at, text.substr(at, span));
-          break;
-        default:
-          text.insert(at, 1, kInserts[Pick(sizeof kInserts - 1)]);
-          break;
+        case 0: text.erase(at, span); break;
+        case 1: text.insert(at, text.substr(at, span)); break;
+        default: text.insert(at, 1, kInserts[Pick(sizeof kInserts - 1)]); break;
       }
     }
     return text;
@@ -324,52 +284,22 @@ TEST(MarkupRoundTripTest, EveryElementsMarkupReparsesToTheSameSubtree) {
 // One random edit or move; the position may be anywhere.
 void RandomStep(MarkupDocument& doc, Generator& gen) {
   switch (gen.Pick(16)) {
-    case 0:
-      doc.NextElement();
-      break;
-    case 1:
-      doc.NextChildElement();
-      break;
-    case 2:
-      doc.EnterElement();
-      break;
-    case 3:
-      doc.LeaveElement();
-      break;
-    case 4:
-      doc.ResetPosition();
-      break;
-    case 5:
-      doc.SetAttribute(gen.Name(), gen.AttributeValue('"'));
-      break;
-    case 6:
-      doc.SetChildAttribute(doc.AttributeName(0).empty() ? gen.Name() : doc.AttributeName(0),
-                            gen.Text());
-      break;
-    case 7:
-      doc.SetElementText(gen.Text());
-      break;
-    case 8:
-      doc.SetChildElementText(gen.Chance(20) ? "" : gen.Text());
-      break;
-    case 9:
-      doc.AppendElement(gen.Name(), gen.Chance(50) ? "" : gen.Text());
-      break;
-    case 10:
-      doc.AppendChildElement(gen.Name(), gen.Chance(50) ? "" : gen.Text());
-      break;
-    case 11:
-      doc.RemoveElement();
-      break;
-    case 12:
-      doc.RemoveChildElement();
-      break;
-    case 13:
-      doc.AppendChildMarkup(gen.Element(2));
-      break;
-    case 14:
-      doc.InsertMarkup(gen.Chance(80) ? gen.Element(2) : gen.Element(0) + gen.Element(0));
-      break;
+    case 0: doc.NextElement(); break;
+    case 1: doc.NextChildElement(); break;
+    case 2: doc.EnterElement(); break;
+    case 3: doc.LeaveElement(); break;
+    case 4: doc.ResetPosition(); break;
+    case 5: doc.SetAttribute(gen.Name(), gen.AttributeValue('"')); break;
+    case 6: doc.SetChildAttribute(doc.AttributeName(0).empty() ? gen.Name() : doc.AttributeName(0),
+                                  gen.Text()); break;
+    case 7: doc.SetElementText(gen.Text()); break;
+    case 8: doc.SetChildElementText(gen.Chance(20) ? "" : gen.Text()); break;
+    case 9: doc.AppendElement(gen.Name(), gen.Chance(50) ? "" : gen.Text()); break;
+    case 10: doc.AppendChildElement(gen.Name(), gen.Chance(50) ? "" : gen.Text()); break;
+    case 11: doc.RemoveElement(); break;
+    case 12: doc.RemoveChildElement(); break;
+    case 13: doc.AppendChildMarkup(gen.Element(2)); break;
+    case 14: doc.InsertMarkup(gen.Chance(80) ? gen.Element(2) : gen.Element(0) + gen.Element(0)); break;
     default:
       if (gen.Chance(50)) {
         doc.SavePosition("");
