@@ -27,8 +27,8 @@ TEST_F(EventLogTest, WarningEventCarriesSourceIdentifierAndStrings) {
   HANDLE source = RegisterEventSourceA(nullptr, "Korvell Agents");
   ASSERT_NE(source, nullptr);
   LPCSTR strings[] = {"srv1", "2026-12-05 12:00", "cpu", "97", "busy"};
-  ASSERT_TRUE(
-      ReportEventA(source, EVENTLOG_WARNING_TYPE, 0, 0x80002FAA, nullptr, 5, 0, strings, nullptr));
+  ASSERT_TRUE(ReportEventA(source, EVENTLOG_WARNING_TYPE, 0, 0x80002FAA, nullptr, 5, 0, strings,
+                           nullptr));
   ASSERT_TRUE(DeregisterEventSource(source));
   ASSERT_EQ(records_.size(), 1u);
   const EventLogRecord& record = records_[0];
@@ -119,9 +119,7 @@ TEST_F(EventLogTest, AdministratorAlertBecomesOneAlertEntryInUtf8) {
   // The alert's kind, source, type and code are the trap alert test's.
   const EventLogRecord& record = records_[0];
   EXPECT_EQ(record.priority, LOG_ALERT);
-  const std::string utf8 =
-      "Rule cpu on srv1: 97 \xC2\xB0"
-      "C \xE2\x82\xAC \xF0\x9F\x94\xA5";
+  const std::string utf8 = "Rule cpu on srv1: 97 \xC2\xB0" "C \xE2\x82\xAC \xF0\x9F\x94\xA5";
   ASSERT_EQ(record.strings, std::vector<std::string>{utf8});
   EXPECT_EQ(record.text, "Server Control: administrator alert ADMIN: " + utf8);
   const std::vector<unsigned char> unaligned = AlertBuffer(u"odd", 1);  // read as well
@@ -137,24 +135,19 @@ TEST_F(EventLogTest, AlertCutShortIsRefusedAndWritesNothing) {
   // Header plus the four characters, without the terminator.
   EXPECT_EQ(NetAlertRaiseEx(u"ADMIN", buffer.data(), 8 + 8, u"Server Control"),
             ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(NetAlertRaiseEx(u"ADMIN", buffer.data(), 7, u"Server Control"),
-            ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(NetAlertRaiseEx(nullptr, buffer.data(), 20, u"Server Control"),
-            ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(NetAlertRaiseEx(u"ADMIN", buffer.data(), 7, u"Server Control"), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(NetAlertRaiseEx(nullptr, buffer.data(), 20, u"Server Control"), ERROR_INVALID_PARAMETER);
   std::vector<unsigned char> many = buffer;
   const ADMIN_OTHER_INFO header{0xFFFFFFFF, 1000};
   std::memcpy(many.data(), &header, sizeof header);
-  EXPECT_EQ(
-      NetAlertRaiseEx(u"ADMIN", many.data(), static_cast<DWORD>(many.size()), u"Server Control"),
-      ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(NetAlertRaiseEx(u"ADMIN", many.data(), static_cast<DWORD>(many.size()), u"Server Control"),
+            ERROR_INVALID_PARAMETER);
   EXPECT_TRUE(records_.empty());
 }
 
 TEST(Utf16Test, UnpairedSurrogatesBecomeReplacementCharacters) {
   const char16_t text[] = {u'a', 0xD800, u'b', 0xDC00};
-  EXPECT_EQ(platform::Utf16ToUtf8(text, 4),
-            "a\xEF\xBF\xBD"
-            "b\xEF\xBF\xBD");
+  EXPECT_EQ(platform::Utf16ToUtf8(text, 4), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
 }
 
 }  // namespace
