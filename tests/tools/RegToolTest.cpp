@@ -50,24 +50,22 @@ TEST_F(RegToolTest, AddThenQueryShowsValuesInTheirTypesAndVolatileKeysGoWithTheR
 }
 
 TEST_F(RegToolTest, ExitCodesTellUsageErrorsFromFailures) {
-  EXPECT_EQ(Tool("").exit_code, 2);
-  EXPECT_EQ(Tool("frobnicate KEY").exit_code, 2);
-  EXPECT_EQ(Tool("query").exit_code, 2);
-  EXPECT_EQ(Tool("query A /x").exit_code, 2);
-  EXPECT_EQ(Tool("add A /v").exit_code, 2);
-  EXPECT_EQ(Tool("add A /v n /t REG_QWORD /d 1").exit_code, 2);
-  EXPECT_EQ(Tool("add A /v n /t REG_DWORD /d 4294967296").exit_code, 2);
-  EXPECT_EQ(Tool("add A /v n /t REG_DWORD /d -1").exit_code, 2);
-  EXPECT_EQ(Tool("add A /v n /t REG_BINARY /d abc").exit_code, 2);
+  // clang-format off
+  const std::pair<const char*, int> rows[] = {
+      {"", 2}, {"frobnicate KEY", 2}, {"query", 2}, {"query A /x", 2}, {"add A /v", 2},
+      {"add A /v n /t REG_QWORD /d 1", 2}, {"add A /v n /t REG_DWORD /d 4294967296", 2},
+      {"add A /v n /t REG_DWORD /d -1", 2}, {"add A /v n /t REG_BINARY /d abc", 2},
+      {"export A", 2}, {"delete 'HKLM\\SOFTWARE\\Missing' /f", 1},
+  };
+  // clang-format on
+  for (const auto& [args, code] : rows) EXPECT_EQ(Tool(args).exit_code, code) << args;
+  EXPECT_EQ(Tool("import " + root_ + "/no-such-file.reg").exit_code, 1);
   const CommandResult other_hive = Tool("query 'HKCU\\Software'");
   EXPECT_EQ(other_hive.exit_code, 2);
   EXPECT_NE(other_hive.errors.find("HKEY_LOCAL_MACHINE"), std::string::npos) << other_hive.errors;
-  EXPECT_EQ(Tool("export A").exit_code, 2);
   const CommandResult missing = Tool("query 'HKLM\\SOFTWARE\\Missing'");
   EXPECT_EQ(missing.exit_code, 1);
   EXPECT_NE(missing.errors.find("unable to find"), std::string::npos);
-  EXPECT_EQ(Tool("delete 'HKLM\\SOFTWARE\\Missing' /f").exit_code, 1);
-  EXPECT_EQ(Tool("import " + root_ + "/no-such-file.reg").exit_code, 1);
   const CommandResult help = Tool("--help");
   EXPECT_EQ(help.exit_code, 0);
   EXPECT_NE(help.output.find("export KEY FILE"), std::string::npos);
