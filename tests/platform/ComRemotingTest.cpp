@@ -38,13 +38,12 @@ namespace wire = platform::detail::wire;
 constexpr auto kPatience = std::chrono::seconds(20);
 
 // Invokes with the arguments given in call order; returns the HRESULT.
-HRESULT Call(IDispatch* object, DISPID id, std::vector<VARIANTARG> args, VARIANT* result,
-             WORD flags = DISPATCH_METHOD) {
+HRESULT Call(IDispatch* object, DISPID id, std::vector<VARIANTARG> args, VARIANT* result) {
   std::vector<VARIANTARG> reversed(args.rbegin(), args.rend());
   DISPPARAMS params{reversed.empty() ? nullptr : reversed.data(), nullptr,
                     static_cast<UINT>(reversed.size()), 0};
-  return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, nullptr,
-                        nullptr);
+  return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result,
+                        nullptr, nullptr);
 }
 
 VARIANTARG Arg(VARTYPE type) {
@@ -173,7 +172,7 @@ class ComRemotingTest : public ::testing::Test {
   std::vector<std::string> errors_;
 };
 
-TEST_F(ComRemotingTest, ScalarsAndByteStringsRoundTripByValueAndByReference) {
+TEST_F(ComRemotingTest, ArgumentFormsOfTheSwitchRoundTripAndOthersAreRefused) {
   StartServer();
   ComPtr<IDispatch> proxy = Create();
   ASSERT_TRUE(proxy);
@@ -213,33 +212,10 @@ TEST_F(ComRemotingTest, ScalarsAndByteStringsRoundTripByValueAndByReference) {
   EXPECT_EQ(BytesOf(result.bstrVal), (std::vector<BYTE>{0, 1, 0, 0xFF, 'x'}));
   VariantClear(&result);
   VariantClear(&by_value);
-}
-
-TEST_F(ComRemotingTest, PropertiesNamesAndBadTypesCrossAsTheyShould) {
-  StartServer();
-  ComPtr<IDispatch> proxy = Create();
-  ASSERT_TRUE(proxy);
-  VARIANTARG value = Arg(VT_BSTR);
-  value.bstrVal = SysAllocString(u"Lorveth_Agent");
-  DISPID named = DISPID_PROPERTYPUT;
-  DISPPARAMS put{&value, &named, 1, 1};
-  ASSERT_EQ(proxy->Invoke(remote_test::kIdName, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT,
-                          &put, nullptr, nullptr, nullptr),
-            S_OK);
-  // Without the named argument the object refuses the put.
-  DISPPARAMS unnamed{&value, nullptr, 1, 0};
-  EXPECT_EQ(proxy->Invoke(remote_test::kIdName, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT,
-                          &unnamed, nullptr, nullptr, nullptr),
-            DISP_E_PARAMNOTFOUND);
-  VARIANT result = Arg(VT_EMPTY);
-  ASSERT_EQ(Call(proxy.Get(), remote_test::kIdName, {}, &result, DISPATCH_PROPERTYGET), S_OK);
-  ASSERT_EQ(result.vt, VT_BSTR);
-  EXPECT_EQ(std::u16string(result.bstrVal, SysStringLen(result.bstrVal)), u"Lorveth_Agent");
-  VariantClear(&result);
-  VariantClear(&value);
+  // A type the wire does not carry is refused without harm to the connection;
+  // names cross one by one.  Named arguments are the wire test's.
   EXPECT_EQ(Call(proxy.Get(), remote_test::kIdEcho, {Arg(VT_DISPATCH)}, nullptr),
             DISP_E_BADVARTYPE);
-  // The connection is still good.
   EXPECT_EQ(Call(proxy.Get(), remote_test::kIdEcho, {I4(1)}, nullptr), S_OK);
   const OLECHAR* names[] = {u"Slow", u"NoSuchMember", u"Echo"};
   DISPID ids[3] = {0, 0, 0};

@@ -1,7 +1,7 @@
 // A scriptable server object for the remoting tests, served in the test
 // process or by the com_test_server program: methods that echo and change
 // the argument forms the switch uses, a slow method that honours cancellation,
-// a property, and a connection point that raises events on request.  Also the
+// and a connection point that raises events on request.  Also the
 // recording sink that the client side advises.
 #pragma once
 
@@ -27,7 +27,6 @@ inline constexpr IID kEventsIid = {
 enum : DISPID {
   kIdEcho = 10,   // by-reference outputs changed, result: number of arguments
   kIdSlow = 11,   // (I4 milliseconds): waits, cancellable; result: I4 call number
-  kIdName = 13,   // property: put a string, get it back
   kIdRaise = 14,  // (I2 dispid, I2 count): raises `count` events to every sink
 };
 
@@ -111,7 +110,7 @@ class TestObject final : public IDispatch,
   HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
   HRESULT GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
     static const std::pair<std::u16string, DISPID> kNames[] = {
-        {u"Echo", kIdEcho}, {u"Slow", kIdSlow}, {u"Name", kIdName}, {u"Raise", kIdRaise}};
+        {u"Echo", kIdEcho}, {u"Slow", kIdSlow}, {u"Raise", kIdRaise}};
     HRESULT hr = S_OK;
     for (UINT i = 0; i < count; ++i) {
       ids[i] = DISPID_UNKNOWN;
@@ -123,15 +122,13 @@ class TestObject final : public IDispatch,
     return hr;
   }
 
-  HRESULT Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+  HRESULT Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result,
                  EXCEPINFO*, UINT*) override {
     switch (id) {
       case kIdEcho:
         return Echo(params, result);
       case kIdSlow:
         return Slow(params, result);
-      case kIdName:
-        return Name(flags, params, result);
       case kIdRaise: {
         if (params->cArgs != 2) return DISP_E_BADPARAMCOUNT;
         RaiseEvents(params->rgvarg[1].iVal, params->rgvarg[0].iVal);
@@ -272,29 +269,11 @@ class TestObject final : public IDispatch,
     return S_OK;
   }
 
-  HRESULT Name(WORD flags, DISPPARAMS* params, VARIANT* result) {
-    std::lock_guard lock(mutex_);
-    if ((flags & DISPATCH_PROPERTYPUT) != 0) {
-      if (params->cArgs != 1 || params->cNamedArgs != 1 ||
-          params->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT) {
-        return DISP_E_PARAMNOTFOUND;
-      }
-      if (params->rgvarg[0].vt != VT_BSTR) return DISP_E_TYPEMISMATCH;
-      name_ = BytesOf(params->rgvarg[0].bstrVal);
-      return S_OK;
-    }
-    if (result == nullptr) return E_INVALIDARG;
-    result->vt = VT_BSTR;
-    result->bstrVal = MakeString(name_);
-    return S_OK;
-  }
-
   std::atomic<ULONG> references_{0};
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<std::pair<DWORD, platform::ComPtr<IDispatch>>> sinks_;
   DWORD next_cookie_ = 1;
-  std::vector<BYTE> name_;
   std::atomic<int> slow_calls_{0};
   std::atomic<int> slow_cancelled_{0};
   int slow_waiting_ = 0;
