@@ -1,7 +1,7 @@
 // A scriptable server object for the remoting tests, served in the test
 // process or by the com_test_server program: methods that echo and change
 // the argument forms the switch uses, a slow method that honours cancellation,
-// and a connection point that raises events on request.  Also the
+// and a connection point whose events the test raises.  Also the
 // recording sink that the client side advises.
 #pragma once
 
@@ -27,7 +27,6 @@ inline constexpr IID kEventsIid = {
 enum : DISPID {
   kIdEcho = 10,   // by-reference outputs changed, result: number of arguments
   kIdSlow = 11,   // (I4 milliseconds): waits, cancellable; result: I4 call number
-  kIdRaise = 14,  // (I2 dispid, I2 count): raises `count` events to every sink
 };
 
 inline std::vector<BYTE> BytesOf(BSTR text) {
@@ -48,7 +47,7 @@ inline std::vector<BYTE> Transformed(std::vector<BYTE> bytes) {
   return bytes;
 }
 
-// The event arguments that kIdRaise sends: dispid 3 carries the header
+// The event arguments that RaiseEvents sends: dispid 3 carries the header
 // fields one by one, dispid 4 a header string and a data string.
 inline void RaiseTo(IDispatch* sink, DISPID id, int sequence) {
   VARIANTARG args[6];
@@ -110,7 +109,7 @@ class TestObject final : public IDispatch,
   HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
   HRESULT GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
     static const std::pair<std::u16string, DISPID> kNames[] = {
-        {u"Echo", kIdEcho}, {u"Slow", kIdSlow}, {u"Raise", kIdRaise}};
+        {u"Echo", kIdEcho}, {u"Slow", kIdSlow}};
     HRESULT hr = S_OK;
     for (UINT i = 0; i < count; ++i) {
       ids[i] = DISPID_UNKNOWN;
@@ -129,11 +128,6 @@ class TestObject final : public IDispatch,
         return Echo(params, result);
       case kIdSlow:
         return Slow(params, result);
-      case kIdRaise: {
-        if (params->cArgs != 2) return DISP_E_BADPARAMCOUNT;
-        RaiseEvents(params->rgvarg[1].iVal, params->rgvarg[0].iVal);
-        return S_OK;
-      }
       default:
         return DISP_E_MEMBERNOTFOUND;
     }
