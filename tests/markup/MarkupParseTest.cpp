@@ -117,6 +117,31 @@ TEST(MarkupParseTest, DeepNestingAndManyElementsParseWithoutRecursionOrLimit) {
   EXPECT_EQ(count, 70000);
 }
 
+TEST(MarkupParseTest, DeepUnclosedNestingIsFlattenedWithoutRecursion) {
+  // Each unclosed element hands its children to its parent; done one by one
+  // this would move the same records again and again.
+  constexpr int kDepth = 200000;
+  std::string text = "<r>";
+  for (int i = 0; i < kDepth; ++i) text += "<a>";
+  text += "</r>";
+  MarkupDocument doc(text);
+  EXPECT_EQ(doc.ResultText(), "End tag 'r' at offset " + std::to_string(3 + 3 * kDepth + 1) +
+                                  " does not match start tag 'a' at offset " +
+                                  std::to_string(3 * kDepth));
+  EXPECT_EQ(CheckConsistency(doc), "");
+  doc.NextElement();
+  int children = 0;
+  while (doc.NextChildElement("a")) ++children;
+  EXPECT_EQ(children, kDepth);
+  std::string stray_text;
+  for (int i = 0; i < 50000; ++i) stray_text += "<a>";
+  for (int i = 0; i < 50000; ++i) stray_text += "</b>";
+  for (int i = 0; i < 50000; ++i) stray_text += "</a>";
+  MarkupDocument stray(stray_text);
+  EXPECT_EQ(stray.ResultText(), "No start tag for end tag 'b' at offset 150000");
+  EXPECT_EQ(CheckConsistency(stray), "");
+}
+
 TEST(MarkupParseTest, LongTagsBeyondThePackedFieldWidthsKeepTheirLengths) {
   const std::string name(2000, 'n');              // end tag > 1023 characters
   const std::string value(5 * 1024 * 1024, 'v');  // start tag > 4 MiB
