@@ -15,7 +15,7 @@ TEST(MarkupNavigationTest, NextElementAndNextChildElementFindWholeNames) {
   ASSERT_TRUE(doc.NextElement("Rule"));
   EXPECT_EQ(doc.ElementMarkup(), "<Rule/>");
   EXPECT_FALSE(doc.NextElement("Rule"));
-  EXPECT_EQ(doc.TagName(), "Rule");  // a failed search leaves the position
+  EXPECT_EQ(doc.TagName(), "Rule");                   // a failed search leaves the position
   MarkupDocument shorter("<T><Rul/><RuleSet/></T>");  // the whole name must match
   shorter.NextElement();
   shorter.EnterElement();
@@ -130,18 +130,15 @@ TEST(MarkupReadingTest, TagNamesAttributeListsAndElementMarkupEndWhereTheyShould
   EXPECT_EQ(marked.ElementMarkup(), "<r/>\n\n");
 }
 
-TEST(MarkupReadingTest, AttributeValuesAndTextAreDecoded) {
-  MarkupDocument doc("<a x='1&lt;2'/>");
-  doc.NextElement();
-  EXPECT_EQ(doc.ElementAttribute("x"), "1<2");
-  doc.LoadText("<a x/>");
+// Quoted values, references, sections, comments and instructions in text are
+// the differential test's; here the forms the oracle does not accept.
+TEST(MarkupReadingTest, AttributesWithoutQuotesOrValueAndBlankText) {
+  MarkupDocument doc("<a x/>");
   doc.NextElement();
   EXPECT_EQ(doc.ElementAttribute("x"), "x");
   doc.LoadText("<a one=1 two = \"2\" three='a\"b' four=x/y five>t</a>");
   doc.NextElement();
   EXPECT_EQ(doc.ElementAttribute("one"), "1");
-  EXPECT_EQ(doc.ElementAttribute("two"), "2");
-  EXPECT_EQ(doc.ElementAttribute("three"), "a\"b");
   EXPECT_EQ(doc.ElementAttribute("four"), "x/y");
   EXPECT_EQ(doc.ElementAttribute("five"), "five");
   EXPECT_EQ(doc.ElementAttribute("fiv"), "");
@@ -150,24 +147,12 @@ TEST(MarkupReadingTest, AttributeValuesAndTextAreDecoded) {
   EXPECT_EQ(doc.AttributeName(4), "five");
   EXPECT_EQ(doc.AttributeName(5), "");
   EXPECT_EQ(doc.AttributeName(-1), "");
-  doc.LoadText("<a> x &amp; y </a>");
-  doc.NextElement();
-  EXPECT_EQ(doc.ElementText(), " x & y ");
-  doc.LoadText("<a>1<![CDATA[<2>]]> </a>");
-  doc.NextElement();
-  EXPECT_EQ(doc.ElementText(), "1<2>");
-  doc.LoadText("<a><b/></a>");
+  doc.LoadText("<a>t<b/>u</a>");  // an element with children has no text
   doc.NextElement();
   EXPECT_EQ(doc.ElementText(), "");
-  doc.LoadText("<a>  <!-- c --> v <?p?>w</a>");
-  doc.NextElement();
-  EXPECT_EQ(doc.ElementText(), " v w");
   doc.LoadText("<a>\r\n  </a>");
   doc.NextElement();
   EXPECT_EQ(doc.ElementText(), "\r\n  ");
-  doc.LoadText("<a/>");
-  doc.NextElement();
-  EXPECT_EQ(doc.ElementText(), "");
 }
 
 }  // namespace

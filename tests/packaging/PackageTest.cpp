@@ -1,7 +1,6 @@
-// The Debian package as an administrator receives it: built by CPack from the
-// install rules, checked by lintian, unpacked into a scratch directory (never
-// installed on this machine), its units verified, and its services started
-// from the unpacked files with the configuration it ships.
+// The Debian package as an administrator receives it: built by CPack, checked by
+// lintian, unpacked into a scratch directory (never installed on this machine),
+// its units verified, and its services started from the unpacked files.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -47,16 +46,12 @@ class PackageTest : public ::testing::Test {
     ASSERT_EQ(unpacked.exit_code, 0) << unpacked.output;
   }
 
-  std::string Field(const std::string& name) {
-    return RunCommand({"dpkg-deb", "-f", deb_, name}, {}).output;
-  }
-
   test_support::TempDir dir_{"lorveth-package"};
   std::string deb_;
   std::string root_;
 };
 
-TEST_F(PackageTest, IsLintianCleanAndHoldsExactlyTheInstalledFilesAndValidUnits) {
+TEST_F(PackageTest, IsLintianCleanCompleteAndServesTheAgentUnpacked) {
   // lintian leaves a file in its temporary directory: the test's own.
   const CommandResult lintian =
       RunCommand({"lintian", "--fail-on", "error", deb_}, {"TMPDIR=" + dir_.path()}, kSlow);
@@ -92,7 +87,7 @@ TEST_F(PackageTest, IsLintianCleanAndHoldsExactlyTheInstalledFilesAndValidUnits)
 
   // Net-SNMP and SQLite come from the distribution; the configuration is the
   // administrator's once installed.
-  const std::string depends = Field("Depends");
+  const std::string depends = RunCommand({"dpkg-deb", "-f", deb_, "Depends"}, {}).output;
   for (const char* library : {"libsnmp", "libsqlite3", "adduser"}) {
     EXPECT_NE(depends.find(library), std::string::npos) << depends;
   }
@@ -116,9 +111,8 @@ TEST_F(PackageTest, IsLintianCleanAndHoldsExactlyTheInstalledFilesAndValidUnits)
   }
   const CommandResult verified = RunCommand(verify, {"MANPATH=" + root_ + "/usr/share/man"}, kSlow);
   EXPECT_EQ(verified.exit_code, 0) << verified.output;
-}
 
-TEST_F(PackageTest, UnpackedServicesServeTheAgentReadOnlyWithTheShippedConfiguration) {
+  // The services started from the unpacked files serve the agent read-only.
   const std::string state = dir_.path() + "/state";
   const std::string run = dir_.path() + "/run";
   const std::string conf = root_ + "/etc/lorveth";

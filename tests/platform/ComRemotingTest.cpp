@@ -1,9 +1,7 @@
 // The COM remoting with client and server in this process, talking over a
-// real Unix socket in a temporary directory: argument forms, names, events,
-// cancellation, time-outs, malformed messages from either side, many
-// clients, peer refusal and a server restart.
-#include "platform/com/ComRemoting.h"
-
+// real Unix socket in a temporary directory: the argument forms the switch
+// uses, names, events, cancellation, time-outs, malformed messages from
+// either side, many clients, peer refusal and activation.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -19,9 +17,10 @@
 #include <thread>
 #include <vector>
 
-#include "platform/system/Threads.h"
-#include "platform/com/detail/ComWire.h"
 #include "RemoteTestObject.h"
+#include "platform/com/ComRemoting.h"
+#include "platform/com/detail/ComWire.h"
+#include "platform/system/Threads.h"
 #include "support/PrivateRegistry.h"
 
 namespace {
@@ -39,26 +38,29 @@ namespace wire = platform::detail::wire;
 constexpr auto kPatience = std::chrono::seconds(20);
 
 // Invokes with the arguments given in call order; returns the HRESULT.
-HRESULT Call(IDispatch* object, DISPID id, std::vector<VARIANTARG> args, VARIANT* result,
-             WORD flags = DISPATCH_METHOD, EXCEPINFO* exception = nullptr) {
+HRESULT Call(IDispatch* object, DISPID id, std::vector<VARIANTARG> args, VARIANT* result) {
   std::vector<VARIANTARG> reversed(args.rbegin(), args.rend());
   DISPPARAMS params{reversed.empty() ? nullptr : reversed.data(), nullptr,
                     static_cast<UINT>(reversed.size()), 0};
-  return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, exception,
-                        nullptr);
+  return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result,
+                        nullptr, nullptr);
+}
+
+VARIANTARG Arg(VARTYPE type) {
+  VARIANTARG v;
+  VariantInit(&v);
+  v.vt = type;
+  return v;
 }
 
 VARIANTARG I4(LONG value) {
-  VARIANTARG v;
-  VariantInit(&v);
-  v.vt = VT_I4;
+  VARIANTARG v = Arg(VT_I4);
   v.lVal = value;
   return v;
 }
 
 HRESULT CallSlow(IDispatch* object, LONG milliseconds, LONG* number = nullptr) {
-  VARIANT result;
-  VariantInit(&result);
+  VARIANT result = Arg(VT_EMPTY);
   const HRESULT hr = Call(object, remote_test::kIdSlow, {I4(milliseconds)}, &result);
   if (number != nullptr) *number = result.vt == VT_I4 ? result.lVal : -1;
   VariantClear(&result);
@@ -122,9 +124,8 @@ class ComRemotingTest : public ::testing::Test {
 
   void StartServer(ComServer::Options options = {}) {
     server_ = std::make_unique<ComServer>();
-    server_->RegisterClassObject(kClsid, [this](REFIID iid, void** object) {
-      return object_.QueryInterface(iid, object);
-    });
+    server_->RegisterClassObject(
+        kClsid, [this](REFIID iid, void** object) { return object_.QueryInterface(iid, object); });
     options.path = path_;
     std::string error;
     ASSERT_TRUE(server_->Start(options, &error)) << error;
@@ -144,8 +145,8 @@ class ComRemotingTest : public ::testing::Test {
   HRESULT AdviseSink(IDispatch* proxy, RecordingSink* sink, DWORD* cookie,
                      ComPtr<IConnectionPoint>* point) {
     ComPtr<IConnectionPointContainer> container;
-    HRESULT hr = proxy->QueryInterface(IID_IConnectionPointContainer,
-                                       container.ReleaseAndGetVoidAddress());
+    HRESULT hr =
+        proxy->QueryInterface(IID_IConnectionPointContainer, container.ReleaseAndGetVoidAddress());
     if (FAILED(hr)) return hr;
     hr = container->FindConnectionPoint(kEventsIid, point->ReleaseAndGetAddressOf());
     if (FAILED(hr)) return hr;
@@ -171,136 +172,60 @@ class ComRemotingTest : public ::testing::Test {
   std::vector<std::string> errors_;
 };
 
-// --- Arguments ------------------------------------------------------------------
-
-class ByteStringSizeTest : public ComRemotingTest, public ::testing::WithParamInterface<size_t> {};
-
-TEST_P(ByteStringSizeTest, ByReferenceByteStringComesBackChanged) {
+TEST_F(ComRemotingTest, ArgumentFormsOfTheSwitchRoundTripAndOthersAreRefused) {
   StartServer();
   ComPtr<IDispatch> proxy = Create();
   ASSERT_TRUE(proxy);
-  std::vector<BYTE> sent(GetParam());
-  for (size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<BYTE>(i * 7 + 3);
-  BSTR text = MakeString(sent);
-  VARIANTARG arg;
-  VariantInit(&arg);
-  arg.vt = VT_BSTR | VT_BYREF;
-  arg.pbstrVal = &text;
-  VARIANT result;
-  VariantInit(&result);
-  ASSERT_EQ(Call(proxy.Get(), remote_test::kIdEcho, {arg}, &result), S_OK);
-  EXPECT_EQ(BytesOf(text), remote_test::Transformed(sent));
-  EXPECT_EQ(result.vt, VT_I4);
-  EXPECT_EQ(result.lVal, 1);
-  SysFreeString(text);
-}
-
-INSTANTIATE_TEST_SUITE_P(Sizes, ByteStringSizeTest,
-                         ::testing::Values(size_t{0}, size_t{1}, size_t{64 * 1024},
-                                           size_t{1024 * 1024}));
-
-TEST_F(ComRemotingTest, ScalarsAndByteStringsRoundTripByValueAndByReference) {
-  StartServer();
-  ComPtr<IDispatch> proxy = Create();
-  ASSERT_TRUE(proxy);
-  SHORT i2 = -7;
-  LONG i4 = 0x7FFFFFFF;
+  for (const size_t size : {size_t{0}, size_t{1}, size_t{64 * 1024}, size_t{1024 * 1024}}) {
+    std::vector<BYTE> sent(size);
+    for (size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<BYTE>(i * 7 + 3);
+    BSTR text = MakeString(sent);
+    VARIANTARG arg = Arg(VT_BSTR | VT_BYREF);
+    arg.pbstrVal = &text;
+    VARIANT result = Arg(VT_EMPTY);
+    ASSERT_EQ(Call(proxy.Get(), remote_test::kIdEcho, {arg}, &result), S_OK) << size;
+    EXPECT_EQ(BytesOf(text), remote_test::Transformed(sent)) << size;
+    EXPECT_EQ(result.vt, VT_I4);
+    EXPECT_EQ(result.lVal, 1);
+    SysFreeString(text);
+  }
   BYTE ui1 = 0xFF;
-  std::vector<VARIANTARG> args(4);
-  for (VARIANTARG& arg : args) VariantInit(&arg);
-  args[0].vt = VT_I2 | VT_BYREF;
-  args[0].piVal = &i2;
-  args[1].vt = VT_I4 | VT_BYREF;
-  args[1].plVal = &i4;
-  args[2].vt = VT_UI1 | VT_BYREF;
-  args[2].pbVal = &ui1;
-  args[3].vt = VT_I2;
-  args[3].iVal = -32768;
-  VARIANT result;
-  VariantInit(&result);
+  std::vector<VARIANTARG> args = {Arg(VT_UI1 | VT_BYREF), Arg(VT_I2)};
+  args[0].pbVal = &ui1;
+  args[1].iVal = -32768;
+  VARIANT result = Arg(VT_EMPTY);
   ASSERT_EQ(Call(proxy.Get(), remote_test::kIdEcho, args, &result), S_OK);
-  EXPECT_EQ(i2, -6);
-  EXPECT_EQ(i4, static_cast<LONG>(0x80000000u));  // wraps, as on the server
-  EXPECT_EQ(ui1, 0);
+  EXPECT_EQ(ui1, 0);  // wraps, as on the server
   EXPECT_EQ(result.vt, VT_I2);
   EXPECT_EQ(result.iVal, -32768);
   BSTR text = nullptr;
-  VARIANTARG arg;
-  VariantInit(&arg);
-  arg.vt = VT_BSTR | VT_BYREF;
+  VARIANTARG arg = Arg(VT_BSTR | VT_BYREF);
   arg.pbstrVal = &text;
   ASSERT_EQ(Call(proxy.Get(), remote_test::kIdEcho, {arg}, nullptr), S_OK);
   // The object saw an empty string and answered with one byte.
   EXPECT_EQ(BytesOf(text), std::vector<BYTE>{0x5A});
   SysFreeString(text);
-  VARIANTARG other_arg;
-  VariantInit(&other_arg);
-  other_arg.vt = VT_BSTR;
-  other_arg.bstrVal = MakeString({0, 1, 0, 0xFF, 'x'});
-  VARIANT other_result;
-  VariantInit(&other_result);
-  ASSERT_EQ(Call(proxy.Get(), remote_test::kIdEcho, {other_arg}, &other_result), S_OK);
-  ASSERT_EQ(other_result.vt, VT_BSTR);
-  EXPECT_EQ(BytesOf(other_result.bstrVal), (std::vector<BYTE>{0, 1, 0, 0xFF, 'x'}));
-  VariantClear(&other_result);
-  VariantClear(&other_arg);
-}
-
-TEST_F(ComRemotingTest, PropertiesExceptionsNamesAndBadTypesCrossAsTheyShould) {
-  StartServer();
-  ComPtr<IDispatch> proxy = Create();
-  ASSERT_TRUE(proxy);
-  VARIANTARG value;
-  VariantInit(&value);
-  value.vt = VT_BSTR;
-  value.bstrVal = SysAllocString(u"Lorveth_Agent");
-  DISPID named = DISPID_PROPERTYPUT;
-  DISPPARAMS put{&value, &named, 1, 1};
-  ASSERT_EQ(proxy->Invoke(remote_test::kIdName, IID_NULL, LOCALE_USER_DEFAULT,
-                          DISPATCH_PROPERTYPUT, &put, nullptr, nullptr, nullptr),
-            S_OK);
-  // Without the named argument the object refuses the put.
-  DISPPARAMS unnamed{&value, nullptr, 1, 0};
-  EXPECT_EQ(proxy->Invoke(remote_test::kIdName, IID_NULL, LOCALE_USER_DEFAULT,
-                          DISPATCH_PROPERTYPUT, &unnamed, nullptr, nullptr, nullptr),
-            DISP_E_PARAMNOTFOUND);
-  VARIANT result;
-  VariantInit(&result);
-  ASSERT_EQ(Call(proxy.Get(), remote_test::kIdName, {}, &result, DISPATCH_PROPERTYGET), S_OK);
+  VARIANTARG by_value = Arg(VT_BSTR);
+  by_value.bstrVal = MakeString({0, 1, 0, 0xFF, 'x'});
+  ASSERT_EQ(Call(proxy.Get(), remote_test::kIdEcho, {by_value}, &result), S_OK);
   ASSERT_EQ(result.vt, VT_BSTR);
-  EXPECT_EQ(std::u16string(result.bstrVal, SysStringLen(result.bstrVal)), u"Lorveth_Agent");
+  EXPECT_EQ(BytesOf(result.bstrVal), (std::vector<BYTE>{0, 1, 0, 0xFF, 'x'}));
   VariantClear(&result);
-  VariantClear(&value);
-  EXCEPINFO exception{};
-  EXPECT_EQ(Call(proxy.Get(), remote_test::kIdFail, {}, nullptr, DISPATCH_METHOD, &exception),
-            DISP_E_EXCEPTION);
-  EXPECT_EQ(exception.wCode, 7);
-  EXPECT_EQ(exception.scode, E_FAIL);
-  ASSERT_NE(exception.bstrDescription, nullptr);
-  EXPECT_EQ(std::u16string(exception.bstrDescription), u"it failed on purpose");
-  SysFreeString(exception.bstrDescription);
-  // Without a place for it, only the HRESULT comes back.
-  EXPECT_EQ(Call(proxy.Get(), remote_test::kIdFail, {}, nullptr), DISP_E_EXCEPTION);
-  VARIANTARG arg;
-  VariantInit(&arg);
-  arg.vt = VT_DISPATCH;
-  arg.pdispVal = nullptr;
-  EXPECT_EQ(Call(proxy.Get(), remote_test::kIdEcho, {arg}, nullptr), DISP_E_BADVARTYPE);
-  // The connection is still good.
+  VariantClear(&by_value);
+  // A type the wire does not carry is refused without harm to the connection;
+  // names cross one by one.  Named arguments are the wire test's.
+  EXPECT_EQ(Call(proxy.Get(), remote_test::kIdEcho, {Arg(VT_DISPATCH)}, nullptr),
+            DISP_E_BADVARTYPE);
   EXPECT_EQ(Call(proxy.Get(), remote_test::kIdEcho, {I4(1)}, nullptr), S_OK);
   const OLECHAR* names[] = {u"Slow", u"NoSuchMember", u"Echo"};
   DISPID ids[3] = {0, 0, 0};
-  EXPECT_EQ(proxy->GetIDsOfNames(IID_NULL, const_cast<LPOLESTR*>(names), 3, LOCALE_SYSTEM_DEFAULT,
-                                 ids),
-            DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(
+      proxy->GetIDsOfNames(IID_NULL, const_cast<LPOLESTR*>(names), 3, LOCALE_SYSTEM_DEFAULT, ids),
+      DISP_E_UNKNOWNNAME);
   EXPECT_EQ(ids[0], remote_test::kIdSlow);
   EXPECT_EQ(ids[1], DISPID_UNKNOWN);
   EXPECT_EQ(ids[2], remote_test::kIdEcho);
 }
-
-// --- Names ---------------------------------------------------------------------
-
-// --- Events --------------------------------------------------------------------
 
 TEST_F(ComRemotingTest, EventsReachEachClientOnItsProxyThreadInOrder) {
   StartServer();
@@ -354,7 +279,8 @@ TEST_F(ComRemotingTest, EventsReachEachClientOnItsProxyThreadInOrder) {
   EXPECT_EQ(sink_b.References(), 0u);
 }
 
-TEST_F(ComRemotingTest, OwnCallsEventArrivesAfterItAndClosingTheProxyUnadvises) {
+// An event raised by the client's own call is the switchd process test's.
+TEST_F(ComRemotingTest, ClosingTheProxyUnadvisesAndReleasesTheSink) {
   StartServer();
   RecordingSink sink;
   {
@@ -366,34 +292,9 @@ TEST_F(ComRemotingTest, OwnCallsEventArrivesAfterItAndClosingTheProxyUnadvises) 
   }
   EXPECT_EQ(sink.References(), 0u);
   // The server notices the closed connection on its own threads.
-  ComPtr<IDispatch> other = Create();
   for (int i = 0; i < 2000 && object_.SinkCount() != 0; ++i) Sleep(5);
   EXPECT_EQ(object_.SinkCount(), 0u);
-  ComPtr<IConnectionPointContainer> container;  // an unknown point is refused
-  ASSERT_EQ(
-      other->QueryInterface(IID_IConnectionPointContainer, container.ReleaseAndGetVoidAddress()),
-      S_OK);
-  ComPtr<IConnectionPoint> other_point;
-  EXPECT_EQ(container->FindConnectionPoint(IID_IDispatch, other_point.ReleaseAndGetAddressOf()),
-            CONNECT_E_NOCONNECTION);
-  EXPECT_FALSE(other_point);
-  RecordingSink other_sink;
-  ComPtr<IDispatch> other_proxy = Create();
-  DWORD other_cookie = 0;
-  ComPtr<IConnectionPoint> own_point;
-  ASSERT_EQ(AdviseSink(other_proxy.Get(), &other_sink, &other_cookie, &own_point), S_OK);
-  VARIANTARG id;
-  VariantInit(&id);
-  id.vt = VT_I2;
-  id.iVal = 4;
-  VARIANTARG count = id;
-  count.iVal = 3;
-  ASSERT_EQ(Call(other_proxy.Get(), remote_test::kIdRaise, {id, count}, nullptr), S_OK);
-  ASSERT_TRUE(other_sink.WaitForEvents(3, kPatience));
-  EXPECT_EQ(own_point->Unadvise(other_cookie), S_OK);
 }
-
-// --- Cancellation and time-outs ------------------------------------------------------
 
 TEST_F(ComRemotingTest, CancelledOrTimedOutCallEndsAndTheNextCallGetsItsOwnReply) {
   StartServer();
@@ -431,25 +332,23 @@ TEST_F(ComRemotingTest, CancelledOrTimedOutCallEndsAndTheNextCallGetsItsOwnReply
   EXPECT_EQ(number, 4);  // the cancelled, the answered and the timed-out calls came first
 }
 
-// --- Malformed messages ------------------------------------------------------------
-
 struct BadMessage {
   const char* name;
   std::vector<uint8_t> bytes;
   const char* reported;
 };
 
-class MalformedClientTest : public ComRemotingTest,
-                            public ::testing::WithParamInterface<int> {};
+class MalformedClientTest : public ComRemotingTest, public ::testing::WithParamInterface<int> {};
 
 std::vector<BadMessage> BadClientMessages() {
   std::vector<BadMessage> cases;
   auto truncated = RawHeader(static_cast<uint8_t>(wire::MessageType::kCreate), 1, 32);
   truncated.resize(truncated.size() + 5);
   cases.push_back({"truncated", truncated, "stream ended inside a message"});
-  cases.push_back({"oversized", RawHeader(static_cast<uint8_t>(wire::MessageType::kInvoke), 1,
-                                          wire::kMaxBody + 1),
-                   "longer than the limit"});
+  cases.push_back(
+      {"oversized",
+       RawHeader(static_cast<uint8_t>(wire::MessageType::kInvoke), 1, wire::kMaxBody + 1),
+       "longer than the limit"});
   cases.push_back({"bad type", RawHeader(0x33, 1, 0), "unknown message type"});
   cases.push_back({"bad magic", RawHeader(1, 1, 0, 0x12345678), "not a message of this protocol"});
   auto short_create = RawHeader(static_cast<uint8_t>(wire::MessageType::kCreate), 1, 3);
@@ -471,8 +370,7 @@ TEST_P(MalformedClientTest, ClosesThatConnectionAndServesOthers) {
   ASSERT_TRUE(good);
   const int fd = ConnectRaw(path_);
   ASSERT_GE(fd, 0);
-  ASSERT_EQ(write(fd, bad.bytes.data(), bad.bytes.size()),
-            static_cast<ssize_t>(bad.bytes.size()));
+  ASSERT_EQ(write(fd, bad.bytes.data(), bad.bytes.size()), static_cast<ssize_t>(bad.bytes.size()));
   if (std::string(bad.name) == "truncated") shutdown(fd, SHUT_WR);
   EXPECT_TRUE(PeerCloses(fd)) << bad.name;
   close(fd);
@@ -516,16 +414,11 @@ class RawServer {
     if (recv(client_, bytes, sizeof bytes, MSG_WAITALL) != sizeof bytes) return false;
     if (wire::DecodeHeader(bytes, header) != wire::HeaderStatus::kOk) return false;
     std::vector<uint8_t> body(header->length);
-    return header->length == 0 ||
-           recv(client_, body.data(), body.size(), MSG_WAITALL) ==
-               static_cast<ssize_t>(body.size());
+    return header->length == 0 || recv(client_, body.data(), body.size(), MSG_WAITALL) ==
+                                      static_cast<ssize_t>(body.size());
   }
   void Send(const std::vector<uint8_t>& bytes) {
     ASSERT_EQ(write(client_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  }
-  void CloseClient() {
-    close(client_);
-    client_ = -1;
   }
 
  private:
@@ -547,21 +440,13 @@ TEST_P(MalformedServerTest, FailsTheCallAndClosesTheConnection) {
   ASSERT_TRUE(raw.ReadRequest(&request));
   std::string expected;
   switch (GetParam()) {
-    case 0:  // a header whose length runs past what is sent, then the end
-      raw.Send(RawHeader(static_cast<uint8_t>(wire::MessageType::kReply), request.call_id, 64));
-      raw.CloseClient();
-      expected = "stream ended inside a message";
-      break;
-    case 1:
-      raw.Send(RawHeader(static_cast<uint8_t>(wire::MessageType::kReply), request.call_id,
-                         0xFFFFFFF0u));
-      expected = "longer than the limit";
-      break;
-    case 2:
+    // A header the reader refuses; the reader's other refusals are the
+    // server's own cases above, on the same reading code.
+    case 0:
       raw.Send(RawHeader(0x7E, request.call_id, 0));
       expected = "unknown message type";
       break;
-    case 3: {
+    case 1: {
       // A well-framed reply whose body is cut short.
       auto bytes = RawHeader(static_cast<uint8_t>(wire::MessageType::kReply), request.call_id, 2);
       bytes.insert(bytes.end(), {0, 0});
@@ -589,9 +474,7 @@ TEST_P(MalformedServerTest, FailsTheCallAndClosesTheConnection) {
   EXPECT_TRUE(WaitForError(expected));
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, MalformedServerTest, ::testing::Range(0, 5));
-
-// --- Many clients, refusal, the socket file --------------------------------------------
+INSTANTIATE_TEST_SUITE_P(Cases, MalformedServerTest, ::testing::Range(0, 3));
 
 TEST_F(ComRemotingTest, TwentyClientsCallAtOnceAndEachGetsItsOwnReplies) {
   StartServer();
@@ -604,13 +487,9 @@ TEST_F(ComRemotingTest, TwentyClientsCallAtOnceAndEachGetsItsOwnReplies) {
       if (!proxy) return -1;
       int good = 0;
       for (int i = 0; i < kCalls; ++i) {
-        LONG value = c * 1000 + i;
-        VARIANTARG arg;
-        VariantInit(&arg);
-        arg.vt = VT_I4 | VT_BYREF;
-        arg.plVal = &value;
-        if (Call(proxy.Get(), remote_test::kIdEcho, {arg}, nullptr) == S_OK &&
-            value == c * 1000 + i + 1) {
+        VARIANT result = Arg(VT_EMPTY);
+        if (Call(proxy.Get(), remote_test::kIdEcho, {I4(c * 1000 + i)}, &result) == S_OK &&
+            result.vt == VT_I4 && result.lVal == c * 1000 + i) {
           ++good;
         }
       }
@@ -635,18 +514,12 @@ TEST_F(ComRemotingTest, PeerIsAcceptedOnlyByUserOrGroup) {
   EXPECT_TRUE(Create());
 }
 
-TEST_F(ComRemotingTest, SocketFileIsForOwnerAndGroupAndALivePathIsNotTaken) {
+TEST_F(ComRemotingTest, SocketFileIsForOwnerAndGroup) {
   StartServer();
-  struct stat info{};
+  struct stat info {};
   ASSERT_EQ(stat(path_.c_str(), &info), 0);
   EXPECT_TRUE(S_ISSOCK(info.st_mode));
   EXPECT_EQ(info.st_mode & 0777, 0660u);
-  ComServer second;
-  ComServer::Options options;
-  options.path = path_;
-  std::string error;
-  EXPECT_FALSE(second.Start(options, &error));
-  EXPECT_NE(error.find("in use by a running server"), std::string::npos) << error;
 }
 
 TEST_F(ComRemotingTest, ActivationNeedsARegisteredClassAServerAndThatServersClass) {
@@ -658,11 +531,7 @@ TEST_F(ComRemotingTest, ActivationNeedsARegisteredClassAServerAndThatServersClas
   EXPECT_FALSE(Create(&hr));  // registered, but no server runs
   EXPECT_EQ(hr, RPC_E_SERVER_UNAVAILABLE);
   { RawServer stale(path_); }  // closed: the file stays, nobody listens
-  struct stat info {};
-  ASSERT_EQ(stat(path_.c_str(), &info), 0);
-  EXPECT_FALSE(Create(&hr));
-  EXPECT_EQ(hr, RPC_E_SERVER_UNAVAILABLE);
-  StartServer();  // starts over the stale file
+  StartServer();               // starts over the stale file
   EXPECT_TRUE(Create());
   server_.reset();
   ComServer other;  // a server that does not serve the class
@@ -671,25 +540,6 @@ TEST_F(ComRemotingTest, ActivationNeedsARegisteredClassAServerAndThatServersClas
   ASSERT_TRUE(other.Start(options, nullptr));
   EXPECT_FALSE(Create(&hr));
   EXPECT_EQ(hr, REGDB_E_CLASSNOTREG);
-}
-
-// --- Restart -----------------------------------------------------------------------
-
-// A restart with advised sinks is the process test's: the server there is a
-// process of its own.
-TEST_F(ComRemotingTest, NextCallAfterRestartReconnectsWithoutSinks) {
-  StartServer();
-  ComPtr<IDispatch> proxy = Create();
-  server_.reset();
-  StartServer();
-  // The first call after the loss may see the old connection fail; the one
-  // after it reaches the new server.
-  HRESULT hr = Call(proxy.Get(), remote_test::kIdEcho, {I4(1)}, nullptr);
-  if (hr != S_OK) {
-    EXPECT_EQ(hr, RPC_E_DISCONNECTED);
-    hr = Call(proxy.Get(), remote_test::kIdEcho, {I4(1)}, nullptr);
-  }
-  EXPECT_EQ(hr, S_OK);
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
-// The in-process COM: byte strings, variants, apartments, activation, the
-// global interface table, call cancellation and the function lookup.
-#include "platform/com/Com.h"
-
+// The in-process COM: byte strings, variants, activation, the global
+// interface table, call cancellation and the function lookup.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -10,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/com/Com.h"
 #include "platform/system/Threads.h"
 
 namespace {
@@ -127,29 +126,6 @@ TEST(VariantTest, ClearFreesStringsAndReleasesInterfacesButNotReferences) {
 
 // --- Apartments ---------------------------------------------------------------
 
-TEST(ApartmentTest, FirstInitialisationOkRepeatFalseOtherModeRefused) {
-  OnFreshThread([] {
-    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
-    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_FALSE);
-    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), RPC_E_CHANGED_MODE);
-    CoUninitialize();
-    CoUninitialize();
-    // Fully uninitialised: the thread may choose again.
-    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
-    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), RPC_E_CHANGED_MODE);
-    CoUninitialize();
-  });
-  OnFreshThread([] { EXPECT_EQ(CoInitializeEx(nullptr, 0x8), E_INVALIDARG); });
-  OnFreshThread([] {
-    ComScope mta;
-    ASSERT_EQ(mta.Result(), S_OK);
-    OnFreshThread([] {
-      EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
-      CoUninitialize();
-    });
-  });
-}
-
 // --- Activation -----------------------------------------------------------------
 
 class ActivationTest : public ::testing::Test {
@@ -168,73 +144,34 @@ class ActivationTest : public ::testing::Test {
   std::atomic<int> created_{0};
 };
 
-TEST_F(ActivationTest, RegisteredClassServesEveryContextOfThisMachine) {
-  OnFreshThread([] {
+// Apartments, an unregistered class and another machine's name refused
+// locally are the switch client's tests'; the local name and a missing
+// interface are not.
+TEST_F(ActivationTest, LocalMachineByNameIsServedAndAMissingInterfaceLeavesNoReference) {
+  OnFreshThread([this] {
     ComScope com;
-    for (DWORD context : {DWORD{CLSCTX_INPROC_SERVER}, DWORD{CLSCTX_LOCAL_SERVER},
-                          DWORD{CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER}}) {
-      MULTI_QI qi{&kIidCounter, nullptr, S_OK};
-      EXPECT_EQ(CoCreateInstanceEx(kClsidCounter, nullptr, context, nullptr, 1, &qi), S_OK);
-      ASSERT_NE(qi.pItf, nullptr);
-      qi.pItf->Release();
-    }
     WCHAR localhost[] = u"localhost";
     COSERVERINFO here{0, localhost, nullptr, 0};
     MULTI_QI qi{&kIidCounter, nullptr, S_OK};
     EXPECT_EQ(CoCreateInstanceEx(kClsidCounter, nullptr, CLSCTX_REMOTE_SERVER, &here, 1, &qi),
               S_OK);
     if (qi.pItf != nullptr) qi.pItf->Release();
-  });
-  EXPECT_EQ(created_.load(), 4);
-  EXPECT_EQ(counter_.references.load(), 0u);
-  OnFreshThread([this] {
-    ComScope other_com;
-    MULTI_QI some[2] = {{&kIidCounter, nullptr, S_OK}, {&IID_IDispatch, nullptr, S_OK}};
-    EXPECT_EQ(CoCreateInstanceEx(kClsidCounter, nullptr, CLSCTX_SERVER, nullptr, 2, some),
-              CO_S_NOTALLINTERFACES);
-    EXPECT_EQ(some[0].hr, S_OK);
-    EXPECT_EQ(some[1].hr, E_NOINTERFACE);
-    EXPECT_EQ(some[1].pItf, nullptr);
-    some[0].pItf->Release();
     MULTI_QI none{&IID_IDispatch, nullptr, S_OK};
     EXPECT_EQ(CoCreateInstanceEx(kClsidCounter, nullptr, CLSCTX_SERVER, nullptr, 1, &none),
               E_NOINTERFACE);
-    EXPECT_EQ(counter_.references.load(), 0u);
+    EXPECT_EQ(none.pItf, nullptr);
   });
-}
-
-TEST_F(ActivationTest, UnknownClassAndBadArgumentsAreRefused) {
-  OnFreshThread([this] {
-    ComScope com;
-    constexpr CLSID kNobody = {0xDEAD, 0, 0, {0, 0, 0, 0, 0, 0, 0, 1}};
-    MULTI_QI qi{&IID_IUnknown, nullptr, S_OK};
-    EXPECT_EQ(CoCreateInstanceEx(kNobody, nullptr, CLSCTX_SERVER, nullptr, 1, &qi),
-              REGDB_E_CLASSNOTREG);
-    EXPECT_EQ(CoCreateInstanceEx(kClsidCounter, nullptr, CLSCTX_SERVER, nullptr, 0, &qi),
-              E_INVALIDARG);
-    EXPECT_EQ(CoCreateInstanceEx(kClsidCounter, &counter_, CLSCTX_SERVER, nullptr, 1, &qi),
-              CLASS_E_NOAGGREGATION);
-    EXPECT_EQ(platform::UnregisterInProcessClass(kNobody), S_FALSE);
-  });
-  EXPECT_EQ(created_.load(), 0);
-  OnFreshThread([] {
-    MULTI_QI other_qi{&IID_IUnknown, nullptr, S_OK};
-    EXPECT_EQ(
-        CoCreateInstanceEx(kClsidCounter, nullptr, CLSCTX_LOCAL_SERVER, nullptr, 1, &other_qi),
-        CO_E_NOTINITIALIZED);
-    EXPECT_EQ(other_qi.pItf, nullptr);
-    EXPECT_EQ(other_qi.hr, CO_E_NOTINITIALIZED);
-  });
-  EXPECT_EQ(created_.load(), 0);
+  EXPECT_EQ(created_.load(), 2);
+  EXPECT_EQ(counter_.references.load(), 0u);
 }
 
 TEST_F(ActivationTest, OtherMachinesAndUnregisteredClassesGoToTheActivator) {
   std::u16string seen_server;
-  platform::SetClassActivator([&](REFCLSID, DWORD, const std::u16string& server, REFIID iid,
-                                  void** object) {
-    seen_server = server;
-    return counter_.QueryInterface(iid, object);
-  });
+  platform::SetClassActivator(
+      [&](REFCLSID, DWORD, const std::u16string& server, REFIID iid, void** object) {
+        seen_server = server;
+        return counter_.QueryInterface(iid, object);
+      });
   OnFreshThread([&] {
     ComScope com;
     WCHAR remote[] = u"remote-box";
@@ -282,24 +219,6 @@ TEST(GlobalInterfaceTableTest, InterfaceRegisteredOnOneThreadIsReachableFromAnot
     EXPECT_EQ(gone, nullptr);
     EXPECT_EQ(table->RevokeInterfaceFromGlobal(cookie), E_INVALIDARG);
   });
-  Counter other_counter;
-  ComPtr<IGlobalInterfaceTable> other_table;
-  OnFreshThread([&] {
-    ComScope other_com;
-    ASSERT_EQ(CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
-                               IID_IGlobalInterfaceTable, other_table.ReleaseAndGetVoidAddress()),
-              S_OK);
-    DWORD other_cookie = 0;
-    EXPECT_EQ(other_table->RegisterInterfaceInGlobal(&other_counter, IID_IDispatch, &other_cookie),
-              E_NOINTERFACE);
-    EXPECT_EQ(other_cookie, 0u);
-  });
-  OnFreshThread([&] {
-    DWORD other_cookie = 0;
-    EXPECT_EQ(other_table->RegisterInterfaceInGlobal(&other_counter, kIidCounter, &other_cookie),
-              CO_E_NOTINITIALIZED);
-  });
-  EXPECT_EQ(other_counter.references.load(), 0u);
 }
 
 // --- Call cancellation ------------------------------------------------------------
@@ -326,7 +245,7 @@ TEST_F(CancellationTest, CancelCallWakesTheBlockedThread) {
   EXPECT_FALSE(platform::CurrentCallCancelled());
 }
 
-TEST_F(CancellationTest, CancelObjectCancelsAndReportsState) {
+TEST_F(CancellationTest, CancelObjectCancelsOnceAndOutlivesTheCall) {
   std::promise<DWORD> started;
   std::promise<void> checked;
   auto outcome = std::async(std::launch::async, [&] {
@@ -340,9 +259,7 @@ TEST_F(CancellationTest, CancelObjectCancelsAndReportsState) {
   ComPtr<ICancelMethodCalls> cancel;
   ASSERT_EQ(CoGetCancelObject(thread, IID_ICancelMethodCalls, cancel.ReleaseAndGetVoidAddress()),
             S_OK);
-  EXPECT_EQ(cancel->TestCancel(), RPC_S_CALLPENDING);
   EXPECT_EQ(cancel->Cancel(1), S_OK);
-  EXPECT_EQ(cancel->TestCancel(), RPC_E_CALL_CANCELED);
   EXPECT_EQ(cancel->Cancel(1), RPC_E_CALL_CANCELED);
   checked.set_value();
   EXPECT_TRUE(outcome.get());
@@ -369,20 +286,14 @@ TEST_F(CancellationTest, CancelReachesOnlyTheInnermostCall) {
 
 // --- Lookup by name and identifiers -------------------------------------------------
 
-TEST(ComProcTest, CancellationFunctionsAreFoundUnlessHidden) {
-  for (const char* name :
-       {"CoEnableCallCancellation", "CoDisableCallCancellation", "CoGetCancelObject",
-        "CoCancelCall"}) {
-    EXPECT_NE(platform::GetComProcAddress(name), nullptr) << name;
-    platform::SetComProcHidden(name, true);
-    EXPECT_EQ(platform::GetComProcAddress(name), nullptr) << name;
-    platform::SetComProcHidden(name, false);
-    EXPECT_NE(platform::GetComProcAddress(name), nullptr) << name;
-  }
+TEST(ComProcTest, FunctionsAreFoundUnlessHiddenAndRefuseWhileCancellingIsOff) {
+  platform::SetComProcHidden("CoGetCancelObject", true);
+  EXPECT_EQ(platform::GetComProcAddress("CoGetCancelObject"), nullptr);
+  platform::SetComProcHidden("CoGetCancelObject", false);
   EXPECT_EQ(platform::GetComProcAddress("CoCancelCallEx"), nullptr);
   EXPECT_EQ(platform::GetComProcAddress(nullptr), nullptr);
-  auto cancel = reinterpret_cast<platform::PFN_CoCancelCall>(
-      platform::GetComProcAddress("CoCancelCall"));
+  auto cancel =
+      reinterpret_cast<platform::PFN_CoCancelCall>(platform::GetComProcAddress("CoCancelCall"));
   EXPECT_EQ(cancel(GetCurrentThreadId(), 0), CO_E_CANCEL_DISABLED);
   EXPECT_EQ(CoCancelCall(GetCurrentThreadId(), 1), CO_E_CANCEL_DISABLED);
   void* object = nullptr;
@@ -393,12 +304,6 @@ TEST(ComProcTest, CancellationFunctionsAreFoundUnlessHidden) {
 
 TEST(GuidTest, TextFormMatchesRegistryKeyNames) {
   EXPECT_EQ(platform::GuidToString(IID_IDispatch), "{00020400-0000-0000-C000-000000000046}");
-  WCHAR text[39];
-  EXPECT_EQ(StringFromGUID2(IID_IDispatch, text, 39), 39);
-  EXPECT_EQ(std::u16string(text), u"{00020400-0000-0000-C000-000000000046}");
-  EXPECT_EQ(StringFromGUID2(IID_IDispatch, text, 38), 0);
-  EXPECT_TRUE(IsEqualIID(IID_IUnknown, IID_IUnknown));
-  EXPECT_FALSE(IsEqualIID(IID_IUnknown, IID_IDispatch));
 }
 
 }  // namespace

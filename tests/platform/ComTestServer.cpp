@@ -1,8 +1,7 @@
 // A server process for the remoting tests: serves the test object on the
 // socket path given as its argument, prints "ready" once it listens and
-// "slow" whenever a slow call starts waiting, and announces itself with an
-// event to every sink that is advised again after a reconnect.  Runs until
-// it is killed or sent SIGTERM.
+// "slow" whenever a slow call starts waiting.  Runs until it is killed or
+// sent SIGTERM.
 #include <signal.h>
 
 #include <cstdio>
@@ -33,9 +32,6 @@ int main(int argc, char** argv) {
   });
   platform::ComServer::Options options;
   options.path = argv[1];
-  options.on_advise = [](const platform::ComServer::AdviseInfo& info) {
-    if (info.again) remote_test::RaiseTo(info.sink, 4, 99);
-  };
   std::string error;
   if (!server.Start(options, &error)) {
     std::fprintf(stderr, "com_test_server: %s\n", error.c_str());

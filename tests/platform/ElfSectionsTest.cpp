@@ -1,11 +1,10 @@
 // The ELF section reader on built libraries, on synthesized images of both
-// classes, and on truncated and corrupted copies.
+// classes, and on truncated copies (random damage is the fuzz target's).
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -64,10 +63,9 @@ TEST_F(ElfFileTest, BuiltLibraryYieldsItsSectionAndFilesWithoutOneAreTold) {
   EXPECT_EQ(platform::CheckElfFile(dir_ + "/notes.txt"), ElfResult::kNotElf);
 }
 
-TEST_F(ElfFileTest, TruncatedOrCorruptedLibrariesFailCleanlyWithinTheirBytes) {
+TEST_F(ElfFileTest, TruncatedLibrariesFailCleanly) {
   const std::vector<unsigned char> whole = ReadWhole(LORVETH_VERSIONED_MODULE);
   ASSERT_GT(whole.size(), 1000u);
-  const std::string path = dir_ + "/cut.so";
   // The section table sits at the end of a linked file, so every cut loses it.
   for (size_t length = 0; length < whole.size(); length += length < 256 ? 1 : 97) {
     const std::vector<unsigned char> cut(whole.begin(), whole.begin() + static_cast<long>(length));
@@ -79,24 +77,6 @@ TEST_F(ElfFileTest, TruncatedOrCorruptedLibrariesFailCleanlyWithinTheirBytes) {
   const std::vector<unsigned char> last(whole.begin(), whole.end() - 1);
   std::vector<unsigned char> bytes;
   EXPECT_EQ(ReadElfSection(Write("cut.so", last), ".lorveth_version", bytes), ElfResult::kMalformed);
-  const std::vector<unsigned char> other_whole = ReadWhole(LORVETH_VERSIONED_MODULE);
-  std::mt19937 random(20261205);
-  std::uniform_int_distribution<size_t> position(0, other_whole.size() - 1);
-  // Corrupt the header and the section table, where the reader looks.
-  for (int round = 0; round < 3000; ++round) {
-    std::vector<unsigned char> damaged = other_whole;
-    for (int flips = 0; flips < 4; ++flips) {
-      const size_t at =
-          round % 2 == 0 ? position(random) % 64 : other_whole.size() - 1 - position(random) % 2048;
-      damaged[at] = static_cast<unsigned char>(random());
-    }
-    std::vector<unsigned char> other_bytes;
-    if (ReadElfSection(damaged, ".lorveth_version", other_bytes) == ElfResult::kOk) {
-      EXPECT_LE(other_bytes.size(), damaged.size());
-    } else {
-      EXPECT_TRUE(other_bytes.empty());
-    }
-  }
 }
 
 class ElfImageTest : public ::testing::TestWithParam<bool> {};

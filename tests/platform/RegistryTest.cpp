@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/registry/Registry.h"
 #include "platform/RegistryFixture.h"
+#include "platform/registry/Registry.h"
 
 namespace {
 
@@ -51,12 +51,9 @@ void RemoveVolatileStore(const std::string& runtime_dir) {
 
 // --- paths --------------------------------------------------------------
 
-TEST_F(RegistryTest, PathsMatchWithoutRegardToCaseAndCreateTellsNewFromExisting) {
-  RegCloseKey(CreateKey("SOFTWARE\\Quorvath\\Lorveth_Agent"));
-  EXPECT_EQ(OpenStatus("software\\QUORVATH\\lorveth_agent"), LONG{ERROR_SUCCESS});
-  RegCloseKey(CreateKey("SOFTWARE\\QUORVATH\\Other"));
-  EXPECT_EQ(SubKeys("SOFTWARE"), std::vector<std::string>{"Quorvath"});
-  EXPECT_EQ(SubKeys("Software\\quorvath"), (std::vector<std::string>{"Lorveth_Agent", "Other"}));
+// Case folding, ordering and the results of the deletions are the model
+// test's (the end of this file); these tests keep the boundaries.
+TEST_F(RegistryTest, CreateTellsNewFromExistingAndAFailedOpenClearsTheHandle) {
   HKEY key = nullptr;
   DWORD disposition = 0;
   ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "A\\B", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
@@ -164,63 +161,30 @@ TEST_F(RegistryTest, ValueSizesAreCheckedBothWays) {
   EXPECT_EQ(default_key->QueryString(""), "default");
 }
 
-TEST_F(RegistryTest, ExpandableStringsAreExpandedOnReadUnlessAskedNotTo) {
+TEST_F(RegistryTest, ExpandableStringsAreExpandedOnReadAndTypesAreNotConverted) {
   setenv("LORVETH_TEST_LOGS", "/var/log/lorveth", 1);
   unsetenv("SystemRoot");
   auto key = RegistryKey::Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Debug\\App");
   key->SetString("TraceFile", "%lorveth_test_logs%\\trace.log", REG_EXPAND_SZ);
   key->SetString("Root", "%SystemRoot%system32 %NoSuchVariable% 100%", REG_EXPAND_SZ);
   key->SetString("Plain", "%LORVETH_TEST_LOGS%");
-
   EXPECT_EQ(key->QueryString("TraceFile"), "/var/log/lorveth\\trace.log");
   EXPECT_EQ(key->QueryString("Root"), "/system32 %NoSuchVariable% 100%");
   EXPECT_EQ(key->QueryString("Plain"), "%LORVETH_TEST_LOGS%");
-
   char buffer[64];
   DWORD size = sizeof buffer;
   DWORD type = 0;
-  ASSERT_EQ(RegGetValueA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Debug\\App", "TraceFile", RRF_RT_REG_SZ,
-                         &type, buffer, &size),
-            LONG{ERROR_SUCCESS});
-  EXPECT_EQ(type, REG_SZ);
-  EXPECT_STREQ(buffer, "/var/log/lorveth\\trace.log");
-  EXPECT_EQ(size, std::strlen(buffer) + 1);
-
-  size = sizeof buffer;
-  ASSERT_EQ(RegGetValueA(key->Get(), nullptr, "TraceFile", RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
-                         &type, buffer, &size),
-            LONG{ERROR_SUCCESS});
-  EXPECT_EQ(type, REG_EXPAND_SZ);
-  EXPECT_STREQ(buffer, "%lorveth_test_logs%\\trace.log");
-
-  // Raw reads never expand.
-  size = sizeof buffer;
   ASSERT_EQ(RegQueryValueExA(key->Get(), "TraceFile", nullptr, &type,
                              reinterpret_cast<BYTE*>(buffer), &size),
             LONG{ERROR_SUCCESS});
-  EXPECT_EQ(type, REG_EXPAND_SZ);
+  EXPECT_EQ(type, REG_EXPAND_SZ);  // raw reads never expand
   EXPECT_STREQ(buffer, "%lorveth_test_logs%\\trace.log");
-}
-
-TEST_F(RegistryTest, GetValueRefusesTypesOutsideItsFlags) {
-  auto key = RegistryKey::Create(HKEY_LOCAL_MACHINE, "T");
   key->SetDword("Level", 3);
-  DWORD value = 0;
-  DWORD size = sizeof value;
-  EXPECT_EQ(RegGetValueA(key->Get(), nullptr, "Level", RRF_RT_REG_SZ, nullptr, &value, &size),
-            LONG{ERROR_UNSUPPORTED_TYPE});
-  EXPECT_EQ(RegGetValueA(key->Get(), nullptr, "Level", 0, nullptr, &value, &size),
-            LONG{ERROR_INVALID_PARAMETER});
-  ASSERT_EQ(RegGetValueA(key->Get(), nullptr, "Level", RRF_RT_REG_DWORD, nullptr, &value, &size),
-            LONG{ERROR_SUCCESS});
-  EXPECT_EQ(value, 3u);
   EXPECT_EQ(key->QueryString("Level"), std::nullopt);
-  key->SetString("Text", "3");
-  EXPECT_EQ(key->QueryDword("Text"), std::nullopt);
+  EXPECT_EQ(key->QueryDword("Plain"), std::nullopt);
   setenv("LORVETH_TEST_X", "12345", 1);
-  char buffer[8];
   std::memset(buffer, '#', sizeof buffer);
-  EXPECT_EQ(ExpandEnvironmentStringsA("a%LORVETH_TEST_X%b", buffer, 4), 8u);
+  EXPECT_EQ(ExpandEnvironmentStringsA("a%LORVETH_TEST_X%b", buffer, 7), 8u);
   EXPECT_EQ(buffer[0], '#');
   EXPECT_EQ(ExpandEnvironmentStringsA("a%LORVETH_TEST_X%b", buffer, 8), 8u);
   EXPECT_STREQ(buffer, "a12345b");
@@ -230,18 +194,10 @@ TEST_F(RegistryTest, GetValueRefusesTypesOutsideItsFlags) {
 
 // --- deletion -----------------------------------------------------------
 
-TEST_F(RegistryTest, DeleteTreeRemovesTheSubtreeOfBothStoresAndSparesNeighbours) {
-  RegistryKey::Create(HKEY_LOCAL_MACHINE, "Top\\A\\Deep")->SetDword("x", 1);
+TEST_F(RegistryTest, DeleteTreeTakesTheVolatilePartAndHandlesOfDeletedKeysKnowIt) {
   RegCloseKey(CreateKey("Top\\A\\Vol", REG_OPTION_VOLATILE));
-  RegistryKey::Create(HKEY_LOCAL_MACHINE, "Top\\AB")->SetDword("y", 2);
-  RegCloseKey(CreateKey("Top\\A]"));
-
   ASSERT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, "top\\a"), LONG{ERROR_SUCCESS});
-  EXPECT_EQ(OpenStatus("Top\\A"), LONG{ERROR_FILE_NOT_FOUND});
   EXPECT_EQ(OpenStatus("Top\\A\\Vol"), LONG{ERROR_FILE_NOT_FOUND});
-  EXPECT_EQ(SubKeys("Top"), (std::vector<std::string>{"A]", "AB"}));
-  EXPECT_EQ(RegistryKey::Open(HKEY_LOCAL_MACHINE, "Top\\AB")->QueryDword("y"), 2u);
-  EXPECT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Top\\A"), LONG{ERROR_FILE_NOT_FOUND});
   auto key = RegistryKey::Create(HKEY_LOCAL_MACHINE, "Keep");
   key->SetDword("v", 1);
   RegCloseKey(CreateKey("Keep\\Child"));
@@ -250,38 +206,20 @@ TEST_F(RegistryTest, DeleteTreeRemovesTheSubtreeOfBothStoresAndSparesNeighbours)
   EXPECT_TRUE(key->EnumSubKeys().empty());
   EXPECT_EQ(OpenStatus("Keep"), LONG{ERROR_SUCCESS});
   EXPECT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, nullptr), LONG{ERROR_ACCESS_DENIED});
-}
-
-TEST_F(RegistryTest, DeleteKeyAndValueGiveTheirResultsAndDeletedHandlesKnowIt) {
-  RegCloseKey(CreateKey("Parent\\Child", REG_OPTION_VOLATILE));
-  EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Parent"), LONG{ERROR_ACCESS_DENIED});
-  EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Parent\\Child"), LONG{ERROR_SUCCESS});
-  EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Parent"), LONG{ERROR_SUCCESS});
-  EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Parent"), LONG{ERROR_FILE_NOT_FOUND});
-  auto key = RegistryKey::Create(HKEY_LOCAL_MACHINE, "Gone");
+  auto gone = RegistryKey::Create(HKEY_LOCAL_MACHINE, "Gone");
   ASSERT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Gone"), LONG{ERROR_SUCCESS});
   RegCloseKey(CreateKey("Gone"));
-  EXPECT_EQ(key->SetDword("v", 1), LONG{ERROR_KEY_DELETED});
+  EXPECT_EQ(gone->SetDword("v", 1), LONG{ERROR_KEY_DELETED});
   EXPECT_EQ(RegistryKey::Open(HKEY_LOCAL_MACHINE, "Gone")->QueryDword("v"), std::nullopt);
-  auto other_key = RegistryKey::Create(HKEY_LOCAL_MACHINE, "DV");
-  other_key->SetDword("v", 1);
-  EXPECT_EQ(other_key->DeleteValue("V"), LONG{ERROR_SUCCESS});
-  EXPECT_EQ(other_key->DeleteValue("V"), LONG{ERROR_FILE_NOT_FOUND});
 }
 
 // --- enumeration --------------------------------------------------------
 
-TEST_F(RegistryTest, ValuesEnumerateInFirstWrittenOrderAndAnUpdateKeepsItsPlace) {
+TEST_F(RegistryTest, EnumerationBuffersAndEndAndSubKeysOfBothStoresInOneOrder) {
   auto key = RegistryKey::Create(HKEY_LOCAL_MACHINE, "E");
   key->SetDword("zeta", 1);
   key->SetString("", "default");
   key->SetDword("Alpha", 2);
-  key->SetDword("ZETA", 3);  // same value, other spelling
-  std::vector<std::string> names;
-  for (const auto& value : key->EnumValues()) names.push_back(value.name);
-  EXPECT_EQ(names, (std::vector<std::string>{"zeta", "", "Alpha"}));
-  EXPECT_EQ(key->QueryDword("zeta"), 3u);
-
   char name[3];
   DWORD name_size = sizeof name;
   EXPECT_EQ(RegEnumValueA(key->Get(), 2, name, &name_size, nullptr, nullptr, nullptr, nullptr),
@@ -377,14 +315,6 @@ TEST_F(RegistryTest, TruncatedStoreGivesResultsButNeverCrashes) {
   LONG status = 0;
   RegCloseKey(CreateKey("Bulk\\New", 0, &status));
   EXPECT_TRUE(status == LONG{ERROR_SUCCESS} || status == LONG{ERROR_BADDB}) << status;
-}
-
-TEST_F(RegistryTest, StoreFollowsTheEnvironmentBetweenCalls) {
-  RegCloseKey(CreateKey("OnlyInFirst"));
-  setenv("LORVETH_STATE_DIR", (root_ + "/second").c_str(), 1);
-  EXPECT_EQ(OpenStatus("OnlyInFirst"), LONG{ERROR_FILE_NOT_FOUND});
-  setenv("LORVETH_STATE_DIR", state_dir_.c_str(), 1);
-  EXPECT_EQ(OpenStatus("OnlyInFirst"), LONG{ERROR_SUCCESS});
 }
 
 // --- several writers ----------------------------------------------------

@@ -1,15 +1,15 @@
 // A scriptable server object for the remoting tests, served in the test
 // process or by the com_test_server program: methods that echo and change
-// every argument form, a slow method that honours cancellation, an exception,
-// a property, and a connection point that raises events on request.  Also the
+// the argument forms the switch uses, a slow method that honours cancellation,
+// and a connection point whose events the test raises.  Also the
 // recording sink that the client side advises.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <functional>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -25,12 +25,8 @@ inline constexpr IID kEventsIid = {
     0x4A0C11E1, 0x1B2C, 0x4D3E, {0x8F, 0x90, 0xA1, 0xB2, 0xC3, 0xD4, 0xE5, 0xF6}};
 
 enum : DISPID {
-  kIdEcho = 10,     // by-reference outputs changed, result: number of arguments
-  kIdSlow = 11,     // (I4 milliseconds): waits, cancellable; result: I4 call number
-  kIdFail = 12,     // DISP_E_EXCEPTION with a description
-  kIdName = 13,     // property: put a string, get it back
-  kIdRaise = 14,    // (I2 dispid, I2 count): raises `count` events to every sink
-  kIdSinks = 15,    // result: I4 number of advised sinks
+  kIdEcho = 10,   // by-reference outputs changed, result: number of arguments
+  kIdSlow = 11,   // (I4 milliseconds): waits, cancellable; result: I4 call number
 };
 
 inline std::vector<BYTE> BytesOf(BSTR text) {
@@ -51,7 +47,7 @@ inline std::vector<BYTE> Transformed(std::vector<BYTE> bytes) {
   return bytes;
 }
 
-// The event arguments that kIdRaise sends: dispid 3 carries the header
+// The event arguments that RaiseEvents sends: dispid 3 carries the header
 // fields one by one, dispid 4 a header string and a data string.
 inline void RaiseTo(IDispatch* sink, DISPID id, int sequence) {
   VARIANTARG args[6];
@@ -113,8 +109,7 @@ class TestObject final : public IDispatch,
   HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
   HRESULT GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
     static const std::pair<std::u16string, DISPID> kNames[] = {
-        {u"Echo", kIdEcho}, {u"Slow", kIdSlow},   {u"Fail", kIdFail},
-        {u"Name", kIdName}, {u"Raise", kIdRaise}, {u"Sinks", kIdSinks}};
+        {u"Echo", kIdEcho}, {u"Slow", kIdSlow}};
     HRESULT hr = S_OK;
     for (UINT i = 0; i < count; ++i) {
       ids[i] = DISPID_UNKNOWN;
@@ -126,34 +121,13 @@ class TestObject final : public IDispatch,
     return hr;
   }
 
-  HRESULT Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                 EXCEPINFO* exception, UINT*) override {
+  HRESULT Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result,
+                 EXCEPINFO*, UINT*) override {
     switch (id) {
       case kIdEcho:
         return Echo(params, result);
       case kIdSlow:
         return Slow(params, result);
-      case kIdFail:
-        if (exception != nullptr) {
-          exception->wCode = 7;
-          exception->scode = E_FAIL;
-          exception->bstrDescription = SysAllocString(u"it failed on purpose");
-        }
-        return DISP_E_EXCEPTION;
-      case kIdName:
-        return Name(flags, params, result);
-      case kIdRaise: {
-        if (params->cArgs != 2) return DISP_E_BADPARAMCOUNT;
-        RaiseEvents(params->rgvarg[1].iVal, params->rgvarg[0].iVal);
-        return S_OK;
-      }
-      case kIdSinks:
-        if (result != nullptr) {
-          std::lock_guard lock(mutex_);
-          result->vt = VT_I4;
-          result->lVal = static_cast<LONG>(sinks_.size());
-        }
-        return S_OK;
       default:
         return DISP_E_MEMBERNOTFOUND;
     }
@@ -235,12 +209,6 @@ class TestObject final : public IDispatch,
           *arg.pbstrVal = MakeString(out);
           break;
         }
-        case VT_I2 | VT_BYREF:
-          *arg.piVal = static_cast<SHORT>(*arg.piVal + 1);
-          break;
-        case VT_I4 | VT_BYREF:
-          *arg.plVal = static_cast<LONG>(static_cast<ULONG>(*arg.plVal) + 1);
-          break;
         case VT_UI1 | VT_BYREF:
           *arg.pbVal = static_cast<BYTE>(*arg.pbVal + 1);
           break;
@@ -295,29 +263,11 @@ class TestObject final : public IDispatch,
     return S_OK;
   }
 
-  HRESULT Name(WORD flags, DISPPARAMS* params, VARIANT* result) {
-    std::lock_guard lock(mutex_);
-    if ((flags & DISPATCH_PROPERTYPUT) != 0) {
-      if (params->cArgs != 1 || params->cNamedArgs != 1 ||
-          params->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT) {
-        return DISP_E_PARAMNOTFOUND;
-      }
-      if (params->rgvarg[0].vt != VT_BSTR) return DISP_E_TYPEMISMATCH;
-      name_ = BytesOf(params->rgvarg[0].bstrVal);
-      return S_OK;
-    }
-    if (result == nullptr) return E_INVALIDARG;
-    result->vt = VT_BSTR;
-    result->bstrVal = MakeString(name_);
-    return S_OK;
-  }
-
   std::atomic<ULONG> references_{0};
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<std::pair<DWORD, platform::ComPtr<IDispatch>>> sinks_;
   DWORD next_cookie_ = 1;
-  std::vector<BYTE> name_;
   std::atomic<int> slow_calls_{0};
   std::atomic<int> slow_cancelled_{0};
   int slow_waiting_ = 0;

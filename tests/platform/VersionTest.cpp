@@ -37,35 +37,21 @@ std::string QueryText(const void* block, const char* sub_block) {
 TEST(VersionFileTest, BuiltLibraryCarriesItsStringsAndParsedVersions) {
   const std::vector<unsigned char> block = ReadBlock(LORVETH_VERSIONED_MODULE);
   ASSERT_FALSE(block.empty());
-  EXPECT_EQ(QueryText(block.data(), "\\StringFileInfo\\040704E4\\FileDescription"),
-            "Versioned test module");
-  EXPECT_EQ(QueryText(block.data(), "\\StringFileInfo\\040704E4\\CompanyName"),
-            "Lorveth test makers");
-  EXPECT_EQ(QueryText(block.data(), "\\StringFileInfo\\040704E4\\FileVersion"), "4.1.2.3");
-  EXPECT_EQ(QueryText(block.data(), "\\StringFileInfo\\040704E4\\ProductVersion"), "3.5");
+  // The texts, the translation and the missing pieces the host reads are the
+  // host's tests'; here what the build puts in and the fixed part.
   EXPECT_EQ(QueryText(block.data(), "\\StringFileInfo\\040704E4\\LegalCopyright"),
             "Nobody \"quoted\" \\ backslash");
   // Names and hex digits match without regard to case.
   EXPECT_EQ(QueryText(block.data(), "\\stringfileinfo\\040704e4\\fileDESCRIPTION"),
             "Versioned test module");
-
-  LPVOID list = nullptr;
-  UINT length = 0;
-  ASSERT_TRUE(VerQueryValueA(block.data(), "\\VarFileInfo\\Translation", &list, &length));
-  ASSERT_EQ(length, 4u);
-  const DWORD entry = *static_cast<const DWORD*>(list);
-  EXPECT_EQ(entry & 0xFFFF, 0x0407u);
-  EXPECT_EQ(entry >> 16, 0x04E4u);
-  const std::vector<unsigned char> other_block = ReadBlock(LORVETH_VERSIONED_MODULE);
   LPVOID fixed = nullptr;
-  UINT other_length = 0;
-  ASSERT_TRUE(VerQueryValueA(other_block.data(), "\\", &fixed, &other_length));
-  ASSERT_EQ(other_length, sizeof(VS_FIXEDFILEINFO));
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueA(block.data(), "\\", &fixed, &length));
+  ASSERT_EQ(length, sizeof(VS_FIXEDFILEINFO));
   const auto* info = static_cast<const VS_FIXEDFILEINFO*>(fixed);
   EXPECT_EQ(info->dwSignature, 0xFEEF04BDu);
   EXPECT_EQ(info->dwFileVersionMS, 0x00040001u);
   EXPECT_EQ(info->dwFileVersionLS, 0x00020003u);
-  EXPECT_EQ(info->dwProductVersionMS >> 16, 3u);
   EXPECT_EQ(info->dwProductVersionMS, 0x00030005u);
   EXPECT_EQ(info->dwProductVersionLS, 0u);
   EXPECT_EQ(info->dwFileType, vb::kFileTypeDll);
@@ -75,28 +61,16 @@ TEST(VersionFileTest, MissingPiecesFilesAndBlocksGiveTheirOwnErrors) {
   const std::vector<unsigned char> block = ReadBlock(LORVETH_VERSIONED_MODULE);
   LPVOID value = nullptr;
   UINT length = 0;
-  EXPECT_FALSE(VerQueryValueA(block.data(), "\\StringFileInfo\\040704E4\\Comments", &value, &length));
-  EXPECT_EQ(GetLastError(), ERROR_RESOURCE_NAME_NOT_FOUND);
-  EXPECT_FALSE(VerQueryValueA(block.data(), "\\StringFileInfo\\040904B0\\FileDescription", &value,
-                              &length));
-  EXPECT_EQ(GetLastError(), ERROR_RESOURCE_LANG_NOT_FOUND);
-  EXPECT_FALSE(VerQueryValueA(block.data(), "\\StringFileInfo\\0407X4E4\\FileDescription", &value,
-                              &length));
+  EXPECT_FALSE(
+      VerQueryValueA(block.data(), "\\StringFileInfo\\0407X4E4\\FileDescription", &value, &length));
   EXPECT_EQ(GetLastError(), ERROR_RESOURCE_TYPE_NOT_FOUND);
   EXPECT_FALSE(VerQueryValueA(block.data(), "\\VarFileInfo", &value, &length));
   EXPECT_EQ(GetLastError(), ERROR_RESOURCE_TYPE_NOT_FOUND);
   DWORD handle = 0;
-  EXPECT_EQ(GetFileVersionInfoSizeA(LORVETH_PLAIN_MODULE, &handle), 0u);
-  EXPECT_EQ(GetLastError(), ERROR_RESOURCE_TYPE_NOT_FOUND);
-  EXPECT_EQ(GetFileVersionInfoSizeA("/nonexistent/dir/lib.so", &handle), 0u);
-  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(GetFileVersionInfoSizeA("/proc/self/status", &handle), 0u);
   EXPECT_EQ(GetLastError(), ERROR_BAD_FORMAT);
   EXPECT_EQ(GetFileVersionInfoSizeA("", &handle), 0u);
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-  unsigned char buffer[16];
-  EXPECT_FALSE(GetFileVersionInfoA(LORVETH_PLAIN_MODULE, 0, sizeof buffer, buffer));
-  EXPECT_EQ(GetLastError(), ERROR_RESOURCE_TYPE_NOT_FOUND);
   std::string path = LORVETH_VERSIONED_MODULE;
   for (char& c : path) {
     if (c == '/') c = '\\';
@@ -151,8 +125,8 @@ TEST(VersionBlockTest, TruncatedOrDamagedBlocksAreRejected) {
     size_t at;
     unsigned char value;
   };
-  // A other_block that claims more bytes than it has is only detectable where the
-  // available size is known: VerQueryValueA trusts a other_block it is given.
+  // A block that claims more bytes than it has is only detectable where the
+  // available size is known: VerQueryValueA trusts a block it is given.
   std::vector<unsigned char> claims_more = good;
   claims_more[5] = 0x10;
   EXPECT_EQ(platform::ValidateVersionBlock(claims_more.data(), claims_more.size()), 0u);

@@ -1,102 +1,74 @@
 // lorveth-reg as an administrator runs it: the real program against a real
 // store, its output, its files and its exit codes.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
-#include "platform/registry/Registry.h"
 #include "platform/RegistryFixture.h"
+#include "platform/registry/Registry.h"
+#include "support/ProcessHelpers.h"
 
 namespace {
 
-struct ToolRun {
-  int exit_code = -1;
-  std::string out;
-  std::string err;
-};
+using test_support::CommandResult;
+using test_support::ReadFile;
+using test_support::WriteFile;
 
 class RegToolTest : public RegistryFixture {
  protected:
   // Runs the tool through the shell with stdin closed, so that it cannot ask.
-  ToolRun Tool(const std::string& args) {
-    const std::string err_file = root_ + "/stderr.txt";
-    const std::string command = std::string(LORVETH_BINARY_DIR) + "/tools/reg/lorveth-reg " + args +
-                                " </dev/null 2>" + err_file;
-    ToolRun run;
-    FILE* pipe = popen(command.c_str(), "r");
-    char buffer[4096];
-    size_t n = 0;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-    const int status = pclose(pipe);
-    run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.err = Read(err_file);
-    return run;
-  }
-  std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
-  void Write(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
+  CommandResult Tool(const std::string& args) {
+    return test_support::RunCommand(
+        {"sh", "-c", std::string(LORVETH_BINARY_DIR) + "/tools/reg/lorveth-reg " + args}, {},
+        test_support::kPatience, test_support::Streams::kApart);
   }
 };
 
-TEST_F(RegToolTest, AddThenQueryShowsValuesInTheirTypes) {
+TEST_F(RegToolTest, AddThenQueryShowsValuesInTheirTypesAndVolatileKeysGoWithTheRuntimeStore) {
   EXPECT_EQ(Tool("add 'HKLM\\SOFTWARE\\Debug' /v DynamicUpdate /t REG_DWORD /d 0x10").exit_code, 0);
   EXPECT_EQ(
       Tool("add 'SOFTWARE\\Debug\\App' /v TraceFile /t REG_EXPAND_SZ /d '%TEMP%\\a.log'").exit_code,
       0);
   EXPECT_EQ(Tool("add 'SOFTWARE\\Debug\\App' /ve /d text").exit_code, 0);
-  const ToolRun query = Tool("query 'HKEY_LOCAL_MACHINE\\software\\debug' /s");
-  EXPECT_EQ(query.exit_code, 0) << query.err;
-  EXPECT_EQ(query.out,
+  const CommandResult query = Tool("query 'HKEY_LOCAL_MACHINE\\software\\debug' /s");
+  EXPECT_EQ(query.exit_code, 0) << query.errors;
+  EXPECT_EQ(query.output,
             "\nHKEY_LOCAL_MACHINE\\SOFTWARE\\Debug\n"
             "    DynamicUpdate    REG_DWORD    0x10\n"
             "\nHKEY_LOCAL_MACHINE\\SOFTWARE\\Debug\\App\n"
             "    TraceFile    REG_EXPAND_SZ    %TEMP%\\a.log\n"
             "    (Default)    REG_SZ    text\n\n");
-  const ToolRun one = Tool("query 'HKLM\\SOFTWARE\\Debug\\App' /v tracefile");
-  EXPECT_EQ(one.out,
+  const CommandResult one = Tool("query 'HKLM\\SOFTWARE\\Debug\\App' /v tracefile");
+  EXPECT_EQ(one.output,
             "\nHKEY_LOCAL_MACHINE\\SOFTWARE\\Debug\\App\n"
             "    TraceFile    REG_EXPAND_SZ    %TEMP%\\a.log\n\n");
-}
-
-TEST_F(RegToolTest, VolatileKeyLivesInTheRuntimeStore) {
   EXPECT_EQ(Tool("add 'HKLM\\SOFTWARE\\Q\\#Status' /volatile /v Lorveth_Agent /d loaded").exit_code,
             0);
-  std::filesystem::remove(runtime_dir_ + "/registry-volatile.db");
-  std::filesystem::remove(runtime_dir_ + "/registry-volatile.db-wal");
-  std::filesystem::remove(runtime_dir_ + "/registry-volatile.db-shm");
+  std::filesystem::remove_all(runtime_dir_);  // a volatile key lives in the runtime store
   EXPECT_EQ(Tool("query 'HKLM\\SOFTWARE\\Q\\#Status'").exit_code, 1);
 }
 
 TEST_F(RegToolTest, ExitCodesTellUsageErrorsFromFailures) {
-  EXPECT_EQ(Tool("").exit_code, 2);
-  EXPECT_EQ(Tool("frobnicate KEY").exit_code, 2);
-  EXPECT_EQ(Tool("query").exit_code, 2);
-  EXPECT_EQ(Tool("query A /x").exit_code, 2);
-  EXPECT_EQ(Tool("add A /v").exit_code, 2);
-  EXPECT_EQ(Tool("add A /v n /t REG_QWORD /d 1").exit_code, 2);
-  EXPECT_EQ(Tool("add A /v n /t REG_DWORD /d 4294967296").exit_code, 2);
-  EXPECT_EQ(Tool("add A /v n /t REG_DWORD /d -1").exit_code, 2);
-  EXPECT_EQ(Tool("add A /v n /t REG_BINARY /d abc").exit_code, 2);
-  EXPECT_EQ(Tool("query 'HKCU\\Software'").exit_code, 2);
-  EXPECT_EQ(Tool("export A").exit_code, 2);
-  const ToolRun missing = Tool("query 'HKLM\\SOFTWARE\\Missing'");
-  EXPECT_EQ(missing.exit_code, 1);
-  EXPECT_NE(missing.err.find("unable to find"), std::string::npos);
-  EXPECT_EQ(Tool("delete 'HKLM\\SOFTWARE\\Missing' /f").exit_code, 1);
+  // clang-format off
+  const std::pair<const char*, int> rows[] = {
+      {"", 2}, {"frobnicate KEY", 2}, {"query", 2}, {"query A /x", 2}, {"add A /v", 2},
+      {"add A /v n /t REG_QWORD /d 1", 2}, {"add A /v n /t REG_DWORD /d 4294967296", 2},
+      {"add A /v n /t REG_DWORD /d -1", 2}, {"add A /v n /t REG_BINARY /d abc", 2},
+      {"export A", 2}, {"delete 'HKLM\\SOFTWARE\\Missing' /f", 1},
+  };
+  // clang-format on
+  for (const auto& [args, code] : rows) EXPECT_EQ(Tool(args).exit_code, code) << args;
   EXPECT_EQ(Tool("import " + root_ + "/no-such-file.reg").exit_code, 1);
-  const ToolRun help = Tool("--help");
+  const CommandResult other_hive = Tool("query 'HKCU\\Software'");
+  EXPECT_EQ(other_hive.exit_code, 2);
+  EXPECT_NE(other_hive.errors.find("HKEY_LOCAL_MACHINE"), std::string::npos) << other_hive.errors;
+  const CommandResult missing = Tool("query 'HKLM\\SOFTWARE\\Missing'");
+  EXPECT_EQ(missing.exit_code, 1);
+  EXPECT_NE(missing.errors.find("unable to find"), std::string::npos);
+  const CommandResult help = Tool("--help");
   EXPECT_EQ(help.exit_code, 0);
-  EXPECT_NE(help.out.find("export KEY FILE"), std::string::npos);
+  EXPECT_NE(help.output.find("export KEY FILE"), std::string::npos);
 }
 
 TEST_F(RegToolTest, ExistingValuesAndKeysNeedForceWithoutATerminal) {
@@ -129,25 +101,25 @@ TEST_F(RegToolTest, ImportThenExportGivesTheFileBack) {
       "\n"
       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorvath\\Lorveth_Agent]\n"
       "\n";
-  Write(root_ + "/in.reg", original);
+  WriteFile(root_ + "/in.reg", original);
   ASSERT_EQ(Tool("import " + root_ + "/in.reg").exit_code, 0);
-  const ToolRun exported = Tool("export 'HKLM\\software\\quorvath' " + root_ + "/out.reg");
-  ASSERT_EQ(exported.exit_code, 0) << exported.err;
-  EXPECT_EQ(Read(root_ + "/out.reg"), original);
+  const CommandResult exported = Tool("export 'HKLM\\software\\quorvath' " + root_ + "/out.reg");
+  ASSERT_EQ(exported.exit_code, 0) << exported.errors;
+  EXPECT_EQ(ReadFile(root_ + "/out.reg"), original);
   // The existing file is kept unless /y says otherwise.
   EXPECT_EQ(Tool("export 'HKLM\\SOFTWARE\\Quorvath\\#Setup' " + root_ + "/out.reg").exit_code, 1);
-  EXPECT_EQ(Read(root_ + "/out.reg"), original);
+  EXPECT_EQ(ReadFile(root_ + "/out.reg"), original);
   EXPECT_EQ(Tool("export 'HKLM\\SOFTWARE\\Quorvath\\#Setup' " + root_ + "/out.reg /y").exit_code,
             0);
-  EXPECT_NE(Read(root_ + "/out.reg"), original);
+  EXPECT_NE(ReadFile(root_ + "/out.reg"), original);
 }
 
 TEST_F(RegToolTest, ImportDeletesKeysAndValuesMarkedWithAMinus) {
   ASSERT_EQ(Tool("add 'A\\Old\\Deep' /v x /d 1").exit_code, 0);
   ASSERT_EQ(Tool("add A /v keep /d 1").exit_code, 0);
   ASSERT_EQ(Tool("add A /v drop /d 1").exit_code, 0);
-  Write(root_ + "/del.reg",
-        "Windows Registry Editor Version 5.00\n[-HKLM\\A\\Old]\n[HKLM\\A]\n\"drop\"=-\n");
+  WriteFile(root_ + "/del.reg",
+            "Windows Registry Editor Version 5.00\n[-HKLM\\A\\Old]\n[HKLM\\A]\n\"drop\"=-\n");
   ASSERT_EQ(Tool("import " + root_ + "/del.reg").exit_code, 0);
   auto key = platform::RegistryKey::Open(HKEY_LOCAL_MACHINE, "A");
   EXPECT_TRUE(key->EnumSubKeys().empty());
@@ -155,23 +127,21 @@ TEST_F(RegToolTest, ImportDeletesKeysAndValuesMarkedWithAMinus) {
   EXPECT_EQ(key->EnumValues()[0].name, "keep");
 }
 
-TEST_F(RegToolTest, BadFileIsRejectedWithItsLineAndChangesNothing) {
-  Write(root_ + "/bad.reg",
-        "Windows Registry Editor Version 5.00\n[HKLM\\New]\n\"ok\"=\"1\"\n\"bad\"=dword:xyz\n");
-  const ToolRun run = Tool("import " + root_ + "/bad.reg");
+TEST_F(RegToolTest, BadFileIsRejectedWithItsLineAndACorruptStoreIsReported) {
+  WriteFile(root_ + "/bad.reg",
+            "Windows Registry Editor Version 5.00\n[HKLM\\New]\n\"ok\"=\"1\"\n\"bad\"=dword:xyz\n");
+  const CommandResult run = Tool("import " + root_ + "/bad.reg");
   EXPECT_EQ(run.exit_code, 1);
-  EXPECT_NE(run.err.find("line 4"), std::string::npos) << run.err;
+  EXPECT_NE(run.errors.find("line 4"), std::string::npos) << run.errors;
   HKEY key = nullptr;
   EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "New", 0, KEY_READ, &key),
             LONG{ERROR_FILE_NOT_FOUND});
-}
-
-TEST_F(RegToolTest, CorruptStoreIsReportedNotCrashedOn) {
-  std::filesystem::create_directories(state_dir_);
-  Write(state_dir_ + "/registry.db", std::string(4096, '\x5a'));
-  const ToolRun run = Tool("query 'HKLM\\SOFTWARE'");
-  EXPECT_EQ(run.exit_code, 1);
-  EXPECT_NE(run.err.find("corrupt or unreadable"), std::string::npos) << run.err;
+  setenv("LORVETH_STATE_DIR", (root_ + "/corrupt").c_str(), 1);
+  std::filesystem::create_directories(root_ + "/corrupt");
+  WriteFile(root_ + "/corrupt/registry.db", std::string(4096, '\x5a'));
+  const CommandResult corrupt = Tool("query 'HKLM\\SOFTWARE'");
+  EXPECT_EQ(corrupt.exit_code, 1);
+  EXPECT_NE(corrupt.errors.find("corrupt or unreadable"), std::string::npos) << corrupt.errors;
 }
 
 }  // namespace

@@ -11,26 +11,21 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "platform/registry/Registry.h"
 #include "platform/RegistryFixture.h"
+#include "platform/registry/Registry.h"
 #include "platform/system/Threads.h"
+#include "support/ProcessHelpers.h"
 #include "trace/FileDebug.h"
 
 namespace {
 
 using platform::RegistryKey;
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using test_support::ReadFile;
 
 // Receives the datagrams that the debugger target sends as syslog entries.
 class SyslogReceiver {
@@ -95,62 +90,40 @@ class FileDebugTest : public RegistryFixture {
   std::optional<RegistryKey> app_;
 };
 
-// --- settings and the active flag ---------------------------------------
-
-TEST_F(FileDebugTest, FacilityIsActiveWithAFileTargetOrDynamicUpdateOnly) {
+TEST_F(FileDebugTest, FacilityIsActiveWithAFileTargetDynamicUpdateOrACapture) {
   RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Debug");
   EXPECT_FALSE(CFileDebug("App", true).IsActive());
   EXPECT_FALSE(CFileDebug().IsActive());
   app_ = *RegistryKey::Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Debug\\App");
   SetApp("FileDebugLevel", 3);  // a level without a file name
-  EXPECT_FALSE(CFileDebug("App", false).IsActive());
+  CFileDebug trace("App", false);
+  EXPECT_FALSE(trace.IsActive());
+  // A capture sees every level even with all targets off.
+  std::vector<std::pair<DWORD, std::string>> lines;
+  trace.SetCapture([&](DWORD level, const std::string& text) { lines.emplace_back(level, text); });
+  EXPECT_TRUE(trace.IsActive());
+  trace.Print(5, "\n%-20s: %s", "CSwitchClient", "detail");
+  trace.SetCapture(nullptr);
+  EXPECT_FALSE(trace.IsActive());
+  EXPECT_EQ(lines,
+            (std::vector<std::pair<DWORD, std::string>>{{5, "\nCSwitchClient       : detail"}}));
   SetDynamicUpdate(5);
   EXPECT_TRUE(CFileDebug("App", false).IsActive());
 }
 
-TEST_F(FileDebugTest, MutexIsNamedAfterTheFilePathWithSeparatorsReplaced) {
-  SetApp("FileDebugLevel", 3);
-  app_->SetString("TraceFile", "C:\\t\\a.log");
-  CFileDebug trace("App", false);
-  EXPECT_TRUE(trace.IsActive());
-  // A named mutex lives as a lock file of the same name.
-  EXPECT_TRUE(std::filesystem::exists(runtime_dir_ + "/locks/CFileDebug_C__t_a.log.lock"));
-
-  app_->SetString("TraceFile", "/var/log/x.log");
-  trace.Configure("App", false);
-  EXPECT_TRUE(std::filesystem::exists(runtime_dir_ + "/locks/CFileDebug__var_log_x.log.lock"));
-}
-
-TEST_F(FileDebugTest, ExpandableTraceFileNameIsExpanded) {
-  setenv("LORVETH_TEST_TRACE_DIR", root_.c_str(), 1);
-  SetApp("FileDebugLevel", 1);
-  app_->SetString("TraceFile", "%LORVETH_TEST_TRACE_DIR%\\expanded.log", REG_EXPAND_SZ);
-  CFileDebug trace("App", false);
-  trace.Print(1, "\nhello");
-  EXPECT_EQ(ReadFile(root_ + "/expanded.log"), "\r\nhello");
-}
-
-// --- targets and levels -------------------------------------------------
-
-TEST_F(FileDebugTest, FileTargetTakesLinesUpToItsLevelWithCrLf) {
-  UseTraceFile(3);
-  CFileDebug trace("App", false);
-  trace.Print(4, "\nLORVETH_AGENT       : level four");
-  trace.Print(3, "\nLORVETH_AGENT       : level three");
-  trace.Print(1, "\nCTrapAlert          : two\nlines");
-  EXPECT_EQ(ReadFile(trace_file_),
-            "\r\nLORVETH_AGENT       : level three\r\nCTrapAlert          : two\r\nlines");
-}
-
+// Each target takes the lines up to its own level; the file gets CR LF, the
+// debugger target one syslog entry per line, leading newlines as empty lines.
 TEST_F(FileDebugTest, EachTargetFiltersByItsOwnLevel) {
   UseTraceFile(3);
+  setenv("LORVETH_TEST_TRACE_DIR", root_.c_str(), 1);
+  app_->SetString("TraceFile", "%LORVETH_TEST_TRACE_DIR%\\trace.log", REG_EXPAND_SZ);
   SetApp("ConDebugLevel", 2);
   SetApp("WinDebugLevel", 1);
   SyslogReceiver syslog(root_ + "/log.sock");
   CFileDebug trace("App", false);
   testing::internal::CaptureStdout();
   for (DWORD level = 1; level <= 5; ++level) trace.Print(level, "\nline %u", level);
-  trace.Print(1, "\n\ntext\nsecond");  // leading newlines: empty debugger lines
+  trace.Print(1, "\n\ntext\nsecond");
   const std::string console = testing::internal::GetCapturedStdout();
   EXPECT_EQ(ReadFile(trace_file_), "\r\nline 1\r\nline 2\r\nline 3\r\n\r\ntext\r\nsecond");
   EXPECT_EQ(console, "\nline 1\nline 2\n\ntext\nsecond");
@@ -159,21 +132,24 @@ TEST_F(FileDebugTest, EachTargetFiltersByItsOwnLevel) {
   EXPECT_EQ(ident, "App");
 }
 
-TEST_F(FileDebugTest, CaptureSeesEveryLevelEvenWithAllTargetsOff) {
+// The file's mutex is named after its path with separators replaced, and lives
+// as a lock file of that name; a line is written even while another holder
+// keeps it.
+TEST_F(FileDebugTest, FileMutexIsNamedAfterThePathAndDoesNotBlockALine) {
+  SetApp("FileDebugLevel", 3);
+  app_->SetString("TraceFile", "C:\\t\\a.log");
+  CFileDebug named("App", false);
+  EXPECT_TRUE(std::filesystem::exists(runtime_dir_ + "/locks/CFileDebug_C__t_a.log.lock"));
+  UseTraceFile(1);
   CFileDebug trace("App", false);
-  ASSERT_FALSE(trace.IsActive());
-  std::vector<std::pair<DWORD, std::string>> lines;
-  trace.SetCapture([&](DWORD level, const std::string& text) { lines.emplace_back(level, text); });
-  EXPECT_TRUE(trace.IsActive());
-  trace.Print(5, "\n%-20s: %s", "CSwitchClient", "detail");
-  trace.SetCapture(nullptr);
-  EXPECT_FALSE(trace.IsActive());
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(lines[0].first, 5u);
-  EXPECT_EQ(lines[0].second, "\nCSwitchClient       : detail");
+  std::string mutex_name = "CFileDebug_" + trace_setting_;
+  std::replace(mutex_name.begin(), mutex_name.end(), '\\', '_');
+  UniqueHandle other(CreateMutexA(nullptr, FALSE, mutex_name.c_str()));
+  ASSERT_EQ(WaitForSingleObject(other.Get(), 0), WAIT_OBJECT_0);
+  trace.Print(1, "\nunguarded");
+  ReleaseMutex(other.Get());
+  EXPECT_EQ(ReadFile(trace_file_), "\r\nunguarded");
 }
-
-// --- file roll-over and sharing -----------------------------------------
 
 TEST_F(FileDebugTest, FileAtTheLimitRollsOverReplacingTheOlderGenerationBelowItIsAppended) {
   UseTraceFile(1);
@@ -187,18 +163,6 @@ TEST_F(FileDebugTest, FileAtTheLimitRollsOverReplacingTheOlderGenerationBelowItI
     EXPECT_EQ(std::filesystem::file_size(trace_file_), rolled ? 7u : size + 7u) << size;
     EXPECT_EQ(std::filesystem::file_size(trace_file_ + ".txt"), rolled ? size : 6u) << size;
   }
-}
-
-TEST_F(FileDebugTest, LineIsWrittenEvenWhileAnotherHolderKeepsTheFileMutex) {
-  UseTraceFile(1);
-  CFileDebug trace("App", false);
-  std::string mutex_name = "CFileDebug_" + trace_setting_;
-  std::replace(mutex_name.begin(), mutex_name.end(), '\\', '_');
-  UniqueHandle other(CreateMutexA(nullptr, FALSE, mutex_name.c_str()));
-  ASSERT_EQ(WaitForSingleObject(other.Get(), 0), WAIT_OBJECT_0);
-  trace.Print(1, "\nunguarded");
-  ReleaseMutex(other.Get());
-  EXPECT_EQ(ReadFile(trace_file_), "\r\nunguarded");
 }
 
 TEST_F(FileDebugTest, WritersInSeveralProcessesAndThreadsKeepEveryLineWhole) {
@@ -231,9 +195,7 @@ TEST_F(FileDebugTest, WritersInSeveralProcessesAndThreadsKeepEveryLineWhole) {
   EXPECT_EQ(text.size(), 4u * kLines * line.size());
 }
 
-// --- line layout --------------------------------------------------------
-
-TEST_F(FileDebugTest, PrefixesComeInTheirOrderAfterTheNewlines) {
+TEST_F(FileDebugTest, PrefixesComeInTheirOrderAfterTheNewlinesAndLongLinesAreCut) {
   for (const char* name : {"DateStampOn", "TimeStampOn", "ThreadIdOn", "CpuIdOn", "MemUsageOn",
                            "HandleCountOn", "AppNameOn", "ConDebugLevel"}) {
     SetApp(name, 1);
@@ -255,17 +217,17 @@ TEST_F(FileDebugTest, PrefixesComeInTheirOrderAfterTheNewlines) {
   named.SetCapture([&](DWORD, const std::string& text) { line = text; });
   named.Print(1, "\n\ntext");
   EXPECT_EQ(line, "\n\nSNMP:          text");
-}
 
-TEST_F(FileDebugTest, PrefixOfOneHundredCharactersIsReplacedAndLongTextIsCut) {
-  SetApp("ConDebugLevel", 1);
-  CFileDebug trace("App", false);
+  // A prefix of one hundred newlines is replaced; a long text is cut.
+  auto plain = RegistryKey::Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Debug\\Plain");
+  plain->SetDword("ConDebugLevel", 1);
+  CFileDebug trace_plain("Plain", false);
   std::vector<std::string> lines;
-  trace.SetCapture([&](DWORD, const std::string& text) { lines.push_back(text); });
+  trace_plain.SetCapture([&](DWORD, const std::string& text) { lines.push_back(text); });
   testing::internal::CaptureStdout();
-  trace.Print(1, (std::string(99, '\n') + "kept").c_str());
-  trace.Print(1, (std::string(100, '\n') + "text").c_str());
-  trace.Print(1, "\n%s", std::string(5000, 'x').c_str());  // cut at the buffer size
+  trace_plain.Print(1, (std::string(99, '\n') + "kept").c_str());
+  trace_plain.Print(1, (std::string(100, '\n') + "text").c_str());
+  trace_plain.Print(1, "\n%s", std::string(5000, 'x').c_str());  // cut at the buffer size
   testing::internal::GetCapturedStdout();
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[2], "\n" + std::string(1024, 'x'));
@@ -273,27 +235,22 @@ TEST_F(FileDebugTest, PrefixOfOneHundredCharactersIsReplacedAndLongTextIsCut) {
   EXPECT_EQ(lines[1], "!! BUFFER TOO SMALL - FIXME !! text");
 }
 
-TEST_F(FileDebugTest, BannerAnnouncesTheApplicationWhenActive) {
+TEST_F(FileDebugTest, BannerAnnouncesTheApplicationAndTheCallersLastErrorSurvives) {
   UseTraceFile(1);
   CFileDebug trace("App", true);
   const std::regex banner(
       "\r\n\r\n----- Application \\[App\\] started at \\d\\d:\\d\\d:\\d\\d \\d\\d/\\d\\d/\\d{4} "
       "-----\r\n");
   EXPECT_TRUE(std::regex_match(ReadFile(trace_file_), banner)) << ReadFile(trace_file_);
-}
-
-TEST_F(FileDebugTest, CallersLastErrorSurvivesEveryCall) {
-  SetApp("FileDebugLevel", 1);
+  // Neither the start nor a line lost on an unreachable file changes it.
   app_->SetString("TraceFile", "\\nonexistent-dir\\sub\\trace.log");
   SetApp("WinDebugLevel", 1);
   SetLastError(1234);
-  CFileDebug trace("App", true);
+  CFileDebug lost("App", true);
   EXPECT_EQ(GetLastError(), 1234u);
-  trace.Print(1, "\nlost line");
+  lost.Print(1, "\nlost line");
   EXPECT_EQ(GetLastError(), 1234u);
 }
-
-// --- re-reading ---------------------------------------------------------
 
 // The level written after the start is seen only by a re-read: once the
 // interval has passed (also across a wrap of the tick count), never for 0.
