@@ -72,8 +72,6 @@ class ExecuteGetTest : public ::testing::Test {
 
   struct Answer {
     BOOL result = FALSE;
-    // As the SNMP service hands them in; a request answered from the module
-    // leaves them so.
     AsnInteger32 status = 0;
     AsnInteger32 index = 0;
   };
@@ -212,11 +210,10 @@ TEST_F(ExecuteGetTest, GetAnswersTheRecordTextOrLeavesTheInstanceToTheTree) {
   EXPECT_EQ(lib_.Get(Record("a")), "INTEGER 0");           // the placeholder
   lib_.SetReply(kReadRecord, "a", {'x', 'y', 'z'}, 0, 1);  // no terminator: every byte
   EXPECT_EQ(lib_.Get(Record("a", 1)), "STRING xyz");
-  lib_.SetReply(kReadRecord, "a", threshold_test::TextBytes("stale"), 15,
-                1);  // a failure, even with data
+  // A failure, even with data; "no more replies" is good.
+  lib_.SetReply(kReadRecord, "a", threshold_test::TextBytes("stale"), 15, 1);
   EXPECT_EQ(lib_.Get(Record("a", 1)), "error 2");
-  lib_.SetReply(kReadRecord, "a", threshold_test::TextBytes("more"), 12,
-                1);  // "no more replies" is good
+  lib_.SetReply(kReadRecord, "a", threshold_test::TextBytes("more"), 12, 1);
   EXPECT_EQ(lib_.Get(Record("a", 1)), "STRING more");
 }
 
@@ -300,19 +297,11 @@ TEST_F(ExecuteGetTest, TraceNamesEachStepAtItsLevel) {
   const std::string a1 = threshold_test::OidText(Record("a", 1));
   const std::pair<unsigned, std::string> expected[] = {
       {5, "GETNEXT(): OID (" + a1 + ")"},
-      {5, "GETNEXT(): OID is in Range reportValueRecordTable"},
-      {5, "GETNEXT(): Search next Oid for (" + a1 + ")"},
-      {5, "GETNEXT(): OID specified WITH ReportName, Check for Index ... "},
       {5, "GETNEXT(): Index available, take 2 as next one"},
       {5, "GETNEXT(): fetch report value (a)[2] from VARN"},
-      {5, "GETNEXT(): VARN has no data -> get next value record"},
       {5, "GETNEXT(): new OID found is (" + threshold_test::OidText(Record("b")) + ")"},
-      {5, "ReportReadRecord - current value of resource \"a\" not available"},
       {5, "GETNEXT(): No index available, take 1 as the first one"},
-      {5, "GETNEXT(): new OID found is (" + threshold_test::OidText(lib_.At("1.5.2.0")) + ")"},
       {5, "GETNEXT():not within range of recordvalue. Bailing out"},
-      {3, "ExecuteGET(): Request for reportValueRecordTable"},
-      {3, " ExecuteGET(): index (a) and create XML doc"},
       {3, "ReportReadRecord - current value of resource \"a\": one"},
       // An answered GET-NEXT traces the value alone on a line of its own.
       {5, "GETNEXT(): VARN has data"},

@@ -137,10 +137,6 @@ TEST_EXPORT size_t LorvethThresholdTest_TraceLine(size_t index, unsigned* level,
   return CopyOut(g_captured[index].text, buffer, size);
 }
 
-TEST_EXPORT long long LorvethThresholdTest_LatestChangeTime() {
-  return Agent().LatestConfigChangeTime();
-}
-
 TEST_EXPORT size_t LorvethThresholdTest_LastSetResult(char* buffer, size_t size) {
   return CopyOut(Agent().LastSetResultMessage(), buffer, size);
 }
