@@ -3,18 +3,16 @@
 // its end is caught by the sanitizers, and the name and member number are
 // checked where the OID cuts them short or promises more than it holds.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <cstring>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "mibtree/SnmpVarbind.h"
 #include "platform/SnmpOwners.h"
+#include "support/ExtensionLibrary.h"
 #include "support/FakeThresholdModule.h"
-#include "support/TempDir.h"
+#include "support/PrivateRegistry.h"
 #include "support/TraceCapture.h"
 #include "threshold/ThresholdAgent.h"
 
@@ -35,40 +33,8 @@ std::vector<UINT> RootIds() {
   return std::vector<UINT>(root->ids, root->ids + root->idLength);
 }
 
-// One varbind whose name holds exactly `ids`.
-class OneVarbind {
- public:
-  OneVarbind(const std::vector<UINT>& ids, int32_t value) {
-    list_.list = static_cast<SnmpVarBind*>(SnmpUtilMemAlloc(sizeof(SnmpVarBind)));
-    std::memset(list_.list, 0, sizeof(SnmpVarBind));
-    list_.len = 1;
-    if (!ids.empty()) {
-      auto* copy =
-          static_cast<UINT*>(SnmpUtilMemAlloc(static_cast<UINT>(ids.size() * sizeof(UINT))));
-      std::memcpy(copy, ids.data(), ids.size() * sizeof(UINT));
-      list_.list[0].name = AsnObjectIdentifier{static_cast<UINT>(ids.size()), copy};
-    }
-    list_.list[0].value.asnType = ASN_INTEGER;
-    list_.list[0].value.asnValue.number = value;
-  }
-  ~OneVarbind() { SnmpUtilVarBindListFree(&list_); }
-  OneVarbind(const OneVarbind&) = delete;
-  OneVarbind& operator=(const OneVarbind&) = delete;
-  SnmpVarBindList* Get() { return &list_; }
-
- private:
-  SnmpVarBindList list_{nullptr, 0};
-};
-
 class ExecuteSetOidTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    state_dir_ = test_support::MakeTempDirectory("lorveth-set-oid");
-    setenv("LORVETH_STATE_DIR", (state_dir_ + "/state").c_str(), 1);
-    setenv("LORVETH_RUNTIME_DIR", (state_dir_ + "/run").c_str(), 1);
-  }
-  static void TearDownTestSuite() { std::filesystem::remove_all(state_dir_); }
-
   void SetUp() override {
     module_ = std::make_unique<FakeThresholdModule>();
     module_->SetTable(0x310, std::string("<RuleSets>") + kRuleSet + "</RuleSets>");
@@ -89,7 +55,8 @@ class ExecuteSetOidTest : public ::testing::Test {
     AsnInteger32 index;
   };
   Result Execute(const std::vector<UINT>& ids, int32_t value) {
-    OneVarbind varbind(ids, value);
+    test_support::VarBinds varbind;  // the name allocated to its exact size
+    varbind.AddInteger(ids, value);
     Result result{0, 0, 0};
     result.handled = agent_->ExecuteSET(varbind.Get(), &result.status, &result.index);
     return result;
@@ -109,12 +76,10 @@ class ExecuteSetOidTest : public ::testing::Test {
     return count;
   }
 
-  static std::string state_dir_;
+  test_support::PrivateRegistry registry_;
   std::unique_ptr<FakeThresholdModule> module_;
   std::unique_ptr<CThresholdAgent> agent_;
 };
-
-std::string ExecuteSetOidTest::state_dir_;
 
 TEST_F(ExecuteSetOidTest, EveryPrefixOfAContentsInstanceIsReadWithinItsBounds) {
   const std::vector<UINT> full = Contents(3, {2, 'r', 's', 1});

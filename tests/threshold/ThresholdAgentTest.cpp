@@ -138,15 +138,6 @@ TEST_F(ThresholdAgentTest, TableAnsweredWithStatusTwelveAndNoDataIsEmptyWithChan
   EXPECT_TRUE(Traced("INIT  --> no data for table request", 2));
 }
 
-TEST_F(ThresholdAgentTest, RecordsAfterARecordOfAnotherKindAreNotLoaded) {
-  lib_.set_table(0x311,
-                 "<Rules><Rule Name=\"one\"/><Rule Name=\"two\"/><Event Name=\"e\"/>"
-                 "<Rule Name=\"three\"/></Rules>");
-  ASSERT_NO_FATAL_FAILURE(Start());
-  EXPECT_EQ(OidsUnder("1.3.1.1.1"), (std::vector<Oid>{WithName(lib_.At("1.3.1.1.1"), "one"),
-                                                      WithName(lib_.At("1.3.1.1.1"), "two")}));
-}
-
 // The parser would repair this into two events; a damaged table gives none.
 TEST_F(ThresholdAgentTest, TableThatIsNotWellFormedLoadsNoRowsButItsChangeTime) {
   lib_.set_table(0x314,
