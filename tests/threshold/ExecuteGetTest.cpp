@@ -287,30 +287,4 @@ TEST_F(ExecuteGetTest, ModuleThatStopsAnsweringMidWalkLeavesTheWalkToTheTree) {
   EXPECT_EQ(Reads(), "a/0/1 b/0/0 c/0/0 b/0/0 c/0/0 c/0/0");
 }
 
-TEST_F(ExecuteGetTest, TraceNamesEachStepAtItsLevel) {
-  ASSERT_NO_FATAL_FAILURE(Start({"a", "b"}));
-  SetRecord("a", 1, "one");
-  lib_.capture_trace(1);
-  Next(Record("a", 1));
-  lib_.Get(Record("a", 1));
-  Next(Record("a"));
-  const std::string a1 = threshold_test::OidText(Record("a", 1));
-  const std::pair<unsigned, std::string> expected[] = {
-      {5, "GETNEXT(): OID (" + a1 + ")"},
-      {5, "GETNEXT(): Index available, take 2 as next one"},
-      {5, "GETNEXT(): fetch report value (a)[2] from VARN"},
-      {5, "GETNEXT(): new OID found is (" + threshold_test::OidText(Record("b")) + ")"},
-      {5, "GETNEXT(): No index available, take 1 as the first one"},
-      {5, "GETNEXT():not within range of recordvalue. Bailing out"},
-      {3, "ReportReadRecord - current value of resource \"a\": one"},
-      // An answered GET-NEXT traces the value alone on a line of its own.
-      {5, "GETNEXT(): VARN has data"},
-      {4, "ReportReadRecord - current value of resource \"a\":\n"},
-  };
-  for (const auto& [level, text] : expected) {
-    EXPECT_EQ(lib_.TraceLevel(threshold_test::kAgentTrace + text), level) << text;
-  }
-  EXPECT_EQ(lib_.TraceLevel("\n one"), 5u);
-}
-
 }  // namespace
