@@ -126,8 +126,6 @@ TEST_F(SnmpMibTreeTest, UnparsableOidTextChangesNothingRegistrationsWriteTheirTr
   test_support::TraceCapture trace;
   agent.AddConstMibEntry("1.3.1", "threshAgentId", "A", ASN_OCTETSTRING, kMibReadOnly);
   agent.AddConstMibEntry("1.3.2.0", "writable", 5, ASN_INTEGER, kMibReadWrite);
-  agent.AddVarMibEntry("1.3.3", "threshReportStatus", ASN_INTEGER, &TestAgent::fGetCounter, nullptr,
-                       nullptr, nullptr, kMibReadOnly, 0);
   agent.AddConstTableEntry("1.4", "threshRuleName", "c", ASN_OCTETSTRING, "c", kNoNumberIndex);
   agent.AddVarTableEntry("1.3.5", "threshRuleCurrentValue", &TestAgent::fGetCounter, nullptr,
                          nullptr, nullptr, kMibReadOnly, "a");
@@ -137,7 +135,6 @@ TEST_F(SnmpMibTreeTest, UnparsableOidTextChangesNothingRegistrationsWriteTheirTr
       "\n## Const MIB entry:   threshAgentId                  - Oid=1.3.1, Value=STRING: \"A\"",
       "\n## Const MIB entry:   writable                       (RW) - "
       "Oid=1.3.2.0, Value=INTEGER: 5 (0x5)",
-      "\n## Var MIB entry:     threshReportStatus             - Oid=1.3.3, Value=INTEGER: 0 (0x0)",
       "\n## Const table entry: threshRuleName                 - Oid=1.4.1.99, Value=STRING: \"c\"",
       "\n## Var table entry:   threshRuleCurrentValue         - Oid=1.3.5.1.97",
       "\nTestAgent           :  add MIB region: 1.3.6.1.4.1.32473.2.47",
