@@ -1,4 +1,5 @@
-// Registry roots, status values and data-file paths of the agent.
+// Registry roots and data-file paths of the agent; the status and parameter
+// values it writes are checked through the loaded library.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -29,16 +30,6 @@ class SysBaseTest : public ::testing::Test {
  protected:
   test_support::PrivateRegistry registry_;
 };
-
-TEST_F(SysBaseTest, WithoutTheUuidValueTheCommonRootIsTheDefault) {
-  const CRegistryRootSet roots;
-  EXPECT_EQ(roots.CommonRoot(), "SOFTWARE\\Quorvath");
-  EXPECT_EQ(roots.AgentKey("Lorveth_Agent"), "SOFTWARE\\Quorvath\\Lorveth_Agent");
-  EXPECT_EQ(roots.SetupKey(), "SOFTWARE\\Quorvath\\#Setup");
-  TestSysBase base(roots);
-  EXPECT_TRUE(base.SetAgentStatus(static_cast<DWORD>(AgentStatus::kLoaded)));
-  EXPECT_EQ(ReadRegistryString("SOFTWARE\\Quorvath\\#Status", "Lorveth_Agent"), "loaded");
-}
 
 TEST_F(SysBaseTest, UuidValueNamesTheCommonRootAndSetupKeyGivesTheDirectories) {
   SetString(kCommonRootUuidKey, kCommonRootValue, "SOFTWARE\\Elsewhere");
@@ -86,23 +77,6 @@ TEST_F(SysBaseTest, AgentRegFilePathResolvesRelativeAndAbsolutePaths) {
   char small[12] = {};
   EXPECT_FALSE(base.GetAgentRegFilePath("TrapIni", small, sizeof small, "BRALLOCK"));
   EXPECT_FALSE(base.GetAgentRegFilePath("TrapIni", path, sizeof path, ""));
-}
-
-TEST_F(SysBaseTest, VolatileParametersAreWrittenAndDeletedWithTheirSubtree) {
-  const CRegistryRootSet roots;
-  TestSysBase base(roots);
-  EXPECT_TRUE(base.SetAgentStatusValue(4));
-  EXPECT_TRUE(base.SetAgentLastError("exception occured"));
-  EXPECT_TRUE(base.SetAgentPurpose(1));
-  EXPECT_TRUE(base.SetInvTableIndex("1.3.6.1.4.1.32473.2.47"));
-  EXPECT_FALSE(base.SetInvTableIndex(nullptr));
-  const std::string parameters = "SOFTWARE\\Quorvath\\Lorveth_Agent\\Parameters";
-  EXPECT_EQ(ReadRegistryString(parameters + "\\VolatileParameters", "AgentLastError"),
-            "exception occured");
-  EXPECT_EQ(ReadRegistryString(parameters, "InvTableIndex"), "1.3.6.1.4.1.32473.2.47");
-  EXPECT_TRUE(base.DeleteVolatileParameters());
-  EXPECT_FALSE(ReadRegistryValue(parameters + "\\VolatileParameters", "AgentLastError"));
-  EXPECT_EQ(ReadRegistryString(parameters, "InvTableIndex"), "1.3.6.1.4.1.32473.2.47");
 }
 
 TEST(AgentStatusTextTest, CodesOutsideTheListAreUnknown) {
