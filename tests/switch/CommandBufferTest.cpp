@@ -86,27 +86,6 @@ TEST(CommandBufferTest, ReadersStopAtLenNeverPastIt) {
   EXPECT_EQ(none.DataAt(0), nullptr);
 }
 
-TEST(CommandBufferTest, HeaderSettersCreateTheFrameAndClearLen) {
-  CommandBuffer buffer(9, 9, 9, 9, 9, "0123456789", 10);
-  ASSERT_TRUE(buffer.SetHeaderFields(0xE001, 0x3811, 0, 0xFFFFFFFF, 0x16));
-  EXPECT_EQ(buffer.DataLength(), 0u);
-  EXPECT_EQ(buffer.Header()->OE, 0x3811u);
-  CommandBuffer fresh;
-  ASSERT_TRUE(fresh.SetHeaderFields(0xE001, 0x310, 0, 0xFFFFFFFF, 0x16));
-  EXPECT_EQ(fresh.BlockSize(), 52u);
-  EXPECT_EQ(std::memcmp(fresh.Header()->Signature, "$SIP", 4), 0);
-
-  CommandBuffer source(0x2201, 1, 2, 3, 255, "abcd", 4);
-  BYTE image[kCmdImageSize];
-  std::memcpy(image, source.Header(), sizeof image);
-  CommandBuffer copy;
-  ASSERT_TRUE(copy.CopyHeaderIn(image));
-  EXPECT_EQ(copy.Header()->OC, 0x2201u);
-  EXPECT_EQ(copy.FrameStatus(), 255u);
-  EXPECT_EQ(copy.DataLength(), 0u);
-  EXPECT_FALSE(copy.CopyHeaderIn(nullptr));
-}
-
 TEST(CommandBufferTest, HasReplyDataNeedsGoodStatus) {
   CommandBuffer buffer(1, 0, 0, 0, 6, "x", 1);
   EXPECT_FALSE(buffer.HasReplyData(1, false));

@@ -467,21 +467,6 @@ class EventSinkTest : public SwitchClientTest {
   }
 };
 
-TEST_F(EventSinkTest, AnswersForEventInterfaceDispatchAndUnknownOnly) {
-  for (const IID& iid : {sp::DIID_LorvethSwitchEvents, IID_IDispatch, IID_IUnknown}) {
-    void* object = nullptr;
-    EXPECT_EQ(client_->QueryInterface(iid, &object), S_OK);
-    EXPECT_EQ(object, static_cast<IDispatch*>(client_.get()));
-  }
-  void* object = client_.get();
-  EXPECT_EQ(client_->QueryInterface(IID_IConnectionPoint, &object), E_NOINTERFACE);
-  EXPECT_EQ(object, nullptr);
-  EXPECT_EQ(client_->ReferenceCount(), 3u);
-  for (int i = 0; i < 3; ++i) client_->Release();
-  EXPECT_EQ(client_->AddRef(), 1u);  // release never destroys the client
-  EXPECT_EQ(client_->Release(), 0u);
-}
-
 // A malformed event, its arguments spelled one letter each: s a 16-bit, l a
 // 32-bit number, b a byte, t a byte string "abc", e an empty one, h a header
 // image, H one cut to 51 bytes, 4 a header whose Len is 4, F one whose Len is
