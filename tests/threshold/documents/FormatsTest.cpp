@@ -40,16 +40,6 @@ TEST(DailyTimeFormatTest, HoursAndMinutesGiveMinutesOfDay) {
   for (const auto& [text, value] : cases) EXPECT_EQ(records::ParseDailyTime(text), value) << text;
 }
 
-TEST(DailyTimeFormatTest, WrittenWithTwoDigitFieldsWithinTheDayOnly) {
-  EXPECT_EQ(records::FormatDailyTime(0), "00:00");
-  EXPECT_EQ(records::FormatDailyTime(5), "00:05");
-  EXPECT_EQ(records::FormatDailyTime(1439), "23:59");
-  EXPECT_EQ(records::FormatDailyTime(1440), "24:00");
-  EXPECT_EQ(records::FormatDailyTime(-1), std::nullopt);
-  EXPECT_EQ(records::FormatDailyTime(1441), std::nullopt);
-  EXPECT_EQ(records::FormatDailyTime(INT_MIN), std::nullopt);
-}
-
 // Dates read as local noon of that day, stamps as local time: standard time
 // on 31 December 2006, daylight saving time on 15 July and 20 October 2006.
 TEST(LocalTimeFormatTest, DatesAndStampsReadInTheLocalZone) {
