@@ -101,7 +101,6 @@ class ThresholdLibrary : public test_support::ExtensionLibrary {
     Bind(capture_trace, "LorvethThresholdTest_CaptureTrace");
     Bind(trace_line, "LorvethThresholdTest_TraceLine");
     Bind(last_set_result, "LorvethThresholdTest_LastSetResult");
-    Bind(row_available, "LorvethThresholdTest_RowAvailable");
     Bind(mib_entry_count, "LorvethThresholdTest_MibEntryCount");
     Bind(mib_root, "LorvethThresholdTest_MibRoot");
   }
@@ -242,7 +241,6 @@ class ThresholdLibrary : public test_support::ExtensionLibrary {
   void (*capture_trace)(int) = nullptr;
   size_t (*trace_line)(size_t, unsigned*, char*, size_t) = nullptr;
   size_t (*last_set_result)(char*, size_t) = nullptr;
-  int (*row_available)(const char*, const char*, int) = nullptr;
   size_t (*mib_entry_count)() = nullptr;
   const char* (*mib_root)() = nullptr;
 

@@ -139,11 +139,6 @@ TEST_EXPORT size_t LorvethThresholdTest_LastSetResult(char* buffer, size_t size)
   return CopyOut(Agent().LastSetResultMessage(), buffer, size);
 }
 
-TEST_EXPORT int LorvethThresholdTest_RowAvailable(const char* column, const char* name,
-                                                  int member) {
-  return Agent().RowAvailable(column, name, member) ? 1 : 0;
-}
-
 TEST_EXPORT size_t LorvethThresholdTest_MibEntryCount() { return Agent().GetMibEntryCount(); }
 
 TEST_EXPORT const char* LorvethThresholdTest_MibRoot() { return kMibRoot; }
