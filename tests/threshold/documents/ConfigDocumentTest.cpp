@@ -1,6 +1,8 @@
 // Configuration tables: iterating records with its stop rule, the Modified
-// stamp, finding a record by its attributes and merging a record in place or
-// at the end; the lock under concurrent merging and reading.
+// stamp, finding a record by its attributes, merges that change nothing, and
+// the lock under concurrent merging and reading.  Replacing in place is
+// checked by the server-control store tests, appending by the agent's SET
+// tables.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -48,16 +50,6 @@ TEST(ConfigIterationTest, RecordsOfTheTagAreYieldedUpToAnotherTag) {
   }
 }
 
-TEST(ConfigIterationTest, RecordGetsTheElementsMarkupWithItsTrailingLineBreak) {
-  ConfigDocument table(
-      "<Rules>\r\n<Rule Name=\"a\">\r\n<Interval>5</Interval>\r\n</Rule>\r\n</Rules>");
-  RecordDocument record;
-  ASSERT_TRUE(table.FindFirstRecord("Rule", &record));
-  EXPECT_EQ(record.DocumentText(), "<Rule Name=\"a\">\r\n<Interval>5</Interval>\r\n</Rule>\r\n");
-  EXPECT_FALSE(table.FindNextRecord("Rule", &record));
-  EXPECT_EQ(records::RuleRecord(record).Name(), "a");  // untouched by the failed step
-}
-
 TEST(ConfigModifiedTest, MissingEmptyOrUnparsableStampIsZeroAndReadingItKeepsTheIteration) {
   for (const char* text : {"<Rules/>", "<Rules Modified=\"\"/>", "<Rules Modified=\"today\"/>",
                            "<Rules Modified=\"10/20/2006\"/>", ""}) {
@@ -97,19 +89,6 @@ TEST(ConfigMatchTest, MatchHasEveryAttributeOfTheRecord) {
     ASSERT_EQ(table.FindMatchingRecord(record), name != nullptr) << text;
     EXPECT_EQ(name == nullptr || table.ElementAttribute("Name") == name, true) << text;
   }
-}
-
-TEST(ConfigMergeTest, MatchingRecordIsReplacedInPlaceAnyOtherAppended) {
-  ConfigDocument table(kTable);
-  RecordDocument record("Rule", "x");
-  ASSERT_TRUE(records::RuleRecord(record).SetDescription("new"));
-  ASSERT_TRUE(table.MergeRecord(record));
-  std::string expected = kTable;
-  expected.replace(expected.find("old"), 3, "new");
-  EXPECT_EQ(table.DocumentText(), expected);
-  RecordDocument appended("Rule", "y");
-  ASSERT_TRUE(table.MergeRecord(appended));
-  EXPECT_EQ(table.DocumentText(), expected.insert(expected.size() - 10, "<Rule Name=\"y\"/>\r\n"));
 }
 
 TEST(ConfigMergeTest, MalformedOrMissingRecordOrRootChangesNothing) {
