@@ -51,8 +51,9 @@ TEST(ConfigIterationTest, RecordsOfTheTagAreYieldedUpToAnotherTag) {
 }
 
 TEST(ConfigModifiedTest, MissingEmptyOrUnparsableStampIsZeroAndReadingItKeepsTheIteration) {
-  for (const char* text : {"<Rules/>", "<Rules Modified=\"\"/>", "<Rules Modified=\"today\"/>",
-                           "<Rules Modified=\"10/20/2006\"/>", ""}) {
+  for (const char* text :
+       {"<Rules/>", "<Rules Modified=\"\"/>", "<Rules Modified=\"today\"/>",
+        "<Rules Modified=\"10/20/2006\"/>", "<Rules Modified=\"10/20/2006 8:56\"/>", ""}) {
     ConfigDocument table(text);
     EXPECT_EQ(table.ModifiedTime(), 0) << text;
   }
