@@ -396,6 +396,17 @@ std::vector<Request> RowRequests() {
           .Traced(1, "## ERROR Value 0 not in range(1,2147483647)"),
       R("AnyNumberColumnTakesAnOctetStringAsZero", "rules.15[cpu]:30 | rules.23[cpu]=1")
           .Stores(Rule("cpu", "<Threshold Value=\"0\"/>")),
+      // Items of one element share it; a text survives an attribute.
+      R("ItemsOfOneElementShareIt",
+        "rules.14[cpu]=7 | rules.16[cpu]=1 | rules.17[cpu]=5 | rules.8[cpu]:1 | rules.9[cpu]:p | "
+        "rules.7[cpu]=2 | rules.23[cpu]=1")
+          .Stores(Rule("cpu",
+                       "<Threshold Operator=\"within-range\" RangeMin=\"1\" RangeMax=\"5\"/>|"
+                       "<Instances Monitor=\"average\">|<Indexes>1</Indexes>|<Names>p</Names>|"
+                       "</Instances>")),
+      R("ResourceRequestKeepsItsTextBesideItsType",
+        "resources.5[res]:q | resources.4[res]=2 | resources.7[res]=1")
+          .Stores(Doc("Resources", "Resource", "res", "<Request Type=\"snmp\">q</Request>")),
       R("NumberColumnsTakeCounterGaugeAndTimeTicks",
         "rules.5[cpu]=c7 | rules.13[cpu]=g8 | rules.18[cpu]=t9 | rules.23[cpu]=1")
           .Stores(Rule("cpu",

@@ -1,5 +1,6 @@
 // Reading records: column values the fixture walk does not reach, setters
-// that refuse a value, items sharing an element, and member lists.
+// that refuse a value, and member lists; items sharing an element are written
+// through the agent in the SET tables.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -47,28 +48,6 @@ TEST(RecordPathTest, TextOfAnElementWithChildElementsCannotBeSet) {
   const std::string before = doc.DocumentText();
   EXPECT_FALSE(RuleRecord(doc).SetDescription("x"));
   EXPECT_EQ(doc.DocumentText(), before);
-}
-
-TEST(RecordPathTest, ItemsOfOneElementShareItAndTextSurvivesAnAttribute) {
-  RecordDocument doc("Rule", "r");
-  RuleRecord rule(doc);
-  ASSERT_TRUE(rule.SetOperator(6));
-  ASSERT_TRUE(rule.SetRangeMinValue(1));
-  ASSERT_TRUE(rule.SetRangeMaxValue(5));
-  ASSERT_TRUE(rule.SetInstIndexes("1"));
-  ASSERT_TRUE(rule.SetInstNamePatterns("p"));
-  ASSERT_TRUE(rule.SetInstMonitor(1));
-  EXPECT_EQ(doc.DocumentText(),
-            "<Rule Name=\"r\">\r\n"
-            "<Threshold Operator=\"within-range\" RangeMin=\"1\" RangeMax=\"5\"/>\r\n"
-            "<Instances Monitor=\"average\">\r\n<Indexes>1</Indexes>\r\n<Names>p</Names>\r\n"
-            "</Instances>\r\n"
-            "</Rule>\r\n");
-  RecordDocument res("Resource", "r");
-  ASSERT_TRUE(ResourceRecord(res).SetReqString("q"));
-  ASSERT_TRUE(ResourceRecord(res).SetReqType(1));
-  EXPECT_EQ(res.DocumentText(),
-            "<Resource Name=\"r\">\r\n<Request Type=\"snmp\">q</Request>\r\n</Resource>\r\n");
 }
 
 // Setters that refuse their value leave a record that already holds the item
