@@ -100,14 +100,6 @@ TEST(RecordMemberTest, MembersAreReadByIndexAndRemovedFirstOfTheirName) {
   EXPECT_FALSE(set.RemoveMember("s"));  // the set's own name is no member
 }
 
-TEST(ThresholdRecordTest, EventDataWithoutEventGivesAnEmptyEventRecord) {
-  RecordDocument doc = Load("<Threshold><Rule Name=\"cpu\"/></Threshold>");
-  RecordDocument event_doc("Event", "stale");
-  ThresholdRecord(doc).CopyEvent(&event_doc);
-  EXPECT_EQ(event_doc.DocumentText(), "");
-  EXPECT_EQ(EventRecord(event_doc).Type(), kNoCode);
-}
-
 // Member routines leave the caller where it was, unless they remove its element.
 TEST(RecordPositionTest, MemberRoutinesKeepTheCallersPosition) {
   RecordDocument doc = Load(
