@@ -1,8 +1,6 @@
-// A small agent for testing the frame: a test copy of the agent library built
-// from the real entry points and frame with this agent in place of the
-// threshold agent, talking to an in-process fake switch.
-//
-// Behaviour is chosen through the environment at load time:
+// A small agent in place of the threshold agent, with the real entry points
+// and frame, talking to an in-process fake switch.  Behaviour is chosen
+// through the environment at load time:
 //   LORVETH_TEST_AGENT_NO_REGION=1  no region is added at creation and
 //                                   InitSupportedRegions fails
 //   LORVETH_TEST_AGENT_HANG=1       InitializeMib never returns
@@ -15,11 +13,11 @@
 #include <cstring>
 #include <memory>
 
-#include "support/FakeSwitch.h"
 #include "frame/Extension.h"
 #include "frame/SnmpAgent.h"
 #include "mibtree/SnmpVarbind.h"
 #include "platform/com/Com.h"
+#include "support/FakeSwitch.h"
 
 namespace {
 
@@ -98,18 +96,8 @@ TEST_EXPORT void LorvethTestAgent_SetFaultMode(int mode) { g_fault_mode.store(mo
 // Scripts the next answer of the fake switch: status and data bytes.
 TEST_EXPORT void LorvethTestAgent_QueueAnswer(unsigned char stat, const unsigned char* data,
                                               size_t length) {
-  Switch()->QueueAnswer(test_support::FakeSwitch::Answer::Status(
-      stat, std::vector<BYTE>(data, data + length)));
-}
-
-// Number of commands the fake switch received, and the OC/OE of command i.
-TEST_EXPORT size_t LorvethTestAgent_FrameCount() { return Switch()->Frames().size(); }
-TEST_EXPORT int LorvethTestAgent_Frame(size_t index, DWORD* oc, DWORD* oe) {
-  const auto frames = Switch()->Frames();
-  if (index >= frames.size()) return 0;
-  *oc = frames[index].oc;
-  *oe = frames[index].oe;
-  return 1;
+  Switch()->QueueAnswer(
+      test_support::FakeSwitch::Answer::Status(stat, std::vector<BYTE>(data, data + length)));
 }
 
 // Sends a setting event (OC 0xE002) with one data byte through the fake switch.

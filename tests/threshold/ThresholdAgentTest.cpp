@@ -1,59 +1,81 @@
-// Start-up, table loading and the live-value callbacks of the threshold
-// agent, driven through the entry points of the test library with the fake
-// threshold module.
+// The threshold agent through the entry points of its test library, with the
+// fake threshold module: start-up and table loading, live values, recorded
+// report values by GET and GET-NEXT, change and threshold events, and the
+// entry points the real library exports.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <cstdio>
+#include <memory>
+#include <set>
+#include <sstream>
 #include <string>
+#include <thread>
+#include <tuple>
 #include <vector>
 
 #include "threshold/ThresholdLibrary.h"
 
 namespace {
 
+using threshold_test::kAgentTrace;
+using threshold_test::NameOf;
 using threshold_test::Oid;
+using threshold_test::TextBytes;
 using threshold_test::ThresholdLibrary;
+using threshold_test::ValueText;
+using threshold_test::VarBinds;
 using threshold_test::WithName;
 using Bytes = std::vector<unsigned char>;
 
 constexpr unsigned kAllCabinets = 0xFFFFFFFF;
+constexpr unsigned kReadRecord = 0x2213;
 
-class ThresholdAgentTest : public ::testing::Test {
+class AgentTest : public ::testing::Test {
  protected:
   void SetUp() override { lib_.Load(); }
 
   void Start() {
     lib_.capture_trace(1);
     ASSERT_TRUE(lib_.Start());
+    first_frame_ = lib_.frame_count();
   }
-
-  bool HasTrace(const std::string& text, unsigned level) { return lib_.TraceLevel(text) == level; }
   bool Traced(const std::string& text, unsigned level) {
-    return HasTrace(threshold_test::kAgentTrace + text, level);
+    return lib_.TraceLevel(kAgentTrace + text) == level;
   }
 
-  // The entries of the walk below root.<relative>.
-  std::vector<Oid> OidsUnder(const std::string& relative) {
-    const Oid prefix = lib_.At(relative);
-    std::vector<Oid> oids;
-    for (const auto& entry : lib_.Walk(prefix)) {
-      if (entry.oid.size() < prefix.size() ||
-          !std::equal(prefix.begin(), prefix.end(), entry.oid.begin())) {
-        break;
-      }
-      oids.push_back(entry.oid);
-    }
-    return oids;
+  struct Answer {
+    BOOL result = FALSE;
+    AsnInteger32 status = 0;
+    AsnInteger32 index = 0;
+  };
+  Answer Query(BYTE type, VarBinds& vbs) {
+    Answer answer;
+    answer.result = lib_.query(type, vbs.Get(), &answer.status, &answer.index);
+    return answer;
+  }
+  // One GET-NEXT of a single varbind: the name and value text answered.
+  std::pair<Oid, std::string> Next(const Oid& from) {
+    VarBinds vbs;
+    vbs.Add(from);
+    const Answer answer = Query(SNMP_PDU_GETNEXT, vbs);
+    EXPECT_TRUE(answer.result);
+    EXPECT_EQ(answer.status, 0);
+    return {NameOf(vbs[0]), ValueText(vbs[0].value)};
   }
 
   ThresholdLibrary lib_;
+  size_t first_frame_ = 0;
 };
 
-TEST_F(ThresholdAgentTest, StartSendsTheProbeThenEveryTableRequestInTheFixedOrder) {
+// --- Start-up and table loading
+
+TEST_F(AgentTest, StartSendsTheProbeThenEveryTableRequestInTheFixedOrder) {
   ASSERT_NO_FATAL_FAILURE(Start());
-  const auto frames = lib_.Frames();
   std::vector<unsigned> table_codes;
   bool probe_seen = false;
-  for (const auto& frame : frames) {
+  for (const auto& frame : lib_.Frames()) {
     if (frame.oc == 0x2200 && !probe_seen) {
       probe_seen = true;
       EXPECT_TRUE(table_codes.empty()) << "the probe comes before the tables";
@@ -75,34 +97,31 @@ TEST_F(ThresholdAgentTest, StartSendsTheProbeThenEveryTableRequestInTheFixedOrde
   EXPECT_EQ(table_codes, (std::vector<unsigned>{0x311, 0x310, 0x314, 0x321, 0x320, 0x312, 0x313}));
   EXPECT_EQ(lib_.VolatileValue("AgentStatus"), "1");
   EXPECT_EQ(lib_.VolatileValue("AgentLastError"), "");
-  EXPECT_TRUE(
-      HasTrace("\n\nLORVETH_AGENT       : ## Initialization finished - agent status = OK\n", 1));
+  EXPECT_EQ(
+      lib_.TraceLevel("\n\nLORVETH_AGENT       : ## Initialization finished - agent status = OK\n"),
+      1u);
   EXPECT_EQ(lib_.LastSetResult(), "No SET executed");
 }
 
-TEST_F(ThresholdAgentTest, UnreachableModuleLeavesOnlyTheIdentityScalarsAndStatusFour) {
+TEST_F(AgentTest, UnreachableModuleLeavesOnlyTheIdentityScalarsAndStatusFour) {
   lib_.SetReply(0x2200, "", {}, 6);
   ASSERT_NO_FATAL_FAILURE(Start());
   const auto walk = lib_.Walk();
   ASSERT_EQ(walk.size(), 4u);
   EXPECT_EQ(walk[0].oid, lib_.At("1.1.1.0"));
-  EXPECT_EQ(walk[0].value, "STRING Lorveth threshold test agent");
-  EXPECT_EQ(walk[1].value, "STRING Lorveth test");
-  EXPECT_EQ(walk[2].value, "STRING 4.1.2.3");
-  EXPECT_EQ(walk[3].value.rfind("STRING Build: ", 0), 0u);
   for (const auto& frame : lib_.FramesOf(0xE001))
     EXPECT_GE(frame.oe, 0x3800u) << "no table request";
   EXPECT_EQ(lib_.VolatileValue("AgentStatus"), "4");
   EXPECT_EQ(lib_.VolatileValue("AgentLastError"), "initialization failed");
-  EXPECT_TRUE(HasTrace(
-      "\n\n ## ERROR! No threshold status available - underlying module not available?!\n", 1));
-  EXPECT_TRUE(HasTrace(
-      "\n\nLORVETH_AGENT       : ## ERROR! Initialization of one of the MIB tables failed!", 1));
-  EXPECT_TRUE(HasTrace(
-      "\n\nLORVETH_AGENT       : ## Initialization finished - agent status = FAILED\n", 1));
+  for (const char* text :
+       {"\n\n ## ERROR! No threshold status available - underlying module not available?!\n",
+        "\n\nLORVETH_AGENT       : ## ERROR! Initialization of one of the MIB tables failed!",
+        "\n\nLORVETH_AGENT       : ## Initialization finished - agent status = FAILED\n"}) {
+    EXPECT_EQ(lib_.TraceLevel(text), 1u) << text;
+  }
 }
 
-TEST(ThresholdAgentVersionTest, FailedStartOfAVersionThreeAgentStillReportsStatusOne) {
+TEST(AgentVersionTest, FailedStartOfAVersionThreeAgentStillReportsStatusOne) {
   ThresholdLibrary lib("Lorveth_ThresholdTest3");
   lib.Load();
   lib.SetReply(0x2200, "", {}, 6);
@@ -111,86 +130,101 @@ TEST(ThresholdAgentVersionTest, FailedStartOfAVersionThreeAgentStillReportsStatu
   EXPECT_EQ(lib.VolatileValue("AgentLastError"), "initialization failed");
 }
 
-TEST_F(ThresholdAgentTest, FailingLoaderStopsTheLaterOnesAndKeepsTheEarlierTables) {
-  lib_.set_table(0x311, "<Rules><Rule Name=\"r\"/></Rules>");
-  lib_.set_table(0x310, "<RuleSets><RuleSet Name=\"s\"/></RuleSets>");
-  lib_.SetReply(0xE001, "", {}, 6, 0x314);
-  lib_.set_table(0x321, "<Reports><Report Name=\"p\"/></Reports>");
+// A start with some tables scripted and the table request of one code
+// answered with a status; then GETs (relative OID and value text, "> x" for a
+// GET-NEXT answered with x, "!v" for anything but v), the agent status and
+// one agent trace line.  No GET of these asks for a live value.
+struct LoadCase {
+  const char* name;
+  std::vector<std::pair<unsigned, std::string>> tables;
+  unsigned failing_code;
+  unsigned char failing_status;
+  std::vector<std::pair<std::string, std::string>> gets;
+  const char* agent_status;
+  std::string trace;
+  unsigned level;
+};
+
+void PrintTo(const LoadCase& c, std::ostream* os) { *os << c.name; }
+std::string LoadName(const ::testing::TestParamInfo<LoadCase>& row) { return row.param.name; }
+
+class TableLoadTest : public AgentTest, public ::testing::WithParamInterface<LoadCase> {};
+
+TEST_P(TableLoadTest, TablesLoadUpToTheFirstFailure) {
+  const LoadCase& c = GetParam();
+  for (const auto& [code, xml] : c.tables) lib_.set_table(code, xml.c_str());
+  if (c.failing_code != 0) lib_.SetReply(0xE001, "", {}, c.failing_status, c.failing_code);
   ASSERT_NO_FATAL_FAILURE(Start());
-  EXPECT_EQ(lib_.Get(WithName(lib_.At("1.3.1.1.1"), "r")), "STRING r");
-  EXPECT_EQ(lib_.Get(WithName(lib_.At("1.3.3.1.1"), "s")), "STRING s");
-  EXPECT_EQ(lib_.Get(lib_.At("1.3.7.0")), "error 2") << "the failed table's change scalar";
-  EXPECT_EQ(lib_.Get(lib_.At("1.4.2.0")), "error 2") << "later loaders never ran";
-  std::vector<unsigned> codes;
-  for (const auto& frame : lib_.FramesOf(0xE001)) {
-    if (frame.oe < 0x3800) codes.push_back(frame.oe);
+  for (const auto& [relative, value] : c.gets) {
+    if (value[0] == '>') {
+      EXPECT_EQ(Next(lib_.At(relative)).first, lib_.At(value.substr(2))) << relative;
+    } else if (value[0] == '!') {
+      EXPECT_NE(lib_.Get(lib_.At(relative)), value.substr(1)) << relative;
+    } else {
+      EXPECT_EQ(lib_.Get(lib_.At(relative)), value) << relative;
+    }
   }
-  EXPECT_EQ(codes, (std::vector<unsigned>{0x311, 0x310, 0x314}));
-  EXPECT_EQ(lib_.VolatileValue("AgentStatus"), "4");
-  EXPECT_TRUE(
-      Traced("INIT ## ERROR in InitializeEventTable! Failed to get table "
-             "data from SWITCH!\n",
-             1));
+  EXPECT_TRUE(lib_.FramesOf(0x2207, first_frame_).empty());
+  EXPECT_EQ(lib_.VolatileValue("AgentStatus"), c.agent_status);
+  EXPECT_TRUE(Traced(c.trace, c.level)) << c.trace;
 }
 
-TEST_F(ThresholdAgentTest, TableAnsweredWithStatusTwelveAndNoDataIsEmptyWithChangeTimeZero) {
-  lib_.SetReply(0xE001, "", {}, 12, 0x311);
-  ASSERT_NO_FATAL_FAILURE(Start());
-  EXPECT_TRUE(OidsUnder("1.3.1").empty());
-  EXPECT_EQ(lib_.Get(lib_.At("1.3.2.0")), "INTEGER 0");
-  EXPECT_EQ(lib_.VolatileValue("AgentStatus"), "1");
-  EXPECT_TRUE(Traced("INIT  --> no data for table request", 2));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Tables, TableLoadTest,
+    ::testing::Values(
+        // The earlier tables stay; the failed table's change scalar and every
+        // later loader's objects are missing.
+        LoadCase{"FailingLoader",
+                 {{0x311, "<Rules><Rule Name=\"r\"/></Rules>"},
+                  {0x310, "<RuleSets><RuleSet Name=\"s\"/></RuleSets>"},
+                  {0x321, "<Reports><Report Name=\"p\"/></Reports>"}},
+                 0x314,
+                 6,
+                 {{"1.3.1.1.1.1.114", "STRING r"},
+                  {"1.3.3.1.1.1.115", "STRING s"},
+                  {"1.3.7.0", "error 2"},
+                  {"1.4.2.0", "error 2"},
+                  {"1.5.4.0", "error 2"}},
+                 "4",
+                 "INIT ## ERROR in InitializeEventTable! Failed to get table data from SWITCH!\n",
+                 1},
+        LoadCase{"StatusTwelveWithoutData",
+                 {},
+                 0x311,
+                 12,
+                 {{"1.3.1", "> 1.3.2.0"}, {"1.3.2.0", "INTEGER 0"}},
+                 "1",
+                 "INIT  --> no data for table request",
+                 2},
+        // The parser would repair this into two events; a damaged table gives none.
+        LoadCase{"NotWellFormed",
+                 {{0x314,
+                   "<Events Modified=\"1/2/2006 3:04:05\"><Event Name=\"a\"/><Event Name=\"b\">"
+                   "</Events>"}},
+                 0,
+                 0,
+                 {{"1.3.6", "> 1.3.7.0"}, {"1.3.7.0", "!INTEGER 0"}},
+                 "1",
+                 "INIT ## ERROR in InitializeEventTable! Table data not well-formed: End tag "
+                 "'Events' at offset 70 does not match start tag 'Event' at offset 53\n",
+                 1},
+        // A nameless row has the empty name; its current value is not asked for.
+        LoadCase{"NamelessRuleWithoutModified",
+                 {{0x311, "<Rules><Rule><Description>d</Description></Rule></Rules>"}},
+                 0,
+                 0,
+                 {{"1.3.1.1.25.0", "STRING "}, {"1.2.1.0", "INTEGER 0"}, {"1.3.2.0", "INTEGER 0"}},
+                 "1",
+                 "fGetConfigChangedTime - no configuration change time available!",
+                 3}),
+    LoadName);
 
-TEST_F(ThresholdAgentTest, RecordsAfterARecordOfAnotherKindAreNotLoaded) {
-  lib_.set_table(0x311,
-                 "<Rules><Rule Name=\"one\"/><Rule Name=\"two\"/><Event Name=\"e\"/>"
-                 "<Rule Name=\"three\"/></Rules>");
-  ASSERT_NO_FATAL_FAILURE(Start());
-  std::vector<Oid> names;
-  for (const Oid& oid : OidsUnder("1.3.1.1.1")) names.push_back(oid);
-  EXPECT_EQ(names, (std::vector<Oid>{WithName(lib_.At("1.3.1.1.1"), "one"),
-                                     WithName(lib_.At("1.3.1.1.1"), "two")}));
-}
-
-// The parser would repair this into two events; a damaged table gives none.
-TEST_F(ThresholdAgentTest, TableThatIsNotWellFormedLoadsNoRowsButItsChangeTime) {
-  lib_.set_table(0x314,
-                 "<Events Modified=\"1/2/2006 3:04:05\"><Event Name=\"a\"/><Event Name=\"b\">"
-                 "</Events>");
-  ASSERT_NO_FATAL_FAILURE(Start());
-  EXPECT_TRUE(OidsUnder("1.3.6").empty());
-  EXPECT_NE(lib_.Get(lib_.At("1.3.7.0")), "INTEGER 0");
-  EXPECT_EQ(lib_.VolatileValue("AgentStatus"), "1");
-  EXPECT_TRUE(
-      Traced("INIT ## ERROR in InitializeEventTable! Table data not well-formed: "
-             "End tag 'Events' at offset 70 does not match start tag 'Event' at offset 53\n",
-             1));
-}
-
-TEST_F(ThresholdAgentTest, NamelessRuleIsIndexedByTheEmptyName) {
-  lib_.set_table(0x311, "<Rules><Rule><Description>d</Description></Rule></Rules>");
-  ASSERT_NO_FATAL_FAILURE(Start());
-  EXPECT_EQ(lib_.Get(lib_.At("1.3.1.1.1.0")), "STRING ");
-  EXPECT_EQ(lib_.Get(lib_.At("1.3.1.1.2.0")), "STRING d");
-  // The current value of a nameless row is not asked for.
-  const size_t before = lib_.frame_count();
-  EXPECT_EQ(lib_.Get(lib_.At("1.3.1.1.25.0")), "STRING ");
-  EXPECT_TRUE(lib_.FramesOf(0x2207, before).empty());
-}
-
-TEST_F(ThresholdAgentTest, ChangeTimeWithoutAnyModifiedAttributeReadsZero) {
-  lib_.set_table(0x311, "<Rules><Rule Name=\"r\"/></Rules>");
-  ASSERT_NO_FATAL_FAILURE(Start());
-  EXPECT_EQ(lib_.Get(lib_.At("1.2.1.0")), "INTEGER 0");
-  EXPECT_EQ(lib_.Get(lib_.At("1.3.2.0")), "INTEGER 0");
-  EXPECT_TRUE(Traced("fGetConfigChangedTime - no configuration change time available!", 3));
-}
+// --- Live values
 
 // Live values: the module is asked with the row's name and its terminator
 // (the status scalars with no data, the report sets' overall status with a
 // single zero byte); its reply maps to the MIB value or falls back.
-TEST_F(ThresholdAgentTest, LiveValuesAskTheModuleAndMapItsReply) {
+TEST_F(AgentTest, LiveValuesAskTheModuleAndMapItsReply) {
   lib_.set_table(0x311, "<Rules><Rule Name=\"cpu\"/></Rules>");
   lib_.set_table(0x321, "<Reports><Report Name=\"r1\"/></Reports>");
   lib_.set_table(0x310, "<RuleSets><RuleSet Name=\"ab\"/></RuleSets>");
@@ -205,24 +239,21 @@ TEST_F(ThresholdAgentTest, LiveValuesAskTheModuleAndMapItsReply) {
     const char* value;
   } cases[] = {
       {0x2200, "", {0}, 0, "1.2.2.0", "INTEGER 2"},
-      {0x2200, "", {1}, 0, "1.2.2.0", "INTEGER 3"},
       {0x2200, "", {2}, 0, "1.2.2.0", "INTEGER 4"},
       {0x2200, "", {3}, 0, "1.2.2.0", "INTEGER 1"},
       {0x2200, "", {1, 0}, 0, "1.2.2.0", "INTEGER 1"},
       {0x2200, "", {}, 0, "1.2.2.0", "INTEGER 1"},
       {0x2200, "", {1}, 6, "1.2.2.0", "INTEGER 1"},
       {0x2200, "", {1}, 12, "1.2.2.0", "INTEGER 3"},
-      {0x2220, "", {0}, 0, "1.2.5.0", "INTEGER 1"},
       {0x2220, "", {1}, 0, "1.2.5.0", "INTEGER 2"},
-      {0x2220, "", {4}, 0, "1.2.5.0", "INTEGER 5"},
       {0x2220, "", {5}, 0, "1.2.5.0", "INTEGER 1"},
       {0x2220, "", {4, 4}, 0, "1.2.5.0", "INTEGER 1"},
       {0x2220, "", {2}, 19, "1.2.5.0", "INTEGER 1"},
       {0x2210, "", {1}, 0, "1.2.3.0", "INTEGER 2"},
-      {0x2207, "cpu", threshold_test::TextBytes("87%"), 0, "1.3.1.1.25", "STRING 87%"},
+      {0x2207, "cpu", TextBytes("87%"), 0, "1.3.1.1.25", "STRING 87%"},
       {0x2207, "cpu", {}, 0, "1.3.1.1.25", "STRING "},
       {0x2214, "r1", {'1', '2'}, 0, "1.4.1.1.14", "STRING 12"},  // without terminator
-      {0x2214, "r1", threshold_test::TextBytes("5"), 2, "1.4.1.1.14", "STRING "},
+      {0x2214, "r1", TextBytes("5"), 2, "1.4.1.1.14", "STRING "},
       // Record index bounds need exactly four bytes.
       {0x2215, "r1", {9, 0, 0, 0}, 0, "1.4.7.1.1", "INTEGER 9"},
       {0x2216, "r1", {9, 0, 0, 0}, 0, "1.4.7.1.2", "INTEGER 10"},
@@ -230,13 +261,9 @@ TEST_F(ThresholdAgentTest, LiveValuesAskTheModuleAndMapItsReply) {
       {0x2216, "r1", {9, 0, 0, 0, 0}, 0, "1.4.7.1.2", "INTEGER 0"},
       // Set status: any byte but 0, 1 and 2 leaves the value unset.
       {0x2208, "ab", {}, 0, "1.3.3.1.5", "INTEGER 1"},
-      {0x2208, "ab", {0}, 0, "1.3.3.1.5", "INTEGER 1"},
-      {0x2208, "ab", {1}, 0, "1.3.3.1.5", "INTEGER 2"},
       {0x2208, "ab", {2}, 0, "1.3.3.1.5", "INTEGER 2"},
       {0x2208, "ab", {3}, 0, "1.3.3.1.5", "NULL"},
-      {0x2210, "rs", {0}, 0, "1.4.3.1.6", "INTEGER 1"},
       {0x2210, "rs", {1}, 0, "1.4.3.1.6", "INTEGER 2"},
-      {0x2210, "rs", {2}, 0, "1.4.3.1.6", "INTEGER 2"},
   };
   for (const auto& c : cases) {
     lib_.SetReply(c.oc, c.row, c.reply, c.status);
@@ -248,60 +275,500 @@ TEST_F(ThresholdAgentTest, LiveValuesAskTheModuleAndMapItsReply) {
     ASSERT_EQ(frames.size(), 1u) << c.column;
     EXPECT_EQ(frames[0].stat, 19u);
     EXPECT_EQ(frames[0].cabid, kAllCabinets);
-    EXPECT_EQ(frames[0].data, c.row.empty() ? (c.oc == 0x2210 ? Bytes{0} : Bytes{})
-                                            : threshold_test::TextBytes(c.row));
+    EXPECT_EQ(frames[0].data,
+              c.row.empty() ? (c.oc == 0x2210 ? Bytes{0} : Bytes{}) : TextBytes(c.row));
   }
-  for (const auto& [text, level] : std::vector<std::pair<std::string, unsigned>>{
-           {"fGetResourceCurrentValue - current value of resource \"cpu\": 87%", 3},
-           {"fGetResourceCurrentValue - current value of resource \"cpu\":  not available", 3},
-           {"fGetReportOldestIndexInUse() = 10", 3},
-           {"fGetReportHighestIndexInUse() = 0!", 3},
-           {"fGetReportOldestIndexInUse() = 0!", 3},
-           {"fGetRulesetStatus - Ruleset name = ab", 3},
-           {"fGetRulesetStatus - current status of ruleset ab = 2", 3}}) {
-    EXPECT_TRUE(Traced(text, level)) << text;
+  for (const char* text :
+       {"fGetResourceCurrentValue - current value of resource \"cpu\": 87%",
+        "fGetReportOldestIndexInUse() = 10", "fGetReportHighestIndexInUse() = 0!",
+        "fGetRulesetStatus - current status of ruleset ab = 2"}) {
+    EXPECT_TRUE(Traced(text, 3)) << text;
   }
-  EXPECT_EQ(lib_.Get(lib_.At("1.2.4.0")), "STRING No SET executed");
-  EXPECT_TRUE(Traced("fGetLastSetResultMsg - last SET result message = \"No SET executed\"", 3));
 }
 
-TEST_F(ThresholdAgentTest, RowAvailableFindsLoadedInstancesOnly) {
-  lib_.set_table(0x310, "<RuleSets><RuleSet Name=\"ab\"><Rule Name=\"x\"/></RuleSet></RuleSets>");
-  ASSERT_NO_FATAL_FAILURE(Start());
-  const std::string root = lib_.mib_root();
-  const std::string row_status = root + ".1.3.3.1.6";
-  const std::string member_status = root + ".1.3.4.1.3";
-  EXPECT_TRUE(lib_.row_available(row_status.c_str(), "ab", -1));
-  EXPECT_FALSE(lib_.row_available(row_status.c_str(), "zz", -1));
-  EXPECT_TRUE(lib_.row_available(member_status.c_str(), "ab", 1));
-  EXPECT_FALSE(lib_.row_available(member_status.c_str(), "ab", 2));
-  EXPECT_TRUE(Traced(
-      " RowAvailable(): checking for object \"" + member_status + ".2.97.98.2\" being available...",
-      4));
-  EXPECT_TRUE(HasTrace("NO", 4));
+// --- Change and threshold events
 
-  // An empty name or column is false without looking into the tree.
-  lib_.capture_trace(1);
-  EXPECT_FALSE(lib_.row_available(row_status.c_str(), "", -1));
-  EXPECT_FALSE(lib_.row_available("", "ab", -1));
-  EXPECT_TRUE(lib_.TraceLines().empty());
+class EventsTest : public AgentTest {
+ protected:
+  // A trap taken from the queue through SnmpExtensionTrap.
+  struct Trap {
+    bool taken = false;
+    Oid enterprise;
+    AsnInteger32 generic = 0;
+    AsnInteger32 specific = 0;
+    std::vector<std::pair<Oid, std::string>> bindings;
+  };
+  Trap TakeTrap() {
+    Trap trap;
+    AsnObjectIdentifier enterprise{0, nullptr};
+    AsnTimeticks stamp = 0;
+    SnmpVarBindList list{nullptr, 0};
+    trap.taken = lib_.trap(&enterprise, &trap.generic, &trap.specific, &stamp, &list) != FALSE;
+    trap.enterprise = Oid(enterprise.ids, enterprise.ids + enterprise.idLength);
+    for (UINT i = 0; i < list.len; ++i) {
+      trap.bindings.emplace_back(NameOf(list.list[i]), ValueText(list.list[i].value));
+    }
+    SnmpUtilOidFree(&enterprise);
+    SnmpUtilVarBindListFree(&list);
+    return trap;
+  }
+};
+
+// Per table: rows "a" (1.97) and "b" (1.98); the change deletes "a".  The set
+// tables' "a" has a member, whose contents row goes with it.
+TEST(TableRefreshTest, ChangeEventReloadsTheTableWithoutTheDeletedRows) {
+  const struct {
+    unsigned code;
+    std::string container, record, deleted, kept;
+  } cases[] = {
+      {0x311, "Rules", "Rule", "1.3.1.1.2.1.97", "1.3.1.1.2.1.98"},
+      {0x310, "RuleSets", "RuleSet", "1.3.4.1.2.1.97.1", "1.3.3.1.1.1.98"},
+      {0x314, "Events", "Event", "1.3.6.1.1.1.97", "1.3.6.1.1.1.98"},
+      {0x312, "Resources", "Resource", "1.5.1.1.1.1.97", "1.5.1.1.1.1.98"},
+      {0x313, "Targets", "Target", "1.5.3.1.1.1.97", "1.5.3.1.1.1.98"},
+      {0x321, "Reports", "Report", "1.4.1.1.1.1.97", "1.4.1.1.1.1.98"},
+      {0x320, "ReportSets", "ReportSet", "1.4.5.1.2.1.97.1", "1.4.3.1.1.1.98"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.container);
+    ThresholdLibrary lib;
+    lib.Load();
+    const std::string b = "<" + c.record + " Name=\"b\"/></" + c.container + ">";
+    lib.set_table(c.code,
+                  ("<" + c.container + "><" + c.record + " Name=\"a\"><" +
+                   c.record.substr(0, c.record.size() - 3) + " Name=\"x\"/></" + c.record + ">" + b)
+                      .c_str());
+    ASSERT_TRUE(lib.Start());
+    ASSERT_NE(lib.Get(lib.At(c.deleted)), "error 2");
+    ASSERT_NE(lib.Get(lib.At(c.kept)), "error 2");
+    lib.set_table(c.code, ("<" + c.container + ">" + b).c_str());
+    const size_t before = lib.frame_count();
+    lib.raise_table_changed(c.code);
+    EXPECT_EQ(lib.Get(lib.At(c.deleted)), "error 2");
+    EXPECT_NE(lib.Get(lib.At(c.kept)), "error 2");
+    const auto frames = lib.Frames(before);
+    ASSERT_FALSE(frames.empty());
+    EXPECT_EQ(frames[0].oc, 0xE001u);
+    EXPECT_EQ(frames[0].oe, c.code);
+  }
 }
 
-TEST_F(ThresholdAgentTest, SetOfAScalarOutsideTheTablesIsAnsweredReadOnlyByTheMibTree) {
+TEST_F(EventsTest, ReportRefreshKeepsTheIndexRowsOfDeletedReports) {
+  lib_.set_table(0x321, "<Reports><Report Name=\"a\"/><Report Name=\"b\"/></Reports>");
   ASSERT_NO_FATAL_FAILURE(Start());
-  threshold_test::VarBinds vbs;
-  vbs.AddInteger(lib_.At("1.2.2.0"), 3);
-  vbs.AddText(lib_.At("1.1.1.0"), "renamed");
-  AsnInteger32 status = 0, index = 0;
-  lib_.query(SNMP_PDU_SET, vbs.Get(), &status, &index);
-  EXPECT_EQ(status, SNMP_ERRORSTATUS_READONLY);
-  EXPECT_EQ(index, 1);
-  EXPECT_EQ(lib_.Get(lib_.At("1.1.1.0")), "STRING Lorveth threshold test agent");
-  EXPECT_TRUE(
-      Traced("OnPreSnmpQuery() - SET request, check whether new object "
-             "to be created...",
-             4));
-  EXPECT_TRUE(Traced("OnPreSnmpQuery() - GET request; check reportvalue", 4));
+  lib_.set_table(0x321, "<Reports Modified=\"1/2/2007 3:04:05\"><Report Name=\"b\"/></Reports>");
+  lib_.raise_table_changed(0x321);
+  EXPECT_EQ(lib_.Get(WithName(lib_.At("1.4.1.1.1"), "a")), "error 2");
+  // Index and placeholder rows lie outside the removed subtree.
+  EXPECT_EQ(lib_.Get(WithName(lib_.At("1.4.8.1.1"), "a")), "INTEGER 0");
+  EXPECT_NE(lib_.Get(WithName(lib_.At("1.4.7.1.1"), "a")), "error 2");
+  EXPECT_NE(lib_.Get(lib_.At("1.4.2.0")), "INTEGER 0") << "the change scalar follows the reload";
+}
+
+TEST_F(EventsTest, ChangeEventForAnUnlistedTableCodeChangesNothing) {
+  lib_.set_table(0x311, "<Rules><Rule Name=\"a\"/></Rules>");
+  ASSERT_NO_FATAL_FAILURE(Start());
+  const auto walk = lib_.Walk();
+  const size_t frames = lib_.frame_count();
+  lib_.raise_table_changed(0x315);
+  lib_.raise_event(0x2299, 0x311, "");
+  EXPECT_EQ(lib_.frame_count(), frames);
+  EXPECT_EQ(lib_.Walk(), walk);
+}
+
+std::string ThresholdDocument(const char* type, const char* severity, const char* value) {
+  std::string xml = "<Threshold><Rule Name=\"cpu\"><Comment>call ops</Comment></Rule>";
+  if (value != nullptr) xml += std::string("<Value>") + value + "</Value>";
+  xml += "<Event Name=\"e\">";
+  if (type != nullptr) xml += std::string("<Type>") + type + "</Type>";
+  if (severity != nullptr) xml += std::string("<Severity>") + severity + "</Severity>";
+  return xml + "</Event></Threshold>";
+}
+
+// One event, one trap: its number by the severity keyword, five bindings.
+// The server name is the machine's host name without its domain, cut to 15
+// characters; the value is written back as a decimal, a missing one as zero.
+TEST_F(EventsTest, SnmpTrapEventQueuesTheTrapOfItsSeverityWithFiveBindings) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  char host[256] = {};
+  gethostname(host, sizeof host - 1);
+  const std::string server = std::string(host).substr(0, std::string(host).find('.'));
+  const std::tuple<const char*, const char*, AsnInteger32, const char*> cases[] = {
+      {"critical", "1", 2200, "1"},
+      {"major", "007", 2201, "7"},
+      {"minor", nullptr, 2202, "0"},
+      {"informational", "-12kg", 2203, "-12"}};
+  for (const auto& [severity, value, number, text] : cases) {
+    lib_.raise_threshold_event(ThresholdDocument("snmp-trap", severity, value).c_str());
+    const Trap trap = TakeTrap();
+    ASSERT_TRUE(trap.taken) << severity;
+    EXPECT_FALSE(TakeTrap().taken) << "one event, one trap";
+    EXPECT_EQ(trap.enterprise, lib_.At("2"));
+    EXPECT_EQ(trap.specific, number) << severity;
+    ASSERT_EQ(trap.bindings.size(), 5u);
+    EXPECT_EQ(trap.bindings[0].second, "STRING " + server.substr(0, 15));
+    EXPECT_EQ(trap.bindings[3], std::pair(lib_.At("2.1.4.0"), std::string("STRING ") + text));
+  }
+}
+
+TEST_F(EventsTest, EventsThatAreNotSnmpTrapsOrLackASeverityQueueNothing) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  for (const std::string& event :
+       {ThresholdDocument("snmp-trap", "warning", "1"), ThresholdDocument("eventlog", "minor", "1"),
+        ThresholdDocument(nullptr, "minor", "1"), ThresholdDocument("SNMP-TRAP", "minor", "1"),
+        std::string("<Threshold><Rule Name=\"cpu\"/></Threshold>"), std::string("not a document"),
+        std::string()}) {
+    lib_.raise_threshold_event(event.c_str());
+  }
+  EXPECT_FALSE(TakeTrap().taken);
+  EXPECT_EQ(lib_.TraceLevel(kAgentTrace + "## ERROR in SendThresholdTrap()! Event severity not "
+                                          "available in event data!"),
+            1u);
+  EXPECT_EQ(lib_.TraceLevel(kAgentTrace + "SendThresholdTrap(): Event type (eventlog) not "
+                                          "\"snmp-trap\" - event ignored"),
+            2u);
+}
+
+// Two versions of the rule table with different rows; each request below asks,
+// in one varbind list, for the successor of every row name of both versions.
+// The answers of a request that saw version A, version B, or anything in
+// between differ, so a request that sees a half-loaded table is caught.
+TEST_F(EventsTest, RequestsDuringReloadsSeeEitherTheOldOrTheNewTableWhole) {
+  std::vector<std::string> names_a, names_b;
+  std::string table_a = "<Rules>", table_b = "<Rules>";
+  // Document order differs from OID order, so a partial load is visible.
+  for (int i = 40; i > 0; --i) {
+    names_a.push_back("a" + std::to_string(i));
+    table_a += "<Rule Name=\"" + names_a.back() + "\"><Description>A</Description></Rule>";
+    if (i % 2 == 0) {
+      names_b.push_back("b" + std::to_string(i));
+      table_b += "<Rule Name=\"" + names_b.back() + "\"><Description>B</Description></Rule>";
+    }
+  }
+  table_a += "</Rules>";
+  table_b += "</Rules>";
+  lib_.set_table(0x311, table_a.c_str());
+  ASSERT_NO_FATAL_FAILURE(Start());
+  lib_.capture_trace(0);  // the walkers would trace without end
+
+  const Oid column = lib_.At("1.3.1.1.2");
+  std::set<Oid> all;
+  for (const auto& name : names_a) all.insert(WithName(column, name));
+  for (const auto& name : names_b) all.insert(WithName(column, name));
+  std::vector<Oid> starts{column};
+  starts.insert(starts.end(), all.begin(), all.end());
+
+  // The answers of a whole table: successor of each start within the table's rows.
+  const auto answers_of = [&](const std::vector<std::string>& names) {
+    std::set<Oid> rows;
+    for (const auto& name : names) rows.insert(WithName(column, name));
+    std::vector<Oid> answers;
+    for (const Oid& start : starts) {
+      const auto next = rows.upper_bound(start);
+      answers.push_back(next != rows.end() ? *next : Oid{});
+    }
+    return answers;
+  };
+  const std::vector<Oid> expect_a = answers_of(names_a);
+  const std::vector<Oid> expect_b = answers_of(names_b);
+
+  std::atomic<bool> stop{false};
+  std::atomic<int> torn{0}, requests{0};
+  std::vector<std::thread> walkers;
+  for (int t = 0; t < 2; ++t) {
+    walkers.emplace_back([&] {
+      while (!stop.load()) {
+        VarBinds vbs;
+        for (const Oid& start : starts) vbs.Add(start);
+        AsnInteger32 status = 0, index = 0;
+        lib_.query(SNMP_PDU_GETNEXT, vbs.Get(), &status, &index);
+        std::vector<Oid> answers;
+        for (size_t i = 0; i < vbs.size(); ++i) {
+          Oid name = NameOf(vbs[i]);
+          // Past the last row the answer lies in the next column.
+          answers.push_back(name.size() > column.size() &&
+                                    std::equal(column.begin(), column.end(), name.begin())
+                                ? name
+                                : Oid{});
+        }
+        if (answers != expect_a && answers != expect_b) ++torn;
+        ++requests;
+      }
+    });
+  }
+  for (int reload = 0; reload < 60; ++reload) {
+    lib_.set_table(0x311, reload % 2 == 0 ? table_b.c_str() : table_a.c_str());
+    lib_.raise_table_changed(0x311);
+  }
+  stop = true;
+  for (auto& walker : walkers) walker.join();
+  EXPECT_EQ(torn.load(), 0);
+  EXPECT_GT(requests.load(), 0);
+}
+
+// --- Recorded report values
+
+std::string ReportsXml(const std::vector<std::string>& names) {
+  std::string xml = "<Reports Modified=\"01/02/2024 10:00:00\">";
+  for (const std::string& name : names) {
+    xml += "<Report Name=\"" + name + "\"><Resource Name=\"cpu\"/></Report>";
+  }
+  return xml + "</Reports>";
+}
+
+class RecordTest : public AgentTest {
+ protected:
+  // Loads the reports and starts the agent.
+  void Start(const std::vector<std::string>& reports) {
+    lib_.set_table(0x321, ReportsXml(reports).c_str());
+    AgentTest::Start();
+  }
+
+  void SetRecord(const std::string& report, unsigned record, const std::string& value) {
+    lib_.SetReply(kReadRecord, report, TextBytes(value), 0, record);
+  }
+
+  // root.1.4.8.1.1.<name>[.record]
+  Oid Record(const std::string& report) const { return WithName(lib_.At("1.4.8.1.1"), report); }
+  Oid Record(const std::string& report, unsigned record) const {
+    Oid oid = Record(report);
+    oid.push_back(record);
+    return oid;
+  }
+
+  // The read commands since the agent started, "name/OE/OID ..."; checks the
+  // fixed header fields and the data layout (name and terminating zero).
+  std::string Reads() {
+    std::string reads;
+    for (const auto& frame : lib_.FramesOf(kReadRecord, first_frame_)) {
+      EXPECT_EQ(frame.cabid, 0xFFFFFFFFu);
+      EXPECT_EQ(frame.stat, 19u);
+      EXPECT_FALSE(frame.data.empty());
+      if (frame.data.empty()) continue;
+      EXPECT_EQ(frame.data.back(), 0);
+      reads += (reads.empty() ? "" : " ") + std::string(frame.data.begin(), frame.data.end() - 1) +
+               "/" + std::to_string(frame.oe) + "/" + std::to_string(frame.oid);
+    }
+    return reads;
+  }
+  void ForgetReads() { first_frame_ = lib_.frame_count(); }
+
+  Oid Instance(const std::string& written) const;
+  // Records "a#1=text b#2=text ...".
+  void Script(const std::string& records) {
+    std::istringstream in(records);
+    for (std::string record; in >> record;) {
+      const size_t hash = record.find('#'), eq = record.find('=');
+      SetRecord(record.substr(0, hash), std::stoul(record.substr(hash + 1, eq - hash - 1)),
+                record.substr(eq + 1));
+    }
+  }
+  // "start > answer=value > ...": each GET-NEXT from the answer before; a
+  // value left out is not checked.
+  void ExpectWalk(const std::string& walk) {
+    size_t at = walk.find(" > ");
+    Oid from = Instance(walk.substr(0, at));
+    while (at != std::string::npos) {
+      const size_t end = walk.find(" > ", at + 3);
+      const std::string step = walk.substr(at + 3, end == std::string::npos ? end : end - at - 3);
+      const size_t eq = step.find('=');
+      const auto answer = Next(from);
+      EXPECT_EQ(answer.first, Instance(step.substr(0, eq))) << step;
+      if (eq != std::string::npos) {
+        EXPECT_EQ(answer.second, step.substr(eq + 1));
+      }
+      from = answer.first;
+      at = end;
+    }
+  }
+};
+
+// Instances written "a#2" (record 2 of report "a"), "a#" (the placeholder of
+// "a"), "c@1.4.7.1.1" (that column's row of "c"), "@1.5.2.0" (below the root)
+// or "beyond" (the root's successor).
+Oid RecordTest::Instance(const std::string& written) const {
+  if (written == "beyond") {
+    Oid beyond = lib_.Root();
+    ++beyond.back();
+    return beyond;
+  }
+  if (written[0] == '@') return lib_.At(written.substr(1));
+  if (const size_t at = written.find('@'); at != std::string::npos) {
+    return WithName(lib_.At(written.substr(at + 1)), written.substr(0, at));
+  }
+  const size_t hash = written.find('#');
+  if (hash + 1 == written.size()) return Record(written.substr(0, hash));
+  return Record(written.substr(0, hash),
+                static_cast<unsigned>(std::stoul(written.substr(hash + 1))));
+}
+
+struct WalkCase {
+  std::vector<std::string> reports;
+  std::string records, walk, reads;
+};
+
+void PrintTo(const WalkCase& c, std::ostream* os) { *os << c.walk; }
+
+class GetNextWalkTest : public RecordTest, public ::testing::WithParamInterface<WalkCase> {};
+
+TEST_P(GetNextWalkTest, WalksRecordsAndHandsOverToTheTree) {
+  const WalkCase& c = GetParam();
+  ASSERT_NO_FATAL_FAILURE(Start(c.reports));
+  lib_.SetReply(0x2215, "c", {7, 0, 0, 0});  // the highest record number of "c"
+  Script(c.records);
+  ExpectWalk(c.walk);
+  EXPECT_EQ(Reads(), c.reads);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Walks, GetNextWalkTest,
+    ::testing::Values(
+        // Record by record, skipping an empty report; after the last record the
+        // tree answers with the first object behind the record table.
+        WalkCase{{"a", "b", "c"},
+                 "a#1=a-one a#2=a-two c#1=c-one",
+                 "@1.4.8 > a#1=STRING a-one > a#2=STRING a-two > c#1=STRING c-one > "
+                 "@1.5.2.0=INTEGER 0",
+                 "a/0/0 a/0/1 a/0/2 b/0/0 c/0/0 c/0/1"},
+        WalkCase{{"a", "b"}, "a#1=first b#1=other", "a# > a#1=STRING first", "a/0/0"},
+        // reportOldestIndexInUse of the last report is the index table's last row.
+        WalkCase{{"a", "b"}, "a#1=first", "b@1.4.7.1.2 > a#1=STRING first", "a/0/0"},
+        WalkCase{{"a", "c"}, "a#1=a-one", "a@1.4.7.1.1 > c@1.4.7.1.1=INTEGER 7", ""},
+        // No record anywhere: from the first placeholder the tree answers.
+        WalkCase{{"a", "b", "c"},
+                 "",
+                 "c@1.4.7.1.2 > b#=INTEGER 0 > c# > @1.5.2.0",
+                 "a/0/0 b/0/0 c/0/0 b/0/0 c/0/0 c/0/0"},
+        // A record number past 2^32 - 1 cannot follow; nothing is asked for it.
+        WalkCase{{"a", "b"}, "b#1=b-one", "a#4294967295 > b#1=STRING b-one", "b/0/0"},
+        // Record numbers above 65536 are split over OE and OID.
+        WalkCase{{"a"},
+                 "a#65536=r65536 a#65537=r65537",
+                 "a#65535 > a#65536=STRING r65536 > a#65537=STRING r65537",
+                 "a/0/65535 a/1/0"},
+        WalkCase{{"a"}, "a#131072=r131072", "a#131071 > a#131072=STRING r131072", "a/1/65535"},
+        // A name length past the OID reads no further than the OID.
+        WalkCase{{"a"}, "", "@1.4.8.1.1.4294967295.97 > @1.5.2.0", "a\x01/0/0"}));
+
+// The report-set request fails, so start-up stops after the reports: no
+// object follows the record table, and the tree answers past its last object.
+TEST_F(RecordTest, GetNextWithNothingBehindTheRecordTableIsLeftToTheMibTree) {
+  lib_.SetReply(0xE001, "", {}, 6, 0x320);
+  ASSERT_NO_FATAL_FAILURE(Start({"a"}));
+  ExpectWalk("a#3 > beyond");
+  EXPECT_EQ(Reads(), "a/0/3");
+}
+
+TEST_F(RecordTest, GetAnswersTheRecordTextOrLeavesTheInstanceToTheTree) {
+  ASSERT_NO_FATAL_FAILURE(Start({"a"}));
+  SetRecord("a", 2, "12:00 42.5");
+  SetRecord("a", 70000, "r70000");
+  EXPECT_EQ(lib_.Get(Record("a", 2)), "STRING 12:00 42.5");
+  EXPECT_EQ(lib_.Get(Record("a", 3)), "error 2");            // missing: noSuchName from the tree
+  EXPECT_EQ(lib_.Get(Record("a", 70000)), "STRING r70000");  // the whole number in OID
+  EXPECT_EQ(Reads(), "a/0/1 a/0/2 a/0/69999");
+  EXPECT_EQ(lib_.Get(Record("a")), "INTEGER 0");           // the placeholder
+  lib_.SetReply(kReadRecord, "a", {'x', 'y', 'z'}, 0, 1);  // no terminator: every byte
+  EXPECT_EQ(lib_.Get(Record("a", 1)), "STRING xyz");
+  // A failure, even with data; "no more replies" is good.
+  lib_.SetReply(kReadRecord, "a", TextBytes("stale"), 15, 1);
+  EXPECT_EQ(lib_.Get(Record("a", 1)), "error 2");
+  lib_.SetReply(kReadRecord, "a", TextBytes("more"), 12, 1);
+  EXPECT_EQ(lib_.Get(Record("a", 1)), "STRING more");
+}
+
+TEST_F(RecordTest, OtherObjectsAndRequestTypesNeverAskForARecord) {
+  ASSERT_NO_FATAL_FAILURE(Start({"a"}));
+  // reportName of "a" ends in 97 like record 97 of "a" would.
+  SetRecord("a", 97, "not this");
+  EXPECT_EQ(lib_.Get(WithName(lib_.At("1.4.1.1.1"), "a")), "STRING a");
+  VarBinds vbs;
+  vbs.Add(Record("a"));
+  Query(0xA5, vbs);  // GetBulk
+  EXPECT_EQ(Reads(), "");
+}
+
+// GET and GET-NEXT of two varbinds, one answered by a record: the other one,
+// a missing record or an object elsewhere, is left as it came.
+TEST_F(RecordTest, TwoVarbindRequestAnsweredByARecordLeavesTheOtherUnchanged) {
+  ASSERT_NO_FATAL_FAILURE(Start({"a"}));
+  SetRecord("a", 1, "one");
+  const Oid elsewhere = WithName(lib_.At("1.4.1.1.1"), "a");  // reportName of "a"
+  for (const auto& [type, first, second] :
+       {std::tuple(BYTE{SNMP_PDU_GET}, Record("a", 1), Record("a", 9)),
+        std::tuple(BYTE{SNMP_PDU_GETNEXT}, Record("a"), elsewhere)}) {
+    VarBinds vbs;
+    vbs.Add(first);
+    vbs.Add(second);
+    const Answer answer = Query(type, vbs);
+    EXPECT_TRUE(answer.result);
+    EXPECT_EQ(answer.status, 0);
+    EXPECT_EQ(NameOf(vbs[0]), Record("a", 1));
+    EXPECT_EQ(ValueText(vbs[0].value), "STRING one");
+    EXPECT_EQ(NameOf(vbs[1]), second);
+    EXPECT_EQ(ValueText(vbs[1].value), "NULL");
+  }
+}
+
+// A varbind that leaves the record table after another was answered hands
+// the whole request, as changed so far, to the tree.
+TEST_F(RecordTest, AnExitAfterAnAnsweredVarbindHandsTheChangedRequestToTheTree) {
+  ASSERT_NO_FATAL_FAILURE(Start({"a", "b"}));
+  SetRecord("a", 1, "one");
+  const struct {
+    Oid second, first_answer;
+  } cases[] = {
+      {Record("b", 1), Record("b")},      // no further record and nothing behind "b"
+      {lib_.At("1.4.8.2"), Record("b")},  // behind every placeholder, no report name
+  };
+  for (const auto& c : cases) {
+    VarBinds vbs;
+    vbs.Add(Record("a"));  // answered with record 1 of "a"
+    vbs.Add(c.second);
+    EXPECT_EQ(Query(SNMP_PDU_GETNEXT, vbs).status, 0);
+    // The tree goes on from record 1 of "a", as the first varbind was left.
+    EXPECT_EQ(NameOf(vbs[0]), c.first_answer);
+    EXPECT_EQ(ValueText(vbs[0].value), "INTEGER 0");
+    EXPECT_EQ(NameOf(vbs[1]), lib_.At("1.5.2.0"));
+  }
+}
+
+TEST_F(RecordTest, ModuleThatStopsAnsweringMidWalkLeavesTheWalkToTheTree) {
+  ASSERT_NO_FATAL_FAILURE(Start({"a", "b", "c"}));
+  Script("a#1=a-one a#2=a-two c#1=c-one");
+  ExpectWalk("@1.4.8 > a#1=STRING a-one");
+  // From now on every read fails: "device not responding" or a failed command.
+  lib_.SetReply(kReadRecord, "a", {}, 15, 2);
+  lib_.SetReply(kReadRecord, "b", {}, 6, 1);
+  lib_.SetReply(kReadRecord, "c", {}, 15, 1);
+  ForgetReads();
+  ExpectWalk("a#1 > b# > c# > @1.5.2.0 > @1.5.4.0");
+  // Each step asks for what could follow and finds nothing.
+  EXPECT_EQ(Reads(), "a/0/1 b/0/0 c/0/0 b/0/0 c/0/0 c/0/0");
+}
+
+// --- The real library's exports
+
+// Defined symbols of the dynamic symbol table, read with nm.
+std::set<std::string> DynamicSymbols(const std::string& path) {
+  std::set<std::string> symbols;
+  const std::string command = "nm -D --defined-only '" + path + "' 2>/dev/null";
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+  if (!pipe) return symbols;
+  char line[1024];
+  while (std::fgets(line, sizeof line, pipe.get()) != nullptr) {
+    std::istringstream fields(line);
+    std::string address, type, name;
+    if (fields >> address >> type >> name) symbols.insert(name);
+  }
+  return symbols;
+}
+
+TEST(AgentExportsTest, AgentLibraryExportsExactlyTheFiveEntryPoints) {
+  const std::set<std::string> symbols = DynamicSymbols(LORVETH_AGENT_LIBRARY);
+  EXPECT_EQ(symbols,
+            (std::set<std::string>{"SnmpExtensionClose", "SnmpExtensionInit", "SnmpExtensionInitEx",
+                                   "SnmpExtensionQuery", "SnmpExtensionTrap"}));
 }
 
 }  // namespace

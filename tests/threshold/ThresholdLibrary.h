@@ -1,31 +1,21 @@
-// The test copy of the threshold agent library, loaded with dlopen as the
-// SNMP service loads it, in a fresh state directory: its entry points, its
-// test exports (script the module between Load and Start), and helpers to
-// build varbind lists and to walk the MIB.  Free of any test framework, so
-// that benchmarks can use it too.
+// The test copy of the threshold agent library in a fresh state directory:
+// its entry points, its test exports (script the module between Load and
+// Start), and helpers to build varbind lists and to walk the MIB.  Free of any
+// test framework, so that benchmarks can use it too.
 #pragma once
 
-#include <dlfcn.h>
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <iterator>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "platform/Snmp.h"
-#include "platform/registry/Registry.h"
-#include "platform/system/Threads.h"
-#include "support/TempDir.h"
+#include "support/ExtensionLibrary.h"
+#include "support/PrivateRegistry.h"
 #include "support/WaitFor.h"
 
 namespace threshold_test {
 
-using Oid = std::vector<UINT>;
+using test_support::Oid;
 
 inline Oid ParseOid(const std::string& text) {
   Oid ids;
@@ -55,49 +45,8 @@ inline Oid WithName(Oid oid, const std::string& name) {
   return oid;
 }
 
-// A varbind list owned by the caller, freed through the SNMP allocator.
-class VarBinds {
- public:
-  VarBinds() = default;
-  ~VarBinds() { SnmpUtilVarBindListFree(&list_); }
-  VarBinds(const VarBinds&) = delete;
-  VarBinds& operator=(const VarBinds&) = delete;
-
-  SnmpVarBind& Add(const Oid& name) {
-    list_.list = static_cast<SnmpVarBind*>(
-        SnmpUtilMemReAlloc(list_.list, (list_.len + 1) * sizeof(SnmpVarBind)));
-    SnmpVarBind& vb = list_.list[list_.len++];
-    std::memset(&vb, 0, sizeof vb);
-    AsnObjectIdentifier view{static_cast<UINT>(name.size()), const_cast<UINT*>(name.data())};
-    SnmpUtilOidCpy(&vb.name, &view);
-    vb.value.asnType = ASN_NULL;
-    return vb;
-  }
-  SnmpVarBind& AddInteger(const Oid& name, AsnInteger32 value) {
-    SnmpVarBind& vb = Add(name);
-    vb.value.asnType = ASN_INTEGER;
-    vb.value.asnValue.number = value;
-    return vb;
-  }
-  SnmpVarBind& AddText(const Oid& name, const std::string& text) {
-    SnmpVarBind& vb = Add(name);
-    auto* bytes = static_cast<BYTE*>(SnmpUtilMemAlloc(static_cast<UINT>(text.size())));
-    if (!text.empty()) std::memcpy(bytes, text.data(), text.size());
-    vb.value.asnType = ASN_OCTETSTRING;
-    vb.value.asnValue.string = AsnOctetString{bytes, static_cast<UINT>(text.size()), TRUE};
-    return vb;
-  }
-  SnmpVarBindList* Get() { return &list_; }
-  SnmpVarBind& operator[](size_t i) { return list_.list[i]; }
-  size_t size() const { return list_.len; }
-
- private:
-  SnmpVarBindList list_{nullptr, 0};
-};
-
-inline Oid NameOf(const SnmpVarBind& vb) {
-  return Oid(vb.name.ids, vb.name.ids + vb.name.idLength);
-}
+using test_support::NameOf;
+using test_support::VarBinds;
 
 // A value as a comparable text: "INTEGER 5", "STRING abc", "NULL".
 inline std::string ValueText(const AsnAny& value) {
@@ -128,34 +77,18 @@ struct WalkEntry {
   bool operator==(const WalkEntry&) const = default;
 };
 
-class ThresholdLibrary {
+class ThresholdLibrary : public test_support::ExtensionLibrary {
  public:
   static constexpr const char* kStatusKey = "SOFTWARE\\Quorvath\\#Status";
 
-  explicit ThresholdLibrary(std::string file = "Lorveth_ThresholdTest") : name_(std::move(file)) {
-    dir_ = test_support::MakeTempDirectory("lorveth-threshold");
-    setenv("LORVETH_STATE_DIR", (dir_ + "/state").c_str(), 1);
-    setenv("LORVETH_RUNTIME_DIR", (dir_ + "/run").c_str(), 1);
-  }
-  ~ThresholdLibrary() {
-    Unload();
-    std::filesystem::remove_all(dir_);
-  }
-  ThresholdLibrary(const ThresholdLibrary&) = delete;
-  ThresholdLibrary& operator=(const ThresholdLibrary&) = delete;
-
-  std::string Path() const {
-    return std::string(LORVETH_BINARY_DIR) + "/tests/threshold/" + name_ + ".so";
-  }
+  explicit ThresholdLibrary(std::string file = "Lorveth_ThresholdTest")
+      : ExtensionLibrary(std::string(LORVETH_BINARY_DIR) + "/tests/threshold/" + file + ".so"),
+        name_(std::move(file)) {}
+  ~ThresholdLibrary() { Unload(); }
 
   void Load() {
     threads_at_load_ = ThreadCount();
-    handle_ = dlopen(Path().c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle_ == nullptr) throw std::runtime_error(dlerror());
-    Bind(init, "SnmpExtensionInit");
-    Bind(query, "SnmpExtensionQuery");
-    Bind(trap, "SnmpExtensionTrap");
-    Bind(close, "SnmpExtensionClose");
+    Open();
     Bind(set_table, "LorvethThresholdTest_SetTable");
     Bind(set_reply, "LorvethThresholdTest_SetReply");
     Bind(set_store_status, "LorvethThresholdTest_SetStoreStatus");
@@ -167,9 +100,7 @@ class ThresholdLibrary {
     Bind(raise_event, "LorvethThresholdTest_RaiseEvent");
     Bind(capture_trace, "LorvethThresholdTest_CaptureTrace");
     Bind(trace_line, "LorvethThresholdTest_TraceLine");
-    Bind(latest_change_time, "LorvethThresholdTest_LatestChangeTime");
     Bind(last_set_result, "LorvethThresholdTest_LastSetResult");
-    Bind(row_available, "LorvethThresholdTest_RowAvailable");
     Bind(mib_entry_count, "LorvethThresholdTest_MibEntryCount");
     Bind(mib_root, "LorvethThresholdTest_MibRoot");
   }
@@ -177,7 +108,7 @@ class ThresholdLibrary {
   // SnmpExtensionInit, then waits until the agent reports "started" (false
   // when it does not within the tests' patience).
   bool Start() {
-    if (!init(GetTickCount() / 10, &trap_event_, &region_)) return false;
+    if (!Init()) return false;
     return test_support::WaitFor([&] { return Status() == "started"; });
   }
 
@@ -185,31 +116,17 @@ class ThresholdLibrary {
   // ended: a thread reports its end slightly before it leaves the library's
   // code, and unmapping that code under it would crash it.
   void Unload() {
-    if (handle_ == nullptr) return;
+    if (!IsOpen()) return;
     capture_trace(0);
     close();
     test_support::WaitFor([&] { return ThreadCount() <= threads_at_load_; });
-    dlclose(handle_);
-    handle_ = nullptr;
-    SnmpUtilOidFree(&region_);
+    Close();
   }
 
-  std::string Status() const { return ReadString(kStatusKey, name_.c_str()); }
+  std::string Status() const { return test_support::ReadRegistryString(kStatusKey, name_.c_str()); }
   std::string VolatileValue(const char* value) const {
-    return ReadString(("SOFTWARE\\Quorvath\\" + name_ + "\\Parameters\\VolatileParameters").c_str(),
-                      value);
-  }
-
-  static std::string ReadString(const char* key, const char* value) {
-    char buffer[512] = {};
-    DWORD size = sizeof buffer;
-    DWORD type = 0;
-    if (RegGetValueA(HKEY_LOCAL_MACHINE, key, value, RRF_RT_ANY, &type, buffer, &size) !=
-        ERROR_SUCCESS) {
-      return "<missing>";
-    }
-    if (type == REG_DWORD) return std::to_string(*reinterpret_cast<DWORD*>(buffer));
-    return buffer;
+    return test_support::ReadRegistryString(
+        "SOFTWARE\\Quorvath\\" + name_ + "\\Parameters\\VolatileParameters", value);
   }
 
   Oid Root() const { return ParseOid(mib_root()); }
@@ -311,10 +228,6 @@ class ThresholdLibrary {
     set_reply(oc, name.c_str(), number, status, data.data(), data.size());
   }
 
-  PFNSNMPEXTENSIONINIT init = nullptr;
-  PFNSNMPEXTENSIONQUERY query = nullptr;
-  PFNSNMPEXTENSIONTRAP trap = nullptr;
-  PFNSNMPEXTENSIONCLOSE close = nullptr;
   void (*set_table)(unsigned, const char*) = nullptr;
   void (*set_reply)(unsigned, const char*, unsigned, unsigned char, const unsigned char*,
                     size_t) = nullptr;
@@ -327,31 +240,20 @@ class ThresholdLibrary {
   long (*raise_event)(unsigned, unsigned, const char*) = nullptr;
   void (*capture_trace)(int) = nullptr;
   size_t (*trace_line)(size_t, unsigned*, char*, size_t) = nullptr;
-  long long (*latest_change_time)() = nullptr;
   size_t (*last_set_result)(char*, size_t) = nullptr;
-  int (*row_available)(const char*, const char*, int) = nullptr;
   size_t (*mib_entry_count)() = nullptr;
   const char* (*mib_root)() = nullptr;
 
  private:
-  template <class F>
-  void Bind(F& function, const char* symbol) {
-    function = reinterpret_cast<F>(dlsym(handle_, symbol));
-    if (function == nullptr) throw std::runtime_error(std::string("missing export ") + symbol);
-  }
-
   // Threads of this process, from /proc.
   static size_t ThreadCount() {
     const std::filesystem::directory_iterator tasks("/proc/self/task");
     return static_cast<size_t>(std::distance(begin(tasks), end(tasks)));
   }
 
+  test_support::PrivateRegistry registry_;
   std::string name_;
-  std::string dir_;
   size_t threads_at_load_ = 0;
-  void* handle_ = nullptr;
-  HANDLE trap_event_ = nullptr;
-  AsnObjectIdentifier region_{0, nullptr};
 };
 
 }  // namespace threshold_test

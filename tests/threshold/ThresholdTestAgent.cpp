@@ -1,10 +1,8 @@
-// A test copy of the agent library: the real entry points, frame and
-// threshold agent, talking to an in-process fake threshold module.  The extra
-// exports below (only this copy has them) script the module, read what it
-// received, raise its events and look into the agent.
-//
-// Script the module after loading the library and before SnmpExtensionInit:
-// the agent loads its tables on the initialization thread that Init starts.
+// The threshold agent with the real entry points and frame, talking to an
+// in-process fake threshold module.  The extra exports script the module
+// (after loading, before SnmpExtensionInit: the agent loads its tables on the
+// initialization thread), read what it received, raise its events and look
+// into the agent.
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -137,17 +135,8 @@ TEST_EXPORT size_t LorvethThresholdTest_TraceLine(size_t index, unsigned* level,
   return CopyOut(g_captured[index].text, buffer, size);
 }
 
-TEST_EXPORT long long LorvethThresholdTest_LatestChangeTime() {
-  return Agent().LatestConfigChangeTime();
-}
-
 TEST_EXPORT size_t LorvethThresholdTest_LastSetResult(char* buffer, size_t size) {
   return CopyOut(Agent().LastSetResultMessage(), buffer, size);
-}
-
-TEST_EXPORT int LorvethThresholdTest_RowAvailable(const char* column, const char* name,
-                                                  int member) {
-  return Agent().RowAvailable(column, name, member) ? 1 : 0;
 }
 
 TEST_EXPORT size_t LorvethThresholdTest_MibEntryCount() { return Agent().GetMibEntryCount(); }

@@ -245,8 +245,10 @@ class ThresholdWalkTest : public ::testing::Test {
     for (const auto& [code, file] : kTables) lib_.set_table(code, Fixture(file).c_str());
     lib_.SetReply(0x2200, "", {1});
     lib_.SetReply(0x2220, "", {4});
-    for (const auto& [name, value] : live_.rule_values) lib_.SetReply(0x2207, name, Text(value));
-    for (const auto& [name, value] : live_.report_values) lib_.SetReply(0x2214, name, Text(value));
+    for (const auto& [name, value] : live_.rule_values)
+      lib_.SetReply(0x2207, name, threshold_test::TextBytes(value));
+    for (const auto& [name, value] : live_.report_values)
+      lib_.SetReply(0x2214, name, threshold_test::TextBytes(value));
     for (const auto& [name, b] : live_.ruleset_status) lib_.SetReply(0x2208, name, {Byte(b)});
     for (const auto& [name, b] : live_.reportset_status) lib_.SetReply(0x2210, name, {Byte(b)});
     for (const auto& [name, v] : live_.highest) lib_.SetReply(0x2215, name, Word(v));
@@ -255,11 +257,6 @@ class ThresholdWalkTest : public ::testing::Test {
   }
 
   static unsigned char Byte(int b) { return static_cast<unsigned char>(b); }
-  static std::vector<unsigned char> Text(const std::string& text) {
-    std::vector<unsigned char> data(text.begin(), text.end());
-    if (!data.empty()) data.push_back(0);
-    return data;
-  }
   static std::vector<unsigned char> Word(int v) {
     const auto u = static_cast<uint32_t>(v);
     return {Byte(u & 0xFF), Byte((u >> 8) & 0xFF), Byte((u >> 16) & 0xFF), Byte(u >> 24)};
@@ -271,7 +268,7 @@ class ThresholdWalkTest : public ::testing::Test {
       {0x320, "reportsets.xml"}};
 
   ThresholdLibrary lib_;
-  // "a" answers with no data, "disk" is not scripted: both read "".
+  // "a" answers with an empty text, "disk" is not scripted: both read "".
   Live live_{{{"cpu", "87%"}, {"a", ""}},        {{"r1", "12.5"}}, {{"ab", 1}, {"night", 0}},
              {{"rs", 2}, {"", 0}, {"empty", 7}}, {{"r1", 7}},      {{"r1", 2}}};
 };
