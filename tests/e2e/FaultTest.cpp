@@ -1,7 +1,5 @@
-// The system on a bad day: switchd killed, stopped or stalled, a full data
-// disk, a broken registry, and managers sending what no manager should.  Each
-// test states the outcome it expects first, and prints how long the system
-// took to recover where it recovers.
+// The system on a bad day; each test prints how long recovery took where the
+// system recovers.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -29,14 +27,12 @@ using Clock = std::chrono::steady_clock;
 
 class FaultTest : public SystemTest {
  protected:
-  // Shown in the test's output and its XML report.
   void ReportRecovery(const std::string& fault, Clock::time_point since) {
     const double taken = std::chrono::duration<double>(Clock::now() - since).count();
     std::printf("recovery after %s: %.2f s\n", fault.c_str(), taken);
     RecordProperty("recovery_s", std::to_string(taken));
   }
 
-  // A SET that changes cpu-high's description; the tool's whole output.
   std::string SetDescription(const std::string& text) {
     return Query("/usr/bin/snmpset", "2c", "private",
                  {RuleColumn(kDescriptionColumn, "cpu-high"), "s", text,
@@ -47,7 +43,6 @@ class FaultTest : public SystemTest {
            answer.find("Error") == std::string::npos && answer.find("Timeout") == std::string::npos;
   }
 
-  // Waits until a SET is stored again; reports the time since `since`.
   void ExpectStoresAgain(const std::string& fault, Clock::time_point since) {
     std::string last;
     const bool stored =
@@ -176,7 +171,7 @@ TEST_F(FaultTest, StalledSwitchHoldsRequestsOnlyForTheClientTimeout) {
   ExpectStoresAgain("a stalled switch", Clock::now());
 }
 
-// Unmounts (lazily, so open files do not hold it) when the test ends.
+// Unmounts lazily, so that open files do not hold it.
 struct Mount {
   std::string point;
   ~Mount() {
@@ -222,7 +217,6 @@ TEST_F(FaultTest, FullDataDiskRefusesTheStoreAndKeepsTheTables) {
   ExpectStoresAgain("a full data disk", Clock::now());
 }
 
-// Receives what the services write to the system log.
 class SyslogReceiver {
  public:
   explicit SyslogReceiver(const std::string& path) : fd_(socket(AF_UNIX, SOCK_DGRAM, 0)) {
@@ -298,9 +292,7 @@ TEST_F(FaultTest, BrokenRegistryLeavesTheAgentOnItsDefaults) {
   }
 }
 
-// --- Hostile managers --------------------------------------------------------
-
-// A minimal BER writer for hand-made SNMP messages.
+// BER for hand-made SNMP messages.
 std::string Tlv(unsigned char tag, const std::string& content) {
   std::string out(1, static_cast<char>(tag));
   if (content.size() < 0x80) {

@@ -80,26 +80,17 @@ inline std::map<std::string, std::string> LinesUnder(const std::string& walk,
   return out;
 }
 
-// The rule names and descriptions of a Rules.xml document, keyed by the
-// table index that the agent gives each rule.
-struct RuleTexts {
-  std::map<std::string, std::string> names;
-  std::map<std::string, std::string> descriptions;
-};
-
-inline RuleTexts RulesOfTableFile(const std::string& path) {
+// Each record of a table file as the agent's walk prints it, by its index:
+// its name, or the text of its child element `item`.
+inline std::map<std::string, std::string> TableTexts(const std::string& path, const char* record,
+                                                     const char* item = nullptr) {
   pugi::xml_document document;
-  RuleTexts texts;
-  if (!document.load_file(path.c_str())) {
-    ADD_FAILURE() << "cannot read " << path;
-    return texts;
-  }
-  for (pugi::xml_node rule : document.child("Rules").children("Rule")) {
-    const std::string name = rule.attribute("Name").value();
-    const std::string index = RuleIndex(name);
-    texts.names[index] = "STRING: \"" + name + "\"";
-    texts.descriptions[index] =
-        "STRING: \"" + std::string(rule.child("Description").text().get()) + "\"";
+  EXPECT_TRUE(document.load_file(path.c_str())) << path;
+  std::map<std::string, std::string> texts;
+  for (pugi::xml_node node : document.document_element().children(record)) {
+    const std::string name = node.attribute("Name").value();
+    texts[RuleIndex(name)] =
+        "STRING: \"" + (item ? std::string(node.child(item).text().get()) : name) + "\"";
   }
   return texts;
 }

@@ -77,6 +77,7 @@ class BuiltinSourceTest : public ::testing::Test {
 
 TEST_F(BuiltinSourceTest, EveryMeasurementReadsItsSample) {
   BuiltinSource source(root_);
+  // clang-format off
   const struct {
     const char* request;
     const char* expected;
@@ -102,13 +103,12 @@ TEST_F(BuiltinSourceTest, EveryMeasurementReadsItsSample) {
       {"proc.count:nginx", ""},                                  // no such process
       {"proc.total", "total#1=3 "},
       {"tcp.connections:listen", "listen#10=1 "},
-      {"tcp.connections",
-       "established#1=1 syn-sent#2=0 syn-recv#3=0 fin-wait1#4=0 fin-wait2#5=0 time-wait#6=0 "
-       "close#7=0 close-wait#8=0 last-ack#9=0 listen#10=1 closing#11=0 "},
+      {"tcp.connections", "established#1=1 syn-sent#2=0 syn-recv#3=0 fin-wait1#4=0 fin-wait2#5=0 time-wait#6=0 " "close#7=0 close-wait#8=0 last-ack#9=0 listen#10=1 closing#11=0 "},
       {"uptime.seconds", "total#1=552 "},
       {" uptime.seconds\n", "total#1=552 "},
       {"nonsense", "failed: unknown builtin measurement \"nonsense\""},
   };
+  // clang-format on
   for (const auto& row : kCases) {
     EXPECT_EQ(Describe(Builtin(source, row.request)), row.expected) << row.request;
   }

@@ -148,19 +148,18 @@ TEST_F(MetricsEndpointTest, ScrapeShowsTheFiredRuleAndOnlyAGetIsServed) {
   Start(1, 0);
   ASSERT_TRUE(service_->Metrics().Running());
   const std::string big(32 * 1024, 'a');
+  // clang-format off
   const struct {
     std::string request;
     std::string status;
   } kCases[] = {
       {"GET /metrics HTTP/1.1\r\nHost: t\r\n\r\n", "HTTP/1.1 200 OK"},
-      {"POST /metrics HTTP/1.1\r\nHost: t\r\nContent-Length: 0\r\n\r\n",
-       "HTTP/1.1 405 Method Not Allowed"},
+      {"POST /metrics HTTP/1.1\r\nHost: t\r\nContent-Length: 0\r\n\r\n", "HTTP/1.1 405 Method Not Allowed"},
       {"GET / HTTP/1.1\r\nHost: t\r\n\r\n", "HTTP/1.1 404 Not Found"},
-      {"GET /metrics HTTP/1.1\r\nHost: t\r\nContent-Length: 5\r\n\r\nhello",
-       "HTTP/1.1 413 Content Too Large"},
-      {"GET /metrics HTTP/1.1\r\nHost: t\r\nX-Big: " + big + "\r\n\r\n",
-       "HTTP/1.1 431 Request Header Fields Too Large"},
+      {"GET /metrics HTTP/1.1\r\nHost: t\r\nContent-Length: 5\r\n\r\nhello", "HTTP/1.1 413 Content Too Large"},
+      {"GET /metrics HTTP/1.1\r\nHost: t\r\nX-Big: " + big + "\r\n\r\n", "HTTP/1.1 431 Request Header Fields Too Large"},
   };
+  // clang-format on
   for (const auto& c : kCases) {
     EXPECT_EQ(StatusLine(service_->Metrics().Port(), c.request), c.status)
         << c.request.substr(0, 40);

@@ -148,6 +148,7 @@ TempDir* SnmpSourceTest::library_dir_ = nullptr;
 
 TEST_F(SnmpSourceTest, EveryNumericTypeIsReadAndOthersFail) {
   SnmpSource source(EngineSettings{});
+  // clang-format off
   const struct {
     std::string request;
     std::string expected;
@@ -163,9 +164,9 @@ TEST_F(SnmpSourceTest, EveryNumericTypeIsReadAndOthersFail) {
       {kBase + ".5.0", "failed: " + kBase + ".5.0 is OCTET STRING, not a number", 0},
       {kBase + ".6.0", "failed: " + kBase + ".6.0 is OBJECT IDENTIFIER, not a number", 0},
       {kBase + ".99", "", 0},  // nothing there: no instance
-      {"NO-SUCH-MIB::thing", "failed: \"NO-SUCH-MIB::thing\" is not an OID the installed MIBs know",
-       0},
+      {"NO-SUCH-MIB::thing", "failed: \"NO-SUCH-MIB::thing\" is not an OID the installed MIBs know", 0},
   };
+  // clang-format on
   for (const auto& row : kCases) {
     const Reading reading = Read(source, row.request);
     EXPECT_EQ(Describe(reading), row.expected) << row.request;
@@ -308,6 +309,7 @@ TEST_F(SnmpSourceTest, StoppingAnswersReadsStillRunning) {
 
 TEST_F(SnmpSourceTest, ValidationRefusesBadTargetsAndUnknownNames) {
   const SnmpSource source(EngineSettings{});
+  // clang-format off
   const struct {
     std::string request;
     std::string target;
@@ -315,13 +317,11 @@ TEST_F(SnmpSourceTest, ValidationRefusesBadTargetsAndUnknownNames) {
   } kCases[] = {
       {kThresholdStatus, "192.0.2.1", ""},
       {"1.3.6.1.2.1.1.3.0", "", ""},
-      {"1.3.6.1.2.1.1.3.0", "no address",
-       "\"no address\" is not an address (host, host:port or "
-       "[IPv6]:port)"},
-      {"LORVETH-THRESHOLD-MIB::noSuchObject", "192.0.2.1",
-       "\"LORVETH-THRESHOLD-MIB::noSuchObject\" is not an OID the installed MIBs know"},
+      {"1.3.6.1.2.1.1.3.0", "no address", "\"no address\" is not an address (host, host:port or " "[IPv6]:port)"},
+      {"LORVETH-THRESHOLD-MIB::noSuchObject", "192.0.2.1", "\"LORVETH-THRESHOLD-MIB::noSuchObject\" is not an OID the installed MIBs know"},
       {"", "192.0.2.1", "\"\" is not an OID the installed MIBs know"},
   };
+  // clang-format on
   for (const auto& row : kCases) {
     std::string reason;
     EXPECT_EQ(source.Validate({RequestType::kSnmp, row.request, "", row.target}, &reason),

@@ -35,40 +35,17 @@ struct TableCase {
   const char* read_only_change;  // record "ro" with something changed
 };
 
+// clang-format off
 const TableCase kTables[] = {
-    {"Rules", 0x311, "Rules.xml", "Rules", "Rule",
-     "<Rule Name=\"n\"><Description>new</Description></Rule>",
-     "<Rule Name=\"w\"><Description>idle</Description></Rule>", records::kRuleDescription, "idle",
-     records::kRuleUserComment, "watch it",
-     "<Rule Name=\"ro\"><Description>x</Description></Rule>"},
-    {"RuleSets", 0x310, "RuleSets.xml", "RuleSets", "RuleSet",
-     "<RuleSet Name=\"n\"><Description>new</Description></RuleSet>",
-     "<RuleSet Name=\"w\"><Description>some</Description><Rule Name=\"w\"/></RuleSet>",
-     records::kRuleSetDescription, "some", records::kRuleSetStatus, "enable",
-     "<RuleSet Name=\"ro\"><Description>x</Description></RuleSet>"},
-    {"Events", 0x314, "Events.xml", "Events", "Event",
-     "<Event Name=\"n\"><Type>snmp-trap</Type><Severity>critical</Severity></Event>",
-     "<Event Name=\"w\"><Severity>critical</Severity></Event>", records::kEventSeverity, "critical",
-     records::kEventType, "snmp-trap", "<Event Name=\"ro\"><Severity>minor</Severity></Event>"},
-    {"Resources", 0x312, "Resources.xml", "Resources", "Resource",
-     "<Resource Name=\"n\"><Request Type=\"snmp\">1.3.6</Request></Resource>",
-     "<Resource Name=\"w\"><Description>processor</Description></Resource>",
-     records::kResourceDescription, "processor", records::kResourceReqString, "cpu",
-     "<Resource Name=\"ro\"><Description>x</Description></Resource>"},
-    {"Targets", 0x313, "Targets.xml", "Targets", "Target", "<Target Name=\"n\">10.0.0.9</Target>",
-     "<Target Name=\"w\">10.0.0.2</Target>", records::kTargetAddress, "10.0.0.2",
-     records::kTargetName, "w", "<Target Name=\"ro\">10.1.1.1</Target>"},
-    {"Reports", 0x321, "Reports.xml", "Reports", "Report",
-     "<Report Name=\"n\"><MaxEntries>5</MaxEntries></Report>",
-     "<Report Name=\"w\"><Description>load average</Description></Report>",
-     records::kReportDescription, "load average", records::kReportMaxEntries, "10",
-     "<Report Name=\"ro\"><Description>x</Description></Report>"},
-    {"ReportSets", 0x320, "ReportSets.xml", "ReportSets", "ReportSet",
-     "<ReportSet Name=\"n\"><StartTime>07:00</StartTime></ReportSet>",
-     "<ReportSet Name=\"w\"><Description>weekly</Description><Report Name=\"w\"/></ReportSet>",
-     records::kReportSetDescription, "weekly", records::kReportSetName, "w",
-     "<ReportSet Name=\"ro\"><Description>x</Description></ReportSet>"},
+    {"Rules", 0x311, "Rules.xml", "Rules", "Rule", "<Rule Name=\"n\"><Description>new</Description></Rule>", "<Rule Name=\"w\"><Description>idle</Description></Rule>", records::kRuleDescription, "idle", records::kRuleUserComment, "watch it", "<Rule Name=\"ro\"><Description>x</Description></Rule>"},
+    {"RuleSets", 0x310, "RuleSets.xml", "RuleSets", "RuleSet", "<RuleSet Name=\"n\"><Description>new</Description></RuleSet>", "<RuleSet Name=\"w\"><Description>some</Description><Rule Name=\"w\"/></RuleSet>", records::kRuleSetDescription, "some", records::kRuleSetStatus, "enable", "<RuleSet Name=\"ro\"><Description>x</Description></RuleSet>"},
+    {"Events", 0x314, "Events.xml", "Events", "Event", "<Event Name=\"n\"><Type>snmp-trap</Type><Severity>critical</Severity></Event>", "<Event Name=\"w\"><Severity>critical</Severity></Event>", records::kEventSeverity, "critical", records::kEventType, "snmp-trap", "<Event Name=\"ro\"><Severity>minor</Severity></Event>"},
+    {"Resources", 0x312, "Resources.xml", "Resources", "Resource", "<Resource Name=\"n\"><Request Type=\"snmp\">1.3.6</Request></Resource>", "<Resource Name=\"w\"><Description>processor</Description></Resource>", records::kResourceDescription, "processor", records::kResourceReqString, "cpu", "<Resource Name=\"ro\"><Description>x</Description></Resource>"},
+    {"Targets", 0x313, "Targets.xml", "Targets", "Target", "<Target Name=\"n\">10.0.0.9</Target>", "<Target Name=\"w\">10.0.0.2</Target>", records::kTargetAddress, "10.0.0.2", records::kTargetName, "w", "<Target Name=\"ro\">10.1.1.1</Target>"},
+    {"Reports", 0x321, "Reports.xml", "Reports", "Report", "<Report Name=\"n\"><MaxEntries>5</MaxEntries></Report>", "<Report Name=\"w\"><Description>load average</Description></Report>", records::kReportDescription, "load average", records::kReportMaxEntries, "10", "<Report Name=\"ro\"><Description>x</Description></Report>"},
+    {"ReportSets", 0x320, "ReportSets.xml", "ReportSets", "ReportSet", "<ReportSet Name=\"n\"><StartTime>07:00</StartTime></ReportSet>", "<ReportSet Name=\"w\"><Description>weekly</Description><Report Name=\"w\"/></ReportSet>", records::kReportSetDescription, "weekly", records::kReportSetName, "w", "<ReportSet Name=\"ro\"><Description>x</Description></ReportSet>"},
 };
+// clang-format on
 
 class StoreTest : public DataDirFixture {
  protected:
@@ -161,24 +138,17 @@ INSTANTIATE_TEST_SUITE_P(Tables, StoreEveryTableTest, ::testing::ValuesIn(kTable
 TEST_F(StoreTest, ItemChangesKeepWhatWasNotSent) {
   std::string after_terminator = "<Rules><Rule Name=\"w\"><Comment>fine</Comment></Rule></Rules>";
   after_terminator += std::string(1, '\0') + "<garbage";
+  // clang-format off
   const struct {
     const char* label;
     std::string document;
     std::vector<std::pair<records::RecordItem, const char*>> items;  // of rule "w" afterwards
   } kCases[] = {
-      {"an attribute keeps the element's others",
-       "<Rules><Rule Name=\"w\"><Threshold Value=\"95\"/></Rule></Rules>",
-       {{records::kRuleThresholdValue, "95"},
-        {records::kRuleOperator, "greater"},
-        {records::kRuleDescription, "busy"}}},
-      {"a nested item is created under its parent",
-       "<Rules><Rule Name=\"w\"><Instances Monitor=\"average\"><Indexes>1,2</Indexes></Instances>"
-       "</Rule></Rules>",
-       {{records::kRuleInstIndexes, "1,2"}, {records::kRuleInstMonitor, "average"}}},
-      {"text after the terminator is ignored",
-       after_terminator,
-       {{records::kRuleUserComment, "fine"}}},
+      {"an attribute keeps the element's others", "<Rules><Rule Name=\"w\"><Threshold Value=\"95\"/></Rule></Rules>", {{records::kRuleThresholdValue, "95"}, {records::kRuleOperator, "greater"}, {records::kRuleDescription, "busy"}}},
+      {"a nested item is created under its parent", "<Rules><Rule Name=\"w\"><Instances Monitor=\"average\"><Indexes>1,2</Indexes></Instances></Rule></Rules>", {{records::kRuleInstIndexes, "1,2"}, {records::kRuleInstMonitor, "average"}}},
+      {"text after the terminator is ignored", after_terminator, {{records::kRuleUserComment, "fine"}}},
   };
+  // clang-format on
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.label);
     ASSERT_EQ(module_->Store(0x311, c.document, &reason_), cmd_status::kSuccess) << reason_;
@@ -220,6 +190,7 @@ TEST_F(StoreTest, MemberListIsReplacedAsAWhole) {
 }
 
 TEST_F(StoreTest, ReferenceToAMissingRecordIsRefused) {
+  // clang-format off
   const struct {
     DWORD code;
     const char* document;
@@ -228,17 +199,12 @@ TEST_F(StoreTest, ReferenceToAMissingRecordIsRefused) {
       {0x311, "<Rules><Rule Name=\"n\"><Resource Name=\"nope\"/></Rule></Rules>", "Rules.xml"},
       {0x311, "<Rules><Rule Name=\"n\"><Target Name=\"nope\"/></Rule></Rules>", "Rules.xml"},
       {0x311, "<Rules><Rule Name=\"w\"><Event Name=\"nope\"/></Rule></Rules>", "Rules.xml"},
-      {0x321, "<Reports><Report Name=\"n\"><Resource Name=\"nope\"/></Report></Reports>",
-       "Reports.xml"},
-      {0x321, "<Reports><Report Name=\"w\"><Target Name=\"nope\"/></Report></Reports>",
-       "Reports.xml"},
-      {0x310, "<RuleSets><RuleSet Name=\"w\"><Rule Name=\"nope\"/></RuleSet></RuleSets>",
-       "RuleSets.xml"},
-      {0x320,
-       "<ReportSets><ReportSet Name=\"n\"><Report Name=\"w\"/><Report Name=\"nope\"/>"
-       "</ReportSet></ReportSets>",
-       "ReportSets.xml"},
+      {0x321, "<Reports><Report Name=\"n\"><Resource Name=\"nope\"/></Report></Reports>", "Reports.xml"},
+      {0x321, "<Reports><Report Name=\"w\"><Target Name=\"nope\"/></Report></Reports>", "Reports.xml"},
+      {0x310, "<RuleSets><RuleSet Name=\"w\"><Rule Name=\"nope\"/></RuleSet></RuleSets>", "RuleSets.xml"},
+      {0x320, "<ReportSets><ReportSet Name=\"n\"><Report Name=\"w\"/><Report Name=\"nope\"/></ReportSet></ReportSets>", "ReportSets.xml"},
   };
+  // clang-format on
   for (const auto& bad : kBad) {
     const std::string before = FileText(bad.file);
     EXPECT_EQ(module_->Store(bad.code, bad.document, &reason_), cmd_status::kInvalidSetValue)
