@@ -140,6 +140,7 @@ TEST_F(SnmpsvcTest, ReadsAnswerAsTheToolsPrintThem) {
   const std::vector<std::string> system = {
       "1.3.6.1.2.1.1.1.0", "1.3.6.1.2.1.1.2.0", "1.3.6.1.2.1.1.3.0", "1.3.6.1.2.1.1.4.0",
       "1.3.6.1.2.1.1.5.0", "1.3.6.1.2.1.1.6.0", "1.3.6.1.2.1.1.7.0"};
+  // clang-format off
   const struct {
     const char* label;
     const char* tool;
@@ -153,61 +154,16 @@ TEST_F(SnmpsvcTest, ReadsAnswerAsTheToolsPrintThem) {
       {"bulk walk, 1 repetition", "snmpbulkwalk", "2c", {"-Cr1", all}, both, {}},
       {"bulk walk, 7 repetitions", "snmpbulkwalk", "2c", {"-Cr7", all}, both, {}},
       {"bulk walk, 50 repetitions", "snmpbulkwalk", "2c", {"-Cr50", all}, both, {}},
-      {"v1 walk skips Counter64 only",
-       "snmpwalk",
-       "1",
-       {kRoot},
-       WithoutLinesContaining(ExpectedRegionWalk(3), "Counter64"),
-       {}},
-      {"getnext before the region",
-       "snmpgetnext",
-       "2c",
-       {all},
-       "." + kColumns + "1.1 = INTEGER: 1\n",
-       {}},
-      {"getnext between columns",
-       "snmpgetnext",
-       "2c",
-       {kColumns + "2.99"},
-       "." + kColumns + "3.1 = OID: ." + kRoot + ".7.1\n",
-       {}},
-      {"get of every value type",
-       "snmpget",
-       "2c",
-       every_type,
-       WithoutLinesContaining(WithoutLinesContaining(ExpectedRegionWalk(2), ".1 = "), ".2.0 ="),
-       {}},
-      {"v2c get of missing instances and objects",
-       "snmpget",
-       "2c",
-       {kColumns + "2.9", kColumns + "2.1", kRoot + ".99.0", kRoot + ".2.1"},
-       "." + kColumns + "2.9 = No Such Instance currently exists at this OID\n" + "." + kColumns +
-           "2.1 = STRING: \"row 1\"\n" + "." + kRoot +
-           ".99.0 = No Such Object available on this agent at this OID\n" + "." + kRoot +
-           ".2.1 = No Such Instance currently exists at this OID\n",
-       {}},
-      {"v1 get of a missing instance",
-       "snmpget",
-       "1",
-       {kColumns + "2.1", kColumns + "2.9", kColumns + "2.2"},
-       "",
-       {"(noSuchName)", "Failed object: ." + kColumns + "2.9"}},
-      {"get of a failing object",
-       "snmpget",
-       "2c",
-       {kColumns + "2.1", kRoot + ".3.0"},
-       "",
-       {"(genError)", "Failed object: ." + kRoot + ".3.0"}},
-      {"system group from the configuration",
-       "snmpget",
-       "2c",
-       system,
-       "",
-       {".1.3.6.1.2.1.1.1.0 = STRING: ", ".1.3.6.1.2.1.1.2.0 = OID: ",
-        ".1.3.6.1.2.1.1.3.0 = Timeticks: ", ".1.3.6.1.2.1.1.4.0 = STRING: \"ops@example.net\"",
-        ".1.3.6.1.2.1.1.5.0 = STRING: ", ".1.3.6.1.2.1.1.6.0 = STRING: \"rack 7\"",
-        ".1.3.6.1.2.1.1.7.0 = INTEGER: 72"}},
+      {"v1 walk skips Counter64 only", "snmpwalk", "1", {kRoot}, WithoutLinesContaining(ExpectedRegionWalk(3), "Counter64"), {}},
+      {"getnext before the region", "snmpgetnext", "2c", {all}, "." + kColumns + "1.1 = INTEGER: 1\n", {}},
+      {"getnext between columns", "snmpgetnext", "2c", {kColumns + "2.99"}, "." + kColumns + "3.1 = OID: ." + kRoot + ".7.1\n", {}},
+      {"get of every value type", "snmpget", "2c", every_type, WithoutLinesContaining(WithoutLinesContaining(ExpectedRegionWalk(2), ".1 = "), ".2.0 ="), {}},
+      {"v2c get of missing instances and objects", "snmpget", "2c", {kColumns + "2.9", kColumns + "2.1", kRoot + ".99.0", kRoot + ".2.1"}, "." + kColumns + "2.9 = No Such Instance currently exists at this OID\n" + "." + kColumns + "2.1 = STRING: \"row 1\"\n" + "." + kRoot + ".99.0 = No Such Object available on this agent at this OID\n" + "." + kRoot + ".2.1 = No Such Instance currently exists at this OID\n", {}},
+      {"v1 get of a missing instance", "snmpget", "1", {kColumns + "2.1", kColumns + "2.9", kColumns + "2.2"}, "", {"(noSuchName)", "Failed object: ." + kColumns + "2.9"}},
+      {"get of a failing object", "snmpget", "2c", {kColumns + "2.1", kRoot + ".3.0"}, "", {"(genError)", "Failed object: ." + kRoot + ".3.0"}},
+      {"system group from the configuration", "snmpget", "2c", system, "", {".1.3.6.1.2.1.1.1.0 = STRING: ", ".1.3.6.1.2.1.1.2.0 = OID: ", ".1.3.6.1.2.1.1.3.0 = Timeticks: ", ".1.3.6.1.2.1.1.4.0 = STRING: \"ops@example.net\"", ".1.3.6.1.2.1.1.5.0 = STRING: ", ".1.3.6.1.2.1.1.6.0 = STRING: \"rack 7\"", ".1.3.6.1.2.1.1.7.0 = INTEGER: 72"}},
   };
+  // clang-format on
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.label);
     const std::string out = Query(c.tool, c.version, "public", c.args);
@@ -337,17 +293,16 @@ TEST_F(SnmpsvcTest, StopSignalsCloseTheAgentAndExitCleanly) {
 }
 
 TEST_F(SnmpsvcTest, BadStartsEndWithAMessage) {
+  // clang-format off
   const struct {
     std::vector<std::string> argv;
     int exit_code;
     const char* message;
   } kCases[] = {
-      {{kService, "-f", "--agent", dir_.path() + "/missing.so", "--listen",
-        "udp:127.0.0.1:" + std::to_string(FreeUdpPort())},
-       1,
-       "missing.so"},
+      {{kService, "-f", "--agent", dir_.path() + "/missing.so", "--listen", "udp:127.0.0.1:" + std::to_string(FreeUdpPort())}, 1, "missing.so"},
       {{kService, "--bogus"}, 2, "usage: snmpsvc"},
   };
+  // clang-format on
   for (const auto& c : kCases) {
     const CommandResult result = RunCommand(c.argv, env_);
     EXPECT_EQ(result.exit_code, c.exit_code) << c.message;

@@ -321,19 +321,6 @@ TEST_F(SwitchObjectArgumentTest, WrongArgumentFormsAreRefusedWithoutAnAnswer) {
   EXPECT_EQ(Call(switchd::dispid::kEventForm, DISPATCH_PROPERTYPUT, &put), DISP_E_OVERFLOW);
 }
 
-TEST_F(SwitchObjectArgumentTest, LookedUpMembersAnswerTheirValues) {
-  VARIANT result;
-  VariantInit(&result);
-  DISPPARAMS none{nullptr, nullptr, 0, 0};
-  EXPECT_EQ(Call(switchd::dispid::kDefaultTimeout, DISPATCH_PROPERTYGET, &none, &result), S_OK);
-  EXPECT_EQ(result.vt, VT_I4);
-  EXPECT_EQ(result.lVal, switchd::kDefaultTimeoutSeconds);
-  EXPECT_EQ(Call(switchd::dispid::kServerControlVersion, DISPATCH_PROPERTYGET, &none, &result),
-            S_OK);
-  EXPECT_EQ(result.lVal, switchd::kServerControlVersion);
-  EXPECT_EQ(Call(42, DISPATCH_METHOD, &none, &result), DISP_E_MEMBERNOTFOUND);
-}
-
 TEST_F(SwitchObjectArgumentTest, SinkWithoutTheEventInterfaceCannotAdvise) {
   platform::ComPtr<IConnectionPoint> point;
   ASSERT_EQ(
