@@ -272,6 +272,16 @@ class SystemTest : public ::testing::Test {
   bool GetEventually(const std::string& name, const std::string& expected) {
     return WaitFor([&] { return Get("2c", "public", {name}).find(expected) != std::string::npos; });
   }
+  void ExpectServed(const std::string& name, const std::string& expected) {
+    if (!GetEventually(name, expected)) {
+      ADD_FAILURE() << name << " never held " << expected << ": " << Get("2c", "public", {name});
+    }
+  }
+  // A SET with the private community that must succeed.
+  void SetOk(const std::vector<std::string>& args) {
+    const std::string out = Query("snmpset", "2c", "private", args);
+    EXPECT_EQ(out.find("Error"), std::string::npos) << out;
+  }
 
   // snmptrapd on the sinks' port, printing numeric OIDs to its log.
   bool StartTrapReceiver() {
