@@ -122,8 +122,6 @@ class EngineHarness : public ::testing::Test {
   std::map<DWORD, std::string> tables_;
 };
 
-// --- One table per dimension --------------------------------------------------
-
 // A rule's own threshold: the operator and value, with more attributes.
 std::string Th(const std::string& op, int value, const std::string& more = "") {
   return "<Threshold Operator=\"" + op + "\" Value=\"" + std::to_string(value) + "\"" + more + "/>";
@@ -172,8 +170,11 @@ std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
   return info.param.label;
 }
 
+std::string Ranged(const std::string& op) { return Th(op, 5, R"( RangeMin="3" RangeMax="7")"); }
+
 // clang-format off
-const PollCase kValueTypes[] = {
+const PollCase kPolls[] = {
+    // Value types.
     {"Absolute", "", "3|7|9|2", "- F7 F9 -"},
     {"DeltaAny", Delta("delta-any"), "10|20|12|13", "- F10 F8 -"},
     {"DeltaInc", Delta("delta-inc"), "10|20|12|30", "- F10 - F18"},
@@ -185,27 +186,14 @@ const PollCase kValueTypes[] = {
     {"FailedReadIsNoValueNotZero", Delta("absolute", "less", 5), "9|!|9", "- - -"},
     {"DeltaSpansAFailedRead", Delta("delta-inc"), "10|!|20", "- - F10"},
     {"ClampedToInt32", "", "5000000000", "F2147483647"},
-};
-// clang-format on
-INSTANTIATE_TEST_SUITE_P(ValueType, PollTest, ::testing::ValuesIn(kValueTypes), CaseName<PollCase>);
-
-// Greater than 50 averaged over the watch period.
-// clang-format off
-const PollCase kValuations[] = {
+    // Greater than 50 averaged over the watch period.
     {"LinearOverThreeIntervals", Avg("average-linear", 30), "90|0|0|0|90|90|90", "F90 - - - - F60 F90"},
     {"LinearRoundsHalvesUp", Avg("average-linear", 20), "50|51", "- F51"},
     {"MutedWeighsByIntervalOverWatchPeriod", Avg("average-muted", 20), "100|0|0|100", "F100 - - F63"},
     {"LinearShorterThanIntervalIsTheSample", Avg("average-linear", 5), "90|0|90", "F90 - F90"},
     {"MutedWithoutWatchPeriodIsTheSample", Avg("average-muted", 0), "90|0|90", "F90 - F90"},
     {"AveragesTheDeltas", "<WatchPeriod>20</WatchPeriod>" + Th("greater", 5, R"( Type="delta-inc" Valuation="average-linear")"), "0|20|20|20", "- F20 F10 -"},
-};
-// clang-format on
-INSTANTIATE_TEST_SUITE_P(Valuation, PollTest, ::testing::ValuesIn(kValuations), CaseName<PollCase>);
-
-// Value 5, range 3 to 7; readings 2, 3, 5, 7, 8.
-std::string Ranged(const std::string& op) { return Th(op, 5, R"( RangeMin="3" RangeMax="7")"); }
-// clang-format off
-const PollCase kOperators[] = {
+    // Operators: value 5, range 3 to 7.
     {"Equal", Ranged("equal"), "2|3|5|7|8", "- - F5 - -"},
     {"NotEqual", Ranged("not-equal"), "2|3|5|7|8", "F2 F3 - F7 F8"},
     {"Less", Ranged("less"), "2|3|5|7|8", "F2 F3 - - -"},
@@ -217,46 +205,22 @@ const PollCase kOperators[] = {
     {"ExistToNoneExist", Exists("exist-to-none-exist"), "a=1 b=1|a=1|a=1 c=1|a=1 c=1", "- F1 - -"},
     {"NoneExistToExist", Exists("none-exist-to-exist"), "a=1 b=1|a=1|a=1 c=1|c=1 a=1", "- - F2 -"},
     {"ExistChange", Exists("exist-change"), "a=1 b=1|a=1|a=1 c=1|a=1 c=1|", "- F1 F2 - F0"},
-};
-// clang-format on
-INSTANTIATE_TEST_SUITE_P(Operator, PollTest, ::testing::ValuesIn(kOperators), CaseName<PollCase>);
-
-// clang-format off
-const PollCase kOccurrences[] = {
+    // Occurrence counts.
     {"ZeroIsAtOnce", "<OccurenceCount>0</OccurenceCount>", "9|9|1|9", "F9 F9 - F9"},
     {"ThreeConsecutive", "<OccurenceCount>3</OccurenceCount>", "9|9|1|9|9|9|9", "- - - - - F9 F9"},
     {"FailedReadBreaksTheRun", "<OccurenceCount>2</OccurenceCount>", "9|!|9|9", "- - - F9"},
     {"CountsPollsNotInstances", "<OccurenceCount>2</OccurenceCount>", "a=9 b=9|a=9 b=9", "- F9"},
-};
-// clang-format on
-INSTANTIATE_TEST_SUITE_P(Occurrence, PollTest, ::testing::ValuesIn(kOccurrences),
-                         CaseName<PollCase>);
-
-// clang-format off
-const PollCase kControls[] = {
+    // Event controls.
     {"SingleShot", Ev(R"(Control="single-shot")"), "9|9|9|1|9", "F9 - - - F9"},
     {"Continuous", Ev(R"(Control="continuous")"), "9|8|9|1|9", "F9 F8 F9 - F9"},
     {"MissingControlIsContinuous", "", "9|8", "F9 F8"},
     {"WithDelay", Ev(R"(Control="continuous-with-delay" Delay="20")"), "9|9|9|9|9|1|9", "F9 - F9 - F9 - F9"},
-};
-// clang-format on
-INSTANTIATE_TEST_SUITE_P(EventControl, PollTest, ::testing::ValuesIn(kControls),
-                         CaseName<PollCase>);
-
-// clang-format off
-const PollCase kAlternating[] = {
+    // Alternating events.
     {"SingleShotFiresTheEnd", Ev(R"(Control="single-shot" Alternating="true")"), "9|9|1|1|9", "F9 - I1 - F9"},
     {"ContinuousFiresTheEndOnce", Ev(R"(Control="continuous" Alternating="true")"), "9|9|1|2", "F9 F9 I1 -"},
     {"FalseKeepsTheEndQuiet", Ev(R"(Control="single-shot" Alternating="false")"), "9|1", "F9 -"},
     {"FailedReadDoesNotEndTheViolation", Ev(R"(Control="single-shot" Alternating="true")"), "9|!|1", "F9 - I1"},
-};
-// clang-format on
-INSTANTIATE_TEST_SUITE_P(Alternating, PollTest, ::testing::ValuesIn(kAlternating),
-                         CaseName<PollCase>);
-
-// Instances numbered 1, 2, 3 in the order written.
-// clang-format off
-const PollCase kInstances[] = {
+    // Instances, numbered 1, 2, 3 in the order written.
     {"AnyReportsTheFirstHoldingByName", Th("greater", 50), "c=70 a=10 b=60", "F60"},
     {"AverageComparesTheMean", R"(<Instances Monitor="average"/>)" + Th("greater", 50), "a=10 b=60 c=90|a=10 b=60 c=70", "F53 -"},
     {"IndexesListed", "<Instances><Indexes>1,3-4</Indexes></Instances>" + Th("greater", 50), "a=10 b=60 c=90", "F90"},
@@ -266,9 +230,7 @@ const PollCase kInstances[] = {
     {"NewInstanceWaitsForItsSecondSample", Delta("delta-inc"), "a=1|a=2 b=100|a=3 b=200", "- - F100"},
 };
 // clang-format on
-INSTANTIATE_TEST_SUITE_P(Instances, PollTest, ::testing::ValuesIn(kInstances), CaseName<PollCase>);
-
-// --- Schedules --------------------------------------------------------------
+INSTANTIATE_TEST_SUITE_P(Rules, PollTest, ::testing::ValuesIn(kPolls), CaseName<PollCase>);
 
 struct ScheduleCase {
   const char* label;
@@ -333,8 +295,6 @@ TEST_F(EngineHarness, RuleRunsWhileAnyOfItsSetsRuns) {
   EXPECT_EQ(engine_.RuleSetStatus(""), 2);
   EXPECT_EQ(engine_.RuleSetStatus("unknown"), 0);
 }
-
-// --- What the agent reads -----------------------------------------------------
 
 TEST_F(EngineHarness, StatusesFollowTheViolatedRules) {
   SetTables(Rule("major",
@@ -451,8 +411,6 @@ TEST_F(EngineHarness, ReportShowsHoldingViolatedAndErrors) {
   EXPECT_EQ(Events(), "F9");
 }
 
-// --- Configuration changes --------------------------------------------------------
-
 TEST_F(EngineHarness, ChangedRuleStartsOverAndOthersGoOn) {
   const std::string kept = Rule("kept", "<OccurenceCount>3</OccurenceCount>");
   SetTables(kept + Rule("changed", "<OccurenceCount>3</OccurenceCount>") + Rule("gone", ""),
@@ -513,8 +471,6 @@ TEST_F(EngineHarness, LatePollKeepsToItsGrid) {
   EXPECT_EQ(stats.Percentile(0.75), 500);
   EXPECT_EQ(stats.Percentile(1.0), 1000);  // the last bucket: a second or more
 }
-
-// --- The store check and the service ---------------------------------------------
 
 struct StoreCase {
   const char* label;
