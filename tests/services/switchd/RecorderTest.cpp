@@ -1,7 +1,5 @@
 // The report recorder against a fake clock and a fake source, with real table
-// files and a real record database: numbering and pruning, the sets'
-// schedules, record texts, failed reads, restarts, deletions, a full disk and
-// the listings of switchctl.
+// files and a real record database.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -44,7 +42,6 @@ std::string Set(const std::string& name, const std::vector<std::string>& members
   return text + "</ReportSet>";
 }
 
-// A data directory with its module, recorder and fakes.
 class World {
  public:
   World(const std::string& dir, const std::string& reports, const std::string& sets) : dir_(dir) {
@@ -109,6 +106,14 @@ class World {
     DWORD number = 0xFFFFFFFF;
     if (reply.data.size() == 4) std::memcpy(&number, reply.data.data(), 4);
     return number;
+  }
+  void StoreReports(const std::string& records) {
+    std::string reason;
+    ASSERT_EQ(module->Store(switch_protocol::kTableReports, "<Reports>" + records + "</Reports>",
+                            &reason),
+              0u)
+        << reason;
+    Settle();
   }
   switchd::ControlAnswer Command(const std::vector<std::string>& words) {
     if (words[0] == "reports") return switchd::ReportsCommand(recorder.get(), words);
@@ -320,31 +325,16 @@ TEST_F(RecorderTest, ARestartKeepsEveryRecordAndTheLastValue) {
 TEST_F(RecorderTest, ChangingAReportKeepsItsRecordsAndDeletingItDeletesThem) {
   auto world = Make(Report("r", "load") + Report("other", "load"), Set("s", {"r", "other"}));
   world->PollLoad({1, 2, 3, 4});
-  std::string reason;
-  ASSERT_EQ(world->module->Store(sp::kTableReports,
-                                 "<Reports><Report Name=\"r\"><MaxEntries>2</MaxEntries></Report>"
-                                 "</Reports>",
-                                 &reason),
-            0u)
-      << reason;
-  world->Settle();
+  world->StoreReports(R"(<Report Name="r"><MaxEntries>2</MaxEntries></Report>)");
   EXPECT_EQ(world->Texts("r"),
             (std::vector<std::string>{"2026-03-01 08:00:03 3 %", "2026-03-01 08:00:04 4 %"}));
-
-  ASSERT_EQ(
-      world->module->Store(sp::kTableReports, "<Reports><Report Name=\"r\"/></Reports>", &reason),
-      0u)
-      << reason;
-  world->Settle();
+  world->StoreReports(R"(<Report Name="r"/>)");
   EXPECT_EQ(world->recorder->HighestRecord("r"), 0u);
   EXPECT_EQ(world->recorder->Store().Reports(), std::vector<std::string>{"other"});
   EXPECT_EQ(world->recorder->HighestRecord("other"), 4u);
 
   // A report of the same name starts from record 1 again, also after a restart.
-  ASSERT_EQ(world->module->Store(sp::kTableReports,
-                                 "<Reports>" + Report("r", "load") + "</Reports>", &reason),
-            0u);
-  world->Settle();
+  world->StoreReports(Report("r", "load"));
   world->PollLoad({9});
   world->Stop();
   world->Start();

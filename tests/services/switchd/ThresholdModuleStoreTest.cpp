@@ -1,6 +1,5 @@
 // Store commands against real table files: create, change item by item,
-// delete, refusals that change nothing, member lists, Modified, reloads and
-// a crash in the middle of a write.
+// delete, refusals that change nothing, reloads and a crash during a write.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -56,6 +55,10 @@ class StoreTest : public DataDirFixture {
     std::string error;
     ASSERT_TRUE(module_->Load(&error)) << error;
   }
+  void StoreOk(DWORD code, const std::string& document) {
+    ASSERT_EQ(module_->Store(code, document, &reason_), cmd_status::kSuccess) << reason_;
+  }
+
   std::unique_ptr<ThresholdModule> module_;
   std::string reason_;
 };
@@ -159,31 +162,18 @@ TEST_F(StoreTest, ItemChangesKeepWhatWasNotSent) {
 }
 
 TEST_F(StoreTest, MemberListIsReplacedAsAWhole) {
-  ASSERT_EQ(
-      module_->Store(0x311, "<Rules><Rule Name=\"x\"/><Rule Name=\"y\"><Comment/></Rule></Rules>",
-                     &reason_),
-      cmd_status::kSuccess)
-      << reason_;
-  // "x" alone was a deletion of a rule that did not exist; create it properly.
-  ASSERT_EQ(module_->Store(0x311, "<Rules><Rule Name=\"x\"><Comment/></Rule></Rules>", &reason_),
-            cmd_status::kSuccess);
-  ASSERT_EQ(module_->Store(0x310,
-                           "<RuleSets><RuleSet Name=\"w\"><Rule Name=\"y\"/><Rule Name=\"x\"/>"
-                           "</RuleSet></RuleSets>",
-                           &reason_),
-            cmd_status::kSuccess)
-      << reason_;
+  // "x" alone is the deletion of a rule that does not exist; then it is made.
+  StoreOk(0x311, R"(<Rules><Rule Name="x"/><Rule Name="y"><Comment/></Rule></Rules>)");
+  StoreOk(0x311, R"(<Rules><Rule Name="x"><Comment/></Rule></Rules>)");
+  StoreOk(0x310,
+          R"(<RuleSets><RuleSet Name="w"><Rule Name="y"/><Rule Name="x"/></RuleSet></RuleSets>)");
   RecordDocument set;
   ASSERT_TRUE(StoredRecord(*module_, 0x310, "RuleSet", "w", &set));
   EXPECT_EQ(set.MemberNames("RuleSet", "Rule"), (std::vector<std::string>{"y", "x"}));
   EXPECT_EQ(set.ItemText(records::kRuleSetDescription), "all");
 
   // A set sent with no members has none afterwards.
-  ASSERT_EQ(module_->Store(0x310,
-                           "<RuleSets><RuleSet Name=\"w\"><Status>disable</Status></RuleSet>"
-                           "</RuleSets>",
-                           &reason_),
-            cmd_status::kSuccess);
+  StoreOk(0x310, R"(<RuleSets><RuleSet Name="w"><Status>disable</Status></RuleSet></RuleSets>)");
   ASSERT_TRUE(StoredRecord(*module_, 0x310, "RuleSet", "w", &set));
   EXPECT_TRUE(set.MemberNames("RuleSet", "Rule").empty());
   EXPECT_EQ(set.ItemText(records::kRuleSetStatus), "disable");
