@@ -67,19 +67,19 @@ class MetricsEndpointTest : public DataDirFixture {
     setenv("LORVETH_STATE_DIR", (root_ + "/state").c_str(), 1);
     setenv("LORVETH_RUNTIME_DIR", (root_ + "/run").c_str(), 1);
     const std::string marker = root_ + "/marker";
-    WriteText(marker, "present\n");
-    WriteText(data_dir_ + "/Resources.xml",
+    WriteFile(marker, "present\n");
+    WriteFile(data_dir_ + "/Resources.xml",
               "<Resources><Resource Name=\"marker\"><Request Type=\"builtin\">file.exists:" +
                   marker + "</Request></Resource></Resources>");
-    WriteText(data_dir_ + "/Events.xml",
+    WriteFile(data_dir_ + "/Events.xml",
               "<Events><Event Name=\"minor\"><Type>snmp-trap</Type><Severity>minor</Severity>"
               "</Event></Events>");
-    WriteText(data_dir_ + "/Rules.xml",
+    WriteFile(data_dir_ + "/Rules.xml",
               "<Rules><Rule Name=\"marker-present\"><Interval>1</Interval>"
               "<Resource Name=\"marker\"/>"
               "<Threshold Type=\"absolute\" Operator=\"equal\" Value=\"1\"/>"
               "<Event Name=\"minor\" Control=\"single-shot\"/></Rule></Rules>");
-    WriteText(data_dir_ + "/RuleSets.xml",
+    WriteFile(data_dir_ + "/RuleSets.xml",
               "<RuleSets><RuleSet Name=\"watch\"><Rule Name=\"marker-present\"/></RuleSet>"
               "</RuleSets>");
   }

@@ -46,9 +46,9 @@ class World {
  public:
   World(const std::string& dir, const std::string& reports, const std::string& sets) : dir_(dir) {
     std::filesystem::create_directories(dir_);
-    WriteText(dir_ + "/Resources.xml", kResources);
-    WriteText(dir_ + "/Reports.xml", "<Reports>" + reports + "</Reports>");
-    WriteText(dir_ + "/ReportSets.xml", "<ReportSets>" + sets + "</ReportSets>");
+    WriteFile(dir_ + "/Resources.xml", kResources);
+    WriteFile(dir_ + "/Reports.xml", "<Reports>" + reports + "</Reports>");
+    WriteFile(dir_ + "/ReportSets.xml", "<ReportSets>" + sets + "</ReportSets>");
     source.Set("load", "0");
     source.Refuse("refused");
     clock.start = kMarchFirst0800;

@@ -6,12 +6,10 @@
 #include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "services/switchd/ThresholdModule.h"
-#include "support/TempDir.h"
+#include "support/ProcessHelpers.h"
 #include "threshold/documents/ConfigDocument.h"
 #include "threshold/documents/RecordDocument.h"
 
@@ -48,16 +46,8 @@ inline const char* const kSeedTables[][2] = {
      "</ReportSet><ReportSet Name=\"ro\"><Access>read-only</Access></ReportSet></ReportSets>"},
 };
 
-inline std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-inline void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
+using test_support::ReadFile;
+using test_support::WriteFile;
 
 class DataDirFixture : public ::testing::Test {
  protected:
@@ -69,9 +59,9 @@ class DataDirFixture : public ::testing::Test {
   void TearDown() override { std::filesystem::remove_all(root_); }
 
   void Seed() {
-    for (const auto& table : kSeedTables) WriteText(data_dir_ + "/" + table[0], table[1]);
+    for (const auto& table : kSeedTables) WriteFile(data_dir_ + "/" + table[0], table[1]);
   }
-  std::string FileText(const std::string& file) const { return ReadText(data_dir_ + "/" + file); }
+  std::string FileText(const std::string& file) const { return ReadFile(data_dir_ + "/" + file); }
 
   // The record of that name as the module serves it, loaded for reading;
   // false when the table has none.

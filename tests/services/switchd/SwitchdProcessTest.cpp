@@ -141,7 +141,7 @@ TEST_F(SwitchdProcessTest, RestartedSwitchdAnnouncesEverythingToTheClientThatCom
   // The registration stays: a new switchd will serve the same endpoint.
   EXPECT_EQ(platform::LocalServerEndpoint(sp::CLSID_LorvethSwitch), "unix:" + socket_);
 
-  WriteText(data_dir_ + "/Rules.xml", "<Rules><Rule Name=\"later\"/></Rules>");
+  WriteFile(data_dir_ + "/Rules.xml", "<Rules><Rule Name=\"later\"/></Rules>");
   client.ClearFrames();
   daemon_ = StartSwitchd("switchd-2.log");
   ASSERT_TRUE(client.WaitForFrames(12));
@@ -169,13 +169,13 @@ std::map<std::string, std::string> Listed(const std::string& output) {
 }
 
 TEST_F(SwitchdProcessTest, RecordsSurviveSwitchdBeingKilledWhileItRecords) {
-  WriteText(data_dir_ + "/Resources.xml",
+  WriteFile(data_dir_ + "/Resources.xml",
             "<Resources><Resource Name=\"w\"><Request Type=\"builtin\">uptime.seconds</Request>"
             "<Unit>s</Unit></Resource></Resources>");
-  WriteText(data_dir_ + "/Reports.xml",
+  WriteFile(data_dir_ + "/Reports.xml",
             "<Reports><Report Name=\"up\"><Interval>1</Interval><Resource Name=\"w\"/></Report>"
             "</Reports>");
-  WriteText(data_dir_ + "/ReportSets.xml",
+  WriteFile(data_dir_ + "/ReportSets.xml",
             "<ReportSets><ReportSet Name=\"all\"><Report Name=\"up\"/></ReportSet></ReportSets>");
   std::map<std::string, std::string> seen;
   for (int round = 1; round <= 3; ++round) {
@@ -205,12 +205,12 @@ TEST_F(SwitchdProcessTest, StartsThatCannotServeSaySo) {
   EXPECT_NE(result.output.find("cannot reach switchd"), std::string::npos) << result.output;
   EXPECT_EQ(Ctl({}).exit_code, 2);
 
-  WriteText(data_dir_ + "/Reports.xml", "<Reports><Report Name=\"x\">");
+  WriteFile(data_dir_ + "/Reports.xml", "<Reports><Report Name=\"x\">");
   daemon_ = StartSwitchd("broken.log");
   auto exit = daemon_->WaitExit(kPatience);
   ASSERT_TRUE(exit.has_value());
   EXPECT_TRUE(WIFEXITED(*exit) && WEXITSTATUS(*exit) == 1);
-  EXPECT_NE(test_support::ReadFile(root_ + "/broken.log").find("Reports.xml"), std::string::npos);
+  EXPECT_NE(ReadFile(root_ + "/broken.log").find("Reports.xml"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(socket_));
 
   Seed();
@@ -220,7 +220,7 @@ TEST_F(SwitchdProcessTest, StartsThatCannotServeSaySo) {
   exit = second->WaitExit(kPatience);
   ASSERT_TRUE(exit.has_value());
   EXPECT_TRUE(WIFEXITED(*exit) && WEXITSTATUS(*exit) == 1);
-  EXPECT_NE(test_support::ReadFile(root_ + "/second.log").find("in use"), std::string::npos);
+  EXPECT_NE(ReadFile(root_ + "/second.log").find("in use"), std::string::npos);
   EXPECT_EQ(Ctl({"status"}).exit_code, 0);  // the first one still serves
 }
 

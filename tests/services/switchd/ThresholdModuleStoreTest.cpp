@@ -221,21 +221,21 @@ TEST_F(StoreTest, MissingFileIsAnEmptyTableUntilTheFirstStore) {
 }
 
 TEST_F(StoreTest, UnreadableTableFileStopsTheLoad) {
-  WriteText(data_dir_ + "/Events.xml", "<Events><Event Name=\"a\">");
+  WriteFile(data_dir_ + "/Events.xml", "<Events><Event Name=\"a\">");
   ThresholdModule broken(data_dir_);
   std::string error;
   EXPECT_FALSE(broken.Load(&error));
   EXPECT_NE(error.find("Events.xml"), std::string::npos) << error;
-  WriteText(data_dir_ + "/Events.xml", "<Rules/>");
+  WriteFile(data_dir_ + "/Events.xml", "<Rules/>");
   EXPECT_FALSE(broken.Load(&error));
 }
 
 TEST_F(StoreTest, ReloadServesEditedFilesAndKeepsBrokenOnesAsTheyWere) {
   std::vector<std::string> problems;
   EXPECT_TRUE(module_->Reload(&problems).empty());
-  WriteText(data_dir_ + "/Targets.xml", "<Targets><Target Name=\"z\">9.9.9.9</Target></Targets>");
+  WriteFile(data_dir_ + "/Targets.xml", "<Targets><Target Name=\"z\">9.9.9.9</Target></Targets>");
   const std::string events_before = module_->TableDocument(0x314);
-  WriteText(data_dir_ + "/Events.xml", "<Events><Event");
+  WriteFile(data_dir_ + "/Events.xml", "<Events><Event");
   const std::vector<DWORD> changed = module_->Reload(&problems);
   EXPECT_EQ(changed, std::vector<DWORD>{0x313});
   ASSERT_EQ(problems.size(), 1u);
