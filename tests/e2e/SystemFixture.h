@@ -197,24 +197,6 @@ class SystemTest : public ::testing::Test {
     return true;
   }
 
-  // The system's snmpd as AgentX master answering on the test's port, and
-  // snmpsvc registering the agent's regions with it.
-  bool StartSystemAsSubagent() {
-    const std::string socket = dir_.path() + "/agentx.sock";
-    const std::string conf = dir_.path() + "/snmpd.conf";
-    WriteFile(conf, "master agentx\nagentXSocket " + socket + "\nagentaddress udp:" + Target() +
-                        "\nrocommunity public 127.0.0.1\nrwcommunity private 127.0.0.1\n");
-    master_ = ChildProcess::Start({"/usr/sbin/snmpd", "-f", "-Lo", "-C", "-c", conf, "-I", "-smux"},
-                                  env_, dir_.path() + "/snmpd.log");
-    if (master_ == nullptr) return false;
-    WaitFor([&] { return std::filesystem::exists(socket) || !master_->Running(); }, kPatience);
-    if (!master_->Running()) {
-      ADD_FAILURE() << "snmpd did not start:\n" << ReadFile(dir_.path() + "/snmpd.log");
-      return false;
-    }
-    return StartSwitchd() && StartSnmpsvc({"--agentx", socket});
-  }
-
   CommandResult Tool(std::vector<std::string> argv) { return RunCommand(argv, env_); }
 
   // Edits the test's copy of a demonstration table file before switchd starts.
@@ -312,7 +294,6 @@ class SystemTest : public ::testing::Test {
   int trap_port_ = 0;
   // Declared in start order: snmpsvc is killed before switchd.
   std::unique_ptr<ChildProcess> trapd_;
-  std::unique_ptr<ChildProcess> master_;
   std::unique_ptr<ChildProcess> remote_agent_;  // an snmpd whose value a rule reads
   std::unique_ptr<ChildProcess> switchd_;
   std::unique_ptr<ChildProcess> snmpsvc_;

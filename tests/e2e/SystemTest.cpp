@@ -259,6 +259,9 @@ TEST_F(SystemTest, HandEditedTablesAndEmptiedSetsKeepTheirRecords) {
   WriteFile(state_dir_ + "/switchd/RuleSets.xml",
             "<RuleSets><RuleSet Name=\"bare\"><Rule Name=\"cpu-high\"/></RuleSet></RuleSets>");
   ASSERT_TRUE(StartSystem());
+  const CommandResult status = Tool({kSwitchctl, "status"});
+  EXPECT_NE(status.output.find(" name \"Lorveth_Agent\" "), std::string::npos) << status.output;
+  EXPECT_EQ(ReadFile(TraceFile()).find("Could not get a valid module name"), std::string::npos);
   const std::string log = ReadFile(dir_.path() + "/switchd.log");
   EXPECT_NE(log.find(events_file + ": the element <Remark>"), std::string::npos) << log;
   EXPECT_EQ(log.find(rules_file), std::string::npos) << "a foreign element at the end is harmless";
@@ -321,29 +324,6 @@ TEST_F(SystemTest, SetPrintedByTheRunCommandWorks) {
   EXPECT_EQ(out.exit_code, 0) << set << "\n" << out.output;
   EXPECT_EQ(out.output.find("Error"), std::string::npos) << out.output;
   ExpectServed(RuleColumn(kDescriptionColumn, "cpu-high"), "CPU above 90%");
-}
-
-// switchctl lists the agent and reloads an edited table, which the agent reads.
-TEST_F(SystemTest, SwitchctlListsTheAgentAndReloadsAnEditedTableFile) {
-  ASSERT_TRUE(StartSystem());
-  const CommandResult status = Tool({kSwitchctl, "status"});
-  ASSERT_EQ(status.exit_code, 0) << status.output;
-  EXPECT_NE(status.output.find(" name \"Lorveth_Agent\" "), std::string::npos) << status.output;
-  EXPECT_EQ(ReadFile(TraceFile()).find("Could not get a valid module name"), std::string::npos);
-
-  const std::string table = state_dir_ + "/switchd/Rules.xml";
-  pugi::xml_document document;
-  ASSERT_TRUE(document.load_file(table.c_str()));
-  document.child("Rules")
-      .find_child_by_attribute("Rule", "Name", "load-rising")
-      .child("Description")
-      .text()
-      .set("Edited on disk");
-  ASSERT_TRUE(document.save_file(table.c_str()));
-  const CommandResult reload = Tool({kSwitchctl, "reload"});
-  ASSERT_EQ(reload.exit_code, 0) << reload.output;
-  const std::string description = RuleColumn(kDescriptionColumn, "load-rising");
-  ExpectServed(description, "STRING: \"Edited on disk\"");
 }
 
 // The registry databases, the table files and the record database are for
@@ -493,31 +473,6 @@ TEST_F(SystemTest, AgentOutlivesSwitchdAndServesAgainAfterItsRestart) {
   EXPECT_NE(shutting, std::string::npos) << trace;
   EXPECT_NE(trace.find("SNMP agent DLL unloaded", shutting), std::string::npos) << trace;
   EXPECT_EQ(trace.find("Exception"), std::string::npos) << trace;
-}
-
-TEST_F(SystemTest, WalkSetAndStopThroughTheSystemSnmpdMaster) {
-  HoldStill();
-  ASSERT_TRUE(StartSystemAsSubagent());
-  const std::string rules = state_dir_ + "/switchd/Rules.xml";
-  const std::string walk = Query("snmpwalk", "2c", "public", {kRoot});
-  EXPECT_EQ(LinesUnder(walk, kRuleEntry + "1."), TableTexts(rules, "Rule")) << walk;
-  EXPECT_EQ(LinesUnder(walk, kRuleEntry + "2."), TableTexts(rules, "Rule", "Description")) << walk;
-  EXPECT_EQ(Query("snmpbulkwalk", "2c", "public", {"-Cr10", kRoot}), walk);
-
-  const std::string description = RuleColumn(kDescriptionColumn, "cpu-high");
-  SetOk(
-      {description, "s", "Through the master", RuleColumn(kRowStatusColumn, "cpu-high"), "i", "1"});
-  ExpectServed(description, "STRING: \"Through the master\"");
-
-  // As an AgentX subagent snmpsvc once left two Net-SNMP callbacks registered
-  // whose argument lived on its stack; the library's shutdown freed it and the
-  // stop ended in an abort.
-  snmpsvc_->Signal(SIGTERM);
-  const auto stopped = snmpsvc_->WaitExit();
-  ASSERT_TRUE(stopped.has_value()) << "snmpsvc did not stop";
-  EXPECT_TRUE(WIFEXITED(*stopped) && WEXITSTATUS(*stopped) == 0)
-      << *stopped << ReadFile(ServiceLog());
-  EXPECT_NE(ReadFile(TraceFile()).find("SNMP agent DLL unloaded"), std::string::npos);
 }
 
 // The tables of a test of its own: a rule set holding the given rules, with the
