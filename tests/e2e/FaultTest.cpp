@@ -112,8 +112,10 @@ TEST_F(FaultTest, SwitchdKilledDuringStoresLeavesAWholeTableFile) {
 
 // Expected: while switchd is gone, walks of the whole subtree are answered in
 // order with what the agent holds, and the service's threads do not pile up;
-// once switchd is back the agent stores again.
-TEST_F(FaultTest, WalksWhileSwitchdIsStoppedAreAnsweredWithoutPilingUpThreads) {
+// once switchd is back the agent stores again and its events arrive; without
+// switchd again, SIGTERM still stops snmpsvc cleanly.
+TEST_F(FaultTest, AgentOutlivesSwitchdAndServesAgainAfterItsRestart) {
+  ASSERT_TRUE(StartTrapReceiver());
   ASSERT_TRUE(StartSystem());
   const int threads_before = Threads(*snmpsvc_);
   switchd_->Signal(SIGTERM);
@@ -137,6 +139,29 @@ TEST_F(FaultTest, WalksWhileSwitchdIsStoppedAreAnsweredWithoutPilingUpThreads) {
 
   ASSERT_TRUE(StartSwitchd());
   ExpectStoresAgain("switchd stopped", stopped);
+  // The agent advises again once its remoting has reconnected; until then an
+  // event has no listener, so it is repeated until one arrives.
+  const std::string trap_oid = ".1.3.6.1.6.3.1.1.4.1.0 = OID: ." + kRoot + ".2.0.2200";
+  EXPECT_TRUE(WaitFor([&] {
+    Tool({kSwitchctl, "event", "cpu-high", "99", "critical-trap"});
+    return WaitFor([&] { return ReadFile(TrapLog()).find(trap_oid) != std::string::npos; },
+                   std::chrono::milliseconds(500));
+  })) << ReadFile(TrapLog())
+      << ReadFile(ServiceLog());
+  EXPECT_NE(ReadFile(TrapLog()).find("." + kTrapObjects + "4.0 = STRING: \"99\""),
+            std::string::npos);
+
+  switchd_->Signal(SIGKILL);
+  ASSERT_TRUE(switchd_->WaitExit().has_value());
+  snmpsvc_->Signal(SIGTERM);
+  const auto ended = snmpsvc_->WaitExit();
+  ASSERT_TRUE(ended.has_value()) << "snmpsvc hangs without switchd";
+  EXPECT_TRUE(WIFEXITED(*ended) && WEXITSTATUS(*ended) == 0) << *ended;
+  const std::string trace = ReadFile(TraceFile());
+  const std::size_t shutting = trace.find("SnmpClose(): Shutting down agent");
+  EXPECT_NE(shutting, std::string::npos) << trace;
+  EXPECT_NE(trace.find("SNMP agent DLL unloaded", shutting), std::string::npos) << trace;
+  EXPECT_EQ(trace.find("Exception"), std::string::npos) << trace;
 }
 
 // Expected: a switch that does not answer (switchd stopped by SIGSTOP) holds a

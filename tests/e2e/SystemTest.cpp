@@ -425,56 +425,6 @@ TEST_F(SystemTest, ThresholdEventArrivesAsV1TrapAndV2cNotification) {
   }
 }
 
-// Without switchd the agent answers; after switchd's restart it stores again
-// and its events arrive; without switchd again, SIGTERM still stops snmpsvc
-// cleanly.
-TEST_F(SystemTest, AgentOutlivesSwitchdAndServesAgainAfterItsRestart) {
-  ASSERT_TRUE(StartTrapReceiver());
-  ASSERT_TRUE(StartSystem());
-  switchd_->Signal(SIGTERM);
-  ASSERT_TRUE(switchd_->WaitExit().has_value());
-  const CommandResult during = Tool({"snmpget", "-m", "", "-v2c", "-c", "public", "-On", "-t", "2",
-                                     "-r", "0", Target(), kAgentId});
-  EXPECT_EQ(during.exit_code, 0) << during.output;
-
-  ASSERT_TRUE(StartSwitchd());
-  const std::string description = RuleColumn(kDescriptionColumn, "after-restart");
-  const std::string status = RuleColumn(kRowStatusColumn, "after-restart");
-  std::string last;
-  const bool stored = WaitFor([&] {
-    last = Query("snmpset", "2c", "private",
-                 {description, "s", "After the restart", status, "i", "4"});
-    return last.find("Error") == std::string::npos;
-  });
-  EXPECT_TRUE(stored) << last << ReadFile(TraceFile());
-  ExpectServed(description, "STRING: \"After the restart\"");
-  EXPECT_NE(Get("2c", "public", {RuleColumn(kNameColumn, "cpu-high")}).find("\"cpu-high\""),
-            std::string::npos);
-  // The agent advises again once its remoting has reconnected; until then an
-  // event has no listener, so it is repeated until one arrives.
-  const std::string trap_oid = ".1.3.6.1.6.3.1.1.4.1.0 = OID: ." + kRoot + ".2.0.2200";
-  EXPECT_TRUE(WaitFor([&] {
-    Tool({kSwitchctl, "event", "cpu-high", "99", "critical-trap"});
-    return WaitFor([&] { return ReadFile(TrapLog()).find(trap_oid) != std::string::npos; },
-                   std::chrono::milliseconds(500));
-  })) << ReadFile(TrapLog())
-      << ReadFile(ServiceLog());
-  EXPECT_NE(ReadFile(TrapLog()).find("." + kTrapObjects + "4.0 = STRING: \"99\""),
-            std::string::npos);
-
-  switchd_->Signal(SIGKILL);
-  ASSERT_TRUE(switchd_->WaitExit().has_value());
-  snmpsvc_->Signal(SIGTERM);
-  const auto stopped = snmpsvc_->WaitExit();
-  ASSERT_TRUE(stopped.has_value()) << "snmpsvc hangs without switchd";
-  EXPECT_TRUE(WIFEXITED(*stopped) && WEXITSTATUS(*stopped) == 0) << *stopped;
-  const std::string trace = ReadFile(TraceFile());
-  const std::size_t shutting = trace.find("SnmpClose(): Shutting down agent");
-  EXPECT_NE(shutting, std::string::npos) << trace;
-  EXPECT_NE(trace.find("SNMP agent DLL unloaded", shutting), std::string::npos) << trace;
-  EXPECT_EQ(trace.find("Exception"), std::string::npos) << trace;
-}
-
 // The tables of a test of its own: a rule set holding the given rules, with the
 // resources, events and the local target they use.
 void WriteRuleTables(const std::string& dir, const std::string& resources, const std::string& rules,

@@ -107,23 +107,9 @@ TEST_F(SwitchdProcessTest, SwitchctlCommandsReachTheClientsOfARunningSwitchd) {
   ASSERT_TRUE(key);
   EXPECT_EQ(key->QueryDword("DoAccountCheck"), 1u);
 
-  EXPECT_EQ(Ctl({"announce", "0x312"}).exit_code, 0);
-  ASSERT_TRUE(WaitForEvent(sp::kOcStoreConfiguration, sp::kTableResources));
-  EXPECT_EQ(Ctl({"event", "w", "42", "w"}).exit_code, 0);
-  ASSERT_TRUE(WaitForEvent(sp::kOcThresholdEvent, 0));
   const CommandResult wrong = Ctl({"event", "nope", "1", "w"});
   EXPECT_EQ(wrong.exit_code, 1);
   EXPECT_NE(wrong.output.find("ERROR no rule named \"nope\""), std::string::npos);
-
-  // A store over the socket reaches the file and is announced.
-  auto store =
-      SendAsAgent(client, sp::kOcStoreConfiguration, sp::kTableEvents,
-                  "<Events><Event Name=\"w\"><Severity>critical</Severity></Event></Events>");
-  EXPECT_EQ(store->FrameStatus(), 0u);
-  ASSERT_TRUE(WaitForEvent(sp::kOcStoreConfiguration, sp::kTableEvents));
-  auto table = SendAsAgent(client, sp::kOcReadConfiguration, sp::kTableEvents, nullptr);
-  EXPECT_NE(FileText("Events.xml").find("critical"), std::string::npos);
-  EXPECT_EQ(ReplyText(*table), FileText("Events.xml") + '\0');
 }
 
 TEST_F(SwitchdProcessTest, RestartedSwitchdAnnouncesEverythingToTheClientThatComesBack) {
