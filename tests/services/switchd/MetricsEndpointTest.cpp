@@ -64,8 +64,6 @@ class MetricsEndpointTest : public DataDirFixture {
  protected:
   void SetUp() override {
     DataDirFixture::SetUp();
-    setenv("LORVETH_STATE_DIR", (root_ + "/state").c_str(), 1);
-    setenv("LORVETH_RUNTIME_DIR", (root_ + "/run").c_str(), 1);
     const std::string marker = root_ + "/marker";
     WriteFile(marker, "present\n");
     WriteFile(data_dir_ + "/Resources.xml",
@@ -83,10 +81,6 @@ class MetricsEndpointTest : public DataDirFixture {
               "<RuleSets><RuleSet Name=\"watch\"><Rule Name=\"marker-present\"/></RuleSet>"
               "</RuleSets>");
   }
-  void TearDown() override {
-    service_.reset();
-    DataDirFixture::TearDown();
-  }
 
   // Writes the endpoint's settings (none when `enabled` is empty) and starts switchd.
   void Start(std::optional<DWORD> enabled, DWORD port) {
@@ -96,13 +90,7 @@ class MetricsEndpointTest : public DataDirFixture {
       key->SetDword("Enabled", *enabled);
       key->SetDword("Port", port);
     }
-    switchd::ServiceOptions options;
-    options.data_dir = data_dir_;
-    options.serve_socket = false;
-    options.serve_control = false;
-    service_ = std::make_unique<switchd::Service>(options);
-    std::string error;
-    ASSERT_TRUE(service_->Start(&error)) << error;
+    StartService();
   }
 
   // The parsed samples; "failed: ..." when the scrape or the parser failed.
@@ -113,8 +101,6 @@ class MetricsEndpointTest : public DataDirFixture {
         test_support::RunCommand({"/usr/bin/python3", "-c", kScrape, url}, {"no_proxy=*"});
     return result.exit_code == 0 ? result.output : "failed: " + result.output;
   }
-
-  std::unique_ptr<switchd::Service> service_;
 };
 
 TEST_F(MetricsEndpointTest, EndpointAnswersOnlyOnceEnabled) {

@@ -531,8 +531,6 @@ class ServiceRulesTest : public DataDirFixture {
  protected:
   void SetUp() override {
     DataDirFixture::SetUp();
-    setenv("LORVETH_STATE_DIR", (root_ + "/state").c_str(), 1);
-    setenv("LORVETH_RUNTIME_DIR", (root_ + "/run").c_str(), 1);
     WriteFile(data_dir_ + "/Resources.xml", kResources);
     WriteFile(data_dir_ + "/Events.xml", kEvents);
     WriteFile(data_dir_ + "/Rules.xml",
@@ -541,17 +539,8 @@ class ServiceRulesTest : public DataDirFixture {
     source_->Set("fake", "9");
     source_->Refuse("refused");
     switchd::ServiceOptions options;
-    options.data_dir = data_dir_;
-    options.serve_socket = false;
-    options.serve_control = false;
     options.source = source_;
-    service_ = std::make_unique<switchd::Service>(options);
-    std::string error;
-    ASSERT_TRUE(service_->Start(&error)) << error;
-  }
-  void TearDown() override {
-    service_.reset();
-    DataDirFixture::TearDown();
+    StartService(options);
   }
 
   std::string Answer(const std::string& command) {
@@ -566,7 +555,6 @@ class ServiceRulesTest : public DataDirFixture {
   }
 
   std::shared_ptr<FakeSource> source_ = std::make_shared<FakeSource>();
-  std::unique_ptr<switchd::Service> service_;
 };
 
 TEST_F(ServiceRulesTest, StoresReachTheEngineAndRefusalsTheStatus) {

@@ -24,18 +24,11 @@ class SwitchObjectTest : public DataDirFixture {
  protected:
   void SetUp() override {
     DataDirFixture::SetUp();
-    setenv("LORVETH_STATE_DIR", (root_ + "/state").c_str(), 1);
-    setenv("LORVETH_RUNTIME_DIR", (root_ + "/run").c_str(), 1);
     Seed();
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
     ServiceOptions options;
-    options.data_dir = data_dir_;
-    options.serve_socket = false;
-    options.serve_control = false;
     options.poll_seconds = 60;
-    service_ = std::make_unique<Service>(options);
-    std::string error;
-    ASSERT_TRUE(service_->Start(&error)) << error;
+    StartService(options);
   }
   void TearDown() override {
     for (auto& client : clients_) {
@@ -49,17 +42,10 @@ class SwitchObjectTest : public DataDirFixture {
   }
 
   RecordingClient& NewClient(LONG form = 0) {
-    clients_.push_back(std::make_unique<RecordingClient>());
-    RecordingClient& client = *clients_.back();
-    EXPECT_TRUE(client.Attach(nullptr));
-    if (form != 0) {
-      EXPECT_EQ(client.ChooseEventForm(form), S_OK);
-    }
-    EXPECT_TRUE(client.EnableEvents(TRUE));
-    return client;
+    clients_.push_back(AttachedClient(form));
+    return *clients_.back();
   }
 
-  std::unique_ptr<Service> service_;
   std::vector<std::unique_ptr<RecordingClient>> clients_;
 };
 

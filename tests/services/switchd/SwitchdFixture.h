@@ -6,8 +6,10 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
 
+#include "services/switchd/Service.h"
 #include "services/switchd/ThresholdModule.h"
 #include "support/ProcessHelpers.h"
 #include "threshold/documents/ConfigDocument.h"
@@ -55,8 +57,24 @@ class DataDirFixture : public ::testing::Test {
     root_ = test_support::MakeTempDirectory("lorveth-switchd");
     data_dir_ = root_ + "/data";
     std::filesystem::create_directories(data_dir_);
+    // The registry and the sockets of this test, never the machine's.
+    setenv("LORVETH_STATE_DIR", (root_ + "/state").c_str(), 1);
+    setenv("LORVETH_RUNTIME_DIR", (root_ + "/run").c_str(), 1);
   }
-  void TearDown() override { std::filesystem::remove_all(root_); }
+  void TearDown() override {
+    service_.reset();
+    std::filesystem::remove_all(root_);
+  }
+
+  // switchd in this process on the data directory, without socket and control channel.
+  void StartService(switchd::ServiceOptions options = {}) {
+    options.data_dir = data_dir_;
+    options.serve_socket = false;
+    options.serve_control = false;
+    service_ = std::make_unique<switchd::Service>(options);
+    std::string error;
+    ASSERT_TRUE(service_->Start(&error)) << error;
+  }
 
   void Seed() {
     for (const auto& table : kSeedTables) WriteFile(data_dir_ + "/" + table[0], table[1]);
@@ -87,6 +105,7 @@ class DataDirFixture : public ::testing::Test {
 
   std::string root_;
   std::string data_dir_;
+  std::unique_ptr<switchd::Service> service_;
 };
 
 }  // namespace switchd_test

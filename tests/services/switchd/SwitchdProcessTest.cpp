@@ -31,8 +31,6 @@ class SwitchdProcessTest : public DataDirFixture {
  protected:
   void SetUp() override {
     DataDirFixture::SetUp();
-    setenv("LORVETH_STATE_DIR", (root_ + "/state").c_str(), 1);
-    setenv("LORVETH_RUNTIME_DIR", (root_ + "/run").c_str(), 1);
     socket_ = root_ + "/run/switch.sock";
     control_ = root_ + "/run/switchd.ctl";
     env_ = test_support::NetSnmpEnvironment(root_ + "/net-snmp");
@@ -65,13 +63,7 @@ class SwitchdProcessTest : public DataDirFixture {
     return RunCommand(words, env_);
   }
   RecordingClient& Client(LONG form = 0) {
-    client_ = std::make_unique<RecordingClient>();
-    client_->SetDefaultClientName("process-test");
-    EXPECT_TRUE(client_->Attach(nullptr));
-    if (form != 0) {
-      EXPECT_EQ(client_->ChooseEventForm(form), S_OK);
-    }
-    EXPECT_TRUE(client_->EnableEvents(TRUE));
+    client_ = AttachedClient(form);
     return *client_;
   }
   bool WaitForEvent(DWORD oc, DWORD oe) {
@@ -97,7 +89,7 @@ TEST_F(SwitchdProcessTest, SwitchctlCommandsReachTheClientsOfARunningSwitchd) {
   const std::string status = Ctl({"status"}).output;
   for (const char* line : {"table Rules 0x311 records 2 modified 10/20/2006 8:56:53",
                            "table ReportSets 0x320 records 2", "setting DoAccountCheck 0x3812 0",
-                           "name \"process-test\" form 3"}) {
+                           "name \"test-client\" form 3"}) {
     EXPECT_NE(status.find(line), std::string::npos) << line << "\n" << status;
   }
   EXPECT_EQ(Ctl({"set", "DoAccountCheck", "1"}).exit_code, 0);
