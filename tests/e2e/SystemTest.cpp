@@ -425,56 +425,10 @@ TEST_F(SystemTest, ThresholdEventArrivesAsV1TrapAndV2cNotification) {
   }
 }
 
-// The tables of a test of its own: a rule set holding the given rules, with the
-// resources, events and the local target they use.
-void WriteRuleTables(const std::string& dir, const std::string& resources, const std::string& rules,
-                     const std::string& members) {
-  WriteFile(dir + "/Resources.xml", "<Resources>" + resources + "</Resources>");
-  WriteFile(dir + "/Targets.xml", "<Targets><Target Name=\"local\">127.0.0.1</Target></Targets>");
-  WriteFile(dir + "/Events.xml",
-            "<Events><Event Name=\"minor\"><Type>snmp-trap</Type><Severity>minor</Severity>"
-            "</Event></Events>");
-  WriteFile(dir + "/Rules.xml", "<Rules>" + rules + "</Rules>");
-  WriteFile(dir + "/RuleSets.xml",
-            "<RuleSets><RuleSet Name=\"watch\">" + members + "</RuleSet></RuleSets>");
-}
-
-TEST_F(SystemTest, RuleOnAFileThatExistsSendsItsTrap) {
-  const std::string marker = dir_.path() + "/marker";
-  WriteFile(marker, "present\n");
-  WriteRuleTables(state_dir_ + "/switchd",
-                  "<Resource Name=\"marker\"><Request Type=\"builtin\">file.exists:" + marker +
-                      "</Request></Resource>",
-                  "<Rule Name=\"marker-present\"><Comment>made by the test</Comment>"
-                  "<Interval>1</Interval><Resource Name=\"marker\"/>"
-                  "<Threshold Type=\"absolute\" Operator=\"equal\" Value=\"1\"/>"
-                  "<Event Name=\"minor\" Control=\"continuous\"/></Rule>",
-                  "<Rule Name=\"marker-present\"/>");
-  ASSERT_TRUE(StartTrapReceiver());
-  ASSERT_TRUE(StartSystem());
-
-  // The rule fires at every poll while it holds, so a trap follows once the
-  // agent listens.
-  const std::string v1_header = "." + kRoot + ".2 Enterprise Specific Trap (2202)";
-  const bool arrived = WaitFor(
-      [&] { return ReadFile(TrapLog()).find(v1_header) != std::string::npos; }, seconds(20));
-  const std::string log = ReadFile(TrapLog());
-  ASSERT_TRUE(arrived) << log << ReadFile(dir_.path() + "/switchd.log");
-  const std::string trap = log.substr(log.find(v1_header));
-  EXPECT_NE(trap.find("." + kTrapObjects + "3.0 = STRING: \"marker-present\""), std::string::npos)
-      << trap;
-  EXPECT_NE(trap.find("." + kTrapObjects + "4.0 = STRING: \"1\""), std::string::npos) << trap;
-  EXPECT_NE(trap.find("." + kTrapObjects + "5.0 = STRING: \"made by the test\""), std::string::npos)
-      << trap;
-
-  const CommandResult rules = Tool({kSwitchctl, "rules"});
-  EXPECT_EQ(rules.exit_code, 0) << rules.output;
-  EXPECT_NE(rules.output.find("violated since"), std::string::npos) << rules.output;
-  EXPECT_NE(Get("2c", "public", {kRoot + ".1.2.2.0"}).find("INTEGER: 3"), std::string::npos);
-}
-
+// A rule on a value of the system's snmpd that the test sets: above 50 the
+// alarm, back below it the informational return to normal, each trap with its
+// value and the rule's comment; while it holds, switchctl and the agent show it.
 TEST_F(SystemTest, RuleOnAnSnmpValueFiresAndClearsWithAlternating) {
-  // The system's snmpd with one integer the test sets.
   const std::string oid = ".1.3.6.1.4.1.32473.9.1.0";
   const std::string agent = "127.0.0.1:" + std::to_string(test_support::FreeUdpPort());
   const std::string conf = dir_.path() + "/remote-snmpd.conf";
@@ -496,14 +450,21 @@ TEST_F(SystemTest, RuleOnAnSnmpValueFiresAndClearsWithAlternating) {
       << ReadFile(dir_.path() + "/remote-snmpd.log");
 
   const std::string tables = state_dir_ + "/switchd";
-  WriteRuleTables(
-      tables, "<Resource Name=\"remote\"><Request Type=\"snmp\">" + oid + "</Request></Resource>",
-      "<Rule Name=\"remote-high\"><Interval>1</Interval><Resource Name=\"remote\"/>"
-      "<Target Name=\"agent\"/><Threshold Operator=\"greater\" Value=\"50\"/>"
-      "<Event Name=\"minor\" Control=\"single-shot\" Alternating=\"true\"/></Rule>",
-      "<Rule Name=\"remote-high\"/>");
+  WriteFile(tables + "/Resources.xml",
+            "<Resources><Resource Name=\"remote\"><Request Type=\"snmp\">" + oid +
+                "</Request></Resource></Resources>");
   WriteFile(tables + "/Targets.xml",
             "<Targets><Target Name=\"agent\">" + agent + "</Target></Targets>");
+  WriteFile(tables + "/Events.xml",
+            "<Events><Event Name=\"minor\"><Type>snmp-trap</Type><Severity>minor</Severity>"
+            "</Event></Events>");
+  WriteFile(tables + "/Rules.xml",
+            "<Rules><Rule Name=\"remote-high\"><Comment>made by the test</Comment>"
+            "<Interval>1</Interval><Resource Name=\"remote\"/><Target Name=\"agent\"/>"
+            "<Threshold Operator=\"greater\" Value=\"50\"/>"
+            "<Event Name=\"minor\" Control=\"single-shot\" Alternating=\"true\"/></Rule></Rules>");
+  WriteFile(tables + "/RuleSets.xml",
+            "<RuleSets><RuleSet Name=\"watch\"><Rule Name=\"remote-high\"/></RuleSet></RuleSets>");
   ASSERT_TRUE(StartTrapReceiver());
   ASSERT_TRUE(StartSystem());
   const auto rules = [&] { return Tool({kSwitchctl, "rules", "--json"}).output; };
@@ -516,8 +477,6 @@ TEST_F(SystemTest, RuleOnAnSnmpValueFiresAndClearsWithAlternating) {
       seconds(20)))
       << rules();
 
-  // The value the rule compares was set by the test: above 50 the alarm, back
-  // below it the informational return to normal, each with its value.
   const auto trap_with = [&](const std::string& number, const std::string& value) {
     return WaitFor(
         [&] {
@@ -531,10 +490,14 @@ TEST_F(SystemTest, RuleOnAnSnmpValueFiresAndClearsWithAlternating) {
   };
   set_value(90);
   EXPECT_TRUE(trap_with("2202", "90")) << ReadFile(TrapLog()) << rules();
+  EXPECT_NE(Switchctl({"rules"}).output.find("violated since"), std::string::npos) << rules();
+  EXPECT_NE(Get("2c", "public", {kRoot + ".1.2.2.0"}).find("INTEGER: 3"), std::string::npos);
   set_value(10);
   EXPECT_TRUE(trap_with("2203", "10")) << ReadFile(TrapLog()) << rules();
   const std::string log = ReadFile(TrapLog());
   EXPECT_NE(log.find("." + kTrapObjects + "3.0 = STRING: \"remote-high\""), std::string::npos)
+      << log;
+  EXPECT_NE(log.find("." + kTrapObjects + "5.0 = STRING: \"made by the test\""), std::string::npos)
       << log;
 }
 
