@@ -224,19 +224,17 @@ class SystemTest : public ::testing::Test {
 
   // A Net-SNMP tool with numeric output against the agent.
   std::string Query(const std::string& tool, const std::string& version,
-                    const std::string& community, std::vector<std::string> args) {
-    std::vector<std::string> argv = {tool,  "-m", "",  "-v" + version, "-c", community,
-                                     "-On", "-t", "2", "-r",           "1",  Target()};
+                    const std::string& community, std::vector<std::string> args,
+                    const char* timeout = "2", const char* retries = "1") {
+    std::vector<std::string> argv = {tool,  "-m", "",      "-v" + version, "-c",    community,
+                                     "-On", "-t", timeout, "-r",           retries, Target()};
     argv.insert(argv.end(), args.begin(), args.end());
     return Tool(argv).output;
   }
-
+  // A quick snmpget, for polling.
   std::string Get(const std::string& version, const std::string& community,
                   std::vector<std::string> names) {
-    std::vector<std::string> argv = {"snmpget", "-m", "",    "-v" + version, "-c", community,
-                                     "-On",     "-t", "0.5", "-r",           "0",  Target()};
-    argv.insert(argv.end(), names.begin(), names.end());
-    return Tool(argv).output;
+    return Query("snmpget", version, community, names, "0.5", "0");
   }
 
   std::string V3(const std::string& tool, std::vector<std::string> args) {

@@ -31,7 +31,6 @@ class FakeThresholdModule {
   FakeThresholdModule(const FakeThresholdModule&) = delete;
   FakeThresholdModule& operator=(const FakeThresholdModule&) = delete;
 
-  FakeSwitch& Switch() { return switch_; }
   std::vector<Frame> Frames() const { return switch_.Frames(); }
 
   void SetNamedReply(DWORD oc, const std::string& name, Answer answer, DWORD number = 0) {

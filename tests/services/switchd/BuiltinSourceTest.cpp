@@ -16,6 +16,7 @@
 #include "SourceReading.h"
 #include "services/switchd/BuiltinSource.h"
 #include "services/switchd/ResourceList.h"
+#include "support/TempDir.h"
 
 namespace switchd_test {
 namespace {
@@ -36,9 +37,6 @@ Reading Builtin(BuiltinSource& source, const std::string& request) {
 class BuiltinSourceTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/lorveth-builtin-XXXXXX";
-    root_ = mkdtemp(pattern);
-    disk_ = root_ + "/disk";
     std::filesystem::create_directories(disk_);
     Write(root_ + "/proc/stat",
           "cpu  300 0 100 600 0 0 0 0 0 0\ncpu0 200 0 0 300 0 0 0 0 0 0\n"
@@ -64,7 +62,6 @@ class BuiltinSourceTest : public ::testing::Test {
     Write(root_ + "/proc/102/comm", "systemd-journal\n");
     Write(root_ + "/proc/self/comm", "not-a-process\n");  // not a number: not listed
   }
-  void TearDown() override { std::filesystem::remove_all(root_); }
 
   void Meminfo(int total, int available) {
     Write(root_ + "/proc/meminfo", "MemTotal: " + std::to_string(total) +
@@ -72,8 +69,9 @@ class BuiltinSourceTest : public ::testing::Test {
                                        " kB\nSwapTotal: 400 kB\nSwapFree: 300 kB\n");
   }
 
-  std::string root_;
-  std::string disk_;
+  test_support::TempDir dir_{"lorveth-builtin"};
+  const std::string root_ = dir_.path();
+  const std::string disk_ = root_ + "/disk";
 };
 
 TEST_F(BuiltinSourceTest, EveryMeasurementReadsItsSample) {
