@@ -326,11 +326,6 @@ class SnmpsvcAgentxTest : public SnmpsvcTest {
     return master_->Running();
   }
 
-  bool StartSubagent() {
-    service_ = StartSubagentProcess(state_dir_, ServiceLog());
-    return service_ != nullptr;
-  }
-
   std::unique_ptr<ChildProcess> StartSubagentProcess(const std::string& state,
                                                      const std::string& log) {
     std::filesystem::create_directories(state + "/snmpsvc");
@@ -364,7 +359,8 @@ class SnmpsvcAgentxTest : public SnmpsvcTest {
 // regions is refused by the master until the first one leaves.
 TEST_F(SnmpsvcAgentxTest, ReconnectsToARestartedMasterAndRetriesARefusedRegistration) {
   ASSERT_TRUE(StartMaster());
-  ASSERT_TRUE(StartSubagent());
+  service_ = StartSubagentProcess(state_dir_, ServiceLog());
+  ASSERT_NE(service_, nullptr);
   ASSERT_EQ(WalkWhenRegistered(), ExpectedRegionWalk(3)) << ReadFile(ServiceLog());
   master_->Signal(SIGTERM);
   ASSERT_TRUE(master_->WaitExit().has_value());
