@@ -217,11 +217,6 @@ class SystemTest : public ::testing::Test {
     ReplaceInTable("ReportSets.xml", "<Status>enable</Status>", "<Status>disable</Status>");
   }
 
-  CommandResult Switchctl(std::vector<std::string> args) {
-    args.insert(args.begin(), kSwitchctl);
-    return Tool(args);
-  }
-
   // A Net-SNMP tool with numeric output against the agent.
   std::string Query(const std::string& tool, const std::string& version,
                     const std::string& community, std::vector<std::string> args,

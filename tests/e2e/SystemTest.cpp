@@ -98,12 +98,12 @@ TEST_F(SystemTest, WalksOfTheReportTablesShowTheRecordedValues) {
   ASSERT_TRUE(WaitFor(
       [&] {
         for (const std::string& report : reports) {
-          if (Switchctl({"records", report, "--from", "3"}).exit_code != 0) return false;
+          if (Tool({kSwitchctl, "records", report, "--from", "3"}).exit_code != 0) return false;
         }
         return true;
       },
       seconds(30)))
-      << Switchctl({"reports"}).output;
+      << Tool({kSwitchctl, "reports"}).output;
 
   const std::string index_walk = Query("snmpwalk", "2c", "public", {kRoot + ".1.4.7"});
   const std::string record_walk = Query("snmpwalk", "2c", "public", {kRoot + ".1.4.8"});
@@ -125,7 +125,7 @@ TEST_F(SystemTest, WalksOfTheReportTablesShowTheRecordedValues) {
     // The listing is taken after the walk: it may hold newer records, never other texts.
     const std::map<std::string, std::string> walked =
         LinesUnder(record_walk, kRoot + ".1.4.8.1.1." + index + ".");
-    const CommandResult listing = Switchctl({"records", report});
+    const CommandResult listing = Tool({kSwitchctl, "records", report});
     ASSERT_EQ(listing.exit_code, 0) << listing.output;
     std::map<std::string, std::string> listed;
     std::istringstream lines(listing.output);
@@ -490,7 +490,8 @@ TEST_F(SystemTest, RuleOnAnSnmpValueFiresAndClearsWithAlternating) {
   };
   set_value(90);
   EXPECT_TRUE(trap_with("2202", "90")) << ReadFile(TrapLog()) << rules();
-  EXPECT_NE(Switchctl({"rules"}).output.find("violated since"), std::string::npos) << rules();
+  EXPECT_NE(Tool({kSwitchctl, "rules"}).output.find("violated since"), std::string::npos)
+      << rules();
   EXPECT_NE(Get("2c", "public", {kRoot + ".1.2.2.0"}).find("INTEGER: 3"), std::string::npos);
   set_value(10);
   EXPECT_TRUE(trap_with("2203", "10")) << ReadFile(TrapLog()) << rules();
