@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "services/switchd/Plot.h"
 #include "support/ProcessHelpers.h"
+#include "services/switchd/Plot.h"
 
 namespace switchd_test {
 namespace {
@@ -52,8 +52,10 @@ TEST(PlotTest, AChartRendersToAPictureOfItsSizeWithLegendTitleAndUnit) {
     int step_minutes;
     const char* tick;  // a time-axis label the span calls for
   } kCases[] = {
-      {"one point", 1, false, 1, "08:01:"},         {"a day of one value", 500, false, 1, ":00"},
-      {"two instances", 90, true, 1, ":00"},        {"five days", 120, false, 60, "03-0"},
+      {"one point", 1, false, 1, "08:01:"},
+      {"a day of one value", 500, false, 1, ":00"},
+      {"two instances", 90, true, 1, ":00"},
+      {"five days", 120, false, 60, "03-0"},
       {"forty days", 40, false, 24 * 60, "2026-0"},
   };
   for (const auto& c : kCases) {
