@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -12,14 +11,14 @@
 #include <vector>
 
 #include "platform/com/Com.h"
+#include "support/WaitFor.h"
 #include "switch/CommandBuffer.h"
 #include "switch/SwitchProtocol.h"
 #include "switch/VarnClient.h"
 
 namespace switchd_test {
 
-// Bounds every wait, so that a missing event fails the test instead of hanging it.
-constexpr auto kPatience = std::chrono::seconds(20);
+using test_support::kPatience;
 
 struct ReceivedFrame {
   DISPID dispid;
