@@ -80,26 +80,17 @@ inline std::map<std::string, std::string> LinesUnder(const std::string& walk,
   return out;
 }
 
-// The rule names and descriptions of a Rules.xml document, keyed by the
-// table index that the agent gives each rule.
-struct RuleTexts {
-  std::map<std::string, std::string> names;
-  std::map<std::string, std::string> descriptions;
-};
-
-inline RuleTexts RulesOfTableFile(const std::string& path) {
+// Each record of a table file as the agent's walk prints it, by its index:
+// its name, or the text of its child element `item`.
+inline std::map<std::string, std::string> TableTexts(const std::string& path, const char* record,
+                                                     const char* item = nullptr) {
   pugi::xml_document document;
-  RuleTexts texts;
-  if (!document.load_file(path.c_str())) {
-    ADD_FAILURE() << "cannot read " << path;
-    return texts;
-  }
-  for (pugi::xml_node rule : document.child("Rules").children("Rule")) {
-    const std::string name = rule.attribute("Name").value();
-    const std::string index = RuleIndex(name);
-    texts.names[index] = "STRING: \"" + name + "\"";
-    texts.descriptions[index] =
-        "STRING: \"" + std::string(rule.child("Description").text().get()) + "\"";
+  EXPECT_TRUE(document.load_file(path.c_str())) << path;
+  std::map<std::string, std::string> texts;
+  for (pugi::xml_node node : document.document_element().children(record)) {
+    const std::string name = node.attribute("Name").value();
+    texts[RuleIndex(name)] =
+        "STRING: \"" + (item ? std::string(node.child(item).text().get()) : name) + "\"";
   }
   return texts;
 }
@@ -206,24 +197,6 @@ class SystemTest : public ::testing::Test {
     return true;
   }
 
-  // The system's snmpd as AgentX master answering on the test's port, and
-  // snmpsvc registering the agent's regions with it.
-  bool StartSystemAsSubagent() {
-    const std::string socket = dir_.path() + "/agentx.sock";
-    const std::string conf = dir_.path() + "/snmpd.conf";
-    WriteFile(conf, "master agentx\nagentXSocket " + socket + "\nagentaddress udp:" + Target() +
-                        "\nrocommunity public 127.0.0.1\nrwcommunity private 127.0.0.1\n");
-    master_ = ChildProcess::Start({"/usr/sbin/snmpd", "-f", "-Lo", "-C", "-c", conf, "-I", "-smux"},
-                                  env_, dir_.path() + "/snmpd.log");
-    if (master_ == nullptr) return false;
-    WaitFor([&] { return std::filesystem::exists(socket) || !master_->Running(); }, kPatience);
-    if (!master_->Running()) {
-      ADD_FAILURE() << "snmpd did not start:\n" << ReadFile(dir_.path() + "/snmpd.log");
-      return false;
-    }
-    return StartSwitchd() && StartSnmpsvc({"--agentx", socket});
-  }
-
   CommandResult Tool(std::vector<std::string> argv) { return RunCommand(argv, env_); }
 
   // Edits the test's copy of a demonstration table file before switchd starts.
@@ -244,26 +217,19 @@ class SystemTest : public ::testing::Test {
     ReplaceInTable("ReportSets.xml", "<Status>enable</Status>", "<Status>disable</Status>");
   }
 
-  CommandResult Switchctl(std::vector<std::string> args) {
-    args.insert(args.begin(), kSwitchctl);
-    return Tool(args);
-  }
-
   // A Net-SNMP tool with numeric output against the agent.
   std::string Query(const std::string& tool, const std::string& version,
-                    const std::string& community, std::vector<std::string> args) {
-    std::vector<std::string> argv = {tool,  "-m", "",  "-v" + version, "-c", community,
-                                     "-On", "-t", "2", "-r",           "1",  Target()};
+                    const std::string& community, std::vector<std::string> args,
+                    const char* timeout = "2", const char* retries = "1") {
+    std::vector<std::string> argv = {tool,  "-m", "",      "-v" + version, "-c",    community,
+                                     "-On", "-t", timeout, "-r",           retries, Target()};
     argv.insert(argv.end(), args.begin(), args.end());
     return Tool(argv).output;
   }
-
+  // A quick snmpget, for polling.
   std::string Get(const std::string& version, const std::string& community,
                   std::vector<std::string> names) {
-    std::vector<std::string> argv = {"snmpget", "-m", "",    "-v" + version, "-c", community,
-                                     "-On",     "-t", "0.5", "-r",           "0",  Target()};
-    argv.insert(argv.end(), names.begin(), names.end());
-    return Tool(argv).output;
+    return Query("snmpget", version, community, names, "0.5", "0");
   }
 
   std::string V3(const std::string& tool, std::vector<std::string> args) {
@@ -280,6 +246,16 @@ class SystemTest : public ::testing::Test {
   // agent through switchd's change event, not at once).
   bool GetEventually(const std::string& name, const std::string& expected) {
     return WaitFor([&] { return Get("2c", "public", {name}).find(expected) != std::string::npos; });
+  }
+  void ExpectServed(const std::string& name, const std::string& expected) {
+    if (!GetEventually(name, expected)) {
+      ADD_FAILURE() << name << " never held " << expected << ": " << Get("2c", "public", {name});
+    }
+  }
+  // A SET with the private community that must succeed.
+  void SetOk(const std::vector<std::string>& args) {
+    const std::string out = Query("snmpset", "2c", "private", args);
+    EXPECT_EQ(out.find("Error"), std::string::npos) << out;
   }
 
   // snmptrapd on the sinks' port, printing numeric OIDs to its log.
@@ -311,7 +287,6 @@ class SystemTest : public ::testing::Test {
   int trap_port_ = 0;
   // Declared in start order: snmpsvc is killed before switchd.
   std::unique_ptr<ChildProcess> trapd_;
-  std::unique_ptr<ChildProcess> master_;
   std::unique_ptr<ChildProcess> remote_agent_;  // an snmpd whose value a rule reads
   std::unique_ptr<ChildProcess> switchd_;
   std::unique_ptr<ChildProcess> snmpsvc_;

@@ -14,8 +14,6 @@
 namespace e2e {
 namespace {
 
-// --- Walks -------------------------------------------------------------------
-
 // Walks and bulk walks agree and list the records of every table file.
 TEST_F(SystemTest, ReadsAnswerWhatTheTableFilesHold) {
   HoldStill();
@@ -25,34 +23,18 @@ TEST_F(SystemTest, ReadsAnswerWhatTheTableFilesHold) {
   EXPECT_EQ(walk.find("not increasing"), std::string::npos) << walk;
   EXPECT_EQ(Query("snmpbulkwalk", "2c", "public", {"-Cr10", kRoot}), walk);
   EXPECT_EQ(Query("snmpbulkwalk", "2c", "public", {"-Cr1", kRoot}), walk);
-  const RuleTexts rules = RulesOfTableFile(state_dir_ + "/switchd/Rules.xml");
-  ASSERT_FALSE(rules.names.empty());
-  EXPECT_EQ(LinesUnder(walk, kRuleEntry + std::to_string(kDescriptionColumn) + "."),
-            rules.descriptions)
-      << walk;
-  struct Table {
-    const char* file;
-    const char* root;
-    const char* record;
-    const char* name_column;  // the entry's column 1
-  };
-  for (const Table& table : {Table{"Rules.xml", "Rules", "Rule", ".1.3.1.1.1."},
-                             Table{"RuleSets.xml", "RuleSets", "RuleSet", ".1.3.3.1.1."},
-                             Table{"Events.xml", "Events", "Event", ".1.3.6.1.1."},
-                             Table{"Reports.xml", "Reports", "Report", ".1.4.1.1.1."},
-                             Table{"ReportSets.xml", "ReportSets", "ReportSet", ".1.4.3.1.1."},
-                             Table{"Resources.xml", "Resources", "Resource", ".1.5.1.1.1."},
-                             Table{"Targets.xml", "Targets", "Target", ".1.5.3.1.1."}}) {
-    SCOPED_TRACE(table.file);
-    pugi::xml_document document;
-    ASSERT_TRUE(document.load_file((state_dir_ + "/switchd/" + table.file).c_str()));
-    std::map<std::string, std::string> expected;
-    for (pugi::xml_node record : document.child(table.root).children(table.record)) {
-      const std::string name = record.attribute("Name").value();
-      expected[RuleIndex(name)] = "STRING: \"" + name + "\"";
-    }
-    ASSERT_FALSE(expected.empty());
-    EXPECT_EQ(LinesUnder(walk, kRoot + table.name_column), expected) << walk;
+  const std::string tables = state_dir_ + "/switchd/";
+  const auto rule_names = TableTexts(tables + "Rules.xml", "Rule");
+  EXPECT_EQ(LinesUnder(walk, kRuleEntry + "2."),
+            TableTexts(tables + "Rules.xml", "Rule", "Description"));
+  // clang-format off
+  for (const auto& [record, column] : {std::pair{"Rule", ".1.3.1.1.1."}, {"RuleSet", ".1.3.3.1.1."},
+       {"Event", ".1.3.6.1.1."}, {"Report", ".1.4.1.1.1."}, {"ReportSet", ".1.4.3.1.1."},
+       {"Resource", ".1.5.1.1.1."}, {"Target", ".1.5.3.1.1."}}) {
+    // clang-format on
+    const auto names = TableTexts(tables + record + "s.xml", record);
+    ASSERT_FALSE(names.empty()) << record;
+    EXPECT_EQ(LinesUnder(walk, kRoot + column), names) << record << walk;
   }
 
   // GETs of the scalars and of missing rules and objects. A rule index spans
@@ -100,10 +82,9 @@ TEST_F(SystemTest, ReadsAnswerWhatTheTableFilesHold) {
   for (const std::string& concurrent : walks) {
     EXPECT_EQ(concurrent.find("not increasing"), std::string::npos) << concurrent;
     EXPECT_EQ(concurrent.find("Timeout"), std::string::npos) << concurrent;
-    EXPECT_EQ(LinesUnder(concurrent, kRuleEntry + std::to_string(kNameColumn) + "."), rules.names)
-        << concurrent;
+    EXPECT_EQ(LinesUnder(concurrent, kRuleEntry + "1."), rule_names) << concurrent;
   }
-  EXPECT_TRUE(GetEventually(description, "STRING: \"Changed 4\""));
+  ExpectServed(description, "STRING: \"Changed 4\"");
   EXPECT_TRUE(snmpsvc_->Running());
 }
 
@@ -117,12 +98,12 @@ TEST_F(SystemTest, WalksOfTheReportTablesShowTheRecordedValues) {
   ASSERT_TRUE(WaitFor(
       [&] {
         for (const std::string& report : reports) {
-          if (Switchctl({"records", report, "--from", "3"}).exit_code != 0) return false;
+          if (Tool({kSwitchctl, "records", report, "--from", "3"}).exit_code != 0) return false;
         }
         return true;
       },
       seconds(30)))
-      << Switchctl({"reports"}).output;
+      << Tool({kSwitchctl, "reports"}).output;
 
   const std::string index_walk = Query("snmpwalk", "2c", "public", {kRoot + ".1.4.7"});
   const std::string record_walk = Query("snmpwalk", "2c", "public", {kRoot + ".1.4.8"});
@@ -144,7 +125,7 @@ TEST_F(SystemTest, WalksOfTheReportTablesShowTheRecordedValues) {
     // The listing is taken after the walk: it may hold newer records, never other texts.
     const std::map<std::string, std::string> walked =
         LinesUnder(record_walk, kRoot + ".1.4.8.1.1." + index + ".");
-    const CommandResult listing = Switchctl({"records", report});
+    const CommandResult listing = Tool({kSwitchctl, "records", report});
     ASSERT_EQ(listing.exit_code, 0) << listing.output;
     std::map<std::string, std::string> listed;
     std::istringstream lines(listing.output);
@@ -161,10 +142,6 @@ TEST_F(SystemTest, WalksOfTheReportTablesShowTheRecordedValues) {
   }
 }
 
-// --- GET ---------------------------------------------------------------------
-
-// --- SET ---------------------------------------------------------------------
-
 TEST_F(SystemTest, SetCreatesChangesAndDestroysARuleEachVisibleToGet) {
   ASSERT_TRUE(StartSystem());
   const std::string rule = "e2e-rule";
@@ -172,12 +149,9 @@ TEST_F(SystemTest, SetCreatesChangesAndDestroysARuleEachVisibleToGet) {
   const std::string status = RuleColumn(kRowStatusColumn, rule);
   ASSERT_NE(Get("2c", "public", {description}).find(" = No Such "), std::string::npos);
 
-  const std::string created =
-      Query("snmpset", "2c", "private", {description, "s", "Made by the test", status, "i", "4"});
-  EXPECT_EQ(created.find("Error"), std::string::npos) << created;
-  EXPECT_TRUE(GetEventually(description, "STRING: \"Made by the test\""))
-      << Get("2c", "public", {description});
-  EXPECT_TRUE(GetEventually(RuleColumn(kNameColumn, rule), "STRING: \"" + rule + "\""));
+  SetOk({description, "s", "Made by the test", status, "i", "4"});
+  ExpectServed(description, "STRING: \"Made by the test\"");
+  ExpectServed(RuleColumn(kNameColumn, rule), "STRING: \"" + rule + "\"");
   // The change went through switchd to its table file.
   const std::string table = state_dir_ + "/switchd/Rules.xml";
   pugi::xml_document document;
@@ -187,17 +161,12 @@ TEST_F(SystemTest, SetCreatesChangesAndDestroysARuleEachVisibleToGet) {
   ASSERT_TRUE(stored) << ReadFile(table);
   EXPECT_STREQ(stored.child("Description").text().get(), "Made by the test");
 
-  const std::string changed = Query("snmpset", "2c", "private",
-                                    {description, "s", "Changed by the test", status, "i", "1"});
-  EXPECT_EQ(changed.find("Error"), std::string::npos) << changed;
-  EXPECT_TRUE(GetEventually(description, "STRING: \"Changed by the test\""))
-      << Get("2c", "public", {description});
+  SetOk({description, "s", "Changed by the test", status, "i", "1"});
+  ExpectServed(description, "STRING: \"Changed by the test\"");
 
   // Destroy, here beside another column.
-  const std::string destroyed =
-      Query("snmpset", "2c", "private", {description, "s", "going", status, "i", "6"});
-  EXPECT_EQ(destroyed.find("Error"), std::string::npos) << destroyed;
-  EXPECT_TRUE(GetEventually(description, " = No Such ")) << Get("2c", "public", {description});
+  SetOk({description, "s", "going", status, "i", "6"});
+  ExpectServed(description, " = No Such ");
   EXPECT_EQ(ReadFile(state_dir_ + "/switchd/Rules.xml").find(rule), std::string::npos);
 }
 
@@ -205,12 +174,12 @@ TEST_F(SystemTest, SetCreatesChangesAndDestroysARuleEachVisibleToGet) {
 // the table file.
 TEST_F(SystemTest, RefusedSetsChangeNothing) {
   ASSERT_TRUE(StartSystem());
-  const auto column = [](int number, const char* rule) { return RuleColumn(number, rule); };
-  const std::string interval = column(kPollIntervalColumn, "cpu-high");
-  const std::string storage = column(kStorageTypeColumn, "cpu-high");
-  const std::string description = column(kDescriptionColumn, "cpu-high");
-  const std::string status = column(kRowStatusColumn, "cpu-high");
-  const std::string ghost = column(kDescriptionColumn, "ghost-rule");
+  const std::string interval = RuleColumn(kPollIntervalColumn, "cpu-high");
+  const std::string storage = RuleColumn(kStorageTypeColumn, "cpu-high");
+  const std::string description = RuleColumn(kDescriptionColumn, "cpu-high");
+  const std::string status = RuleColumn(kRowStatusColumn, "cpu-high");
+  const std::string ghost = RuleColumn(kDescriptionColumn, "ghost-rule");
+  // clang-format off
   const struct {
     const char* label;
     const char* version;
@@ -219,55 +188,20 @@ TEST_F(SystemTest, RefusedSetsChangeNothing) {
     std::string watched;               // served as before
     const char* absent;                // never in the table file
   } kCases[] = {
-      {"zero poll interval",
-       "2c",
-       {interval, "i", "0", status, "i", "1"},
-       {"Reason: inconsistentValue", "Failed object: ." + interval},
-       interval,
-       "<Interval>0</Interval>"},
-      {"storage type",
-       "2c",
-       {storage, "i", "3", status, "i", "1"},
-       {"Reason: notWritable"},
-       storage,
-       "Storage"},
-      {"storage type, a v1 code",
-       "1",
-       {storage, "i", "3", status, "i", "1"},
-       {},
-       storage,
-       "Storage"},
-      {"no row status",
-       "2c",
-       {description, "s", "no status"},
-       {"Error in packet"},
-       description,
-       "no status"},
-      {"create and go of an existing rule",
-       "2c",
-       {description, "s", "twice", status, "i", "4"},
-       {"Error in packet"},
-       description,
-       "twice"},
-      {"active on a missing rule",
-       "2c",
-       {ghost, "s", "ghost", column(kRowStatusColumn, "ghost-rule"), "i", "1"},
-       {"Error in packet"},
-       ghost,
-       "ghost-rule"},
+      {"zero poll interval", "2c", {interval, "i", "0", status, "i", "1"}, {"Reason: inconsistentValue", "Failed object: ." + interval}, interval, "<Interval>0</Interval>"},
+      {"storage type", "2c", {storage, "i", "3", status, "i", "1"}, {"Reason: notWritable"}, storage, "Storage"},
+      {"storage type, a v1 code", "1", {storage, "i", "3", status, "i", "1"}, {"Error in packet"}, storage, "Storage"},
+      {"no row status", "2c", {description, "s", "no status"}, {"Error in packet"}, description, "no status"},
+      {"create and go of an existing rule", "2c", {description, "s", "twice", status, "i", "4"}, {"Error in packet"}, description, "twice"},
+      {"active on a missing rule", "2c", {ghost, "s", "ghost", RuleColumn(kRowStatusColumn, "ghost-rule"), "i", "1"}, {"Error in packet"}, ghost, "ghost-rule"},
   };
+  // clang-format on
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.label);
     const std::string before = Get("2c", "public", {c.watched});
     const std::string out = Query("snmpset", c.version, "private", c.args);
-    for (const std::string& answer : c.answers)
+    for (const std::string& answer : c.answers) {
       EXPECT_NE(out.find(answer), std::string::npos) << out;
-    if (c.answers.empty()) {  // SNMPv1 knows none of the v2c codes
-      EXPECT_EQ(out.find("notWritable"), std::string::npos) << out;
-      EXPECT_TRUE(out.find("(noSuchName)") != std::string::npos ||
-                  out.find("(readOnly)") != std::string::npos ||
-                  out.find("(badValue)") != std::string::npos)
-          << out;
     }
     EXPECT_EQ(Get("2c", "public", {c.watched}), before);
     EXPECT_EQ(ReadFile(state_dir_ + "/switchd/Rules.xml").find(c.absent), std::string::npos);
@@ -286,34 +220,27 @@ TEST_F(SystemTest, SetsThatWriteLittleOrNothingKeepTheRule) {
   const std::string operator_column = RuleColumn(kOperatorColumn, "disk-root");
   const std::string before = Get("2c", "public", {operator_column});
   ASSERT_NE(before.find("INTEGER: "), std::string::npos) << before;
-  const std::string ok =
-      Query("snmpset", "2c", "private", {description, "s", "Root almost full", status, "i", "1"});
-  EXPECT_EQ(ok.find("Error"), std::string::npos) << ok;
+  SetOk({description, "s", "Root almost full", status, "i", "1"});
   EXPECT_EQ(Get("2c", "public", {kLastSetMessage}),
             "." + kLastSetMessage + " = STRING: \"No SET executed\"\n");
-  const std::string wrong =
-      Query("snmpset", "2c", "private",
-            {description, "s", "Root full", operator_column, "i", "12", status, "i", "1"});
-  EXPECT_EQ(wrong.find("Error"), std::string::npos) << wrong;
+  SetOk({description, "s", "Root full", operator_column, "i", "12", status, "i", "1"});
   EXPECT_EQ(Get("2c", "public", {kLastSetMessage}),
             "." + kLastSetMessage + " = STRING: \"Wrong enum value in SetOperator!\"\n");
-  EXPECT_TRUE(GetEventually(description, "STRING: \"Root full\""))
-      << Get("2c", "public", {description});
+  ExpectServed(description, "STRING: \"Root full\"");
   EXPECT_EQ(Get("2c", "public", {operator_column}), before);
 
   for (const std::vector<std::string>& request : std::vector<std::vector<std::string>>{
            {operator_column, "i", "12", status, "i", "1"},
            {RuleColumn(kNameColumn, "disk-root"), "s", "disk-root", status, "i", "1"},
            {status, "i", "1"}}) {
-    const std::string out = Query("snmpset", "2c", "private", request);
-    EXPECT_EQ(out.find("Error"), std::string::npos) << out;
+    SetOk(request);
     EXPECT_NE(ReadFile(state_dir_ + "/switchd/Rules.xml").find("Operator=\"within-range\""),
               std::string::npos)
         << request.front();
   }
   // Once a later change has reached the agent, the rule is served as before.
   Query("snmpset", "2c", "private", {description, "s", "marker", status, "i", "1"});
-  EXPECT_TRUE(GetEventually(description, "STRING: \"marker\""));
+  ExpectServed(description, "STRING: \"marker\"");
   EXPECT_EQ(Get("2c", "public", {operator_column}), before);
 }
 
@@ -332,17 +259,16 @@ TEST_F(SystemTest, HandEditedTablesAndEmptiedSetsKeepTheirRecords) {
   WriteFile(state_dir_ + "/switchd/RuleSets.xml",
             "<RuleSets><RuleSet Name=\"bare\"><Rule Name=\"cpu-high\"/></RuleSet></RuleSets>");
   ASSERT_TRUE(StartSystem());
+  const CommandResult status = Tool({kSwitchctl, "status"});
+  EXPECT_NE(status.output.find(" name \"Lorveth_Agent\" "), std::string::npos) << status.output;
+  EXPECT_EQ(ReadFile(TraceFile()).find("Could not get a valid module name"), std::string::npos);
   const std::string log = ReadFile(dir_.path() + "/switchd.log");
   EXPECT_NE(log.find(events_file + ": the element <Remark>"), std::string::npos) << log;
   EXPECT_EQ(log.find(rules_file), std::string::npos) << "a foreign element at the end is harmless";
 
   const std::string description = RuleColumn(kDescriptionColumn, "after-note");
-  const std::string out =
-      Query("snmpset", "2c", "private",
-            {description, "s", "seen", RuleColumn(kRowStatusColumn, "after-note"), "i", "4"});
-  EXPECT_EQ(out.find("Error"), std::string::npos) << out;
-  EXPECT_TRUE(GetEventually(description, "STRING: \"seen\""))
-      << Get("2c", "public", {description}) << ReadFile(rules_file);
+  SetOk({description, "s", "seen", RuleColumn(kRowStatusColumn, "after-note"), "i", "4"});
+  ExpectServed(description, "STRING: \"seen\"");
   EXPECT_NE(ReadFile(rules_file).find("<Note>kept by hand</Note>"), std::string::npos);
 
   // The same warning when an edited file is reloaded.
@@ -360,26 +286,20 @@ TEST_F(SystemTest, HandEditedTablesAndEmptiedSetsKeepTheirRecords) {
   // not send a record that names only the set, which removes the set.
   const std::string contents = kRoot + ".1.3.4.1.";
   const std::string member = "." + RuleIndex("bare") + ".1";
-  const std::string removed =
-      Query("snmpset", "2c", "private",
-            {contents + "2" + member, "s", "cpu-high", contents + "3" + member, "i", "6"});
-  EXPECT_EQ(removed.find("Error"), std::string::npos) << removed;
+  SetOk({contents + "2" + member, "s", "cpu-high", contents + "3" + member, "i", "6"});
   pugi::xml_document sets;
   ASSERT_TRUE(sets.load_file((state_dir_ + "/switchd/RuleSets.xml").c_str()));
   const pugi::xml_node bare =
       sets.child("RuleSets").find_child_by_attribute("RuleSet", "Name", "bare");
   ASSERT_TRUE(bare) << ReadFile(state_dir_ + "/switchd/RuleSets.xml");
   EXPECT_FALSE(bare.child("Rule"));
-  EXPECT_TRUE(GetEventually(contents + "2" + member, " = No Such "));
+  ExpectServed(contents + "2" + member, " = No Such ");
   EXPECT_NE(Get("2c", "public", {kRoot + ".1.3.3.1.1." + RuleIndex("bare")}).find("\"bare\""),
             std::string::npos);
 
   // A member of a set that switchd does not hold: nothing to remove, no error.
   const std::string ghost = "." + RuleIndex("ghost") + ".1";
-  const std::string none =
-      Query("snmpset", "2c", "private",
-            {contents + "2" + ghost, "s", "cpu-high", contents + "3" + ghost, "i", "6"});
-  EXPECT_EQ(none.find("Error"), std::string::npos) << none;
+  SetOk({contents + "2" + ghost, "s", "cpu-high", contents + "3" + ghost, "i", "6"});
   EXPECT_TRUE(sets.load_file((state_dir_ + "/switchd/RuleSets.xml").c_str()));
   EXPECT_TRUE(sets.child("RuleSets").find_child_by_attribute("RuleSet", "Name", "bare"));
 }
@@ -403,47 +323,8 @@ TEST_F(SystemTest, SetPrintedByTheRunCommandWorks) {
       Tool({"/bin/bash", "-c", "root_oid=" + kRoot + assignment + "\n" + set});
   EXPECT_EQ(out.exit_code, 0) << set << "\n" << out.output;
   EXPECT_EQ(out.output.find("Error"), std::string::npos) << out.output;
-  EXPECT_TRUE(GetEventually(RuleColumn(kDescriptionColumn, "cpu-high"), "CPU above 90%"));
+  ExpectServed(RuleColumn(kDescriptionColumn, "cpu-high"), "CPU above 90%");
 }
-
-// --- Changes from the switch side ---------------------------------------------
-
-// switchctl lists the agent and reloads an edited table; SIGTERM then stops
-// snmpsvc with the agent's close sequence.
-TEST_F(SystemTest, SwitchctlListsTheAgentAndReloadsAnEditedTableFile) {
-  ASSERT_TRUE(StartSystem());
-  const CommandResult status = Tool({kSwitchctl, "status"});
-  ASSERT_EQ(status.exit_code, 0) << status.output;
-  EXPECT_NE(status.output.find(" name \"Lorveth_Agent\" "), std::string::npos) << status.output;
-  EXPECT_EQ(ReadFile(TraceFile()).find("Could not get a valid module name"), std::string::npos);
-
-  const std::string table = state_dir_ + "/switchd/Rules.xml";
-  pugi::xml_document document;
-  ASSERT_TRUE(document.load_file(table.c_str()));
-  document.child("Rules")
-      .find_child_by_attribute("Rule", "Name", "load-rising")
-      .child("Description")
-      .text()
-      .set("Edited on disk");
-  ASSERT_TRUE(document.save_file(table.c_str()));
-  const CommandResult reload = Tool({kSwitchctl, "reload"});
-  ASSERT_EQ(reload.exit_code, 0) << reload.output;
-  const std::string description = RuleColumn(kDescriptionColumn, "load-rising");
-  EXPECT_TRUE(GetEventually(description, "STRING: \"Edited on disk\""))
-      << Get("2c", "public", {description});
-
-  snmpsvc_->Signal(SIGTERM);
-  const auto stopped = snmpsvc_->WaitExit();
-  ASSERT_TRUE(stopped.has_value()) << "snmpsvc did not stop";
-  EXPECT_TRUE(WIFEXITED(*stopped) && WEXITSTATUS(*stopped) == 0) << *stopped;
-  const std::string trace = ReadFile(TraceFile());
-  const std::size_t shutting = trace.find("SnmpClose(): Shutting down agent");
-  EXPECT_NE(shutting, std::string::npos) << trace;
-  EXPECT_NE(trace.find("SNMP agent DLL unloaded", shutting), std::string::npos) << trace;
-  EXPECT_EQ(trace.find("Exception"), std::string::npos) << trace;
-}
-
-// --- Access ------------------------------------------------------------------
 
 // The registry databases, the table files and the record database are for
 // their owner and the service group only, whatever the umask of the process
@@ -484,8 +365,7 @@ TEST_F(SystemTest, StateFilesAreForOwnerAndGroupOnlyWhateverTheUmask) {
   const std::string accepted =
       V3("snmpset", {description, "s", "by the v3 user", status, "i", "1"});
   EXPECT_EQ(accepted.find("Error"), std::string::npos) << accepted;
-  EXPECT_TRUE(GetEventually(description, "STRING: \"by the v3 user\""))
-      << Get("2c", "public", {description});
+  ExpectServed(description, "STRING: \"by the v3 user\"");
   EXPECT_NE(V3("snmpget", {description}).find("by the v3 user"), std::string::npos);
   std::vector<std::string> wrong_key = {
       "snmpget", "-m",       "",   "-v3",           "-l",       "authPriv",
@@ -496,218 +376,10 @@ TEST_F(SystemTest, StateFilesAreForOwnerAndGroupOnlyWhateverTheUmask) {
   EXPECT_NE(refused_key.find("Authentication failure"), std::string::npos) << refused_key;
 }
 
-// --- Traps -------------------------------------------------------------------
-
-TEST_F(SystemTest, ThresholdEventArrivesAsV1TrapAndV2cNotification) {
-  ASSERT_TRUE(StartTrapReceiver());
-  ASSERT_TRUE(StartSystem());
-  const std::string trap_log = TrapLog();
-
-  const CommandResult event = Tool({kSwitchctl, "event", "cpu-high", "97", "critical-trap"});
-  ASSERT_EQ(event.exit_code, 0) << event.output;
-
-  const std::string v2_trap_oid = ".1.3.6.1.6.3.1.1.4.1.0 = OID: ." + kRoot + ".2.0.2200";
-  auto both_arrived = [&] {
-    const std::string log = ReadFile(trap_log);
-    return log.find("Enterprise Specific Trap (2200)") != std::string::npos &&
-           log.find(v2_trap_oid) != std::string::npos;
-  };
-  ASSERT_TRUE(WaitFor(both_arrived, kPatience)) << ReadFile(trap_log) << ReadFile(ServiceLog());
-  const std::string log = ReadFile(trap_log);
-
-  pugi::xml_document rules;
-  ASSERT_TRUE(rules.load_file((state_dir_ + "/switchd/Rules.xml").c_str()));
-  const std::string comment = rules.child("Rules")
-                                  .find_child_by_attribute("Rule", "Name", "cpu-high")
-                                  .child("Comment")
-                                  .text()
-                                  .get();
-  ASSERT_FALSE(comment.empty());
-
-  // SNMPv1: the enterprise is the notifications' parent; SNMPv2c: it follows
-  // the bindings as snmpTrapEnterprise.0.
-  EXPECT_NE(log.find("." + kRoot + ".2 Enterprise Specific Trap (2200)"), std::string::npos) << log;
-  EXPECT_NE(log.find(".1.3.6.1.6.3.1.1.4.3.0 = OID: ." + kRoot + ".2\n"), std::string::npos) << log;
-  const std::size_t v1 = log.find("Enterprise Specific Trap (2200)");
-  const std::size_t v2 = log.find(v2_trap_oid);
-  for (const std::size_t start : {v1, v2}) {
-    // A v1 trap prints its bindings on the line after its header; a v2c
-    // notification prints everything on one line.
-    std::size_t end = log.find('\n', start);
-    if (start == v1 && end != std::string::npos) end = log.find('\n', end + 1);
-    const std::string trap = log.substr(start, end == std::string::npos ? end : end - start);
-    EXPECT_NE(trap.find("." + kTrapObjects + "1.0 = STRING: "), std::string::npos) << trap;
-    EXPECT_NE(trap.find("." + kTrapObjects + "2.0 = "), std::string::npos) << trap;
-    EXPECT_NE(trap.find("." + kTrapObjects + "3.0 = STRING: \"cpu-high\""), std::string::npos)
-        << trap;
-    EXPECT_NE(trap.find("." + kTrapObjects + "4.0 = STRING: \"97\""), std::string::npos) << trap;
-    EXPECT_NE(trap.find("." + kTrapObjects + "5.0 = STRING: \"" + comment + "\""),
-              std::string::npos)
-        << trap;
-  }
-
-  // The event's severity chooses the notification number.
-  struct Case {
-    const char* rule;
-    const char* event;
-    const char* number;
-  };
-  for (const Case& c :
-       {Case{"memory-high", "major-trap", "2201"}, Case{"disk-root", "minor-trap", "2202"},
-        Case{"load-rising", "info-trap", "2203"}}) {
-    const CommandResult fired = Tool({kSwitchctl, "event", c.rule, "42", c.event});
-    ASSERT_EQ(fired.exit_code, 0) << fired.output;
-    const std::string expected = ".1.3.6.1.6.3.1.1.4.1.0 = OID: ." + kRoot + ".2.0." + c.number +
-                                 "\t." + kTrapObjects + "1.0";
-    EXPECT_TRUE(
-        WaitFor([&] { return ReadFile(TrapLog()).find(expected) != std::string::npos; }, kPatience))
-        << c.event << "\n"
-        << ReadFile(TrapLog());
-    const std::string traps = ReadFile(TrapLog());
-    const std::size_t at = traps.find(expected);
-    if (at == std::string::npos) continue;
-    const std::string line = traps.substr(at, traps.find('\n', at) - at);
-    EXPECT_NE(line.find("." + kTrapObjects + "3.0 = STRING: \"" + c.rule + "\""), std::string::npos)
-        << line;
-  }
-}
-
-// --- Lifecycle ---------------------------------------------------------------
-
-// Without switchd the agent answers; after switchd's restart it stores again
-// and its events arrive; without switchd again, SIGTERM still stops snmpsvc
-// cleanly.
-TEST_F(SystemTest, AgentOutlivesSwitchdAndServesAgainAfterItsRestart) {
-  ASSERT_TRUE(StartTrapReceiver());
-  ASSERT_TRUE(StartSystem());
-  switchd_->Signal(SIGTERM);
-  ASSERT_TRUE(switchd_->WaitExit().has_value());
-  const CommandResult during = Tool({"snmpget", "-m", "", "-v2c", "-c", "public", "-On", "-t", "2",
-                                     "-r", "0", Target(), kAgentId});
-  EXPECT_EQ(during.exit_code, 0) << during.output;
-
-  ASSERT_TRUE(StartSwitchd());
-  const std::string description = RuleColumn(kDescriptionColumn, "after-restart");
-  const std::string status = RuleColumn(kRowStatusColumn, "after-restart");
-  std::string last;
-  const bool stored = WaitFor([&] {
-    last = Query("snmpset", "2c", "private",
-                 {description, "s", "After the restart", status, "i", "4"});
-    return last.find("Error") == std::string::npos;
-  });
-  EXPECT_TRUE(stored) << last << ReadFile(TraceFile());
-  EXPECT_TRUE(GetEventually(description, "STRING: \"After the restart\""))
-      << Get("2c", "public", {description});
-  EXPECT_NE(Get("2c", "public", {RuleColumn(kNameColumn, "cpu-high")}).find("\"cpu-high\""),
-            std::string::npos);
-  // The agent advises again once its remoting has reconnected; until then an
-  // event has no listener, so it is repeated until one arrives.
-  const std::string trap_oid = ".1.3.6.1.6.3.1.1.4.1.0 = OID: ." + kRoot + ".2.0.2200";
-  EXPECT_TRUE(WaitFor([&] {
-    Tool({kSwitchctl, "event", "cpu-high", "99", "critical-trap"});
-    return WaitFor([&] { return ReadFile(TrapLog()).find(trap_oid) != std::string::npos; },
-                   std::chrono::milliseconds(500));
-  })) << ReadFile(TrapLog())
-      << ReadFile(ServiceLog());
-  EXPECT_NE(ReadFile(TrapLog()).find("." + kTrapObjects + "4.0 = STRING: \"99\""),
-            std::string::npos);
-
-  switchd_->Signal(SIGKILL);
-  ASSERT_TRUE(switchd_->WaitExit().has_value());
-  snmpsvc_->Signal(SIGTERM);
-  const auto stopped = snmpsvc_->WaitExit();
-  ASSERT_TRUE(stopped.has_value()) << "snmpsvc hangs without switchd";
-  EXPECT_TRUE(WIFEXITED(*stopped) && WEXITSTATUS(*stopped) == 0) << *stopped;
-  const std::string trace = ReadFile(TraceFile());
-  EXPECT_NE(trace.find("SNMP agent DLL unloaded"), std::string::npos) << trace;
-  EXPECT_EQ(trace.find("Exception"), std::string::npos) << trace;
-}
-
-// --- AgentX ------------------------------------------------------------------
-
-TEST_F(SystemTest, WalkSetAndStopThroughTheSystemSnmpdMaster) {
-  HoldStill();
-  ASSERT_TRUE(StartSystemAsSubagent());
-  const RuleTexts expected = RulesOfTableFile(state_dir_ + "/switchd/Rules.xml");
-  const std::string walk = Query("snmpwalk", "2c", "public", {kRoot});
-  EXPECT_EQ(LinesUnder(walk, kRuleEntry + std::to_string(kNameColumn) + "."), expected.names)
-      << walk;
-  EXPECT_EQ(LinesUnder(walk, kRuleEntry + std::to_string(kDescriptionColumn) + "."),
-            expected.descriptions)
-      << walk;
-  EXPECT_EQ(Query("snmpbulkwalk", "2c", "public", {"-Cr10", kRoot}), walk);
-
-  const std::string description = RuleColumn(kDescriptionColumn, "cpu-high");
-  const std::string out = Query(
-      "snmpset", "2c", "private",
-      {description, "s", "Through the master", RuleColumn(kRowStatusColumn, "cpu-high"), "i", "1"});
-  EXPECT_EQ(out.find("Error"), std::string::npos) << out;
-  EXPECT_TRUE(GetEventually(description, "STRING: \"Through the master\""))
-      << Get("2c", "public", {description});
-
-  // As an AgentX subagent snmpsvc once left two Net-SNMP callbacks registered
-  // whose argument lived on its stack; the library's shutdown freed it and the
-  // stop ended in an abort.
-  snmpsvc_->Signal(SIGTERM);
-  const auto stopped = snmpsvc_->WaitExit();
-  ASSERT_TRUE(stopped.has_value()) << "snmpsvc did not stop";
-  EXPECT_TRUE(WIFEXITED(*stopped) && WEXITSTATUS(*stopped) == 0)
-      << *stopped << ReadFile(ServiceLog());
-  EXPECT_NE(ReadFile(TraceFile()).find("SNMP agent DLL unloaded"), std::string::npos);
-}
-
-// --- Rules -------------------------------------------------------------------
-
-// The tables of a test of its own: a rule set holding the given rules, with the
-// resources, events and the local target they use.
-void WriteRuleTables(const std::string& dir, const std::string& resources, const std::string& rules,
-                     const std::string& members) {
-  WriteFile(dir + "/Resources.xml", "<Resources>" + resources + "</Resources>");
-  WriteFile(dir + "/Targets.xml", "<Targets><Target Name=\"local\">127.0.0.1</Target></Targets>");
-  WriteFile(dir + "/Events.xml",
-            "<Events><Event Name=\"minor\"><Type>snmp-trap</Type><Severity>minor</Severity>"
-            "</Event></Events>");
-  WriteFile(dir + "/Rules.xml", "<Rules>" + rules + "</Rules>");
-  WriteFile(dir + "/RuleSets.xml",
-            "<RuleSets><RuleSet Name=\"watch\">" + members + "</RuleSet></RuleSets>");
-}
-
-TEST_F(SystemTest, RuleOnAFileThatExistsSendsItsTrap) {
-  const std::string marker = dir_.path() + "/marker";
-  WriteFile(marker, "present\n");
-  WriteRuleTables(state_dir_ + "/switchd",
-                  "<Resource Name=\"marker\"><Request Type=\"builtin\">file.exists:" + marker +
-                      "</Request></Resource>",
-                  "<Rule Name=\"marker-present\"><Comment>made by the test</Comment>"
-                  "<Interval>1</Interval><Resource Name=\"marker\"/>"
-                  "<Threshold Type=\"absolute\" Operator=\"equal\" Value=\"1\"/>"
-                  "<Event Name=\"minor\" Control=\"continuous\"/></Rule>",
-                  "<Rule Name=\"marker-present\"/>");
-  ASSERT_TRUE(StartTrapReceiver());
-  ASSERT_TRUE(StartSystem());
-
-  // The rule fires at every poll while it holds, so a trap follows once the
-  // agent listens.
-  const std::string v1_header = "." + kRoot + ".2 Enterprise Specific Trap (2202)";
-  const bool arrived = WaitFor(
-      [&] { return ReadFile(TrapLog()).find(v1_header) != std::string::npos; }, seconds(20));
-  const std::string log = ReadFile(TrapLog());
-  ASSERT_TRUE(arrived) << log << ReadFile(dir_.path() + "/switchd.log");
-  const std::string trap = log.substr(log.find(v1_header));
-  EXPECT_NE(trap.find("." + kTrapObjects + "3.0 = STRING: \"marker-present\""), std::string::npos)
-      << trap;
-  EXPECT_NE(trap.find("." + kTrapObjects + "4.0 = STRING: \"1\""), std::string::npos) << trap;
-  EXPECT_NE(trap.find("." + kTrapObjects + "5.0 = STRING: \"made by the test\""), std::string::npos)
-      << trap;
-
-  const CommandResult rules = Tool({kSwitchctl, "rules"});
-  EXPECT_EQ(rules.exit_code, 0) << rules.output;
-  EXPECT_NE(rules.output.find("violated since"), std::string::npos) << rules.output;
-  EXPECT_NE(Get("2c", "public", {kRoot + ".1.2.2.0"}).find("INTEGER: 3"), std::string::npos);
-}
-
+// A rule on a value of the system's snmpd that the test sets: above 50 the
+// alarm, back below it the informational return to normal, each trap with its
+// value and the rule's comment; while it holds, switchctl and the agent show it.
 TEST_F(SystemTest, RuleOnAnSnmpValueFiresAndClearsWithAlternating) {
-  // The system's snmpd with one integer the test sets.
   const std::string oid = ".1.3.6.1.4.1.32473.9.1.0";
   const std::string agent = "127.0.0.1:" + std::to_string(test_support::FreeUdpPort());
   const std::string conf = dir_.path() + "/remote-snmpd.conf";
@@ -729,14 +401,21 @@ TEST_F(SystemTest, RuleOnAnSnmpValueFiresAndClearsWithAlternating) {
       << ReadFile(dir_.path() + "/remote-snmpd.log");
 
   const std::string tables = state_dir_ + "/switchd";
-  WriteRuleTables(
-      tables, "<Resource Name=\"remote\"><Request Type=\"snmp\">" + oid + "</Request></Resource>",
-      "<Rule Name=\"remote-high\"><Interval>1</Interval><Resource Name=\"remote\"/>"
-      "<Target Name=\"agent\"/><Threshold Operator=\"greater\" Value=\"50\"/>"
-      "<Event Name=\"minor\" Control=\"single-shot\" Alternating=\"true\"/></Rule>",
-      "<Rule Name=\"remote-high\"/>");
+  WriteFile(tables + "/Resources.xml",
+            "<Resources><Resource Name=\"remote\"><Request Type=\"snmp\">" + oid +
+                "</Request></Resource></Resources>");
   WriteFile(tables + "/Targets.xml",
             "<Targets><Target Name=\"agent\">" + agent + "</Target></Targets>");
+  WriteFile(tables + "/Events.xml",
+            "<Events><Event Name=\"minor\"><Type>snmp-trap</Type><Severity>minor</Severity>"
+            "</Event></Events>");
+  WriteFile(tables + "/Rules.xml",
+            "<Rules><Rule Name=\"remote-high\"><Comment>made by the test</Comment>"
+            "<Interval>1</Interval><Resource Name=\"remote\"/><Target Name=\"agent\"/>"
+            "<Threshold Operator=\"greater\" Value=\"50\"/>"
+            "<Event Name=\"minor\" Control=\"single-shot\" Alternating=\"true\"/></Rule></Rules>");
+  WriteFile(tables + "/RuleSets.xml",
+            "<RuleSets><RuleSet Name=\"watch\"><Rule Name=\"remote-high\"/></RuleSet></RuleSets>");
   ASSERT_TRUE(StartTrapReceiver());
   ASSERT_TRUE(StartSystem());
   const auto rules = [&] { return Tool({kSwitchctl, "rules", "--json"}).output; };
@@ -749,8 +428,6 @@ TEST_F(SystemTest, RuleOnAnSnmpValueFiresAndClearsWithAlternating) {
       seconds(20)))
       << rules();
 
-  // The value the rule compares was set by the test: above 50 the alarm, back
-  // below it the informational return to normal, each with its value.
   const auto trap_with = [&](const std::string& number, const std::string& value) {
     return WaitFor(
         [&] {
@@ -764,10 +441,32 @@ TEST_F(SystemTest, RuleOnAnSnmpValueFiresAndClearsWithAlternating) {
   };
   set_value(90);
   EXPECT_TRUE(trap_with("2202", "90")) << ReadFile(TrapLog()) << rules();
+  EXPECT_NE(Tool({kSwitchctl, "rules"}).output.find("violated since"), std::string::npos)
+      << rules();
+  EXPECT_NE(Get("2c", "public", {kRoot + ".1.2.2.0"}).find("INTEGER: 3"), std::string::npos);
   set_value(10);
   EXPECT_TRUE(trap_with("2203", "10")) << ReadFile(TrapLog()) << rules();
+  // Each trap in both forms: SNMPv1 with the notifications' parent as its
+  // enterprise, SNMPv2c with it as snmpTrapEnterprise.0 after the bindings;
+  // every form carries every trap object.
+  const auto count = [&](const std::string& text) {
+    const std::string log = ReadFile(TrapLog());
+    size_t n = 0;
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_TRUE(WaitFor([&] {
+    return count(".1.3.6.1.6.3.1.1.4.1.0 = OID: ." + kRoot + ".2.0.220") == 2;
+  })) << ReadFile(TrapLog());
+  EXPECT_NE(count(".1.3.6.1.6.3.1.1.4.3.0 = OID: ." + kRoot + ".2\n"), 0u);
+  EXPECT_EQ(count("." + kRoot + ".2 Enterprise Specific Trap (220"), 2u);
+  for (int object = 1; object <= 5; ++object) {
+    EXPECT_EQ(count("." + kTrapObjects + std::to_string(object) + ".0 = "), 4u) << object;
+  }
   const std::string log = ReadFile(TrapLog());
   EXPECT_NE(log.find("." + kTrapObjects + "3.0 = STRING: \"remote-high\""), std::string::npos)
+      << log;
+  EXPECT_NE(log.find("." + kTrapObjects + "5.0 = STRING: \"made by the test\""), std::string::npos)
       << log;
 }
 

@@ -283,53 +283,8 @@ FakeSwitch::~FakeSwitch() {
   }
 }
 
-void FakeSwitch::QueueAnswer(Answer answer) {
-  std::lock_guard lock(mutex_);
-  script_.push_back(std::move(answer));
-}
-
 void FakeSwitch::AnswerBusy(int times) {
   for (int i = 0; i < times; ++i) QueueAnswer(Answer::Status(cmd_status::kDeviceNotResponding));
-}
-
-void FakeSwitch::SetHandler(Handler handler) {
-  std::lock_guard lock(mutex_);
-  handler_ = std::move(handler);
-}
-
-void FakeSwitch::SetCreationResult(HRESULT hr) { creation_result_ = hr; }
-void FakeSwitch::SetContainerQueryResult(HRESULT hr) { container_result_ = hr; }
-
-std::vector<FakeSwitch::Frame> FakeSwitch::Frames() const {
-  std::lock_guard lock(mutex_);
-  return frames_;
-}
-
-void FakeSwitch::ClearFrames() {
-  std::lock_guard lock(mutex_);
-  frames_.clear();
-}
-
-std::string FakeSwitch::ClientName() const {
-  std::lock_guard lock(mutex_);
-  return client_name_;
-}
-
-int FakeSwitch::ClientNameCalls() const {
-  std::lock_guard lock(mutex_);
-  return client_name_calls_;
-}
-
-int FakeSwitch::CreateCount() const { return create_count_.load(); }
-
-int FakeSwitch::AdviseCount() const {
-  std::lock_guard lock(mutex_);
-  return advise_count_;
-}
-
-size_t FakeSwitch::SinkCount() const {
-  std::lock_guard lock(mutex_);
-  return sinks_.size();
 }
 
 ULONG FakeSwitch::ExternalReferences() const { return object_->References() - 1; }
@@ -385,8 +340,8 @@ HRESULT FakeSwitch::RaiseEvent(DISPID id, DISPPARAMS* params) {
   }
   HRESULT hr = S_FALSE;
   for (const auto& sink : sinks) {
-    hr = sink->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, params, nullptr,
-                      nullptr, nullptr);
+    hr = sink->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, params, nullptr, nullptr,
+                      nullptr);
   }
   return hr;
 }
@@ -426,8 +381,8 @@ HRESULT FakeSwitch::RaiseHeaderEvent(const std::vector<BYTE>& header,
   return hr;
 }
 
-std::vector<BYTE> FakeSwitch::HeaderImage(DWORD oc, DWORD oe, DWORD oid, DWORD cabid,
-                                          DWORD stat, DWORD len) {
+std::vector<BYTE> FakeSwitch::HeaderImage(DWORD oc, DWORD oe, DWORD oid, DWORD cabid, DWORD stat,
+                                          DWORD len) {
   CmdHeader header{};
   std::memcpy(header.Signature, "$SIP", 4);
   header.Format = kCmdFrameFormat;

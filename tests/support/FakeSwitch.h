@@ -1,14 +1,6 @@
-// An in-process switch for tests: registered under the switch's class id, it
-// offers any subset of the switch's members, answers each command from a
-// script or a handler, records every frame it receives, can block a call
-// until the caller cancels it, and raises events through its connection point.
-//
-//   test_support::FakeSwitch fake;                 // all members
-//   fake.QueueAnswer(Answer::Status(0, {1}));      // first command gets one byte
-//   fake.SetHandler([](const auto& frame) { ... }); // later commands
-//   ... the client attaches and sends ...
-//   EXPECT_EQ(fake.Frames().at(0).oc, 0xE001u);
-//   fake.RaiseFieldsEvent(0xE002, 0x3800, 0, 0, 0, {1});
+// An in-process switch registered under the switch's class id: any subset of
+// its members, answers from a script or a handler, every frame recorded, calls
+// that block until cancelled, and events through its connection point.
 #pragma once
 
 #include <atomic>
@@ -20,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/com/Com.h"
 #include "platform/WinTypes.h"
+#include "platform/com/Com.h"
 
 namespace test_support {
 
@@ -48,23 +40,21 @@ class FakeSwitch {
   static constexpr DISPID kIdClientName = 207;
   static constexpr DISPID kIdCmdRequest = 208;
 
-  // One command as it reached the fake.
   struct Frame {
     DISPID method = 0;
     DWORD oc = 0, oe = 0, oid = 0, cabid = 0, stat = 0;
     WORD mid_low = 0, mid_high = 0;
-    BYTE message = 0;             // the message byte of VCRequestEx
-    size_t header_bytes = 0;      // length of the header string (CmdRequest)
+    BYTE message = 0;         // the message byte of VCRequestEx
+    size_t header_bytes = 0;  // length of the header string (CmdRequest)
     std::vector<BYTE> data;
     WORD timeout = 0;
     DWORD thread_id = 0;
   };
 
-  // How to answer one command.
   struct Answer {
     BYTE stat = 0;
     std::vector<BYTE> data;
-    DWORD delay_ms = 0;                 // cancellable wait before answering
+    DWORD delay_ms = 0;                  // cancellable wait before answering
     bool block_until_cancelled = false;  // wait for a cancel (bounded, see .cpp)
     HRESULT hr = S_OK;                   // a failure is returned without answering
     int message = -1;                    // new message byte (VCRequestEx), -1 keeps it
@@ -99,23 +89,46 @@ class FakeSwitch {
 
   // Scripted answers go first, in order; then the handler; else status 0 and
   // no data.
-  void QueueAnswer(Answer answer);
+  void QueueAnswer(Answer answer) {
+    std::lock_guard lock(mutex_);
+    script_.push_back(std::move(answer));
+  }
   void AnswerBusy(int times);
-  void SetHandler(Handler handler);
+  void SetHandler(Handler handler) {
+    std::lock_guard lock(mutex_);
+    handler_ = std::move(handler);
+  }
 
   // Failure of creation (the factory returns it) and of the connection point
   // container query (E_NOINTERFACE: no events; other codes are unexpected).
-  void SetCreationResult(HRESULT hr);
-  void SetContainerQueryResult(HRESULT hr);
+  void SetCreationResult(HRESULT hr) { creation_result_ = hr; }
+  void SetContainerQueryResult(HRESULT hr) { container_result_ = hr; }
 
-  std::vector<Frame> Frames() const;
-  // Forgets the frames received so far (long runs such as fuzzing).
-  void ClearFrames();
-  std::string ClientName() const;
-  int ClientNameCalls() const;
-  int CreateCount() const;
-  int AdviseCount() const;
-  size_t SinkCount() const;
+  std::vector<Frame> Frames() const {
+    std::lock_guard lock(mutex_);
+    return frames_;
+  }
+  void ClearFrames() {
+    std::lock_guard lock(mutex_);
+    frames_.clear();
+  }
+  std::string ClientName() const {
+    std::lock_guard lock(mutex_);
+    return client_name_;
+  }
+  int ClientNameCalls() const {
+    std::lock_guard lock(mutex_);
+    return client_name_calls_;
+  }
+  int CreateCount() const { return create_count_.load(); }
+  int AdviseCount() const {
+    std::lock_guard lock(mutex_);
+    return advise_count_;
+  }
+  size_t SinkCount() const {
+    std::lock_guard lock(mutex_);
+    return sinks_.size();
+  }
   // References held by others (0 when every client let go).
   ULONG ExternalReferences() const;
 

@@ -1,21 +1,12 @@
-// An in-process threshold module for tests, built on FakeSwitch: it answers
-// the commands the agent sends to the module from XML table fixtures and
-// scripted values, records the configuration documents it is asked to store,
-// and raises change and threshold events.
-//
-//   test_support::FakeThresholdModule module;      // registers the fake switch
-//   module.SetTable(0x311, "<Rules><Rule Name=\"cpu\"/></Rules>");
-//   module.SetNamedReply(0x2207, "cpu", Answer::Text(0, "42"));  // current value
-//   ... the agent attaches and loads ...
-//   module.RaiseTableChanged(0x311);                // the agent reloads the rules
-//
-// Replies are looked up by (operation code, name, number): the name is the
-// request's data up to its first NUL (the rule, report or set name; "" for
-// requests without data) and the number is the table or setting code of 0xE001
-// requests and the record number of 0x2213 requests (0 otherwise).  A request
-// nobody scripted is answered with status 0 and no data.
+// An in-process threshold module on FakeSwitch for the agent's tests: it
+// answers the module's requests from scripted replies and raises change and
+// threshold events.  A reply is looked up by (operation code, name, number):
+// the name is the request's data up to its first NUL ("" without data), the
+// number the table or setting code of 0xE001 requests and the record number
+// of 0x2213 requests (0 otherwise).  Unscripted requests get status 0, no data.
 #pragma once
 
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <string>
@@ -24,6 +15,8 @@
 
 #include "platform/WinTypes.h"
 #include "support/FakeSwitch.h"
+#include "switch/CommandBuffer.h"
+#include "switch/SwitchProtocol.h"
 
 namespace test_support {
 
@@ -32,59 +25,93 @@ class FakeThresholdModule {
   using Answer = FakeSwitch::Answer;
   using Frame = FakeSwitch::Frame;
 
-  // One store request (OC 0xE002) as received.
-  struct StoredDocument {
-    DWORD table_code = 0;
-    std::string text;  // the data without its terminating NUL
-  };
-
-  explicit FakeThresholdModule(unsigned members = FakeSwitch::kAllMembers);
+  explicit FakeThresholdModule(unsigned members = FakeSwitch::kAllMembers) : switch_(members) {
+    switch_.SetHandler([this](const Frame& frame) { return Handle(frame); });
+  }
   FakeThresholdModule(const FakeThresholdModule&) = delete;
   FakeThresholdModule& operator=(const FakeThresholdModule&) = delete;
 
-  FakeSwitch& Switch() { return switch_; }
-
-  // The answer to the table request (0xE001) of a table code: status 0 and the text.
-  void SetTable(DWORD table_code, const std::string& xml);
-
-  // The answer to requests of `oc` carrying `name` (and `number`, see above).
-  void SetNamedReply(DWORD oc, const std::string& name, Answer answer, DWORD number = 0);
-
-  // Convenience forms of SetNamedReply.
-  void SetThresholdStatus(BYTE status);                                     // 0x2200, one byte
-  void SetPerformanceStatus(BYTE status);                                   // 0x2220, one byte
-  void SetRuleSetDocument(const std::string& set, const std::string& xml);  // 0x2202
-
-  // Status byte of every later store request (0xE002); 0 accepts.
-  void SetStoreStatus(BYTE status);
-  std::vector<StoredDocument> StoredDocuments() const;
-
-  // Every command received, oldest first.
   std::vector<Frame> Frames() const { return switch_.Frames(); }
 
-  // Events: a changed table (0xE002 + table code), a threshold event (0x2201
-  // with the document), or any frame.  Delivered on the calling thread; the
-  // result is the sink's.
-  HRESULT RaiseTableChanged(DWORD table_code);
-  HRESULT RaiseThresholdEvent(const std::string& xml);
-  HRESULT RaiseEvent(WORD oc, WORD oe, const std::vector<BYTE>& data);
+  void SetNamedReply(DWORD oc, const std::string& name, Answer answer, DWORD number = 0) {
+    std::lock_guard lock(mutex_);
+    replies_[Key{oc, name, number}] = std::move(answer);
+  }
+  void SetTable(DWORD table_code, const std::string& xml) {
+    SetNamedReply(switch_protocol::kOcReadConfiguration, "", TextWithNul(xml), table_code);
+  }
+  void SetThresholdStatus(BYTE status) {
+    SetNamedReply(switch_protocol::kOcThresholdStatus, "", Bytes({status}));
+  }
+  void SetPerformanceStatus(BYTE status) {
+    SetNamedReply(switch_protocol::kOcPerformanceStatus, "", Bytes({status}));
+  }
+  void SetRuleSetDocument(const std::string& set, const std::string& xml) {
+    SetNamedReply(switch_protocol::kOcRuleSetDocument, set, TextWithNul(xml));
+  }
+  // The status of every later store request (0xE002); 0 accepts.
+  void SetStoreStatus(BYTE status) {
+    std::lock_guard lock(mutex_);
+    store_status_ = status;
+  }
 
-  // Answer helpers.
-  static Answer Bytes(std::vector<BYTE> data, BYTE status = 0);
-  static Answer Word(DWORD value, BYTE status = 0);
+  // Events, delivered on the calling thread; the result is the sink's.
+  HRESULT RaiseTableChanged(DWORD table_code) {
+    return RaiseEvent(static_cast<WORD>(switch_protocol::kOcStoreConfiguration),
+                      static_cast<WORD>(table_code), {});
+  }
+  HRESULT RaiseThresholdEvent(const std::string& xml) {
+    return RaiseEvent(static_cast<WORD>(switch_protocol::kOcThresholdEvent), 0,
+                      std::vector<BYTE>(xml.begin(), xml.end()));
+  }
+  HRESULT RaiseEvent(WORD oc, WORD oe, const std::vector<BYTE>& data) {
+    return switch_.RaiseFieldsEvent(oc, oe, 0, 0, static_cast<BYTE>(cmd_status::kEventMessage),
+                                    data);
+  }
 
-  // The name a request carries: its data up to the first NUL.
-  static std::string NameOf(const Frame& frame);
+  static Answer Bytes(std::vector<BYTE> data, BYTE status = 0) {
+    return Answer::Status(status, std::move(data));
+  }
+  static Answer Word(DWORD value, BYTE status = 0) {
+    std::vector<BYTE> data(4);
+    std::memcpy(data.data(), &value, 4);
+    return Answer::Status(status, std::move(data));
+  }
+  static std::string NameOf(const Frame& frame) {
+    const auto* bytes = reinterpret_cast<const char*>(frame.data.data());
+    return frame.data.empty() ? std::string()
+                              : std::string(bytes, strnlen(bytes, frame.data.size()));
+  }
 
  private:
   using Key = std::tuple<DWORD, std::string, DWORD>;
-  Answer Handle(const Frame& frame);
+
+  static Answer TextWithNul(const std::string& text) {
+    std::vector<BYTE> data(text.begin(), text.end());
+    data.push_back(0);
+    return Answer::Status(0, std::move(data));
+  }
+
+  Answer Handle(const Frame& frame) {
+    namespace sp = switch_protocol;
+    std::lock_guard lock(mutex_);
+    if (frame.oc == sp::kOcStoreConfiguration) return Answer::Status(store_status_);
+    DWORD number = 0;
+    if (frame.oc == sp::kOcReadConfiguration) {
+      number = frame.oe;
+    } else if (frame.oc == sp::kOcReportRecordValue) {
+      // GET puts the whole record number - 1 in OID, GET-NEXT splits it into
+      // OE (high half) and OID (low half); both read back the same way.
+      number = ((frame.oe << 16) | frame.oid) + 1;
+    }
+    const auto found = replies_.find(Key{frame.oc, NameOf(frame), number});
+    return found == replies_.end() ? Answer::Status(cmd_status::kSuccess) : found->second;
+  }
 
   FakeSwitch switch_;
   mutable std::mutex mutex_;
   std::map<Key, Answer> replies_;
   BYTE store_status_ = 0;
-  std::vector<StoredDocument> stored_;
 };
 
 }  // namespace test_support

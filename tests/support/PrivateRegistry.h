@@ -1,9 +1,5 @@
-// Points the registry store (and the runtime directory) of this process at a
-// fresh temporary directory while it lives, so that a test neither reads nor
-// writes the machine's registry, and finds no class registered there.
-//
-//   test_support::PrivateRegistry registry;   // member of the fixture
-//   registry.Root() + "/run/x.sock"            // a place for sockets
+// Points this process's registry store and runtime directory at a fresh
+// temporary directory while it lives.
 #pragma once
 
 #include <stdlib.h>

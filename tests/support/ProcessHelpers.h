@@ -1,12 +1,6 @@
-// Real processes for the tests: a child that is killed when the test ends, a
-// command run to completion with its output, free loopback ports, and the
+// Real processes for the tests, every wait bounded: a child killed when the
+// test ends, a command run to completion, free loopback ports, and the
 // environment that keeps a Net-SNMP program inside the test's own directory.
-// Every wait is bounded, so a child that fails to start or hangs fails the
-// test instead of hanging it.
-//
-//   test_support::TempDir dir;
-//   auto env = test_support::NetSnmpEnvironment(dir.path() + "/net-snmp");
-//   auto result = test_support::RunCommand({"snmpget", "-v2c", ...}, env);
 #pragma once
 
 #include <sys/types.h>
@@ -22,20 +16,16 @@
 
 namespace test_support {
 
-// "NAME=value" entries for a Net-SNMP tool, snmpd, snmptrapd or a service on
-// Net-SNMP's library, all below `dir` (created here): persistent files in
-// dir/persist instead of /var/lib/snmp, configuration files only from
-// dir/conf (empty unless the test writes one there) instead of /etc/snmp and
-// ~/.snmp, HOME at dir/home, and no MIB module loaded (numeric output, no
-// loading warnings).  A later entry of the same name replaces an earlier one,
-// so a test may append its own MIBS or MIBDIRS.
+// "NAME=value" entries that keep a Net-SNMP program below `dir` (created
+// here): persistent files in dir/persist, configuration only from dir/conf,
+// HOME at dir/home, and no MIB module loaded.  A later entry of the same name
+// replaces an earlier one, so a test may append its own MIBS or MIBDIRS.
 std::vector<std::string> NetSnmpEnvironment(const std::string& dir);
 
 class ChildProcess {
  public:
-  // Starts argv (argv[0] a path) with the test's environment, in which the
-  // "NAME=value" entries of env replace variables of the same name; stdout and
-  // stderr go to log_path.  nullptr if the program cannot be started.
+  // Starts argv (argv[0] a path) with the test's environment plus `env`;
+  // stdout and stderr go to log_path.  nullptr if it cannot be started.
   static std::unique_ptr<ChildProcess> Start(const std::vector<std::string>& argv,
                                              const std::vector<std::string>& env,
                                              const std::string& log_path);
@@ -63,8 +53,7 @@ struct CommandResult {
   std::string errors;  // stderr when kept apart
 };
 
-// Runs a command (found on PATH) to completion with the environment as for
-// ChildProcess::Start; killed after the timeout.
+// Runs a command (found on PATH) to completion; killed after the timeout.
 CommandResult RunCommand(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                          std::chrono::milliseconds timeout = kPatience,
                          Streams streams = Streams::kMerged);

@@ -1,9 +1,5 @@
-// Temporary directories that belong to one test: made fresh under $TMPDIR
-// (or /tmp), so that concurrent runs never share a path and a run that points
-// TMPDIR elsewhere finds everything it left behind there.
-//
-//   test_support::TempDir dir("lorveth-frame");   // removed with the object
-//   setenv("LORVETH_STATE_DIR", (dir.path() + "/state").c_str(), 1);
+// Temporary directories of one test, made fresh under $TMPDIR (or /tmp) so
+// that concurrent runs never share a path.
 #pragma once
 
 #include <stdlib.h>

@@ -1,8 +1,4 @@
-// Collects the trace lines written while it lives, for tests that check them.
-//
-//   test_support::TraceCapture trace;
-//   ... code under test ...
-//   EXPECT_TRUE(trace.Contains("\nCSwitchClient       :   already attached"));
+// Collects the trace lines written while it lives.
 #pragma once
 
 #include <algorithm>

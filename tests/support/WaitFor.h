@@ -1,7 +1,5 @@
 // Waiting on a condition with a generous deadline: a loaded machine makes a
 // test slower, never wrong.
-//
-//   ASSERT_TRUE(test_support::WaitFor([&] { return exists(socket); }, test_support::kPatience));
 #pragma once
 
 #include <chrono>

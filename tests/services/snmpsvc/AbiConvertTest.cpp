@@ -1,12 +1,11 @@
 // Conversion between the extension-agent ABI and neutral varbinds: every type
 // an agent can return, and what cannot cross.
-#include "services/snmpsvc/AbiConvert.h"
-
 #include <gtest/gtest.h>
 
-#include "ValuePrinter.h"
-
 #include <cstring>
+
+#include "ValuePrinter.h"
+#include "services/snmpsvc/AbiConvert.h"
 
 namespace snmpsvc {
 namespace {
@@ -55,32 +54,21 @@ TEST(AbiConvertValueTest, Unsigned32AndBitsCrossAsTheirSnmpv2Encodings) {
   EXPECT_EQ(out, Value::Octets(ValueType::kOctetString, "\xA0"));
 }
 
-TEST(AbiConvertValueTest, IpAddressOfOtherLengthThanFourIsRefused) {
+TEST(AbiConvertValueTest, WhatCannotCrossIsRefused) {
   BYTE bytes[] = {10, 0, 0};
-  AsnAny any{};
-  any.asnType = ASN_IPADDRESS;
-  any.asnValue.address = AsnOctetString{bytes, 3, FALSE};
-  Value out;
-  EXPECT_FALSE(FromAbi(any, &out));
-}
-
-TEST(AbiConvertValueTest, NullStreamWithLengthIsRefused) {
-  AsnAny any{};
-  any.asnType = ASN_OCTETSTRING;
-  any.asnValue.string = AsnOctetString{nullptr, 5, FALSE};
-  Value out;
-  EXPECT_FALSE(FromAbi(any, &out));
-  any.asnType = ASN_OBJECTIDENTIFIER;
-  any.asnValue.object = AsnObjectIdentifier{3, nullptr};
-  EXPECT_FALSE(FromAbi(any, &out));
-}
-
-TEST(AbiConvertValueTest, UnknownAndSequenceTagsAreRefused) {
-  for (BYTE tag : {BYTE{0x30}, BYTE{0x45}, BYTE{0x80}, BYTE{0xFF}}) {
-    AsnAny any{};
-    any.asnType = tag;
+  std::vector<AsnAny> refused(7);
+  refused[0].asnType = ASN_IPADDRESS;  // three bytes
+  refused[0].asnValue.address = AsnOctetString{bytes, 3, FALSE};
+  refused[1].asnType = ASN_OCTETSTRING;  // a length without bytes
+  refused[1].asnValue.string = AsnOctetString{nullptr, 5, FALSE};
+  refused[2].asnType = ASN_OBJECTIDENTIFIER;
+  refused[2].asnValue.object = AsnObjectIdentifier{3, nullptr};
+  for (size_t i = 3; i < refused.size(); ++i) {  // a sequence, and tags of no type
+    refused[i].asnType = std::vector<BYTE>{0x30, 0x45, 0x80, 0xFF}[i - 3];
+  }
+  for (const AsnAny& any : refused) {
     Value out;
-    EXPECT_FALSE(FromAbi(any, &out)) << int{tag};
+    EXPECT_FALSE(FromAbi(any, &out)) << int{any.asnType};
   }
 }
 

@@ -30,18 +30,9 @@ const std::string kRoot = "1.3.6.1.4.1.55555.1";
 const std::string kColumns = kRoot + ".1.1.";
 const std::string kSecondRoot = "1.3.6.1.4.1.55555.4";
 
-// The base configuration in Net-SNMP's syntax: a read-only and a read-write
-// community, two SNMPv3 users (SHA/AES) and the system group's texts.
 const std::string kConfig =
-    "rocommunity public 127.0.0.1\n"
-    "rwcommunity private 127.0.0.1\n"
-    "createUser tester SHA \"authpass123\" AES \"privpass123\"\n"
-    "rwuser tester priv\n"
-    "createUser reader SHA \"authpass123\" AES \"privpass123\"\n"
-    "rouser reader priv\n"
-    "syscontact ops@example.net\n"
-    "syslocation rack 7\n"
-    "sysservices 72\n";
+    "rocommunity public 127.0.0.1\nrwcommunity private 127.0.0.1\n"
+    "syscontact ops@example.net\nsyslocation rack 7\nsysservices 72\n";
 
 // The table as snmpwalk -On prints it, followed by the scalar of the region.
 std::string ExpectedRegionWalk(int rows) {
@@ -125,15 +116,6 @@ class SnmpsvcTest : public ::testing::Test {
     return Tool(argv).output;
   }
 
-  std::string V3(const std::string& tool, const std::string& user, const std::string& auth,
-                 std::vector<std::string> args) {
-    std::vector<std::string> argv = {tool,  "-v3", "-l", "authPriv", "-u",  user,    "-a",
-                                     "SHA", "-A",  auth, "-x",       "AES", "-X",    "privpass123",
-                                     "-On", "-t",  "2",  "-r",       "1",   Target()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return Tool(argv).output;
-  }
-
   std::string Target() const { return "127.0.0.1:" + std::to_string(port_); }
   std::string Marker() const { return dir_.path() + "/agent-marker"; }
   std::string ServiceLog() const { return dir_.path() + "/snmpsvc.log"; }
@@ -158,6 +140,7 @@ TEST_F(SnmpsvcTest, ReadsAnswerAsTheToolsPrintThem) {
   const std::vector<std::string> system = {
       "1.3.6.1.2.1.1.1.0", "1.3.6.1.2.1.1.2.0", "1.3.6.1.2.1.1.3.0", "1.3.6.1.2.1.1.4.0",
       "1.3.6.1.2.1.1.5.0", "1.3.6.1.2.1.1.6.0", "1.3.6.1.2.1.1.7.0"};
+  // clang-format off
   const struct {
     const char* label;
     const char* tool;
@@ -171,61 +154,16 @@ TEST_F(SnmpsvcTest, ReadsAnswerAsTheToolsPrintThem) {
       {"bulk walk, 1 repetition", "snmpbulkwalk", "2c", {"-Cr1", all}, both, {}},
       {"bulk walk, 7 repetitions", "snmpbulkwalk", "2c", {"-Cr7", all}, both, {}},
       {"bulk walk, 50 repetitions", "snmpbulkwalk", "2c", {"-Cr50", all}, both, {}},
-      {"v1 walk skips Counter64 only",
-       "snmpwalk",
-       "1",
-       {kRoot},
-       WithoutLinesContaining(ExpectedRegionWalk(3), "Counter64"),
-       {}},
-      {"getnext before the region",
-       "snmpgetnext",
-       "2c",
-       {all},
-       "." + kColumns + "1.1 = INTEGER: 1\n",
-       {}},
-      {"getnext between columns",
-       "snmpgetnext",
-       "2c",
-       {kColumns + "2.99"},
-       "." + kColumns + "3.1 = OID: ." + kRoot + ".7.1\n",
-       {}},
-      {"get of every value type",
-       "snmpget",
-       "2c",
-       every_type,
-       WithoutLinesContaining(WithoutLinesContaining(ExpectedRegionWalk(2), ".1 = "), ".2.0 ="),
-       {}},
-      {"v2c get of missing instances and objects",
-       "snmpget",
-       "2c",
-       {kColumns + "2.9", kColumns + "2.1", kRoot + ".99.0", kRoot + ".2.1"},
-       "." + kColumns + "2.9 = No Such Instance currently exists at this OID\n" + "." + kColumns +
-           "2.1 = STRING: \"row 1\"\n" + "." + kRoot +
-           ".99.0 = No Such Object available on this agent at this OID\n" + "." + kRoot +
-           ".2.1 = No Such Instance currently exists at this OID\n",
-       {}},
-      {"v1 get of a missing instance",
-       "snmpget",
-       "1",
-       {kColumns + "2.1", kColumns + "2.9", kColumns + "2.2"},
-       "",
-       {"(noSuchName)", "Failed object: ." + kColumns + "2.9"}},
-      {"get of a failing object",
-       "snmpget",
-       "2c",
-       {kColumns + "2.1", kRoot + ".3.0"},
-       "",
-       {"(genError)", "Failed object: ." + kRoot + ".3.0"}},
-      {"system group from the configuration",
-       "snmpget",
-       "2c",
-       system,
-       "",
-       {".1.3.6.1.2.1.1.1.0 = STRING: ", ".1.3.6.1.2.1.1.2.0 = OID: ",
-        ".1.3.6.1.2.1.1.3.0 = Timeticks: ", ".1.3.6.1.2.1.1.4.0 = STRING: \"ops@example.net\"",
-        ".1.3.6.1.2.1.1.5.0 = STRING: ", ".1.3.6.1.2.1.1.6.0 = STRING: \"rack 7\"",
-        ".1.3.6.1.2.1.1.7.0 = INTEGER: 72"}},
+      {"v1 walk skips Counter64 only", "snmpwalk", "1", {kRoot}, WithoutLinesContaining(ExpectedRegionWalk(3), "Counter64"), {}},
+      {"getnext before the region", "snmpgetnext", "2c", {all}, "." + kColumns + "1.1 = INTEGER: 1\n", {}},
+      {"getnext between columns", "snmpgetnext", "2c", {kColumns + "2.99"}, "." + kColumns + "3.1 = OID: ." + kRoot + ".7.1\n", {}},
+      {"get of every value type", "snmpget", "2c", every_type, WithoutLinesContaining(WithoutLinesContaining(ExpectedRegionWalk(2), ".1 = "), ".2.0 ="), {}},
+      {"v2c get of missing instances and objects", "snmpget", "2c", {kColumns + "2.9", kColumns + "2.1", kRoot + ".99.0", kRoot + ".2.1"}, "." + kColumns + "2.9 = No Such Instance currently exists at this OID\n" + "." + kColumns + "2.1 = STRING: \"row 1\"\n" + "." + kRoot + ".99.0 = No Such Object available on this agent at this OID\n" + "." + kRoot + ".2.1 = No Such Instance currently exists at this OID\n", {}},
+      {"v1 get of a missing instance", "snmpget", "1", {kColumns + "2.1", kColumns + "2.9", kColumns + "2.2"}, "", {"(noSuchName)", "Failed object: ." + kColumns + "2.9"}},
+      {"get of a failing object", "snmpget", "2c", {kColumns + "2.1", kRoot + ".3.0"}, "", {"(genError)", "Failed object: ." + kRoot + ".3.0"}},
+      {"system group from the configuration", "snmpget", "2c", system, "", {".1.3.6.1.2.1.1.1.0 = STRING: ", ".1.3.6.1.2.1.1.2.0 = OID: ", ".1.3.6.1.2.1.1.3.0 = Timeticks: ", ".1.3.6.1.2.1.1.4.0 = STRING: \"ops@example.net\"", ".1.3.6.1.2.1.1.5.0 = STRING: ", ".1.3.6.1.2.1.1.6.0 = STRING: \"rack 7\"", ".1.3.6.1.2.1.1.7.0 = INTEGER: 72"}},
   };
+  // clang-format on
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.label);
     const std::string out = Query(c.tool, c.version, "public", c.args);
@@ -287,18 +225,6 @@ TEST_F(SnmpsvcTest, SetsApplyAllOrNothing) {
           "7.1 = Timeticks: (4242) 0:00:42.42\n");
 }
 
-TEST_F(SnmpsvcTest, V3AuthPrivUserSetsWhileReadOnlyUserAndWrongKeyAreRefused) {
-  ASSERT_TRUE(StartService());
-  const std::string ok = V3("snmpset", "tester", "authpass123", {kColumns + "2.3", "s", "by v3"});
-  EXPECT_EQ(ok, "." + kColumns + "2.3 = STRING: \"by v3\"\n");
-  const std::string reader = V3("snmpset", "reader", "authpass123", {kColumns + "2.3", "s", "no"});
-  EXPECT_NE(reader.find("noAccess"), std::string::npos) << reader;
-  const std::string wrong = V3("snmpget", "tester", "wrongpass123", {kColumns + "2.3"});
-  EXPECT_NE(wrong.find("Authentication failure"), std::string::npos) << wrong;
-  EXPECT_EQ(V3("snmpget", "reader", "authpass123", {kColumns + "2.3"}),
-            "." + kColumns + "2.3 = STRING: \"by v3\"\n");
-}
-
 TEST_F(SnmpsvcTest, TrapOfTheAgentReachesV1AndV2cSinksWithItsBindings) {
   const std::string sink = "127.0.0.1:" + std::to_string(FreeUdpPort());
   const std::string trapd_conf = dir_.path() + "/snmptrapd.conf";
@@ -339,53 +265,44 @@ TEST_F(SnmpsvcTest, TrapOfTheAgentReachesV1AndV2cSinksWithItsBindings) {
       << log;
 }
 
-// The log stays quiet while serving; SIGTERM and SIGINT close the agent and
-// end the service cleanly.
+// The log stays quiet while serving; SIGINT closes the agent and ends the
+// service cleanly (SIGTERM is the system tests' way to stop it).
 TEST_F(SnmpsvcTest, StopSignalsCloseTheAgentAndExitCleanly) {
-  for (const int signal : {SIGTERM, SIGINT}) {
-    SCOPED_TRACE(signal);
-    std::filesystem::remove(Marker());
-    ASSERT_TRUE(StartService());
-    if (signal == SIGTERM) {
-      Query("snmpwalk", "2c", "public", {"1.3.6.1.4.1.55555"});
-      Query("snmpget", "1", "public", {kColumns + "2.9"});
-      Query("snmpset", "2c", "private", {kColumns + "1.1", "i", "5"});
-      const std::string log = ReadFile(ServiceLog());
-      for (const char* noise : {"Cannot find module", "Connection from", "MIB search path"}) {
-        EXPECT_EQ(log.find(noise), std::string::npos) << log;
-      }
-      EXPECT_NE(log.find("serving 2 region(s) of 1 agent(s)"), std::string::npos) << log;
-    }
-    service_->Signal(signal);
-    const auto status = service_->WaitExit();
-    ASSERT_TRUE(status.has_value()) << "snmpsvc did not stop";
-    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
-    const std::string marker = ReadFile(Marker());
-    EXPECT_EQ(marker.substr(0, 5), "init ") << marker;
-    EXPECT_NE(marker.find("\nclose\n"), std::string::npos) << marker;
+  ASSERT_TRUE(StartService());
+  Query("snmpwalk", "2c", "public", {"1.3.6.1.4.1.55555"});
+  Query("snmpget", "1", "public", {kColumns + "2.9"});
+  Query("snmpset", "2c", "private", {kColumns + "1.1", "i", "5"});
+  const std::string log = ReadFile(ServiceLog());
+  for (const char* noise : {"Cannot find module", "Connection from", "MIB search path"}) {
+    EXPECT_EQ(log.find(noise), std::string::npos) << log;
   }
+  EXPECT_NE(log.find("serving 2 region(s) of 1 agent(s)"), std::string::npos) << log;
+  service_->Signal(SIGINT);
+  const auto status = service_->WaitExit();
+  ASSERT_TRUE(status.has_value()) << "snmpsvc did not stop";
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
+  const std::string marker = ReadFile(Marker());
+  EXPECT_EQ(marker.substr(0, 5), "init ") << marker;
+  EXPECT_NE(marker.find("\nclose\n"), std::string::npos) << marker;
 }
 
 TEST_F(SnmpsvcTest, BadStartsEndWithAMessage) {
+  // clang-format off
   const struct {
     std::vector<std::string> argv;
     int exit_code;
     const char* message;
   } kCases[] = {
-      {{kService, "-f", "--agent", dir_.path() + "/missing.so", "--listen",
-        "udp:127.0.0.1:" + std::to_string(FreeUdpPort())},
-       1,
-       "missing.so"},
+      {{kService, "-f", "--agent", dir_.path() + "/missing.so", "--listen", "udp:127.0.0.1:" + std::to_string(FreeUdpPort())}, 1, "missing.so"},
       {{kService, "--bogus"}, 2, "usage: snmpsvc"},
   };
+  // clang-format on
   for (const auto& c : kCases) {
     const CommandResult result = RunCommand(c.argv, env_);
     EXPECT_EQ(result.exit_code, c.exit_code) << c.message;
     EXPECT_NE(result.output.find(c.message), std::string::npos) << result.output;
   }
 }
-
-// --- AgentX --------------------------------------------------------------------
 
 class SnmpsvcAgentxTest : public SnmpsvcTest {
  protected:
@@ -407,11 +324,6 @@ class SnmpsvcAgentxTest : public SnmpsvcTest {
     if (!master_->Running()) ADD_FAILURE() << ReadFile(dir_.path() + "/snmpd.log");
     port_ = master_port_;
     return master_->Running();
-  }
-
-  bool StartSubagent() {
-    service_ = StartSubagentProcess(state_dir_, ServiceLog());
-    return service_ != nullptr;
   }
 
   std::unique_ptr<ChildProcess> StartSubagentProcess(const std::string& state,
@@ -443,9 +355,12 @@ class SnmpsvcAgentxTest : public SnmpsvcTest {
   std::unique_ptr<ChildProcess> master_;
 };
 
-TEST_F(SnmpsvcAgentxTest, WalkAndSetThroughTheMasterAndReconnectAfterItRestarts) {
+// Reconnects after the master restarts; a second service with the same
+// regions is refused by the master until the first one leaves.
+TEST_F(SnmpsvcAgentxTest, ReconnectsToARestartedMasterAndRetriesARefusedRegistration) {
   ASSERT_TRUE(StartMaster());
-  ASSERT_TRUE(StartSubagent());
+  service_ = StartSubagentProcess(state_dir_, ServiceLog());
+  ASSERT_NE(service_, nullptr);
   ASSERT_EQ(WalkWhenRegistered(), ExpectedRegionWalk(3)) << ReadFile(ServiceLog());
   master_->Signal(SIGTERM);
   ASSERT_TRUE(master_->WaitExit().has_value());
@@ -454,13 +369,7 @@ TEST_F(SnmpsvcAgentxTest, WalkAndSetThroughTheMasterAndReconnectAfterItRestarts)
   EXPECT_TRUE(service_->Running());
   const std::string set = Query("snmpset", "2c", "private", {kColumns + "2.2", "s", "via agentx"});
   EXPECT_EQ(set, "." + kColumns + "2.2 = STRING: \"via agentx\"\n");
-}
 
-TEST_F(SnmpsvcAgentxTest, RefusedDuplicateRegistrationIsRetriedUntilTheMasterTakesIt) {
-  ASSERT_TRUE(StartMaster());
-  ASSERT_TRUE(StartSubagent());
-  ASSERT_EQ(WalkWhenRegistered(), ExpectedRegionWalk(3)) << ReadFile(ServiceLog());
-  // A second service with the same regions is refused by the master...
   const std::string second_log = dir_.path() + "/second.log";
   auto second = StartSubagentProcess(dir_.path() + "/second-state", second_log);
   ASSERT_NE(second, nullptr);
@@ -468,9 +377,12 @@ TEST_F(SnmpsvcAgentxTest, RefusedDuplicateRegistrationIsRetriedUntilTheMasterTak
       [&] { return ReadFile(second_log).find("registering pdu failed") != std::string::npos; },
       kPatience))
       << ReadFile(second_log);
-  // ...until the first one leaves; then its retry registers them.
+  // A subagent once left Net-SNMP callbacks whose argument lived on its
+  // stack: the library's shutdown freed it and the stop ended in an abort.
   service_->Signal(SIGTERM);
-  ASSERT_TRUE(service_->WaitExit(kPatience).has_value());
+  const auto stopped = service_->WaitExit(kPatience);
+  ASSERT_TRUE(stopped.has_value());
+  EXPECT_TRUE(WIFEXITED(*stopped) && WEXITSTATUS(*stopped) == 0) << *stopped;
   service_ = std::move(second);
   EXPECT_EQ(WalkWhenRegistered(), ExpectedRegionWalk(3)) << ReadFile(second_log);
   EXPECT_NE(

@@ -1,18 +1,9 @@
-// A small extension agent that snmpsvc's tests load the way the real agent is
-// loaded.  It serves, under 1.3.6.1.4.1.55555.1, a table of every value type
-// (rows 1..N, N from LORVETH_TEST_AGENT_ROWS, default 3) with settable
-// columns, a scalar, and an OID whose GET fails; a second region
-// 1.3.6.1.4.1.55555.4 holds one scalar.  Setting column 11 of a row queues a
-// trap.  With LORVETH_TEST_AGENT_MARKER set, Init and Close append a line to
-// that file.
-//
-// Columns of 1.3.6.1.4.1.55555.1.1.1.<column>.<row>:
-//   1 INTEGER row (read-only)        7 TimeTicks (settable)
-//   2 OCTET STRING, <= 32 (settable) 8 Opaque (read-only)
-//   3 OBJECT IDENTIFIER (settable)   9 unsigned32 (read-only)
-//   4 IpAddress (settable)          10 Counter64 (read-only)
-//   5 Counter32 (read-only)         11 INTEGER -100..100 (settable, sends a trap)
-//   6 Gauge32 (settable)
+// The extension agent snmpsvc's tests load.  Under 1.3.6.1.4.1.55555.1: a
+// table 1.1.1.<column>.<row> (rows 1..LORVETH_TEST_AGENT_ROWS, 3 by default) of INTEGER row, OCTET
+// STRING <= 32*, OID*, IpAddress*, Counter32, Gauge32*, TimeTicks*, Opaque, unsigned32, Counter64,
+// INTEGER -100..100* (* settable; setting column 11 queues a trap), a scalar 2.0 and a failing 3.0;
+// a second region 1.3.6.1.4.1.55555.4.  With LORVETH_TEST_AGENT_MARKER set, Init and Close append a
+// line to that file.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>

@@ -2,22 +2,23 @@
 // and the dispatch id that carried it, so that tests can wait for events.
 #pragma once
 
-#include <chrono>
-#include <memory>
+#include <gtest/gtest.h>
+
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/com/Com.h"
+#include "support/WaitFor.h"
 #include "switch/CommandBuffer.h"
 #include "switch/SwitchProtocol.h"
 #include "switch/VarnClient.h"
 
 namespace switchd_test {
 
-// Bounds every wait, so that a missing event fails the test instead of hanging it.
-constexpr auto kPatience = std::chrono::seconds(20);
+using test_support::kPatience;
 
 struct ReceivedFrame {
   DISPID dispid;
@@ -84,16 +85,29 @@ class RecordingClient : public CVarnClient, private IVarnReplyTarget {
   std::vector<ReceivedFrame> frames_;
 };
 
+// A client attached to the switch found through the registry, with events on
+// in the form asked for (0 keeps the default).
+inline std::unique_ptr<RecordingClient> AttachedClient(LONG form = 0) {
+  auto client = std::make_unique<RecordingClient>();
+  client->SetDefaultClientName("test-client");
+  EXPECT_TRUE(client->Attach(nullptr));
+  if (form != 0) {
+    EXPECT_EQ(client->ChooseEventForm(form), S_OK);
+  }
+  EXPECT_TRUE(client->EnableEvents(TRUE));
+  return client;
+}
+
 // Sends one request the way the agent does and returns the reply frame.
 inline std::unique_ptr<CommandBuffer> SendAsAgent(CSwitchClient& client, DWORD oc, DWORD oe,
                                                   const char* name, DWORD oid = 0) {
   auto request = std::make_unique<CommandBuffer>();
   if (name == nullptr) {
     request->SetHeaderFields(oc, oe, oid, switch_protocol::kAgentCabinet,
-                            switch_protocol::kStatRequestPending);
+                             switch_protocol::kStatRequestPending);
   } else {
     request->BuildFrame(oc, oe, oid, switch_protocol::kAgentCabinet, switch_protocol::kStatNoData,
-                       name, static_cast<DWORD>(std::char_traits<char>::length(name) + 1));
+                        name, static_cast<DWORD>(std::char_traits<char>::length(name) + 1));
   }
   request->SendRequest(client, 0, 0, 0);
   return request;

@@ -1,7 +1,5 @@
 // The report recorder against a fake clock and a fake source, with real table
-// files and a real record database: numbering and pruning, the sets'
-// schedules, record texts, failed reads, restarts, deletions, a full disk and
-// the listings of switchctl.
+// files and a real record database.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -44,14 +42,13 @@ std::string Set(const std::string& name, const std::vector<std::string>& members
   return text + "</ReportSet>";
 }
 
-// A data directory with its module, recorder and fakes.
 class World {
  public:
   World(const std::string& dir, const std::string& reports, const std::string& sets) : dir_(dir) {
     std::filesystem::create_directories(dir_);
-    WriteText(dir_ + "/Resources.xml", kResources);
-    WriteText(dir_ + "/Reports.xml", "<Reports>" + reports + "</Reports>");
-    WriteText(dir_ + "/ReportSets.xml", "<ReportSets>" + sets + "</ReportSets>");
+    WriteFile(dir_ + "/Resources.xml", kResources);
+    WriteFile(dir_ + "/Reports.xml", "<Reports>" + reports + "</Reports>");
+    WriteFile(dir_ + "/ReportSets.xml", "<ReportSets>" + sets + "</ReportSets>");
     source.Set("load", "0");
     source.Refuse("refused");
     clock.start = kMarchFirst0800;
@@ -109,6 +106,14 @@ class World {
     DWORD number = 0xFFFFFFFF;
     if (reply.data.size() == 4) std::memcpy(&number, reply.data.data(), 4);
     return number;
+  }
+  void StoreReports(const std::string& records) {
+    std::string reason;
+    ASSERT_EQ(module->Store(switch_protocol::kTableReports, "<Reports>" + records + "</Reports>",
+                            &reason),
+              0u)
+        << reason;
+    Settle();
   }
   switchd::ControlAnswer Command(const std::vector<std::string>& words) {
     if (words[0] == "reports") return switchd::ReportsCommand(recorder.get(), words);
@@ -192,6 +197,7 @@ TEST_F(RecorderTest, ReportsPollAtMultiplesOfTheirInterval) {
 }
 
 TEST_F(RecorderTest, RecordingFollowsTheSetsHoursStatusAndRecordingEnd) {
+  // clang-format off
   const struct {
     const char* label;
     const char* at;  // local time of the poll, on 2026-03-01 unless it says otherwise
@@ -200,26 +206,18 @@ TEST_F(RecorderTest, RecordingFollowsTheSetsHoursStatusAndRecordingEnd) {
   } kCases[] = {
       {"no hours", "12:00", Set("s", {"r"}), true},
       {"disabled", "12:00", Set("s", {"r"}, "<Status>disable</Status>"), false},
-      {"before the start", "07:59",
-       Set("s", {"r"}, "<StartTime>08:00</StartTime><StopTime>18:00</StopTime>"), false},
-      {"at the start", "08:00",
-       Set("s", {"r"}, "<StartTime>08:00</StartTime><StopTime>18:00</StopTime>"), true},
-      {"at the stop", "18:00",
-       Set("s", {"r"}, "<StartTime>08:00</StartTime><StopTime>18:00</StopTime>"), false},
-      {"overnight, late", "23:00",
-       Set("s", {"r"}, "<StartTime>22:00</StartTime><StopTime>06:00</StopTime>"), true},
-      {"overnight, early", "05:59",
-       Set("s", {"r"}, "<StartTime>22:00</StartTime><StopTime>06:00</StopTime>"), true},
-      {"overnight, midday", "12:00",
-       Set("s", {"r"}, "<StartTime>22:00</StartTime><StopTime>06:00</StopTime>"), false},
-      {"on the last day", "23:59", Set("s", {"r"}, "<RecordingEnd>03/01/2026</RecordingEnd>"),
-       true},
-      {"after the last day", "00:00", Set("s", {"r"}, "<RecordingEnd>02/28/2026</RecordingEnd>"),
-       false},
-      {"one of two sets", "12:00", Set("off", {"r"}, "<Status>disable</Status>") + Set("on", {"r"}),
-       true},
+      {"before the start", "07:59", Set("s", {"r"}, "<StartTime>08:00</StartTime><StopTime>18:00</StopTime>"), false},
+      {"at the start", "08:00", Set("s", {"r"}, "<StartTime>08:00</StartTime><StopTime>18:00</StopTime>"), true},
+      {"at the stop", "18:00", Set("s", {"r"}, "<StartTime>08:00</StartTime><StopTime>18:00</StopTime>"), false},
+      {"overnight, late", "23:00", Set("s", {"r"}, "<StartTime>22:00</StartTime><StopTime>06:00</StopTime>"), true},
+      {"overnight, early", "05:59", Set("s", {"r"}, "<StartTime>22:00</StartTime><StopTime>06:00</StopTime>"), true},
+      {"overnight, midday", "12:00", Set("s", {"r"}, "<StartTime>22:00</StartTime><StopTime>06:00</StopTime>"), false},
+      {"on the last day", "23:59", Set("s", {"r"}, "<RecordingEnd>03/01/2026</RecordingEnd>"), true},
+      {"after the last day", "00:00", Set("s", {"r"}, "<RecordingEnd>02/28/2026</RecordingEnd>"), false},
+      {"one of two sets", "12:00", Set("off", {"r"}, "<Status>disable</Status>") + Set("on", {"r"}), true},
       {"in no set", "12:00", Set("s", {}), false},
   };
+  // clang-format on
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.label);
     World world(root_ + "/" + std::to_string(++worlds_), Report("r", "load"), c.sets);
@@ -237,6 +235,7 @@ TEST_F(RecorderTest, RecordingFollowsTheSetsHoursStatusAndRecordingEnd) {
 }
 
 TEST_F(RecorderTest, MonitorSelectionAndCountersShapeTheRecords) {
+  // clang-format off
   const struct {
     const char* label;
     const char* instances;  // Report/Instances element
@@ -244,34 +243,15 @@ TEST_F(RecorderTest, MonitorSelectionAndCountersShapeTheRecords) {
     std::vector<const char*> polls;   // the readings of "net", a second apart
     std::vector<std::string> values;  // what each record holds after the time
   } kCases[] = {
-      {"average",
-       "<Instances Monitor=\"average\"/>",
-       false,
-       {"a=10 b=20 c=31", "a=-3 b=-4"},
-       {"20 B", "-4 B"}},
+      {"average", "<Instances Monitor=\"average\"/>", false, {"a=10 b=20 c=31", "a=-3 b=-4"}, {"20 B", "-4 B"}},
       {"any, all instances", "<Instances Monitor=\"any\"/>", false, {"a=10 b=20"}, {"a=10 b=20"}},
-      {"any, one index",
-       "<Instances Monitor=\"any\"><Indexes>2</Indexes></Instances>",
-       false,
-       {"a=10 b=20"},
-       {"20 B"}},
-      {"any, by name",
-       "<Instances><Names>b*</Names></Instances>",
-       false,
-       {"a=10 b1=20 b2=30"},
-       {"b1=20 b2=30"}},
-      {"counter deltas, first poll records nothing",
-       "",
-       true,
-       {"a=100 b=50", "a=160 b=80", "a=4294967200 b=80", "a=100 b=80"},
-       {"a=60 b=30", "a=4294967040 b=0", "a=196 b=0"}},
+      {"any, one index", "<Instances Monitor=\"any\"><Indexes>2</Indexes></Instances>", false, {"a=10 b=20"}, {"20 B"}},
+      {"any, by name", "<Instances><Names>b*</Names></Instances>", false, {"a=10 b1=20 b2=30"}, {"b1=20 b2=30"}},
+      {"counter deltas, first poll records nothing", "", true, {"a=100 b=50", "a=160 b=80", "a=4294967200 b=80", "a=100 b=80"}, {"a=60 b=30", "a=4294967040 b=0", "a=196 b=0"}},
       {"counter of 64 bits restarting", "", true, {"a=1099511627776 b=7", "a=5 b=9"}, {"2 B"}},
-      {"counter averaged",
-       "<Instances Monitor=\"average\"/>",
-       true,
-       {"a=0 b=0", "a=10 b=30"},
-       {"20 B"}},
+      {"counter averaged", "<Instances Monitor=\"average\"/>", true, {"a=0 b=0", "a=10 b=30"}, {"20 B"}},
   };
+  // clang-format on
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.label);
     World world(root_ + "/" + std::to_string(++worlds_), Report("r", "net", c.instances),
@@ -345,31 +325,16 @@ TEST_F(RecorderTest, ARestartKeepsEveryRecordAndTheLastValue) {
 TEST_F(RecorderTest, ChangingAReportKeepsItsRecordsAndDeletingItDeletesThem) {
   auto world = Make(Report("r", "load") + Report("other", "load"), Set("s", {"r", "other"}));
   world->PollLoad({1, 2, 3, 4});
-  std::string reason;
-  ASSERT_EQ(world->module->Store(sp::kTableReports,
-                                 "<Reports><Report Name=\"r\"><MaxEntries>2</MaxEntries></Report>"
-                                 "</Reports>",
-                                 &reason),
-            0u)
-      << reason;
-  world->Settle();
+  world->StoreReports(R"(<Report Name="r"><MaxEntries>2</MaxEntries></Report>)");
   EXPECT_EQ(world->Texts("r"),
             (std::vector<std::string>{"2026-03-01 08:00:03 3 %", "2026-03-01 08:00:04 4 %"}));
-
-  ASSERT_EQ(
-      world->module->Store(sp::kTableReports, "<Reports><Report Name=\"r\"/></Reports>", &reason),
-      0u)
-      << reason;
-  world->Settle();
+  world->StoreReports(R"(<Report Name="r"/>)");
   EXPECT_EQ(world->recorder->HighestRecord("r"), 0u);
   EXPECT_EQ(world->recorder->Store().Reports(), std::vector<std::string>{"other"});
   EXPECT_EQ(world->recorder->HighestRecord("other"), 4u);
 
   // A report of the same name starts from record 1 again, also after a restart.
-  ASSERT_EQ(world->module->Store(sp::kTableReports,
-                                 "<Reports>" + Report("r", "load") + "</Reports>", &reason),
-            0u);
-  world->Settle();
+  world->StoreReports(Report("r", "load"));
   world->PollLoad({9});
   world->Stop();
   world->Start();
@@ -410,6 +375,7 @@ TEST_F(RecorderTest, RecordsCommandAnswersRangesAndRefusesBadInput) {
     return std::to_string(n) + " 2026-03-01 08:00:0" + std::to_string(n) + " " + std::to_string(n) +
            " %";
   };
+  // clang-format off
   const struct {
     std::vector<std::string> words;
     std::vector<std::string> lines;  // when it succeeds
@@ -422,30 +388,18 @@ TEST_F(RecorderTest, RecordsCommandAnswersRangesAndRefusesBadInput) {
       {{"records", "r", "--from", "2", "--last", "1"}, {line(5)}, nullptr},
       {{"records", "r", "--since", "2026-03-01T08:00:03"}, {line(3), line(4), line(5)}, nullptr},
       {{"records", "r", "--since", "3s"}, {line(2), line(3), line(4), line(5)}, nullptr},
-      {{"records", "r", "--csv", "--last", "1"},
-       {"number,time,instance,value,unit", "5,2026-03-01 08:00:05,,5,%"},
-       nullptr},
+      {{"records", "r", "--csv", "--last", "1"}, {"number,time,instance,value,unit", "5,2026-03-01 08:00:05,,5,%"}, nullptr},
       {{"records", "r", "--from", "6"}, {}, "--from 6 is past the end: report \"r\" has 5 records"},
       {{"records", "r", "--from", "0"}, {}, "--from takes a record number from 1 on, not \"0\""},
       {{"records", "nope"}, {}, "no report named \"nope\""},
-      {{"records", "idle"},
-       {},
-       "report \"idle\" has no records: no enabled report set holding it is inside its hours"},
-      {{"records", "r", "--since", "yesterday"},
-       {},
-       "--since takes YYYY-MM-DD, YYYY-MM-DDThh:mm[:ss] or a span back from now such as 90s, 30m, "
-       "2h or 7d, not \"yesterday\""},
-      {{"records", "r", "--since", "2026-03-02"},
-       {},
-       "report \"r\" has no record since 2026-03-02 (the newest is 2026-03-01 08:00:05 5 %)"},
-      {{"records", "r", "--from", "1", "--since", "1d"},
-       {},
-       "--from and --since both choose the first record: use one"},
-      {{"records", "r", "--last"},
-       {},
-       "usage: records REPORT [--from N] [--since TIME] [--last N] [--csv]"},
+      {{"records", "idle"}, {}, "report \"idle\" has no records: no enabled report set holding it is inside its hours"},
+      {{"records", "r", "--since", "yesterday"}, {}, "--since takes YYYY-MM-DD, YYYY-MM-DDThh:mm[:ss] or a span back from now such as 90s, 30m, " "2h or 7d, not \"yesterday\""},
+      {{"records", "r", "--since", "2026-03-02"}, {}, "report \"r\" has no record since 2026-03-02 (the newest is 2026-03-01 08:00:05 5 %)"},
+      {{"records", "r", "--from", "1", "--since", "1d"}, {}, "--from and --since both choose the first record: use one"},
+      {{"records", "r", "--last"}, {}, "usage: records REPORT [--from N] [--since TIME] [--last N] [--csv]"},
       {{"records"}, {}, "usage: records REPORT [--from N] [--since TIME] [--last N] [--csv]"},
   };
+  // clang-format on
   for (const auto& c : kCases) {
     std::string words;
     for (const std::string& word : c.words) words += word + " ";

@@ -43,6 +43,7 @@ TEST_F(RegistrySourceTest, NumbersOfEachTypeAreReadAndOthersRefused) {
   switchd::RegistrySource source;
   const std::string key = kKey;
   const std::string full = "HKLM\\" + key + "\\";
+  // clang-format off
   const struct {
     std::string request;
     std::string expected;
@@ -55,17 +56,12 @@ TEST_F(RegistrySourceTest, NumbersOfEachTypeAreReadAndOthersRefused) {
       {"software\\test\\values\\Dword", "Dword#1=4000000000 "},
       {key + "\\Missing", ""},
       {"SOFTWARE\\Test\\Nowhere\\Dword", ""},
-      {key + "\\Words", "failed: " + full +
-                            "Words is not a number (a REG_DWORD, REG_QWORD or "
-                            "decimal REG_SZ)"},
-      {key + "\\Long", "failed: " + full +
-                           "Long is not a number (a REG_DWORD, REG_QWORD or "
-                           "decimal REG_SZ)"},
-      {key + "\\Binary", "failed: " + full +
-                             "Binary is not a number (a REG_DWORD, REG_QWORD or "
-                             "decimal REG_SZ)"},
+      {key + "\\Words", "failed: " + full + "Words is not a number (a REG_DWORD, REG_QWORD or " "decimal REG_SZ)"},
+      {key + "\\Long", "failed: " + full + "Long is not a number (a REG_DWORD, REG_QWORD or " "decimal REG_SZ)"},
+      {key + "\\Binary", "failed: " + full + "Binary is not a number (a REG_DWORD, REG_QWORD or " "decimal REG_SZ)"},
       {"Values", "failed: a registry request is KEY\\VALUE, not \"Values\""},
   };
+  // clang-format on
   for (const auto& row : kCases) {
     EXPECT_EQ(Describe(ReadNow(source, RequestType::kRegistry, row.request)), row.expected)
         << row.request;

@@ -1,8 +1,5 @@
 // The switch object in this process, reached by the agent's real switch
-// client through the class registry: every request the agent sends, the
-// argument forms of the three request methods, events in both forms to
-// several clients, settings events after a registry change, and the
-// control commands.
+// client through the class registry, and its request methods called directly.
 #include <stdlib.h>
 
 #include <cstring>
@@ -27,11 +24,11 @@ class SwitchObjectTest : public DataDirFixture {
  protected:
   void SetUp() override {
     DataDirFixture::SetUp();
-    setenv("LORVETH_STATE_DIR", (root_ + "/state").c_str(), 1);
-    setenv("LORVETH_RUNTIME_DIR", (root_ + "/run").c_str(), 1);
     Seed();
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
-    StartService(60);
+    ServiceOptions options;
+    options.poll_seconds = 60;
+    StartService(options);
   }
   void TearDown() override {
     for (auto& client : clients_) {
@@ -44,36 +41,18 @@ class SwitchObjectTest : public DataDirFixture {
     DataDirFixture::TearDown();
   }
 
-  void StartService(unsigned poll_seconds) {
-    ServiceOptions options;
-    options.data_dir = data_dir_;
-    options.serve_socket = false;
-    options.serve_control = false;
-    options.poll_seconds = poll_seconds;
-    service_ = std::make_unique<Service>(options);
-    std::string error;
-    ASSERT_TRUE(service_->Start(&error)) << error;
-  }
-
   RecordingClient& NewClient(LONG form = 0) {
-    clients_.push_back(std::make_unique<RecordingClient>());
-    RecordingClient& client = *clients_.back();
-    EXPECT_TRUE(client.Attach(nullptr));
-    if (form != 0) {
-      EXPECT_EQ(client.ChooseEventForm(form), S_OK);
-    }
-    EXPECT_TRUE(client.EnableEvents(TRUE));
-    return client;
+    clients_.push_back(AttachedClient(form));
+    return *clients_.back();
   }
 
-  std::unique_ptr<Service> service_;
   std::vector<std::unique_ptr<RecordingClient>> clients_;
 };
 
-// Every request the agent sends, with the form and size of its answer.
 TEST_F(SwitchObjectTest, AgentRequestsAreAnswered) {
   ASSERT_EQ(switchd::WriteSetting(*switchd::FindSetting("TrapToAdminAlert"), 3), ERROR_SUCCESS);
-  service_->CheckSettings();
+  EXPECT_EQ(service_->CheckSettings(), std::vector<DWORD>{0x3801});
+  EXPECT_TRUE(service_->CheckSettings().empty());  // no change, no event
   RecordingClient& client = NewClient();
   for (int i = 0; i < sp::kMethodCount; ++i) EXPECT_NE(client.DispatchId(i), DISPID_UNKNOWN) << i;
   EXPECT_EQ(client.DispatchId(sp::kCmdRequest), switchd::dispid::kCmdRequest);
@@ -81,13 +60,11 @@ TEST_F(SwitchObjectTest, AgentRequestsAreAnswered) {
   ASSERT_EQ(service_->Hub()->Clients().size(), 1u);
   EXPECT_EQ(service_->Hub()->Clients()[0].form, switchd::EventForm::kHeader);
 
-  // A table: the whole document with its terminator.
   for (const switchd::TableInfo& table : switchd::Tables()) {
     auto reply = SendAsAgent(client, sp::kOcReadConfiguration, table.code, nullptr);
     EXPECT_EQ(reply->FrameStatus(), 0u) << table.collection;
     EXPECT_EQ(ReplyText(*reply), FileText(std::string(table.file)) + '\0');
   }
-  // A setting: exactly one byte, from the registry.
   for (const auto& [code, value] : {std::pair<DWORD, int>{0x3801, 3}, {0x3812, 0}}) {
     auto reply = SendAsAgent(client, sp::kOcReadConfiguration, code, nullptr);
     EXPECT_TRUE(reply->HasReplyData(1, false));
@@ -109,7 +86,6 @@ TEST_F(SwitchObjectTest, AgentRequestsAreAnswered) {
     EXPECT_GE(reports->DataByte(0), 1);
     EXPECT_LE(reports->DataByte(0), 2);
   }
-  // Current values of known records: no data yet.
   for (const DWORD oc : {sp::kOcRuleCurrentValue, sp::kOcReportCurrentValue}) {
     auto reply = SendAsAgent(client, oc, 0, "w");
     EXPECT_EQ(reply->FrameStatus(), cmd_status::kNoMoreReplies) << oc;
@@ -126,7 +102,6 @@ TEST_F(SwitchObjectTest, AgentRequestsAreAnswered) {
     EXPECT_EQ(reply->DataWord(0), 0u);
     EXPECT_EQ(SendAsAgent(client, oc, 0, "ro\0x")->FrameStatus(), cmd_status::kSuccess);
   }
-  // A set's document: that record.
   auto rules = SendAsAgent(client, sp::kOcRuleSetDocument, 0, "w");
   ASSERT_TRUE(rules->HasReplyData(0, false));
   RecordDocument set;
@@ -178,34 +153,8 @@ TEST_F(SwitchObjectTest, AcceptedStoreIsAnnouncedToEveryClientInItsForm) {
   EXPECT_EQ(header_client.Frames()[0].dispid, sp::kEventWithHeader);
   EXPECT_EQ(fields_client.Frames()[0].dispid, sp::kEventWithFields);
 
-  // The table the event announces already shows the change.
   auto table = SendAsAgent(fields_client, sp::kOcReadConfiguration, sp::kTableRules, nullptr);
   EXPECT_NE(ReplyText(*table).find("changed"), std::string::npos);
-}
-
-TEST_F(SwitchObjectTest, SettingChangeInTheRegistryReachesTheClient) {
-  RecordingClient& fields_client = NewClient(3);
-  RecordingClient& header_client = NewClient(4);
-  ASSERT_EQ(switchd::WriteSetting(*switchd::FindSetting("SetAllowed"), 1), ERROR_SUCCESS);
-  EXPECT_EQ(service_->CheckSettings(), std::vector<DWORD>{0x3810});
-  EXPECT_TRUE(service_->CheckSettings().empty());  // no change, no event
-  for (RecordingClient* client : {&fields_client, &header_client}) {
-    ASSERT_TRUE(client->WaitForFrames(1));
-    const ReceivedFrame frame = client->Frames().at(0);
-    EXPECT_EQ(frame.oe, 0x3810u);
-    EXPECT_EQ(frame.data, std::string(1, '\x01'));
-    EXPECT_EQ(client->flags_.SetAllowed.load(), 1);
-  }
-}
-
-TEST_F(SwitchObjectTest, SettingsAreWatchedWithoutBeingAsked) {
-  service_.reset();
-  StartService(1);
-  RecordingClient& client = NewClient();
-  ASSERT_EQ(switchd::WriteSetting(*switchd::FindSetting("Trap2EventLog"), 2), ERROR_SUCCESS);
-  ASSERT_TRUE(client.WaitForFrames(1));
-  EXPECT_EQ(client.Frames()[0].oe, 0x3800u);
-  EXPECT_EQ(client.flags_.Trap2EventLog.load(), 2);
 }
 
 TEST_F(SwitchObjectTest, InjectedThresholdEventCarriesTheStoredRuleAndEvent) {
@@ -228,11 +177,15 @@ TEST_F(SwitchObjectTest, InjectedThresholdEventCarriesTheStoredRuleAndEvent) {
   EXPECT_FALSE(service_->Execute("event nope 1 w").ok);
   EXPECT_FALSE(service_->Execute("event w 1 nope").ok);
   EXPECT_FALSE(service_->Execute("event w 1").ok);
+  for (const char* wrong :
+       {"frobnicate", "set Nothing 1", "set SetAllowed 256", "announce Nothing"}) {
+    EXPECT_FALSE(service_->Execute(wrong).ok) << wrong;
+  }
 }
 
 TEST_F(SwitchObjectTest, ReloadAnnouncesOnlyTheTablesThatChanged) {
   RecordingClient& client = NewClient();
-  WriteText(data_dir_ + "/Reports.xml", "<Reports><Report Name=\"z\"/></Reports>");
+  WriteFile(data_dir_ + "/Reports.xml", "<Reports><Report Name=\"z\"/></Reports>");
   const switchd::ControlAnswer answer = service_->Execute("reload");
   EXPECT_TRUE(answer.ok);
   EXPECT_EQ(answer.lines, std::vector<std::string>{"changed Reports"});
@@ -243,31 +196,6 @@ TEST_F(SwitchObjectTest, ReloadAnnouncesOnlyTheTablesThatChanged) {
   EXPECT_TRUE(service_->Execute("announce Events").ok);
   ASSERT_TRUE(client.WaitForFrames(2));
   EXPECT_EQ(client.Frames()[1].oe, sp::kTableEvents);
-}
-
-TEST_F(SwitchObjectTest, StatusListsTablesSettingsAndClients) {
-  RecordingClient& client = NewClient(3);
-  ASSERT_TRUE(client.ClientName("probe"));
-  // The name is taken at advise; advise again to show it.
-  client.EnableEvents(FALSE);
-  ASSERT_TRUE(client.Attach(nullptr));
-  ASSERT_TRUE(client.EnableEvents(TRUE));
-  const switchd::ControlAnswer answer = service_->Execute("status");
-  ASSERT_TRUE(answer.ok);
-  const auto has = [&](const std::string& text) {
-    for (const std::string& line : answer.lines) {
-      if (line.find(text) != std::string::npos) return true;
-    }
-    return false;
-  };
-  EXPECT_TRUE(has("table Rules 0x311 records 2 modified 10/20/2006 8:56:53"));
-  EXPECT_TRUE(has("table ReportSets 0x320 records 2"));
-  EXPECT_TRUE(has("setting DoAccountCheck 0x3812 0"));
-  EXPECT_TRUE(has("name \"probe\" form 4"));
-  EXPECT_FALSE(service_->Execute("frobnicate").ok);
-  EXPECT_FALSE(service_->Execute("set Nothing 1").ok);
-  EXPECT_FALSE(service_->Execute("set SetAllowed 256").ok);
-  EXPECT_FALSE(service_->Execute("announce Nothing").ok);
 }
 
 // The request methods as other clients call them, straight on the object.
@@ -365,26 +293,12 @@ TEST_F(SwitchObjectArgumentTest, WrongArgumentFormsAreRefusedWithoutAnAnswer) {
   EXPECT_EQ(Call(switchd::dispid::kEventForm, DISPATCH_PROPERTYPUT, &put), DISP_E_OVERFLOW);
 }
 
-TEST_F(SwitchObjectArgumentTest, LookedUpMembersAnswerTheirValues) {
-  VARIANT result;
-  VariantInit(&result);
-  DISPPARAMS none{nullptr, nullptr, 0, 0};
-  EXPECT_EQ(Call(switchd::dispid::kDefaultTimeout, DISPATCH_PROPERTYGET, &none, &result), S_OK);
-  EXPECT_EQ(result.vt, VT_I4);
-  EXPECT_EQ(result.lVal, switchd::kDefaultTimeoutSeconds);
-  EXPECT_EQ(Call(switchd::dispid::kServerControlVersion, DISPATCH_PROPERTYGET, &none, &result),
-            S_OK);
-  EXPECT_EQ(result.lVal, switchd::kServerControlVersion);
-  EXPECT_EQ(Call(42, DISPATCH_METHOD, &none, &result), DISP_E_MEMBERNOTFOUND);
-}
-
 TEST_F(SwitchObjectArgumentTest, SinkWithoutTheEventInterfaceCannotAdvise) {
   platform::ComPtr<IConnectionPoint> point;
   ASSERT_EQ(
       object_->FindConnectionPoint(sp::DIID_LorvethSwitchEvents, point.ReleaseAndGetAddressOf()),
       S_OK);
   DWORD cookie = 0;
-  // The switch object itself does not implement the event interface.
   EXPECT_EQ(point->Advise(static_cast<IDispatch*>(object_.Get()), &cookie),
             CONNECT_E_CANNOTCONNECT);
   EXPECT_EQ(point->Unadvise(12345), CONNECT_E_NOCONNECTION);

@@ -6,12 +6,12 @@
 #include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <memory>
 #include <string>
 
+#include "services/switchd/Service.h"
 #include "services/switchd/ThresholdModule.h"
-#include "support/TempDir.h"
+#include "support/ProcessHelpers.h"
 #include "threshold/documents/ConfigDocument.h"
 #include "threshold/documents/RecordDocument.h"
 
@@ -48,16 +48,8 @@ inline const char* const kSeedTables[][2] = {
      "</ReportSet><ReportSet Name=\"ro\"><Access>read-only</Access></ReportSet></ReportSets>"},
 };
 
-inline std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-inline void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
+using test_support::ReadFile;
+using test_support::WriteFile;
 
 class DataDirFixture : public ::testing::Test {
  protected:
@@ -65,13 +57,29 @@ class DataDirFixture : public ::testing::Test {
     root_ = test_support::MakeTempDirectory("lorveth-switchd");
     data_dir_ = root_ + "/data";
     std::filesystem::create_directories(data_dir_);
+    // The registry and the sockets of this test, never the machine's.
+    setenv("LORVETH_STATE_DIR", (root_ + "/state").c_str(), 1);
+    setenv("LORVETH_RUNTIME_DIR", (root_ + "/run").c_str(), 1);
   }
-  void TearDown() override { std::filesystem::remove_all(root_); }
+  void TearDown() override {
+    service_.reset();
+    std::filesystem::remove_all(root_);
+  }
+
+  // switchd in this process on the data directory, without socket and control channel.
+  void StartService(switchd::ServiceOptions options = {}) {
+    options.data_dir = data_dir_;
+    options.serve_socket = false;
+    options.serve_control = false;
+    service_ = std::make_unique<switchd::Service>(options);
+    std::string error;
+    ASSERT_TRUE(service_->Start(&error)) << error;
+  }
 
   void Seed() {
-    for (const auto& table : kSeedTables) WriteText(data_dir_ + "/" + table[0], table[1]);
+    for (const auto& table : kSeedTables) WriteFile(data_dir_ + "/" + table[0], table[1]);
   }
-  std::string FileText(const std::string& file) const { return ReadText(data_dir_ + "/" + file); }
+  std::string FileText(const std::string& file) const { return ReadFile(data_dir_ + "/" + file); }
 
   // The record of that name as the module serves it, loaded for reading;
   // false when the table has none.
@@ -97,6 +105,7 @@ class DataDirFixture : public ::testing::Test {
 
   std::string root_;
   std::string data_dir_;
+  std::unique_ptr<switchd::Service> service_;
 };
 
 }  // namespace switchd_test
