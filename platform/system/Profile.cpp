@@ -3,10 +3,8 @@
 #include "platform/system/Profile.h"
 
 #include <cctype>
-#include <cstring>
 #include <fstream>
 #include <iterator>
-#include <vector>
 
 #include "platform/system/Paths.h"
 #include "platform/system/Threads.h"
@@ -92,38 +90,6 @@ std::string_view Unquote(std::string_view value) {
   return value;
 }
 
-// Writes names one after the other, each terminated, and a final terminator.
-DWORD CopyList(const std::vector<std::string_view>& names, LPSTR buffer, DWORD size) {
-  if (size < 2) {
-    if (size == 1) buffer[0] = '\0';
-    return 0;
-  }
-  size_t at = 0;
-  for (const std::string_view name : names) {
-    if (at + name.size() + 1 > size - 1) {
-      // Cut: the last name is shortened and the list still ends in two zeros.
-      const size_t room = size - 2 - at;
-      std::memcpy(buffer + at, name.data(), room);
-      buffer[size - 2] = '\0';
-      buffer[size - 1] = '\0';
-      return size - 2;
-    }
-    std::memcpy(buffer + at, name.data(), name.size());
-    at += name.size();
-    buffer[at++] = '\0';
-  }
-  buffer[at] = '\0';
-  return static_cast<DWORD>(at);
-}
-
-DWORD CopyValue(std::string_view value, LPSTR buffer, DWORD size) {
-  if (size == 0) return 0;
-  const size_t length = value.size() < size ? value.size() : size - 1;
-  std::memcpy(buffer, value.data(), length);
-  buffer[length] = '\0';
-  return static_cast<DWORD>(length);
-}
-
 }  // namespace
 
 namespace platform {
@@ -159,36 +125,4 @@ UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT default_value, LPCSTR
     number = number * 10u + static_cast<UINT>(c - '0');
   }
   return negative ? 0u - number : number;
-}
-
-DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default_value, LPSTR buffer,
-                               DWORD size, LPCSTR file) {
-  if (buffer == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
-  const std::string text = ReadFile(file);
-  if (section == nullptr || key == nullptr) {
-    std::vector<std::string_view> names;
-    if (section == nullptr) {
-      ForEachLine(text, [&](const Line& line) {
-        if (line.kind == Line::Kind::kSection) names.push_back(line.name);
-        return true;
-      });
-    } else {
-      ForEachEntry(text, section, [&](const Line& line) {
-        names.push_back(line.name);
-        return true;
-      });
-    }
-    return CopyList(names, buffer, size);
-  }
-  const std::optional<std::string> value = platform::FindProfileValue(text, section, key);
-  if (value) return CopyValue(Unquote(*value), buffer, size);
-  // Windows drops the default's trailing blanks only.
-  std::string_view fallback = default_value != nullptr ? default_value : "";
-  while (!fallback.empty() && (fallback.back() == ' ' || fallback.back() == '\t')) {
-    fallback.remove_suffix(1);
-  }
-  return CopyValue(fallback, buffer, size);
 }

@@ -17,16 +17,6 @@
 // when the file, the section or the key is missing or the value is empty.
 UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT default_value, LPCSTR file);
 
-// Copies the value (one pair of enclosing quotes removed) or the default (its
-// trailing blanks removed; nullptr counts as "") into buffer.  Returns the
-// characters copied without the terminator; a value that does not fit is cut
-// to size - 1.  With key nullptr the buffer receives the section's key names,
-// with section nullptr the section names, each terminated, plus a final
-// terminator; when they do not fit the result is size - 2.  A "\" in the file
-// path is taken as "/"; a missing file reads as empty.
-DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default_value, LPSTR buffer,
-                               DWORD size, LPCSTR file);
-
 namespace platform {
 
 // The value of `key` in `section` of the initialization text `text`, or none.
