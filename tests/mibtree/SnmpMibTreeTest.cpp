@@ -133,8 +133,8 @@ TEST_F(SnmpMibTreeTest, UnparsableOidTextChangesNothingRegistrationsWriteTheirTr
   ASSERT_TRUE(agent.AddMibRegion("1.3.6.1.4.1.32473.3", "second region"));
   const char* const expected[] = {
       "\n## Const MIB entry:   threshAgentId                  - Oid=1.3.1, Value=STRING: \"A\"",
-      "\n## Const MIB entry:   writable                       (RW) - "
-      "Oid=1.3.2.0, Value=INTEGER: 5 (0x5)",
+      ("\n## Const MIB entry:   writable                       (RW) - "
+       "Oid=1.3.2.0, Value=INTEGER: 5 (0x5)"),
       "\n## Const table entry: threshRuleName                 - Oid=1.4.1.99, Value=STRING: \"c\"",
       "\n## Var table entry:   threshRuleCurrentValue         - Oid=1.3.5.1.97",
       "\nTestAgent           :  add MIB region: 1.3.6.1.4.1.32473.2.47",

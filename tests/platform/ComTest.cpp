@@ -148,7 +148,7 @@ class ActivationTest : public ::testing::Test {
 // locally are the switch client's tests'; the local name and a missing
 // interface are not.
 TEST_F(ActivationTest, LocalMachineByNameIsServedAndAMissingInterfaceLeavesNoReference) {
-  OnFreshThread([this] {
+  OnFreshThread([] {
     ComScope com;
     WCHAR localhost[] = u"localhost";
     COSERVERINFO here{0, localhost, nullptr, 0};
