@@ -84,7 +84,6 @@ TEST_F(BuiltinSourceTest, EveryMeasurementReadsItsSample) {
       // Since boot at the first read.
       {"cpu.load.percent", "total#1=40 cpu0#2=40 cpu1#3=40 "},
       {"load.1min.x100", "total#1=550 "},
-      {"load.5min.x100", "total#1=345 "},
       {"load.15min.x100", "total#1=156 "},
       {"memory.used.percent", "total#1=75 "},
       {"memory.used.kb", "total#1=750 "},
@@ -92,10 +91,8 @@ TEST_F(BuiltinSourceTest, EveryMeasurementReadsItsSample) {
       {"swap.used.kb", "total#1=100 "},
       {"net.in.kb", "lo#1=3 eth0#2=10 (counter)"},
       {"net.out.kb", "lo#1=3 eth0#2=56 (counter)"},
-      {"net.in.packets", "lo#1=29 eth0#2=983 (counter)"},
       {"net.out.packets", "lo#1=29 eth0#2=758 (counter)"},
       {"net.in.errors", "lo#1=0 eth0#2=4 (counter)"},
-      {"net.out.errors", "lo#1=0 eth0#2=2 (counter)"},
       {"proc.count", "sshd#1=2 systemd-journal#2=1 "},
       {"proc.count:sshd", "sshd#1=2 "},
       {"proc.count:systemd-journald", "systemd-journald#1=1 "},  // cut to 15 characters
@@ -191,7 +188,6 @@ TEST(BuiltinRequestTest, RequestsAreCheckedAgainstTheCatalogue) {
   } kCases[] = {
       {"cpu.load.percent", ""},
       {"disk.used.percent", ""},
-      {"disk.used.percent:/", ""},
       {"file.age.seconds:/var/log/x:y", ""},
       {"tcp.connections:time-wait", ""},
       {"proc.count:kworker/0:1", ""},
@@ -201,7 +197,6 @@ TEST(BuiltinRequestTest, RequestsAreCheckedAgainstTheCatalogue) {
       {"file.exists", "file.exists needs a path: file.exists:/PATH"},
       {"file.exists:", "file.exists needs a path: file.exists:/PATH"},
       {"file.size.kb:relative/path", "file.size.kb needs an absolute path, not \"relative/path\""},
-      {"disk.free.mb:home", "disk.free.mb needs an absolute path, not \"home\""},
       {"tcp.connections:open", "tcp.connections knows no TCP state \"open\""},
   };
   for (const auto& row : kCases) {

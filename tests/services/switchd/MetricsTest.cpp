@@ -12,24 +12,10 @@ namespace {
 using switchd::MetricsSnapshot;
 using switchd::RenderMetrics;
 
-TEST(MetricsTest, LabelValuesAreEscaped) {
-  const struct {
-    std::string value;
-    std::string escaped;
-  } kCases[] = {
-      {"plain", "plain"},
-      {"C:\\temp", "C:\\\\temp"},
-      {"say \"hi\"", "say \\\"hi\\\""},
-      {"two\nlines", "two\\nlines"},
-      {"", ""},
-  };
-  for (const auto& c : kCases) EXPECT_EQ(switchd::EscapeLabelValue(c.value), c.escaped) << c.value;
-}
-
 TEST(MetricsTest, ASnapshotRendersEachFamilyOnce) {
   MetricsSnapshot snapshot;
   switchd::RuleMetrics rule;
-  rule.name = "disk \"C\"";
+  rule.name = "disk \"C:\\\"\n";
   rule.resource = "disk";
   rule.unit = "%";
   rule.violated = true;
@@ -50,7 +36,7 @@ TEST(MetricsTest, ASnapshotRendersEachFamilyOnce) {
   snapshot.store_refusals = 1;
   const std::string text = RenderMetrics(snapshot);
 
-  const std::string labels = "rule=\"disk \\\"C\\\"\",resource=\"disk\",target=\"\"";
+  const std::string labels = R"(rule="disk \"C:\\\"\n",resource="disk",target="")";
   const char* const kLines[] = {
       "# TYPE switchd_rule_violated gauge\n",
       "# HELP switchd_rule_events_total ",

@@ -5,9 +5,7 @@
 #include <sys/wait.h>
 
 #include <filesystem>
-#include <map>
 #include <memory>
-#include <sstream>
 
 #include "ClientHarness.h"
 #include "SwitchdFixture.h"
@@ -133,48 +131,6 @@ TEST_F(SwitchdProcessTest, RestartedSwitchdAnnouncesEverythingToTheClientThatCom
   EXPECT_EQ(settings, (std::vector<DWORD>{0x3800, 0x3801, 0x3810, 0x3811, 0x3812}));
   auto rules = SendAsAgent(client, sp::kOcReadConfiguration, sp::kTableRules, nullptr);
   EXPECT_NE(ReplyText(*rules).find("later"), std::string::npos);
-}
-
-// The records as `switchctl records` lists them, by number.
-std::map<std::string, std::string> Listed(const std::string& output) {
-  std::map<std::string, std::string> records;
-  std::istringstream lines(output);
-  for (std::string line; std::getline(lines, line) && line != "OK";) {
-    const size_t blank = line.find(' ');
-    if (blank != std::string::npos) records[line.substr(0, blank)] = line.substr(blank + 1);
-  }
-  return records;
-}
-
-TEST_F(SwitchdProcessTest, RecordsSurviveSwitchdBeingKilledWhileItRecords) {
-  WriteFile(data_dir_ + "/Resources.xml",
-            "<Resources><Resource Name=\"w\"><Request Type=\"builtin\">uptime.seconds</Request>"
-            "<Unit>s</Unit></Resource></Resources>");
-  WriteFile(data_dir_ + "/Reports.xml",
-            "<Reports><Report Name=\"up\"><Interval>1</Interval><Resource Name=\"w\"/></Report>"
-            "</Reports>");
-  WriteFile(data_dir_ + "/ReportSets.xml",
-            "<ReportSets><ReportSet Name=\"all\"><Report Name=\"up\"/></ReportSet></ReportSets>");
-  std::map<std::string, std::string> seen;
-  for (int round = 1; round <= 3; ++round) {
-    SCOPED_TRACE("round " + std::to_string(round));
-    daemon_ = StartSwitchd("switchd-" + std::to_string(round) + ".log");
-    ASSERT_TRUE(WaitUntilServing());
-    std::map<std::string, std::string> now;
-    ASSERT_TRUE(test_support::WaitFor(
-        [&] {
-          now = Listed(Ctl({"records", "up"}).output);
-          return now.size() >= seen.size() + 2;
-        },
-        kPatience));
-    for (const auto& [number, text] : seen) EXPECT_EQ(now[number], text) << number;
-    seen = now;
-    daemon_->Signal(SIGKILL);
-    ASSERT_TRUE(daemon_->WaitExit(kPatience).has_value());
-  }
-  const CommandResult check =
-      RunCommand({"sqlite3", data_dir_ + "/records.db", "PRAGMA integrity_check"}, {});
-  EXPECT_EQ(check.output, "ok\n");
 }
 
 TEST_F(SwitchdProcessTest, StartsThatCannotServeSaySo) {

@@ -1,14 +1,10 @@
 // Store commands against real table files: create, change item by item,
-// delete, refusals that change nothing, reloads and a crash during a write.
-#include <sys/wait.h>
-#include <unistd.h>
-
+// delete, refusals that change nothing, and reloads.
 #include <ctime>
 #include <filesystem>
 #include <memory>
 
 #include "SwitchdFixture.h"
-#include "services/switchd/Tables.h"
 #include "switch/CommandBuffer.h"
 #include "threshold/documents/Formats.h"
 #include "threshold/documents/Records.h"
@@ -234,39 +230,6 @@ TEST_F(StoreTest, ReloadServesEditedFilesAndKeepsBrokenOnesAsTheyWere) {
   EXPECT_EQ(module_->TableDocument(0x314), events_before);
   EXPECT_EQ(module_->TableDocument(0x312), resources_before);
   EXPECT_EQ(Count(*module_, 0x313, "Target"), 1u);
-}
-
-TEST_F(StoreTest, CrashBetweenWriteAndRenameLeavesTheOldFileIntact) {
-  const std::string before = FileText("Rules.xml");
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    switchd::SetBeforeRenameHook([] { _exit(3); });
-    std::string why;
-    module_->Store(0x311, "<Rules><Rule Name=\"w\"><Comment>lost</Comment></Rule></Rules>", &why);
-    _exit(0);  // the hook did not run: the test fails on the exit code
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  ASSERT_EQ(WEXITSTATUS(status), 3);
-
-  EXPECT_EQ(FileText("Rules.xml"), before);
-  size_t temporaries = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(data_dir_)) {
-    if (entry.path().filename().string().rfind(".Rules.xml", 0) == 0) ++temporaries;
-  }
-  EXPECT_EQ(temporaries, 1u);  // the complete new text, never renamed
-
-  ThresholdModule restarted(data_dir_);
-  std::string error;
-  ASSERT_TRUE(restarted.Load(&error)) << error;
-  RecordDocument rule;
-  ASSERT_TRUE(StoredRecord(restarted, 0x311, "Rule", "w", &rule));
-  EXPECT_EQ(rule.ItemText(records::kRuleUserComment), "watch it");
-  for (const auto& entry : std::filesystem::directory_iterator(data_dir_)) {
-    EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
-  }
 }
 
 }  // namespace
