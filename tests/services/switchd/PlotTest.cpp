@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "support/ProcessHelpers.h"
 #include "services/switchd/Plot.h"
+#include "support/ProcessHelpers.h"
 
 namespace switchd_test {
 namespace {

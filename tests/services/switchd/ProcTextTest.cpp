@@ -32,23 +32,6 @@ TEST(ProcTextTest, StatGivesBusyAndTotalTicksPerCpu) {
   }
 }
 
-TEST(ProcTextTest, BusyPercentIsTheShareOfTheTimeBetweenTwoSamples) {
-  // clang-format off
-  const struct { proc::CpuTimes before, after; int64_t expected; } kCases[] = {
-      {{"total", 100, 1000}, {"total", 600, 2000}, 50},
-      {{"total", 0, 0}, {"total", 2, 3}, 67},      // rounded
-      {{"total", 5, 10}, {"total", 5, 10}, 0},     // no time passed
-      {{"total", 5, 10}, {"total", 4, 20}, 0},     // busy went back
-      {{"total", 0, 10}, {"total", 50, 20}, 100},  // more busy than time
-  };
-  // clang-format on
-  for (const auto& row : kCases) {
-    EXPECT_EQ(proc::BusyPercent(row.before, row.after), row.expected)
-        << row.before.busy << "/" << row.before.total << " -> " << row.after.busy << "/"
-        << row.after.total;
-  }
-}
-
 TEST(ProcTextTest, LoadavgIsReadInHundredths) {
   // clang-format off
   const struct { const char* text; std::vector<int64_t> expected; } kCases[] = {

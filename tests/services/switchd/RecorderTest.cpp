@@ -100,12 +100,6 @@ class World {
     if (reply.stat != 0 || reply.data.empty()) return "(status " + std::to_string(reply.stat) + ")";
     return std::string(reply.data.begin(), reply.data.end() - 1);
   }
-  DWORD AskNumber(DWORD oc, const std::string& name) {
-    const switchd::ModuleReply reply = Ask(oc, name);
-    DWORD number = 0xFFFFFFFF;
-    if (reply.data.size() == 4) std::memcpy(&number, reply.data.data(), 4);
-    return number;
-  }
   void StoreReports(const std::string& records) {
     std::string reason;
     ASSERT_EQ(module->Store(switch_protocol::kTableReports, "<Reports>" + records + "</Reports>",
@@ -148,52 +142,6 @@ class RecorderTest : public DataDirFixture {
   }
   int worlds_ = 0;
 };
-
-TEST_F(RecorderTest, RecordNumbersArePositionsAndMaxEntriesKeepsTheNewest) {
-  const struct {
-    const char* label;
-    const char* max_entries;
-    DWORD max_records;
-    DWORD kept;
-  } kCases[] = {
-      {"MaxEntries 3", "<MaxEntries>3</MaxEntries>", 1000, 3},
-      {"MaxEntries 0 with the engine's limit", "<MaxEntries>0</MaxEntries>", 2, 2},
-      {"no MaxEntries, nothing dropped", "", 1000, 5},
-      {"MaxEntries above the engine's limit", "<MaxEntries>4</MaxEntries>", 2, 4},
-  };
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(c.label);
-    World world(root_ + "/" + std::to_string(++worlds_), Report("r", "load", c.max_entries),
-                Set("s", {"r"}));
-    world.settings.max_records = c.max_records;
-    world.Start();
-    EXPECT_EQ(world.AskNumber(sp::kOcReportHighestRecord, "r"), 0u);
-    EXPECT_EQ(world.AskText(sp::kOcReportRecordValue, "r", 1), "(status 12)");
-    world.PollLoad({1, 2, 3, 4, 5});
-
-    EXPECT_EQ(world.AskNumber(sp::kOcReportHighestRecord, "r"), c.kept);
-    EXPECT_EQ(world.AskNumber(sp::kOcReportOldestRecord, "r"), 0u);
-    const DWORD dropped = 5 - c.kept;
-    EXPECT_EQ(world.AskText(sp::kOcReportRecordValue, "r", 1),
-              "2026-03-01 08:00:0" + std::to_string(dropped + 1) + " " +
-                  std::to_string(dropped + 1) + " %");
-    EXPECT_EQ(world.AskText(sp::kOcReportRecordValue, "r", c.kept), "2026-03-01 08:00:05 5 %");
-    EXPECT_EQ(world.AskText(sp::kOcReportRecordValue, "r", c.kept + 1), "(status 12)");
-    EXPECT_EQ(world.AskText(sp::kOcReportCurrentValue, "r"), "5 %");
-    // One tick (one shared read of the source's files) per second.
-    EXPECT_EQ(world.source.Ticks(), 5);
-  }
-}
-
-TEST_F(RecorderTest, ReportsPollAtMultiplesOfTheirInterval) {
-  auto world = Make(Report("five", "load", "<Interval>5</Interval>") +
-                        Report("one", "load", "<Interval>0</Interval>"),
-                    Set("s", {"five", "one"}));
-  world->Advance(12);
-  EXPECT_EQ(world->Texts("five"),
-            (std::vector<std::string>{"2026-03-01 08:00:05 0 %", "2026-03-01 08:00:10 0 %"}));
-  EXPECT_EQ(world->recorder->HighestRecord("one"), 12u);
-}
 
 TEST_F(RecorderTest, RecordingFollowsTheSetsHoursStatusAndRecordingEnd) {
   // clang-format off

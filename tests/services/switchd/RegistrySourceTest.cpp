@@ -68,17 +68,6 @@ TEST_F(RegistrySourceTest, NumbersOfEachTypeAreReadAndOthersRefused) {
   }
 }
 
-TEST_F(RegistrySourceTest, RequestsWithoutKeyOrValueNameAreRefused) {
-  const switchd::RegistrySource source;
-  for (const char* request : {"", "Value", "\\Value", "SOFTWARE\\Key\\", "HKLM\\Value"}) {
-    std::string reason;
-    EXPECT_FALSE(source.Validate({RequestType::kRegistry, request, "", ""}, &reason)) << request;
-    EXPECT_NE(reason.find("KEY\\VALUE"), std::string::npos) << request;
-  }
-  std::string reason;
-  EXPECT_TRUE(source.Validate({RequestType::kRegistry, "SOFTWARE\\Key\\Value", "", ""}, &reason));
-}
-
 TEST_F(RegistrySourceTest, CompositeSendsEachRequestTypeToItsSource) {
   switchd::Sources sources(switchd::EngineSettings{});
   EXPECT_EQ(Describe(ReadNow(sources, RequestType::kRegistry, std::string(kKey) + "\\Text")),

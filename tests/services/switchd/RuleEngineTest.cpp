@@ -218,39 +218,6 @@ const PollCase kPolls[] = {
 // clang-format on
 INSTANTIATE_TEST_SUITE_P(Rules, PollTest, ::testing::ValuesIn(kPolls), CaseName<PollCase>);
 
-struct ScheduleCase {
-  const char* label;
-  const char* set_items;  // the clock shows 12:00 local time
-  bool running;
-};
-
-class ScheduleTest : public EngineHarness, public ::testing::WithParamInterface<ScheduleCase> {};
-
-TEST_P(ScheduleTest, RuleRunsOnlyInsideAnEnabledSetsWindow) {
-  const ScheduleCase& c = GetParam();
-  SetTables(Rule("r", ""), RuleSet("s", {"r"}, c.set_items));
-  source_.Set("fake", "1");
-  Configure();
-  EXPECT_EQ(source_.Reads(), c.running ? 1 : 0);
-  EXPECT_EQ(engine_.RuleSetStatus("s"), c.running ? 1 : 0);
-  EXPECT_EQ(Report("r").state,
-            c.running ? RuleReport::State::kWaiting : RuleReport::State::kNotRunning);
-}
-
-// clang-format off
-const ScheduleCase kSchedules[] = {
-    {"NoSchedule", "", true},
-    {"Disabled", "<Status>disable</Status>", false},
-    {"StartIsInside", "<Schedule Start=\"12:00\" Stop=\"18:00\"/>", true},
-    {"StopIsOutside", "<Schedule Start=\"08:00\" Stop=\"12:00\"/>", false},
-    {"SpansMidnight", "<Schedule Start=\"22:00\" Stop=\"13:00\"/>", true},
-    {"OutsideSpanningMidnight", "<Schedule Start=\"22:00\" Stop=\"06:00\"/>", false},
-    {"AllDay", "<Schedule Start=\"00:00\" Stop=\"24:00\"/>", true},
-};
-// clang-format on
-INSTANTIATE_TEST_SUITE_P(Schedule, ScheduleTest, ::testing::ValuesIn(kSchedules),
-                         CaseName<ScheduleCase>);
-
 TEST_F(EngineHarness, WindowOpensAndClosesOnTheMinute) {
   SetTables(Rule("r", "<Interval>3600</Interval>"),
             RuleSet("s", {"r"}, "<Schedule Start=\"12:01\" Stop=\"12:03\"/>"));
@@ -393,24 +360,6 @@ TEST_F(EngineHarness, ChangedRuleStartsOverAndOthersGoOn) {
   ASSERT_EQ(fired_.size(), 1u);
   EXPECT_EQ(Decode(fired_[0]).rule, "kept");
   EXPECT_EQ(Decode(fired_[0]).comment, "new");
-}
-
-TEST_F(EngineHarness, RuleStoppedByItsSetForgetsItsViolation) {
-  SetTables(Rule("r", ""), RuleSet("s", {"r"}));
-  source_.Set("fake", "9");
-  Configure();
-  EXPECT_EQ(engine_.ThresholdStatus(), 1);
-  SetTables(Rule("r", ""), RuleSet("s", {"r"}, "<Status>disable</Status>"));
-  Configure();
-  EXPECT_EQ(engine_.ThresholdStatus(), 0);
-  EXPECT_EQ(engine_.RuleCurrentValue("r"), std::nullopt);
-  const int reads = source_.Reads();
-  Advance(kInterval);
-  EXPECT_EQ(source_.Reads(), reads);
-
-  SetTables(Rule("r", ""), RuleSet("s", {"r"}));
-  Configure();
-  EXPECT_EQ(Events(), "F9,F9");  // violated afresh
 }
 
 TEST_F(EngineHarness, LatePollKeepsToItsGrid) {

@@ -157,24 +157,6 @@ TEST_F(StoreTest, ItemChangesKeepWhatWasNotSent) {
   }
 }
 
-TEST_F(StoreTest, MemberListIsReplacedAsAWhole) {
-  // "x" alone is the deletion of a rule that does not exist; then it is made.
-  StoreOk(0x311, R"(<Rules><Rule Name="x"/><Rule Name="y"><Comment/></Rule></Rules>)");
-  StoreOk(0x311, R"(<Rules><Rule Name="x"><Comment/></Rule></Rules>)");
-  StoreOk(0x310,
-          R"(<RuleSets><RuleSet Name="w"><Rule Name="y"/><Rule Name="x"/></RuleSet></RuleSets>)");
-  RecordDocument set;
-  ASSERT_TRUE(StoredRecord(*module_, 0x310, "RuleSet", "w", &set));
-  EXPECT_EQ(set.MemberNames("RuleSet", "Rule"), (std::vector<std::string>{"y", "x"}));
-  EXPECT_EQ(set.ItemText(records::kRuleSetDescription), "all");
-
-  // A set sent with no members has none afterwards.
-  StoreOk(0x310, R"(<RuleSets><RuleSet Name="w"><Status>disable</Status></RuleSet></RuleSets>)");
-  ASSERT_TRUE(StoredRecord(*module_, 0x310, "RuleSet", "w", &set));
-  EXPECT_TRUE(set.MemberNames("RuleSet", "Rule").empty());
-  EXPECT_EQ(set.ItemText(records::kRuleSetStatus), "disable");
-}
-
 TEST_F(StoreTest, ReferenceToAMissingRecordIsRefused) {
   // clang-format off
   const struct {
@@ -198,20 +180,6 @@ TEST_F(StoreTest, ReferenceToAMissingRecordIsRefused) {
     EXPECT_NE(reason_.find("nope"), std::string::npos) << reason_;
     EXPECT_EQ(FileText(bad.file), before);
   }
-}
-
-TEST_F(StoreTest, MissingFileIsAnEmptyTableUntilTheFirstStore) {
-  std::filesystem::remove(data_dir_ + "/Targets.xml");
-  ThresholdModule fresh(data_dir_);
-  std::string error;
-  ASSERT_TRUE(fresh.Load(&error)) << error;
-  EXPECT_EQ(fresh.TableDocument(0x313), "<Targets/>");
-  ASSERT_EQ(fresh.Store(0x313, "<Targets><Target Name=\"a\">1.2.3.4</Target></Targets>", &reason_),
-            cmd_status::kSuccess)
-      << reason_;
-  ConfigDocument doc(FileText("Targets.xml"));
-  EXPECT_TRUE(doc.CheckWellFormed());
-  EXPECT_GT(doc.ModifiedTime(), 0);
 }
 
 TEST_F(StoreTest, ReloadServesEditedFilesAndKeepsBrokenOnesAsTheyWere) {
