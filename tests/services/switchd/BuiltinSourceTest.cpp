@@ -148,22 +148,17 @@ TEST_F(BuiltinSourceTest, ReadsWithinATickShareTheFilesAndANewTickRereadsThem) {
   EXPECT_EQ(Describe(Builtin(source, "cpu.load.percent")), "total#1=50 cpu0#2=0 cpu1#3=100 ");
 }
 
-TEST_F(BuiltinSourceTest, MissingOrUnreadableKernelFileFailsTheRead) {
+TEST_F(BuiltinSourceTest, ListingShowsEveryMeasurementWithItsValuesOrWhyItFails) {
   std::filesystem::remove(root_ + "/proc/net/tcp");
   Write(root_ + "/proc/meminfo", "nothing useful\n");
+  Write(root_ + "/proc/103/comm", "evil\nOK\n");
   BuiltinSource source(root_);
   EXPECT_EQ(Describe(Builtin(source, "tcp.connections")),
             "failed: cannot read " + root_ + "/proc/net/tcp");
   EXPECT_EQ(Describe(Builtin(source, "swap.used.kb")),
             "failed: /proc/meminfo does not have the expected contents");
-}
-
-TEST_F(BuiltinSourceTest, ListingShowsEveryMeasurementWithItsValues) {
-  std::filesystem::remove(root_ + "/proc/net/tcp");
-  Write(root_ + "/proc/103/comm", "evil\nOK\n");
-  BuiltinSource source(root_);
   const std::vector<std::string> lines = switchd::ListResources(source, false).lines;
-  for (const char* line : {"memory.used.percent  %            no       total",
+  for (const char* line : {"load.1min.x100       1/100        no       total",
                            "net.in.kb            kB           yes      lo",
                            "                                           eth0",
                            "proc.count           processes    no       evil?OK",

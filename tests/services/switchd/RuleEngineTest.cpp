@@ -297,33 +297,6 @@ const ValueCase kValues[] = {
 INSTANTIATE_TEST_SUITE_P(CurrentValue, CurrentValueTest, ::testing::ValuesIn(kValues),
                          CaseName<ValueCase>);
 
-TEST_F(EngineHarness, ReportShowsHoldingViolatedAndErrors) {
-  SetTables(Rule("hold", "<OccurenceCount>3</OccurenceCount>") +
-                Rule("broken", "<Resource Name=\"broken\"/>") +
-                Rule("snmp", "<Resource Name=\"remote\"/><Target Name=\"bad\"/>") +
-                Rule("idle", "") + Rule("failing", "<Resource Name=\"other\"/>"),
-            RuleSet("s", {"hold", "broken", "snmp", "failing"}));
-  source_.Set("fake", "9");
-  Configure();
-  Advance(kInterval);
-  EXPECT_EQ(Report("hold").state, RuleReport::State::kHolding);
-  EXPECT_EQ(Report("hold").holding, 2);
-  EXPECT_EQ(Report("hold").needed, 3);
-  EXPECT_EQ(Report("hold").value, "9 %");
-  Advance(kInterval);
-  EXPECT_EQ(Report("hold").state, RuleReport::State::kViolated);
-  EXPECT_EQ(Report("hold").violated_since, FakeClock::kStartWall + 20);
-
-  EXPECT_EQ(Report("broken").state, RuleReport::State::kNotRunning);
-  EXPECT_NE(Report("broken").error.find("unknown request"), std::string::npos);
-  EXPECT_NE(Report("snmp").error.find("not an address"), std::string::npos);
-  EXPECT_EQ(Report("idle").state, RuleReport::State::kNotRunning);
-  EXPECT_EQ(Report("failing").state, RuleReport::State::kWaiting);
-  EXPECT_NE(Report("failing").error.find("nothing set"), std::string::npos);
-  EXPECT_EQ(source_.Reads(), 6);  // only "hold" and "failing" read
-  EXPECT_EQ(Events(), "F9");
-}
-
 TEST_F(EngineHarness, ChangedRuleStartsOverAndOthersGoOn) {
   const std::string kept = Rule("kept", "<OccurenceCount>3</OccurenceCount>");
   SetTables(kept + Rule("changed", "<OccurenceCount>3</OccurenceCount>") + Rule("gone", ""),
@@ -423,10 +396,8 @@ TEST_P(RuleStoreCheckTest, RefusesWhatTheSourcesCouldNeverRead) {
 
 // clang-format off
 const StoreCase kStores[] = {
-    {"UnknownBuiltinRequest", sp::kTableResources, "<Resources><Resource Name=\"n\"><Request Type=\"builtin\">refused</Request></Resource></Resources>", 4, "resource \"n\": unknown request"},
     {"SnmpResourceNoRuleReads", sp::kTableResources, "<Resources><Resource Name=\"n\"><Request Type=\"snmp\">refused-later</Request></Resource></Resources>", 0, ""},
     {"SnmpRuleWithoutTarget", sp::kTableRules, "<Rules><Rule Name=\"n\"><Resource Name=\"s\"/></Rule></Rules>", 4, "rule \"n\" on resource \"s\": \"\" is not an address"},
-    {"SnmpRuleWithAddress", sp::kTableRules, "<Rules><Rule Name=\"n\"><Resource Name=\"s\"/><Target Name=\"w\"/></Rule></Rules>", 0, ""},
     {"BuiltinRuleWithoutTarget", sp::kTableRules, "<Rules><Rule Name=\"n\"><Resource Name=\"w\"/></Rule></Rules>", 0, ""},
     {"TargetOfAnSnmpRuleLosesItsAddress", sp::kTableTargets, "<Targets><Target Name=\"t2\">no address</Target></Targets>", 4, "rule \"sr\""},
     {"ResourceTurnsSnmpUnderARuleWithoutTarget", sp::kTableResources, "<Resources><Resource Name=\"w2\"><Request Type=\"snmp\">1.3.6</Request></Resource></Resources>", 4, "rule \"nt\""},

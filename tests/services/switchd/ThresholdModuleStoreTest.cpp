@@ -134,29 +134,6 @@ INSTANTIATE_TEST_SUITE_P(Tables, StoreEveryTableTest, ::testing::ValuesIn(kTable
                            return std::string(param_info.param.label);
                          });
 
-TEST_F(StoreTest, ItemChangesKeepWhatWasNotSent) {
-  std::string after_terminator = "<Rules><Rule Name=\"w\"><Comment>fine</Comment></Rule></Rules>";
-  after_terminator += std::string(1, '\0') + "<garbage";
-  // clang-format off
-  const struct {
-    const char* label;
-    std::string document;
-    std::vector<std::pair<records::RecordItem, const char*>> items;  // of rule "w" afterwards
-  } kCases[] = {
-      {"an attribute keeps the element's others", "<Rules><Rule Name=\"w\"><Threshold Value=\"95\"/></Rule></Rules>", {{records::kRuleThresholdValue, "95"}, {records::kRuleOperator, "greater"}, {records::kRuleDescription, "busy"}}},
-      {"a nested item is created under its parent", "<Rules><Rule Name=\"w\"><Instances Monitor=\"average\"><Indexes>1,2</Indexes></Instances></Rule></Rules>", {{records::kRuleInstIndexes, "1,2"}, {records::kRuleInstMonitor, "average"}}},
-      {"text after the terminator is ignored", after_terminator, {{records::kRuleUserComment, "fine"}}},
-  };
-  // clang-format on
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(c.label);
-    ASSERT_EQ(module_->Store(0x311, c.document, &reason_), cmd_status::kSuccess) << reason_;
-    RecordDocument rule;
-    ASSERT_TRUE(StoredRecord(*module_, 0x311, "Rule", "w", &rule));
-    for (const auto& [item, value] : c.items) EXPECT_EQ(rule.ItemText(item), value);
-  }
-}
-
 TEST_F(StoreTest, ReferenceToAMissingRecordIsRefused) {
   // clang-format off
   const struct {
