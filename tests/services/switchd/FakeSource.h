@@ -60,13 +60,10 @@ inline switchd::Reading ReadingOf(const std::string& text,
 
 class FakeSource final : public switchd::ResourceSource {
  public:
-  void Set(const std::string& request, switchd::Reading reading) {
-    std::lock_guard lock(mutex_);
-    readings_[request] = std::move(reading);
-  }
   void Set(const std::string& request, const std::string& text,
            std::optional<uint64_t> counter_modulus = std::nullopt) {
-    Set(request, ReadingOf(text, counter_modulus));
+    std::lock_guard lock(mutex_);
+    readings_[request] = ReadingOf(text, counter_modulus);
   }
   // Requests that Validate refuses as unknown.
   void Refuse(const std::string& request) {
@@ -76,10 +73,6 @@ class FakeSource final : public switchd::ResourceSource {
   int Reads() const {
     std::lock_guard lock(mutex_);
     return reads_;
-  }
-  int Ticks() const {
-    std::lock_guard lock(mutex_);
-    return ticks_;
   }
 
   // An snmp query needs a target without blanks; a refused request is unknown.
@@ -112,17 +105,13 @@ class FakeSource final : public switchd::ResourceSource {
     }
     done(std::move(reading));
   }
-  void BeginTick() override {
-    std::lock_guard lock(mutex_);
-    ++ticks_;
-  }
+  void BeginTick() override {}
 
  private:
   mutable std::mutex mutex_;
   std::map<std::string, switchd::Reading> readings_;
   std::set<std::string> refused_;
   int reads_ = 0;
-  int ticks_ = 0;
 };
 
 }  // namespace switchd_test

