@@ -85,24 +85,6 @@ TEST_F(ControlChannelTest, CommandIsAnsweredWithItsLinesAndAFinalStatus) {
   }
 }
 
-TEST_F(ControlChannelTest, FilesThatAreNotItsOwnSocketAreLeftAlone) {
-  std::string error;
-  std::filesystem::create_directories(root_ + "/run");
-  WriteFile(path_, "not a socket");
-  ControlServer refused;
-  EXPECT_FALSE(refused.Start(path_, Echo, &error));
-  EXPECT_EQ(ReadFile(path_), "not a socket");
-
-  // Stop keeps a socket file that someone else took over meanwhile.
-  std::filesystem::remove(path_);
-  ControlServer server;
-  ASSERT_TRUE(server.Start(path_, Echo, &error)) << error;
-  std::filesystem::remove(path_);
-  WriteFile(path_, "someone else's");
-  server.Stop();
-  EXPECT_EQ(ReadFile(path_), "someone else's");
-}
-
 // Without a group only the owner may connect; with one its members too.
 TEST_F(ControlChannelTest, SocketModeAndGroupFollowTheGroupGiven) {
   for (const std::optional<gid_t> group : {std::optional<gid_t>(), std::optional(getgid())}) {

@@ -91,30 +91,6 @@ TEST(ProcTextTest, NetDevGivesCountersPerInterface) {
   }
 }
 
-TEST(ProcTextTest, TcpSocketsAreCountedByStateOverBothFiles) {
-  proc::TcpStateCounts counts{};
-  proc::CountTcpStates(
-      "  sl  local_address rem_address   st\n"
-      "   0: 0100007F:07E8 0100007F:9C40 01 00000000:00000000\n"
-      "   1: 0100007F:07E8 0100007F:9C41 06\n   2: 0100007F:07E8 0100007F:9C41 0C\n"
-      "   3: 0100007F:07E8 0100007F:9C41 00\n   4: 0100007F:07E8\n",
-      &counts);
-  proc::CountTcpStates("  sl  local_address remote_address st\n   0: 0000:0016 0000:0000 0A\n",
-                       &counts);
-  const proc::TcpStateCounts expected = {0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0};
-  EXPECT_EQ(counts, expected);
-}
-
-TEST(ProcTextTest, UptimeIsWholeSeconds) {
-  const struct {
-    const char* text;
-    int64_t expected;  // -1: no result
-  } kCases[] = {{"7", 7}, {"", -1}, {"x 1", -1}, {".5 1", -1}};
-  for (const auto& row : kCases) {
-    EXPECT_EQ(proc::ParseUptime(row.text).value_or(-1), row.expected) << row.text;
-  }
-}
-
 TEST(ProcTextTest, MountsAreUnescaped) {
   std::string got;
   for (const auto& m : proc::ParseMounts("/dev/sdb1 /media/my\\040disk vfat rw 0 0\n"

@@ -170,7 +170,6 @@ std::string Ranged(const std::string& op) { return Th(op, 5, R"( RangeMin="3" Ra
 // clang-format off
 const PollCase kPolls[] = {
     {"DeltaAny", Delta("delta-any"), "10|20|12|13", "- F10 F8 -"},
-    {"DeltaInc", Delta("delta-inc"), "10|20|12|30", "- F10 - F18"},
     {"DeltaDec", Delta("delta-dec"), "10|20|12|30", "- - F8 -"},
     {"Counter32Wraps", "", "4294967290|4", "- F10", uint64_t{1} << 32},
     {"CounterThatFallsStartedOver", "", "100|5|15", "- - F10", 0},
@@ -195,33 +194,16 @@ const PollCase kPolls[] = {
     {"ZeroIsAtOnce", "<OccurenceCount>0</OccurenceCount>", "9|9|1|9", "F9 F9 - F9"},
     {"ThreeConsecutive", "<OccurenceCount>3</OccurenceCount>", "9|9|1|9|9|9|9", "- - - - - F9 F9"},
     {"FailedReadBreaksTheRun", "<OccurenceCount>2</OccurenceCount>", "9|!|9|9", "- - - F9"},
-    {"CountsPollsNotInstances", "<OccurenceCount>2</OccurenceCount>", "a=9 b=9|a=9 b=9", "- F9"},
-    {"SingleShot", Ev(R"(Control="single-shot")"), "9|9|9|1|9", "F9 - - - F9"},
     {"WithDelay", Ev(R"(Control="continuous-with-delay" Delay="20")"), "9|9|9|9|9|1|9", "F9 - F9 - F9 - F9"},
     {"SingleShotFiresTheEnd", Ev(R"(Control="single-shot" Alternating="true")"), "9|9|1|1|9", "F9 - I1 - F9"},
     {"ContinuousFiresTheEndOnce", Ev(R"(Control="continuous" Alternating="true")"), "9|9|1|2", "F9 F9 I1 -"},
     // Instances, numbered 1, 2, 3 in the order written.
-    {"AnyReportsTheFirstHoldingByName", Th("greater", 50), "c=70 a=10 b=60", "F60"},
-    {"AverageComparesTheMean", R"(<Instances Monitor="average"/>)" + Th("greater", 50), "a=10 b=60 c=90|a=10 b=60 c=70", "F53 -"},
     {"IndexesOrNames", "<Instances><Indexes>1</Indexes><Names>c</Names></Instances>" + Th("less", 50), "a=10 b=20 c=90", "F10"},
     {"NothingSelectedIsNoValue", "<Instances><Names>z*</Names></Instances>" + Th("less", 50), "a=10", "-"},
     {"NewInstanceWaitsForItsSecondSample", Delta("delta-inc"), "a=1|a=2 b=100|a=3 b=200", "- - F100"},
 };
 // clang-format on
 INSTANTIATE_TEST_SUITE_P(Rules, PollTest, ::testing::ValuesIn(kPolls), CaseName<PollCase>);
-
-TEST_F(EngineHarness, RuleRunsWhileAnyOfItsSetsRuns) {
-  SetTables(Rule("r", ""), RuleSet("off", {"r"}, "<Status>disable</Status>") +
-                               RuleSet("on", {"r"}) + RuleSet("empty", {}));
-  source_.Set("fake", "9");
-  Configure();
-  EXPECT_EQ(Events(), "F9");
-  EXPECT_EQ(engine_.RuleSetStatus("off"), 0);
-  EXPECT_EQ(engine_.RuleSetStatus("on"), 2);
-  EXPECT_EQ(engine_.RuleSetStatus("empty"), 1);
-  EXPECT_EQ(engine_.RuleSetStatus(""), 2);
-  EXPECT_EQ(engine_.RuleSetStatus("unknown"), 0);
-}
 
 // "major" reads "other" and sets a warning; "critical" an information.
 TEST_F(EngineHarness, StatusesFollowTheViolatedRules) {
@@ -282,34 +264,6 @@ const ValueCase kValues[] = {
 INSTANTIATE_TEST_SUITE_P(CurrentValue, CurrentValueTest, ::testing::ValuesIn(kValues),
                          CaseName<ValueCase>);
 
-TEST_F(EngineHarness, ChangedRuleStartsOverAndOthersGoOn) {
-  const std::string kept = Rule("kept", "<OccurenceCount>3</OccurenceCount>");
-  SetTables(kept + Rule("changed", "<OccurenceCount>3</OccurenceCount>") + Rule("gone", ""),
-            RuleSet("s", {"kept", "changed", "gone"}));
-  source_.Set("fake", "9");
-  Configure();
-  EXPECT_EQ(Events(), "F9");  // "gone" at once
-  Advance(kInterval);
-  EXPECT_EQ(Events(), "F9");
-
-  // "changed" gets another threshold, "kept" another comment only, "gone" is deleted.
-  SetTables(Rule("kept", "<Comment>new</Comment><OccurenceCount>3</OccurenceCount>") +
-                Rule("changed",
-                     "<OccurenceCount>3</OccurenceCount><Threshold Operator="
-                     "\"greater\" Value=\"6\"/>"),
-            RuleSet("s", {"kept", "changed", "gone"}));
-  Configure();
-  EXPECT_EQ(Report("kept").holding, 2);
-  EXPECT_EQ(Report("changed").holding, 1);  // polled again at once, from the start
-  EXPECT_EQ(engine_.RuleCurrentValue("gone"), std::nullopt);
-  EXPECT_EQ(engine_.Report().size(), 2u);
-
-  Advance(kInterval);
-  ASSERT_EQ(fired_.size(), 1u);
-  EXPECT_EQ(Decode(fired_[0]).rule, "kept");
-  EXPECT_EQ(Decode(fired_[0]).comment, "new");
-}
-
 struct StoreCase {
   const char* label;
   DWORD table;
@@ -366,9 +320,7 @@ TEST_P(RuleStoreCheckTest, RefusesWhatTheSourcesCouldNeverRead) {
 
 // clang-format off
 const StoreCase kStores[] = {
-    {"SnmpResourceNoRuleReads", sp::kTableResources, "<Resources><Resource Name=\"n\"><Request Type=\"snmp\">refused-later</Request></Resource></Resources>", 0, ""},
     {"SnmpRuleWithoutTarget", sp::kTableRules, "<Rules><Rule Name=\"n\"><Resource Name=\"s\"/></Rule></Rules>", 4, "rule \"n\" on resource \"s\": \"\" is not an address"},
-    {"BuiltinRuleWithoutTarget", sp::kTableRules, "<Rules><Rule Name=\"n\"><Resource Name=\"w\"/></Rule></Rules>", 0, ""},
     {"TargetOfAnSnmpRuleLosesItsAddress", sp::kTableTargets, "<Targets><Target Name=\"t2\">no address</Target></Targets>", 4, "rule \"sr\""},
     {"ResourceTurnsSnmpUnderARuleWithoutTarget", sp::kTableResources, "<Resources><Resource Name=\"w2\"><Request Type=\"snmp\">1.3.6</Request></Resource></Resources>", 4, "rule \"nt\""},
 };

@@ -270,19 +270,6 @@ TEST_F(SnmpSourceTest, ClosedPortFailsTheReadAndLaterReadsTryAgain) {
       << test_support::ReadFile(dir_.path() + "/second.log");
 }
 
-TEST_F(SnmpSourceTest, StoppingAnswersReadsStillRunning) {
-  const SilentAgent silent;
-  std::promise<Reading> answer;
-  std::future<Reading> reading = answer.get_future();
-  {
-    SnmpSource source(EngineSettings{});
-    source.Read({RequestType::kSnmp, kBase + ".1.0", "", silent.Target()},
-                [&](Reading result) { answer.set_value(std::move(result)); });
-  }
-  ASSERT_EQ(reading.wait_for(0s), std::future_status::ready);
-  EXPECT_EQ(Describe(reading.get()), "failed: the source stopped");
-}
-
 TEST_F(SnmpSourceTest, ValidationRefusesBadTargetsAndUnknownNames) {
   const SnmpSource source(EngineSettings{});
   // clang-format off

@@ -233,56 +233,5 @@ TEST_F(SwitchObjectArgumentTest, VCRequestExCarriesFieldsStatusAndDataByReferenc
   }
 }
 
-TEST_F(SwitchObjectArgumentTest, WrongArgumentFormsAreRefusedWithoutAnAnswer) {
-  VARIANTARG args[3];
-  for (VARIANTARG& arg : args) VariantInit(&arg);
-  BSTR header = SysAllocStringByteLen("$SIP", 4);  // far shorter than a header
-  BSTR data = nullptr;
-  args[2].vt = VT_BSTR | VT_BYREF;
-  args[2].pbstrVal = &header;
-  args[1].vt = VT_BSTR | VT_BYREF;
-  args[1].pbstrVal = &data;
-  args[0].vt = VT_I2;
-  DISPPARAMS params{args, nullptr, 3, 0};
-  EXPECT_EQ(Call(switchd::dispid::kCmdRequest, DISPATCH_METHOD, &params), DISP_E_TYPEMISMATCH);
-  params.cArgs = 2;
-  EXPECT_EQ(Call(switchd::dispid::kCmdRequest, DISPATCH_METHOD, &params), DISP_E_BADPARAMCOUNT);
-  SysFreeString(header);
-
-  // A whole header without the signature is answered "Command interface corrupt".
-  CmdHeader corrupt{};
-  corrupt.HeaderLength = 48;
-  corrupt.OC = sp::kOcThresholdStatus;
-  header = SysAllocStringByteLen(reinterpret_cast<const char*>(&corrupt), sizeof corrupt);
-  params.cArgs = 3;
-  EXPECT_EQ(Call(switchd::dispid::kCmdRequest, DISPATCH_METHOD, &params), S_OK);
-  CmdHeader returned;
-  ASSERT_EQ(SysStringByteLen(header), sizeof returned);
-  std::memcpy(&returned, header, sizeof returned);
-  EXPECT_EQ(returned.Stat, cmd_status::kInterfaceCorrupt);
-  SysFreeString(header);
-  SysFreeString(data);
-
-  VARIANTARG form;
-  VariantInit(&form);
-  form.vt = VT_I4;
-  form.lVal = 5;
-  DISPID named = DISPID_PROPERTYPUT;
-  DISPPARAMS put{&form, &named, 1, 1};
-  EXPECT_EQ(Call(switchd::dispid::kEventForm, DISPATCH_PROPERTYPUT, &put), DISP_E_OVERFLOW);
-}
-
-TEST_F(SwitchObjectArgumentTest, SinkWithoutTheEventInterfaceCannotAdvise) {
-  platform::ComPtr<IConnectionPoint> point;
-  ASSERT_EQ(
-      object_->FindConnectionPoint(sp::DIID_LorvethSwitchEvents, point.ReleaseAndGetAddressOf()),
-      S_OK);
-  DWORD cookie = 0;
-  EXPECT_EQ(point->Advise(static_cast<IDispatch*>(object_.Get()), &cookie),
-            CONNECT_E_CANNOTCONNECT);
-  EXPECT_EQ(point->Unadvise(12345), CONNECT_E_NOCONNECTION);
-  EXPECT_TRUE(hub_->Clients().empty());
-}
-
 }  // namespace
 }  // namespace switchd_test

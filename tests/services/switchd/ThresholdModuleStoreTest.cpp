@@ -34,11 +34,7 @@ struct TableCase {
 const TableCase kTables[] = {
     {"Rules", 0x311, "Rules.xml", "Rules", "Rule", "<Rule Name=\"n\"><Description>new</Description></Rule>", "<Rule Name=\"w\"><Description>idle</Description></Rule>", records::kRuleDescription, "idle", records::kRuleUserComment, "watch it", "<Rule Name=\"ro\"><Description>x</Description></Rule>"},
     {"RuleSets", 0x310, "RuleSets.xml", "RuleSets", "RuleSet", "<RuleSet Name=\"n\"><Description>new</Description></RuleSet>", "<RuleSet Name=\"w\"><Description>some</Description><Rule Name=\"w\"/></RuleSet>", records::kRuleSetDescription, "some", records::kRuleSetStatus, "enable", "<RuleSet Name=\"ro\"><Description>x</Description></RuleSet>"},
-    {"Events", 0x314, "Events.xml", "Events", "Event", "<Event Name=\"n\"><Type>snmp-trap</Type><Severity>critical</Severity></Event>", "<Event Name=\"w\"><Severity>critical</Severity></Event>", records::kEventSeverity, "critical", records::kEventType, "snmp-trap", "<Event Name=\"ro\"><Severity>minor</Severity></Event>"},
-    {"Resources", 0x312, "Resources.xml", "Resources", "Resource", "<Resource Name=\"n\"><Request Type=\"snmp\">1.3.6</Request></Resource>", "<Resource Name=\"w\"><Description>processor</Description></Resource>", records::kResourceDescription, "processor", records::kResourceReqString, "cpu", "<Resource Name=\"ro\"><Description>x</Description></Resource>"},
     {"Targets", 0x313, "Targets.xml", "Targets", "Target", "<Target Name=\"n\">10.0.0.9</Target>", "<Target Name=\"w\">10.0.0.2</Target>", records::kTargetAddress, "10.0.0.2", records::kTargetName, "w", "<Target Name=\"ro\">10.1.1.1</Target>"},
-    {"Reports", 0x321, "Reports.xml", "Reports", "Report", "<Report Name=\"n\"><MaxEntries>5</MaxEntries></Report>", "<Report Name=\"w\"><Description>load average</Description></Report>", records::kReportDescription, "load average", records::kReportMaxEntries, "10", "<Report Name=\"ro\"><Description>x</Description></Report>"},
-    {"ReportSets", 0x320, "ReportSets.xml", "ReportSets", "ReportSet", "<ReportSet Name=\"n\"><StartTime>07:00</StartTime></ReportSet>", "<ReportSet Name=\"w\"><Description>weekly</Description><Report Name=\"w\"/></ReportSet>", records::kReportSetDescription, "weekly", records::kReportSetName, "w", "<ReportSet Name=\"ro\"><Description>x</Description></ReportSet>"},
 };
 // clang-format on
 
