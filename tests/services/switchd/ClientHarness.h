@@ -60,10 +60,6 @@ class RecordingClient : public CVarnClient, private IVarnReplyTarget {
     std::lock_guard lock(mutex_);
     return frames_;
   }
-  void ClearFrames() {
-    std::lock_guard lock(mutex_);
-    frames_.clear();
-  }
 
   SwitchPermissionFlags flags_;
 

@@ -152,7 +152,6 @@ TEST_F(RecorderTest, RecordingFollowsTheSetsHoursStatusAndRecordingEnd) {
     bool recording;
   } kCases[] = {
       {"no hours", "12:00", Set("s", {"r"}), true},
-      {"disabled", "12:00", Set("s", {"r"}, "<Status>disable</Status>"), false},
       {"before the start", "07:59", Set("s", {"r"}, "<StartTime>08:00</StartTime><StopTime>18:00</StopTime>"), false},
       {"at the start", "08:00", Set("s", {"r"}, "<StartTime>08:00</StartTime><StopTime>18:00</StopTime>"), true},
       {"at the stop", "18:00", Set("s", {"r"}, "<StartTime>08:00</StartTime><StopTime>18:00</StopTime>"), false},
@@ -239,17 +238,6 @@ TEST_F(RecorderTest, AReportWhoseResourceCannotBeReadStoresNothingAndSaysWhy) {
     EXPECT_EQ(world.Command({"records", "r"}).error,
               std::string("report \"r\" has no records: its last read failed: ") + c.why);
   }
-
-  // Readable again, a counter first sets where its changes start: its set
-  // records without a failure, though nothing is stored yet.
-  World world(root_ + "/again", Report("r", "dead"), Set("s", {"r"}));
-  world.Start();
-  world.Advance(1);
-  EXPECT_EQ(world.recorder->ReportSetStatus("s"), 2);
-  world.source.Set("dead", "a=5", 0);
-  world.Advance(1);
-  EXPECT_EQ(world.recorder->ReportSetStatus("s"), 1);
-  EXPECT_EQ(world.recorder->HighestRecord("r"), 0u);
 }
 
 TEST_F(RecorderTest, ARestartKeepsRecordsChangingAReportKeepsThemDeletingItDeletesThem) {
