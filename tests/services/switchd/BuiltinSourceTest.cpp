@@ -110,25 +110,6 @@ TEST_F(BuiltinSourceTest, EveryMeasurementReadsItsSample) {
   }
 }
 
-TEST_F(BuiltinSourceTest, FileSystemsAreTheMountPointsWithDataOrThePathNamed) {
-  BuiltinSource source(root_);
-  const Reading all = Builtin(source, "disk.used.percent");
-  ASSERT_TRUE(all.ok) << all.error;
-  ASSERT_EQ(all.instances.size(), 2u) << Describe(all);
-  EXPECT_EQ(all.instances[0].name, "/");
-  EXPECT_EQ(all.instances[1].name, disk_);
-  EXPECT_EQ(all.instances[1].number, 2u);
-  for (const char* request : {"disk.used.percent:/", "disk.free.mb:/"}) {
-    const Reading one = Builtin(source, request);
-    ASSERT_TRUE(one.ok) << one.error;
-    ASSERT_EQ(one.instances.size(), 1u);
-    EXPECT_EQ(one.instances[0].name, "/");
-    EXPECT_GE(one.instances[0].value, 0);
-  }
-  EXPECT_LE(Builtin(source, "disk.used.percent:/").instances[0].value, 100);
-  EXPECT_TRUE(Builtin(source, "disk.free.mb:" + root_ + "/gone").instances.empty());
-}
-
 TEST_F(BuiltinSourceTest, ReadsWithinATickShareTheFilesAndANewTickRereadsThem) {
   BuiltinSource source(root_);
   EXPECT_EQ(Describe(Builtin(source, "memory.used.percent")), "total#1=75 ");
