@@ -192,7 +192,6 @@ const PollCase kPolls[] = {
     {"NoneExistToExist", Exists("none-exist-to-exist"), "a=1 b=1|a=1|a=1 c=1|c=1 a=1", "- - F2 -"},
     {"ExistChange", Exists("exist-change"), "a=1 b=1|a=1|a=1 c=1|a=1 c=1|", "- F1 F2 - F0"},
     {"ZeroIsAtOnce", "<OccurenceCount>0</OccurenceCount>", "9|9|1|9", "F9 F9 - F9"},
-    {"ThreeConsecutive", "<OccurenceCount>3</OccurenceCount>", "9|9|1|9|9|9|9", "- - - - - F9 F9"},
     {"FailedReadBreaksTheRun", "<OccurenceCount>2</OccurenceCount>", "9|!|9|9", "- - - F9"},
     {"WithDelay", Ev(R"(Control="continuous-with-delay" Delay="20")"), "9|9|9|9|9|1|9", "F9 - F9 - F9 - F9"},
     {"SingleShotFiresTheEnd", Ev(R"(Control="single-shot" Alternating="true")"), "9|9|1|1|9", "F9 - I1 - F9"},

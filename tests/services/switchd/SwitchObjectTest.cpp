@@ -213,31 +213,6 @@ TEST_F(SwitchObjectTest, AgentRequestsAreAnswered) {
             cmd_status::kIllegalObject);
 }
 
-// A refused store announces nothing: the accepted one after it is the first
-// event, sent to every client in its form.
-TEST_F(SwitchObjectTest, AcceptedStoreIsAnnouncedToEveryClientInItsForm) {
-  RecordingClient& header_client = NewClient();
-  RecordingClient& fields_client = NewClient(3);
-  EXPECT_EQ(SendAsAgent(header_client, sp::kOcStoreConfiguration, sp::kTableRules,
-                        "<Rules><Rule Name=\"ro\"><Comment>x</Comment></Rule></Rules>")
-                ->FrameStatus(),
-            cmd_status::kObjectReadOnly);
-  EXPECT_EQ(SendAsAgent(header_client, sp::kOcStoreConfiguration, sp::kTableRules,
-                        "<Rules><Rule Name=\"w\"><Comment>changed</Comment></Rule></Rules>")
-                ->FrameStatus(),
-            0u);
-
-  for (RecordingClient* client : {&header_client, &fields_client}) {
-    ASSERT_TRUE(client->WaitForFrames(1));
-    const ReceivedFrame frame = client->Frames().at(0);
-    EXPECT_EQ(frame.oc, sp::kOcStoreConfiguration);
-    EXPECT_EQ(frame.oe, sp::kTableRules);
-    EXPECT_TRUE(frame.data.empty());
-  }
-  EXPECT_EQ(header_client.Frames()[0].dispid, sp::kEventWithHeader);
-  EXPECT_EQ(fields_client.Frames()[0].dispid, sp::kEventWithFields);
-}
-
 TEST_F(SwitchObjectTest, InjectedThresholdEventCarriesTheStoredRuleAndEvent) {
   RecordingClient& client = NewClient(3);
   EXPECT_TRUE(service_->Execute("event w 042 w").ok);
