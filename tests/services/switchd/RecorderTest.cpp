@@ -53,7 +53,9 @@ class World {
     source.Refuse("refused");
     clock.start = kMarchFirst0800;
   }
-  ~World() { Stop(); }
+  ~World() {
+    if (module) module->SetReportState(nullptr);
+  }
 
   void Start() {
     module = std::make_unique<switchd::ThresholdModule>(dir_);
@@ -73,11 +75,6 @@ class World {
     scheduler.RunDue();
     recorder->WaitForWrites();
   }
-  void Stop() {
-    if (module) module->SetReportState(nullptr);
-    recorder.reset();
-    module.reset();
-  }
   // Moves the clocks on a second at a time, running what falls due.
   void Advance(int seconds) {
     for (int i = 0; i < seconds; ++i) {
@@ -92,21 +89,10 @@ class World {
       Advance(1);
     }
   }
-  switchd::ModuleReply Ask(DWORD oc, const std::string& name, DWORD oid = 0) {
-    return module->Handle({oc, 0, oid, 0xFFFFFFFF, name + '\0'});
-  }
-  std::string AskText(DWORD oc, const std::string& name, DWORD record = 0) {
-    const switchd::ModuleReply reply = Ask(oc, name, record == 0 ? 0 : record - 1);
+  std::string AskText(DWORD oc, const std::string& name) {
+    const switchd::ModuleReply reply = module->Handle({oc, 0, 0, 0xFFFFFFFF, name + '\0'});
     if (reply.stat != 0 || reply.data.empty()) return "(status " + std::to_string(reply.stat) + ")";
     return std::string(reply.data.begin(), reply.data.end() - 1);
-  }
-  void StoreReports(const std::string& records) {
-    std::string reason;
-    ASSERT_EQ(module->Store(switch_protocol::kTableReports, "<Reports>" + records + "</Reports>",
-                            &reason),
-              0u)
-        << reason;
-    Settle();
   }
   switchd::ControlAnswer Command(const std::vector<std::string>& words) {
     if (words[0] == "reports") return switchd::ReportsCommand(recorder.get(), words);
@@ -238,29 +224,6 @@ TEST_F(RecorderTest, AReportWhoseResourceCannotBeReadStoresNothingAndSaysWhy) {
     EXPECT_EQ(world.Command({"records", "r"}).error,
               std::string("report \"r\" has no records: its last read failed: ") + c.why);
   }
-}
-
-TEST_F(RecorderTest, ChangingAReportKeepsItsRecordsDeletingItDeletesThem) {
-  auto world = Make(Report("r", "load", "<MaxEntries>3</MaxEntries>") + Report("other", "load"),
-                    Set("s", {"r", "other"}));
-  world->PollLoad({1, 2, 3, 4, 5});
-  EXPECT_EQ(world->AskText(sp::kOcReportRecordValue, "r", 1), "2026-03-01 08:00:03 3 %");
-  EXPECT_EQ(world->AskText(sp::kOcReportRecordValue, "r", 3), "2026-03-01 08:00:05 5 %");
-
-  world->StoreReports(R"(<Report Name="r"><MaxEntries>2</MaxEntries></Report>)");
-  EXPECT_EQ(world->Texts("r"),
-            (std::vector<std::string>{"2026-03-01 08:00:04 4 %", "2026-03-01 08:00:05 5 %"}));
-  world->StoreReports(R"(<Report Name="r"/>)");
-  EXPECT_EQ(world->recorder->HighestRecord("r"), 0u);
-  EXPECT_EQ(world->recorder->Store().Reports(), std::vector<std::string>{"other"});
-  EXPECT_EQ(world->recorder->HighestRecord("other"), 5u);
-
-  // A report of the same name starts from record 1 again, also after a restart.
-  world->StoreReports(Report("r", "load"));
-  world->PollLoad({9});
-  world->Stop();
-  world->Start();
-  EXPECT_EQ(world->Texts("r"), std::vector<std::string>{"2026-03-01 08:00:06 9 %"});
 }
 
 TEST_F(RecorderTest, AFullDiskStopsRecordingUntilAWriteSucceedsAgain) {

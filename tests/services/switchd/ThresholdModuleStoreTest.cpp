@@ -47,9 +47,6 @@ class StoreTest : public DataDirFixture {
     std::string error;
     ASSERT_TRUE(module_->Load(&error)) << error;
   }
-  void StoreOk(DWORD code, const std::string& document) {
-    ASSERT_EQ(module_->Store(code, document, &reason_), cmd_status::kSuccess) << reason_;
-  }
 
   std::unique_ptr<ThresholdModule> module_;
   std::string reason_;
@@ -151,24 +148,6 @@ TEST_F(StoreTest, ReferenceToAMissingRecordIsRefused) {
     EXPECT_NE(reason_.find("nope"), std::string::npos) << reason_;
     EXPECT_EQ(FileText(bad.file), before);
   }
-}
-
-TEST_F(StoreTest, ReloadServesEditedFilesAndKeepsBrokenOnesAsTheyWere) {
-  std::vector<std::string> problems;
-  EXPECT_TRUE(module_->Reload(&problems).empty());
-  WriteFile(data_dir_ + "/Targets.xml", "<Targets><Target Name=\"z\">9.9.9.9</Target></Targets>");
-  const std::string events_before = module_->TableDocument(0x314);
-  const std::string resources_before = module_->TableDocument(0x312);
-  WriteFile(data_dir_ + "/Events.xml", "<Events><Event");
-  WriteFile(data_dir_ + "/Resources.xml", "<Rules/>");  // another table's root
-  const std::vector<DWORD> changed = module_->Reload(&problems);
-  EXPECT_EQ(changed, std::vector<DWORD>{0x313});
-  ASSERT_EQ(problems.size(), 2u);
-  EXPECT_NE((problems[0] + problems[1]).find("Events.xml"), std::string::npos);
-  EXPECT_NE((problems[0] + problems[1]).find("Resources.xml"), std::string::npos);
-  EXPECT_EQ(module_->TableDocument(0x314), events_before);
-  EXPECT_EQ(module_->TableDocument(0x312), resources_before);
-  EXPECT_EQ(Count(*module_, 0x313, "Target"), 1u);
 }
 
 }  // namespace
