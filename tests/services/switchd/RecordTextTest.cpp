@@ -4,6 +4,7 @@
 
 #include <ctime>
 
+#include "FakeSource.h"
 #include "services/switchd/Instances.h"
 #include "services/switchd/RecordText.h"
 
@@ -22,20 +23,9 @@ TEST(RecordTextTest, TextsOfAnotherShapeAreRefused) {
   }
 }
 
-class FixedClock final : public switchd::Clock {
- public:
-  int64_t NowMs() const override { return 0; }
-  int64_t WallSeconds() const override { return 1772352000; }  // 2026-03-01 08:00:00 UTC
-  std::tm Local(int64_t wall) const override {
-    const time_t t = static_cast<time_t>(wall);
-    std::tm local{};
-    gmtime_r(&t, &local);
-    return local;
-  }
-};
-
 TEST(RecordTextTest, SinceArgumentsBecomeRecordTimes) {
-  const FixedClock clock;
+  FakeClock clock;
+  clock.start = 1772352000;  // 2026-03-01 08:00:00
   const struct {
     const char* argument;
     const char* text;  // nullptr: refused
@@ -54,12 +44,9 @@ TEST(RecordTextTest, SinceArgumentsBecomeRecordTimes) {
       {"", nullptr},
   };
   for (const auto& c : kCases) {
-    const auto text = switchd::SinceText(c.argument, clock);
-    if (c.text == nullptr) {
-      EXPECT_FALSE(text) << c.argument;
-    } else {
-      EXPECT_EQ(text.value_or("(refused)"), c.text) << c.argument;
-    }
+    EXPECT_EQ(switchd::SinceText(c.argument, clock).value_or("(refused)"),
+              c.text ? c.text : "(refused)")
+        << c.argument;
   }
 }
 

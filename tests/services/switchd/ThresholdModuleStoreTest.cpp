@@ -18,9 +18,7 @@ using switchd::ThresholdModule;
 struct TableCase {
   const char* label;
   DWORD code;
-  const char* file;
-  const char* collection;
-  const char* tag;
+  const char* tag;     // its table is tag + "s", in the file tag + "s.xml"
   const char* create;  // record "n"
   const char* change;  // record "w", one item changed
   records::RecordItem changed_item;
@@ -32,9 +30,9 @@ struct TableCase {
 
 // clang-format off
 const TableCase kTables[] = {
-    {"Rules", 0x311, "Rules.xml", "Rules", "Rule", "<Rule Name=\"n\"><Description>new</Description></Rule>", "<Rule Name=\"w\"><Description>idle</Description></Rule>", records::kRuleDescription, "idle", records::kRuleUserComment, "watch it", "<Rule Name=\"ro\"><Description>x</Description></Rule>"},
-    {"RuleSets", 0x310, "RuleSets.xml", "RuleSets", "RuleSet", "<RuleSet Name=\"n\"><Description>new</Description></RuleSet>", "<RuleSet Name=\"w\"><Description>some</Description><Rule Name=\"w\"/></RuleSet>", records::kRuleSetDescription, "some", records::kRuleSetStatus, "enable", "<RuleSet Name=\"ro\"><Description>x</Description></RuleSet>"},
-    {"Targets", 0x313, "Targets.xml", "Targets", "Target", "<Target Name=\"n\">10.0.0.9</Target>", "<Target Name=\"w\">10.0.0.2</Target>", records::kTargetAddress, "10.0.0.2", records::kTargetName, "w", "<Target Name=\"ro\">10.1.1.1</Target>"},
+    {"Rules", 0x311, "Rule", "<Rule Name=\"n\"><Description>new</Description></Rule>", "<Rule Name=\"w\"><Description>idle</Description></Rule>", records::kRuleDescription, "idle", records::kRuleUserComment, "watch it", "<Rule Name=\"ro\"><Description>x</Description></Rule>"},
+    {"RuleSets", 0x310, "RuleSet", "<RuleSet Name=\"n\"><Description>new</Description></RuleSet>", "<RuleSet Name=\"w\"><Description>some</Description><Rule Name=\"w\"/></RuleSet>", records::kRuleSetDescription, "some", records::kRuleSetStatus, "enable", "<RuleSet Name=\"ro\"><Description>x</Description></RuleSet>"},
+    {"Targets", 0x313, "Target", "<Target Name=\"n\">10.0.0.9</Target>", "<Target Name=\"w\">10.0.0.2</Target>", records::kTargetAddress, "10.0.0.2", records::kTargetName, "w", "<Target Name=\"ro\">10.1.1.1</Target>"},
 };
 // clang-format on
 
@@ -56,9 +54,8 @@ class StoreEveryTableTest : public StoreTest, public ::testing::WithParamInterfa
  protected:
   DWORD Store(const std::string& records) {
     const TableCase& c = GetParam();
-    return module_->Store(
-        c.code, std::string("<") + c.collection + ">" + records + "</" + c.collection + ">",
-        &reason_);
+    return module_->Store(c.code, std::string("<") + c.tag + "s>" + records + "</" + c.tag + "s>",
+                          &reason_);
   }
   bool Stored(const std::string& name, RecordDocument* record) {
     return StoredRecord(*module_, GetParam().code, GetParam().tag, name, record);
@@ -69,10 +66,11 @@ class StoreEveryTableTest : public StoreTest, public ::testing::WithParamInterfa
 // create, an item change and a deletion, each written to the file.
 TEST_P(StoreEveryTableTest, StoresChangeOnlyWhatTheyMayAndWriteTheFile) {
   const TableCase& c = GetParam();
-  const std::string before = FileText(c.file);
-  const std::string open = std::string("<") + c.collection + ">";
-  const std::string close = std::string("</") + c.collection + ">";
   const std::string tag = c.tag;
+  const std::string file = tag + "s.xml";
+  const std::string before = FileText(file);
+  const std::string open = "<" + tag + "s>";
+  const std::string close = "</" + tag + "s>";
   const std::string bad[] = {
       open + "<" + tag + " Name=\"n\"><Description>x</" + tag + ">" + close,     // crossed tags
       open + "<" + tag + " Name=\"n\">",                                         // truncated
@@ -90,7 +88,7 @@ TEST_P(StoreEveryTableTest, StoresChangeOnlyWhatTheyMayAndWriteTheFile) {
   EXPECT_EQ(Store("<" + tag + " Name=\"ro\"/>"), cmd_status::kObjectReadOnly);
   // The first record alone would be accepted; the second is read-only.
   EXPECT_EQ(Store(std::string(c.create) + c.read_only_change), cmd_status::kObjectReadOnly);
-  EXPECT_EQ(FileText(c.file), before);
+  EXPECT_EQ(FileText(file), before);
   EXPECT_EQ(module_->TableDocument(c.code), before);
 
   ASSERT_EQ(Store(c.create), cmd_status::kSuccess) << reason_;
@@ -98,7 +96,7 @@ TEST_P(StoreEveryTableTest, StoresChangeOnlyWhatTheyMayAndWriteTheFile) {
   EXPECT_TRUE(Stored("n", &record));
   EXPECT_EQ(Count(*module_, c.code, c.tag), 3u);
   // The file holds what the module serves, and a fresh module reads it back.
-  EXPECT_EQ(FileText(c.file), module_->TableDocument(c.code));
+  EXPECT_EQ(FileText(file), module_->TableDocument(c.code));
   ThresholdModule reread(data_dir_);
   std::string error;
   ASSERT_TRUE(reread.Load(&error)) << error;
@@ -111,7 +109,7 @@ TEST_P(StoreEveryTableTest, StoresChangeOnlyWhatTheyMayAndWriteTheFile) {
   EXPECT_EQ(record.ItemText(c.changed_item), c.changed_value);
   EXPECT_EQ(record.ItemText(c.kept_item), c.kept_value);
   EXPECT_EQ(Count(*module_, c.code, c.tag), 3u);
-  const int64_t modified = ConfigDocument(FileText(c.file)).ModifiedTime();
+  const int64_t modified = ConfigDocument(FileText(file)).ModifiedTime();
   EXPECT_GE(modified, earliest - 1);
   EXPECT_LE(modified, latest + 1);
 
@@ -119,7 +117,7 @@ TEST_P(StoreEveryTableTest, StoresChangeOnlyWhatTheyMayAndWriteTheFile) {
   ASSERT_EQ(Store("<" + tag + " Name=\"w\"/>"), cmd_status::kSuccess) << reason_;
   EXPECT_FALSE(Stored("w", &record));
   EXPECT_TRUE(Stored("ro", &record));
-  EXPECT_EQ(FileText(c.file), module_->TableDocument(c.code));
+  EXPECT_EQ(FileText(file), module_->TableDocument(c.code));
 }
 
 INSTANTIATE_TEST_SUITE_P(Tables, StoreEveryTableTest, ::testing::ValuesIn(kTables),
