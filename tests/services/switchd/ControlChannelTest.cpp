@@ -1,5 +1,5 @@
-// The control socket with real sockets: the line protocol, odd input, stale
-// sockets and files that are not its own.
+// The control socket with real sockets: the line protocol, odd input, and the
+// socket's mode.
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -20,14 +20,8 @@ using switchd::SendControlCommand;
 
 // Answers "echo WORDS" with the words, anything else with an error.
 ControlAnswer Echo(const std::string& line) {
-  ControlAnswer answer;
-  if (line.rfind("echo", 0) == 0) {
-    answer.lines.push_back("[" + line + "]");
-  } else {
-    answer.ok = false;
-    answer.error = "no";
-  }
-  return answer;
+  if (line.rfind("echo", 0) == 0) return {{"[" + line + "]"}, true, ""};
+  return {{}, false, "no"};
 }
 
 // Sends raw bytes and returns everything the server answers.
@@ -40,12 +34,7 @@ std::string RawExchange(const std::string& path, const std::string& bytes) {
     close(fd);
     return "connect failed";
   }
-  size_t sent = 0;
-  while (sent < bytes.size()) {
-    const ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-    if (n <= 0) break;
-    sent += static_cast<size_t>(n);
-  }
+  send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);  // blocks until all is sent
   shutdown(fd, SHUT_WR);
   std::string answer;
   char buffer[1024];

@@ -1,8 +1,6 @@
-// A clock and a resource source that tests set by hand.  The source answers
-// each request with the reading set for it, at once and on the caller's
-// thread; readings are written as text: "cpu0=5 cpu1=93" (instances numbered
-// 1, 2, ... in that order), "93" (one instance, "total"), "" (no instance) or
-// "!" (a failed read).
+// A clock and a resource source that tests set by hand. The source answers at
+// once, on the caller's thread, with a reading set as text: "cpu0=5 cpu1=93"
+// (numbered in that order), "93" (one instance, "total"), "" (none) or "!" (failed).
 #pragma once
 
 #include <ctime>
@@ -49,7 +47,6 @@ inline switchd::Reading ReadingOf(const std::string& text,
   std::istringstream words(text);
   DWORD number = 0;
   for (std::string word; words >> word;) {
-    // A bare number is the resource's one instance, "total".
     const size_t equals = word.find('=');
     const std::string name = equals == std::string::npos ? "total" : word.substr(0, equals);
     const std::string value = equals == std::string::npos ? word : word.substr(equals + 1);
