@@ -157,9 +157,7 @@ TEST(BuiltinRequestTest, RequestsAreCheckedAgainstTheCatalogue) {
     const char* reason;  // "" when valid
   } kCases[] = {
       {"cpu.load.percent", ""},
-      {"disk.used.percent", ""},
       {"file.age.seconds:/var/log/x:y", ""},
-      {"tcp.connections:time-wait", ""},
       {"proc.count:kworker/0:1", ""},
       {"cpu.load", "unknown builtin measurement \"cpu.load\""},
       {"", "unknown builtin measurement \"\""},

@@ -46,40 +46,23 @@ std::string StatusLine(uint16_t port, const std::string& request) {
   return answer.substr(0, answer.find("\r\n"));
 }
 
-class MetricsEndpointTest : public DataDirFixture {
- protected:
-  void SetUp() override {
-    DataDirFixture::SetUp();
-    const std::string marker = root_ + "/marker";
-    WriteFile(marker, "present\n");
-    WriteFile(data_dir_ + "/Resources.xml",
-              "<Resources><Resource Name=\"marker\"><Request Type=\"builtin\">file.exists:" +
-                  marker + "</Request></Resource></Resources>");
-    WriteFile(data_dir_ + "/Events.xml",
-              "<Events><Event Name=\"minor\"><Type>snmp-trap</Type><Severity>minor</Severity>"
-              "</Event></Events>");
-    WriteFile(data_dir_ + "/Rules.xml",
-              "<Rules><Rule Name=\"marker-present\"><Interval>1</Interval>"
-              "<Resource Name=\"marker\"/>"
-              "<Threshold Type=\"absolute\" Operator=\"equal\" Value=\"1\"/>"
-              "<Event Name=\"minor\" Control=\"single-shot\"/></Rule></Rules>");
-    WriteFile(data_dir_ + "/RuleSets.xml",
-              "<RuleSets><RuleSet Name=\"watch\"><Rule Name=\"marker-present\"/></RuleSet>"
-              "</RuleSets>");
-  }
-
-  // The parsed samples; "failed: ..." when the scrape or the parser failed.
-  std::string Scrape() {
-    const std::string url =
-        "http://127.0.0.1:" + std::to_string(service_->Metrics().Port()) + "/metrics";
-    const test_support::CommandResult result =
-        test_support::RunCommand({"/usr/bin/python3", "-c", kScrape, url}, {"no_proxy=*"});
-    return result.exit_code == 0 ? result.output : "failed: " + result.output;
-  }
-};
+class MetricsEndpointTest : public DataDirFixture {};
 
 // A scrape shows the fired rule; nothing but a GET of the metrics is served.
 TEST_F(MetricsEndpointTest, ScrapeShowsTheFiredRuleAndOnlyAGetIsServed) {
+  WriteFile(root_ + "/marker", "present\n");
+  WriteFile(data_dir_ + "/Resources.xml",
+            R"(<Resources><Resource Name="marker"><Request Type="builtin">file.exists:)" + root_ +
+                "/marker</Request></Resource></Resources>");
+  WriteFile(data_dir_ + "/Events.xml",
+            R"(<Events><Event Name="minor"><Type>snmp-trap</Type></Event></Events>)");
+  WriteFile(data_dir_ + "/Rules.xml",
+            R"(<Rules><Rule Name="marker-present"><Interval>1</Interval><Resource Name="marker"/>)"
+            R"(<Threshold Operator="equal" Value="1"/><Event Name="minor" Control="single-shot"/>)"
+            "</Rule></Rules>");
+  WriteFile(
+      data_dir_ + "/RuleSets.xml",
+      R"(<RuleSets><RuleSet Name="watch"><Rule Name="marker-present"/></RuleSet></RuleSets>)");
   StartService();
   EXPECT_FALSE(service_->Metrics().Running());  // off unless enabled
   service_.reset();
@@ -106,10 +89,15 @@ TEST_F(MetricsEndpointTest, ScrapeShowsTheFiredRuleAndOnlyAGetIsServed) {
     EXPECT_EQ(StatusLine(service_->Metrics().Port(), c.request), c.status)
         << c.request.substr(0, 40);
   }
+  // The parsed samples; "failed: ..." when the scrape or the parser failed.
+  const std::string url =
+      "http://127.0.0.1:" + std::to_string(service_->Metrics().Port()) + "/metrics";
   std::string scrape;
   const bool violated = test_support::WaitFor(
       [&] {
-        scrape = Scrape();
+        const test_support::CommandResult result =
+            test_support::RunCommand({"/usr/bin/python3", "-c", kScrape, url}, {"no_proxy=*"});
+        scrape = result.exit_code == 0 ? result.output : "failed: " + result.output;
         return scrape.starts_with("failed") ||
                scrape.find("switchd_rule_violated marker-present 1.0") != std::string::npos;
       },
