@@ -182,6 +182,17 @@ const PollCase kPolls[] = {
 // clang-format on
 INSTANTIATE_TEST_SUITE_P(Rules, PollTest, ::testing::ValuesIn(kPolls), CaseName<PollCase>);
 
+TEST_F(EngineHarness, RuleOnlyInADisabledSetIsNeverRead) {
+  SetTables(Rule("r", ""),
+            RuleSet("off", {"r"}, "<Status>disable</Status>") + RuleSet("empty", {}));
+  source_.Set("fake", "9");
+  Configure();
+  Advance(kInterval);
+  EXPECT_EQ(source_.Reads(), 0);
+  EXPECT_EQ(engine_.RuleSetStatus("off"), 0);
+  EXPECT_EQ(engine_.RuleSetStatus("empty"), 1);
+}
+
 // "major" reads "other" and sets a warning; "critical" an information.
 TEST_F(EngineHarness, StatusesFollowTheViolatedRules) {
   SetTables(Rule("major", R"(<Resource Name="other"/><Performance><Status>warning</Status>)"
