@@ -259,7 +259,7 @@ TEST_F(DataDirFixture, StoresThatWouldLeaveAnSnmpRuleWithoutAddressAreRefused) {
   const struct {
     DWORD table;
     const char* document;
-    const char* reason;  // part of the refusal's reason
+    const char* reason;  // found in the refusal's reason
   } kCases[] = {
       {sp::kTableRules, R"(<Rules><Rule Name="n"><Resource Name="s"/></Rule></Rules>)", "rule \"n\" on resource \"s\": \"\" is not an address"},
       {sp::kTableTargets, R"(<Targets><Target Name="t2">no address</Target></Targets>)", "rule \"sr\""},
