@@ -1,5 +1,5 @@
 // Store commands against real table files: create, change item by item,
-// delete, refusals that change nothing, and reloads.
+// delete, refusals that change nothing, and references to missing records.
 #include <ctime>
 #include <filesystem>
 #include <memory>
