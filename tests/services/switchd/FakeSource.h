@@ -1,8 +1,6 @@
-// A clock and a resource source that tests set by hand.  The source answers
-// each request with the reading set for it, at once and on the caller's
-// thread; readings are written as text: "cpu0=5 cpu1=93" (instances numbered
-// 1, 2, ... in that order), "93" (one instance, "total"), "" (no instance) or
-// "!" (a failed read).
+// A clock and a resource source that tests set by hand. The source answers at
+// once, on the caller's thread, with a reading set as text: "cpu0=5 cpu1=93"
+// (numbered in that order), "93" (one instance, "total"), "" (none) or "!" (failed).
 #pragma once
 
 #include <ctime>
@@ -49,7 +47,6 @@ inline switchd::Reading ReadingOf(const std::string& text,
   std::istringstream words(text);
   DWORD number = 0;
   for (std::string word; words >> word;) {
-    // A bare number is the resource's one instance, "total".
     const size_t equals = word.find('=');
     const std::string name = equals == std::string::npos ? "total" : word.substr(0, equals);
     const std::string value = equals == std::string::npos ? word : word.substr(equals + 1);
@@ -60,13 +57,10 @@ inline switchd::Reading ReadingOf(const std::string& text,
 
 class FakeSource final : public switchd::ResourceSource {
  public:
-  void Set(const std::string& request, switchd::Reading reading) {
-    std::lock_guard lock(mutex_);
-    readings_[request] = std::move(reading);
-  }
   void Set(const std::string& request, const std::string& text,
            std::optional<uint64_t> counter_modulus = std::nullopt) {
-    Set(request, ReadingOf(text, counter_modulus));
+    std::lock_guard lock(mutex_);
+    readings_[request] = ReadingOf(text, counter_modulus);
   }
   // Requests that Validate refuses as unknown.
   void Refuse(const std::string& request) {
@@ -76,10 +70,6 @@ class FakeSource final : public switchd::ResourceSource {
   int Reads() const {
     std::lock_guard lock(mutex_);
     return reads_;
-  }
-  int Ticks() const {
-    std::lock_guard lock(mutex_);
-    return ticks_;
   }
 
   // An snmp query needs a target without blanks; a refused request is unknown.
@@ -112,17 +102,13 @@ class FakeSource final : public switchd::ResourceSource {
     }
     done(std::move(reading));
   }
-  void BeginTick() override {
-    std::lock_guard lock(mutex_);
-    ++ticks_;
-  }
+  void BeginTick() override {}
 
  private:
   mutable std::mutex mutex_;
   std::map<std::string, switchd::Reading> readings_;
   std::set<std::string> refused_;
   int reads_ = 0;
-  int ticks_ = 0;
 };
 
 }  // namespace switchd_test

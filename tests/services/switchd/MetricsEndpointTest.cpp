@@ -1,5 +1,5 @@
-// switchd's metrics endpoint: off unless enabled in the registry; when on, a
-// scrape that the format's own parser accepts, and only a GET of it served.
+// switchd's metrics endpoint, enabled in the registry: a scrape that the
+// format's own parser accepts, and only a GET of it served.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <stdlib.h>
@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <memory>
-#include <optional>
 
 #include "SwitchdFixture.h"
 #include "platform/registry/Registry.h"
@@ -47,80 +46,31 @@ std::string StatusLine(uint16_t port, const std::string& request) {
   return answer.substr(0, answer.find("\r\n"));
 }
 
-// A loopback TCP port nothing listens on now.
-uint16_t UnusedTcpPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  bind(fd, reinterpret_cast<sockaddr*>(&address), size);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-  close(fd);
-  return ntohs(address.sin_port);
-}
-
-class MetricsEndpointTest : public DataDirFixture {
- protected:
-  void SetUp() override {
-    DataDirFixture::SetUp();
-    const std::string marker = root_ + "/marker";
-    WriteFile(marker, "present\n");
-    WriteFile(data_dir_ + "/Resources.xml",
-              "<Resources><Resource Name=\"marker\"><Request Type=\"builtin\">file.exists:" +
-                  marker + "</Request></Resource></Resources>");
-    WriteFile(data_dir_ + "/Events.xml",
-              "<Events><Event Name=\"minor\"><Type>snmp-trap</Type><Severity>minor</Severity>"
-              "</Event></Events>");
-    WriteFile(data_dir_ + "/Rules.xml",
-              "<Rules><Rule Name=\"marker-present\"><Interval>1</Interval>"
-              "<Resource Name=\"marker\"/>"
-              "<Threshold Type=\"absolute\" Operator=\"equal\" Value=\"1\"/>"
-              "<Event Name=\"minor\" Control=\"single-shot\"/></Rule></Rules>");
-    WriteFile(data_dir_ + "/RuleSets.xml",
-              "<RuleSets><RuleSet Name=\"watch\"><Rule Name=\"marker-present\"/></RuleSet>"
-              "</RuleSets>");
-  }
-
-  // Writes the endpoint's settings (none when `enabled` is empty) and starts switchd.
-  void Start(std::optional<DWORD> enabled, DWORD port) {
-    if (enabled) {
-      auto key = platform::RegistryKey::Create(HKEY_LOCAL_MACHINE, switchd::kMetricsKey);
-      ASSERT_TRUE(key);
-      key->SetDword("Enabled", *enabled);
-      key->SetDword("Port", port);
-    }
-    StartService();
-  }
-
-  // The parsed samples; "failed: ..." when the scrape or the parser failed.
-  std::string Scrape() {
-    const std::string url =
-        "http://127.0.0.1:" + std::to_string(service_->Metrics().Port()) + "/metrics";
-    const test_support::CommandResult result =
-        test_support::RunCommand({"/usr/bin/python3", "-c", kScrape, url}, {"no_proxy=*"});
-    return result.exit_code == 0 ? result.output : "failed: " + result.output;
-  }
-};
-
-TEST_F(MetricsEndpointTest, EndpointAnswersOnlyOnceEnabled) {
-  const uint16_t port = UnusedTcpPort();
-  Start(std::nullopt, port);
-  EXPECT_FALSE(service_->Metrics().Running());
-  service_.reset();
-  Start(0, port);
-  EXPECT_FALSE(service_->Metrics().Running());
-  EXPECT_EQ(StatusLine(port, "GET /metrics HTTP/1.1\r\n\r\n"), "");
-  // Enabled later, the endpoint starts at the next reload.
-  platform::RegistryKey::Create(HKEY_LOCAL_MACHINE, switchd::kMetricsKey)->SetDword("Enabled", 1);
-  service_->Execute("reload");
-  EXPECT_EQ(service_->Metrics().Port(), port);
-  EXPECT_EQ(StatusLine(port, "GET /metrics HTTP/1.1\r\n\r\n"), "HTTP/1.1 200 OK");
-}
+class MetricsEndpointTest : public DataDirFixture {};
 
 // A scrape shows the fired rule; nothing but a GET of the metrics is served.
 TEST_F(MetricsEndpointTest, ScrapeShowsTheFiredRuleAndOnlyAGetIsServed) {
-  Start(1, 0);
+  WriteFile(root_ + "/marker", "present\n");
+  WriteFile(data_dir_ + "/Resources.xml",
+            R"(<Resources><Resource Name="marker"><Request Type="builtin">file.exists:)" + root_ +
+                "/marker</Request></Resource></Resources>");
+  WriteFile(data_dir_ + "/Events.xml",
+            R"(<Events><Event Name="minor"><Type>snmp-trap</Type></Event></Events>)");
+  WriteFile(data_dir_ + "/Rules.xml",
+            R"(<Rules><Rule Name="marker-present"><Interval>1</Interval><Resource Name="marker"/>)"
+            R"(<Threshold Operator="equal" Value="1"/><Event Name="minor" Control="single-shot"/>)"
+            "</Rule></Rules>");
+  WriteFile(
+      data_dir_ + "/RuleSets.xml",
+      R"(<RuleSets><RuleSet Name="watch"><Rule Name="marker-present"/></RuleSet></RuleSets>)");
+  StartService();
+  EXPECT_FALSE(service_->Metrics().Running());  // off unless enabled
+  service_.reset();
+  auto key = platform::RegistryKey::Create(HKEY_LOCAL_MACHINE, switchd::kMetricsKey);
+  ASSERT_TRUE(key);
+  key->SetDword("Enabled", 1);
+  key->SetDword("Port", 0);
+  StartService();
   ASSERT_TRUE(service_->Metrics().Running());
   const std::string big(32 * 1024, 'a');
   // clang-format off
@@ -139,10 +89,15 @@ TEST_F(MetricsEndpointTest, ScrapeShowsTheFiredRuleAndOnlyAGetIsServed) {
     EXPECT_EQ(StatusLine(service_->Metrics().Port(), c.request), c.status)
         << c.request.substr(0, 40);
   }
+  // The parsed samples; "failed: ..." when the scrape or the parser failed.
+  const std::string url =
+      "http://127.0.0.1:" + std::to_string(service_->Metrics().Port()) + "/metrics";
   std::string scrape;
   const bool violated = test_support::WaitFor(
       [&] {
-        scrape = Scrape();
+        const test_support::CommandResult result =
+            test_support::RunCommand({"/usr/bin/python3", "-c", kScrape, url}, {"no_proxy=*"});
+        scrape = result.exit_code == 0 ? result.output : "failed: " + result.output;
         return scrape.starts_with("failed") ||
                scrape.find("switchd_rule_violated marker-present 1.0") != std::string::npos;
       },

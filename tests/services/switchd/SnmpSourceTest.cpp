@@ -8,11 +8,9 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <filesystem>
 #include <future>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -226,38 +224,11 @@ TEST_F(SnmpSourceTest, SilentAgentFailsAfterItsTimeOutWithoutDelayingALiveOne) {
   source.Read({RequestType::kSnmp, kBase + ".1.0", "", silent.Target()},
               [&](Reading reading) { silent_answer.set_value(std::move(reading)); });
   std::future<Reading> silent_reading = silent_answer.get_future();
-  // The live agent answers while the silent one is still awaited.
   EXPECT_EQ(Describe(Read(source, kBase + ".1.0")), kBase + ".1.0#1=42 ");
   EXPECT_EQ(silent_reading.wait_for(0s), std::future_status::timeout);
   ASSERT_EQ(silent_reading.wait_for(30s), std::future_status::ready);
   EXPECT_EQ(Describe(silent_reading.get()),
             "failed: no answer from " + silent.Target() + " within 300 ms (1 retry)");
-}
-
-TEST_F(SnmpSourceTest, BurstsOfReadsAreAllAnsweredOnce) {
-  SnmpSource source(Quick());
-  const SilentAgent silent;
-  std::mutex mutex;
-  std::condition_variable changed;
-  int live_ok = 0, silent_failed = 0, other = 0;
-  constexpr int kLive = 300, kSilent = 100;
-  for (int i = 0; i < kLive + kSilent; ++i) {
-    const bool live = i % 4 != 0;
-    source.Read({RequestType::kSnmp, kBase + ".1.0", "", live ? Target() : silent.Target()},
-                [&, live](Reading reading) {
-                  std::lock_guard lock(mutex);
-                  const bool expected =
-                      live ? reading.ok && reading.instances.at(0).value == 42 : !reading.ok;
-                  (expected ? (live ? live_ok : silent_failed) : other)++;
-                  changed.notify_all();
-                });
-  }
-  std::unique_lock lock(mutex);
-  ASSERT_TRUE(changed.wait_for(lock, 60s,
-                               [&] { return live_ok + silent_failed + other == kLive + kSilent; }));
-  EXPECT_EQ(live_ok, kLive);
-  EXPECT_EQ(silent_failed, kSilent);
-  EXPECT_EQ(other, 0);
 }
 
 // A wrong community fails until new settings apply; a closed port fails the
@@ -282,19 +253,6 @@ TEST_F(SnmpSourceTest, ClosedPortFailsTheReadAndLaterReadsTryAgain) {
   EXPECT_TRUE(
       test_support::WaitFor([&] { return Read(source, kBase + ".1.0", "", closed).ok; }, 20s))
       << test_support::ReadFile(dir_.path() + "/second.log");
-}
-
-TEST_F(SnmpSourceTest, StoppingAnswersReadsStillRunning) {
-  const SilentAgent silent;
-  std::promise<Reading> answer;
-  std::future<Reading> reading = answer.get_future();
-  {
-    SnmpSource source(EngineSettings{});
-    source.Read({RequestType::kSnmp, kBase + ".1.0", "", silent.Target()},
-                [&](Reading result) { answer.set_value(std::move(result)); });
-  }
-  ASSERT_EQ(reading.wait_for(0s), std::future_status::ready);
-  EXPECT_EQ(Describe(reading.get()), "failed: the source stopped");
 }
 
 TEST_F(SnmpSourceTest, ValidationRefusesBadTargetsAndUnknownNames) {

@@ -26,12 +26,11 @@ inline std::string Describe(const switchd::Reading& reading) {
   return text;
 }
 
-inline switchd::Reading ReadNow(switchd::ResourceSource& source, switchd::ResourceQuery query,
-                                std::chrono::seconds deadline = std::chrono::seconds(30)) {
+inline switchd::Reading ReadNow(switchd::ResourceSource& source, switchd::ResourceQuery query) {
   auto answer = std::make_shared<std::promise<switchd::Reading>>();
   std::future<switchd::Reading> reading = answer->get_future();
   source.Read(query, [answer](switchd::Reading result) { answer->set_value(std::move(result)); });
-  if (reading.wait_for(deadline) != std::future_status::ready) {
+  if (reading.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
     ADD_FAILURE() << "no answer to " << query.request;
     return {};
   }

@@ -1,205 +1,50 @@
-// switchd as a separate process, driven by switchctl and reached by the
-// agent's switch client over the socket found through the registry.
-#include <signal.h>
-#include <stdlib.h>
+// switchd as a separate process, driven by switchctl: starts that cannot serve
+// say so, and leave a running switchd serving.
 #include <sys/wait.h>
 
 #include <filesystem>
-#include <map>
-#include <memory>
-#include <sstream>
 
-#include "ClientHarness.h"
 #include "SwitchdFixture.h"
-#include "platform/com/ComRemoting.h"
-#include "platform/registry/Registry.h"
-#include "services/switchd/Settings.h"
 #include "support/ProcessHelpers.h"
 
 namespace switchd_test {
 namespace {
 
-namespace sp = switch_protocol;
 using test_support::ChildProcess;
-using test_support::CommandResult;
 using test_support::RunCommand;
 
-const std::string kSwitchd = std::string(LORVETH_BINARY_DIR) + "/services/switchd/switchd";
-const std::string kSwitchctl = std::string(LORVETH_BINARY_DIR) + "/services/switchd/switchctl";
+const std::string kBin = std::string(LORVETH_BINARY_DIR) + "/services/switchd/";
 
-class SwitchdProcessTest : public DataDirFixture {
- protected:
-  void SetUp() override {
-    DataDirFixture::SetUp();
-    socket_ = root_ + "/run/switch.sock";
-    control_ = root_ + "/run/switchd.ctl";
-    env_ = test_support::NetSnmpEnvironment(root_ + "/net-snmp");
-    Seed();
-    platform::EnableLocalServerActivation();
-    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
-  }
-  void TearDown() override {
-    if (client_) {
-      client_->EnableEvents(FALSE);
-      client_->Detach();
-      client_.reset();
-    }
-    daemon_.reset();
-    CoUninitialize();
-    DataDirFixture::TearDown();
-  }
-
-  std::unique_ptr<ChildProcess> StartSwitchd(const std::string& log_name = "switchd.log") {
-    auto child = ChildProcess::Start({kSwitchd, "-f", "--data", data_dir_, "--poll", "1"}, env_,
-                                     root_ + "/" + log_name);
-    EXPECT_NE(child, nullptr);
-    return child;
-  }
-  bool WaitUntilServing() {
-    return test_support::WaitFor([&] { return Ctl({"status"}).exit_code == 0; }, kPatience);
-  }
-  CommandResult Ctl(std::vector<std::string> words) {
-    words.insert(words.begin(), kSwitchctl);
-    return RunCommand(words, env_);
-  }
-  RecordingClient& Client(LONG form = 0) {
-    client_ = AttachedClient(form);
-    return *client_;
-  }
-  bool WaitForEvent(DWORD oc, DWORD oe) {
-    for (size_t seen = 1;; ++seen) {
-      if (!client_->WaitForFrames(seen)) return false;
-      const ReceivedFrame frame = client_->Frames()[seen - 1];
-      if (frame.oc == oc && frame.oe == oe) return true;
-    }
-  }
-
-  std::string socket_;
-  std::string control_;
-  std::vector<std::string> env_;
-  std::unique_ptr<ChildProcess> daemon_;
-  std::unique_ptr<RecordingClient> client_;
-};
-
-TEST_F(SwitchdProcessTest, SwitchctlCommandsReachTheClientsOfARunningSwitchd) {
-  daemon_ = StartSwitchd();
-  ASSERT_TRUE(WaitUntilServing());
-  RecordingClient& client = Client(3);
-
-  const std::string status = Ctl({"status"}).output;
-  for (const char* line : {"table Rules 0x311 records 2 modified 10/20/2006 8:56:53",
-                           "table ReportSets 0x320 records 2", "setting DoAccountCheck 0x3812 0",
-                           "name \"test-client\" form 3"}) {
-    EXPECT_NE(status.find(line), std::string::npos) << line << "\n" << status;
-  }
-  EXPECT_EQ(Ctl({"set", "DoAccountCheck", "1"}).exit_code, 0);
-  ASSERT_TRUE(WaitForEvent(sp::kOcStoreConfiguration, 0x3812));
-  EXPECT_EQ(client.flags_.DoAccountCheck.load(), 1);
-  const auto key = platform::RegistryKey::Open(HKEY_LOCAL_MACHINE, switchd::kSettingsKey);
-  ASSERT_TRUE(key);
-  EXPECT_EQ(key->QueryDword("DoAccountCheck"), 1u);
-
-  const CommandResult wrong = Ctl({"event", "nope", "1", "w"});
-  EXPECT_EQ(wrong.exit_code, 1);
-  EXPECT_NE(wrong.output.find("ERROR no rule named \"nope\""), std::string::npos);
-}
-
-TEST_F(SwitchdProcessTest, RestartedSwitchdAnnouncesEverythingToTheClientThatComesBack) {
-  daemon_ = StartSwitchd();
-  ASSERT_TRUE(WaitUntilServing());
-  RecordingClient& client = Client();
-  ASSERT_EQ(SendAsAgent(client, sp::kOcThresholdStatus, 0, nullptr)->FrameStatus(), 0u);
-
-  daemon_->Signal(SIGTERM);
-  const auto exit = daemon_->WaitExit(kPatience);
-  ASSERT_TRUE(exit.has_value());
-  EXPECT_TRUE(WIFEXITED(*exit) && WEXITSTATUS(*exit) == 0);
-  EXPECT_FALSE(std::filesystem::exists(socket_));
-  EXPECT_FALSE(std::filesystem::exists(control_));
-  // The registration stays: a new switchd will serve the same endpoint.
-  EXPECT_EQ(platform::LocalServerEndpoint(sp::CLSID_LorvethSwitch), "unix:" + socket_);
-
-  WriteFile(data_dir_ + "/Rules.xml", "<Rules><Rule Name=\"later\"/></Rules>");
-  client.ClearFrames();
-  daemon_ = StartSwitchd("switchd-2.log");
-  ASSERT_TRUE(client.WaitForFrames(12));
-  std::vector<DWORD> tables;
-  std::vector<DWORD> settings;
-  for (const ReceivedFrame& frame : client.Frames()) {
-    EXPECT_EQ(frame.oc, sp::kOcStoreConfiguration);
-    (frame.oe >= 0x3800 ? settings : tables).push_back(frame.oe);
-  }
-  EXPECT_EQ(tables, (std::vector<DWORD>{0x310, 0x311, 0x312, 0x313, 0x314, 0x320, 0x321}));
-  EXPECT_EQ(settings, (std::vector<DWORD>{0x3800, 0x3801, 0x3810, 0x3811, 0x3812}));
-  auto rules = SendAsAgent(client, sp::kOcReadConfiguration, sp::kTableRules, nullptr);
-  EXPECT_NE(ReplyText(*rules).find("later"), std::string::npos);
-}
-
-// The records as `switchctl records` lists them, by number.
-std::map<std::string, std::string> Listed(const std::string& output) {
-  std::map<std::string, std::string> records;
-  std::istringstream lines(output);
-  for (std::string line; std::getline(lines, line) && line != "OK";) {
-    const size_t blank = line.find(' ');
-    if (blank != std::string::npos) records[line.substr(0, blank)] = line.substr(blank + 1);
-  }
-  return records;
-}
-
-TEST_F(SwitchdProcessTest, RecordsSurviveSwitchdBeingKilledWhileItRecords) {
-  WriteFile(data_dir_ + "/Resources.xml",
-            "<Resources><Resource Name=\"w\"><Request Type=\"builtin\">uptime.seconds</Request>"
-            "<Unit>s</Unit></Resource></Resources>");
-  WriteFile(data_dir_ + "/Reports.xml",
-            "<Reports><Report Name=\"up\"><Interval>1</Interval><Resource Name=\"w\"/></Report>"
-            "</Reports>");
-  WriteFile(data_dir_ + "/ReportSets.xml",
-            "<ReportSets><ReportSet Name=\"all\"><Report Name=\"up\"/></ReportSet></ReportSets>");
-  std::map<std::string, std::string> seen;
-  for (int round = 1; round <= 3; ++round) {
-    SCOPED_TRACE("round " + std::to_string(round));
-    daemon_ = StartSwitchd("switchd-" + std::to_string(round) + ".log");
-    ASSERT_TRUE(WaitUntilServing());
-    std::map<std::string, std::string> now;
-    ASSERT_TRUE(test_support::WaitFor(
-        [&] {
-          now = Listed(Ctl({"records", "up"}).output);
-          return now.size() >= seen.size() + 2;
-        },
-        kPatience));
-    for (const auto& [number, text] : seen) EXPECT_EQ(now[number], text) << number;
-    seen = now;
-    daemon_->Signal(SIGKILL);
-    ASSERT_TRUE(daemon_->WaitExit(kPatience).has_value());
-  }
-  const CommandResult check =
-      RunCommand({"sqlite3", data_dir_ + "/records.db", "PRAGMA integrity_check"}, {});
-  EXPECT_EQ(check.output, "ok\n");
-}
+class SwitchdProcessTest : public DataDirFixture {};
 
 TEST_F(SwitchdProcessTest, StartsThatCannotServeSaySo) {
-  CommandResult result = Ctl({"status"});
-  EXPECT_EQ(result.exit_code, 1);
-  EXPECT_NE(result.output.find("cannot reach switchd"), std::string::npos) << result.output;
-  EXPECT_EQ(Ctl({}).exit_code, 2);
-
-  WriteFile(data_dir_ + "/Reports.xml", "<Reports><Report Name=\"x\">");
-  daemon_ = StartSwitchd("broken.log");
-  auto exit = daemon_->WaitExit(kPatience);
-  ASSERT_TRUE(exit.has_value());
-  EXPECT_TRUE(WIFEXITED(*exit) && WEXITSTATUS(*exit) == 1);
-  EXPECT_NE(ReadFile(root_ + "/broken.log").find("Reports.xml"), std::string::npos);
-  EXPECT_FALSE(std::filesystem::exists(socket_));
+  const std::vector<std::string> env = test_support::NetSnmpEnvironment(root_ + "/net-snmp");
+  const auto start = [&](const std::string& log) {
+    return ChildProcess::Start({kBin + "switchd", "-f", "--data", data_dir_, "--poll", "1"}, env,
+                               root_ + "/" + log);
+  };
+  const auto status = [&] { return RunCommand({kBin + "switchctl", "status"}, env); };
+  const auto exits_with_one = [](ChildProcess* child) {
+    const auto exit = child ? child->WaitExit(test_support::kPatience) : std::nullopt;
+    return exit && WIFEXITED(*exit) && WEXITSTATUS(*exit) == 1;
+  };
+  const test_support::CommandResult unreachable = status();
+  EXPECT_EQ(unreachable.exit_code, 1);
+  EXPECT_NE(unreachable.output.find("cannot reach switchd"), std::string::npos);
+  EXPECT_EQ(RunCommand({kBin + "switchctl"}, env).exit_code, 2);
 
   Seed();
-  daemon_ = StartSwitchd();
-  ASSERT_TRUE(WaitUntilServing());
-  auto second = StartSwitchd("second.log");
-  exit = second->WaitExit(kPatience);
-  ASSERT_TRUE(exit.has_value());
-  EXPECT_TRUE(WIFEXITED(*exit) && WEXITSTATUS(*exit) == 1);
+  WriteFile(data_dir_ + "/Reports.xml", "<Reports><Report Name=\"x\">");
+  EXPECT_TRUE(exits_with_one(start("broken.log").get()));
+  EXPECT_NE(ReadFile(root_ + "/broken.log").find("Reports.xml"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(root_ + "/run/switch.sock"));
+
+  Seed();
+  const auto first = start("switchd.log");
+  ASSERT_TRUE(test_support::WaitFor([&] { return status().exit_code == 0; }));
+  EXPECT_TRUE(exits_with_one(start("second.log").get()));
   EXPECT_NE(ReadFile(root_ + "/second.log").find("in use"), std::string::npos);
-  EXPECT_EQ(Ctl({"status"}).exit_code, 0);  // the first one still serves
+  EXPECT_EQ(status().exit_code, 0);  // the first one still serves
 }
 
 }  // namespace
