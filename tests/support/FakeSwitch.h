@@ -102,33 +102,18 @@ class FakeSwitch {
   // Failure of creation (the factory returns it) and of the connection point
   // container query (E_NOINTERFACE: no events; other codes are unexpected).
   void SetCreationResult(HRESULT hr) { creation_result_ = hr; }
-  void SetContainerQueryResult(HRESULT hr) { container_result_ = hr; }
+  void SetContainerQueryResult(HRESULT hr);
 
-  std::vector<Frame> Frames() const {
-    std::lock_guard lock(mutex_);
-    return frames_;
-  }
+  std::vector<Frame> Frames() const { return Locked(frames_); }
   void ClearFrames() {
     std::lock_guard lock(mutex_);
     frames_.clear();
   }
-  std::string ClientName() const {
-    std::lock_guard lock(mutex_);
-    return client_name_;
-  }
-  int ClientNameCalls() const {
-    std::lock_guard lock(mutex_);
-    return client_name_calls_;
-  }
+  std::string ClientName() const { return Locked(client_name_); }
+  int ClientNameCalls() const { return Locked(client_name_calls_); }
   int CreateCount() const { return create_count_.load(); }
-  int AdviseCount() const {
-    std::lock_guard lock(mutex_);
-    return advise_count_;
-  }
-  size_t SinkCount() const {
-    std::lock_guard lock(mutex_);
-    return sinks_.size();
-  }
+  int AdviseCount() const;
+  size_t SinkCount() const;
   // References held by others (0 when every client let go).
   ULONG ExternalReferences() const;
 
@@ -150,6 +135,11 @@ class FakeSwitch {
 
  private:
   friend class Object;
+  template <typename T>
+  T Locked(const T& value) const {
+    std::lock_guard lock(mutex_);
+    return value;
+  }
   Answer NextAnswer(const Frame& frame);
   HRESULT Answered(Answer& answer);
 
@@ -164,11 +154,7 @@ class FakeSwitch {
   int client_name_calls_ = 0;
   std::atomic<int> create_count_{0};
   std::atomic<HRESULT> creation_result_{S_OK};
-  std::atomic<HRESULT> container_result_{S_OK};
   int calls_waiting_ = 0;
-  int advise_count_ = 0;
-  DWORD next_cookie_ = 1;
-  std::vector<std::pair<DWORD, platform::ComPtr<IDispatch>>> sinks_;
 };
 
 }  // namespace test_support
