@@ -3,11 +3,9 @@
 // agree with the identifiers, and alerts formatted from it.
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <cstring>
 #include <map>
 #include <regex>
-#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -22,13 +20,11 @@
 
 namespace {
 
-// The alerting hands FormatMessageA an array of this many parameters, so no
-// text may use a higher insert: it would read past the array.
+// The alerting passes this many parameters: a higher insert would read past them.
 constexpr size_t kParams = CTrapAlert::kMaxParams;
 
-// The text formatted with the given insertion strings (none: inserts kept); inserts
-// beyond them, up to FormatMessageA's %99, are filled with "<beyond>" so that a stray
-// one shows in the result.
+// The text formatted with the given insertion strings (none: inserts kept);
+// "<beyond>" fills the inserts after them, up to %99, so that a stray one shows.
 std::string Text(HMODULE library, DWORD id, const std::vector<std::string>* params) {
   std::vector<const char*> arguments(99, "<beyond>");
   for (size_t i = 0; params != nullptr && i < params->size(); ++i) {
@@ -43,18 +39,20 @@ std::string Text(HMODULE library, DWORD id, const std::vector<std::string>* para
   return std::string(buffer, length);
 }
 
-// Every text uses only the inserts %1..%10 as plain texts ("%2!u!" would take a number
-// where the alerting passes only texts), formats with ten parameters leaving no insert,
-// and names its own severity with at least one of its words and no word of another
-// severity, so an error never reads as informational and a note never as an error.  A
-// threshold trap names server, rule, value and comment, and its level.
+// Every text uses only the inserts %1..%10 as plain texts ("%2!u!" would take a
+// number where the alerting passes only texts), leaves no insert with ten
+// parameters, and names its own severity and no other, so an error never reads
+// as informational.  A threshold trap names server, rule, value and comment,
+// and its level.
 TEST(MessagesDllTest, EveryTrapOfTheTableHasAWholeTextOfItsSeverity) {
   HMODULE library = LoadLibraryExA(LORVETH_MESSAGES_LIBRARY, nullptr, LOAD_LIBRARY_AS_DATAFILE);
   ASSERT_NE(library, nullptr) << LORVETH_MESSAGES_LIBRARY;
   std::vector<std::string> params;
   for (size_t i = 1; i <= kParams; ++i) params.push_back("<p" + std::to_string(i) + ">");
-  const std::map<DWORD, std::set<std::string>> severity_words = {
-      {1, {"informational"}}, {2, {"warning", "minor"}}, {3, {"error", "critical", "major"}}};
+  const std::regex severity_words[] = {
+      std::regex("\\binformational\\b", std::regex::icase),
+      std::regex("\\b(warning|minor)\\b", std::regex::icase),
+      std::regex("\\b(error|critical|major)\\b", std::regex::icase)};
   const std::map<int, std::string> level = {
       {2200, "critical"}, {2201, "major"}, {2202, "minor"}, {2203, "informational"}};
   for (const Trap2MsgRow* row = Trap2MsgTable; row->trap_number != -1; ++row) {
@@ -73,17 +71,10 @@ TEST(MessagesDllTest, EveryTrapOfTheTableHasAWholeTextOfItsSeverity) {
       EXPECT_LE(std::stoul((*it)[1]), kParams);
       EXPECT_EQ((*it)[2], "");
     }
-    std::set<std::string> words;
-    static const std::regex word("[A-Za-z]+");
-    for (std::sregex_iterator it(raw.begin(), raw.end(), word), end; it != end; ++it) {
-      std::string lower = it->str();
-      for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-      words.insert(lower);
-    }
-    for (const auto& [severity, keywords] : severity_words) {
-      bool named = false;
-      for (const std::string& keyword : keywords) named = named || words.count(keyword) != 0;
-      EXPECT_EQ(named, severity == row->message_id >> 30) << "severity " << severity;
+    for (DWORD severity = 1; severity <= 3; ++severity) {
+      EXPECT_EQ(std::regex_search(raw, severity_words[severity - 1]),
+                severity == row->message_id >> 30)
+          << "severity " << severity;
     }
     if (level.count(row->trap_number) != 0) {
       // "<p1>" is no part of "<p10>": %1 may not merely be the start of %10.
@@ -119,18 +110,17 @@ TEST(MessagesDllTest, LibraryHoldsEachTableIdentifierOnceAndNothingElse) {
   EXPECT_EQ(seen.size(), rows);
 }
 
-// Alerts raised from the library as the agent names it, "<FileRoot>\Messages.dll", with
-// text bindings (a number for the time).
+// Alerts raised from the library as the agent names it, "<FileRoot>\Messages.dll".
 TEST(AlertFromMessagesDllTest, AlertsCarryTheFirstTenBindingsUnderTheirFilter) {
   std::vector<platform::EventLogRecord> records;
   platform::SetEventLogSink(
       [&](const platform::EventLogRecord& record) { records.push_back(record); });
   CTrapAlert alert;
   ASSERT_TRUE(alert.LoadMessageDLL(LORVETH_MESSAGES_DIRECTORY "\\Messages.dll"));
+  // The bindings are texts, but a number for the time.
   const auto raise = [&](DWORD trap, const std::vector<std::string>& values, BYTE filter) {
-    std::vector<SnmpVarBind> bindings(values.size());
+    std::vector<SnmpVarBind> bindings(values.size(), SnmpVarBind{});
     for (size_t i = 0; i < values.size(); ++i) {
-      std::memset(&bindings[i], 0, sizeof(SnmpVarBind));
       if (values[i] == "1165000000") {
         SetVarbindNumber(&bindings[i], 1165000000, ASN_INTEGER);
       } else {
@@ -142,8 +132,9 @@ TEST(AlertFromMessagesDllTest, AlertsCarryTheFirstTenBindingsUnderTheirFilter) {
     records.clear();
     const bool raised = alert.RaiseAdminAlert(filter);
     for (SnmpVarBind& vb : bindings) SnmpUtilVarBindFree(&vb);
-    if (!raised) return std::string("<not raised>");
-    if (records.size() != 1 || records[0].strings.size() != 1) return std::string("<not one>");
+    if (records.size() != 1 || records[0].strings.size() != 1) {
+      return std::string(raised ? "<not one>" : "<not raised>");
+    }
     EXPECT_EQ(records[0].kind, platform::EventLogRecord::Kind::kAlert);
     return records[0].strings[0];
   };
