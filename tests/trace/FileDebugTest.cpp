@@ -30,10 +30,8 @@ using test_support::ReadFile;
 // Receives the datagrams that the debugger target sends as syslog entries.
 class SyslogReceiver {
  public:
-  explicit SyslogReceiver(const std::string& path) {
-    fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
+  explicit SyslogReceiver(const std::string& path) : fd_(socket(AF_UNIX, SOCK_DGRAM, 0)) {
+    sockaddr_un address{AF_UNIX, {}};
     std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
     bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
     setenv("LORVETH_SYSLOG_SOCKET", path.c_str(), 1);
@@ -42,27 +40,20 @@ class SyslogReceiver {
     unsetenv("LORVETH_SYSLOG_SOCKET");
     close(fd_);
   }
-  // The messages received so far: the text after "ident[pid]: ".
-  std::vector<std::string> Messages(std::string* ident = nullptr) {
+  // The entries received so far, each a notice of "App" whose text follows "App[pid]: ".
+  std::vector<std::string> Messages() {
     std::vector<std::string> messages;
     char buffer[4096];
-    for (;;) {
-      const ssize_t n = recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
-      if (n < 0) break;
+    for (ssize_t n; (n = recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT)) >= 0;) {
       const std::string datagram(buffer, static_cast<size_t>(n));
-      EXPECT_EQ(datagram.rfind("<15>", 0), 0u) << datagram;
-      const size_t colon = datagram.find("]: ");
-      if (ident != nullptr) {
-        const size_t start = datagram.rfind(' ', datagram.find('['));
-        *ident = datagram.substr(start + 1, datagram.find('[') - start - 1);
-      }
-      messages.push_back(colon == std::string::npos ? datagram : datagram.substr(colon + 3));
+      EXPECT_TRUE(std::regex_search(datagram, std::regex("^<15>.* App\\[\\d+\\]: "))) << datagram;
+      messages.push_back(datagram.substr(datagram.find("]: ") + 3));
     }
     return messages;
   }
 
  private:
-  int fd_ = -1;
+  int fd_;
 };
 
 class FileDebugTest : public RegistryFixture {
@@ -127,9 +118,7 @@ TEST_F(FileDebugTest, EachTargetFiltersByItsOwnLevel) {
   const std::string console = testing::internal::GetCapturedStdout();
   EXPECT_EQ(ReadFile(trace_file_), "\r\nline 1\r\nline 2\r\nline 3\r\n\r\ntext\r\nsecond");
   EXPECT_EQ(console, "\nline 1\nline 2\n\ntext\nsecond");
-  std::string ident;
-  EXPECT_EQ(syslog.Messages(&ident), (std::vector<std::string>{"line 1", "", "text", "second"}));
-  EXPECT_EQ(ident, "App");
+  EXPECT_EQ(syslog.Messages(), (std::vector<std::string>{"line 1", "", "text", "second"}));
 }
 
 // The file's mutex is named after its path with separators replaced, and lives
