@@ -67,17 +67,17 @@ HRESULT CallSlow(IDispatch* object, LONG milliseconds, LONG* number = nullptr) {
   return hr;
 }
 
-// A raw client or server socket for writing malformed messages.
+sockaddr_un Address(const std::string& path) {
+  sockaddr_un address{AF_UNIX, {}};
+  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  return address;
+}
+
+// A raw client socket for writing malformed messages.
 int ConnectRaw(const std::string& path) {
   const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-  if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
+  const sockaddr_un address = Address(path);
+  return connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 ? fd : -1;
 }
 
 std::vector<uint8_t> RawHeader(uint8_t type, uint32_t call_id, uint32_t length,
@@ -387,9 +387,7 @@ class RawServer {
   explicit RawServer(const std::string& path) {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    const sockaddr_un address = Address(path);
     unlink(path.c_str());
     bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address);
     listen(fd_, 4);
@@ -475,29 +473,6 @@ TEST_P(MalformedServerTest, FailsTheCallAndClosesTheConnection) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, MalformedServerTest, ::testing::Range(0, 3));
-
-TEST_F(ComRemotingTest, TwentyClientsCallAtOnceAndEachGetsItsOwnReplies) {
-  StartServer();
-  constexpr int kClients = 20;
-  constexpr int kCalls = 25;
-  std::vector<std::future<int>> clients;
-  for (int c = 0; c < kClients; ++c) {
-    clients.push_back(std::async(std::launch::async, [this, c] {
-      ComPtr<IDispatch> proxy = Create();
-      if (!proxy) return -1;
-      int good = 0;
-      for (int i = 0; i < kCalls; ++i) {
-        VARIANT result = Arg(VT_EMPTY);
-        if (Call(proxy.Get(), remote_test::kIdEcho, {I4(c * 1000 + i)}, &result) == S_OK &&
-            result.vt == VT_I4 && result.lVal == c * 1000 + i) {
-          ++good;
-        }
-      }
-      return good;
-    }));
-  }
-  for (auto& client : clients) EXPECT_EQ(client.get(), kCalls);
-}
 
 TEST_F(ComRemotingTest, PeerIsAcceptedOnlyByUserOrGroup) {
   ComServer::Options options;
