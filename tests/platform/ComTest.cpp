@@ -57,25 +57,6 @@ class Counter final : public IUnknown {
 
 // --- Byte strings and variants ----------------------------------------------
 
-TEST(ByteStringTest, ByteLengthKeepsOddCountsZerosAndThePrefixInFront) {
-  const char bytes[5] = {'a', 0, 'b', 0, 'c'};
-  BSTR text = SysAllocStringByteLen(bytes, 5);
-  ASSERT_NE(text, nullptr);
-  EXPECT_EQ(SysStringByteLen(text), 5u);
-  EXPECT_EQ(SysStringLen(text), 2u);
-  EXPECT_EQ(std::memcmp(text, bytes, 5), 0);
-  EXPECT_EQ(reinterpret_cast<const BYTE*>(text)[5], 0);  // terminated behind the bytes
-  EXPECT_EQ(reinterpret_cast<const BYTE*>(text)[6], 0);
-  SysFreeString(text);
-  BSTR other_text = SysAllocString(u"switch");
-  uint32_t prefix = 0;
-  std::memcpy(&prefix, reinterpret_cast<const BYTE*>(other_text) - 4, 4);
-  EXPECT_EQ(prefix, 12u);
-  EXPECT_EQ(SysStringLen(other_text), 6u);
-  EXPECT_EQ(std::u16string(other_text), u"switch");
-  SysFreeString(other_text);
-}
-
 TEST(ByteStringTest, NullEmptyAndImpossibleLengths) {
   BSTR text = SysAllocStringByteLen(nullptr, 7);
   ASSERT_NE(text, nullptr);
@@ -165,30 +146,6 @@ TEST_F(ActivationTest, LocalMachineByNameIsServedAndAMissingInterfaceLeavesNoRef
   EXPECT_EQ(counter_.references.load(), 0u);
 }
 
-TEST_F(ActivationTest, OtherMachinesAndUnregisteredClassesGoToTheActivator) {
-  std::u16string seen_server;
-  platform::SetClassActivator(
-      [&](REFCLSID, DWORD, const std::u16string& server, REFIID iid, void** object) {
-        seen_server = server;
-        return counter_.QueryInterface(iid, object);
-      });
-  OnFreshThread([&] {
-    ComScope com;
-    WCHAR remote[] = u"remote-box";
-    COSERVERINFO there{0, remote, nullptr, 0};
-    MULTI_QI qi{&kIidCounter, nullptr, S_OK};
-    EXPECT_EQ(CoCreateInstanceEx(kClsidCounter, nullptr, CLSCTX_REMOTE_SERVER, &there, 1, &qi),
-              S_OK);
-    if (qi.pItf != nullptr) qi.pItf->Release();
-    // An in-process-only request never goes to another process.
-    MULTI_QI inproc{&kIidCounter, nullptr, S_OK};
-    EXPECT_EQ(CoCreateInstanceEx(kClsidCounter, nullptr, CLSCTX_INPROC_SERVER, &there, 1, &inproc),
-              REGDB_E_CLASSNOTREG);
-  });
-  EXPECT_EQ(seen_server, u"remote-box");
-  EXPECT_EQ(created_.load(), 0);
-}
-
 // --- Global interface table -----------------------------------------------------
 
 TEST(GlobalInterfaceTableTest, InterfaceRegisteredOnOneThreadIsReachableFromAnother) {
@@ -269,19 +226,6 @@ TEST_F(CancellationTest, CancelObjectCancelsOnceAndOutlivesTheCall) {
   ASSERT_GE(other_call.Descriptor(), 0);
   EXPECT_EQ(CoCancelCall(0, 1), S_OK);  // thread 0 names the calling thread
   EXPECT_TRUE(other_call.WaitForCancel(0));
-}
-
-TEST_F(CancellationTest, CancelReachesOnlyTheInnermostCall) {
-  platform::CancellableCall outer;
-  {
-    platform::CancellableCall inner;
-    EXPECT_EQ(CoCancelCall(GetCurrentThreadId(), 1), S_OK);
-    EXPECT_TRUE(inner.Cancelled());
-    EXPECT_TRUE(platform::CurrentCallCancelled());
-  }
-  EXPECT_FALSE(outer.Cancelled());
-  EXPECT_FALSE(platform::CurrentCallCancelled());
-  EXPECT_FALSE(outer.WaitForCancel(0));
 }
 
 // --- Lookup by name and identifiers -------------------------------------------------

@@ -1,18 +1,15 @@
 // The registry store: paths, volatile keys, values and their buffer rules,
 // deletion, enumeration, access rights, damaged files and several writers.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <cstring>
 #include <fstream>
 #include <map>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/RegistryFixture.h"
@@ -292,68 +289,6 @@ TEST_F(RegistryTest, CorruptStoreGivesBadDbAndRecoversOnceReplaced) {
   RegCloseKey(CreateKey("SOFTWARE", 0, &status));
   EXPECT_EQ(status, LONG{ERROR_SUCCESS});
 }
-
-TEST_F(RegistryTest, TruncatedStoreGivesResultsButNeverCrashes) {
-  for (int i = 0; i < 200; ++i) {
-    const std::string path = "Bulk\\Key" + std::to_string(i);
-    RegistryKey::Create(HKEY_LOCAL_MACHINE, path)->SetString("text", std::string(300, 'x'));
-  }
-  // Moving elsewhere closes the files, which folds the log into the database.
-  const std::string original = state_dir_;
-  setenv("LORVETH_STATE_DIR", (root_ + "/elsewhere").c_str(), 1);
-  EXPECT_EQ(OpenStatus("Bulk"), LONG{ERROR_FILE_NOT_FOUND});
-  std::filesystem::resize_file(original + "/registry.db",
-                               std::filesystem::file_size(original + "/registry.db") / 2);
-  setenv("LORVETH_STATE_DIR", original.c_str(), 1);
-
-  int failures = 0;
-  for (int i = 0; i < 200; ++i) {
-    const std::string path = "Bulk\\Key" + std::to_string(i);
-    auto key = RegistryKey::Open(HKEY_LOCAL_MACHINE, path);
-    if (!key || key->QueryString("text") != std::string(300, 'x')) ++failures;
-  }
-  EXPECT_GT(failures, 0);
-  LONG status = 0;
-  RegCloseKey(CreateKey("Bulk\\New", 0, &status));
-  EXPECT_TRUE(status == LONG{ERROR_SUCCESS} || status == LONG{ERROR_BADDB}) << status;
-}
-
-// --- several writers ----------------------------------------------------
-
-// Two processes of two threads each add values to one key.
-TEST_F(RegistryTest, WritersInSeveralProcessesAndThreadsLoseNoValue) {
-  constexpr int kValues = 150;
-  const auto add_values = [](const std::string& prefix) {
-    for (int i = 0; i < kValues; ++i) {
-      auto key = RegistryKey::Create(HKEY_LOCAL_MACHINE, "Shared\\Target");
-      if (!key || key->SetDword(prefix + std::to_string(i), static_cast<DWORD>(i)) != 0) return 1;
-    }
-    return 0;
-  };
-  std::vector<pid_t> children;
-  for (const char* process : {"first", "second"}) {
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      std::atomic<int> failed{0};
-      std::thread other([&] { failed += add_values(std::string(process) + "_thread"); });
-      failed += add_values(process);
-      other.join();
-      _exit(failed);
-    }
-    children.push_back(pid);
-  }
-  for (pid_t pid : children) {
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
-  auto key = RegistryKey::Open(HKEY_LOCAL_MACHINE, "Shared\\Target");
-  ASSERT_TRUE(key);
-  EXPECT_EQ(key->EnumValues().size(), 4u * kValues);
-  EXPECT_EQ(key->QueryDword("second_thread149"), 149u);
-}
-
 
 // --- against a simple model ---------------------------------------------
 

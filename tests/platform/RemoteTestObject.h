@@ -1,5 +1,4 @@
-// A scriptable server object for the remoting tests, served in the test
-// process or by the com_test_server program: a method that echoes and changes
+// A scriptable server object for the remoting tests: a method that echoes and changes
 // the argument forms the switch uses, a slow method that honours cancellation,
 // and events the test raises.  Also the recording sink that the client side
 // advises.
@@ -7,7 +6,6 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -89,8 +87,6 @@ class TestObject final : public test_support::ConnectableObject {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, limit, [&] { return slow_waiting_ > 0; });
   }
-  // Called when a slow call starts waiting (the test server reports it).
-  std::function<void()> on_slow_call;
 
  private:
   HRESULT Echo(DISPPARAMS* params, VARIANT* result) {
@@ -123,7 +119,6 @@ class TestObject final : public test_support::ConnectableObject {
     const int number = ++slow_calls_;
     platform::CancellableCall call;
     SlowWaiting(+1);
-    if (on_slow_call) on_slow_call();
     const bool cancelled = call.WaitForCancel(static_cast<DWORD>(params->rgvarg[0].lVal));
     SlowWaiting(-1);
     if (cancelled) {

@@ -47,32 +47,6 @@ TEST(SnmpUtilOidTest, OrdersBySubIdentifierThenShorterPrefixFirst) {
   EXPECT_EQ(SnmpUtilOidNCmp(&prefix.oid, &after.oid, 0), 0);
 }
 
-TEST(SnmpUtilOidTest, CopySurvivesFreeingItsSourceAndAppendGrows) {
-  auto* source = new Oid({1, 3, 6, 1, 4, 1, 32473});
-  AsnObjectIdentifier copy{0, nullptr};
-  ASSERT_TRUE(SnmpUtilOidCpy(&copy, &source->oid));
-  EXPECT_NE(copy.ids, source->oid.ids);
-  delete source;
-  ASSERT_EQ(copy.idLength, 7u);
-  EXPECT_EQ(copy.ids[6], 32473u);
-
-  Oid tail({2, 47});
-  ASSERT_TRUE(SnmpUtilOidAppend(&copy, &tail.oid));
-  ASSERT_EQ(copy.idLength, 9u);
-  EXPECT_EQ(copy.ids[7], 2u);
-  EXPECT_EQ(copy.ids[8], 47u);
-
-  SnmpUtilOidFree(&copy);
-  EXPECT_EQ(copy.idLength, 0u);
-  EXPECT_EQ(copy.ids, nullptr);
-  SnmpUtilOidFree(&copy);  // freeing twice is harmless
-  AsnObjectIdentifier empty{0, nullptr};
-  AsnObjectIdentifier other_copy{5, reinterpret_cast<UINT*>(1)};  // garbage on entry is overwritten
-  ASSERT_TRUE(SnmpUtilOidCpy(&other_copy, &empty));
-  EXPECT_EQ(other_copy.idLength, 0u);
-  EXPECT_EQ(other_copy.ids, nullptr);
-}
-
 SnmpVarBind MakeTextVarBind(std::vector<UINT> name, const char* text) {
   SnmpVarBind vb{};
   AsnObjectIdentifier view{static_cast<UINT>(name.size()), name.data()};
@@ -116,38 +90,6 @@ TEST(SnmpUtilVarBindTest, DeepCopiesEveryValueKind) {
   ASSERT_TRUE(SnmpUtilVarBindCpy(&copy, &counter));
   EXPECT_EQ(copy.value.asnValue.counter, 0xFFFFFFFFu);
   SnmpUtilVarBindFree(&copy);
-}
-
-TEST(SnmpUtilVarBindTest, ListCopiesAndAllocationsKeepTheirContent) {
-  SnmpVarBindList empty{nullptr, 0};
-  SnmpVarBindList copy{nullptr, 7};
-  ASSERT_TRUE(SnmpUtilVarBindListCpy(&copy, &empty));
-  EXPECT_EQ(copy.len, 0u);
-  EXPECT_EQ(copy.list, nullptr);
-
-  constexpr UINT kCount = 5000;
-  SnmpVarBindList large{static_cast<SnmpVarBind*>(SnmpUtilMemAlloc(kCount * sizeof(SnmpVarBind))),
-                        kCount};
-  for (UINT i = 0; i < kCount; ++i) large.list[i] = MakeTextVarBind({1, 3, i}, "value");
-  ASSERT_TRUE(SnmpUtilVarBindListCpy(&copy, &large));
-  SnmpUtilVarBindListFree(&large);
-  EXPECT_EQ(large.list, nullptr);
-  EXPECT_EQ(large.len, 0u);
-  ASSERT_EQ(copy.len, kCount);
-  for (UINT i = 0; i < kCount; i += 999) {
-    EXPECT_EQ(copy.list[i].name.ids[2], i);
-    EXPECT_EQ(std::memcmp(copy.list[i].value.asnValue.string.stream, "value", 5), 0);
-  }
-  SnmpUtilVarBindListFree(&copy);
-  auto* bytes = static_cast<BYTE*>(SnmpUtilMemAlloc(64));
-  ASSERT_NE(bytes, nullptr);
-  for (int i = 0; i < 64; ++i) EXPECT_EQ(bytes[i], 0);
-  bytes[63] = 7;
-  bytes = static_cast<BYTE*>(SnmpUtilMemReAlloc(bytes, 128));
-  ASSERT_NE(bytes, nullptr);
-  EXPECT_EQ(bytes[63], 7);
-  SnmpUtilMemFree(bytes);
-  SnmpUtilMemFree(nullptr);
 }
 
 TEST(SnmpOwnersTest, ReleaseHandsOverAndMoveTransfers) {
