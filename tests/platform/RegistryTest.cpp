@@ -297,46 +297,24 @@ std::string Fold(std::string text) {
   return text;
 }
 
-// The registry as a map from folded path to the key's values in the order
-// they were first written.
-struct ModelKey {
-  std::vector<std::pair<std::string, DWORD>> values;
-};
+// Folded path -> "name=data" of each value, in the order first written.
+using Tree = std::map<std::string, std::vector<std::string>>;
 
-void ModelCreate(std::map<std::string, ModelKey>& model, const std::string& path) {
-  std::string prefix;
-  size_t start = 0;
-  while (true) {
-    const size_t slash = path.find('\\', start);
-    prefix = Fold(path.substr(0, slash));
-    model.try_emplace(prefix);
-    if (slash == std::string::npos) break;
-    start = slash + 1;
-  }
-}
-
-void ModelDeleteTree(std::map<std::string, ModelKey>& model, const std::string& path) {
-  const std::string folded = Fold(path);
-  std::erase_if(model, [&](const auto& entry) {
-    return entry.first == folded || entry.first.rfind(folded + "\\", 0) == 0;
-  });
-}
-
-// Every key below the root with its values, walked through the API.
-void Walk(const std::string& path, std::map<std::string, std::vector<std::string>>* seen) {
+// Every key below `path` with its values, walked through the API; subkeys
+// come in order without regard to case.
+void Walk(const std::string& path, Tree* seen) {
   auto key = RegistryKey::Open(HKEY_LOCAL_MACHINE, path);
   ASSERT_TRUE(key) << path;
-  std::vector<std::string> values;
   for (const auto& value : key->EnumValues()) {
-    values.push_back(Fold(value.name) + "=" +
-                     std::to_string(value.data.size() == 4 ? value.data[0] : 999));
+    (*seen)[Fold(path)].push_back(Fold(value.name) + "=" + std::to_string(value.data.at(0)));
   }
-  if (!path.empty()) (*seen)[Fold(path)] = values;
-  std::vector<std::string> subkeys = key->EnumSubKeys();
   std::vector<std::string> folded;
-  for (const auto& name : subkeys) folded.push_back(Fold(name));
+  for (const auto& name : key->EnumSubKeys()) {
+    folded.push_back(Fold(name));
+    (*seen)[Fold(path.empty() ? name : path + "\\" + name)];
+    Walk(path.empty() ? name : path + "\\" + name, seen);
+  }
   EXPECT_TRUE(std::is_sorted(folded.begin(), folded.end())) << path;
-  for (const auto& name : subkeys) Walk(path.empty() ? name : path + "\\" + name, seen);
 }
 
 TEST_F(RegistryTest, RandomOperationsAgreeWithASimpleModel) {
@@ -344,75 +322,70 @@ TEST_F(RegistryTest, RandomOperationsAgreeWithASimpleModel) {
   const std::vector<std::string> names = {"a", "A", "ab", "a]", "b", "a b", "Zz"};
   std::mt19937 random(20261205);
   const auto pick = [&](size_t n) { return static_cast<size_t>(random() % n); };
-  const auto random_path = [&] {
+  Tree model;
+  for (int step = 0; step < 300; ++step) {
     std::string path = names[pick(names.size())];
     for (size_t depth = pick(3); depth > 0; --depth) path += "\\" + names[pick(names.size())];
-    return path;
-  };
-  std::map<std::string, ModelKey> model;
-  for (int step = 0; step < 300; ++step) {
-    const std::string path = random_path();
-    const bool exists = model.count(Fold(path)) != 0;
+    const std::string key = Fold(path);
+    const std::string name = names[pick(names.size())];
+    const auto found = model.find(key);
+    const bool exists = found != model.end();
+    std::vector<std::string> none;
+    std::vector<std::string>& values = exists ? found->second : none;
+    const auto value = std::find_if(values.begin(), values.end(), [&](const std::string& v) {
+      return v.substr(0, v.find('=')) == Fold(name);
+    });
+    const auto below = [&](const auto& entry) { return entry.first.starts_with(key + "\\"); };
     switch (pick(5)) {
       case 0:
       case 1: {
-        ModelCreate(model, path);
-        const std::string name = names[pick(names.size())];
         const DWORD data = static_cast<DWORD>(pick(200));
         ASSERT_EQ(RegistryKey::Create(HKEY_LOCAL_MACHINE, path)->SetDword(name, data),
                   LONG{ERROR_SUCCESS});
-        auto& values = model[Fold(path)].values;
-        const auto it = std::find_if(values.begin(), values.end(),
-                                     [&](const auto& v) { return v.first == Fold(name); });
-        if (it == values.end()) {
-          values.emplace_back(Fold(name), data);
+        for (size_t at = key.find('\\'); at != std::string::npos; at = key.find('\\', at + 1)) {
+          model[key.substr(0, at)];
+        }
+        const std::string entry = Fold(name) + "=" + std::to_string(data);
+        if (!exists || value == values.end()) {
+          model[key].push_back(entry);
         } else {
-          it->second = data;
+          *value = entry;
         }
         break;
       }
       case 2: {
-        const std::string name = names[pick(names.size())];
-        HKEY key = nullptr;
-        const LONG opened =
-            RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ALL_ACCESS, &key);
-        ASSERT_EQ(opened, exists ? LONG{ERROR_SUCCESS} : LONG{ERROR_FILE_NOT_FOUND});
-        if (key == nullptr) break;
-        auto& values = model[Fold(path)].values;
-        const auto it = std::find_if(values.begin(), values.end(),
-                                     [&](const auto& v) { return v.first == Fold(name); });
-        EXPECT_EQ(RegDeleteValueA(key, name.c_str()),
-                  it != values.end() ? LONG{ERROR_SUCCESS} : LONG{ERROR_FILE_NOT_FOUND});
-        if (it != values.end()) values.erase(it);
-        RegCloseKey(key);
+        HKEY handle = nullptr;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ALL_ACCESS, &handle),
+                  exists ? LONG{ERROR_SUCCESS} : LONG{ERROR_FILE_NOT_FOUND});
+        if (handle == nullptr) break;
+        const bool has = value != values.end();
+        EXPECT_EQ(RegDeleteValueA(handle, name.c_str()),
+                  has ? LONG{ERROR_SUCCESS} : LONG{ERROR_FILE_NOT_FOUND});
+        if (has) values.erase(value);
+        RegCloseKey(handle);
         break;
       }
       case 3:
         EXPECT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, path.c_str()),
                   exists ? LONG{ERROR_SUCCESS} : LONG{ERROR_FILE_NOT_FOUND});
-        ModelDeleteTree(model, path);
+        model.erase(key);
+        std::erase_if(model, below);
         break;
       default: {
-        const bool has_children = std::any_of(model.begin(), model.end(), [&](const auto& entry) {
-          return entry.first.rfind(Fold(path) + "\\", 0) == 0;
-        });
+        const bool has_children = std::any_of(model.begin(), model.end(), below);
         const LONG expected = !exists        ? LONG{ERROR_FILE_NOT_FOUND}
                               : has_children ? LONG{ERROR_ACCESS_DENIED}
                                              : LONG{ERROR_SUCCESS};
         EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, path.c_str()), expected) << path;
-        if (expected == LONG{ERROR_SUCCESS}) model.erase(Fold(path));
+        if (expected == LONG{ERROR_SUCCESS}) model.erase(key);
       }
     }
   }
-  std::map<std::string, std::vector<std::string>> seen;
+  Tree seen;
   Walk("", &seen);
-  std::map<std::string, std::vector<std::string>> expected;
-  for (const auto& [path, key] : model) {
-    auto& values = expected[path];
-    for (const auto& [name, data] : key.values) values.push_back(name + "=" + std::to_string(data));
-  }
-  EXPECT_GE(expected.size(), 8u);  // the walk compares a populated tree
-  EXPECT_EQ(seen, expected);
+  seen.erase("");
+  EXPECT_GE(model.size(), 8u);  // the walk compares a populated tree
+  EXPECT_EQ(seen, model);
 }
 
 }  // namespace
