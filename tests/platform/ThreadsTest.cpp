@@ -4,29 +4,20 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/system/Threads.h"
-#include "support/TempDir.h"
+#include "support/PrivateRegistry.h"
 #include "support/WaitFor.h"
 
 namespace {
 
-class RuntimeDirFixture : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = test_support::MakeTempDirectory("lorveth-platform");
-    setenv("LORVETH_RUNTIME_DIR", dir_.c_str(), 1);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-  std::string dir_;
+// Named mutexes live as lock files in the runtime directory.
+class MutexTest : public ::testing::Test {
+  test_support::PrivateRegistry registry_;
 };
-
-using EventTest = RuntimeDirFixture;
-using MutexTest = RuntimeDirFixture;
 
 // Each signal releases one waiter and is used up by it: after as many signals
 // as waiters, every waiter has woken and the event is clear.  An event that
