@@ -6,7 +6,6 @@
 #include <cstring>
 #include <map>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,7 +13,6 @@
 #include "mibtree/SnmpVarbind.h"
 #include "platform/eventlog/EventLog.h"
 #include "platform/eventlog/Messages.h"
-#include "platform/system/ElfSections.h"
 #include "platform/system/Modules.h"
 #include "platform/system/Threads.h"
 
@@ -85,29 +83,6 @@ TEST(MessagesDllTest, EveryTrapOfTheTableHasAWholeTextOfItsSeverity) {
     }
   }
   FreeLibrary(library);
-}
-
-TEST(MessagesDllTest, LibraryHoldsEachTableIdentifierOnceAndNothingElse) {
-  std::vector<unsigned char> bytes;
-  ASSERT_EQ(platform::ReadElfSection(LORVETH_MESSAGES_LIBRARY, ".lorveth_messages", bytes),
-            platform::ElfResult::kOk);
-  // The section may be padded with zero bytes after the text (sanitizer builds
-  // put a guard zone after every global).
-  std::string table(bytes.begin(), bytes.end());
-  table.resize(std::strlen(table.c_str()));
-  std::map<DWORD, int> seen;
-  std::istringstream lines(table);
-  for (std::string line; std::getline(lines, line);) {
-    if (line.empty() || line[0] == '#') continue;
-    const size_t bar = line.find('|');
-    ASSERT_NE(bar, std::string::npos) << line.substr(0, 80);
-    ++seen[static_cast<DWORD>(std::stoul(line.substr(0, bar), nullptr, 0))];
-  }
-  size_t rows = 0;
-  for (const Trap2MsgRow* row = Trap2MsgTable; row->trap_number != -1; ++row, ++rows) {
-    EXPECT_EQ(seen[row->message_id], 1) << std::hex << row->message_id;
-  }
-  EXPECT_EQ(seen.size(), rows);
 }
 
 // Alerts raised from the library as the agent names it, "<FileRoot>\Messages.dll".

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,7 +11,6 @@
 #include <fstream>
 #include <regex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/RegistryFixture.h"
@@ -154,36 +152,6 @@ TEST_F(FileDebugTest, FileAtTheLimitRollsOverReplacingTheOlderGenerationBelowItI
   }
 }
 
-TEST_F(FileDebugTest, WritersInSeveralProcessesAndThreadsKeepEveryLineWhole) {
-  UseTraceFile(1);
-  constexpr int kLines = 60;
-  const std::string payload(200, 'p');
-  std::vector<pid_t> children;
-  for (int child = 0; child < 2; ++child) {
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      CFileDebug trace("App", false);
-      std::vector<std::thread> threads;
-      for (int t = 0; t < 2; ++t) {
-        threads.emplace_back([&] {
-          for (int i = 0; i < kLines; ++i) trace.Print(1, "\n<%s>", payload.c_str());
-        });
-      }
-      for (auto& thread : threads) thread.join();
-      _exit(0);
-    }
-    children.push_back(pid);
-  }
-  for (pid_t pid : children) waitpid(pid, nullptr, 0);
-  const std::string text = ReadFile(trace_file_);
-  const std::string line = "\r\n<" + payload + ">";
-  size_t count = 0;
-  for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++count;
-  EXPECT_EQ(count, 4u * kLines);
-  EXPECT_EQ(text.size(), 4u * kLines * line.size());
-}
-
 TEST_F(FileDebugTest, PrefixesComeInTheirOrderAfterTheNewlinesAndLongLinesAreCut) {
   for (const char* name : {"DateStampOn", "TimeStampOn", "ThreadIdOn", "CpuIdOn", "MemUsageOn",
                            "HandleCountOn", "AppNameOn", "ConDebugLevel"}) {
@@ -268,27 +236,6 @@ TEST_F(FileDebugTest, DynamicUpdateReReadsOnlyOnceItsIntervalHasPassed) {
     }
     EXPECT_EQ(ReadFile(trace_file_), row.written) << row.units;
   }
-}
-
-TEST_F(FileDebugTest, MissingApplicationKeyKeepsLevelsAndLeavesActivityToDynamicUpdate) {
-  UseTraceFile(2);
-  SetDynamicUpdate(1);
-  DWORD clock = 0;
-  CFileDebug trace;
-  trace.SetTickSource([&clock] { return clock; });
-  trace.Configure("App", false);
-  app_.reset();
-  ASSERT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Debug\\App"), LONG{ERROR_SUCCESS});
-
-  clock += 1024;
-  trace.Print(2, "\nstill written");
-  EXPECT_TRUE(trace.IsActive());
-  EXPECT_EQ(ReadFile(trace_file_), "\r\nstill written");
-
-  SetDynamicUpdate(0);
-  clock += 1024;
-  trace.Print(2, "\nlast re-read");
-  EXPECT_FALSE(trace.IsActive());
 }
 
 }  // namespace
