@@ -25,35 +25,6 @@ using platform::RegistryKey;
 
 using test_support::ReadFile;
 
-// Receives the datagrams that the debugger target sends as syslog entries.
-class SyslogReceiver {
- public:
-  explicit SyslogReceiver(const std::string& path) : fd_(socket(AF_UNIX, SOCK_DGRAM, 0)) {
-    sockaddr_un address{AF_UNIX, {}};
-    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
-    bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    setenv("LORVETH_SYSLOG_SOCKET", path.c_str(), 1);
-  }
-  ~SyslogReceiver() {
-    unsetenv("LORVETH_SYSLOG_SOCKET");
-    close(fd_);
-  }
-  // The entries received so far, each a notice of "App" whose text follows "App[pid]: ".
-  std::vector<std::string> Messages() {
-    std::vector<std::string> messages;
-    char buffer[4096];
-    for (ssize_t n; (n = recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT)) >= 0;) {
-      const std::string datagram(buffer, static_cast<size_t>(n));
-      EXPECT_TRUE(std::regex_search(datagram, std::regex("^<15>.* App\\[\\d+\\]: "))) << datagram;
-      messages.push_back(datagram.substr(datagram.find("]: ") + 3));
-    }
-    return messages;
-  }
-
- private:
-  int fd_;
-};
-
 class FileDebugTest : public RegistryFixture {
  protected:
   void SetUp() override {
@@ -108,7 +79,12 @@ TEST_F(FileDebugTest, EachTargetFiltersByItsOwnLevel) {
   app_->SetString("TraceFile", "%LORVETH_TEST_TRACE_DIR%\\trace.log", REG_EXPAND_SZ);
   SetApp("ConDebugLevel", 2);
   SetApp("WinDebugLevel", 1);
-  SyslogReceiver syslog(root_ + "/log.sock");
+  // The debugger target sends each line as a syslog notice of "App".
+  const int syslog = socket(AF_UNIX, SOCK_DGRAM, 0);
+  sockaddr_un address{AF_UNIX, {}};
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s/log.sock", root_.c_str());
+  ASSERT_EQ(bind(syslog, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  setenv("LORVETH_SYSLOG_SOCKET", address.sun_path, 1);
   CFileDebug trace("App", false);
   testing::internal::CaptureStdout();
   for (DWORD level = 1; level <= 5; ++level) trace.Print(level, "\nline %u", level);
@@ -116,7 +92,16 @@ TEST_F(FileDebugTest, EachTargetFiltersByItsOwnLevel) {
   const std::string console = testing::internal::GetCapturedStdout();
   EXPECT_EQ(ReadFile(trace_file_), "\r\nline 1\r\nline 2\r\nline 3\r\n\r\ntext\r\nsecond");
   EXPECT_EQ(console, "\nline 1\nline 2\n\ntext\nsecond");
-  EXPECT_EQ(syslog.Messages(), (std::vector<std::string>{"line 1", "", "text", "second"}));
+  unsetenv("LORVETH_SYSLOG_SOCKET");
+  std::vector<std::string> messages;
+  char buffer[4096];
+  for (ssize_t n; (n = recv(syslog, buffer, sizeof buffer, MSG_DONTWAIT)) >= 0;) {
+    const std::string datagram(buffer, static_cast<size_t>(n));
+    EXPECT_TRUE(std::regex_search(datagram, std::regex("^<15>.* App\\[\\d+\\]: "))) << datagram;
+    messages.push_back(datagram.substr(datagram.find("]: ") + 3));
+  }
+  close(syslog);
+  EXPECT_EQ(messages, (std::vector<std::string>{"line 1", "", "text", "second"}));
 }
 
 // The file's mutex is named after its path with separators replaced, and lives
