@@ -75,7 +75,8 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"<r><a><b></x></y></a></r>", false, "No start tag for end tag 'x' at offset 9",
                   "<r>{<a>{<b>{}}}"},
         // An error inside an unended element marks its parent.
-        ParseCase{"<r><a><1></r>", false, "Incorrect tag name character at offset 6", "<r>{<a>{}}"}));
+        ParseCase{"<r><a><1></r>", false, "Incorrect tag name character at offset 6",
+                  "<r>{<a>{}}"}));
 
 TEST(MarkupParseTest, DeepNestingAndManyElementsParseWithoutRecursionOrLimit) {
   constexpr int kDepth = 200000;

@@ -29,7 +29,8 @@ class ElfFileTest : public ::testing::Test {
   std::string Write(const std::string& name, const std::vector<unsigned char>& bytes) {
     const std::string path = dir_ + "/" + name;
     std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
     return path;
   }
   const test_support::TempDir temp_{"lorveth-elf"};
@@ -38,7 +39,8 @@ class ElfFileTest : public ::testing::Test {
 
 TEST_F(ElfFileTest, BuiltLibraryYieldsItsSectionAndFilesWithoutOneAreTold) {
   std::vector<unsigned char> from_file;
-  ASSERT_EQ(ReadElfSection(LORVETH_VERSIONED_MODULE, ".lorveth_version", from_file), ElfResult::kOk);
+  ASSERT_EQ(ReadElfSection(LORVETH_VERSIONED_MODULE, ".lorveth_version", from_file),
+            ElfResult::kOk);
   ASSERT_GE(from_file.size(), 4u);
   EXPECT_EQ(std::string(from_file.begin(), from_file.begin() + 4), "LVVR");
   std::vector<unsigned char> from_memory;
@@ -75,7 +77,8 @@ TEST_F(ElfFileTest, TruncatedLibrariesFailCleanly) {
   }
   const std::vector<unsigned char> last(whole.begin(), whole.end() - 1);
   std::vector<unsigned char> bytes;
-  EXPECT_EQ(ReadElfSection(Write("cut.so", last), ".lorveth_version", bytes), ElfResult::kMalformed);
+  EXPECT_EQ(ReadElfSection(Write("cut.so", last), ".lorveth_version", bytes),
+            ElfResult::kMalformed);
 }
 
 class ElfImageTest : public ::testing::TestWithParam<bool> {};
@@ -92,7 +95,8 @@ TEST_P(ElfImageTest, NamedSectionIsFoundAmongOthers) {
   EXPECT_EQ(ReadElfSection(image.bytes, ".firs", bytes), ElfResult::kSectionNotFound);
   EXPECT_EQ(ReadElfSection(image.bytes, "", bytes), ElfResult::kOk);  // the null section
   EXPECT_TRUE(bytes.empty());
-  const auto extended_image = testing_elf::Build(GetParam(), {{".data", 1, Bytes("payload")}}, true);
+  const auto extended_image =
+      testing_elf::Build(GetParam(), {{".data", 1, Bytes("payload")}}, true);
   std::vector<unsigned char> extended_bytes;
   ASSERT_EQ(ReadElfSection(extended_image.bytes, ".data", extended_bytes), ElfResult::kOk);
   EXPECT_EQ(extended_bytes, Bytes("payload"));
@@ -157,7 +161,9 @@ TEST(ElfImageTest, InconsistentFieldsAreMalformedOtherFormatsUnsupported) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BothClasses, ElfImageTest, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& param) { return param.param ? "Elf64" : "Elf32"; });
+                         [](const ::testing::TestParamInfo<bool>& param) {
+                           return param.param ? "Elf64" : "Elf32";
+                         });
 
 TEST(ElfImageTest, ImageWithoutSectionTableHasNoSections) {
   auto image = testing_elf::Build(true, {{".data", 1, Bytes("payload")}});

@@ -96,13 +96,16 @@ TEST_F(EventLogTest, AlertCutShortIsRefusedAndWritesNothing) {
   // Header plus the four characters, without the terminator.
   EXPECT_EQ(NetAlertRaiseEx(u"ADMIN", buffer.data(), 8 + 8, u"Server Control"),
             ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(NetAlertRaiseEx(u"ADMIN", buffer.data(), 7, u"Server Control"), ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(NetAlertRaiseEx(nullptr, buffer.data(), 20, u"Server Control"), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(NetAlertRaiseEx(u"ADMIN", buffer.data(), 7, u"Server Control"),
+            ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(NetAlertRaiseEx(nullptr, buffer.data(), 20, u"Server Control"),
+            ERROR_INVALID_PARAMETER);
   std::vector<unsigned char> many = buffer;
   const ADMIN_OTHER_INFO header{0xFFFFFFFF, 1000};
   std::memcpy(many.data(), &header, sizeof header);
-  EXPECT_EQ(NetAlertRaiseEx(u"ADMIN", many.data(), static_cast<DWORD>(many.size()), u"Server Control"),
-            ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(
+      NetAlertRaiseEx(u"ADMIN", many.data(), static_cast<DWORD>(many.size()), u"Server Control"),
+      ERROR_INVALID_PARAMETER);
   EXPECT_TRUE(records_.empty());
 }
 

@@ -49,8 +49,8 @@ class TestObject final : public test_support::ConnectableObject {
     }
     return hr;
   }
-  HRESULT Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result,
-                 EXCEPINFO*, UINT*) override {
+  HRESULT Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
+                 UINT*) override {
     if (id == kIdEcho) return Echo(params, result);
     return id == kIdSlow ? Slow(params, result) : DISP_E_MEMBERNOTFOUND;
   }
@@ -176,7 +176,8 @@ class RecordingSink final : public IDispatch {
       const VARIANTARG& arg = params->rgvarg[i];
       event.types.push_back(arg.vt);
       if (arg.vt == VT_BSTR) event.strings.push_back(BytesOf(arg.bstrVal));
-      if (arg.vt == VT_I2 || arg.vt == VT_UI1) event.numbers.push_back(arg.vt == VT_I2 ? arg.iVal : arg.bVal);
+      if (arg.vt == VT_I2) event.numbers.push_back(arg.iVal);
+      if (arg.vt == VT_UI1) event.numbers.push_back(arg.bVal);
     }
     {
       std::lock_guard lock(mutex_);

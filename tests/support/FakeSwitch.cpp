@@ -106,10 +106,16 @@ class FakeSwitch::Object final : public ConnectableObject {
     CmdHeader fields;
     if (header.size() < sizeof fields) return DISP_E_TYPEMISMATCH;
     std::memcpy(&fields, header.data(), sizeof fields);
-    const Frame frame{.method = kIdCmdRequest, .oc = fields.OC, .oe = fields.OE,
-                      .oid = fields.OID, .cabid = fields.CABID, .stat = fields.Stat,
-                      .mid_low = fields.MIDLow, .mid_high = fields.MIDHigh,
-                      .header_bytes = header.size(), .data = BytesOf(*args[1].pbstrVal),
+    const Frame frame{.method = kIdCmdRequest,
+                      .oc = fields.OC,
+                      .oe = fields.OE,
+                      .oid = fields.OID,
+                      .cabid = fields.CABID,
+                      .stat = fields.Stat,
+                      .mid_low = fields.MIDLow,
+                      .mid_high = fields.MIDHigh,
+                      .header_bytes = header.size(),
+                      .data = BytesOf(*args[1].pbstrVal),
                       .timeout = static_cast<WORD>(args[0].iVal)};
     Answer answer = owner_.NextAnswer(frame);
     const HRESULT hr = owner_.Answered(answer);
@@ -131,15 +137,18 @@ class FakeSwitch::Object final : public ConnectableObject {
     const UINT count = extended ? 8 : 7;
     if (params->cArgs != count) return DISP_E_BADPARAMCOUNT;
     const auto arg = [&](UINT i) -> VARIANTARG& { return params->rgvarg[count - 1 - i]; };
-    static constexpr VARTYPE kTypes[] = {VT_I2, VT_I2, VT_I2, VT_I2, VT_BSTR | VT_BYREF,
-                                         VT_UI1 | VT_BYREF, VT_I2, VT_UI1 | VT_BYREF};
     for (UINT i = 0; i < count; ++i) {
-      if (arg(i).vt != kTypes[i]) return DISP_E_TYPEMISMATCH;
+      // I2 but for the data (BSTR*), the status and the message byte (UI1*).
+      const int wanted = i == 4 ? VT_BSTR | VT_BYREF : i == 5 || i == 7 ? VT_UI1 | VT_BYREF : VT_I2;
+      if (arg(i).vt != wanted) return DISP_E_TYPEMISMATCH;
     }
     Frame frame{.method = extended ? kIdVCRequestEx : kIdVCRequest,
-                .oc = static_cast<WORD>(arg(0).iVal), .oe = static_cast<WORD>(arg(1).iVal),
-                .oid = static_cast<WORD>(arg(2).iVal), .cabid = static_cast<WORD>(arg(3).iVal),
-                .stat = *arg(5).pbVal, .data = BytesOf(*arg(4).pbstrVal),
+                .oc = static_cast<WORD>(arg(0).iVal),
+                .oe = static_cast<WORD>(arg(1).iVal),
+                .oid = static_cast<WORD>(arg(2).iVal),
+                .cabid = static_cast<WORD>(arg(3).iVal),
+                .stat = *arg(5).pbVal,
+                .data = BytesOf(*arg(4).pbstrVal),
                 .timeout = static_cast<WORD>(arg(6).iVal)};
     if (extended) frame.message = *arg(7).pbVal;
     Answer answer = owner_.NextAnswer(frame);
@@ -225,12 +234,12 @@ HRESULT FakeSwitch::RaiseEvent(DISPID id, DISPPARAMS* params) {
 
 HRESULT FakeSwitch::RaiseFieldsEvent(WORD oc, WORD oe, WORD oid, WORD cabid, BYTE stat,
                                      const std::vector<BYTE>& data) {
-  VARIANTARG args[6];
+  VARIANTARG args[6];  // in reverse order: data, status, CABID, OID, OE, OC
   for (VARIANTARG& arg : args) VariantInit(&arg);
-  const WORD fields[4] = {oc, oe, oid, cabid};
+  const WORD fields[4] = {cabid, oid, oe, oc};
   for (int i = 0; i < 4; ++i) {
-    args[5 - i].vt = VT_I2;
-    args[5 - i].iVal = static_cast<SHORT>(fields[i]);
+    args[2 + i].vt = VT_I2;
+    args[2 + i].iVal = static_cast<SHORT>(fields[i]);
   }
   args[1].vt = VT_UI1;
   args[1].bVal = stat;

@@ -105,8 +105,9 @@ CommandResult RunCommand(const std::vector<std::string>& argv, const std::vector
   const std::string out_path = dir.path() + "/out";
   const std::string err_path = dir.path() + "/err";
   const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-  const int err =
-      streams == Streams::kApart ? open(err_path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600) : out;
+  const int err = streams == Streams::kApart
+                      ? open(err_path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600)
+                      : out;
   const pid_t pid = Spawn(argv, env, out, err);
   close(out);
   if (err != out) close(err);
