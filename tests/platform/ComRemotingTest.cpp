@@ -411,14 +411,9 @@ TEST_P(MalformedServerTest, FailsTheCallAndClosesTheConnection) {
   ASSERT_TRUE(raw.ReadRequest(&request));
   std::string expected;
   switch (GetParam()) {
-    // A header the reader refuses; the reader's other refusals are the
-    // server's own cases above, on the same reading code.
-    case 0:
-      raw.Send(RawHeader(0x7E, request.call_id, 0));
-      expected = "unknown message type";
-      break;
-    case 1: {
-      // A well-framed reply whose body is cut short.
+    case 0: {
+      // A well-framed reply whose body is cut short; the reader's refusals of
+      // a header are the server's own cases above, on the same reading code.
       auto bytes = RawHeader(static_cast<uint8_t>(wire::MessageType::kReply), request.call_id, 2);
       bytes.insert(bytes.end(), {0, 0});
       raw.Send(bytes);
@@ -445,7 +440,7 @@ TEST_P(MalformedServerTest, FailsTheCallAndClosesTheConnection) {
   EXPECT_TRUE(WaitForError(expected));
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, MalformedServerTest, ::testing::Range(0, 3));
+INSTANTIATE_TEST_SUITE_P(Cases, MalformedServerTest, ::testing::Range(0, 2));
 
 TEST_F(ComRemotingTest, PeerIsAcceptedOnlyByUserOrGroup) {
   ComServer::Options options;

@@ -1,5 +1,5 @@
-// The in-process COM: byte strings, variants, activation, the global
-// interface table, call cancellation and the function lookup.
+// The in-process COM: byte strings, variants, the global interface table,
+// call cancellation and the function lookup.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -35,7 +35,6 @@ class ComScope {
 };
 
 constexpr IID kIidCounter = {0x1111, 0x2222, 0x3333, {1, 2, 3, 4, 5, 6, 7, 8}};
-constexpr CLSID kClsidCounter = {0xABCD, 0x1, 0x2, {9, 9, 9, 9, 9, 9, 9, 9}};
 
 // An object that counts its references and answers for IUnknown and kIidCounter.
 class Counter final : public IUnknown {
@@ -103,47 +102,6 @@ TEST(VariantTest, ClearFreesStringsAndReleasesInterfacesButNotReferences) {
   EXPECT_EQ(std::u16string(kept), u"kept");
   SysFreeString(kept);
   EXPECT_EQ(VariantClear(nullptr), E_INVALIDARG);
-}
-
-// --- Apartments ---------------------------------------------------------------
-
-// --- Activation -----------------------------------------------------------------
-
-class ActivationTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    platform::RegisterInProcessClass(kClsidCounter, [this](REFIID iid, void** object) {
-      ++created_;
-      return counter_.QueryInterface(iid, object);
-    });
-  }
-  void TearDown() override {
-    platform::UnregisterInProcessClass(kClsidCounter);
-    platform::SetClassActivator(nullptr);
-  }
-  Counter counter_;
-  std::atomic<int> created_{0};
-};
-
-// Apartments, an unregistered class and another machine's name refused
-// locally are the switch client's tests'; the local name and a missing
-// interface are not.
-TEST_F(ActivationTest, LocalMachineByNameIsServedAndAMissingInterfaceLeavesNoReference) {
-  OnFreshThread([] {
-    ComScope com;
-    WCHAR localhost[] = u"localhost";
-    COSERVERINFO here{0, localhost, nullptr, 0};
-    MULTI_QI qi{&kIidCounter, nullptr, S_OK};
-    EXPECT_EQ(CoCreateInstanceEx(kClsidCounter, nullptr, CLSCTX_REMOTE_SERVER, &here, 1, &qi),
-              S_OK);
-    if (qi.pItf != nullptr) qi.pItf->Release();
-    MULTI_QI none{&IID_IDispatch, nullptr, S_OK};
-    EXPECT_EQ(CoCreateInstanceEx(kClsidCounter, nullptr, CLSCTX_SERVER, nullptr, 1, &none),
-              E_NOINTERFACE);
-    EXPECT_EQ(none.pItf, nullptr);
-  });
-  EXPECT_EQ(created_.load(), 2);
-  EXPECT_EQ(counter_.references.load(), 0u);
 }
 
 // --- Global interface table -----------------------------------------------------

@@ -47,51 +47,6 @@ TEST(SnmpUtilOidTest, OrdersBySubIdentifierThenShorterPrefixFirst) {
   EXPECT_EQ(SnmpUtilOidNCmp(&prefix.oid, &after.oid, 0), 0);
 }
 
-SnmpVarBind MakeTextVarBind(std::vector<UINT> name, const char* text) {
-  SnmpVarBind vb{};
-  AsnObjectIdentifier view{static_cast<UINT>(name.size()), name.data()};
-  SnmpUtilOidCpy(&vb.name, &view);
-  vb.value.asnType = ASN_OCTETSTRING;
-  const UINT length = static_cast<UINT>(std::strlen(text));
-  vb.value.asnValue.string.stream = static_cast<BYTE*>(SnmpUtilMemAlloc(length));
-  std::memcpy(vb.value.asnValue.string.stream, text, length);
-  vb.value.asnValue.string.length = length;
-  vb.value.asnValue.string.dynamic = TRUE;
-  return vb;
-}
-
-TEST(SnmpUtilVarBindTest, DeepCopiesEveryValueKind) {
-  SnmpVarBind text = MakeTextVarBind({1, 2}, "abc");
-  SnmpVarBind copy{};
-  ASSERT_TRUE(SnmpUtilVarBindCpy(&copy, &text));
-  SnmpUtilVarBindFree(&text);
-  EXPECT_EQ(text.value.asnType, ASN_NULL);
-  EXPECT_EQ(text.name.idLength, 0u);
-  ASSERT_EQ(copy.value.asnType, ASN_OCTETSTRING);
-  ASSERT_EQ(copy.value.asnValue.string.length, 3u);
-  EXPECT_EQ(std::memcmp(copy.value.asnValue.string.stream, "abc", 3), 0);
-  EXPECT_TRUE(copy.value.asnValue.string.dynamic);
-  SnmpUtilVarBindFree(&copy);
-
-  SnmpVarBind oid_value{};
-  oid_value.value.asnType = ASN_OBJECTIDENTIFIER;
-  UINT ids[] = {1, 3, 6};
-  AsnObjectIdentifier view{3, ids};
-  SnmpUtilOidCpy(&oid_value.value.asnValue.object, &view);
-  ASSERT_TRUE(SnmpUtilVarBindCpy(&copy, &oid_value));
-  SnmpUtilVarBindFree(&oid_value);
-  ASSERT_EQ(copy.value.asnValue.object.idLength, 3u);
-  EXPECT_EQ(copy.value.asnValue.object.ids[2], 6u);
-  SnmpUtilVarBindFree(&copy);
-
-  SnmpVarBind counter{};
-  counter.value.asnType = ASN_COUNTER32;
-  counter.value.asnValue.counter = 0xFFFFFFFFu;
-  ASSERT_TRUE(SnmpUtilVarBindCpy(&copy, &counter));
-  EXPECT_EQ(copy.value.asnValue.counter, 0xFFFFFFFFu);
-  SnmpUtilVarBindFree(&copy);
-}
-
 TEST(SnmpOwnersTest, ReleaseHandsOverAndMoveTransfers) {
   std::vector<UINT> ids = {1, 2, 3};
   AsnObjectIdentifier view{3, ids.data()};

@@ -131,23 +131,6 @@ TEST(ThreadTest, SuspendedThreadRunsAfterResumeAndTerminateAbandonsAHangingOne) 
   EXPECT_TRUE(test_support::WaitFor([] { return finished.load(); }));
 }
 
-TEST(CriticalSectionTest, IsReentrantAndExcludesOtherThreads) {
-  CRITICAL_SECTION section;
-  InitializeCriticalSection(&section);
-  EnterCriticalSection(&section);
-  EnterCriticalSection(&section);
-  std::thread other([&] { EXPECT_FALSE(TryEnterCriticalSection(&section)); });
-  other.join();
-  LeaveCriticalSection(&section);
-  LeaveCriticalSection(&section);
-  std::thread again([&] {
-    EXPECT_TRUE(TryEnterCriticalSection(&section));
-    LeaveCriticalSection(&section);
-  });
-  again.join();
-  DeleteCriticalSection(&section);
-}
-
 TEST_F(MutexTest, NamedMutexExcludesThreadsSharingOneHandle) {
   UniqueHandle mutex(CreateMutexA(nullptr, FALSE, "CFileDebug_C__t_a.log"));
   ASSERT_TRUE(mutex);
