@@ -8,7 +8,6 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <future>
@@ -107,8 +106,7 @@ class ComRemotingTest : public ::testing::Test {
     path_ = registry_.Root() + "/run/sockets/test.sock";
     platform::SetRemotingErrorSink([this](const std::string& message) {
       std::lock_guard lock(mutex_);
-      errors_.push_back(message);
-      changed_.notify_all();
+      errors_ += message + "\n";
     });
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
     platform::EnableLocalServerActivation();
@@ -154,12 +152,9 @@ class ComRemotingTest : public ::testing::Test {
   }
 
   bool WaitForError(const std::string& fragment) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, kPatience, [&] {
-      for (const std::string& error : errors_) {
-        if (error.find(fragment) != std::string::npos) return true;
-      }
-      return false;
+    return test_support::WaitFor([&] {
+      std::lock_guard lock(mutex_);
+      return errors_.find(fragment) != std::string::npos;
     });
   }
 
@@ -168,8 +163,7 @@ class ComRemotingTest : public ::testing::Test {
   TestObject object_;
   std::unique_ptr<ComServer> server_;
   std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<std::string> errors_;
+  std::string errors_;  // one line each
 };
 
 TEST_F(ComRemotingTest, ArgumentFormsOfTheSwitchRoundTripAndOthersAreRefused) {

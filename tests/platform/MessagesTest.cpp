@@ -53,22 +53,6 @@ TEST_F(MessageLibraryTest, InsertsFormatsEscapesTheEndMarkAndTheBufferSizeAreHon
   EXPECT_EQ(Format(0x40002FAB, other_args, static_cast<DWORD>(text.size() + 1)), text);
 }
 
-// The alert code formats from a data-file module with an argument array only.
-TEST(FormatMessageTest, NoModuleAFreedModuleOrOneWithoutATableFindsNoMessage) {
-  HMODULE freed = LoadLibraryExA(LORVETH_MESSAGE_MODULE, nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  ASSERT_NE(freed, nullptr);
-  ASSERT_TRUE(FreeLibrary(freed));
-  HMODULE plain = LoadLibraryExA(LORVETH_PLAIN_MODULE, nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  for (HMODULE module : {HMODULE{nullptr}, freed, plain}) {
-    char text[100];
-    EXPECT_EQ(FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE, module, 0x40002FAB, 0, text, sizeof text,
-                             nullptr),
-              0u);
-    EXPECT_EQ(GetLastError(), ERROR_MR_MID_NOT_FOUND);
-  }
-  FreeLibrary(plain);
-}
-
 TEST(MessageTableTest, LookupSkipsMalformedLinesAndKeepsTheFirst) {
   const std::string table =
       "# c\n0x10|sixteen\r\n16|again\n 0X11 |seventeen\nbad|x\n0x1FFFFFFFF|no\n";

@@ -5,13 +5,13 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/system/Threads.h"
 #include "support/ConnectableObject.h"
+#include "support/WaitFor.h"
 
 namespace remote_test {
 
@@ -84,8 +84,7 @@ class TestObject final : public test_support::ConnectableObject {
   int SlowCallsCancelled() const { return slow_cancelled_.load(); }
   // Waits until a slow call is inside its wait.
   bool WaitForSlowCall(std::chrono::milliseconds limit) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, limit, [&] { return slow_waiting_ > 0; });
+    return test_support::WaitFor([&] { return slow_waiting_ > 0; }, limit);
   }
 
  private:
@@ -118,9 +117,9 @@ class TestObject final : public test_support::ConnectableObject {
     if (params->cArgs != 1 || params->rgvarg[0].vt != VT_I4) return DISP_E_TYPEMISMATCH;
     const int number = ++slow_calls_;
     platform::CancellableCall call;
-    SlowWaiting(+1);
+    ++slow_waiting_;
     const bool cancelled = call.WaitForCancel(static_cast<DWORD>(params->rgvarg[0].lVal));
-    SlowWaiting(-1);
+    --slow_waiting_;
     if (cancelled) {
       ++slow_cancelled_;
       return RPC_E_CALL_CANCELED;
@@ -131,19 +130,9 @@ class TestObject final : public test_support::ConnectableObject {
     }
     return S_OK;
   }
-  void SlowWaiting(int change) {
-    {
-      std::lock_guard lock(mutex_);
-      slow_waiting_ += change;
-    }
-    changed_.notify_all();
-  }
-
-  std::mutex mutex_;
-  std::condition_variable changed_;
   std::atomic<int> slow_calls_{0};
   std::atomic<int> slow_cancelled_{0};
-  int slow_waiting_ = 0;
+  std::atomic<int> slow_waiting_{0};
 };
 
 // The client's event sink: records each event with the thread it came on.
@@ -179,17 +168,13 @@ class RecordingSink final : public IDispatch {
       if (arg.vt == VT_I2) event.numbers.push_back(arg.iVal);
       if (arg.vt == VT_UI1) event.numbers.push_back(arg.bVal);
     }
-    {
-      std::lock_guard lock(mutex_);
-      events_.push_back(std::move(event));
-    }
-    changed_.notify_all();
+    std::lock_guard lock(mutex_);
+    events_.push_back(std::move(event));
     return S_OK;
   }
 
   bool WaitForEvents(size_t count, std::chrono::milliseconds limit) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, limit, [&] { return events_.size() >= count; });
+    return test_support::WaitFor([&] { return Events().size() >= count; }, limit);
   }
   std::vector<Event> Events() {
     std::lock_guard lock(mutex_);
@@ -200,7 +185,6 @@ class RecordingSink final : public IDispatch {
  private:
   std::atomic<ULONG> references_{0};
   std::mutex mutex_;
-  std::condition_variable changed_;
   std::vector<Event> events_;
 };
 

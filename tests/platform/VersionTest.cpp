@@ -57,29 +57,6 @@ TEST(VersionFileTest, BuiltLibraryCarriesItsStringsAndParsedVersions) {
   EXPECT_EQ(info->dwFileType, vb::kFileTypeDll);
 }
 
-TEST(VersionFileTest, MissingPiecesFilesAndBlocksGiveTheirOwnErrors) {
-  const std::vector<unsigned char> block = ReadBlock(LORVETH_VERSIONED_MODULE);
-  LPVOID value = nullptr;
-  UINT length = 0;
-  EXPECT_FALSE(
-      VerQueryValueA(block.data(), "\\StringFileInfo\\0407X4E4\\FileDescription", &value, &length));
-  EXPECT_EQ(GetLastError(), ERROR_RESOURCE_TYPE_NOT_FOUND);
-  EXPECT_FALSE(VerQueryValueA(block.data(), "\\VarFileInfo", &value, &length));
-  EXPECT_EQ(GetLastError(), ERROR_RESOURCE_TYPE_NOT_FOUND);
-  DWORD handle = 0;
-  EXPECT_EQ(GetFileVersionInfoSizeA("/proc/self/status", &handle), 0u);
-  EXPECT_EQ(GetLastError(), ERROR_BAD_FORMAT);
-  EXPECT_EQ(GetFileVersionInfoSizeA("", &handle), 0u);
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-  DWORD other_handle = 0;
-  const DWORD size = GetFileVersionInfoSizeA(LORVETH_VERSIONED_MODULE, &other_handle);
-  ASSERT_GT(size, 0u);
-  std::vector<unsigned char> other_buffer(size, 0xAB);
-  EXPECT_FALSE(GetFileVersionInfoA(LORVETH_VERSIONED_MODULE, 0, size - 1, other_buffer.data()));
-  EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
-  EXPECT_EQ(other_buffer, std::vector<unsigned char>(size, 0xAB));
-}
-
 constexpr vb::Entry kStrings[] = {{"FileDescription", "Desc"},
                                   {"FileVersion", "1.2.3.4"},
                                   {"ProductVersion", "4, 0, 7, 1"},
