@@ -53,7 +53,7 @@ class FakeSwitch {
 
   struct Answer {
     BYTE stat = 0;
-    std::vector<BYTE> data;
+    std::vector<BYTE> data{};
     DWORD delay_ms = 0;                  // cancellable wait before answering
     bool block_until_cancelled = false;  // wait for a cancel (bounded, see .cpp)
     HRESULT hr = S_OK;                   // a failure is returned without answering
@@ -61,24 +61,13 @@ class FakeSwitch {
     int header_bytes = -1;               // bytes of the returned header (CmdRequest)
 
     static Answer Status(BYTE stat, std::vector<BYTE> data = {}) {
-      Answer answer;
-      answer.stat = stat;
-      answer.data = std::move(data);
-      return answer;
+      return {.stat = stat, .data = std::move(data)};
     }
     static Answer Text(BYTE stat, const std::string& text) {
       return Status(stat, std::vector<BYTE>(text.begin(), text.end()));
     }
-    static Answer Failure(HRESULT hr) {
-      Answer answer;
-      answer.hr = hr;
-      return answer;
-    }
-    static Answer Blocking() {
-      Answer answer;
-      answer.block_until_cancelled = true;
-      return answer;
-    }
+    static Answer Failure(HRESULT hr) { return {.hr = hr}; }
+    static Answer Blocking() { return {.block_until_cancelled = true}; }
   };
   using Handler = std::function<Answer(const Frame&)>;
 
