@@ -29,6 +29,13 @@ HKEY CreateKey(const char* path, DWORD options = REG_OPTION_NON_VOLATILE, LONG* 
   return key;
 }
 
+// Creates and closes a key; the status of the creation.
+LONG Make(const char* path, DWORD options = REG_OPTION_NON_VOLATILE) {
+  LONG status = 0;
+  RegCloseKey(CreateKey(path, options, &status));
+  return status;
+}
+
 LONG OpenStatus(const char* path) {
   HKEY key = nullptr;
   const LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key);
@@ -71,23 +78,19 @@ TEST_F(RegistryTest, CreateTellsNewFromExistingAndAFailedOpenClearsTheHandle) {
 }
 
 TEST_F(RegistryTest, MalformedPathsAreRefusedAndCreateNothing) {
-  LONG status = 0;
-  EXPECT_EQ(CreateKey("\\Leading", 0, &status), nullptr);
-  EXPECT_EQ(status, LONG{ERROR_BAD_PATHNAME});
-  EXPECT_EQ(CreateKey("Doubled\\\\Slash", 0, &status), nullptr);
-  EXPECT_EQ(status, LONG{ERROR_BAD_PATHNAME});
-  EXPECT_EQ(CreateKey(std::string(256, 'k').c_str(), 0, &status), nullptr);
-  EXPECT_EQ(status, LONG{ERROR_INVALID_PARAMETER});
+  EXPECT_EQ(Make("\\Leading"), LONG{ERROR_BAD_PATHNAME});
+  EXPECT_EQ(Make("Doubled\\\\Slash"), LONG{ERROR_BAD_PATHNAME});
+  EXPECT_EQ(Make(std::string(256, 'k').c_str()), LONG{ERROR_INVALID_PARAMETER});
   EXPECT_EQ(OpenStatus("Doubled"), LONG{ERROR_FILE_NOT_FOUND});
   // One trailing backslash is harmless.
-  RegCloseKey(CreateKey("Trailing\\"));
+  Make("Trailing\\");
   EXPECT_EQ(OpenStatus("Trailing"), LONG{ERROR_SUCCESS});
 }
 
 // --- volatile keys ------------------------------------------------------
 
 TEST_F(RegistryTest, VolatileKeysAreGoneWithTheVolatileFileTheirParentsStay) {
-  RegCloseKey(CreateKey("SOFTWARE\\Quorvath"));
+  Make("SOFTWARE\\Quorvath");
   HKEY status_key = CreateKey("SOFTWARE\\Quorvath\\#Status", REG_OPTION_VOLATILE);
   ASSERT_NE(status_key, nullptr);
   RegistryKey::Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quorvath\\#Status")->SetString("Agent", "ok");
@@ -101,22 +104,17 @@ TEST_F(RegistryTest, VolatileKeysAreGoneWithTheVolatileFileTheirParentsStay) {
   RegCloseKey(status_key);
   // The agent writes its volatile status key before anything else exists; the
   // persistent parameters created beside it later must still be possible.
-  RegCloseKey(CreateKey("Persistent\\Fresh\\Leaf", REG_OPTION_VOLATILE));
-  LONG status = 0;
-  RegCloseKey(CreateKey("Persistent\\Fresh\\Sibling", 0, &status));
-  EXPECT_EQ(status, LONG{ERROR_SUCCESS});
+  Make("Persistent\\Fresh\\Leaf", REG_OPTION_VOLATILE);
+  EXPECT_EQ(Make("Persistent\\Fresh\\Sibling"), LONG{ERROR_SUCCESS});
   RemoveVolatileStore(runtime_dir_);
   EXPECT_EQ(OpenStatus("Persistent\\Fresh"), LONG{ERROR_SUCCESS});
   EXPECT_EQ(OpenStatus("Persistent\\Fresh\\Sibling"), LONG{ERROR_SUCCESS});
   EXPECT_EQ(OpenStatus("Persistent\\Fresh\\Leaf"), LONG{ERROR_FILE_NOT_FOUND});
-  RegCloseKey(CreateKey("Params\\VolatileParameters", REG_OPTION_VOLATILE));
-  LONG other_status = 0;
-  EXPECT_EQ(CreateKey("Params\\VolatileParameters\\Mid\\Leaf", 0, &other_status), nullptr);
-  EXPECT_EQ(other_status, LONG{ERROR_CHILD_MUST_BE_VOLATILE});
+  Make("Params\\VolatileParameters", REG_OPTION_VOLATILE);
+  EXPECT_EQ(Make("Params\\VolatileParameters\\Mid\\Leaf"), LONG{ERROR_CHILD_MUST_BE_VOLATILE});
   EXPECT_EQ(OpenStatus("Params\\VolatileParameters\\Mid"), LONG{ERROR_FILE_NOT_FOUND});
   // Opening the existing volatile key without the option is fine.
-  RegCloseKey(CreateKey("Params\\VolatileParameters", 0, &other_status));
-  EXPECT_EQ(other_status, LONG{ERROR_SUCCESS});
+  EXPECT_EQ(Make("Params\\VolatileParameters"), LONG{ERROR_SUCCESS});
 }
 
 // --- values -------------------------------------------------------------
@@ -193,12 +191,12 @@ TEST_F(RegistryTest, ExpandableStringsAreExpandedOnReadAndTypesAreNotConverted) 
 // --- deletion -----------------------------------------------------------
 
 TEST_F(RegistryTest, DeleteTreeTakesTheVolatilePartAndHandlesOfDeletedKeysKnowIt) {
-  RegCloseKey(CreateKey("Top\\A\\Vol", REG_OPTION_VOLATILE));
+  Make("Top\\A\\Vol", REG_OPTION_VOLATILE);
   ASSERT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, "top\\a"), LONG{ERROR_SUCCESS});
   EXPECT_EQ(OpenStatus("Top\\A\\Vol"), LONG{ERROR_FILE_NOT_FOUND});
   auto key = RegistryKey::Create(HKEY_LOCAL_MACHINE, "Keep");
   key->SetDword("v", 1);
-  RegCloseKey(CreateKey("Keep\\Child"));
+  Make("Keep\\Child");
   ASSERT_EQ(RegDeleteTreeA(key->Get(), nullptr), LONG{ERROR_SUCCESS});
   EXPECT_TRUE(key->EnumValues().empty());
   EXPECT_TRUE(key->EnumSubKeys().empty());
@@ -206,7 +204,7 @@ TEST_F(RegistryTest, DeleteTreeTakesTheVolatilePartAndHandlesOfDeletedKeysKnowIt
   EXPECT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, nullptr), LONG{ERROR_ACCESS_DENIED});
   auto gone = RegistryKey::Create(HKEY_LOCAL_MACHINE, "Gone");
   ASSERT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Gone"), LONG{ERROR_SUCCESS});
-  RegCloseKey(CreateKey("Gone"));
+  Make("Gone");
   EXPECT_EQ(gone->SetDword("v", 1), LONG{ERROR_KEY_DELETED});
   EXPECT_EQ(RegistryKey::Open(HKEY_LOCAL_MACHINE, "Gone")->QueryDword("v"), std::nullopt);
 }
@@ -225,10 +223,10 @@ TEST_F(RegistryTest, EnumerationBuffersAndEndAndSubKeysOfBothStoresInOneOrder) {
   name_size = sizeof name;
   EXPECT_EQ(RegEnumValueA(key->Get(), 3, name, &name_size, nullptr, nullptr, nullptr, nullptr),
             LONG{ERROR_NO_MORE_ITEMS});
-  RegCloseKey(CreateKey("S\\delta"));
-  RegCloseKey(CreateKey("S\\Charlie", REG_OPTION_VOLATILE));
-  RegCloseKey(CreateKey("S\\bravo"));
-  RegCloseKey(CreateKey("S\\ALPHA", REG_OPTION_VOLATILE));
+  Make("S\\delta");
+  Make("S\\Charlie", REG_OPTION_VOLATILE);
+  Make("S\\bravo");
+  Make("S\\ALPHA", REG_OPTION_VOLATILE);
   EXPECT_EQ(SubKeys("S"), (std::vector<std::string>{"ALPHA", "bravo", "Charlie", "delta"}));
 
   HKEY other_key = CreateKey("S");
@@ -250,7 +248,7 @@ TEST_F(RegistryTest, EnumerationBuffersAndEndAndSubKeysOfBothStoresInOneOrder) {
 // --- handles and rights -------------------------------------------------
 
 TEST_F(RegistryTest, AccessRightsOfTheHandleAreEnforced) {
-  RegCloseKey(CreateKey("R"));
+  Make("R");
   auto reader = RegistryKey::Open(HKEY_LOCAL_MACHINE, "R", KEY_READ);
   EXPECT_EQ(reader->SetDword("v", 1), LONG{ERROR_ACCESS_DENIED});
   auto writer = RegistryKey::Open(HKEY_LOCAL_MACHINE, "R", KEY_SET_VALUE);
@@ -280,14 +278,11 @@ TEST_F(RegistryTest, CorruptStoreGivesBadDbAndRecoversOnceReplaced) {
     garbage << std::string(8192, 'Z');
   }
   EXPECT_EQ(OpenStatus("SOFTWARE"), LONG{ERROR_BADDB});
-  LONG status = 0;
-  EXPECT_EQ(CreateKey("SOFTWARE", 0, &status), nullptr);
-  EXPECT_EQ(status, LONG{ERROR_BADDB});
+  EXPECT_EQ(Make("SOFTWARE"), LONG{ERROR_BADDB});
   EXPECT_FALSE(platform::LastRegistryStoreProblem().empty());
 
   std::filesystem::remove(state_dir_ + "/registry.db");
-  RegCloseKey(CreateKey("SOFTWARE", 0, &status));
-  EXPECT_EQ(status, LONG{ERROR_SUCCESS});
+  EXPECT_EQ(Make("SOFTWARE"), LONG{ERROR_SUCCESS});
 }
 
 // --- against a simple model ---------------------------------------------
