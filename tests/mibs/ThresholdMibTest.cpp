@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <functional>
 #include <map>
 #include <regex>
 #include <set>
@@ -74,14 +75,10 @@ std::string Findings(const std::string& err) {
 // wire access", without the group's prefix) numbered from 1 unless a number
 // leads.  Wire: I integer, S octet string; access: C read-create (SET
 // processing takes the column), R read-only (it refuses it), N in a trap.
-struct ServedObject {
-  std::string name;
-  std::string oid;  // below the root, without the instance of a scalar
-  std::string wire;
-  std::string access;
-};
-
-const std::vector<ServedObject>& Served() {
+// Calls check(name, oid below the root without a scalar's instance, wire,
+// access) for every object the agent serves.
+void ForEachServed(const std::function<void(const std::string&, const std::string&,
+                                            const std::string&, const std::string&)>& check) {
   static const struct {
     const char* oid;
     const char* prefix;  // of every name in the group
@@ -143,24 +140,19 @@ const std::vector<ServedObject>& Served() {
        "threshTrap",
        {"ServerName S N", "Time I N", "RuleName S N", "Value S N", "RuleComment S N"}},
   };
-  static const std::vector<ServedObject> served = [] {
-    std::vector<ServedObject> objects;
-    for (const auto& [group, prefix, members] : kGroups) {
-      int number = 0;
-      for (const char* text : members) {
-        std::istringstream in(text);
-        ServedObject object;
-        ++number;
-        if (std::isdigit(static_cast<unsigned char>(*text))) in >> number;
-        in >> object.name >> object.wire >> object.access;
-        object.name = prefix + object.name;
-        object.oid = std::string(group) + "." + std::to_string(number);
-        objects.push_back(object);
-      }
+  for (const auto& [group, prefix, members] : kGroups) {
+    int number = 0;
+    for (const char* text : members) {
+      std::istringstream in(text);
+      ++number;
+      if (std::isdigit(static_cast<unsigned char>(*text))) in >> number;
+      std::string name;
+      std::string wire;
+      std::string access;
+      in >> name >> wire >> access;
+      check(prefix + name, std::string(group) + "." + std::to_string(number), wire, access);
     }
-    return objects;
-  }();
-  return served;
+  }
 }
 
 // An object's line in the tree that `snmptranslate -Tp` prints: its access flags, its
@@ -227,17 +219,18 @@ TEST(ThresholdMibToolsTest, SmilintLevelThreeReportsNothing) {
 }
 
 TEST_F(ThresholdMibTest, EveryServedObjectHasItsOidWireTypeAndAccess) {
-  for (const ServedObject& object : Served()) {
-    SCOPED_TRACE(object.name);
-    EXPECT_EQ(oids_[object.name], Absolute(object.oid));
-    const TreeEntry& entry = entries_[object.name];
-    if (object.wire == "I") {
+  ForEachServed([&](const std::string& name, const std::string& oid, const std::string& wire,
+                    const std::string& access) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(oids_[name], Absolute(oid));
+    const TreeEntry& entry = entries_[name];
+    if (wire == "I") {
       EXPECT_TRUE(entry.type == "Integer32" || entry.type == "EnumVal") << entry.type;
     } else {
       EXPECT_EQ(entry.type, "String");
     }
-    EXPECT_EQ(entry.access, object.access == "C" ? "CR--" : object.access == "R" ? "-R--" : "---N");
-  }
+    EXPECT_EQ(entry.access, access == "C" ? "CR--" : access == "R" ? "-R--" : "---N");
+  });
 }
 
 // The module defines nothing under the objects and the trap enterprise beyond what the
@@ -245,7 +238,8 @@ TEST_F(ThresholdMibTest, EveryServedObjectHasItsOidWireTypeAndAccess) {
 // record number that only indexes the recorded values.
 TEST_F(ThresholdMibTest, ModuleDefinesExactlyTheServedTree) {
   std::set<std::string> expected = {Absolute("1.4.8.1.2")};
-  for (const ServedObject& object : Served()) expected.insert(Absolute(object.oid));
+  ForEachServed(
+      [&](auto&, const std::string& oid, auto&, auto&) { expected.insert(Absolute(oid)); });
   for (const char* table : {"1.3.1", "1.3.3", "1.3.4", "1.3.6", "1.4.1", "1.4.3", "1.4.5", "1.4.7",
                             "1.4.8", "1.5.1", "1.5.3"}) {
     expected.insert(Absolute(table));
