@@ -228,10 +228,6 @@ bool FakeSwitch::WaitForCallInProgress(DWORD milliseconds) {
                            [this] { return calls_waiting_ > 0; });
 }
 
-HRESULT FakeSwitch::RaiseEvent(DISPID id, DISPPARAMS* params) {
-  return object_->RaiseEvent(id, params);
-}
-
 HRESULT FakeSwitch::RaiseFieldsEvent(WORD oc, WORD oe, WORD oid, WORD cabid, BYTE stat,
                                      const std::vector<BYTE>& data) {
   VARIANTARG args[6];  // in reverse order: data, status, CABID, OID, OE, OC
@@ -246,7 +242,7 @@ HRESULT FakeSwitch::RaiseFieldsEvent(WORD oc, WORD oe, WORD oid, WORD cabid, BYT
   args[0].vt = VT_BSTR;
   args[0].bstrVal = StringOrNull(data);
   DISPPARAMS params{args, nullptr, 6, 0};
-  const HRESULT hr = RaiseEvent(switch_protocol::kEventWithFields, &params);
+  const HRESULT hr = object_->RaiseEvent(switch_protocol::kEventWithFields, &params);
   VariantClear(&args[0]);
   return hr;
 }
@@ -259,7 +255,7 @@ HRESULT FakeSwitch::RaiseHeaderEvent(const std::vector<BYTE>& header,
   args[0].vt = VT_BSTR;
   args[0].bstrVal = StringOrNull(data);
   DISPPARAMS params{args, nullptr, 2, 0};
-  const HRESULT hr = RaiseEvent(switch_protocol::kEventWithHeader, &params);
+  const HRESULT hr = object_->RaiseEvent(switch_protocol::kEventWithHeader, &params);
   VariantClear(&args[0]);
   VariantClear(&args[1]);
   return hr;

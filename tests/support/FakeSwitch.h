@@ -114,7 +114,6 @@ class FakeSwitch {
   HRESULT RaiseFieldsEvent(WORD oc, WORD oe, WORD oid, WORD cabid, BYTE stat,
                            const std::vector<BYTE>& data);
   HRESULT RaiseHeaderEvent(const std::vector<BYTE>& header, const std::vector<BYTE>& data);
-  HRESULT RaiseEvent(DISPID id, DISPPARAMS* params);
 
   // A 52-byte header image: "$SIP", format 2, length 48, the fields given.
   static std::vector<BYTE> HeaderImage(DWORD oc, DWORD oe, DWORD oid, DWORD cabid, DWORD stat,
