@@ -11,8 +11,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
-#include <sstream>
 #include <stdexcept>
 
 namespace test_support {
@@ -52,6 +52,18 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>
   }
   close(null);
   return pid;
+}
+
+bool UdpPortIsFree(int port) {
+  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) throw std::runtime_error("socket");
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  const bool free = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  close(fd);
+  return free;
 }
 
 }  // namespace
@@ -124,22 +136,6 @@ CommandResult RunCommand(const std::vector<std::string>& argv, const std::vector
   return result;
 }
 
-namespace {
-
-bool UdpPortIsFree(int port) {
-  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) throw std::runtime_error("socket");
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  const bool free = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  close(fd);
-  return free;
-}
-
-}  // namespace
-
 int FreeUdpPort() {
   // Outside the kernel's ephemeral range, from which every client socket (an
   // snmpget of this or another test run) takes its port: a port handed out
@@ -159,14 +155,11 @@ int FreeUdpPort() {
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 void WriteFile(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
 }  // namespace test_support
