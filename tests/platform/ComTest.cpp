@@ -21,17 +21,10 @@ void OnFreshThread(F body) {
   std::thread(body).join();
 }
 
-// Keeps COM initialised on a thread for the lifetime of the object.
-class ComScope {
- public:
-  explicit ComScope(DWORD mode = COINIT_MULTITHREADED) : hr_(CoInitializeEx(nullptr, mode)) {}
-  ~ComScope() {
-    if (SUCCEEDED(hr_)) CoUninitialize();
-  }
-  HRESULT Result() const { return hr_; }
-
- private:
-  HRESULT hr_;
+// Keeps COM initialised on a fresh thread for the lifetime of the object.
+struct ComScope {
+  ComScope() { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
+  ~ComScope() { CoUninitialize(); }
 };
 
 constexpr IID kIidCounter = {0x1111, 0x2222, 0x3333, {1, 2, 3, 4, 5, 6, 7, 8}};
