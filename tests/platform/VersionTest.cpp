@@ -70,8 +70,7 @@ TEST(VersionBlockTest, CompileTimeAndRunTimeBuildersAgree) {
   EXPECT_TRUE(std::equal(runtime.begin(), runtime.end(), kBlock.begin()));
   EXPECT_EQ(platform::ValidateVersionBlock(runtime.data(), runtime.size()), runtime.size());
   EXPECT_EQ(runtime.size() % 4, 0u);
-  const std::vector<unsigned char> block = vb::BuildVector(kSpec);
-  EXPECT_EQ(QueryText(block.data(), "\\StringFileInfo\\040904B0\\Comments"), "");
+  EXPECT_EQ(QueryText(runtime.data(), "\\StringFileInfo\\040904B0\\Comments"), "");
   EXPECT_EQ(vb::ParseVersion("4, 0, 7, 1"), 0x0004000000070001u);
   EXPECT_EQ(vb::ParseVersion("3.5 beta 2"), 0x0003000500000000u);
   EXPECT_EQ(vb::ParseVersion(""), 0u);
@@ -83,12 +82,9 @@ TEST(VersionBlockTest, TruncatedOrDamagedBlocksAreRejected) {
   for (size_t length = 0; length < block.size(); ++length) {
     EXPECT_EQ(platform::ValidateVersionBlock(block.data(), length), 0u) << length;
   }
-  std::vector<unsigned char> both = vb::BuildVector(kSpec);
-  const size_t first = both.size();
-  const std::vector<unsigned char> second = vb::BuildVector(kSpec);
-  both.insert(both.end(), second.begin(), second.end());
-  EXPECT_EQ(platform::ValidateVersionBlock(both.data(), both.size()), first);
-  const std::vector<unsigned char> good = vb::BuildVector(kSpec);
+  std::vector<unsigned char> both = block;
+  both.insert(both.end(), block.begin(), block.end());
+  EXPECT_EQ(platform::ValidateVersionBlock(both.data(), both.size()), block.size());
   const size_t tables = vb::kTranslationsOffset + 8;  // after one translation
   const size_t first_string = tables + 4 + 8;
   struct Damage {
@@ -98,7 +94,7 @@ TEST(VersionBlockTest, TruncatedOrDamagedBlocksAreRejected) {
   };
   // A block that claims more bytes than it has is only detectable where the
   // available size is known: VerQueryValueA trusts a block it is given.
-  std::vector<unsigned char> claims_more = good;
+  std::vector<unsigned char> claims_more = block;
   claims_more[5] = 0x10;
   EXPECT_EQ(platform::ValidateVersionBlock(claims_more.data(), claims_more.size()), 0u);
   const Damage damages[] = {
@@ -114,7 +110,7 @@ TEST(VersionBlockTest, TruncatedOrDamagedBlocksAreRejected) {
       {"key terminator", first_string + 4 + 15, 'x'},
   };
   for (const Damage& damage : damages) {
-    std::vector<unsigned char> other_block = good;
+    std::vector<unsigned char> other_block = block;
     other_block[damage.at] = damage.value;
     EXPECT_EQ(platform::ValidateVersionBlock(other_block.data(), other_block.size()), 0u)
         << damage.what;
