@@ -35,11 +35,9 @@ std::string Text(HMODULE library, DWORD id, const std::vector<std::string>* para
   return std::string(buffer, length);
 }
 
-// Every text uses only the inserts %1..%10 as plain texts ("%2!u!" would take a
-// number where the alerting passes only texts), leaves no insert with ten
-// parameters, and names its own severity and no other, so an error never reads
-// as informational.  A threshold trap names server, rule, value and comment,
-// and its level.
+// Every text uses only %1..%10 as plain texts (the alerting passes only texts),
+// and names its severity and no other; a threshold trap names server, rule,
+// value, comment and its level.
 TEST(MessagesDllTest, EveryTrapOfTheTableHasAWholeTextOfItsSeverity) {
   HMODULE library = LoadLibraryExA(LORVETH_MESSAGES_LIBRARY, nullptr, LOAD_LIBRARY_AS_DATAFILE);
   ASSERT_NE(library, nullptr) << LORVETH_MESSAGES_LIBRARY;
