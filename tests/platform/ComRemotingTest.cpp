@@ -403,31 +403,25 @@ TEST_P(MalformedServerTest, FailsTheCallAndClosesTheConnection) {
                          [&] { return Call(proxy.Get(), remote_test::kIdEcho, {I4(1)}, nullptr); });
   wire::Header request;
   ASSERT_TRUE(raw.ReadRequest(&request));
-  std::string expected;
-  switch (GetParam()) {
-    case 0: {
-      // A well-framed reply whose body is cut short; the reader's refusals of
-      // a header are the server's own cases above, on the same reading code.
-      auto bytes = RawHeader(static_cast<uint8_t>(wire::MessageType::kReply), request.call_id, 2);
-      bytes.insert(bytes.end(), {0, 0});
-      raw.Send(bytes);
-      expected = "malformed reply to Invoke";
-      break;
-    }
-    default: {
-      // An event naming an argument type the wire does not carry.
-      wire::Writer event(wire::MessageType::kEvent, 0);
-      event.U32(1);
-      event.I32(3);
-      event.U32(0);
-      event.U16(DISPATCH_METHOD);
-      event.U32(1);
-      event.U32(0);
-      event.U16(VT_DISPATCH);
-      raw.Send(event.Finish());
-      expected = "malformed event";
-      break;
-    }
+  std::string expected = "malformed event";
+  if (GetParam() == 0) {
+    // A well-framed reply whose body is cut short; the reader's refusals of a
+    // header are the server's own cases above, on the same reading code.
+    auto bytes = RawHeader(static_cast<uint8_t>(wire::MessageType::kReply), request.call_id, 2);
+    bytes.insert(bytes.end(), {0, 0});
+    raw.Send(bytes);
+    expected = "malformed reply to Invoke";
+  } else {
+    // An event naming an argument type the wire does not carry.
+    wire::Writer event(wire::MessageType::kEvent, 0);
+    event.U32(1);
+    event.I32(3);
+    event.U32(0);
+    event.U16(DISPATCH_METHOD);
+    event.U32(1);
+    event.U32(0);
+    event.U16(VT_DISPATCH);
+    raw.Send(event.Finish());
   }
   const HRESULT hr = call.get();
   EXPECT_TRUE(hr == RPC_E_DISCONNECTED || hr == RPC_E_INVALID_DATA) << std::hex << hr;
