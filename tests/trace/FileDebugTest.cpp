@@ -152,14 +152,6 @@ TEST_F(FileDebugTest, PrefixesComeInTheirOrderAfterTheNewlinesAndLongLinesAreCut
       "\n\\[\\d{4}-\\d\\d-\\d\\d\\] \\[\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\] \\(\\d{5,}\\) #\\d\\d+ "
       "\\{PB \\d{5,}kB, MU \\d{5,}kB\\} \\{\\d{3,} H\\} App:           body");
   EXPECT_TRUE(std::regex_match(line, layout)) << line;
-  // The name alone: padded to fourteen and marked with a colon, after the newlines.
-  auto snmp = RegistryKey::Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Debug\\SNMP");
-  snmp->SetDword("AppNameOn", 1);
-  CFileDebug named("SNMP", false);
-  named.SetCapture([&](DWORD, const std::string& text) { line = text; });
-  named.Print(1, "\n\ntext");
-  EXPECT_EQ(line, "\n\nSNMP:          text");
-
   // A prefix of one hundred newlines is replaced; a long text is cut.
   auto plain = RegistryKey::Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Debug\\Plain");
   plain->SetDword("ConDebugLevel", 1);
