@@ -1,6 +1,5 @@
-// Test support: a canonical text of a document's element tree read through
-// the public navigation API, so that two documents (or a document and another
-// parser's view of the same text) can be compared in one assertion.
+// A canonical text of a document's element tree read through the public
+// navigation API, to compare two documents (or another parser's view) at once.
 #pragma once
 
 #include <string>

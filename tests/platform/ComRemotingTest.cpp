@@ -1,14 +1,13 @@
 // The COM remoting with client and server in this process, talking over a
 // real Unix socket in a temporary directory: the argument forms the switch
 // uses, names, events, cancellation, time-outs, malformed messages from
-// either side, many clients, peer refusal and activation.
+// either side, peer refusal and activation.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <future>
@@ -67,17 +66,17 @@ HRESULT CallSlow(IDispatch* object, LONG milliseconds, LONG* number = nullptr) {
   return hr;
 }
 
-// A raw client or server socket for writing malformed messages.
+sockaddr_un Address(const std::string& path) {
+  sockaddr_un address{AF_UNIX, {}};
+  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  return address;
+}
+
+// A raw client socket for writing malformed messages.
 int ConnectRaw(const std::string& path) {
   const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-  if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
+  const sockaddr_un address = Address(path);
+  return connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 ? fd : -1;
 }
 
 std::vector<uint8_t> RawHeader(uint8_t type, uint32_t call_id, uint32_t length,
@@ -107,8 +106,7 @@ class ComRemotingTest : public ::testing::Test {
     path_ = registry_.Root() + "/run/sockets/test.sock";
     platform::SetRemotingErrorSink([this](const std::string& message) {
       std::lock_guard lock(mutex_);
-      errors_.push_back(message);
-      changed_.notify_all();
+      errors_ += message + "\n";
     });
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
     platform::EnableLocalServerActivation();
@@ -154,12 +152,9 @@ class ComRemotingTest : public ::testing::Test {
   }
 
   bool WaitForError(const std::string& fragment) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, kPatience, [&] {
-      for (const std::string& error : errors_) {
-        if (error.find(fragment) != std::string::npos) return true;
-      }
-      return false;
+    return test_support::WaitFor([&] {
+      std::lock_guard lock(mutex_);
+      return errors_.find(fragment) != std::string::npos;
     });
   }
 
@@ -168,8 +163,7 @@ class ComRemotingTest : public ::testing::Test {
   TestObject object_;
   std::unique_ptr<ComServer> server_;
   std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<std::string> errors_;
+  std::string errors_;  // one line each
 };
 
 TEST_F(ComRemotingTest, ArgumentFormsOfTheSwitchRoundTripAndOthersAreRefused) {
@@ -229,27 +223,20 @@ TEST_F(ComRemotingTest, ArgumentFormsOfTheSwitchRoundTripAndOthersAreRefused) {
 
 TEST_F(ComRemotingTest, EventsReachEachClientOnItsProxyThreadInOrder) {
   StartServer();
-  // Sinks outlive the proxies that may still hold them.
-  RecordingSink sink_a;
-  RecordingSink sink_b;
-  ComPtr<IDispatch> first = Create();
-  ComPtr<IDispatch> second = Create();
-  ASSERT_TRUE(first && second);
-  DWORD cookie_a = 0;
-  DWORD cookie_b = 0;
-  ComPtr<IConnectionPoint> point_a;
-  ComPtr<IConnectionPoint> point_b;
-  ASSERT_EQ(AdviseSink(first.Get(), &sink_a, &cookie_a, &point_a), S_OK);
-  ASSERT_EQ(AdviseSink(second.Get(), &sink_b, &cookie_b, &point_b), S_OK);
+  RecordingSink sinks[2];  // outlive the proxies that may still hold them
+  ComPtr<IDispatch> proxies[2] = {Create(), Create()};
+  ASSERT_TRUE(proxies[0] && proxies[1]);
+  DWORD cookies[2] = {0, 0};
+  ComPtr<IConnectionPoint> points[2];
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_EQ(AdviseSink(proxies[i].Get(), &sinks[i], &cookies[i], &points[i]), S_OK);
+  }
   EXPECT_EQ(object_.SinkCount(), 2u);
-
   object_.RaiseEvents(3, 5);
   object_.RaiseEvents(4, 1);
-  ASSERT_TRUE(sink_a.WaitForEvents(6, kPatience));
-  ASSERT_TRUE(sink_b.WaitForEvents(6, kPatience));
-  const DWORD test_thread = GetCurrentThreadId();
-  for (RecordingSink* sink : {&sink_a, &sink_b}) {
-    const auto events = sink->Events();
+  for (RecordingSink& sink : sinks) {
+    ASSERT_TRUE(sink.WaitForEvents(6, kPatience));
+    const auto events = sink.Events();
     ASSERT_EQ(events.size(), 6u);
     for (int i = 0; i < 5; ++i) {
       EXPECT_EQ(events[i].id, 3);
@@ -262,38 +249,19 @@ TEST_F(ComRemotingTest, EventsReachEachClientOnItsProxyThreadInOrder) {
     EXPECT_EQ(events[5].id, 4);
     EXPECT_EQ(events[5].types, (std::vector<VARTYPE>{VT_BSTR, VT_BSTR}));
     EXPECT_EQ(events[5].strings.at(0).size(), 52u);
-    EXPECT_NE(events[0].thread_id, test_thread);
+    EXPECT_NE(events[0].thread_id, GetCurrentThreadId());
   }
-  EXPECT_NE(sink_a.Events()[0].thread_id, sink_b.Events()[0].thread_id);
-
-  EXPECT_EQ(point_a->Unadvise(cookie_a), S_OK);
-  EXPECT_EQ(point_a->Unadvise(cookie_a), CONNECT_E_NOCONNECTION);
+  EXPECT_NE(sinks[0].Events()[0].thread_id, sinks[1].Events()[0].thread_id);
+  EXPECT_EQ(points[0]->Unadvise(cookies[0]), S_OK);
+  EXPECT_EQ(points[0]->Unadvise(cookies[0]), CONNECT_E_NOCONNECTION);
   EXPECT_EQ(object_.SinkCount(), 1u);
-  EXPECT_EQ(point_b->Unadvise(cookie_b), S_OK);
-  // Once the proxies are gone, nothing holds the sinks any more.
-  point_a.Reset();
-  point_b.Reset();
-  first.Reset();
-  second.Reset();
-  EXPECT_EQ(sink_a.References(), 0u);
-  EXPECT_EQ(sink_b.References(), 0u);
-}
-
-// An event raised by the client's own call is the switchd process test's.
-TEST_F(ComRemotingTest, ClosingTheProxyUnadvisesAndReleasesTheSink) {
-  StartServer();
-  RecordingSink sink;
-  {
-    ComPtr<IDispatch> proxy = Create();
-    DWORD cookie = 0;
-    ComPtr<IConnectionPoint> point;
-    ASSERT_EQ(AdviseSink(proxy.Get(), &sink, &cookie, &point), S_OK);
-    EXPECT_EQ(object_.SinkCount(), 1u);
+  // Once the proxies are gone, nothing holds the sinks any more, the one
+  // still advised included.
+  for (int i = 0; i < 2; ++i) {
+    points[i].Reset();
+    proxies[i].Reset();
   }
-  EXPECT_EQ(sink.References(), 0u);
-  // The server notices the closed connection on its own threads.
-  for (int i = 0; i < 2000 && object_.SinkCount() != 0; ++i) Sleep(5);
-  EXPECT_EQ(object_.SinkCount(), 0u);
+  EXPECT_EQ(sinks[0].References() + sinks[1].References(), 0u);
 }
 
 TEST_F(ComRemotingTest, CancelledOrTimedOutCallEndsAndTheNextCallGetsItsOwnReply) {
@@ -349,7 +317,6 @@ std::vector<BadMessage> BadClientMessages() {
       {"oversized",
        RawHeader(static_cast<uint8_t>(wire::MessageType::kInvoke), 1, wire::kMaxBody + 1),
        "longer than the limit"});
-  cases.push_back({"bad type", RawHeader(0x33, 1, 0), "unknown message type"});
   cases.push_back({"bad magic", RawHeader(1, 1, 0, 0x12345678), "not a message of this protocol"});
   auto short_create = RawHeader(static_cast<uint8_t>(wire::MessageType::kCreate), 1, 3);
   short_create.insert(short_create.end(), {1, 2, 3});
@@ -378,7 +345,7 @@ TEST_P(MalformedClientTest, ClosesThatConnectionAndServesOthers) {
   EXPECT_EQ(Call(good.Get(), remote_test::kIdEcho, {I4(3)}, nullptr), S_OK);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, MalformedClientTest, ::testing::Range(0, 7));
+INSTANTIATE_TEST_SUITE_P(Cases, MalformedClientTest, ::testing::Range(0, 6));
 
 // A server written by hand that accepts one client, answers its creation
 // request and then sends what the test gives it.
@@ -387,9 +354,7 @@ class RawServer {
   explicit RawServer(const std::string& path) {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    const sockaddr_un address = Address(path);
     unlink(path.c_str());
     bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address);
     listen(fd_, 4);
@@ -438,66 +403,32 @@ TEST_P(MalformedServerTest, FailsTheCallAndClosesTheConnection) {
                          [&] { return Call(proxy.Get(), remote_test::kIdEcho, {I4(1)}, nullptr); });
   wire::Header request;
   ASSERT_TRUE(raw.ReadRequest(&request));
-  std::string expected;
-  switch (GetParam()) {
-    // A header the reader refuses; the reader's other refusals are the
-    // server's own cases above, on the same reading code.
-    case 0:
-      raw.Send(RawHeader(0x7E, request.call_id, 0));
-      expected = "unknown message type";
-      break;
-    case 1: {
-      // A well-framed reply whose body is cut short.
-      auto bytes = RawHeader(static_cast<uint8_t>(wire::MessageType::kReply), request.call_id, 2);
-      bytes.insert(bytes.end(), {0, 0});
-      raw.Send(bytes);
-      expected = "malformed reply to Invoke";
-      break;
-    }
-    default: {
-      // An event naming an argument type the wire does not carry.
-      wire::Writer event(wire::MessageType::kEvent, 0);
-      event.U32(1);
-      event.I32(3);
-      event.U32(0);
-      event.U16(DISPATCH_METHOD);
-      event.U32(1);
-      event.U32(0);
-      event.U16(VT_DISPATCH);
-      raw.Send(event.Finish());
-      expected = "malformed event";
-      break;
-    }
+  std::string expected = "malformed event";
+  if (GetParam() == 0) {
+    // A well-framed reply whose body is cut short; the reader's refusals of a
+    // header are the server's own cases above, on the same reading code.
+    auto bytes = RawHeader(static_cast<uint8_t>(wire::MessageType::kReply), request.call_id, 2);
+    bytes.insert(bytes.end(), {0, 0});
+    raw.Send(bytes);
+    expected = "malformed reply to Invoke";
+  } else {
+    // An event naming an argument type the wire does not carry.
+    wire::Writer event(wire::MessageType::kEvent, 0);
+    event.U32(1);
+    event.I32(3);
+    event.U32(0);
+    event.U16(DISPATCH_METHOD);
+    event.U32(1);
+    event.U32(0);
+    event.U16(VT_DISPATCH);
+    raw.Send(event.Finish());
   }
   const HRESULT hr = call.get();
   EXPECT_TRUE(hr == RPC_E_DISCONNECTED || hr == RPC_E_INVALID_DATA) << std::hex << hr;
   EXPECT_TRUE(WaitForError(expected));
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, MalformedServerTest, ::testing::Range(0, 3));
-
-TEST_F(ComRemotingTest, TwentyClientsCallAtOnceAndEachGetsItsOwnReplies) {
-  StartServer();
-  constexpr int kClients = 20;
-  constexpr int kCalls = 25;
-  std::vector<std::future<int>> clients;
-  for (int c = 0; c < kClients; ++c) {
-    clients.push_back(std::async(std::launch::async, [this, c] {
-      ComPtr<IDispatch> proxy = Create();
-      if (!proxy) return -1;
-      int good = 0;
-      for (int i = 0; i < kCalls; ++i) {
-        VARIANT result = Arg(VT_EMPTY);
-        if (Call(proxy.Get(), remote_test::kIdEcho, {I4(c * 1000 + i)}, &result) == S_OK &&
-            result.vt == VT_I4 && result.lVal == c * 1000 + i) {
-          ++good;
-        }
-      }
-      return good;
-    }));
-  }
-  for (auto& client : clients) EXPECT_EQ(client.get(), kCalls);
-}
+INSTANTIATE_TEST_SUITE_P(Cases, MalformedServerTest, ::testing::Range(0, 2));
 
 TEST_F(ComRemotingTest, PeerIsAcceptedOnlyByUserOrGroup) {
   ComServer::Options options;

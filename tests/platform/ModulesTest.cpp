@@ -1,6 +1,5 @@
 // Modules of the test process: listing, names, locking and data files.
 #include <dlfcn.h>
-#include <gnu/libc-version.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -32,23 +31,6 @@ bool IsLoaded(const char* path) {
   return handle != nullptr;
 }
 
-// The executable's name first in the list is the host's process-name test's.
-TEST(ModuleListTest, ModuleOfAnAddressIsListedUnderTheSameHandle) {
-  // A function of libc that no sanitizer intercepts: its module is in the list
-  // under the same handle.
-  HMODULE libc = GetModuleHandleFromAddress(reinterpret_cast<const void*>(&gnu_get_libc_version));
-  ASSERT_NE(libc, nullptr);
-  const std::vector<HMODULE> other_modules = ListModules();
-  EXPECT_NE(std::find(other_modules.begin(), other_modules.end(), libc), other_modules.end());
-  char from_list[MAX_PATH];
-  char from_system[MAX_PATH];
-  ASSERT_GT(GetModuleFileNameExA(GetCurrentProcess(), libc, from_list, sizeof from_list), 0u);
-  ASSERT_GT(GetModuleFileNameA(libc, from_system, sizeof from_system), 0u);
-  EXPECT_STREQ(from_list, from_system);
-  EXPECT_EQ(GetModuleHandleA("libc.so.6"), libc);
-  EXPECT_EQ(GetModuleHandleA(nullptr), other_modules[0]);
-}
-
 TEST(ModuleListTest, SmallBufferGetsTheFirstHandlesAndTheFullSize) {
   DWORD needed = 0;
   HMODULE first = nullptr;
@@ -70,20 +52,6 @@ TEST(ModuleListTest, SmallBufferGetsTheFirstHandlesAndTheFullSize) {
       0u);
   EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
   EXPECT_EQ(GetModuleHandleA("LIBC.SO.6"), nullptr);  // names are exact
-}
-
-// The agent loads by base name only to lock a module that is already loaded;
-// the message library is loaded as a data file.
-TEST(LoadLibraryTest, NamingALoadedModuleByBaseNameLocksIt) {
-  void* own = dlopen(LORVETH_LOCKABLE_MODULE, RTLD_NOW);
-  ASSERT_NE(own, nullptr);
-  HMODULE locked = LoadLibraryA(BaseName(LORVETH_LOCKABLE_MODULE).c_str());
-  ASSERT_NE(locked, nullptr);
-  EXPECT_EQ(locked, GetModuleHandleA(LORVETH_LOCKABLE_MODULE));
-  // Every other reference goes, even the locking one: the module stays.
-  EXPECT_TRUE(FreeLibrary(locked));
-  dlclose(own);
-  EXPECT_TRUE(IsLoaded(LORVETH_LOCKABLE_MODULE));
 }
 
 TEST(DataFileTest, DataFileRunsNothingAndKeepsItsPathLoadingForRealRunsTheConstructor) {

@@ -2,7 +2,6 @@
 // the agent reads its trap table: integers only.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -11,80 +10,57 @@
 
 namespace {
 
-class ProfileTest : public ::testing::Test {
- protected:
-  void SetUp() override { dir_ = test_support::MakeTempDirectory("lorveth-ini"); }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-  std::string Write(const std::string& text, const std::string& name = "traps.ini") {
-    const std::string path = dir_ + "/" + name;
-    std::ofstream(path, std::ios::binary) << text;
-    return path;
+TEST(ProfileTest, IntegersAreFoundByTheLookupRules) {
+  const test_support::TempDir dir("lorveth-ini");
+  const struct {
+    const char* text;
+    const char* section;
+    const char* key;
+    INT fallback;
+    UINT expected;
+  } rows[] = {
+      // Sections and keys match without case or blanks.
+      {"[ TrapTable ]\n  2201 =  2  \nName = 5\n", "traptable", "2201", 1, 2},
+      {"[ TrapTable ]\n  2201 =  2  \nName = 5\n", "TrapTable", "NAME", 1, 5},
+      // Comments start a line; elsewhere ';' is text.
+      {"[TrapTable]\n;2201=2\n", "TrapTable", "2201", 1, 1},
+      {"[TrapTable]\n  ; 2202=2\n", "TrapTable", "2202", 1, 1},
+      {"[TrapTable]\n;2201=2\n", "TrapTable", ";2201", 1, 1},
+      {"[TrapTable]\n2203\n", "TrapTable", "2203", 1, 1},
+      {"[TrapTable]\n2204=2 ; not a comment\n", "TrapTable", "2204", 1, 2},
+      // The first of repeated keys and sections counts.
+      {"[A]\nk=1\nk=2\n[a]\nk=3\nonly_second=4\n", "A", "k", 0, 1},
+      {"[A]\nk=1\n[a]\nonly_second=4\n", "A", "only_second", 0, 0},
+      // A missing section, key or value gives the default.
+      {"[TrapTable]\n2201=2\n", "Missing", "2201", 1, 1},
+      {"[TrapTable]\n2201=2\n[Other]\n2203=2\n", "TrapTable", "2203", 1, 1},
+      {"[TrapTable]\n2202=\n", "TrapTable", "2202", -5, static_cast<UINT>(-5)},
+      // The value is its leading decimal digits with a sign, in 32 bits.
+      {"[N]\nv=-3\n", "N", "v", 1, static_cast<UINT>(-3)},
+      {"[N]\nv=+7\n", "N", "v", 1, 7},
+      {"[N]\nv=12abc\n", "N", "v", 1, 12},
+      {"[N]\nv=abc\n", "N", "v", 1, 0},
+      {"[N]\nv=0x10\n", "N", "v", 1, 0},
+      {"[N]\nv=\"5\"\n", "N", "v", 1, 5},  // one pair of quotes goes
+      {"[N]\nv=\"6\n", "N", "v", 1, 0},
+      {"[N]\nv=4294967297\n", "N", "v", 1, 1},
+      // Windows line ends, a byte order mark, no final newline, an unclosed header.
+      {"\xEF\xBB\xBF[TrapTable]\r\n2201=2\r\n2202=0", "TrapTable", "2201", 1, 2},
+      {"\xEF\xBB\xBF[TrapTable]\r\n2201=2\r\n2202=0", "TrapTable", "2202", 1, 0},
+      {"[s\nk=7\n", "s", "k", 1, 7},
+  };
+  const std::string path = dir.path() + "/traps.ini";
+  for (const auto& row : rows) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << row.text;
+    EXPECT_EQ(GetPrivateProfileIntA(row.section, row.key, row.fallback, path.c_str()), row.expected)
+        << row.text << " [" << row.section << "] " << row.key;
   }
-  UINT Int(const std::string& file, const char* section, const char* key, INT fallback = 1) {
-    return GetPrivateProfileIntA(section, key, fallback, file.c_str());
-  }
-  std::string dir_;
-};
-
-TEST_F(ProfileTest, SectionsAndKeysMatchWithoutCaseBlanksOrComments) {
-  const std::string file = Write("[ TrapTable ]\n  2201 =  2  \nName = 5\n");
-  EXPECT_EQ(Int(file, "traptable", "2201"), 2u);
-  EXPECT_EQ(Int(file, "TRAPTABLE", "2201"), 2u);
-  EXPECT_EQ(Int(file, "TrapTable", "NAME"), 5u);
-  const std::string other_file =
-      Write("[TrapTable]\n;2201=2\n  ; 2202=2\n2203\n2204=2 ; not a comment\n");
-  EXPECT_EQ(Int(other_file, "TrapTable", "2201"), 1u);
-  EXPECT_EQ(Int(other_file, "TrapTable", "2202"), 1u);
-  EXPECT_EQ(Int(other_file, "TrapTable", "2203"), 1u);
-  EXPECT_EQ(Int(other_file, "TrapTable", "2204"), 2u);
-  EXPECT_EQ(Int(other_file, "TrapTable", ";2201"), 1u);
-  const std::string repeated = Write("[A]\nk=1\nk=2\n[a]\nk=3\nonly_second=4\n");
-  EXPECT_EQ(Int(repeated, "A", "k", 0), 1u);
-  EXPECT_EQ(Int(repeated, "A", "only_second", 0), 0u);
-}
-
-TEST_F(ProfileTest, MissingFileSectionKeyOrValueGiveTheDefault) {
-  const std::string file = Write("[TrapTable]\n2201=2\n2202=\n[Other]\n2203=2\n");
-  EXPECT_EQ(Int(dir_ + "/absent.ini", "TrapTable", "2201"), 1u);
-  EXPECT_EQ(Int(file, "Missing", "2201"), 1u);
-  EXPECT_EQ(Int(file, "TrapTable", "2204"), 1u);
-  EXPECT_EQ(Int(file, "TrapTable", "2203"), 1u);  // only in another section
-  EXPECT_EQ(Int(file, "TrapTable", "2202"), 1u);  // empty value
-  EXPECT_EQ(Int(file, "TrapTable", "2202", -5), static_cast<UINT>(-5));
-}
-
-TEST_F(ProfileTest, IntegersAreTheLeadingDecimalDigitsWithSign) {
-  const std::string file = Write(
-      "[N]\nplain=2201\nsigned=-3\nplus=+7\ntrailing=12abc\nletters=abc\nhex=0x10\n"
-      "quoted=\"5\"\nhalf=\"6\nhuge=4294967297\n");
-  EXPECT_EQ(Int(file, "N", "plain"), 2201u);
-  EXPECT_EQ(Int(file, "N", "signed"), static_cast<UINT>(-3));
-  EXPECT_EQ(Int(file, "N", "plus"), 7u);
-  EXPECT_EQ(Int(file, "N", "trailing"), 12u);
-  EXPECT_EQ(Int(file, "N", "letters"), 0u);
-  EXPECT_EQ(Int(file, "N", "hex"), 0u);
-  EXPECT_EQ(Int(file, "N", "quoted"), 5u);  // one pair of quotes goes
-  EXPECT_EQ(Int(file, "N", "half"), 0u);
-  EXPECT_EQ(Int(file, "N", "huge"), 1u);  // wraps as 32 bits
-}
-
-TEST_F(ProfileTest, WindowsLineEndingsByteOrderMarkAndNoFinalNewline) {
-  const std::string file = Write("\xEF\xBB\xBF[TrapTable]\r\n2201=2\r\n2202=0");
-  EXPECT_EQ(Int(file, "TrapTable", "2201"), 2u);
-  EXPECT_EQ(Int(file, "TrapTable", "2202"), 0u);
-  const std::string other_file = Write("[S]\nk=9\n", "backslash.ini");
-  std::string windows = other_file;
+  EXPECT_EQ(GetPrivateProfileIntA("TrapTable", "2201", 1, (path + ".absent").c_str()), 1u);
+  std::string windows = path;  // the agent names the file with backslashes
   for (char& c : windows) {
     if (c == '/') c = '\\';
   }
-  EXPECT_EQ(Int(windows, "S", "k"), 9u);
-}
-
-TEST(ProfileTextTest, LookupOnTextMatchesTheFileRules) {
-  EXPECT_EQ(platform::FindProfileValue("[s]\nk = v \n", "S", "K"), "v");
-  EXPECT_EQ(platform::FindProfileValue("k=v\n[s]\n", "s", "k"), std::nullopt);
-  EXPECT_EQ(platform::FindProfileValue("[s\nk=v\n", "s", "k"), "v");
-  EXPECT_EQ(platform::FindProfileValue("", "s", "k"), std::nullopt);
+  EXPECT_EQ(GetPrivateProfileIntA("s", "k", 1, windows.c_str()), 7u);
 }
 
 }  // namespace

@@ -1,35 +1,23 @@
 // Events, threads, critical sections and the cross-process named mutex.
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/system/Threads.h"
-#include "support/TempDir.h"
+#include "support/PrivateRegistry.h"
 #include "support/WaitFor.h"
 
 namespace {
 
-class RuntimeDirFixture : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = test_support::MakeTempDirectory("lorveth-platform");
-    setenv("LORVETH_RUNTIME_DIR", dir_.c_str(), 1);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-  std::string dir_;
+// Named mutexes live as lock files in the runtime directory.
+class MutexTest : public ::testing::Test {
+  test_support::PrivateRegistry registry_;
 };
-
-using EventTest = RuntimeDirFixture;
-using MutexTest = RuntimeDirFixture;
 
 // Each signal releases one waiter and is used up by it: after as many signals
 // as waiters, every waiter has woken and the event is clear.  An event that
@@ -143,23 +131,6 @@ TEST(ThreadTest, SuspendedThreadRunsAfterResumeAndTerminateAbandonsAHangingOne) 
   EXPECT_TRUE(test_support::WaitFor([] { return finished.load(); }));
 }
 
-TEST(CriticalSectionTest, IsReentrantAndExcludesOtherThreads) {
-  CRITICAL_SECTION section;
-  InitializeCriticalSection(&section);
-  EnterCriticalSection(&section);
-  EnterCriticalSection(&section);
-  std::thread other([&] { EXPECT_FALSE(TryEnterCriticalSection(&section)); });
-  other.join();
-  LeaveCriticalSection(&section);
-  LeaveCriticalSection(&section);
-  std::thread again([&] {
-    EXPECT_TRUE(TryEnterCriticalSection(&section));
-    LeaveCriticalSection(&section);
-  });
-  again.join();
-  DeleteCriticalSection(&section);
-}
-
 TEST_F(MutexTest, NamedMutexExcludesThreadsSharingOneHandle) {
   UniqueHandle mutex(CreateMutexA(nullptr, FALSE, "CFileDebug_C__t_a.log"));
   ASSERT_TRUE(mutex);
@@ -173,30 +144,6 @@ TEST_F(MutexTest, NamedMutexExcludesThreadsSharingOneHandle) {
   EXPECT_TRUE(ReleaseMutex(mutex.Get()));
   EXPECT_TRUE(ReleaseMutex(mutex.Get()));
   EXPECT_FALSE(ReleaseMutex(mutex.Get()));
-}
-
-TEST_F(MutexTest, NamedMutexExcludesASecondProcessAndIsFreedWhenItsHolderIsKilled) {
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    HANDLE held = CreateMutexA(nullptr, FALSE, "shared-lock");
-    if (held == nullptr || WaitForSingleObject(held, 1000) != WAIT_OBJECT_0) _exit(1);
-    (void)!write(ready[1], "x", 1);
-    for (;;) pause();
-  }
-  char c = 0;
-  ASSERT_EQ(read(ready[0], &c, 1), 1);
-  UniqueHandle mutex(CreateMutexA(nullptr, FALSE, "shared-lock"));
-  ASSERT_TRUE(mutex);
-  EXPECT_EQ(WaitForSingleObject(mutex.Get(), 50), WAIT_TIMEOUT);
-  kill(child, SIGKILL);
-  waitpid(child, nullptr, 0);
-  EXPECT_EQ(WaitForSingleObject(mutex.Get(), 60000), WAIT_OBJECT_0);
-  EXPECT_TRUE(ReleaseMutex(mutex.Get()));
-  close(ready[0]);
-  close(ready[1]);
 }
 
 }  // namespace

@@ -1,10 +1,11 @@
-// The fake switch object: dispatch, connection point container and
-// connection point in one object.
+// The fake switch object: the switch's methods on the common connectable
+// object, each call recorded and answered as the owner says.
 #include "support/FakeSwitch.h"
 
 #include <cstring>
 
 #include "platform/system/Threads.h"
+#include "support/ConnectableObject.h"
 #include "switch/CommandBuffer.h"
 #include "switch/SwitchProtocol.h"
 
@@ -16,60 +17,24 @@ namespace {
 // test instead of hanging it; the result is then not RPC_E_CALL_CANCELED.
 constexpr DWORD kBlockLimitMs = 20000;
 
-BSTR MakeString(const std::vector<BYTE>& bytes) {
-  return SysAllocStringByteLen(reinterpret_cast<const char*>(bytes.data()),
-                               static_cast<UINT>(bytes.size()));
-}
-
-std::vector<BYTE> BytesOf(BSTR text) {
-  const auto* bytes = reinterpret_cast<const BYTE*>(text);
-  return std::vector<BYTE>(bytes, bytes + SysStringByteLen(text));
+// An empty text is the null string, as the switch sends it.
+BSTR StringOrNull(const std::vector<BYTE>& bytes) {
+  return bytes.empty() ? nullptr : MakeString(bytes);
 }
 
 void Replace(BSTR* slot, const std::vector<BYTE>& bytes) {
   SysFreeString(*slot);
-  *slot = bytes.empty() ? nullptr : MakeString(bytes);
+  *slot = StringOrNull(bytes);
 }
 
 }  // namespace
 
-class FakeSwitch::Object final : public IDispatch,
-                                 public IConnectionPointContainer,
-                                 public IConnectionPoint {
+class FakeSwitch::Object final : public ConnectableObject {
  public:
-  explicit Object(FakeSwitch& owner) : owner_(owner) {}
-  virtual ~Object() = default;
+  explicit Object(FakeSwitch& owner)
+      : ConnectableObject(switch_protocol::DIID_LorvethSwitchEvents), owner_(owner) {}
 
-  ULONG References() const { return references_.load(); }
-
-  HRESULT QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    if (iid == IID_IUnknown || iid == IID_IDispatch) {
-      *object = static_cast<IDispatch*>(this);
-    } else if (iid == IID_IConnectionPointContainer) {
-      const HRESULT hr = owner_.container_result_.load();
-      if (FAILED(hr)) return hr;
-      *object = static_cast<IConnectionPointContainer*>(this);
-    } else if (iid == IID_IConnectionPoint) {
-      *object = static_cast<IConnectionPoint*>(this);
-    } else {
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-  }
-  ULONG AddRef() override { return ++references_; }
-  ULONG Release() override { return --references_; }
-
-  // IDispatch
-  HRESULT GetTypeInfoCount(UINT* count) override {
-    if (count != nullptr) *count = 0;
-    return S_OK;
-  }
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
   HRESULT GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
-    if (names == nullptr || ids == nullptr) return E_POINTER;
     HRESULT hr = S_OK;
     for (UINT i = 0; i < count; ++i) {
       ids[i] = IdOf(names[i]);
@@ -79,7 +44,6 @@ class FakeSwitch::Object final : public IDispatch,
   }
   HRESULT Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
                  UINT*) override {
-    if (params == nullptr) return E_POINTER;
     const unsigned members = owner_.members_;
     if (id == kIdCmdRequest && (members & kCmdRequestMember) != 0) return CmdRequest(params);
     if (id == kIdVCRequestEx && (members & kVCRequestExMember) != 0) {
@@ -92,67 +56,13 @@ class FakeSwitch::Object final : public IDispatch,
     return DISP_E_MEMBERNOTFOUND;
   }
 
-  // IConnectionPointContainer
-  HRESULT EnumConnectionPoints(IEnumConnectionPoints**) override { return E_NOTIMPL; }
-  HRESULT FindConnectionPoint(REFIID iid, IConnectionPoint** point) override {
-    if (point == nullptr) return E_POINTER;
-    *point = nullptr;
-    if (iid != switch_protocol::DIID_LorvethSwitchEvents) return CONNECT_E_NOCONNECTION;
-    *point = static_cast<IConnectionPoint*>(this);
-    AddRef();
-    return S_OK;
-  }
-
-  // IConnectionPoint
-  HRESULT GetConnectionInterface(IID* iid) override {
-    if (iid == nullptr) return E_POINTER;
-    *iid = switch_protocol::DIID_LorvethSwitchEvents;
-    return S_OK;
-  }
-  HRESULT GetConnectionPointContainer(IConnectionPointContainer** container) override {
-    if (container == nullptr) return E_POINTER;
-    *container = static_cast<IConnectionPointContainer*>(this);
-    AddRef();
-    return S_OK;
-  }
-  HRESULT Advise(IUnknown* sink, DWORD* cookie) override {
-    if (sink == nullptr || cookie == nullptr) return E_POINTER;
-    platform::ComPtr<IDispatch> events;
-    if (FAILED(sink->QueryInterface(switch_protocol::DIID_LorvethSwitchEvents,
-                                    events.ReleaseAndGetVoidAddress()))) {
-      return CONNECT_E_CANNOTCONNECT;
-    }
-    std::lock_guard lock(owner_.mutex_);
-    *cookie = owner_.next_cookie_++;
-    owner_.sinks_.emplace_back(*cookie, std::move(events));
-    ++owner_.advise_count_;
-    return S_OK;
-  }
-  HRESULT Unadvise(DWORD cookie) override {
-    platform::ComPtr<IDispatch> released;
-    std::lock_guard lock(owner_.mutex_);
-    for (auto it = owner_.sinks_.begin(); it != owner_.sinks_.end(); ++it) {
-      if (it->first == cookie) {
-        released = std::move(it->second);
-        owner_.sinks_.erase(it);
-        return S_OK;
-      }
-    }
-    return CONNECT_E_NOCONNECTION;
-  }
-  HRESULT EnumConnections(IEnumConnections**) override { return E_NOTIMPL; }
-
  private:
   DISPID IdOf(LPCOLESTR name) const {
-    if (name == nullptr) return DISPID_UNKNOWN;
-    const std::u16string text(name);
-    const unsigned members = owner_.members_;
-    struct Known {
+    static const struct {
       const char16_t* name;
       DISPID id;
       unsigned member;
-    };
-    static const Known kKnown[] = {
+    } kKnown[] = {
         {u"SyncRequest", kIdSyncRequest, kLookedUpOnlyMembers},
         {u"DefaultTimeout", kIdDefaultTimeout, kLookedUpOnlyMembers},
         {u"VCRequest", kIdVCRequest, kVCRequestMember},
@@ -162,8 +72,11 @@ class FakeSwitch::Object final : public IDispatch,
         {u"ClientName", kIdClientName, kClientNameMember},
         {u"CmdRequest", kIdCmdRequest, kCmdRequestMember},
     };
-    for (const Known& known : kKnown) {
-      if (text == known.name && (members & known.member) != 0) return known.id;
+    for (const auto& known : kKnown) {
+      if (name != nullptr && std::u16string(name) == known.name &&
+          (owner_.members_ & known.member) != 0) {
+        return known.id;
+      }
     }
     return DISPID_UNKNOWN;
   }
@@ -175,11 +88,9 @@ class FakeSwitch::Object final : public IDispatch,
       return DISP_E_BADPARAMCOUNT;
     }
     if (params->rgvarg[0].vt != VT_BSTR) return DISP_E_TYPEMISMATCH;
-    std::string name;
     const BSTR text = params->rgvarg[0].bstrVal;
-    for (UINT i = 0; i < SysStringLen(text); ++i) name.push_back(static_cast<char>(text[i]));
     std::lock_guard lock(owner_.mutex_);
-    owner_.client_name_ = name;
+    owner_.client_name_.assign(text, text + SysStringLen(text));
     ++owner_.client_name_calls_;
     return S_OK;
   }
@@ -191,75 +102,65 @@ class FakeSwitch::Object final : public IDispatch,
         args[0].vt != VT_I2) {
       return DISP_E_TYPEMISMATCH;
     }
-    BSTR* header_slot = args[2].pbstrVal;
-    BSTR* data_slot = args[1].pbstrVal;
-    std::vector<BYTE> header = BytesOf(*header_slot);
-    if (header.size() < sizeof(CmdHeader)) return DISP_E_TYPEMISMATCH;
+    std::vector<BYTE> header = BytesOf(*args[2].pbstrVal);
     CmdHeader fields;
+    if (header.size() < sizeof fields) return DISP_E_TYPEMISMATCH;
     std::memcpy(&fields, header.data(), sizeof fields);
-
-    Frame frame;
-    frame.method = kIdCmdRequest;
-    frame.oc = fields.OC;
-    frame.oe = fields.OE;
-    frame.oid = fields.OID;
-    frame.cabid = fields.CABID;
-    frame.stat = fields.Stat;
-    frame.mid_low = fields.MIDLow;
-    frame.mid_high = fields.MIDHigh;
-    frame.header_bytes = header.size();
-    frame.data = BytesOf(*data_slot);
-    frame.timeout = static_cast<WORD>(args[0].iVal);
+    const Frame frame{.method = kIdCmdRequest,
+                      .oc = fields.OC,
+                      .oe = fields.OE,
+                      .oid = fields.OID,
+                      .cabid = fields.CABID,
+                      .stat = fields.Stat,
+                      .mid_low = fields.MIDLow,
+                      .mid_high = fields.MIDHigh,
+                      .header_bytes = header.size(),
+                      .data = BytesOf(*args[1].pbstrVal),
+                      .timeout = static_cast<WORD>(args[0].iVal)};
     Answer answer = owner_.NextAnswer(frame);
     const HRESULT hr = owner_.Answered(answer);
     if (hr != S_OK) return hr;
-
     fields.Stat = answer.stat;
     fields.Len = static_cast<DWORD>(answer.data.size());
     std::memcpy(header.data(), &fields, sizeof fields);
     if (answer.header_bytes >= 0 && static_cast<size_t>(answer.header_bytes) < header.size()) {
       header.resize(static_cast<size_t>(answer.header_bytes));
     }
-    Replace(header_slot, header);
-    Replace(data_slot, answer.data);
+    Replace(args[2].pbstrVal, header);
+    Replace(args[1].pbstrVal, answer.data);
     return S_OK;
   }
 
+  // In call order: OC, OE, OID, CABID (I2), data (BSTR*), status (UI1*),
+  // timeout (I2) and, extended, the message byte (UI1*).
   HRESULT VCRequest(DISPPARAMS* params, bool extended) {
     const UINT count = extended ? 8 : 7;
     if (params->cArgs != count) return DISP_E_BADPARAMCOUNT;
-    VARIANTARG* args = params->rgvarg;
-    const UINT last = count - 1;
-    for (UINT i = 0; i < 4; ++i) {
-      if (args[last - i].vt != VT_I2) return DISP_E_TYPEMISMATCH;
+    const auto arg = [&](UINT i) -> VARIANTARG& { return params->rgvarg[count - 1 - i]; };
+    for (UINT i = 0; i < count; ++i) {
+      // I2 but for the data (BSTR*), the status and the message byte (UI1*).
+      const int wanted = i == 4 ? VT_BSTR | VT_BYREF : i == 5 || i == 7 ? VT_UI1 | VT_BYREF : VT_I2;
+      if (arg(i).vt != wanted) return DISP_E_TYPEMISMATCH;
     }
-    if (args[last - 4].vt != (VT_BSTR | VT_BYREF) || args[last - 5].vt != (VT_UI1 | VT_BYREF) ||
-        args[last - 6].vt != VT_I2 || (extended && args[0].vt != (VT_UI1 | VT_BYREF))) {
-      return DISP_E_TYPEMISMATCH;
-    }
-    Frame frame;
-    frame.method = extended ? kIdVCRequestEx : kIdVCRequest;
-    frame.oc = static_cast<WORD>(args[last].iVal);
-    frame.oe = static_cast<WORD>(args[last - 1].iVal);
-    frame.oid = static_cast<WORD>(args[last - 2].iVal);
-    frame.cabid = static_cast<WORD>(args[last - 3].iVal);
-    BSTR* data_slot = args[last - 4].pbstrVal;
-    frame.data = BytesOf(*data_slot);
-    frame.stat = *args[last - 5].pbVal;
-    frame.timeout = static_cast<WORD>(args[last - 6].iVal);
-    if (extended) frame.message = *args[0].pbVal;
+    Frame frame{.method = extended ? kIdVCRequestEx : kIdVCRequest,
+                .oc = static_cast<WORD>(arg(0).iVal),
+                .oe = static_cast<WORD>(arg(1).iVal),
+                .oid = static_cast<WORD>(arg(2).iVal),
+                .cabid = static_cast<WORD>(arg(3).iVal),
+                .stat = *arg(5).pbVal,
+                .data = BytesOf(*arg(4).pbstrVal),
+                .timeout = static_cast<WORD>(arg(6).iVal)};
+    if (extended) frame.message = *arg(7).pbVal;
     Answer answer = owner_.NextAnswer(frame);
     const HRESULT hr = owner_.Answered(answer);
     if (hr != S_OK) return hr;
-
-    *args[last - 5].pbVal = answer.stat;
-    if (extended && answer.message >= 0) *args[0].pbVal = static_cast<BYTE>(answer.message);
-    Replace(data_slot, answer.data);
+    *arg(5).pbVal = answer.stat;
+    if (extended && answer.message >= 0) *arg(7).pbVal = static_cast<BYTE>(answer.message);
+    Replace(arg(4).pbstrVal, answer.data);
     return S_OK;
   }
 
   FakeSwitch& owner_;
-  std::atomic<ULONG> references_{0};
 };
 
 FakeSwitch::FakeSwitch(unsigned members)
@@ -276,26 +177,23 @@ FakeSwitch::FakeSwitch(unsigned members)
 
 FakeSwitch::~FakeSwitch() {
   platform::UnregisterInProcessClass(switch_protocol::CLSID_LorvethSwitch);
-  std::vector<std::pair<DWORD, platform::ComPtr<IDispatch>>> sinks;
-  {
-    std::lock_guard lock(mutex_);
-    sinks.swap(sinks_);
-  }
 }
 
 void FakeSwitch::AnswerBusy(int times) {
   for (int i = 0; i < times; ++i) QueueAnswer(Answer::Status(cmd_status::kDeviceNotResponding));
 }
 
+void FakeSwitch::SetContainerQueryResult(HRESULT hr) { object_->container_result = hr; }
+int FakeSwitch::AdviseCount() const { return object_->AdviseCount(); }
+size_t FakeSwitch::SinkCount() const { return object_->SinkCount(); }
 ULONG FakeSwitch::ExternalReferences() const { return object_->References() - 1; }
 
 FakeSwitch::Answer FakeSwitch::NextAnswer(const Frame& frame) {
   Handler handler;
   {
     std::lock_guard lock(mutex_);
-    Frame recorded = frame;
-    recorded.thread_id = GetCurrentThreadId();
-    frames_.push_back(std::move(recorded));
+    frames_.push_back(frame);
+    frames_.back().thread_id = GetCurrentThreadId();
     if (!script_.empty()) {
       Answer answer = std::move(script_.front());
       script_.pop_front();
@@ -307,23 +205,21 @@ FakeSwitch::Answer FakeSwitch::NextAnswer(const Frame& frame) {
 }
 
 HRESULT FakeSwitch::Answered(Answer& answer) {
-  if (answer.delay_ms != 0 || answer.block_until_cancelled) {
-    platform::CancellableCall call;
-    {
-      std::lock_guard lock(mutex_);
-      ++calls_waiting_;
-    }
-    changed_.notify_all();
-    const bool cancelled =
-        call.WaitForCancel(answer.block_until_cancelled ? kBlockLimitMs : answer.delay_ms);
-    {
-      std::lock_guard lock(mutex_);
-      --calls_waiting_;
-    }
-    if (cancelled) return RPC_E_CALL_CANCELED;
-    if (answer.block_until_cancelled) return E_UNEXPECTED;
+  if (answer.delay_ms == 0 && !answer.block_until_cancelled) return answer.hr;
+  platform::CancellableCall call;
+  {
+    std::lock_guard lock(mutex_);
+    ++calls_waiting_;
   }
-  return answer.hr;
+  changed_.notify_all();
+  const bool cancelled =
+      call.WaitForCancel(answer.block_until_cancelled ? kBlockLimitMs : answer.delay_ms);
+  {
+    std::lock_guard lock(mutex_);
+    --calls_waiting_;
+  }
+  if (cancelled) return RPC_E_CALL_CANCELED;
+  return answer.block_until_cancelled ? E_UNEXPECTED : answer.hr;
 }
 
 bool FakeSwitch::WaitForCallInProgress(DWORD milliseconds) {
@@ -332,35 +228,21 @@ bool FakeSwitch::WaitForCallInProgress(DWORD milliseconds) {
                            [this] { return calls_waiting_ > 0; });
 }
 
-HRESULT FakeSwitch::RaiseEvent(DISPID id, DISPPARAMS* params) {
-  std::vector<platform::ComPtr<IDispatch>> sinks;
-  {
-    std::lock_guard lock(mutex_);
-    for (const auto& sink : sinks_) sinks.push_back(sink.second);
-  }
-  HRESULT hr = S_FALSE;
-  for (const auto& sink : sinks) {
-    hr = sink->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, params, nullptr, nullptr,
-                      nullptr);
-  }
-  return hr;
-}
-
 HRESULT FakeSwitch::RaiseFieldsEvent(WORD oc, WORD oe, WORD oid, WORD cabid, BYTE stat,
                                      const std::vector<BYTE>& data) {
-  VARIANTARG args[6];
+  VARIANTARG args[6];  // in reverse order: data, status, CABID, OID, OE, OC
   for (VARIANTARG& arg : args) VariantInit(&arg);
-  const WORD fields[4] = {oc, oe, oid, cabid};
+  const WORD fields[4] = {cabid, oid, oe, oc};
   for (int i = 0; i < 4; ++i) {
-    args[5 - i].vt = VT_I2;
-    args[5 - i].iVal = static_cast<SHORT>(fields[i]);
+    args[2 + i].vt = VT_I2;
+    args[2 + i].iVal = static_cast<SHORT>(fields[i]);
   }
   args[1].vt = VT_UI1;
   args[1].bVal = stat;
   args[0].vt = VT_BSTR;
-  args[0].bstrVal = data.empty() ? nullptr : MakeString(data);
+  args[0].bstrVal = StringOrNull(data);
   DISPPARAMS params{args, nullptr, 6, 0};
-  const HRESULT hr = RaiseEvent(switch_protocol::kEventWithFields, &params);
+  const HRESULT hr = object_->RaiseEvent(switch_protocol::kEventWithFields, &params);
   VariantClear(&args[0]);
   return hr;
 }
@@ -368,14 +250,12 @@ HRESULT FakeSwitch::RaiseFieldsEvent(WORD oc, WORD oe, WORD oid, WORD cabid, BYT
 HRESULT FakeSwitch::RaiseHeaderEvent(const std::vector<BYTE>& header,
                                      const std::vector<BYTE>& data) {
   VARIANTARG args[2];
-  VariantInit(&args[0]);
-  VariantInit(&args[1]);
   args[1].vt = VT_BSTR;
   args[1].bstrVal = MakeString(header);
   args[0].vt = VT_BSTR;
-  args[0].bstrVal = data.empty() ? nullptr : MakeString(data);
+  args[0].bstrVal = StringOrNull(data);
   DISPPARAMS params{args, nullptr, 2, 0};
-  const HRESULT hr = RaiseEvent(switch_protocol::kEventWithHeader, &params);
+  const HRESULT hr = object_->RaiseEvent(switch_protocol::kEventWithHeader, &params);
   VariantClear(&args[0]);
   VariantClear(&args[1]);
   return hr;

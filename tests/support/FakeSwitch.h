@@ -53,7 +53,7 @@ class FakeSwitch {
 
   struct Answer {
     BYTE stat = 0;
-    std::vector<BYTE> data;
+    std::vector<BYTE> data{};
     DWORD delay_ms = 0;                  // cancellable wait before answering
     bool block_until_cancelled = false;  // wait for a cancel (bounded, see .cpp)
     HRESULT hr = S_OK;                   // a failure is returned without answering
@@ -61,24 +61,13 @@ class FakeSwitch {
     int header_bytes = -1;               // bytes of the returned header (CmdRequest)
 
     static Answer Status(BYTE stat, std::vector<BYTE> data = {}) {
-      Answer answer;
-      answer.stat = stat;
-      answer.data = std::move(data);
-      return answer;
+      return {.stat = stat, .data = std::move(data)};
     }
     static Answer Text(BYTE stat, const std::string& text) {
       return Status(stat, std::vector<BYTE>(text.begin(), text.end()));
     }
-    static Answer Failure(HRESULT hr) {
-      Answer answer;
-      answer.hr = hr;
-      return answer;
-    }
-    static Answer Blocking() {
-      Answer answer;
-      answer.block_until_cancelled = true;
-      return answer;
-    }
+    static Answer Failure(HRESULT hr) { return {.hr = hr}; }
+    static Answer Blocking() { return {.block_until_cancelled = true}; }
   };
   using Handler = std::function<Answer(const Frame&)>;
 
@@ -102,33 +91,18 @@ class FakeSwitch {
   // Failure of creation (the factory returns it) and of the connection point
   // container query (E_NOINTERFACE: no events; other codes are unexpected).
   void SetCreationResult(HRESULT hr) { creation_result_ = hr; }
-  void SetContainerQueryResult(HRESULT hr) { container_result_ = hr; }
+  void SetContainerQueryResult(HRESULT hr);
 
-  std::vector<Frame> Frames() const {
-    std::lock_guard lock(mutex_);
-    return frames_;
-  }
+  std::vector<Frame> Frames() const { return Locked(frames_); }
   void ClearFrames() {
     std::lock_guard lock(mutex_);
     frames_.clear();
   }
-  std::string ClientName() const {
-    std::lock_guard lock(mutex_);
-    return client_name_;
-  }
-  int ClientNameCalls() const {
-    std::lock_guard lock(mutex_);
-    return client_name_calls_;
-  }
+  std::string ClientName() const { return Locked(client_name_); }
+  int ClientNameCalls() const { return Locked(client_name_calls_); }
   int CreateCount() const { return create_count_.load(); }
-  int AdviseCount() const {
-    std::lock_guard lock(mutex_);
-    return advise_count_;
-  }
-  size_t SinkCount() const {
-    std::lock_guard lock(mutex_);
-    return sinks_.size();
-  }
+  int AdviseCount() const;
+  size_t SinkCount() const;
   // References held by others (0 when every client let go).
   ULONG ExternalReferences() const;
 
@@ -140,7 +114,6 @@ class FakeSwitch {
   HRESULT RaiseFieldsEvent(WORD oc, WORD oe, WORD oid, WORD cabid, BYTE stat,
                            const std::vector<BYTE>& data);
   HRESULT RaiseHeaderEvent(const std::vector<BYTE>& header, const std::vector<BYTE>& data);
-  HRESULT RaiseEvent(DISPID id, DISPPARAMS* params);
 
   // A 52-byte header image: "$SIP", format 2, length 48, the fields given.
   static std::vector<BYTE> HeaderImage(DWORD oc, DWORD oe, DWORD oid, DWORD cabid, DWORD stat,
@@ -150,6 +123,11 @@ class FakeSwitch {
 
  private:
   friend class Object;
+  template <typename T>
+  T Locked(const T& value) const {
+    std::lock_guard lock(mutex_);
+    return value;
+  }
   Answer NextAnswer(const Frame& frame);
   HRESULT Answered(Answer& answer);
 
@@ -164,11 +142,7 @@ class FakeSwitch {
   int client_name_calls_ = 0;
   std::atomic<int> create_count_{0};
   std::atomic<HRESULT> creation_result_{S_OK};
-  std::atomic<HRESULT> container_result_{S_OK};
   int calls_waiting_ = 0;
-  int advise_count_ = 0;
-  DWORD next_cookie_ = 1;
-  std::vector<std::pair<DWORD, platform::ComPtr<IDispatch>>> sinks_;
 };
 
 }  // namespace test_support

@@ -4,9 +4,9 @@
 
 #include <stdlib.h>
 
-#include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "support/TempDir.h"
 
@@ -15,38 +15,27 @@ namespace test_support {
 class PrivateRegistry {
  public:
   PrivateRegistry() {
-    root_ = MakeTempDirectory("lorveth-registry");
-    Replace("LORVETH_STATE_DIR", root_ + "/state", &old_state_);
-    Replace("LORVETH_RUNTIME_DIR", root_ + "/run", &old_runtime_);
+    for (auto& [name, old] : saved_) {
+      if (const char* current = getenv(name)) old = current;
+    }
+    setenv("LORVETH_STATE_DIR", (Root() + "/state").c_str(), 1);
+    setenv("LORVETH_RUNTIME_DIR", (Root() + "/run").c_str(), 1);
   }
   ~PrivateRegistry() {
-    Restore("LORVETH_STATE_DIR", old_state_);
-    Restore("LORVETH_RUNTIME_DIR", old_runtime_);
-    std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
+    for (const auto& [name, old] : saved_) {
+      if (old) setenv(name, old->c_str(), 1);
+      if (!old) unsetenv(name);
+    }
   }
   PrivateRegistry(const PrivateRegistry&) = delete;
   PrivateRegistry& operator=(const PrivateRegistry&) = delete;
 
-  const std::string& Root() const { return root_; }
+  const std::string& Root() const { return dir_.path(); }
 
  private:
-  static void Replace(const char* name, const std::string& value,
-                      std::optional<std::string>* old) {
-    if (const char* current = getenv(name)) *old = current;
-    setenv(name, value.c_str(), 1);
-  }
-  static void Restore(const char* name, const std::optional<std::string>& old) {
-    if (old) {
-      setenv(name, old->c_str(), 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-
-  std::string root_;
-  std::optional<std::string> old_state_;
-  std::optional<std::string> old_runtime_;
+  TempDir dir_{"lorveth-registry"};
+  std::pair<const char*, std::optional<std::string>> saved_[2] = {{"LORVETH_STATE_DIR", {}},
+                                                                  {"LORVETH_RUNTIME_DIR", {}}};
 };
 
 }  // namespace test_support

@@ -33,15 +33,14 @@ class TraceCapture {
   }
   // Lines equal to the text (any level).
   int Count(const std::string& text) const {
-    std::lock_guard lock(mutex_);
-    return static_cast<int>(std::count_if(lines_.begin(), lines_.end(),
+    const auto lines = Lines();
+    return static_cast<int>(std::count_if(lines.begin(), lines.end(),
                                           [&](const Line& line) { return line.text == text; }));
   }
   bool Contains(const std::string& text) const { return Count(text) > 0; }
   // The level of the first line equal to the text, 0 if there is none.
   DWORD LevelOf(const std::string& text) const {
-    std::lock_guard lock(mutex_);
-    for (const Line& line : lines_) {
+    for (const Line& line : Lines()) {
       if (line.text == text) return line.level;
     }
     return 0;

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,7 +11,6 @@
 #include <fstream>
 #include <regex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/RegistryFixture.h"
@@ -26,44 +24,6 @@ namespace {
 using platform::RegistryKey;
 
 using test_support::ReadFile;
-
-// Receives the datagrams that the debugger target sends as syslog entries.
-class SyslogReceiver {
- public:
-  explicit SyslogReceiver(const std::string& path) {
-    fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
-    bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    setenv("LORVETH_SYSLOG_SOCKET", path.c_str(), 1);
-  }
-  ~SyslogReceiver() {
-    unsetenv("LORVETH_SYSLOG_SOCKET");
-    close(fd_);
-  }
-  // The messages received so far: the text after "ident[pid]: ".
-  std::vector<std::string> Messages(std::string* ident = nullptr) {
-    std::vector<std::string> messages;
-    char buffer[4096];
-    for (;;) {
-      const ssize_t n = recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
-      if (n < 0) break;
-      const std::string datagram(buffer, static_cast<size_t>(n));
-      EXPECT_EQ(datagram.rfind("<15>", 0), 0u) << datagram;
-      const size_t colon = datagram.find("]: ");
-      if (ident != nullptr) {
-        const size_t start = datagram.rfind(' ', datagram.find('['));
-        *ident = datagram.substr(start + 1, datagram.find('[') - start - 1);
-      }
-      messages.push_back(colon == std::string::npos ? datagram : datagram.substr(colon + 3));
-    }
-    return messages;
-  }
-
- private:
-  int fd_ = -1;
-};
 
 class FileDebugTest : public RegistryFixture {
  protected:
@@ -119,7 +79,12 @@ TEST_F(FileDebugTest, EachTargetFiltersByItsOwnLevel) {
   app_->SetString("TraceFile", "%LORVETH_TEST_TRACE_DIR%\\trace.log", REG_EXPAND_SZ);
   SetApp("ConDebugLevel", 2);
   SetApp("WinDebugLevel", 1);
-  SyslogReceiver syslog(root_ + "/log.sock");
+  // The debugger target sends each line as a syslog notice of "App".
+  const int syslog = socket(AF_UNIX, SOCK_DGRAM, 0);
+  sockaddr_un address{AF_UNIX, {}};
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s/log.sock", root_.c_str());
+  ASSERT_EQ(bind(syslog, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  setenv("LORVETH_SYSLOG_SOCKET", address.sun_path, 1);
   CFileDebug trace("App", false);
   testing::internal::CaptureStdout();
   for (DWORD level = 1; level <= 5; ++level) trace.Print(level, "\nline %u", level);
@@ -127,9 +92,16 @@ TEST_F(FileDebugTest, EachTargetFiltersByItsOwnLevel) {
   const std::string console = testing::internal::GetCapturedStdout();
   EXPECT_EQ(ReadFile(trace_file_), "\r\nline 1\r\nline 2\r\nline 3\r\n\r\ntext\r\nsecond");
   EXPECT_EQ(console, "\nline 1\nline 2\n\ntext\nsecond");
-  std::string ident;
-  EXPECT_EQ(syslog.Messages(&ident), (std::vector<std::string>{"line 1", "", "text", "second"}));
-  EXPECT_EQ(ident, "App");
+  unsetenv("LORVETH_SYSLOG_SOCKET");
+  std::vector<std::string> messages;
+  char buffer[4096];
+  for (ssize_t n; (n = recv(syslog, buffer, sizeof buffer, MSG_DONTWAIT)) >= 0;) {
+    const std::string datagram(buffer, static_cast<size_t>(n));
+    EXPECT_TRUE(std::regex_search(datagram, std::regex("^<15>.* App\\[\\d+\\]: "))) << datagram;
+    messages.push_back(datagram.substr(datagram.find("]: ") + 3));
+  }
+  close(syslog);
+  EXPECT_EQ(messages, (std::vector<std::string>{"line 1", "", "text", "second"}));
 }
 
 // The file's mutex is named after its path with separators replaced, and lives
@@ -165,36 +137,6 @@ TEST_F(FileDebugTest, FileAtTheLimitRollsOverReplacingTheOlderGenerationBelowItI
   }
 }
 
-TEST_F(FileDebugTest, WritersInSeveralProcessesAndThreadsKeepEveryLineWhole) {
-  UseTraceFile(1);
-  constexpr int kLines = 60;
-  const std::string payload(200, 'p');
-  std::vector<pid_t> children;
-  for (int child = 0; child < 2; ++child) {
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      CFileDebug trace("App", false);
-      std::vector<std::thread> threads;
-      for (int t = 0; t < 2; ++t) {
-        threads.emplace_back([&] {
-          for (int i = 0; i < kLines; ++i) trace.Print(1, "\n<%s>", payload.c_str());
-        });
-      }
-      for (auto& thread : threads) thread.join();
-      _exit(0);
-    }
-    children.push_back(pid);
-  }
-  for (pid_t pid : children) waitpid(pid, nullptr, 0);
-  const std::string text = ReadFile(trace_file_);
-  const std::string line = "\r\n<" + payload + ">";
-  size_t count = 0;
-  for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++count;
-  EXPECT_EQ(count, 4u * kLines);
-  EXPECT_EQ(text.size(), 4u * kLines * line.size());
-}
-
 TEST_F(FileDebugTest, PrefixesComeInTheirOrderAfterTheNewlinesAndLongLinesAreCut) {
   for (const char* name : {"DateStampOn", "TimeStampOn", "ThreadIdOn", "CpuIdOn", "MemUsageOn",
                            "HandleCountOn", "AppNameOn", "ConDebugLevel"}) {
@@ -210,14 +152,6 @@ TEST_F(FileDebugTest, PrefixesComeInTheirOrderAfterTheNewlinesAndLongLinesAreCut
       "\n\\[\\d{4}-\\d\\d-\\d\\d\\] \\[\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\] \\(\\d{5,}\\) #\\d\\d+ "
       "\\{PB \\d{5,}kB, MU \\d{5,}kB\\} \\{\\d{3,} H\\} App:           body");
   EXPECT_TRUE(std::regex_match(line, layout)) << line;
-  // The name alone: padded to fourteen and marked with a colon, after the newlines.
-  auto snmp = RegistryKey::Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Debug\\SNMP");
-  snmp->SetDword("AppNameOn", 1);
-  CFileDebug named("SNMP", false);
-  named.SetCapture([&](DWORD, const std::string& text) { line = text; });
-  named.Print(1, "\n\ntext");
-  EXPECT_EQ(line, "\n\nSNMP:          text");
-
   // A prefix of one hundred newlines is replaced; a long text is cut.
   auto plain = RegistryKey::Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Debug\\Plain");
   plain->SetDword("ConDebugLevel", 1);
@@ -279,27 +213,6 @@ TEST_F(FileDebugTest, DynamicUpdateReReadsOnlyOnceItsIntervalHasPassed) {
     }
     EXPECT_EQ(ReadFile(trace_file_), row.written) << row.units;
   }
-}
-
-TEST_F(FileDebugTest, MissingApplicationKeyKeepsLevelsAndLeavesActivityToDynamicUpdate) {
-  UseTraceFile(2);
-  SetDynamicUpdate(1);
-  DWORD clock = 0;
-  CFileDebug trace;
-  trace.SetTickSource([&clock] { return clock; });
-  trace.Configure("App", false);
-  app_.reset();
-  ASSERT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Debug\\App"), LONG{ERROR_SUCCESS});
-
-  clock += 1024;
-  trace.Print(2, "\nstill written");
-  EXPECT_TRUE(trace.IsActive());
-  EXPECT_EQ(ReadFile(trace_file_), "\r\nstill written");
-
-  SetDynamicUpdate(0);
-  clock += 1024;
-  trace.Print(2, "\nlast re-read");
-  EXPECT_FALSE(trace.IsActive());
 }
 
 }  // namespace
