@@ -430,6 +430,29 @@ TEST_P(MalformedServerTest, FailsTheCallAndClosesTheConnection) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, MalformedServerTest, ::testing::Range(0, 2));
 
+// Twenty clients call at once; each reply reaches the caller that asked.
+TEST_F(ComRemotingTest, TwentyClientsCallAtOnceAndEachGetsItsOwnReplies) {
+  StartServer();
+  constexpr int kClients = 20;
+  constexpr int kCalls = 25;
+  std::vector<std::future<int>> clients;
+  for (int c = 0; c < kClients; ++c) {
+    clients.push_back(std::async(std::launch::async, [this, c] {
+      ComPtr<IDispatch> proxy = Create();
+      int good = 0;
+      for (int i = 0; proxy && i < kCalls; ++i) {
+        VARIANT result = Arg(VT_EMPTY);
+        if (Call(proxy.Get(), remote_test::kIdEcho, {I4(c * 1000 + i)}, &result) == S_OK &&
+            result.vt == VT_I4 && result.lVal == c * 1000 + i) {
+          ++good;
+        }
+      }
+      return good;
+    }));
+  }
+  for (auto& client : clients) EXPECT_EQ(client.get(), kCalls);
+}
+
 TEST_F(ComRemotingTest, PeerIsAcceptedOnlyByUserOrGroup) {
   ComServer::Options options;
   options.allowed_users = {getuid() + 4242};

@@ -1,6 +1,7 @@
 // The registry store: paths, volatile keys, values and their buffer rules,
 // deletion, enumeration, access rights, damaged files and several writers.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/RegistryFixture.h"
@@ -381,6 +383,42 @@ TEST_F(RegistryTest, RandomOperationsAgreeWithASimpleModel) {
   seen.erase("");
   EXPECT_GE(model.size(), 8u);  // the walk compares a populated tree
   EXPECT_EQ(seen, model);
+}
+
+// Two processes with two threads each add values to one key at once: the
+// store serialises them and loses none.
+TEST_F(RegistryTest, WritersInProcessesAndThreadsLoseNoValue) {
+  constexpr int kValues = 100;
+  const auto add_values = [](const std::string& prefix) {
+    for (int i = 0; i < kValues; ++i) {
+      auto key = RegistryKey::Create(HKEY_LOCAL_MACHINE, "Shared\\Target");
+      if (!key || key->SetDword(prefix + std::to_string(i), DWORD(i)) != ERROR_SUCCESS)
+        return false;
+    }
+    return true;
+  };
+  std::vector<pid_t> children;
+  for (const char* process : {"a", "b"}) {
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      bool ok[2] = {false, false};
+      std::thread second([&] { ok[1] = add_values(std::string(process) + "2_"); });
+      ok[0] = add_values(std::string(process) + "1_");
+      second.join();
+      _exit(ok[0] && ok[1] ? 0 : 1);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  auto key = RegistryKey::Open(HKEY_LOCAL_MACHINE, "Shared\\Target");
+  ASSERT_TRUE(key);
+  EXPECT_EQ(key->EnumValues().size(), 4u * kValues);
+  EXPECT_EQ(key->QueryDword("b2_99"), 99u);
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 // Events, threads, critical sections and the cross-process named mutex.
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -144,6 +147,32 @@ TEST_F(MutexTest, NamedMutexExcludesThreadsSharingOneHandle) {
   EXPECT_TRUE(ReleaseMutex(mutex.Get()));
   EXPECT_TRUE(ReleaseMutex(mutex.Get()));
   EXPECT_FALSE(ReleaseMutex(mutex.Get()));
+}
+
+// The trace file's mutex is shared between processes, and a process killed
+// while holding it must not block the others for good.
+TEST_F(MutexTest, NamedMutexExcludesASecondProcessAndIsFreedWhenItsHolderIsKilled) {
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    HANDLE held = CreateMutexA(nullptr, FALSE, "shared-lock");
+    if (held == nullptr || WaitForSingleObject(held, 1000) != WAIT_OBJECT_0) _exit(1);
+    (void)!write(ready[1], "x", 1);
+    for (;;) pause();
+  }
+  char c = 0;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  UniqueHandle mutex(CreateMutexA(nullptr, FALSE, "shared-lock"));
+  ASSERT_TRUE(mutex);
+  EXPECT_EQ(WaitForSingleObject(mutex.Get(), 50), WAIT_TIMEOUT);
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  EXPECT_EQ(WaitForSingleObject(mutex.Get(), 60000), WAIT_OBJECT_0);
+  EXPECT_TRUE(ReleaseMutex(mutex.Get()));
+  close(ready[0]);
+  close(ready[1]);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <fstream>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/RegistryFixture.h"
@@ -135,6 +137,36 @@ TEST_F(FileDebugTest, FileAtTheLimitRollsOverReplacingTheOlderGenerationBelowItI
     EXPECT_EQ(std::filesystem::file_size(trace_file_), rolled ? 7u : size + 7u) << size;
     EXPECT_EQ(std::filesystem::file_size(trace_file_ + ".txt"), rolled ? size : 6u) << size;
   }
+}
+
+// Two processes with two threads each write to one trace file: the file
+// mutex keeps every line whole and none is lost.
+TEST_F(FileDebugTest, WritersInSeveralProcessesAndThreadsKeepEveryLineWhole) {
+  UseTraceFile(1);
+  constexpr int kLines = 60;
+  const std::string payload(200, 'p');
+  std::vector<pid_t> children;
+  for (int child = 0; child < 2; ++child) {
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      CFileDebug trace("App", false);
+      std::thread second([&] {
+        for (int i = 0; i < kLines; ++i) trace.Print(1, "\n<%s>", payload.c_str());
+      });
+      for (int i = 0; i < kLines; ++i) trace.Print(1, "\n<%s>", payload.c_str());
+      second.join();
+      _exit(0);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) waitpid(pid, nullptr, 0);
+  const std::string text = ReadFile(trace_file_);
+  const std::string line = "\r\n<" + payload + ">";
+  size_t count = 0;
+  for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++count;
+  EXPECT_EQ(count, 4u * kLines);
+  EXPECT_EQ(text.size(), 4u * kLines * line.size());
 }
 
 TEST_F(FileDebugTest, PrefixesComeInTheirOrderAfterTheNewlinesAndLongLinesAreCut) {
