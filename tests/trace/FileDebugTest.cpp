@@ -36,6 +36,8 @@ class FileDebugTest : public RegistryFixture {
     trace_setting_ = trace_file_;
     std::replace(trace_setting_.begin(), trace_setting_.end(), '/', '\\');
     app_ = *RegistryKey::Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Debug\\App");
+    // Debugger lines go to a socket of the test's own that nobody reads.
+    setenv("LORVETH_SYSLOG_SOCKET", (root_ + "/unread.sock").c_str(), 1);
   }
 
   void SetApp(const char* name, DWORD value) { app_->SetDword(name, value); }
@@ -94,7 +96,6 @@ TEST_F(FileDebugTest, EachTargetFiltersByItsOwnLevel) {
   const std::string console = testing::internal::GetCapturedStdout();
   EXPECT_EQ(ReadFile(trace_file_), "\r\nline 1\r\nline 2\r\nline 3\r\n\r\ntext\r\nsecond");
   EXPECT_EQ(console, "\nline 1\nline 2\n\ntext\nsecond");
-  unsetenv("LORVETH_SYSLOG_SOCKET");
   std::vector<std::string> messages;
   char buffer[4096];
   for (ssize_t n; (n = recv(syslog, buffer, sizeof buffer, MSG_DONTWAIT)) >= 0;) {
