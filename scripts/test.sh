@@ -4,8 +4,8 @@
 # AddressSanitizer and UndefinedBehaviorSanitizer and runs every test but the
 # end-to-end ones there (save the two that send malformed requests), then
 # with ThreadSanitizer and runs the tests of the threaded parts, and finally
-# builds with clang (warnings as errors) with the fuzz targets and runs each of
-# them briefly over its corpus.
+# builds everything with clang (warnings as errors, tests included) and runs each
+# fuzz target briefly over its corpus.
 #
 # Compiled objects are reused: every build goes through ccache, so a second
 # run on the same machine (from this clone or another one) recompiles little.
@@ -111,10 +111,10 @@ for test in "${tsan_tests[@]}"; do
     --gtest_brief=1
 done
 
-echo "=== clang: build with fuzz targets, run each over its corpus"
+echo "=== clang: build everything warning-free, run each fuzz target over its corpus"
 rm -rf build-clang
 CC=clang CXX=clang++ cmake -S . -B build-clang "${build_flags[@]}" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLORVETH_BUILD_TESTS=OFF -DLORVETH_BUILD_FUZZERS=ON
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLORVETH_BUILD_TESTS=ON -DLORVETH_BUILD_FUZZERS=ON
 cmake --build build-clang -j "$jobs"
 if [[ -d build-clang/fuzz ]]; then
   for fuzzer in build-clang/fuzz/fuzz_*; do
