@@ -6,15 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "TestAgent.h"
 #include "mibtree/SnmpErrorText.h"
-#include "mibtree/SnmpVarbind.h"
-#include "platform/SnmpOwners.h"
 
 namespace {
-
-using Ids = std::vector<UINT>;
-
-Ids IdsOf(const AsnObjectIdentifier& oid) { return Ids(oid.ids, oid.ids + oid.idLength); }
 
 // A string value over bytes the test chooses (terminator not implied).
 VarBindOwner StringValue(const std::string& bytes, BYTE type = ASN_OCTETSTRING) {

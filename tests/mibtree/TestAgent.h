@@ -52,6 +52,9 @@ class TestAgent : public CSnmpMibTree<TestAgent> {
 };
 
 using MibCallback = TestAgent::MibCallback;
+using Ids = std::vector<UINT>;
+
+inline Ids IdsOf(const AsnObjectIdentifier& oid) { return Ids(oid.ids, oid.ids + oid.idLength); }
 
 // A varbind built from dotted text, owned by the test.
 inline VarBindOwner MakeVarbind(const char* oid_text) {
