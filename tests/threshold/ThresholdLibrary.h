@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,22 +20,14 @@ using test_support::Oid;
 
 inline Oid ParseOid(const std::string& text) {
   Oid ids;
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find('.', at);
-    if (end == std::string::npos) end = text.size();
-    ids.push_back(static_cast<UINT>(std::stoul(text.substr(at, end - at))));
-    at = end + 1;
-  }
+  std::istringstream in(text);
+  for (std::string id; std::getline(in, id, '.');) ids.push_back(static_cast<UINT>(std::stoul(id)));
   return ids;
 }
 
 inline std::string OidText(const Oid& oid) {
   std::string text;
-  for (size_t i = 0; i < oid.size(); ++i) {
-    if (i != 0) text += '.';
-    text += std::to_string(oid[i]);
-  }
+  for (UINT id : oid) text += (text.empty() ? "" : ".") + std::to_string(id);
   return text;
 }
 
@@ -171,24 +164,22 @@ class ThresholdLibrary : public test_support::ExtensionLibrary {
     unsigned oc = 0, oe = 0, oid = 0, cabid = 0, stat = 0;
     std::vector<unsigned char> data;
   };
-  std::vector<FrameInfo> Frames(size_t from = 0) {
+  // The commands since `from`, only those with the operation code `oc` if given.
+  std::vector<FrameInfo> Frames(size_t from = 0, int oc = -1) {
     std::vector<FrameInfo> frames;
-    const size_t count = frame_count();
-    for (size_t i = from; i < count; ++i) {
+    for (size_t i = from; i < frame_count(); ++i) {
       unsigned f[5] = {};
       frame(i, f);
-      FrameInfo info{f[0], f[1], f[2], f[3], f[4], {}};
-      info.data.resize(frame_data(i, nullptr, 0));
+      if (oc >= 0 && f[0] != static_cast<unsigned>(oc)) continue;
+      FrameInfo info{f[0], f[1], f[2],
+                     f[3], f[4], std::vector<unsigned char>(frame_data(i, nullptr, 0))};
       if (!info.data.empty()) frame_data(i, info.data.data(), info.data.size());
       frames.push_back(std::move(info));
     }
     return frames;
   }
-  // The commands since `from` with the operation code `oc`.
   std::vector<FrameInfo> FramesOf(unsigned oc, size_t from = 0) {
-    std::vector<FrameInfo> frames = Frames(from);
-    std::erase_if(frames, [oc](const FrameInfo& f) { return f.oc != oc; });
-    return frames;
+    return Frames(from, static_cast<int>(oc));
   }
 
   struct TraceLine {
