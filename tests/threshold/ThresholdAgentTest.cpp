@@ -306,45 +306,6 @@ class EventsTest : public AgentTest {
   }
 };
 
-// Per table: rows "a" (1.97) and "b" (1.98); the change deletes "a".  The set
-// tables' "a" has a member, whose contents row goes with it.
-TEST(TableRefreshTest, ChangeEventReloadsTheTableWithoutTheDeletedRows) {
-  const struct {
-    unsigned code;
-    std::string container, record, deleted, kept;
-  } cases[] = {
-      {0x311, "Rules", "Rule", "1.3.1.1.2.1.97", "1.3.1.1.2.1.98"},
-      {0x310, "RuleSets", "RuleSet", "1.3.4.1.2.1.97.1", "1.3.3.1.1.1.98"},
-      {0x314, "Events", "Event", "1.3.6.1.1.1.97", "1.3.6.1.1.1.98"},
-      {0x312, "Resources", "Resource", "1.5.1.1.1.1.97", "1.5.1.1.1.1.98"},
-      {0x313, "Targets", "Target", "1.5.3.1.1.1.97", "1.5.3.1.1.1.98"},
-      {0x321, "Reports", "Report", "1.4.1.1.1.1.97", "1.4.1.1.1.1.98"},
-      {0x320, "ReportSets", "ReportSet", "1.4.5.1.2.1.97.1", "1.4.3.1.1.1.98"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.container);
-    ThresholdLibrary lib;
-    lib.Load();
-    const std::string b = "<" + c.record + " Name=\"b\"/></" + c.container + ">";
-    lib.set_table(c.code,
-                  ("<" + c.container + "><" + c.record + " Name=\"a\"><" +
-                   c.record.substr(0, c.record.size() - 3) + " Name=\"x\"/></" + c.record + ">" + b)
-                      .c_str());
-    ASSERT_TRUE(lib.Start());
-    ASSERT_NE(lib.Get(lib.At(c.deleted)), "error 2");
-    ASSERT_NE(lib.Get(lib.At(c.kept)), "error 2");
-    lib.set_table(c.code, ("<" + c.container + ">" + b).c_str());
-    const size_t before = lib.frame_count();
-    lib.raise_table_changed(c.code);
-    EXPECT_EQ(lib.Get(lib.At(c.deleted)), "error 2");
-    EXPECT_NE(lib.Get(lib.At(c.kept)), "error 2");
-    const auto frames = lib.Frames(before);
-    ASSERT_FALSE(frames.empty());
-    EXPECT_EQ(frames[0].oc, 0xE001u);
-    EXPECT_EQ(frames[0].oe, c.code);
-  }
-}
-
 TEST_F(EventsTest, ReportRefreshKeepsTheIndexRowsOfDeletedReports) {
   lib_.set_table(0x321, "<Reports><Report Name=\"a\"/><Report Name=\"b\"/></Reports>");
   ASSERT_NO_FATAL_FAILURE(Start());
@@ -453,7 +414,6 @@ class RecordTest : public AgentTest {
     }
     return reads;
   }
-  void ForgetReads() { first_frame_ = lib_.frame_count(); }
 
   Oid Instance(const std::string& written) const;
   // Records "a#1=text b#2=text ...".
@@ -590,28 +550,6 @@ TEST_F(RecordTest, OtherObjectsAndRequestTypesNeverAskForARecord) {
   EXPECT_EQ(Reads(), "");
 }
 
-// GET and GET-NEXT of two varbinds, one answered by a record: the other one,
-// a missing record or an object elsewhere, is left as it came.
-TEST_F(RecordTest, TwoVarbindRequestAnsweredByARecordLeavesTheOtherUnchanged) {
-  ASSERT_NO_FATAL_FAILURE(Start({"a"}));
-  SetRecord("a", 1, "one");
-  const Oid elsewhere = WithName(lib_.At("1.4.1.1.1"), "a");  // reportName of "a"
-  for (const auto& [type, first, second] :
-       {std::tuple(BYTE{SNMP_PDU_GET}, Record("a", 1), Record("a", 9)),
-        std::tuple(BYTE{SNMP_PDU_GETNEXT}, Record("a"), elsewhere)}) {
-    VarBinds vbs;
-    vbs.Add(first);
-    vbs.Add(second);
-    const Answer answer = Query(type, vbs);
-    EXPECT_TRUE(answer.result);
-    EXPECT_EQ(answer.status, 0);
-    EXPECT_EQ(NameOf(vbs[0]), Record("a", 1));
-    EXPECT_EQ(ValueText(vbs[0].value), "STRING one");
-    EXPECT_EQ(NameOf(vbs[1]), second);
-    EXPECT_EQ(ValueText(vbs[1].value), "NULL");
-  }
-}
-
 // A varbind that leaves the record table after another was answered hands
 // the whole request, as changed so far, to the tree.
 TEST_F(RecordTest, AnExitAfterAnAnsweredVarbindHandsTheChangedRequestToTheTree) {
@@ -633,20 +571,6 @@ TEST_F(RecordTest, AnExitAfterAnAnsweredVarbindHandsTheChangedRequestToTheTree) 
     EXPECT_EQ(ValueText(vbs[0].value), "INTEGER 0");
     EXPECT_EQ(NameOf(vbs[1]), lib_.At("1.5.2.0"));
   }
-}
-
-TEST_F(RecordTest, ModuleThatStopsAnsweringMidWalkLeavesTheWalkToTheTree) {
-  ASSERT_NO_FATAL_FAILURE(Start({"a", "b", "c"}));
-  Script("a#1=a-one a#2=a-two c#1=c-one");
-  ExpectWalk("@1.4.8 > a#1=STRING a-one");
-  // From now on every read fails: "device not responding" or a failed command.
-  lib_.SetReply(kReadRecord, "a", {}, 15, 2);
-  lib_.SetReply(kReadRecord, "b", {}, 6, 1);
-  lib_.SetReply(kReadRecord, "c", {}, 15, 1);
-  ForgetReads();
-  ExpectWalk("a#1 > b# > c# > @1.5.2.0 > @1.5.4.0");
-  // Each step asks for what could follow and finds nothing.
-  EXPECT_EQ(Reads(), "a/0/1 b/0/0 c/0/0 b/0/0 c/0/0 c/0/0");
 }
 
 // The defined dynamic symbols of the real library, as nm lists them.

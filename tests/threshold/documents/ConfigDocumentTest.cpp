@@ -1,8 +1,7 @@
 // Configuration tables: iterating records with its stop rule, the Modified
-// stamp, finding a record by its attributes, merges that change nothing, and
-// the lock under concurrent merging and reading.  Replacing in place is
-// checked by the server-control store tests, appending by the agent's SET
-// tables.
+// stamp, merges that change nothing, and the lock under concurrent merging and
+// reading.  Finding and replacing in place is checked by the server-control
+// store tests, appending by the agent's SET tables.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -73,24 +72,6 @@ const char kTable[] =
     "<RuleSet Name=\"x\"/>\r\n"
     "<Rule Name=\"b\" Kind=\"k\"/>\r\n"
     "</Rules>\r\n";
-
-// A match has every attribute of the record; a missing one compares as "".
-TEST(ConfigMatchTest, MatchHasEveryAttributeOfTheRecord) {
-  ConfigDocument table(kTable);
-  RecordDocument record;
-  const std::pair<const char*, const char*> cases[] = {
-      {"<Rule Name=\"x\"/>", "x"},
-      {"<Rule Name=\"b\" Kind=\"k\"/>", "b"},
-      {"<Rule Name=\"a\" Kind=\"\"/>", "a"},
-      {"<Rule Name=\"b\" Kind=\"other\"/>", nullptr},
-      {"<Rule/>", nullptr},
-  };
-  for (const auto& [text, name] : cases) {
-    record.LoadText(text);
-    ASSERT_EQ(table.FindMatchingRecord(record), name != nullptr) << text;
-    EXPECT_EQ(name == nullptr || table.ElementAttribute("Name") == name, true) << text;
-  }
-}
 
 TEST(ConfigMergeTest, MalformedOrMissingRecordOrRootChangesNothing) {
   ConfigDocument table(kTable);
