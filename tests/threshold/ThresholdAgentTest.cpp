@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -43,23 +44,17 @@ class AgentTest : public ::testing::Test {
     return lib_.TraceLevel(kAgentTrace + text) == level;
   }
 
-  struct Answer {
-    BOOL result = FALSE;
-    AsnInteger32 status = 0;
-    AsnInteger32 index = 0;
-  };
-  Answer Query(BYTE type, VarBinds& vbs) {
-    Answer answer;
-    answer.result = lib_.query(type, vbs.Get(), &answer.status, &answer.index);
-    return answer;
+  // The error status of a request; false when the query itself failed.
+  std::optional<AsnInteger32> Query(BYTE type, VarBinds& vbs) {
+    AsnInteger32 status = 0, index = 0;
+    if (!lib_.query(type, vbs.Get(), &status, &index)) return std::nullopt;
+    return status;
   }
   // One GET-NEXT of a single varbind: the name and value text answered.
   std::pair<Oid, std::string> Next(const Oid& from) {
     VarBinds vbs;
     vbs.Add(from);
-    const Answer answer = Query(SNMP_PDU_GETNEXT, vbs);
-    EXPECT_TRUE(answer.result);
-    EXPECT_EQ(answer.status, 0);
+    EXPECT_EQ(Query(SNMP_PDU_GETNEXT, vbs), 0);
     return {NameOf(vbs[0]), ValueText(vbs[0].value)};
   }
 
@@ -184,14 +179,6 @@ INSTANTIATE_TEST_SUITE_P(
                  "4",
                  "INIT ## ERROR in InitializeEventTable! Failed to get table data from SWITCH!\n",
                  1},
-        LoadCase{"StatusTwelveWithoutData",
-                 {},
-                 0x311,
-                 12,
-                 {{"1.3.1", "> 1.3.2.0"}, {"1.3.2.0", "INTEGER 0"}},
-                 "1",
-                 "INIT  --> no data for table request",
-                 2},
         // The parser would repair this into two events; a damaged table gives none.
         LoadCase{"NotWellFormed",
                  {{0x314,
@@ -235,13 +222,11 @@ TEST_F(AgentTest, LiveValuesAskTheModuleAndMapItsReply) {
       {0x2200, "", {0}, 0, "1.2.2.0", "INTEGER 2"},
       {0x2200, "", {2}, 0, "1.2.2.0", "INTEGER 4"},
       {0x2200, "", {3}, 0, "1.2.2.0", "INTEGER 1"},
-      {0x2200, "", {1, 0}, 0, "1.2.2.0", "INTEGER 1"},
       {0x2200, "", {}, 0, "1.2.2.0", "INTEGER 1"},
       {0x2200, "", {1}, 6, "1.2.2.0", "INTEGER 1"},
       {0x2200, "", {1}, 12, "1.2.2.0", "INTEGER 3"},
       {0x2220, "", {1}, 0, "1.2.5.0", "INTEGER 2"},
       {0x2220, "", {5}, 0, "1.2.5.0", "INTEGER 1"},
-      {0x2220, "", {4, 4}, 0, "1.2.5.0", "INTEGER 1"},
       {0x2220, "", {2}, 19, "1.2.5.0", "INTEGER 1"},
       {0x2210, "", {1}, 0, "1.2.3.0", "INTEGER 2"},
       {0x2207, "cpu", TextBytes("87%"), 0, "1.3.1.1.25", "STRING 87%"},
@@ -492,7 +477,6 @@ INSTANTIATE_TEST_SUITE_P(
                  "@1.4.8 > a#1=STRING a-one > a#2=STRING a-two > c#1=STRING c-one > "
                  "@1.5.2.0=INTEGER 0",
                  "a/0/0 a/0/1 a/0/2 b/0/0 c/0/0 c/0/1"},
-        WalkCase{{"a", "b"}, "a#1=first b#1=other", "a# > a#1=STRING first", "a/0/0"},
         // reportOldestIndexInUse of the last report is the index table's last row.
         WalkCase{{"a", "b"}, "a#1=first", "b@1.4.7.1.2 > a#1=STRING first", "a/0/0"},
         WalkCase{{"a", "c"}, "a#1=a-one", "a@1.4.7.1.1 > c@1.4.7.1.1=INTEGER 7", ""},
@@ -508,7 +492,6 @@ INSTANTIATE_TEST_SUITE_P(
                  "a#65536=r65536 a#65537=r65537",
                  "a#65535 > a#65536=STRING r65536 > a#65537=STRING r65537",
                  "a/0/65535 a/1/0"},
-        WalkCase{{"a"}, "a#131072=r131072", "a#131071 > a#131072=STRING r131072", "a/1/65535"},
         // A name length past the OID reads no further than the OID.
         WalkCase{{"a"}, "", "@1.4.8.1.1.4294967295.97 > @1.5.2.0", "a\x01/0/0"}));
 
@@ -565,7 +548,7 @@ TEST_F(RecordTest, AnExitAfterAnAnsweredVarbindHandsTheChangedRequestToTheTree) 
     VarBinds vbs;
     vbs.Add(Record("a"));  // answered with record 1 of "a"
     vbs.Add(c.second);
-    EXPECT_EQ(Query(SNMP_PDU_GETNEXT, vbs).status, 0);
+    EXPECT_EQ(Query(SNMP_PDU_GETNEXT, vbs), 0);
     // The tree goes on from record 1 of "a", as the first varbind was left.
     EXPECT_EQ(NameOf(vbs[0]), c.first_answer);
     EXPECT_EQ(ValueText(vbs[0].value), "INTEGER 0");

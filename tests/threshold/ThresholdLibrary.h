@@ -25,12 +25,6 @@ inline Oid ParseOid(const std::string& text) {
   return ids;
 }
 
-inline std::string OidText(const Oid& oid) {
-  std::string text;
-  for (UINT id : oid) text += (text.empty() ? "" : ".") + std::to_string(id);
-  return text;
-}
-
 // name.length.bytes... as the MIB indexes rows.
 inline Oid WithName(Oid oid, const std::string& name) {
   oid.push_back(static_cast<UINT>(name.size()));
@@ -90,7 +84,6 @@ class ThresholdLibrary : public test_support::ExtensionLibrary {
     Bind(frame_data, "LorvethThresholdTest_FrameData");
     Bind(raise_table_changed, "LorvethThresholdTest_RaiseTableChanged");
     Bind(raise_threshold_event, "LorvethThresholdTest_RaiseThresholdEvent");
-    Bind(raise_event, "LorvethThresholdTest_RaiseEvent");
     Bind(capture_trace, "LorvethThresholdTest_CaptureTrace");
     Bind(trace_line, "LorvethThresholdTest_TraceLine");
     Bind(last_set_result, "LorvethThresholdTest_LastSetResult");
@@ -228,7 +221,6 @@ class ThresholdLibrary : public test_support::ExtensionLibrary {
   size_t (*frame_data)(size_t, unsigned char*, size_t) = nullptr;
   long (*raise_table_changed)(unsigned) = nullptr;
   long (*raise_threshold_event)(const char*) = nullptr;
-  long (*raise_event)(unsigned, unsigned, const char*) = nullptr;
   void (*capture_trace)(int) = nullptr;
   size_t (*trace_line)(size_t, unsigned*, char*, size_t) = nullptr;
   size_t (*last_set_result)(char*, size_t) = nullptr;

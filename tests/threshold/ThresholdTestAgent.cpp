@@ -104,12 +104,6 @@ TEST_EXPORT long LorvethThresholdTest_RaiseThresholdEvent(const char* xml) {
   return Module()->RaiseThresholdEvent(xml);
 }
 
-TEST_EXPORT long LorvethThresholdTest_RaiseEvent(unsigned oc, unsigned oe, const char* data) {
-  const std::string text = data != nullptr ? data : "";
-  return Module()->RaiseEvent(static_cast<WORD>(oc), static_cast<WORD>(oe),
-                              std::vector<BYTE>(text.begin(), text.end()));
-}
-
 TEST_EXPORT void LorvethThresholdTest_CaptureTrace(int on) {
   if (on != 0) {
     {

@@ -24,31 +24,6 @@ std::vector<std::string> Names(ConfigDocument& table, std::string_view tag) {
   return names;
 }
 
-// Iteration skips prolog and comments, does not check the root's name, matches
-// record tags exactly and stops at the first record of another tag.
-TEST(ConfigIterationTest, RecordsOfTheTagAreYieldedUpToAnotherTag) {
-  const char* mixed = "<Anything><RuleSet Name=\"s\"/><Rule Name=\"a\"/><Rules/></Anything>";
-  const std::tuple<const char*, const char*, std::vector<std::string>> cases[] = {
-      {"<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<!-- table -->\r\n<Rules>\r\n"
-       "<!-- first -->\r\n<Rule Name=\"a\"/>\r\n<?pi?>\r\n<Rule Name=\"b\"/>\r\n</Rules>\r\n",
-       "Rule",
-       {"a", "b"}},
-      {mixed, "Rule", {"a"}},
-      {mixed, "RuleSet", {"s"}},
-      {mixed, "Rul", {}},
-  };
-  for (const auto& [text, tag, names] : cases) {
-    ConfigDocument table(text);
-    EXPECT_EQ(Names(table, tag), names) << text << " " << tag;
-  }
-  RecordDocument record("Rule", "keep");
-  for (const char* text : {"", "<Rules/>", "<Rules><Event/></Rules>", "not xml", "<Rule/>"}) {
-    ConfigDocument table(text);
-    EXPECT_FALSE(table.FindFirstRecord("Rule", &record)) << text;
-    EXPECT_EQ(record.DocumentText(), "<Rule Name=\"keep\"/>\r\n");
-  }
-}
-
 TEST(ConfigModifiedTest, MissingEmptyOrUnparsableStampIsZeroAndReadingItKeepsTheIteration) {
   for (const char* text :
        {"<Rules/>", "<Rules Modified=\"\"/>", "<Rules Modified=\"today\"/>",
