@@ -1,6 +1,7 @@
 // The switch client and its event sink against the in-process fake switch:
 // attach and detach, requests, retries, cancellation, the client name, the
-// two event forms and malformed events, settings events and advising.
+// two event forms and malformed events, settings events and advising.  Each
+// request method is used by one of the cases below.
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -263,56 +264,6 @@ TEST_F(SwitchClientTest, FailedAttachLeavesTheResultAndRequestsFailAndTheNameWai
   CommandBuffer none;
   EXPECT_EQ(Send(none), cmd_status::kIncompleteHeader);
   EXPECT_TRUE(fake_->Frames().empty());
-}
-
-// Each request method in turn: the frame travels and the reply comes back.
-TEST_F(SwitchClientTest, FrameTravelsAndReplyComesBackByEachMethod) {
-  const std::pair<unsigned, DISPID> methods[] = {
-      {FakeSwitch::kAllMembers, FakeSwitch::kIdCmdRequest},
-      {FakeSwitch::kVCRequestExMember | FakeSwitch::kVCRequestMember, FakeSwitch::kIdVCRequestEx},
-      {FakeSwitch::kVCRequestMember, FakeSwitch::kIdVCRequest}};
-  for (const auto& [members, method] : methods) {
-    SCOPED_TRACE(method);
-    trace_.Clear();
-    StartAttached(members | FakeSwitch::kClientNameMember);
-    fake_->QueueAnswer(Answer::Text(0, "42.5"));
-    fake_->QueueAnswer(Answer::Status(0, {1}));
-    fake_->QueueAnswer(Answer::Status(cmd_status::kIllegalObject));
-    fake_->QueueAnswer(Answer::Status(0xFF));
-    CommandBuffer request(sp::kOcRuleCurrentValue, 0, 5, sp::kAgentCabinet, 0x13, "cpu", 4);
-    EXPECT_EQ(Send(request, 30), 0u);
-    EXPECT_STREQ(request.DataText(), "42.5");
-    EXPECT_EQ(request.Header()->OC, sp::kOcRuleCurrentValue);
-
-    CommandBuffer bare;
-    bare.SetHeaderFields(sp::kOcReadConfiguration, sp::kSettingShutdownIsAllowed, 0,
-                         sp::kAgentCabinet, sp::kStatRequestPending);
-    EXPECT_EQ(Send(bare), 0u);
-    EXPECT_TRUE(bare.HasReplyData(1, false));
-    EXPECT_EQ(bare.DataByte(0), 1);
-    ExpectTrace({{3,
-                  "CmdRequest() OUT CABID -001: OC 0xE001-0x3811 OID 0x0000 "
-                  "MID 0x00000000 Stat 0x00 Len 0001"}});
-
-    CommandBuffer refused = CpuRequest();
-    EXPECT_EQ(Send(refused), cmd_status::kIllegalObject);
-    EXPECT_EQ(refused.DataLength(), 0u);
-    // A VC status byte widens with its sign, and 0xFFFFFFFF is not the good 255.
-    const bool vc = method != FakeSwitch::kIdCmdRequest;
-    CommandBuffer event_status = StatusRequest();
-    EXPECT_EQ(Send(event_status), vc ? 0xFFFFFFFFu : 0xFFu);
-    EXPECT_EQ(event_status.IsStatusOk(), !vc);
-
-    const auto frames = fake_->Frames();
-    ASSERT_EQ(frames.size(), 4u);
-    const DWORD cabid = vc ? 0xFFFFu : 0xFFFFFFFFu;  // the VC methods carry the low halves only
-    EXPECT_EQ(std::make_tuple(frames[0].method, frames[0].oc, frames[0].oid, frames[0].stat,
-                              frames[0].timeout, frames[0].cabid),
-              std::make_tuple(method, sp::kOcRuleCurrentValue, 5u, 0x13u, 30, cabid));
-    EXPECT_EQ(frames[0].data, (std::vector<BYTE>{'c', 'p', 'u', 0}));
-    EXPECT_TRUE(frames[1].data.empty());
-    EXPECT_EQ(frames[1].stat, 0x16u);
-  }
 }
 
 // A reply header that ends just before the status field leaves the request's
