@@ -192,16 +192,6 @@ TEST(VarbindValueTextTest, ShowsEachTypeAsTheTraceDoes) {
   EXPECT_STREQ(VarbindText(varbind.Get()), "Oid=1.3.6.1, Value=STRING: \"abc\"");
 }
 
-TEST(VarbindValueTextTest, LongValuesAreCutToTheBuffer) {
-  const std::string quoted = ValueText(StringValue(std::string(5000, 'x')));
-  EXPECT_EQ(quoted.size(), 1023u);
-  EXPECT_EQ(quoted.substr(0, 9), "STRING: \"");
-  EXPECT_EQ(quoted.back(), '"');
-  const std::string hex = ValueText(StringValue(std::string(5000, '\x01')));
-  EXPECT_EQ(hex.size(), 14u + 3u * ((1023u - 14u) / 3u));
-  EXPECT_EQ(hex.substr(hex.size() - 3), "01 ");
-}
-
 TEST(SnmpErrorTextTest, NamesEveryStatusAndUnknownOutside) {
   const std::pair<int, const char*> rows[] = {
       {0, "no error"}, {18, "inconsistent name"}, {19, "unknown"}, {-1, "unknown"}};
