@@ -17,21 +17,12 @@ using Statuses = std::pair<AsnInteger32, AsnInteger32>;
 
 class SnmpMibTreeTest : public ::testing::Test {
  protected:
-  struct Answer {
-    bool found;
-    AsnInteger32 status;
-    std::string varbind;
-    std::string object;
-    bool operator==(const Answer&) const = default;
-  };
-  Answer Query(const std::string& oid_text, BYTE type) {
+  std::string Get(const std::string& oid_text) {
     VarBindOwner varbind = MakeVarbind(oid_text.c_str());
     AsnInteger32 status = -1;
-    const char* object = "(unset)";
-    const bool found = agent.MibGetVarbind(varbind.Get(), type, &status, &object);
-    return Answer{found, status, VarbindText(varbind.Get()), object};
+    agent.MibGetVarbind(varbind.Get(), SNMP_PDU_GET, &status, nullptr);
+    return VarbindText(varbind.Get());
   }
-  std::string Get(const std::string& oid_text) { return Query(oid_text, SNMP_PDU_GET).varbind; }
   // Check pass and apply pass of a SET, both finding the entry or neither;
   // returns the two statuses and keeps the object name the check answered.
   Statuses Set(const std::string& oid_text, const char* value, BYTE type = ASN_INTEGER,
@@ -100,7 +91,8 @@ TEST_F(SnmpMibTreeTest, UnparsableOidTextChangesNothingRegistrationsWriteTheirTr
   EXPECT_FALSE(agent.AddMibRegion("bad"));
   EXPECT_FALSE(agent.RemoveMibSubtree("not an oid"));
   EXPECT_EQ(agent.GetMibEntryCount(), 1u);
-  EXPECT_FALSE(Query("", SNMP_PDU_GET).found);
+  AsnInteger32 status = -1;
+  EXPECT_FALSE(agent.MibGetVarbind(MakeVarbind("").Get(), SNMP_PDU_GET, &status, nullptr));
   test_support::TraceCapture trace;
   agent.AddConstMibEntry("1.3.1", "threshAgentId", "A", ASN_OCTETSTRING, kMibReadOnly);
   agent.AddConstMibEntry("1.3.2.0", "writable", 5, ASN_INTEGER, kMibReadWrite);
