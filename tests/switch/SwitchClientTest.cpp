@@ -470,35 +470,6 @@ TEST_F(EventSinkTest, MalformedEventsAndUnknownIdsAreRefusedAndNothingReachesThe
   EXPECT_TRUE(agent_.frames.empty());
 }
 
-TEST_F(EventSinkTest, BothEventFormsBecomeFrames) {
-  EventArgs args;  // the fields form widens its fields with zeroes
-  args.Fields(0xE002, 0x311, -1, -2, 0xFF, kText);
-  EXPECT_EQ(Invoke(3, args.Params()), S_OK);
-  EventArgs empty;  // a null byte string is an empty one
-  empty.Fields(0x2201, 0, 0, 0, 0, {}, true);
-  EXPECT_EQ(Invoke(3, empty.Params()), S_OK);
-
-  // The header form takes Len and status from the header and clips the data
-  // to Len; a longer header string is fine.
-  EventArgs header_form;
-  header_form.Text(Header(sp::kOcThresholdEvent, 0, 255, 4)).Text({'<', 'x', '/', '>', 'j', 'u'});
-  EXPECT_EQ(Invoke(4, header_form.Params()), S_OK);
-  EventArgs longer;
-  auto header = Header(sp::kOcStoreConfiguration, sp::kTableRules, 0, 0);
-  header.resize(200, 0xAB);
-  longer.Text(header).Text({});
-  EXPECT_EQ(Invoke(4, longer.Params()), S_OK);
-  const auto& frames = agent_.frames;
-  ASSERT_EQ(frames.size(), 4u);
-  EXPECT_EQ(frames[0].fields, (std::vector<DWORD>{0xE002, 0x311, 0xFFFF, 0xFFFE, 255, 3}));
-  EXPECT_EQ(frames[0].data, kText);
-  EXPECT_EQ(frames[1].fields[5], 0u);
-  EXPECT_EQ(frames[2].fields,
-            (std::vector<DWORD>{sp::kOcThresholdEvent, 0, 0, 0xFFFFFFFF, 255, 4}));
-  EXPECT_EQ(frames[2].data, (Bytes{'<', 'x', '/', '>'}));
-  EXPECT_EQ(frames[3].fields[1], sp::kTableRules);
-}
-
 // A store event of one byte changes a setting; two bytes, or the code under
 // another operation, only reach the agent. A filter traces "<name> filter
 // changed to <n>" at level 3 and needs a good status; a permission traces
