@@ -186,42 +186,6 @@ std::vector<Request> ColumnRequests() {
   return requests;
 }
 
-// RowStatus values, accepted where the table allows it.  The writer decides
-// by the kind of table (record, set, member list): every value on one table
-// of each kind, on the others the values that tell the kinds apart and the
-// bounds.
-std::vector<Request> RowStatusRequests() {
-  const std::pair<const char*, std::vector<int32_t>> accepted[] = {
-      {"rules", {1, 4, 6}},   {"events", {1, 4, 6}},           {"resources", {1, 4, 6}},
-      {"targets", {1, 4, 6}}, {"reports", {1, 4, 6}},          {"rulesets", {1, 2, 4, 5, 6}},
-      {"rsm", {4, 6}},        {"reportsets", {1, 2, 4, 5, 6}}, {"psm", {4, 6}}};
-  std::vector<Request> requests;
-  for (const auto& [table, values] : accepted) {
-    const Table& t = Of(table);
-    const std::string tab = table;
-    const bool every = tab == "rules" || tab == "rulesets" || tab == "rsm";
-    for (int32_t value : {0, 1, 2, 3, 4, 5, 6, 7, -1}) {
-      if (!every && value >= 3 && value <= 6) continue;
-      const bool members = t.container[0] == '\0';
-      const std::string row =
-          std::string("[") + ((value == 4 || value == 5) && !members ? "new" : t.loaded) + "]";
-      const std::string first = tab == "events" ? "events.3" + row + "=1" : tab + ".2" + row + ":m";
-      Request r = R("RowStatus" + tab + Id(std::to_string(value)),
-                    first + " | " + tab + "." + std::to_string(t.row_status) + row + "=" +
-                        std::to_string(value))
-                      .Rs()
-                      .Ps();
-      if (std::find(values.begin(), values.end(), value) != values.end()) {
-        r.Stores("*");
-      } else {
-        r.Fails(12, 2);
-      }
-      requests.push_back(r);
-    }
-  }
-  return requests;
-}
-
 // Numbers past a column's range are refused at their varbind with the range
 // traced; the bound itself is written.
 std::vector<Request> RangeRequests() {
@@ -285,8 +249,7 @@ std::vector<Request> EnumerationRequests() {
   return requests;
 }
 
-// Report names, read-only and unknown columns, and a set that cannot be
-// fetched for active or notInService.
+// Report names, read-only and unknown columns.
 std::vector<Request> RefusedRequests() {
   std::vector<Request> requests;
   for (const char bad : std::string("/\\|:*\"<>?")) {
@@ -311,20 +274,6 @@ std::vector<Request> RefusedRequests() {
     requests.push_back(R("Unknown" + Id(column), std::string(column) + "[x]=1")
                            .Fails(2, 1)
                            .Traced(1, "## ERROR! SET on unknown object!"));
-  }
-  for (const auto& [status, with_data] :
-       {std::pair(0, false), std::pair(6, true), std::pair(23, true)}) {
-    const auto reply = static_cast<unsigned char>(status);
-    for (const char* vbs :
-         {"rulesets.2[rs]:d | rulesets.6[rs]=1", "rulesets.2[rs]:d | rulesets.6[rs]=2",
-          "reportsets.2[ps]:d | reportsets.7[ps]=1", "reportsets.2[ps]:d | reportsets.7[ps]=2"}) {
-      requests.push_back(R("FetchFails" + std::to_string(status) + Id(vbs), vbs)
-                             .Fails(12, 2)
-                             .With(kRuleSetFetch, "rs",
-                                   with_data ? std::optional(kRuleSetRs) : std::nullopt, reply)
-                             .With(kReportSetFetch, "ps",
-                                   with_data ? std::optional(kReportSetPs) : std::nullopt, reply));
-    }
   }
   return requests;
 }
@@ -691,8 +640,6 @@ TEST_P(ExecuteSetTest, RequestIsAnsweredStoredAndTraced) {
 std::string RowName(const ::testing::TestParamInfo<Request>& info) { return info.param.name; }
 
 INSTANTIATE_TEST_SUITE_P(Columns, ExecuteSetTest, ::testing::ValuesIn(ColumnRequests()), RowName);
-INSTANTIATE_TEST_SUITE_P(RowStatus, ExecuteSetTest, ::testing::ValuesIn(RowStatusRequests()),
-                         RowName);
 INSTANTIATE_TEST_SUITE_P(Ranges, ExecuteSetTest, ::testing::ValuesIn(RangeRequests()), RowName);
 INSTANTIATE_TEST_SUITE_P(Enumerations, ExecuteSetTest, ::testing::ValuesIn(EnumerationRequests()),
                          RowName);
