@@ -44,7 +44,7 @@ TEST(RecordColumnTest, ColumnValuesWithTheirDefaultsAndFallbacks) {
 }
 
 // Setters that refuse their value leave a record that already holds the item
-// as it was, and a setter refuses a record of another kind.  Enumeration codes
+// as it was, and setters and member routines refuse a record of another kind.  Enumeration codes
 // a SET can carry are refused through the agent in the SET tables.
 TEST(RecordRefusedValueTest, RefusedValueWritesNothing) {
   const std::tuple<const RecordItem*, int64_t> cases[] = {
@@ -69,6 +69,8 @@ TEST(RecordRefusedValueTest, RefusedValueWritesNothing) {
   }
   RecordDocument other("Other", "n");
   EXPECT_FALSE(RuleRecord(other).SetDescription("d"));
+  EXPECT_FALSE(RuleSetRecord(other).AddMember("x"));
+  EXPECT_FALSE(RuleSetRecord(other).RemoveMember("x"));
   EXPECT_EQ(other.DocumentText(), "<Other Name=\"n\"/>\r\n");
 }
 
