@@ -37,17 +37,11 @@ using test_support::VarBinds;
 
 // A value as a comparable text: "INTEGER 5", "STRING abc", "NULL".
 inline std::string ValueText(const AsnAny& value) {
-  switch (value.asnType) {
-    case ASN_INTEGER:
-      return "INTEGER " + std::to_string(value.asnValue.number);
-    case ASN_OCTETSTRING:
-      return "STRING " + std::string(reinterpret_cast<const char*>(value.asnValue.string.stream),
-                                     value.asnValue.string.length);
-    case ASN_NULL:
-      return "NULL";
-    default:
-      return "TYPE " + std::to_string(value.asnType);
-  }
+  const AsnOctetString& octets = value.asnValue.string;
+  if (value.asnType == ASN_INTEGER) return "INTEGER " + std::to_string(value.asnValue.number);
+  if (value.asnType == ASN_NULL) return "NULL";
+  if (value.asnType != ASN_OCTETSTRING) return "TYPE " + std::to_string(value.asnType);
+  return "STRING " + std::string(reinterpret_cast<const char*>(octets.stream), octets.length);
 }
 
 // A text as the module sends it, with its terminator.
@@ -61,7 +55,6 @@ inline const std::string kAgentTrace = "\nLORVETH_AGENT       : ";
 struct WalkEntry {
   Oid oid;
   std::string value;
-  bool operator==(const WalkEntry&) const = default;
 };
 
 class ThresholdLibrary : public test_support::ExtensionLibrary {
@@ -131,20 +124,18 @@ class ThresholdLibrary : public test_support::ExtensionLibrary {
     return ValueText(vbs[0].value);
   }
 
-  // GET-NEXT from `start` until the answer leaves the root.
-  std::vector<WalkEntry> Walk(Oid start = {}) {
+  // GET-NEXT from the root until the answer leaves it.
+  std::vector<WalkEntry> Walk() {
     const Oid root = Root();
-    if (start.empty()) start = root;
     std::vector<WalkEntry> entries;
-    Oid at = start;
-    for (;;) {
+    for (Oid at = root;;) {
       VarBinds vbs;
       vbs.Add(at);
       AsnInteger32 status = 0, index = 0;
       if (!query(SNMP_PDU_GETNEXT, vbs.Get(), &status, &index) || status != 0) break;
-      Oid next = NameOf(vbs[0]);
-      if (next.size() < root.size() || !std::equal(root.begin(), root.end(), next.begin()) ||
-          next <= at) {
+      const Oid next = NameOf(vbs[0]);
+      if (next <= at || next.size() < root.size() ||
+          !std::equal(root.begin(), root.end(), next.begin())) {
         break;
       }
       entries.push_back({next, ValueText(vbs[0].value)});

@@ -44,8 +44,8 @@ TEST(RecordColumnTest, ColumnValuesWithTheirDefaultsAndFallbacks) {
 }
 
 // Setters that refuse their value leave a record that already holds the item
-// as it was, and setters and member routines refuse a record of another kind.  Enumeration codes
-// a SET can carry are refused through the agent in the SET tables.
+// as it was; setters and member routines refuse a record of another kind.
+// Enumeration codes a SET can carry are refused through the agent's SET tables.
 TEST(RecordRefusedValueTest, RefusedValueWritesNothing) {
   const std::tuple<const RecordItem*, int64_t> cases[] = {
       {&kRuleOperator, int64_t{1} << 32},
