@@ -219,7 +219,6 @@ std::vector<Request> RangeRequests() {
   return requests;
 }
 
-// Report names, read-only and unknown columns.
 std::vector<Request> RefusedRequests() {
   std::vector<Request> requests;
   for (const char bad : std::string("/\\|:*\"<>?")) {
@@ -248,7 +247,6 @@ std::vector<Request> RefusedRequests() {
   return requests;
 }
 
-// Single requests, each about one rule of the row handling.
 std::vector<Request> RowRequests() {
   const std::string no_row = kAgent + "## ERROR! Missing or illegal RowStatus in row!\n";
   const std::string description_d = Rule("cpu", "<Description>d</Description>");
@@ -369,7 +367,6 @@ std::vector<Request> RowRequests() {
   };
 }
 
-// The set tables and their contents tables, with the set fetched.
 std::vector<Request> SetRequests() {
   const std::string net =
       kRsHead + "<Rule Name=\"disk\"/><Status>enable</Status><Rule Name=\"net\"/>";
@@ -504,7 +501,6 @@ class ExecuteSetTest : public ::testing::TestWithParam<Request> {
     first_frame_ = lib_.frame_count();
   }
 
-  // The varbinds the request text describes.
   void Build(const std::string& text, VarBinds& vbs) {
     for (const std::string& written : Split(text, " | ")) {
       if (written.empty()) continue;
@@ -537,10 +533,6 @@ class ExecuteSetTest : public ::testing::TestWithParam<Request> {
     }
   }
 
-  std::vector<ThresholdLibrary::FrameInfo> Frames(unsigned oc) {
-    return lib_.FramesOf(oc, first_frame_);
-  }
-
   ThresholdLibrary lib_;
   size_t first_frame_ = 0;
 };
@@ -559,7 +551,7 @@ TEST_P(ExecuteSetTest, RequestIsAnsweredStoredAndTraced) {
   EXPECT_EQ(status, r.status);
   EXPECT_EQ(index, r.index);
 
-  const auto stores = Frames(kStoreCommand);
+  const auto stores = lib_.FramesOf(kStoreCommand, first_frame_);
   ASSERT_EQ(stores.size(), r.stored.empty() ? 0u : 1u);
   if (!r.stored.empty()) {
     EXPECT_EQ(stores[0].oid, 0u);
@@ -580,14 +572,13 @@ TEST_P(ExecuteSetTest, RequestIsAnsweredStoredAndTraced) {
     }
   }
   if (r.fetches >= 0) {
-    auto fetches = Frames(kRuleSetFetch);
-    for (const auto& frame : Frames(kReportSetFetch)) fetches.push_back(frame);
+    auto fetches = lib_.FramesOf(kRuleSetFetch, first_frame_);
+    for (const auto& frame : lib_.FramesOf(kReportSetFetch, first_frame_)) fetches.push_back(frame);
     EXPECT_EQ(fetches.size(), static_cast<size_t>(r.fetches));
     for (const auto& frame : fetches) {
       EXPECT_EQ(frame.oe, 0u);
       EXPECT_EQ(frame.cabid, 0xFFFFFFFFu);
       EXPECT_EQ(frame.stat, 19u);
-      // The set's name with its terminator.
       EXPECT_EQ(frame.data, threshold_test::TextBytes(r.replies.at(0).name));
     }
   }
@@ -645,7 +636,7 @@ TEST_F(StoreReplyTest, EveryReplyStatusMapsToItsSnmpErrorStatus) {
     lib_.query(SNMP_PDU_SET, vbs.Get(), &status, &index);
     EXPECT_EQ(status, snmp) << int{byte};
     EXPECT_EQ(index, snmp == 0 ? 0 : 1) << int{byte};
-    EXPECT_EQ(Frames(kStoreCommand).size(), static_cast<size_t>(reply + 1));
+    EXPECT_EQ(lib_.FramesOf(kStoreCommand, first_frame_).size(), static_cast<size_t>(reply + 1));
     EXPECT_EQ(lib_.LastSetResult(), "No SET executed");
     int traced = 0;
     for (const auto& line : lib_.TraceLines()) {

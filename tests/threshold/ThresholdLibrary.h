@@ -219,7 +219,6 @@ class ThresholdLibrary : public test_support::ExtensionLibrary {
   const char* (*mib_root)() = nullptr;
 
  private:
-  // Threads of this process, from /proc.
   static size_t ThreadCount() {
     const std::filesystem::directory_iterator tasks("/proc/self/task");
     return static_cast<size_t>(std::distance(begin(tasks), end(tasks)));

@@ -53,7 +53,6 @@ CSnmpAgent* CreateAgentInstance() {
 
 #define TEST_EXPORT extern "C" __attribute__((visibility("default")))
 
-// The table request of `table_code` is answered with status 0 and the text.
 TEST_EXPORT void LorvethThresholdTest_SetTable(unsigned table_code, const char* xml) {
   Module()->SetTable(table_code, xml);
 }
