@@ -57,15 +57,9 @@ struct AgentLibrary : test_support::ExtensionLibrary {
   void Load() {
     Open();
     Bind(set_fault_mode, "LorvethTestAgent_SetFaultMode");
-    Bind(queue_answer, "LorvethTestAgent_QueueAnswer");
-    Bind(raise_setting, "LorvethTestAgent_RaiseSetting");
-    Bind(flags, "LorvethTestAgent_Flags");
     Bind(create_trap, "LorvethTestAgent_CreateTrap");
   }
   void (*set_fault_mode)(int) = nullptr;
-  void (*queue_answer)(unsigned char, const unsigned char*, size_t) = nullptr;
-  long (*raise_setting)(unsigned short, unsigned char) = nullptr;
-  void (*flags)(unsigned char*) = nullptr;
   int (*create_trap)(const char*, unsigned, const char*) = nullptr;
 };
 
@@ -278,21 +272,6 @@ TEST_F(AgentLibraryTest, AgentThatCannotAttachNeverServesAndClosesQuickly) {
   lib_.close();
   EXPECT_TRUE(Traced("SWITCH attach FAILED (Class not registered)"));
   EXPECT_TRUE(Traced("SnmpClose():   Init thread did already exit"));
-}
-
-TEST_F(AgentLibraryTest, PermissionFlagsAreReadTwiceAtStartAndFollowSettingEvents) {
-  ASSERT_NO_FATAL_FAILURE(Load());
-  // Two rounds of the five settings: ShutdownIsAllowed, SetAllowed,
-  // DoAccountCheck, Trap2EventLog, TrapToAdminAlert.
-  const unsigned char values[] = {1, 1, 0, 3, 5, 1, 0, 1, 4, 6};
-  for (unsigned char value : values) lib_.queue_answer(0, &value, 1);
-  ASSERT_NO_FATAL_FAILURE(Start());
-  unsigned char flags[5] = {};
-  lib_.flags(flags);
-  EXPECT_EQ(std::vector<int>(flags, flags + 5), (std::vector<int>{1, 0, 1, 4, 6}));
-  EXPECT_EQ(lib_.raise_setting(0x3800, 2), 0);
-  lib_.flags(flags);
-  EXPECT_EQ(flags[3], 2);
 }
 
 // Traps leave the queue in order; a trap set to 2 in the trap table is
