@@ -95,11 +95,11 @@ class AgentLibraryTest : public ::testing::Test {
   bool Traced(const std::string& text) const { return Trace().find(text) != std::string::npos; }
 
   // Loads and starts the library in a child process (for cases that leave the
-  // library pinned or end the process), waits there until `ready` holds, then
-  // exits with what `finish` returns; 2, 3 or 5 when loading, starting or
-  // waiting failed, -1 when the child did not exit normally.
-  static int RunStartedInChild(const std::function<bool()>& ready,
-                               const std::function<int(PFNSNMPEXTENSIONCLOSE)>& finish) {
+  // library pinned or end the process), closes it there once `ready` holds and
+  // exits: through the exit handlers, without unloading the library, when
+  // `exit_handlers`; 2, 3 or 5 when loading, starting or waiting failed, -1
+  // when the child did not exit normally.
+  static int RunStartedInChild(const std::function<bool()>& ready, bool exit_handlers) {
     const pid_t child = fork();
     if (child < 0) return -1;
     if (child == 0) {
@@ -111,7 +111,8 @@ class AgentLibraryTest : public ::testing::Test {
       }
       if (!lib->Init()) _exit(3);
       if (!test_support::WaitFor(ready)) _exit(5);
-      _exit(finish(lib->close));
+      lib->close();
+      exit_handlers ? std::exit(0) : _exit(0);
     }
     int status = 0;
     if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
@@ -327,12 +328,7 @@ TEST_F(AgentLibraryTest, ModuleLockListLocksOnlyModulesAlreadyLoadedByExactName)
 // thread keeps the library loaded in that child.
 TEST_F(AgentLibraryTest, DetachAtExitAndCloseOfAHangingInitializationFinishCleanly) {
   SetString("SOFTWARE\\Quorvath\\#Setup", "FileRoot", LORVETH_BINARY_DIR "/tests/frame");
-  const auto close_and_exit = [](PFNSNMPEXTENSIONCLOSE close) {
-    close();
-    std::exit(0);  // no dlclose: the library's destructor runs among the exit handlers
-    return 0;
-  };
-  EXPECT_EQ(RunStartedInChild([] { return Status() == "started"; }, close_and_exit), 0);
+  EXPECT_EQ(RunStartedInChild([] { return Status() == "started"; }, true), 0);
   EXPECT_TRUE(Traced("load message DLL"));
   EXPECT_FALSE(Traced("Exception in DLL_PROCESS_DETACH"));
   EXPECT_TRUE(Traced("SNMP agent DLL unloaded"));
@@ -340,12 +336,9 @@ TEST_F(AgentLibraryTest, DetachAtExitAndCloseOfAHangingInitializationFinishClean
 
   std::ofstream(trace_path_, std::ios::trunc).close();
   setenv("LORVETH_TEST_AGENT_HANG", "1", 1);
-  EXPECT_EQ(RunStartedInChild([this] { return Traced("Calling the agent's InitializeMib()"); },
-                              [](PFNSNMPEXTENSIONCLOSE close) {
-                                close();
-                                return 0;
-                              }),
-            0);
+  EXPECT_EQ(
+      RunStartedInChild([this] { return Traced("Calling the agent's InitializeMib()"); }, false),
+      0);
   EXPECT_TRUE(Traced("Init thread did not terminate within 20 seconds! Thread is being killed!"));
   EXPECT_TRUE(Traced("TEMINATED!"));
   EXPECT_EQ(Status(), "stopped");

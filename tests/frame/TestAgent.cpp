@@ -43,7 +43,6 @@ class CTestAgent final : public CSnmpAgent {
     }
     AddConstMibEntry("1.3.6.1.4.1.32473.99.1.1.0", "testName", "test agent", ASN_OCTETSTRING, 0);
     AddConstMibEntry("1.3.6.1.4.1.32473.99.1.2.0", "testWritable", 7, ASN_INTEGER, kMibReadWrite);
-    AddConstMibEntry("1.3.6.1.4.1.32473.99.1.3.0", "testWritable2", 8, ASN_INTEGER, kMibReadWrite);
     AddVarMibEntry("1.3.6.1.4.1.32473.99.1.4.0", "testFailing", ASN_INTEGER,
                    static_cast<MibCallback>(&CTestAgent::GetFailing), nullptr, nullptr, nullptr, 0,
                    0);
