@@ -44,17 +44,6 @@ TEST_F(SysBaseTest, UuidValueNamesTheCommonRootAndSetupKeyGivesTheDirectories) {
   EXPECT_EQ(CRegistryRootSet().FileRoot(), "E:\\Files");
 }
 
-// Only a missing value falls back; a present but empty one is used as it is.
-TEST_F(SysBaseTest, EmptyCommonRootAndEmptyFileRootAreKeptWithoutFallback) {
-  SetString("SOFTWARE\\Quorvath\\#Setup", "AgentRoot", "C:\\Agents");
-  SetString("SOFTWARE\\Quorvath\\#Setup", "FileRoot", "");
-  EXPECT_EQ(CRegistryRootSet().FileRoot(), "");
-  SetString(kCommonRootUuidKey, kCommonRootValue, "");
-  const CRegistryRootSet roots;
-  EXPECT_EQ(roots.CommonRoot(), "");
-  EXPECT_EQ(roots.AgentKey("Lorveth_Agent"), "\\Lorveth_Agent");
-}
-
 TEST_F(SysBaseTest, AgentRegFilePathResolvesRelativeAndAbsolutePaths) {
   SetString("SOFTWARE\\Quorvath\\#Setup", "DataRoot", "D:\\Data");
   const CRegistryRootSet roots;

@@ -43,7 +43,6 @@ class CTestAgent final : public CSnmpAgent {
     }
     AddConstMibEntry("1.3.6.1.4.1.32473.99.1.1.0", "testName", "test agent", ASN_OCTETSTRING, 0);
     AddConstMibEntry("1.3.6.1.4.1.32473.99.1.2.0", "testWritable", 7, ASN_INTEGER, kMibReadWrite);
-    AddConstMibEntry("1.3.6.1.4.1.32473.99.1.3.0", "testWritable2", 8, ASN_INTEGER, kMibReadWrite);
     AddVarMibEntry("1.3.6.1.4.1.32473.99.1.4.0", "testFailing", ASN_INTEGER,
                    static_cast<MibCallback>(&CTestAgent::GetFailing), nullptr, nullptr, nullptr, 0,
                    0);
@@ -92,28 +91,6 @@ CSnmpAgent* CreateAgentInstance() {
 
 // 0 normal, 1 a processor fault in OnPreSnmpQuery, 2 an exception there.
 TEST_EXPORT void LorvethTestAgent_SetFaultMode(int mode) { g_fault_mode.store(mode); }
-
-// Scripts the next answer of the fake switch: status and data bytes.
-TEST_EXPORT void LorvethTestAgent_QueueAnswer(unsigned char stat, const unsigned char* data,
-                                              size_t length) {
-  Switch()->QueueAnswer(
-      test_support::FakeSwitch::Answer::Status(stat, std::vector<BYTE>(data, data + length)));
-}
-
-// Sends a setting event (OC 0xE002) with one data byte through the fake switch.
-TEST_EXPORT long LorvethTestAgent_RaiseSetting(unsigned short setting, unsigned char value) {
-  return Switch()->RaiseFieldsEvent(0xE002, setting, 0, 0, 0, {value});
-}
-
-// The five switch permission flags as the agent holds them.
-TEST_EXPORT void LorvethTestAgent_Flags(unsigned char out[5]) {
-  const SwitchPermissionFlags& flags = Extension().switch_flags;
-  out[0] = flags.ShutdownIsAllowed.load();
-  out[1] = flags.SetAllowed.load();
-  out[2] = flags.DoAccountCheck.load();
-  out[3] = flags.Trap2EventLog.load();
-  out[4] = flags.TrapToAdminAlert.load();
-}
 
 // Queues a trap as the threshold agent would.
 TEST_EXPORT int LorvethTestAgent_CreateTrap(const char* enterprise, unsigned trap_number,

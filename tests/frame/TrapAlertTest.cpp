@@ -41,22 +41,6 @@ TEST(Trap2MsgTableTest, HasEveryRowWithItsCodeAndBoundaries) {
   }
 }
 
-TEST(Trap2MsgTableTest, SeveritiesFollowTheRowLists) {
-  const std::pair<int, DWORD> severities[] = {{2200, 3}, {2201, 3}, {2202, 2}, {2203, 1},
-                                              {0, 1},    {1, 3},    {238, 2},  {239, 1},
-                                              {673, 3},  {2113, 3}};
-  for (const auto& [trap, severity] : severities) {
-    EXPECT_EQ(MessageIdOf(trap) >> 30, severity) << trap;
-  }
-  size_t errors = 0, warnings = 0;
-  for (const Trap2MsgRow* row = Trap2MsgTable; row->trap_number != -1; ++row) {
-    errors += (row->message_id >> 30) == 3 ? 1 : 0;
-    warnings += (row->message_id >> 30) == 2 ? 1 : 0;
-  }
-  EXPECT_EQ(errors, 112u);
-  EXPECT_EQ(warnings, 21u);
-}
-
 // A trap's binding list built from values.
 class Bindings {
  public:

@@ -1,11 +1,11 @@
-// The MIB tree against a sorted vector: random registrations (scalars and cells),
+// The MIB tree against a std::map: random registrations (scalars and cells),
 // re-registrations, subtree removals, GET, GET-NEXT (also walks from the last
 // answer) and next-entry lookups over OIDs that are prefixes of each other and
 // hold boundary sub-identifiers must give the same answers from both.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -14,63 +14,15 @@
 
 namespace {
 
-using Ids = std::vector<UINT>;
-
-struct Cell {
-  Ids oid;
-  DWORD value;
-};
-
-// The reference store: cells kept in SNMP order, which for sequences of unsigned
-// sub-identifiers is plain lexicographic order (a prefix sorts first).
-class Reference {
- public:
-  void Put(const Ids& oid, DWORD value) {
-    auto at = cells_.begin() + (LowerBound(oid) - cells_.cbegin());
-    if (at != cells_.end() && at->oid == oid) {
-      at->value = value;
-    } else {
-      cells_.insert(at, Cell{oid, value});
-    }
-  }
-  const Cell* Find(const Ids& oid) const {
-    auto at = LowerBound(oid);
-    return at != cells_.end() && at->oid == oid ? &*at : nullptr;
-  }
-  const Cell* Next(const Ids& oid) const {
-    auto at = std::upper_bound(cells_.begin(), cells_.end(), oid,
-                               [](const Ids& key, const Cell& cell) { return key < cell.oid; });
-    return at != cells_.end() ? &*at : nullptr;
-  }
-  bool RemovePrefix(const Ids& prefix) {
-    const auto before = cells_.size();
-    std::erase_if(cells_, [&](const Cell& cell) {
-      return cell.oid.size() >= prefix.size() &&
-             std::equal(prefix.begin(), prefix.end(), cell.oid.begin());
-    });
-    return cells_.size() != before;
-  }
-  const std::vector<Cell>& cells() const { return cells_; }
-
- private:
-  std::vector<Cell>::const_iterator LowerBound(const Ids& oid) const {
-    return std::lower_bound(cells_.begin(), cells_.end(), oid,
-                            [](const Cell& cell, const Ids& key) { return cell.oid < key; });
-  }
-  std::vector<Cell> cells_;
-};
+// SNMP order of unsigned sub-identifiers is lexicographic order, a prefix first.
+using Reference = std::map<Ids, DWORD>;
 
 // Unsigned dotted text, which the parser accepts over the whole 32-bit range.
 std::string Text(const Ids& oid) {
   std::string text;
-  for (size_t i = 0; i < oid.size(); ++i) {
-    if (i != 0) text += '.';
-    text += std::to_string(oid[i]);
-  }
+  for (UINT id : oid) text += (text.empty() ? "" : ".") + std::to_string(id);
   return text;
 }
-
-Ids IdsOf(const AsnObjectIdentifier& oid) { return Ids(oid.ids, oid.ids + oid.idLength); }
 
 VarBindOwner Request(const Ids& oid) {
   VarBindOwner varbind;
@@ -90,11 +42,9 @@ class OidGenerator {
                                       256,        0x7F,       0x80,       0x3FFF,     0x4000,
                                       0x1FFFFF,   0x200000,   0xFFFFFFF,  0x10000000, 0x7FFFFFFE,
                                       0x7FFFFFFF, 0x80000000, 0x80000001, 0xFFFFFFFE, 0xFFFFFFFF};
-    switch (Pick(4)) {
-      case 0: return kEdges[Pick(std::size(kEdges))];
-      case 1: return static_cast<UINT>(random_());
-      default: return static_cast<UINT>(Pick(4));  // small: many shared prefixes
-    }
+    const size_t kind = Pick(4);
+    if (kind == 0) return kEdges[Pick(std::size(kEdges))];
+    return kind == 1 ? static_cast<UINT>(random_()) : static_cast<UINT>(Pick(4));
   }
 
   // An OID of length 0 to 128 that is often a prefix, an extension or a sibling
@@ -103,13 +53,10 @@ class OidGenerator {
     Ids oid;
     if (!pool_.empty() && Pick(4) != 0) {
       oid = pool_[Pick(pool_.size())];
-      switch (Pick(4)) {
-        case 0: oid.resize(Pick(oid.size() + 1)); break;                       // prefix
-        case 1: oid.push_back(SubIdentifier()); break;                          // child
-        case 2: if (!oid.empty()) oid.back() = SubIdentifier(); break;          // sibling
-        default: break;                                                         // itself
-      }
-      while (oid.size() > 128) oid.pop_back();
+      const size_t change = Pick(4);
+      if (change == 0) oid.resize(Pick(oid.size() + 1));
+      if (change == 1 && oid.size() < 128) oid.push_back(SubIdentifier());
+      if (change == 2 && !oid.empty()) oid.back() = SubIdentifier();
     } else {
       const size_t length = Pick(4) == 0 ? 1 + Pick(128) : 1 + Pick(12);
       for (size_t i = 0; i < length; ++i) oid.push_back(SubIdentifier());
@@ -127,15 +74,14 @@ class OidGenerator {
 };
 
 void ExpectSameStore(TestAgent& agent, const Reference& reference) {
-  ASSERT_EQ(agent.GetMibEntryCount(), reference.cells().size());
+  ASSERT_EQ(agent.GetMibEntryCount(), reference.size());
   VarBindOwner walk;  // from the empty OID, over every entry in order
-  for (const Cell& cell : reference.cells()) {
-    AsnInteger32 status = -1;
-    ASSERT_TRUE(agent.MibGetVarbind(walk.Get(), SNMP_PDU_GETNEXT, &status, nullptr));
-    ASSERT_EQ(IdsOf(walk->name), cell.oid);
-    ASSERT_EQ(walk->value.asnValue.unsigned32, cell.value);
-  }
   AsnInteger32 status = -1;
+  for (const auto& [oid, value] : reference) {
+    ASSERT_TRUE(agent.MibGetVarbind(walk.Get(), SNMP_PDU_GETNEXT, &status, nullptr));
+    ASSERT_EQ(IdsOf(walk->name), oid);
+    ASSERT_EQ(walk->value.asnValue.unsigned32, value);
+  }
   EXPECT_FALSE(agent.MibGetVarbind(walk.Get(), SNMP_PDU_GETNEXT, &status, nullptr));
 }
 
@@ -157,45 +103,36 @@ TEST_P(SnmpMibTreeDifferentialTest, RandomOperationsAnswerAsTheSortedReference) 
       // Half of them as table cells: the column and a number index.
       const bool cell = operation % 2 == 0 && oid.size() >= 3 && oid.back() != kNoNumberIndex;
       const Ids column(oid.begin(), oid.end() - (cell ? 1 : 0));
-      const bool stored =
-          cell ? agent.AddConstTableEntry(Text(column).c_str(), "cell", value, ASN_GAUGE32,
-                                          nullptr, oid.back())
-               : agent.AddConstMibEntry(Text(oid).c_str(), "cell", value, ASN_GAUGE32,
-                                        kMibReadOnly);
+      const bool stored = cell ? agent.AddConstTableEntry(Text(column).c_str(), "cell", value,
+                                                          ASN_GAUGE32, nullptr, oid.back())
+                               : agent.AddConstMibEntry(Text(oid).c_str(), "cell", value,
+                                                        ASN_GAUGE32, kMibReadOnly);
       // OID text needs at least two sub-identifiers.
       ASSERT_EQ(stored, oid.size() >= 2) << Text(oid);
-      if (stored) reference.Put(oid, value);
-    } else if (operation < 11) {
+      if (stored) reference[oid] = value;
+    } else if (operation < 18) {  // GET, GET-NEXT, next-entry lookup
       VarBindOwner varbind = Request(oid);
       AsnInteger32 status = -1;
-      const bool found = agent.MibGetVarbind(varbind.Get(), SNMP_PDU_GET, &status, nullptr);
-      const Cell* expected = reference.Find(oid);
-      ASSERT_EQ(found, expected != nullptr) << Text(oid);
-      ASSERT_EQ(status, found ? 0 : SNMP_ERRORSTATUS_NOSUCHNAME);
-      ASSERT_EQ(IdsOf(varbind->name), oid);
-      ASSERT_EQ(varbind->value.asnValue.unsigned32, expected ? expected->value : 0xDEADBEEF);
-      if (found) answered = oid;
-    } else if (operation < 16) {
-      VarBindOwner varbind = Request(oid);
-      AsnInteger32 status = -1;
-      const bool found = agent.MibGetVarbind(varbind.Get(), SNMP_PDU_GETNEXT, &status, nullptr);
-      const Cell* expected = reference.Next(oid);
-      ASSERT_EQ(found, expected != nullptr) << Text(oid);
-      ASSERT_EQ(status, found ? 0 : SNMP_ERRORSTATUS_NOSUCHNAME);
-      ASSERT_EQ(IdsOf(varbind->name), expected ? expected->oid : oid) << Text(oid);
-      ASSERT_EQ(varbind->value.asnValue.unsigned32, expected ? expected->value : 0xDEADBEEF);
-      if (found) answered = expected->oid;
-    } else if (operation < 18) {
-      VarBindOwner varbind = Request(oid);
-      const bool found = agent.GetNextMibEntry(varbind.Get());
-      const Cell* expected = reference.Next(oid);
-      ASSERT_EQ(found, expected != nullptr) << Text(oid);
-      ASSERT_EQ(IdsOf(varbind->name), expected ? expected->oid : oid) << Text(oid);
-      ASSERT_EQ(varbind->value.asnValue.unsigned32, expected ? expected->value : 0xDEADBEEF);
+      const bool get = operation < 11, lookup = operation >= 16;
+      const bool found =
+          lookup ? agent.GetNextMibEntry(varbind.Get())
+                 : agent.MibGetVarbind(varbind.Get(), get ? SNMP_PDU_GET : SNMP_PDU_GETNEXT,
+                                       &status, nullptr);
+      const auto expected = get ? reference.find(oid) : reference.upper_bound(oid);
+      ASSERT_EQ(found, expected != reference.end()) << Text(oid);
+      ASSERT_EQ(status, lookup ? -1 : found ? 0 : SNMP_ERRORSTATUS_NOSUCHNAME);
+      ASSERT_EQ(IdsOf(varbind->name), found ? expected->first : oid) << Text(oid);
+      ASSERT_EQ(varbind->value.asnValue.unsigned32, found ? expected->second : 0xDEADBEEF);
+      if (found && !lookup) answered = expected->first;
     } else {
-      const bool removed = agent.RemoveMibSubtree(Text(oid).c_str());
-      const bool expected = oid.size() >= 2 && reference.RemovePrefix(oid);
-      ASSERT_EQ(removed, expected) << Text(oid);
+      const size_t before = reference.size();
+      if (oid.size() >= 2) {
+        std::erase_if(reference, [&](const auto& entry) {
+          return entry.first.size() >= oid.size() &&
+                 std::equal(oid.begin(), oid.end(), entry.first.begin());
+        });
+      }
+      ASSERT_EQ(agent.RemoveMibSubtree(Text(oid).c_str()), reference.size() != before) << Text(oid);
     }
     if (step % 1000 == 999) ExpectSameStore(agent, reference);
   }

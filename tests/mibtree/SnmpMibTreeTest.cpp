@@ -1,6 +1,6 @@
-// Registration, lookup and the varbind operations of the MIB tree, with the
-// trace lines the registrations write. Ordering, misses and removal over
-// random OIDs are the differential test's.
+// Registration, re-registration and SET of the MIB tree, with the trace lines
+// the registrations write. Ordering, misses and removal over random OIDs are
+// the differential test's.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -17,23 +17,11 @@ using Statuses = std::pair<AsnInteger32, AsnInteger32>;
 
 class SnmpMibTreeTest : public ::testing::Test {
  protected:
-  struct Answer {
-    bool found;
-    AsnInteger32 status;
-    std::string varbind;
-    std::string object;
-    bool operator==(const Answer&) const = default;
-  };
-  Answer Query(const std::string& oid_text, BYTE type) {
+  std::string Get(const std::string& oid_text) {
     VarBindOwner varbind = MakeVarbind(oid_text.c_str());
     AsnInteger32 status = -1;
-    const char* object = "(unset)";
-    const bool found = agent.MibGetVarbind(varbind.Get(), type, &status, &object);
-    return Answer{found, status, VarbindText(varbind.Get()), object};
-  }
-  std::string Get(const std::string& oid_text) { return Query(oid_text, SNMP_PDU_GET).varbind; }
-  std::string GetNext(const std::string& oid_text) {
-    return Query(oid_text, SNMP_PDU_GETNEXT).varbind;
+    agent.MibGetVarbind(varbind.Get(), SNMP_PDU_GET, &status, nullptr);
+    return VarbindText(varbind.Get());
   }
   // Check pass and apply pass of a SET, both finding the entry or neither;
   // returns the two statuses and keeps the object name the check answered.
@@ -96,25 +84,6 @@ TEST_F(SnmpMibTreeTest, ReRegisteringReplacesCallbacksAccessAndUserWordButKeepsA
   EXPECT_EQ(Set(cell, "1"), Statuses(4, 4));
 }
 
-TEST_F(SnmpMibTreeTest, StoredValuesAndTableCellKeysFollowTheirTypesAndIndexes) {
-  ASSERT_TRUE(agent.AddVarMibEntry("1.3.4.0", "msg", ASN_OCTETSTRING, nullptr, nullptr, nullptr,
-                                   nullptr, kMibReadOnly, 0));
-  ASSERT_TRUE(agent.AddConstMibEntry("1.3.1", "n", 5, ASN_OCTETSTRING, kMibReadOnly));
-  ASSERT_TRUE(agent.AddConstMibEntry("1.3.2", "i", "1.2", ASN_IPADDRESS, kMibReadOnly));
-  EXPECT_EQ(Get("1.3.4.0"), "Oid=1.3.4.0, Value=STRING: NULL");
-  EXPECT_EQ(Get("1.3.1"), "Oid=1.3.1, Value=NULL");
-  EXPECT_EQ(Get("1.3.2"), "Oid=1.3.2, Value=NULL");
-  ASSERT_TRUE(agent.AddConstTableEntry("1.3.6", "member", 1, ASN_INTEGER, "ab", 3));
-  ASSERT_TRUE(
-      agent.AddConstTableEntry("1.3.6", "name", "d", ASN_OCTETSTRING, "ab", kNoNumberIndex));
-  ASSERT_TRUE(agent.AddConstTableEntry("1.3.7", "unnamed", 0, ASN_INTEGER, "", kNoNumberIndex));
-  EXPECT_TRUE(Query("1.3.6.2.97.98.3", SNMP_PDU_GET).found);
-  EXPECT_TRUE(Query("1.3.7.0", SNMP_PDU_GET).found);
-  EXPECT_EQ(agent.GetMibEntryCount(), 6u);  // three scalars, three cells
-  EXPECT_EQ(Set("1.3.6.2.97.98", "1"), Statuses(4, 4));
-  EXPECT_EQ(Get("1.3.6.2.97.98"), "Oid=1.3.6.2.97.98, Value=STRING: \"d\"");
-}
-
 TEST_F(SnmpMibTreeTest, UnparsableOidTextChangesNothingRegistrationsWriteTheirTraceLines) {
   ASSERT_TRUE(agent.AddConstMibEntry("1.3", "a", 1, ASN_INTEGER, kMibReadOnly));
   EXPECT_FALSE(agent.AddConstMibEntry("1.x", "b", "v", ASN_OCTETSTRING, kMibReadOnly));
@@ -122,7 +91,8 @@ TEST_F(SnmpMibTreeTest, UnparsableOidTextChangesNothingRegistrationsWriteTheirTr
   EXPECT_FALSE(agent.AddMibRegion("bad"));
   EXPECT_FALSE(agent.RemoveMibSubtree("not an oid"));
   EXPECT_EQ(agent.GetMibEntryCount(), 1u);
-  EXPECT_FALSE(Query("", SNMP_PDU_GET).found);
+  AsnInteger32 status = -1;
+  EXPECT_FALSE(agent.MibGetVarbind(MakeVarbind("").Get(), SNMP_PDU_GET, &status, nullptr));
   test_support::TraceCapture trace;
   agent.AddConstMibEntry("1.3.1", "threshAgentId", "A", ASN_OCTETSTRING, kMibReadOnly);
   agent.AddConstMibEntry("1.3.2.0", "writable", 5, ASN_INTEGER, kMibReadWrite);
@@ -148,52 +118,6 @@ TEST_F(SnmpMibTreeTest, UnparsableOidTextChangesNothingRegistrationsWriteTheirTr
   ASSERT_EQ(agent.GetMibRegionCount(), 2u);
   EXPECT_STREQ(agent.GetMibRegionDescription(1), "second region");
   EXPECT_EQ(agent.GetMibRegionOid(2), nullptr);
-}
-
-TEST_F(SnmpMibTreeTest, GetCallbackAnswersAfterPreReadButNeverChangesTheStore) {
-  AddVar("1.3.1", "counter", &TestAgent::fGetCounter, nullptr, nullptr, &TestAgent::fPreRead);
-  VarBindOwner next = MakeVarbind("1.3.0.9");  // the next entry is copied, no callback runs
-  ASSERT_TRUE(agent.GetNextMibEntry(next.Get()));
-  EXPECT_STREQ(VarbindText(next.Get()), "Oid=1.3.1, Value=INTEGER: 0 (0x0)");
-  EXPECT_TRUE(agent.calls.empty());
-  EXPECT_EQ(Get("1.3.1"), "Oid=1.3.1, Value=INTEGER: 100 (0x64)");
-  EXPECT_EQ(GetNext("1.3"), "Oid=1.3.1, Value=INTEGER: 101 (0x65)");
-  ASSERT_EQ(agent.calls.size(), 4u);
-  for (size_t i = 0; i < 4; ++i) {
-    EXPECT_EQ(agent.calls[i].callback, i % 2 == 0 ? "pre" : "get");
-    EXPECT_EQ(agent.calls[i].mode, i % 2 == 0 ? kMibModePreRead : kMibModeGet);
-    EXPECT_EQ(agent.calls[i].oid, "1.3.1");
-    EXPECT_EQ(agent.calls[i].value, "INTEGER: 0 (0x0)");  // the stored value, untouched
-  }
-  agent.calls.clear();
-  agent.pre_read_status = SNMP_ERRORSTATUS_RESOURCEUNAVAILABLE;  // suppresses the get
-  EXPECT_EQ(Query("1.3.1", SNMP_PDU_GET), (Answer{true, SNMP_ERRORSTATUS_RESOURCEUNAVAILABLE,
-                                                  "Oid=1.3.1, Value=INTEGER: 0 (0x0)", "counter"}));
-  ASSERT_EQ(agent.calls.size(), 1u);
-  EXPECT_EQ(agent.calls[0].callback, "pre");
-}
-
-TEST_F(SnmpMibTreeTest, LookupsAnswerNameAndValueAndStepPastAThrowingGetCallback) {
-  agent.AddConstMibEntry("1.3.1", "before", 1, ASN_INTEGER, kMibReadOnly);
-  AddVar("1.3.2", "throws", &TestAgent::fThrow, nullptr, nullptr, nullptr);
-  AddVar("1.3.3", "throwsint", &TestAgent::fThrowInt, nullptr, nullptr, nullptr);
-  agent.AddConstMibEntry("1.3.4", "after", 4, ASN_INTEGER, kMibReadOnly);
-  EXPECT_EQ(Query("1.3.1", SNMP_PDU_GETNEXT),
-            (Answer{true, SNMP_ERRORSTATUS_GENERR, "Oid=1.3.2, Value=INTEGER: 0 (0x0)", "throws"}));
-  EXPECT_EQ(Query("1.3.2", SNMP_PDU_GETNEXT).status, SNMP_ERRORSTATUS_GENERR);
-  EXPECT_EQ(Query("1.3.3", SNMP_PDU_GETNEXT),
-            (Answer{true, 0, "Oid=1.3.4, Value=INTEGER: 4 (0x4)", "after"}));
-
-  // Only GET and GET-NEXT are answered, with the value and the object name.
-  agent.AddConstMibEntry("1.3.6.1.2", "two", 2, ASN_INTEGER, kMibReadOnly);
-  agent.AddConstMibEntry("1.3.6.1.4", "four", "four", ASN_OCTETSTRING, kMibReadWrite);
-  EXPECT_EQ(Query("1.3.6.1.4", SNMP_PDU_GET),
-            (Answer{true, 0, "Oid=1.3.6.1.4, Value=STRING: \"four\"", "four"}));
-  EXPECT_EQ(Query("1.3.6.1.3", SNMP_PDU_GET).object, "(unset)");
-  EXPECT_FALSE(Query("1.3.6.1.2", SNMP_PDU_SET).found);
-  EXPECT_FALSE(Query("1.3.6.1.2", SNMP_PDU_GETBULK).found);
-  agent.ClearMib();
-  EXPECT_EQ(agent.GetMibEntryCount(), 0u);
 }
 
 TEST_F(SnmpMibTreeTest, SetStatusesOfAccessMissingEntriesAndCallbacks) {
@@ -229,60 +153,6 @@ TEST_F(SnmpMibTreeTest, SetStatusesOfAccessMissingEntriesAndCallbacks) {
   agent.set_status = 0;  // a successful one stores the request value, whatever its type
   EXPECT_EQ(Set("1.3.4.0", text, ASN_OCTETSTRING).second, 0);
   EXPECT_EQ(Get("1.3.4.0"), "Oid=1.3.4.0, Value=STRING: \"text for an INTEGER\"");
-}
-
-// Derived from the agent behind a polymorphic base, so that the agent part sits
-// at a non-zero offset: its callbacks must still run on the right object.
-class Padding {
- public:
-  virtual ~Padding() = default;
-  char bytes[24] = {};
-};
-
-class ReentrantAgent : public Padding, public TestAgent {
- public:
-  // Looks the tree up, registers into it and removes from it while the tree is
-  // serving this very callback; answers the number of entries.
-  DWORD fGetReentrant(SnmpVarBind* varbind, DWORD /*mode*/) {
-    AddConstMibEntry("1.3.8", "added", Read("1.3.9").second + 1, ASN_INTEGER, kMibReadOnly);
-    RemoveMibSubtree("1.3.7");
-    SetVarbindNumber(varbind, static_cast<DWORD>(GetMibEntryCount()), ASN_INTEGER);
-    return 0;
-  }
-  // Removes its own entry while the SET is being applied.
-  DWORD fSetRemovingItself(SnmpVarBind* /*varbind*/, DWORD /*mode*/) {
-    RemoveMibSubtree("1.3.5");
-    return 0;
-  }
-  // A GET: its status and the number it answered.
-  std::pair<AsnInteger32, LONG> Read(const char* oid_text) {
-    VarBindOwner varbind = MakeVarbind(oid_text);
-    AsnInteger32 status = -1;
-    MibGetVarbind(varbind.Get(), SNMP_PDU_GET, &status, nullptr);
-    return {status, GetInteger(varbind.Get())};
-  }
-};
-
-TEST(SnmpMibTreeReentryTest, CallbacksThatUseTheTreeNeitherDeadlockNorCorruptIt) {
-  ReentrantAgent agent;
-  agent.AddConstMibEntry("1.3.9", "nine", 9, ASN_INTEGER, kMibReadOnly);
-  agent.AddConstMibEntry("1.3.7.1", "removed", 1, ASN_INTEGER, kMibReadOnly);
-  agent.AddVarMibEntry("1.3.1", "reentrant", ASN_INTEGER,
-                       static_cast<MibCallback>(&ReentrantAgent::fGetReentrant), nullptr, nullptr,
-                       nullptr, kMibReadOnly, 0);
-  EXPECT_EQ(agent.Read("1.3.1"), (std::pair<AsnInteger32, LONG>{0, 3}));  // 1.3.1, 1.3.8, 1.3.9
-  EXPECT_EQ(agent.Read("1.3.8"), (std::pair<AsnInteger32, LONG>{0, 10}));
-
-  agent.ClearMib();
-  agent.AddVarMibEntry("1.3.5.1", "self", ASN_INTEGER, nullptr,
-                       static_cast<MibCallback>(&ReentrantAgent::fSetRemovingItself), nullptr,
-                       nullptr, kMibReadWrite, 0);
-  VarBindOwner set = MakeVarbind("1.3.5.1");
-  SetVarbindNumber(set.Get(), 1, ASN_INTEGER);
-  AsnInteger32 status = -1;
-  EXPECT_TRUE(agent.MibSetVarbind(set.Get(), &status));
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(agent.GetMibEntryCount(), 0u);
 }
 
 }  // namespace

@@ -6,15 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "TestAgent.h"
 #include "mibtree/SnmpErrorText.h"
-#include "mibtree/SnmpVarbind.h"
-#include "platform/SnmpOwners.h"
 
 namespace {
-
-using Ids = std::vector<UINT>;
-
-Ids IdsOf(const AsnObjectIdentifier& oid) { return Ids(oid.ids, oid.ids + oid.idLength); }
 
 // A string value over bytes the test chooses (terminator not implied).
 VarBindOwner StringValue(const std::string& bytes, BYTE type = ASN_OCTETSTRING) {
@@ -32,19 +27,11 @@ TEST(OidFromStringTest, ParsesDottedQuotedAndBoundaryTexts) {
     const char* text;
     Ids ids;
   } rows[] = {
-      {"1.2.\"ab\"", {1, 2, 2, 97, 98}},
-      {"1.\"ab\".5", {1, 2, 97, 98, 5}},
-      {"1.\"\".2", {1, 0, 2}},
-      {"1.\"a.b\"", {1, 3, 97, 46, 98}},
-      {"1.\"ab", {1, 2, 97, 98}},
-      {"1.\"a.5", {1, 3, 97, 46, 53}},      // unterminated
+      {"1.2.\"ab\"", {1, 2, 2, 97, 98}},   {"1.\"ab\".5", {1, 2, 97, 98, 5}},
+      {"1.\"a.b\"", {1, 3, 97, 46, 98}},   {"1.\"a.5", {1, 3, 97, 46, 53}},  // unterminated
       {"1.\"\xE9\"", {1, 1, 0xFFFFFFE9u}},  // high bytes widen as signed characters
-      {"  \t.1.3.6", {1, 3, 6}},
-      {"..1.3", {0, 1, 3}},  // one dot is skipped
-      {"0.4294967295", {0, 0xFFFFFFFFu}},
-      {"1.2147483648", {1, 0x80000000u}},
-      {"1..2", {1, 0, 2}},
-      {"1.2.", {1, 2, 0}},
+      {"  \t.1.3.6", {1, 3, 6}},           {"..1.3", {0, 1, 3}},  // one dot is skipped
+      {"0.4294967295", {0, 0xFFFFFFFFu}},  {"1.2.", {1, 2, 0}},
   };
   for (const auto& row : rows) {
     OidOwner oid;
@@ -79,12 +66,6 @@ TEST(OidToStringTest, FormatsSignedDecimalsAndAppendsStringIndexes) {
   ASSERT_TRUE(OidFromString("1.3", oid.Get()));
   ASSERT_TRUE(AppendStringIndex(oid.Get(), "a\xE9"));
   EXPECT_EQ(IdsOf(*oid.Get()), (Ids{1, 3, 2, 97, 233}));
-  ASSERT_TRUE(AppendStringIndex(oid.Get(), nullptr));  // nothing
-  ASSERT_TRUE(AppendStringIndex(oid.Get(), ""));       // the length 0
-  EXPECT_EQ(IdsOf(*oid.Get()), (Ids{1, 3, 2, 97, 233, 0}));
-  OidOwner empty;
-  ASSERT_TRUE(AppendStringIndex(empty.Get(), "x"));
-  EXPECT_EQ(IdsOf(*empty.Get()), (Ids{1, 120}));
 }
 
 TEST(VarbindSetterTest, NumberTypesStoreNumbersAndEachTypeReadsItsPartOfTheText) {
@@ -110,11 +91,9 @@ TEST(VarbindSetterTest, NumberTypesStoreNumbersAndEachTypeReadsItsPartOfTheText)
       {"abc", ASN_OCTETSTRING, true, "STRING: \"abc\""},
       {nullptr, ASN_OCTETSTRING, true, "STRING: NULL"},
       {"12abc", ASN_INTEGER, true, "INTEGER: 12 (0xC)"},
-      {"abc", ASN_GAUGE32, true, "GAUGE: 0 (0x0)"},
       {"4294967295", ASN_COUNTER32, true, "COUNTER: -1 (0xFFFFFFFF)"},
       {"1.3.6.1", ASN_OBJECTIDENTIFIER, true, "OID"},
       {"192.168.1.2.99", ASN_IPADDRESS, true, "IP ADDRESS: 192.168.1.2"},
-      {"10.0.0.1", ASN_IPADDRESS, true, "IP ADDRESS: 10.0.0.1"},  // exactly four
       {"1.2.3", ASN_IPADDRESS, false, "NULL"},
       {"x", ASN_OBJECTIDENTIFIER, false, "NULL"},
       {"1", ASN_OPAQUE, false, "NULL"},
@@ -142,18 +121,10 @@ TEST(VarbindReaderTest, GetStringTerminatesOnceCopiesBorrowedBytesAndGetIntegerR
   EXPECT_STREQ(GetString(loan.Get()), "xy");
   EXPECT_NE(loan->value.asnValue.string.stream, borrowed);
   EXPECT_TRUE(loan->value.asnValue.string.dynamic);
-  VarBindOwner empty;
-  empty->value.asnType = ASN_OCTETSTRING;
-  EXPECT_STREQ(GetString(empty.Get()), "");
   // GetInteger reads only the classic number types (the SET table of the
-  // threshold agent reads the others); a freed value is NULL.
+  // threshold agent reads the others).
   SetVarbindNumber(varbind.Get(), 9, ASN_UNSIGNED32);
   EXPECT_EQ(GetInteger(varbind.Get()), 0);
-  VarBindOwner other_varbind;
-  SetVarbindText(other_varbind.Get(), "1.2.3", ASN_OBJECTIDENTIFIER);
-  FreeVarbindValue(other_varbind.Get());
-  EXPECT_EQ(other_varbind->value.asnType, ASN_NULL);
-  EXPECT_EQ(other_varbind->value.asnValue.object.ids, nullptr);
 }
 
 TEST(VarbindValueTextTest, ShowsEachTypeAsTheTraceDoes) {
@@ -170,7 +141,6 @@ TEST(VarbindValueTextTest, ShowsEachTypeAsTheTraceDoes) {
       {std::string("\x01\x02", 2), ASN_OCTETSTRING, "OCTET STRING: 01 02 "},
       {std::string("a\0\xFF", 3), ASN_OPAQUE, "OCTET STRING: 61 00 FF "},
       {"", ASN_OCTETSTRING, "STRING: NULL"},
-      {"", ASN_OPAQUE, "OPAQUE: NULL"},
       {"abc", ASN_IPADDRESS, "IP ADDRESS"},
   };
   for (const auto& row : strings) EXPECT_EQ(ValueText(StringValue(row.bytes, row.type)), row.shown);
@@ -181,8 +151,6 @@ TEST(VarbindValueTextTest, ShowsEachTypeAsTheTraceDoes) {
   } numbers[] = {
       {static_cast<DWORD>(-5), ASN_INTEGER, "INTEGER: -5 (0xFFFFFFFB)"},
       {255, ASN_COUNTER32, "COUNTER: 255 (0xFF)"},
-      {1, ASN_GAUGE32, "GAUGE: 1 (0x1)"},
-      {0, ASN_TIMETICKS, "TIMETICKS: 0 (0x0)"},
       {3, ASN_UNSIGNED32, "UNKNOWN TYPE"},
   };
   for (const auto& row : numbers) {
@@ -195,16 +163,6 @@ TEST(VarbindValueTextTest, ShowsEachTypeAsTheTraceDoes) {
   OidFromString("1.3.6.1", &varbind->name);
   SetVarbindText(varbind.Get(), "abc", ASN_OCTETSTRING);
   EXPECT_STREQ(VarbindText(varbind.Get()), "Oid=1.3.6.1, Value=STRING: \"abc\"");
-}
-
-TEST(VarbindValueTextTest, LongValuesAreCutToTheBuffer) {
-  const std::string quoted = ValueText(StringValue(std::string(5000, 'x')));
-  EXPECT_EQ(quoted.size(), 1023u);
-  EXPECT_EQ(quoted.substr(0, 9), "STRING: \"");
-  EXPECT_EQ(quoted.back(), '"');
-  const std::string hex = ValueText(StringValue(std::string(5000, '\x01')));
-  EXPECT_EQ(hex.size(), 14u + 3u * ((1023u - 14u) / 3u));
-  EXPECT_EQ(hex.substr(hex.size() - 3), "01 ");
 }
 
 TEST(SnmpErrorTextTest, NamesEveryStatusAndUnknownOutside) {

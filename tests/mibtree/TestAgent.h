@@ -32,7 +32,7 @@ class TestAgent : public CSnmpMibTree<TestAgent> {
     SetVarbindNumber(varbind, counter++, ASN_INTEGER);
     return 0;
   }
-  DWORD fPreRead(SnmpVarBind* v, DWORD mode) { return Record("pre", v, mode, pre_read_status); }
+  DWORD fPreRead(SnmpVarBind* v, DWORD mode) { return Record("pre", v, mode); }
   DWORD fCheckSet(SnmpVarBind* v, DWORD mode) { return Record("check", v, mode, check_status); }
   DWORD fSet(SnmpVarBind* v, DWORD mode) { return Record("set", v, mode, set_status); }
   DWORD fThrow(SnmpVarBind* varbind, DWORD mode) {
@@ -46,12 +46,14 @@ class TestAgent : public CSnmpMibTree<TestAgent> {
 
   std::vector<Call> calls;
   DWORD counter = 100;
-  DWORD pre_read_status = 0;
   DWORD check_status = 0;
   DWORD set_status = 0;
 };
 
 using MibCallback = TestAgent::MibCallback;
+using Ids = std::vector<UINT>;
+
+inline Ids IdsOf(const AsnObjectIdentifier& oid) { return Ids(oid.ids, oid.ids + oid.idLength); }
 
 // A varbind built from dotted text, owned by the test.
 inline VarBindOwner MakeVarbind(const char* oid_text) {

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,23 +20,9 @@ using test_support::Oid;
 
 inline Oid ParseOid(const std::string& text) {
   Oid ids;
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find('.', at);
-    if (end == std::string::npos) end = text.size();
-    ids.push_back(static_cast<UINT>(std::stoul(text.substr(at, end - at))));
-    at = end + 1;
-  }
+  std::istringstream in(text);
+  for (std::string id; std::getline(in, id, '.');) ids.push_back(static_cast<UINT>(std::stoul(id)));
   return ids;
-}
-
-inline std::string OidText(const Oid& oid) {
-  std::string text;
-  for (size_t i = 0; i < oid.size(); ++i) {
-    if (i != 0) text += '.';
-    text += std::to_string(oid[i]);
-  }
-  return text;
 }
 
 // name.length.bytes... as the MIB indexes rows.
@@ -50,17 +37,11 @@ using test_support::VarBinds;
 
 // A value as a comparable text: "INTEGER 5", "STRING abc", "NULL".
 inline std::string ValueText(const AsnAny& value) {
-  switch (value.asnType) {
-    case ASN_INTEGER:
-      return "INTEGER " + std::to_string(value.asnValue.number);
-    case ASN_OCTETSTRING:
-      return "STRING " + std::string(reinterpret_cast<const char*>(value.asnValue.string.stream),
-                                     value.asnValue.string.length);
-    case ASN_NULL:
-      return "NULL";
-    default:
-      return "TYPE " + std::to_string(value.asnType);
-  }
+  const AsnOctetString& octets = value.asnValue.string;
+  if (value.asnType == ASN_INTEGER) return "INTEGER " + std::to_string(value.asnValue.number);
+  if (value.asnType == ASN_NULL) return "NULL";
+  if (value.asnType != ASN_OCTETSTRING) return "TYPE " + std::to_string(value.asnType);
+  return "STRING " + std::string(reinterpret_cast<const char*>(octets.stream), octets.length);
 }
 
 // A text as the module sends it, with its terminator.
@@ -74,7 +55,6 @@ inline const std::string kAgentTrace = "\nLORVETH_AGENT       : ";
 struct WalkEntry {
   Oid oid;
   std::string value;
-  bool operator==(const WalkEntry&) const = default;
 };
 
 class ThresholdLibrary : public test_support::ExtensionLibrary {
@@ -97,7 +77,6 @@ class ThresholdLibrary : public test_support::ExtensionLibrary {
     Bind(frame_data, "LorvethThresholdTest_FrameData");
     Bind(raise_table_changed, "LorvethThresholdTest_RaiseTableChanged");
     Bind(raise_threshold_event, "LorvethThresholdTest_RaiseThresholdEvent");
-    Bind(raise_event, "LorvethThresholdTest_RaiseEvent");
     Bind(capture_trace, "LorvethThresholdTest_CaptureTrace");
     Bind(trace_line, "LorvethThresholdTest_TraceLine");
     Bind(last_set_result, "LorvethThresholdTest_LastSetResult");
@@ -145,20 +124,18 @@ class ThresholdLibrary : public test_support::ExtensionLibrary {
     return ValueText(vbs[0].value);
   }
 
-  // GET-NEXT from `start` until the answer leaves the root.
-  std::vector<WalkEntry> Walk(Oid start = {}) {
+  // GET-NEXT from the root until the answer leaves it.
+  std::vector<WalkEntry> Walk() {
     const Oid root = Root();
-    if (start.empty()) start = root;
     std::vector<WalkEntry> entries;
-    Oid at = start;
-    for (;;) {
+    for (Oid at = root;;) {
       VarBinds vbs;
       vbs.Add(at);
       AsnInteger32 status = 0, index = 0;
       if (!query(SNMP_PDU_GETNEXT, vbs.Get(), &status, &index) || status != 0) break;
-      Oid next = NameOf(vbs[0]);
-      if (next.size() < root.size() || !std::equal(root.begin(), root.end(), next.begin()) ||
-          next <= at) {
+      const Oid next = NameOf(vbs[0]);
+      if (next <= at || next.size() < root.size() ||
+          !std::equal(root.begin(), root.end(), next.begin())) {
         break;
       }
       entries.push_back({next, ValueText(vbs[0].value)});
@@ -171,24 +148,22 @@ class ThresholdLibrary : public test_support::ExtensionLibrary {
     unsigned oc = 0, oe = 0, oid = 0, cabid = 0, stat = 0;
     std::vector<unsigned char> data;
   };
-  std::vector<FrameInfo> Frames(size_t from = 0) {
+  // The commands since `from`, only those with the operation code `oc` if given.
+  std::vector<FrameInfo> Frames(size_t from = 0, int oc = -1) {
     std::vector<FrameInfo> frames;
-    const size_t count = frame_count();
-    for (size_t i = from; i < count; ++i) {
+    for (size_t i = from; i < frame_count(); ++i) {
       unsigned f[5] = {};
       frame(i, f);
-      FrameInfo info{f[0], f[1], f[2], f[3], f[4], {}};
-      info.data.resize(frame_data(i, nullptr, 0));
+      if (oc >= 0 && f[0] != static_cast<unsigned>(oc)) continue;
+      FrameInfo info{f[0], f[1], f[2],
+                     f[3], f[4], std::vector<unsigned char>(frame_data(i, nullptr, 0))};
       if (!info.data.empty()) frame_data(i, info.data.data(), info.data.size());
       frames.push_back(std::move(info));
     }
     return frames;
   }
-  // The commands since `from` with the operation code `oc`.
   std::vector<FrameInfo> FramesOf(unsigned oc, size_t from = 0) {
-    std::vector<FrameInfo> frames = Frames(from);
-    std::erase_if(frames, [oc](const FrameInfo& f) { return f.oc != oc; });
-    return frames;
+    return Frames(from, static_cast<int>(oc));
   }
 
   struct TraceLine {
@@ -237,7 +212,6 @@ class ThresholdLibrary : public test_support::ExtensionLibrary {
   size_t (*frame_data)(size_t, unsigned char*, size_t) = nullptr;
   long (*raise_table_changed)(unsigned) = nullptr;
   long (*raise_threshold_event)(const char*) = nullptr;
-  long (*raise_event)(unsigned, unsigned, const char*) = nullptr;
   void (*capture_trace)(int) = nullptr;
   size_t (*trace_line)(size_t, unsigned*, char*, size_t) = nullptr;
   size_t (*last_set_result)(char*, size_t) = nullptr;
@@ -245,7 +219,6 @@ class ThresholdLibrary : public test_support::ExtensionLibrary {
   const char* (*mib_root)() = nullptr;
 
  private:
-  // Threads of this process, from /proc.
   static size_t ThreadCount() {
     const std::filesystem::directory_iterator tasks("/proc/self/task");
     return static_cast<size_t>(std::distance(begin(tasks), end(tasks)));

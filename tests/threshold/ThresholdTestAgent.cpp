@@ -1,8 +1,7 @@
 // The threshold agent with the real entry points and frame, talking to an
 // in-process fake threshold module.  The extra exports script the module
-// (after loading, before SnmpExtensionInit: the agent loads its tables on the
-// initialization thread), read what it received, raise its events and look
-// into the agent.
+// (before SnmpExtensionInit: the tables load on the initialization thread),
+// read what it received, raise its events and look into the agent.
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -54,7 +53,6 @@ CSnmpAgent* CreateAgentInstance() {
 
 #define TEST_EXPORT extern "C" __attribute__((visibility("default")))
 
-// The table request of `table_code` is answered with status 0 and the text.
 TEST_EXPORT void LorvethThresholdTest_SetTable(unsigned table_code, const char* xml) {
   Module()->SetTable(table_code, xml);
 }
@@ -104,25 +102,16 @@ TEST_EXPORT long LorvethThresholdTest_RaiseThresholdEvent(const char* xml) {
   return Module()->RaiseThresholdEvent(xml);
 }
 
-TEST_EXPORT long LorvethThresholdTest_RaiseEvent(unsigned oc, unsigned oe, const char* data) {
-  const std::string text = data != nullptr ? data : "";
-  return Module()->RaiseEvent(static_cast<WORD>(oc), static_cast<WORD>(oe),
-                              std::vector<BYTE>(text.begin(), text.end()));
-}
-
 TEST_EXPORT void LorvethThresholdTest_CaptureTrace(int on) {
-  if (on != 0) {
-    {
-      std::lock_guard lock(g_capture_lock);
-      g_captured.clear();
-    }
-    GetTrace().SetCapture([](DWORD level, const std::string& text) {
-      std::lock_guard lock(g_capture_lock);
-      g_captured.push_back({level, text});
-    });
-  } else {
-    GetTrace().SetCapture(nullptr);
+  if (on == 0) return GetTrace().SetCapture(nullptr);
+  {
+    std::lock_guard lock(g_capture_lock);
+    g_captured.clear();
   }
+  GetTrace().SetCapture([](DWORD level, const std::string& text) {
+    std::lock_guard lock(g_capture_lock);
+    g_captured.push_back({level, text});
+  });
 }
 
 // Line `index` of the capture: its level and text; returns the size the text

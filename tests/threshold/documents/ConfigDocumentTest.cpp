@@ -1,8 +1,7 @@
 // Configuration tables: iterating records with its stop rule, the Modified
-// stamp, finding a record by its attributes, merges that change nothing, and
-// the lock under concurrent merging and reading.  Replacing in place is
-// checked by the server-control store tests, appending by the agent's SET
-// tables.
+// stamp, merges that change nothing, and the lock under concurrent merging and
+// reading.  Finding and replacing in place is checked by the server-control
+// store tests, appending by the agent's SET tables.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -23,31 +22,6 @@ std::vector<std::string> Names(ConfigDocument& table, std::string_view tag) {
     names.push_back(record.ItemText(records::RecordItem{.record = tag, .attribute = "Name"}));
   }
   return names;
-}
-
-// Iteration skips prolog and comments, does not check the root's name, matches
-// record tags exactly and stops at the first record of another tag.
-TEST(ConfigIterationTest, RecordsOfTheTagAreYieldedUpToAnotherTag) {
-  const char* mixed = "<Anything><RuleSet Name=\"s\"/><Rule Name=\"a\"/><Rules/></Anything>";
-  const std::tuple<const char*, const char*, std::vector<std::string>> cases[] = {
-      {"<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<!-- table -->\r\n<Rules>\r\n"
-       "<!-- first -->\r\n<Rule Name=\"a\"/>\r\n<?pi?>\r\n<Rule Name=\"b\"/>\r\n</Rules>\r\n",
-       "Rule",
-       {"a", "b"}},
-      {mixed, "Rule", {"a"}},
-      {mixed, "RuleSet", {"s"}},
-      {mixed, "Rul", {}},
-  };
-  for (const auto& [text, tag, names] : cases) {
-    ConfigDocument table(text);
-    EXPECT_EQ(Names(table, tag), names) << text << " " << tag;
-  }
-  RecordDocument record("Rule", "keep");
-  for (const char* text : {"", "<Rules/>", "<Rules><Event/></Rules>", "not xml", "<Rule/>"}) {
-    ConfigDocument table(text);
-    EXPECT_FALSE(table.FindFirstRecord("Rule", &record)) << text;
-    EXPECT_EQ(record.DocumentText(), "<Rule Name=\"keep\"/>\r\n");
-  }
 }
 
 TEST(ConfigModifiedTest, MissingEmptyOrUnparsableStampIsZeroAndReadingItKeepsTheIteration) {
@@ -73,24 +47,6 @@ const char kTable[] =
     "<RuleSet Name=\"x\"/>\r\n"
     "<Rule Name=\"b\" Kind=\"k\"/>\r\n"
     "</Rules>\r\n";
-
-// A match has every attribute of the record; a missing one compares as "".
-TEST(ConfigMatchTest, MatchHasEveryAttributeOfTheRecord) {
-  ConfigDocument table(kTable);
-  RecordDocument record;
-  const std::pair<const char*, const char*> cases[] = {
-      {"<Rule Name=\"x\"/>", "x"},
-      {"<Rule Name=\"b\" Kind=\"k\"/>", "b"},
-      {"<Rule Name=\"a\" Kind=\"\"/>", "a"},
-      {"<Rule Name=\"b\" Kind=\"other\"/>", nullptr},
-      {"<Rule/>", nullptr},
-  };
-  for (const auto& [text, name] : cases) {
-    record.LoadText(text);
-    ASSERT_EQ(table.FindMatchingRecord(record), name != nullptr) << text;
-    EXPECT_EQ(name == nullptr || table.ElementAttribute("Name") == name, true) << text;
-  }
-}
 
 TEST(ConfigMergeTest, MalformedOrMissingRecordOrRootChangesNothing) {
   ConfigDocument table(kTable);

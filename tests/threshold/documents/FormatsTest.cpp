@@ -1,6 +1,6 @@
-// Number and time formats: leading-number parsing, daily times, the recording
-// end date (local noon on reading, UTC date on writing) and Modified stamps,
-// in zones with and without daylight saving time.
+// Number and time formats: leading-number parsing, the recording end date
+// (local noon on reading, UTC date on writing) and Modified stamps, in zones
+// with and without daylight saving time.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -28,16 +28,6 @@ TEST(DecimalFormatTest, LeadingNumberSaturatesOrReadsZero) {
       {"99999999999999999999999999", INT_MAX}};
   // clang-format on
   for (const auto& [text, value] : cases) EXPECT_EQ(records::ParseDecimal(text), value) << text;
-}
-
-// Hours and minutes give minutes of the day; "%d" skips leading blanks, ':'
-// must follow the hours directly, unmatched fields count zero, nothing is
-// range-checked, and a missing text reads -1.
-TEST(DailyTimeFormatTest, HoursAndMinutesGiveMinutesOfDay) {
-  const std::pair<const char*, int> cases[] = {
-      {"7:5", 425}, {"08:30", 510}, {"24:00", 1440}, {" 7: 5", 425}, {"7", 420}, {"7 :5", 420},
-      {"abc", 0},   {" ", 0},       {"25:99", 1599}, {"-1:30", -30}, {"", -1}};
-  for (const auto& [text, value] : cases) EXPECT_EQ(records::ParseDailyTime(text), value) << text;
 }
 
 // Dates read as local noon of that day, stamps as local time: standard time
@@ -83,12 +73,6 @@ TEST(RecordingEndFormatTest, WrittenAsTheUtcDateWhateverTheLocalZone) {
     EXPECT_EQ(records::FormatRecordingEnd(1167616800), "01/01/2007") << name;
     EXPECT_EQ(records::FormatUtcDateTime(1167616800), "01/01/2007 02:00:00") << name;
   }
-}
-
-TEST(RecordingEndFormatTest, ZeroIsRefusedButNegativeTimesAreDates) {
-  EXPECT_EQ(records::FormatRecordingEnd(0), std::nullopt);
-  EXPECT_EQ(records::FormatRecordingEnd(-1), "12/31/1969");
-  EXPECT_EQ(records::FormatRecordingEnd(INT_MIN), "12/13/1901");
 }
 
 }  // namespace
