@@ -5,12 +5,15 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <optional>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -333,6 +336,83 @@ TEST_F(EventsTest, EventsThatAreNotSnmpTrapsOrLackASeverityQueueNothing) {
   EXPECT_EQ(lib_.TraceLevel(kAgentTrace + "SendThresholdTrap(): Event type (eventlog) not "
                                           "\"snmp-trap\" - event ignored"),
             2u);
+}
+
+// Two versions of the rule table with different rows; each request below asks,
+// in one varbind list, for the successor of every row name of both versions.
+// The answers of a request that saw version A, version B, or anything in
+// between differ, so a request that sees a half-loaded table is caught.
+TEST_F(EventsTest, RequestsDuringReloadsSeeEitherTheOldOrTheNewTableWhole) {
+  std::vector<std::string> names_a, names_b;
+  std::string table_a = "<Rules>", table_b = "<Rules>";
+  // Document order differs from OID order, so a partial load is visible.
+  for (int i = 40; i > 0; --i) {
+    names_a.push_back("a" + std::to_string(i));
+    table_a += "<Rule Name=\"" + names_a.back() + "\"><Description>A</Description></Rule>";
+    if (i % 2 == 0) {
+      names_b.push_back("b" + std::to_string(i));
+      table_b += "<Rule Name=\"" + names_b.back() + "\"><Description>B</Description></Rule>";
+    }
+  }
+  table_a += "</Rules>";
+  table_b += "</Rules>";
+  lib_.set_table(0x311, table_a.c_str());
+  ASSERT_NO_FATAL_FAILURE(Start());
+  lib_.capture_trace(0);  // the walkers would trace without end
+
+  const Oid column = lib_.At("1.3.1.1.2");
+  std::set<Oid> all;
+  for (const auto& name : names_a) all.insert(WithName(column, name));
+  for (const auto& name : names_b) all.insert(WithName(column, name));
+  std::vector<Oid> starts{column};
+  starts.insert(starts.end(), all.begin(), all.end());
+
+  // The answers of a whole table: successor of each start within the table's rows.
+  const auto answers_of = [&](const std::vector<std::string>& names) {
+    std::set<Oid> rows;
+    for (const auto& name : names) rows.insert(WithName(column, name));
+    std::vector<Oid> answers;
+    for (const Oid& start : starts) {
+      const auto next = rows.upper_bound(start);
+      answers.push_back(next != rows.end() ? *next : Oid{});
+    }
+    return answers;
+  };
+  const std::vector<Oid> expect_a = answers_of(names_a);
+  const std::vector<Oid> expect_b = answers_of(names_b);
+
+  std::atomic<bool> stop{false};
+  std::atomic<int> torn{0}, requests{0};
+  std::vector<std::thread> walkers;
+  for (int t = 0; t < 2; ++t) {
+    walkers.emplace_back([&] {
+      while (!stop.load()) {
+        VarBinds vbs;
+        for (const Oid& start : starts) vbs.Add(start);
+        AsnInteger32 status = 0, index = 0;
+        lib_.query(SNMP_PDU_GETNEXT, vbs.Get(), &status, &index);
+        std::vector<Oid> answers;
+        for (size_t i = 0; i < vbs.size(); ++i) {
+          Oid name = NameOf(vbs[i]);
+          // Past the last row the answer lies in the next column.
+          answers.push_back(name.size() > column.size() &&
+                                    std::equal(column.begin(), column.end(), name.begin())
+                                ? name
+                                : Oid{});
+        }
+        if (answers != expect_a && answers != expect_b) ++torn;
+        ++requests;
+      }
+    });
+  }
+  for (int reload = 0; reload < 60; ++reload) {
+    lib_.set_table(0x311, reload % 2 == 0 ? table_b.c_str() : table_a.c_str());
+    lib_.raise_table_changed(0x311);
+  }
+  stop = true;
+  for (auto& walker : walkers) walker.join();
+  EXPECT_EQ(torn.load(), 0);
+  EXPECT_GT(requests.load(), 0);
 }
 
 std::string ReportsXml(const std::vector<std::string>& names) {
