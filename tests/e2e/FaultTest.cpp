@@ -39,8 +39,8 @@ class FaultTest : public SystemTest {
                   RuleColumn(kRowStatusColumn, "cpu-high"), "i", "1"});
   }
   static bool Stored(const std::string& answer) {
-    return answer.find("STRING:") != std::string::npos &&
-           answer.find("Error") == std::string::npos && answer.find("Timeout") == std::string::npos;
+    return answer.find("STRING:") != npos && answer.find("Error") == npos &&
+           answer.find("Timeout") == npos;
   }
 
   void ExpectStoresAgain(const std::string& fault, Clock::time_point since) {
@@ -78,7 +78,7 @@ TEST_F(FaultTest, SwitchdKilledDuringStoresLeavesAWholeTableFile) {
                                  " " + std::string(100 + i % 100, 'x');
         sent.push_back(text);
         const std::string answer = SetDescription(text);
-        if (answer.find("Timeout") != std::string::npos) cut_off = answer;
+        if (answer.find("Timeout") != npos) cut_off = answer;
       }
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(200 + 150 * round));
@@ -105,7 +105,7 @@ TEST_F(FaultTest, SwitchdKilledDuringStoresLeavesAWholeTableFile) {
     ExpectStoresAgain("switchd killed during a store", killed);
   }
   for (const auto& entry : std::filesystem::directory_iterator(state_dir_ + "/switchd")) {
-    EXPECT_EQ(entry.path().filename().string().find(".tmp."), std::string::npos)
+    EXPECT_EQ(entry.path().filename().string().find(".tmp."), npos)
         << entry.path() << " left behind";
   }
 }
@@ -131,9 +131,9 @@ TEST_F(FaultTest, AgentOutlivesSwitchdAndServesAgainAfterItsRestart) {
     for (std::thread& walker : walkers) walker.join();
   }
   for (const std::string& walk : walks) {
-    EXPECT_EQ(walk.find("Timeout"), std::string::npos) << walk;
-    EXPECT_EQ(walk.find("not increasing"), std::string::npos) << walk;
-    EXPECT_NE(walk.find("\"cpu-high\""), std::string::npos) << walk;
+    EXPECT_EQ(walk.find("Timeout"), npos) << walk;
+    EXPECT_EQ(walk.find("not increasing"), npos) << walk;
+    EXPECT_NE(walk.find("\"cpu-high\""), npos) << walk;
   }
   EXPECT_LE(Threads(*snmpsvc_), threads_before);
 
@@ -144,12 +144,11 @@ TEST_F(FaultTest, AgentOutlivesSwitchdAndServesAgainAfterItsRestart) {
   const std::string trap_oid = ".1.3.6.1.6.3.1.1.4.1.0 = OID: ." + kRoot + ".2.0.2200";
   EXPECT_TRUE(WaitFor([&] {
     Tool({kSwitchctl, "event", "cpu-high", "99", "critical-trap"});
-    return WaitFor([&] { return ReadFile(TrapLog()).find(trap_oid) != std::string::npos; },
+    return WaitFor([&] { return ReadFile(TrapLog()).find(trap_oid) != npos; },
                    std::chrono::milliseconds(500));
   })) << ReadFile(TrapLog())
       << ReadFile(ServiceLog());
-  EXPECT_NE(ReadFile(TrapLog()).find("." + kTrapObjects + "4.0 = STRING: \"99\""),
-            std::string::npos);
+  EXPECT_NE(ReadFile(TrapLog()).find("." + kTrapObjects + "4.0 = STRING: \"99\""), npos);
 
   switchd_->Signal(SIGKILL);
   ASSERT_TRUE(switchd_->WaitExit().has_value());
@@ -159,9 +158,9 @@ TEST_F(FaultTest, AgentOutlivesSwitchdAndServesAgainAfterItsRestart) {
   EXPECT_TRUE(WIFEXITED(*ended) && WEXITSTATUS(*ended) == 0) << *ended;
   const std::string trace = ReadFile(TraceFile());
   const std::size_t shutting = trace.find("SnmpClose(): Shutting down agent");
-  EXPECT_NE(shutting, std::string::npos) << trace;
-  EXPECT_NE(trace.find("SNMP agent DLL unloaded", shutting), std::string::npos) << trace;
-  EXPECT_EQ(trace.find("Exception"), std::string::npos) << trace;
+  EXPECT_NE(shutting, npos) << trace;
+  EXPECT_NE(trace.find("SNMP agent DLL unloaded", shutting), npos) << trace;
+  EXPECT_EQ(trace.find("Exception"), npos) << trace;
 }
 
 // Expected: a switch that does not answer (switchd stopped by SIGSTOP) holds a
@@ -188,7 +187,7 @@ TEST_F(FaultTest, StalledSwitchHoldsRequestsOnlyForTheClientTimeout) {
   EXPECT_EQ(uptime.exit_code, 0) << uptime.output;
   for (std::thread& manager : managers) manager.join();
   for (const CommandResult& answer : answers) {
-    EXPECT_EQ(answer.output.find("Timeout"), std::string::npos) << answer.output;
+    EXPECT_EQ(answer.output.find("Timeout"), npos) << answer.output;
   }
   EXPECT_LE(Threads(*snmpsvc_), threads_before + 1);
 
@@ -222,7 +221,7 @@ TEST_F(FaultTest, FullDataDiskRefusesTheStoreAndKeepsTheTables) {
   }
   ASSERT_TRUE(StartSystem());
   ASSERT_TRUE(Stored(SetDescription("Before the disk filled")));
-  ASSERT_TRUE(GetEventually(RuleColumn(kDescriptionColumn, "cpu-high"), "Before the disk filled"));
+  ASSERT_TRUE(ExpectServed(RuleColumn(kDescriptionColumn, "cpu-high"), "Before the disk filled"));
   const std::string before = ReadFile(RulesFile());
 
   const std::string filler = data + "/filler";
@@ -233,9 +232,9 @@ TEST_F(FaultTest, FullDataDiskRefusesTheStoreAndKeepsTheTables) {
     }
   }
   const std::string refused = SetDescription("After the disk filled " + std::string(200, 'y'));
-  EXPECT_NE(refused.find("Error"), std::string::npos) << refused;
+  EXPECT_NE(refused.find("Error"), npos) << refused;
   EXPECT_EQ(ReadFile(RulesFile()), before);
-  EXPECT_NE(ReadFile(dir_.path() + "/switchd.log").find("(status 6)"), std::string::npos)
+  EXPECT_NE(ReadFile(dir_.path() + "/switchd.log").find("(status 6)"), npos)
       << ReadFile(dir_.path() + "/switchd.log");
 
   std::filesystem::remove(filler);
@@ -294,21 +293,18 @@ TEST_F(FaultTest, BrokenRegistryLeavesTheAgentOnItsDefaults) {
         .swap(snmpsvc_);
     ASSERT_NE(snmpsvc_, nullptr);
     EXPECT_TRUE(WaitFor(
-        [&] {
-          return Get("2c", "public", {"1.3.6.1.2.1.1.3.0"}).find("Timeticks") != std::string::npos;
-        },
+        [&] { return Get("2c", "public", {"1.3.6.1.2.1.1.3.0"}).find("Timeticks") != npos; },
         // A held store costs the service and the agent one whole busy wait each.
         2 * kPatience))
         << ReadFile(ServiceLog());
     ReportRecovery(corrupt ? "a corrupt registry (start)" : "a locked registry (start)", start);
     EXPECT_TRUE(WaitFor(
-        [&] { return syslog.Received().find("the registry cannot be read") != std::string::npos; },
-        kPatience))
+        [&] { return syslog.Received().find("the registry cannot be read") != npos; }, kPatience))
         << syslog.Received();
     const CommandResult query =
         Tool({kReg, "query", "HKLM\\SOFTWARE\\Debug\\Lorveth_Agent", "/v", "FileDebugLevel"});
     EXPECT_NE(query.exit_code, 0) << query.output;
-    EXPECT_NE(query.output.find("ERROR: The registry store"), std::string::npos) << query.output;
+    EXPECT_NE(query.output.find("ERROR: The registry store"), npos) << query.output;
 
     snmpsvc_->Signal(SIGTERM);
     EXPECT_TRUE(snmpsvc_->WaitExit(kPatience).has_value());
@@ -396,7 +392,7 @@ TEST_F(FaultTest, HostileManagersNeverStopTheService) {
     sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
   }
   close(fd);
-  EXPECT_NE(Get("2c", "public", {kAgentId}).find("STRING"), std::string::npos);
+  EXPECT_NE(Get("2c", "public", {kAgentId}).find("STRING"), npos);
   EXPECT_TRUE(snmpsvc_->Running());
 
   // Expected: GETs of rule indexes whose length does not match their bytes,
@@ -407,14 +403,14 @@ TEST_F(FaultTest, HostileManagersNeverStopTheService) {
                             "8.99.112.117.45.104.105.103.104.1"}) {
     const std::string answer =
         Query("/usr/bin/snmpget", "2c", "public", {kRuleEntry + "2." + index});
-    EXPECT_NE(answer.find("No Such"), std::string::npos) << index << ": " << answer;
+    EXPECT_NE(answer.find("No Such"), npos) << index << ": " << answer;
     const std::string next =
         Query("/usr/bin/snmpgetnext", "2c", "public", {kRuleEntry + "2." + index});
-    EXPECT_EQ(next.find("Timeout"), std::string::npos) << index << ": " << next;
+    EXPECT_EQ(next.find("Timeout"), npos) << index << ": " << next;
   }
   const std::string bulk =
       Query("/usr/bin/snmpbulkget", "2c", "public", {"-Cn0", "-Cr2147483647", kRoot});
-  EXPECT_NE(bulk.find(kAgentId), std::string::npos) << bulk;
+  EXPECT_NE(bulk.find(kAgentId), npos) << bulk;
 
   const std::vector<std::pair<std::string, std::string>> values = {
       {"i", "7"},    {"u", "7"},    {"t", "7"},   {"a", "10.0.0.1"},    {"o", ".1.3.6"},
@@ -429,7 +425,7 @@ TEST_F(FaultTest, HostileManagersNeverStopTheService) {
         args.insert(args.end(), {RuleColumn(kRowStatusColumn, "cpu-high"), "i", "1"});
       }
       const std::string answer = Query("/usr/bin/snmpset", "2c", "private", args);
-      ASSERT_EQ(answer.find("Timeout"), std::string::npos)
+      ASSERT_EQ(answer.find("Timeout"), npos)
           << "column " << column << " " << type << " " << value << ": " << answer;
     }
   }
@@ -437,7 +433,7 @@ TEST_F(FaultTest, HostileManagersNeverStopTheService) {
   pugi::xml_document rules;
   EXPECT_TRUE(rules.load_file(RulesFile().c_str())) << ReadFile(RulesFile());
   const std::string walk = Query("/usr/bin/snmpbulkwalk", "2c", "public", {kRoot});
-  EXPECT_EQ(walk.find("not increasing"), std::string::npos) << walk;
+  EXPECT_EQ(walk.find("not increasing"), npos) << walk;
 }
 
 }  // namespace

@@ -19,8 +19,8 @@ TEST_F(SystemTest, ReadsAnswerWhatTheTableFilesHold) {
   HoldStill();
   ASSERT_TRUE(StartSystem());
   const std::string walk = Query("snmpwalk", "2c", "public", {kRoot});
-  EXPECT_EQ(walk.find("Error"), std::string::npos) << walk;
-  EXPECT_EQ(walk.find("not increasing"), std::string::npos) << walk;
+  EXPECT_EQ(walk.find("Error"), npos) << walk;
+  EXPECT_EQ(walk.find("not increasing"), npos) << walk;
   EXPECT_EQ(Query("snmpbulkwalk", "2c", "public", {"-Cr10", kRoot}), walk);
   EXPECT_EQ(Query("snmpbulkwalk", "2c", "public", {"-Cr1", kRoot}), walk);
   const std::string tables = state_dir_ + "/switchd/";
@@ -45,13 +45,13 @@ TEST_F(SystemTest, ReadsAnswerWhatTheTableFilesHold) {
                 kLastSetMessage + " = STRING: \"No SET executed\"\n");
   const std::string missing = RuleColumn(kDescriptionColumn, "no-such-rule");
   const std::string v1 = Get("1", "public", {kAgentId, missing});
-  EXPECT_NE(v1.find("(noSuchName)"), std::string::npos) << v1;
-  EXPECT_NE(v1.find("Failed object: ." + missing), std::string::npos) << v1;
+  EXPECT_NE(v1.find("(noSuchName)"), npos) << v1;
+  EXPECT_NE(v1.find("Failed object: ." + missing), npos) << v1;
 
   const std::string missing_object = kRoot + ".1.9.9.0";
   const std::string v2 = Get("2c", "public", {missing, kAgentId, missing_object});
-  EXPECT_NE(v2.find("." + kAgentId + " = STRING: "), std::string::npos) << v2;
-  EXPECT_NE(v2.find("." + missing_object + " = No Such Object"), std::string::npos) << v2;
+  EXPECT_NE(v2.find("." + kAgentId + " = STRING: "), npos) << v2;
+  EXPECT_NE(v2.find("." + missing_object + " = No Such Object"), npos) << v2;
   for (const std::string rule : {"no-such-rule", "x", "cpu-highest"}) {
     const std::string column = RuleColumn(kDescriptionColumn, rule);
     EXPECT_EQ(Get("2c", "public", {column}),
@@ -75,13 +75,13 @@ TEST_F(SystemTest, ReadsAnswerWhatTheTableFilesHold) {
       const std::string out =
           Query("/usr/bin/snmpset", "2c", "private",
                 {description, "s", "Changed " + std::to_string(i), status, "i", "1"});
-      EXPECT_EQ(out.find("Error"), std::string::npos) << out;
+      EXPECT_EQ(out.find("Error"), npos) << out;
     }
     for (std::thread& walker : walkers) walker.join();
   }
   for (const std::string& concurrent : walks) {
-    EXPECT_EQ(concurrent.find("not increasing"), std::string::npos) << concurrent;
-    EXPECT_EQ(concurrent.find("Timeout"), std::string::npos) << concurrent;
+    EXPECT_EQ(concurrent.find("not increasing"), npos) << concurrent;
+    EXPECT_EQ(concurrent.find("Timeout"), npos) << concurrent;
     EXPECT_EQ(LinesUnder(concurrent, kRuleEntry + "1."), rule_names) << concurrent;
   }
   ExpectServed(description, "STRING: \"Changed 4\"");
@@ -136,7 +136,7 @@ TEST_F(SystemTest, WalksOfTheReportTablesShowTheRecordedValues) {
     ASSERT_GE(walked.size(), 3u) << record_walk;
     for (const auto& [number, value] : walked) {
       EXPECT_EQ(value, listed[number]) << number;
-      EXPECT_NE(value.find(" %\""), std::string::npos) << value;
+      EXPECT_NE(value.find(" %\""), npos) << value;
     }
     for (size_t n = 1; n <= walked.size(); ++n) EXPECT_TRUE(walked.contains(std::to_string(n)));
   }
@@ -147,7 +147,7 @@ TEST_F(SystemTest, SetCreatesChangesAndDestroysARuleEachVisibleToGet) {
   const std::string rule = "e2e-rule";
   const std::string description = RuleColumn(kDescriptionColumn, rule);
   const std::string status = RuleColumn(kRowStatusColumn, rule);
-  ASSERT_NE(Get("2c", "public", {description}).find(" = No Such "), std::string::npos);
+  ASSERT_NE(Get("2c", "public", {description}).find(" = No Such "), npos);
 
   SetOk({description, "s", "Made by the test", status, "i", "4"});
   ExpectServed(description, "STRING: \"Made by the test\"");
@@ -167,7 +167,7 @@ TEST_F(SystemTest, SetCreatesChangesAndDestroysARuleEachVisibleToGet) {
   // Destroy, here beside another column.
   SetOk({description, "s", "going", status, "i", "6"});
   ExpectServed(description, " = No Such ");
-  EXPECT_EQ(ReadFile(state_dir_ + "/switchd/Rules.xml").find(rule), std::string::npos);
+  EXPECT_EQ(ReadFile(state_dir_ + "/switchd/Rules.xml").find(rule), npos);
 }
 
 // A refused SET answers its error and changes neither the served value nor
@@ -201,12 +201,12 @@ TEST_F(SystemTest, RefusedSetsChangeNothing) {
     const std::string before = Get("2c", "public", {c.watched});
     const std::string out = Query("snmpset", c.version, "private", c.args);
     for (const std::string& answer : c.answers) {
-      EXPECT_NE(out.find(answer), std::string::npos) << out;
+      EXPECT_NE(out.find(answer), npos) << out;
     }
     EXPECT_EQ(Get("2c", "public", {c.watched}), before);
-    EXPECT_EQ(ReadFile(state_dir_ + "/switchd/Rules.xml").find(c.absent), std::string::npos);
+    EXPECT_EQ(ReadFile(state_dir_ + "/switchd/Rules.xml").find(c.absent), npos);
   }
-  EXPECT_NE(Get("2c", "public", {ghost}).find(" = No Such "), std::string::npos);
+  EXPECT_NE(Get("2c", "public", {ghost}).find(" = No Such "), npos);
 }
 
 // The last SET's message stays on success and names a wrong enumeration
@@ -219,7 +219,7 @@ TEST_F(SystemTest, SetsThatWriteLittleOrNothingKeepTheRule) {
   const std::string status = RuleColumn(kRowStatusColumn, "disk-root");
   const std::string operator_column = RuleColumn(kOperatorColumn, "disk-root");
   const std::string before = Get("2c", "public", {operator_column});
-  ASSERT_NE(before.find("INTEGER: "), std::string::npos) << before;
+  ASSERT_NE(before.find("INTEGER: "), npos) << before;
   SetOk({description, "s", "Root almost full", status, "i", "1"});
   EXPECT_EQ(Get("2c", "public", {kLastSetMessage}),
             "." + kLastSetMessage + " = STRING: \"No SET executed\"\n");
@@ -234,8 +234,7 @@ TEST_F(SystemTest, SetsThatWriteLittleOrNothingKeepTheRule) {
            {RuleColumn(kNameColumn, "disk-root"), "s", "disk-root", status, "i", "1"},
            {status, "i", "1"}}) {
     SetOk(request);
-    EXPECT_NE(ReadFile(state_dir_ + "/switchd/Rules.xml").find("Operator=\"within-range\""),
-              std::string::npos)
+    EXPECT_NE(ReadFile(state_dir_ + "/switchd/Rules.xml").find("Operator=\"within-range\""), npos)
         << request.front();
   }
   // Once a later change has reached the agent, the rule is served as before.
@@ -260,16 +259,16 @@ TEST_F(SystemTest, HandEditedTablesAndEmptiedSetsKeepTheirRecords) {
             "<RuleSets><RuleSet Name=\"bare\"><Rule Name=\"cpu-high\"/></RuleSet></RuleSets>");
   ASSERT_TRUE(StartSystem());
   const CommandResult status = Tool({kSwitchctl, "status"});
-  EXPECT_NE(status.output.find(" name \"Lorveth_Agent\" "), std::string::npos) << status.output;
-  EXPECT_EQ(ReadFile(TraceFile()).find("Could not get a valid module name"), std::string::npos);
+  EXPECT_NE(status.output.find(" name \"Lorveth_Agent\" "), npos) << status.output;
+  EXPECT_EQ(ReadFile(TraceFile()).find("Could not get a valid module name"), npos);
   const std::string log = ReadFile(dir_.path() + "/switchd.log");
-  EXPECT_NE(log.find(events_file + ": the element <Remark>"), std::string::npos) << log;
-  EXPECT_EQ(log.find(rules_file), std::string::npos) << "a foreign element at the end is harmless";
+  EXPECT_NE(log.find(events_file + ": the element <Remark>"), npos) << log;
+  EXPECT_EQ(log.find(rules_file), npos) << "a foreign element at the end is harmless";
 
   const std::string description = RuleColumn(kDescriptionColumn, "after-note");
   SetOk({description, "s", "seen", RuleColumn(kRowStatusColumn, "after-note"), "i", "4"});
   ExpectServed(description, "STRING: \"seen\"");
-  EXPECT_NE(ReadFile(rules_file).find("<Note>kept by hand</Note>"), std::string::npos);
+  EXPECT_NE(ReadFile(rules_file).find("<Note>kept by hand</Note>"), npos);
 
   // The same warning when an edited file is reloaded.
   const std::string targets_file = state_dir_ + "/switchd/Targets.xml";
@@ -278,8 +277,7 @@ TEST_F(SystemTest, HandEditedTablesAndEmptiedSetsKeepTheirRecords) {
   WriteFile(targets_file, targets);
   const CommandResult reload = Tool({kSwitchctl, "reload"});
   EXPECT_EQ(reload.exit_code, 0) << reload.output;
-  EXPECT_NE(reload.output.find("warning " + targets_file + ": the element <Aside>"),
-            std::string::npos)
+  EXPECT_NE(reload.output.find("warning " + targets_file + ": the element <Aside>"), npos)
       << reload.output;
 
   // A set that states nothing but its members: removing the last member must
@@ -295,7 +293,7 @@ TEST_F(SystemTest, HandEditedTablesAndEmptiedSetsKeepTheirRecords) {
   EXPECT_FALSE(bare.child("Rule"));
   ExpectServed(contents + "2" + member, " = No Such ");
   EXPECT_NE(Get("2c", "public", {kRoot + ".1.3.3.1.1." + RuleIndex("bare")}).find("\"bare\""),
-            std::string::npos);
+            npos);
 
   // A member of a set that switchd does not hold: nothing to remove, no error.
   const std::string ghost = "." + RuleIndex("ghost") + ".1";
@@ -310,19 +308,19 @@ TEST_F(SystemTest, SetPrintedByTheRunCommandWorks) {
   const std::string script = ReadFile(LORVETH_SOURCE_DIR "/scripts/run-demo.sh");
   auto line_with = [&](const std::string& start) {
     const std::size_t at = script.find(start);
-    if (at == std::string::npos) return std::string();
+    if (at == npos) return std::string();
     return script.substr(at, script.find('\n', at + 1) - at);
   };
   const std::string assignment = line_with("\ncpu_high=");
   std::string set = line_with("  snmpset ");
   ASSERT_FALSE(set.empty()) << script;
   const std::string printed_target = "127.0.0.1:1161";
-  ASSERT_NE(set.find(printed_target), std::string::npos) << set;
+  ASSERT_NE(set.find(printed_target), npos) << set;
   set.replace(set.find(printed_target), printed_target.size(), Target());
   const CommandResult out =
       Tool({"/bin/bash", "-c", "root_oid=" + kRoot + assignment + "\n" + set});
   EXPECT_EQ(out.exit_code, 0) << set << "\n" << out.output;
-  EXPECT_EQ(out.output.find("Error"), std::string::npos) << out.output;
+  EXPECT_EQ(out.output.find("Error"), npos) << out.output;
   ExpectServed(RuleColumn(kDescriptionColumn, "cpu-high"), "CPU above 90%");
 }
 
@@ -345,7 +343,7 @@ TEST_F(SystemTest, StateFilesAreForOwnerAndGroupOnlyWhateverTheUmask) {
   const std::string set = Query("snmpset", "2c", "private",
                                 {RuleColumn(kDescriptionColumn, "modes"), "s", "Modes",
                                  RuleColumn(kRowStatusColumn, "modes"), "i", "4"});
-  ASSERT_EQ(set.find("Error"), std::string::npos) << set;
+  ASSERT_EQ(set.find("Error"), npos) << set;
 
   for (const std::string& file :
        {fresh + "/state/registry.db", fresh + "/run/registry-volatile.db",
@@ -360,20 +358,20 @@ TEST_F(SystemTest, StateFilesAreForOwnerAndGroupOnlyWhateverTheUmask) {
   const std::string status = RuleColumn(kRowStatusColumn, "memory-high");
   const std::string refused =
       Query("snmpset", "2c", "public", {description, "s", "by the reader", status, "i", "1"});
-  EXPECT_NE(refused.find("Reason: noAccess"), std::string::npos) << refused;
+  EXPECT_NE(refused.find("Reason: noAccess"), npos) << refused;
 
   const std::string accepted =
       V3("snmpset", {description, "s", "by the v3 user", status, "i", "1"});
-  EXPECT_EQ(accepted.find("Error"), std::string::npos) << accepted;
+  EXPECT_EQ(accepted.find("Error"), npos) << accepted;
   ExpectServed(description, "STRING: \"by the v3 user\"");
-  EXPECT_NE(V3("snmpget", {description}).find("by the v3 user"), std::string::npos);
+  EXPECT_NE(V3("snmpget", {description}).find("by the v3 user"), npos);
   std::vector<std::string> wrong_key = {
       "snmpget", "-m",       "",   "-v3",           "-l",       "authPriv",
       "-u",      "operator", "-a", "SHA",           "-A",       "not-the-auth-pass",
       "-x",      "AES",      "-X", "e2e-priv-pass", "-On",      "-t",
       "1",       "-r",       "0",  Target(),        description};
   const std::string refused_key = Tool(wrong_key).output;
-  EXPECT_NE(refused_key.find("Authentication failure"), std::string::npos) << refused_key;
+  EXPECT_NE(refused_key.find("Authentication failure"), npos) << refused_key;
 }
 
 // A rule on a value of the system's snmpd that the test sets: above 50 the
@@ -396,8 +394,7 @@ TEST_F(SystemTest, RuleOnAnSnmpValueFiresAndClearsWithAlternating) {
                  "i", std::to_string(value)})
         .output;
   };
-  ASSERT_TRUE(
-      WaitFor([&] { return set_value(5).find("INTEGER: 5") != std::string::npos; }, seconds(10)))
+  ASSERT_TRUE(WaitFor([&] { return set_value(5).find("INTEGER: 5") != npos; }, seconds(10)))
       << ReadFile(dir_.path() + "/remote-snmpd.log");
 
   const std::string tables = state_dir_ + "/switchd";
@@ -423,7 +420,7 @@ TEST_F(SystemTest, RuleOnAnSnmpValueFiresAndClearsWithAlternating) {
       [&] {
         return rules().find(
                    "\"state\":\"waiting\",\"holding\":0,\"needed\":1,"
-                   "\"violated_since\":null,\"value\":\"5\"") != std::string::npos;
+                   "\"violated_since\":null,\"value\":\"5\"") != npos;
       },
       seconds(20)))
       << rules();
@@ -433,17 +430,15 @@ TEST_F(SystemTest, RuleOnAnSnmpValueFiresAndClearsWithAlternating) {
         [&] {
           const std::string log = ReadFile(TrapLog());
           const size_t header = log.find("Enterprise Specific Trap (" + number + ")");
-          return header != std::string::npos &&
-                 log.find("." + kTrapObjects + "4.0 = STRING: \"" + value + "\"", header) !=
-                     std::string::npos;
+          return header != npos &&
+                 log.find("." + kTrapObjects + "4.0 = STRING: \"" + value + "\"", header) != npos;
         },
         seconds(20));
   };
   set_value(90);
   EXPECT_TRUE(trap_with("2202", "90")) << ReadFile(TrapLog()) << rules();
-  EXPECT_NE(Tool({kSwitchctl, "rules"}).output.find("violated since"), std::string::npos)
-      << rules();
-  EXPECT_NE(Get("2c", "public", {kRoot + ".1.2.2.0"}).find("INTEGER: 3"), std::string::npos);
+  EXPECT_NE(Tool({kSwitchctl, "rules"}).output.find("violated since"), npos) << rules();
+  EXPECT_NE(Get("2c", "public", {kRoot + ".1.2.2.0"}).find("INTEGER: 3"), npos);
   set_value(10);
   EXPECT_TRUE(trap_with("2203", "10")) << ReadFile(TrapLog()) << rules();
   // Each trap in both forms: SNMPv1 with the notifications' parent as its
@@ -452,7 +447,7 @@ TEST_F(SystemTest, RuleOnAnSnmpValueFiresAndClearsWithAlternating) {
   const auto count = [&](const std::string& text) {
     const std::string log = ReadFile(TrapLog());
     size_t n = 0;
-    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+    for (size_t at = log.find(text); at != npos; at = log.find(text, at + 1)) ++n;
     return n;
   };
   EXPECT_TRUE(WaitFor([&] {
@@ -464,10 +459,8 @@ TEST_F(SystemTest, RuleOnAnSnmpValueFiresAndClearsWithAlternating) {
     EXPECT_EQ(count("." + kTrapObjects + std::to_string(object) + ".0 = "), 4u) << object;
   }
   const std::string log = ReadFile(TrapLog());
-  EXPECT_NE(log.find("." + kTrapObjects + "3.0 = STRING: \"remote-high\""), std::string::npos)
-      << log;
-  EXPECT_NE(log.find("." + kTrapObjects + "5.0 = STRING: \"made by the test\""), std::string::npos)
-      << log;
+  EXPECT_NE(log.find("." + kTrapObjects + "3.0 = STRING: \"remote-high\""), npos) << log;
+  EXPECT_NE(log.find("." + kTrapObjects + "5.0 = STRING: \"made by the test\""), npos) << log;
 }
 
 }  // namespace
