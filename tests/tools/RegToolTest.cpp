@@ -50,25 +50,23 @@ TEST_F(RegToolTest, AddThenQueryShowsValuesInTheirTypesAndVolatileKeysGoWithTheR
 }
 
 TEST_F(RegToolTest, ExitCodesTellUsageErrorsFromFailures) {
-  // clang-format off
-  const std::pair<const char*, int> rows[] = {
-      {"", 2}, {"frobnicate KEY", 2}, {"query", 2}, {"query A /x", 2}, {"add A /v", 2},
-      {"add A /v n /t REG_QWORD /d 1", 2}, {"add A /v n /t REG_DWORD /d 4294967296", 2},
-      {"add A /v n /t REG_DWORD /d -1", 2}, {"add A /v n /t REG_BINARY /d abc", 2},
-      {"export A", 2}, {"delete 'HKLM\\SOFTWARE\\Missing' /f", 1},
+  for (const char* usage : {"", "frobnicate KEY", "query", "query A /x", "add A /v", "export A",
+                            "add A /v n /t REG_QWORD /d 1", "add A /v n /t REG_DWORD /d 4294967296",
+                            "add A /v n /t REG_DWORD /d -1", "add A /v n /t REG_BINARY /d abc"}) {
+    EXPECT_EQ(Tool(usage).exit_code, 2) << usage;
+  }
+  const std::tuple<std::string, int, const char*> rows[] = {
+      {"delete 'HKLM\\SOFTWARE\\Missing' /f", 1, ""},
+      {"import " + root_ + "/no-such-file.reg", 1, ""},
+      {"query 'HKCU\\Software'", 2, "HKEY_LOCAL_MACHINE"},
+      {"query 'HKLM\\SOFTWARE\\Missing'", 1, "unable to find"},
+      {"--help", 0, "export KEY FILE"},
   };
-  // clang-format on
-  for (const auto& [args, code] : rows) EXPECT_EQ(Tool(args).exit_code, code) << args;
-  EXPECT_EQ(Tool("import " + root_ + "/no-such-file.reg").exit_code, 1);
-  const CommandResult other_hive = Tool("query 'HKCU\\Software'");
-  EXPECT_EQ(other_hive.exit_code, 2);
-  EXPECT_NE(other_hive.errors.find("HKEY_LOCAL_MACHINE"), std::string::npos) << other_hive.errors;
-  const CommandResult missing = Tool("query 'HKLM\\SOFTWARE\\Missing'");
-  EXPECT_EQ(missing.exit_code, 1);
-  EXPECT_NE(missing.errors.find("unable to find"), std::string::npos);
-  const CommandResult help = Tool("--help");
-  EXPECT_EQ(help.exit_code, 0);
-  EXPECT_NE(help.output.find("export KEY FILE"), std::string::npos);
+  for (const auto& [args, code, message] : rows) {
+    const CommandResult result = Tool(args);
+    EXPECT_EQ(result.exit_code, code) << args;
+    EXPECT_NE((result.output + result.errors).find(message), std::string::npos) << args;
+  }
 }
 
 TEST_F(RegToolTest, ExistingValuesAndKeysNeedForceWithoutATerminal) {
