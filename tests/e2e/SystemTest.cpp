@@ -142,42 +142,61 @@ TEST_F(SystemTest, WalksOfTheReportTablesShowTheRecordedValues) {
   }
 }
 
-TEST_F(SystemTest, SetCreatesChangesAndDestroysARuleEachVisibleToGet) {
+// A rule created, changed and destroyed by SETs, each visible to GET and kept
+// by switchd in its table file (for owner and group only, whatever the umask);
+// refused SETs answer their error and change neither the agent nor the file.
+TEST_F(SystemTest, SetsCreateChangeRefuseAndDestroyRules) {
+  struct Umask {
+    mode_t saved = umask(0);
+    ~Umask() { umask(saved); }
+  } open_umask;
+  std::vector<std::string> env = env_;
+  const std::string fresh = dir_.path() + "/fresh";
+  env.push_back("LORVETH_STATE_DIR=" + fresh + "/state");
+  env.push_back("LORVETH_RUNTIME_DIR=" + fresh + "/run");
+  ASSERT_EQ(
+      RunCommand({kReg, "add", "HKLM\\SOFTWARE\\Modes", "/v", "x", "/d", "y", "/f"}, env).exit_code,
+      0);
   ASSERT_TRUE(StartSystem());
+  const std::string rules_file = state_dir_ + "/switchd/Rules.xml";
   const std::string rule = "e2e-rule";
   const std::string description = RuleColumn(kDescriptionColumn, rule);
   const std::string status = RuleColumn(kRowStatusColumn, rule);
-  ASSERT_NE(Get("2c", "public", {description}).find(" = No Such "), npos);
-
   SetOk({description, "s", "Made by the test", status, "i", "4"});
   ExpectServed(description, "STRING: \"Made by the test\"");
   ExpectServed(RuleColumn(kNameColumn, rule), "STRING: \"" + rule + "\"");
-  // The change went through switchd to its table file.
-  const std::string table = state_dir_ + "/switchd/Rules.xml";
+  EXPECT_EQ(Get("2c", "public", {kLastSetMessage}),
+            "." + kLastSetMessage + " = STRING: \"No SET executed\"\n");
   pugi::xml_document document;
-  ASSERT_TRUE(document.load_file(table.c_str()));
-  const pugi::xml_node stored =
-      document.child("Rules").find_child_by_attribute("Rule", "Name", rule.c_str());
-  ASSERT_TRUE(stored) << ReadFile(table);
-  EXPECT_STREQ(stored.child("Description").text().get(), "Made by the test");
+  ASSERT_TRUE(document.load_file(rules_file.c_str()));
+  EXPECT_STREQ(document.child("Rules")
+                   .find_child_by_attribute("Rule", "Name", rule.c_str())
+                   .child("Description")
+                   .text()
+                   .get(),
+               "Made by the test");
+  for (const std::string& file : {fresh + "/state/registry.db", fresh + "/run/registry-volatile.db",
+                                  rules_file, state_dir_ + "/switchd/records.db"}) {
+    struct stat info {};
+    ASSERT_EQ(stat(file.c_str(), &info), 0) << file;
+    EXPECT_EQ(info.st_mode & 0777, 0660u) << file;
+  }
 
-  SetOk({description, "s", "Changed by the test", status, "i", "1"});
-  ExpectServed(description, "STRING: \"Changed by the test\"");
+  // The v3 user with authentication and privacy may set; a wrong key and the
+  // read-only community may not.
+  const std::string v3 = V3("snmpset", {description, "s", "by the v3 user", status, "i", "1"});
+  EXPECT_EQ(v3.find("Error"), npos) << v3;
+  ExpectServed(description, "STRING: \"by the v3 user\"");
+  const std::string wrong_key = V3("snmpget", {description}, "not-the-auth-pass");
+  EXPECT_NE(wrong_key.find("Authentication failure"), npos) << wrong_key;
+  const std::string reader =
+      Query("snmpset", "2c", "public", {description, "s", "by the reader", status, "i", "1"});
+  EXPECT_NE(reader.find("Reason: noAccess"), npos) << reader;
 
-  // Destroy, here beside another column.
-  SetOk({description, "s", "going", status, "i", "6"});
-  ExpectServed(description, " = No Such ");
-  EXPECT_EQ(ReadFile(state_dir_ + "/switchd/Rules.xml").find(rule), npos);
-}
-
-// A refused SET answers its error and changes neither the served value nor
-// the table file.
-TEST_F(SystemTest, RefusedSetsChangeNothing) {
-  ASSERT_TRUE(StartSystem());
   const std::string interval = RuleColumn(kPollIntervalColumn, "cpu-high");
   const std::string storage = RuleColumn(kStorageTypeColumn, "cpu-high");
-  const std::string description = RuleColumn(kDescriptionColumn, "cpu-high");
-  const std::string status = RuleColumn(kRowStatusColumn, "cpu-high");
+  const std::string cpu = RuleColumn(kDescriptionColumn, "cpu-high");
+  const std::string cpu_status = RuleColumn(kRowStatusColumn, "cpu-high");
   const std::string ghost = RuleColumn(kDescriptionColumn, "ghost-rule");
   // clang-format off
   const struct {
@@ -187,191 +206,49 @@ TEST_F(SystemTest, RefusedSetsChangeNothing) {
     std::vector<std::string> answers;  // what the answer holds
     std::string watched;               // served as before
     const char* absent;                // never in the table file
-  } kCases[] = {
-      {"zero poll interval", "2c", {interval, "i", "0", status, "i", "1"}, {"Reason: inconsistentValue", "Failed object: ." + interval}, interval, "<Interval>0</Interval>"},
-      {"storage type", "2c", {storage, "i", "3", status, "i", "1"}, {"Reason: notWritable"}, storage, "Storage"},
-      {"storage type, a v1 code", "1", {storage, "i", "3", status, "i", "1"}, {"Error in packet"}, storage, "Storage"},
-      {"no row status", "2c", {description, "s", "no status"}, {"Error in packet"}, description, "no status"},
-      {"create and go of an existing rule", "2c", {description, "s", "twice", status, "i", "4"}, {"Error in packet"}, description, "twice"},
+  } kRefusals[] = {
+      {"zero poll interval", "2c", {interval, "i", "0", cpu_status, "i", "1"}, {"Reason: inconsistentValue", "Failed object: ." + interval}, interval, "<Interval>0</Interval>"},
+      {"storage type", "2c", {storage, "i", "3", cpu_status, "i", "1"}, {"Reason: notWritable"}, storage, "Storage"},
+      {"storage type, a v1 code", "1", {storage, "i", "3", cpu_status, "i", "1"}, {"Error in packet"}, storage, "Storage"},
+      {"no row status", "2c", {cpu, "s", "no status"}, {"Error in packet"}, cpu, "no status"},
+      {"create and go of an existing rule", "2c", {cpu, "s", "twice", cpu_status, "i", "4"}, {"Error in packet"}, cpu, "twice"},
       {"active on a missing rule", "2c", {ghost, "s", "ghost", RuleColumn(kRowStatusColumn, "ghost-rule"), "i", "1"}, {"Error in packet"}, ghost, "ghost-rule"},
   };
   // clang-format on
-  for (const auto& c : kCases) {
+  for (const auto& c : kRefusals) {
     SCOPED_TRACE(c.label);
     const std::string before = Get("2c", "public", {c.watched});
     const std::string out = Query("snmpset", c.version, "private", c.args);
-    for (const std::string& answer : c.answers) {
-      EXPECT_NE(out.find(answer), npos) << out;
-    }
+    for (const std::string& answer : c.answers) EXPECT_NE(out.find(answer), npos) << out;
     EXPECT_EQ(Get("2c", "public", {c.watched}), before);
-    EXPECT_EQ(ReadFile(state_dir_ + "/switchd/Rules.xml").find(c.absent), npos);
+    EXPECT_EQ(ReadFile(rules_file).find(c.absent), npos);
   }
   EXPECT_NE(Get("2c", "public", {ghost}).find(" = No Such "), npos);
-}
 
-// The last SET's message stays on success and names a wrong enumeration
-// value, whose column is not written while the request's others are.
-// switchd takes a record that names only its row as the row's removal: a SET
-// with RowStatus active that changes nothing must keep the rule.
-TEST_F(SystemTest, SetsThatWriteLittleOrNothingKeepTheRule) {
-  ASSERT_TRUE(StartSystem());
-  const std::string description = RuleColumn(kDescriptionColumn, "disk-root");
-  const std::string status = RuleColumn(kRowStatusColumn, "disk-root");
-  const std::string operator_column = RuleColumn(kOperatorColumn, "disk-root");
+  // A wrong enumeration value is named by the last SET's message and not
+  // written while the request's other columns are. switchd takes a record
+  // that names only its row as the row's removal: SETs that change nothing
+  // must keep the rule.
+  const std::string operator_column = RuleColumn(kOperatorColumn, rule);
   const std::string before = Get("2c", "public", {operator_column});
   ASSERT_NE(before.find("INTEGER: "), npos) << before;
-  SetOk({description, "s", "Root almost full", status, "i", "1"});
-  EXPECT_EQ(Get("2c", "public", {kLastSetMessage}),
-            "." + kLastSetMessage + " = STRING: \"No SET executed\"\n");
-  SetOk({description, "s", "Root full", operator_column, "i", "12", status, "i", "1"});
+  SetOk({description, "s", "Changed by the test", operator_column, "i", "12", status, "i", "1"});
   EXPECT_EQ(Get("2c", "public", {kLastSetMessage}),
             "." + kLastSetMessage + " = STRING: \"Wrong enum value in SetOperator!\"\n");
-  ExpectServed(description, "STRING: \"Root full\"");
+  ExpectServed(description, "STRING: \"Changed by the test\"");
   EXPECT_EQ(Get("2c", "public", {operator_column}), before);
-
   for (const std::vector<std::string>& request : std::vector<std::vector<std::string>>{
            {operator_column, "i", "12", status, "i", "1"},
-           {RuleColumn(kNameColumn, "disk-root"), "s", "disk-root", status, "i", "1"},
+           {RuleColumn(kNameColumn, rule), "s", rule, status, "i", "1"},
            {status, "i", "1"}}) {
     SetOk(request);
-    EXPECT_NE(ReadFile(state_dir_ + "/switchd/Rules.xml").find("Operator=\"within-range\""), npos)
-        << request.front();
-  }
-  // Once a later change has reached the agent, the rule is served as before.
-  Query("snmpset", "2c", "private", {description, "s", "marker", status, "i", "1"});
-  ExpectServed(description, "STRING: \"marker\"");
-  EXPECT_EQ(Get("2c", "public", {operator_column}), before);
-}
-
-// The agent reads a table's records up to the first element of another kind:
-// switchd puts a new record behind the last record of its kind, and warns of
-// a table file whose records are split by a foreign element.
-TEST_F(SystemTest, HandEditedTablesAndEmptiedSetsKeepTheirRecords) {
-  const std::string rules_file = state_dir_ + "/switchd/Rules.xml";
-  std::string rules = ReadFile(rules_file);
-  rules.insert(rules.rfind("</Rules>"), "<Note>kept by hand</Note>\n");
-  WriteFile(rules_file, rules);
-  const std::string events_file = state_dir_ + "/switchd/Events.xml";
-  std::string events = ReadFile(events_file);
-  events.insert(events.find("<Event ", events.find("<Event ") + 1), "<Remark/>\n");
-  WriteFile(events_file, events);
-  WriteFile(state_dir_ + "/switchd/RuleSets.xml",
-            "<RuleSets><RuleSet Name=\"bare\"><Rule Name=\"cpu-high\"/></RuleSet></RuleSets>");
-  ASSERT_TRUE(StartSystem());
-  const CommandResult status = Tool({kSwitchctl, "status"});
-  EXPECT_NE(status.output.find(" name \"Lorveth_Agent\" "), npos) << status.output;
-  EXPECT_EQ(ReadFile(TraceFile()).find("Could not get a valid module name"), npos);
-  const std::string log = ReadFile(dir_.path() + "/switchd.log");
-  EXPECT_NE(log.find(events_file + ": the element <Remark>"), npos) << log;
-  EXPECT_EQ(log.find(rules_file), npos) << "a foreign element at the end is harmless";
-
-  const std::string description = RuleColumn(kDescriptionColumn, "after-note");
-  SetOk({description, "s", "seen", RuleColumn(kRowStatusColumn, "after-note"), "i", "4"});
-  ExpectServed(description, "STRING: \"seen\"");
-  EXPECT_NE(ReadFile(rules_file).find("<Note>kept by hand</Note>"), npos);
-
-  // The same warning when an edited file is reloaded.
-  const std::string targets_file = state_dir_ + "/switchd/Targets.xml";
-  std::string targets = ReadFile(targets_file);
-  targets.insert(targets.find("<Target "), "<Target Name=\"first\">10.0.0.1</Target><Aside/>");
-  WriteFile(targets_file, targets);
-  const CommandResult reload = Tool({kSwitchctl, "reload"});
-  EXPECT_EQ(reload.exit_code, 0) << reload.output;
-  EXPECT_NE(reload.output.find("warning " + targets_file + ": the element <Aside>"), npos)
-      << reload.output;
-
-  // A set that states nothing but its members: removing the last member must
-  // not send a record that names only the set, which removes the set.
-  const std::string contents = kRoot + ".1.3.4.1.";
-  const std::string member = "." + RuleIndex("bare") + ".1";
-  SetOk({contents + "2" + member, "s", "cpu-high", contents + "3" + member, "i", "6"});
-  pugi::xml_document sets;
-  ASSERT_TRUE(sets.load_file((state_dir_ + "/switchd/RuleSets.xml").c_str()));
-  const pugi::xml_node bare =
-      sets.child("RuleSets").find_child_by_attribute("RuleSet", "Name", "bare");
-  ASSERT_TRUE(bare) << ReadFile(state_dir_ + "/switchd/RuleSets.xml");
-  EXPECT_FALSE(bare.child("Rule"));
-  ExpectServed(contents + "2" + member, " = No Such ");
-  EXPECT_NE(Get("2c", "public", {kRoot + ".1.3.3.1.1." + RuleIndex("bare")}).find("\"bare\""),
-            npos);
-
-  // A member of a set that switchd does not hold: nothing to remove, no error.
-  const std::string ghost = "." + RuleIndex("ghost") + ".1";
-  SetOk({contents + "2" + ghost, "s", "cpu-high", contents + "3" + ghost, "i", "6"});
-  EXPECT_TRUE(sets.load_file((state_dir_ + "/switchd/RuleSets.xml").c_str()));
-  EXPECT_TRUE(sets.child("RuleSets").find_child_by_attribute("RuleSet", "Name", "bare"));
-}
-
-// The SET that the run command prints for a new user works as printed.
-TEST_F(SystemTest, SetPrintedByTheRunCommandWorks) {
-  ASSERT_TRUE(StartSystem());
-  const std::string script = ReadFile(LORVETH_SOURCE_DIR "/scripts/run-demo.sh");
-  auto line_with = [&](const std::string& start) {
-    const std::size_t at = script.find(start);
-    if (at == npos) return std::string();
-    return script.substr(at, script.find('\n', at + 1) - at);
-  };
-  const std::string assignment = line_with("\ncpu_high=");
-  std::string set = line_with("  snmpset ");
-  ASSERT_FALSE(set.empty()) << script;
-  const std::string printed_target = "127.0.0.1:1161";
-  ASSERT_NE(set.find(printed_target), npos) << set;
-  set.replace(set.find(printed_target), printed_target.size(), Target());
-  const CommandResult out =
-      Tool({"/bin/bash", "-c", "root_oid=" + kRoot + assignment + "\n" + set});
-  EXPECT_EQ(out.exit_code, 0) << set << "\n" << out.output;
-  EXPECT_EQ(out.output.find("Error"), npos) << out.output;
-  ExpectServed(RuleColumn(kDescriptionColumn, "cpu-high"), "CPU above 90%");
-}
-
-// The registry databases, the table files and the record database are for
-// their owner and the service group only, whatever the umask of the process
-// that creates them.
-TEST_F(SystemTest, StateFilesAreForOwnerAndGroupOnlyWhateverTheUmask) {
-  struct Umask {
-    mode_t saved = umask(0);
-    ~Umask() { umask(saved); }
-  } open_umask;
-  std::vector<std::string> env = env_;
-  const std::string fresh = dir_.path() + "/fresh";
-  env.push_back("LORVETH_STATE_DIR=" + fresh + "/state");
-  env.push_back("LORVETH_RUNTIME_DIR=" + fresh + "/run");
-  const CommandResult added =
-      RunCommand({kReg, "add", "HKLM\\SOFTWARE\\Modes", "/v", "x", "/d", "y", "/f"}, env);
-  ASSERT_EQ(added.exit_code, 0) << added.output;
-  ASSERT_TRUE(StartSystem());
-  const std::string set = Query("snmpset", "2c", "private",
-                                {RuleColumn(kDescriptionColumn, "modes"), "s", "Modes",
-                                 RuleColumn(kRowStatusColumn, "modes"), "i", "4"});
-  ASSERT_EQ(set.find("Error"), npos) << set;
-
-  for (const std::string& file :
-       {fresh + "/state/registry.db", fresh + "/run/registry-volatile.db",
-        state_dir_ + "/switchd/Rules.xml", state_dir_ + "/switchd/records.db"}) {
-    struct stat info {};
-    ASSERT_EQ(stat(file.c_str(), &info), 0) << file;
-    EXPECT_EQ(info.st_mode & 0777, 0660u) << file;
+    EXPECT_NE(ReadFile(rules_file).find("Changed by the test"), npos) << request.front();
   }
 
-  // A v3 user with authentication and privacy sets; the read-only community may not.
-  const std::string description = RuleColumn(kDescriptionColumn, "memory-high");
-  const std::string status = RuleColumn(kRowStatusColumn, "memory-high");
-  const std::string refused =
-      Query("snmpset", "2c", "public", {description, "s", "by the reader", status, "i", "1"});
-  EXPECT_NE(refused.find("Reason: noAccess"), npos) << refused;
-
-  const std::string accepted =
-      V3("snmpset", {description, "s", "by the v3 user", status, "i", "1"});
-  EXPECT_EQ(accepted.find("Error"), npos) << accepted;
-  ExpectServed(description, "STRING: \"by the v3 user\"");
-  EXPECT_NE(V3("snmpget", {description}).find("by the v3 user"), npos);
-  std::vector<std::string> wrong_key = {
-      "snmpget", "-m",       "",   "-v3",           "-l",       "authPriv",
-      "-u",      "operator", "-a", "SHA",           "-A",       "not-the-auth-pass",
-      "-x",      "AES",      "-X", "e2e-priv-pass", "-On",      "-t",
-      "1",       "-r",       "0",  Target(),        description};
-  const std::string refused_key = Tool(wrong_key).output;
-  EXPECT_NE(refused_key.find("Authentication failure"), npos) << refused_key;
+  // Destroy, here beside another column.
+  SetOk({description, "s", "going", status, "i", "6"});
+  ExpectServed(description, " = No Such ");
+  EXPECT_EQ(ReadFile(rules_file).find(rule), npos);
 }
 
 // A rule on a value of the system's snmpd that the test sets: above 50 the
