@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <pugixml.hpp>
 #include <sstream>
@@ -232,8 +233,26 @@ class SystemTest : public ::testing::Test {
   }
   // A SET with the private community that must succeed.
   void SetOk(const std::vector<std::string>& args) {
-    const std::string out = Query("snmpset", "2c", "private", args);
+    const std::string out = Query("/usr/bin/snmpset", "2c", "private", args);
     EXPECT_EQ(out.find("Error"), npos) << out;
+  }
+
+  // Three bulk walks of the whole subtree at once while `meanwhile` runs, each
+  // answered in order. Tools are named by path: a child forked beside other
+  // threads then only calls execve, without a PATH search.
+  std::vector<std::string> WalksDuring(const std::function<void()>& meanwhile) {
+    std::vector<std::string> walks(3);
+    std::vector<std::thread> walkers;
+    for (std::string& walk : walks) {
+      walkers.emplace_back([&] { walk = Query("/usr/bin/snmpbulkwalk", "2c", "public", {kRoot}); });
+    }
+    meanwhile();
+    for (std::thread& walker : walkers) walker.join();
+    for (const std::string& walk : walks) {
+      EXPECT_EQ(walk.find("Timeout"), npos) << walk;
+      EXPECT_EQ(walk.find("not increasing"), npos) << walk;
+    }
+    return walks;
   }
 
   // snmptrapd on the sinks' port, printing numeric OIDs to its log.

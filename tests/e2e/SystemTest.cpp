@@ -1,8 +1,6 @@
 // The system's behaviour as managers and operators see it, request by
 // request (the fixture is in SystemFixture.h).
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <filesystem>
 #include <string>
@@ -61,27 +59,12 @@ TEST_F(SystemTest, ReadsAnswerWhatTheTableFilesHold) {
   // Walks running while a rule changes stay ordered and complete.
   const std::string description = RuleColumn(kDescriptionColumn, "cpu-high");
   const std::string status = RuleColumn(kRowStatusColumn, "cpu-high");
-  // Tools are named by path: a child forked beside other threads then only
-  // calls execve, without a PATH search.
-  std::vector<std::string> walks(3);
-  {
-    std::vector<std::thread> walkers;
-    for (std::string& concurrent : walks) {
-      walkers.emplace_back([&] {
-        concurrent = Query("/usr/bin/snmpbulkwalk", "2c", "public", {"-Cr5", kRoot});
-      });
-    }
+  const auto changes = [&] {
     for (int i = 0; i < 5; ++i) {
-      const std::string out =
-          Query("/usr/bin/snmpset", "2c", "private",
-                {description, "s", "Changed " + std::to_string(i), status, "i", "1"});
-      EXPECT_EQ(out.find("Error"), npos) << out;
+      SetOk({description, "s", "Changed " + std::to_string(i), status, "i", "1"});
     }
-    for (std::thread& walker : walkers) walker.join();
-  }
-  for (const std::string& concurrent : walks) {
-    EXPECT_EQ(concurrent.find("not increasing"), npos) << concurrent;
-    EXPECT_EQ(concurrent.find("Timeout"), npos) << concurrent;
+  };
+  for (const std::string& concurrent : WalksDuring(changes)) {
     EXPECT_EQ(LinesUnder(concurrent, kRuleEntry + "1."), rule_names) << concurrent;
   }
   ExpectServed(description, "STRING: \"Changed 4\"");
@@ -249,6 +232,65 @@ TEST_F(SystemTest, SetsCreateChangeRefuseAndDestroyRules) {
   SetOk({description, "s", "going", status, "i", "6"});
   ExpectServed(description, " = No Such ");
   EXPECT_EQ(ReadFile(rules_file).find(rule), npos);
+}
+
+// The agent reads a table's records up to the first element of another kind:
+// switchd puts a new record behind the last record of its kind, and warns of
+// a table file whose records are split by a foreign element.
+TEST_F(SystemTest, HandEditedTablesAndEmptiedSetsKeepTheirRecords) {
+  const std::string rules_file = state_dir_ + "/switchd/Rules.xml";
+  std::string rules = ReadFile(rules_file);
+  rules.insert(rules.rfind("</Rules>"), "<Note>kept by hand</Note>\n");
+  WriteFile(rules_file, rules);
+  const std::string events_file = state_dir_ + "/switchd/Events.xml";
+  std::string events = ReadFile(events_file);
+  events.insert(events.find("<Event ", events.find("<Event ") + 1), "<Remark/>\n");
+  WriteFile(events_file, events);
+  WriteFile(state_dir_ + "/switchd/RuleSets.xml",
+            "<RuleSets><RuleSet Name=\"bare\"><Rule Name=\"cpu-high\"/></RuleSet></RuleSets>");
+  ASSERT_TRUE(StartSystem());
+  const CommandResult status = Tool({kSwitchctl, "status"});
+  EXPECT_NE(status.output.find(" name \"Lorveth_Agent\" "), npos) << status.output;
+  EXPECT_EQ(ReadFile(TraceFile()).find("Could not get a valid module name"), npos);
+  const std::string log = ReadFile(dir_.path() + "/switchd.log");
+  EXPECT_NE(log.find(events_file + ": the element <Remark>"), npos) << log;
+  EXPECT_EQ(log.find(rules_file), npos) << "a foreign element at the end is harmless";
+
+  const std::string description = RuleColumn(kDescriptionColumn, "after-note");
+  SetOk({description, "s", "seen", RuleColumn(kRowStatusColumn, "after-note"), "i", "4"});
+  ExpectServed(description, "STRING: \"seen\"");
+  EXPECT_NE(ReadFile(rules_file).find("<Note>kept by hand</Note>"), npos);
+
+  // The same warning when an edited file is reloaded.
+  const std::string targets_file = state_dir_ + "/switchd/Targets.xml";
+  std::string targets = ReadFile(targets_file);
+  targets.insert(targets.find("<Target "), "<Target Name=\"first\">10.0.0.1</Target><Aside/>");
+  WriteFile(targets_file, targets);
+  const CommandResult reload = Tool({kSwitchctl, "reload"});
+  EXPECT_EQ(reload.exit_code, 0) << reload.output;
+  EXPECT_NE(reload.output.find("warning " + targets_file + ": the element <Aside>"), npos)
+      << reload.output;
+
+  // A set that states nothing but its members: removing the last member must
+  // not send a record that names only the set, which removes the set.
+  const std::string contents = kRoot + ".1.3.4.1.";
+  const std::string member = "." + RuleIndex("bare") + ".1";
+  SetOk({contents + "2" + member, "s", "cpu-high", contents + "3" + member, "i", "6"});
+  pugi::xml_document sets;
+  ASSERT_TRUE(sets.load_file((state_dir_ + "/switchd/RuleSets.xml").c_str()));
+  const pugi::xml_node bare =
+      sets.child("RuleSets").find_child_by_attribute("RuleSet", "Name", "bare");
+  ASSERT_TRUE(bare) << ReadFile(state_dir_ + "/switchd/RuleSets.xml");
+  EXPECT_FALSE(bare.child("Rule"));
+  ExpectServed(contents + "2" + member, " = No Such ");
+  EXPECT_NE(Get("2c", "public", {kRoot + ".1.3.3.1.1." + RuleIndex("bare")}).find("\"bare\""),
+            npos);
+
+  // A member of a set that switchd does not hold: nothing to remove, no error.
+  const std::string ghost = "." + RuleIndex("ghost") + ".1";
+  SetOk({contents + "2" + ghost, "s", "cpu-high", contents + "3" + ghost, "i", "6"});
+  EXPECT_TRUE(sets.load_file((state_dir_ + "/switchd/RuleSets.xml").c_str()));
+  EXPECT_TRUE(sets.child("RuleSets").find_child_by_attribute("RuleSet", "Name", "bare"));
 }
 
 // A rule on a value of the system's snmpd that the test sets: above 50 the
