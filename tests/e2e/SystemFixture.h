@@ -184,7 +184,7 @@ class SystemTest : public ::testing::Test {
 
   CommandResult Tool(std::vector<std::string> argv) { return RunCommand(argv, env_); }
 
-  // Edits the test's copy of a demonstration table file before switchd starts.
+  // Edits the test's copy of a table file.
   void ReplaceInTable(const std::string& file, const std::string& from, const std::string& to) {
     const std::string path = state_dir_ + "/switchd/" + file;
     std::string text = ReadFile(path);
@@ -282,7 +282,6 @@ class SystemTest : public ::testing::Test {
   int trap_port_ = 0;
   // Declared in start order: snmpsvc is killed before switchd.
   std::unique_ptr<ChildProcess> trapd_;
-  std::unique_ptr<ChildProcess> remote_agent_;  // an snmpd whose value a rule reads
   std::unique_ptr<ChildProcess> switchd_;
   std::unique_ptr<ChildProcess> snmpsvc_;
 };

@@ -2,6 +2,7 @@
 // request (the fixture is in SystemFixture.h).
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -78,24 +79,14 @@ TEST_F(SystemTest, WalksOfTheReportTablesShowTheRecordedValues) {
   ReplaceInTable("Reports.xml", "<Interval>5</Interval>", "<Interval>1</Interval>");
   ASSERT_TRUE(StartSystem());
   const std::vector<std::string> reports = {"cpu-history", "memory-history"};
-  ASSERT_TRUE(WaitFor(
-      [&] {
-        for (const std::string& report : reports) {
-          if (Tool({kSwitchctl, "records", report, "--from", "3"}).exit_code != 0) return false;
-        }
-        return true;
-      },
-      seconds(30)))
+  const auto recorded = [&](const std::string& report) {
+    return Tool({kSwitchctl, "records", report, "--from", "3"}).exit_code == 0;
+  };
+  ASSERT_TRUE(WaitFor([&] { return std::ranges::all_of(reports, recorded); }, seconds(30)))
       << Tool({kSwitchctl, "reports"}).output;
 
   const std::string index_walk = Query("snmpwalk", "2c", "public", {kRoot + ".1.4.7"});
   const std::string record_walk = Query("snmpwalk", "2c", "public", {kRoot + ".1.4.8"});
-  // A bulk walk, later, sees the same records and perhaps newer ones.
-  const auto bulk = LinesUnder(Query("snmpbulkwalk", "2c", "public", {"-Cr7", kRoot + ".1.4.8"}),
-                               kRoot + ".1.4.8.");
-  for (const auto& [instance, value] : LinesUnder(record_walk, kRoot + ".1.4.8.")) {
-    EXPECT_EQ(bulk.contains(instance) ? bulk.at(instance) : "(missing)", value) << instance;
-  }
   for (const std::string& report : reports) {
     SCOPED_TRACE(report);
     const std::string index = RuleIndex(report);
@@ -239,13 +230,9 @@ TEST_F(SystemTest, SetsCreateChangeRefuseAndDestroyRules) {
 // a table file whose records are split by a foreign element.
 TEST_F(SystemTest, HandEditedTablesAndEmptiedSetsKeepTheirRecords) {
   const std::string rules_file = state_dir_ + "/switchd/Rules.xml";
-  std::string rules = ReadFile(rules_file);
-  rules.insert(rules.rfind("</Rules>"), "<Note>kept by hand</Note>\n");
-  WriteFile(rules_file, rules);
   const std::string events_file = state_dir_ + "/switchd/Events.xml";
-  std::string events = ReadFile(events_file);
-  events.insert(events.find("<Event ", events.find("<Event ") + 1), "<Remark/>\n");
-  WriteFile(events_file, events);
+  ReplaceInTable("Rules.xml", "</Rules>", "<Note>kept by hand</Note>\n</Rules>");
+  ReplaceInTable("Events.xml", "</Event>", "</Event><Remark/>");
   WriteFile(state_dir_ + "/switchd/RuleSets.xml",
             "<RuleSets><RuleSet Name=\"bare\"><Rule Name=\"cpu-high\"/></RuleSet></RuleSets>");
   ASSERT_TRUE(StartSystem());
@@ -263,9 +250,8 @@ TEST_F(SystemTest, HandEditedTablesAndEmptiedSetsKeepTheirRecords) {
 
   // The same warning when an edited file is reloaded.
   const std::string targets_file = state_dir_ + "/switchd/Targets.xml";
-  std::string targets = ReadFile(targets_file);
-  targets.insert(targets.find("<Target "), "<Target Name=\"first\">10.0.0.1</Target><Aside/>");
-  WriteFile(targets_file, targets);
+  ReplaceInTable("Targets.xml", "</Targets>",
+                 "<Aside/><Target Name=\"last\">10.0.0.1</Target></Targets>");
   const CommandResult reload = Tool({kSwitchctl, "reload"});
   EXPECT_EQ(reload.exit_code, 0) << reload.output;
   EXPECT_NE(reload.output.find("warning " + targets_file + ": the element <Aside>"), npos)
@@ -304,10 +290,10 @@ TEST_F(SystemTest, RuleOnAnSnmpValueFiresAndClearsWithAlternating) {
                       "\nrocommunity public 127.0.0.1\nrwcommunity private 127.0.0.1\n"
                       "override -rw " +
                       oid + " integer 5\n");
-  remote_agent_ =
+  const auto remote =
       ChildProcess::Start({"/usr/sbin/snmpd", "-f", "-Lo", "-C", "-c", conf, "-I", "-smux"}, env_,
                           dir_.path() + "/remote-snmpd.log");
-  ASSERT_NE(remote_agent_, nullptr);
+  ASSERT_NE(remote, nullptr);
   const auto set_value = [&](int value) {
     return Tool({"snmpset", "-m", "", "-v2c", "-c", "private", "-t", "2", "-r", "1", agent, oid,
                  "i", std::to_string(value)})
@@ -344,22 +330,6 @@ TEST_F(SystemTest, RuleOnAnSnmpValueFiresAndClearsWithAlternating) {
       seconds(20)))
       << rules();
 
-  const auto trap_with = [&](const std::string& number, const std::string& value) {
-    return WaitFor(
-        [&] {
-          const std::string log = ReadFile(TrapLog());
-          const size_t header = log.find("Enterprise Specific Trap (" + number + ")");
-          return header != npos &&
-                 log.find("." + kTrapObjects + "4.0 = STRING: \"" + value + "\"", header) != npos;
-        },
-        seconds(20));
-  };
-  set_value(90);
-  EXPECT_TRUE(trap_with("2202", "90")) << ReadFile(TrapLog()) << rules();
-  EXPECT_NE(Tool({kSwitchctl, "rules"}).output.find("violated since"), npos) << rules();
-  EXPECT_NE(Get("2c", "public", {kRoot + ".1.2.2.0"}).find("INTEGER: 3"), npos);
-  set_value(10);
-  EXPECT_TRUE(trap_with("2203", "10")) << ReadFile(TrapLog()) << rules();
   // Each trap in both forms: SNMPv1 with the notifications' parent as its
   // enterprise, SNMPv2c with it as snmpTrapEnterprise.0 after the bindings;
   // every form carries every trap object.
@@ -369,11 +339,20 @@ TEST_F(SystemTest, RuleOnAnSnmpValueFiresAndClearsWithAlternating) {
     for (size_t at = log.find(text); at != npos; at = log.find(text, at + 1)) ++n;
     return n;
   };
-  EXPECT_TRUE(WaitFor([&] {
-    return count(".1.3.6.1.6.3.1.1.4.1.0 = OID: ." + kRoot + ".2.0.220") == 2;
-  })) << ReadFile(TrapLog());
+  for (const auto& [value, number] : {std::pair{"90", "2202"}, {"10", "2203"}}) {
+    set_value(std::stoi(value));
+    EXPECT_TRUE(
+        WaitFor([&] { return count("." + kTrapObjects + "4.0 = STRING: \"" + value + "\"") == 2; },
+                seconds(20)))
+        << ReadFile(TrapLog()) << rules();
+    EXPECT_EQ(count(".1.3.6.1.6.3.1.1.4.1.0 = OID: ." + kRoot + ".2.0." + number), 1u);
+    EXPECT_EQ(count("." + kRoot + ".2 Enterprise Specific Trap (" + number + ")"), 1u);
+    if (number == std::string("2202")) {
+      EXPECT_NE(Tool({kSwitchctl, "rules"}).output.find("violated since"), npos) << rules();
+      EXPECT_NE(Get("2c", "public", {kRoot + ".1.2.2.0"}).find("INTEGER: 3"), npos);
+    }
+  }
   EXPECT_NE(count(".1.3.6.1.6.3.1.1.4.3.0 = OID: ." + kRoot + ".2\n"), 0u);
-  EXPECT_EQ(count("." + kRoot + ".2 Enterprise Specific Trap (220"), 2u);
   for (int object = 1; object <= 5; ++object) {
     EXPECT_EQ(count("." + kTrapObjects + std::to_string(object) + ".0 = "), 4u) << object;
   }
