@@ -264,49 +264,5 @@ TEST_F(FaultTest, BrokenRegistryLeavesTheAgentOnItsDefaults) {
   }
 }
 
-// Expected: GETs of rule indexes whose length does not match their bytes,
-// GETBULK with huge repetitions, and SETs of every ASN.1 type to every column
-// are each answered (an error where they are wrong), and the table is whole
-// afterwards.
-TEST_F(FaultTest, HostileManagersNeverStopTheService) {
-  HoldStill();
-  ASSERT_TRUE(StartSystem());
-  for (const char* index : {"200.99.112", "0", "3.99.112", "1.300", "4294967295.1",
-                            "8.99.112.117.45.104.105.103.104.1"}) {
-    const std::string answer =
-        Query("/usr/bin/snmpget", "2c", "public", {kRuleEntry + "2." + index});
-    EXPECT_NE(answer.find("No Such"), npos) << index << ": " << answer;
-    const std::string next =
-        Query("/usr/bin/snmpgetnext", "2c", "public", {kRuleEntry + "2." + index});
-    EXPECT_EQ(next.find("Timeout"), npos) << index << ": " << next;
-  }
-  const std::string bulk =
-      Query("/usr/bin/snmpbulkget", "2c", "public", {"-Cn0", "-Cr2147483647", kRoot});
-  EXPECT_NE(bulk.find(kAgentId), npos) << bulk;
-
-  const std::vector<std::pair<std::string, std::string>> values = {
-      {"i", "7"},    {"u", "7"},    {"t", "7"},   {"a", "10.0.0.1"},    {"o", ".1.3.6"},
-      {"s", "text"}, {"x", "00ff"}, {"d", "1.2"}, {"b", "1"},           {"U", "7"},
-      {"I", "-7"},   {"F", "1.5"},  {"D", "2.5"}, {"i", "-2147483648"}, {"s", ""}};
-  const std::string row = RuleIndex("cpu-high");
-  for (int column = 1; column <= kStorageTypeColumn; ++column) {
-    for (const auto& [type, value] : values) {
-      std::vector<std::string> args = {kRuleEntry + std::to_string(column) + "." + row, type,
-                                       value};
-      if (column != kRowStatusColumn) {
-        args.insert(args.end(), {RuleColumn(kRowStatusColumn, "cpu-high"), "i", "1"});
-      }
-      const std::string answer = Query("/usr/bin/snmpset", "2c", "private", args);
-      ASSERT_EQ(answer.find("Timeout"), npos)
-          << "column " << column << " " << type << " " << value << ": " << answer;
-    }
-  }
-  EXPECT_TRUE(snmpsvc_->Running());
-  pugi::xml_document rules;
-  EXPECT_TRUE(rules.load_file(RulesFile().c_str())) << ReadFile(RulesFile());
-  const std::string walk = Query("/usr/bin/snmpbulkwalk", "2c", "public", {kRoot});
-  EXPECT_EQ(walk.find("not increasing"), npos) << walk;
-}
-
 }  // namespace
 }  // namespace e2e

@@ -95,12 +95,7 @@ class SystemTest : public ::testing::Test {
     for (const char* sub : {"/state/switchd", "/state/snmpsvc", "/run"}) {
       std::filesystem::create_directories(dir_.path() + sub);
     }
-    for (const auto& entry : std::filesystem::directory_iterator(kDemoTables)) {
-      if (entry.path().extension() == ".xml") {
-        std::filesystem::copy_file(entry.path(),
-                                   state_dir_ + "/switchd/" + entry.path().filename().string());
-      }
-    }
+    std::filesystem::copy(kDemoTables, state_dir_ + "/switchd");
     env_ = NetSnmpEnvironment(dir_.path() + "/tools");
     env_.push_back("LORVETH_STATE_DIR=" + state_dir_);
     env_.push_back("LORVETH_RUNTIME_DIR=" + run_dir_);
@@ -143,10 +138,9 @@ class SystemTest : public ::testing::Test {
     }
   }
 
-  void Reg(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {kReg};
-    argv.insert(argv.end(), args.begin(), args.end());
-    const CommandResult result = RunCommand(argv, env_);
+  void Reg(std::vector<std::string> args) {
+    args.insert(args.begin(), kReg);
+    const CommandResult result = RunCommand(args, env_);
     ASSERT_EQ(result.exit_code, 0) << result.output;
   }
 
@@ -165,13 +159,9 @@ class SystemTest : public ::testing::Test {
   // switchd, then snmpsvc; true once the agent answers its identity.
   bool StartSystem() {
     if (!StartSwitchd()) return false;
-    return StartSnmpsvc({"--listen", "udp:" + Target()});
-  }
-
-  // snmpsvc with these arguments; true once the agent answers its identity.
-  bool StartSnmpsvc(std::vector<std::string> args) {
-    args.insert(args.begin(), {kSnmpsvc, "-f", "--config-dir", state_dir_ + "/snmpsvc"});
-    snmpsvc_ = ChildProcess::Start(args, env_, ServiceLog());
+    snmpsvc_ = ChildProcess::Start(
+        {kSnmpsvc, "-f", "--config-dir", state_dir_ + "/snmpsvc", "--listen", "udp:" + Target()},
+        env_, ServiceLog());
     if (snmpsvc_ == nullptr) return false;
     const auto serves = [&] { return Get("2c", "public", {kAgentId}).find("STRING") != npos; };
     WaitFor([&] { return !snmpsvc_->Running() || serves(); });

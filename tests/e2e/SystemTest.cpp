@@ -13,8 +13,10 @@
 namespace e2e {
 namespace {
 
-// Walks and bulk walks agree and list the records of every table file.
-TEST_F(SystemTest, ReadsAnswerWhatTheTableFilesHold) {
+// Walks and bulk walks agree and list the records of every table file; odd
+// and hostile requests are each answered (an error where they are wrong) and
+// leave the table whole.
+TEST_F(SystemTest, ReadsAnswerWhatTheTableFilesHoldAndOddRequestsBreakNothing) {
   HoldStill();
   ASSERT_TRUE(StartSystem());
   const std::string walk = Query("snmpwalk", "2c", "public", {kRoot});
@@ -51,11 +53,26 @@ TEST_F(SystemTest, ReadsAnswerWhatTheTableFilesHold) {
   const std::string v2 = Get("2c", "public", {missing, kAgentId, missing_object});
   EXPECT_NE(v2.find("." + kAgentId + " = STRING: "), npos) << v2;
   EXPECT_NE(v2.find("." + missing_object + " = No Such Object"), npos) << v2;
-  for (const std::string rule : {"no-such-rule", "x", "cpu-highest"}) {
-    const std::string column = RuleColumn(kDescriptionColumn, rule);
-    EXPECT_EQ(Get("2c", "public", {column}),
-              "." + column + " = No Such Instance currently exists at this OID\n");
+  // Missing rules answer No Such Instance; indexes whose length does not match
+  // their bytes (too long or too short) are answered too.
+  const std::string instance = "No Such Instance currently exists at this OID\n";
+  for (const auto& [index, answer] : std::vector<std::pair<std::string, std::string>>{
+           {RuleIndex("no-such-rule"), instance},
+           {RuleIndex("x"), instance},
+           {RuleIndex("cpu-highest"), instance},
+           {"200.99.112", "No Such "},
+           {"0", "No Such "},
+           {"3.99.112", "No Such "},
+           {"1.300", "No Such "},
+           {"4294967295.1", "No Such "},
+           {"8.99.112.117.45.104.105.103.104.1", "No Such "}}) {
+    const std::string column = kRuleEntry + "2." + index;
+    EXPECT_NE(Get("2c", "public", {column}).find(" = " + answer), npos) << index;
+    const std::string next = Query("snmpgetnext", "2c", "public", {column});
+    EXPECT_EQ(next.find("Timeout"), npos) << index << ": " << next;
   }
+  const std::string bulk = Query("snmpbulkget", "2c", "public", {"-Cn0", "-Cr2147483647", kRoot});
+  EXPECT_NE(bulk.find(kAgentId), npos) << bulk;
 
   // Walks running while a rule changes stay ordered and complete.
   const std::string description = RuleColumn(kDescriptionColumn, "cpu-high");
@@ -69,6 +86,25 @@ TEST_F(SystemTest, ReadsAnswerWhatTheTableFilesHold) {
     EXPECT_EQ(LinesUnder(concurrent, kRuleEntry + "1."), rule_names) << concurrent;
   }
   ExpectServed(description, "STRING: \"Changed 4\"");
+
+  // SETs of every ASN.1 type to every column.
+  const std::vector<std::pair<std::string, std::string>> values = {
+      {"i", "7"},    {"u", "7"},    {"t", "7"},   {"a", "10.0.0.1"},    {"o", ".1.3.6"},
+      {"s", "text"}, {"x", "00ff"}, {"d", "1.2"}, {"b", "1"},           {"U", "7"},
+      {"I", "-7"},   {"F", "1.5"},  {"D", "2.5"}, {"i", "-2147483648"}, {"s", ""}};
+  for (int column = 1; column <= kStorageTypeColumn; ++column) {
+    for (const auto& [type, value] : values) {
+      std::vector<std::string> args = {RuleColumn(column, "cpu-high"), type, value};
+      if (column != kRowStatusColumn) args.insert(args.end(), {status, "i", "1"});
+      const std::string answer = Query("snmpset", "2c", "private", args);
+      ASSERT_EQ(answer.find("Timeout"), npos)
+          << "column " << column << " " << type << " " << value << ": " << answer;
+    }
+  }
+  pugi::xml_document rules;
+  EXPECT_TRUE(rules.load_file((tables + "Rules.xml").c_str())) << ReadFile(tables + "Rules.xml");
+  const std::string after = Query("snmpbulkwalk", "2c", "public", {kRoot});
+  EXPECT_EQ(after.find("not increasing"), npos) << after;
   EXPECT_TRUE(snmpsvc_->Running());
 }
 
