@@ -1,5 +1,4 @@
-// The system on a bad day; each test prints how long recovery took where the
-// system recovers.
+// The system on a bad day; each test prints how long recovery took.
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/mount.h>
@@ -28,7 +27,6 @@ class FaultTest : public SystemTest {
     const double taken = std::chrono::duration<double>(Clock::now() - since).count();
     std::printf("recovery after %s: %.2f s\n", fault.c_str(), taken);
   }
-
   std::string SetDescription(const std::string& text) {
     return Query("/usr/bin/snmpset", "2c", "private",
                  {RuleColumn(kDescriptionColumn, "cpu-high"), "s", text,
@@ -38,7 +36,6 @@ class FaultTest : public SystemTest {
     return answer.find("STRING:") != npos && answer.find("Error") == npos &&
            answer.find("Timeout") == npos;
   }
-
   void ExpectStoresAgain(const std::string& fault, Clock::time_point since) {
     std::string last;
     const bool stored =
@@ -46,18 +43,15 @@ class FaultTest : public SystemTest {
     EXPECT_TRUE(stored) << last << ReadFile(dir_.path() + "/switchd.log");
     if (stored) ReportRecovery(fault, since);
   }
-
   static auto Threads(const ChildProcess& child) {
     const std::string tasks = "/proc/" + std::to_string(child.pid()) + "/task";
     return std::distance(std::filesystem::directory_iterator(tasks), {});
   }
-
   std::string RulesFile() const { return state_dir_ + "/switchd/Rules.xml"; }
 };
 
-// Expected: whenever switchd dies during a store, Rules.xml is a whole
-// document holding either the old or the new description; the SET that was
-// cut off answers (an error), and once switchd is back the agent stores again.
+// Whenever switchd dies during a store, Rules.xml holds the old or the new
+// description; the SET cut off is answered, and later ones are stored again.
 TEST_F(FaultTest, SwitchdKilledDuringStoresLeavesAWholeTableFile) {
   ASSERT_TRUE(StartSystem());
   for (int round = 0; round < 3; ++round) {
@@ -82,17 +76,12 @@ TEST_F(FaultTest, SwitchdKilledDuringStoresLeavesAWholeTableFile) {
     stop = true;
     setter.join();
     EXPECT_TRUE(cut_off.empty()) << cut_off;
-
     pugi::xml_document rules;
     ASSERT_TRUE(rules.load_file(RulesFile().c_str())) << ReadFile(RulesFile());
-    const std::string stored = rules.child("Rules")
-                                   .find_child_by_attribute("Rule", "Name", "cpu-high")
-                                   .child("Description")
-                                   .text()
-                                   .get();
+    const std::string stored =
+        rules.select_node("//Rule[@Name='cpu-high']/Description").node().text().get();
     EXPECT_NE(std::find(sent.begin(), sent.end(), stored), sent.end()) << stored;
     EXPECT_EQ(rules.child("Rules").select_nodes("Rule").size(), 4u);
-
     ASSERT_TRUE(StartSwitchd());
     ExpectStoresAgain("switchd killed during a store", killed);
   }
@@ -102,12 +91,9 @@ TEST_F(FaultTest, SwitchdKilledDuringStoresLeavesAWholeTableFile) {
   }
 }
 
-// Expected: a switch that does not answer (switchd stopped by SIGSTOP) holds a
-// request at most for the switch client's time-out while the service's own
-// objects keep answering; while switchd is gone, walks of the whole subtree
-// are answered in order with what the agent holds. Threads do not pile up;
-// once switchd is back the agent stores again and its events arrive; without
-// switchd again, SIGTERM still stops snmpsvc cleanly.
+// A stalled switchd holds a request at most for the client's time-out; a stopped
+// one leaves walks answered from what the agent holds. Threads do not pile up,
+// stores and events work again after the restart, and snmpsvc stops cleanly.
 TEST_F(FaultTest, AgentOutlivesAStalledOrStoppedSwitchd) {
   env_.push_back("LORVETH_COM_CALL_TIMEOUT=2");
   ASSERT_TRUE(StartTrapReceiver());
@@ -129,7 +115,6 @@ TEST_F(FaultTest, AgentOutlivesAStalledOrStoppedSwitchd) {
   EXPECT_LE(Threads(*snmpsvc_), threads_before + 1);
   switchd_->Signal(SIGCONT);
   ExpectStoresAgain("a stalled switch", Clock::now());
-
   switchd_->Signal(SIGTERM);
   ASSERT_TRUE(switchd_->WaitExit(kPatience).has_value());
   const Clock::time_point stopped = Clock::now();
@@ -149,7 +134,6 @@ TEST_F(FaultTest, AgentOutlivesAStalledOrStoppedSwitchd) {
   })) << ReadFile(TrapLog())
       << ReadFile(ServiceLog());
   EXPECT_NE(ReadFile(TrapLog()).find("." + kTrapObjects + "4.0 = STRING: \"99\""), npos);
-
   switchd_->Signal(SIGKILL);
   ASSERT_TRUE(switchd_->WaitExit().has_value());
   snmpsvc_->Signal(SIGTERM);
@@ -171,9 +155,8 @@ struct Mount {
   }
 };
 
-// Expected: with the data directory's file system full, a SET answers an
-// error (switchd refuses the store with status 6) and every table file stays
-// as it was; with room again, SETs are stored again.
+// A full data disk: the SET answers an error, the table file stays as it was,
+// and with room again SETs are stored again.
 TEST_F(FaultTest, FullDataDiskRefusesTheStoreAndKeepsTheTables) {
   const std::string data = state_dir_ + "/switchd";
   const std::string saved = dir_.path() + "/tables";
@@ -191,7 +174,6 @@ TEST_F(FaultTest, FullDataDiskRefusesTheStoreAndKeepsTheTables) {
   ASSERT_TRUE(Stored(SetDescription("Before the disk filled")));
   ASSERT_TRUE(ExpectServed(RuleColumn(kDescriptionColumn, "cpu-high"), "Before the disk filled"));
   const std::string before = ReadFile(RulesFile());
-
   const std::string filler = data + "/filler";
   WriteFile(filler, std::string(1 << 20, 'f'));  // more than the file system holds
   const std::string refused = SetDescription("After the disk filled " + std::string(200, 'y'));
@@ -199,15 +181,12 @@ TEST_F(FaultTest, FullDataDiskRefusesTheStoreAndKeepsTheTables) {
   EXPECT_EQ(ReadFile(RulesFile()), before);
   EXPECT_NE(ReadFile(dir_.path() + "/switchd.log").find("(status 6)"), npos)
       << ReadFile(dir_.path() + "/switchd.log");
-
   std::filesystem::remove(filler);
   ExpectStoresAgain("a full data disk", Clock::now());
 }
 
-// Expected: with the registry database unreadable (garbage) or held by
-// another process, snmpsvc serves with the agent named on its command line,
-// the agent says on the system log that its settings are the defaults, and
-// lorveth-reg fails with a message naming the problem.
+// A corrupt or locked registry: snmpsvc serves the agent named on its command
+// line, the agent logs that it runs on defaults, lorveth-reg names the problem.
 TEST_F(FaultTest, BrokenRegistryLeavesTheAgentOnItsDefaults) {
   const std::string registry = state_dir_ + "/registry.db";
   for (const bool corrupt : {false, true}) {
@@ -244,10 +223,9 @@ TEST_F(FaultTest, BrokenRegistryLeavesTheAgentOnItsDefaults) {
                         env, ServiceLog())
         .swap(snmpsvc_);
     ASSERT_NE(snmpsvc_, nullptr);
-    EXPECT_TRUE(WaitFor(
-        [&] { return Get("2c", "public", {"1.3.6.1.2.1.1.3.0"}).find("Timeticks") != npos; },
-        // A held store costs the service and the agent one whole busy wait each.
-        2 * kPatience))
+    EXPECT_TRUE(WaitFor([&] { return Get({"1.3.6.1.2.1.1.3.0"}).find("Timeticks") != npos; },
+                        // A held store costs the service and the agent one whole busy wait each.
+                        2 * kPatience))
         << ReadFile(ServiceLog());
     ReportRecovery(corrupt ? "a corrupt registry (start)" : "a locked registry (start)", start);
     EXPECT_TRUE(WaitFor([&] { return received().find("the registry cannot be read") != npos; }))
@@ -256,7 +234,6 @@ TEST_F(FaultTest, BrokenRegistryLeavesTheAgentOnItsDefaults) {
         Tool({kReg, "query", "HKLM\\SOFTWARE\\Debug\\Lorveth_Agent", "/v", "FileDebugLevel"});
     EXPECT_NE(query.exit_code, 0) << query.output;
     EXPECT_NE(query.output.find("ERROR: The registry store"), npos) << query.output;
-
     snmpsvc_->Signal(SIGTERM);
     EXPECT_TRUE(snmpsvc_->WaitExit(kPatience).has_value());
     close(syslog);

@@ -91,17 +91,13 @@ class SystemTest : public ::testing::Test {
  protected:
   void SetUp() override {
     state_dir_ = dir_.path() + "/state";
-    run_dir_ = dir_.path() + "/run";
-    for (const char* sub : {"/state/switchd", "/state/snmpsvc", "/run"}) {
-      std::filesystem::create_directories(dir_.path() + sub);
-    }
+    std::filesystem::create_directories(state_dir_ + "/snmpsvc");
     std::filesystem::copy(kDemoTables, state_dir_ + "/switchd");
     env_ = NetSnmpEnvironment(dir_.path() + "/tools");
     env_.push_back("LORVETH_STATE_DIR=" + state_dir_);
-    env_.push_back("LORVETH_RUNTIME_DIR=" + run_dir_);
+    env_.push_back("LORVETH_RUNTIME_DIR=" + dir_.path() + "/run");
     port_ = FreeUdpPort();
     trap_port_ = FreeUdpPort();
-
     Reg({"add", "HKLM\\SYSTEM\\CurrentControlSet\\Services\\SNMP\\Parameters\\ExtensionAgents",
          "/v", "1", "/d", "SOFTWARE\\Quorvath\\Lorveth_Agent\\CurrentVersion", "/f"});
     Reg({"add", "HKLM\\SOFTWARE\\Quorvath\\Lorveth_Agent\\CurrentVersion", "/v", "Pathname", "/d",
@@ -111,7 +107,6 @@ class SystemTest : public ::testing::Test {
          "/d", "3", "/f"});
     Reg({"add", "HKLM\\SOFTWARE\\Debug\\Lorveth_Agent", "/v", "TraceFile", "/d", TraceFile(),
          "/f"});
-
     const std::string sink = " 127.0.0.1:" + std::to_string(trap_port_) + " public\n";
     WriteFile(state_dir_ + "/snmpsvc/snmpsvc.conf",
               "rocommunity public 127.0.0.1\nrwcommunity private 127.0.0.1\n"
@@ -145,7 +140,7 @@ class SystemTest : public ::testing::Test {
   }
 
   bool StartSwitchd() {
-    const std::string socket = run_dir_ + "/switch.sock";
+    const std::string socket = dir_.path() + "/run/switch.sock";
     std::filesystem::remove(socket);
     switchd_ = ChildProcess::Start({kSwitchd, "-f", "--data", state_dir_ + "/switchd"}, env_,
                                    dir_.path() + "/switchd.log");
@@ -163,7 +158,7 @@ class SystemTest : public ::testing::Test {
         {kSnmpsvc, "-f", "--config-dir", state_dir_ + "/snmpsvc", "--listen", "udp:" + Target()},
         env_, ServiceLog());
     if (snmpsvc_ == nullptr) return false;
-    const auto serves = [&] { return Get("2c", "public", {kAgentId}).find("STRING") != npos; };
+    const auto serves = [&] { return Get({kAgentId}).find("STRING") != npos; };
     WaitFor([&] { return !snmpsvc_->Running() || serves(); });
     if (snmpsvc_->Running() && serves()) return true;
     ADD_FAILURE() << "snmpsvc did not serve the agent:\n"
@@ -200,9 +195,8 @@ class SystemTest : public ::testing::Test {
     return Tool(args).output;
   }
   // A quick snmpget, for polling.
-  std::string Get(const std::string& version, const std::string& community,
-                  std::vector<std::string> names) {
-    return Query("snmpget", version, community, names, "0.5", "0");
+  std::string Get(std::vector<std::string> names, const std::string& version = "2c") {
+    return Query("snmpget", version, "public", names, "0.5", "0");
   }
 
   std::string V3(const std::string& tool, std::vector<std::string> args,
@@ -217,8 +211,8 @@ class SystemTest : public ::testing::Test {
   // Polls snmpget until its answer contains `expected` (changes reach the
   // agent through switchd's change event, not at once).
   bool ExpectServed(const std::string& name, const std::string& expected) {
-    if (WaitFor([&] { return Get("2c", "public", {name}).find(expected) != npos; })) return true;
-    ADD_FAILURE() << name << " never held " << expected << ": " << Get("2c", "public", {name});
+    if (WaitFor([&] { return Get({name}).find(expected) != npos; })) return true;
+    ADD_FAILURE() << name << " never held " << expected << ": " << Get({name});
     return false;
   }
   // A SET with the private community that must succeed.
@@ -266,7 +260,6 @@ class SystemTest : public ::testing::Test {
 
   TempDir dir_;
   std::string state_dir_;
-  std::string run_dir_;
   std::vector<std::string> env_;
   int port_ = 0;
   int trap_port_ = 0;
