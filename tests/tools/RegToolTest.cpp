@@ -11,17 +11,14 @@
 
 namespace {
 
-using test_support::CommandResult;
-using test_support::ReadFile;
-using test_support::WriteFile;
+using namespace test_support;
 
 class RegToolTest : public RegistryFixture {
  protected:
   // Runs the tool through the shell with stdin closed, so that it cannot ask.
   CommandResult Tool(const std::string& args) {
-    return test_support::RunCommand(
-        {"sh", "-c", std::string(LORVETH_BINARY_DIR) + "/tools/reg/lorveth-reg " + args}, {},
-        test_support::kPatience, test_support::Streams::kApart);
+    return RunCommand({"sh", "-c", LORVETH_BINARY_DIR "/tools/reg/lorveth-reg " + args}, {},
+                      kPatience, Streams::kApart);
   }
 };
 
@@ -49,7 +46,11 @@ TEST_F(RegToolTest, AddThenQueryShowsValuesInTheirTypesAndVolatileKeysGoWithTheR
   EXPECT_EQ(Tool("query 'HKLM\\SOFTWARE\\Q\\#Status'").exit_code, 1);
 }
 
+// Usage errors exit with 2, failures with 1 and their message; a file with a
+// bad line imports nothing.
 TEST_F(RegToolTest, ExitCodesTellUsageErrorsFromFailures) {
+  WriteFile(root_ + "/bad.reg",
+            "Windows Registry Editor Version 5.00\n[HKLM\\New]\n\"ok\"=\"1\"\n\"bad\"=dword:xyz\n");
   for (const char* usage : {"", "frobnicate KEY", "query", "query A /x", "add A /v", "export A",
                             "add A /v n /t REG_QWORD /d 1", "add A /v n /t REG_DWORD /d 4294967296",
                             "add A /v n /t REG_DWORD /d -1", "add A /v n /t REG_BINARY /d abc"}) {
@@ -61,15 +62,23 @@ TEST_F(RegToolTest, ExitCodesTellUsageErrorsFromFailures) {
       {"query 'HKCU\\Software'", 2, "HKEY_LOCAL_MACHINE"},
       {"query 'HKLM\\SOFTWARE\\Missing'", 1, "unable to find"},
       {"--help", 0, "export KEY FILE"},
+      {"import " + root_ + "/bad.reg", 1, "line 4"},
   };
   for (const auto& [args, code, message] : rows) {
     const CommandResult result = Tool(args);
     EXPECT_EQ(result.exit_code, code) << args;
     EXPECT_NE((result.output + result.errors).find(message), std::string::npos) << args;
   }
+  EXPECT_EQ(Tool("query 'HKLM\\New'").exit_code, 1);
+  setenv("LORVETH_STATE_DIR", (root_ + "/corrupt").c_str(), 1);
+  std::filesystem::create_directories(root_ + "/corrupt");
+  WriteFile(root_ + "/corrupt/registry.db", std::string(4096, '\x5a'));
+  const CommandResult corrupt = Tool("query 'HKLM\\SOFTWARE'");
+  EXPECT_EQ(corrupt.exit_code, 1);
+  EXPECT_NE(corrupt.errors.find("corrupt or unreadable"), std::string::npos) << corrupt.errors;
 }
 
-TEST_F(RegToolTest, ExistingValuesAndKeysNeedForceWithoutATerminal) {
+TEST_F(RegToolTest, ExistingValuesAndKeysNeedForceAndImportsDeleteWhatIsMarked) {
   ASSERT_EQ(Tool("add A /v n /d first").exit_code, 0);
   EXPECT_EQ(Tool("add A /v n /d second").exit_code, 1);
   EXPECT_EQ(platform::RegistryKey::Open(HKEY_LOCAL_MACHINE, "A")->QueryString("n"), "first");
@@ -80,6 +89,18 @@ TEST_F(RegToolTest, ExistingValuesAndKeysNeedForceWithoutATerminal) {
   EXPECT_EQ(Tool("delete A /v n /f").exit_code, 1);
   EXPECT_EQ(Tool("delete A /f").exit_code, 0);
   EXPECT_EQ(Tool("query A").exit_code, 1);
+
+  // An import deletes the keys and values marked with a minus.
+  ASSERT_EQ(Tool("add 'A\\Old\\Deep' /v x /d 1").exit_code, 0);
+  ASSERT_EQ(Tool("add A /v keep /d 1").exit_code, 0);
+  ASSERT_EQ(Tool("add A /v drop /d 1").exit_code, 0);
+  WriteFile(root_ + "/del.reg",
+            "Windows Registry Editor Version 5.00\n[-HKLM\\A\\Old]\n[HKLM\\A]\n\"drop\"=-\n");
+  ASSERT_EQ(Tool("import " + root_ + "/del.reg").exit_code, 0);
+  auto key = platform::RegistryKey::Open(HKEY_LOCAL_MACHINE, "A");
+  EXPECT_TRUE(key->EnumSubKeys().empty());
+  ASSERT_EQ(key->EnumValues().size(), 1u);
+  EXPECT_EQ(key->EnumValues()[0].name, "keep");
 }
 
 TEST_F(RegToolTest, ImportThenExportGivesTheFileBack) {
@@ -104,42 +125,11 @@ TEST_F(RegToolTest, ImportThenExportGivesTheFileBack) {
   const CommandResult exported = Tool("export 'HKLM\\software\\quorvath' " + root_ + "/out.reg");
   ASSERT_EQ(exported.exit_code, 0) << exported.errors;
   EXPECT_EQ(ReadFile(root_ + "/out.reg"), original);
-  // The existing file is kept unless /y says otherwise.
-  EXPECT_EQ(Tool("export 'HKLM\\SOFTWARE\\Quorvath\\#Setup' " + root_ + "/out.reg").exit_code, 1);
+  const std::string setup = "export 'HKLM\\SOFTWARE\\Quorvath\\#Setup' " + root_ + "/out.reg";
+  EXPECT_EQ(Tool(setup).exit_code, 1);  // the existing file is kept unless /y says otherwise
   EXPECT_EQ(ReadFile(root_ + "/out.reg"), original);
-  EXPECT_EQ(Tool("export 'HKLM\\SOFTWARE\\Quorvath\\#Setup' " + root_ + "/out.reg /y").exit_code,
-            0);
+  EXPECT_EQ(Tool(setup + " /y").exit_code, 0);
   EXPECT_NE(ReadFile(root_ + "/out.reg"), original);
-}
-
-TEST_F(RegToolTest, ImportDeletesKeysAndValuesMarkedWithAMinus) {
-  ASSERT_EQ(Tool("add 'A\\Old\\Deep' /v x /d 1").exit_code, 0);
-  ASSERT_EQ(Tool("add A /v keep /d 1").exit_code, 0);
-  ASSERT_EQ(Tool("add A /v drop /d 1").exit_code, 0);
-  WriteFile(root_ + "/del.reg",
-            "Windows Registry Editor Version 5.00\n[-HKLM\\A\\Old]\n[HKLM\\A]\n\"drop\"=-\n");
-  ASSERT_EQ(Tool("import " + root_ + "/del.reg").exit_code, 0);
-  auto key = platform::RegistryKey::Open(HKEY_LOCAL_MACHINE, "A");
-  EXPECT_TRUE(key->EnumSubKeys().empty());
-  ASSERT_EQ(key->EnumValues().size(), 1u);
-  EXPECT_EQ(key->EnumValues()[0].name, "keep");
-}
-
-TEST_F(RegToolTest, BadFileIsRejectedWithItsLineAndACorruptStoreIsReported) {
-  WriteFile(root_ + "/bad.reg",
-            "Windows Registry Editor Version 5.00\n[HKLM\\New]\n\"ok\"=\"1\"\n\"bad\"=dword:xyz\n");
-  const CommandResult run = Tool("import " + root_ + "/bad.reg");
-  EXPECT_EQ(run.exit_code, 1);
-  EXPECT_NE(run.errors.find("line 4"), std::string::npos) << run.errors;
-  HKEY key = nullptr;
-  EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "New", 0, KEY_READ, &key),
-            LONG{ERROR_FILE_NOT_FOUND});
-  setenv("LORVETH_STATE_DIR", (root_ + "/corrupt").c_str(), 1);
-  std::filesystem::create_directories(root_ + "/corrupt");
-  WriteFile(root_ + "/corrupt/registry.db", std::string(4096, '\x5a'));
-  const CommandResult corrupt = Tool("query 'HKLM\\SOFTWARE'");
-  EXPECT_EQ(corrupt.exit_code, 1);
-  EXPECT_NE(corrupt.errors.find("corrupt or unreadable"), std::string::npos) << corrupt.errors;
 }
 
 }  // namespace
