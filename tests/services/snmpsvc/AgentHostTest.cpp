@@ -52,14 +52,5 @@ TEST(AgentHostTest, InitRegionsTrapsAndASingleClose) {
   EXPECT_EQ(test_support::ReadFile(dir.path() + "/marker"), "init 4711\nclose\n");
 }
 
-TEST(AgentHostTest, LibraryThatIsMissingOrNoAgentIsRefusedWithItsName) {
-  for (const auto& [library, named] : {std::pair{"/nonexistent/agent.so", "/nonexistent/agent.so"},
-                                       std::pair{"libz.so.1", "SnmpExtensionInit"}}) {
-    std::string error;
-    EXPECT_EQ(ExtensionAgent::Load(library, &error), nullptr);
-    EXPECT_NE(error.find(named), std::string::npos) << error;
-  }
-}
-
 }  // namespace
 }  // namespace snmpsvc
