@@ -23,11 +23,13 @@ class RegToolTest : public RegistryFixture {
 };
 
 TEST_F(RegToolTest, AddThenQueryShowsValuesInTheirTypesAndVolatileKeysGoWithTheRuntimeStore) {
-  EXPECT_EQ(Tool("add 'HKLM\\SOFTWARE\\Debug' /v DynamicUpdate /t REG_DWORD /d 0x10").exit_code, 0);
-  EXPECT_EQ(
-      Tool("add 'SOFTWARE\\Debug\\App' /v TraceFile /t REG_EXPAND_SZ /d '%TEMP%\\a.log'").exit_code,
-      0);
-  EXPECT_EQ(Tool("add 'SOFTWARE\\Debug\\App' /ve /d text").exit_code, 0);
+  for (const char* add :
+       {"add 'HKLM\\SOFTWARE\\Debug' /v DynamicUpdate /t REG_DWORD /d 0x10",
+        "add 'SOFTWARE\\Debug\\App' /v TraceFile /t REG_EXPAND_SZ /d '%TEMP%\\a.log'",
+        "add 'SOFTWARE\\Debug\\App' /ve /d text",
+        "add 'HKLM\\SOFTWARE\\Q\\#Status' /volatile /v Lorveth_Agent /d loaded"}) {
+    EXPECT_EQ(Tool(add).exit_code, 0) << add;
+  }
   const CommandResult query = Tool("query 'HKEY_LOCAL_MACHINE\\software\\debug' /s");
   EXPECT_EQ(query.exit_code, 0) << query.errors;
   EXPECT_EQ(query.output,
@@ -40,8 +42,6 @@ TEST_F(RegToolTest, AddThenQueryShowsValuesInTheirTypesAndVolatileKeysGoWithTheR
   EXPECT_EQ(one.output,
             "\nHKEY_LOCAL_MACHINE\\SOFTWARE\\Debug\\App\n"
             "    TraceFile    REG_EXPAND_SZ    %TEMP%\\a.log\n\n");
-  EXPECT_EQ(Tool("add 'HKLM\\SOFTWARE\\Q\\#Status' /volatile /v Lorveth_Agent /d loaded").exit_code,
-            0);
   std::filesystem::remove_all(runtime_dir_);  // a volatile key lives in the runtime store
   EXPECT_EQ(Tool("query 'HKLM\\SOFTWARE\\Q\\#Status'").exit_code, 1);
 }
