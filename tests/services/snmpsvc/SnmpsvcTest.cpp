@@ -75,9 +75,7 @@ class SnmpsvcTest : public ::testing::Test {
         {kService, "-f", "--agent", kAgent, "--listen", "udp:" + Target()}, env, ServiceLog());
     if (service_ == nullptr) return false;
     const auto up = [&] {
-      return Tool({"snmpget", "-v2c", "-c", "public", "-t", "0.3", "-r", "0", Target(),
-                   "1.3.6.1.2.1.1.3.0"})
-                 .exit_code == 0;
+      return Query("snmpget", "2c", "public", {"1.3.6.1.2.1.1.3.0"}).find("Timeticks") != npos;
     };
     if (WaitFor([&] { return !service_->Running() || up(); }) && service_->Running()) return true;
     ADD_FAILURE() << "snmpsvc did not come up:\n" << ReadFile(ServiceLog());
