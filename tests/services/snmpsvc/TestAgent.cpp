@@ -5,10 +5,10 @@
 // a second region 1.3.6.1.4.1.55555.4.  With LORVETH_TEST_AGENT_MARKER set, Init and Close append a
 // line to it.
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -68,12 +68,10 @@ Ids ToIds(const AsnObjectIdentifier& oid) {
   return oid.ids == nullptr ? Ids{} : Ids(oid.ids, oid.ids + oid.idLength);
 }
 
-void SetIds(AsnObjectIdentifier* oid, const Ids& ids) {
+void SetIds(AsnObjectIdentifier* oid, Ids ids) {
   SnmpUtilOidFree(oid);
-  oid->ids = static_cast<UINT*>(SnmpUtilMemAlloc(static_cast<UINT>(ids.size() * sizeof(UINT))));
-  if (oid->ids == nullptr) return;
-  std::memcpy(oid->ids, ids.data(), ids.size() * sizeof(UINT));
-  oid->idLength = static_cast<UINT>(ids.size());
+  AsnObjectIdentifier view{static_cast<UINT>(ids.size()), ids.data()};
+  SnmpUtilOidCpy(oid, &view);
 }
 
 void SetBytes(AsnOctetString* out, const std::string& bytes) {
@@ -126,10 +124,8 @@ void Populate(State* state, UINT rows) {
 }
 
 void Mark(const std::string& line) {
-  if (g_state == nullptr || g_state->marker.empty()) return;
-  if (FILE* f = std::fopen(g_state->marker.c_str(), "a")) {
-    std::fputs(line.c_str(), f);
-    std::fclose(f);
+  if (g_state != nullptr && !g_state->marker.empty()) {
+    std::ofstream(g_state->marker, std::ios::app) << line;
   }
 }
 
