@@ -42,16 +42,14 @@ TEST(AbiConvertValueTest, Unsigned32AndBitsCrossAsTheirSnmpv2Encodings) {
 
 TEST(AbiConvertValueTest, WhatCannotCrossIsRefused) {
   BYTE bytes[] = {10, 0, 0};
-  std::vector<AsnAny> refused(7);
-  refused[0].asnType = ASN_IPADDRESS;  // three bytes
-  refused[0].asnValue.address = AsnOctetString{bytes, 3, FALSE};
-  refused[1].asnType = ASN_OCTETSTRING;  // a length without bytes
-  refused[1].asnValue.string = AsnOctetString{nullptr, 5, FALSE};
-  refused[2].asnType = ASN_OBJECTIDENTIFIER;
-  refused[2].asnValue.object = AsnObjectIdentifier{3, nullptr};
-  for (size_t i = 3; i < refused.size(); ++i) {  // a sequence, and tags of no type
-    refused[i].asnType = std::vector<BYTE>{0x30, 0x45, 0x80, 0xFF}[i - 3];
-  }
+  const AsnAny refused[] = {
+      {.asnType = ASN_IPADDRESS, .asnValue = {.address = {bytes, 3, FALSE}}},     // three bytes
+      {.asnType = ASN_OCTETSTRING, .asnValue = {.string = {nullptr, 5, FALSE}}},  // no bytes
+      {.asnType = ASN_OBJECTIDENTIFIER, .asnValue = {.object = {3, nullptr}}},
+      {.asnType = 0x30, .asnValue = {}},  // a sequence, and tags of no type
+      {.asnType = 0x45, .asnValue = {}},
+      {.asnType = 0x80, .asnValue = {}},
+      {.asnType = 0xFF, .asnValue = {}}};
   for (const AsnAny& any : refused) {
     Value out;
     EXPECT_FALSE(FromAbi(any, &out)) << int{any.asnType};

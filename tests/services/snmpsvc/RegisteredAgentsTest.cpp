@@ -18,10 +18,7 @@ class RegisteredAgentsTest : public RegistryFixture {
                   DWORD type = REG_SZ) {
     auto handle = platform::RegistryKey::Create(HKEY_LOCAL_MACHINE, key);
     ASSERT_TRUE(handle);
-    ASSERT_EQ(RegSetValueExA(handle->Get(), name.c_str(), 0, type,
-                             reinterpret_cast<const BYTE*>(data.c_str()),
-                             static_cast<DWORD>(data.size() + 1)),
-              ERROR_SUCCESS);
+    ASSERT_EQ(handle->SetString(name, data, type), ERROR_SUCCESS);
   }
 };
 
