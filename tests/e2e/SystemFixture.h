@@ -1,9 +1,6 @@
-// The fixture of the end-to-end tests: the whole system as an operator runs
-// it.  switchd with the demonstration tables, snmpsvc loading the threshold
-// agent through the registry's extension-agent list, Net-SNMP's command-line
-// tools as managers and snmptrapd as the trap receiver, all on loopback in a
-// temporary state directory.  Every wait is bounded; every process dies with
-// the fixture.
+// The whole system as an operator runs it: switchd with the demonstration tables,
+// snmpsvc loading the agent through the registry, Net-SNMP's tools as managers and
+// snmptrapd as trap receiver, on loopback in a temporary state directory.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,6 +8,7 @@
 #include <sys/wait.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <pugixml.hpp>
 #include <sstream>
@@ -24,14 +22,8 @@
 namespace e2e {
 
 using std::chrono::seconds;
-using test_support::ChildProcess;
-using test_support::CommandResult;
-using test_support::kPatience;
-using test_support::ReadFile;
-using test_support::RunCommand;
-using test_support::TempDir;
-using test_support::WaitFor;
-using test_support::WriteFile;
+using namespace test_support;
+constexpr auto npos = std::string::npos;
 
 inline const std::string kBin = LORVETH_BINARY_DIR;
 inline const std::string kSwitchd = kBin + "/services/switchd/switchd";
@@ -74,7 +66,7 @@ inline std::map<std::string, std::string> LinesUnder(const std::string& walk,
   const std::string dotted = "." + prefix;
   for (std::string line; std::getline(lines, line);) {
     const std::size_t equals = line.find(" = ");
-    if (line.rfind(dotted, 0) != 0 || equals == std::string::npos) continue;
+    if (line.rfind(dotted, 0) != 0 || equals == npos) continue;
     out[line.substr(dotted.size(), equals - dotted.size())] = line.substr(equals + 3);
   }
   return out;
@@ -99,23 +91,13 @@ class SystemTest : public ::testing::Test {
  protected:
   void SetUp() override {
     state_dir_ = dir_.path() + "/state";
-    run_dir_ = dir_.path() + "/run";
-    std::filesystem::create_directories(state_dir_ + "/switchd");
     std::filesystem::create_directories(state_dir_ + "/snmpsvc");
-    std::filesystem::create_directories(run_dir_);
-    std::filesystem::create_directories(dir_.path() + "/tools");
-    for (const auto& entry : std::filesystem::directory_iterator(kDemoTables)) {
-      if (entry.path().extension() == ".xml") {
-        std::filesystem::copy_file(entry.path(),
-                                   state_dir_ + "/switchd/" + entry.path().filename().string());
-      }
-    }
-    env_ = test_support::NetSnmpEnvironment(dir_.path() + "/tools");
+    std::filesystem::copy(kDemoTables, state_dir_ + "/switchd");
+    env_ = NetSnmpEnvironment(dir_.path() + "/tools");
     env_.push_back("LORVETH_STATE_DIR=" + state_dir_);
-    env_.push_back("LORVETH_RUNTIME_DIR=" + run_dir_);
-    port_ = test_support::FreeUdpPort();
-    trap_port_ = test_support::FreeUdpPort();
-
+    env_.push_back("LORVETH_RUNTIME_DIR=" + dir_.path() + "/run");
+    port_ = FreeUdpPort();
+    trap_port_ = FreeUdpPort();
     Reg({"add", "HKLM\\SYSTEM\\CurrentControlSet\\Services\\SNMP\\Parameters\\ExtensionAgents",
          "/v", "1", "/d", "SOFTWARE\\Quorvath\\Lorveth_Agent\\CurrentVersion", "/f"});
     Reg({"add", "HKLM\\SOFTWARE\\Quorvath\\Lorveth_Agent\\CurrentVersion", "/v", "Pathname", "/d",
@@ -125,7 +107,6 @@ class SystemTest : public ::testing::Test {
          "/d", "3", "/f"});
     Reg({"add", "HKLM\\SOFTWARE\\Debug\\Lorveth_Agent", "/v", "TraceFile", "/d", TraceFile(),
          "/f"});
-
     const std::string sink = " 127.0.0.1:" + std::to_string(trap_port_) + " public\n";
     WriteFile(state_dir_ + "/snmpsvc/snmpsvc.conf",
               "rocommunity public 127.0.0.1\nrwcommunity private 127.0.0.1\n"
@@ -147,64 +128,52 @@ class SystemTest : public ::testing::Test {
     for (const std::string& log : {ServiceLog(), dir_.path() + "/switchd.log"}) {
       const std::string text = ReadFile(log);
       for (const char* report : {"AddressSanitizer", "LeakSanitizer", "runtime error:"}) {
-        EXPECT_EQ(text.find(report), std::string::npos) << log << ":\n" << text;
+        EXPECT_EQ(text.find(report), npos) << log << ":\n" << text;
       }
     }
   }
 
-  void Reg(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {kReg};
-    argv.insert(argv.end(), args.begin(), args.end());
-    const CommandResult result = RunCommand(argv, env_);
+  void Reg(std::vector<std::string> args) {
+    args.insert(args.begin(), kReg);
+    const CommandResult result = RunCommand(args, env_);
     ASSERT_EQ(result.exit_code, 0) << result.output;
   }
 
   bool StartSwitchd() {
-    std::filesystem::remove(run_dir_ + "/switch.sock");
+    const std::string socket = dir_.path() + "/run/switch.sock";
+    std::filesystem::remove(socket);
     switchd_ = ChildProcess::Start({kSwitchd, "-f", "--data", state_dir_ + "/switchd"}, env_,
                                    dir_.path() + "/switchd.log");
     if (switchd_ == nullptr) return false;
-    const bool up = WaitFor(
-        [&] { return !switchd_->Running() || std::filesystem::exists(run_dir_ + "/switch.sock"); });
-    if (!up || !switchd_->Running()) {
-      ADD_FAILURE() << "switchd did not come up:\n" << ReadFile(dir_.path() + "/switchd.log");
-      return false;
-    }
-    return true;
+    WaitFor([&] { return !switchd_->Running() || std::filesystem::exists(socket); });
+    if (switchd_->Running() && std::filesystem::exists(socket)) return true;
+    ADD_FAILURE() << "switchd did not come up:\n" << ReadFile(dir_.path() + "/switchd.log");
+    return false;
   }
 
   // switchd, then snmpsvc; true once the agent answers its identity.
   bool StartSystem() {
     if (!StartSwitchd()) return false;
-    return StartSnmpsvc({"--listen", "udp:" + Target()});
-  }
-
-  // snmpsvc with these arguments; true once the agent answers its identity.
-  bool StartSnmpsvc(std::vector<std::string> args) {
-    args.insert(args.begin(), {kSnmpsvc, "-f", "--config-dir", state_dir_ + "/snmpsvc"});
-    snmpsvc_ = ChildProcess::Start(args, env_, ServiceLog());
+    snmpsvc_ = ChildProcess::Start(
+        {kSnmpsvc, "-f", "--config-dir", state_dir_ + "/snmpsvc", "--listen", "udp:" + Target()},
+        env_, ServiceLog());
     if (snmpsvc_ == nullptr) return false;
-    const bool up = WaitFor([&] {
-      return !snmpsvc_->Running() ||
-             Get("2c", "public", {kAgentId}).find("STRING") != std::string::npos;
-    });
-    if (!up || !snmpsvc_->Running()) {
-      ADD_FAILURE() << "snmpsvc did not serve the agent:\n"
-                    << ReadFile(ServiceLog()) << "\ntrace:\n"
-                    << ReadFile(TraceFile());
-      return false;
-    }
-    return true;
+    const auto serves = [&] { return Get({kAgentId}).find("STRING") != npos; };
+    WaitFor([&] { return !snmpsvc_->Running() || serves(); });
+    if (snmpsvc_->Running() && serves()) return true;
+    ADD_FAILURE() << "snmpsvc did not serve the agent:\n"
+                  << ReadFile(ServiceLog()) << "\ntrace:\n"
+                  << ReadFile(TraceFile());
+    return false;
   }
 
   CommandResult Tool(std::vector<std::string> argv) { return RunCommand(argv, env_); }
 
-  // Edits the test's copy of a demonstration table file before switchd starts.
+  // Edits the test's copy of a table file.
   void ReplaceInTable(const std::string& file, const std::string& from, const std::string& to) {
     const std::string path = state_dir_ + "/switchd/" + file;
     std::string text = ReadFile(path);
-    for (size_t at = text.find(from); at != std::string::npos;
-         at = text.find(from, at + to.size())) {
+    for (size_t at = text.find(from); at != npos; at = text.find(from, at + to.size())) {
       text.replace(at, from.size(), to);
     }
     WriteFile(path, text);
@@ -221,41 +190,53 @@ class SystemTest : public ::testing::Test {
   std::string Query(const std::string& tool, const std::string& version,
                     const std::string& community, std::vector<std::string> args,
                     const char* timeout = "2", const char* retries = "1") {
-    std::vector<std::string> argv = {tool,  "-m", "",      "-v" + version, "-c",    community,
-                                     "-On", "-t", timeout, "-r",           retries, Target()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return Tool(argv).output;
+    args.insert(args.begin(), {tool, "-m", "", "-v" + version, "-c", community, "-On", "-t",
+                               timeout, "-r", retries, Target()});
+    return Tool(args).output;
   }
   // A quick snmpget, for polling.
-  std::string Get(const std::string& version, const std::string& community,
-                  std::vector<std::string> names) {
-    return Query("snmpget", version, community, names, "0.5", "0");
+  std::string Get(std::vector<std::string> names, const std::string& version = "2c") {
+    return Query("snmpget", version, "public", names, "0.5", "0");
   }
 
-  std::string V3(const std::string& tool, std::vector<std::string> args) {
-    std::vector<std::string> argv = {
-        tool, "-m",       "",   "-v3",           "-l",  "authPriv",
-        "-u", "operator", "-a", "SHA",           "-A",  "e2e-auth-pass",
-        "-x", "AES",      "-X", "e2e-priv-pass", "-On", "-t",
-        "2",  "-r",       "1",  Target()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return Tool(argv).output;
+  std::string V3(const std::string& tool, std::vector<std::string> args,
+                 const std::string& auth_pass = "e2e-auth-pass") {
+    args.insert(args.begin(),
+                {tool,  "-m",  "",   "-v3",     "-l", "authPriv", "-u", "operator",
+                 "-a",  "SHA", "-A", auth_pass, "-x", "AES",      "-X", "e2e-priv-pass",
+                 "-On", "-t",  "2",  "-r",      "1",  Target()});
+    return Tool(args).output;
   }
 
   // Polls snmpget until its answer contains `expected` (changes reach the
   // agent through switchd's change event, not at once).
-  bool GetEventually(const std::string& name, const std::string& expected) {
-    return WaitFor([&] { return Get("2c", "public", {name}).find(expected) != std::string::npos; });
-  }
-  void ExpectServed(const std::string& name, const std::string& expected) {
-    if (!GetEventually(name, expected)) {
-      ADD_FAILURE() << name << " never held " << expected << ": " << Get("2c", "public", {name});
-    }
+  bool ExpectServed(const std::string& name, const std::string& expected) {
+    if (WaitFor([&] { return Get({name}).find(expected) != npos; })) return true;
+    ADD_FAILURE() << name << " never held " << expected << ": " << Get({name});
+    return false;
   }
   // A SET with the private community that must succeed.
   void SetOk(const std::vector<std::string>& args) {
-    const std::string out = Query("snmpset", "2c", "private", args);
-    EXPECT_EQ(out.find("Error"), std::string::npos) << out;
+    const std::string out = Query("/usr/bin/snmpset", "2c", "private", args);
+    EXPECT_EQ(out.find("Error"), npos) << out;
+  }
+
+  // Three bulk walks of the whole subtree at once while `meanwhile` runs, each
+  // answered in order. Tools are named by path: a child forked beside other
+  // threads then only calls execve, without a PATH search.
+  std::vector<std::string> WalksDuring(const std::function<void()>& meanwhile) {
+    std::vector<std::string> walks(3);
+    std::vector<std::thread> walkers;
+    for (std::string& walk : walks) {
+      walkers.emplace_back([&] { walk = Query("/usr/bin/snmpbulkwalk", "2c", "public", {kRoot}); });
+    }
+    meanwhile();
+    for (std::thread& walker : walkers) walker.join();
+    for (const std::string& walk : walks) {
+      EXPECT_EQ(walk.find("Timeout"), npos) << walk;
+      EXPECT_EQ(walk.find("not increasing"), npos) << walk;
+    }
+    return walks;
   }
 
   // snmptrapd on the sinks' port, printing numeric OIDs to its log.
@@ -265,13 +246,11 @@ class SystemTest : public ::testing::Test {
     trapd_ = ChildProcess::Start({"/usr/sbin/snmptrapd", "-f", "-Lo", "-n", "-On", "-m", "", "-C",
                                   "-c", conf, "udp:127.0.0.1:" + std::to_string(trap_port_)},
                                  env_, TrapLog());
-    if (trapd_ == nullptr) return false;
-    if (!WaitFor([&] { return ReadFile(TrapLog()).find("NET-SNMP version") != std::string::npos; },
-                 kPatience)) {
-      ADD_FAILURE() << "snmptrapd did not start:\n" << ReadFile(TrapLog());
-      return false;
+    if (trapd_ && WaitFor([&] { return ReadFile(TrapLog()).find("NET-SNMP version") != npos; })) {
+      return true;
     }
-    return true;
+    ADD_FAILURE() << "snmptrapd did not start:\n" << ReadFile(TrapLog());
+    return false;
   }
 
   std::string TrapLog() const { return dir_.path() + "/traps.log"; }
@@ -281,13 +260,11 @@ class SystemTest : public ::testing::Test {
 
   TempDir dir_;
   std::string state_dir_;
-  std::string run_dir_;
   std::vector<std::string> env_;
   int port_ = 0;
   int trap_port_ = 0;
   // Declared in start order: snmpsvc is killed before switchd.
   std::unique_ptr<ChildProcess> trapd_;
-  std::unique_ptr<ChildProcess> remote_agent_;  // an snmpd whose value a rule reads
   std::unique_ptr<ChildProcess> switchd_;
   std::unique_ptr<ChildProcess> snmpsvc_;
 };

@@ -4,74 +4,60 @@
 
 #include <cstring>
 
-#include "ValuePrinter.h"
 #include "services/snmpsvc/AbiConvert.h"
 
 namespace snmpsvc {
 namespace {
 
-// Round trip neutral -> ABI -> neutral through memory an agent could own.
-Value RoundTrip(const Value& in) {
-  AsnAny any{};
-  EXPECT_TRUE(ToAbi(in, &any));
-  Value out;
-  EXPECT_TRUE(FromAbi(any, &out));
-  SnmpUtilAsnAnyFree(&any);
-  return out;
+TEST(AbiConvertValueTest, EveryTypeSurvivesARoundTripThroughAgentMemory) {
+  const Value values[] = {Value::Integer(-2147483647 - 1),
+                          Value::Octets(ValueType::kOctetString, std::string("a\0b", 3)),
+                          Value::Octets(ValueType::kIpAddress, std::string("\x7f\x00\x00\x01", 4)),
+                          Value::Octets(ValueType::kOpaque, "\x9f\x78\x04"),
+                          Value::Null(),
+                          Value::ObjectId({1, 3, 6, 1, 4294967295u}),
+                          Value::Unsigned(ValueType::kCounter32, 4294967295u),
+                          Value::Unsigned(ValueType::kCounter64, 18446744073709551615ull)};
+  for (const Value& in : values) {
+    SCOPED_TRACE(static_cast<int>(in.type));
+    AsnAny any{};
+    ASSERT_TRUE(ToAbi(in, &any));
+    Value out;
+    EXPECT_TRUE(FromAbi(any, &out));
+    EXPECT_TRUE(out == in);
+    SnmpUtilAsnAnyFree(&any);
+  }
 }
-
-class AbiConvertTest : public ::testing::TestWithParam<Value> {};
-
-TEST_P(AbiConvertTest, ValueSurvivesRoundTripThroughAgentMemory) {
-  EXPECT_EQ(RoundTrip(GetParam()), GetParam());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    EveryType, AbiConvertTest,
-    ::testing::Values(Value::Integer(-2147483647 - 1), Value::Integer(2147483647),
-                      Value::Octets(ValueType::kOctetString, std::string("a\0b", 3)),
-                      Value::Octets(ValueType::kOctetString, ""),
-                      Value::Octets(ValueType::kIpAddress, std::string("\x7f\x00\x00\x01", 4)),
-                      Value::Octets(ValueType::kOpaque, "\x9f\x78\x04"), Value::Null(),
-                      Value::ObjectId({1, 3, 6, 1, 4294967295u}),
-                      Value::Unsigned(ValueType::kCounter32, 4294967295u),
-                      Value::Unsigned(ValueType::kGauge32, 0),
-                      Value::Unsigned(ValueType::kTimeTicks, 123456),
-                      Value::Unsigned(ValueType::kCounter64, 18446744073709551615ull)));
 
 TEST(AbiConvertValueTest, Unsigned32AndBitsCrossAsTheirSnmpv2Encodings) {
-  AsnAny any{};
-  any.asnType = ASN_UNSIGNED32;
-  any.asnValue.unsigned32 = 77;
+  AsnAny any{.asnType = ASN_UNSIGNED32, .asnValue = {.unsigned32 = 77}};
   Value out;
   ASSERT_TRUE(FromAbi(any, &out));
-  EXPECT_EQ(out, Value::Unsigned(ValueType::kGauge32, 77));
-
+  EXPECT_TRUE(out == Value::Unsigned(ValueType::kGauge32, 77));
   BYTE bits[] = {0xA0};
-  any.asnType = ASN_BITS;
-  any.asnValue.bits = AsnOctetString{bits, 1, FALSE};
+  any = {.asnType = ASN_BITS, .asnValue = {.bits = AsnOctetString{bits, 1, FALSE}}};
   ASSERT_TRUE(FromAbi(any, &out));
-  EXPECT_EQ(out, Value::Octets(ValueType::kOctetString, "\xA0"));
+  EXPECT_TRUE(out == Value::Octets(ValueType::kOctetString, "\xA0"));
 }
 
 TEST(AbiConvertValueTest, WhatCannotCrossIsRefused) {
   BYTE bytes[] = {10, 0, 0};
-  std::vector<AsnAny> refused(7);
-  refused[0].asnType = ASN_IPADDRESS;  // three bytes
-  refused[0].asnValue.address = AsnOctetString{bytes, 3, FALSE};
-  refused[1].asnType = ASN_OCTETSTRING;  // a length without bytes
-  refused[1].asnValue.string = AsnOctetString{nullptr, 5, FALSE};
-  refused[2].asnType = ASN_OBJECTIDENTIFIER;
-  refused[2].asnValue.object = AsnObjectIdentifier{3, nullptr};
-  for (size_t i = 3; i < refused.size(); ++i) {  // a sequence, and tags of no type
-    refused[i].asnType = std::vector<BYTE>{0x30, 0x45, 0x80, 0xFF}[i - 3];
-  }
+  const AsnAny refused[] = {
+      {.asnType = ASN_IPADDRESS, .asnValue = {.address = {bytes, 3, FALSE}}},     // three bytes
+      {.asnType = ASN_OCTETSTRING, .asnValue = {.string = {nullptr, 5, FALSE}}},  // no bytes
+      {.asnType = ASN_OBJECTIDENTIFIER, .asnValue = {.object = {3, nullptr}}},
+      {.asnType = 0x30, .asnValue = {}},  // a sequence, and tags of no type
+      {.asnType = 0x45, .asnValue = {}},
+      {.asnType = 0x80, .asnValue = {}},
+      {.asnType = 0xFF, .asnValue = {}}};
   for (const AsnAny& any : refused) {
     Value out;
     EXPECT_FALSE(FromAbi(any, &out)) << int{any.asnType};
   }
 }
 
+// The list's strings are its own copies, not views of the input; an empty
+// list has no array.
 TEST(AbiConvertListTest, ListOwnsCopiesThatSnmpUtilFrees) {
   std::vector<VarBind> in = {
       VarBind{{1, 3, 6, 1, 2}, Value::Octets(ValueType::kOctetString, "text")},
@@ -80,20 +66,14 @@ TEST(AbiConvertListTest, ListOwnsCopiesThatSnmpUtilFrees) {
   ScopedVarBindList list;
   ASSERT_TRUE(ToAbi(in, list.get()));
   ASSERT_EQ(list.get()->len, 3u);
-  // The strings are the list's own, not views of the input.
   in[0].value.octets[0] = 'X';
   EXPECT_EQ(std::memcmp(list.get()->list[0].value.asnValue.string.stream, "text", 4), 0);
   EXPECT_TRUE(list.get()->list[0].value.asnValue.string.dynamic);
-  VarBind back;
-  ASSERT_TRUE(FromAbi(list.get()->list[1], &back));
-  EXPECT_EQ(back, in[1]);
-}
 
-TEST(AbiConvertListTest, EmptyListHasNoArray) {
-  ScopedVarBindList list;
-  ASSERT_TRUE(ToAbi(std::vector<VarBind>{}, list.get()));
-  EXPECT_EQ(list.get()->len, 0u);
-  EXPECT_EQ(list.get()->list, nullptr);
+  ScopedVarBindList empty;
+  ASSERT_TRUE(ToAbi(std::vector<VarBind>{}, empty.get()));
+  EXPECT_EQ(empty.get()->len, 0u);
+  EXPECT_EQ(empty.get()->list, nullptr);
 }
 
 }  // namespace

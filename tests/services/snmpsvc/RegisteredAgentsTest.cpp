@@ -3,43 +3,27 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "platform/RegistryFixture.h"
 #include "platform/registry/Registry.h"
 #include "services/snmpsvc/AgentHost.h"
-#include "support/TempDir.h"
 
 namespace {
 
-class RegisteredAgentsTest : public ::testing::Test {
+class RegisteredAgentsTest : public RegistryFixture {
  protected:
-  void SetUp() override {
-    dir_ = test_support::MakeTempDirectory("lorveth-agents");
-    setenv("LORVETH_STATE_DIR", (dir_ + "/state").c_str(), 1);
-    setenv("LORVETH_RUNTIME_DIR", (dir_ + "/run").c_str(), 1);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
   static void Set(const std::string& key, const std::string& name, const std::string& data,
                   DWORD type = REG_SZ) {
     auto handle = platform::RegistryKey::Create(HKEY_LOCAL_MACHINE, key);
     ASSERT_TRUE(handle);
-    ASSERT_EQ(RegSetValueExA(handle->Get(), name.c_str(), 0, type,
-                             reinterpret_cast<const BYTE*>(data.c_str()),
-                             static_cast<DWORD>(data.size() + 1)),
-              ERROR_SUCCESS);
+    ASSERT_EQ(handle->SetString(name, data, type), ERROR_SUCCESS);
   }
-
-  std::string dir_;
 };
 
-TEST_F(RegisteredAgentsTest, NoListMeansNoAgents) {
-  EXPECT_TRUE(snmpsvc::FindRegisteredAgents().empty());
-}
-
 TEST_F(RegisteredAgentsTest, EachListedKeyGivesItsPathnameInListOrderAndBrokenEntriesAreSkipped) {
+  EXPECT_TRUE(snmpsvc::FindRegisteredAgents().empty());
   Set(snmpsvc::kExtensionAgentsKey, "1", "SOFTWARE\\Quorvath\\Lorveth_Agent\\CurrentVersion");
   Set(snmpsvc::kExtensionAgentsKey, "2", "SOFTWARE\\Nowhere");
   Set(snmpsvc::kExtensionAgentsKey, "3", "SOFTWARE\\Other\\CurrentVersion");

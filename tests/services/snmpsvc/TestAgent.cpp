@@ -3,12 +3,12 @@
 // STRING <= 32*, OID*, IpAddress*, Counter32, Gauge32*, TimeTicks*, Opaque, unsigned32, Counter64,
 // INTEGER -100..100* (* settable; setting column 11 queues a trap), a scalar 2.0 and a failing 3.0;
 // a second region 1.3.6.1.4.1.55555.4.  With LORVETH_TEST_AGENT_MARKER set, Init and Close append a
-// line to that file.
+// line to it.
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -40,13 +40,11 @@ struct Cell {
   Ids oid = {};
 };
 
-struct PendingTrap {
-  std::vector<std::pair<Ids, Cell>> bindings;
-};
+using Bindings = std::vector<std::pair<Ids, Cell>>;
 
 struct State {
   std::map<Ids, Cell> objects;
-  std::deque<PendingTrap> traps;
+  std::deque<Bindings> traps;  // the bindings of each trap not yet taken
   HANDLE trap_event = nullptr;
   std::string marker;
   int next_region = 0;
@@ -70,12 +68,10 @@ Ids ToIds(const AsnObjectIdentifier& oid) {
   return oid.ids == nullptr ? Ids{} : Ids(oid.ids, oid.ids + oid.idLength);
 }
 
-void SetIds(AsnObjectIdentifier* oid, const Ids& ids) {
+void SetIds(AsnObjectIdentifier* oid, Ids ids) {
   SnmpUtilOidFree(oid);
-  oid->ids = static_cast<UINT*>(SnmpUtilMemAlloc(static_cast<UINT>(ids.size() * sizeof(UINT))));
-  if (oid->ids == nullptr) return;
-  std::memcpy(oid->ids, ids.data(), ids.size() * sizeof(UINT));
-  oid->idLength = static_cast<UINT>(ids.size());
+  AsnObjectIdentifier view{static_cast<UINT>(ids.size()), ids.data()};
+  SnmpUtilOidCpy(oid, &view);
 }
 
 void SetBytes(AsnOctetString* out, const std::string& bytes) {
@@ -85,32 +81,23 @@ void SetBytes(AsnOctetString* out, const std::string& bytes) {
   if (out->stream != nullptr) std::memcpy(out->stream, bytes.data(), bytes.size());
 }
 
+bool HasBytes(BYTE type) {
+  return type == ASN_OCTETSTRING || type == ASN_IPADDRESS || type == ASN_OPAQUE;
+}
+
 void Fill(AsnAny* any, const Cell& cell) {
   SnmpUtilAsnAnyFree(any);
   any->asnType = cell.type;
-  switch (cell.type) {
-    case ASN_INTEGER:
-      any->asnValue.number = cell.number;
-      break;
-    case ASN_OCTETSTRING:
-    case ASN_IPADDRESS:
-    case ASN_OPAQUE:
-      SetBytes(&any->asnValue.string, cell.bytes);
-      break;
-    case ASN_OBJECTIDENTIFIER:
-      SetIds(&any->asnValue.object, cell.oid);
-      break;
-    case ASN_COUNTER64:
-      any->asnValue.counter64.QuadPart = cell.big;
-      break;
-    case ASN_COUNTER32:
-    case ASN_GAUGE32:
-    case ASN_TIMETICKS:
-    case ASN_UNSIGNED32:
-      any->asnValue.unsigned32 = static_cast<AsnUnsigned32>(cell.big);
-      break;
-    default:
-      break;
+  if (cell.type == ASN_INTEGER) {
+    any->asnValue.number = cell.number;
+  } else if (HasBytes(cell.type)) {
+    SetBytes(&any->asnValue.string, cell.bytes);
+  } else if (cell.type == ASN_OBJECTIDENTIFIER) {
+    SetIds(&any->asnValue.object, cell.oid);
+  } else if (cell.type == ASN_COUNTER64) {
+    any->asnValue.counter64.QuadPart = cell.big;
+  } else {  // the 32-bit unsigned types
+    any->asnValue.unsigned32 = static_cast<AsnUnsigned32>(cell.big);
   }
 }
 
@@ -137,10 +124,8 @@ void Populate(State* state, UINT rows) {
 }
 
 void Mark(const std::string& line) {
-  if (g_state == nullptr || g_state->marker.empty()) return;
-  if (FILE* f = std::fopen(g_state->marker.c_str(), "a")) {
-    std::fputs(line.c_str(), f);
-    std::fclose(f);
+  if (g_state != nullptr && !g_state->marker.empty()) {
+    std::ofstream(g_state->marker, std::ios::app) << line;
   }
 }
 
@@ -174,29 +159,22 @@ void Apply(const SnmpVarBind& vb) {
   const Ids name = ToIds(vb.name);
   Cell& cell = g_state->objects[name];
   const AsnAny& v = vb.value;
-  switch (cell.type) {
-    case ASN_INTEGER:
-      cell.number = v.asnValue.number;
-      break;
-    case ASN_OCTETSTRING:
-    case ASN_IPADDRESS:
-      cell.bytes.assign(reinterpret_cast<const char*>(v.asnValue.string.stream),
-                        v.asnValue.string.length);
-      break;
-    case ASN_OBJECTIDENTIFIER:
-      cell.oid = ToIds(v.asnValue.object);
-      break;
-    default:
-      cell.big = v.asnValue.unsigned32;
-      break;
+  if (cell.type == ASN_INTEGER) {
+    cell.number = v.asnValue.number;
+  } else if (HasBytes(cell.type)) {
+    cell.bytes.assign(reinterpret_cast<const char*>(v.asnValue.string.stream),
+                      v.asnValue.string.length);
+  } else if (cell.type == ASN_OBJECTIDENTIFIER) {
+    cell.oid = ToIds(v.asnValue.object);
+  } else {
+    cell.big = v.asnValue.unsigned32;
   }
   if (name[kRoot.size() + 2] == 11) {
     const UINT row = name.back();
-    PendingTrap trap;
+    Bindings& trap = g_state->traps.emplace_back();
     for (UINT column : {2u, 11u, 4u}) {
-      trap.bindings.emplace_back(Column(column, row), g_state->objects[Column(column, row)]);
+      trap.emplace_back(Column(column, row), g_state->objects[Column(column, row)]);
     }
-    g_state->traps.push_back(std::move(trap));
     SetEvent(g_state->trap_event);
   }
 }
@@ -212,8 +190,7 @@ TEST_AGENT_EXPORT BOOL SnmpExtensionInit(DWORD uptime_reference, HANDLE* trap_ev
   if (const char* marker = std::getenv("LORVETH_TEST_AGENT_MARKER")) g_state->marker = marker;
   g_state->trap_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   *trap_event = g_state->trap_event;
-  first_region->ids = nullptr;
-  first_region->idLength = 0;
+  *first_region = {};
   SetIds(first_region, kRoot);
   g_state->next_region = 1;
   Mark("init " + std::to_string(uptime_reference) + "\n");
@@ -221,8 +198,7 @@ TEST_AGENT_EXPORT BOOL SnmpExtensionInit(DWORD uptime_reference, HANDLE* trap_ev
 }
 
 TEST_AGENT_EXPORT BOOL SnmpExtensionInitEx(AsnObjectIdentifier* next_region) {
-  next_region->ids = nullptr;
-  next_region->idLength = 0;
+  *next_region = {};
   if (g_state == nullptr || g_state->next_region != 1) return FALSE;
   ++g_state->next_region;
   SetIds(next_region, kSecondRoot);
@@ -280,20 +256,18 @@ TEST_AGENT_EXPORT BOOL SnmpExtensionQuery(BYTE request_type, SnmpVarBindList* li
 TEST_AGENT_EXPORT BOOL SnmpExtensionTrap(AsnObjectIdentifier* enterprise, AsnInteger32* generic,
                                          AsnInteger32* specific, AsnTimeticks* time_stamp,
                                          SnmpVarBindList* bindings) {
-  enterprise->ids = nullptr;
-  enterprise->idLength = 0;
-  bindings->list = nullptr;
-  bindings->len = 0;
+  *enterprise = {};
+  *bindings = {};
   if (g_state == nullptr || g_state->traps.empty()) return FALSE;
-  const PendingTrap trap = std::move(g_state->traps.front());
+  const Bindings trap = std::move(g_state->traps.front());
   g_state->traps.pop_front();
   SetIds(enterprise, kEnterprise);
   *generic = SNMP_GENERICTRAP_ENTERSPECIFIC;
   *specific = kTrapSpecific;
   *time_stamp = kTrapTimeStamp;
   bindings->list = static_cast<SnmpVarBind*>(
-      SnmpUtilMemAlloc(static_cast<UINT>(trap.bindings.size() * sizeof(SnmpVarBind))));
-  for (const auto& [name, cell] : trap.bindings) {
+      SnmpUtilMemAlloc(static_cast<UINT>(trap.size() * sizeof(SnmpVarBind))));
+  for (const auto& [name, cell] : trap) {
     SnmpVarBind& vb = bindings->list[bindings->len++];
     vb.value.asnType = ASN_NULL;
     SetIds(&vb.name, name);
