@@ -4,7 +4,6 @@
 
 #include <string>
 
-#include "frame/AgentStatus.h"
 #include "frame/SysBase.h"
 #include "platform/registry/Registry.h"
 #include "support/PrivateRegistry.h"
@@ -66,11 +65,6 @@ TEST_F(SysBaseTest, AgentRegFilePathResolvesRelativeAndAbsolutePaths) {
   char small[12] = {};
   EXPECT_FALSE(base.GetAgentRegFilePath("TrapIni", small, sizeof small, "BRALLOCK"));
   EXPECT_FALSE(base.GetAgentRegFilePath("TrapIni", path, sizeof path, ""));
-}
-
-TEST(AgentStatusTextTest, CodesOutsideTheListAreUnknown) {
-  EXPECT_STREQ(AgentStatusText(10), "unknown");
-  EXPECT_STREQ(AgentStatusText(17), "unknown");
 }
 
 }  // namespace

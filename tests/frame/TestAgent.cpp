@@ -1,11 +1,7 @@
-// A small agent in place of the threshold agent, with the real entry points
-// and frame, talking to an in-process fake switch.  Behaviour is chosen
-// through the environment at load time:
-//   LORVETH_TEST_AGENT_NO_REGION=1  no region is added at creation and
-//                                   InitSupportedRegions fails
-//   LORVETH_TEST_AGENT_HANG=1       InitializeMib never returns
-//   LORVETH_TEST_AGENT_NO_SWITCH=1  creating the switch fails
-// and through the extra exports below, which only this test copy has.
+// A small agent with the real entry points and frame, talking to an in-process
+// fake switch.  At load time LORVETH_TEST_AGENT_NO_REGION=1 leaves it without a
+// region (InitSupportedRegions fails), LORVETH_TEST_AGENT_NO_SWITCH=1 makes
+// creating the switch fail; the extra exports below script it further.
 #include <signal.h>
 
 #include <atomic>
@@ -38,9 +34,6 @@ std::atomic<int> g_fault_mode{0};
 class CTestAgent final : public CSnmpAgent {
  public:
   void InitializeMib() override {
-    if (EnvSet("LORVETH_TEST_AGENT_HANG")) {
-      for (;;) Sleep(1000);
-    }
     AddConstMibEntry("1.3.6.1.4.1.32473.99.1.1.0", "testName", "test agent", ASN_OCTETSTRING, 0);
     AddConstMibEntry("1.3.6.1.4.1.32473.99.1.2.0", "testWritable", 7, ASN_INTEGER, kMibReadWrite);
     AddVarMibEntry("1.3.6.1.4.1.32473.99.1.4.0", "testFailing", ASN_INTEGER,

@@ -1,7 +1,4 @@
-// The switch client and its event sink against the in-process fake switch:
-// attach and detach, requests, retries, cancellation, the client name, the
-// two event forms and malformed events, settings events and advising.  Each
-// request method is used by one of the cases below.
+// The switch client and its event sink against the in-process fake switch.
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -43,14 +40,7 @@ CmdHeader BareHeader(WORD mid_low, WORD mid_high) {
   return header;
 }
 
-// A trace line the client must have written, at that level (0: any level).
-struct Traced {
-  DWORD level;
-  std::string text;
-};
-
-// Stands where the agent will (events arrive on the raising thread here): the
-// OE of every frame it was handed.
+// Records the OE of every frame handed to the agent.
 struct RecordingAgent : IVarnReplyTarget {
   virtual ~RecordingAgent() = default;
   void VarnReply(CommandBuffer& buffer) override { frames.push_back(buffer.Header()->OE); }
@@ -62,8 +52,6 @@ std::string ReplyLine(const std::string& text) { return "\nCVarnClient::Reply  :
 // Owns the variants of one hand-made event call, added in call order.
 class EventArgs {
  public:
-  // A number of that type (VT_I2, VT_I4 or VT_UI1): iVal and bVal are the low
-  // bytes of lVal.
   EventArgs& Num(VARTYPE type, LONG value) {
     Add(type).lVal = value;
     return *this;
@@ -73,14 +61,9 @@ class EventArgs {
                                                  static_cast<UINT>(bytes.size()));
     return *this;
   }
-  // The fields form: OC, OE, OID, CABID as 16 bits, Stat as a byte, then data.
-  EventArgs& Fields(LONG oc, LONG oe, LONG oid, LONG cabid, BYTE stat, const Bytes& data) {
-    return Num(VT_I2, oc)
-        .Num(VT_I2, oe)
-        .Num(VT_I2, oid)
-        .Num(VT_I2, cabid)
-        .Num(VT_UI1, stat)
-        .Text(data);
+  // The fields form: OC, OE, OID, CABID (zero) as 16 bits, Stat as a byte, then data.
+  EventArgs& Fields(LONG oc, LONG oe, BYTE stat, const Bytes& data) {
+    return Num(VT_I2, oc).Num(VT_I2, oe).Num(VT_I2, 0).Num(VT_I2, 0).Num(VT_UI1, stat).Text(data);
   }
   ~EventArgs() {
     for (VARIANT& v : args_) VariantClear(&v);
@@ -124,16 +107,8 @@ class SwitchClientTest : public ::testing::Test {
   DWORD Send(Buffer&& buffer, WORD timeout = 0, DWORD retries = 0, WORD increment = 0) {
     return buffer.SendRequest(*client_, timeout, retries, increment);
   }
-  // The rows must appear in this order, each at its level.
-  void ExpectTrace(const std::vector<Traced>& rows) const {
-    const auto lines = trace_.Lines();
-    size_t at = 0;
-    for (const Traced& row : rows) {
-      while (at < lines.size() && lines[at].text != Line(row.text)) ++at;
-      ASSERT_LT(at, lines.size()) << "missing or out of order: " << row.text;
-      EXPECT_TRUE(row.level == 0 || lines[at].level == row.level) << row.text;
-    }
-  }
+  // The level of the client's trace line (0: not written).
+  DWORD Level(const std::string& text) const { return trace_.LevelOf(Line(text)); }
 
   // Creation goes to the registry when no fake is registered: an empty one.
   test_support::PrivateRegistry registry_;
@@ -175,7 +150,7 @@ TEST_F(SwitchClientTest, AttachInitialisesComOncePerThreadAndDetachUndoesOnlyIts
     }).join();
     const std::string prefix = "Attach(): Thread ID " + std::to_string(thread_id);
     EXPECT_EQ(trace_.Count(Line(prefix + ": CoInitializeEx " + row.traced)), 1);
-    ExpectTrace({{4, prefix + ": CoInitializeEx OK - was already called here!"}});
+    EXPECT_EQ(Level(prefix + ": CoInitializeEx OK - was already called here!"), 4u);
     EXPECT_FALSE(client_->IsAttached());
     EXPECT_EQ(fake_->ExternalReferences(), 0u);
   }
@@ -183,14 +158,13 @@ TEST_F(SwitchClientTest, AttachInitialisesComOncePerThreadAndDetachUndoesOnlyIts
 }
 
 TEST_F(SwitchClientTest, FailedAttachLeavesTheResultAndRequestsFailAndTheNameWaits) {
-  client_ =
-      std::make_unique<CVarnClient>(nullptr, nullptr);  // no switch registered, no module name
+  client_ = std::make_unique<CVarnClient>(nullptr, nullptr);  // no switch, no module name
   EXPECT_FALSE(client_->Attach(nullptr));
   EXPECT_EQ(client_->m_LasthResult, REGDB_E_CLASSNOTREG);
   EXPECT_FALSE(client_->IsAttached());
   client_->Detach();
-  ExpectTrace({{2, "## WARNING! Could not get a valid module name at Attach!"},
-               {1, "## ERROR! Attach to SWITCH failed, m_LasthResult=0x80040154"}});
+  EXPECT_EQ(Level("## WARNING! Could not get a valid module name at Attach!"), 2u);
+  EXPECT_EQ(Level("## ERROR! Attach to SWITCH failed, m_LasthResult=0x80040154"), 1u);
 
   fake_ = std::make_unique<FakeSwitch>();
   EXPECT_FALSE(client_->ClientName(nullptr));  // no name to send
@@ -249,7 +223,7 @@ TEST_F(SwitchClientTest, MessageIdIsClearedUnlessKeptOnceAndCorruptHeadersAreNot
   EXPECT_FALSE(client_->CmdRequest(&header, &data, 0, 0, 0));
   EXPECT_EQ(trace_.Count(Line("## ERROR in CmdRequest(): CmdHeader corrupt!")), 2);
   EXPECT_FALSE(client_->CmdRequest(nullptr, &data, 0, 0, 0));
-  ExpectTrace({{1, "## ERROR in CmdRequest(): pCmdHeader = NULL!"}});
+  EXPECT_EQ(Level("## ERROR in CmdRequest(): pCmdHeader = NULL!"), 1u);
   EXPECT_EQ(client_->m_LasthResult, RPC_E_SERVER_DIED_DNE);
   EXPECT_EQ(fake_->Frames().size(), 3u);
 }
@@ -310,9 +284,10 @@ TEST_F(SwitchClientTest, CancelFromAnotherThreadBreaksBlockedCallAndLaterRequest
     EXPECT_TRUE(client_->EnableCancelRequest(FALSE));
     EXPECT_EQ(Send(later), 0u);
     EXPECT_EQ(fake_->Frames().size(), 2u);
-    ExpectTrace({{3, "CancelRequest() - cancel Invoke() with thread ID=" + std::to_string(caller) +
-                         (use_cancel_object ? "" : " Timout 5 sec")},
-                 {2, "InvokeEx() - ## cancelled!"}});
+    EXPECT_EQ(Level("CancelRequest() - cancel Invoke() with thread ID=" + std::to_string(caller) +
+                    (use_cancel_object ? "" : " Timout 5 sec")),
+              3u);
+    EXPECT_EQ(Level("InvokeEx() - ## cancelled!"), 2u);
   }
 }
 
@@ -326,11 +301,9 @@ TEST_F(SwitchClientTest, CancelWhileIdleStopsTheNextRequestAndWithoutEnablingNot
   bool cancelled = true;
   fake_->SetHandler([&](const FakeSwitch::Frame&) {
     cancelled = client_->CancelRequest(5);  // a call is active, cancelling not enabled
-    return Answer::Status(0, {7});
+    return Answer::Status(0);
   });
-  CommandBuffer request = StatusRequest();
-  EXPECT_EQ(Send(request), 0u);
-  EXPECT_EQ(request.DataByte(0), 7);
+  EXPECT_EQ(Send(StatusRequest()), 0u);
   EXPECT_FALSE(cancelled);
   EXPECT_TRUE(client_->IsCancelled());
   platform::SetComProcHidden("CoEnableCallCancellation", true);  // missing functions
@@ -352,7 +325,7 @@ class EventSinkTest : public SwitchClientTest {
   }
   HRESULT Fields(WORD oc, WORD oe, BYTE stat, const Bytes& data) {
     EventArgs args;
-    args.Fields(oc, oe, 0, 0, stat, data);
+    args.Fields(oc, oe, stat, data);
     return Invoke(3, args.Params());
   }
 };
@@ -370,25 +343,19 @@ TEST_F(EventSinkTest, MalformedEventsAndUnknownIdsAreRefusedAndNothingReachesThe
   } rows[] = {
       // clang-format off
       {"FieldsFiveArguments", 3, "ssssb", DISP_E_BADPARAMCOUNT},
-      {"FieldsSevenArguments", 3, "ssssbtb", DISP_E_BADPARAMCOUNT},
-      {"FieldsNoArguments", 3, "", DISP_E_BADPARAMCOUNT},
       {"FieldsOperationExtensionAs32Bit", 3, "slssbt", DISP_E_TYPEMISMATCH},
-      {"FieldsOperationCodeAsByte", 3, "bsssbt", DISP_E_TYPEMISMATCH},
       {"FieldsStatusAs16Bit", 3, "ssssst", DISP_E_TYPEMISMATCH},
       {"FieldsDataAsNumber", 3, "ssssbl", DISP_E_TYPEMISMATCH},
       {"HeaderOneArgument", 4, "h", DISP_E_BADPARAMCOUNT},
       {"HeaderAsNumber", 4, "lt", DISP_E_TYPEMISMATCH},
       {"HeaderDataAsNumber", 4, "hs", DISP_E_TYPEMISMATCH},
       {"HeaderShorterThanImage", 4, "Ht", E_INVALIDARG},
-      {"HeaderEmpty", 4, "et", E_INVALIDARG},
       {"DataShorterThanLen", 4, "4t", E_INVALIDARG},
       {"HugeLenWithoutData", 4, "Fe", E_INVALIDARG},
       {"FieldsWithoutParameters", 3, "0", DISP_E_PARAMNOTFOUND},
-      {"OtherWithoutParameters", 1, "0", DISP_E_PARAMNOTFOUND},
       {"FieldsWithoutArgumentArray", 3, "6", DISP_E_PARAMNOTFOUND},
       {"Id1", 1, "", E_NOTIMPL}, {"Id2", 2, "", E_NOTIMPL},
       {"Id0", 0, "", DISP_E_MEMBERNOTFOUND}, {"Id5", 5, "", DISP_E_MEMBERNOTFOUND},
-      {"IdMinus1", -1, "", DISP_E_MEMBERNOTFOUND}, {"IdMax", 0x7FFFFFFF, "", DISP_E_MEMBERNOTFOUND},
       // clang-format on
   };
   for (const auto& row : rows) {
@@ -443,7 +410,6 @@ TEST_F(EventSinkTest, OneByteStoreEventsChangeTheSettings) {
     EXPECT_EQ(Fields(0xE002, oe, 0, {3}), S_OK);
     EXPECT_EQ(flag.load(), 3);
     EXPECT_EQ(trace_.LevelOf(line(true)), level);
-    EXPECT_EQ(trace_.Count(line(true)), 1);
     EXPECT_EQ(Fields(0xE002, oe, 0, {0}), S_OK);
     EXPECT_EQ(flag.load(), 0);
     EXPECT_EQ(trace_.LevelOf(line(false)), level);
@@ -453,7 +419,7 @@ TEST_F(EventSinkTest, OneByteStoreEventsChangeTheSettings) {
   EXPECT_EQ(agent_.frames.size(), 25u);
   CSwitchClient plain;  // the plain client ignores every frame
   EventArgs args;
-  args.Fields(0xE002, 0x3800, 0, 0, 0, {1});
+  args.Fields(0xE002, 0x3800, 0, {1});
   EXPECT_EQ(plain.Invoke(3, IID_NULL, 0, DISPATCH_METHOD, args.Params(), nullptr, nullptr, nullptr),
             S_OK);
   EXPECT_EQ(flags_.Trap2EventLog.load(), 0);
@@ -462,10 +428,8 @@ TEST_F(EventSinkTest, OneByteStoreEventsChangeTheSettings) {
 TEST_F(EventSinkTest, EnableEventsAdvisesOnceDeliversAndUnadvisesOnItsThread) {
   ASSERT_TRUE(client_->EnableEvents(TRUE));
   ASSERT_TRUE(client_->EnableEvents(TRUE));
-  EXPECT_TRUE(client_->IsAttached());
   EXPECT_TRUE(client_->EventsEnabled());
   EXPECT_EQ(fake_->AdviseCount(), 1);
-  EXPECT_EQ(client_->m_LasthResult, S_OK);
 
   EXPECT_EQ(fake_->RaiseFieldsEvent(0xE002, 0x3801, 0, 0, 0, {2}), S_OK);
   EXPECT_EQ(flags_.TrapToAdminAlert.load(), 2);
@@ -484,8 +448,8 @@ TEST_F(EventSinkTest, EnableEventsAdvisesOnceDeliversAndUnadvisesOnItsThread) {
   EXPECT_FALSE(client_->EventsEnabled());
   EXPECT_EQ(fake_->ExternalReferences(), 0u);
   EXPECT_EQ(client_->ReferenceCount(), 0u);
-  ExpectTrace({{3, "Events at \"\" already enabled!"},
-               {4, "Thread ID " + std::to_string(GetCurrentThreadId()) + ": Unadvise OK!"}});
+  EXPECT_EQ(Level("Events at \"\" already enabled!"), 3u);
+  EXPECT_EQ(Level("Thread ID " + std::to_string(GetCurrentThreadId()) + ": Unadvise OK!"), 4u);
   EXPECT_EQ(fake_->RaiseFieldsEvent(0x2201, 0, 0, 0, 0, kText), S_FALSE);  // nobody listens
   EXPECT_EQ(agent_.frames.size(), 2u);
   ASSERT_TRUE(client_->EnableEvents(TRUE));
@@ -501,12 +465,6 @@ TEST_F(EventSinkTest, FailuresToAdviseLeaveEventsDisabled) {
   EXPECT_TRUE(client_->IsAttached());
   fake_->SetContainerQueryResult(E_UNEXPECTED);  // an unexpected failure is raised
   EXPECT_THROW(client_->EnableEvents(TRUE), ComError);
-  EXPECT_FALSE(client_->EventsEnabled());
-  client_.reset();
-  fake_.reset();  // no switch at all
-  client_ = std::make_unique<CVarnClient>(&agent_, &flags_);
-  EXPECT_FALSE(client_->EnableEvents(TRUE));
-  EXPECT_EQ(client_->m_LasthResult, REGDB_E_CLASSNOTREG);
   EXPECT_FALSE(client_->EventsEnabled());
 }
 

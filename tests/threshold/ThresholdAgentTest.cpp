@@ -1,7 +1,5 @@
-// The threshold agent through the entry points of its test library, with the
-// fake threshold module: start-up and table loading, live values, recorded
-// report values by GET and GET-NEXT, change and threshold events, and the
-// entry points the real library exports.
+// The threshold agent through its test library and the fake threshold module:
+// start-up, live values, recorded values, events, and the real library's exports.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -272,18 +270,6 @@ class EventsTest : public AgentTest {
     return trap;
   }
 };
-
-TEST_F(EventsTest, ReportRefreshKeepsTheIndexRowsOfDeletedReports) {
-  lib_.set_table(0x321, "<Reports><Report Name=\"a\"/><Report Name=\"b\"/></Reports>");
-  ASSERT_NO_FATAL_FAILURE(Start());
-  lib_.set_table(0x321, "<Reports Modified=\"1/2/2007 3:04:05\"><Report Name=\"b\"/></Reports>");
-  lib_.raise_table_changed(0x321);
-  EXPECT_EQ(lib_.Get(WithName(lib_.At("1.4.1.1.1"), "a")), "error 2");
-  // Index and placeholder rows lie outside the removed subtree.
-  EXPECT_EQ(lib_.Get(WithName(lib_.At("1.4.8.1.1"), "a")), "INTEGER 0");
-  EXPECT_NE(lib_.Get(WithName(lib_.At("1.4.7.1.1"), "a")), "error 2");
-  EXPECT_NE(lib_.Get(lib_.At("1.4.2.0")), "INTEGER 0") << "the change scalar follows the reload";
-}
 
 std::string ThresholdDocument(const char* type, const char* severity, const char* value) {
   std::string xml = "<Threshold><Rule Name=\"cpu\"><Comment>call ops</Comment></Rule>";
@@ -578,17 +564,6 @@ TEST_F(RecordTest, GetAnswersTheRecordTextOrLeavesTheInstanceToTheTree) {
   EXPECT_EQ(lib_.Get(Record("a", 1)), "error 2");
   lib_.SetReply(kReadRecord, "a", TextBytes("more"), 12, 1);
   EXPECT_EQ(lib_.Get(Record("a", 1)), "STRING more");
-}
-
-TEST_F(RecordTest, OtherObjectsAndRequestTypesNeverAskForARecord) {
-  ASSERT_NO_FATAL_FAILURE(Start({"a"}));
-  // reportName of "a" ends in 97 like record 97 of "a" would.
-  SetRecord("a", 97, "not this");
-  EXPECT_EQ(lib_.Get(WithName(lib_.At("1.4.1.1.1"), "a")), "STRING a");
-  VarBinds vbs;
-  vbs.Add(Record("a"));
-  Query(0xA5, vbs);  // GetBulk
-  EXPECT_EQ(Reads(), "");
 }
 
 // A varbind that leaves the record table after another was answered hands

@@ -1,6 +1,5 @@
-// The XML fixtures loaded through the test library and read back by GET, in
-// UTC: column values, their defaults and fallbacks, checked against values
-// derived by hand from the fixture files.
+// The XML fixtures loaded through the test library and read back by GET in UTC:
+// column values, defaults and fallbacks, against values derived by hand.
 #include <gtest/gtest.h>
 
 #include <fstream>

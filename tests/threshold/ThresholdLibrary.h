@@ -1,7 +1,6 @@
-// The test copy of the threshold agent library in a fresh state directory:
-// its entry points, its test exports (script the module between Load and
-// Start), and helpers to build varbind lists and to walk the MIB.  Free of any
-// test framework, so that benchmarks can use it too.
+// The test copy of the threshold agent library in a fresh state directory, with
+// its test exports (script the module between Load and Start) and MIB helpers.
+// Free of any test framework, so that benchmarks can use it too.
 #pragma once
 
 #include <filesystem>

@@ -1,6 +1,5 @@
-// Reading records: column values the fixture test does not reach, setters
-// that refuse a value, and member lists; items sharing an element are written
-// through the agent in the SET tables.
+// Records: setters that refuse a value and member lists; column values are read
+// in the fixture test, items sharing an element written in the SET tables.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -16,31 +15,6 @@ RecordDocument Load(std::string_view text) {
   RecordDocument doc;
   doc.LoadText(text);
   return doc;
-}
-
-// A missing event keyword, a lower bound of zero or no number, keywords in
-// the wrong case, elements present but empty or malformed.
-TEST(RecordColumnTest, ColumnValuesWithTheirDefaultsAndFallbacks) {
-  const std::tuple<const char*, const RecordItem*, int64_t> cases[] = {
-      {"<Event/>", &kEventType, 0},
-      {"<Event/>", &kEventSeverity, 0},
-      {"<Rule><Threshold RangeMin=\"0\" RangeMax=\"9\"/></Rule>", &kRuleRangeMaxValue, 9},
-      {"<Rule><Threshold RangeMin=\"x\" RangeMax=\"9\"/></Rule>", &kRuleRangeMaxValue, 9},
-      {"<Rule><Event Alternating=\"True\"/></Rule>", &kRuleEventAlternating, 1},
-      {"<RuleSet><Status>Disable</Status></RuleSet>", &kRuleSetStatus, 1},
-      {"<Event><Access>Read-Only</Access></Event>", &kEventAccess, 2},
-      {"<Rule><Interval/></Rule>", &kRulePollInterval, 0},
-      {"<Rule><WatchPeriod> 30s</WatchPeriod></Rule>", &kRuleWatchPeriod, 30},
-      {"<Report><Interval>abc</Interval></Report>", &kReportPollInterval, 0},
-      {"<RuleSet><Schedule Start=\"\" Stop=\"x\"/></RuleSet>", &kRuleSetStartTime, -1},
-      {"<RuleSet><Schedule Start=\"\" Stop=\"x\"/></RuleSet>", &kRuleSetStopTime, 0},
-      {"<Rules><Rule><Interval>5</Interval></Rule></Rules>", &kRulePollInterval, 1},
-      {"<Rule><Intervals>5</Intervals></Rule>", &kRulePollInterval, 1},
-      {"<Rule><Interval>5</Interval><Interval>6</Interval></Rule>", &kRulePollInterval, 5},
-  };
-  for (const auto& [text, item, value] : cases) {
-    EXPECT_EQ(Load(text).ColumnValue(*item), value) << text << " " << item->setter;
-  }
 }
 
 // Setters that refuse their value leave a record that already holds the item
