@@ -218,8 +218,9 @@ TEST_F(ThresholdMibTest, EveryServedObjectHasItsOidWireTypeAndAccess) {
 // and the record number that only indexes the recorded values.
 TEST_F(ThresholdMibTest, ModuleDefinesExactlyTheServedTree) {
   std::set<std::string> expected = {Absolute("1.4.8.1.2")};
-  ForEachServed(
-      [&](auto&, const std::string& oid, auto&, auto&) { expected.insert(Absolute(oid)); });
+  ForEachServed([&](const auto&, const std::string& oid, const auto&, const auto&) {
+    expected.insert(Absolute(oid));
+  });
   for (const char* table : {"1.3.1", "1.3.3", "1.3.4", "1.3.6", "1.4.1", "1.4.3", "1.4.5", "1.4.7",
                             "1.4.8", "1.5.1", "1.5.3"}) {
     expected.insert(Absolute(table));
