@@ -47,8 +47,6 @@ class Counter final : public IUnknown {
   std::atomic<ULONG> references{0};
 };
 
-// --- Byte strings and variants ----------------------------------------------
-
 TEST(ByteStringTest, NullEmptyAndImpossibleLengths) {
   BSTR text = SysAllocStringByteLen(nullptr, 7);
   ASSERT_NE(text, nullptr);
@@ -97,8 +95,6 @@ TEST(VariantTest, ClearFreesStringsAndReleasesInterfacesButNotReferences) {
   EXPECT_EQ(VariantClear(nullptr), E_INVALIDARG);
 }
 
-// --- Global interface table -----------------------------------------------------
-
 TEST(GlobalInterfaceTableTest, InterfaceRegisteredOnOneThreadIsReachableFromAnother) {
   Counter counter;
   OnFreshThread([&] {
@@ -128,8 +124,6 @@ TEST(GlobalInterfaceTableTest, InterfaceRegisteredOnOneThreadIsReachableFromAnot
     EXPECT_EQ(table->RevokeInterfaceFromGlobal(cookie), E_INVALIDARG);
   });
 }
-
-// --- Call cancellation ------------------------------------------------------------
 
 class CancellationTest : public ::testing::Test {
  protected:
@@ -178,8 +172,6 @@ TEST_F(CancellationTest, CancelObjectCancelsOnceAndOutlivesTheCall) {
   EXPECT_EQ(CoCancelCall(0, 1), S_OK);  // thread 0 names the calling thread
   EXPECT_TRUE(other_call.WaitForCancel(0));
 }
-
-// --- Lookup by name and identifiers -------------------------------------------------
 
 TEST(ComProcTest, FunctionsAreFoundUnlessHiddenAndRefuseWhileCancellingIsOff) {
   platform::SetComProcHidden("CoGetCancelObject", true);

@@ -1,5 +1,5 @@
-// The registry store: paths, volatile keys, values and their buffer rules,
-// deletion, enumeration, access rights, damaged files and several writers.
+// The registry store: paths, volatile keys, values and their buffer rules, deletion,
+// enumeration, access rights and several writers.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <random>
 #include <string>
@@ -56,8 +55,6 @@ void RemoveVolatileStore(const std::string& runtime_dir) {
   }
 }
 
-// --- paths --------------------------------------------------------------
-
 // Case folding, ordering and the results of the deletions are the model
 // test's (the end of this file); these tests keep the boundaries.
 TEST_F(RegistryTest, CreateTellsNewFromExistingAndAFailedOpenClearsTheHandle) {
@@ -89,8 +86,6 @@ TEST_F(RegistryTest, MalformedPathsAreRefusedAndCreateNothing) {
   EXPECT_EQ(OpenStatus("Trailing"), LONG{ERROR_SUCCESS});
 }
 
-// --- volatile keys ------------------------------------------------------
-
 TEST_F(RegistryTest, VolatileKeysAreGoneWithTheVolatileFileTheirParentsStay) {
   Make("SOFTWARE\\Quorvath");
   HKEY status_key = CreateKey("SOFTWARE\\Quorvath\\#Status", REG_OPTION_VOLATILE);
@@ -118,8 +113,6 @@ TEST_F(RegistryTest, VolatileKeysAreGoneWithTheVolatileFileTheirParentsStay) {
   // Opening the existing volatile key without the option is fine.
   EXPECT_EQ(Make("Params\\VolatileParameters"), LONG{ERROR_SUCCESS});
 }
-
-// --- values -------------------------------------------------------------
 
 TEST_F(RegistryTest, ValueSizesAreCheckedBothWays) {
   auto key = RegistryKey::Create(HKEY_LOCAL_MACHINE, "V");
@@ -190,8 +183,6 @@ TEST_F(RegistryTest, ExpandableStringsAreExpandedOnReadAndTypesAreNotConverted) 
   EXPECT_STREQ(buffer, "%%");
 }
 
-// --- deletion -----------------------------------------------------------
-
 TEST_F(RegistryTest, DeleteTreeTakesTheVolatilePartAndHandlesOfDeletedKeysKnowIt) {
   Make("Top\\A\\Vol", REG_OPTION_VOLATILE);
   ASSERT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, "top\\a"), LONG{ERROR_SUCCESS});
@@ -210,8 +201,6 @@ TEST_F(RegistryTest, DeleteTreeTakesTheVolatilePartAndHandlesOfDeletedKeysKnowIt
   EXPECT_EQ(gone->SetDword("v", 1), LONG{ERROR_KEY_DELETED});
   EXPECT_EQ(RegistryKey::Open(HKEY_LOCAL_MACHINE, "Gone")->QueryDword("v"), std::nullopt);
 }
-
-// --- enumeration --------------------------------------------------------
 
 TEST_F(RegistryTest, EnumerationBuffersAndEndAndSubKeysOfBothStoresInOneOrder) {
   auto key = RegistryKey::Create(HKEY_LOCAL_MACHINE, "E");
@@ -247,8 +236,6 @@ TEST_F(RegistryTest, EnumerationBuffersAndEndAndSubKeysOfBothStoresInOneOrder) {
   RegCloseKey(other_key);
 }
 
-// --- handles and rights -------------------------------------------------
-
 TEST_F(RegistryTest, AccessRightsOfTheHandleAreEnforced) {
   Make("R");
   auto reader = RegistryKey::Open(HKEY_LOCAL_MACHINE, "R", KEY_READ);
@@ -270,24 +257,6 @@ TEST_F(RegistryTest, AccessRightsOfTheHandleAreEnforced) {
   EXPECT_EQ(RegSetValueExA(HKEY_LOCAL_MACHINE, "v", 0, REG_NONE, nullptr, 0),
             LONG{ERROR_ACCESS_DENIED});
 }
-
-// --- damaged or moved stores --------------------------------------------
-
-TEST_F(RegistryTest, CorruptStoreGivesBadDbAndRecoversOnceReplaced) {
-  std::filesystem::create_directories(state_dir_);
-  {
-    std::ofstream garbage(state_dir_ + "/registry.db", std::ios::binary);
-    garbage << std::string(8192, 'Z');
-  }
-  EXPECT_EQ(OpenStatus("SOFTWARE"), LONG{ERROR_BADDB});
-  EXPECT_EQ(Make("SOFTWARE"), LONG{ERROR_BADDB});
-  EXPECT_FALSE(platform::LastRegistryStoreProblem().empty());
-
-  std::filesystem::remove(state_dir_ + "/registry.db");
-  EXPECT_EQ(Make("SOFTWARE"), LONG{ERROR_SUCCESS});
-}
-
-// --- against a simple model ---------------------------------------------
 
 std::string Fold(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

@@ -1,5 +1,4 @@
-// Version blocks: built into a library by the build, read back from its file,
-// queried by sub-block, and rejected when damaged.
+// Version blocks: built into a library, read back from its file, queried, rejected when damaged.
 #include <gtest/gtest.h>
 
 #include <cstring>
