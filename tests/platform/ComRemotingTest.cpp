@@ -248,8 +248,7 @@ TEST_F(ComRemotingTest, EventsReachEachClientOnItsProxyThreadInOrder) {
   EXPECT_EQ(points[0]->Unadvise(cookies[0]), S_OK);
   EXPECT_EQ(points[0]->Unadvise(cookies[0]), CONNECT_E_NOCONNECTION);
   EXPECT_EQ(object_.SinkCount(), 1u);
-  // Once the proxies are gone, nothing holds the sinks any more, the one
-  // still advised included.
+  // Once the proxies are gone nothing holds the sinks, the one still advised included.
   for (int i = 0; i < 2; ++i) {
     points[i].Reset();
     proxies[i].Reset();
@@ -339,8 +338,7 @@ TEST_P(MalformedClientTest, ClosesThatConnectionAndServesOthers) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, MalformedClientTest, ::testing::Range(0, 5));
 
-// A server written by hand that accepts one client, answers its creation
-// request and then sends what the test gives it.
+// A hand-written server: accepts one client, answers its creation, then sends what it is given.
 class RawServer {
  public:
   explicit RawServer(const std::string& path) {
@@ -397,8 +395,7 @@ TEST_P(MalformedServerTest, FailsTheCallAndClosesTheConnection) {
   ASSERT_TRUE(raw.ReadRequest(&request));
   std::string expected = "malformed event";
   if (GetParam() == 0) {
-    // A well-framed reply whose body is cut short; the reader's refusals of a
-    // header are the server's own cases above, on the same reading code.
+    // A well-framed reply cut short; refused headers are the server's cases, on the same code.
     auto bytes = RawHeader(static_cast<uint8_t>(wire::MessageType::kReply), request.call_id, 2);
     bytes.insert(bytes.end(), {0, 0});
     raw.Send(bytes);

@@ -55,21 +55,18 @@ void RemoveVolatileStore(const std::string& runtime_dir) {
   }
 }
 
-// Case folding, ordering and the results of the deletions are the model
-// test's (the end of this file); these tests keep the boundaries.
+// Case folding, ordering and deletion results are the model test's; these keep the boundaries.
 TEST_F(RegistryTest, CreateTellsNewFromExistingAndAFailedOpenClearsTheHandle) {
-  HKEY key = nullptr;
-  DWORD disposition = 0;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "A\\B", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &key, &disposition),
-            LONG{ERROR_SUCCESS});
-  EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
-  RegCloseKey(key);
-  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "a\\b", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &key, &disposition),
-            LONG{ERROR_SUCCESS});
-  EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
-  RegCloseKey(key);
+  for (const auto& [path, expected] :
+       {std::pair{"A\\B", REG_CREATED_NEW_KEY}, {"a\\b", REG_OPENED_EXISTING_KEY}}) {
+    HKEY key = nullptr;
+    DWORD disposition = 0;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &key, &disposition),
+              LONG{ERROR_SUCCESS});
+    EXPECT_EQ(disposition, DWORD{expected});
+    RegCloseKey(key);
+  }
   HKEY other_key = reinterpret_cast<HKEY>(0x1234);
   EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Nothing", 0, KEY_READ, &other_key),
             LONG{ERROR_FILE_NOT_FOUND});
@@ -266,8 +263,7 @@ std::string Fold(std::string text) {
 // Folded path -> "name=data" of each value, in the order first written.
 using Tree = std::map<std::string, std::vector<std::string>>;
 
-// Every key below `path` with its values, walked through the API; subkeys
-// come in order without regard to case.
+// Every key below `path` with its values; subkeys come in order without regard to case.
 void Walk(const std::string& path, Tree* seen) {
   auto key = RegistryKey::Open(HKEY_LOCAL_MACHINE, path);
   ASSERT_TRUE(key) << path;
@@ -354,8 +350,7 @@ TEST_F(RegistryTest, RandomOperationsAgreeWithASimpleModel) {
   EXPECT_EQ(seen, model);
 }
 
-// Two processes with two threads each add values to one key at once: the
-// store serialises them and loses none.
+// Two processes with two threads each add values to one key at once: none is lost.
 TEST_F(RegistryTest, WritersInProcessesAndThreadsLoseNoValue) {
   constexpr int kValues = 100;
   const auto add_values = [](const std::string& prefix) {
