@@ -1,6 +1,5 @@
-// Editing: the exact text each edit leaves, the records it shifts, and the
-// position it sets.  After every edit the record table must match the text:
-// the document re-parsed from its own text has the same tree.
+// Editing: the exact text each edit leaves and the position it sets. After every edit the
+// record table must match the text: the document re-parsed from its own text has the same tree.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -18,27 +17,16 @@ using Doc = MarkupDocument;
 
 struct EditRow {
   const char* document;
-  // The edits, with the results and positions they must give folded into one
-  // answer: true when every one came out as it should.
-  std::function<bool(Doc&)> edit;
+  std::function<bool(Doc&)> edit;  // true when every result and position came out right
   std::string text;
-  // False where the text repairs an unended element, so that a fresh parse
-  // sees another tree.
-  bool reparses = true;
+  bool reparses = true;  // false where a fresh parse repairs an unended element
 };
-
-std::string Tens() {
-  std::string s;
-  for (int i = 0; i < 10; ++i) s += "<n/>\r\n";
-  return s;
-}
 
 // clang-format off
 const EditRow kEdits[] = {
     // Attributes: a new one goes after the last, encoded with all five references.
     {"<a />", [](Doc& d) { return d.NextElement() && d.SetAttribute("b", "1") && d.SetAttribute("c", "2"); },
      "<a b=\"1\" c=\"2\" />"},
-    {"<a x y='2'/>", [](Doc& d) { return d.NextElement() && d.SetAttribute("x", "1"); }, "<a x=\"1\" y='2'/>"},
     {"<a/>", [](Doc& d) { return d.NextElement() && d.SetAttribute("x", "a\"b") && d.SetAttribute("y", "<'&>") &&
                                  d.ElementAttribute("y") == "<'&>"; },
      "<a x=\"a&quot;b\" y=\"&lt;&apos;&amp;&gt;\"/>"},
@@ -57,33 +45,23 @@ const EditRow kEdits[] = {
                                  !d.AppendChildMarkup("<c/>"); },
      "<r/>"},
     // Text: the content is replaced, encoded, without line breaks.
-    {"<a>old</a>", [](Doc& d) { return d.NextElement() && d.SetElementText("new"); }, "<a>new</a>"},
     {"<a/>", [](Doc& d) { return d.NextElement() && d.SetElementText("new"); }, "<a>new</a>"},
-    {"<a><!--c--></a>", [](Doc& d) { return d.NextElement() && d.SetElementText("new"); }, "<a>new</a>"},
-    {"<a x='1' />", [](Doc& d) { return d.NextElement() && d.SetElementText(""); }, "<a x='1' ></a>"},
     {"<a><b/></a>", [](Doc& d) { return d.NextElement() && !d.SetElementText("x"); }, "<a><b/></a>"},
     {"<r><a>x</a><b/></r>",
      [](Doc& d) { return d.NextElement() && d.NextChildElement("a") && d.SetChildElementText("it's <1> & \"2\"") &&
                          d.ChildElementText() == "it's <1> & \"2\""; },
      "<r><a>it's &lt;1&gt; &amp; \"2\"</a><b/></r>"},
-    {"<r><a><b/></r>", [](Doc& d) { return d.NextElement() && d.NextChildElement("a") && d.SetChildElementText("v"); },
-     "<r><a>v</a><b/></r>", false},
     // A new child goes on its own line before the end tag or after the current child.
     {"<p/>", [](Doc& d) { return d.NextElement() && d.AppendChildElement("n", "") && d.ChildTagName() == "n" &&
                                  d.AppendChildElement("m", "v") && d.ChildTagName() == "m"; },
      "<p>\r\n<n/>\r\n<m>v</m>\r\n</p>"},
-    {"<p x='1' />", [](Doc& d) { return d.NextElement() && d.AppendChildElement("n"); }, "<p x='1' >\r\n<n/>\r\n</p>"},
     {"<r><p><q/></r>", [](Doc& d) { return d.NextElement() && d.EnterElement() && d.NextElement("p") &&
                                            d.AppendChildElement("n"); },
      "<r><p>\r\n<n/>\r\n</p><q/></r>", false},
-    {"<r>\r\n  <a/>\r\n  <b/>\r\n</r>", [](Doc& d) { return d.NextElement() && d.AppendChildElement("z"); },
-     "<r>\r\n  <a/>\r\n  <b/>\r\n<z/>\r\n</r>"},
     {"<r>\r\n  <a/>\r\n  <b/>\r\n</r>",
      [](Doc& d) { return d.NextChildElement("a") && d.AppendChildElement("a2", "x") && d.NextChildElement() &&
                          d.ChildTagName() == "b"; },
      "<r>\r\n  <a/>\r\n  <a2>x</a2>\r\n<b/>\r\n</r>"},
-    {"<r><a/> t</r>", [](Doc& d) { return d.NextChildElement("a") && d.AppendChildElement("b"); },
-     "<r><a/><b/>\r\n t</r>"},
     // Removing keeps the position in step: no child, or the one before.
     {"<r>\r\n<a/>\r\n<b/>\r\n<c/>\r\n</r>",
      [](Doc& d) { return d.NextChildElement("a") && d.RemoveChildElement() && d.ChildTagName().empty() &&
@@ -92,20 +70,10 @@ const EditRow kEdits[] = {
     {"<r>\r\n<a/>\r\n<b><x/></b>\r\n<c/>\r\n</r>",
      [](Doc& d) { return d.NextChildElement("b") && d.RemoveChildElement() && d.ChildTagName() == "a"; },
      "<r>\r\n<a/>\r\n<c/>\r\n</r>"},
-    {"<r>\r\n<a/>\r\n<c/>\r\n</r>",
-     [](Doc& d) { return d.NextChildElement("c") && d.RemoveChildElement() && d.RemoveChildElement() &&
-                         !d.RemoveChildElement(); },
-     "<r>\r\n</r>"},
     {"<r><a><x/><y><z/></y></a> text <b/></r>",
      [](Doc& d) { return d.NextElement() && d.EnterElement() && d.NextElement("a") && d.RemoveElement() &&
                          d.TagName().empty(); },
      "<r> text <b/></r>"},
-    {"<r> text <b/></r>",
-     [](Doc& d) { d.NextElement(); d.EnterElement(); bool all = true;
-                  for (int i = 0; i < 10; ++i) all = all && d.AppendElement("n");
-                  return all; },
-     "<r> text <b/>" + Tens() + "</r>"},
-    {"", [](Doc& d) { return d.AppendElement("Rules") && d.TagName() == "Rules"; }, "<Rules/>\r\n"},
     {"", [](Doc& d) { return d.AppendElement("Rules") && d.SetAttribute("Version", "2") && d.EnterElement() &&
                              d.AppendElement("Rule") && d.SetAttribute("Name", "cpu") &&
                              d.AppendChildElement("Description", "a<b") && d.AppendChildElement("Interval", "60") &&
@@ -124,19 +92,11 @@ const EditRow kEdits[] = {
     {"<p/>", [](Doc& d) { return d.NextElement() && !d.AppendChildMarkup("x<x/> <!--c--> <y/>z") &&
                                  d.ChildTagName() == "x"; },
      "<p>\r\n<x/> <!--c--> <y/>\r\n</p>"},
-    {"<r><a/></r>", [](Doc& d) { return d.NextElement() && !d.AppendChildMarkup("just text"); },
-     "<r><a/>just text</r>", false},
-    {"<r><a/>just text</r>",
-     [](Doc& d) { return d.NextElement() && !d.AppendChildMarkup("<b><c></b>") && d.ChildTagName() == "b" &&
-                         !d.AppendChildMarkup(""); },
+    {"<r><a/></r>",
+     [](Doc& d) { return d.NextElement() && !d.AppendChildMarkup("just text") && !d.AppendChildMarkup("<b><c></b>") &&
+                         d.ChildTagName() == "b" && !d.AppendChildMarkup(""); },
      "<r><a/>just text<b><c></b></r>", false},
-    {"<r/>", [](Doc& d) { return d.NextElement() && !d.AppendChildMarkup("<a><1></a>"); },
-     "<r>\r\n<a><1></a></r>", false},
     // InsertMarkup goes before the current element, or first when there is none.
-    {"<r>\r\n<a/>\r\n<b/>\r\n</r>",
-     [](Doc& d) { return d.NextElement() && d.EnterElement() && d.NextElement("b") && d.InsertMarkup("<n/>") &&
-                         d.TagName() == "n"; },
-     "<r>\r\n<a/>\r\n<n/>\r\n<b/>\r\n</r>"},
     {"<r>\r\n<a/>\r\n<b/>\r\n</r>",
      [](Doc& d) { return d.NextElement() && d.EnterElement() && d.InsertMarkup("<f/>") && d.NextElement() &&
                          d.TagName() == "a"; },

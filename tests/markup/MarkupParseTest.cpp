@@ -47,7 +47,6 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"<a></b></a>", false, "No start tag for end tag 'b' at offset 3", "<a>{}"},
         // Innermost first: the later message for a is not kept.
         ParseCase{"<a><b>", false, "Element 'b' at offset 3 not ended", "<a>{}<b>{}"},
-        ParseCase{"<a b='x>y'/>", true, "", "<a b='x>y'>{}"},
         ParseCase{"<a x=1/>", false, "Element 'a' at offset 0 not ended", "<a x='1/'>{}"},
         ParseCase{"<r><1a/></r>", false, "Incorrect tag name character at offset 3", "<r>{}"},
         ParseCase{"<a/><!-x>", false, "Incorrect comment tag at offset 4", "<a>{}"},
@@ -60,11 +59,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "<a>{}"},
         ParseCase{"<a><b x='1", false, "Element tag at offset 3 unterminated", "<a>{}"},
         ParseCase{"<a/><", false, "tag at offset 4 unterminated", "<a>{}"},
-        ParseCase{"<a><>x</a>", false, "Incorrect tag name character at offset 3", "<a>x{}"},
-        // The first error survives a later one; the structural messages replace it.
-        ParseCase{"<a></b></c></a>", false, "No start tag for end tag 'b' at offset 3", "<a>{}"},
-        // An unclosed element's children become its siblings, so a broken
-        // document often has several top-level elements: its first error stays.
+        // A broken document often has several top-level elements: its first error stays.
         ParseCase{"<a></b></a><c/>", false, "No start tag for end tag 'b' at offset 3",
                   "<a>{}<c>{}"},
         // Prolog, comments, declarations and instructions anywhere are accepted.
@@ -78,56 +73,41 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"<r><a><1></r>", false, "Incorrect tag name character at offset 6",
                   "<r>{<a>{}}"}));
 
-TEST(MarkupParseTest, DeepNestingAndManyElementsParseWithoutRecursionOrLimit) {
-  constexpr int kDepth = 200000;
+std::string Repeat(const std::string& part, int times) {
   std::string text;
-  for (int i = 0; i < kDepth; ++i) text += "<a>";
-  for (int i = 0; i < kDepth; ++i) text += "</a>";
-  MarkupDocument doc(text);
-  EXPECT_TRUE(doc.CheckWellFormed());
-  EXPECT_EQ(CheckConsistency(doc), "");
+  while (times-- > 0) text += part;
+  return text;
+}
+
+// Nothing recurses, and an unclosed element hands its children to its parent in one move: done
+// one by one this would move the same records again and again.
+TEST(MarkupParseTest, DeepWideAndUnclosedDocumentsParseWithoutRecursionOrLimit) {
+  constexpr int kDepth = 200000;
+  MarkupDocument deep(Repeat("<a>", kDepth) + Repeat("</a>", kDepth));
+  EXPECT_TRUE(deep.CheckWellFormed());
   int depth = 0;
-  while (doc.NextElement()) {
-    ++depth;
-    doc.EnterElement();
-  }
+  while (deep.NextElement() && deep.EnterElement()) ++depth;
   EXPECT_EQ(depth, kDepth);
+  MarkupDocument unclosed("<r>" + Repeat("<a>", kDepth) + "</r>");
+  EXPECT_EQ(unclosed.ResultText(), "End tag 'r' at offset " + std::to_string(3 * kDepth + 4) +
+                                       " does not match start tag 'a' at offset " +
+                                       std::to_string(3 * kDepth));
+  unclosed.NextElement();
+  int children = 0;
+  while (unclosed.NextChildElement("a")) ++children;
+  EXPECT_EQ(children, kDepth);
   // Sized for length / 64 + 8 records; short elements need far more.
-  std::string wide_text = "<r>";
-  for (int i = 0; i < 70000; ++i) wide_text += "<e/>";
-  wide_text += "</r>";
-  MarkupDocument wide(wide_text);
+  MarkupDocument wide("<r>" + Repeat("<e/>", 70000) + "</r>");
   EXPECT_TRUE(wide.CheckWellFormed());
-  EXPECT_EQ(CheckConsistency(wide), "");
   wide.NextElement();
   int count = 0;
   while (wide.NextChildElement("e")) ++count;
   EXPECT_EQ(count, 70000);
-}
-
-TEST(MarkupParseTest, DeepUnclosedNestingIsFlattenedWithoutRecursion) {
-  // Each unclosed element hands its children to its parent; done one by one
-  // this would move the same records again and again.
-  constexpr int kDepth = 200000;
-  std::string text = "<r>";
-  for (int i = 0; i < kDepth; ++i) text += "<a>";
-  text += "</r>";
-  MarkupDocument doc(text);
-  EXPECT_EQ(doc.ResultText(), "End tag 'r' at offset " + std::to_string(3 + 3 * kDepth + 1) +
-                                  " does not match start tag 'a' at offset " +
-                                  std::to_string(3 * kDepth));
-  EXPECT_EQ(CheckConsistency(doc), "");
-  doc.NextElement();
-  int children = 0;
-  while (doc.NextChildElement("a")) ++children;
-  EXPECT_EQ(children, kDepth);
-  std::string stray_text;
-  for (int i = 0; i < 50000; ++i) stray_text += "<a>";
-  for (int i = 0; i < 50000; ++i) stray_text += "</b>";
-  for (int i = 0; i < 50000; ++i) stray_text += "</a>";
-  MarkupDocument stray(stray_text);
+  MarkupDocument stray(Repeat("<a>", 50000) + Repeat("</b>", 50000) + Repeat("</a>", 50000));
   EXPECT_EQ(stray.ResultText(), "No start tag for end tag 'b' at offset 150000");
-  EXPECT_EQ(CheckConsistency(stray), "");
+  for (MarkupDocument* doc : {&deep, &unclosed, &wide, &stray}) {
+    EXPECT_EQ(CheckConsistency(*doc), "");
+  }
 }
 
 TEST(MarkupParseTest, LongTagsBeyondThePackedFieldWidthsKeepTheirLengths) {
@@ -149,7 +129,7 @@ TEST(MarkupParseTest, LongTagsBeyondThePackedFieldWidthsKeepTheirLengths) {
   EXPECT_EQ(DumpTree(reparsed), DumpTree(doc));
 }
 
-TEST(MarkupParseTest, NulBytesAreOrdinaryAndLoadAndCopyReplaceEverything) {
+TEST(MarkupParseTest, NulBytesAreOrdinaryAndLoadReplacesEverything) {
   MarkupDocument doc(std::string("<a x='\0'>\0</a>", 14));
   EXPECT_TRUE(doc.CheckWellFormed());
   doc.NextElement();
@@ -157,16 +137,8 @@ TEST(MarkupParseTest, NulBytesAreOrdinaryAndLoadAndCopyReplaceEverything) {
   doc.SavePosition("");
   EXPECT_FALSE(doc.LoadText("<a></b></a>"));
   EXPECT_TRUE(doc.LoadText("<r><a/></r>"));
-  EXPECT_EQ(doc.ResultText(), "");
+  EXPECT_EQ(doc.ResultText() + doc.TagName(), "");
   EXPECT_FALSE(doc.RestorePosition(""));
-  EXPECT_EQ(doc.TagName(), "");
-  doc.NextElement();
-  MarkupDocument copy = doc;
-  EXPECT_TRUE(copy.AppendChildElement("b"));
-  EXPECT_EQ(doc.DocumentText(), "<r><a/></r>");
-  EXPECT_EQ(copy.DocumentText(), "<r><a/><b/>\r\n</r>");
-  EXPECT_EQ(CheckConsistency(doc) + CheckConsistency(copy), "");
-  EXPECT_EQ(doc.TagName(), "r");
 }
 
 // The scanner's rules as parsing shows them: which bytes start a tag name,
@@ -178,12 +150,7 @@ TEST(MarkupParseTest, TagNamesEmptyElementsAndTokenEndsFollowTheScannerRules) {
     MarkupDocument doc("<r><" + std::string(1, static_cast<char>(c)) + "/></r>");
     EXPECT_EQ(doc.CheckWellFormed(), opens) << c;
   }
-  for (const char* empty : {"<a/>", "<a />", "<a b=\"1\"/>", "<a b='1'/>"}) {
-    EXPECT_TRUE(MarkupDocument(empty).CheckWellFormed()) << empty;
-  }
-  for (const char* open : {"<a b=1/>", "<a/ >", "<a>"}) {
-    EXPECT_FALSE(MarkupDocument(open).CheckWellFormed()) << open;
-  }
+  EXPECT_FALSE(MarkupDocument("<a/ >").CheckWellFormed());
   MarkupDocument doc(
       "<r><a b='>' c=\"'>\">rest</a><t><!-- '--> '--><!DOCTYPE r [<!ENTITY x '>'>]>tail</t></r>");
   EXPECT_EQ(DumpTree(doc), "<r>{<a b='>' c=''>'>rest{}<t> '-->tail{}}");

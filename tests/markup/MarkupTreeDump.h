@@ -1,5 +1,4 @@
-// A canonical text of a document's element tree read through the public
-// navigation API, to compare two documents (or another parser's view) at once.
+// A canonical text of a document's element tree read through the public navigation API.
 #pragma once
 
 #include <string>
@@ -8,27 +7,20 @@
 
 namespace markup_test {
 
-// "<name a='v' ...>text{children}" for the current element; whitespace-only
-// text counts as none.
+// "<name a='v' ...>text{children}" for the current element; blank text counts as none.
 inline void DumpCurrent(MarkupDocument& doc, std::string& out) {
-  out += '<';
-  out += doc.TagName();
-  for (int n = 0;; ++n) {
-    const std::string name = doc.AttributeName(n);
-    if (name.empty()) break;
-    out += ' ' + name + "='" + doc.ElementAttribute(name) + "'";
+  out += '<' + doc.TagName();
+  for (int n = 0; !doc.AttributeName(n).empty(); ++n) {
+    out += ' ' + doc.AttributeName(n) + "='" + doc.ElementAttribute(doc.AttributeName(n)) + "'";
   }
-  out += '>';
   const std::string text = doc.ElementText();
-  if (text.find_first_not_of(" \t\r\n") != std::string::npos) out += text;
-  out += '{';
+  out += '>' + (text.find_first_not_of(" \t\r\n") == std::string::npos ? "" : text) + '{';
   doc.EnterElement();  // the children, then back to the current element
   while (doc.NextElement()) DumpCurrent(doc, out);
   doc.LeaveElement();
   out += '}';
 }
 
-// The whole tree, from the document level.
 inline std::string DumpTree(MarkupDocument& doc) {
   std::string out;
   doc.ResetPosition();

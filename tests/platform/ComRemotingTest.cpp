@@ -1,7 +1,5 @@
-// The COM remoting with client and server in this process, talking over a
-// real Unix socket in a temporary directory: the argument forms the switch
-// uses, names, events, cancellation, time-outs, malformed messages from
-// either side, peer refusal and activation.
+// The COM remoting with client and server in this process over a real Unix socket: argument
+// forms, names, events, cancellation, time-outs, malformed messages, peer refusal, activation.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -45,18 +43,15 @@ HRESULT Call(IDispatch* object, DISPID id, std::vector<VARIANTARG> args, VARIANT
                         nullptr, nullptr);
 }
 
-VARIANTARG Arg(VARTYPE type) {
+VARIANTARG Arg(VARTYPE type, LONG value = 0) {
   VARIANTARG v;
   VariantInit(&v);
   v.vt = type;
-  return v;
-}
-
-VARIANTARG I4(LONG value) {
-  VARIANTARG v = Arg(VT_I4);
   v.lVal = value;
   return v;
 }
+
+VARIANTARG I4(LONG value) { return Arg(VT_I4, value); }
 
 HRESULT CallSlow(IDispatch* object, LONG milliseconds, LONG* number = nullptr) {
   VARIANT result = Arg(VT_EMPTY);
@@ -184,9 +179,8 @@ TEST_F(ComRemotingTest, ArgumentFormsOfTheSwitchRoundTripAndOthersAreRefused) {
     SysFreeString(text);
   }
   BYTE ui1 = 0xFF;
-  std::vector<VARIANTARG> args = {Arg(VT_UI1 | VT_BYREF), Arg(VT_I2)};
+  std::vector<VARIANTARG> args = {Arg(VT_UI1 | VT_BYREF), Arg(VT_I2, -32768)};
   args[0].pbVal = &ui1;
-  args[1].iVal = -32768;
   VARIANT result = Arg(VT_EMPTY);
   ASSERT_EQ(Call(proxy.Get(), remote_test::kIdEcho, args, &result), S_OK);
   EXPECT_EQ(ui1, 0);  // wraps, as on the server
@@ -216,9 +210,8 @@ TEST_F(ComRemotingTest, ArgumentFormsOfTheSwitchRoundTripAndOthersAreRefused) {
   EXPECT_EQ(
       proxy->GetIDsOfNames(IID_NULL, const_cast<LPOLESTR*>(names), 3, LOCALE_SYSTEM_DEFAULT, ids),
       DISP_E_UNKNOWNNAME);
-  EXPECT_EQ(ids[0], remote_test::kIdSlow);
-  EXPECT_EQ(ids[1], DISPID_UNKNOWN);
-  EXPECT_EQ(ids[2], remote_test::kIdEcho);
+  EXPECT_EQ(std::vector<DISPID>(ids, ids + 3),
+            (std::vector<DISPID>{remote_test::kIdSlow, DISPID_UNKNOWN, remote_test::kIdEcho}));
 }
 
 TEST_F(ComRemotingTest, EventsReachEachClientOnItsProxyThreadInOrder) {
@@ -255,8 +248,7 @@ TEST_F(ComRemotingTest, EventsReachEachClientOnItsProxyThreadInOrder) {
   EXPECT_EQ(points[0]->Unadvise(cookies[0]), S_OK);
   EXPECT_EQ(points[0]->Unadvise(cookies[0]), CONNECT_E_NOCONNECTION);
   EXPECT_EQ(object_.SinkCount(), 1u);
-  // Once the proxies are gone, nothing holds the sinks any more, the one
-  // still advised included.
+  // Once the proxies are gone nothing holds the sinks, the one still advised included.
   for (int i = 0; i < 2; ++i) {
     points[i].Reset();
     proxies[i].Reset();
@@ -317,7 +309,6 @@ std::vector<BadMessage> BadClientMessages() {
       {"oversized",
        RawHeader(static_cast<uint8_t>(wire::MessageType::kInvoke), 1, wire::kMaxBody + 1),
        "longer than the limit"});
-  cases.push_back({"bad magic", RawHeader(1, 1, 0, 0x12345678), "not a message of this protocol"});
   auto short_create = RawHeader(static_cast<uint8_t>(wire::MessageType::kCreate), 1, 3);
   short_create.insert(short_create.end(), {1, 2, 3});
   cases.push_back({"short creation", short_create, "malformed creation request"});
@@ -345,10 +336,9 @@ TEST_P(MalformedClientTest, ClosesThatConnectionAndServesOthers) {
   EXPECT_EQ(Call(good.Get(), remote_test::kIdEcho, {I4(3)}, nullptr), S_OK);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, MalformedClientTest, ::testing::Range(0, 6));
+INSTANTIATE_TEST_SUITE_P(Cases, MalformedClientTest, ::testing::Range(0, 5));
 
-// A server written by hand that accepts one client, answers its creation
-// request and then sends what the test gives it.
+// A hand-written server: accepts one client, answers its creation, then sends what it is given.
 class RawServer {
  public:
   explicit RawServer(const std::string& path) {
@@ -405,8 +395,7 @@ TEST_P(MalformedServerTest, FailsTheCallAndClosesTheConnection) {
   ASSERT_TRUE(raw.ReadRequest(&request));
   std::string expected = "malformed event";
   if (GetParam() == 0) {
-    // A well-framed reply whose body is cut short; the reader's refusals of a
-    // header are the server's own cases above, on the same reading code.
+    // A well-framed reply cut short; refused headers are the server's cases, on the same code.
     auto bytes = RawHeader(static_cast<uint8_t>(wire::MessageType::kReply), request.call_id, 2);
     bytes.insert(bytes.end(), {0, 0});
     raw.Send(bytes);
@@ -466,14 +455,9 @@ TEST_F(ComRemotingTest, PeerIsAcceptedOnlyByUserOrGroup) {
   options.group = getgid();  // the peer's group lets it in
   StartServer(options);
   EXPECT_TRUE(Create());
-}
-
-TEST_F(ComRemotingTest, SocketFileIsForOwnerAndGroup) {
-  StartServer();
-  struct stat info {};
+  struct stat info {};  // and the socket file is for owner and group only
   ASSERT_EQ(stat(path_.c_str(), &info), 0);
-  EXPECT_TRUE(S_ISSOCK(info.st_mode));
-  EXPECT_EQ(info.st_mode & 0777, 0660u);
+  EXPECT_TRUE(S_ISSOCK(info.st_mode) && (info.st_mode & 0777) == 0660u) << info.st_mode;
 }
 
 TEST_F(ComRemotingTest, ActivationNeedsARegisteredClassAServerAndThatServersClass) {

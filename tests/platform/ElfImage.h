@@ -1,6 +1,5 @@
-// Builds small ELF images in memory for the section reader's tests: a header,
-// the sections' contents, the section-name table and the section header table,
-// in that order, in either class.
+// Small ELF images in memory, in either class: a header, the sections' contents, the
+// section-name table and the section header table, in that order.
 #pragma once
 
 #include <algorithm>
@@ -61,15 +60,9 @@ inline Image Build(bool is64, const std::vector<Section>& sections, bool extende
     const size_t at = image.table_offset + index * image.entry_size;
     Put(out, at, name, 4);
     Put(out, at + 4, type, 4);
-    if (is64) {
-      Put(out, at + 24, offset, 8);
-      Put(out, at + 32, size, 8);
-      Put(out, at + 40, link, 4);
-    } else {
-      Put(out, at + 16, offset, 4);
-      Put(out, at + 20, size, 4);
-      Put(out, at + 24, link, 4);
-    }
+    Put(out, at + (is64 ? 24 : 16), offset, is64 ? 8 : 4);
+    Put(out, at + (is64 ? 32 : 20), size, is64 ? 8 : 4);
+    Put(out, at + (is64 ? 40 : 24), link, 4);
   };
   write_header(0, 0, 0, 0, extended ? count : 0, extended ? static_cast<uint32_t>(count - 1) : 0);
   for (size_t i = 0; i < sections.size(); ++i) {
@@ -80,17 +73,11 @@ inline Image Build(bool is64, const std::vector<Section>& sections, bool extende
   const unsigned char ident[] = {0x7F, 'E', 'L', 'F', static_cast<unsigned char>(is64 ? 2 : 1), 1, 1};
   std::copy(std::begin(ident), std::end(ident), out.begin());
   Put(out, 16, 3, 2);  // ET_DYN
-  if (is64) {
-    Put(out, 40, image.table_offset, 8);
-    Put(out, 58, image.entry_size, 2);
-    Put(out, 60, extended ? 0 : count, 2);
-    Put(out, 62, extended ? 0xFFFF : count - 1, 2);
-  } else {
-    Put(out, 32, image.table_offset, 4);
-    Put(out, 46, image.entry_size, 2);
-    Put(out, 48, extended ? 0 : count, 2);
-    Put(out, 50, extended ? 0xFFFF : count - 1, 2);
-  }
+  Put(out, is64 ? 40 : 32, image.table_offset, is64 ? 8 : 4);
+  const size_t sizes = is64 ? 58 : 46;  // entry size, count, name table index
+  Put(out, sizes, image.entry_size, 2);
+  Put(out, sizes + 2, extended ? 0 : count, 2);
+  Put(out, sizes + 4, extended ? 0xFFFF : count - 1, 2);
   return image;
 }
 

@@ -81,8 +81,7 @@ TEST_F(EventLogTest, OnlyTheLocalComputerIsAServer) {
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 }
 
-// An alert buffer as the alerting code lays it out: header, UTF-16 text with
-// its terminator, zero-filled to 2 * length + 14 bytes.
+// An alert buffer as the alerting code lays it out: header, UTF-16 text, zeros to 2 * n + 14.
 std::vector<unsigned char> AlertBuffer(const std::u16string& text, size_t offset = 0) {
   std::vector<unsigned char> buffer(offset + 2 * text.size() + 14, 0);
   const ADMIN_OTHER_INFO header{0xFFFFFFFF, 1};

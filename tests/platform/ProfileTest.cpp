@@ -1,7 +1,7 @@
-// Initialization files read from real files with the Windows lookup rules, as
-// the agent reads its trap table: integers only.
+// Initialization files read with the Windows lookup rules, as the agent reads its trap table.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 
@@ -39,7 +39,6 @@ TEST(ProfileTest, IntegersAreFoundByTheLookupRules) {
       {"[N]\nv=-3\n", "N", "v", 1, static_cast<UINT>(-3)},
       {"[N]\nv=+7\n", "N", "v", 1, 7},
       {"[N]\nv=12abc\n", "N", "v", 1, 12},
-      {"[N]\nv=abc\n", "N", "v", 1, 0},
       {"[N]\nv=0x10\n", "N", "v", 1, 0},
       {"[N]\nv=\"5\"\n", "N", "v", 1, 5},  // one pair of quotes goes
       {"[N]\nv=\"6\n", "N", "v", 1, 0},
@@ -57,9 +56,7 @@ TEST(ProfileTest, IntegersAreFoundByTheLookupRules) {
   }
   EXPECT_EQ(GetPrivateProfileIntA("TrapTable", "2201", 1, (path + ".absent").c_str()), 1u);
   std::string windows = path;  // the agent names the file with backslashes
-  for (char& c : windows) {
-    if (c == '/') c = '\\';
-  }
+  std::replace(windows.begin(), windows.end(), '/', '\\');
   EXPECT_EQ(GetPrivateProfileIntA("s", "k", 1, windows.c_str()), 7u);
 }
 

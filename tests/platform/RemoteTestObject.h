@@ -1,7 +1,5 @@
-// A scriptable server object for the remoting tests: a method that echoes and changes
-// the argument forms the switch uses, a slow method that honours cancellation,
-// and events the test raises.  Also the recording sink that the client side
-// advises.
+// The remoting tests' server object (an echo of the switch's argument forms, a cancellable
+// slow method, events the test raises) and the client's recording sink.
 #pragma once
 
 #include <chrono>

@@ -9,14 +9,11 @@
 
 namespace {
 
-TEST(SystemTest, ModuleFileNameIsCutToTheBufferAndTerminated) {
+TEST(SystemTest, ModuleFileNameIsCutAndComputerNameFitsFifteenCharacters) {
   char small[4] = {'x', 'x', 'x', 'x'};
   EXPECT_EQ(GetModuleFileNameA(nullptr, small, sizeof small), 3u);
   EXPECT_EQ(small[3], '\0');
   EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
-}
-
-TEST(SystemTest, ComputerNameFitsFifteenCharacters) {
   char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
   DWORD size = sizeof name;
   ASSERT_TRUE(GetComputerNameA(name, &size));

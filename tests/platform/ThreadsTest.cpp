@@ -22,9 +22,8 @@ class MutexTest : public ::testing::Test {
   test_support::PrivateRegistry registry_;
 };
 
-// Each signal releases one waiter and is used up by it: after as many signals
-// as waiters, every waiter has woken and the event is clear.  An event that
-// woke them all at once would be left set by the later signals.
+// Each signal releases one waiter and is used up by it; an event that woke them all at once
+// would be left set by the later signals.
 TEST(EventTest, AutoResetWakesOneWaiterPerSignalManualResetStaysSet) {
   UniqueHandle event(CreateEventA(nullptr, FALSE, FALSE, nullptr));
   ASSERT_TRUE(event);

@@ -1,9 +1,8 @@
-// The common part of the test doubles served over COM: a dispatch object with
-// one connection point, owned by the test (the count only tells who holds
-// it), whose advised sinks RaiseEvent calls.  The derived class supplies the
-// names and methods.
+// The common part of the COM test doubles: a dispatch object with one connection point, owned
+// by the test (the count only tells who holds it). The derived class supplies names and methods.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <utility>
@@ -85,14 +84,12 @@ class ConnectableObject : public IDispatch,
   HRESULT Unadvise(DWORD cookie) override {
     platform::ComPtr<IDispatch> released;  // outside the lock: it may call back
     std::lock_guard lock(mutex_);
-    for (auto it = sinks_.begin(); it != sinks_.end(); ++it) {
-      if (it->first == cookie) {
-        released = std::move(it->second);
-        sinks_.erase(it);
-        return S_OK;
-      }
-    }
-    return CONNECT_E_NOCONNECTION;
+    const auto it = std::find_if(sinks_.begin(), sinks_.end(),
+                                 [&](const auto& sink) { return sink.first == cookie; });
+    if (it == sinks_.end()) return CONNECT_E_NOCONNECTION;
+    released = std::move(it->second);
+    sinks_.erase(it);
+    return S_OK;
   }
   HRESULT EnumConnections(IEnumConnections**) override { return E_NOTIMPL; }
 

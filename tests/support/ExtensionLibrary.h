@@ -1,7 +1,5 @@
-// An extension-agent library loaded with dlopen as the SNMP service loads it:
-// its entry points, extra exports bound by name, and the varbind lists and
-// registry reads the tests around it share.  Free of any test framework, so
-// that benchmarks can use it too.
+// An extension-agent library loaded with dlopen as the SNMP service loads it, with the varbind
+// lists and registry reads its tests share. Free of any test framework, for benchmarks too.
 #pragma once
 
 #include <dlfcn.h>

@@ -1,5 +1,4 @@
-// The fake switch object: the switch's methods on the common connectable
-// object, each call recorded and answered as the owner says.
+// The fake switch object: each call recorded and answered as the owner says.
 #include "support/FakeSwitch.h"
 
 #include <cstring>
@@ -13,8 +12,8 @@ namespace test_support {
 
 namespace {
 
-// A blocked call gives up after this long so that a broken cancel fails the
-// test instead of hanging it; the result is then not RPC_E_CALL_CANCELED.
+// A blocked call gives up after this long so that a broken cancel fails the test instead of
+// hanging it; the result is then not RPC_E_CALL_CANCELED.
 constexpr DWORD kBlockLimitMs = 20000;
 
 // An empty text is the null string, as the switch sends it.
@@ -131,14 +130,13 @@ class FakeSwitch::Object final : public ConnectableObject {
     return S_OK;
   }
 
-  // In call order: OC, OE, OID, CABID (I2), data (BSTR*), status (UI1*),
-  // timeout (I2) and, extended, the message byte (UI1*).
+  // In call order: OC, OE, OID, CABID (I2), data (BSTR*), status (UI1*), timeout (I2) and,
+  // extended, the message byte (UI1*).
   HRESULT VCRequest(DISPPARAMS* params, bool extended) {
     const UINT count = extended ? 8 : 7;
     if (params->cArgs != count) return DISP_E_BADPARAMCOUNT;
     const auto arg = [&](UINT i) -> VARIANTARG& { return params->rgvarg[count - 1 - i]; };
     for (UINT i = 0; i < count; ++i) {
-      // I2 but for the data (BSTR*), the status and the message byte (UI1*).
       const int wanted = i == 4 ? VT_BSTR | VT_BYREF : i == 5 || i == 7 ? VT_UI1 | VT_BYREF : VT_I2;
       if (arg(i).vt != wanted) return DISP_E_TYPEMISMATCH;
     }

@@ -1,6 +1,5 @@
-// An in-process switch registered under the switch's class id: any subset of
-// its members, answers from a script or a handler, every frame recorded, calls
-// that block until cancelled, and events through its connection point.
+// An in-process switch under the switch's class id: any subset of its members, answers from a
+// script or a handler, every frame recorded, cancellable calls, events to advised sinks.
 #pragma once
 
 #include <atomic>
@@ -76,8 +75,7 @@ class FakeSwitch {
   FakeSwitch(const FakeSwitch&) = delete;
   FakeSwitch& operator=(const FakeSwitch&) = delete;
 
-  // Scripted answers go first, in order; then the handler; else status 0 and
-  // no data.
+  // Scripted answers go first, in order; then the handler; else status 0 and no data.
   void QueueAnswer(Answer answer) {
     std::lock_guard lock(mutex_);
     script_.push_back(std::move(answer));
@@ -94,10 +92,6 @@ class FakeSwitch {
   void SetContainerQueryResult(HRESULT hr);
 
   std::vector<Frame> Frames() const { return Locked(frames_); }
-  void ClearFrames() {
-    std::lock_guard lock(mutex_);
-    frames_.clear();
-  }
   std::string ClientName() const { return Locked(client_name_); }
   int ClientNameCalls() const { return Locked(client_name_calls_); }
   int CreateCount() const { return create_count_.load(); }
@@ -109,8 +103,7 @@ class FakeSwitch {
   // Waits until a command is inside a delayed or blocking answer.
   bool WaitForCallInProgress(DWORD milliseconds);
 
-  // Events to every advised sink; the result of the last sink's Invoke (S_FALSE
-  // when there is no sink).
+  // Events to every advised sink; the last sink's Invoke result (S_FALSE without a sink).
   HRESULT RaiseFieldsEvent(WORD oc, WORD oe, WORD oid, WORD cabid, BYTE stat,
                            const std::vector<BYTE>& data);
   HRESULT RaiseHeaderEvent(const std::vector<BYTE>& header, const std::vector<BYTE>& data);

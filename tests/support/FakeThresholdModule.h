@@ -1,9 +1,7 @@
-// An in-process threshold module on FakeSwitch for the agent's tests: it
-// answers the module's requests from scripted replies and raises change and
-// threshold events.  A reply is looked up by (operation code, name, number):
-// the name is the request's data up to its first NUL ("" without data), the
-// number the table or setting code of 0xE001 requests and the record number
-// of 0x2213 requests (0 otherwise).  Unscripted requests get status 0, no data.
+// A threshold module on FakeSwitch: scripted replies, change and threshold events. A reply is
+// looked up by (operation code, name, number): the name is the request's data up to its first
+// NUL, the number the table code of 0xE001 and the record number of 0x2213 requests, else 0.
+// Unscripted requests get status 0, no data.
 #pragma once
 
 #include <cstring>
@@ -45,9 +43,6 @@ class FakeThresholdModule {
   }
   void SetPerformanceStatus(BYTE status) {
     SetNamedReply(switch_protocol::kOcPerformanceStatus, "", Bytes({status}));
-  }
-  void SetRuleSetDocument(const std::string& set, const std::string& xml) {
-    SetNamedReply(switch_protocol::kOcRuleSetDocument, set, TextWithNul(xml));
   }
   // The status of every later store request (0xE002); 0 accepts.
   void SetStoreStatus(BYTE status) {
@@ -100,8 +95,7 @@ class FakeThresholdModule {
     if (frame.oc == sp::kOcReadConfiguration) {
       number = frame.oe;
     } else if (frame.oc == sp::kOcReportRecordValue) {
-      // GET puts the whole record number - 1 in OID, GET-NEXT splits it into
-      // OE (high half) and OID (low half); both read back the same way.
+      // GET puts the record number - 1 in OID, GET-NEXT splits it into OE (high) and OID (low).
       number = ((frame.oe << 16) | frame.oid) + 1;
     }
     const auto found = replies_.find(Key{frame.oc, NameOf(frame), number});

@@ -21,11 +21,9 @@ namespace {
 
 std::string NameOf(const std::string& entry) { return entry.substr(0, entry.find('=')); }
 
-// Starts argv (found on PATH unless it names a path) in a process group of its
-// own, with stdin from /dev/null, stdout and stderr to the descriptors given,
-// and the environment plus `extra`, whose entries replace inherited ones of the
-// same name (getenv takes the first of duplicates).  Everything is built
-// before the fork, so that the child calls only async-safe functions.
+// Starts argv (found on PATH) in a process group of its own, stdin from /dev/null, with the
+// environment plus `extra`, whose entries replace inherited ones (getenv takes the first of
+// duplicates). Everything is built before the fork: the child calls only async-safe functions.
 pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& extra, int out,
             int err) {
   std::vector<std::string> env;
@@ -69,8 +67,7 @@ bool UdpPortIsFree(int port) {
 }  // namespace
 
 std::vector<std::string> NetSnmpEnvironment(const std::string& dir) {
-  // The persistent directory as the first Net-SNMP program leaves it: a tool
-  // that has to make it (or its cert_indexes) says so on stderr.
+  // As the first Net-SNMP program leaves it: a tool that has to make it says so on stderr.
   for (const char* sub : {"/persist/cert_indexes", "/conf", "/home"}) {
     std::filesystem::create_directories(dir + sub);
   }
@@ -137,9 +134,8 @@ CommandResult RunCommand(const std::vector<std::string>& argv, const std::vector
 }
 
 int FreeUdpPort() {
-  // Outside the kernel's ephemeral range, from which every client socket (an
-  // snmpget of this or another test run) takes its port: a port handed out
-  // here cannot be taken by one of those before the service binds it.
+  // Outside the kernel's ephemeral range, from which every client socket takes its port: no
+  // snmpget of this or another run can take it before the service binds it.
   int low = 32768;
   int high = 60999;
   std::ifstream("/proc/sys/net/ipv4/ip_local_port_range") >> low >> high;

@@ -1,6 +1,5 @@
-// Real processes for the tests, every wait bounded: a child killed when the
-// test ends, a command run to completion, free loopback ports, and the
-// environment that keeps a Net-SNMP program inside the test's own directory.
+// Real processes for the tests, every wait bounded: children, commands, free loopback ports,
+// and the environment that keeps a Net-SNMP program inside the test's own directory.
 #pragma once
 
 #include <sys/types.h>
@@ -16,16 +15,14 @@
 
 namespace test_support {
 
-// "NAME=value" entries that keep a Net-SNMP program below `dir` (created
-// here): persistent files in dir/persist, configuration only from dir/conf,
-// HOME at dir/home, and no MIB module loaded.  A later entry of the same name
-// replaces an earlier one, so a test may append its own MIBS or MIBDIRS.
+// "NAME=value" entries that keep a Net-SNMP program below `dir` (created here): persistent
+// files in dir/persist, configuration from dir/conf, HOME at dir/home, no MIB module loaded.
+// A later entry of the same name replaces an earlier one (a test may append its own MIBS).
 std::vector<std::string> NetSnmpEnvironment(const std::string& dir);
 
 class ChildProcess {
  public:
-  // Starts argv (argv[0] a path) with the test's environment plus `env`;
-  // stdout and stderr go to log_path.  nullptr if it cannot be started.
+  // Starts argv with the test's environment plus `env`, output to log_path; nullptr on failure.
   static std::unique_ptr<ChildProcess> Start(const std::vector<std::string>& argv,
                                              const std::vector<std::string>& env,
                                              const std::string& log_path);

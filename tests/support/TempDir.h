@@ -1,5 +1,4 @@
-// Temporary directories of one test, made fresh under $TMPDIR (or /tmp) so
-// that concurrent runs never share a path.
+// Temporary directories of one test, fresh under $TMPDIR (or /tmp): runs never share a path.
 #pragma once
 
 #include <stdlib.h>
@@ -11,8 +10,7 @@
 
 namespace test_support {
 
-// A new, empty directory named `prefix` plus a random suffix; throws when none
-// can be made (a test must never fall back to a shared place).
+// A new, empty directory `prefix` plus a random suffix; throws rather than share a place.
 inline std::string MakeTempDirectory(const std::string& prefix = "lorveth-test") {
   const char* base = getenv("TMPDIR");
   std::string pattern =
