@@ -337,7 +337,8 @@ TEST_F(SystemTest, RuleOnAnSnmpValueFiresAndClearsWithAlternating) {
     for (size_t at = log.find(text); at != npos; at = log.find(text, at + 1)) ++n;
     return n;
   };
-  for (const auto& [value, number] : {std::pair{"90", "2202"}, {"10", "2203"}}) {
+  for (const auto& crossing : {std::pair{"90", "2202"}, {"10", "2203"}}) {
+    const std::string value = crossing.first, number = crossing.second;
     set_value(std::stoi(value));
     EXPECT_TRUE(
         WaitFor([&] { return count("." + kTrapObjects + "4.0 = STRING: \"" + value + "\"") == 2; },
@@ -345,7 +346,7 @@ TEST_F(SystemTest, RuleOnAnSnmpValueFiresAndClearsWithAlternating) {
         << ReadFile(TrapLog()) << rules();
     EXPECT_EQ(count(".1.3.6.1.6.3.1.1.4.1.0 = OID: ." + kRoot + ".2.0." + number), 1u);
     EXPECT_EQ(count("." + kRoot + ".2 Enterprise Specific Trap (" + number + ")"), 1u);
-    if (number == std::string("2202")) {
+    if (number == "2202") {
       EXPECT_NE(Tool({kSwitchctl, "rules"}).output.find("violated since"), npos) << rules();
       EXPECT_NE(Get({kRoot + ".1.2.2.0"}).find("INTEGER: 3"), npos);
     }
