@@ -92,6 +92,10 @@ class FakeSwitch {
   void SetContainerQueryResult(HRESULT hr);
 
   std::vector<Frame> Frames() const { return Locked(frames_); }
+  void ClearFrames() {
+    std::lock_guard lock(mutex_);
+    frames_.clear();
+  }
   std::string ClientName() const { return Locked(client_name_); }
   int ClientNameCalls() const { return Locked(client_name_calls_); }
   int CreateCount() const { return create_count_.load(); }
