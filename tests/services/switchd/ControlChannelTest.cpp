@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <filesystem>
 
 #include "SwitchdFixture.h"
 #include "services/switchd/ControlChannel.h"

@@ -2,11 +2,8 @@
 // format's own parser accepts, and only a GET of it served.
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <stdlib.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <memory>
 
 #include "SwitchdFixture.h"
 #include "platform/registry/Registry.h"

@@ -2,8 +2,6 @@
 // reports share with rules.
 #include <gtest/gtest.h>
 
-#include <ctime>
-
 #include "FakeSource.h"
 #include "services/switchd/Instances.h"
 #include "services/switchd/RecordText.h"

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <map>
 #include <memory>
 
 #include "FakeSource.h"
@@ -176,7 +175,6 @@ TEST_F(RecorderTest, MonitorSelectionAndCountersShapeTheRecords) {
     std::vector<std::string> values;  // what each record holds after the time
   } kCases[] = {
       {"average", "<Instances Monitor=\"average\"/>", false, {"a=10 b=20 c=31", "a=-3 b=-4"}, {"20 B", "-4 B"}},
-      {"any, all instances", "<Instances Monitor=\"any\"/>", false, {"a=10 b=20"}, {"a=10 b=20"}},
       {"any, one index", "<Instances Monitor=\"any\"><Indexes>2</Indexes></Instances>", false, {"a=10 b=20"}, {"20 B"}},
       {"counter deltas, first poll records nothing", "", true, {"a=100 b=50", "a=160 b=80", "a=4294967200 b=80", "a=100 b=80"}, {"a=60 b=30", "a=4294967040 b=0", "a=196 b=0"}},
       {"counter of 64 bits restarting", "", true, {"a=1099511627776 b=7", "a=5 b=9"}, {"2 B"}},

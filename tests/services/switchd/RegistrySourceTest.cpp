@@ -1,20 +1,16 @@
-// Registry values as resources, read from a private registry store, and the
-// composite source sending each request type to its source.
+// Registry values as resources, read from a private registry store.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
 #include "SourceReading.h"
 #include "platform/registry/Registry.h"
 #include "services/switchd/RegistrySource.h"
-#include "services/switchd/Sources.h"
 #include "support/PrivateRegistry.h"
 
 namespace switchd_test {
 namespace {
 
-using switchd::Reading;
 using switchd::RequestType;
 
 constexpr const char* kKey = "SOFTWARE\\Test\\Values";
@@ -61,21 +57,6 @@ TEST_F(RegistrySourceTest, NumbersOfEachTypeAreReadAndOthersRefused) {
     EXPECT_EQ(Describe(ReadNow(source, RequestType::kRegistry, row.request)), row.expected)
         << row.request;
   }
-}
-
-TEST_F(RegistrySourceTest, CompositeSendsEachRequestTypeToItsSource) {
-  switchd::Sources sources(switchd::EngineSettings{});
-  EXPECT_EQ(Describe(ReadNow(sources, RequestType::kRegistry, std::string(kKey) + "\\Text")),
-            "Text#1=-42 ");
-  EXPECT_EQ(Describe(ReadNow(sources, RequestType::kBuiltin, "file.exists:" + registry_.Root())),
-            registry_.Root() + "#1=1 ");
-  std::string reason;
-  EXPECT_FALSE(sources.Validate({RequestType::kBuiltin, "Text", "", ""}, &reason));
-  EXPECT_EQ(reason, "unknown builtin measurement \"Text\"");
-  EXPECT_TRUE(sources.Validate({RequestType::kRegistry, "A\\B", "", ""}, &reason));
-  const auto unknown = static_cast<RequestType>(7);
-  EXPECT_FALSE(sources.Validate({unknown, "x", "", ""}, &reason));
-  EXPECT_FALSE(ReadNow(sources, unknown, "x").ok);
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,8 +11,6 @@
 #include "SwitchdFixture.h"
 #include "services/switchd/RuleEngine.h"
 #include "services/switchd/Scheduler.h"
-#include "services/switchd/Service.h"
-#include "support/WaitFor.h"
 #include "switch/SwitchProtocol.h"
 #include "threshold/documents/RecordDocument.h"
 #include "threshold/documents/Records.h"
@@ -48,7 +45,6 @@ std::string RuleSet(const std::string& name, const std::vector<std::string>& mem
   return text + "</RuleSet>";
 }
 
-// "F<value>" for an event of the rule's severity, "I<value>" for the informational end.
 std::string Token(const std::string& document) {
   RecordDocument threshold;
   threshold.LoadText(document);
@@ -138,11 +134,6 @@ TEST_P(PollTest, EventsPerPoll) {
   EXPECT_EQ(outcome, c.expected);
 }
 
-template <typename Case>
-std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
-  return info.param.label;
-}
-
 std::string Ranged(const std::string& op) { return Th(op, 5, R"( RangeMin="3" RangeMax="7")"); }
 
 // clang-format off
@@ -180,7 +171,9 @@ const PollCase kPolls[] = {
     {"NewInstanceWaitsForItsSecondSample", Delta("delta-inc"), "a=1|a=2 b=100|a=3 b=200", "- - F100"},
 };
 // clang-format on
-INSTANTIATE_TEST_SUITE_P(Rules, PollTest, ::testing::ValuesIn(kPolls), CaseName<PollCase>);
+INSTANTIATE_TEST_SUITE_P(Rules, PollTest, ::testing::ValuesIn(kPolls), [](const auto& param_info) {
+  return std::string(param_info.param.label);
+});
 
 TEST_F(EngineHarness, RuleOnlyInADisabledSetIsNeverRead) {
   SetTables(Rule("r", ""),
@@ -220,37 +213,26 @@ TEST_F(EngineHarness, StatusesFollowTheViolatedRules) {
   }
 }
 
-struct ValueCase {
-  const char* label;
-  const char* items;
-  const char* reading;
-  const char* expected;  // "" for none
-};
-
-class CurrentValueTest : public EngineHarness, public ::testing::WithParamInterface<ValueCase> {};
-
-TEST_P(CurrentValueTest, ShowsTheLastValueEvaluated) {
-  const ValueCase& c = GetParam();
-  SetTables(Rule("r", c.items), RuleSet("s", {"r"}));
-  source_.Set("fake", c.reading);
-  source_.Set("other", c.reading);
-  Configure();
-  const auto value = engine_.RuleCurrentValue("r");
-  EXPECT_EQ(value.value_or(""), c.expected);
-  EXPECT_EQ(value.has_value(), *c.expected != '\0');
+TEST_F(EngineHarness, CurrentValueIsTheLastValueEvaluated) {
+  const struct {
+    const char* items;
+    const char* reading;
+    const char* expected;  // "" for none
+  } kCases[] = {
+      {"", "b=60 a=10", "a=10 b=60"},
+      {"<Instances Monitor=\"average\"/>", "a=10 b=61", "36 %"},
+      {"", "!", ""},
+      {"<Threshold Operator=\"exist-change\"/>", "a=1 b=1", "2"},
+  };
+  for (const auto& c : kCases) {
+    SetTables(Rule("r", c.items), RuleSet("s", {"r"}));
+    source_.Set("fake", c.reading);
+    Configure();
+    const auto value = engine_.RuleCurrentValue("r");
+    EXPECT_EQ(value.value_or(""), c.expected) << c.reading;
+    EXPECT_EQ(value.has_value(), *c.expected != '\0') << c.reading;
+  }
 }
-
-// clang-format off
-const ValueCase kValues[] = {
-    {"WithUnit", "", "93", "93 %"},
-    {"PairsUnderAny", "", "b=60 a=10", "a=10 b=60"},
-    {"MeanUnderAverage", "<Instances Monitor=\"average\"/>", "a=10 b=61", "36 %"},
-    {"FailedRead", "", "!", ""},
-    {"InstanceCount", "<Threshold Operator=\"exist-change\"/>", "a=1 b=1", "2"},
-};
-// clang-format on
-INSTANTIATE_TEST_SUITE_P(CurrentValue, CurrentValueTest, ::testing::ValuesIn(kValues),
-                         CaseName<ValueCase>);
 
 // A rule on an snmp resource needs a target with an address, whichever table
 // the store changes; refused stores change nothing.
@@ -291,48 +273,6 @@ TEST_F(DataDirFixture, StoresThatWouldLeaveAnSnmpRuleWithoutAddressAreRefused) {
     EXPECT_EQ(module.TableDocument(c.table), before);
   }
   EXPECT_EQ(changes, 0);
-}
-
-// switchd as a whole with a fake source: a stored change reaches the engine,
-// and a refused store shows in the status.
-TEST_F(DataDirFixture, ServiceStoresReachTheEngineAndRefusalsTheStatus) {
-  WriteFile(data_dir_ + "/Resources.xml", kResources);
-  WriteFile(data_dir_ + "/Events.xml", kEvents);
-  WriteFile(data_dir_ + "/Rules.xml",
-            "<Rules>" + Rule("hot", "<Interval>1</Interval>") + "</Rules>");
-  WriteFile(data_dir_ + "/RuleSets.xml", "<RuleSets>" + RuleSet("s", {"hot"}) + "</RuleSets>");
-  const auto source = std::make_shared<FakeSource>();
-  source->Set("fake", "9");
-  source->Refuse("refused");
-  switchd::ServiceOptions options;
-  options.source = source;
-  StartService(options);
-  const auto reply = [&](DWORD oc, const std::string& name = "") {
-    const switchd::ModuleReply answer = service_->Module()->Handle({oc, 0, 0, 0, name});
-    return std::string(answer.data.begin(), answer.data.end());
-  };
-  ASSERT_TRUE(test_support::WaitFor([&] { return reply(sp::kOcThresholdStatus) == "\1"; }));
-  EXPECT_EQ(reply(sp::kOcRuleCurrentValue, "hot"), std::string("9 %") + '\0');
-  EXPECT_EQ(reply(sp::kOcRuleSetStatus, "s"), std::string(1, '\2'));
-
-  std::string reason;
-  ASSERT_EQ(service_->Module()->Store(
-                sp::kTableRules,
-                R"(<Rules><Rule Name="hot"><Threshold Value="100"/></Rule></Rules>)", &reason),
-            0u)
-      << reason;
-  ASSERT_TRUE(
-      test_support::WaitFor([&] { return reply(sp::kOcThresholdStatus) == std::string(1, '\0'); }));
-  EXPECT_EQ(service_->Module()->Store(sp::kTableResources,
-                                      R"(<Resources><Resource Name="x"><Request Type="builtin">)"
-                                      "refused</Request></Resource></Resources>",
-                                      &reason),
-            4u);
-  const switchd::ControlAnswer status = service_->Execute("status");
-  std::string lines;
-  for (const std::string& line : status.lines) lines += line + "\n";
-  EXPECT_NE(lines.find("Resources: resource \"x\": unknown request"), std::string::npos) << lines;
-  EXPECT_EQ(service_->Execute("rules --csv").error.rfind("usage", 0), 0u);
 }
 
 }  // namespace

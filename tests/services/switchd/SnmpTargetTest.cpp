@@ -17,7 +17,6 @@ TEST(SnmpTargetTest, AddressesAreHostAndOptionalPort) {
       {" 192.0.2.7:1161\n", "192.0.2.7 1161"},
       {"", "127.0.0.1 161"},
       {"agent.example.com", "agent.example.com 161"},
-      {"agent-2:162", "agent-2 162"},
       {"[2001:db8::1]:1161", "2001:db8::1 1161"},
       {"[::1]", "::1 161"},
       {"::1", "::1 161"},

@@ -1,11 +1,8 @@
 // The switch object in this process, reached by the agent's real switch client
 // (recording every event frame and the dispatch id that carried it) through the
 // class registry, and its request methods called directly.
-#include <stdlib.h>
 
 #include <condition_variable>
-#include <cstring>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 
