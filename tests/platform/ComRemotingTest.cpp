@@ -460,24 +460,4 @@ TEST_F(ComRemotingTest, PeerIsAcceptedOnlyByUserOrGroup) {
   EXPECT_TRUE(S_ISSOCK(info.st_mode) && (info.st_mode & 0777) == 0660u) << info.st_mode;
 }
 
-TEST_F(ComRemotingTest, ActivationNeedsARegisteredClassAServerAndThatServersClass) {
-  constexpr CLSID kNobody = {0xBADC1A55, 0, 0, {1, 2, 3, 4, 5, 6, 7, 8}};
-  MULTI_QI qi{&IID_IDispatch, nullptr, S_OK};
-  EXPECT_EQ(CoCreateInstanceEx(kNobody, nullptr, CLSCTX_LOCAL_SERVER, nullptr, 1, &qi),
-            REGDB_E_CLASSNOTREG);
-  HRESULT hr = S_OK;
-  EXPECT_FALSE(Create(&hr));  // registered, but no server runs
-  EXPECT_EQ(hr, RPC_E_SERVER_UNAVAILABLE);
-  { RawServer stale(path_); }  // closed: the file stays, nobody listens
-  StartServer();               // starts over the stale file
-  EXPECT_TRUE(Create());
-  server_.reset();
-  ComServer other;  // a server that does not serve the class
-  ComServer::Options options;
-  options.path = path_;
-  ASSERT_TRUE(other.Start(options, nullptr));
-  EXPECT_FALSE(Create(&hr));
-  EXPECT_EQ(hr, REGDB_E_CLASSNOTREG);
-}
-
 }  // namespace

@@ -131,21 +131,6 @@ class CancellationTest : public ::testing::Test {
   void TearDown() override { CoDisableCallCancellation(nullptr); }
 };
 
-TEST_F(CancellationTest, CancelCallWakesTheBlockedThread) {
-  std::promise<DWORD> started;
-  auto outcome = std::async(std::launch::async, [&] {
-    platform::CancellableCall call;
-    started.set_value(GetCurrentThreadId());
-    const bool cancelled = call.WaitForCancel(20000);
-    return cancelled && platform::CurrentCallCancelled();
-  });
-  const DWORD thread = started.get_future().get();
-  EXPECT_EQ(CoCancelCall(thread, 5), S_OK);
-  EXPECT_TRUE(outcome.get());
-  EXPECT_EQ(CoCancelCall(thread, 5), RPC_E_CALL_COMPLETE);  // the call is over
-  EXPECT_FALSE(platform::CurrentCallCancelled());
-}
-
 TEST_F(CancellationTest, CancelObjectCancelsOnceAndOutlivesTheCall) {
   std::promise<DWORD> started;
   std::promise<void> checked;

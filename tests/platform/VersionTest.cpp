@@ -62,15 +62,6 @@ constexpr vb::Entry kStrings[] = {{"FileDescription", "Desc"},
                                   {"Comments", ""}};
 constexpr vb::Spec kSpec{0x0409, 0x04B0, vb::kFileTypeApp, kStrings, 4};
 
-TEST(VersionBlockTest, CompileTimeAndRunTimeBuildersAgreeAndVersionsParse) {
-  constexpr auto kBlock = vb::Build<vb::Size(kSpec)>(kSpec);
-  const std::vector<unsigned char> runtime = vb::BuildVector(kSpec);
-  EXPECT_TRUE(std::equal(runtime.begin(), runtime.end(), kBlock.begin(), kBlock.end()));
-  EXPECT_EQ(QueryText(runtime.data(), "\\StringFileInfo\\040904B0\\Comments"), "");
-  EXPECT_EQ(vb::ParseVersion("3.5 beta 2"), 0x0003000500000000u);
-  EXPECT_EQ(vb::ParseVersion("1.2.3.4.5"), 0x0001000200030004u);
-}
-
 TEST(VersionBlockTest, TruncatedOrDamagedBlocksAreRejected) {
   const std::vector<unsigned char> block = vb::BuildVector(kSpec);
   for (size_t length = 0; length < block.size(); ++length) {

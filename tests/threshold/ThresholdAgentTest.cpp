@@ -329,43 +329,30 @@ TEST_F(EventsTest, EventsThatAreNotSnmpTrapsOrLackASeverityQueueNothing) {
 // The answers of a request that saw version A, version B, or anything in
 // between differ, so a request that sees a half-loaded table is caught.
 TEST_F(EventsTest, RequestsDuringReloadsSeeEitherTheOldOrTheNewTableWhole) {
-  std::vector<std::string> names_a, names_b;
-  std::string table_a = "<Rules>", table_b = "<Rules>";
+  const Oid column = lib_.At("1.3.1.1.2");
+  std::string table[2] = {"<Rules>", "<Rules>"};
+  std::set<Oid> rows[2], all;
   // Document order differs from OID order, so a partial load is visible.
   for (int i = 40; i > 0; --i) {
-    names_a.push_back("a" + std::to_string(i));
-    table_a += "<Rule Name=\"" + names_a.back() + "\"><Description>A</Description></Rule>";
-    if (i % 2 == 0) {
-      names_b.push_back("b" + std::to_string(i));
-      table_b += "<Rule Name=\"" + names_b.back() + "\"><Description>B</Description></Rule>";
+    for (int version = 0; version < 2 && (version == 0 || i % 2 == 0); ++version) {
+      const std::string name = (version == 0 ? "a" : "b") + std::to_string(i);
+      table[version] += "<Rule Name=\"" + name + "\"><Description/></Rule>";
+      rows[version].insert(WithName(column, name));
+      all.insert(WithName(column, name));
     }
   }
-  table_a += "</Rules>";
-  table_b += "</Rules>";
-  lib_.set_table(0x311, table_a.c_str());
+  lib_.set_table(0x311, (table[0] += "</Rules>").c_str());
+  table[1] += "</Rules>";
   ASSERT_NO_FATAL_FAILURE(Start());
   lib_.capture_trace(0);  // the walkers would trace without end
-
-  const Oid column = lib_.At("1.3.1.1.2");
-  std::set<Oid> all;
-  for (const auto& name : names_a) all.insert(WithName(column, name));
-  for (const auto& name : names_b) all.insert(WithName(column, name));
-  std::vector<Oid> starts{column};
+  std::vector<Oid> starts{column}, expect[2];
   starts.insert(starts.end(), all.begin(), all.end());
-
-  // The answers of a whole table: successor of each start within the table's rows.
-  const auto answers_of = [&](const std::vector<std::string>& names) {
-    std::set<Oid> rows;
-    for (const auto& name : names) rows.insert(WithName(column, name));
-    std::vector<Oid> answers;
+  for (int version = 0; version < 2; ++version) {  // each start's successor in that version
     for (const Oid& start : starts) {
-      const auto next = rows.upper_bound(start);
-      answers.push_back(next != rows.end() ? *next : Oid{});
+      const auto next = rows[version].upper_bound(start);
+      expect[version].push_back(next != rows[version].end() ? *next : Oid{});
     }
-    return answers;
-  };
-  const std::vector<Oid> expect_a = answers_of(names_a);
-  const std::vector<Oid> expect_b = answers_of(names_b);
+  }
 
   std::atomic<bool> stop{false};
   std::atomic<int> torn{0}, requests{0};
@@ -381,18 +368,17 @@ TEST_F(EventsTest, RequestsDuringReloadsSeeEitherTheOldOrTheNewTableWhole) {
         for (size_t i = 0; i < vbs.size(); ++i) {
           Oid name = NameOf(vbs[i]);
           // Past the last row the answer lies in the next column.
-          answers.push_back(name.size() > column.size() &&
-                                    std::equal(column.begin(), column.end(), name.begin())
-                                ? name
-                                : Oid{});
+          const bool in_column =
+              name.size() > column.size() && std::equal(column.begin(), column.end(), name.begin());
+          answers.push_back(in_column ? name : Oid{});
         }
-        if (answers != expect_a && answers != expect_b) ++torn;
+        if (answers != expect[0] && answers != expect[1]) ++torn;
         ++requests;
       }
     });
   }
   for (int reload = 0; reload < 60; ++reload) {
-    lib_.set_table(0x311, reload % 2 == 0 ? table_b.c_str() : table_a.c_str());
+    lib_.set_table(0x311, table[(reload + 1) % 2].c_str());
     lib_.raise_table_changed(0x311);
   }
   stop = true;
