@@ -19,8 +19,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <iterator>
-#include <set>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -29,6 +27,7 @@
 #include <vector>
 
 #include "mibtree/SnmpVarbind.h"
+#include "mibtree/detail/EntryStore.h"
 #include "mibtree/detail/MibEntry.h"
 #include "platform/Snmp.h"
 #include "platform/SnmpOwners.h"
@@ -161,7 +160,7 @@ class CSnmpMibTree {
   void ClearMib() {
     CriticalSectionLock lock(lock_);
     ForgetPositions();
-    store_.clear();
+    store_.Clear();
   }
 
   // Removes every entry whose OID begins with the prefix; true if any was removed.
@@ -173,14 +172,15 @@ class CSnmpMibTree {
     // The subtree is the run of entries that starts at the first one not below
     // the prefix: every entry that begins with the prefix sorts there or later,
     // every entry after the run sorts after the whole subtree.
-    const auto first = store_.lower_bound(encoded.Span());
-    auto last = first;
-    while (last != store_.end() && mibtree::detail::KeyStartsWith(last->Key(), encoded.Span())) {
-      ++last;
+    const Position first = store_.LowerBound(encoded.Span());
+    Position last = first;
+    while (!store_.IsEnd(last) &&
+           mibtree::detail::KeyStartsWith(store_.At(last).Key(), encoded.Span())) {
+      last = store_.Next(last);
     }
     if (first == last) return false;
     ForgetPositions();
-    store_.erase(first, last);
+    store_.Erase(first, last);
     return true;
   }
 
@@ -191,10 +191,10 @@ class CSnmpMibTree {
     if (varbind == nullptr) return false;
     const mibtree::detail::OidKey key(varbind->name);
     CriticalSectionLock lock(lock_);
-    const auto next = store_.upper_bound(key.Span());
-    if (next == store_.end()) return false;
+    const Position next = store_.UpperBound(key.Span());
+    if (store_.IsEnd(next)) return false;
     VarBindOwner copy;
-    if (!CopyEntry(*next, copy)) return false;
+    if (!CopyEntry(store_.At(next), copy)) return false;
     SnmpUtilVarBindFree(varbind);
     *varbind = copy.Release();
     return true;
@@ -254,14 +254,16 @@ class CSnmpMibTree {
     if (varbind == nullptr) return false;
     const mibtree::detail::OidKey key(varbind->name);
     CriticalSectionLock lock(lock_);
-    auto found = store_.end();
+    Position at = store_.End();
     if (request_type == SNMP_PDU_GET) {
-      found = store_.find(key.Span());
+      at = store_.Find(key.Span());
     } else if (request_type == SNMP_PDU_GETNEXT) {
-      found = NextAfter(key.Span());
+      at = NextAfter(key.Span());
     }
-    if (found == store_.end()) return false;
-    last_answer_ = found;
+    if (store_.IsEnd(at)) return false;
+    last_answer_ = at;
+    last_answer_generation_ = store_.Generation();
+    const Entry* found = &store_.At(at);
 
     // Callbacks work on a copy of the entry and may change the tree meanwhile;
     // nothing below touches the entry again.
@@ -293,8 +295,8 @@ class CSnmpMibTree {
     if (varbind == nullptr) return false;
     const mibtree::detail::OidKey key(varbind->name);
     CriticalSectionLock lock(lock_);
-    const auto found = store_.find(key.Span());
-    if (found == store_.end()) return false;
+    const Entry* found = FindEntry(key.Span());
+    if (found == nullptr) return false;
     SetStatus(error_status, SNMP_ERRORSTATUS_NOERROR);
     if (object_name != nullptr) *object_name = found->object_name;
     if (found->access != kMibReadWrite) {
@@ -313,8 +315,8 @@ class CSnmpMibTree {
     if (varbind == nullptr) return false;
     const mibtree::detail::OidKey key(varbind->name);
     CriticalSectionLock lock(lock_);
-    const auto found = store_.find(key.Span());
-    if (found == store_.end()) return false;
+    const Entry* found = FindEntry(key.Span());
+    if (found == nullptr) return false;
     if (found->access != kMibReadWrite) {
       SetStatus(error_status, SNMP_ERRORSTATUS_READONLY);
       return true;
@@ -326,8 +328,7 @@ class CSnmpMibTree {
     if (status == SNMP_ERRORSTATUS_NOERROR) {
       // The callback may have changed the tree (and the varbind): look the
       // entry up again by the key taken before.
-      const auto entry = store_.find(key.Span());
-      if (entry != store_.end()) {
+      if (const Entry* entry = FindEntry(key.Span()); entry != nullptr) {
         AsnAny copy;
         if (SnmpUtilAsnAnyCpy(&copy, &varbind->value)) {
           SnmpUtilAsnAnyFree(&entry->value);
@@ -343,7 +344,7 @@ class CSnmpMibTree {
 
   size_t GetMibEntryCount() const {
     CriticalSectionLock lock(lock_);
-    return store_.size();
+    return store_.Size();
   }
 
   // Everything but the value of the entry registered under oid; false if none.
@@ -351,8 +352,8 @@ class CSnmpMibTree {
     if (oid == nullptr || info == nullptr) return false;
     const mibtree::detail::OidKey key(*oid);
     CriticalSectionLock lock(lock_);
-    const auto found = store_.find(key.Span());
-    if (found == store_.end()) return false;
+    const Entry* found = FindEntry(key.Span());
+    if (found == nullptr) return false;
     const CallbackSet& callbacks = callback_sets_[found->callbacks];
     *info = MibEntryInfo{found->object_name, found->access,    found->user_word,
                          callbacks.get,      callbacks.set,    callbacks.check_set,
@@ -375,17 +376,21 @@ class CSnmpMibTree {
   };
 
   using Entry = mibtree::detail::MibEntry;
-  using Store = std::set<Entry, mibtree::detail::EntryOrder,
-                        mibtree::detail::PoolAllocator<Entry>>;
+  using Position = mibtree::detail::EntryStore::Position;
 
   // The first entry after key.  A walk asks for the entry after the one it was
   // answered last, which then takes no search.
-  typename Store::const_iterator NextAfter(mibtree::detail::KeySpan key) const {
-    if (last_answer_ != store_.end() &&
-        mibtree::detail::CompareKeys(last_answer_->Key(), key) == 0) {
-      return std::next(last_answer_);
+  Position NextAfter(mibtree::detail::KeySpan key) const {
+    if (last_answer_generation_ == store_.Generation() && store_.Holds(last_answer_) &&
+        mibtree::detail::CompareKeys(store_.At(last_answer_).Key(), key) == 0) {
+      return store_.Next(last_answer_);
     }
-    return store_.upper_bound(key);
+    return store_.UpperBound(key);
+  }
+
+  const Entry* FindEntry(mibtree::detail::KeySpan key) const {
+    const Position at = store_.Find(key);
+    return store_.IsEnd(at) ? nullptr : &store_.At(at);
   }
 
   static void SetStatus(AsnInteger32* error_status, DWORD status) {
@@ -449,11 +454,11 @@ class CSnmpMibTree {
 
   // The entry under key, created if there is none.
   const Entry& FindOrInsert(mibtree::detail::KeySpan key) {
-    const auto position = store_.lower_bound(key);
-    if (position != store_.end() && mibtree::detail::CompareKeys(position->Key(), key) == 0) {
-      return *position;
+    const Position at = store_.LowerBound(key);
+    if (!store_.IsEnd(at) && mibtree::detail::CompareKeys(store_.At(at).Key(), key) == 0) {
+      return store_.At(at);
     }
-    return *store_.emplace_hint(position, key);
+    return store_.At(store_.Insert(at, key));
   }
 
   // Registers a scalar or constant cell: value (taken over), callbacks, access
@@ -511,7 +516,7 @@ class CSnmpMibTree {
   // right behind the cell stored last (tail), which then costs no search.
   struct Column {
     std::vector<UINT> ids;
-    typename Store::const_iterator tail;
+    Position tail;
     bool has_tail = false;
     const char* name = "";  // interned object name registered last
 
@@ -551,37 +556,39 @@ class CSnmpMibTree {
   }
 
   // The entry under key, created if there is none, with the column's tail as
-  // the first guess of its place.
+  // the first guess of its place.  Other columns' cells may have moved the
+  // tail since, so the guess counts only when key still falls right behind it.
   const Entry& FindOrInsertCell(Column& column, mibtree::detail::KeySpan key) {
     using mibtree::detail::CompareKeys;
-    if (column.has_tail && CompareKeys(column.tail->Key(), key) < 0) {
-      const auto after = std::next(column.tail);
-      if (after == store_.end() || CompareKeys(key, after->Key()) < 0) {
-        column.tail = store_.emplace_hint(after, key);
-        return *column.tail;
+    if (column.has_tail && store_.Holds(column.tail) &&
+        CompareKeys(store_.At(column.tail).Key(), key) < 0) {
+      const Position after = store_.Next(column.tail);
+      if (store_.IsEnd(after) || CompareKeys(key, store_.At(after).Key()) < 0) {
+        column.tail = store_.Insert(after, key);
+        return store_.At(column.tail);
       }
     }
-    const auto position = store_.lower_bound(key);
-    if (position != store_.end() && CompareKeys(position->Key(), key) == 0) {
-      column.tail = position;
+    const Position at = store_.LowerBound(key);
+    if (!store_.IsEnd(at) && CompareKeys(store_.At(at).Key(), key) == 0) {
+      column.tail = at;
     } else {
-      column.tail = store_.emplace_hint(position, key);
+      column.tail = store_.Insert(at, key);
     }
     column.has_tail = true;
-    return *column.tail;
+    return store_.At(column.tail);
   }
 
   // After any removal no remembered position may be used again.
   void ForgetPositions() {
-    last_answer_ = store_.end();
     for (auto& [text, column] : columns_) column.has_tail = false;
   }
 
   mutable CRITICAL_SECTION lock_;
-  mibtree::detail::NodePool nodes_;  // before store_, which it outlives
-  Store store_{mibtree::detail::EntryOrder{}, mibtree::detail::PoolAllocator<Entry>(&nodes_)};
-  // The entry the last GET or GET-NEXT answered with; end() after any removal.
-  typename Store::const_iterator last_answer_ = store_.end();
+  mibtree::detail::EntryStore store_;
+  // The entry the last GET or GET-NEXT answered with, valid while the store
+  // is at the generation noted with it.
+  Position last_answer_;
+  uint64_t last_answer_generation_ = UINT64_MAX;
   static constexpr size_t kMaxColumns = 4096;
   struct TextHash {
     using is_transparent = void;

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <new>
+#include <utility>
 
 namespace mibtree::detail {
 
@@ -110,6 +111,27 @@ MibEntry::MibEntry(KeySpan key) : key_size_(static_cast<uint16_t>(key.size)) {
   std::memcpy(key_, &bytes, sizeof bytes);
 }
 
+MibEntry::MibEntry(MibEntry&& other) noexcept
+    : value(other.value),
+      object_name(other.object_name),
+      user_word(other.user_word),
+      callbacks(other.callbacks),
+      access(other.access),
+      key_size_(other.key_size_) {
+  std::memcpy(key_, other.key_, sizeof key_);
+  other.key_size_ = 0;
+  std::memset(&other.value, 0, sizeof other.value);
+  other.value.asnType = ASN_NULL;
+}
+
+MibEntry& MibEntry::operator=(MibEntry&& other) noexcept {
+  if (this != &other) {
+    this->~MibEntry();
+    new (this) MibEntry(std::move(other));
+  }
+  return *this;
+}
+
 MibEntry::~MibEntry() {
   SnmpUtilAsnAnyFree(&value);
   if (key_size_ > kInlineKeyBytes) {
@@ -117,40 +139,6 @@ MibEntry::~MibEntry() {
     std::memcpy(&bytes, key_, sizeof bytes);
     std::free(bytes);
   }
-}
-
-NodePool::~NodePool() {
-  for (void* block : blocks_) ::operator delete(block);
-}
-
-void* NodePool::Allocate(size_t size) {
-  if (slot_size_ == 0) {
-    // Nodes hold pointers and numbers: pointer alignment is all they need.
-    constexpr size_t kAlign = alignof(void*);
-    slot_size_ = (std::max(size, sizeof(FreeSlot)) + kAlign - 1) / kAlign * kAlign;
-  }
-  if (size > slot_size_) return ::operator new(size);
-  if (free_ != nullptr) {
-    FreeSlot* slot = free_;
-    free_ = slot->next;
-    return slot;
-  }
-  if (carved_ == kSlotsPerBlock) {
-    blocks_.reserve(blocks_.size() + 1);
-    block_ = static_cast<unsigned char*>(::operator new(slot_size_ * kSlotsPerBlock));
-    blocks_.push_back(block_);
-    carved_ = 0;
-  }
-  return block_ + slot_size_ * carved_++;
-}
-
-void NodePool::Release(void* slot, size_t size) {
-  if (slot == nullptr) return;
-  if (size > slot_size_) {
-    ::operator delete(slot);
-    return;
-  }
-  free_ = new (slot) FreeSlot{free_};
 }
 
 const char* NameTable::Intern(const char* name) {

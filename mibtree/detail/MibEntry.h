@@ -82,6 +82,10 @@ class MibEntry {
   ~MibEntry();
   MibEntry(const MibEntry&) = delete;
   MibEntry& operator=(const MibEntry&) = delete;
+  // Moving takes the key and the value over; the source keeps an empty key
+  // and a NULL value.
+  MibEntry(MibEntry&& other) noexcept;
+  MibEntry& operator=(MibEntry&& other) noexcept;
 
   KeySpan Key() const {
     if (key_size_ <= kInlineKeyBytes) return KeySpan{key_, key_size_};
@@ -110,60 +114,6 @@ struct EntryOrder {
   }
   bool operator()(KeySpan a, const MibEntry& b) const { return CompareKeys(a, b.Key()) < 0; }
   bool operator()(const MibEntry& a, KeySpan b) const { return CompareKeys(a.Key(), b) < 0; }
-};
-
-// Storage for the store's nodes.  A table is removed and loaded again as a
-// whole on every change, so nodes are kept in blocks and reused from a free
-// list: no allocator header per node, no return of memory to the system
-// between a removal and the load that follows it.  Not thread-safe (the tree's
-// lock guards it); memory goes back when the pool is destroyed.
-class NodePool {
- public:
-  NodePool() = default;
-  ~NodePool();
-  NodePool(const NodePool&) = delete;
-  NodePool& operator=(const NodePool&) = delete;
-
-  // Slots have the size of the first allocation; other sizes go to the heap.
-  void* Allocate(size_t size);
-  void Release(void* slot, size_t size);
-
- private:
-  static constexpr size_t kSlotsPerBlock = 1000;
-  struct FreeSlot {
-    FreeSlot* next;
-  };
-  size_t slot_size_ = 0;
-  FreeSlot* free_ = nullptr;
-  unsigned char* block_ = nullptr;  // the block being carved
-  size_t carved_ = kSlotsPerBlock;  // slots of block_ handed out
-  std::vector<void*> blocks_;
-};
-
-// The allocator of the store: single nodes from the pool.
-template <class T>
-struct PoolAllocator {
-  using value_type = T;
-  explicit PoolAllocator(NodePool* nodes) : pool(nodes) {}
-  template <class U>
-  PoolAllocator(const PoolAllocator<U>& other) : pool(other.pool) {}  // NOLINT: rebinding
-  static constexpr bool kPooled = alignof(T) <= alignof(void*);
-  T* allocate(size_t n) {
-    if (kPooled && n == 1) return static_cast<T*>(pool->Allocate(sizeof(T)));
-    return static_cast<T*>(::operator new(n * sizeof(T)));
-  }
-  void deallocate(T* p, size_t n) {
-    if (kPooled && n == 1) {
-      pool->Release(p, sizeof(T));
-    } else {
-      ::operator delete(p);
-    }
-  }
-  template <class U>
-  bool operator==(const PoolAllocator<U>& other) const {
-    return pool == other.pool;
-  }
-  NodePool* pool;
 };
 
 // Object names are a small set of literals repeated over every row of a table;
