@@ -142,17 +142,16 @@ class CSnmpMibTree {
     CriticalSectionLock lock(lock_);
     Column* column = nullptr;
     if (!CellKey(column_oid_text, object_name, text_index, kNoNumberIndex, &column)) return false;
-    AsnObjectIdentifier key{static_cast<UINT>(cell_ids_.size()), cell_ids_.data()};
-    const mibtree::detail::OidKey encoded(key);
-    if (!KeyFits(encoded, object_name)) return false;
+    const mibtree::detail::KeySpan key{cell_key_.data(), cell_key_.size()};
+    if (!KeyFits(key, object_name)) return false;
     uint16_t callbacks = 0;
     if (!FindCallbackSet(CallbackSet{get, set, check_set, pre_read}, &callbacks)) return false;
-    const Entry& entry = FindOrInsertCell(*column, encoded.Span());
+    const Entry& entry = FindOrInsertCell(*column, key);
     entry.callbacks = callbacks;
     entry.access = access;
     entry.user_word = 0;
     if (object_name != nullptr) entry.object_name = column->Name(names_, object_name);
-    TRACE(1, "\n## Var table entry:   %-30s - Oid=%s", entry.object_name, OidToString(&key));
+    TRACE(1, "\n## Var table entry:   %-30s - Oid=%s", entry.object_name, KeyText(entry.Key()));
     return true;
   }
 
@@ -413,8 +412,8 @@ class CSnmpMibTree {
   }
 
   // Entries hold keys of up to 64 KiB, far beyond any OID an SNMP message carries.
-  static bool KeyFits(const mibtree::detail::OidKey& key, const char* object_name) {
-    if (key.Span().size <= Entry::kMaxKeyBytes) return true;
+  static bool KeyFits(mibtree::detail::KeySpan key, const char* object_name) {
+    if (key.size <= Entry::kMaxKeyBytes) return true;
     TRACE(1, "\n## MIB entry rejected, OID too long: %-30s",
           object_name != nullptr ? object_name : "");
     return false;
@@ -425,6 +424,13 @@ class CSnmpMibTree {
     copy.Reset();
     return mibtree::detail::DecodeOidKey(entry.Key(), &copy->name) &&
            SnmpUtilAsnAnyCpy(&copy->value, &entry.value);
+  }
+
+  // The OID of a key as text, for trace lines.
+  static const char* KeyText(mibtree::detail::KeySpan key) {
+    OidOwner oid;
+    mibtree::detail::DecodeOidKey(key, oid.Get());
+    return OidToString(oid.Get());
   }
 
   // VarbindText of an entry, for trace lines.
@@ -466,7 +472,7 @@ class CSnmpMibTree {
   const Entry* StoreEntry(const OidOwner& key, VarBindOwner& value, const char* object_name,
                           const CallbackSet& callbacks, BYTE access, DWORD user_word) {
     const mibtree::detail::OidKey encoded(*key.Get());
-    if (!KeyFits(encoded, object_name)) return nullptr;
+    if (!KeyFits(encoded.Span(), object_name)) return nullptr;
     uint16_t callback_index = 0;
     if (!FindCallbackSet(callbacks, &callback_index)) return nullptr;
     const Entry& entry = FindOrInsert(encoded.Span());
@@ -496,10 +502,9 @@ class CSnmpMibTree {
     CriticalSectionLock lock(lock_);
     Column* column = nullptr;
     if (!CellKey(column_oid_text, object_name, text_index, number_index, &column)) return false;
-    const mibtree::detail::OidKey encoded(
-        AsnObjectIdentifier{static_cast<UINT>(cell_ids_.size()), cell_ids_.data()});
-    if (!KeyFits(encoded, object_name)) return false;
-    const Entry& entry = FindOrInsertCell(*column, encoded.Span());
+    const mibtree::detail::KeySpan key{cell_key_.data(), cell_key_.size()};
+    if (!KeyFits(key, object_name)) return false;
+    const Entry& entry = FindOrInsertCell(*column, key);
     SnmpUtilAsnAnyFree(&entry.value);
     entry.value = value.Release().value;
     entry.callbacks = 0;
@@ -515,7 +520,7 @@ class CSnmpMibTree {
   // rows mostly arrive in index order, so a column's next cell usually belongs
   // right behind the cell stored last (tail), which then costs no search.
   struct Column {
-    std::vector<UINT> ids;
+    std::vector<unsigned char> key;
     Position tail;
     bool has_tail = false;
     const char* name = "";  // interned object name registered last
@@ -526,7 +531,7 @@ class CSnmpMibTree {
     }
   };
 
-  // Puts the OID of a cell into cell_ids_: the column, the length-prefixed
+  // Puts the key of a cell into cell_key_: the column, the length-prefixed
   // text index (if any) and the number index (unless kNoNumberIndex).  False
   // (with the trace of an unparsable OID) when the column text does not parse.
   bool CellKey(const char* column_oid_text, const char* object_name, const char* text_index,
@@ -540,18 +545,20 @@ class CSnmpMibTree {
       // costs the parse again.
       if (columns_.size() >= kMaxColumns) columns_.clear();
       found = columns_.emplace(std::string(text), Column{}).first;
-      found->second.ids.assign(parsed->ids, parsed->ids + parsed->idLength);
+      const mibtree::detail::OidKey encoded(*parsed.Get());
+      const mibtree::detail::KeySpan key = encoded.Span();
+      found->second.key.assign(key.data, key.data + key.size);
     }
     *column = &found->second;
-    cell_ids_.assign(found->second.ids.begin(), found->second.ids.end());
+    cell_key_.assign(found->second.key.begin(), found->second.key.end());
     if (text_index != nullptr) {
       const size_t length = std::strlen(text_index);
-      cell_ids_.push_back(static_cast<UINT>(length));
+      mibtree::detail::AppendKeyId(static_cast<UINT>(length), &cell_key_);
       for (size_t i = 0; i < length; ++i) {
-        cell_ids_.push_back(static_cast<unsigned char>(text_index[i]));
+        mibtree::detail::AppendKeyId(static_cast<unsigned char>(text_index[i]), &cell_key_);
       }
     }
-    if (number_index != kNoNumberIndex) cell_ids_.push_back(number_index);
+    if (number_index != kNoNumberIndex) mibtree::detail::AppendKeyId(number_index, &cell_key_);
     return true;
   }
 
@@ -595,7 +602,7 @@ class CSnmpMibTree {
     size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
   };
   std::unordered_map<std::string, Column, TextHash, std::equal_to<>> columns_;
-  std::vector<UINT> cell_ids_;  // scratch of CellKey, under lock_
+  std::vector<unsigned char> cell_key_;  // scratch of CellKey, under lock_
   std::vector<CallbackSet> callback_sets_{CallbackSet{}};
   mibtree::detail::NameTable names_;
   std::deque<Region> regions_;

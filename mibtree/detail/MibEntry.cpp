@@ -75,6 +75,12 @@ OidKey::OidKey(const AsnObjectIdentifier& oid) {
   for (UINT i = 0; i < count; ++i) out = Encode(oid.ids[i], out);
 }
 
+void AppendKeyId(UINT id, std::vector<unsigned char>* key) {
+  const size_t at = key->size();
+  key->resize(at + EncodedSize(id));
+  Encode(id, key->data() + at);
+}
+
 bool DecodeOidKey(KeySpan key, AsnObjectIdentifier* oid) {
   oid->idLength = 0;
   oid->ids = nullptr;

@@ -48,6 +48,9 @@ class OidKey {
   size_t size_ = 0;
 };
 
+// Appends the code of one sub-identifier to key.
+void AppendKeyId(UINT id, std::vector<unsigned char>* key);
+
 // Decodes key into oid (from the SNMP allocator; oid is overwritten, not freed).
 // False when memory runs out.
 bool DecodeOidKey(KeySpan key, AsnObjectIdentifier* oid);
