@@ -330,8 +330,7 @@ class CSnmpMibTree {
       if (const Entry* entry = FindEntry(key.Span()); entry != nullptr) {
         AsnAny copy;
         if (SnmpUtilAsnAnyCpy(&copy, &varbind->value)) {
-          SnmpUtilAsnAnyFree(&entry->value);
-          entry->value = copy;
+          entry->SetValue(copy);
         } else {
           status = SNMP_ERRORSTATUS_GENERR;
         }
@@ -422,8 +421,9 @@ class CSnmpMibTree {
   // The entry as a varbind owned by copy (name decoded from the key).
   static bool CopyEntry(const Entry& entry, VarBindOwner& copy) {
     copy.Reset();
+    AsnAny value = entry.Value();  // borrowed, not freed
     return mibtree::detail::DecodeOidKey(entry.Key(), &copy->name) &&
-           SnmpUtilAsnAnyCpy(&copy->value, &entry.value);
+           SnmpUtilAsnAnyCpy(&copy->value, &value);
   }
 
   // The OID of a key as text, for trace lines.
@@ -436,7 +436,7 @@ class CSnmpMibTree {
   // VarbindText of an entry, for trace lines.
   static const char* EntryText(const Entry& entry) {
     SnmpVarBind view;
-    view.value = entry.value;  // borrowed, not freed
+    view.value = entry.Value();  // borrowed, not freed
     OidOwner name;
     mibtree::detail::DecodeOidKey(entry.Key(), name.Get());
     view.name = *name.Get();
@@ -476,8 +476,7 @@ class CSnmpMibTree {
     uint16_t callback_index = 0;
     if (!FindCallbackSet(callbacks, &callback_index)) return nullptr;
     const Entry& entry = FindOrInsert(encoded.Span());
-    SnmpUtilAsnAnyFree(&entry.value);
-    entry.value = value.Release().value;
+    entry.SetValue(value.Release().value);
     entry.callbacks = callback_index;
     entry.access = access;
     entry.user_word = user_word;
@@ -505,8 +504,7 @@ class CSnmpMibTree {
     const mibtree::detail::KeySpan key{cell_key_.data(), cell_key_.size()};
     if (!KeyFits(key, object_name)) return false;
     const Entry& entry = FindOrInsertCell(*column, key);
-    SnmpUtilAsnAnyFree(&entry.value);
-    entry.value = value.Release().value;
+    entry.SetValue(value.Release().value);
     entry.callbacks = 0;
     entry.access = kMibReadOnly;
     entry.user_word = 0;

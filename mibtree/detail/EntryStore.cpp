@@ -49,11 +49,17 @@ EntryStore::Position EntryStore::Place(Position at, KeySpan key) {
     return Position{0, 0};
   }
   // The place before the first entry of a chunk is also the place after the
-  // last entry of the chunk before: a run of appends fills that one.
-  if (at.slot == 0 && at.chunk > 0 && chunks_[at.chunk - 1].size() < kChunkEntries) {
-    at = Position{at.chunk - 1, chunks_[at.chunk - 1].size()};
-  } else if (IsEnd(at)) {
-    at = Position{chunks_.size() - 1, chunks_.back().size()};
+  // last entry of the chunk before: a run of appends fills that one, and
+  // once it is full, goes on in a new chunk rather than pushing the entries
+  // of the next chunk along one by one.
+  if (at.slot == 0 && at.chunk > 0) {
+    if (chunks_[at.chunk - 1].size() < kChunkEntries) {
+      at = Position{at.chunk - 1, chunks_[at.chunk - 1].size()};
+    } else if (IsEnd(at) || chunks_[at.chunk].size() > kChunkEntries / 8) {
+      chunks_.insert(chunks_.begin() + static_cast<std::ptrdiff_t>(at.chunk), NewChunk())
+          ->emplace_back(key);
+      return at;
+    }
   }
   Chunk& chunk = chunks_[at.chunk];
   const auto slot = chunk.begin() + static_cast<std::ptrdiff_t>(at.slot);

@@ -105,8 +105,6 @@ bool DecodeOidKey(KeySpan key, AsnObjectIdentifier* oid) {
 }
 
 MibEntry::MibEntry(KeySpan key) : key_size_(static_cast<uint16_t>(key.size)) {
-  std::memset(&value, 0, sizeof value);
-  value.asnType = ASN_NULL;
   if (key.size <= kInlineKeyBytes) {
     if (key.size != 0) std::memcpy(key_, key.data, key.size);
     return;
@@ -118,16 +116,16 @@ MibEntry::MibEntry(KeySpan key) : key_size_(static_cast<uint16_t>(key.size)) {
 }
 
 MibEntry::MibEntry(MibEntry&& other) noexcept
-    : value(other.value),
-      object_name(other.object_name),
+    : object_name(other.object_name),
       user_word(other.user_word),
       callbacks(other.callbacks),
       access(other.access),
+      value_type_(other.value_type_),
       key_size_(other.key_size_) {
+  std::memcpy(value_, other.value_, sizeof value_);
   std::memcpy(key_, other.key_, sizeof key_);
   other.key_size_ = 0;
-  std::memset(&other.value, 0, sizeof other.value);
-  other.value.asnType = ASN_NULL;
+  other.value_type_ = ASN_NULL;
 }
 
 MibEntry& MibEntry::operator=(MibEntry&& other) noexcept {
@@ -138,8 +136,16 @@ MibEntry& MibEntry::operator=(MibEntry&& other) noexcept {
   return *this;
 }
 
+void MibEntry::SetValue(const AsnAny& value) const {
+  AsnAny held = Value();
+  SnmpUtilAsnAnyFree(&held);
+  value_type_ = value.asnType;
+  std::memcpy(value_, &value.asnValue, sizeof value_);
+}
+
 MibEntry::~MibEntry() {
-  SnmpUtilAsnAnyFree(&value);
+  AsnAny held = Value();
+  SnmpUtilAsnAnyFree(&held);
   if (key_size_ > kInlineKeyBytes) {
     void* bytes = nullptr;
     std::memcpy(&bytes, key_, sizeof bytes);

@@ -69,14 +69,16 @@ inline bool KeyStartsWith(KeySpan key, KeySpan prefix) {
 }
 
 // One registered object instance.  Kept compact because a large agent holds a
-// million of these: the key is stored in the entry itself when it is short, the
-// callbacks are an index into the tree's table of distinct callback sets, and
-// the object name points into the tree's interned names.  The store hands out
-// const elements; everything but the key may be updated in place (mutable).
+// million of these: 64 bytes on a 64-bit machine.  The key is stored in the
+// entry itself when it is short, the value without the padding of AsnAny, the
+// callbacks as an index into the tree's table of distinct callback sets, and
+// the object name as a pointer into the tree's interned names.  The store hands
+// out const elements; everything but the key may be updated in place.
 class MibEntry {
  public:
-  // Longest key kept inside the entry; longer keys live on the heap.
-  static constexpr size_t kInlineKeyBytes = 46;
+  // Longest key kept inside the entry; longer keys live on the heap.  A cell
+  // of the agent's tables whose index is a name of up to 14 characters fits.
+  static constexpr size_t kInlineKeyBytes = 30;
   // Longest key an entry can hold at all (some 13,000 sub-identifiers).
   static constexpr size_t kMaxKeyBytes = UINT16_MAX;
 
@@ -97,13 +99,24 @@ class MibEntry {
     return KeySpan{bytes, key_size_};
   }
 
-  mutable AsnAny value;
+  // The value, still owned by the entry.
+  AsnAny Value() const {
+    AsnAny value;
+    value.asnType = value_type_;
+    std::memcpy(&value.asnValue, value_, sizeof value_);
+    return value;
+  }
+  // Takes value over and frees the one held before.
+  void SetValue(const AsnAny& value) const;
+
   mutable const char* object_name = "";
   mutable DWORD user_word = 0;
   mutable uint16_t callbacks = 0;  // 0: no callbacks
   mutable BYTE access = 0;         // 2: read-write
 
  private:
+  mutable BYTE value_type_ = ASN_NULL;
+  mutable unsigned char value_[sizeof(AsnAny::asnValue)] = {};
   uint16_t key_size_ = 0;
   // The key, or (when longer than kInlineKeyBytes) a pointer to it, copied in
   // byte by byte since the array has no pointer alignment.
