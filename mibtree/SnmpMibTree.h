@@ -19,8 +19,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <iterator>
-#include <set>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -29,6 +27,7 @@
 #include <vector>
 
 #include "mibtree/SnmpVarbind.h"
+#include "mibtree/detail/EntryStore.h"
 #include "mibtree/detail/MibEntry.h"
 #include "platform/Snmp.h"
 #include "platform/SnmpOwners.h"
@@ -143,17 +142,16 @@ class CSnmpMibTree {
     CriticalSectionLock lock(lock_);
     Column* column = nullptr;
     if (!CellKey(column_oid_text, object_name, text_index, kNoNumberIndex, &column)) return false;
-    AsnObjectIdentifier key{static_cast<UINT>(cell_ids_.size()), cell_ids_.data()};
-    const mibtree::detail::OidKey encoded(key);
-    if (!KeyFits(encoded, object_name)) return false;
+    const mibtree::detail::KeySpan key{cell_key_.data(), cell_key_.size()};
+    if (!KeyFits(key, object_name)) return false;
     uint16_t callbacks = 0;
     if (!FindCallbackSet(CallbackSet{get, set, check_set, pre_read}, &callbacks)) return false;
-    const Entry& entry = FindOrInsertCell(*column, encoded.Span());
+    const Entry& entry = FindOrInsertCell(*column, key);
     entry.callbacks = callbacks;
     entry.access = access;
     entry.user_word = 0;
     if (object_name != nullptr) entry.object_name = column->Name(names_, object_name);
-    TRACE(1, "\n## Var table entry:   %-30s - Oid=%s", entry.object_name, OidToString(&key));
+    TRACE(1, "\n## Var table entry:   %-30s - Oid=%s", entry.object_name, KeyText(entry.Key()));
     return true;
   }
 
@@ -161,7 +159,7 @@ class CSnmpMibTree {
   void ClearMib() {
     CriticalSectionLock lock(lock_);
     ForgetPositions();
-    store_.clear();
+    store_.Clear();
   }
 
   // Removes every entry whose OID begins with the prefix; true if any was removed.
@@ -173,14 +171,15 @@ class CSnmpMibTree {
     // The subtree is the run of entries that starts at the first one not below
     // the prefix: every entry that begins with the prefix sorts there or later,
     // every entry after the run sorts after the whole subtree.
-    const auto first = store_.lower_bound(encoded.Span());
-    auto last = first;
-    while (last != store_.end() && mibtree::detail::KeyStartsWith(last->Key(), encoded.Span())) {
-      ++last;
+    const Position first = store_.LowerBound(encoded.Span());
+    Position last = first;
+    while (!store_.IsEnd(last) &&
+           mibtree::detail::KeyStartsWith(store_.At(last).Key(), encoded.Span())) {
+      last = store_.Next(last);
     }
     if (first == last) return false;
     ForgetPositions();
-    store_.erase(first, last);
+    store_.Erase(first, last);
     return true;
   }
 
@@ -191,10 +190,10 @@ class CSnmpMibTree {
     if (varbind == nullptr) return false;
     const mibtree::detail::OidKey key(varbind->name);
     CriticalSectionLock lock(lock_);
-    const auto next = store_.upper_bound(key.Span());
-    if (next == store_.end()) return false;
+    const Position next = store_.UpperBound(key.Span());
+    if (store_.IsEnd(next)) return false;
     VarBindOwner copy;
-    if (!CopyEntry(*next, copy)) return false;
+    if (!CopyEntry(store_.At(next), copy)) return false;
     SnmpUtilVarBindFree(varbind);
     *varbind = copy.Release();
     return true;
@@ -254,14 +253,16 @@ class CSnmpMibTree {
     if (varbind == nullptr) return false;
     const mibtree::detail::OidKey key(varbind->name);
     CriticalSectionLock lock(lock_);
-    auto found = store_.end();
+    Position at = store_.End();
     if (request_type == SNMP_PDU_GET) {
-      found = store_.find(key.Span());
+      at = store_.Find(key.Span());
     } else if (request_type == SNMP_PDU_GETNEXT) {
-      found = NextAfter(key.Span());
+      at = NextAfter(key.Span());
     }
-    if (found == store_.end()) return false;
-    last_answer_ = found;
+    if (store_.IsEnd(at)) return false;
+    last_answer_ = at;
+    last_answer_generation_ = store_.Generation();
+    const Entry* found = &store_.At(at);
 
     // Callbacks work on a copy of the entry and may change the tree meanwhile;
     // nothing below touches the entry again.
@@ -293,8 +294,8 @@ class CSnmpMibTree {
     if (varbind == nullptr) return false;
     const mibtree::detail::OidKey key(varbind->name);
     CriticalSectionLock lock(lock_);
-    const auto found = store_.find(key.Span());
-    if (found == store_.end()) return false;
+    const Entry* found = FindEntry(key.Span());
+    if (found == nullptr) return false;
     SetStatus(error_status, SNMP_ERRORSTATUS_NOERROR);
     if (object_name != nullptr) *object_name = found->object_name;
     if (found->access != kMibReadWrite) {
@@ -313,8 +314,8 @@ class CSnmpMibTree {
     if (varbind == nullptr) return false;
     const mibtree::detail::OidKey key(varbind->name);
     CriticalSectionLock lock(lock_);
-    const auto found = store_.find(key.Span());
-    if (found == store_.end()) return false;
+    const Entry* found = FindEntry(key.Span());
+    if (found == nullptr) return false;
     if (found->access != kMibReadWrite) {
       SetStatus(error_status, SNMP_ERRORSTATUS_READONLY);
       return true;
@@ -326,12 +327,10 @@ class CSnmpMibTree {
     if (status == SNMP_ERRORSTATUS_NOERROR) {
       // The callback may have changed the tree (and the varbind): look the
       // entry up again by the key taken before.
-      const auto entry = store_.find(key.Span());
-      if (entry != store_.end()) {
+      if (const Entry* entry = FindEntry(key.Span()); entry != nullptr) {
         AsnAny copy;
         if (SnmpUtilAsnAnyCpy(&copy, &varbind->value)) {
-          SnmpUtilAsnAnyFree(&entry->value);
-          entry->value = copy;
+          entry->SetValue(copy);
         } else {
           status = SNMP_ERRORSTATUS_GENERR;
         }
@@ -343,7 +342,7 @@ class CSnmpMibTree {
 
   size_t GetMibEntryCount() const {
     CriticalSectionLock lock(lock_);
-    return store_.size();
+    return store_.Size();
   }
 
   // Everything but the value of the entry registered under oid; false if none.
@@ -351,8 +350,8 @@ class CSnmpMibTree {
     if (oid == nullptr || info == nullptr) return false;
     const mibtree::detail::OidKey key(*oid);
     CriticalSectionLock lock(lock_);
-    const auto found = store_.find(key.Span());
-    if (found == store_.end()) return false;
+    const Entry* found = FindEntry(key.Span());
+    if (found == nullptr) return false;
     const CallbackSet& callbacks = callback_sets_[found->callbacks];
     *info = MibEntryInfo{found->object_name, found->access,    found->user_word,
                          callbacks.get,      callbacks.set,    callbacks.check_set,
@@ -375,17 +374,21 @@ class CSnmpMibTree {
   };
 
   using Entry = mibtree::detail::MibEntry;
-  using Store = std::set<Entry, mibtree::detail::EntryOrder,
-                        mibtree::detail::PoolAllocator<Entry>>;
+  using Position = mibtree::detail::EntryStore::Position;
 
   // The first entry after key.  A walk asks for the entry after the one it was
   // answered last, which then takes no search.
-  typename Store::const_iterator NextAfter(mibtree::detail::KeySpan key) const {
-    if (last_answer_ != store_.end() &&
-        mibtree::detail::CompareKeys(last_answer_->Key(), key) == 0) {
-      return std::next(last_answer_);
+  Position NextAfter(mibtree::detail::KeySpan key) const {
+    if (last_answer_generation_ == store_.Generation() && store_.Holds(last_answer_) &&
+        mibtree::detail::CompareKeys(store_.At(last_answer_).Key(), key) == 0) {
+      return store_.Next(last_answer_);
     }
-    return store_.upper_bound(key);
+    return store_.UpperBound(key);
+  }
+
+  const Entry* FindEntry(mibtree::detail::KeySpan key) const {
+    const Position at = store_.Find(key);
+    return store_.IsEnd(at) ? nullptr : &store_.At(at);
   }
 
   static void SetStatus(AsnInteger32* error_status, DWORD status) {
@@ -408,8 +411,8 @@ class CSnmpMibTree {
   }
 
   // Entries hold keys of up to 64 KiB, far beyond any OID an SNMP message carries.
-  static bool KeyFits(const mibtree::detail::OidKey& key, const char* object_name) {
-    if (key.Span().size <= Entry::kMaxKeyBytes) return true;
+  static bool KeyFits(mibtree::detail::KeySpan key, const char* object_name) {
+    if (key.size <= Entry::kMaxKeyBytes) return true;
     TRACE(1, "\n## MIB entry rejected, OID too long: %-30s",
           object_name != nullptr ? object_name : "");
     return false;
@@ -418,14 +421,22 @@ class CSnmpMibTree {
   // The entry as a varbind owned by copy (name decoded from the key).
   static bool CopyEntry(const Entry& entry, VarBindOwner& copy) {
     copy.Reset();
+    AsnAny value = entry.Value();  // borrowed, not freed
     return mibtree::detail::DecodeOidKey(entry.Key(), &copy->name) &&
-           SnmpUtilAsnAnyCpy(&copy->value, &entry.value);
+           SnmpUtilAsnAnyCpy(&copy->value, &value);
+  }
+
+  // The OID of a key as text, for trace lines.
+  static const char* KeyText(mibtree::detail::KeySpan key) {
+    OidOwner oid;
+    mibtree::detail::DecodeOidKey(key, oid.Get());
+    return OidToString(oid.Get());
   }
 
   // VarbindText of an entry, for trace lines.
   static const char* EntryText(const Entry& entry) {
     SnmpVarBind view;
-    view.value = entry.value;  // borrowed, not freed
+    view.value = entry.Value();  // borrowed, not freed
     OidOwner name;
     mibtree::detail::DecodeOidKey(entry.Key(), name.Get());
     view.name = *name.Get();
@@ -449,11 +460,11 @@ class CSnmpMibTree {
 
   // The entry under key, created if there is none.
   const Entry& FindOrInsert(mibtree::detail::KeySpan key) {
-    const auto position = store_.lower_bound(key);
-    if (position != store_.end() && mibtree::detail::CompareKeys(position->Key(), key) == 0) {
-      return *position;
+    const Position at = store_.LowerBound(key);
+    if (!store_.IsEnd(at) && mibtree::detail::CompareKeys(store_.At(at).Key(), key) == 0) {
+      return store_.At(at);
     }
-    return *store_.emplace_hint(position, key);
+    return store_.At(store_.Insert(at, key));
   }
 
   // Registers a scalar or constant cell: value (taken over), callbacks, access
@@ -461,12 +472,11 @@ class CSnmpMibTree {
   const Entry* StoreEntry(const OidOwner& key, VarBindOwner& value, const char* object_name,
                           const CallbackSet& callbacks, BYTE access, DWORD user_word) {
     const mibtree::detail::OidKey encoded(*key.Get());
-    if (!KeyFits(encoded, object_name)) return nullptr;
+    if (!KeyFits(encoded.Span(), object_name)) return nullptr;
     uint16_t callback_index = 0;
     if (!FindCallbackSet(callbacks, &callback_index)) return nullptr;
     const Entry& entry = FindOrInsert(encoded.Span());
-    SnmpUtilAsnAnyFree(&entry.value);
-    entry.value = value.Release().value;
+    entry.SetValue(value.Release().value);
     entry.callbacks = callback_index;
     entry.access = access;
     entry.user_word = user_word;
@@ -491,12 +501,10 @@ class CSnmpMibTree {
     CriticalSectionLock lock(lock_);
     Column* column = nullptr;
     if (!CellKey(column_oid_text, object_name, text_index, number_index, &column)) return false;
-    const mibtree::detail::OidKey encoded(
-        AsnObjectIdentifier{static_cast<UINT>(cell_ids_.size()), cell_ids_.data()});
-    if (!KeyFits(encoded, object_name)) return false;
-    const Entry& entry = FindOrInsertCell(*column, encoded.Span());
-    SnmpUtilAsnAnyFree(&entry.value);
-    entry.value = value.Release().value;
+    const mibtree::detail::KeySpan key{cell_key_.data(), cell_key_.size()};
+    if (!KeyFits(key, object_name)) return false;
+    const Entry& entry = FindOrInsertCell(*column, key);
+    entry.SetValue(value.Release().value);
     entry.callbacks = 0;
     entry.access = kMibReadOnly;
     entry.user_word = 0;
@@ -510,8 +518,8 @@ class CSnmpMibTree {
   // rows mostly arrive in index order, so a column's next cell usually belongs
   // right behind the cell stored last (tail), which then costs no search.
   struct Column {
-    std::vector<UINT> ids;
-    typename Store::const_iterator tail;
+    std::vector<unsigned char> key;
+    Position tail;
     bool has_tail = false;
     const char* name = "";  // interned object name registered last
 
@@ -521,7 +529,7 @@ class CSnmpMibTree {
     }
   };
 
-  // Puts the OID of a cell into cell_ids_: the column, the length-prefixed
+  // Puts the key of a cell into cell_key_: the column, the length-prefixed
   // text index (if any) and the number index (unless kNoNumberIndex).  False
   // (with the trace of an unparsable OID) when the column text does not parse.
   bool CellKey(const char* column_oid_text, const char* object_name, const char* text_index,
@@ -535,60 +543,64 @@ class CSnmpMibTree {
       // costs the parse again.
       if (columns_.size() >= kMaxColumns) columns_.clear();
       found = columns_.emplace(std::string(text), Column{}).first;
-      found->second.ids.assign(parsed->ids, parsed->ids + parsed->idLength);
+      const mibtree::detail::OidKey encoded(*parsed.Get());
+      const mibtree::detail::KeySpan key = encoded.Span();
+      found->second.key.assign(key.data, key.data + key.size);
     }
     *column = &found->second;
-    cell_ids_.assign(found->second.ids.begin(), found->second.ids.end());
+    cell_key_.assign(found->second.key.begin(), found->second.key.end());
     if (text_index != nullptr) {
       const size_t length = std::strlen(text_index);
-      cell_ids_.push_back(static_cast<UINT>(length));
+      mibtree::detail::AppendKeyId(static_cast<UINT>(length), &cell_key_);
       for (size_t i = 0; i < length; ++i) {
-        cell_ids_.push_back(static_cast<unsigned char>(text_index[i]));
+        mibtree::detail::AppendKeyId(static_cast<unsigned char>(text_index[i]), &cell_key_);
       }
     }
-    if (number_index != kNoNumberIndex) cell_ids_.push_back(number_index);
+    if (number_index != kNoNumberIndex) mibtree::detail::AppendKeyId(number_index, &cell_key_);
     return true;
   }
 
   // The entry under key, created if there is none, with the column's tail as
-  // the first guess of its place.
+  // the first guess of its place.  Other columns' cells may have moved the
+  // tail since, so the guess counts only when key still falls right behind it.
   const Entry& FindOrInsertCell(Column& column, mibtree::detail::KeySpan key) {
     using mibtree::detail::CompareKeys;
-    if (column.has_tail && CompareKeys(column.tail->Key(), key) < 0) {
-      const auto after = std::next(column.tail);
-      if (after == store_.end() || CompareKeys(key, after->Key()) < 0) {
-        column.tail = store_.emplace_hint(after, key);
-        return *column.tail;
+    if (column.has_tail && store_.Holds(column.tail) &&
+        CompareKeys(store_.At(column.tail).Key(), key) < 0) {
+      const Position after = store_.Next(column.tail);
+      if (store_.IsEnd(after) || CompareKeys(key, store_.At(after).Key()) < 0) {
+        column.tail = store_.Insert(after, key);
+        return store_.At(column.tail);
       }
     }
-    const auto position = store_.lower_bound(key);
-    if (position != store_.end() && CompareKeys(position->Key(), key) == 0) {
-      column.tail = position;
+    const Position at = store_.LowerBound(key);
+    if (!store_.IsEnd(at) && CompareKeys(store_.At(at).Key(), key) == 0) {
+      column.tail = at;
     } else {
-      column.tail = store_.emplace_hint(position, key);
+      column.tail = store_.Insert(at, key);
     }
     column.has_tail = true;
-    return *column.tail;
+    return store_.At(column.tail);
   }
 
   // After any removal no remembered position may be used again.
   void ForgetPositions() {
-    last_answer_ = store_.end();
     for (auto& [text, column] : columns_) column.has_tail = false;
   }
 
   mutable CRITICAL_SECTION lock_;
-  mibtree::detail::NodePool nodes_;  // before store_, which it outlives
-  Store store_{mibtree::detail::EntryOrder{}, mibtree::detail::PoolAllocator<Entry>(&nodes_)};
-  // The entry the last GET or GET-NEXT answered with; end() after any removal.
-  typename Store::const_iterator last_answer_ = store_.end();
+  mibtree::detail::EntryStore store_;
+  // The entry the last GET or GET-NEXT answered with, valid while the store
+  // is at the generation noted with it.
+  Position last_answer_;
+  uint64_t last_answer_generation_ = UINT64_MAX;
   static constexpr size_t kMaxColumns = 4096;
   struct TextHash {
     using is_transparent = void;
     size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
   };
   std::unordered_map<std::string, Column, TextHash, std::equal_to<>> columns_;
-  std::vector<UINT> cell_ids_;  // scratch of CellKey, under lock_
+  std::vector<unsigned char> cell_key_;  // scratch of CellKey, under lock_
   std::vector<CallbackSet> callback_sets_{CallbackSet{}};
   mibtree::detail::NameTable names_;
   std::deque<Region> regions_;

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <new>
+#include <utility>
 
 namespace mibtree::detail {
 
@@ -74,6 +75,12 @@ OidKey::OidKey(const AsnObjectIdentifier& oid) {
   for (UINT i = 0; i < count; ++i) out = Encode(oid.ids[i], out);
 }
 
+void AppendKeyId(UINT id, std::vector<unsigned char>* key) {
+  const size_t at = key->size();
+  key->resize(at + EncodedSize(id));
+  Encode(id, key->data() + at);
+}
+
 bool DecodeOidKey(KeySpan key, AsnObjectIdentifier* oid) {
   oid->idLength = 0;
   oid->ids = nullptr;
@@ -98,8 +105,6 @@ bool DecodeOidKey(KeySpan key, AsnObjectIdentifier* oid) {
 }
 
 MibEntry::MibEntry(KeySpan key) : key_size_(static_cast<uint16_t>(key.size)) {
-  std::memset(&value, 0, sizeof value);
-  value.asnType = ASN_NULL;
   if (key.size <= kInlineKeyBytes) {
     if (key.size != 0) std::memcpy(key_, key.data, key.size);
     return;
@@ -110,47 +115,42 @@ MibEntry::MibEntry(KeySpan key) : key_size_(static_cast<uint16_t>(key.size)) {
   std::memcpy(key_, &bytes, sizeof bytes);
 }
 
+MibEntry::MibEntry(MibEntry&& other) noexcept
+    : object_name(other.object_name),
+      user_word(other.user_word),
+      callbacks(other.callbacks),
+      access(other.access),
+      value_type_(other.value_type_),
+      key_size_(other.key_size_) {
+  std::memcpy(value_, other.value_, sizeof value_);
+  std::memcpy(key_, other.key_, sizeof key_);
+  other.key_size_ = 0;
+  other.value_type_ = ASN_NULL;
+}
+
+MibEntry& MibEntry::operator=(MibEntry&& other) noexcept {
+  if (this != &other) {
+    this->~MibEntry();
+    new (this) MibEntry(std::move(other));
+  }
+  return *this;
+}
+
+void MibEntry::SetValue(const AsnAny& value) const {
+  AsnAny held = Value();
+  SnmpUtilAsnAnyFree(&held);
+  value_type_ = value.asnType;
+  std::memcpy(value_, &value.asnValue, sizeof value_);
+}
+
 MibEntry::~MibEntry() {
-  SnmpUtilAsnAnyFree(&value);
+  AsnAny held = Value();
+  SnmpUtilAsnAnyFree(&held);
   if (key_size_ > kInlineKeyBytes) {
     void* bytes = nullptr;
     std::memcpy(&bytes, key_, sizeof bytes);
     std::free(bytes);
   }
-}
-
-NodePool::~NodePool() {
-  for (void* block : blocks_) ::operator delete(block);
-}
-
-void* NodePool::Allocate(size_t size) {
-  if (slot_size_ == 0) {
-    // Nodes hold pointers and numbers: pointer alignment is all they need.
-    constexpr size_t kAlign = alignof(void*);
-    slot_size_ = (std::max(size, sizeof(FreeSlot)) + kAlign - 1) / kAlign * kAlign;
-  }
-  if (size > slot_size_) return ::operator new(size);
-  if (free_ != nullptr) {
-    FreeSlot* slot = free_;
-    free_ = slot->next;
-    return slot;
-  }
-  if (carved_ == kSlotsPerBlock) {
-    blocks_.reserve(blocks_.size() + 1);
-    block_ = static_cast<unsigned char*>(::operator new(slot_size_ * kSlotsPerBlock));
-    blocks_.push_back(block_);
-    carved_ = 0;
-  }
-  return block_ + slot_size_ * carved_++;
-}
-
-void NodePool::Release(void* slot, size_t size) {
-  if (slot == nullptr) return;
-  if (size > slot_size_) {
-    ::operator delete(slot);
-    return;
-  }
-  free_ = new (slot) FreeSlot{free_};
 }
 
 const char* NameTable::Intern(const char* name) {

@@ -48,6 +48,9 @@ class OidKey {
   size_t size_ = 0;
 };
 
+// Appends the code of one sub-identifier to key.
+void AppendKeyId(UINT id, std::vector<unsigned char>* key);
+
 // Decodes key into oid (from the SNMP allocator; oid is overwritten, not freed).
 // False when memory runs out.
 bool DecodeOidKey(KeySpan key, AsnObjectIdentifier* oid);
@@ -66,14 +69,16 @@ inline bool KeyStartsWith(KeySpan key, KeySpan prefix) {
 }
 
 // One registered object instance.  Kept compact because a large agent holds a
-// million of these: the key is stored in the entry itself when it is short, the
-// callbacks are an index into the tree's table of distinct callback sets, and
-// the object name points into the tree's interned names.  The store hands out
-// const elements; everything but the key may be updated in place (mutable).
+// million of these: 64 bytes on a 64-bit machine.  The key is stored in the
+// entry itself when it is short, the value without the padding of AsnAny, the
+// callbacks as an index into the tree's table of distinct callback sets, and
+// the object name as a pointer into the tree's interned names.  The store hands
+// out const elements; everything but the key may be updated in place.
 class MibEntry {
  public:
-  // Longest key kept inside the entry; longer keys live on the heap.
-  static constexpr size_t kInlineKeyBytes = 46;
+  // Longest key kept inside the entry; longer keys live on the heap.  A cell
+  // of the agent's tables whose index is a name of up to 14 characters fits.
+  static constexpr size_t kInlineKeyBytes = 30;
   // Longest key an entry can hold at all (some 13,000 sub-identifiers).
   static constexpr size_t kMaxKeyBytes = UINT16_MAX;
 
@@ -82,6 +87,10 @@ class MibEntry {
   ~MibEntry();
   MibEntry(const MibEntry&) = delete;
   MibEntry& operator=(const MibEntry&) = delete;
+  // Moving takes the key and the value over; the source keeps an empty key
+  // and a NULL value.
+  MibEntry(MibEntry&& other) noexcept;
+  MibEntry& operator=(MibEntry&& other) noexcept;
 
   KeySpan Key() const {
     if (key_size_ <= kInlineKeyBytes) return KeySpan{key_, key_size_};
@@ -90,13 +99,24 @@ class MibEntry {
     return KeySpan{bytes, key_size_};
   }
 
-  mutable AsnAny value;
+  // The value, still owned by the entry.
+  AsnAny Value() const {
+    AsnAny value;
+    value.asnType = value_type_;
+    std::memcpy(&value.asnValue, value_, sizeof value_);
+    return value;
+  }
+  // Takes value over and frees the one held before.
+  void SetValue(const AsnAny& value) const;
+
   mutable const char* object_name = "";
   mutable DWORD user_word = 0;
   mutable uint16_t callbacks = 0;  // 0: no callbacks
   mutable BYTE access = 0;         // 2: read-write
 
  private:
+  mutable BYTE value_type_ = ASN_NULL;
+  mutable unsigned char value_[sizeof(AsnAny::asnValue)] = {};
   uint16_t key_size_ = 0;
   // The key, or (when longer than kInlineKeyBytes) a pointer to it, copied in
   // byte by byte since the array has no pointer alignment.
@@ -110,60 +130,6 @@ struct EntryOrder {
   }
   bool operator()(KeySpan a, const MibEntry& b) const { return CompareKeys(a, b.Key()) < 0; }
   bool operator()(const MibEntry& a, KeySpan b) const { return CompareKeys(a.Key(), b) < 0; }
-};
-
-// Storage for the store's nodes.  A table is removed and loaded again as a
-// whole on every change, so nodes are kept in blocks and reused from a free
-// list: no allocator header per node, no return of memory to the system
-// between a removal and the load that follows it.  Not thread-safe (the tree's
-// lock guards it); memory goes back when the pool is destroyed.
-class NodePool {
- public:
-  NodePool() = default;
-  ~NodePool();
-  NodePool(const NodePool&) = delete;
-  NodePool& operator=(const NodePool&) = delete;
-
-  // Slots have the size of the first allocation; other sizes go to the heap.
-  void* Allocate(size_t size);
-  void Release(void* slot, size_t size);
-
- private:
-  static constexpr size_t kSlotsPerBlock = 1000;
-  struct FreeSlot {
-    FreeSlot* next;
-  };
-  size_t slot_size_ = 0;
-  FreeSlot* free_ = nullptr;
-  unsigned char* block_ = nullptr;  // the block being carved
-  size_t carved_ = kSlotsPerBlock;  // slots of block_ handed out
-  std::vector<void*> blocks_;
-};
-
-// The allocator of the store: single nodes from the pool.
-template <class T>
-struct PoolAllocator {
-  using value_type = T;
-  explicit PoolAllocator(NodePool* nodes) : pool(nodes) {}
-  template <class U>
-  PoolAllocator(const PoolAllocator<U>& other) : pool(other.pool) {}  // NOLINT: rebinding
-  static constexpr bool kPooled = alignof(T) <= alignof(void*);
-  T* allocate(size_t n) {
-    if (kPooled && n == 1) return static_cast<T*>(pool->Allocate(sizeof(T)));
-    return static_cast<T*>(::operator new(n * sizeof(T)));
-  }
-  void deallocate(T* p, size_t n) {
-    if (kPooled && n == 1) {
-      pool->Release(p, sizeof(T));
-    } else {
-      ::operator delete(p);
-    }
-  }
-  template <class U>
-  bool operator==(const PoolAllocator<U>& other) const {
-    return pool == other.pool;
-  }
-  NodePool* pool;
 };
 
 // Object names are a small set of literals repeated over every row of a table;
