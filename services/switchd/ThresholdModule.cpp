@@ -266,17 +266,21 @@ ThresholdModule::ThresholdModule(std::string data_dir) : data_dir_(std::move(dat
   for (const TableInfo& table : Tables()) Keep(table, "");
 }
 
-void ThresholdModule::Keep(const TableInfo& table, std::string text) {
+void ThresholdModule::Keep(const TableInfo& table, std::string text, MarkupDocument* parsed) {
   texts_[table.code] = std::move(text);
   std::set<std::string, std::less<>>& names = names_[table.code];
   names.clear();
-  ConfigDocument doc(ServedText(table));
-  RecordDocument record;
-  const records::RecordItem name = NameItem(table.record);
-  for (bool more = doc.FindFirstRecord(table.record, &record); more;
-       more = doc.FindNextRecord(table.record, &record)) {
-    names.insert(record.ItemText(name));
-  }
+  std::optional<MarkupDocument> own;
+  if (parsed == nullptr) parsed = &own.emplace(ServedText(table));
+  // The records a client reads (ConfigDocument::FindFirstRecord and
+  // FindNextRecord: the root's first run of children of the record's tag),
+  // named in place rather than each loaded into a document of its own.
+  MarkupDocument& doc = *parsed;
+  doc.ResetPosition();
+  if (!doc.NextElement() || !doc.EnterElement() || !doc.NextElement(table.record)) return;
+  do {
+    names.insert(doc.ElementAttribute("Name"));
+  } while (doc.NextElement() && doc.TagName() == table.record);
 }
 
 bool ThresholdModule::ParseTable(const TableInfo& table, const std::string& text,
@@ -564,7 +568,9 @@ DWORD ThresholdModule::ApplyStore(const TableInfo& table_info, std::string_view 
   if (!WriteFileAtomically(data_dir_, info->file, text, reason)) {
     return cmd_status::kCommandFailed;
   }
-  Keep(*info, std::move(text));
+  // The candidate holds the stored text already parsed: the answer to the
+  // store waits for this, so the table is not parsed a second time.
+  Keep(*info, std::move(text), &candidate);
   return cmd_status::kSuccess;
 }
 

@@ -35,6 +35,8 @@
 #include "services/switchd/Settings.h"
 #include "services/switchd/Tables.h"
 
+class MarkupDocument;
+
 namespace switchd {
 
 struct ModuleRequest {
@@ -156,8 +158,9 @@ class ThresholdModule {
   DWORD StoreUnannounced(DWORD table, std::string_view document, std::string* reason);
   void Announce(DWORD table) const;
   DWORD ApplyStore(const TableInfo& info, std::string_view document, std::string* reason);
-  // Sets a table's text and the index of its record names.
-  void Keep(const TableInfo& table, std::string text);
+  // Sets a table's text and the index of its record names; `parsed`, when
+  // given, is that text as a document already.
+  void Keep(const TableInfo& table, std::string text, MarkupDocument* parsed = nullptr);
 
   std::shared_ptr<const RuleState> Rules() const;
   std::shared_ptr<const ReportState> Reports() const;
