@@ -130,8 +130,10 @@ class MarkupDocument {
   bool InsertMarkup(std::string_view text);
 
  protected:
-  // Reads by element index for the document kinds built on this one; 0 is the
-  // document itself.  None of them moves the position.
+  // Reads by element index for the document kinds built on this one, which
+  // look up many items at a time; index 0 is the document itself.  None of
+  // them moves the position.
+
   // The first child of `parent` with that tag, 0 if none.
   uint32_t ChildNamed(uint32_t parent, std::string_view name) const {
     uint32_t found = 0;
@@ -147,7 +149,8 @@ class MarkupDocument {
   // The attribute's value as written (references not decoded); "" when the
   // element or attribute is missing.  An attribute without value gives its name.
   std::string_view RawAttribute(uint32_t i, std::string_view name) const;
-  // Append the decoded attribute value or ElementText() of the element.
+  // Append what ElementAttribute(name) and ElementText() give for the element,
+  // and what UnescapeText(text) gives.
   void AppendAttribute(uint32_t i, std::string_view name, std::string* out) const {
     AppendUnescaped(RawAttribute(i, name), out);
   }

@@ -65,7 +65,7 @@ void RecordDocument::ItemText(const Item& item, std::string* text) {
 
 int64_t RecordDocument::ItemValue(const Item& item) {
   SavePosition();
-  std::string text;  // value texts are short enough to need no heap
+  std::string text;  // most value texts fit the string's own buffer
   const bool present = AppendItem(ItemElement(item), item, &text);
   return ValueOf(item, present, text);
 }
