@@ -508,7 +508,8 @@ bool MarkupDocument::TagIs(uint32_t i, std::string_view name) const {
   for (size_t k = 0; k < n; ++k) {
     if (tag[k] != name[k]) return false;
   }
-  // The tag name proper ends at the first such character.
+  // A tag name stops at its first such character, so a name holding one
+  // matches no element.
   return std::none_of(name.begin(), name.end(), IsTagNameEnd);
 }
 
