@@ -122,6 +122,7 @@ MarkupDocument& MarkupDocument::operator=(MarkupDocument&& other) noexcept {
   if (this == &other) return *this;
   text_ = std::move(other.text_);
   result_text_ = std::move(other.result_text_);
+  parsed_sound_ = other.parsed_sound_;
   parent_ = other.parent_;
   current_ = other.current_;
   child_ = other.child_;
@@ -314,6 +315,9 @@ void MarkupDocument::ShiftBehind(uint32_t container, uint32_t first_shifted, int
 }
 
 bool MarkupDocument::ReplaceText(size_t pos, size_t count, std::string_view with) {
+  // An edit may leave records that a parse of the new text would not give
+  // (an element name with a '>' in it, say).
+  parsed_sound_ = false;
   const size_t needed = text_.size() - count + with.size();
   if (needed > kMaxTextLength) return false;
   if (needed > text_.capacity()) {
@@ -361,8 +365,12 @@ void MarkupDocument::ResetPosition() {
 
 bool MarkupDocument::NextMatching(uint32_t from, const std::string_view* name,
                                   uint32_t* found) const {
+  if (name == nullptr) {
+    *found = from;
+    return from != 0;
+  }
   for (uint32_t s = from; s != 0; s = Rec(s).next_sibling) {
-    if (name == nullptr || TagNameView(s) == *name) {
+    if (TagIs(s, *name)) {
       *found = s;
       return true;
     }
@@ -489,6 +497,22 @@ std::string_view MarkupDocument::TagNameView(uint32_t i) const {
   return std::string_view(text_).substr(begin, end - begin);
 }
 
+// TagNameView(i) == name, without first finding where the tag name ends.
+bool MarkupDocument::TagIs(uint32_t i, std::string_view name) const {
+  const size_t begin = Rec(i).start + 1;
+  const size_t limit = Rec(i).start + StartTagLength(i);
+  const size_t room = limit > begin ? limit - begin : 0;
+  const size_t n = name.size();
+  if (n > room || (n < room && !IsTagNameEnd(text_[begin + n]))) return false;
+  const char* tag = text_.data() + begin;
+  for (size_t k = 0; k < n; ++k) {
+    if (tag[k] != name[k]) return false;
+  }
+  // A tag name stops at its first such character, so a name holding one
+  // matches no element.
+  return std::none_of(name.begin(), name.end(), IsTagNameEnd);
+}
+
 bool MarkupDocument::FindAttribute(uint32_t i, std::string_view name, AttributeSpan* span) const {
   const std::string_view tag = std::string_view(text_).substr(Rec(i).start, StartTagLength(i));
   bool found = false;
@@ -501,12 +525,12 @@ bool MarkupDocument::FindAttribute(uint32_t i, std::string_view name, AttributeS
   return found;
 }
 
-std::string MarkupDocument::AttributeOf(uint32_t i, std::string_view name) const {
+std::string_view MarkupDocument::RawAttribute(uint32_t i, std::string_view name) const {
   AttributeSpan span;
   if (i == 0 || !FindAttribute(i, name, &span)) return {};
   const Attribute& a = span.attribute;
-  return UnescapeText(std::string_view(text_).substr(Rec(i).start + a.value_begin,
-                                                     a.value_end - a.value_begin));
+  return std::string_view(text_).substr(Rec(i).start + a.value_begin,
+                                        a.value_end - a.value_begin);
 }
 
 std::string MarkupDocument::AttributeName(int n) const {
@@ -523,29 +547,29 @@ std::string MarkupDocument::AttributeName(int n) const {
   return name;
 }
 
-std::string MarkupDocument::TextOf(uint32_t i) const {
-  if (i == 0 || Rec(i).first_child != 0) return {};
+void MarkupDocument::AppendText(uint32_t i, std::string* out) const {
+  if (i == 0 || Rec(i).first_child != 0) return;
   const size_t begin = ContentBegin(i);
   const size_t end = ContentEnd(i);
-  if (end <= begin) return {};
+  if (end <= begin) return;
   const std::string_view content = std::string_view(text_).substr(begin, end - begin);
-  if (content.find('<') == std::string_view::npos) return UnescapeText(content);
-
-  std::string result;
+  if (content.find('<') == std::string_view::npos) {
+    AppendUnescaped(content, out);
+    return;
+  }
   MarkupScanner scanner(std::string_view(text_).substr(0, end), begin);
   for (;;) {
     const MarkupToken token = scanner.Next();
     if (token.kind == TokenKind::kEndOfText) break;
     if (token.kind == TokenKind::kText) {
-      result += UnescapeText(std::string_view(text_).substr(token.start, token.length));
+      AppendUnescaped(std::string_view(text_).substr(token.start, token.length), out);
     } else if (token.kind == TokenKind::kCData) {
       // Raw contents between "<![CDATA[" and "]]>"; a short "<![C...]]>" opener
       // gives what lies between its 'C' and the terminator.
       const size_t open = std::min<size_t>(9, token.length - 3);
-      result.append(text_, token.start + open, token.length - 3 - open);
+      out->append(text_, token.start + open, token.length - 3 - open);
     }
   }
-  return result;
 }
 
 std::string MarkupDocument::MarkupOf(uint32_t i) const {

@@ -50,6 +50,10 @@ class MarkupDocument {
   // long for 32-bit offsets leaves an empty document with the message
   // "Document too large".
   bool LoadText(std::string_view text = {});
+  // Gives what LoadText(source.ElementMarkup()) gives.  While source holds
+  // the records of a sound parse, unedited since, the element's records are
+  // copied instead of parsing its text again.
+  bool LoadElementOf(const MarkupDocument& source);
   // True when the last parse met no error and left exactly one root element.
   bool CheckWellFormed() const;
   // The first error of the last parse, or one of "Empty document",
@@ -124,6 +128,34 @@ class MarkupDocument {
   // one element and parsed without error.
   bool AppendChildMarkup(std::string_view text);
   bool InsertMarkup(std::string_view text);
+
+ protected:
+  // Reads by element index for the document kinds built on this one, which
+  // look up many items at a time; index 0 is the document itself.  None of
+  // them moves the position.
+
+  // The first child of `parent` with that tag, 0 if none.
+  uint32_t ChildNamed(uint32_t parent, std::string_view name) const {
+    uint32_t found = 0;
+    return NextMatching(Rec(parent).first_child, &name, &found) ? found : 0;
+  }
+  // Calls visit(index, tag) for the children of `parent` in document order.
+  template <typename Visit>
+  void ForEachChild(uint32_t parent, Visit&& visit) const {
+    for (uint32_t c = Rec(parent).first_child; c != 0; c = Rec(c).next_sibling) {
+      visit(c, TagNameView(c));
+    }
+  }
+  // The attribute's value as written (references not decoded); "" when the
+  // element or attribute is missing.  An attribute without value gives its name.
+  std::string_view RawAttribute(uint32_t i, std::string_view name) const;
+  // Append what ElementAttribute(name) and ElementText() give for the element,
+  // and what UnescapeText(text) gives.
+  void AppendAttribute(uint32_t i, std::string_view name, std::string* out) const {
+    AppendUnescaped(RawAttribute(i, name), out);
+  }
+  void AppendText(uint32_t i, std::string* out) const;
+  static void AppendUnescaped(std::string_view text, std::string* out);
 
  private:
   friend struct markup::detail::DocumentInspector;
@@ -225,15 +257,25 @@ class MarkupDocument {
   uint32_t ChildLevel(uint32_t parent) const;
 
   // Parsing.
+  uint32_t AppendRecord(uint32_t parent, uint32_t start, uint32_t length, uint32_t level);
   BuildResult Build(std::string_view text, uint32_t base, uint32_t base_level);
   void FixLevels(uint32_t base, uint32_t base_level);
 
   // Element operations behind the public forms.
+  bool TagIs(uint32_t i, std::string_view name) const;
   std::string_view TagNameView(uint32_t i) const;
   std::string TagNameOf(uint32_t i) const { return std::string(TagNameView(i)); }
   bool FindAttribute(uint32_t i, std::string_view name, AttributeSpan* span) const;
-  std::string AttributeOf(uint32_t i, std::string_view name) const;
-  std::string TextOf(uint32_t i) const;
+  std::string AttributeOf(uint32_t i, std::string_view name) const {
+    std::string value;
+    AppendAttribute(i, name, &value);
+    return value;
+  }
+  std::string TextOf(uint32_t i) const {
+    std::string text;
+    AppendText(i, &text);
+    return text;
+  }
   std::string MarkupOf(uint32_t i) const;
   bool SetAttributeOf(uint32_t i, std::string_view name, std::string_view value);
   bool SetTextOf(uint32_t i, std::string_view value);
@@ -248,6 +290,9 @@ class MarkupDocument {
 
   std::string text_;
   std::string result_text_;
+  // True while the records are those a parse of text_ gives and that parse
+  // met no error; any edit clears it.
+  bool parsed_sound_ = false;
   uint32_t parent_ = 0;
   uint32_t current_ = 0;
   uint32_t child_ = 0;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "frame/Extension.h"
 #include "platform/SnmpOwners.h"
@@ -428,19 +429,21 @@ bool CThresholdAgent::LoadTable(const LoaderSpec& loader) {
 
 void CThresholdAgent::RegisterRow(const TableSpec& table, RecordDocument& record,
                                   const std::string& name) {
+  RecordDocument::Reader reader(record);
   std::string column_oid;
+  std::string text;
   for (const ColumnSpec& column : table.columns) {
     column_oid.assign(table.entry_oid).append(".").append(std::to_string(column.column));
     switch (column.source) {
       case Source::kText:
-        AddConstTableEntry(column_oid.c_str(), column.object_name,
-                           record.ItemText(*column.item).c_str(), ASN_OCTETSTRING, name.c_str(),
-                           kNoNumberIndex);
+        reader.ItemText(*column.item, &text);
+        AddConstTableEntry(column_oid.c_str(), column.object_name, text.c_str(), ASN_OCTETSTRING,
+                           name.c_str(), kNoNumberIndex);
         break;
       case Source::kValue:
         // Times are 64-bit; the MIB keeps their low 32 bits.
         AddConstTableEntry(column_oid.c_str(), column.object_name,
-                           static_cast<DWORD>(record.ColumnValue(*column.item)), ASN_INTEGER,
+                           static_cast<DWORD>(reader.ColumnValue(*column.item)), ASN_INTEGER,
                            name.c_str(), kNoNumberIndex);
         break;
       case Source::kConstant:
@@ -462,11 +465,9 @@ void CThresholdAgent::RegisterMembers(const LoaderSpec& loader, RecordDocument& 
                                       const std::string& name) {
   const TableSpec& table = *loader.member_table;
   std::string column_oid;
-  // Numbering stops at the first k without a k-th member.
-  for (DWORD k = 1;; ++k) {
-    const auto member =
-        record.MemberName(loader.record_tag, loader.member_tag, static_cast<int>(k - 1));
-    if (!member) break;
+  const std::vector<std::string> members = record.MemberNames(loader.record_tag, loader.member_tag);
+  for (DWORD k = 1; k <= members.size(); ++k) {
+    const std::string& member = members[k - 1];
     for (const ColumnSpec& column : table.columns) {
       column_oid.assign(table.entry_oid).append(".").append(std::to_string(column.column));
       switch (column.source) {
@@ -475,7 +476,7 @@ void CThresholdAgent::RegisterMembers(const LoaderSpec& loader, RecordDocument& 
                              k);
           break;
         case Source::kMemberName:
-          AddConstTableEntry(column_oid.c_str(), column.object_name, member->c_str(),
+          AddConstTableEntry(column_oid.c_str(), column.object_name, member.c_str(),
                              ASN_OCTETSTRING, name.c_str(), k);
           break;
         case Source::kConstant:

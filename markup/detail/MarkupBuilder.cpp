@@ -31,6 +31,33 @@ struct OpenTag {
 
 }  // namespace
 
+// Takes a record for an element at [start, start + length) and links it in
+// as the last child of `parent`; the caller sets its tag lengths.
+uint32_t MarkupDocument::AppendRecord(uint32_t parent, uint32_t start, uint32_t length,
+                                      uint32_t level) {
+  const uint32_t i = TakeRecord();
+  ElementRecord fresh;
+  fresh.start = start;
+  fresh.length = length;
+  fresh.SetLevel(level);
+  fresh.parent = parent;
+  // Written in one store once the links are known.
+  ElementRecord& p = Rec(parent);
+  if (p.first_child == 0) {
+    p.first_child = i;
+    fresh.prev_sibling = i;
+    fresh.Set(ElementRecord::kFirstChild);
+  } else {
+    const uint32_t first = p.first_child;
+    const uint32_t last = Rec(first).prev_sibling;
+    Rec(last).next_sibling = i;
+    Rec(first).prev_sibling = i;
+    fresh.prev_sibling = last;
+  }
+  Rec(i) = fresh;
+  return i;
+}
+
 MarkupDocument::BuildResult MarkupDocument::Build(std::string_view text, uint32_t base,
                                                   uint32_t base_level) {
   BuildResult result;
@@ -99,26 +126,8 @@ MarkupDocument::BuildResult MarkupDocument::Build(std::string_view text, uint32_
     const MarkupToken token = scanner.Next();
     switch (token.kind) {
       case TokenKind::kStartTag: {
-        const uint32_t i = TakeRecord();
-        ElementRecord fresh;
-        fresh.start = token.start;
-        fresh.length = token.length;
-        fresh.SetLevel(base_level + static_cast<uint32_t>(open.size()));
-        fresh.parent = current;
-        // Appended as the current element's last child, written in one store.
-        ElementRecord& parent = Rec(current);
-        if (parent.first_child == 0) {
-          parent.first_child = i;
-          fresh.prev_sibling = i;
-          fresh.Set(ElementRecord::kFirstChild);
-        } else {
-          const uint32_t first = parent.first_child;
-          const uint32_t last = Rec(first).prev_sibling;
-          Rec(last).next_sibling = i;
-          Rec(first).prev_sibling = i;
-          fresh.prev_sibling = last;
-        }
-        Rec(i) = fresh;
+        const uint32_t i = AppendRecord(current, token.start, token.length,
+                                        base_level + static_cast<uint32_t>(open.size()));
         SetTagLengths(i, token.length, 0);
         if (!token.empty_element) {
           open.push_back({i, token.text});
@@ -196,6 +205,7 @@ void MarkupDocument::FixLevels(uint32_t base, uint32_t base_level) {
 bool MarkupDocument::LoadText(std::string_view text) {
   result_text_.clear();
   if (text.size() > kMaxTextLength) {
+    parsed_sound_ = false;
     text_.clear();
     text_.shrink_to_fit();
     ResetTable(0);
@@ -204,12 +214,12 @@ bool MarkupDocument::LoadText(std::string_view text) {
     return false;
   }
   text_.assign(text.data(), text.size());
-  // P1: positions, saved positions, table, record 0.
   ResetPosition();
   saved_.clear();
   ResetTable(text_.size());
 
   BuildResult built = Build(text_, 0, 0);
+  parsed_sound_ = !built.error;
   ElementRecord& doc = Rec(0);
   if (built.error) doc.Set(ElementRecord::kDocumentError);
   result_text_ = std::move(built.message);
@@ -226,4 +236,51 @@ bool MarkupDocument::LoadText(std::string_view text) {
   }
   ResetPosition();
   return CheckWellFormed();
+}
+
+// In a sound parse every element's tokens lie within it, and the tokens of a
+// text do not depend on what precedes it, so a parse of the element's markup
+// alone gives the same records in the same order, one level up.
+bool MarkupDocument::LoadElementOf(const MarkupDocument& source) {
+  const uint32_t top = source.current_;
+  if (this == &source || !source.parsed_sound_ || top == 0) {
+    return LoadText(source.ElementMarkup());
+  }
+  const uint32_t begin = source.Rec(top).start;
+  const size_t end =
+      source.SkipTrailingWhitespace(size_t{begin} + source.Rec(top).length);
+  text_.assign(source.text_, begin, end - begin);
+  result_text_.clear();
+  parsed_sound_ = true;
+  ResetPosition();
+  saved_.clear();
+  ResetTable(text_.size());
+
+  // Document order, as the builder takes its records; `parent` follows the
+  // copy of the source record's parent and `level` its depth below top.
+  uint32_t s = top;
+  uint32_t parent = 0;
+  uint32_t level = 0;
+  for (;;) {
+    const ElementRecord& from = source.Rec(s);
+    const uint32_t i = AppendRecord(parent, from.start - begin, from.length, level);
+    SetTagLengths(i, source.StartTagLength(s), source.EndTagLength(s));
+    if (from.first_child != 0) {
+      s = from.first_child;
+      parent = i;
+      ++level;
+      continue;
+    }
+    uint32_t copy = i;
+    while (s != top && source.Rec(s).next_sibling == 0) {
+      s = source.Rec(s).parent;
+      copy = Rec(copy).parent;
+      --level;
+    }
+    if (s == top) break;
+    s = source.Rec(s).next_sibling;
+    parent = Rec(copy).parent;
+  }
+  Rec(0).length = static_cast<uint32_t>(text_.size());
+  return true;
 }

@@ -1,4 +1,5 @@
-// The two text codecs: references out (EscapeText) and in (UnescapeText).
+// The two text codecs: references out (EscapeText) and in (UnescapeText,
+// AppendUnescaped).
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -71,11 +72,20 @@ std::string MarkupDocument::EscapeText(std::string_view text, bool attribute) {
 // three below 0x10000 and four up to 0x10FFFF.  A value of 0 or above 0x10FFFF
 // (the largest code point) is not decoded: its '&' is copied as a character.
 std::string MarkupDocument::UnescapeText(std::string_view text, int64_t length) {
-  const size_t n =
-      length < 0 ? text.size() : std::min(text.size(), static_cast<size_t>(length));
-  const char* s = text.data();
   std::string out;
-  out.reserve(n);
+  AppendUnescaped(length < 0 ? text : text.substr(0, static_cast<uint64_t>(length)), &out);
+  return out;
+}
+
+void MarkupDocument::AppendUnescaped(std::string_view text, std::string* target) {
+  if (text.find('&') == std::string_view::npos) {
+    target->append(text);
+    return;
+  }
+  const size_t n = text.size();
+  const char* s = text.data();
+  std::string& out = *target;
+  out.reserve(out.size() + n);
   size_t i = 0;
   while (i < n) {
     const void* hit = std::memchr(s + i, '&', n - i);
@@ -123,5 +133,4 @@ std::string MarkupDocument::UnescapeText(std::string_view text, int64_t length) 
     out += '&';
     ++i;
   }
-  return out;
 }

@@ -36,14 +36,14 @@ bool ConfigDocument::FindFirstRecord(std::string_view tag, RecordDocument* recor
   const auto lock = Lock();
   ResetPosition();
   if (!NextElement() || !EnterElement() || !NextElement(tag)) return false;
-  record->LoadText(ElementMarkup());
+  record->LoadElementOf(*this);
   return true;
 }
 
 bool ConfigDocument::FindNextRecord(std::string_view tag, RecordDocument* record) {
   const auto lock = Lock();
   if (!NextElement() || TagName() != tag) return false;
-  record->LoadText(ElementMarkup());
+  record->LoadElementOf(*this);
   return true;
 }
 

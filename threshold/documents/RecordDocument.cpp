@@ -27,40 +27,57 @@ std::string RecordDocument::RecordTag() {
   return NextElement() ? TagName() : std::string();
 }
 
-// The item's raw text; empty optional when its element is missing (a missing
-// attribute of a present element reads as "").  Expects the reset position.
-std::optional<std::string> RecordDocument::ReadRaw(const Item& item) {
-  if (!NextElement(item.record)) return std::nullopt;
-  if (item.child.empty()) {
-    return item.attribute.empty() ? ElementText() : ElementAttribute(item.attribute);
+uint32_t RecordDocument::ItemElement(const Item& item) const {
+  const uint32_t root = ChildNamed(0, item.record);
+  if (root == 0 || item.child.empty()) return root;
+  return ItemElementFrom(ChildNamed(root, item.child), item);
+}
+
+uint32_t RecordDocument::ItemElementFrom(uint32_t child, const Item& item) const {
+  uint32_t e = child;
+  if (e != 0 && !item.grandchild.empty()) e = ChildNamed(e, item.grandchild);
+  // A raw value is empty exactly when its decoded text is.
+  if (e != 0 && !item.only_with.empty() && RawAttribute(e, item.only_with).empty()) return 0;
+  return e;
+}
+
+bool RecordDocument::AppendItem(uint32_t element, const Item& item, std::string* out) const {
+  if (element == 0) return false;
+  if (item.attribute.empty()) {
+    AppendText(element, out);
+  } else {
+    AppendAttribute(element, item.attribute, out);
   }
-  if (!NextChildElement(item.child)) return std::nullopt;
-  if (!item.grandchild.empty() && !(EnterElement() && NextChildElement(item.grandchild))) {
-    return std::nullopt;
-  }
-  if (!item.only_with.empty() && ChildElementAttribute(item.only_with).empty()) {
-    return std::nullopt;
-  }
-  return item.attribute.empty() ? ChildElementText() : ChildElementAttribute(item.attribute);
+  return true;
 }
 
 std::string RecordDocument::ItemText(const Item& item) {
-  PositionGuard guard(*this);
-  return ReadRaw(item).value_or(std::string());
+  std::string text;
+  ItemText(item, &text);
+  return text;
+}
+
+void RecordDocument::ItemText(const Item& item, std::string* text) {
+  SavePosition();  // what a PositionGuard leaves behind, for a caller's RestorePosition()
+  text->clear();
+  AppendItem(ItemElement(item), item, text);
 }
 
 int64_t RecordDocument::ItemValue(const Item& item) {
-  std::optional<std::string> raw;
-  {
-    PositionGuard guard(*this);
-    raw = ReadRaw(item);
-  }
-  const std::string_view text = raw ? std::string_view(*raw) : std::string_view();
+  SavePosition();
+  std::string text;  // most value texts fit the string's own buffer
+  const bool present = AppendItem(ItemElement(item), item, &text);
+  return ValueOf(item, present, text);
+}
+
+int64_t RecordDocument::ColumnValue(const Item& item) { return ColumnOf(item, ItemValue(item)); }
+
+int64_t RecordDocument::ValueOf(const Item& item, bool present, std::string_view text) {
   switch (item.form) {
     case ItemForm::kText:
       return 0;
     case ItemForm::kNumber:
-      return raw ? records::ParseDecimal(text) : item.missing_value;
+      return present ? records::ParseDecimal(text) : item.missing_value;
     case ItemForm::kKeyword:
       return records::KeywordCode(item.enumeration, text);
     case ItemForm::kDailyTime:
@@ -75,8 +92,7 @@ int64_t RecordDocument::ItemValue(const Item& item) {
   return 0;
 }
 
-int64_t RecordDocument::ColumnValue(const Item& item) {
-  const int64_t value = ItemValue(item);
+int64_t RecordDocument::ColumnOf(const Item& item, int64_t value) {
   switch (item.form) {
     case ItemForm::kKeyword:
       return records::MibEnumValue(static_cast<int>(value));
@@ -87,6 +103,36 @@ int64_t RecordDocument::ColumnValue(const Item& item) {
     default:
       return value;
   }
+}
+
+uint32_t RecordDocument::Reader::ItemElement(const Item& item) {
+  if (!listed_ || item.record != record_tag_) {
+    listed_ = true;
+    record_tag_ = item.record;
+    root_ = record_.ChildNamed(0, item.record);
+    children_.clear();
+    if (root_ != 0) {
+      record_.ForEachChild(root_, [this](uint32_t c, std::string_view tag) {
+        children_.push_back({tag, c});
+      });
+    }
+  }
+  if (root_ == 0 || item.child.empty()) return root_;
+  for (const Child& child : children_) {
+    if (child.tag == item.child) return record_.ItemElementFrom(child.index, item);
+  }
+  return 0;
+}
+
+void RecordDocument::Reader::ItemText(const Item& item, std::string* text) {
+  text->clear();
+  record_.AppendItem(ItemElement(item), item, text);
+}
+
+int64_t RecordDocument::Reader::ColumnValue(const Item& item) {
+  std::string text;
+  const bool present = record_.AppendItem(ItemElement(item), item, &text);
+  return ColumnOf(item, ValueOf(item, present, text));
 }
 
 // Expects the reset position.
@@ -213,9 +259,7 @@ bool RecordDocument::CarriesOnlyName() {
 }
 
 bool RecordDocument::MakeItemExplicit(const Item& item) {
-  {
-    PositionGuard guard(*this);
-    if (ReadRaw(item)) return true;
-  }
+  SavePosition();
+  if (ItemElement(item) != 0) return true;
   return SetItemValue(item, ItemValue(item));
 }
