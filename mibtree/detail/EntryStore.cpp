@@ -6,28 +6,19 @@
 
 namespace mibtree::detail {
 
-size_t EntryStore::ChunkFor(KeySpan key, bool after) const {
-  const auto found = std::partition_point(chunks_.begin(), chunks_.end(), [&](const Chunk& chunk) {
-    const int order = CompareKeys(chunk.back().Key(), key);
+EntryStore::Position EntryStore::Bound(KeySpan key, bool after) const {
+  const auto before = [&](const MibEntry& entry) {
+    const int order = CompareKeys(entry.Key(), key);
     return after ? order <= 0 : order < 0;
-  });
-  return static_cast<size_t>(found - chunks_.begin());
-}
-
-EntryStore::Position EntryStore::LowerBound(KeySpan key) const {
-  const size_t chunk = ChunkFor(key, false);
-  if (chunk == chunks_.size()) return End();
-  const Chunk& entries = chunks_[chunk];
-  const auto slot = std::lower_bound(entries.begin(), entries.end(), key, EntryOrder{});
-  return Position{chunk, static_cast<size_t>(slot - entries.begin())};
-}
-
-EntryStore::Position EntryStore::UpperBound(KeySpan key) const {
-  const size_t chunk = ChunkFor(key, true);
-  if (chunk == chunks_.size()) return End();
-  const Chunk& entries = chunks_[chunk];
-  const auto slot = std::upper_bound(entries.begin(), entries.end(), key, EntryOrder{});
-  return Position{chunk, static_cast<size_t>(slot - entries.begin())};
+  };
+  // Chunks in order by their last entries, then the entries of the first
+  // chunk that does not lie wholly before the bound.
+  const auto chunk = std::partition_point(
+      chunks_.begin(), chunks_.end(), [&](const Chunk& entries) { return before(entries.back()); });
+  if (chunk == chunks_.end()) return End();
+  const auto slot = std::partition_point(chunk->begin(), chunk->end(), before);
+  return Position{static_cast<size_t>(chunk - chunks_.begin()),
+                  static_cast<size_t>(slot - chunk->begin())};
 }
 
 EntryStore::Position EntryStore::Find(KeySpan key) const {
@@ -98,9 +89,9 @@ void EntryStore::Erase(Position first, Position last) {
   }
   const auto range_end =
       chunks_.begin() + static_cast<std::ptrdiff_t>(std::min(end_chunk + 1, chunks_.size()));
-  const auto emptied = std::stable_partition(
-      chunks_.begin() + static_cast<std::ptrdiff_t>(first.chunk), range_end,
-      [](const Chunk& chunk) { return !chunk.empty(); });
+  const auto emptied =
+      std::stable_partition(chunks_.begin() + static_cast<std::ptrdiff_t>(first.chunk), range_end,
+                            [](const Chunk& chunk) { return !chunk.empty(); });
   std::move(emptied, range_end, std::back_inserter(spare_));
   chunks_.erase(emptied, range_end);
 }

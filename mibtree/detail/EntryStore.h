@@ -51,8 +51,8 @@ class EntryStore {
   }
 
   // The first entry whose key is not less than key / greater than key.
-  Position LowerBound(KeySpan key) const;
-  Position UpperBound(KeySpan key) const;
+  Position LowerBound(KeySpan key) const { return Bound(key, false); }
+  Position UpperBound(KeySpan key) const { return Bound(key, true); }
   // The entry under key, or End().
   Position Find(KeySpan key) const;
 
@@ -71,9 +71,9 @@ class EntryStore {
   // moves a few kilobytes at most.
   static constexpr size_t kChunkEntries = 128;
 
-  // The first chunk whose last entry is not less than key (or, with after,
-  // greater than key).
-  size_t ChunkFor(KeySpan key, bool after) const;
+  // The first entry whose key is not less than key (or, with after, greater
+  // than key).
+  Position Bound(KeySpan key, bool after) const;
   Position Place(Position at, KeySpan key);
   // An empty chunk with room for kChunkEntries.
   Chunk NewChunk();
