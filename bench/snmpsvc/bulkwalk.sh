@@ -66,7 +66,7 @@ pids+=($!)
 module_port=$(free_port)
 module_oid=.1.3.6.1.4.1.55555.7.1
 printf 'agentaddress udp:127.0.0.1:%s\nrocommunity public 127.0.0.1\ndontLogTCPWrappersConnects yes\ndlmod rule_table_module %s\n' \
-  "$module_port" "$PWD/$module" > "$work/snmpd-module.conf"
+  "$module_port" "$(realpath "$module")" > "$work/snmpd-module.conf"
 RULE_TABLE_ROWS=$rows RULE_TABLE_OID=$module_oid \
   /usr/sbin/snmpd -f -Lo -C -c "$work/snmpd-module.conf" -I -smux > "$work/snmpd-module.log" 2>&1 &
 pids+=($!)

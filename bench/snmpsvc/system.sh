@@ -31,7 +31,7 @@ start_threshold_system() {
     "$reg" add 'HKLM\SYSTEM\CurrentControlSet\Services\SNMP\Parameters\ExtensionAgents' /v 1 \
       /d 'SOFTWARE\Quorvath\Lorveth_Agent\CurrentVersion' /f >/dev/null
     "$reg" add 'HKLM\SOFTWARE\Quorvath\Lorveth_Agent\CurrentVersion' /v Pathname \
-      /d "$PWD/$agent" /f >/dev/null
+      /d "$(realpath "$agent")" /f >/dev/null
   )
   LORVETH_STATE_DIR=$dir/state LORVETH_RUNTIME_DIR=$dir/run \
     "$switchd" -f --data "$dir/state/switchd" > "$dir/switchd.log" 2>&1 &

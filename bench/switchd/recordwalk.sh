@@ -44,7 +44,7 @@ SQL
 "$reg" add 'HKLM\SYSTEM\CurrentControlSet\Services\SNMP\Parameters\ExtensionAgents' /v 1 \
   /d 'SOFTWARE\Quorvath\Lorveth_Agent\CurrentVersion' /f >/dev/null
 "$reg" add 'HKLM\SOFTWARE\Quorvath\Lorveth_Agent\CurrentVersion' /v Pathname \
-  /d "$PWD/$agent" /f >/dev/null
+  /d "$(realpath "$agent")" /f >/dev/null
 printf 'rocommunity public 127.0.0.1\n' > "$work/state/snmpsvc/snmpsvc.conf"
 port=$(free_port)
 "$switchd" -f --data "$data" > "$work/switchd.log" 2>&1 &
