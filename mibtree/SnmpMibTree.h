@@ -458,13 +458,13 @@ class CSnmpMibTree {
     return true;
   }
 
-  // The entry under key, created if there is none.
-  const Entry& FindOrInsert(mibtree::detail::KeySpan key) {
+  // The position of the entry under key, created if there is none.
+  Position FindOrInsert(mibtree::detail::KeySpan key) {
     const Position at = store_.LowerBound(key);
     if (!store_.IsEnd(at) && mibtree::detail::CompareKeys(store_.At(at).Key(), key) == 0) {
-      return store_.At(at);
+      return at;
     }
-    return store_.At(store_.Insert(at, key));
+    return store_.Insert(at, key);
   }
 
   // Registers a scalar or constant cell: value (taken over), callbacks, access
@@ -475,7 +475,7 @@ class CSnmpMibTree {
     if (!KeyFits(encoded.Span(), object_name)) return nullptr;
     uint16_t callback_index = 0;
     if (!FindCallbackSet(callbacks, &callback_index)) return nullptr;
-    const Entry& entry = FindOrInsert(encoded.Span());
+    const Entry& entry = store_.At(FindOrInsert(encoded.Span()));
     entry.SetValue(value.Release().value);
     entry.callbacks = callback_index;
     entry.access = access;
@@ -573,12 +573,7 @@ class CSnmpMibTree {
         return store_.At(column.tail);
       }
     }
-    const Position at = store_.LowerBound(key);
-    if (!store_.IsEnd(at) && CompareKeys(store_.At(at).Key(), key) == 0) {
-      column.tail = at;
-    } else {
-      column.tail = store_.Insert(at, key);
-    }
+    column.tail = FindOrInsert(key);
     column.has_tail = true;
     return store_.At(column.tail);
   }
