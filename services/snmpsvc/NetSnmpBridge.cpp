@@ -119,12 +119,15 @@ std::optional<Oid> RequestName(const netsnmp_request_info* request) {
   return FromNetSnmpOid(request->requestvb->name, request->requestvb->name_length);
 }
 
-void Answer(netsnmp_agent_request_info* reqinfo, netsnmp_request_info* request,
+// False, with the request failed, when the answer does not fit Net-SNMP's varbind.
+bool Answer(netsnmp_agent_request_info* reqinfo, netsnmp_request_info* request,
             const VarBind& answer, bool set_name) {
   if ((set_name && !SetNetSnmpName(answer.name, request->requestvb)) ||
       !ToNetSnmpValue(answer.value, request->requestvb)) {
     netsnmp_set_request_error(reqinfo, request, SNMP_ERR_GENERR);
+    return false;
   }
+  return true;
 }
 
 // Whether the sub-identifiers from `from` on can be an instance index: one
@@ -208,20 +211,53 @@ void HandleGet(const Region& region, netsnmp_agent_request_info* reqinfo,
   }
 }
 
-// GET-NEXT (GETBULK arrives split into GET-NEXTs): names before the region
-// are asked from the region root.  An answer that is not inside the region
-// after the asked name leaves the varbind unanswered, and Net-SNMP continues
-// the walk in the following registration (the agent steps out of its region
-// with root+1, for instance).
+enum class Step { kAnswered, kOutside, kFailed };
+
+// Follows the agent's GET-NEXT answer to `asked` past instances that cannot be
+// sent: Net-SNMP cannot return a NULL value (it marks an unanswered varbind),
+// and SNMPv1 cannot carry Counter64.  kOutside when the walk leaves the region
+// (or the agent stops moving forward); kFailed with the agent's status.
+Step FollowToSendable(const Region& region, const Oid& asked, bool v1, VarBind* answer,
+                      std::int32_t* status) {
+  for (int skip = 0; skip < kMaxNullSkips; ++skip) {
+    const bool inside =
+        OidStartsWith(answer->name, region.root) && CompareOid(answer->name, asked) > 0;
+    if (!inside) return Step::kOutside;
+    const bool unsendable = answer->value.type == ValueType::kNull ||
+                            (v1 && answer->value.type == ValueType::kCounter64);
+    if (!unsendable) return Step::kAnswered;
+    std::vector<VarBind> again{VarBind{answer->name, Value::Null()}};
+    const QueryResult next = region.agent->Query(kPduGetNext, &again);
+    if (next.error_status != kNoError) {
+      *status = next.error_status;
+      return Step::kFailed;
+    }
+    if (CompareOid(again.front().name, answer->name) <= 0) return Step::kOutside;
+    *answer = std::move(again.front());
+  }
+  return Step::kOutside;
+}
+
+// Where a GET-NEXT from the request's varbind starts: names before the region
+// are asked from the region root.  Empty for a name with a sub-identifier the
+// agent cannot hold, which ends the region.
+std::optional<Oid> NextFrom(const Region& region, const netsnmp_request_info* request) {
+  auto name = RequestName(request);
+  if (name && CompareOid(*name, region.root) < 0) *name = region.root;
+  return name;
+}
+
+// GET-NEXT: the region's varbinds go to the agent in one call.  An answer
+// that is not inside the region after the asked name leaves the varbind
+// unanswered, and Net-SNMP continues the walk in the following registration
+// (the agent steps out of its region with root+1, for instance).
 void HandleGetNext(const Region& region, netsnmp_agent_request_info* reqinfo,
                    const std::vector<netsnmp_request_info*>& requests) {
   std::vector<netsnmp_request_info*> asked;
   std::vector<VarBind> list;
   for (netsnmp_request_info* request : requests) {
-    auto name = RequestName(request);
-    // A name with a sub-identifier the agent cannot hold ends the region.
+    auto name = NextFrom(region, request);
     if (!name) continue;
-    if (CompareOid(*name, region.root) < 0) *name = region.root;
     asked.push_back(request);
     list.push_back(VarBind{std::move(*name), Value::Null()});
   }
@@ -235,27 +271,62 @@ void HandleGetNext(const Region& region, netsnmp_agent_request_info* reqinfo,
   }
   const bool v1 = IsV1(reqinfo);
   for (std::size_t i = 0; i < asked.size(); ++i) {
-    VarBind answer = std::move(list[i]);
-    // Net-SNMP cannot return a NULL value (it marks an unanswered varbind),
-    // and SNMPv1 cannot carry Counter64: such instances are stepped over.
-    for (int skip = 0; skip < kMaxNullSkips; ++skip) {
-      const bool inside = OidStartsWith(answer.name, region.root) &&
-                          CompareOid(answer.name, names[i].name) > 0;
-      if (!inside) break;
-      const bool unsendable = answer.value.type == ValueType::kNull ||
-                              (v1 && answer.value.type == ValueType::kCounter64);
-      if (!unsendable) {
-        Answer(reqinfo, asked[i], answer, true);
+    std::int32_t status = kNoError;
+    switch (FollowToSendable(region, names[i].name, v1, &list[i], &status)) {
+      case Step::kAnswered:
+        Answer(reqinfo, asked[i], list[i], true);
+        break;
+      case Step::kFailed:
+        netsnmp_set_request_error(reqinfo, asked[i], ReadErrorFor(status));
+        break;
+      case Step::kOutside:
+        break;
+    }
+  }
+}
+
+// GETBULK: each repeated varbind walks on through the region within this one
+// call, filling its repetitions as the GET-NEXT passes of Net-SNMP would, one
+// per pass.  A repetition that leaves the region stays unanswered and Net-SNMP
+// continues it in the following registration.  The walk also stops, for
+// Net-SNMP to settle in its next pass, at an answer beyond this registration's
+// part of the tree (a registration nested in the region) or outside the
+// request's view (Net-SNMP retries the name then, as it does for GET-NEXT).
+void HandleGetBulk(const Region& region, netsnmp_agent_request_info* reqinfo,
+                   const std::vector<netsnmp_request_info*>& requests) {
+  netsnmp_pdu* pdu = reqinfo->asp != nullptr ? reqinfo->asp->pdu : nullptr;
+  for (netsnmp_request_info* request : requests) {
+    for (;;) {
+      auto name = NextFrom(region, request);
+      if (!name) break;
+      std::vector<VarBind> list{VarBind{*name, Value::Null()}};
+      const QueryResult result = region.agent->Query(kPduGetNext, &list);
+      std::int32_t status = result.error_status;
+      const Step step = status == kNoError
+                            ? FollowToSendable(region, *name, false, &list.front(), &status)
+                            : Step::kFailed;
+      if (step == Step::kFailed) netsnmp_set_request_error(reqinfo, request, ReadErrorFor(status));
+      if (step != Step::kAnswered || !Answer(reqinfo, request, list.front(), true)) break;
+      netsnmp_variable_list* answered = request->requestvb;
+      if (pdu != nullptr &&
+          in_a_view(answered->name, &answered->name_length, pdu, answered->type) != VACM_SUCCESS) {
+        snmp_set_var_typed_value(answered, ASN_PRIV_RETRY, nullptr, 0);
+        request->inclusive = 0;
         break;
       }
-      std::vector<VarBind> again{VarBind{answer.name, Value::Null()}};
-      const QueryResult next = region.agent->Query(kPduGetNext, &again);
-      if (next.error_status != kNoError) {
-        netsnmp_set_request_error(reqinfo, asked[i], ReadErrorFor(next.error_status));
+      if (request->range_end_len != 0 &&
+          snmp_oid_compare(answered->name, answered->name_length, request->range_end,
+                           request->range_end_len) >= 0) {
         break;
       }
-      if (CompareOid(again.front().name, answer.name) <= 0) break;
-      answer = std::move(again.front());
+      if (request->repeat <= 0 || answered->next_variable == nullptr) break;
+      // The next repetition starts from this answer.
+      --request->repeat;
+      netsnmp_variable_list* next = answered->next_variable;
+      snmp_set_var_objid(next, answered->name, answered->name_length);
+      snmp_set_var_typed_value(next, ASN_NULL, nullptr, 0);
+      request->requestvb = next;
+      if (request->inclusive == 2) request->inclusive = 0;
     }
   }
 }
@@ -312,6 +383,9 @@ int RegionHandler(netsnmp_mib_handler* handler, netsnmp_handler_registration*,
       break;
     case MODE_GETNEXT:
       HandleGetNext(*region, reqinfo, list);
+      break;
+    case MODE_GETBULK:
+      HandleGetBulk(*region, reqinfo, list);
       break;
     case MODE_SET_RESERVE1:
     case MODE_SET_ACTION:
@@ -387,11 +461,10 @@ std::string Join(const std::vector<std::string>& parts) {
 bool RegisterRegion(Region* region) {
   const std::vector<oid> root = ToNetSnmpOid(region->root);
   netsnmp_handler_registration* registration = netsnmp_create_handler_registration(
-      region->name.c_str(), RegionHandler, root.data(), root.size(), HANDLER_CAN_RWRITE);
+      region->name.c_str(), RegionHandler, root.data(), root.size(),
+      HANDLER_CAN_RWRITE | HANDLER_CAN_GETBULK);
   if (registration == nullptr) return false;
   registration->handler->myvoid = region;
-  // Without HANDLER_CAN_GETBULK Net-SNMP injects its bulk-to-next helper, so
-  // GETBULK reaches the handler as a series of GET-NEXTs.
   const int rc = netsnmp_register_handler(registration);
   if (rc != MIB_REGISTERED_OK) {
     snmp_log(LOG_ERR, "snmpsvc: region %s of %s not registered (error %d)\n",

@@ -25,7 +25,10 @@ const std::string kSecondRoot = "1.3.6.1.4.1.55555.4";
 
 const std::string kConfig =
     "rocommunity public 127.0.0.1\nrwcommunity private 127.0.0.1\n"
-    "syscontact ops@example.net\nsyslocation rack 7\nsysservices 72\n";
+    "syscontact ops@example.net\nsyslocation rack 7\nsysservices 72\n"
+    "view nothird included .1\nview nothird excluded .1.3.6.1.4.1.55555.1.1.1.3\n"
+    "com2sec partial 127.0.0.1 partial\ngroup partial v2c partial\n"
+    "access partial \"\" any noauth exact nothird none none\n";
 
 // The table as snmpwalk -On prints it, followed by the scalar of the region.
 std::string ExpectedRegionWalk(int rows) {
@@ -122,6 +125,8 @@ TEST_F(SnmpsvcTest, ReadsAnswerAsTheToolsPrintThemAndSigintClosesTheAgent) {
   } kCases[] = {
       {"walk on into the second region", "snmpwalk", "2c", {all}, both, {}},
       {"bulk walk, 1 repetition", "snmpbulkwalk", "2c", {"-Cr1", all}, both, {}},
+      {"bulk walk, 7 repetitions", "snmpbulkwalk", "2c", {"-Cr7", all}, both, {}},
+      {"bulk walk in a view without column 3", "snmpbulkwalk", "2c", {"-c", "partial", "-Cr7", all}, WithoutLines(both, kColumns + "3\\."), {}},
       {"v1 walk skips Counter64 only", "snmpwalk", "1", {kRoot}, WithoutLines(ExpectedRegionWalk(3), "Counter64"), {}},
       {"getnext before the region", "snmpgetnext", "2c", {all}, "." + kColumns + "1.1 = INTEGER: 1\n", {}},
       {"getnext between columns", "snmpgetnext", "2c", {kColumns + "2.99"}, "." + kColumns + "3.1 = OID: ." + kRoot + ".7.1\n", {}},
