@@ -76,25 +76,36 @@ int ConnectTo(const std::string& path, DWORD timeout_ms) {
   return fd;
 }
 
+// The calling thread's descriptor to be woken through, made once per thread
+// rather than once per call.  A wake meant for an earlier call of the thread
+// may still be counted on it, so a wake only ever means "look again".
+int ThreadSignal() {
+  struct Descriptor {
+    Descriptor() : fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+    ~Descriptor() {
+      if (fd >= 0) ::close(fd);
+    }
+    const int fd;
+  };
+  thread_local Descriptor descriptor;
+  return descriptor.fd;
+}
+
 // One reply awaited by one caller.
 struct Pending {
-  explicit Pending(uint64_t connection) : generation(connection) {
-    signal = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  }
-  ~Pending() {
-    if (signal >= 0) ::close(signal);
-  }
+  Pending(uint64_t connection, int caller_signal)
+      : generation(connection), signal(caller_signal) {}
   Pending(const Pending&) = delete;
   Pending& operator=(const Pending&) = delete;
 
   void Complete() {
     done = true;
     const uint64_t one = 1;
-    if (signal >= 0) static_cast<void>(::write(signal, &one, sizeof one));
+    static_cast<void>(::write(signal, &one, sizeof one));
   }
 
-  uint64_t generation;
-  int signal = -1;
+  const uint64_t generation;
+  const int signal;          // the caller's, see ThreadSignal
   bool done = false;         // guarded by the channel's mutex
   HRESULT failure = S_OK;    // set instead of body when the connection broke
   std::vector<uint8_t> body;
@@ -347,7 +358,7 @@ class Channel : public std::enable_shared_from_this<Channel> {
 
   HRESULT Exchange(const std::shared_ptr<Connection>& connection, MessageType type,
                    const std::function<HRESULT(Writer&)>& build, std::vector<uint8_t>* reply) {
-    auto pending = std::make_shared<Pending>(connection->generation);
+    auto pending = std::make_shared<Pending>(connection->generation, ThreadSignal());
     if (pending->signal < 0) return E_OUTOFMEMORY;
     uint32_t id;
     {
@@ -391,7 +402,7 @@ class Channel : public std::enable_shared_from_this<Channel> {
 
     const DWORD timeout = RemoteCallTimeoutMs();
     const uint64_t deadline = NowMs() + timeout;
-    // A cancel signals the reply's descriptor too: one descriptor to wait on.
+    // A cancel signals the caller's descriptor too: one descriptor to wait on.
     call.WakeOnCancel(pending->signal);
     pollfd waits[1] = {{pending->signal, POLLIN, 0}};
     for (;;) {
@@ -418,6 +429,10 @@ class Channel : public std::enable_shared_from_this<Channel> {
       if (rc < 0 && errno != EINTR) {
         hr = E_FAIL;
         break;
+      }
+      if (rc > 0) {
+        uint64_t count;
+        static_cast<void>(::read(pending->signal, &count, sizeof count));
       }
     }
     // The call is abandoned: a reply that still comes finds no caller and is

@@ -1,6 +1,7 @@
 // The server side of the COM remoting: the listening socket, peer checks, and
-// one connection per client with a reader thread (framing, cancels) and a
-// call thread that runs the client's calls in order on its object.
+// one connection per client with a call thread that runs the client's calls
+// in order on its object, reading them itself while it has nothing to do, and
+// a reader thread that reads (cancels, further calls) while a call runs long.
 #include <errno.h>
 #include <grp.h>
 #include <poll.h>
@@ -41,6 +42,18 @@ constexpr uint32_t kSendTimeoutMs = 10000;
 // Calls a client may have queued on its connection; more is a protocol error.
 constexpr size_t kMaxQueuedCalls = 64;
 constexpr size_t kMaxConnections = 256;
+// A call running this long has the reader thread read the connection, so that
+// a cancel reaches it.  Shorter calls are over before a cancel could matter.
+constexpr uint64_t kWatchCallAfterMs = 5;
+// After this long without calls the reader thread stops looking at the clock
+// and sleeps until a call comes.
+constexpr uint64_t kIdleAfterMs = 100;
+
+uint64_t NowMs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec) / 1000000;
+}
 
 bool CanCarry(const VARIANT& value) {
   Writer probe(MessageType::kReply, 0);
@@ -84,10 +97,20 @@ class SinkProxy final : public platform::RefCounted<IDispatch> {
 class ServerConnection : public std::enable_shared_from_this<ServerConnection> {
  public:
   ServerConnection(std::shared_ptr<ComServer::Impl> server, int fd, ComServer::Peer peer)
-      : server_(std::move(server)), fd_(fd), peer_(peer) {}
-  ~ServerConnection() { ::close(fd_); }
+      : server_(std::move(server)),
+        fd_(fd),
+        peer_(peer),
+        messages_(fd),
+        hand_over_fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+  ~ServerConnection() {
+    ::close(fd_);
+    if (hand_over_fd_ >= 0) ::close(hand_over_fd_);
+  }
   ServerConnection(const ServerConnection&) = delete;
   ServerConnection& operator=(const ServerConnection&) = delete;
+
+  // False when the connection cannot be served (no descriptor to spare).
+  bool Ready() const { return hand_over_fd_ >= 0; }
 
   void Start() {
     auto self = shared_from_this();
@@ -143,59 +166,160 @@ class ServerConnection : public std::enable_shared_from_this<ServerConnection> {
            ")";
   }
 
+  // What one read brought: a call to run (into *request), a cancel handled,
+  // or the end of the connection (false, with why in *reason).
+  bool TakeIn(detail::ReadStatus status, Request* request, bool* is_call, std::string* reason) {
+    *is_call = false;
+    if (status == detail::ReadStatus::kClosed) {
+      reason->clear();
+      return false;
+    }
+    if (status == detail::ReadStatus::kMalformed) {
+      *reason = "malformed message from " + Who() + ": " + *reason;
+      return false;
+    }
+    const MessageType type = request->header.type;
+    if (type == MessageType::kCancel) {
+      std::lock_guard lock(mutex_);
+      if (current_call_ == request->header.call_id && current_call_ != 0) {
+        CancelCallOnThread(worker_thread_id_);
+      }
+      return true;
+    }
+    if (type == MessageType::kReply || type == MessageType::kEvent ||
+        type == MessageType::kRefused) {
+      *reason = "unexpected message type " + std::to_string(static_cast<int>(type)) + " from " +
+                Who();
+      return false;
+    }
+    *is_call = true;
+    return true;
+  }
+
+  // The reader thread: it reads while a call has been running for a while,
+  // until the call thread wants the connection back.
   void ReadLoop() {
     std::string reason;
-    detail::MessageReader reader(fd_);
     for (;;) {
-      Request request;
-      const detail::ReadStatus status = reader.Next(&request.header, &request.body, &reason);
-      if (status == detail::ReadStatus::kClosed) {
-        reason.clear();
-        break;
-      }
-      if (status == detail::ReadStatus::kMalformed) {
-        reason = "malformed message from " + Who() + ": " + reason;
-        break;
-      }
-      const MessageType type = request.header.type;
-      if (type == MessageType::kCancel) {
-        std::lock_guard lock(mutex_);
-        if (current_call_ == request.header.call_id && current_call_ != 0) {
-          CancelCallOnThread(worker_thread_id_);
+      {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+          if (stopping_) return;
+          const uint64_t now = NowMs();
+          if (!reading_ && call_started_ != 0 && now - call_started_ >= kWatchCallAfterMs) break;
+          if (call_started_ != 0 || now - last_call_ < kIdleAfterMs) {
+            changed_.wait_for(lock, std::chrono::milliseconds(kWatchCallAfterMs));
+          } else {
+            reader_asleep_ = true;
+            changed_.wait(lock);
+            reader_asleep_ = false;
+          }
         }
-        continue;
+        reading_ = true;
       }
-      if (type == MessageType::kReply || type == MessageType::kEvent ||
-          type == MessageType::kRefused) {
-        reason = "unexpected message type " + std::to_string(static_cast<int>(type)) + " from " +
-                 Who();
-        break;
+      if (!ReadWhileCallRuns(&reason)) break;
+    }
+    Close(reason);
+  }
+
+  // Reads until the call thread asks for the connection; false (with why) when
+  // the connection ends.
+  bool ReadWhileCallRuns(std::string* reason) {
+    for (;;) {
+      if (!messages_.HasMessage()) {
+        pollfd waits[2] = {{fd_, POLLIN, 0}, {hand_over_fd_, POLLIN, 0}};
+        if (::poll(waits, 2, -1) < 0 && errno != EINTR) {
+          *reason = "cannot wait for " + Who();
+          return false;
+        }
+        if (waits[1].revents != 0) {
+          uint64_t count;
+          static_cast<void>(::read(hand_over_fd_, &count, sizeof count));
+          std::lock_guard lock(mutex_);
+          reading_ = false;
+          changed_.notify_all();
+          return true;
+        }
+        if (waits[0].revents == 0) continue;
       }
+      Request request;
+      const detail::ReadStatus status =
+          messages_.Next(&request.header, &request.body, reason, false);
+      if (status == detail::ReadStatus::kIncomplete) continue;
+      bool is_call = false;
+      if (!TakeIn(status, &request, &is_call, reason)) return false;
+      if (!is_call) continue;
       {
         std::lock_guard lock(mutex_);
         if (queue_.size() >= kMaxQueuedCalls) {
-          reason = "too many calls queued by " + Who();
-          break;
+          *reason = "too many calls queued by " + Who();
+          return false;
         }
         queue_.push_back(std::move(request));
       }
       changed_.notify_all();
     }
-    Close(reason);
+  }
+
+  // The next call to run: queued by the reader thread, or read by this thread
+  // itself while it holds the connection.  False when the connection ends.
+  bool NextCall(Request* request) {
+    {
+      std::unique_lock lock(mutex_);
+      bool asked = false;
+      for (;;) {
+        if (stopping_) return false;
+        if (!queue_.empty()) {
+          *request = std::move(queue_.front());
+          queue_.pop_front();
+          StartCall();
+          return true;
+        }
+        if (!reading_) break;
+        // The reader thread holds the connection: it is asked to give it back.
+        if (!asked) {
+          const uint64_t one = 1;
+          static_cast<void>(::write(hand_over_fd_, &one, sizeof one));
+          asked = true;
+        }
+        changed_.wait(lock);
+      }
+      reading_ = true;
+    }
+    std::string reason;
+    for (;;) {
+      const detail::ReadStatus status = messages_.Next(&request->header, &request->body, &reason);
+      bool is_call = false;
+      if (!TakeIn(status, request, &is_call, &reason)) {
+        Close(reason);
+        return false;
+      }
+      if (is_call) break;
+    }
+    std::lock_guard lock(mutex_);
+    reading_ = false;
+    StartCall();
+    return true;
+  }
+
+  // Under mutex_: the call thread starts a call.  A reader thread asleep since
+  // the connection went quiet is woken to keep an eye on it.
+  void StartCall() {
+    call_started_ = NowMs();
+    if (reader_asleep_) changed_.notify_all();
   }
 
   void CallLoop() {
     worker_thread_id_ = GetCurrentThreadId();
     for (;;) {
       Request request;
-      {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
-        if (stopping_) break;
-        request = std::move(queue_.front());
-        queue_.pop_front();
-      }
+      if (!NextCall(&request)) break;
       std::string problem = Serve(request);
+      {
+        std::lock_guard lock(mutex_);
+        call_started_ = 0;
+        last_call_ = NowMs();
+      }
       if (!problem.empty()) {
         Close(problem + " from " + Who());
         break;
@@ -362,10 +486,19 @@ class ServerConnection : public std::enable_shared_from_this<ServerConnection> {
   std::thread reader_;
   std::thread worker_;
 
+  // Read by the holder of the connection only: the call thread, or the reader
+  // thread while a call runs long (reading_).
+  detail::MessageReader messages_;
+  const int hand_over_fd_;  // the call thread asks the reader thread for the connection
+
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<Request> queue_;
   bool stopping_ = false;
+  bool reading_ = false;
+  bool reader_asleep_ = false;
+  uint64_t call_started_ = 0;  // when the running call started; 0 between calls
+  uint64_t last_call_ = 0;     // when the last call ended
   uint32_t current_call_ = 0;
   DWORD worker_thread_id_ = 0;
 
@@ -639,6 +772,11 @@ void ComServer::Impl::AcceptLoop() {
       continue;
     }
     auto connection = std::make_shared<ServerConnection>(shared_from_this(), fd, peer);
+    if (!connection->Ready()) {
+      ReportRemotingError("cannot serve client " + std::to_string(peer.connection) + ": " +
+                          std::strerror(errno));
+      continue;
+    }
     {
       std::lock_guard lock(mutex_);
       connections_.push_back(connection);

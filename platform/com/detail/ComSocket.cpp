@@ -51,7 +51,7 @@ void ReportRemotingError(const std::string& message) {
   }
 }
 
-bool MessageReader::Fill(size_t size) {
+MessageReader::Fill MessageReader::FillTo(size_t size, bool wait) {
   // Room to read a typical burst of messages in one go.
   constexpr size_t kChunk = 64 * 1024;
   while (end_ - start_ < size) {
@@ -64,30 +64,52 @@ bool MessageReader::Fill(size_t size) {
       start_ = 0;
       if (buffer_.size() < std::max(size, kChunk)) buffer_.resize(std::max(size, kChunk));
     }
-    const ssize_t got = ::read(fd_, buffer_.data() + end_, buffer_.size() - end_);
-    if (got == 0) return false;
+    const ssize_t got =
+        ::recv(fd_, buffer_.data() + end_, buffer_.size() - end_, wait ? 0 : MSG_DONTWAIT);
+    if (got == 0) return Fill::kEnd;
     if (got < 0) {
       if (errno == EINTR) continue;
-      return false;
+      if (!wait && (errno == EAGAIN || errno == EWOULDBLOCK)) return Fill::kLater;
+      return Fill::kEnd;
     }
     end_ += static_cast<size_t>(got);
   }
-  return true;
+  return Fill::kDone;
+}
+
+bool MessageReader::HasMessage() const {
+  if (end_ - start_ < wire::kHeaderSize) return false;
+  wire::Header header;
+  if (wire::DecodeHeader(buffer_.data() + start_, &header) != wire::HeaderStatus::kOk) return true;
+  return end_ - start_ >= wire::kHeaderSize + header.length;
 }
 
 ReadStatus MessageReader::Next(wire::Header* header, std::vector<uint8_t>* body,
-                               std::string* reason) {
-  if (!Fill(wire::kHeaderSize)) return ReadStatus::kClosed;
+                               std::string* reason, bool wait) {
+  switch (FillTo(wire::kHeaderSize, wait)) {
+    case Fill::kEnd:
+      return ReadStatus::kClosed;
+    case Fill::kLater:
+      return ReadStatus::kIncomplete;
+    case Fill::kDone:
+      break;
+  }
   const wire::HeaderStatus status = wire::DecodeHeader(buffer_.data() + start_, header);
   if (status != wire::HeaderStatus::kOk) {
     *reason = wire::HeaderStatusText(status);
     return ReadStatus::kMalformed;
   }
-  start_ += wire::kHeaderSize;
-  if (header->length != 0 && !Fill(header->length)) {
-    *reason = "stream ended inside a message";
-    return ReadStatus::kMalformed;
+  // The header stays buffered until its body is complete.
+  switch (FillTo(wire::kHeaderSize + header->length, wait)) {
+    case Fill::kEnd:
+      *reason = "stream ended inside a message";
+      return ReadStatus::kMalformed;
+    case Fill::kLater:
+      return ReadStatus::kIncomplete;
+    case Fill::kDone:
+      break;
   }
+  start_ += wire::kHeaderSize;
   body->assign(buffer_.begin() + static_cast<std::ptrdiff_t>(start_),
                buffer_.begin() + static_cast<std::ptrdiff_t>(start_ + header->length));
   start_ += header->length;

@@ -10,7 +10,7 @@
 
 namespace platform::detail {
 
-enum class ReadStatus { kOk, kClosed, kMalformed };
+enum class ReadStatus { kOk, kClosed, kMalformed, kIncomplete };
 
 // Reads the messages of one stream in order.  Each read takes whatever the
 // socket holds, so a message usually costs one system call rather than one
@@ -21,12 +21,19 @@ class MessageReader {
 
   // The next message; kClosed at end of stream or on a read error (also
   // inside a header), kMalformed (with the reason) when the header fails its
-  // checks or the stream ends inside a message's body.
-  ReadStatus Next(wire::Header* header, std::vector<uint8_t>* body, std::string* reason);
+  // checks or the stream ends inside a message's body.  Without `wait` it
+  // reads only what the socket holds already, and answers kIncomplete when
+  // that is not yet a whole message (which stays buffered for the next call).
+  ReadStatus Next(wire::Header* header, std::vector<uint8_t>* body, std::string* reason,
+                  bool wait = true);
+  // Whether the next message (or a header that fails its checks) is buffered
+  // whole: the socket may have nothing more to read while it is.
+  bool HasMessage() const;
 
  private:
-  // Until at least size bytes are buffered; false at end of stream or error.
-  bool Fill(size_t size);
+  enum class Fill { kDone, kEnd, kLater };
+  // Until at least size bytes are buffered.
+  Fill FillTo(size_t size, bool wait);
 
   int fd_;
   std::vector<uint8_t> buffer_;
