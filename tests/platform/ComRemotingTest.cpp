@@ -290,6 +290,8 @@ TEST_F(ComRemotingTest, CancelledOrTimedOutCallEndsAndTheNextCallGetsItsOwnReply
   }
   EXPECT_EQ(hr, S_OK);
   EXPECT_EQ(number, 4);  // the cancelled, the answered and the timed-out calls came first
+  std::lock_guard lock(mutex_);
+  EXPECT_EQ(errors_, "");  // one connection served them all
 }
 
 struct BadMessage {
