@@ -1,7 +1,7 @@
 // Cost of the COM remoting over a Unix socket, client and server in this
 // process: one Invoke round trip with a by-reference byte string of each
-// size, and event delivery (batches of 100) from the server object to the
-// client's sink.
+// size, one with a small request and a large result (as a table fetch), and
+// event delivery (batches of 100) from the server object to the client's sink.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
@@ -19,8 +19,9 @@ namespace {
 constexpr CLSID kClsid = {0x5B1D22F1, 0x2C3D, 0x4E4F, {1, 2, 3, 4, 5, 6, 7, 8}};
 constexpr IID kEventsIid = {0x5B1D22F2, 0x2C3D, 0x4E4F, {1, 2, 3, 4, 5, 6, 7, 8}};
 
-// Answers every call by handing back the by-reference string unchanged, and
-// raises events to its one sink on request.
+// Answers every call by handing back the by-reference string unchanged, call 2
+// with a result of as many bytes as its one argument asks, and raises events
+// to its one sink on request.
 class EchoObject final : public IDispatch, public IConnectionPointContainer,
                          public IConnectionPoint {
  public:
@@ -39,7 +40,13 @@ class EchoObject final : public IDispatch, public IConnectionPointContainer,
   HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
   HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
   HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+  HRESULT Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
+                 UINT*) override {
+    if (id == 2 && result != nullptr && params->cArgs == 1 && params->rgvarg[0].vt == VT_I4) {
+      const std::string bytes(static_cast<size_t>(params->rgvarg[0].lVal), 'r');
+      result->vt = VT_BSTR;
+      result->bstrVal = SysAllocStringByteLen(bytes.data(), static_cast<UINT>(bytes.size()));
+    }
     return S_OK;
   }
   HRESULT EnumConnectionPoints(IEnumConnectionPoints**) override { return E_NOTIMPL; }
@@ -146,6 +153,30 @@ void BM_InvokeByReferenceString(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * state.range(0) * 2);
 }
 BENCHMARK(BM_InvokeByReferenceString)->Arg(0)->Arg(64)->Arg(4096)->Arg(65536)->Arg(1 << 20);
+
+void BM_InvokeLargeResult(benchmark::State& state) {
+  Setup setup;
+  if (!setup.proxy) {
+    state.SkipWithError("no proxy");
+    return;
+  }
+  VARIANTARG arg;
+  VariantInit(&arg);
+  arg.vt = VT_I4;
+  arg.lVal = static_cast<LONG>(state.range(0));
+  DISPPARAMS params{&arg, nullptr, 1, 0};
+  for (auto _ : state) {
+    VARIANT result;
+    VariantInit(&result);
+    benchmark::DoNotOptimize(setup.proxy->Invoke(2, IID_NULL, LOCALE_USER_DEFAULT,
+                                                 DISPATCH_METHOD, &params, &result, nullptr,
+                                                 nullptr));
+    VariantClear(&result);
+  }
+  state.SetItemsProcessed(state.iterations());
+  state.SetBytesProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_InvokeLargeResult)->Arg(256 << 10)->Arg(2 << 20);
 
 void BM_EventDelivery(benchmark::State& state) {
   Setup setup;
