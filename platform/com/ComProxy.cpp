@@ -6,7 +6,6 @@
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -27,6 +26,7 @@ namespace platform {
 
 namespace {
 
+using detail::NowMs;
 using detail::ReportRemotingError;
 using detail::wire::MessageType;
 using detail::wire::Reader;
@@ -41,12 +41,6 @@ std::atomic<DWORD> g_call_timeout_override{0};
 
 std::string ClassKey(REFCLSID clsid) {
   return "SOFTWARE\\Classes\\CLSID\\" + GuidToString(clsid) + "\\LocalServer32";
-}
-
-uint64_t NowMs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec) / 1000000;
 }
 
 // "unix:/path" or an absolute path; empty when the endpoint names neither.

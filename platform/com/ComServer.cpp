@@ -30,6 +30,7 @@ namespace platform {
 
 namespace {
 
+using detail::NowMs;
 using detail::ReportRemotingError;
 using detail::wire::MessageType;
 using detail::wire::Reader;
@@ -48,12 +49,6 @@ constexpr uint64_t kWatchCallAfterMs = 5;
 // After this long without calls the reader thread stops looking at the clock
 // and sleeps until a call comes.
 constexpr uint64_t kIdleAfterMs = 100;
-
-uint64_t NowMs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec) / 1000000;
-}
 
 bool CanCarry(const VARIANT& value) {
   Writer probe(MessageType::kReply, 0);

@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -119,6 +120,12 @@ ReadStatus MessageReader::Next(wire::Header* header, std::vector<uint8_t>* body,
     start_ = end_ = 0;
   }
   return ReadStatus::kOk;
+}
+
+uint64_t NowMs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec) / 1000000;
 }
 
 bool WriteMessage(int fd, const std::vector<uint8_t>& message) {

@@ -40,6 +40,8 @@ class MessageReader {
   size_t start_ = 0;  // first unread byte
   size_t end_ = 0;    // one past the last buffered byte
 };
+// Milliseconds of the monotonic clock, for the time-outs of both ends.
+uint64_t NowMs();
 // Writes all of it; false when the peer is gone or stopped reading for longer
 // than the socket's send time-out.
 bool WriteMessage(int fd, const std::vector<uint8_t>& message);
