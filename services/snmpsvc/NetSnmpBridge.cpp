@@ -295,11 +295,14 @@ void HandleGetNext(const Region& region, netsnmp_agent_request_info* reqinfo,
 void HandleGetBulk(const Region& region, netsnmp_agent_request_info* reqinfo,
                    const std::vector<netsnmp_request_info*>& requests) {
   netsnmp_pdu* pdu = reqinfo->asp != nullptr ? reqinfo->asp->pdu : nullptr;
+  // One list for every question of the walk: each repetition asks one name.
+  std::vector<VarBind> list(1);
   for (netsnmp_request_info* request : requests) {
     for (;;) {
       auto name = NextFrom(region, request);
       if (!name) break;
-      std::vector<VarBind> list{VarBind{*name, Value::Null()}};
+      list.front().name = *name;
+      list.front().value = Value::Null();
       const QueryResult result = region.agent->Query(kPduGetNext, &list);
       std::int32_t status = result.error_status;
       const Step step = status == kNoError
